@@ -1,0 +1,35 @@
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Sourced by scripts/run, scripts/test and scripts/fuzz; idempotent.
+VG_PACKAGES=(build-essential cmake ninja-build pkg-config
+  qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
+  clang libclang-rt-14-dev
+  tinyproxy-bin curl fonts-dejavu-core)
+
+vg_install_deps() {
+  local missing=()
+  local pkg
+  for pkg in "${VG_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# vg_configure DIR [cmake args...]: configure a build folder with Ninja when present.
+vg_configure() {
+  local dir=$1; shift
+  local gen=()
+  command -v ninja >/dev/null && gen=(-G Ninja)
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$dir" "${gen[@]}" "$@"
+  else
+    cmake -S . -B "$dir" "$@" >/dev/null
+  fi
+}

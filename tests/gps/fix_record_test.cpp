@@ -1,0 +1,50 @@
+#include "gps/fix_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vg {
+namespace {
+
+TEST(SetReceiverTime, ZoneShiftCrossesYearForward) {
+    FixRecord fix;
+    fix.local_offset_hours = 3;
+    set_receiver_time(fix, 2009, 12, 31, 22, 30, 0);
+    EXPECT_STREQ(fix.utc_text, "2009/12/31 22:30:00");
+    EXPECT_STREQ(fix.local_text, "2010/01/01 01:30:00");
+    EXPECT_EQ(fix.year, 2010);
+    EXPECT_EQ(fix.month, 1);
+    EXPECT_EQ(fix.day, 1);
+    EXPECT_EQ(fix.hour, 1);
+}
+
+TEST(SetReceiverTime, NegativeZoneCrossesMonthAndYearBack) {
+    FixRecord fix;
+    fix.local_offset_hours = -5;
+    set_receiver_time(fix, 2010, 3, 1, 2, 0, 0);
+    EXPECT_STREQ(fix.local_text, "2010/02/28 21:00:00");
+    set_receiver_time(fix, 2010, 1, 1, 2, 0, 0);
+    EXPECT_STREQ(fix.local_text, "2009/12/31 21:00:00");
+    EXPECT_STREQ(fix.utc_text, "2010/01/01 02:00:00");
+    // February has 28 days in every year, leap years included.
+    set_receiver_time(fix, 2012, 3, 1, 1, 0, 0);
+    EXPECT_STREQ(fix.local_text, "2012/02/28 20:00:00");
+}
+
+TEST(SetReceiverTime, ZeroZoneKeepsUtc) {
+    FixRecord fix;
+    set_receiver_time(fix, 2024, 6, 30, 23, 59, 59);
+    EXPECT_STREQ(fix.local_text, fix.utc_text);
+    EXPECT_STREQ(fix.utc_text, "2024/06/30 23:59:59");
+}
+
+TEST(SetReceiverTime, ForwardShiftAtEndOfMonth) {
+    FixRecord fix;
+    fix.local_offset_hours = 2;
+    set_receiver_time(fix, 2023, 4, 30, 23, 0, 0);
+    EXPECT_STREQ(fix.local_text, "2023/05/01 01:00:00");
+}
+
+}  // namespace
+}  // namespace vg

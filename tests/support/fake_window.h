@@ -1,0 +1,65 @@
+// A recording Window for tests of the application logic: every call is kept in order.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace vg::test {
+
+class FakeWindow : public Window {
+public:
+    void set_title(const std::string& title) override {
+        record("title " + title);
+        std::lock_guard l(m_);
+        title_ = title;
+    }
+    void enable_menu_item(int id, bool enabled) override {
+        record("enable " + std::to_string(id) + (enabled ? " on" : " off"));
+        std::lock_guard l(m_);
+        enabled_[id] = enabled;
+    }
+    void check_menu_item(int id, bool checked) override {
+        record("check " + std::to_string(id) + (checked ? " on" : " off"));
+        std::lock_guard l(m_);
+        checked_[id] = checked;
+    }
+    void warning_box(const std::string& text, const std::string& caption) override {
+        record("box " + caption + ": " + text);
+        std::lock_guard l(m_);
+        boxes_.push_back(text);
+    }
+    void set_wait_cursor(bool on) override { record(on ? "wait on" : "wait off"); }
+    void invalidate(bool erase) override { record(erase ? "invalidate erase" : "invalidate"); }
+    bool repaint_now() override { ++repaints; return true; }
+    void set_client_size(int w, int h) override { record("size " + std::to_string(w) + "x" + std::to_string(h)); }
+    void copy_image_to_clipboard(const std::uint8_t*, int w, int h, int) override {
+        record("clipboard " + std::to_string(w) + "x" + std::to_string(h));
+    }
+    void start_timer(int ms) override { record("timer " + std::to_string(ms)); }
+
+    std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
+    std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }
+    std::string title() const { std::lock_guard l(m_); return title_; }
+    // Menu state as last set; absent ids read as enabled and unchecked.
+    bool enabled(int id) const { std::lock_guard l(m_); auto it = enabled_.find(id); return it == enabled_.end() || it->second; }
+    bool checked(int id) const { std::lock_guard l(m_); auto it = checked_.find(id); return it != checked_.end() && it->second; }
+    void clear() { std::lock_guard l(m_); calls_.clear(); boxes_.clear(); }
+
+    std::atomic<int> repaints{0};
+
+private:
+    void record(const std::string& s) { std::lock_guard l(m_); calls_.push_back(s); }
+    mutable std::mutex m_;
+    std::vector<std::string> calls_;
+    std::vector<std::string> boxes_;
+    std::string title_;
+    std::map<int, bool> enabled_;
+    std::map<int, bool> checked_;
+};
+
+}  // namespace vg::test

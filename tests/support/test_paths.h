@@ -1,0 +1,30 @@
+// Paths the tests use: the shared real-world test data, our own test data, and scratch folders.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace vg::test {
+
+inline std::filesystem::path shared_testdata() { return VG_TESTDATA; }
+inline std::filesystem::path test_data() { return VG_DATA; }
+inline std::filesystem::path vortool_path() { return VG_VORTOOL; }
+
+// A fresh empty folder under the system temp folder, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace vg::test
