@@ -1,0 +1,48 @@
+// The tile services: how the `site` setting names them, their title names and menu commands.
+#pragma once
+
+#include <optional>
+
+namespace vg {
+
+enum class MapSource : int {
+    Etopo2 = 1,
+    OpenStreetMap = 2,
+    GoogleMaps = 3,
+    VirtualEarth = 4,
+    MapQuest = 5,
+};
+
+struct MapSourceInfo {
+    MapSource source;
+    const char* site_value;  // written to the `site` setting; also the title name
+    char letter;             // upper-cased first letter read from it
+    int menu_id;
+};
+
+inline constexpr MapSourceInfo kMapSources[] = {
+    {MapSource::Etopo2, "Etopo2", 'E', 1021},
+    {MapSource::OpenStreetMap, "OpenStreetMap", 'O', 1022},
+    {MapSource::GoogleMaps, "GoogleMaps", 'G', 1023},
+    {MapSource::VirtualEarth, "VirtualEarth", 'V', 1024},
+    {MapSource::MapQuest, "MapQuest", 'M', 1025},
+};
+
+inline const MapSourceInfo& source_info(MapSource s) { return kMapSources[static_cast<int>(s) - 1]; }
+
+// Title name of a source index; "Global" for anything outside 1..5.
+inline const char* source_title_name(int source) {
+    return (source >= 1 && source <= 5) ? kMapSources[source - 1].site_value : "Global";
+}
+
+inline std::optional<MapSource> source_from_letter(char c) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const auto& info : kMapSources)
+        if (info.letter == c) return info.source;
+    return std::nullopt;
+}
+
+// Sources 1 (Etopo2) and 5 (MapQuest) number their rows northward; 2..4 southward.
+inline bool rows_run_north(MapSource s) { return s == MapSource::Etopo2 || s == MapSource::MapQuest; }
+
+}  // namespace vg
