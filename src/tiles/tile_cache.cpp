@@ -1,0 +1,100 @@
+#include "tiles/tile_cache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "tiles/geometry.h"
+#include "tiles/tile_naming.h"
+
+namespace vg {
+namespace {
+
+bool source_has_level(MapSource source, int level) {
+    if (!is_valid_level(level)) return false;
+    return source != MapSource::Etopo2 || level == 0;
+}
+
+// The path of the tile holding (x, y), or an empty text when it has none (row outside the world, or
+// a path longer than a slot holds).
+std::string cached_tile_path(int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
+    const TileKey key = tile_key(x, y, level, source, aerial);
+    if (!tile_in_world(key)) return {};
+    std::string path = tile_paths(key, root).full_path;
+    if (path.size() > kMaxTilePath) return {};
+    return path;
+}
+
+// Opens an existing file for reading; closes it when the object goes.
+class ReadHandle {
+public:
+    explicit ReadHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~ReadHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ReadHandle(const ReadHandle&) = delete;
+    ReadHandle& operator=(const ReadHandle&) = delete;
+    bool is_open() const { return fd_ >= 0; }
+    // Size of a regular file; -1 for anything else (a directory of that name is no tile).
+    long long regular_size() const {
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+        return static_cast<long long>(st.st_size);
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
+    if (!source_has_level(source, level)) return 1;
+    slot = cached_tile_path(x, y, level, source, root, aerial);
+    if (slot.empty()) return 1;
+    const ReadHandle file(slot);
+    if (!file.is_open()) return 1;
+    return file.regular_size() > 0 ? 0 : 1;
+}
+
+int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                    std::string_view root, bool aerial, bool big_maps) {
+    if (!source_has_level(source, level)) return 1;
+    const int g = view_grid_size(big_maps);
+    for (int r = 0; r < g; ++r) {
+        for (int c = 0; c < g; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+            if (find_tile(slot, p.x, p.y, level, source, root, aerial) != 0) slot.clear();
+        }
+    }
+    return 0;
+}
+
+int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
+    if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
+    slot = cached_tile_path(x, y, level, source, root, aerial);
+    if (slot.empty()) return 1;
+    {
+        const ReadHandle file(slot);
+        if (!file.is_open() || file.regular_size() < 0) return 1;
+    }
+    return ::unlink(slot.c_str()) == 0 ? 0 : 1;
+}
+
+int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, bool big_maps) {
+    if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
+    const int g = view_grid_size(big_maps);
+    for (int r = 0; r < g; ++r) {
+        for (int c = 0; c < g; ++c) {
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+            delete_tile(table.slots[static_cast<std::size_t>(r * g + c)], p.x, p.y, level, source, root, aerial);
+        }
+    }
+    return 0;
+}
+
+}  // namespace vg

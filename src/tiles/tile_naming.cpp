@@ -1,0 +1,104 @@
+#include "tiles/tile_naming.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+namespace vg {
+namespace {
+
+bool has_aerial_layer(MapSource source) {
+    return source == MapSource::GoogleMaps || source == MapSource::VirtualEarth || source == MapSource::MapQuest;
+}
+
+// Octal text of v, zero-padded to `width` digits; rows and columns are printed as the unsigned
+// numbers of their bits, so a negative row still gives a bounded text.
+std::string octal(int v, int width) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%0*o", width, static_cast<unsigned>(v));
+    return buffer;
+}
+
+// Row and column of the ancestor tile `levels_up` levels coarser, printed with the digits of that
+// ancestor's level and padded with zeros to six places ("%02o0000_%02o0000" at level 0 and so on).
+std::string ancestor_name(int row, int column, int ancestor_level, int levels_up) {
+    const int shift = 3 * levels_up;
+    const int digits = 2 + ancestor_level;
+    const std::string zeros(static_cast<std::size_t>(4 - ancestor_level), '0');
+    const auto part = [&](int v) {
+        return octal(static_cast<int>(static_cast<unsigned>(v) >> shift), digits) + zeros;
+    };
+    return part(row) + "_" + part(column);
+}
+
+}  // namespace
+
+TileKey tile_key(int x, int y, int level, MapSource source, bool aerial) {
+    TileKey key;
+    key.source = source;
+    key.aerial = aerial && has_aerial_layer(source);
+    key.level = level;
+    key.row = tile_row(y);
+    key.column = tile_column(x, source, level);
+    return key;
+}
+
+bool tile_in_world(const TileKey& key) {
+    if (!is_valid_level(key.level)) return false;
+    if (key.source == MapSource::Etopo2 && key.level != 0) return false;
+    return key.row >= 0 && key.row < tile_rows(key.source, key.level);
+}
+
+const char* site_code(MapSource source) {
+    switch (source) {
+        case MapSource::Etopo2: return "E2";
+        case MapSource::OpenStreetMap: return "OS";
+        case MapSource::GoogleMaps: return "GM";
+        case MapSource::VirtualEarth: return "VE";
+        case MapSource::MapQuest: return "MQ";
+    }
+    return "VE";
+}
+
+const char* tile_extension(MapSource source, bool aerial) {
+    if (aerial && has_aerial_layer(source)) return "jpg";
+    return (source == MapSource::Etopo2 || source == MapSource::MapQuest) ? "gif" : "png";
+}
+
+std::string tile_file_name(const TileKey& key) {
+    const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
+    return "vor_" + std::to_string(level) + "_" + ancestor_name(key.row, key.column, level, 0) + "." +
+           tile_extension(key.source, key.aerial);
+}
+
+std::string normalise_root(std::string_view root) {
+    std::string text(root);
+    for (char& ch : text)
+        if (ch == '\\') ch = '/';
+    return text;
+}
+
+TilePaths tile_paths(const TileKey& key, std::string_view root) {
+    const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
+    TilePaths paths;
+    paths.directory = normalise_root(root) + "/" + site_code(key.source);
+    for (int ancestor = 0; ancestor < level; ++ancestor)
+        paths.directory += "/" + ancestor_name(key.row, key.column, ancestor, level - ancestor);
+    paths.full_path = paths.directory + "/" + tile_file_name(key);
+    return paths;
+}
+
+void create_tile_directories(std::string_view directory) {
+    const std::string text(directory);
+    const std::size_t first = text.find('/');
+    if (first == std::string::npos) {
+        ::mkdir(text.c_str(), 0777);
+        return;
+    }
+    for (std::size_t pos = text.find('/', first + 1); pos != std::string::npos; pos = text.find('/', pos + 1)) {
+        if (pos > 0 && text[pos - 1] != '/') ::mkdir(text.substr(0, pos).c_str(), 0777);
+    }
+    ::mkdir(text.c_str(), 0777);
+}
+
+}  // namespace vg
