@@ -1,0 +1,101 @@
+// Turning the tile files of one view into pixels: the PNG and JPEG decoders, the mosaic of the
+// view's tiles, the display bitmap made from it, and the two overlays stamped into that bitmap
+// (the position marker and the cross-hair).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "tiles/map_source.h"
+#include "tiles/tile_types.h"
+
+namespace vg {
+
+class Window;
+
+// Fill colour of a view cell that has no tile (all three bytes).
+inline constexpr std::uint8_t kMosaicGrey = 192;
+// Length of the bitmap information header at the start of a display bitmap block.
+inline constexpr int kBitmapHeaderSize = 40;
+// Largest width or height the decoders accept. Tiles are 256 × 256; anything far larger is not a
+// tile, and refusing it keeps a damaged or hostile file from claiming gigabytes of memory.
+inline constexpr int kMaxDecodedSide = 4096;
+
+// The view's red-green-blue raster: side × side pixels, 3 bytes each, rows top-down, no padding.
+// Side is 512 (2 × 2 tiles) or 1024 (4 × 4 tiles).
+struct Mosaic {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    bool exists() const { return !pixels.empty(); }
+    int side() const { return width; }
+};
+
+// A 24-bit device-independent bitmap in one block: the 40-byte header (width side, height −side
+// for top-down rows, 1 plane, 24 bits, no compression) followed by side rows of blue-green-red
+// pixels, each row padded to a multiple of 4 bytes.
+class DisplayBitmap {
+public:
+    bool exists() const { return !block_.empty(); }
+    int side() const { return side_; }
+    int stride() const { return stride_; }
+    // The whole block, header first.
+    const std::vector<std::uint8_t>& block() const { return block_; }
+    // The pixel rows after the header; null when there is no bitmap.
+    std::uint8_t* pixels() { return exists() ? block_.data() + kBitmapHeaderSize : nullptr; }
+    const std::uint8_t* pixels() const { return exists() ? block_.data() + kBitmapHeaderSize : nullptr; }
+    std::uint8_t* row(int r) { return pixels() + static_cast<std::size_t>(r) * stride_; }
+    const std::uint8_t* row(int r) const { return pixels() + static_cast<std::size_t>(r) * stride_; }
+    void release() {
+        block_ = {};
+        side_ = 0;
+        stride_ = 0;
+    }
+
+    // Row stride in bytes for a side: 3 bytes a pixel, rounded up to a multiple of 4.
+    static int stride_for(int side) { return (3 * side + 3) & ~3; }
+
+private:
+    friend int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap,
+                                    Window* window);
+    std::vector<std::uint8_t> block_;
+    int side_ = 0;
+    int stride_ = 0;
+};
+
+// Decode a PNG file into red-green-blue pixels. 1 on success; 0 on failure, with `out` emptied.
+// libpng's error text goes to standard error as "libpng error: ...".
+int load_png(const std::filesystem::path& path, RgbImage& out);
+
+// Decode a JPEG file into red-green-blue pixels (grey and CMYK images converted). 1 on success; 0 on
+// failure, with `out` emptied.
+int load_jpeg(const std::filesystem::path& path, RgbImage& out);
+
+// Decode the files named in the table into the mosaic: 2 × 2 tiles, or 4 × 4 with big_maps. The
+// decoder follows the source and layer (GIF for Etopo2 and the MapQuest map layer, JPEG for aerial
+// photos, PNG otherwise). An empty slot leaves its cell grey; a file that cannot be decoded is deleted
+// and its cell stays grey. A decoded picture larger than 256 × 256 is clipped to its cell; a smaller
+// one fills its top-left part. Returns 1 when the mosaic exists afterwards; 0 after the allocation
+// failed, with "Error in loading the JPG image" shown in `window` (when given).
+int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
+                 Mosaic& mosaic);
+
+// Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. Returns 1; 0 after the
+// allocation failed, with "Error in displaying the PNG image" shown in `window` (when given) and the
+// bitmap absent.
+int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
+
+// Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
+// bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at
+// the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap.
+void draw_position_marker(DisplayBitmap& bitmap, int c, int r);
+
+// Draw the cross-hair through bitmap pixel (c, r): with hair/2 = b > 0 a yellow band of rows r−b..r+b
+// and columns c−b..c+b across the bitmap, then with hair > 0 a black row r and column c. Nothing when
+// track is on or hair is 0 or less.
+void draw_cross_hair(DisplayBitmap& bitmap, int c, int r, bool track, int hair);
+
+}  // namespace vg
