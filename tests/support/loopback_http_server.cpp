@@ -1,0 +1,278 @@
+#include "loopback_http_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vg::test {
+
+namespace {
+
+bool wait_readable(int fd, int wake_fd, int timeout_ms) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+    const int r = ::poll(p, 2, timeout_ms);
+    return r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !(p[1].revents & POLLIN);
+}
+
+std::size_t header_content_length(const std::string& header) {
+    std::string lower;
+    for (char c : header) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto at = lower.find("content-length:");
+    if (at == std::string::npos) return 0;
+    return static_cast<std::size_t>(std::strtoul(lower.c_str() + at + 15, nullptr, 10));
+}
+
+}  // namespace
+
+ScriptedReply ScriptedReply::make(int status, const std::string& content_type, const std::string& body,
+                                  bool with_length, const std::string& extra_headers) {
+    std::string text = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Other") + "\r\n";
+    if (!content_type.empty()) text += "Content-Type: " + content_type + "\r\n";
+    if (with_length) text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    text += extra_headers + "\r\n" + body;
+    ScriptedReply reply;
+    reply.pieces.push_back({std::chrono::milliseconds(0), text});
+    return reply;
+}
+
+ScriptedReply ScriptedReply::chunked(const std::string& content_type, const std::string& body, std::size_t chunk) {
+    std::string text = "HTTP/1.1 200 OK\r\nContent-Type: " + content_type + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+    ScriptedReply reply;
+    reply.pieces.push_back({std::chrono::milliseconds(0), text});
+    char size[32];
+    for (std::size_t at = 0; at < body.size(); at += chunk) {
+        const std::size_t n = std::min(chunk, body.size() - at);
+        std::snprintf(size, sizeof size, "%zx\r\n", n);
+        reply.pieces.push_back({std::chrono::milliseconds(0), size + body.substr(at, n) + "\r\n"});
+    }
+    reply.pieces.push_back({std::chrono::milliseconds(0), "0\r\n\r\n"});
+    return reply;
+}
+
+ScriptedReply& ScriptedReply::after(std::chrono::milliseconds delay) {
+    if (pieces.empty()) pieces.push_back({});
+    pieces.front().delay += delay;
+    return *this;
+}
+
+LoopbackHttpServer::LoopbackHttpServer(ScriptedReply reply)
+    : LoopbackHttpServer([reply](const std::string&) { return reply; }) {}
+
+LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_fd_ < 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("loopback server: socket");
+    int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("loopback server: bind");
+    port_ = ntohs(addr.sin_port);
+    acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
+
+void LoopbackHttpServer::stop() {
+    if (stopping_.exchange(true)) return;
+    const char c = 'x';
+    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
+    if (acceptor_.joinable()) acceptor_.join();
+    for (auto& worker : workers_) worker.join();
+    ::close(listen_fd_);
+    ::close(wake_pipe_[0]);
+    ::close(wake_pipe_[1]);
+}
+
+std::string LoopbackHttpServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> LoopbackHttpServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool LoopbackHttpServer::wait_for_requests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+void LoopbackHttpServer::accept_loop() {
+    while (!stopping_.load()) {
+        if (!wait_readable(listen_fd_, wake_pipe_[0], 1000)) continue;
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        ++connections_;
+        workers_.emplace_back([this, fd] { serve(fd); });
+    }
+}
+
+void LoopbackHttpServer::serve(int fd) {
+    std::string request;
+    char buffer[4096];
+    // The header, then as many body bytes as it announces, then whatever has already arrived.
+    for (;;) {
+        const auto end = request.find("\r\n\r\n");
+        const auto lf_end = request.find("\n\n");
+        std::size_t header_end = std::string::npos;
+        if (end != std::string::npos) header_end = end + 4;
+        if (lf_end != std::string::npos && (header_end == std::string::npos || lf_end + 2 < header_end))
+            header_end = lf_end + 2;
+        if (header_end != std::string::npos &&
+            request.size() >= header_end + header_content_length(request.substr(0, header_end)))
+            break;
+        if (!wait_readable(fd, wake_pipe_[0], 10000)) break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+    }
+    auto drain = [&] {
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) break;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n <= 0) break;
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+    };
+    drain();
+    const ScriptedReply reply = handler_(request);
+    bool ok = true;
+    for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
+        if (piece.delay.count() > 0) {
+            pollfd p{wake_pipe_[0], POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
+                ok = false;
+                break;
+            }
+        }
+        std::size_t at = 0;
+        while (ok && at < piece.bytes.size()) {
+            const ssize_t n = ::send(fd, piece.bytes.data() + at, piece.bytes.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) ok = false;
+            else at += static_cast<std::size_t>(n);
+        }
+        if (!ok) break;
+    }
+    if (reply.silent || reply.hold_open) {
+        // Held until the peer goes or the server stops.
+        while (!stopping_.load()) {
+            pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+            if (::poll(p, 2, 1000) > 0) {
+                if (p[1].revents) break;
+                if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) break;
+            }
+        }
+    }
+    ::close(fd);
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+    }
+    changed_.notify_all();
+}
+
+int free_loopback_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+TinyProxy::TinyProxy() {
+    if (::access("/usr/bin/tinyproxy", X_OK) != 0) return;
+    std::string pattern = (std::filesystem::temp_directory_path() / "vgproxy-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) return;
+    dir_ = pattern;
+    const int port = free_loopback_port();
+    {
+        std::ofstream conf(dir_ + "/tinyproxy.conf");
+        conf << "Port " << port << "\n"
+             << "Listen 127.0.0.1\n"
+             << "Timeout 30\n"
+             << "MaxClients 20\n"
+             << "Allow 127.0.0.1\n"
+             << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
+             << "LogLevel Info\n"
+             << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
+             << "ConnectPort 443\n";
+    }
+    const std::string conf_path = dir_ + "/tinyproxy.conf";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null_fd = ::open("/dev/null", O_RDWR);
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+        ::execl("/usr/bin/tinyproxy", "tinyproxy", "-d", "-c", conf_path.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (pid < 0) return;
+    pid_ = pid;
+    // Ready when it accepts a connection (bounded).
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (up) {
+            port_ = port;
+            return;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        ::usleep(50 * 1000);
+    }
+}
+
+TinyProxy::~TinyProxy() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) ::usleep(20 * 1000);
+        if (::waitpid(pid_, &status, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    if (!dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+}
+
+std::string TinyProxy::log() const {
+    std::ifstream in(dir_ + "/tinyproxy.log");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace vg::test
