@@ -1,0 +1,48 @@
+// The program's single top-level window: title, icon, the main menu built from the menu resource with
+// every item carrying its command id, the Shift+Page Up / Shift+Page Down accelerators, and the map
+// view as the whole client area. Every command, from the menu or an accelerator, goes to on_command().
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+
+class QAction;
+
+namespace vg {
+
+class MapView;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // `big_maps` chooses the client size at creation: 1026 x 819 instead of 514 x 435.
+    explicit MainWindow(bool big_maps = false, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    MapView* map_view() const { return view_; }
+
+    // The menu item with command id `id`, or nullptr when the menu has none.
+    QAction* menu_action(int id) const;
+
+    // Receives every command id; until one is set commands do nothing.
+    void set_command_handler(std::function<void(int)> handler) { handler_ = std::move(handler); }
+
+    // Runs a command as if its menu item had been chosen. Greyed items and unknown ids are not
+    // refused here (the menu and the accelerators never deliver them).
+    void on_command(int id);
+
+    // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
+    void set_client_size(int width, int height);
+
+private:
+    void build_menu();
+    void build_accelerators();
+
+    MapView* view_ = nullptr;
+    std::map<int, QAction*> actions_;
+    std::function<void(int)> handler_;
+};
+
+}  // namespace vg

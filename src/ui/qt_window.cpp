@@ -1,0 +1,194 @@
+#include "ui/qt_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QImage>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QObject>
+#include <QStringDecoder>
+#include <QThread>
+#include <QTimer>
+
+#include <condition_variable>
+#include <cstdint>
+#include <vector>
+
+#include "ui/main_window.h"
+#include "ui/map_view.h"
+
+namespace vg {
+
+struct QtWindow::RepaintRequest {
+    std::mutex mutex;
+    std::condition_variable done_signal;
+    bool done = false;     // painted
+    bool dropped = false;  // the window went away first
+};
+
+namespace {
+
+int default_warning(QWidget* parent, const QString& caption, const QString& text) {
+    return QMessageBox::warning(parent, caption, text);
+}
+
+bool valid_image(const std::uint8_t* bgr, int width, int height, int stride) {
+    return bgr != nullptr && width >= 1 && height >= 1 &&
+           static_cast<std::int64_t>(stride) >= 3 * static_cast<std::int64_t>(width);
+}
+
+}  // namespace
+
+QtWindow::QtWindow(MainWindow& window)
+    : window_(window), context_(std::make_unique<QObject>()), warning_function_(default_warning) {
+    // The context lives on the window's thread whichever thread builds the QtWindow.
+    context_->moveToThread(window_.thread());
+    timer_ = new QTimer(context_.get());
+    QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] {
+        if (timer_handler_) timer_handler_();
+    });
+}
+
+QtWindow::~QtWindow() {
+    // Release any thread still waiting for a paint at once; it gets false.
+    std::lock_guard lock(repaint_mutex_);
+    for (const auto& request : repaint_requests_) {
+        std::lock_guard request_lock(request->mutex);
+        request->dropped = true;
+        request->done_signal.notify_all();
+    }
+    repaint_requests_.clear();
+}
+
+void QtWindow::set_warning_function(WarningFunction function) {
+    warning_function_ = function ? std::move(function) : WarningFunction(default_warning);
+}
+
+void QtWindow::set_timer_handler(std::function<void()> handler) { timer_handler_ = std::move(handler); }
+
+void QtWindow::set_repaint_timeout(std::chrono::milliseconds timeout) {
+    std::lock_guard lock(repaint_mutex_);
+    repaint_timeout_ = timeout;
+}
+
+std::chrono::milliseconds QtWindow::repaint_timeout() const {
+    std::lock_guard lock(repaint_mutex_);
+    return repaint_timeout_;
+}
+
+bool QtWindow::on_window_thread() const { return QThread::currentThread() == window_.thread(); }
+
+void QtWindow::run_on_window_thread(std::function<void()> work) {
+    if (on_window_thread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(context_.get(), std::move(work), Qt::QueuedConnection);
+}
+
+QString QtWindow::to_qstring(const std::string& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    if (!utf8.hasError()) return decoded;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void QtWindow::set_title(const std::string& title) {
+    run_on_window_thread([this, text = to_qstring(title)] { window_.setWindowTitle(text); });
+}
+
+void QtWindow::enable_menu_item(int id, bool enabled) {
+    run_on_window_thread([this, id, enabled] {
+        if (QAction* action = window_.menu_action(id)) action->setEnabled(enabled);
+    });
+}
+
+void QtWindow::check_menu_item(int id, bool checked) {
+    run_on_window_thread([this, id, checked] {
+        QAction* action = window_.menu_action(id);
+        if (action == nullptr) return;
+        // Any item may carry a check mark; Qt draws one only on checkable actions.
+        if (checked) action->setCheckable(true);
+        action->setChecked(checked);
+    });
+}
+
+void QtWindow::warning_box(const std::string& text, const std::string& caption) {
+    run_on_window_thread([this, text = to_qstring(text), caption = to_qstring(caption)] {
+        warning_function_(&window_, caption, text);
+    });
+}
+
+void QtWindow::set_wait_cursor(bool on) {
+    run_on_window_thread([this, on] {
+        if (on) {
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            ++wait_cursor_depth_;
+        } else if (wait_cursor_depth_ > 0) {
+            QApplication::restoreOverrideCursor();
+            --wait_cursor_depth_;
+        }
+    });
+}
+
+void QtWindow::invalidate(bool) {
+    // The view paints every pixel it owns, so an invalidation with or without erase looks the same.
+    run_on_window_thread([this] { window_.map_view()->update(); });
+}
+
+int QtWindow::serve_repaint_requests() {
+    std::deque<std::shared_ptr<RepaintRequest>> requests;
+    {
+        std::lock_guard lock(repaint_mutex_);
+        requests.swap(repaint_requests_);
+    }
+    if (requests.empty()) return 0;
+    // One paint answers every request made before it.
+    window_.map_view()->repaint();
+    for (const auto& request : requests) {
+        std::lock_guard lock(request->mutex);
+        request->done = true;
+        request->done_signal.notify_all();
+    }
+    return static_cast<int>(requests.size());
+}
+
+bool QtWindow::repaint_now() {
+    if (on_window_thread()) {
+        window_.map_view()->repaint();
+        return true;
+    }
+    auto request = std::make_shared<RepaintRequest>();
+    std::chrono::milliseconds timeout;
+    {
+        std::lock_guard lock(repaint_mutex_);
+        repaint_requests_.push_back(request);
+        timeout = repaint_timeout_;
+    }
+    QMetaObject::invokeMethod(context_.get(), [this] { serve_repaint_requests(); }, Qt::QueuedConnection);
+    std::unique_lock lock(request->mutex);
+    request->done_signal.wait_for(lock, timeout, [&] { return request->done || request->dropped; });
+    return request->done;
+}
+
+void QtWindow::set_client_size(int width, int height) {
+    run_on_window_thread([this, width, height] { window_.set_client_size(width, height); });
+}
+
+void QtWindow::copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) {
+    if (!valid_image(bgr, width, height, stride)) return;
+    // Own copy of the pixels, taken before returning: the caller may change its bitmap right after.
+    QImage image = QImage(bgr, width, height, stride, QImage::Format_BGR888).copy();
+    if (image.isNull()) return;  // the copy could not be allocated
+    run_on_window_thread([image = std::move(image)] { QGuiApplication::clipboard()->setImage(image); });
+}
+
+void QtWindow::start_timer(int period_ms) {
+    constexpr int kMinimumPeriod = 10;
+    const int period = period_ms < kMinimumPeriod ? kMinimumPeriod : period_ms;
+    run_on_window_thread([this, period] { timer_->start(period); });
+}
+
+}  // namespace vg

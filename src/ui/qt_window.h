@@ -1,0 +1,96 @@
+// The window services of the application logic, carried out on the Qt main window.
+//
+// Threads: every method may be called from any thread. On the window (GUI) thread it acts at once.
+// From another thread it posts the work to the window thread and returns without waiting (texts and
+// pixels are copied first), except repaint_now(), which waits for the paint, but only for a bounded
+// time (repaint_timeout(), 1 s by default): the window thread may itself be waiting for the calling
+// thread to end (closing the receiver link), and an unbounded wait would then deadlock. On time-out the
+// request stays queued and the paint happens once the window thread is back in its event loop.
+// While it waits for another thread, the window thread can call serve_repaint_requests() to answer
+// pending requests at once, so the waiting thread is not held up by the time-out.
+//
+// The QtWindow must be destroyed on the window thread after every other thread that uses it has ended.
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/window.h"
+
+class QObject;
+class QTimer;
+class QWidget;
+
+namespace vg {
+
+class MainWindow;
+
+class QtWindow : public Window {
+public:
+    // Shows a warning box over `parent` and returns the button code; the default is
+    // QMessageBox::warning with an OK button. Tests inject one that records and returns at once.
+    using WarningFunction = std::function<int(QWidget* parent, const QString& caption, const QString& text)>;
+
+    explicit QtWindow(MainWindow& window);
+    ~QtWindow() override;
+    QtWindow(const QtWindow&) = delete;
+    QtWindow& operator=(const QtWindow&) = delete;
+
+    void set_warning_function(WarningFunction function);
+    // Called on the window thread at every tick of the timer started by start_timer().
+    void set_timer_handler(std::function<void()> handler);
+    void set_repaint_timeout(std::chrono::milliseconds timeout);
+    std::chrono::milliseconds repaint_timeout() const;
+
+    // Window thread only: paints once if any thread is waiting in repaint_now() and releases every
+    // waiter. Returns the number of requests answered.
+    int serve_repaint_requests();
+
+    void set_title(const std::string& title) override;
+    void enable_menu_item(int id, bool enabled) override;
+    void check_menu_item(int id, bool checked) override;
+    void warning_box(const std::string& text, const std::string& caption = "VorGlobal") override;
+    // Balanced on/off pairs nest; an "off" without a matching "on" does nothing.
+    void set_wait_cursor(bool on) override;
+    void invalidate(bool erase) override;
+    bool repaint_now() override;
+    // Sizes below 1 are ignored.
+    void set_client_size(int width, int height) override;
+    // Copies the pixels; nothing is put on the clipboard when the description is inconsistent (null
+    // pixels, a size below 1, a stride shorter than 3 * width).
+    void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) override;
+    // (Re)starts the single window timer; periods below 10 ms run at 10 ms.
+    void start_timer(int period_ms) override;
+
+    // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
+    // (a degree sign written as the single byte 176 stays a degree sign).
+    static QString to_qstring(const std::string& text);
+
+private:
+    struct RepaintRequest;
+
+    bool on_window_thread() const;
+    // Runs `work` on the window thread: now when called there, else queued.
+    void run_on_window_thread(std::function<void()> work);
+
+    MainWindow& window_;
+    // Receiver of queued calls; deleting it drops calls still queued.
+    std::unique_ptr<QObject> context_;
+    QTimer* timer_ = nullptr;  // child of context_
+    std::function<void()> timer_handler_;
+    WarningFunction warning_function_;
+    int wait_cursor_depth_ = 0;
+
+    mutable std::mutex repaint_mutex_;
+    std::deque<std::shared_ptr<RepaintRequest>> repaint_requests_;
+    std::chrono::milliseconds repaint_timeout_{1000};
+};
+
+}  // namespace vg

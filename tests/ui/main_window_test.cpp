@@ -1,0 +1,509 @@
+// The Qt main window and its window services, run on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "resources/menu_resource.h"
+#include "resources/strings.h"
+#include "support/test_paths.h"
+#include "ui/main_window.h"
+#include "ui/map_view.h"
+#include "ui/qt_window.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One QApplication for the whole run.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "ui_main_window_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Processes events until `done` holds; false when the generous backstop ran out first.
+template <typename Predicate>
+bool wait_until(Predicate done, std::chrono::milliseconds backstop = 20s) {
+    const auto end = std::chrono::steady_clock::now() + backstop;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A top-down 24-bit bitmap, bytes blue, green, red, rows padded to a multiple of 4 bytes.
+struct Bitmap {
+    Bitmap(int w, int h) : width(w), height(h), stride((w * 3 + 3) & ~3), bytes(std::size_t(stride) * h, 0) {}
+    void set(int x, int y, QRgb rgb) {
+        std::uint8_t* p = &bytes[std::size_t(y) * stride + std::size_t(x) * 3];
+        p[0] = std::uint8_t(qBlue(rgb));
+        p[1] = std::uint8_t(qGreen(rgb));
+        p[2] = std::uint8_t(qRed(rgb));
+    }
+    int width, height, stride;
+    std::vector<std::uint8_t> bytes;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window = std::make_unique<MainWindow>();
+        services = std::make_unique<QtWindow>(*window);
+        window->set_command_handler([this](int id) { commands.push_back(id); });
+        services->set_warning_function([this](QWidget*, const QString& caption, const QString& text) {
+            boxes.push_back(caption + ": " + text);
+            return int(QMessageBox::Ok);
+        });
+    }
+    void TearDown() override {
+        services.reset();
+        window.reset();
+        while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+    }
+    void show() {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    MapView* view() const { return window->map_view(); }
+
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QtWindow> services;
+    std::vector<int> commands;
+    QStringList boxes;
+};
+
+// The menu bar as text: one line per popup, items separated by " | ", "-" for a separator, an id after
+// each text and "*" for a check mark.
+std::string describe_menu(QMenuBar* bar) {
+    std::string out;
+    for (QAction* popup : bar->actions()) {
+        out += popup->text().toStdString() + ":";
+        for (QAction* item : popup->menu()->actions()) {
+            if (item->isSeparator()) {
+                out += " -";
+                continue;
+            }
+            out += " " + item->text().toStdString() + " " + std::to_string(item->data().toInt());
+            if (item->isChecked()) out += "*";
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
+    EXPECT_EQ(describe_menu(window->menuBar()),
+              "&Gps: &Reload Map 1001 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - E&xit 1006\n"
+              "&Edit: &Copy 1011\n"
+              "Maps: Etopo2 1021 &OpenStreetMap 1022 &GoogleMaps 1023 &VirtualEarth 1024 &MapQuest 1025\n"
+              "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036"
+              " - Settings &COM 1048 GPS &Monitor 1037\n"
+              "&Options: &Auto Pan 1041* Auto &Zoom 1042 &Track 1043 &Big Maps 1044 &Map Coordinates 1045"
+              " - Aerial &Photo 1047\n"
+              "&Help: &Keys 1051 &About 1053\n");
+    // Every item starts enabled; the table lookup finds exactly the items the menu shows.
+    int items = 0;
+    for (QAction* popup : window->menuBar()->actions())
+        for (QAction* item : popup->menu()->actions()) {
+            if (item->isSeparator()) continue;
+            ++items;
+            const int id = item->data().toInt();
+            EXPECT_TRUE(item->isEnabled()) << id;
+            EXPECT_EQ(window->menu_action(id), item) << id;
+            ASSERT_NE(res::find_menu_item(id), nullptr) << id;
+            EXPECT_EQ(QString::fromUtf8(res::find_menu_item(id)->text.data(),
+                                        qsizetype(res::find_menu_item(id)->text.size())),
+                      item->text());
+        }
+    EXPECT_EQ(items, 28);
+    EXPECT_EQ(res::find_menu_item(res::kSeparator), nullptr);
+    EXPECT_EQ(res::find_menu_item(1020), nullptr);
+    EXPECT_EQ(window->menu_action(1020), nullptr);
+}
+
+TEST_F(MainWindowTest, ItemsRouteTheirIdsAndOnlyCommandsChangeMarksAndGreying) {
+    std::vector<int> expected;
+    for (const res::MenuPopup& popup : res::kMainMenu)
+        for (const res::MenuItem& item : popup.items)
+            if (item.id != res::kSeparator) {
+                window->menu_action(item.id)->trigger();
+                expected.push_back(item.id);
+            }
+    EXPECT_EQ(commands, expected);
+    // Choosing a marked or unmarked item leaves its mark alone.
+    EXPECT_TRUE(window->menu_action(res::kCmdAutoPan)->isChecked());
+    EXPECT_FALSE(window->menu_action(res::kCmdTrack)->isChecked());
+
+    services->check_menu_item(res::kCmdAutoPan, false);
+    services->check_menu_item(res::kCmdVirtualEarth, true);
+    services->check_menu_item(res::kCmdTrack, true);
+    EXPECT_FALSE(window->menu_action(res::kCmdAutoPan)->isChecked());
+    EXPECT_TRUE(window->menu_action(res::kCmdVirtualEarth)->isChecked());
+    commands.clear();
+    window->menu_action(res::kCmdTrack)->trigger();
+    EXPECT_TRUE(window->menu_action(res::kCmdTrack)->isChecked());
+    EXPECT_EQ(commands, std::vector<int>{res::kCmdTrack});
+
+    // A greyed item delivers nothing until it is enabled again.
+    services->enable_menu_item(res::kCmdNmea, false);
+    EXPECT_FALSE(window->menu_action(res::kCmdNmea)->isEnabled());
+    EXPECT_TRUE(window->menu_action(res::kCmdEarthMate)->isEnabled());
+    commands.clear();
+    window->menu_action(res::kCmdNmea)->trigger();
+    EXPECT_TRUE(commands.empty());
+    services->enable_menu_item(res::kCmdNmea, true);
+    window->menu_action(res::kCmdNmea)->trigger();
+    EXPECT_EQ(commands, std::vector<int>{res::kCmdNmea});
+
+    // Ids the menu does not have are ignored.
+    services->enable_menu_item(9999, false);
+    services->check_menu_item(res::kSeparator, true);
+}
+
+TEST_F(MainWindowTest, MenuWorksWithTheMouse) {
+    show();
+    QMenuBar* bar = window->menuBar();
+    QAction* gps = bar->actions().at(0);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(gps).center());
+    ASSERT_TRUE(wait_until([&] { return gps->menu()->isVisible(); }));
+    QAction* connect = window->menu_action(res::kCmdConnect);
+    QTest::mouseClick(gps->menu(), Qt::LeftButton, {}, gps->menu()->actionGeometry(connect).center());
+    ASSERT_TRUE(wait_until([&] { return !commands.empty(); }));
+    EXPECT_EQ(commands, std::vector<int>{res::kCmdConnect});
+}
+
+TEST_F(MainWindowTest, ShiftPageUpConnectsShiftPageDownDisconnects) {
+    show();
+    QTest::keyClick(window.get(), Qt::Key_PageUp, Qt::ShiftModifier);
+    QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::ShiftModifier);
+    // Without Shift, or with Control, the keys are no accelerators.
+    QTest::keyClick(window.get(), Qt::Key_PageUp);
+    QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(commands, (std::vector<int>{res::kCmdConnect, res::kCmdDisconnect}));
+    // A greyed item's accelerator does nothing, as the item itself.
+    commands.clear();
+    services->enable_menu_item(res::kCmdDisconnect, false);
+    QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_TRUE(commands.empty());
+    services->enable_menu_item(res::kCmdDisconnect, true);
+    QTest::keyClick(view(), Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_EQ(commands, std::vector<int>{res::kCmdDisconnect});
+    // The menu texts carry no key names.
+    EXPECT_EQ(window->menu_action(res::kCmdConnect)->text(), "&Connect");
+    EXPECT_TRUE(window->menu_action(res::kCmdConnect)->shortcut().isEmpty());
+}
+
+TEST_F(MainWindowTest, ClientAreaIsTheMapViewAtItsExactSize) {
+    show();
+    const int menu_height = window->menuBar()->height();
+    EXPECT_GT(menu_height, 0);
+    EXPECT_EQ(window->centralWidget(), view());
+    EXPECT_EQ(view()->size(), QSize(514, 435));
+    EXPECT_EQ(view()->mapTo(window.get(), QPoint(0, 0)), QPoint(0, menu_height));
+    EXPECT_EQ(window->size(), QSize(514, 435 + menu_height));
+
+    services->set_client_size(1026, 819);
+    EXPECT_EQ(view()->size(), QSize(1026, 819));
+    EXPECT_EQ(window->size(), QSize(1026, 819 + menu_height));
+    services->set_client_size(0, 819);
+    services->set_client_size(1026, -1);
+    EXPECT_EQ(view()->size(), QSize(1026, 819));
+    services->set_client_size(514, 435);
+    EXPECT_EQ(window->size(), QSize(514, 435 + menu_height));
+
+    MainWindow big(true);
+    big.show();
+    EXPECT_EQ(big.map_view()->size(), QSize(1026, 819));
+    EXPECT_EQ(big.size(), QSize(1026, 819 + big.menuBar()->height()));
+}
+
+TEST_F(MainWindowTest, TitleClassAndIcon) {
+    EXPECT_EQ(window->windowTitle(), "Vor Global");
+    EXPECT_EQ(window->objectName(), "VORGLOBAL");
+    EXPECT_EQ(res::load_string(res::kStringCaption), "VorGlobal");
+    EXPECT_EQ(res::load_string(res::kStringClassName), "VORGLOBAL");
+    EXPECT_EQ(res::load_string(104), "");
+    const QImage icon = window->windowIcon().pixmap(32, 32).toImage();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixelColor(15, 13), QColor(0xFF, 0xE0, 0x00));  // the marker disc
+
+    // The title is UTF-8; a lone byte 176 (Latin-1) is a degree sign as well.
+    services->set_title("Vor VirtualEarth - N 60\xC2\xB0" "10'30\"");
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Vor VirtualEarth - N 60\u00B010'30\""));
+    services->set_title("Vor VirtualEarth - N 60\xB0" "10'30\"");
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Vor VirtualEarth - N 60\u00B010'30\""));
+    services->set_title("");
+    EXPECT_EQ(window->windowTitle(), "");
+}
+
+TEST_F(MainWindowTest, WarningBoxesGoThroughTheInjectedFunction) {
+    services->warning_box("No GPS connected");
+    services->warning_box("Port closed", "Vor Error!");
+    EXPECT_EQ(boxes, QStringList({"VorGlobal: No GPS connected", "Vor Error!: Port closed"}));
+
+    // From another thread the box is posted to the window thread; the caller does not wait for it.
+    std::thread worker([this] { services->warning_box("No Internet connection"); });
+    worker.join();
+    EXPECT_EQ(boxes.size(), 2);
+    ASSERT_TRUE(wait_until([&] { return boxes.size() == 3; }));
+    EXPECT_EQ(boxes.back(), "VorGlobal: No Internet connection");
+}
+
+TEST_F(MainWindowTest, DefaultWarningBoxIsAWarningWithTheCaption) {
+    services->set_warning_function(nullptr);
+    show();
+    QString seen_title, seen_text;
+    QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
+    // Closes the modal box as soon as it shows, so the call cannot block the test.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen_title = box->windowTitle();
+            seen_text = box->text();
+            seen_icon = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start(10);
+    services->warning_box("Settings failed");
+    EXPECT_EQ(seen_title, "VorGlobal");
+    EXPECT_EQ(seen_text, "Settings failed");
+    EXPECT_EQ(seen_icon, QMessageBox::Warning);
+}
+
+TEST_F(MainWindowTest, WaitCursorNestsAndUnmatchedRestoreIsHarmless) {
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    services->set_wait_cursor(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    services->set_wait_cursor(true);
+    services->set_wait_cursor(false);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    services->set_wait_cursor(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // An extra "off" does not take away a cursor someone else set.
+    QApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
+    services->set_wait_cursor(false);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::CrossCursor);
+    QApplication::restoreOverrideCursor();
+}
+
+TEST_F(MainWindowTest, RepaintNowPaintsBeforeReturning) {
+    show();
+    // On the window thread the paint happens inside the call.
+    int before = view()->paint_count();
+    EXPECT_TRUE(services->repaint_now());
+    EXPECT_EQ(view()->paint_count(), before + 1);
+
+    // From another thread the call returns after the window thread painted.
+    services->set_repaint_timeout(60s);
+    std::atomic<bool> finished{false};
+    std::atomic<int> returned{-1};
+    std::atomic<int> painted_before_return{-1};
+    before = view()->paint_count();
+    std::thread worker([&] {
+        for (int i = 0; i < 20; ++i) {
+            const int start = view()->paint_count();
+            if (!services->repaint_now()) {
+                returned = 0;
+                break;
+            }
+            if (view()->paint_count() <= start) {
+                painted_before_return = 0;
+                break;
+            }
+        }
+        if (returned != 0) returned = 1;
+        if (painted_before_return != 0) painted_before_return = 1;
+        finished = true;
+    });
+    EXPECT_TRUE(wait_until([&] { return finished.load(); }));
+    worker.join();
+    EXPECT_EQ(returned, 1);
+    EXPECT_EQ(painted_before_return, 1);
+    EXPECT_GE(view()->paint_count(), before + 20);
+}
+
+TEST_F(MainWindowTest, RepaintNowFromAThreadIsBoundedWhileTheWindowThreadWaits) {
+    show();
+    // The window thread waits for the worker without serving events (as while closing the link):
+    // the worker's request times out and it gets false instead of deadlocking.
+    services->set_repaint_timeout(50ms);
+    bool result = true;
+    const int before = view()->paint_count();
+    std::thread worker([&] { result = services->repaint_now(); });
+    worker.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(view()->paint_count(), before);
+    // The request was not lost: the paint happens once the window thread runs its loop again.
+    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
+
+    // A window thread that serves requests while it waits releases the worker without the time-out.
+    services->set_repaint_timeout(60s);
+    std::atomic<bool> finished{false};
+    std::thread second([&] {
+        result = services->repaint_now();
+        finished = true;
+    });
+    int served = 0;
+    const auto backstop = std::chrono::steady_clock::now() + 20s;
+    while (!finished && std::chrono::steady_clock::now() < backstop) {
+        served += services->serve_repaint_requests();
+        std::this_thread::sleep_for(1ms);
+    }
+    second.join();
+    EXPECT_TRUE(result);
+    EXPECT_EQ(served, 1);
+    EXPECT_EQ(services->serve_repaint_requests(), 0);
+}
+
+TEST_F(MainWindowTest, ClipboardGetsACopyOfTheImageInTrueColours) {
+    Bitmap bitmap(3, 2);  // stride 12: each row padded by 3 bytes
+    bitmap.set(0, 0, qRgb(255, 0, 0));
+    bitmap.set(1, 0, qRgb(0, 255, 0));
+    bitmap.set(2, 0, qRgb(0, 0, 255));
+    bitmap.set(0, 1, qRgb(1, 2, 3));
+    bitmap.set(2, 1, qRgb(250, 128, 7));
+    // The pixel stored as bytes 0, 0, 255 (blue, green, red) is red.
+    EXPECT_EQ(bitmap.bytes[0], 0);
+    EXPECT_EQ(bitmap.bytes[2], 255);
+    services->copy_image_to_clipboard(bitmap.bytes.data(), bitmap.width, bitmap.height, bitmap.stride);
+    std::fill(bitmap.bytes.begin(), bitmap.bytes.end(), 0x55);  // the clipboard keeps its own copy
+
+    QImage image = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(image.size(), QSize(3, 2));
+    EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(1, 0), qRgb(0, 255, 0));
+    EXPECT_EQ(image.pixel(2, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(image.pixel(0, 1), qRgb(1, 2, 3));
+    EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(2, 1), qRgb(250, 128, 7));
+
+    // Inconsistent descriptions put nothing on the clipboard.
+    services->copy_image_to_clipboard(nullptr, 3, 2, 12);
+    services->copy_image_to_clipboard(bitmap.bytes.data(), 3, 2, 8);
+    services->copy_image_to_clipboard(bitmap.bytes.data(), 0, 2, 12);
+    services->copy_image_to_clipboard(bitmap.bytes.data(), 3, -2, 12);
+    services->copy_image_to_clipboard(bitmap.bytes.data(), 0x7fffffff, 1, 12);
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), image);
+
+    // From another thread the pixels are taken before the call returns.
+    std::thread worker([&] {
+        Bitmap small(1, 1);
+        small.set(0, 0, qRgb(9, 8, 7));
+        services->copy_image_to_clipboard(small.bytes.data(), 1, 1, small.stride);
+    });
+    worker.join();
+    ASSERT_TRUE(wait_until([] { return QGuiApplication::clipboard()->image().size() == QSize(1, 1); }));
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32).pixel(0, 0),
+              qRgb(9, 8, 7));
+}
+
+// A 512 x 512 display bitmap made of a real map tile repeated 2 x 2, as the small view's mosaic.
+Bitmap tile_mosaic(QImage& mosaic) {
+    const QImage tile((test::shared_testdata() / "images/bench/map256-rgb.png").c_str());
+    EXPECT_EQ(tile.size(), QSize(256, 256));
+    mosaic = QImage(512, 512, QImage::Format_RGB32);
+    QPainter painter(&mosaic);
+    for (int i = 0; i < 4; ++i) painter.drawImage(256 * (i % 2), 256 * (i / 2), tile);
+    painter.end();
+    Bitmap bitmap(512, 512);
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 512; ++x) bitmap.set(x, y, mosaic.pixel(x, y));
+    return bitmap;
+}
+
+TEST_F(MainWindowTest, MapViewShowsTheVisibleRowsOfTheBitmapAt1And49) {
+    QImage mosaic;
+    Bitmap bitmap = tile_mosaic(mosaic);
+    // The middle three quarters of the rows are shown: 64 to 447.
+    ASSERT_TRUE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, 64, 384));
+    int handler_paints = 0;
+    view()->set_paint_handler([&](QPainter&) { ++handler_paints; });
+
+    const QImage shot = view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(514, 435));
+    EXPECT_EQ(handler_paints, 1);
+    int wrong = 0;
+    for (int y = 0; y < 384; ++y)
+        for (int x = 0; x < 512; ++x)
+            if (shot.pixel(1 + x, 49 + y) != mosaic.pixel(x, 64 + y)) ++wrong;
+    EXPECT_EQ(wrong, 0);
+    // Around the map: the light-grey background.
+    for (QPoint p : {QPoint(0, 0), QPoint(0, 48), QPoint(513, 49), QPoint(0, 433), QPoint(1, 433), QPoint(513, 434)})
+        EXPECT_EQ(shot.pixel(p), qRgb(192, 192, 192)) << p.x() << "," << p.y();
+
+    // Overlays drawn into the bytes show at the next paint without handing the bitmap over again.
+    bitmap.set(10, 64, qRgb(255, 0, 0));
+    EXPECT_EQ(view()->grab().toImage().pixel(11, 49), qRgb(255, 0, 0));
+
+    // Inconsistent descriptions show no bitmap.
+    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, 1535, 0, 512));
+    EXPECT_FALSE(view()->has_display_bitmap());
+    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, 200, 384));
+    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, -1));
+    EXPECT_FALSE(view()->set_display_bitmap(nullptr, 512, 512, bitmap.stride));
+    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 0, 512, bitmap.stride));
+    EXPECT_EQ(view()->grab().toImage().pixel(11, 49), qRgb(192, 192, 192));
+    // Without a row range the whole bitmap is shown, clipped by the view.
+    ASSERT_TRUE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride));
+    EXPECT_EQ(view()->grab().toImage().pixel(11, 49 + 64), qRgb(255, 0, 0));
+}
+
+TEST_F(MainWindowTest, TimerCallsItsHandlerAndInvalidateRepaints) {
+    show();
+    int ticks = 0;
+    services->set_timer_handler([&] { ++ticks; });
+    services->start_timer(0);  // runs at the shortest period
+    EXPECT_TRUE(wait_until([&] { return ticks >= 3; }));
+    services->start_timer(5000);  // restarting replaces the period
+    const int after_restart = ticks;
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, after_restart);
+
+    const int before = view()->paint_count();
+    services->invalidate(true);
+    services->invalidate(false);
+    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
+    std::thread worker([&] { services->invalidate(false); });
+    worker.join();
+    const int after = view()->paint_count();
+    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > after; }));
+}
+
+}  // namespace
+}  // namespace vg
