@@ -1,0 +1,18 @@
+// Argument and output helpers shared by the tile commands of vortool (tile, fetch).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tiles/map_source.h"
+
+namespace vg::cli {
+
+// A source named the way the `site` setting names it (first letter, any case) or by its number 1..5.
+std::optional<MapSource> parse_source_argument(std::string_view text);
+
+// Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
+void append_json_text(std::string& out, std::string_view text);
+
+}  // namespace vg::cli

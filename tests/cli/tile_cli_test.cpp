@@ -1,0 +1,94 @@
+// `vortool tile` run as a real process: the printed object for known tiles, and a clear outcome for
+// bad arguments.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/test_paths.h"
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun vortool(const std::string& args) {
+    const std::string command = vg::test::vortool_path().string() + " tile " + args + " 2>/dev/null";
+    ToolRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(TileCli, PrintsPixelKeyPathsAndQuadkey) {
+    ToolRun r = vortool("--source OpenStreetMap --level 2 --x 96000 --y 171008");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"x\":96000,\"y\":171008,\"row\":668,\"col\":375,"
+              "\"dir\":\"./Maps/OS/120000_050000/123000_056000\","
+              "\"path\":\"./Maps/OS/120000_050000/123000_056000/vor_2_123400_056700.png\","
+              "\"quadkey\":\"2121132311\"}\n");
+
+    // Source by number, position by degrees, aerial layer, own root; the quadkey of (0°, 0°).
+    r = vortool("--source 4 --level 0 --lat 0 --lon 0 --aerial --root /srv/tiles");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"x\":2048,\"y\":2048,\"row\":8,\"col\":8,\"dir\":\"/srv/tiles/VE\","
+              "\"path\":\"/srv/tiles/VE/vor_0_100000_100000.jpg\",\"quadkey\":\"3000\"}\n");
+
+    // Etopo2 and MapQuest have no quadkey; the column wraps at the date line.
+    r = vortool("--source e --level 0 --lat 89.9 --lon 180");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"x\":4096,\"y\":2046,\"row\":7,\"col\":0,\"dir\":\"./Maps/E2\","
+              "\"path\":\"./Maps/E2/vor_0_070000_000000.gif\",\"quadkey\":\"\"}\n");
+    r = vortool("--source mapquest --level 1 --lat -90 --lon -180 --aerial");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"x\":0,\"y\":0,\"row\":0,\"col\":0,\"dir\":\"./Maps/MQ/000000_000000\","
+              "\"path\":\"./Maps/MQ/000000_000000/vor_1_000000_000000.jpg\",\"quadkey\":\"\"}\n");
+
+    // A row outside the world has no quadkey; a backslash root reads as "/"; JSON escaping holds.
+    r = vortool("--source g --level 0 --x 0 --y -5 --root 'C:\\My \"Maps\"'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "{\"x\":0,\"y\":-5,\"row\":-1,\"col\":0,\"dir\":\"C:/My \\\"Maps\\\"/GM\","
+              "\"path\":\"C:/My \\\"Maps\\\"/GM/vor_0_377777777770000_000000.png\",\"quadkey\":\"\"}\n");
+}
+
+TEST(TileCli, BadArgumentsPrintNothingAndFail) {
+    const char* bad[] = {
+        "",
+        "--source q --level 0 --x 1 --y 1",
+        "--source 6 --level 0 --x 1 --y 1",
+        "--source g --level 5 --x 1 --y 1",
+        "--source g --level -1 --x 1 --y 1",
+        "--source g --level 1x --x 1 --y 1",
+        "--source g --level 1 --x 1",
+        "--source g --level 1 --lat 1 --lon 2 --x 1 --y 1",
+        "--source g --level 1 --lat nan --lon 2",
+        "--source g --level 1 --lat 1e999 --lon 2",
+        "--source g --level 1 --x 99999999999 --y 1",
+        "--source g --level 1 --x 1 --y 1 --colour red",
+        "--source g --level 1 --x 1 --y",
+    };
+    for (const char* args : bad) {
+        const ToolRun r = vortool(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+    // Valid arguments that name no tile.
+    EXPECT_EQ(vortool("--source e --level 1 --x 1 --y 1").status, 1);
+    EXPECT_EQ(vortool("--source o --level 1 --x 1 --y 1 --aerial").status, 1);
+}
+
+}  // namespace
