@@ -1,0 +1,62 @@
+// NMEA 0183 receivers (NMEA, EarthMate USB, TripMate): line framing over chunks of any size,
+// checksum test, and the sentences that update the fix record (GPRMC, GPGGA, GPGLL, GPGSA, GPGSV;
+// PRWIZCH is recognised and ignored). Lines starting with "ASTRAL" go to a start-up hook.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "gps/fix_record.h"
+#include "gps/receiver_parser.h"
+
+namespace vg {
+
+// Called with every completed line that starts with "ASTRAL" (line end removed).
+using AstralHook = std::function<void(std::string_view line)>;
+
+class NmeaParser : public ReceiverParser {
+public:
+    // Longest line kept, line end included; a longer line is dropped up to its LF.
+    static constexpr std::size_t kLineBufferSize = 4096;
+
+    explicit NmeaParser(AstralHook astral = nullptr) : astral_(std::move(astral)) {}
+
+    void set_astral_hook(AstralHook astral) { astral_ = std::move(astral); }
+
+    void feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) override { nmea_feed(data, size, fix); }
+
+    // Appends the bytes to the line buffer and handles every line they complete. A partial line stays
+    // in the buffer for the next call.
+    void nmea_feed(const std::uint8_t* data, std::size_t size, FixRecord& fix);
+
+    // One sentence: the line without "$" and line end. Always copied to last_message (truncated to
+    // 255 characters); the record is updated only when the checksum after "*" matches.
+    void nmea_dispatch(std::string_view text, FixRecord& fix);
+
+    // Bytes of an unfinished line waiting in the buffer (0 while an over-long line is skipped).
+    std::size_t pending() const { return discarding_ ? 0 : length_; }
+
+private:
+    void complete_line(FixRecord& fix);
+
+    AstralHook astral_;
+    char line_[kLineBufferSize];
+    std::size_t length_ = 0;
+    bool discarding_ = false;  // the current line overflowed; skip to the next LF
+};
+
+// Field n of a sentence text: field 0 is the sentence name, field n the text after the n-th comma up
+// to the next ",", "*" or CR, or the end. A missing field is empty.
+std::string_view nmea_field(std::string_view text, int n);
+
+// Reads latitude (field n, ddmm.mmmm), N/S (n+1), longitude (n+2, dddmm.mmmm) and E/W (n+3) into
+// the record; an empty or unreadable half leaves that coordinate unchanged.
+void nmea_position(std::string_view text, int n, FixRecord& fix);
+
+// True when the text carries "*" followed by the two upper-case hexadecimal digits of the XOR of
+// every character before the "*".
+bool nmea_checksum_valid(std::string_view text);
+
+}  // namespace vg
