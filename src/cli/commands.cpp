@@ -4,8 +4,11 @@ namespace vg::cli {
 
 int run_tile(int argc, char** argv);
 
+int run_render(int argc, char** argv);
+
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
+        {"render", run_render},
         {"tile", run_tile},
     };
     return table;

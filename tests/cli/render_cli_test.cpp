@@ -1,0 +1,217 @@
+// vortool render end to end: a tile cache on disk, the command run as a process, and the written
+// picture read back.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "support/test_paths.h"
+#include "tiles/geometry.h"
+#include "tiles/image_decode.h"
+#include "tiles/tile_naming.h"
+
+namespace vg {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+using Rgb = std::array<std::uint8_t, 3>;
+constexpr Rgb kGrey{192, 192, 192};
+constexpr Rgb kYellow{255, 255, 0};
+constexpr Rgb kBlack{0, 0, 0};
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult render(const TempDir& dir, const std::string& args) {
+    const std::string command = vg::test::vortool_path().string() + " render " + args + " >" +
+                                (dir / "stdout").string() + " 2>" + (dir / "stderr").string();
+    RunResult run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = test::read_file(dir / "stdout");
+    run.err = test::read_file(dir / "stderr");
+    return run;
+}
+
+// The picture of a written file, whatever its format, as red-green-blue rows.
+RgbImage read_picture(const fs::path& path) {
+    const std::string bytes = test::read_file(path);
+    RgbImage image;
+    if (path.extension() == ".png") {
+        load_png(path, image);
+    } else if (path.extension() == ".ppm") {
+        std::istringstream in(bytes);
+        std::string magic;
+        int maxval = 0;
+        in >> magic >> image.width >> image.height >> maxval;
+        in.get();
+        image.pixels.assign(bytes.begin() + in.tellg(), bytes.end());
+    } else if (path.extension() == ".bmp" && bytes.size() > 54) {
+        auto le32 = [&](std::size_t at) {
+            return std::int32_t(std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8 |
+                                std::uint8_t(bytes[at + 2]) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24);
+        };
+        image.width = le32(18);
+        image.height = -le32(22);  // top-down
+        const std::size_t stride = (std::size_t(image.width) * 3 + 3) & ~std::size_t(3);
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x) {
+                const char* p = bytes.data() + le32(10) + y * stride + x * 3;
+                image.pixels.insert(image.pixels.end(), {std::uint8_t(p[2]), std::uint8_t(p[1]), std::uint8_t(p[0])});
+            }
+    }
+    return image;
+}
+
+Rgb at(const RgbImage& image, int x, int y) {
+    const std::uint8_t* p = image.pixels.data() + (std::size_t(y) * image.width + x) * 3;
+    return {p[0], p[1], p[2]};
+}
+
+// Where the command says the marker went: "... marker C R".
+std::pair<int, int> marker_of(const std::string& out) {
+    std::istringstream in(out.substr(out.find("marker ") + 7));
+    int c = -1, r = -1;
+    in >> c >> r;
+    return {c, r};
+}
+
+// Expected marker pixel for a position, from the tile geometry.
+std::pair<int, int> expected_marker(double lat, double lon, MapSource source, int level, int side) {
+    const WorldPixel p = geo_to_pixel(lat, lon, source, level);
+    const int cx = wrap_centre_x(p.x, level, source), cy = clamp_centre_y(p.y, level, source);
+    const int row = rows_run_north(source) ? cy - p.y + side / 2 : p.y - cy + side / 2;
+    return {p.x - cx + side / 2, row};
+}
+
+TEST(RenderCli, EmptyCacheGivesTheGreyViewWithMarkerAndCrossHair) {
+    TempDir dir;
+    struct Case {
+        const char* source;
+        MapSource id;
+        int level;
+    };
+    for (const Case& c : {Case{"OpenStreetMap", MapSource::OpenStreetMap, 2}, Case{"1", MapSource::Etopo2, 0},
+                          Case{"mapquest", MapSource::MapQuest, 3}}) {
+        SCOPED_TRACE(c.source);
+        const RunResult run = render(dir, "--root " + (dir / "Maps").string() + " --source " + c.source + " --level " +
+                                        std::to_string(c.level) + " --lat 48.8566 --lon 2.3522 --out " +
+                                        (dir / "view.ppm").string());
+        ASSERT_EQ(run.status, 0) << run.err;
+        const RgbImage view = read_picture(dir / "view.ppm");
+        ASSERT_EQ(view.width, 512);
+        ASSERT_EQ(view.height, 512);
+        const auto [col, row] = marker_of(run.out);
+        EXPECT_EQ(std::pair(col, row), expected_marker(48.8566, 2.3522, c.id, c.level, 512));
+        ASSERT_TRUE(col >= 10 && col < 502 && row >= 10 && row < 502) << run.out;
+        EXPECT_EQ(at(view, col, row), kBlack);          // marker centre
+        EXPECT_EQ(at(view, col - 3, row - 3), kYellow);  // marker disc
+        EXPECT_EQ(at(view, col, row < 256 ? 511 : 0), kBlack);  // one-pixel cross-hair
+        EXPECT_EQ(at(view, col + 1, row < 256 ? 511 : 0), kGrey);
+        EXPECT_EQ(at(view, col < 256 ? 511 : 0, row), kBlack);
+        EXPECT_EQ(at(view, col < 256 ? 511 : 0, row + 7), kGrey);
+    }
+}
+
+TEST(RenderCli, CachedTilesAreDrawnAndUndecodableOnesDeleted) {
+    TempDir dir;
+    const std::string root = (dir / "Maps").string();
+    const double lat = 51.5, lon = -0.12;
+    const int level = 2;
+    const MapSource source = MapSource::OpenStreetMap;
+    const WorldPixel p = geo_to_pixel(lat, lon, source, level);
+    const int cx = wrap_centre_x(p.x, level, source), cy = clamp_centre_y(p.y, level, source);
+    auto place = [&](int r, int c) {
+        const WorldPixel cell = view_cell_pixel(source, cx, cy, 2, r, c);
+        const TilePaths paths = tile_paths(tile_key(cell.x, cell.y, level, source, false), root);
+        fs::create_directories(paths.directory);
+        return fs::path(paths.full_path);
+    };
+    const fs::path good = place(0, 0);
+    const fs::path broken = place(1, 1);
+    const fs::path map = test::shared_testdata() / "images/bench/map256-rgb.png";
+    fs::copy_file(map, good);
+    test::write_file(broken, "<html>503</html>");
+
+    const RunResult run = render(dir, "--root " + root + " --source O --level 2 --lat 51.5 --lon -0.12 --track --out " +
+                                    (dir / "view.bmp").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("cached 2"), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(good));
+    EXPECT_FALSE(fs::exists(broken));
+
+    const std::string bmp = test::read_file(dir / "view.bmp");
+    ASSERT_EQ(bmp.size(), 14u + 40 + 512 * 1536);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(bmp.substr(2, 4), std::string("\x36\x00\x0C\x00", 4));  // 786486 bytes
+    EXPECT_EQ(bmp.substr(10, 4), std::string("\x36\x00\x00\x00", 4));
+
+    const RgbImage view = read_picture(dir / "view.bmp");
+    RgbImage tile;
+    ASSERT_EQ(load_png(map, tile), 1);
+    const auto [col, row] = marker_of(run.out);
+    for (int y = 0; y < 256; y += 15)
+        for (int x = 0; x < 256; x += 15) {
+            if (std::abs(x - col) <= 5 && std::abs(y - row) <= 5) continue;  // under the marker
+            ASSERT_EQ(at(view, x, y), at(tile, x, y)) << x << "," << y;
+        }
+    EXPECT_EQ(at(view, 300, 300), kGrey);  // the deleted tile's cell
+    EXPECT_EQ(at(view, 300, 100), kGrey);  // never cached
+    // With track on there is no cross-hair, only the marker.
+    EXPECT_EQ(at(view, col, row), kBlack);
+    EXPECT_NE(at(view, col, row < 256 ? 500 : 10), kBlack);
+}
+
+TEST(RenderCli, BigMapsAndWideHairInPng) {
+    TempDir dir;
+    const RunResult run = render(dir, "--root " + (dir / "Maps").string() +
+                                    " --source GoogleMaps --level 1 --lat -33.86 --lon 151.2 --aerial --big --hair 3"
+                                    " --out " + (dir / "view.png").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const RgbImage view = read_picture(dir / "view.png");
+    ASSERT_EQ(view.width, 1024);
+    ASSERT_EQ(view.height, 1024);
+    const auto [col, row] = marker_of(run.out);
+    EXPECT_EQ(std::pair(col, row), expected_marker(-33.86, 151.2, MapSource::GoogleMaps, 1, 1024));
+    const int far_y = row < 512 ? 1000 : 20;
+    EXPECT_EQ(at(view, col - 1, far_y), kYellow);
+    EXPECT_EQ(at(view, col, far_y), kBlack);
+    EXPECT_EQ(at(view, col + 1, far_y), kYellow);
+    EXPECT_EQ(at(view, col + 2, far_y), kGrey);
+}
+
+TEST(RenderCli, BadRequestsWriteNothing) {
+    TempDir dir;
+    const std::string root = " --root " + (dir / "Maps").string();
+    const std::string out = (dir / "view.bmp").string();
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const Case cases[] = {
+        {root + " --source E --level 2 --lat 10 --lon 10 --out " + out, 1},  // Etopo2 has only level 0
+        {root + " --source O --level 5 --lat 10 --lon 10 --out " + out, 2},
+        {root + " --source X --level 1 --lat 10 --lon 10 --out " + out, 2},
+        {root + " --source O --level 1 --lat ten --lon 10 --out " + out, 2},
+        {root + " --source O --level 1 --lat nan --lon 10 --out " + out, 2},
+        {root + " --source O --level 1 --lat 10 --lon 10 --out " + (dir / "view.gif").string(), 2},
+        {root + " --source O --level 1 --lat 10 --out " + out, 2},
+        {root + " --source O --level 1 --lat 10 --lon 10 --hair", 2},
+        {root + " --source O --level 1 --lat 10 --lon 10 --out " + (dir / "no/such/dir/v.bmp").string(), 1},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = render(dir, c.args);
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_FALSE(run.err.empty());
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+}  // namespace
+}  // namespace vg
