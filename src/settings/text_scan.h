@@ -1,0 +1,42 @@
+// Small scanners with the matching rules of the C scanf conversions the settings formats use
+// ("%d", "%c", "%s", "%lf", literal text), over a text and a position that each call advances.
+// Unlike scanf they never overflow: a number that does not fit, or a floating value that is not a
+// plain finite decimal, counts as a failed conversion.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vg {
+
+class TextScanner {
+public:
+    explicit TextScanner(std::string_view text) : text_(text) {}
+
+    // Skips blanks, tabs and line ends (what a blank in a scanf format skips).
+    void skip_space();
+    // Matches `literal` exactly at the current position (no blanks skipped first).
+    bool literal(std::string_view literal);
+    // "%d": blanks, an optional sign, one or more digits.
+    std::optional<int> integer();
+    // "%c": the next character, whatever it is.
+    std::optional<char> character();
+    // "%s": blanks, then the run of non-blank characters (at least one).
+    std::optional<std::string> word();
+    // "%lf": blanks, then a finite decimal number with optional fraction and exponent.
+    std::optional<double> decimal();
+
+    bool at_end() const { return pos_ >= text_.size(); }
+    std::size_t position() const { return pos_; }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+// "%d" of a whole value: the number at its start, if any.
+std::optional<int> scan_int(std::string_view text);
+
+}  // namespace vg
