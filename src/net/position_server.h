@@ -1,0 +1,107 @@
+// The position server of Remote mode: a small HTTP server on its own thread that takes the positions
+// a base copy posts ("latitude=%lf&longitude=%lf" to any path) into the fix record, answers GET
+// requests (used to wake it and as the remote poll), and withdraws the fix when no position has come
+// for more than 300 seconds.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "gps/fix_record.h"
+
+namespace vg {
+
+class Window;
+
+inline constexpr std::size_t kPositionRequestBuffer = 16384;
+inline constexpr std::int64_t kRemoteStaleSeconds = 300;
+
+// What one request asks for, decided from its bytes alone.
+struct PositionRequestOutcome {
+    bool reply = false;    // send the five-line reply
+    bool repaint = false;  // a POST: repaint whether or not a position was taken
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    bool has_position() const { return latitude && longitude; }
+};
+
+// Whether `received` holds a whole request: its header has ended (CR LF CR LF or LF LF) and, when
+// the header has a Content-length, that many body bytes have arrived.
+bool position_request_complete(std::string_view received);
+
+// Handles the bytes of one request. With a Content-length the body is exactly that many bytes after
+// the header; without one the last two received bytes are dropped (the line end after a posted
+// body) and the body starts after the first blank line. Positions that are not finite or lie
+// outside ±90° / ±180° are not taken.
+PositionRequestOutcome handle_position_request(std::string_view received);
+
+// The reply sent to every answered request, dated `now` (seconds) in local time.
+std::string position_reply(std::int64_t now);
+
+struct PositionServerConfig {
+    int port = 4477;  // 0: a port chosen by the system (see PositionServer::port())
+    // The IPv4 address to listen on. Empty: the `bind` key of vor_ini.txt in settings_dir, and
+    // without it the first address of this machine's host name.
+    std::string bind_address;
+    std::filesystem::path settings_dir;  // empty: the working directory
+    // A client that has not sent its whole request within this time is dropped.
+    std::chrono::milliseconds request_timeout{5000};
+    // Seconds clock for remote_fix_time, the staleness rule and the Date line; default time().
+    std::function<std::int64_t()> clock;
+    // Called on the server thread after a position was taken / after a fix was withdrawn.
+    std::function<void(double latitude, double longitude)> on_position;
+    std::function<void()> on_stale;
+};
+
+class PositionServer {
+public:
+    // `window` (may be null) is asked to repaint after each POST and each staleness check that
+    // withdraws or keeps a withdrawn fix.
+    PositionServer(SharedFix& fix, Window* window) : fix_(fix), window_(window) {}
+    ~PositionServer() { stop(); }
+    PositionServer(const PositionServer&) = delete;
+    PositionServer& operator=(const PositionServer&) = delete;
+
+    // Binds, listens (backlog 5) and starts the server thread. Returns false, after the diagnostic
+    // line on standard output, when no address is known or binding fails; true when serving.
+    bool start(const PositionServerConfig& config);
+
+    // Clears server_running, wakes the thread and waits, in 100 ms steps and at most 5 seconds, for
+    // it to end. Safe to call when not started.
+    void stop();
+
+    // True while the server thread runs.
+    bool running() const { return thread_active_.load(); }
+    // The port actually listened on.
+    int port() const { return port_.load(); }
+
+    // 1 while the server is to keep accepting. Clearing it and then connecting once (any request)
+    // also ends the thread.
+    std::atomic<int> server_running{0};
+    // Seconds of the last accepted position; 0 until one came.
+    std::atomic<std::int64_t> remote_fix_time{0};
+
+private:
+    void serve();
+    std::int64_t now() const;
+    void handle_connection(int fd);
+    void repaint();
+
+    SharedFix& fix_;
+    Window* window_;
+    PositionServerConfig config_;
+    int listen_fd_ = -1;
+    int wake_pipe_[2] = {-1, -1};
+    std::atomic<int> port_{0};
+    std::atomic<bool> thread_active_{false};
+    std::thread thread_;
+};
+
+}  // namespace vg

@@ -1,0 +1,373 @@
+// The position server against real clients on 127.0.0.1: raw sockets, the program's own HTTP client
+// (directly and through tinyproxy) and curl.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "net/http_client.h"
+#include "net/position_server.h"
+#include "support/fake_window.h"
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PositionRequest, BodyRulesWithAndWithoutContentLength) {
+    struct Case {
+        const char* what;
+        std::string request;
+        bool reply;
+        bool position;
+        double lat, lon;
+    };
+    const Case cases[] = {
+        {"body ended by CR LF", "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\n\r\nlatitude=60.175&longitude=24.95\r\n",
+         true, true, 60.175, 24.95},
+        {"body ended by a bare LF loses a character",
+         "POST / HTTP/1.1\r\n\r\nlatitude=60.175&longitude=24.95\n", true, true, 60.175, 24.9},
+        {"longitude first", "POST / HTTP/1.1\r\n\r\nlongitude=24.95&latitude=60.175\r\n", true, false, 0, 0},
+        {"no version: taken, not answered", "POST /\r\n\r\nlatitude=-33.5&longitude=151.25\r\n", false, true, -33.5,
+         151.25},
+        {"Content-length, no line end (curl)",
+         "POST / HTTP/1.1\r\nContent-Length: 31\r\n\r\nlatitude=60.175&longitude=24.95", true, true, 60.175, 24.95},
+        {"Content-length and a line end (own client)",
+         "POST / HTTP/1.1\r\nContent-length: 31\r\n\r\nlatitude=60.175&longitude=24.95\r\n", true, true, 60.175,
+         24.95},
+        {"Content-length counts: trailing bytes are not body",
+         "POST / HTTP/1.1\r\nContent-length: 30\r\n\r\nlatitude=60.175&longitude=24.95", true, true, 60.175, 24.9},
+        {"bare LF header (proxy form)",
+         "POST http://b:4477/vor/sendbase.cgi HTTP/1.1\nHost: b:4477\nContent-length: 26\n\nlatitude=1.5&longitude=2.5\n",
+         true, true, 1.5, 2.5},
+        {"not a number", "POST / HTTP/1.1\r\n\r\nlatitude=nan&longitude=1\r\n", true, false, 0, 0},
+        {"infinite", "POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=inf\r\n", true, false, 0, 0},
+        {"off the globe", "POST / HTTP/1.1\r\n\r\nlatitude=91&longitude=1\r\n", true, false, 0, 0},
+        {"no body", "POST / HTTP/1.1\r\nHost: b\r\n", true, false, 0, 0},
+        {"GET 1.0", "GET / HTTP/1.0\r\n\r\n", true, false, 0, 0},
+        {"GET without version", "GET /\r\n\r\n", false, false, 0, 0},
+        {"other method", "PUT / HTTP/1.1\r\n\r\nlatitude=1&longitude=2\r\n", false, false, 0, 0},
+        {"garbage", std::string("\x00\xff POST HTTP/1.1", 16), false, false, 0, 0},
+        {"one byte", "P", false, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto outcome = handle_position_request(c.request);
+        EXPECT_EQ(outcome.reply, c.reply) << c.what;
+        ASSERT_EQ(outcome.has_position(), c.position) << c.what;
+        if (c.position) {
+            EXPECT_DOUBLE_EQ(*outcome.latitude, c.lat) << c.what;
+            EXPECT_DOUBLE_EQ(*outcome.longitude, c.lon) << c.what;
+        }
+    }
+    EXPECT_FALSE(position_request_complete("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nlatit"));
+    EXPECT_TRUE(position_request_complete("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nlatit"));
+    EXPECT_FALSE(position_request_complete("GET / HTTP/1.1\r\n"));
+    EXPECT_TRUE(position_request_complete("GET / HTTP/1.1\n\n"));
+}
+
+// Raw client helpers.
+int connect_to(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void send_text(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::string read_until_close(int fd) {
+    std::string text;
+    char buffer[1024];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Sends `request` in the given pieces (with a pause between them), returns the reply.
+std::string exchange(int port, std::vector<std::string> pieces, std::chrono::milliseconds pause = 0ms) {
+    const int fd = connect_to(port);
+    if (fd < 0) return "<no connection>";
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) std::this_thread::sleep_for(pause);
+        send_text(fd, pieces[i]);
+    }
+    std::string reply = read_until_close(fd);
+    ::close(fd);
+    return reply;
+}
+
+void abort_close(int fd) {
+    linger l{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd);
+}
+
+std::string expected_date(std::int64_t now) {
+    const std::time_t t = static_cast<std::time_t>(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &local);
+    return text;
+}
+
+class PositionServerTest : public ::testing::Test {
+protected:
+    SharedFix fix;
+    test::FakeWindow window;
+    PositionServer server{fix, &window};
+    std::atomic<std::int64_t> clock{1'000'000};
+    std::atomic<int> positions{0};
+    std::atomic<int> stale_events{0};
+
+    PositionServerConfig config() {
+        PositionServerConfig c;
+        c.port = 0;
+        c.bind_address = "127.0.0.1";
+        c.request_timeout = 2s;
+        c.clock = [this] { return clock.load(); };
+        c.on_position = [this](double, double) { ++positions; };
+        c.on_stale = [this] { ++stale_events; };
+        return c;
+    }
+    void SetUp() override { ASSERT_TRUE(server.start(config())); }
+};
+
+TEST_F(PositionServerTest, AnswersGetWithTheFiveReplyLines) {
+    const std::string reply = exchange(server.port(), {"GET / HTTP/1.1\r\nHost: x\r\n\r\n"});
+    EXPECT_EQ(reply, "HTTP/1.0 200 OK\r\nServer: Vor 1.4\r\nDate: " + expected_date(clock.load()) +
+                         "\r\nContent-length: 0\r\n\r\n");
+    EXPECT_EQ(exchange(server.port(), {"GET / something\r\n\r\n"}), "");  // no version: no reply
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+}
+
+TEST_F(PositionServerTest, TakesPostedPositionsAndRepaints) {
+    const int repaints_before = window.repaints.load();
+    // Header and body in separate segments, the body without a line end, as curl sends it.
+    const std::string reply = exchange(server.port(),
+                                       {"POST /vor/sendbase.cgi HTTP/1.1\r\nContent-Length: 31\r\n\r\n",
+                                        "latitude=60.175&longitude=24.95"},
+                                       100ms);
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    auto r = fix.snapshot();
+    EXPECT_DOUBLE_EQ(r.latitude, 60.175);
+    EXPECT_DOUBLE_EQ(r.longitude, 24.95);
+    EXPECT_EQ(r.fix_dimension, 3);
+    EXPECT_EQ(server.remote_fix_time.load(), clock.load());
+    EXPECT_GT(window.repaints.load(), repaints_before);
+
+    // A post that does not scan changes nothing but is answered and still repaints.
+    const int repaints = window.repaints.load();
+    EXPECT_NE(exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlongitude=1&latitude=2\r\n"}), "");
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.175);
+    EXPECT_GT(window.repaints.load(), repaints);
+
+    // The program's own client, posting as the base does.
+    HttpOptions o;
+    test::TempDir dir;
+    o.settings_dir = dir.path();
+    EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
+                             "latitude=-41.286460&longitude=174.776236", o),
+              1);
+    r = fix.snapshot();
+    EXPECT_DOUBLE_EQ(r.latitude, -41.28646);
+    EXPECT_DOUBLE_EQ(r.longitude, 174.776236);
+    EXPECT_EQ(positions.load(), 2);
+}
+
+TEST_F(PositionServerTest, WithdrawsTheFixAfterMoreThan300SecondsWithoutAPosition) {
+    exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=10&longitude=20\r\n"});
+    ASSERT_EQ(fix.snapshot().fix_dimension, 3);
+    const std::int64_t taken = clock.load();
+
+    clock = taken + 300;
+    exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(fix.snapshot().fix_dimension, 3);
+    EXPECT_EQ(stale_events.load(), 0);
+
+    clock = taken + 301;
+    const int repaints = window.repaints.load();
+    exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 10);  // the position stays, only the fix goes
+    EXPECT_EQ(stale_events.load(), 1);
+    EXPECT_GT(window.repaints.load(), repaints);
+
+    // A new position brings the fix back.
+    exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=11&longitude=21\r\n"});
+    EXPECT_EQ(fix.snapshot().fix_dimension, 3);
+}
+
+TEST_F(PositionServerTest, StopsWithinTheBoundAlsoWithASilentClientConnected) {
+    const int silent = connect_to(server.port());  // sends nothing and stays
+    ASSERT_GE(silent, 0);
+    std::this_thread::sleep_for(50ms);
+    const auto start = std::chrono::steady_clock::now();
+    server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(server.running());
+    ::close(silent);
+    EXPECT_LT(connect_to(server.port()), 0);  // no longer listening
+}
+
+TEST_F(PositionServerTest, OneGetWakesTheServerAfterTheFlagIsCleared) {
+    // How the link-closing routine stops it: clear the flag, then one request to the base address.
+    server.server_running = 0;
+    test::TempDir dir;
+    HttpOptions o;
+    o.settings_dir = dir.path();
+    o.idle_timeout = 5s;
+    http_get_file("http://127.0.0.1:" + std::to_string(server.port()) + "/", {}, o);
+    for (int i = 0; i < 50 && server.running(); ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(server.running());
+}
+
+TEST_F(PositionServerTest, SilentClientsAreDroppedAndTheServerGoesOn) {
+    const int silent = connect_to(server.port());
+    ASSERT_GE(silent, 0);
+    // The next client waits behind the silent one at most the request time-out.
+    const std::string reply = exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=2\r\n"});
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_EQ(fix.snapshot().fix_dimension, 3);
+    EXPECT_EQ(read_until_close(silent), "");  // dropped without a reply
+    ::close(silent);
+}
+
+TEST_F(PositionServerTest, TenThousandGarbageAndHalfOpenConnectionsThenAValidPost) {
+    const std::string garbage[] = {
+        "",                                                     // connect and close
+        std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11),  // a TLS hello
+        "GET",                                                  // cut short
+        "POST / HTTP/1.1\r\nContent-Length: 99999\r\n\r\nlatitude=5",  // promises more than it sends
+        std::string(20000, 'A'),                                // more than the request buffer
+        "POST / HTTP/1.1\r\n\r\nlatitude=1e999&longitude=1\r\n",
+        "DELETE / HTTP/1.1\r\n\r\n",
+    };
+    const std::size_t kinds = std::size(garbage);
+    for (int i = 0; i < 10000; ++i) {
+        const int fd = connect_to(server.port());
+        ASSERT_GE(fd, 0) << i;
+        send_text(fd, garbage[i % kinds]);
+        if (i % 2 == 0) {
+            ::shutdown(fd, SHUT_WR);  // half-open: our side is done, the server's is not
+            pollfd p{fd, POLLIN, 0};
+            ::poll(&p, 1, 5000);
+        }
+        abort_close(fd);
+    }
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    const std::string reply = exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=47.5&longitude=-122.25\r\n"});
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK", 0), 0u);
+    const auto r = fix.snapshot();
+    EXPECT_EQ(r.fix_dimension, 3);
+    EXPECT_DOUBLE_EQ(r.latitude, 47.5);
+    EXPECT_DOUBLE_EQ(r.longitude, -122.25);
+}
+
+TEST_F(PositionServerTest, CurlIsUnderstood) {
+    if (::access("/usr/bin/curl", X_OK) != 0) GTEST_SKIP() << "curl not installed";
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    const std::string post = "/usr/bin/curl -s -S --max-time 10 -o /dev/null -w '%{http_code}' -d "
+                             "'latitude=60.175000&longitude=24.950000' " + base + "/vor/sendbase.cgi";
+    FILE* pipe = ::popen(post.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char out[64] = {};
+    const std::size_t n = std::fread(out, 1, sizeof out - 1, pipe);
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(std::string(out, n), "200");
+    const auto r = fix.snapshot();
+    EXPECT_DOUBLE_EQ(r.latitude, 60.175);
+    EXPECT_DOUBLE_EQ(r.longitude, 24.95);
+    EXPECT_EQ(r.fix_dimension, 3);
+
+    pipe = ::popen(("/usr/bin/curl -s -S --max-time 10 -i " + base + "/").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string head;
+    char buffer[256];
+    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) head.append(buffer, got);
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(head, "HTTP/1.0 200 OK\r\nServer: Vor 1.4\r\nDate: " + expected_date(clock.load()) +
+                        "\r\nContent-length: 0\r\n\r\n");
+}
+
+TEST_F(PositionServerTest, BaseUploadThroughTinyproxyReachesTheServer) {
+    test::TinyProxy proxy;
+    if (!proxy.available()) GTEST_SKIP() << "tinyproxy not available";
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n");
+    HttpOptions o;
+    o.settings_dir = dir.path();
+    o.idle_timeout = 20s;
+    EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
+                             "latitude=35.681236&longitude=139.767125", o),
+              1);
+    const auto r = fix.snapshot();
+    EXPECT_EQ(r.fix_dimension, 3) << proxy.log();
+    EXPECT_DOUBLE_EQ(r.latitude, 35.681236);
+    EXPECT_DOUBLE_EQ(r.longitude, 139.767125);
+}
+
+TEST(PositionServerStart, ListensOnTheBindKeyOrReportsWhyNot) {
+    SharedFix fix;
+    test::TempDir dir;
+    PositionServerConfig c;
+    c.port = 0;
+    c.settings_dir = dir.path();
+
+    test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nbind=127.0.0.1\r\n");
+    {
+        PositionServer server(fix, nullptr);
+        ASSERT_TRUE(server.start(c));
+        EXPECT_TRUE(server.running());
+        EXPECT_EQ(exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 200 OK", 0), 0u);
+    }
+
+    // A port already taken.
+    test::LoopbackHttpServer other(test::ScriptedReply::make(200, "text/plain", ""));
+    c.port = other.port();
+    testing::internal::CaptureStdout();
+    PositionServer second(fix, nullptr);
+    EXPECT_FALSE(second.start(c));
+    EXPECT_FALSE(second.running());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 98 in bind()\n");
+
+    // An address that is not one.
+    test::write_file(dir / "vor_ini.txt", "bind=\r\n");
+    c.bind_address = "";
+    c.port = 0;
+    testing::internal::CaptureStdout();
+    PositionServer third(fix, nullptr);
+    c.bind_address = "no such address";
+    EXPECT_FALSE(third.start(c));
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("gethostbyname error: "), std::string::npos);
+    EXPECT_NE(printed.find("Error: -1 in GetLocalHost\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vg
