@@ -3,6 +3,7 @@
 namespace vg::cli {
 
 int run_tile(int argc, char** argv);
+int run_gif(int argc, char** argv);
 
 int run_render(int argc, char** argv);
 
@@ -10,6 +11,7 @@ const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
         {"render", run_render},
         {"tile", run_tile},
+        {"gif", run_gif},
     };
     return table;
 }

@@ -1,0 +1,557 @@
+#include "tiles/gif_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+fs::path images() { return test::shared_testdata() / "images"; }
+
+Bytes load(const fs::path& path) {
+    const std::string s = test::read_file(path);
+    return Bytes(s.begin(), s.end());
+}
+
+// A binary PNM picture (P6 RGB or P5 grey) as the reference decodes store them.
+struct Pnm {
+    int width = 0, height = 0, channels = 0;
+    Bytes pixels;
+};
+
+std::optional<Pnm> read_pnm(const fs::path& path) {
+    const Bytes bytes = load(path);
+    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
+    Pnm pnm;
+    pnm.channels = bytes[1] == '6' ? 3 : 1;
+    std::size_t pos = 2;
+    long fields[3] = {};
+    for (long& field : fields) {
+        while (pos < bytes.size() && std::isspace(bytes[pos])) ++pos;
+        char* end = nullptr;
+        field = std::strtol(reinterpret_cast<const char*>(bytes.data()) + pos, &end, 10);
+        pos = static_cast<std::size_t>(end - reinterpret_cast<const char*>(bytes.data()));
+    }
+    ++pos;  // the single blank after maxval
+    pnm.width = static_cast<int>(fields[0]);
+    pnm.height = static_cast<int>(fields[1]);
+    const std::size_t size = static_cast<std::size_t>(pnm.width) * pnm.height * pnm.channels;
+    if (fields[2] != 255 || bytes.size() < pos + size) return std::nullopt;
+    pnm.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos), bytes.begin() + static_cast<std::ptrdiff_t>(pos + size));
+    return pnm;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hand-made streams: a header with a global table, then blocks appended by the test.
+
+// Packs LZW codes least-significant bit first, the way GIF image data is stored.
+class CodePacker {
+public:
+    void add(int code, int width) {
+        for (int i = 0; i < width; ++i) {
+            if (bit_ % 8 == 0) bytes_.push_back(0);
+            if (code & (1 << i)) bytes_.back() |= static_cast<std::uint8_t>(1 << (bit_ % 8));
+            ++bit_;
+        }
+    }
+    const Bytes& bytes() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+    int bit_ = 0;
+};
+
+// Minimum code size 2: the clear code, every index as a literal code, the end code. The code width
+// grows the way a reader's table does: each code after the first adds an entry.
+CodePacker literal_codes(const std::vector<int>& values) {
+    CodePacker codes;
+    int width = 3, next = 6, limit = 8;
+    codes.add(4, width);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        codes.add(values[i], width);
+        if (i == 0) continue;
+        if (++next >= limit && limit < 4096) {
+            limit *= 2;
+            ++width;
+        }
+    }
+    codes.add(5, width);
+    return codes;
+}
+
+struct GifBuilder {
+    Bytes bytes;
+
+    // Screen of w × h with a global table of 4 entries: 0 red, 1 green, 2 blue, 3 white.
+    GifBuilder(int w, int h, const char* signature = "GIF89a") {
+        bytes.assign(signature, signature + 6);
+        put16(w);
+        put16(h);
+        bytes.insert(bytes.end(), {0x81, 0, 0});
+        bytes.insert(bytes.end(), {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+    }
+    void put16(int v) {
+        bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+    void raw(std::initializer_list<std::uint8_t> b) { bytes.insert(bytes.end(), b); }
+    void descriptor(int left, int top, int w, int h, std::uint8_t flags = 0) {
+        bytes.push_back(0x2C);
+        put16(left);
+        put16(top);
+        put16(w);
+        put16(h);
+        bytes.push_back(flags);
+    }
+    // Image data with minimum code size 2: clear, each index as its own code, end.
+    void indexes(const std::vector<int>& values) { data(2, literal_codes(values).bytes()); }
+    void data(int min_code_size, const Bytes& payload, std::size_t block = 255) {
+        bytes.push_back(static_cast<std::uint8_t>(min_code_size));
+        for (std::size_t at = 0; at < payload.size(); at += block) {
+            const std::size_t n = std::min(block, payload.size() - at);
+            bytes.push_back(static_cast<std::uint8_t>(n));
+            bytes.insert(bytes.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
+                         payload.begin() + static_cast<std::ptrdiff_t>(at + n));
+        }
+        bytes.push_back(0);
+    }
+    void trailer() { bytes.push_back(0x3B); }
+};
+
+constexpr std::uint8_t kRed[3] = {255, 0, 0}, kGreen[3] = {0, 255, 0}, kBlue[3] = {0, 0, 255},
+                       kWhite[3] = {255, 255, 255}, kBlack[3] = {0, 0, 0};
+
+::testing::AssertionResult pixel_is(const RgbImage& image, int x, int y, const std::uint8_t (&rgb)[3]) {
+    const std::size_t at = (static_cast<std::size_t>(y) * image.width + x) * 3;
+    if (at + 3 > image.pixels.size()) return ::testing::AssertionFailure() << "pixel outside the buffer";
+    for (int i = 0; i < 3; ++i)
+        if (image.pixels[at + i] != rgb[i])
+            return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << int(image.pixels[at])
+                                                 << "," << int(image.pixels[at + 1]) << "," << int(image.pixels[at + 2]);
+    return ::testing::AssertionSuccess();
+}
+
+int decode(const Bytes& bytes, RgbImage& out) { return gif_read(bytes.data(), bytes.size(), out); }
+
+// ---------------------------------------------------------------------------------------------
+// Reading the files of other encoders
+
+// Every shared GIF with a reference decode decodes to it, on the pixels the reference vouches for.
+TEST(GifRead, MatchesReferenceDecodesOfOtherEncodersFiles) {
+    int compared = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(images() / "gif")) {
+        if (entry.path().extension() != ".gif") continue;
+        const fs::path rel = fs::relative(entry.path(), images());
+        fs::path ref_path = images() / "refs" / rel;
+        ref_path.replace_extension(".ppm");
+        if (!fs::exists(ref_path)) continue;
+        SCOPED_TRACE(rel.string());
+        const auto ref = read_pnm(ref_path);
+        ASSERT_TRUE(ref.has_value());
+        fs::path mask_path = ref_path;
+        mask_path.replace_extension(".mask.pgm");
+        std::optional<Pnm> mask;
+        if (fs::exists(mask_path)) mask = read_pnm(mask_path);
+
+        RgbImage image;
+        ASSERT_EQ(gif_read_file(entry.path(), image), 1);
+        EXPECT_EQ(image.width, ref->width);
+        EXPECT_EQ(image.height, ref->height);
+        ASSERT_EQ(image.pixels.size(), ref->pixels.size());
+        std::size_t differing = 0;
+        for (std::size_t p = 0; p < ref->pixels.size() / 3; ++p) {
+            if (mask && mask->pixels[p] != 255) continue;
+            for (int c = 0; c < 3; ++c) differing += image.pixels[p * 3 + c] != ref->pixels[p * 3 + c];
+        }
+        EXPECT_EQ(differing, 0u);
+        ++compared;
+    }
+    EXPECT_GE(compared, 40);
+}
+
+TEST(GifRead, OddFilesWithoutReferenceDecode) {
+    RgbImage image;
+    // Minimum code size 12 (which giflib refuses) is accepted; the image is corrupt, the decode
+    // keeps what it got.
+    EXPECT_EQ(gif_read_file(images() / "gif/libnsgif/lzwoob.gif", image), 1);
+    EXPECT_EQ(image.width, 4);
+    EXPECT_EQ(image.height, 13060);
+    // Screens of hundreds of millions of pixels are refused instead of allocated.
+    EXPECT_EQ(gif_read_file(images() / "gif/image-gif/issue-101-infinite-empty-loop.gif", image), 0);
+    EXPECT_TRUE(image.empty());
+    EXPECT_EQ(gif_read_file(images() / "gif/image-gif/issue-96-small-codesize-2.gif", image), 0);
+    // A zero-height screen decodes to no image.
+    EXPECT_EQ(gif_read_file(images() / "gif/image-gif/issue-96-small-codesize.gif", image), 1);
+    EXPECT_TRUE(image.empty());
+    EXPECT_EQ(gif_read_file(images() / "gif/no-such-file.gif", image), 0);
+}
+
+// Every truncation of a real file gives a defined outcome, and a cut inside the image data keeps
+// the pixels decoded before the cut.
+TEST(GifRead, EveryTruncationOfARealFile) {
+    const Bytes whole = load(images() / "gif/wuffs/hippopotamus.regular.gif");
+    RgbImage full;
+    ASSERT_EQ(decode(whole, full), 1);
+    // The image descriptor of the 36 × 28 image at (0, 0); its data starts 11 bytes later.
+    const Bytes desc{0x2C, 0, 0, 0, 0, 36, 0, 28, 0};
+    const auto found = std::search(whole.begin(), whole.end(), desc.begin(), desc.end());
+    ASSERT_NE(found, whole.end());
+    const std::size_t data_start = static_cast<std::size_t>(found - whole.begin()) + 11;
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+        RgbImage image;
+        const int result = decode(cut, image);
+        // Cut before the image data: refused. Cut inside it: the screen, partly decoded.
+        ASSERT_EQ(result, n >= data_start ? 1 : 0) << n;
+        ASSERT_EQ(image.pixels.size(), result ? full.pixels.size() : 0u) << n;
+    }
+    // Three quarters of the data give at least the top rows exactly.
+    const std::size_t keep = data_start + (whole.size() - data_start) * 3 / 4;
+    RgbImage image;
+    ASSERT_EQ(decode(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep)), image), 1);
+    EXPECT_TRUE(std::equal(image.pixels.begin(), image.pixels.begin() + 36 * 3 * 8, full.pixels.begin()));
+    EXPECT_FALSE(image.pixels == full.pixels);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading hand-made streams
+
+TEST(GifRead, RefusesStreamsThatAreNotGif) {
+    RgbImage image;
+    EXPECT_EQ(gif_read(nullptr, 0, image), 0);
+    for (const char* signature : {"gif89a", "GIF88a", "GIF8a7", "PNG89a", "GIF87b"}) {
+        GifBuilder gif(2, 1, signature);
+        gif.descriptor(0, 0, 2, 1);
+        gif.indexes({0, 1});
+        gif.trailer();
+        EXPECT_EQ(decode(gif.bytes, image), 0) << signature;
+        EXPECT_TRUE(image.empty());
+    }
+    GifBuilder good(2, 1);
+    good.descriptor(0, 0, 2, 1);
+    good.indexes({0, 1});
+    good.trailer();
+    ASSERT_EQ(decode(good.bytes, image), 1);
+    // Cut inside the signature, the screen descriptor, the colour table, the image descriptor,
+    // or before the minimum code size: refused.
+    for (std::size_t n : {0, 5, 12, 20, 24, 25, 30, 34, 35}) {
+        const Bytes cut(good.bytes.begin(), good.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_EQ(decode(cut, image), 0) << n;
+        EXPECT_TRUE(image.empty());
+    }
+    // Extension label missing; stream ending after an extension without image or trailer.
+    GifBuilder ext(2, 1);
+    ext.raw({0x21});
+    EXPECT_EQ(decode(ext.bytes, image), 0);
+    ext.raw({0xFE, 2, 'h', 'i', 0});
+    EXPECT_EQ(decode(ext.bytes, image), 0);
+    // Minimum code size 13 and above is refused; 12 is not.
+    for (int size : {13, 255}) {
+        GifBuilder gif(2, 1);
+        gif.descriptor(0, 0, 2, 1);
+        gif.data(size, {0, 0, 0});
+        EXPECT_EQ(decode(gif.bytes, image), 0) << size;
+    }
+    GifBuilder twelve(2, 1);
+    twelve.descriptor(0, 0, 2, 1);
+    twelve.data(12, {0, 0, 0});
+    EXPECT_EQ(decode(twelve.bytes, image), 1);
+}
+
+TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
+    RgbImage image;
+    // A 2 × 2 image at (1, 1) on a 4 × 3 screen: only that rectangle is filled, the rest black.
+    GifBuilder gif(4, 3);
+    gif.raw({0x21, 0xF9, 4, 1, 0, 0, 3, 0});  // graphic control: index 3 transparent, not applied
+    gif.raw({0x21, 0xFF, 3, 'a', 'b', 'c', 2, 1, 2, 0});
+    gif.raw({0x21, 0x01, 1, 'x', 0});
+    gif.raw({0x00, 0x42});  // stray bytes between blocks are ignored
+    gif.descriptor(1, 1, 2, 2);
+    gif.indexes({0, 1, 2, 3});
+    gif.descriptor(0, 0, 4, 3);  // a second image is never read
+    gif.indexes({3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3});
+    gif.trailer();
+    ASSERT_EQ(decode(gif.bytes, image), 1);
+    ASSERT_EQ(image.width, 4);
+    ASSERT_EQ(image.height, 3);
+    EXPECT_TRUE(pixel_is(image, 1, 1, kRed));
+    EXPECT_TRUE(pixel_is(image, 2, 1, kGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 2, kBlue));
+    EXPECT_TRUE(pixel_is(image, 2, 2, kWhite));
+    for (int x : {0, 3}) EXPECT_TRUE(pixel_is(image, x, 1, kBlack));
+    for (int x = 0; x < 4; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kBlack));
+
+    // An image reaching past the screen's right and bottom edges loses only those pixels.
+    GifBuilder wide(3, 2);
+    wide.descriptor(2, 1, 3, 2);
+    wide.indexes({1, 2, 3, 3, 3, 3});
+    wide.trailer();
+    ASSERT_EQ(decode(wide.bytes, image), 1);
+    EXPECT_EQ(image.pixels.size(), 3u * 2 * 3);
+    EXPECT_TRUE(pixel_is(image, 2, 1, kGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 1, kBlack));
+
+    // A local table replaces the global one.
+    GifBuilder local(2, 1);
+    local.descriptor(0, 0, 2, 1, 0x80);  // local table of 2 entries
+    local.raw({10, 20, 30, 40, 50, 60});
+    local.indexes({1, 0});
+    local.trailer();
+    ASSERT_EQ(decode(local.bytes, image), 1);
+    EXPECT_EQ(image.pixels, (Bytes{40, 50, 60, 10, 20, 30}));
+
+    // The trailer before any image: success without pixels.
+    GifBuilder none(5, 5);
+    none.raw({0x21, 0xFE, 1, 'c', 0});
+    none.trailer();
+    ASSERT_EQ(decode(none.bytes, image), 1);
+    EXPECT_TRUE(image.empty());
+}
+
+TEST(GifRead, InterlacedRowsComeInFourPasses) {
+    auto rows_of = [](int height) {
+        GifBuilder gif(1, height);
+        gif.descriptor(0, 0, 1, height, 0x40);
+        std::vector<int> values;
+        for (int i = 0; i < height; ++i) values.push_back(i % 3);  // red, green, blue, red, ...
+        gif.indexes(values);
+        gif.trailer();
+        RgbImage image;
+        EXPECT_EQ(decode(gif.bytes, image), 1);
+        std::string order;
+        for (int y = 0; y < height; ++y)
+            order += pixel_is(image, 0, y, kRed) ? 'R' : pixel_is(image, 0, y, kGreen) ? 'G' : pixel_is(image, 0, y, kBlue) ? 'B' : '?';
+        return order;
+    };
+    // Height 3: rows 0, 2, 1 receive the 1st, 2nd and 3rd value.
+    EXPECT_EQ(rows_of(3), "RBG");
+    EXPECT_EQ(rows_of(1), "R");
+    // Height 10: passes deliver rows 0, 8 | 4 | 2, 6 | 1, 3, 5, 7, 9.
+    // Value k goes to row order[k]: k=0 R→0, 1 G→8, 2 B→4, 3 R→2, 4 G→6, 5 B→1, 6 R→3, 7 G→5, 8 B→7, 9 R→9.
+    EXPECT_EQ(rows_of(10), "RBRRBGGBGR");
+}
+
+TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
+    RgbImage image;
+    // Too few pixels: the end code after two of four.
+    GifBuilder few(4, 1);
+    few.descriptor(0, 0, 4, 1);
+    few.indexes({1, 1});
+    few.trailer();
+    ASSERT_EQ(decode(few.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 1, 0, kGreen));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kBlack));
+
+    // Too many pixels: decoding stops at the image's last pixel.
+    GifBuilder many(2, 2);
+    many.descriptor(0, 0, 2, 1);
+    many.indexes({1, 2, 3, 3, 3});
+    many.trailer();
+    ASSERT_EQ(decode(many.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 1, 0, kBlue));
+    EXPECT_TRUE(pixel_is(image, 0, 1, kBlack));
+
+    // An index without a table entry (an undefined code 300 right after the clear code) is black;
+    // the next codes go on.
+    CodePacker codes;
+    for (int c : {256, 300, 3, 257}) codes.add(c, 9);
+    GifBuilder big(2, 1);
+    big.descriptor(0, 0, 2, 1);
+    big.data(8, codes.bytes());
+    big.trailer();
+    ASSERT_EQ(decode(big.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kWhite));
+
+    // Repeated clear codes are passed over; an end code right after a clear code ends the image.
+    CodePacker clears;
+    for (int c : {4, 4, 4, 1, 4, 4, 2, 4, 5, 3, 3}) clears.add(c, 3);
+    GifBuilder repeated(4, 1);
+    repeated.descriptor(0, 0, 4, 1);
+    repeated.data(2, clears.bytes());
+    repeated.trailer();
+    ASSERT_EQ(decode(repeated.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kBlue));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kBlack));
+    EXPECT_TRUE(pixel_is(image, 3, 0, kBlack));
+
+    // A self-referencing table entry ends the image: the first code 6 is undefined, code 7 then
+    // defines entry 6 with old code 6 as its own prefix, and using code 6 loops.
+    CodePacker circular;
+    for (int c : {4, 6, 7, 6, 1, 1, 1}) circular.add(c, 3);
+    GifBuilder loop(8, 1);
+    loop.descriptor(0, 0, 8, 1);
+    loop.data(2, circular.bytes());
+    ASSERT_EQ(decode(loop.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));  // index 6: no table entry
+    EXPECT_TRUE(pixel_is(image, 1, 0, kRed));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kRed));
+    for (int x = 3; x < 8; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kBlack)) << x;
+
+    // Data cut inside a sub-block, and data without any sub-block.
+    GifBuilder cut(4, 1);
+    cut.descriptor(0, 0, 4, 1);
+    cut.indexes({2, 2, 2, 2});
+    cut.bytes.resize(cut.bytes.size() - 2);
+    ASSERT_EQ(decode(cut.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kBlue));
+    GifBuilder empty(4, 1);
+    empty.descriptor(0, 0, 4, 1);
+    empty.raw({2});
+    ASSERT_EQ(decode(empty.bytes, image), 1);
+    EXPECT_EQ(image.pixels.size(), 12u);
+
+    // Codes spread over one-byte sub-blocks still decode.
+    GifBuilder small(6, 1);
+    small.descriptor(0, 0, 6, 1);
+    small.data(2, literal_codes({0, 1, 2, 3, 0, 1}).bytes(), 1);
+    small.trailer();
+    ASSERT_EQ(decode(small.bytes, image), 1);
+    EXPECT_EQ(image.pixels, (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255, 0}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+RgbImage solid(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    RgbImage image{w, h, {}};
+    for (int i = 0; i < w * h; ++i) image.pixels.insert(image.pixels.end(), {r, g, b});
+    return image;
+}
+
+TEST(GifWrite, HeaderPaletteAndTrailerBytes) {
+    Bytes gif;
+    ASSERT_EQ(gif_write(solid(256, 256, 255, 255, 255), gif), 1);
+    const Bytes head(gif.begin(), gif.begin() + 13);
+    EXPECT_EQ(head, (Bytes{'G', 'I', 'F', '8', '7', 'a', 0x00, 0x01, 0x00, 0x01, 0xF7, 0x00, 0x00}));
+    // The palette: r and g over 0, 36, 73, 109, 146, 182, 219, 255; blue in steps of 85.
+    const std::uint8_t levels[8] = {0, 36, 73, 109, 146, 182, 219, 255};
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(gif[13 + 3 * i], levels[i & 7]) << i;
+        EXPECT_EQ(gif[14 + 3 * i], levels[(i >> 3) & 7]) << i;
+        EXPECT_EQ(gif[15 + 3 * i], 85 * (i >> 6)) << i;
+    }
+    const Bytes desc(gif.begin() + 781, gif.begin() + 792);
+    EXPECT_EQ(desc, (Bytes{0x2C, 0, 0, 0, 0, 0x00, 0x01, 0x00, 0x01, 0x00, 0x08}));
+    EXPECT_EQ(gif[gif.size() - 2], 0x00);
+    EXPECT_EQ(gif[gif.size() - 1], 0x3B);
+    // One colour compresses well: far below a byte per pixel.
+    EXPECT_LT(gif.size(), 800u + 2000u);
+}
+
+TEST(GifWrite, KnownCodeStreams) {
+    Bytes gif;
+    // One white pixel: clear (256), 255, end (257) as 9-bit codes in one 4-byte sub-block.
+    ASSERT_EQ(gif_write(solid(1, 1, 255, 255, 255), gif), 1);
+    EXPECT_EQ(Bytes(gif.begin() + 792, gif.end()), (Bytes{0x04, 0x00, 0xFF, 0x05, 0x04, 0x00, 0x3B}));
+    // Three black pixels: clear, 0, 258 (the string 0 0), end.
+    ASSERT_EQ(gif_write(solid(3, 1, 0, 0, 0), gif), 1);
+    CodePacker codes;
+    for (int c : {256, 0, 258, 257}) codes.add(c, 9);
+    Bytes expected{static_cast<std::uint8_t>(codes.bytes().size())};
+    expected.insert(expected.end(), codes.bytes().begin(), codes.bytes().end());
+    expected.insert(expected.end(), {0x00, 0x3B});
+    EXPECT_EQ(Bytes(gif.begin() + 792, gif.end()), expected);
+}
+
+// The encoder's sub-blocks hold at most 254 bytes and the stream ends with the end code.
+TEST(GifWrite, SubBlocksOfAtMost254Bytes) {
+    RgbImage noise{300, 200, {}};
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 300 * 200 * 3; ++i) {
+        seed = seed * 1103515245 + 12345;
+        noise.pixels.push_back(static_cast<std::uint8_t>(seed >> 16));
+    }
+    Bytes gif;
+    ASSERT_EQ(gif_write(noise, gif), 1);
+    std::size_t at = 792, blocks = 0;
+    while (gif[at] != 0) {
+        EXPECT_LE(gif[at], 254);
+        at += gif[at] + 1u;
+        ++blocks;
+        ASSERT_LT(at, gif.size());
+    }
+    EXPECT_EQ(at, gif.size() - 2);
+    EXPECT_GT(blocks, 100u);
+}
+
+// Round trips through the reader: noise fills the 12-bit table many times over (clear codes and
+// every code width), real map and relief tiles keep their exact colours.
+TEST(GifWrite, RoundTripsGiveThePaletteColourOfEachPixel) {
+    RgbImage noise{256, 256, {}};
+    std::uint32_t seed = 99;
+    for (int i = 0; i < 256 * 256; ++i) {
+        seed = seed * 1664525 + 1013904223;
+        // Few colours in runs, then full noise: both long strings and table resets.
+        const std::uint8_t v = static_cast<std::uint8_t>(i < 30000 ? (seed >> 28) * 17 : seed >> 24);
+        noise.pixels.insert(noise.pixels.end(), {v, static_cast<std::uint8_t>(seed >> 8), static_cast<std::uint8_t>(v ^ 0x5A)});
+    }
+    noise.pixels[0] = noise.pixels[1] = noise.pixels[2] = 255;
+    noise.pixels[3] = noise.pixels[4] = noise.pixels[5] = 0;
+    Bytes gif;
+    ASSERT_EQ(gif_write(noise, gif), 1);
+    RgbImage back;
+    ASSERT_EQ(decode(gif, back), 1);
+    ASSERT_EQ(back.width, 256);
+    ASSERT_EQ(back.height, 256);
+    for (int i = 0; i < 256 * 256; ++i) {
+        const std::uint8_t* p = &noise.pixels[static_cast<std::size_t>(i) * 3];
+        const PaletteColour c = fixed_palette_colour(fixed_palette_index(p[0], p[1], p[2]));
+        const std::uint8_t* q = &back.pixels[static_cast<std::size_t>(i) * 3];
+        ASSERT_TRUE(q[0] == c.red && q[1] == c.green && q[2] == c.blue) << "pixel " << i;
+    }
+    EXPECT_TRUE(pixel_is(back, 0, 0, kWhite));
+    EXPECT_TRUE(pixel_is(back, 1, 0, kBlack));
+
+    // giflib wrote these with the same fixed palette: decode, re-encode, decode again.
+    for (const char* name : {"map256.gif", "relief256.gif", "map1024.gif"}) {
+        SCOPED_TRACE(name);
+        RgbImage original;
+        ASSERT_EQ(gif_read_file(images() / "bench" / name, original), 1);
+        ASSERT_EQ(gif_write(original, gif), 1);
+        RgbImage again;
+        ASSERT_EQ(decode(gif, again), 1);
+        EXPECT_EQ(again.width, original.width);
+        EXPECT_TRUE(again.pixels == original.pixels);
+    }
+}
+
+TEST(GifWrite, RefusesPicturesAGifCannotHold) {
+    Bytes gif{1, 2, 3};
+    EXPECT_EQ(gif_write(RgbImage{}, gif), 0);
+    EXPECT_TRUE(gif.empty());
+    RgbImage wrong = solid(4, 4, 1, 2, 3);
+    wrong.pixels.pop_back();
+    EXPECT_EQ(gif_write(wrong, gif), 0);
+    EXPECT_EQ(gif_write(RgbImage{70000, 1, Bytes(70000 * 3)}, gif), 0);
+    EXPECT_EQ(gif_write(RgbImage{-1, -3, Bytes(9)}, gif), 0);
+}
+
+TEST(GifWrite, FilesRoundTrip) {
+    test::TempDir dir;
+    const RgbImage image = solid(17, 5, 0, 255, 0);
+    ASSERT_EQ(gif_write_file(dir / "t.gif", image), 1);
+    RgbImage back;
+    ASSERT_EQ(gif_read_file(dir / "t.gif", back), 1);
+    EXPECT_EQ(back.pixels, image.pixels);
+    EXPECT_EQ(gif_write_file(dir / "missing" / "t.gif", image), 0);
+    EXPECT_EQ(gif_write_file(dir / "empty.gif", RgbImage{}), 0);
+    EXPECT_FALSE(fs::exists(dir / "empty.gif"));
+}
+
+}  // namespace
+}  // namespace vg
