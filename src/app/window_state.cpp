@@ -1,0 +1,190 @@
+#include "app/window_state.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "gps/device_type.h"
+#include "platform/window.h"
+#include "settings/text_scan.h"
+#include "tiles/map_source.h"
+
+namespace vg {
+
+namespace {
+
+char first_lower(std::string_view value) {
+    if (value.empty()) return '\0';
+    const char c = value[0];
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+void apply_size_setting(WindowState& ws, std::string_view value) { ws.big_maps = first_lower(value) == 's' ? 0 : 1; }
+
+void apply_dash_setting(WindowState& ws, std::string_view value) {
+    const char c = first_lower(value);
+    if (c == '1' || c == 'y' || c == 'k')
+        ws.dash = 'k';
+    else if (c == 'm' || c == 's')
+        ws.dash = c;
+    else
+        ws.dash = 0;
+}
+
+void apply_base_setting(WindowState& ws, std::string_view value) {
+    if (value.size() <= 8) return;
+    ws.base_enabled = 1;
+    std::string_view text = value;
+    if (text.substr(0, 7) == "http://") text.remove_prefix(7);
+    // The port is taken from the whole text before the host is cut to its room, so a long host
+    // name cannot hide the port.
+    const auto colon = text.find(':');
+    if (colon != std::string_view::npos) {
+        if (const auto port = scan_int(text.substr(colon + 1))) ws.base_port = *port;
+        text = text.substr(0, colon);
+    }
+    set_bounded(ws.base_host, text, kBaseHostMax);
+}
+
+void apply_site_setting(WindowState& ws, std::string_view value) {
+    if (value.empty()) return;
+    if (const auto source = source_from_letter(value[0])) ws.map_source = static_cast<int>(*source);
+}
+
+void apply_unit_setting(WindowState& ws, std::string_view value) {
+    if (value.empty()) return;
+    if (const auto type = device_from_letter(value[0])) {
+        ws.device_type = static_cast<int>(*type);
+        ws.baud_rate = device_info(*type).baud;
+    }
+}
+
+void apply_port_setting(WindowState& ws, std::string_view value) {
+    // "COM%d,%d,%c,%d,%d": each field counts only when the scan got that far. Numbers that do not
+    // fit an 8-bit field leave it unchanged rather than wrapping round to another port.
+    TextScanner scan(value);
+    if (!scan.literal("COM")) return;
+    const auto port = scan.integer();
+    if (!port) return;
+    if (*port >= 0 && *port <= 255) ws.port_number = static_cast<std::uint8_t>(*port);
+    if (!scan.literal(",")) return;
+    const auto baud = scan.integer();
+    if (!baud) return;
+    if (std::find(std::begin(kPortBaudRates), std::end(kPortBaudRates), static_cast<unsigned>(*baud)) !=
+            std::end(kPortBaudRates) &&
+        *baud > 0)
+        ws.baud_rate = static_cast<unsigned>(*baud);
+    if (!scan.literal(",")) return;
+    const auto parity = scan.character();
+    if (!parity) return;
+    if (*parity == 'n') ws.parity = 0;
+    if (*parity == 'e') ws.parity = 2;
+    if (*parity == 'o') ws.parity = 1;
+    if (!scan.literal(",")) return;
+    const auto bits = scan.integer();
+    if (!bits) return;
+    if (*bits >= 0 && *bits <= 255) ws.byte_size = static_cast<std::uint8_t>(*bits);
+    if (!scan.literal(",")) return;
+    const auto stop = scan.integer();
+    if (!stop) return;
+    if (*stop == 1) ws.stop_bits = 0;
+    if (*stop == 2) ws.stop_bits = 2;
+}
+
+void set_initial_menu_states(const WindowState& ws, Window& window) {
+    window.enable_menu_item(menu::kOnline, true);
+    window.enable_menu_item(menu::kOffline, false);
+    window.enable_menu_item(menu::kConnect, true);
+    window.enable_menu_item(menu::kDisconnect, false);
+    window.check_menu_item(menu::kAutoPan, ws.auto_pan != 0);
+    window.check_menu_item(menu::kAutoZoom, ws.auto_zoom != 0);
+    window.check_menu_item(menu::kTrack, ws.track != 0);
+    window.check_menu_item(menu::kBigMaps, ws.big_maps != 0);
+    window.check_menu_item(menu::kMapCoordinates, ws.map_coordinates != 0);
+    for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id) window.check_menu_item(id, false);
+    window.check_menu_item(menu::kMapSourceBase + ws.map_source, true);
+    for (int id = menu::kDeviceBase + 1; id <= menu::kDeviceBase + 6; ++id) window.enable_menu_item(id, true);
+    window.enable_menu_item(menu::kDeviceBase + ws.device_type, false);
+}
+
+std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {
+    std::unique_ptr<WindowState> ws(new (std::nothrow) WindowState());
+    if (!ws) return nullptr;
+    ws->owner_window = window;
+    const std::filesystem::path set_file = dir / kSetFile;
+    const std::filesystem::path ini_file = dir / kIniFile;
+
+    if (auto v = setting_value(set_file, "size", window)) apply_size_setting(*ws, *v);
+    if (auto v = setting_value(ini_file, "hair", window)) {
+        if (const auto hair = scan_int(*v)) ws->hair = *hair;
+    }
+    if (auto v = setting_value(ini_file, "dash", window)) apply_dash_setting(*ws, *v);
+    if (auto v = setting_value(ini_file, "maps", window)) set_bounded(ws->maps_dir, *v, kMapsDirMax);
+    if (auto v = setting_value(ini_file, "file", window)) set_bounded(ws->track_file, *v, kTrackFileMax);
+    if (auto v = setting_value(ini_file, "plot", window)) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting_value(ini_file, "base", window)) apply_base_setting(*ws, *v);
+    if (auto v = setting_value(set_file, "site", window)) apply_site_setting(*ws, *v);
+    if (auto v = setting_value(set_file, "unit", window)) apply_unit_setting(*ws, *v);
+    if (auto v = setting_value(set_file, "port", window)) apply_port_setting(*ws, *v);
+
+    if (window) set_initial_menu_states(*ws, *window);
+    return ws;
+}
+
+ZoneSetting parse_zone_setting(std::string_view value) {
+    ZoneSetting zone;
+    TextScanner scan(value);
+    const auto hours = scan.integer();
+    if (!hours) return zone;
+    zone.hours_read = true;
+    zone.hours = *hours;
+    if (const auto word = scan.word()) set_bounded(zone.label, *word, kZoneLabelMax);
+    if (zone.hours != 0 && zone.label.empty()) {
+        // Formatted whole: "[GMT+10]" needs eight characters and is still a correct label.
+        char text[24];
+        std::snprintf(text, sizeof text, "[GMT%+d]", zone.hours);
+        zone.label = text;
+    }
+    return zone;
+}
+
+ZoneSetting read_zone_setting(const std::filesystem::path& ini_file) {
+    if (const auto value = setting_value(ini_file, "zone")) return parse_zone_setting(*value);
+    return {};
+}
+
+int read_start_level(int map_source, const std::filesystem::path& ini_file) {
+    if (map_source == static_cast<int>(MapSource::Etopo2)) return 0;  // Etopo2 has only level 0
+    int level = 2;
+    if (const auto value = setting_value(ini_file, "zoom")) {
+        if (const auto zoom = scan_int(*value)) level = std::clamp(*zoom, 0, 4);
+    }
+    return level;
+}
+
+void set_map_size(ViewState& view, int big_maps) {
+    view.map_width = big_maps ? 1024 : 512;
+    view.map_height = big_maps ? 768 : 384;
+}
+
+std::optional<StartPosition> init_view_state(ViewState& view, const WindowState& ws, const std::filesystem::path& dir,
+                                             SharedFix* fix) {
+    const std::filesystem::path ini_file = dir / kIniFile;
+    set_map_size(view, ws.big_maps);
+    const ZoneSetting zone = read_zone_setting(ini_file);
+    view.zone_hours = zone.hours;
+    view.zone_label = zone.label;
+    if (zone.hours_read && fix) fix->update([&](FixRecord& record) { record.local_offset_hours = zone.hours; });
+    view.level = read_start_level(ws.map_source, ini_file);
+    view.anchor_level = view.level;
+    const auto start = read_start_position(dir / kPosFile);
+    if (start) {
+        view.uploaded_lat = start->latitude;
+        view.uploaded_lon = start->longitude;
+    }
+    return start;
+}
+
+}  // namespace vg

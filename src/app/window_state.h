@@ -1,0 +1,158 @@
+// The per-window Window state and the program-wide View state, and how they are filled from the
+// settings files when the main window is created.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "gps/fix_record.h"
+#include "settings/settings_file.h"
+#include "tiles/image_decode.h"
+
+namespace vg {
+
+class Window;
+
+// Room of the text fields, in characters.
+inline constexpr std::size_t kMapsDirMax = 255;
+inline constexpr std::size_t kTrackFileMax = 63;
+inline constexpr std::size_t kBaseHostMax = 63;
+inline constexpr std::size_t kZoneLabelMax = 7;
+
+// Sets `field` to `text`, cut to `max` characters.
+inline void set_bounded(std::string& field, std::string_view text, std::size_t max) {
+    field.assign(text.substr(0, max));
+}
+
+// Baud rates the `port` setting may choose.
+inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+
+// Menu commands whose states window creation sets.
+namespace menu {
+inline constexpr int kOnline = 1002;
+inline constexpr int kOffline = 1003;
+inline constexpr int kConnect = 1004;
+inline constexpr int kDisconnect = 1005;
+inline constexpr int kMapSourceBase = 1020;  // + map source 1..5
+inline constexpr int kDeviceBase = 1030;     // + device type 1..6
+inline constexpr int kAutoPan = 1041;
+inline constexpr int kAutoZoom = 1042;
+inline constexpr int kTrack = 1043;
+inline constexpr int kBigMaps = 1044;
+inline constexpr int kMapCoordinates = 1045;
+}  // namespace menu
+
+// One per main window; made by create_window_state, owned by the window.
+struct WindowState {
+    Window* owner_window = nullptr;
+    // The serial port, the reader thread and the read/write wait records belong to SerialLink.
+    std::atomic<int> online{0};
+    std::atomic<int> silence_ticks{0};
+    int map_source = 4;   // MapSource, 1..5
+    int device_type = 3;  // DeviceType, 1..6
+    std::uint8_t port_number = 1;  // COM port; 0 means none
+    int auto_pan = 1;
+    int auto_zoom = 0;
+    int track = 0;
+    int plot = 0;
+    int big_maps = 0;
+    int map_coordinates = 0;
+    int hair = 0;
+    int dash = 0;  // 0 off, or 'k', 'm', 's'
+    std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
+    std::string track_file;            // at most kTrackFileMax characters; empty: no log
+    int aerial = 0;
+    std::atomic<int> link_active{0};
+    unsigned baud_rate = 9600;
+    std::uint8_t byte_size = 8;
+    std::uint8_t parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stop_bits = 0;     // 0 one, 1 one and a half, 2 two
+    std::uint8_t flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
+    int base_enabled = 0;
+    std::string base_host;  // at most kBaseHostMax characters
+    int base_port = 0;
+    std::atomic<int> reader_thread_id{0};  // cleared to 0 by the reader or server thread as it ends
+};
+
+// Builds the Window state of a new main window from the settings files in `dir` (empty: the working
+// directory). Absent keys and files that cannot be opened leave the creation values. With a window,
+// a settings file that cannot be opened is reported with a message box, and the menu states are set
+// from the record. Returns nullptr when the record cannot be made.
+std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window);
+
+// The steps of create_window_state, each over one setting value.
+void apply_size_setting(WindowState& ws, std::string_view value);
+void apply_dash_setting(WindowState& ws, std::string_view value);
+void apply_base_setting(WindowState& ws, std::string_view value);
+void apply_site_setting(WindowState& ws, std::string_view value);
+void apply_unit_setting(WindowState& ws, std::string_view value);
+void apply_port_setting(WindowState& ws, std::string_view value);
+// Menu check and grey states of a new window from the record.
+void set_initial_menu_states(const WindowState& ws, Window& window);
+
+// The program-wide view: what part of which map is shown.
+struct ViewState {
+    int level = 0;
+    int centre_x = 0;
+    int centre_y = 0;
+    int anchor_x = 0;
+    int anchor_y = 0;
+    int anchor_level = 0;
+    int pending_level = 0;
+    int pending_x = 0;
+    int pending_y = 0;
+    int pointer_x = 0;  // 2147483647: no pointer
+    int pointer_y = 0;
+    int map_width = 512;
+    int map_height = 384;
+    int client_width = 0;
+    int client_height = 0;
+    DisplayBitmap display_bitmap;  // none until the first view is loaded
+    // The cursor to put back after a wait is kept by the platform window.
+    int marker_x = 0;
+    int marker_y = 0;
+    int last_fix_seen = 0;
+    int applied_big_maps = 0;
+    int start_saved = 0;
+    std::int64_t zoom_clock = 0;
+    std::int64_t upload_clock = 0;
+    double uploaded_lat = 0;
+    double uploaded_lon = 0;
+    int zone_hours = 0;
+    std::string zone_label;  // at most kZoneLabelMax characters when read from the settings
+    std::string title_text;
+    int garmin_toggle = 0;
+};
+
+inline constexpr int kNoPointer = 2147483647;
+
+struct ZoneSetting {
+    bool hours_read = false;  // the value began with a number
+    int hours = 0;
+    std::string label;
+};
+// The `zone` value ("%d %s"): hours and an optional label word (cut to kZoneLabelMax characters);
+// with hours other than 0 and no label, the label is "[GMT%+d]" of the hours.
+ZoneSetting parse_zone_setting(std::string_view value);
+// The `zone` key of `ini_file`; hours 0 and no label when it is absent or holds no number.
+ZoneSetting read_zone_setting(const std::filesystem::path& ini_file);
+
+// Start level: 0 for Etopo2, else the `zoom` key of `ini_file` clamped to 0..4, else 2.
+int read_start_level(int map_source, const std::filesystem::path& ini_file);
+
+// Map area in pixels: 1024 × 768 with Big Maps, else 512 × 384.
+void set_map_size(ViewState& view, int big_maps);
+
+// The settings part of the View state at window creation: map size, zone (also given to `fix` as its
+// local offset when the zone names hours), level, and the start position (kept as the last uploaded
+// position). Returns the start position, or nothing when vor_pos.txt cannot be opened; turning it
+// into the view centre is left to the caller.
+std::optional<StartPosition> init_view_state(ViewState& view, const WindowState& ws, const std::filesystem::path& dir,
+                                             SharedFix* fix = nullptr);
+
+}  // namespace vg

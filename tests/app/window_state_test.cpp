@@ -1,0 +1,331 @@
+// The Window state and the settings part of the View state, built from real settings files in a
+// scratch folder, with the recording window for message boxes and menu states.
+#include "app/window_state.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "support/fake_window.h"
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+using test::FakeWindow;
+using test::TempDir;
+using test::write_file;
+
+// A Window state from a vor_set.txt holding `set_lines` and a vor_ini.txt holding `ini_lines`.
+std::unique_ptr<WindowState> state_from(const TempDir& dir, const std::string& set_lines,
+                                        const std::string& ini_lines = "") {
+    write_file(dir / "vor_set.txt", set_lines);
+    write_file(dir / "vor_ini.txt", ini_lines);
+    auto ws = create_window_state(dir.path(), nullptr);
+    EXPECT_TRUE(ws);
+    return ws;
+}
+
+TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
+    TempDir dir;
+    write_default_files(dir.path());
+    FakeWindow window;
+    const auto ws = create_window_state(dir.path(), &window);
+    ASSERT_TRUE(ws);
+    EXPECT_EQ(ws->owner_window, &window);
+    EXPECT_EQ(ws->device_type, 1);
+    EXPECT_EQ(ws->baud_rate, 4800u);
+    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->big_maps, 0);
+    EXPECT_EQ(ws->hair, 1);
+    EXPECT_EQ(ws->dash, 0);
+    EXPECT_EQ(ws->maps_dir, ".\\Maps");
+    EXPECT_EQ(ws->track_file, "");
+    EXPECT_EQ(ws->plot, 0);
+    EXPECT_EQ(ws->base_enabled, 1);
+    EXPECT_EQ(ws->base_host, "basehost.invalid");
+    EXPECT_EQ(ws->base_port, 4477);
+    EXPECT_EQ(ws->byte_size, 8);
+    EXPECT_EQ(ws->parity, 0);
+    EXPECT_EQ(ws->stop_bits, 0);
+    EXPECT_EQ(ws->online.load(), 0);
+    EXPECT_EQ(ws->link_active.load(), 0);
+    EXPECT_TRUE(window.boxes().empty());
+
+    EXPECT_TRUE(window.enabled(1002));
+    EXPECT_FALSE(window.enabled(1003));
+    EXPECT_TRUE(window.enabled(1004));
+    EXPECT_FALSE(window.enabled(1005));
+    EXPECT_TRUE(window.checked(1041));
+    for (int id : {1042, 1043, 1044, 1045}) EXPECT_FALSE(window.checked(id)) << id;
+    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1024) << id;
+    for (int id = 1031; id <= 1036; ++id) EXPECT_EQ(window.enabled(id), id != 1031) << id;
+}
+
+TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
+    TempDir dir;
+    FakeWindow window;
+    const auto ws = create_window_state(dir.path(), &window);
+    ASSERT_TRUE(ws);
+    EXPECT_EQ(ws->device_type, 3);
+    EXPECT_EQ(ws->baud_rate, 9600u);
+    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->auto_pan, 1);
+    EXPECT_EQ(ws->hair, 0);
+    EXPECT_EQ(ws->maps_dir, ".\\Maps");
+    EXPECT_EQ(ws->base_enabled, 0);
+    EXPECT_EQ(ws->base_port, 0);
+    // Each lookup in a file that cannot be opened is reported.
+    const auto boxes = window.boxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.front(), "Config file " + (dir / "vor_set.txt").string() + " not found!");
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Config file " + (dir / "vor_ini.txt").string() + " not found!"),
+              boxes.end());
+    EXPECT_FALSE(window.enabled(1033));
+    EXPECT_TRUE(window.checked(1024));
+    // Without a window nothing is shown and the files are not written.
+    EXPECT_TRUE(create_window_state(dir.path(), nullptr));
+    EXPECT_FALSE(std::filesystem::exists(dir / "vor_set.txt"));
+}
+
+TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
+    TempDir dir;
+    auto ws = state_from(dir, "unit=NMEA\r\nport=COM3,7200,x,7,3\r\n");
+    EXPECT_EQ(ws->port_number, 3);
+    EXPECT_EQ(ws->baud_rate, 4800u);
+    EXPECT_EQ(ws->parity, 0);
+    EXPECT_EQ(ws->byte_size, 7);
+    EXPECT_EQ(ws->stop_bits, 0);
+
+    ws = state_from(dir, "port=COM2,19200,e,7,2\r\n");
+    EXPECT_EQ(ws->port_number, 2);
+    EXPECT_EQ(ws->baud_rate, 19200u);
+    EXPECT_EQ(ws->parity, 2);
+    EXPECT_EQ(ws->byte_size, 7);
+    EXPECT_EQ(ws->stop_bits, 2);
+
+    ws = state_from(dir, "port=COM4,115200,o\r\n");
+    EXPECT_EQ(ws->port_number, 4);
+    EXPECT_EQ(ws->baud_rate, 115200u);
+    EXPECT_EQ(ws->parity, 1);
+    EXPECT_EQ(ws->byte_size, 8);
+
+    ws = state_from(dir, "port=COM5,9600,E,6,1\r\n");  // capital parity letter is not read
+    EXPECT_EQ(ws->parity, 0);
+    EXPECT_EQ(ws->byte_size, 6);
+    EXPECT_EQ(ws->stop_bits, 0);
+
+    ws = state_from(dir, "port=COM0\r\n");
+    EXPECT_EQ(ws->port_number, 0);
+    ws = state_from(dir, "port=com5\r\n");
+    EXPECT_EQ(ws->port_number, 1);
+    ws = state_from(dir, "port= COM5\r\n");
+    EXPECT_EQ(ws->port_number, 1);
+    // Numbers too large for the field leave it alone instead of wrapping to another port.
+    ws = state_from(dir, "port=COM257,4800,n,264\r\n");
+    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->baud_rate, 4800u);
+    EXPECT_EQ(ws->byte_size, 8);
+    ws = state_from(dir, "port=COM99999999999\r\n");
+    EXPECT_EQ(ws->port_number, 1);
+}
+
+TEST(WindowState, UnitAndSiteByFirstLetter) {
+    TempDir dir;
+    const struct {
+        const char* unit;
+        int type;
+        unsigned baud;
+    } units[] = {{"NMEA", 1, 4800},   {"USB EarthMate", 2, 4800}, {"earthMate", 3, 9600},
+                 {"TripMate", 4, 4800}, {"garmin", 5, 9600},      {"remote", 6, 19200},
+                 {"Zodiac", 3, 9600},   {"", 3, 9600}};
+    for (const auto& u : units) {
+        const auto ws = state_from(dir, std::string("unit=") + u.unit + "\r\n");
+        EXPECT_EQ(ws->device_type, u.type) << u.unit;
+        EXPECT_EQ(ws->baud_rate, u.baud) << u.unit;
+    }
+    // The port's baud, read after the unit, wins over the device's.
+    EXPECT_EQ(state_from(dir, "unit=Remote\r\nport=COM1,4800\r\n")->baud_rate, 4800u);
+
+    const struct {
+        const char* site;
+        int source;
+    } sites[] = {{"Etopo2", 1}, {"openstreetmap", 2}, {"GoogleMaps", 3}, {"VirtualEarth", 4},
+                 {"mapQuest", 5}, {"Bing", 4}, {"", 4}};
+    for (const auto& s : sites) {
+        EXPECT_EQ(state_from(dir, std::string("site=") + s.site + "\r\n")->map_source, s.source) << s.site;
+    }
+}
+
+TEST(WindowState, SizeDashPlotAndHair) {
+    TempDir dir;
+    EXPECT_EQ(state_from(dir, "size=large\r\n")->big_maps, 1);
+    EXPECT_EQ(state_from(dir, "size=Small\r\n")->big_maps, 0);
+    EXPECT_EQ(state_from(dir, "size=\r\n")->big_maps, 1);
+    EXPECT_EQ(state_from(dir, "")->big_maps, 0);
+
+    const struct {
+        const char* dash;
+        int expected;
+    } dashes[] = {{"1", 'k'}, {"yes", 'k'}, {"Y", 'k'}, {"knots", 'k'}, {"Mph", 'm'},
+                  {"s", 's'}, {"no", 0},    {"0", 0},   {"", 0}};
+    for (const auto& d : dashes) {
+        EXPECT_EQ(state_from(dir, "", std::string("dash=") + d.dash + "\r\n")->dash, d.expected) << d.dash;
+    }
+    EXPECT_EQ(state_from(dir, "", "plot=Yes\r\n")->plot, 1);
+    EXPECT_EQ(state_from(dir, "", "plot=no\r\n")->plot, 0);
+    EXPECT_EQ(state_from(dir, "", "hair=5\r\n")->hair, 5);
+    EXPECT_EQ(state_from(dir, "", "hair=wide\r\n")->hair, 0);
+}
+
+TEST(WindowState, BaseValues) {
+    TempDir dir;
+    auto ws = state_from(dir, "", "base=http://hostword:8080\r\n");
+    EXPECT_EQ(ws->base_enabled, 1);
+    EXPECT_EQ(ws->base_host, "hostword");
+    EXPECT_EQ(ws->base_port, 8080);
+
+    ws = state_from(dir, "", "base=abcd:123\r\n");  // exactly 8 characters
+    EXPECT_EQ(ws->base_enabled, 0);
+    EXPECT_EQ(ws->base_host, "");
+    EXPECT_EQ(ws->base_port, 0);
+
+    ws = state_from(dir, "", "base=base.example.org\r\n");
+    EXPECT_EQ(ws->base_enabled, 1);
+    EXPECT_EQ(ws->base_host, "base.example.org");
+    EXPECT_EQ(ws->base_port, 0);
+
+    ws = state_from(dir, "", "base=HTTP://host.lan:81\r\n");  // only the lower-case scheme is dropped
+    EXPECT_EQ(ws->base_host, "HTTP");
+    EXPECT_EQ(ws->base_port, 0);
+
+    // A host longer than its field is cut; the port after it is still read.
+    const std::string host(90, 'h');
+    ws = state_from(dir, "", "base=" + host + ":4477\r\n");
+    EXPECT_EQ(ws->base_host, std::string(63, 'h'));
+    EXPECT_EQ(ws->base_port, 4477);
+}
+
+TEST(WindowState, TextFieldsAreBounded) {
+    TempDir dir;
+    const std::string path = "/var/tracks/" + std::string(100, 't');
+    auto ws = state_from(dir, "", "file=" + path + "\r\nmaps=/srv/maps\r\n");
+    EXPECT_EQ(ws->track_file, path.substr(0, 63));
+    EXPECT_EQ(ws->maps_dir, "/srv/maps");
+    // The track-log lookup finds the maps line first when its value holds the key.
+    ws = state_from(dir, "", "maps=/home/me/profile/maps\r\nfile=/tmp/log.txt\r\n");
+    EXPECT_EQ(ws->track_file, "/home/me/profile/maps");
+    ws = state_from(dir, "", "maps=\r\n");
+    EXPECT_EQ(ws->maps_dir, "");
+    std::string field;
+    set_bounded(field, std::string(300, 'm'), kMapsDirMax);
+    EXPECT_EQ(field.size(), 255u);
+}
+
+TEST(ViewState, ZoneHoursAndLabel) {
+    const struct {
+        const char* value;
+        bool read;
+        int hours;
+        const char* label;
+    } zones[] = {{"2", true, 2, "[GMT+2]"},
+                 {"-5 EST", true, -5, "EST"},
+                 {"0 UTC", true, 0, "UTC"},
+                 {"0", true, 0, ""},
+                 {"-3", true, -3, "[GMT-3]"},
+                 {"+10", true, 10, "[GMT+10]"},
+                 {"1 Central_European", true, 1, "Central"},
+                 {"EST", false, 0, ""},
+                 {"", false, 0, ""}};
+    for (const auto& z : zones) {
+        const ZoneSetting zone = parse_zone_setting(z.value);
+        EXPECT_EQ(zone.hours_read, z.read) << z.value;
+        EXPECT_EQ(zone.hours, z.hours) << z.value;
+        EXPECT_EQ(zone.label, z.label) << z.value;
+    }
+    TempDir dir;
+    EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").hours_read, false);
+    write_file(dir / "vor_ini.txt", "zone=-5 EST\r\n");
+    EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").label, "EST");
+}
+
+TEST(ViewState, StartLevel) {
+    TempDir dir;
+    const auto ini = dir / "vor_ini.txt";
+    EXPECT_EQ(read_start_level(4, ini), 2);
+    write_file(ini, "zoom=3\r\n");
+    EXPECT_EQ(read_start_level(4, ini), 3);
+    EXPECT_EQ(read_start_level(1, ini), 0);  // Etopo2 has one level
+    write_file(ini, "zoom=7\r\n");
+    EXPECT_EQ(read_start_level(2, ini), 4);
+    write_file(ini, "zoom=-1\r\n");
+    EXPECT_EQ(read_start_level(3, ini), 0);
+    write_file(ini, "zoom=deep\r\n");
+    EXPECT_EQ(read_start_level(5, ini), 2);
+}
+
+TEST(ViewState, InitFromTheSettingsFiles) {
+    TempDir dir;
+    write_file(dir / "vor_set.txt", "site=Etopo2\r\nsize=large\r\n");
+    write_file(dir / "vor_ini.txt", "zoom=3\r\nzone=2\r\n");
+    write_file(dir / "vor_pos.txt", "S  33 52 00\r\nW  70 40 00\r\n");
+    const auto ws = create_window_state(dir.path(), nullptr);
+    ASSERT_TRUE(ws);
+    ViewState view;
+    SharedFix fix;
+    const auto start = init_view_state(view, *ws, dir.path(), &fix);
+    ASSERT_TRUE(start);
+    EXPECT_DOUBLE_EQ(start->latitude, -(33 + 52 / 60.0));
+    EXPECT_DOUBLE_EQ(start->longitude, -(70 + 40 / 60.0));
+    EXPECT_DOUBLE_EQ(view.uploaded_lat, start->latitude);
+    EXPECT_DOUBLE_EQ(view.uploaded_lon, start->longitude);
+    EXPECT_EQ(view.level, 0);
+    EXPECT_EQ(view.anchor_level, 0);
+    EXPECT_EQ(view.map_width, 1024);
+    EXPECT_EQ(view.map_height, 768);
+    EXPECT_EQ(view.zone_hours, 2);
+    EXPECT_EQ(view.zone_label, "[GMT+2]");
+    EXPECT_EQ(fix.snapshot().local_offset_hours, 2);
+    EXPECT_FALSE(view.display_bitmap.exists());
+
+    // Defaults everywhere: small map, level 2, the default start position, the fix left alone.
+    TempDir fresh;
+    write_default_files(fresh.path());
+    const auto ws2 = create_window_state(fresh.path(), nullptr);
+    ViewState view2;
+    SharedFix fix2;
+    fix2.update([](FixRecord& r) { r.local_offset_hours = 7; });
+    const auto start2 = init_view_state(view2, *ws2, fresh.path(), &fix2);
+    ASSERT_TRUE(start2);
+    EXPECT_DOUBLE_EQ(start2->latitude, 60 + 10 / 60.0 + 30 / 3600.0);
+    EXPECT_DOUBLE_EQ(start2->longitude, 24 + 55 / 60.0);
+    EXPECT_EQ(view2.level, 2);
+    EXPECT_EQ(view2.map_width, 512);
+    EXPECT_EQ(view2.map_height, 384);
+    EXPECT_EQ(view2.zone_label, "");
+    EXPECT_EQ(fix2.snapshot().local_offset_hours, 7);
+
+    // No vor_pos.txt: no start position.
+    std::filesystem::remove(fresh / "vor_pos.txt");
+    ViewState view3;
+    EXPECT_FALSE(init_view_state(view3, *ws2, fresh.path()));
+    EXPECT_EQ(view3.uploaded_lat, 0);
+}
+
+TEST(ViewState, PackedAndShortStartPositions) {
+    TempDir dir;
+    write_file(dir / "vor_pos.txt", "N 6010.30\r\nE 2455.00\r\n");
+    auto pos = read_start_position(dir / "vor_pos.txt");
+    ASSERT_TRUE(pos);
+    EXPECT_NEAR(pos->latitude, 60 + 10 / 60.0 + 30 / 3600.0, 1e-9);
+    EXPECT_NEAR(pos->longitude, 24 + 55 / 60.0, 1e-9);
+    write_file(dir / "vor_pos.txt", "N 60 10 30\nE 24 55 00\n");
+    pos = read_start_position(dir / "vor_pos.txt");
+    EXPECT_DOUBLE_EQ(pos->latitude, 60 + 10 / 60.0 + 30 / 3600.0);
+}
+
+}  // namespace
+}  // namespace vg
