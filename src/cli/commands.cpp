@@ -2,6 +2,7 @@
 
 namespace vg::cli {
 
+int run_decode(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_gif(int argc, char** argv);
 
@@ -10,6 +11,7 @@ int run_render(int argc, char** argv);
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
         {"render", run_render},
+        {"decode", run_decode},
         {"tile", run_tile},
         {"gif", run_gif},
     };

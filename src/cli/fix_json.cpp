@@ -1,0 +1,110 @@
+#include "cli/fix_json.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace vg::cli {
+
+namespace {
+
+// A fixed-size text field of the record, up to its terminator (or its full size if it has none).
+template <std::size_t N>
+std::string_view text_field(const char (&field)[N]) {
+    const void* nul = std::memchr(field, '\0', N);
+    return std::string_view(field, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : N);
+}
+
+void append_key(std::string& out, const char* key) {
+    out += '"';
+    out += key;
+    out += "\": ";
+}
+
+}  // namespace
+
+void append_json_number(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;  // 64 characters always hold the shortest form of a double
+    std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
+    out += text;
+    // Keep a double recognisable as one: 0 becomes 0.0, as other JSON writers print it.
+    if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x80) {
+                // Receiver bytes are not text in any known encoding: each byte is one code point.
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+std::string fix_to_json(const FixRecord& fix) {
+    std::string out;
+    out.reserve(1200);
+    out += '{';
+    append_key(out, "utc");
+    append_json_string(out, text_field(fix.utc_text));
+    out += ", ";
+    append_key(out, "local");
+    append_json_string(out, text_field(fix.local_text));
+    const std::pair<const char*, double> doubles[] = {{"lat", fix.latitude},
+                                                      {"lon", fix.longitude},
+                                                      {"alt", fix.altitude},
+                                                      {"speed_knots", fix.speed_knots},
+                                                      {"course", fix.course}};
+    for (const auto& [key, value] : doubles) {
+        out += ", ";
+        append_key(out, key);
+        append_json_number(out, value);
+    }
+    out += ", ";
+    append_key(out, "fix");
+    out += std::to_string(fix.fix_dimension);
+    out += ", ";
+    append_key(out, "sats_in_view");
+    out += std::to_string(fix.sats_in_view);
+    out += ", ";
+    append_key(out, "satellites");
+    out += '[';
+    bool first = true;
+    for (const SatelliteEntry& sat : fix.satellites) {
+        if (!first) out += ", ";
+        first = false;
+        out += "{\"prn\": " + std::to_string(sat.prn) + ", \"elevation\": " + std::to_string(sat.elevation) +
+               ", \"azimuth\": " + std::to_string(sat.azimuth) + ", \"snr\": " + std::to_string(sat.snr) +
+               ", \"used\": " + std::to_string(sat.used) + '}';
+    }
+    out += "], ";
+    append_key(out, "last_message");
+    append_json_string(out, text_field(fix.last_message));
+    out += '}';
+    return out;
+}
+
+}  // namespace vg::cli
