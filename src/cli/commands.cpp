@@ -6,11 +6,16 @@ int run_decode(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_gif(int argc, char** argv);
 
+int run_setting(int argc, char** argv);
+int run_state(int argc, char** argv);
+
 int run_render(int argc, char** argv);
 
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
         {"render", run_render},
+        {"setting", run_setting},
+        {"state", run_state},
         {"decode", run_decode},
         {"tile", run_tile},
         {"gif", run_gif},

@@ -1,0 +1,80 @@
+// vortool state: the Window state that window creation would build from the settings files of the
+// working directory (missing files are not written), as one JSON object on one line.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "app/window_state.h"
+
+namespace vg::cli {
+
+namespace {
+
+void add_text(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (ch == '"' || ch == '\\') {
+            out.push_back('\\');
+            out.push_back(ch);
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            // Settings bytes need not be UTF-8; every byte outside printable ASCII is escaped.
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out.push_back(ch);
+        }
+    }
+    out.push_back('"');
+}
+
+void add_key(std::string& out, const char* key) {
+    out += out.size() > 1 ? ",\"" : "\"";
+    out += key;
+    out += "\":";
+}
+
+void add_number(std::string& out, const char* key, long long value) {
+    add_key(out, key);
+    out += std::to_string(value);
+}
+
+void add_string(std::string& out, const char* key, std::string_view value) {
+    add_key(out, key);
+    add_text(out, value);
+}
+
+}  // namespace
+
+int run_state(int argc, char**) {
+    if (argc != 0) {
+        std::fputs("usage: vortool state\n", stderr);
+        return 2;
+    }
+    const auto ws = create_window_state({}, nullptr);
+    if (!ws) return 1;
+    std::string out = "{";
+    add_number(out, "map_source", ws->map_source);
+    add_number(out, "device_type", ws->device_type);
+    add_number(out, "port_number", ws->port_number);
+    add_number(out, "baud_rate", ws->baud_rate);
+    add_number(out, "byte_size", ws->byte_size);
+    add_number(out, "parity", ws->parity);
+    add_number(out, "stop_bits", ws->stop_bits);
+    add_number(out, "flow_control", ws->flow_control);
+    add_number(out, "big_maps", ws->big_maps);
+    add_number(out, "hair", ws->hair);
+    add_string(out, "dash", ws->dash ? std::string(1, static_cast<char>(ws->dash)) : std::string());
+    add_string(out, "maps_dir", ws->maps_dir);
+    add_string(out, "track_file", ws->track_file);
+    add_number(out, "plot", ws->plot);
+    add_number(out, "base_enabled", ws->base_enabled);
+    add_string(out, "base_host", ws->base_host);
+    add_number(out, "base_port", ws->base_port);
+    out += "}\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace vg::cli
