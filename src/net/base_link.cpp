@@ -1,0 +1,122 @@
+#include "net/base_link.h"
+
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+
+#include "platform/window.h"
+
+namespace vg {
+
+namespace {
+
+constexpr std::int64_t kUploadSeconds = 60;
+// A move counts when it is more than 0.0005 degrees; the small margin keeps a move of exactly
+// 0.0005 in decimal from counting through the rounding of its binary difference.
+constexpr double kMoveDegrees = 0.0005 + 1e-9;
+
+void remove_probe_file(const std::filesystem::path& file) {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+}
+
+// Fetches `url` into the probe file, which is removed before and after. True when answered.
+bool probe_site(const ProbeConfig& config, const std::string& url) {
+    const std::filesystem::path file = config.work_dir / kProbeFile;
+    remove_probe_file(file);
+    const bool answered = http_get_file(url, file, config.http) == 1;
+    remove_probe_file(file);
+    return answered;
+}
+
+void show_online(Window* window) {
+    if (!window) return;
+    window->enable_menu_item(kMenuOnline, false);
+    window->enable_menu_item(kMenuOffline, true);
+}
+
+}  // namespace
+
+std::string base_upload_url(const BaseLinkConfig& base) {
+    return "http://" + base.host + ":" + std::to_string(base.port) + "/vor/sendbase.cgi";
+}
+
+std::string base_upload_body(double latitude, double longitude) {
+    char body[128];
+    std::snprintf(body, sizeof body, "latitude=%lf&longitude=%lf", latitude, longitude);
+    return body;
+}
+
+bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
+                          std::int64_t now) {
+    if (!base.enabled || device == DeviceType::Remote || fix.fix_dimension <= 0) return false;
+    const double latitude = fix.latitude;
+    const double longitude = fix.longitude;
+    const std::int64_t elapsed = now - state.upload_clock;
+    const bool due = (elapsed >= 0 && elapsed > kUploadSeconds) ||
+                     std::fabs(latitude - state.uploaded_lat) > kMoveDegrees ||
+                     std::fabs(longitude - state.uploaded_lon) > kMoveDegrees;
+    if (!due) return false;
+    http_post_form(base_upload_url(base), base_upload_body(latitude, longitude), base.http);
+    state.uploaded_lat = latitude;
+    state.uploaded_lon = longitude;
+    state.upload_clock = now;
+    return true;
+}
+
+bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& state, std::int64_t now) {
+    if (!base.enabled || device != DeviceType::Remote) return false;
+    const std::int64_t elapsed = now - state.upload_clock;
+    if (elapsed < 0 || elapsed <= kUploadSeconds) return false;
+    http_get_file("http://" + base.host + ":" + std::to_string(base.port) + "/", {}, base.http);
+    state.upload_clock = now;
+    return true;
+}
+
+int connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions, Window* window) {
+    if (probe_site(config, config.first_site)) {
+        online.store(1);
+        show_online(window);
+        versions.google_aerial.publish("55");
+    }
+    if (probe_site(config, config.second_site)) {
+        versions.virtual_earth_road.publish("77");
+        versions.virtual_earth_aerial.publish("77");
+    }
+    remove_probe_file(config.work_dir / kProbeFile);
+    return 0;
+}
+
+int online_command(const ProbeConfig& config, std::atomic<int>& online, Window& window) {
+    window.set_wait_cursor(true);
+    const bool answered = probe_site(config, config.online_site);
+    if (answered) {
+        online.store(1);
+        show_online(&window);
+    } else {
+        window.warning_box(kNoInternetMessage);
+    }
+    window.set_wait_cursor(false);
+    return answered ? 1 : 0;
+}
+
+void offline_command(std::atomic<int>& online, Window& window) {
+    online.store(0);
+    window.enable_menu_item(kMenuOnline, true);
+    window.enable_menu_item(kMenuOffline, false);
+}
+
+void ConnectivityProbe::start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions, Window* window) {
+    wait();
+    finished_.store(false);
+    thread_ = std::thread([this, config = std::move(config), &online, &versions, window] {
+        connectivity_probe(config, online, versions, window);
+        finished_.store(true);
+    });
+}
+
+void ConnectivityProbe::wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace vg

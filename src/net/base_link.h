@@ -1,0 +1,96 @@
+// The uses of the HTTP client that are not tile downloads: the connectivity probe that switches the
+// program on line and sets the tile version texts, the Online and Offline commands, the upload of
+// this copy's position to a base server, and the remote poll of a copy in Remote mode. The window
+// timer calls the upload and the poll every 5 seconds with the current time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "gps/device_type.h"
+#include "gps/fix_record.h"
+#include "net/http_client.h"
+#include "net/tile_versions.h"
+
+namespace vg {
+
+class Window;
+
+inline constexpr int kMenuOnline = 1002;
+inline constexpr int kMenuOffline = 1003;
+inline constexpr const char* kProbeFile = "tcpip.tmp";
+inline constexpr const char* kNoInternetMessage = "No Internet connection";
+
+// The base server (the `base` setting) and whether uploads or polls are on.
+struct BaseLinkConfig {
+    bool enabled = false;  // base_enabled
+    std::string host;      // base_host
+    int port = 0;          // base_port
+    HttpOptions http;      // proxy folder and waits of the requests
+};
+
+// What the upload and the poll remember between ticks.
+struct BaseLinkState {
+    std::int64_t upload_clock = 0;  // seconds of the last upload or poll
+    double uploaded_lat = 0;        // position last uploaded (the start position at first)
+    double uploaded_lon = 0;
+};
+
+// "http://%s:%d/vor/sendbase.cgi" and "latitude=%lf&longitude=%lf".
+std::string base_upload_url(const BaseLinkConfig& base);
+std::string base_upload_body(double latitude, double longitude);
+
+// Timer duty: with the base on, a device other than Remote and a fix, posts the position when more
+// than 60 seconds have passed since the last upload or it moved more than 0.0005 degrees. Returns
+// true when a post was made (its result is not examined).
+bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
+                          std::int64_t now);
+
+// Timer duty: with the base on and the Remote device, requests the root page of the base address
+// when more than 60 seconds have passed. Returns true when a request was made.
+bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& state, std::int64_t now);
+
+// The reachability checks: the home pages fetched by the probe and by the Online command, and the
+// folder that receives the probe file.
+struct ProbeConfig {
+    std::string first_site = "http://maps.google.com/";  // its answer switches on line, Google version
+    std::string second_site = "http://www.bing.com/";    // its answer sets the Virtual Earth versions
+    std::string online_site = "http://www.example.com/";  // fetched by the Online command
+    std::filesystem::path work_dir;                       // where tcpip.tmp goes; empty: working directory
+    HttpOptions http;
+};
+
+// The probe, run once on a thread of its own at start: fetches the first site (on line, Online menu
+// item greyed, Offline enabled, Google satellite version "55"), then the second (both Virtual Earth
+// versions "77"). `window` may be null. Returns 0.
+int connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions, Window* window);
+
+// The Online command: wait cursor, fetch the well-known site; on line on success, else the
+// "No Internet connection" warning. Returns 1 when on line.
+int online_command(const ProbeConfig& config, std::atomic<int>& online, Window& window);
+
+// The Offline command: off line, Online enabled, Offline greyed. No request is sent.
+void offline_command(std::atomic<int>& online, Window& window);
+
+// Runs connectivity_probe on its own thread; the destructor waits for it (each fetch is bounded by
+// the HTTP waits), so the probe never outlives what it writes to.
+class ConnectivityProbe {
+public:
+    ConnectivityProbe() = default;
+    ~ConnectivityProbe() { wait(); }
+    ConnectivityProbe(const ConnectivityProbe&) = delete;
+    ConnectivityProbe& operator=(const ConnectivityProbe&) = delete;
+
+    void start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions, Window* window);
+    bool finished() const { return finished_.load(); }
+    void wait();
+
+private:
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+};
+
+}  // namespace vg
