@@ -1,12 +1,16 @@
-// `vortool tile` run as a real process: the printed object for known tiles, and a clear outcome for
-// bad arguments.
+// `vortool tile` and `vortool fetch` run as real processes: the printed objects for known tiles, a
+// view fetched through a loopback proxy, and a clear outcome for bad arguments.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "support/loopback_http_server.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -16,8 +20,9 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun vortool(const std::string& args) {
-    const std::string command = vg::test::vortool_path().string() + " tile " + args + " 2>/dev/null";
+ToolRun vortool(const std::string& args, const std::string& command_name = "tile", const std::string& dir = "") {
+    std::string command = vg::test::vortool_path().string() + " " + command_name + " " + args + " 2>/dev/null";
+    if (!dir.empty()) command = "cd '" + dir + "' && " + command;
     ToolRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -89,6 +94,59 @@ TEST(TileCli, BadArgumentsPrintNothingAndFail) {
     // Valid arguments that name no tile.
     EXPECT_EQ(vortool("--source e --level 1 --x 1 --y 1").status, 1);
     EXPECT_EQ(vortool("--source o --level 1 --x 1 --y 1 --aerial").status, 1);
+}
+
+// The loopback server stands in for the proxy of ./vor_ini.txt, so no request leaves the machine.
+TEST(FetchCli, FetchesTheViewAroundAPosition) {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    vg::test::LoopbackHttpServer proxy([&](const std::string& request) {
+        const std::string line = request.substr(0, request.find('\r'));
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(line);
+        // MapQuest's placeholder for every map tile in column 5.
+        if (line.find("/map/") != std::string::npos && line.find("/0/5.gif") != std::string::npos)
+            return vg::test::ScriptedReply::make(200, "image/gif", std::string(1410, 'p'));
+        const std::string type = line.find(".png") != std::string::npos   ? "image/png"
+                                 : line.find(".gif") != std::string::npos ? "image/gif"
+                                                                          : "image/jpeg";
+        return vg::test::ScriptedReply::make(200, type, "tile");
+    });
+    vg::test::TempDir dir;
+    vg::test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nprxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n");
+    const std::string root = (dir / "cache").string();
+
+    ToolRun r = vortool("--root " + root + " --source o --level 0 --lat 0 --lon 0", "fetch", dir.path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "{\"slot\":0,\"path\":\"" + root + "/OS/vor_0_070000_070000.png\",\"ok\":true}\n"
+                     "{\"slot\":1,\"path\":\"" + root + "/OS/vor_0_070000_100000.png\",\"ok\":true}\n"
+                     "{\"slot\":2,\"path\":\"" + root + "/OS/vor_0_100000_070000.png\",\"ok\":true}\n"
+                     "{\"slot\":3,\"path\":\"" + root + "/OS/vor_0_100000_100000.png\",\"ok\":true}\n");
+    EXPECT_EQ(vg::test::read_file(root + "/OS/vor_0_100000_100000.png"), "tile");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0], "GET http://tile.openstreetmap.org/4/7/7.png HTTP/1.1");
+    }
+
+    // Big Maps MapQuest view near 0°, 0°: columns 4..7, the placeholder column stays empty.
+    r = vortool("--root " + root + " --source MapQuest --level 0 --lat 0 --lon 0 --big", "fetch", dir.path().string());
+    EXPECT_EQ(r.status, 0);
+    int ok = 0, empty = 0;
+    for (std::size_t pos = 0; (pos = r.out.find("\"ok\":", pos)) != std::string::npos; ++pos)
+        (r.out.compare(pos + 5, 4, "true") == 0 ? ok : empty)++;
+    EXPECT_EQ(ok, 12);
+    EXPECT_EQ(empty, 4);
+    EXPECT_NE(r.out.find("{\"slot\":1,\"path\":\"\",\"ok\":false}"), std::string::npos);
+
+    // Etopo2 has no tiles above level 0; bad arguments fail before anything is fetched.
+    const std::size_t asked = lines.size();
+    EXPECT_EQ(vortool("--root " + root + " --source e --level 1 --lat 0 --lon 0", "fetch", dir.path().string()).status, 1);
+    EXPECT_EQ(vortool("--source o --level 1 --lat 0 --lon 0", "fetch", dir.path().string()).status, 2);
+    EXPECT_EQ(vortool("--root x --source o --level 9 --lat 0 --lon 0", "fetch", dir.path().string()).status, 2);
+    EXPECT_EQ(vortool("--root x --source o --level 1 --lat 0", "fetch", dir.path().string()).status, 2);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(lines.size(), asked);
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+// vortool fetch: fills the cache for the view around a position the way the window does on line
+// (the view centre wrapped and clamped, missing tiles downloaded through the proxy of ./vor_ini.txt)
+// and prints one JSON line per view cell: {"slot":…, "path":"…", "ok":true|false}.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/tile_args.h"
+#include "tiles/geometry.h"
+#include "tiles/tile_sources.h"
+
+namespace vg::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vortool fetch --root DIR --source S --level L --lat A --lon B [--aerial] [--big]\n";
+
+int usage_error(const char* what, const char* arg) {
+    std::fprintf(stderr, "vortool fetch: %s%s%s\n", what, arg ? ": " : "", arg ? arg : "");
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+std::optional<double> parse_number(std::string_view text) {
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+int run_fetch(int argc, char** argv) {
+    std::optional<std::string> root;
+    std::optional<MapSource> source;
+    std::optional<double> level, lat, lon;
+    bool aerial = false;
+    bool big = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--aerial") {
+            aerial = true;
+            continue;
+        }
+        if (arg == "--big") {
+            big = true;
+            continue;
+        }
+        if (i + 1 >= argc) return usage_error("missing value after", argv[i]);
+        const char* value = argv[++i];
+        if (arg == "--root") {
+            root = value;
+        } else if (arg == "--source") {
+            if (!(source = parse_source_argument(value))) return usage_error("unknown source", value);
+        } else if (arg == "--level") {
+            level = parse_number(value);
+            if (!level || *level != std::floor(*level) || !is_valid_level(static_cast<int>(*level)))
+                return usage_error("level must be 0 to 4", value);
+        } else if (arg == "--lat") {
+            if (!(lat = parse_number(value))) return usage_error("bad latitude", value);
+        } else if (arg == "--lon") {
+            if (!(lon = parse_number(value))) return usage_error("bad longitude", value);
+        } else {
+            return usage_error("unknown option", argv[i - 1]);
+        }
+    }
+    if (!root || root->empty()) return usage_error("--root is required", nullptr);
+    if (!source || !level || !lat || !lon) return usage_error("--source, --level, --lat and --lon are required", nullptr);
+    if (aerial && (*source == MapSource::Etopo2 || *source == MapSource::OpenStreetMap)) {
+        std::fprintf(stderr, "vortool fetch: %s has no aerial layer\n", source_info(*source).site_value);
+        return 1;
+    }
+
+    const int lvl = static_cast<int>(*level);
+    const WorldPixel wanted = geo_to_pixel(*lat, *lon, *source, lvl);
+    const int centre_x = wrap_centre_x(wanted.x, lvl, *source);
+    const int centre_y = clamp_centre_y(wanted.y, lvl, *source);
+    TilePathTable table;
+    if (fetch_view_tiles(table, centre_x, centre_y, lvl, *source, *root, aerial, big) != 0) {
+        std::fprintf(stderr, "vortool fetch: %s has no tiles at level %d\n", source_info(*source).site_value, lvl);
+        return 1;
+    }
+    const int cells = view_grid_size(big) * view_grid_size(big);
+    for (int i = 0; i < cells; ++i) {
+        const std::string& path = table.slots[static_cast<std::size_t>(i)];
+        std::string line = "{\"slot\":" + std::to_string(i) + ",\"path\":";
+        append_json_text(line, path);
+        line += path.empty() ? ",\"ok\":false}\n" : ",\"ok\":true}\n";
+        std::fputs(line.c_str(), stdout);
+    }
+    return 0;
+}
+
+}  // namespace vg::cli

@@ -1,0 +1,223 @@
+#include "tiles/tile_sources.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "tiles/geometry.h"
+#include "tiles/gif_codec.h"
+#include "tiles/image_decode.h"
+
+namespace vg {
+namespace {
+
+// The public hosts of the services. Every address is "http://" + host + path and query.
+const TileHosts kDefaultHosts = {
+    "www.ngdc.noaa.gov",
+    "tile.openstreetmap.org",
+    "mt0.google.com",
+    "khm0.google.com",
+    {"r0.ortho.tiles.virtualearth.net", "r1.ortho.tiles.virtualearth.net", "r2.ortho.tiles.virtualearth.net",
+     "r3.ortho.tiles.virtualearth.net"},
+    {"a0.ortho.tiles.virtualearth.net", "a1.ortho.tiles.virtualearth.net", "a2.ortho.tiles.virtualearth.net",
+     "a3.ortho.tiles.virtualearth.net"},
+    "tile21.mqcdn.com",
+};
+
+constexpr const char* kMapQuestScale[kLevelCount] = {"29337258", "1504475", "154950", "18000", "2500"};
+
+std::string format(const char* pattern, auto... args) {
+    char buffer[512];
+    const int n = std::snprintf(buffer, sizeof buffer, pattern, args...);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(std::min<int>(n, sizeof buffer - 1)));
+}
+
+// Size of a regular file, or -1 when there is none.
+long long regular_file_size(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool is_cached(const std::string& path) { return regular_file_size(path) > 0; }
+
+void remove_file(const std::string& path) { ::unlink(path.c_str()); }  // failures are ignored
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a tile file
+// is either complete or absent.
+bool write_file_whole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::string temp = path + ".partXXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    ::fchmod(fd, 0644);
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = false;
+        }
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool source_has_level(MapSource source, int level) {
+    return is_valid_level(level) && (source != MapSource::Etopo2 || level == 0);
+}
+
+// Cuts a decoded Etopo2 image into its four level-0 tiles in `directory`. Image rows run southwards
+// while Etopo2 tile rows count northwards, so the top half is the upper tile row 2·y2 + 1.
+void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& directory) {
+    const int qw = image.width / 2;
+    const int qh = image.height / 2;
+    if (qw <= 0 || qh <= 0) return;
+    RgbImage quarter;
+    quarter.width = qw;
+    quarter.height = qh;
+    std::vector<std::uint8_t> encoded;
+    for (int half = 0; half < 2; ++half) {
+        for (int side = 0; side < 2; ++side) {
+            quarter.pixels.assign(static_cast<std::size_t>(qw) * qh * 3, 255);
+            for (int r = 0; r < qh; ++r) {
+                const std::size_t from = (static_cast<std::size_t>(half * qh + r) * image.width + side * qw) * 3;
+                std::copy_n(image.pixels.begin() + static_cast<std::ptrdiff_t>(from), static_cast<std::size_t>(qw) * 3,
+                            quarter.pixels.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * qw * 3));
+            }
+            const TileKey key{MapSource::Etopo2, false, 0, 2 * y2 + (half == 0 ? 1 : 0), 2 * x2 + side};
+            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + "/" + tile_file_name(key), encoded);
+        }
+    }
+}
+
+int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& hosts, const HttpOptions& http) {
+    const int y2 = key.row / 2;
+    const int x2 = key.column / 2;
+    const std::string image_path = paths.directory + "/" + etopo2_image_name(y2, x2);
+    if (http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http) != 1) {
+        remove_file(image_path);
+        return 1;
+    }
+    RgbImage image;
+    if (load_jpeg(image_path, image) != 1 ||
+        image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
+        // Not a picture: drop it so that the next view fetches it again.
+        remove_file(image_path);
+        return 1;
+    }
+    cut_etopo2_image(image, y2, x2, paths.directory);
+    return is_cached(paths.full_path) ? 0 : 1;
+}
+
+}  // namespace
+
+const TileHosts& default_tile_hosts() { return kDefaultHosts; }
+
+TileVersionTexts current_version_texts(const TileVersions* versions) {
+    if (!versions) return {};
+    return {std::string(versions->google_aerial.get()), std::string(versions->virtual_earth_road.get()),
+            std::string(versions->virtual_earth_aerial.get())};
+}
+
+const char* mapquest_scale_text(int level) { return kMapQuestScale[is_valid_level(level) ? level : 0]; }
+
+std::optional<std::string> tile_address(const TileKey& key, const TileHosts& hosts, const TileVersionTexts& versions) {
+    if (!is_valid_level(key.level)) return std::nullopt;
+    const int z = web_zoom(key.level);
+    switch (key.source) {
+        case MapSource::Etopo2:
+            return std::nullopt;
+        case MapSource::OpenStreetMap:
+            return "http://" + hosts.openstreetmap + format("/%d/%d/%d.png", z, key.column, key.row);
+        case MapSource::GoogleMaps:
+            if (key.aerial)
+                return "http://" + hosts.google_aerial +
+                       format("/kh/v=%s&x=%d&y=%d&z=%d", versions.google_aerial.c_str(), key.column, key.row, z);
+            return "http://" + hosts.google_map + format("/vt/x=%d&y=%d&z=%d", key.column, key.row, z);
+        case MapSource::VirtualEarth: {
+            const auto quadkey = make_quadkey(key.level, key.column * kTileSize, key.row * kTileSize);
+            if (!quadkey) return std::nullopt;
+            const auto server = static_cast<std::size_t>(quadkey->back() - '0');
+            if (key.aerial)
+                return "http://" + hosts.virtual_earth_aerial[server] +
+                       format("/tiles/a%s.jpg?g=%s", quadkey->c_str(), versions.virtual_earth_aerial.c_str());
+            return "http://" + hosts.virtual_earth_road[server] +
+                   format("/tiles/r%s.png?g=%s", quadkey->c_str(), versions.virtual_earth_road.c_str());
+        }
+        case MapSource::MapQuest:
+            return "http://" + hosts.mapquest +
+                   format(key.aerial ? "/sat/Scale%s/%d/%d/%d/%d.jpg" : "/map/Scale%s/%d/%d/%d/%d.gif",
+                          mapquest_scale_text(key.level), key.row / 1000, key.row % 1000, key.column / 1000,
+                          key.column % 1000);
+    }
+    return std::nullopt;
+}
+
+std::string etopo2_image_address(int y2, int x2, const TileHosts& hosts) {
+    return "http://" + hosts.etopo2 +
+           format("/mgg/image/2minsurface/512/%02d%c%03d%c.jpg", std::abs(45 * y2 - 45), y2 < 1 ? 'S' : 'N',
+                  std::abs(45 * x2 - 180), x2 < 4 ? 'W' : 'E');
+}
+
+std::string etopo2_image_name(int y2, int x2) {
+    return format("etopo_%02o0000_%02o0000.jpg", static_cast<unsigned>(y2), static_cast<unsigned>(x2));
+}
+
+int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+               const FetchContext& context) {
+    if (!source_has_level(source, level)) return 1;
+    const TileKey key = tile_key(x, y, level, source, aerial);
+    const TilePaths paths = tile_paths(key, root);
+    if (!tile_in_world(key) || paths.full_path.size() > kMaxTilePath) {
+        slot.clear();
+        return 1;
+    }
+    slot = paths.full_path;
+    if (is_cached(slot)) return 0;
+
+    create_tile_directories(paths.directory);
+    const TileHosts& hosts = context.hosts ? *context.hosts : default_tile_hosts();
+    if (source == MapSource::Etopo2) return fetch_etopo2(key, paths, hosts, context.http);
+
+    const auto url = tile_address(key, hosts, current_version_texts(context.versions));
+    if (!url) return 1;
+    if (http_get_file(*url, slot, context.http) != 1) {
+        remove_file(slot);
+        return 1;
+    }
+    const long long size = regular_file_size(slot);
+    // An empty body is no tile, and MapQuest answers a missing tile with a placeholder picture.
+    if (size <= 0 || (source == MapSource::MapQuest && size == kMapQuestNoTileSize)) {
+        remove_file(slot);
+        return 1;
+    }
+    return 0;
+}
+
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, bool big_maps, const FetchContext& context) {
+    if (!source_has_level(source, level)) return 1;
+    const int g = view_grid_size(big_maps);
+    for (int r = 0; r < g; ++r) {
+        for (int c = 0; c < g; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+            if (fetch_tile(slot, p.x, p.y, level, source, root, aerial, context) != 0) slot.clear();
+        }
+    }
+    return 0;
+}
+
+}  // namespace vg

@@ -1,0 +1,79 @@
+// The tile services: the host of each service, the address of every tile of every source and layer,
+// and fetching missing tiles into the cache (Etopo2 images are cut locally into four GIF tiles).
+// Window thread only; downloads block the caller one after the other.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "net/http_client.h"
+#include "net/tile_versions.h"
+#include "tiles/map_source.h"
+#include "tiles/tile_naming.h"
+#include "tiles/tile_types.h"
+
+namespace vg {
+
+// Host names of the services: deployment configuration, kept together here.
+struct TileHosts {
+    std::string etopo2;                             // relief image server
+    std::string openstreetmap;                      // OpenStreetMap tiles
+    std::string google_map;                         // Google Maps map tiles
+    std::string google_aerial;                      // Google Maps satellite tiles
+    std::array<std::string, 4> virtual_earth_road;  // road-tile servers 0..3
+    std::array<std::string, 4> virtual_earth_aerial;  // aerial-tile servers 0..3
+    std::string mapquest;                           // MapQuest map and aerial tiles
+};
+const TileHosts& default_tile_hosts();
+
+// The tile version texts as they stand when an address is formed; empty until the connectivity
+// probe has reached the service.
+struct TileVersionTexts {
+    std::string google_aerial;
+    std::string virtual_earth_road;
+    std::string virtual_earth_aerial;
+};
+TileVersionTexts current_version_texts(const TileVersions* versions);
+
+// The MapQuest scale text of a level ("29337258", "1504475", "154950", "18000", "2500").
+const char* mapquest_scale_text(int level);
+
+// "http://" + host + path and query of a tile, for every source but Etopo2 (whose tiles come from
+// images, see below). Formed for any row; empty only for Etopo2, a level outside 0..4 and a Virtual
+// Earth row outside the world (no quadkey). fetch_tile never asks for rows outside the world.
+std::optional<std::string> tile_address(const TileKey& key, const TileHosts& hosts, const TileVersionTexts& versions);
+
+// An Etopo2 image covers the 2 × 2 level-0 tiles of image row y2 = row / 2 (0 at the south, 0..3)
+// and image column x2 = column / 2 (0 at 180° W, 0..7). It is named by its north-west corner.
+std::string etopo2_image_address(int y2, int x2, const TileHosts& hosts);
+// Local name of a downloaded image in the Etopo2 site directory: "etopo_%02o0000_%02o0000.jpg".
+std::string etopo2_image_name(int y2, int x2);
+
+// A MapQuest reply of exactly this many bytes is the service's placeholder for a missing tile.
+inline constexpr long long kMapQuestNoTileSize = 1410;
+
+// What a fetch needs besides the tile: where the services live, the version texts, the HTTP options
+// (proxy settings folder, waits).
+struct FetchContext {
+    const TileHosts* hosts = nullptr;          // default_tile_hosts() when null
+    const TileVersions* versions = nullptr;    // empty texts when null
+    HttpOptions http;
+};
+
+// Makes sure the tile holding world pixel (x, y) is in the cache, downloading it when missing.
+// 0 when the tile file is in the cache afterwards; 1 on failure (download, wrong content type,
+// MapQuest placeholder, undecodable Etopo2 image, row outside the world). The tile's full path is
+// written to `slot`, except for Etopo2 above level 0 (slot untouched) and tiles with no path (slot
+// emptied). A file that fails to download is deleted so that the next fetch tries again.
+int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+               const FetchContext& context = {});
+
+// fetch_tile for every cell of the g × g view grid around (centre_x, centre_y); a failed cell's
+// slot is emptied. 1, with the table unchanged, when the source has no tiles at that level (Etopo2
+// above level 0, or a level outside 0..4); else 0.
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, bool big_maps, const FetchContext& context = {});
+
+}  // namespace vg
