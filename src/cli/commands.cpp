@@ -6,9 +6,6 @@ int run_decode(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
-int run_get(int argc, char** argv);
-int run_post(int argc, char** argv);
-int run_serve(int argc, char** argv);
 
 int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
@@ -24,9 +21,6 @@ const std::vector<Command>& command_table() {
         {"tile", run_tile},
         {"fetch", run_fetch},
         {"gif", run_gif},
-        {"get", run_get},
-        {"post", run_post},
-        {"serve", run_serve},
     };
     return table;
 }
