@@ -1,6 +1,11 @@
 #include "gps/receiver_parser.h"
 
+#include <memory>
+
+#include "gps/garmin.h"
 #include "gps/nmea.h"
+#include "gps/startup_commands.h"
+#include "gps/zodiac.h"
 
 namespace vg {
 
@@ -9,13 +14,15 @@ std::unique_ptr<ReceiverParser> make_receiver_parser(DeviceType type, ParserCont
     case DeviceType::Nmea:
     case DeviceType::EarthMateUsb:
     case DeviceType::TripMate: {
-        auto parser = std::make_unique<NmeaParser>();
-        // ASTRAL lines are not answered yet; the handshake will take `context` for its replies.
-        (void)context;
-        return parser;
+        // ASTRAL lines (all three NMEA types) are answered with the query and, every second one,
+        // the position initialisation; the responder lives as long as the parser's hook.
+        auto astral = std::make_shared<AstralResponder>(std::move(context));
+        return std::make_unique<NmeaParser>([astral](std::string_view line) { astral->handle_line(line); });
     }
     case DeviceType::EarthMate:
+        return std::make_unique<ZodiacParser>(std::move(context));
     case DeviceType::Garmin:
+        return std::make_unique<GarminParser>();
     case DeviceType::Remote:
         break;
     }

@@ -1,0 +1,272 @@
+#include "gps/serial_link.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+#include "settings/settings_file.h"
+
+namespace vg {
+
+namespace {
+
+constexpr auto kCloseStep = std::chrono::milliseconds(100);
+constexpr auto kCloseLimit = std::chrono::seconds(5);
+constexpr int kPauseMs = 10;        // between draining passes, so a busy receiver cannot spin the thread
+constexpr int kWaitCycleMs = 1000;  // upper bound of one wait for data
+
+std::string trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+int current_thread_id() {
+    const int id = static_cast<int>(gettid());
+    return id != 0 ? id : 1;
+}
+
+}  // namespace
+
+std::string serial_device_path(int port_number, const std::filesystem::path& ini_file) {
+    std::string value;
+    const std::string key = "com" + std::to_string(port_number);
+    if (read_setting(ini_file, key, nullptr, value) == 1) {
+        std::string path = trim(value);
+        if (!path.empty()) return path;
+    }
+    return "/dev/ttyS" + std::to_string(port_number - 1);
+}
+
+SerialLink::SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options)
+    : fix_(fix), window_(window), silence_ticks_(silence_ticks), options_(std::move(options)) {}
+
+SerialLink::~SerialLink() {
+    close_link();
+    if (reader_.joinable()) reader_.join();
+}
+
+void SerialLink::set_settings(const SerialLinkSettings& settings) { settings_ = settings; }
+SerialLinkSettings SerialLink::settings() const { return settings_; }
+
+void SerialLink::set_menu_connected(bool connected) {
+    if (!window_) return;
+    window_->enable_menu_item(kConnectMenuId, !connected);
+    window_->enable_menu_item(kDisconnectMenuId, connected);
+}
+
+long long SerialLink::now_seconds() const {
+    if (options_.clock_seconds) return options_.clock_seconds();
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+int SerialLink::open_link() {
+    if (link_active_.load()) return 1;  // one link at a time
+    if (window_) window_->set_wait_cursor(true);
+    struct CursorBack {
+        Window* w;
+        ~CursorBack() {
+            if (w) w->set_wait_cursor(false);
+        }
+    } cursor_back{window_};
+
+    if (device_type() == DeviceType::Remote) {
+        if (!options_.remote.start || !options_.remote.start()) {
+            link_active_.store(0);
+            return 0;
+        }
+        link_active_.store(1);
+        remote_open_ = true;
+        set_menu_connected(true);
+        return 1;
+    }
+
+    if (!port_.open(serial_device_path(settings_.port_number, options_.ini_file))) return 0;
+    port_.purge();
+    if (configure_port() != 1) {
+        link_active_.store(0);
+        port_.close();
+        return 0;
+    }
+    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_fd_ < 0) {
+        if (window_) window_->warning_box("Failed to create event for thread!", "Vor Error!");
+        port_.close();
+        return 0;
+    }
+    if (reader_.joinable()) reader_.join();  // a thread of an earlier connection that has ended
+    hung_up_.store(false);
+    link_active_.store(1);
+    reader_thread_id_.store(-1);  // set before the thread runs, so close_link always waits for it
+    try {
+        reader_ = std::thread(&SerialLink::reader_main, this);
+    } catch (...) {
+        reader_thread_id_.store(0);
+        link_active_.store(0);
+        ::close(wake_fd_);
+        wake_fd_ = -1;
+        port_.close();
+        return 0;
+    }
+    port_.set_dtr(true);
+    set_menu_connected(true);
+    return 1;
+}
+
+int SerialLink::configure_port() {
+    LineSettings line;
+    line.baud_rate = settings_.baud_rate;
+    line.byte_size = settings_.byte_size;
+    line.parity = settings_.parity;
+    line.stop_bits = settings_.stop_bits;
+    line.flow_control = settings_.flow_control;
+    write_ms_per_byte_.store(write_timeout_per_byte_ms(settings_.baud_rate));
+    return port_.configure(line) ? 1 : 0;
+}
+
+int SerialLink::close_link() {
+    if (!link_active_.load()) return 1;
+    link_active_.store(0);
+
+    if (remote_open_) {
+        remote_open_ = false;
+        if (options_.remote.stop) options_.remote.stop();
+        set_menu_connected(false);
+        return 1;
+    }
+
+    // Wake the reader from its wait for data.
+    const std::uint64_t one = 1;
+    if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
+
+    const auto start = std::chrono::steady_clock::now();
+    while (reader_thread_id_.load() != 0 && std::chrono::steady_clock::now() - start < kCloseLimit) {
+        if (options_.wait_step)
+            options_.wait_step();
+        else
+            std::this_thread::sleep_for(kCloseStep);
+    }
+    // Every wait of the reader is bounded, so the join ends even in the rare case that the thread
+    // was still finishing a repaint or a write when the time limit passed.
+    if (reader_.joinable()) reader_.join();
+    reader_thread_id_.store(0);
+
+    port_.purge();
+    port_.set_dtr(false);
+    port_.close();
+    if (wake_fd_ >= 0) {
+        ::close(wake_fd_);
+        wake_fd_ = -1;
+    }
+    set_menu_connected(false);
+    return 1;
+}
+
+std::size_t SerialLink::read_port(std::uint8_t* buffer) {
+    const auto result = port_.read_waiting(buffer, kReadChunk);
+    if (result.status == SerialPort::ReadStatus::Failed) hung_up_.store(true);
+    return result.count;
+}
+
+int SerialLink::write_port(const std::uint8_t* data, std::size_t size) {
+    std::lock_guard lock(write_mutex_);
+    if (!port_.is_open()) return 0;
+    // Bounded by the per-byte time-out; fast lines (whose per-byte value rounds to 0) still get a
+    // bound instead of an unbounded wait.
+    unsigned per_byte = write_ms_per_byte_.load();
+    if (per_byte == 0) per_byte = 1;
+    unsigned timeout = static_cast<unsigned>(size) * per_byte;
+    if (timeout < 100) timeout = 100;
+    return port_.write(data, size, timeout) ? 1 : 0;
+}
+
+ReceiverParser* SerialLink::parser_for(DeviceType type) {
+    std::unique_ptr<ReceiverParser>* slot = nullptr;
+    DeviceType family = type;
+    if (is_nmea_device(type)) {
+        slot = &nmea_;
+        family = DeviceType::Nmea;
+    } else if (type == DeviceType::EarthMate) {
+        slot = &zodiac_;
+    } else if (type == DeviceType::Garmin) {
+        slot = &garmin_;
+    } else {
+        return nullptr;
+    }
+    if (!*slot) {
+        ParserContext context;
+        context.reply = [this](const std::uint8_t* data, std::size_t size) {
+            pending_replies_.emplace_back(data, data + size);
+        };
+        context.utc_seconds = options_.utc_seconds;
+        context.pos_file = options_.pos_file.string();
+        *slot = make_receiver_parser(family, std::move(context));
+    }
+    return slot->get();
+}
+
+void SerialLink::dispatch(const std::uint8_t* data, std::size_t size) {
+    ReceiverParser* parser = parser_for(device_type());
+    if (!parser) return;
+    pending_replies_.clear();
+    fix_.update([&](FixRecord& fix) { parser->feed(data, size, fix); });
+    // Replies go out after the fix record is released, so the window never waits for a write.
+    for (const auto& reply : pending_replies_) write_port(reply.data(), reply.size());
+    pending_replies_.clear();
+}
+
+void SerialLink::reader_main() {
+    reader_thread_id_.store(current_thread_id());
+    std::uint8_t buffer[kReadChunk];
+    while (link_active_.load()) {
+        if (hung_up_.load()) {
+            // The device is gone: wait for close_link only, without touching the port.
+            pollfd p{wake_fd_, POLLIN, 0};
+            poll(&p, 1, kWaitCycleMs);
+            continue;
+        }
+        // The pause between passes; close_link's wake-up ends it early.
+        {
+            pollfd p{wake_fd_, POLLIN, 0};
+            if (poll(&p, 1, kPauseMs) > 0) continue;
+        }
+        const auto waited = port_.wait(wake_fd_, kWaitCycleMs);
+        if (waited == SerialPort::WaitResult::HungUp) {
+            hung_up_.store(true);
+            continue;
+        }
+        if (waited != SerialPort::WaitResult::Readable) continue;
+        for (;;) {
+            const std::size_t n = read_port(buffer);
+            if (n == 0) break;
+            dispatch(buffer, n);
+            silence_ticks_.store(0);
+            if (link_active_.load()) {
+                const long long now = now_seconds();
+                if (now > repaint_second_ && window_) {
+                    window_->invalidate(false);
+                    window_->repaint_now();
+                    repaint_second_ = now;
+                }
+            }
+        }
+    }
+    reader_thread_id_.store(0);
+}
+
+bool SerialLink::garmin_timer_step() {
+    bool ran_out = false;
+    std::vector<std::uint8_t> request;
+    fix_.update([&](FixRecord& fix) {
+        ran_out = garmin_poller_.poll(fix, [&](const std::uint8_t* d, std::size_t n) { request.assign(d, d + n); });
+    });
+    if (!request.empty()) write_port(request.data(), request.size());
+    return ran_out;
+}
+
+}  // namespace vg

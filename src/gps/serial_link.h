@@ -1,0 +1,131 @@
+// The receiver link: the serial port with its reader thread for the serial device types, or the
+// position server (started and stopped through injected hooks) for Remote. One object lives as long
+// as the program; its parsers keep their framing state from one connection to the next.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gps/device_type.h"
+#include "gps/fix_record.h"
+#include "gps/garmin.h"
+#include "gps/receiver_parser.h"
+#include "platform/serial_port.h"
+#include "platform/window.h"
+
+namespace vg {
+
+// Menu commands whose states the link sets.
+inline constexpr int kConnectMenuId = 1004;
+inline constexpr int kDisconnectMenuId = 1005;
+// Most bytes handed to a parser at once.
+inline constexpr std::size_t kReadChunk = 80;
+
+struct SerialLinkSettings {
+    int port_number = 1;  // COMn
+    unsigned baud_rate = 4800;
+    int byte_size = 8;
+    int parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stop_bits = 0;     // 0 one, 1 one and a half (refused), 2 two
+    int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
+};
+
+// The Remote device type's link: the position server. start() returns true when the server thread
+// runs; stop() clears its running flag, wakes it and waits (bounded) for it to end.
+struct RemoteLinkHooks {
+    std::function<bool()> start;
+    std::function<void()> stop;
+};
+
+struct SerialLinkOptions {
+    std::filesystem::path ini_file = "vor_ini.txt";  // where comN keys name device paths
+    std::filesystem::path pos_file = "vor_pos.txt";  // start-up initialisation position
+    RemoteLinkHooks remote;
+    std::function<long long()> clock_seconds;  // repaint pacing; empty: the system clock
+    std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
+    // Called in each 100 ms step while close_link waits for the thread (the window can keep
+    // serving repaint requests here); empty: a plain sleep.
+    std::function<void()> wait_step;
+};
+
+// The device path of COMn: the `comN` key of `ini_file` when present, else /dev/ttyS(n-1).
+std::string serial_device_path(int port_number, const std::filesystem::path& ini_file);
+
+class SerialLink {
+public:
+    SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options = {});
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // Window thread. The settings are read by open_link and configure_port.
+    void set_settings(const SerialLinkSettings& settings);
+    SerialLinkSettings settings() const;
+    // Any thread; the reader takes it afresh for every chunk.
+    void set_device_type(DeviceType type) { device_type_.store(static_cast<int>(type)); }
+    DeviceType device_type() const { return static_cast<DeviceType>(device_type_.load()); }
+
+    // 1 when the link is open (port and reader thread, or the position server), 0 on failure.
+    int open_link();
+    // Applies the line settings to the open port; 1 on success.
+    int configure_port();
+    // Ends the reader within one wait cycle (waits at most 5 s), purges, lowers DTR and closes the
+    // port; for Remote stops the server. 1 also when no link was open.
+    int close_link();
+
+    // At most 80 bytes of what is waiting; 0 when nothing is or the read failed.
+    std::size_t read_port(std::uint8_t* buffer);
+    // Writes with the per-byte time-out; 1 when issued (completed or timed out), 0 when refused.
+    int write_port(const std::uint8_t* data, std::size_t size);
+
+    // The window timer's Garmin step: sends the next request and counts the fix down. True when
+    // the fix has just run out and the window should be repainted.
+    bool garmin_timer_step();
+
+    bool link_active() const { return link_active_.load() != 0; }
+    int reader_thread_id() const { return reader_thread_id_.load(); }
+    // True after the device reported a hang-up (a receiver unplugged) during this connection.
+    bool port_hung_up() const { return hung_up_.load(); }
+
+private:
+    void reader_main();
+    void dispatch(const std::uint8_t* data, std::size_t size);
+    ReceiverParser* parser_for(DeviceType type);
+    long long now_seconds() const;
+    void set_menu_connected(bool connected);
+
+    SharedFix& fix_;
+    Window* window_;
+    std::atomic<int>& silence_ticks_;
+    SerialLinkOptions options_;
+
+    SerialLinkSettings settings_;  // window thread only
+    std::atomic<int> device_type_{static_cast<int>(DeviceType::EarthMate)};
+    std::atomic<int> link_active_{0};
+    std::atomic<int> reader_thread_id_{0};
+    std::atomic<bool> hung_up_{false};
+    std::atomic<unsigned> write_ms_per_byte_{4};  // from the baud rate of the last configure_port
+    bool remote_open_ = false;  // window thread only
+
+    SerialPort port_;
+    int wake_fd_ = -1;
+    std::thread reader_;
+    std::mutex write_mutex_;  // the reader's replies and the window's Garmin requests
+
+    // Reader thread only (and the destructor after it ended).
+    std::unique_ptr<ReceiverParser> nmea_, zodiac_, garmin_;
+    std::vector<std::vector<std::uint8_t>> pending_replies_;
+    long long repaint_second_ = 0;
+
+    GarminPoller garmin_poller_;  // window thread only
+};
+
+}  // namespace vg

@@ -1,0 +1,81 @@
+// A serial port on POSIX termios: open by device path, line settings, read what is waiting, write
+// with a time-out, purge, DTR, and a wait for data that another thread can end through a wake-up
+// descriptor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vg {
+
+// Line settings as the program keeps them.
+struct LineSettings {
+    unsigned baud_rate = 4800;
+    int byte_size = 8;     // 5..8
+    int parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stop_bits = 0;     // 0 one, 1 one and a half (not available on POSIX), 2 two
+    int flow_control = 0;  // bits: 1 DTR/DSR (no termios equivalent: DTR stays raised), 2 RTS/CTS, 4 XON/XOFF
+};
+
+inline constexpr int kFlowDtrDsr = 1;
+inline constexpr int kFlowRtsCts = 2;
+inline constexpr int kFlowXonXoff = 4;
+inline constexpr unsigned char kXonChar = 0x11;
+inline constexpr unsigned char kXoffChar = 0x13;
+
+// The write time-out per byte at a baud rate: 19200 / baud in whole milliseconds.
+inline unsigned write_timeout_per_byte_ms(unsigned baud_rate) { return baud_rate ? 19200 / baud_rate : 0; }
+
+// Owns one open port descriptor (non-blocking, exclusive, not the controlling terminal).
+class SerialPort {
+public:
+    SerialPort() = default;
+    ~SerialPort() { close(); }
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens the device for reading and writing; false when it does not exist or is in use.
+    bool open(const std::string& path);
+    void close();
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // Raw 8-bit line with the given settings; false when the port refuses them (a rate it cannot
+    // run, a byte size outside 5..8, one and a half stop bits, a parity outside 0..4).
+    bool configure(const LineSettings& settings);
+
+    enum class ReadStatus { Data, Nothing, Failed };
+    struct ReadResult {
+        std::size_t count = 0;
+        ReadStatus status = ReadStatus::Nothing;
+    };
+    // Reads at most `max` of the bytes already waiting; never waits. Failed on a read error or
+    // when the device has gone (hang-up).
+    ReadResult read_waiting(std::uint8_t* buffer, std::size_t max);
+
+    // Writes all bytes unless `timeout_ms` passes first. False only when the write could not be
+    // issued at all (port closed, or an error before any byte went out).
+    bool write(const std::uint8_t* data, std::size_t size, unsigned timeout_ms);
+
+    // Discards what is queued in both directions.
+    void purge();
+    void set_dtr(bool raised);
+
+    enum class WaitResult { Readable, Woken, TimedOut, HungUp };
+    // Waits until the port has data, `wake_fd` becomes readable, or `timeout_ms` passes. HungUp when
+    // the device reports a hang-up or error without data waiting.
+    WaitResult wait(int wake_fd, int timeout_ms) const;
+
+private:
+    int fd_ = -1;
+};
+
+// Sets an arbitrary rate through the kernel's termios2 interface; false when refused. The port's
+// other settings are kept. Lives in its own file because the kernel's termios header cannot be
+// combined with the C library's.
+bool set_custom_baud_rate(int fd, unsigned baud_rate);
+// The output rate the port reports through termios2, 0 when unknown.
+unsigned read_custom_baud_rate(int fd);
+
+}  // namespace vg

@@ -1,0 +1,105 @@
+// A pseudo-terminal for serial tests: the test holds the master side and plays the receiver; the
+// code under test opens the slave path like a serial device.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace vg::test {
+
+class PtyPair {
+public:
+    PtyPair() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        const char* name = ptsname(master_);
+        if (name) slave_path_ = name;
+        // Keep one slave descriptor open in raw mode, so that nothing is echoed back and the master
+        // does not see a hang-up between the program's connections.
+        keeper_ = ::open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (keeper_ >= 0) {
+            termios tio{};
+            tcgetattr(keeper_, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(keeper_, TCSANOW, &tio);
+        }
+    }
+    ~PtyPair() {
+        close_master();
+        if (keeper_ >= 0) ::close(keeper_);
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return master_ >= 0 && keeper_ >= 0 && !slave_path_.empty(); }
+    const std::string& slave_path() const { return slave_path_; }
+    int master() const { return master_; }
+
+    void send(const std::string& bytes) const {
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + at, bytes.size() - at);
+            if (n <= 0) return;
+            at += static_cast<std::size_t>(n);
+        }
+    }
+    void send(const std::vector<std::uint8_t>& bytes) const { send(std::string(bytes.begin(), bytes.end())); }
+
+    // Reads what the program sent until `count` bytes have come or `timeout` passes.
+    std::string receive(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        std::string out;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0) break;
+            pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            char buf[256];
+            const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
+            if (n <= 0) break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+    // Closes both sides the test holds: the program's slave sees a hang-up.
+    void hang_up() {
+        close_master();
+        if (keeper_ >= 0) {
+            ::close(keeper_);
+            keeper_ = -1;
+        }
+    }
+
+private:
+    void close_master() {
+        if (master_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+        }
+    }
+    int master_ = -1;
+    int keeper_ = -1;
+    std::string slave_path_;
+};
+
+// Waits for `condition` to hold, checking every 10 ms; false after `limit` (a generous backstop).
+template <typename Condition>
+bool wait_until(Condition&& condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace vg::test

@@ -1,0 +1,270 @@
+#include "gps/serial_link.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "binary_logs.h"
+#include "gps/garmin.h"
+#include "gps/zodiac.h"
+#include "pty_pair.h"
+#include "support/fake_window.h"
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+using test::wait_until;
+
+std::string nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) sum ^= static_cast<unsigned char>(c);
+    char cs[4];
+    std::snprintf(cs, sizeof cs, "%02X", sum);
+    return "$" + body + "*" + cs + "\r\n";
+}
+
+struct LinkFixture : ::testing::Test {
+    test::TempDir dir;
+    PtyPair pty;
+    test::FakeWindow window;
+    SharedFix fix;
+    std::atomic<int> silence{50};
+    std::atomic<long long> clock{1000};
+    std::unique_ptr<SerialLink> link;
+
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok());
+        test::write_file(dir / "vor_ini.txt", "prxy=\r\ncom3=" + pty.slave_path() + "\r\n");
+        test::write_file(dir / "vor_pos.txt", "N  60 10 30\r\nE  24 55 00\r\n");
+        SerialLinkOptions options;
+        options.ini_file = dir / "vor_ini.txt";
+        options.pos_file = dir / "vor_pos.txt";
+        options.clock_seconds = [this] { return clock.load(); };
+        options.utc_seconds = [] { return 1266150896LL; };  // 2010-02-14 12:34:56 UTC
+        link = std::make_unique<SerialLink>(fix, &window, silence, options);
+        SerialLinkSettings s;
+        s.port_number = 3;
+        s.baud_rate = 9600;
+        link->set_settings(s);
+    }
+};
+
+TEST(SerialDevicePath, ComKeyOrTtyS) {
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "com1=/dev/ttyUSB0\r\ncom2= /dev/ttyACM0 \n");
+    EXPECT_EQ(serial_device_path(1, dir / "vor_ini.txt"), "/dev/ttyUSB0");
+    EXPECT_EQ(serial_device_path(2, dir / "vor_ini.txt"), "/dev/ttyACM0");
+    EXPECT_EQ(serial_device_path(3, dir / "vor_ini.txt"), "/dev/ttyS2");
+    EXPECT_EQ(serial_device_path(1, dir / "missing.txt"), "/dev/ttyS0");
+}
+
+TEST_F(LinkFixture, ZodiacCaptureThroughThePortWhileTheWindowReads) {
+    link->set_device_type(DeviceType::EarthMate);
+    ASSERT_EQ(link->open_link(), 1);
+    EXPECT_TRUE(link->link_active());
+    EXPECT_FALSE(window.enabled(kConnectMenuId));
+    EXPECT_TRUE(window.enabled(kDisconnectMenuId));
+    EXPECT_TRUE(wait_until([&] { return link->reader_thread_id() > 0; }));
+
+    // The window thread takes snapshots while the reader writes the record.
+    std::atomic<bool> stop{false};
+    std::thread window_thread([&] {
+        while (!stop.load()) {
+            const FixRecord seen = fix.snapshot();
+            (void)seen;
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    const std::string body = test::binary_log_body(test::shared_testdata() / "receivers/zodiac.log");
+    const std::string json = test::read_file(test::shared_testdata() / "receivers/expected/zodiac.json");
+    pty.send(body);
+    const bool done = wait_until([&] {
+        return std::string(fix.snapshot().utc_text) == test::json_text_at(json, "utc") &&
+               std::string(fix.snapshot().last_message) == test::json_text_at(json, "last_message");
+    });
+    stop = true;
+    window_thread.join();
+    ASSERT_TRUE(done);
+    EXPECT_FIX_MATCHES_JSON(fix.snapshot(), json);
+    EXPECT_EQ(silence.load(), 0);
+    EXPECT_EQ(window.repaints.load(), 1);  // one clock second: one repaint
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link->close_link(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(link->reader_thread_id(), 0);
+    EXPECT_FALSE(link->link_active());
+    EXPECT_TRUE(window.enabled(kConnectMenuId));
+    EXPECT_FALSE(window.enabled(kDisconnectMenuId));
+}
+
+TEST_F(LinkFixture, EarthaHandshakeAndInitialisationGoBackOverThePort) {
+    link->set_device_type(DeviceType::EarthMate);
+    ASSERT_EQ(link->open_link(), 1);
+    pty.send("EARTHA\r\n");
+    EXPECT_EQ(pty.receive(8), "EARTHA\r\n");
+    pty.send(zodiac_frame(1002, std::vector<std::uint16_t>(51, 0)));
+    const std::string init = pty.receive(54);
+    ASSERT_EQ(init.size(), 54u);
+    EXPECT_EQ(init.substr(0, 10), std::string("\xFF\x81\xB0\x04\x15\x00\x00\x00\x3C\x79", 10));
+    EXPECT_EQ(init[10], 1);  // sequence 1
+    EXPECT_EQ(link->close_link(), 1);
+}
+
+TEST_F(LinkFixture, DeviceSwitchMidStreamAndRepaintPacing) {
+    link->set_device_type(DeviceType::Nmea);
+    ASSERT_EQ(link->open_link(), 1);
+    pty.send(nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 545.4; }));
+    EXPECT_NEAR(fix.snapshot().latitude, 48.1173, 1e-9);
+    pty.send(nmea("GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,546.4,M,46.9,M,,"));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 546.4; }));
+    EXPECT_EQ(window.repaints.load(), 1);  // same clock second
+
+    // The menu switches the device: the next chunk goes to the Zodiac framer.
+    link->set_device_type(DeviceType::EarthMate);
+    clock = 1001;
+    std::vector<std::uint16_t> w(55, 0);
+    w[13] = 14; w[14] = 2; w[15] = 2010; w[16] = 12; w[17] = 34; w[18] = 56;
+    pty.send(zodiac_frame(1000, w));
+    ASSERT_TRUE(wait_until([&] { return std::string(fix.snapshot().utc_text) == "2010/02/14 12:34:56"; }));
+    EXPECT_STREQ(fix.snapshot().last_message, "Rockwell 1000 - Geodetic Position Status Output");
+    EXPECT_TRUE(wait_until([&] { return window.repaints.load() == 2; }));  // the next second repaints
+    EXPECT_EQ(link->close_link(), 1);
+}
+
+TEST_F(LinkFixture, TripMateAstralHandshakeOverThePort) {
+    link->set_device_type(DeviceType::TripMate);
+    ASSERT_EQ(link->open_link(), 1);
+    pty.send("ASTRAL\r\nastral\r\n");
+    EXPECT_EQ(pty.receive(18), "$IIGPQ,ASTRAL*73\r\n");
+    pty.send("ASTRAL\r\n");
+    const std::string init = "$PRWIINIT,V,,, 60 10 30,N, 24 55 00,E,100.0,0.0,M,0.0,T,123456,140210*";
+    std::string expected = "$IIGPQ,ASTRAL*73\r\n" + nmea(init.substr(1, init.size() - 2));
+    EXPECT_EQ(pty.receive(expected.size()), expected);
+    EXPECT_EQ(pty.receive(1, 200ms), "");  // the lower-case line got no answer
+    EXPECT_EQ(link->close_link(), 1);
+}
+
+TEST_F(LinkFixture, GarminRequestsFromTheTimerAndAnswersFromTheReceiver) {
+    link->set_device_type(DeviceType::Garmin);
+    ASSERT_EQ(link->open_link(), 1);
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_EQ(pty.receive(8), std::string("\x10\x0A\x02\x02\x00\xF2\x10\x03", 8));
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_EQ(pty.receive(8), std::string("\x10\x0A\x02\x05\x00\xEF\x10\x03", 8));
+
+    const double lat = 29.5 * M_PI / 180, lon = -98.25 * M_PI / 180;
+    std::uint8_t data[16];
+    std::memcpy(data, &lat, 8);
+    std::memcpy(data + 8, &lon, 8);
+    pty.send(garmin_packet(17, data, 16));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().fix_dimension == 3; }));
+    EXPECT_NEAR(fix.snapshot().latitude, 29.5, 1e-12);
+    EXPECT_NEAR(fix.snapshot().longitude, -98.25, 1e-12);
+    // Three unanswered position requests end the fix.
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_FALSE(link->garmin_timer_step());
+    EXPECT_TRUE(link->garmin_timer_step());
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    EXPECT_EQ(link->close_link(), 1);
+}
+
+TEST_F(LinkFixture, PeerHangUpDoesNotSpinAndCloseStillWorks) {
+    link->set_device_type(DeviceType::Nmea);
+    ASSERT_EQ(link->open_link(), 1);
+    pty.send(nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 545.4; }));
+    pty.hang_up();
+    ASSERT_TRUE(wait_until([&] { return link->port_hung_up(); }));
+    // A spinning reader would use the whole half second of processor time.
+    timespec before{}, after{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    std::this_thread::sleep_for(500ms);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+    const double used = (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) / 1e9;
+    EXPECT_LT(used, 0.25);
+    EXPECT_TRUE(link->link_active());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link->close_link(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(link->reader_thread_id(), 0);
+}
+
+TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
+    // Closing with nothing open changes nothing.
+    EXPECT_EQ(link->close_link(), 1);
+    EXPECT_TRUE(window.calls().empty());
+
+    // A port without a device.
+    SerialLinkSettings s = link->settings();
+    s.port_number = 7;  // no com7 key: /dev/ttyS6, which does not exist here
+    link->set_settings(s);
+    if (!std::filesystem::exists("/dev/ttyS6")) {
+        EXPECT_EQ(link->open_link(), 0);
+        EXPECT_FALSE(link->link_active());
+    }
+    // Settings the port refuses: one and a half stop bits, byte size 9, baud 0.
+    for (auto bad : {SerialLinkSettings{3, 9600, 8, 0, 1, 0}, SerialLinkSettings{3, 9600, 9, 0, 0, 0},
+                     SerialLinkSettings{3, 0, 8, 0, 0, 0}}) {
+        link->set_settings(bad);
+        EXPECT_EQ(link->open_link(), 0);
+        EXPECT_FALSE(link->link_active());
+    }
+    EXPECT_TRUE(window.enabled(kConnectMenuId));  // never set to connected
+    const auto calls = window.calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "wait on"), std::count(calls.begin(), calls.end(), "wait off"));
+
+    // The port was closed each time: the same port opens now, and settings can be reapplied.
+    SerialLinkSettings good{3, 14400, 7, 3, 2, 4};
+    link->set_settings(good);
+    ASSERT_EQ(link->open_link(), 1);
+    EXPECT_EQ(link->open_link(), 1);  // a second open while connected starts nothing new
+    good.baud_rate = 4800;
+    link->set_settings(good);
+    EXPECT_EQ(link->configure_port(), 1);
+    good.stop_bits = 1;
+    link->set_settings(good);
+    EXPECT_EQ(link->configure_port(), 0);
+    EXPECT_EQ(link->close_link(), 1);
+}
+
+TEST_F(LinkFixture, RemoteStartsAndStopsTheServerWithoutAPort) {
+    int started = 0, stopped = 0;
+    bool start_ok = false;
+    SerialLinkOptions options;
+    options.ini_file = dir / "vor_ini.txt";
+    options.remote.start = [&] { ++started; return start_ok; };
+    options.remote.stop = [&] { ++stopped; };
+    SerialLink remote(fix, &window, silence, options);
+    remote.set_device_type(DeviceType::Remote);
+    EXPECT_EQ(remote.open_link(), 0);
+    EXPECT_FALSE(remote.link_active());
+    start_ok = true;
+    EXPECT_EQ(remote.open_link(), 1);
+    EXPECT_TRUE(remote.link_active());
+    EXPECT_FALSE(window.enabled(kConnectMenuId));
+    EXPECT_EQ(remote.write_port(reinterpret_cast<const std::uint8_t*>("x"), 1), 0);  // no port
+    EXPECT_EQ(remote.close_link(), 1);
+    EXPECT_EQ(started, 2);
+    EXPECT_EQ(stopped, 1);
+    EXPECT_TRUE(window.enabled(kConnectMenuId));
+    // The pty was never opened by the link: it can still be opened exclusively.
+    SerialPort port;
+    EXPECT_TRUE(port.open(pty.slave_path()));
+}
+
+}  // namespace
+}  // namespace vg
