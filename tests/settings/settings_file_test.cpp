@@ -49,6 +49,7 @@ TEST(ReadSetting, SubstringAnywhereAndFirstMatchWins) {
     EXPECT_EQ(lookup(dir, ini, "zoom"), "3");
     EXPECT_EQ(lookup(dir, "zone=2\r\nzone=3\r\n", "zone"), "2");
     EXPECT_EQ(lookup(dir, "prxy=\r\nbase=x\r\n", "base"), "x");
+    EXPECT_EQ(lookup(dir, "=x zoom\r\n", "zoom"), "x zoom");
     EXPECT_EQ(lookup(dir, "hair=1\r\n", "plot"), std::nullopt);
     EXPECT_EQ(lookup(dir, "", "plot"), std::nullopt);
 }
