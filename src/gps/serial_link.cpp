@@ -236,11 +236,7 @@ void SerialLink::reader_main() {
             if (poll(&p, 1, kPauseMs) > 0) continue;
         }
         const auto waited = port_.wait(wake_fd_, kWaitCycleMs);
-        if (waited == SerialPort::WaitResult::HungUp) {
-            hung_up_.store(true);
-            continue;
-        }
-        if (waited != SerialPort::WaitResult::Readable) continue;
+        if (waited != SerialPort::WaitResult::Readable && waited != SerialPort::WaitResult::HungUp) continue;
         for (;;) {
             const std::size_t n = read_port(buffer);
             if (n == 0) break;
@@ -255,6 +251,8 @@ void SerialLink::reader_main() {
                 }
             }
         }
+        // The device is gone (unplugged): what it sent before has been handled above.
+        if (waited == SerialPort::WaitResult::HungUp) hung_up_.store(true);
     }
     reader_thread_id_.store(0);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,8 +39,9 @@ bool SerialPort::open(const std::string& path) {
     close();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    // No sharing: a second open of the same port fails while this one holds it.
-    if (isatty(fd) && ioctl(fd, TIOCEXCL) != 0) {
+    // No sharing: a second open of the same port fails while this one holds it. TIOCEXCL keeps
+    // other programs out (except the superuser); the lock keeps out every copy of this program.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (isatty(fd) && ioctl(fd, TIOCEXCL) != 0)) {
         ::close(fd);
         return false;
     }
@@ -54,8 +56,7 @@ void SerialPort::close() {
     }
 }
 
-bool SerialPort::configure(const LineSettings& s) {
-    if (fd_ < 0 || s.baud_rate == 0) return false;
+bool apply_line_settings(const LineSettings& s, termios& tio) {
     tcflag_t size;
     switch (s.byte_size) {
         case 5: size = CS5; break;
@@ -67,8 +68,6 @@ bool SerialPort::configure(const LineSettings& s) {
     if (s.stop_bits != 0 && s.stop_bits != 2) return false;  // one and a half has no termios form
     if (s.parity < 0 || s.parity > 4) return false;
 
-    termios tio{};
-    if (tcgetattr(fd_, &tio) != 0) return false;
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= size | CREAD | CLOCAL;
@@ -84,10 +83,19 @@ bool SerialPort::configure(const LineSettings& s) {
     if (s.stop_bits == 2) tio.c_cflag |= CSTOPB;
     if (s.flow_control & kFlowRtsCts) tio.c_cflag |= CRTSCTS;
     if (s.flow_control & kFlowXonXoff) tio.c_iflag |= IXON | IXOFF;
+    // DTR/DSR flow control has no termios form: DTR simply stays raised while the link is open.
     tio.c_cc[VSTART] = kXonChar;
     tio.c_cc[VSTOP] = kXoffChar;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
+    return true;
+}
+
+bool SerialPort::configure(const LineSettings& s) {
+    if (fd_ < 0 || s.baud_rate == 0) return false;
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) return false;
+    if (!apply_line_settings(s, tio)) return false;
 
     const speed_t speed = standard_speed(s.baud_rate);
     if (speed != 0) {
@@ -172,8 +180,8 @@ SerialPort::WaitResult SerialPort::wait(int wake_fd, int timeout_ms) const {
     if (r < 0) return errno == EINTR ? WaitResult::TimedOut : WaitResult::HungUp;
     if (r == 0) return WaitResult::TimedOut;
     if (count == 2 && (fds[1].revents & POLLIN)) return WaitResult::Woken;
-    if (fds[0].revents & POLLIN) return WaitResult::Readable;
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::HungUp;
+    if (fds[0].revents & POLLIN) return WaitResult::Readable;
     return WaitResult::TimedOut;
 }
 

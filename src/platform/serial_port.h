@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+struct termios;
+
 namespace vg {
 
 // Line settings as the program keeps them.
@@ -64,12 +66,16 @@ public:
 
     enum class WaitResult { Readable, Woken, TimedOut, HungUp };
     // Waits until the port has data, `wake_fd` becomes readable, or `timeout_ms` passes. HungUp when
-    // the device reports a hang-up or error without data waiting.
+    // the device reports a hang-up or an error; bytes that arrived before it may still be waiting.
     WaitResult wait(int wake_fd, int timeout_ms) const;
 
 private:
     int fd_ = -1;
 };
+
+// Fills `tio` (as read from the port) for the line settings, the rate left out; false when the
+// settings have no termios form (byte size outside 5..8, one and a half stop bits, parity outside 0..4).
+bool apply_line_settings(const LineSettings& settings, struct ::termios& tio);
 
 // Sets an arbitrary rate through the kernel's termios2 interface; false when refused. The port's
 // other settings are kept. Lives in its own file because the kernel's termios header cannot be
