@@ -43,8 +43,6 @@ bool valid_image(const std::uint8_t* bgr, int width, int height, int stride) {
 
 QtWindow::QtWindow(MainWindow& window)
     : window_(window), context_(std::make_unique<QObject>()), warning_function_(default_warning) {
-    // The context lives on the window's thread whichever thread builds the QtWindow.
-    context_->moveToThread(window_.thread());
     timer_ = new QTimer(context_.get());
     QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] {
         if (timer_handler_) timer_handler_();

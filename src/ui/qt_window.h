@@ -9,7 +9,8 @@
 // While it waits for another thread, the window thread can call serve_repaint_requests() to answer
 // pending requests at once, so the waiting thread is not held up by the time-out.
 //
-// The QtWindow must be destroyed on the window thread after every other thread that uses it has ended.
+// The QtWindow is made and destroyed on the window thread, the latter after every other thread that
+// uses it has ended.
 #pragma once
 
 #include <QString>
