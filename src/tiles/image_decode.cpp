@@ -10,6 +10,11 @@
 #include <memory>
 #include <new>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VG_HAVE_SSSE3_PATH 1
+#endif
+
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
@@ -58,11 +63,21 @@ struct PngReader {
     }
 };
 
+// A mosaic cell that a tile may be decoded into directly, saving the copy of its pixels.
+struct Cell {
+    Mosaic& mosaic;
+    int x0 = 0;
+    int y0 = 0;
+    bool written = false;  // set when the rows went straight into the cell
+};
+
+int decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell);
+
 // The part of the decode that libpng may abandon by a long jump back to the setjmp below. Every
 // object with a destructor lives in the caller's frame, so the jump skips nothing that needs
 // cleaning; this frame holds only plain values.
 bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::vector<std::uint8_t>& image,
-                        std::vector<png_bytep>& rows, RgbImage& out) {
+                        std::vector<png_bytep>& rows, RgbImage& out, Cell* cell) {
     if (setjmp(png_jmpbuf(png))) return false;
 
     png_init_io(png, file);
@@ -95,6 +110,20 @@ bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::v
     // After the transformations every image is 8-bit red-green-blue, with or without alpha.
     if (bit_depth != 8 || (channels != 3 && channels != 4) || row_bytes != std::size_t(width) * channels)
         return false;
+
+    if (cell && channels == 3 && width <= png_uint_32(kTileSize) && height <= png_uint_32(kTileSize)) {
+        // Fits its cell as it is: decode straight into the mosaic's rows.
+        if (!try_resize(rows, height)) return false;
+        const std::size_t stride = std::size_t(cell->mosaic.width) * 3;
+        std::uint8_t* origin = cell->mosaic.pixels.data() + std::size_t(cell->y0) * stride + std::size_t(cell->x0) * 3;
+        for (png_uint_32 y = 0; y < height; ++y) rows[y] = origin + y * stride;
+        cell->written = true;
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+        out.width = static_cast<int>(width);
+        out.height = static_cast<int>(height);
+        return true;
+    }
 
     if (!try_resize(image, row_bytes * height) || !try_resize(rows, height)) return false;
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.data() + y * row_bytes;
@@ -145,7 +174,8 @@ void convert_scanline(const JSAMPLE* in, int components, int width, std::uint8_t
         }
         break;
     default:
-        break;  // no sensible colour reading; the row stays as it was (black)
+        std::memset(out, 0, std::size_t(width) * 3);  // no sensible colour reading: black
+        break;
     }
 }
 
@@ -199,10 +229,10 @@ Decoder decoder_for(MapSource source, bool aerial) {
     return Decoder::Png;
 }
 
-int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image) {
+int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
     switch (decoder) {
     case Decoder::Png:
-        return load_png(path, image);
+        return decode_png(path, image, &cell);
     case Decoder::Jpeg:
         return load_jpeg(path, image);
     case Decoder::Gif:
@@ -211,19 +241,68 @@ int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& im
     return 0;
 }
 
+void fill_grey(Mosaic& mosaic, int x0, int y0, int x1, int y1) {
+    if (x0 >= x1 || y0 >= y1) return;
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    for (int y = y0; y < y1; ++y)
+        std::memset(mosaic.pixels.data() + y * stride + std::size_t(x0) * 3, kMosaicGrey, std::size_t(x1 - x0) * 3);
+}
+
+// Makes the part of a cell right of and below a columns × rows picture at its top-left grey.
+void fill_uncovered(Mosaic& mosaic, int x0, int y0, int columns, int rows) {
+    if (rows <= 0 || columns <= 0) rows = columns = 0;
+    fill_grey(mosaic, x0 + columns, y0, x0 + kTileSize, y0 + rows);
+    fill_grey(mosaic, x0, y0 + rows, x0 + kTileSize, y0 + kTileSize);
+}
+
 // Copies a decoded picture into the cell whose top-left mosaic pixel is (x0, y0), clipped to the
-// 256 × 256 cell.
+// 256 × 256 cell; the part of the cell it does not cover is made grey. An empty picture leaves the
+// whole cell grey.
 void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
-    const int rows = std::min(image.height, kTileSize);
-    const int columns = std::min(image.width, kTileSize);
-    if (rows <= 0 || columns <= 0) return;
-    const std::size_t in_stride = std::size_t(image.width) * 3;
-    if (image.pixels.size() < in_stride * rows) return;
+    int rows = std::clamp(image.height, 0, kTileSize);
+    const int columns = std::clamp(image.width, 0, kTileSize);
+    const std::size_t in_stride = std::size_t(std::max(image.width, 0)) * 3;
+    if (in_stride == 0 || image.pixels.size() < in_stride * rows) rows = 0;
     const std::size_t out_stride = std::size_t(mosaic.width) * 3;
     for (int y = 0; y < rows; ++y) {
         std::memcpy(mosaic.pixels.data() + (std::size_t(y0) + y) * out_stride + std::size_t(x0) * 3,
                     image.pixels.data() + y * in_stride, std::size_t(columns) * 3);
     }
+    fill_uncovered(mosaic, x0, y0, columns, rows);
+}
+
+// Copies n pixels, swapping red and blue: red-green-blue in, blue-green-red out (or back).
+void swap_red_blue_plain(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+#ifdef VG_HAVE_SSSE3_PATH
+// Five pixels a step with one byte shuffle. Each step loads and stores 16 bytes, the last of which
+// belongs to the next pixel and is rewritten by the next step or the plain tail, so the steps stop
+// while a whole 16 bytes still lie inside both rows.
+__attribute__((target("ssse3"))) void swap_red_blue_ssse3(const std::uint8_t* in, std::uint8_t* out,
+                                                          std::size_t n) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t i = 0;
+    for (; i + 6 <= n; i += 5) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(v, order));
+    }
+    swap_red_blue_plain(in + 3 * i, out + 3 * i, n - i);
+}
+#endif
+
+using SwapFn = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
+
+SwapFn pick_swap_red_blue() {
+#ifdef VG_HAVE_SSSE3_PATH
+    if (__builtin_cpu_supports("ssse3")) return swap_red_blue_ssse3;
+#endif
+    return swap_red_blue_plain;
 }
 
 void put_le32(std::uint8_t* p, std::int32_t v) {
@@ -272,7 +351,13 @@ constexpr const char* kMarkerColour[kMarkerSize] = {
 
 }  // namespace
 
-int load_png(const std::filesystem::path& path, RgbImage& out) {
+namespace {
+
+// load_png, optionally decoding straight into a mosaic cell: then `out` receives only the size.
+int decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
+    // The caller's buffer is reused for the pixels, so that decoding tile after tile into one
+    // picture allocates once.
+    std::vector<std::uint8_t> image = std::move(out.pixels);
     out = RgbImage{};
     File file = open_for_reading(path);
     if (!file) return 0;
@@ -287,16 +372,20 @@ int load_png(const std::filesystem::path& path, RgbImage& out) {
     reader.info = png_create_info_struct(reader.png);
     if (!reader.info) return 0;
 
-    std::vector<std::uint8_t> image;
     std::vector<png_bytep> rows;
     RgbImage result;
-    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result)) return 0;
+    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result, cell)) return 0;
     result.pixels = std::move(image);
     out = std::move(result);
     return 1;
 }
 
+}  // namespace
+
+int load_png(const std::filesystem::path& path, RgbImage& out) { return decode_png(path, out, nullptr); }
+
 int load_jpeg(const std::filesystem::path& path, RgbImage& out) {
+    std::vector<std::uint8_t> image = std::move(out.pixels);  // reused, as for PNG
     out = RgbImage{};
     File file = open_for_reading(path);
     if (!file) return 0;
@@ -312,7 +401,6 @@ int load_jpeg(const std::filesystem::path& path, RgbImage& out) {
     }
     jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
 
-    std::vector<std::uint8_t> image;
     std::vector<JSAMPLE> scanline;
     RgbImage result;
     const bool ok = read_jpeg_protected(cinfo, errors, file.get(), image, scanline, result);
@@ -327,13 +415,18 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
                  Mosaic& mosaic) {
     const int g = big_maps ? 4 : 2;
     const int side = kTileSize * g;
+    const std::size_t bytes = std::size_t(side) * side * 3;
     mosaic.width = side;
     mosaic.height = side;
-    mosaic.pixels = {};
-    try {
-        mosaic.pixels.assign(std::size_t(side) * side * 3, kMosaicGrey);
-    } catch (const std::bad_alloc&) {
+    // Every cell is written below (tile or grey), so a previous mosaic of the same size is simply
+    // reused; otherwise it is released first and a grey one allocated.
+    if (mosaic.pixels.size() != bytes) {
         mosaic.pixels = {};
+        try {
+            mosaic.pixels.assign(bytes, kMosaicGrey);
+        } catch (const std::bad_alloc&) {
+            mosaic.pixels = {};
+        }
     }
     if (!mosaic.exists()) {
         if (window) window->warning_box("Error in loading the JPG image");
@@ -343,15 +436,23 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
     const Decoder decoder = decoder_for(source, aerial);
     RgbImage image;
     for (int i = 0; i < g * g; ++i) {
+        const int x0 = kTileSize * (i % g);
+        const int y0 = kTileSize * (i / g);
         const std::string& path = table.slots[i];
-        if (path.empty()) continue;
-        if (!decode_tile(decoder, path, image)) {
+        Cell cell{mosaic, x0, y0};
+        if (path.empty()) {
+            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        } else if (!decode_tile(decoder, path, image, cell)) {
             // Delete the damaged file so that the next visit on line fetches it again. unlink never
             // removes a directory that a slot might name by mistake.
             ::unlink(path.c_str());
-            continue;
+            image = RgbImage{};
+            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        } else if (cell.written) {
+            fill_uncovered(mosaic, x0, y0, image.width, image.height);
+        } else {
+            paste_tile(image, mosaic, x0, y0);
         }
-        paste_tile(image, mosaic, kTileSize * (i % g), kTileSize * (i / g));
     }
     return 1;
 }
@@ -359,18 +460,24 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
 int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
     const int side = big_maps ? 1024 : 512;
     const int stride = DisplayBitmap::stride_for(side);
-    bitmap.release();
-    try {
-        bitmap.block_.assign(std::size_t(side) * stride + kBitmapHeaderSize, 0);
-    } catch (const std::bad_alloc&) {
+    const std::size_t bytes = std::size_t(side) * stride + kBitmapHeaderSize;
+    // Every byte is written below, so a previous block of the same size is reused; otherwise it is
+    // released first.
+    if (bitmap.block_.size() != bytes) {
         bitmap.release();
-        if (window) window->warning_box("Error in displaying the PNG image");
-        return 0;
+        try {
+            bitmap.block_.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            bitmap.release();
+            if (window) window->warning_box("Error in displaying the PNG image");
+            return 0;
+        }
     }
     bitmap.side_ = side;
     bitmap.stride_ = stride;
 
     std::uint8_t* h = bitmap.block_.data();
+    std::memset(h, 0, kBitmapHeaderSize);
     put_le32(h + 0, kBitmapHeaderSize);  // biSize
     put_le32(h + 4, side);               // biWidth
     put_le32(h + 8, -side);              // biHeight: rows stored top-down
@@ -378,22 +485,22 @@ int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bit
     put_le16(h + 14, 24);                // biBitCount
     // biCompression (BI_RGB), biSizeImage, resolutions and colour counts stay 0.
 
+    // The mosaic's part that fits is copied as blue, green, red; the rest of the rows (only when
+    // the mosaic is smaller or absent) and the row padding are cleared.
+    int rows = 0, columns = 0;
     if (mosaic.exists() && mosaic.width > 0) {
         const std::size_t in_stride = std::size_t(mosaic.width) * 3;
-        const int rows = static_cast<int>(
-            std::min<std::size_t>({std::size_t(std::max(mosaic.height, 0)), std::size_t(side),
-                                   mosaic.pixels.size() / in_stride}));
-        const int columns = std::min(mosaic.width, side);
+        rows = static_cast<int>(std::min<std::size_t>(
+            {std::size_t(std::max(mosaic.height, 0)), std::size_t(side), mosaic.pixels.size() / in_stride}));
+        columns = std::min(mosaic.width, side);
+        const SwapFn swap_red_blue = pick_swap_red_blue();
         for (int y = 0; y < rows; ++y) {
-            const std::uint8_t* in = mosaic.pixels.data() + y * in_stride;
             std::uint8_t* out = bitmap.row(y);
-            for (int x = 0; x < columns; ++x, in += 3, out += 3) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-            }
+            swap_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
+            std::memset(out + std::size_t(columns) * 3, 0, std::size_t(stride) - std::size_t(columns) * 3);
         }
     }
+    if (rows < side) std::memset(bitmap.row(rows), 0, std::size_t(side - rows) * stride);
     return 1;
 }
 
