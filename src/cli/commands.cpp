@@ -3,6 +3,7 @@
 namespace vg::cli {
 
 int run_decode(int argc, char** argv);
+int run_sim(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
@@ -18,6 +19,7 @@ const std::vector<Command>& command_table() {
         {"setting", run_setting},
         {"state", run_state},
         {"decode", run_decode},
+        {"sim", run_sim},
         {"tile", run_tile},
         {"fetch", run_fetch},
         {"gif", run_gif},

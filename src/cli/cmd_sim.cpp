@@ -1,0 +1,400 @@
+// vortool sim: a receiver simulator on a pseudo-terminal, for demonstrations and tests. It prints the
+// terminal's path as the first line of standard output and then plays a receiver of the given device
+// type on it until interrupted.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gps/device_type.h"
+#include "gps/garmin.h"
+#include "gps/startup_commands.h"
+#include "gps/zodiac.h"
+
+namespace vg::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+extern "C" void on_stop_signal(int) { g_stop = 1; }
+
+constexpr const char* kUsage = "usage: vortool sim --device DEVICE [--track FILE] [--rate HZ]\n";
+
+int usage_error(const char* what, const char* arg) {
+    if (arg)
+        std::fprintf(stderr, "vortool sim: %s: %s\n%s", what, arg, kUsage);
+    else
+        std::fprintf(stderr, "vortool sim: %s\n%s", what, kUsage);
+    return 2;
+}
+
+struct Point {
+    double latitude;
+    double longitude;
+};
+
+// "latitude longitude ..." per line, as the track log holds them; lines without two numbers are skipped.
+std::vector<Point> read_track(const std::string& path, bool& opened) {
+    std::vector<Point> points;
+    std::ifstream in(path);
+    opened = static_cast<bool>(in);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Point p{};
+        if (!(fields >> p.latitude >> p.longitude)) continue;
+        if (!std::isfinite(p.latitude) || !std::isfinite(p.longitude) || std::fabs(p.latitude) > 90 ||
+            std::fabs(p.longitude) > 180)
+            continue;
+        points.push_back(p);
+    }
+    return points;
+}
+
+// A loop about 1 km across around the default start position (60°10'30" N, 24°55'00" E), driven
+// in five minutes (about 20 knots) whatever the rate.
+std::vector<Point> builtin_loop(double rate) {
+    std::vector<Point> points;
+    const double lat0 = 60 + 10 / 60.0 + 30 / 3600.0, lon0 = 24 + 55 / 60.0;
+    const int count = static_cast<int>(std::lround(300 * rate));
+    for (int i = 0; i < count; ++i) {
+        const double a = 2 * std::numbers::pi * i / count;
+        points.push_back({lat0 + 0.0045 * std::sin(a), lon0 + 0.009 * std::cos(a)});
+    }
+    return points;
+}
+
+struct Motion {
+    double speed_knots = 0;
+    double course = 0;  // degrees from true north
+};
+
+Motion motion_between(const Point& a, const Point& b, double seconds) {
+    const double north_m = (b.latitude - a.latitude) * 111320.0;
+    const double east_m = (b.longitude - a.longitude) * 111320.0 * std::cos(a.latitude * std::numbers::pi / 180);
+    Motion m;
+    const double metres = std::hypot(north_m, east_m);
+    m.speed_knots = seconds > 0 ? metres / seconds * 3600 / 1852 : 0;
+    m.course = std::fmod(std::atan2(east_m, north_m) * 180 / std::numbers::pi + 360, 360);
+    return m;
+}
+
+std::string sentence(const std::string& body) {
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", nmea_checksum(body) & 0xFF);
+    return "$" + body + tail;
+}
+
+std::string nmea_angle(double value, int degree_digits) {
+    const double a = std::fabs(value);
+    int degrees = static_cast<int>(a);
+    double minutes = (a - degrees) * 60;
+    if (minutes >= 59.99995) {
+        minutes = 0;
+        ++degrees;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%0*d%07.4f", degree_digits, degrees, minutes);
+    return buf;
+}
+
+struct Satellite {
+    int prn, elevation, azimuth, snr;
+};
+constexpr Satellite kSky[8] = {{3, 64, 120, 45}, {6, 35, 210, 41}, {9, 22, 45, 38}, {12, 71, 300, 47},
+                               {17, 15, 90, 33}, {19, 48, 160, 44}, {22, 30, 260, 40}, {28, 10, 20, 30}};
+
+std::string nmea_epoch(const Point& p, const Motion& m, const std::tm& utc) {
+    char time[48], date[48];
+    std::snprintf(time, sizeof time, "%02d%02d%02d.00", utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::snprintf(date, sizeof date, "%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
+    const std::string lat = nmea_angle(p.latitude, 2) + (p.latitude < 0 ? ",S" : ",N");
+    const std::string lon = nmea_angle(p.longitude, 3) + (p.longitude < 0 ? ",W" : ",E");
+    char motion[64];
+    std::snprintf(motion, sizeof motion, "%.1f,%.1f", m.speed_knots, m.course);
+    std::string out;
+    out += sentence(std::string("GPRMC,") + time + ",A," + lat + "," + lon + "," + motion + "," + date + ",,");
+    out += sentence(std::string("GPGGA,") + time + "," + lat + "," + lon + ",1,08,0.9,25.0,M,17.0,M,,");
+    std::string gsa = "GPGSA,A,3";
+    for (int i = 0; i < 12; ++i) gsa += i < 8 ? "," + std::to_string(kSky[i].prn) : std::string(",");
+    out += sentence(gsa + ",1.5,0.9,1.2");
+    for (int msg = 0; msg < 2; ++msg) {
+        std::string gsv = "GPGSV,2," + std::to_string(msg + 1) + ",08";
+        for (int k = 0; k < 4; ++k) {
+            const auto& s = kSky[msg * 4 + k];
+            char buf[64];
+            std::snprintf(buf, sizeof buf, ",%02d,%02d,%03d,%02d", s.prn, s.elevation, s.azimuth, s.snr);
+            gsv += buf;
+        }
+        out += sentence(gsv);
+    }
+    return out;
+}
+
+void put_pair(std::vector<std::uint16_t>& w, std::size_t i, std::uint32_t v) {
+    w[i] = static_cast<std::uint16_t>(v & 0xFFFF);
+    w[i + 1] = static_cast<std::uint16_t>(v >> 16);
+}
+
+std::vector<std::uint8_t> zodiac_epoch(const Point& p, const Motion& m, const std::tm& utc) {
+    constexpr double kToRad = std::numbers::pi / 180;
+    std::vector<std::uint16_t> geo(49, 0);
+    geo[4] = 0;  // 3-D fix
+    geo[13] = static_cast<std::uint16_t>(utc.tm_mday);
+    geo[14] = static_cast<std::uint16_t>(utc.tm_mon + 1);
+    geo[15] = static_cast<std::uint16_t>(utc.tm_year + 1900);
+    geo[16] = static_cast<std::uint16_t>(utc.tm_hour);
+    geo[17] = static_cast<std::uint16_t>(utc.tm_min);
+    geo[18] = static_cast<std::uint16_t>(utc.tm_sec);
+    put_pair(geo, 21, static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(p.latitude * kToRad * 1e8))));
+    put_pair(geo, 23, static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(p.longitude * kToRad * 1e8))));
+    put_pair(geo, 25, static_cast<std::uint32_t>(std::int32_t{2500}));
+    put_pair(geo, 28, static_cast<std::uint32_t>(std::lround(m.speed_knots / 1.94387 * 100)));
+    geo[30] = static_cast<std::uint16_t>(std::lround(m.course * kToRad * 1000));
+
+    std::vector<std::uint16_t> visible(51, 0);
+    visible[8] = 8;
+    std::vector<std::uint16_t> channels(51, 0);
+    for (std::size_t i = 0; i < 8; ++i) {
+        visible[9 + 3 * i] = static_cast<std::uint16_t>(kSky[i].prn);
+        visible[10 + 3 * i] = static_cast<std::uint16_t>(std::lround(kSky[i].azimuth * kToRad * 1e4));
+        visible[11 + 3 * i] = static_cast<std::uint16_t>(std::lround(kSky[i].elevation * kToRad * 1e4));
+        channels[9 + 3 * i] = 1;
+        channels[10 + 3 * i] = static_cast<std::uint16_t>(kSky[i].prn);
+        channels[11 + 3 * i] = static_cast<std::uint16_t>(kSky[i].snr);
+    }
+    std::vector<std::uint8_t> out = zodiac_frame(1000, geo);
+    // Visible satellites first, so that the channel summary finds them in the table.
+    const auto v = zodiac_frame(1003, visible);
+    const auto c = zodiac_frame(1002, channels);
+    out.insert(out.end(), v.begin(), v.end());
+    out.insert(out.end(), c.begin(), c.end());
+    return out;
+}
+
+std::vector<std::uint8_t> garmin_position(const Point& p) {
+    std::uint8_t data[16];
+    const double lat = p.latitude * std::numbers::pi / 180, lon = p.longitude * std::numbers::pi / 180;
+    std::uint64_t bits;
+    std::memcpy(&bits, &lat, 8);
+    for (int i = 0; i < 8; ++i) data[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    std::memcpy(&bits, &lon, 8);
+    for (int i = 0; i < 8; ++i) data[8 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    return garmin_packet(17, data, 16);
+}
+
+std::vector<std::uint8_t> garmin_time(const std::tm& utc) {
+    const int year = utc.tm_year + 1900;
+    const std::uint8_t data[8] = {static_cast<std::uint8_t>(utc.tm_mon + 1), static_cast<std::uint8_t>(utc.tm_mday),
+                                  static_cast<std::uint8_t>(year & 0xFF), static_cast<std::uint8_t>(year >> 8),
+                                  static_cast<std::uint8_t>(utc.tm_hour), 0, static_cast<std::uint8_t>(utc.tm_min),
+                                  static_cast<std::uint8_t>(utc.tm_sec)};
+    return garmin_packet(14, data, 8);
+}
+
+// Unstuffs DLE-framed requests from the program and reports each complete one.
+class GarminRequests {
+public:
+    // Returns the commands (2 position, 5 time) of the requests completed by `byte`.
+    std::optional<int> add(std::uint8_t byte) {
+        if (byte == kDle && previous_ == kDle) {
+            previous_ = 0;
+            return std::nullopt;
+        }
+        if (packet_.empty() && byte != kDle) return std::nullopt;
+        const bool ends = byte == kEtx && previous_ == kDle;
+        previous_ = byte;
+        if (packet_.size() < 64) packet_.push_back(byte);
+        if (!ends) return std::nullopt;
+        std::optional<int> command;
+        if (packet_.size() >= 6 && packet_[1] == 10) command = packet_[3];
+        packet_.clear();
+        return command;
+    }
+
+private:
+    std::vector<std::uint8_t> packet_;
+    std::uint8_t previous_ = 0;
+};
+
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size && !g_stop) {
+        const ssize_t n = ::write(fd, data + at, size - at);
+        if (n > 0) {
+            at += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+bool write_all(int fd, const std::string& s) { return write_all(fd, reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
+bool write_all(int fd, const std::vector<std::uint8_t>& v) { return write_all(fd, v.data(), v.size()); }
+
+std::tm utc_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    return utc;
+}
+
+}  // namespace
+
+int run_sim(int argc, char** argv) {
+    std::string device, track;
+    double rate = 1;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--device" || arg == "--track" || arg == "--rate") {
+            if (!value) return usage_error("option needs a value", argv[i]);
+            ++i;
+            if (arg == "--device") {
+                device = value;
+            } else if (arg == "--track") {
+                track = value;
+            } else {
+                char* end = nullptr;
+                rate = std::strtod(value, &end);
+                if (!end || *end != '\0' || !(rate > 0) || rate > 100) return usage_error("rate must be above 0 and at most 100", value);
+            }
+        } else {
+            return usage_error("unknown argument", argv[i]);
+        }
+    }
+    if (device.empty()) return usage_error("--device is required", nullptr);
+    const auto type = device_from_letter(device.front());
+    if (!type || *type == DeviceType::Remote) return usage_error("unknown or non-serial device", device.c_str());
+
+    std::vector<Point> points;
+    if (!track.empty()) {
+        bool opened = false;
+        points = read_track(track, opened);
+        if (!opened) {
+            std::fprintf(stderr, "vortool sim: cannot read %s\n", track.c_str());
+            return 1;
+        }
+        if (points.empty()) {
+            std::fprintf(stderr, "vortool sim: no positions in %s\n", track.c_str());
+            return 1;
+        }
+    } else {
+        points = builtin_loop(rate);
+    }
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
+        std::fprintf(stderr, "vortool sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string slave_path = ptsname(master);
+    // Our own descriptor of the slave side, raw, so that nothing is echoed back and the terminal
+    // stays usable between the program's connections.
+    const int keeper = ::open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (keeper < 0) {
+        std::fprintf(stderr, "vortool sim: cannot open %s: %s\n", slave_path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    termios tio{};
+    tcgetattr(keeper, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(keeper, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    struct sigaction sa {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", slave_path.c_str());
+    std::fflush(stdout);
+
+    using clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / rate));
+    auto next_tick = clock::now();
+    std::size_t index = 0;
+    Point current = points[0];
+    Motion motion;
+    std::string received;          // NMEA and Zodiac: what the program sent, for the handshakes
+    int astral_answers = 0;        // TripMate: query answers seen
+    bool eartha_answered = false;  // EarthMate: "EARTHA\r\n" came back
+    GarminRequests requests;
+
+    while (!g_stop) {
+        const auto now = clock::now();
+        if (now >= next_tick) {
+            next_tick += period;
+            if (next_tick < now) next_tick = now + period;  // fell behind: do not burst
+            const Point& next = points[index % points.size()];
+            motion = motion_between(current, next, 1.0 / rate);
+            current = next;
+            ++index;
+            const std::tm utc = utc_now();
+            bool ok = true;
+            if (*type == DeviceType::TripMate && astral_answers < 2)
+                ok = write_all(master, std::string("ASTRAL\r\n"));
+            else if (is_nmea_device(*type))
+                ok = write_all(master, nmea_epoch(current, motion, utc));
+            else if (*type == DeviceType::EarthMate)
+                ok = eartha_answered ? write_all(master, zodiac_epoch(current, motion, utc))
+                                     : write_all(master, std::string("EARTHA\r\n"));
+            // Garmin speaks only when asked.
+            (void)ok;
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - clock::now()).count();
+        pollfd p{master, POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(std::max<long long>(0, std::min<long long>(wait, 1000))));
+        if (r <= 0 || !(p.revents & POLLIN)) continue;
+        std::uint8_t buf[256];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) continue;
+        if (*type == DeviceType::Garmin) {
+            for (ssize_t i = 0; i < n; ++i) {
+                const auto command = requests.add(buf[i]);
+                if (!command) continue;
+                if (*command == 2)
+                    write_all(master, garmin_position(current));
+                else if (*command == 5)
+                    write_all(master, garmin_time(utc_now()));
+            }
+            continue;
+        }
+        received.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+        for (std::size_t at; (at = received.find(kAstralQuery)) != std::string::npos;) {
+            ++astral_answers;
+            received.erase(0, at + kAstralQuery.size());
+        }
+        if (received.find("EARTHA\r\n") != std::string::npos) eartha_answered = true;
+        if (received.size() > 4096) received.erase(0, received.size() - 64);
+    }
+    ::close(keeper);
+    ::close(master);
+    return 0;
+}
+
+}  // namespace vg::cli
