@@ -14,7 +14,7 @@ namespace vg {
 
 // Largest logical screen (in pixels) the reader will allocate. Tiles are 256 × 256; a damaged or
 // hostile header claiming more is refused like a failed allocation.
-inline constexpr std::size_t kGifMaxScreenPixels = std::size_t{8192} * 8192;
+inline constexpr std::size_t kGifMaxScreenPixels = std::size_t{4096} * 4096;
 
 // Decodes the first image of a GIF stream. On success (1) `out` holds the logical screen's pixels
 // with the image placed at its (left, top); pixels outside the image are black, and so are pixels of
