@@ -7,6 +7,9 @@ int run_sim(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
+int run_get(int argc, char** argv);
+int run_post(int argc, char** argv);
+int run_serve(int argc, char** argv);
 
 int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
@@ -23,6 +26,9 @@ const std::vector<Command>& command_table() {
         {"tile", run_tile},
         {"fetch", run_fetch},
         {"gif", run_gif},
+        {"get", run_get},
+        {"post", run_post},
+        {"serve", run_serve},
     };
     return table;
 }

@@ -74,7 +74,8 @@ PositionRequestOutcome handle_position_request(std::string_view received) {
     const std::size_t end = header_end(received);
     const auto length = end == std::string_view::npos ? std::nullopt : content_length(received.substr(0, end));
     if (length) {
-        text = received.substr(0, std::min(received.size(), end + *length));
+        // At most the bytes that did arrive, whatever length the header claims.
+        text = received.substr(0, end + std::min(received.size() - end, *length));
         body = text.substr(end);
     } else {
         text = received.size() >= 2 ? received.substr(0, received.size() - 2) : std::string_view();

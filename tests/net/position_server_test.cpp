@@ -57,6 +57,8 @@ TEST(PositionRequest, BodyRulesWithAndWithoutContentLength) {
         {"other method", "PUT / HTTP/1.1\r\n\r\nlatitude=1&longitude=2\r\n", false, false, 0, 0},
         {"garbage", std::string("\x00\xff POST HTTP/1.1", 16), false, false, 0, 0},
         {"one byte", "P", false, false, 0, 0},
+        {"length beyond any buffer", "POST / HTTP/1.1\r\nContent-length: 18446744073709551615\r\n\r\nlatitude=1&longitude=2",
+         true, true, 1, 2},
     };
     for (const auto& c : cases) {
         const auto outcome = handle_position_request(c.request);

@@ -144,8 +144,7 @@ void LoopbackHttpServer::serve(int fd) {
     }
     auto drain = [&] {
         for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) break;
+            // Only what has already arrived: a client sends its request in one go.
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n <= 0) break;
             request.append(buffer, static_cast<std::size_t>(n));
@@ -180,6 +179,7 @@ void LoopbackHttpServer::serve(int fd) {
             }
         }
     }
+    drain();
     ::close(fd);
     {
         std::lock_guard lock(mutex_);

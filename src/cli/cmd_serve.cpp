@@ -1,0 +1,89 @@
+// vortool serve --port P [--bind ADDR]: the position server in the foreground. Prints one JSON line
+// per accepted position ({"lat":..,"lon":..}) and one per withdrawn fix ({"stale":true}) until
+// interrupted (SIGINT or SIGTERM).
+#include <atomic>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "cli/fix_json.h"
+#include "gps/fix_record.h"
+#include "net/position_server.h"
+
+namespace vg::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void on_signal(int) { g_interrupted = 1; }
+
+constexpr const char* kUsage = "usage: vortool serve --port P [--bind ADDR]\n";
+
+}  // namespace
+
+int run_serve(int argc, char** argv) {
+    PositionServerConfig config;
+    bool have_port = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--port" && i + 1 < argc) {
+            const std::string_view value = argv[++i];
+            int port = -1;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+            if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
+                std::fprintf(stderr, "vortool serve: bad port '%s'\n", argv[i]);
+                return 2;
+            }
+            config.port = port;
+            have_port = true;
+        } else if (arg == "--bind" && i + 1 < argc) {
+            config.bind_address = argv[++i];
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (!have_port) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    std::mutex out;
+    config.on_position = [&](double lat, double lon) {
+        std::string line = "{\"lat\":";
+        append_json_number(line, lat);
+        line += ",\"lon\":";
+        append_json_number(line, lon);
+        line += "}\n";
+        std::lock_guard lock(out);
+        std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
+    };
+    config.on_stale = [&] {
+        std::lock_guard lock(out);
+        std::fputs("{\"stale\":true}\n", stdout);
+        std::fflush(stdout);
+    };
+
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    SharedFix fix;
+    PositionServer server(fix, nullptr);
+    if (!server.start(config)) return 1;
+    std::fprintf(stderr, "vortool serve: listening on port %d\n", server.port());
+    while (!g_interrupted && server.running()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server.stop();
+    return 0;
+}
+
+}  // namespace vg::cli
