@@ -39,6 +39,7 @@ public:
     // QMessageBox::warning with an OK button. Tests inject one that records and returns at once.
     using WarningFunction = std::function<int(QWidget* parent, const QString& caption, const QString& text)>;
 
+    // Works on `window`, which must outlive the QtWindow.
     explicit QtWindow(MainWindow& window);
     ~QtWindow() override;
     QtWindow(const QtWindow&) = delete;
