@@ -99,11 +99,12 @@ void GarminParser::handle_packet(FixRecord& fix) const {
         }
         case kPositionId: {
             if (data_bytes < kPositionBytes) return;
-            const double latitude = little_endian_double(d);
-            const double longitude = little_endian_double(d + 8);
+            // Values that are not numbers, or so large that degrees overflow, are not stored.
+            const double latitude = little_endian_double(d) * 180.0 / std::numbers::pi;
+            const double longitude = little_endian_double(d + 8) * 180.0 / std::numbers::pi;
             if (!std::isfinite(latitude) || !std::isfinite(longitude)) return;
-            fix.latitude = latitude * 180.0 / std::numbers::pi;
-            fix.longitude = longitude * 180.0 / std::numbers::pi;
+            fix.latitude = latitude;
+            fix.longitude = longitude;
             fix.fix_dimension = 3;
             return;
         }

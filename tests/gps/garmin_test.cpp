@@ -120,6 +120,11 @@ TEST(GarminFeed, HostileInputStaysInBounds) {
     // Non-finite positions are not stored.
     feed(p, position_packet(NAN, 1), fix);
     feed(p, position_packet(1, INFINITY), fix);
+    // Radians so large that degrees overflow.
+    auto huge = le_double(1.7e308);
+    const auto one = le_double(0.5);
+    huge.insert(huge.end(), one.begin(), one.end());
+    feed(p, garmin_packet(17, huge.data(), 16), fix);
     EXPECT_EQ(fix.fix_dimension, 0);
     EXPECT_EQ(fix.latitude, 0);
 }

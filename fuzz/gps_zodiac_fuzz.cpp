@@ -1,0 +1,87 @@
+// Fuzzes the Zodiac framer and message decoders. The first byte picks a read size; the rest is the
+// receiver stream. Read in pieces or all at once, the stream must leave the same record (only the
+// handshake answers depend on the reads), and no text field may lose its terminator.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "gps/zodiac.h"
+
+namespace {
+
+bool same(const vg::FixRecord& a, const vg::FixRecord& b) {
+    for (int i = 0; i < vg::kSatelliteSlots; ++i) {
+        const vg::SatelliteEntry &x = a.satellites[i], &y = b.satellites[i];
+        if (x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth || x.snr != y.snr || x.used != y.used)
+            return false;
+    }
+    return std::memcmp(a.last_message, b.last_message, sizeof a.last_message) == 0 &&
+           std::memcmp(a.utc_text, b.utc_text, sizeof a.utc_text) == 0 &&
+           std::memcmp(a.local_text, b.local_text, sizeof a.local_text) == 0 && a.latitude == b.latitude &&
+           a.longitude == b.longitude && a.altitude == b.altitude && a.speed_knots == b.speed_knots &&
+           a.course == b.course && a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view;
+}
+
+void check_terminated(const vg::FixRecord& fix) {
+    if (!std::memchr(fix.last_message, '\0', sizeof fix.last_message)) std::abort();
+    if (!std::memchr(fix.utc_text, '\0', sizeof fix.utc_text)) std::abort();
+    if (!std::memchr(fix.local_text, '\0', sizeof fix.local_text)) std::abort();
+}
+
+// A start position for the initialisation message, written once and removed at exit.
+struct PositionFile {
+    std::string path;
+    PositionFile() {
+        char name[] = "/tmp/vg-zodiac-fuzz-XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0) return;
+        const char text[] = "N  60 10 30\nE  24 55 00\n";
+        (void)!write(fd, text, sizeof text - 1);
+        close(fd);
+        path = name;
+    }
+    ~PositionFile() {
+        if (!path.empty()) unlink(path.c_str());
+    }
+};
+
+const char* position_file() {
+    static const PositionFile file;
+    return file.path.c_str();
+}
+
+std::FILE* null_output() {
+    static std::FILE* out = std::fopen("/dev/null", "w");
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const std::size_t chunk = 1 + data[0] % 97;
+    ++data;
+    --size;
+
+    std::size_t replied = 0;
+    vg::ParserContext context;
+    context.reply = [&replied](const std::uint8_t*, std::size_t n) { replied += n; };
+    context.utc_seconds = [] { return 1266150896LL; };
+    context.pos_file = position_file();
+
+    vg::ZodiacParser pieces(context, null_output());
+    vg::ZodiacParser whole(context, null_output());
+    vg::FixRecord a, b;
+    a.local_offset_hours = b.local_offset_hours = static_cast<int>(chunk % 47) - 23;
+    for (std::size_t at = 0; at < size; at += chunk) pieces.feed(data + at, std::min(chunk, size - at), a);
+    whole.feed(data, size, b);
+    check_terminated(a);
+    check_terminated(b);
+    if (!same(a, b)) std::abort();
+    if (a.sats_in_view < 0) std::abort();
+    return 0;
+}
