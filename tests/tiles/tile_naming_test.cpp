@@ -41,22 +41,13 @@ TEST(TileNaming, KnownPaths) {
     EXPECT_EQ(paths_of(MapSource::VirtualEarth, true, 0, 0, 0, "/var/maps").full_path, "/var/maps/VE/vor_0_000000_000000.jpg");
 }
 
-TEST(TileNaming, LayersAndSites) {
-    EXPECT_STREQ(site_code(MapSource::Etopo2), "E2");
-    EXPECT_STREQ(site_code(MapSource::OpenStreetMap), "OS");
-    EXPECT_STREQ(site_code(MapSource::GoogleMaps), "GM");
-    EXPECT_STREQ(site_code(MapSource::VirtualEarth), "VE");
-    EXPECT_STREQ(site_code(MapSource::MapQuest), "MQ");
-    EXPECT_STREQ(tile_extension(MapSource::Etopo2, false), "gif");
-    EXPECT_STREQ(tile_extension(MapSource::OpenStreetMap, false), "png");
-    EXPECT_STREQ(tile_extension(MapSource::GoogleMaps, true), "jpg");
-    EXPECT_STREQ(tile_extension(MapSource::VirtualEarth, false), "png");
-    EXPECT_STREQ(tile_extension(MapSource::MapQuest, false), "gif");
-    EXPECT_STREQ(tile_extension(MapSource::MapQuest, true), "jpg");
-    // Sources without an aerial layer keep their map layer.
+TEST(TileNaming, AerialLayerOnlyWhereItExists) {
+    // Sources without an aerial layer keep their map layer (and its extension).
     EXPECT_FALSE(tile_key(0, 0, 0, MapSource::OpenStreetMap, true).aerial);
     EXPECT_FALSE(tile_key(0, 0, 0, MapSource::Etopo2, true).aerial);
     EXPECT_TRUE(tile_key(0, 0, 0, MapSource::MapQuest, true).aerial);
+    EXPECT_STREQ(tile_extension(MapSource::OpenStreetMap, true), "png");
+    EXPECT_STREQ(tile_extension(MapSource::Etopo2, true), "gif");
 }
 
 TEST(TileNaming, KeysWrapColumnsButNotRows) {

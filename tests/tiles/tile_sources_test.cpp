@@ -82,14 +82,6 @@ TEST(TileAddress, Etopo2Images) {
     EXPECT_EQ(etopo2_image_name(2, 7), "etopo_020000_070000.jpg");
 }
 
-TEST(TileAddress, ScaleTexts) {
-    EXPECT_STREQ(mapquest_scale_text(0), "29337258");
-    EXPECT_STREQ(mapquest_scale_text(1), "1504475");
-    EXPECT_STREQ(mapquest_scale_text(2), "154950");
-    EXPECT_STREQ(mapquest_scale_text(3), "18000");
-    EXPECT_STREQ(mapquest_scale_text(4), "2500");
-}
-
 // A loopback server acting as the proxy: it answers every request through `reply` (by requested
 // URL) and records the URLs asked for.
 class TileFetch : public ::testing::Test {
