@@ -32,19 +32,6 @@ void feed(NmeaParser& parser, FixRecord& fix, const std::string& bytes, std::siz
     }
 }
 
-bool same_record(const FixRecord& a, const FixRecord& b) {
-    auto same_sat = [](const SatelliteEntry& x, const SatelliteEntry& y) {
-        return x.prn == y.prn && x.elevation == y.elevation && x.azimuth == y.azimuth && x.snr == y.snr &&
-               x.used == y.used;
-    };
-    for (int i = 0; i < kSatelliteSlots; ++i)
-        if (!same_sat(a.satellites[i], b.satellites[i])) return false;
-    return std::strcmp(a.last_message, b.last_message) == 0 && std::strcmp(a.utc_text, b.utc_text) == 0 &&
-           std::strcmp(a.local_text, b.local_text) == 0 && a.latitude == b.latitude && a.longitude == b.longitude &&
-           a.altitude == b.altitude && a.speed_knots == b.speed_knots && a.course == b.course &&
-           a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view;
-}
-
 // Real sentences (garmin48 capture) used by the edge cases below.
 const std::string kGga = "GPGGA,225310,4527.458,S,16709.165,E,1,05,2.1,14.6,M,1.1,M,,*5B";
 const std::string kRmc = "GPRMC,225310,A,4527.458,S,16709.165,E,000.0,094.5,060601,024.1,E*64";
@@ -94,7 +81,7 @@ TEST(NmeaRealLogs, ChunkSizeDoesNotMatter) {
             NmeaParser parser;
             FixRecord fix;
             feed(parser, fix, bytes, chunk);
-            EXPECT_TRUE(same_record(fix, reference)) << "chunk " << chunk;
+            EXPECT_TRUE(test::same_fix(fix, reference)) << "chunk " << chunk;
         }
     }
 }
@@ -165,7 +152,7 @@ TEST(NmeaFraming, LineEndsLfAloneCrLfAndStrayCr) {
     FixRecord lf_fix, crlf_fix;
     feed(lf_parser, lf_fix, "$" + kRmc + "\n$" + kGga + "\n");
     feed(crlf_parser, crlf_fix, "$" + kRmc + "\r\n$" + kGga + "\r\n");
-    EXPECT_TRUE(same_record(lf_fix, crlf_fix));
+    EXPECT_TRUE(test::same_fix(lf_fix, crlf_fix));
     EXPECT_EQ(lf_fix.last_message, kGga);
     EXPECT_NEAR(lf_fix.latitude, -45.4576333, 1e-6);
 
@@ -446,7 +433,7 @@ TEST(NmeaSentences, OtherSentencesAndTalkersOnlySetLastMessage) {
     feed(parser, fix, before_gga);
     FixRecord zero;
     std::strcpy(zero.last_message, fix.last_message);
-    EXPECT_TRUE(same_record(fix, zero));
+    EXPECT_TRUE(test::same_fix(fix, zero));
     EXPECT_STREQ(fix.last_message, "GPVTG,221.54,T,,M,32.273,N,59.802,K,A*3C");
 
     // Non-finite numbers with a valid checksum are not stored.

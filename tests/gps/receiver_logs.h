@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -13,9 +14,25 @@
 #include <utility>
 #include <vector>
 
+#include "gps/fix_record.h"
 #include "support/test_paths.h"
 
 namespace vg::test {
+
+// Field-by-field equality of two fix records (what a reader of the record can see).
+inline bool same_fix(const FixRecord& a, const FixRecord& b) {
+    for (int i = 0; i < kSatelliteSlots; ++i) {
+        const SatelliteEntry &x = a.satellites[i], &y = b.satellites[i];
+        if (x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth || x.snr != y.snr ||
+            x.used != y.used)
+            return false;
+    }
+    return std::strcmp(a.last_message, b.last_message) == 0 && std::strcmp(a.utc_text, b.utc_text) == 0 &&
+           std::strcmp(a.local_text, b.local_text) == 0 && a.latitude == b.latitude && a.longitude == b.longitude &&
+           a.altitude == b.altitude && a.speed_knots == b.speed_knots && a.course == b.course &&
+           a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view && a.year == b.year &&
+           a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute && a.second == b.second;
+}
 
 // The NMEA captures and what they exercise are listed in receivers/README.md.
 inline const std::vector<std::string>& nmea_log_names() {

@@ -16,20 +16,6 @@
 namespace vg {
 namespace {
 
-bool same_record(const FixRecord& a, const FixRecord& b) {
-    for (int i = 0; i < kSatelliteSlots; ++i) {
-        const SatelliteEntry &x = a.satellites[i], &y = b.satellites[i];
-        if (x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth || x.snr != y.snr ||
-            x.used != y.used)
-            return false;
-    }
-    return std::strcmp(a.last_message, b.last_message) == 0 && std::strcmp(a.utc_text, b.utc_text) == 0 &&
-           std::strcmp(a.local_text, b.local_text) == 0 && a.latitude == b.latitude && a.longitude == b.longitude &&
-           a.altitude == b.altitude && a.speed_knots == b.speed_knots && a.course == b.course &&
-           a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view && a.hour == b.hour &&
-           a.second == b.second;
-}
-
 TEST(SharedFix, SnapshotsTakenWhileFeedingAreWholeStates) {
     std::string stream;
     for (const char* name : {"bt451", "nmea-rtk", "garmin48", "ublox-lea-4h"}) stream += test::nmea_log_bytes(name);
@@ -43,7 +29,7 @@ TEST(SharedFix, SnapshotsTakenWhileFeedingAreWholeStates) {
     std::thread window([&] {
         auto take = [&] {
             FixRecord snapshot = shared.snapshot();
-            if (seen.empty() || !same_record(snapshot, seen.back())) seen.push_back(snapshot);
+            if (seen.empty() || !test::same_fix(snapshot, seen.back())) seen.push_back(snapshot);
         };
         while (!done.load()) take();
         take();
@@ -66,12 +52,12 @@ TEST(SharedFix, SnapshotsTakenWhileFeedingAreWholeStates) {
     window.join();
 
     ASSERT_FALSE(seen.empty());
-    EXPECT_TRUE(same_record(seen.back(), states.back()));
+    EXPECT_TRUE(test::same_fix(seen.back(), states.back()));
     EXPECT_STREQ(states.back().local_text, "2006/08/10 05:15:18");
     // Snapshots come in the order the states were written, each one of them exactly.
     std::size_t next = 0;
     for (const FixRecord& snapshot : seen) {
-        while (next < states.size() && !same_record(snapshot, states[next])) ++next;
+        while (next < states.size() && !test::same_fix(snapshot, states[next])) ++next;
         ASSERT_LT(next, states.size()) << "a snapshot matches no state written: " << snapshot.last_message;
     }
 }
