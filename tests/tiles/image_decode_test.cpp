@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <fstream>
@@ -108,22 +109,6 @@ TEST(LoadPng, ConformanceFilesDecodeToReferencePixelsOrAreRefused) {
     EXPECT_EQ(refused, 22);
 }
 
-TEST(LoadPng, ColourTypesComeOutAsRedGreenBlue) {
-    RgbImage image;
-    // Grey 16-bit: three equal bytes a pixel, reduced to 8 bits.
-    ASSERT_EQ(load_png(images() / "png/pngsuite/basn0g16.png", image), 1);
-    ASSERT_EQ(image.pixels.size(), 32u * 32 * 3);
-    for (std::size_t i = 0; i < image.pixels.size(); i += 3) {
-        ASSERT_EQ(image.pixels[i], image.pixels[i + 1]);
-        ASSERT_EQ(image.pixels[i], image.pixels[i + 2]);
-    }
-    // Palette with transparency and no background: expanded, alpha dropped, colours kept.
-    ASSERT_EQ(load_png(images() / "png/pngsuite/tbrn2c08.png", image), 1);
-    EXPECT_EQ(image.pixels.size(), std::size_t(image.width) * image.height * 3);
-    ASSERT_EQ(load_png(images() / "png/pngsuite/tp1n3p08.png", image), 1);
-    EXPECT_TRUE(image.pixels == read_ppm(ref_for("png/pngsuite/tp1n3p08.png")).pixels);
-}
-
 TEST(LoadPng, MissingOrForeignFilesAreRefused) {
     TempDir dir;
     RgbImage image;
@@ -137,6 +122,13 @@ TEST(LoadPng, MissingOrForeignFilesAreRefused) {
     const std::string whole = test::read_file(images() / "png/pngsuite/basn2c08.png");
     test::write_file(dir / "cut.png", whole.substr(0, whole.size() / 2));
     EXPECT_EQ(load_png(dir / "cut.png", image), 0);
+    // A header claiming 100000 × 32 pixels (with a correct checksum) is refused before any allocation.
+    std::string wide = whole;
+    wide.replace(16, 4, std::string("\x00\x01\x86\xA0", 4));
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17);
+    for (int i = 0; i < 4; ++i) wide[29 + i] = char(crc >> (24 - 8 * i));
+    test::write_file(dir / "wide.png", wide);
+    EXPECT_EQ(load_png(dir / "wide.png", image), 0);
     EXPECT_TRUE(image.empty());
 }
 
@@ -161,13 +153,6 @@ TEST(LoadJpeg, SamplesDecodeToReferencePixelsOrAreRefused) {
         }
     }
     EXPECT_EQ(decoded, 39);
-
-    RgbImage grey;
-    ASSERT_EQ(load_jpeg(images() / "jpeg/wuffs/bricks-gray.jpeg", grey), 1);
-    for (std::size_t i = 0; i < grey.pixels.size(); i += 3) {
-        ASSERT_EQ(grey.pixels[i], grey.pixels[i + 1]);
-        ASSERT_EQ(grey.pixels[i], grey.pixels[i + 2]);
-    }
 }
 
 // Writes a 32 × 16 CMYK JPEG with libjpeg: the left half one (c, m, y, k), the right half another.
