@@ -133,51 +133,33 @@ TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
     EXPECT_EQ(ws->port_number, 1);
 }
 
-TEST(WindowState, UnitAndSiteByFirstLetter) {
+TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     TempDir dir;
-    const struct {
-        const char* unit;
-        int type;
-        unsigned baud;
-    } units[] = {{"NMEA", 1, 4800},   {"USB EarthMate", 2, 4800}, {"earthMate", 3, 9600},
-                 {"TripMate", 4, 4800}, {"garmin", 5, 9600},      {"remote", 6, 19200},
-                 {"Zodiac", 3, 9600},   {"", 3, 9600}};
-    for (const auto& u : units) {
-        const auto ws = state_from(dir, std::string("unit=") + u.unit + "\r\n");
-        EXPECT_EQ(ws->device_type, u.type) << u.unit;
-        EXPECT_EQ(ws->baud_rate, u.baud) << u.unit;
-    }
+    auto ws = state_from(dir, "unit=garmin\r\nsite=openstreetmap\r\nsize=Small\r\n");
+    EXPECT_EQ(ws->device_type, 5);
+    EXPECT_EQ(ws->baud_rate, 9600u);
+    EXPECT_EQ(ws->map_source, 2);
+    EXPECT_EQ(ws->big_maps, 0);
+    ws = state_from(dir, "unit=remote\r\nsite=MapQuest\r\nsize=\r\n");
+    EXPECT_EQ(ws->device_type, 6);
+    EXPECT_EQ(ws->baud_rate, 19200u);
+    EXPECT_EQ(ws->map_source, 5);
+    EXPECT_EQ(ws->big_maps, 1);  // only a value starting with "s" is small
+    // Unknown letters keep both device and baud, and the source.
+    ws = state_from(dir, "unit=Zodiac\r\nsite=Bing\r\n");
+    EXPECT_EQ(ws->device_type, 3);
+    EXPECT_EQ(ws->baud_rate, 9600u);
+    EXPECT_EQ(ws->map_source, 4);
     // The port's baud, read after the unit, wins over the device's.
     EXPECT_EQ(state_from(dir, "unit=Remote\r\nport=COM1,4800\r\n")->baud_rate, 4800u);
 
-    const struct {
-        const char* site;
-        int source;
-    } sites[] = {{"Etopo2", 1}, {"openstreetmap", 2}, {"GoogleMaps", 3}, {"VirtualEarth", 4},
-                 {"mapQuest", 5}, {"Bing", 4}, {"", 4}};
-    for (const auto& s : sites) {
-        EXPECT_EQ(state_from(dir, std::string("site=") + s.site + "\r\n")->map_source, s.source) << s.site;
-    }
-}
-
-TEST(WindowState, SizeDashPlotAndHair) {
-    TempDir dir;
-    EXPECT_EQ(state_from(dir, "size=large\r\n")->big_maps, 1);
-    EXPECT_EQ(state_from(dir, "size=Small\r\n")->big_maps, 0);
-    EXPECT_EQ(state_from(dir, "size=\r\n")->big_maps, 1);
-    EXPECT_EQ(state_from(dir, "")->big_maps, 0);
-
-    const struct {
-        const char* dash;
-        int expected;
-    } dashes[] = {{"1", 'k'}, {"yes", 'k'}, {"Y", 'k'}, {"knots", 'k'}, {"Mph", 'm'},
-                  {"s", 's'}, {"no", 0},    {"0", 0},   {"", 0}};
-    for (const auto& d : dashes) {
-        EXPECT_EQ(state_from(dir, "", std::string("dash=") + d.dash + "\r\n")->dash, d.expected) << d.dash;
-    }
-    EXPECT_EQ(state_from(dir, "", "plot=Yes\r\n")->plot, 1);
-    EXPECT_EQ(state_from(dir, "", "plot=no\r\n")->plot, 0);
-    EXPECT_EQ(state_from(dir, "", "hair=5\r\n")->hair, 5);
+    EXPECT_EQ(state_from(dir, "", "dash=1\r\n")->dash, 'k');
+    EXPECT_EQ(state_from(dir, "", "dash=Yes\r\n")->dash, 'k');
+    EXPECT_EQ(state_from(dir, "", "dash=Mph\r\n")->dash, 'm');
+    EXPECT_EQ(state_from(dir, "", "dash=s\r\n")->dash, 's');
+    EXPECT_EQ(state_from(dir, "", "dash=no\r\n")->dash, 0);
+    EXPECT_EQ(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->plot, 1);
+    EXPECT_EQ(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->hair, 5);
     EXPECT_EQ(state_from(dir, "", "hair=wide\r\n")->hair, 0);
 }
 
