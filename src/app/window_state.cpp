@@ -93,6 +93,17 @@ void apply_port_setting(WindowState& ws, std::string_view value) {
     if (*stop == 2) ws.stop_bits = 2;
 }
 
+SerialLinkSettings link_settings(const WindowState& ws) {
+    SerialLinkSettings settings;
+    settings.port_number = ws.port_number;
+    settings.baud_rate = ws.baud_rate;
+    settings.byte_size = ws.byte_size;
+    settings.parity = ws.parity;
+    settings.stop_bits = ws.stop_bits;
+    settings.flow_control = ws.flow_control;
+    return settings;
+}
+
 void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.enable_menu_item(menu::kOnline, true);
     window.enable_menu_item(menu::kOffline, false);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "gps/fix_record.h"
+#include "gps/serial_link.h"
 #include "settings/settings_file.h"
 #include "tiles/image_decode.h"
 
@@ -92,6 +93,8 @@ void apply_base_setting(WindowState& ws, std::string_view value);
 void apply_site_setting(WindowState& ws, std::string_view value);
 void apply_unit_setting(WindowState& ws, std::string_view value);
 void apply_port_setting(WindowState& ws, std::string_view value);
+// The line settings the serial link opens the port with.
+SerialLinkSettings link_settings(const WindowState& ws);
 // Menu check and grey states of a new window from the record.
 void set_initial_menu_states(const WindowState& ws, Window& window);
 

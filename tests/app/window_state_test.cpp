@@ -101,11 +101,13 @@ TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
     EXPECT_EQ(ws->stop_bits, 0);
 
     ws = state_from(dir, "port=COM2,19200,e,7,2\r\n");
-    EXPECT_EQ(ws->port_number, 2);
-    EXPECT_EQ(ws->baud_rate, 19200u);
-    EXPECT_EQ(ws->parity, 2);
-    EXPECT_EQ(ws->byte_size, 7);
-    EXPECT_EQ(ws->stop_bits, 2);
+    const SerialLinkSettings line = link_settings(*ws);
+    EXPECT_EQ(line.port_number, 2);
+    EXPECT_EQ(line.baud_rate, 19200u);
+    EXPECT_EQ(line.parity, 2);
+    EXPECT_EQ(line.byte_size, 7);
+    EXPECT_EQ(line.stop_bits, 2);
+    EXPECT_EQ(line.flow_control, 0);
 
     ws = state_from(dir, "port=COM4,115200,o\r\n");
     EXPECT_EQ(ws->port_number, 4);
