@@ -38,7 +38,7 @@ void show_online(Window* window) {
 }  // namespace
 
 std::string base_upload_url(const BaseLinkConfig& base) {
-    return "http://" + base.host + ":" + std::to_string(base.port) + "/vor/sendbase.cgi";
+    return "http://" + base.base_host + ":" + std::to_string(base.base_port) + "/vor/sendbase.cgi";
 }
 
 std::string base_upload_body(double latitude, double longitude) {
@@ -49,7 +49,7 @@ std::string base_upload_body(double latitude, double longitude) {
 
 bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
                           std::int64_t now) {
-    if (!base.enabled || device == DeviceType::Remote || fix.fix_dimension <= 0) return false;
+    if (!base.base_enabled || device == DeviceType::Remote || fix.fix_dimension <= 0) return false;
     const double latitude = fix.latitude;
     const double longitude = fix.longitude;
     const std::int64_t elapsed = now - state.upload_clock;
@@ -65,10 +65,10 @@ bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const F
 }
 
 bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& state, std::int64_t now) {
-    if (!base.enabled || device != DeviceType::Remote) return false;
+    if (!base.base_enabled || device != DeviceType::Remote) return false;
     const std::int64_t elapsed = now - state.upload_clock;
     if (elapsed < 0 || elapsed <= kUploadSeconds) return false;
-    http_get_file("http://" + base.host + ":" + std::to_string(base.port) + "/", {}, base.http);
+    http_get_file("http://" + base.base_host + ":" + std::to_string(base.base_port) + "/", {}, base.http);
     state.upload_clock = now;
     return true;
 }

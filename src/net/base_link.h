@@ -26,9 +26,9 @@ inline constexpr const char* kNoInternetMessage = "No Internet connection";
 
 // The base server (the `base` setting) and whether uploads or polls are on.
 struct BaseLinkConfig {
-    bool enabled = false;  // base_enabled
-    std::string host;      // base_host
-    int port = 0;          // base_port
+    bool base_enabled = false;
+    std::string base_host;
+    int base_port = 0;
     HttpOptions http;      // proxy folder and waits of the requests
 };
 

@@ -142,11 +142,15 @@ bool PositionServer::start(const PositionServerConfig& config) {
     if (address == 0) {
         std::printf("Error: %d in %s\n", -1, "GetLocalHost");
         std::fflush(stdout);
+        server_running.store(0);
         return false;
     }
 
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) return false;
+    if (listen_fd_ < 0) {
+        server_running.store(0);
+        return false;
+    }
     int one = 1;
     ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
@@ -159,6 +163,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
         std::fflush(stdout);
         ::close(listen_fd_);
         listen_fd_ = -1;
+        server_running.store(0);
         return false;
     }
     socklen_t len = sizeof addr;
@@ -166,11 +171,12 @@ bool PositionServer::start(const PositionServerConfig& config) {
         ::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         ::close(listen_fd_);
         listen_fd_ = -1;
+        server_running.store(0);
         return false;
     }
     port_.store(ntohs(addr.sin_port));
     thread_active_.store(true);
-    thread_ = std::thread([this] { serve(); });
+    thread_ = std::thread([this] { position_server(); });
     return true;
 }
 
@@ -188,7 +194,7 @@ void PositionServer::stop() {
     wake_pipe_[0] = wake_pipe_[1] = -1;
 }
 
-void PositionServer::serve() {
+void PositionServer::position_server() {
     while (server_running.load()) {
         pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
         const int ready = ::poll(p, 2, 100);

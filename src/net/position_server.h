@@ -89,7 +89,8 @@ public:
     std::atomic<std::int64_t> remote_fix_time{0};
 
 private:
-    void serve();
+    // The server thread: accepts one connection at a time until server_running is cleared.
+    void position_server();
     std::int64_t now() const;
     void handle_connection(int fd);
     void repaint();

@@ -24,9 +24,9 @@ protected:
     FixRecord fix;
 
     void SetUp() override {
-        config.enabled = true;
-        config.host = "127.0.0.1";
-        config.port = base.port();
+        config.base_enabled = true;
+        config.base_host = "127.0.0.1";
+        config.base_port = base.port();
         config.http.settings_dir = dir.path();
         config.http.idle_timeout = 5s;
         state.uploaded_lat = 60.175;  // the start position
@@ -84,10 +84,10 @@ TEST_F(BaseLinkTest, NoFixNoBaseOrTheWrongDeviceSendsNothing) {
     fix.fix_dimension = 0;
     ticks(1000, 1200, DeviceType::EarthMate);  // no fix: no upload, not Remote: no poll
     fix.fix_dimension = 3;
-    config.enabled = false;
+    config.base_enabled = false;
     ticks(2000, 2200, DeviceType::EarthMate);
     ticks(3000, 3200, DeviceType::Remote);
-    config.enabled = true;
+    config.base_enabled = true;
     fix.latitude = 1;  // moved, but a Remote copy never uploads
     EXPECT_FALSE(base_position_upload(config, DeviceType::Remote, fix, state, 4000));
     EXPECT_EQ(received(), 0u);
@@ -102,7 +102,7 @@ TEST_F(BaseLinkTest, ARemoteCopyPollsItsServerAboutEveryMinute) {
 }
 
 TEST_F(BaseLinkTest, AnUnreachableBaseFailsSilentlyAndIsRetriedAMinuteLater) {
-    config.port = test::free_loopback_port();
+    config.base_port = test::free_loopback_port();
     testing::internal::CaptureStdout();
     ticks(1000, 1065, DeviceType::Garmin);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 111 in connect()\nError: 111 in connect()\n");
@@ -119,7 +119,7 @@ TEST_F(BaseLinkTest, TheRemotePollLetsTheServerWithdrawAStaleFix) {
     sc.bind_address = "127.0.0.1";
     sc.clock = [&] { return clock.load(); };
     ASSERT_TRUE(server.start(sc));
-    config.port = server.port();
+    config.base_port = server.port();
 
     // The base posts once, then falls silent.
     EXPECT_TRUE(base_position_upload(config, DeviceType::Nmea, fix, state, 5000));

@@ -356,6 +356,7 @@ TEST(PositionServerStart, ListensOnTheBindKeyOrReportsWhyNot) {
     PositionServer second(fix, nullptr);
     EXPECT_FALSE(second.start(c));
     EXPECT_FALSE(second.running());
+    EXPECT_EQ(second.server_running.load(), 0);  // nothing to wake when the link closes
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 98 in bind()\n");
 
     // An address that is not one.
