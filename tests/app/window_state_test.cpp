@@ -204,9 +204,6 @@ TEST(WindowState, TextFieldsAreBounded) {
     EXPECT_EQ(ws->track_file, "/home/me/profile/maps");
     ws = state_from(dir, "", "maps=\r\n");
     EXPECT_EQ(ws->maps_dir, "");
-    std::string field;
-    set_bounded(field, std::string(300, 'm'), kMapsDirMax);
-    EXPECT_EQ(field.size(), 255u);
 }
 
 TEST(ViewState, ZoneHoursAndLabel) {
@@ -297,18 +294,6 @@ TEST(ViewState, InitFromTheSettingsFiles) {
     ViewState view3;
     EXPECT_FALSE(init_view_state(view3, *ws2, fresh.path()));
     EXPECT_EQ(view3.uploaded_lat, 0);
-}
-
-TEST(ViewState, PackedAndShortStartPositions) {
-    TempDir dir;
-    write_file(dir / "vor_pos.txt", "N 6010.30\r\nE 2455.00\r\n");
-    auto pos = read_start_position(dir / "vor_pos.txt");
-    ASSERT_TRUE(pos);
-    EXPECT_NEAR(pos->latitude, 60 + 10 / 60.0 + 30 / 3600.0, 1e-9);
-    EXPECT_NEAR(pos->longitude, 24 + 55 / 60.0, 1e-9);
-    write_file(dir / "vor_pos.txt", "N 60 10 30\nE 24 55 00\n");
-    pos = read_start_position(dir / "vor_pos.txt");
-    EXPECT_DOUBLE_EQ(pos->latitude, 60 + 10 / 60.0 + 30 / 3600.0);
 }
 
 }  // namespace

@@ -108,12 +108,6 @@ TEST(ReadSetting, MissingFileShowsTheBoxOnlyWithAWindow) {
     EXPECT_EQ(window.boxes().size(), 2u);
 }
 
-TEST(FindSetting, InMemoryMatchesTheFileReader) {
-    EXPECT_EQ(find_setting("Unit=Garmin\r\nport=COM2\r\n", "unit"), "Garmin");
-    EXPECT_EQ(find_setting("port=COM2\n", "port"), "COM2");
-    EXPECT_EQ(find_setting(std::string(127, 'a') + "=\nb", "b"), std::nullopt);
-}
-
 class WriteSetting : public ::testing::Test {
 protected:
     std::filesystem::path set_file() const { return dir_ / "vor_set.txt"; }
@@ -187,14 +181,6 @@ TEST_F(WriteSetting, LastLineWithoutLineEndDoesNotSwallowTheNewLine) {
     write_file(set_file(), "site=Etopo2\r\nport=COM1");
     EXPECT_EQ(write_setting("size", "large", dir_.path()), 1);
     EXPECT_EQ(read_file(set_file()), "site=Etopo2\r\nport=COM1\r\nsize=large\r\n");
-}
-
-TEST_F(WriteSetting, ValueKeepsItsBlanksAndIsReadBack) {
-    write_file(set_file(), "unit=NMEA\r\n");
-    EXPECT_EQ(write_setting("unit", "USB EarthMate  ", dir_.path()), 1);
-    std::string value;
-    ASSERT_EQ(read_setting(set_file(), "unit", nullptr, value), 1);
-    EXPECT_EQ(value, "USB EarthMate  ");
 }
 
 TEST_F(WriteSetting, BadKeysAndValuesAreRefusedAndNothingIsLost) {
