@@ -180,14 +180,17 @@ bool PositionServer::start(const PositionServerConfig& config) {
     return true;
 }
 
-void PositionServer::stop() {
+void PositionServer::stop(const std::function<void()>& between_steps) {
     server_running.store(0);
     if (!thread_.joinable()) return;
     const char c = 'x';
     [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
-    // The thread checks the flag at least every 100 ms, so it ends well within the bound.
-    for (int step = 0; step < 50 && thread_active_.load(); ++step)
+    // The thread checks the flag at least every 100 ms and its only other wait is a bounded
+    // repaint, so it ends well within the bound.
+    for (int step = 0; step < 50 && thread_active_.load(); ++step) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (between_steps) between_steps();
+    }
     thread_.join();
     ::close(wake_pipe_[0]);
     ::close(wake_pipe_[1]);

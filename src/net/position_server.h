@@ -74,8 +74,10 @@ public:
     bool start(const PositionServerConfig& config);
 
     // Clears server_running, wakes the thread and waits, in 100 ms steps and at most 5 seconds, for
-    // it to end. Safe to call when not started.
-    void stop();
+    // it to end. `between_steps` (may be empty) runs after each step, so that a window thread that
+    // stops the server can keep serving the repaint the server thread may be waiting for. Safe to
+    // call when not started.
+    void stop(const std::function<void()>& between_steps = {});
 
     // True while the server thread runs.
     bool running() const { return thread_active_.load(); }

@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "net/http_client.h"
 #include "net/position_server.h"
@@ -235,6 +237,50 @@ TEST_F(PositionServerTest, StopsWithinTheBoundAlsoWithASilentClientConnected) {
     EXPECT_FALSE(server.running());
     ::close(silent);
     EXPECT_LT(connect_to(server.port()), 0);  // no longer listening
+}
+
+// A window whose repaint waits for the window thread, which here is the thread that stops the server.
+class WindowThreadRepaint : public test::FakeWindow {
+public:
+    bool repaint_now() override {
+        in_repaint = true;
+        std::unique_lock lock(m);
+        const bool served = cv.wait_for(lock, 3s, [&] { return serve_pending; });
+        serve_pending = false;
+        return served;
+    }
+    void serve_repaints() {
+        if (!in_repaint.load()) return;
+        std::lock_guard lock(m);
+        serve_pending = true;
+        served_any = true;
+        cv.notify_all();
+    }
+    std::atomic<bool> in_repaint{false};
+    bool served_any = false;
+    std::mutex m;
+    std::condition_variable cv;
+    bool serve_pending = false;
+};
+
+TEST(PositionServerStop, KeepsServingRepaintsWhileWaiting) {
+    SharedFix fix;
+    WindowThreadRepaint window;
+    PositionServer server(fix, &window);
+    PositionServerConfig c;
+    c.port = 0;
+    c.bind_address = "127.0.0.1";
+    ASSERT_TRUE(server.start(c));
+    std::thread client([&] { exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=2\r\n"}); });
+    for (int i = 0; i < 200 && !window.in_repaint.load(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(window.in_repaint.load());
+    const auto start = std::chrono::steady_clock::now();
+    server.stop([&] { window.serve_repaints(); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(server.running());
+    client.join();
+    std::lock_guard lock(window.m);
+    EXPECT_TRUE(window.served_any);
 }
 
 TEST_F(PositionServerTest, OneGetWakesTheServerAfterTheFlagIsCleared) {
