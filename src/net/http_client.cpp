@@ -96,13 +96,6 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
     return socket;
 }
 
-// Reads and discards the reply until the peer closes, a failure, or the idle wait runs out.
-void drain_reply(const net::Socket& socket, const HttpOptions& options) {
-    char buffer[4096];
-    while (net::receive_some(socket, buffer, sizeof buffer, options.idle_timeout) > 0) {
-    }
-}
-
 // A file descriptor that is closed on every path.
 struct FileDescriptor {
     int fd = -1;
@@ -129,7 +122,8 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Receives the header and the body into `fd` following the body rules. Returns true on success.
+// Receives the header and the body into `fd` (discarded when -1) following the body rules.
+// Returns true on success.
 bool receive_into(const net::Socket& socket, int fd, std::string_view file_name, const HttpOptions& options) {
     std::string buffer(kTransferBuffer, '\0');
     std::size_t filled = 0;
@@ -150,7 +144,7 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
 
     bool error = false;
     auto store = [&](const char* data, std::size_t size) {
-        if (size == 0 || error) return;
+        if (size == 0 || error || fd < 0) return;
         if (!write_all(fd, data, size)) {
             std::printf("Error: in write to file\n");
             std::fflush(stdout);
@@ -186,8 +180,10 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
         const long got = net::receive_some(socket, buffer.data(), buffer.size(), options.idle_timeout);
         if (got == 0) break;
         if (got < 0) {
-            std::printf("Error: %d in recv\n", got == -2 ? ETIMEDOUT : errno);
-            std::fflush(stdout);
+            if (fd >= 0) {
+                std::printf("Error: %d in recv\n", got == -2 ? ETIMEDOUT : errno);
+                std::fflush(stdout);
+            }
             return false;
         }
         complete = take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
@@ -198,6 +194,12 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
     if (header.chunked) return false;
     if (header.content_length) return stored == *header.content_length;
     return true;
+}
+
+// Reads and discards the reply: up to its end by the same rules as a stored body (so a server that
+// keeps the connection open does not hold the caller), the peer's close, a failure or the idle wait.
+void drain_reply(const net::Socket& socket, const HttpOptions& options) {
+    receive_into(socket, -1, {}, options);
 }
 
 }  // namespace

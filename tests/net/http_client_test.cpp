@@ -272,6 +272,18 @@ TEST_F(HttpClientTest, WithoutAFileTheRequestIsSentAndTheReplyDiscarded) {
     EXPECT_EQ(http_get_file(server.url("/"), {}, options()), 1);
     ASSERT_TRUE(server.wait_for_requests(1));
     EXPECT_TRUE(stray_files(dir.path()).empty());
+
+    // A reply with a length from a server that keeps the connection open does not hold the caller
+    // (the remote poll runs on the window thread).
+    auto reply = ScriptedReply::make(200, "text/html", "", true);
+    reply.hold_open = true;
+    LoopbackHttpServer keeps_open(reply);
+    auto o = options();
+    o.idle_timeout = 60s;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(http_get_file(keeps_open.url("/"), {}, o), 1);
+    EXPECT_EQ(http_post_form(keeps_open.url("/"), "a=1", o), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 50s);
 }
 
 TEST_F(HttpClientTest, ConcurrentDownloadsOfOneFileNeverMix) {
