@@ -471,18 +471,29 @@ PaletteColour fixed_palette_colour(int index) {
     return PaletteColour{kLevels8[i & 7], kLevels8[(i >> 3) & 7], static_cast<std::uint8_t>(85 * (i >> 6))};
 }
 
+namespace {
+
+// Empties the picture but keeps its buffer, so a reused RgbImage decodes without reallocating.
+void make_empty(RgbImage& image) {
+    image.width = 0;
+    image.height = 0;
+    image.pixels.clear();
+}
+
+}  // namespace
+
 int gif_read(const std::uint8_t* data, std::size_t size, RgbImage& out) {
-    out = RgbImage{};
+    make_empty(out);
     ByteSource in(data, size);
     if (read_gif(in, out)) return 1;
-    out = RgbImage{};
+    make_empty(out);
     return 0;
 }
 
 int gif_read_file(const std::filesystem::path& path, RgbImage& out) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        out = RgbImage{};
+        make_empty(out);
         return 0;
     }
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
