@@ -131,6 +131,8 @@ TEST_F(BaseLinkTest, TheRemotePollLetsTheServerWithdrawAStaleFix) {
             EXPECT_EQ(shared.snapshot().fix_dimension, 3) << t;
         }
     }
+    // The server tests staleness after it closed the poll's connection: allow it a moment.
+    for (int i = 0; i < 500 && shared.snapshot().fix_dimension != 0; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(shared.snapshot().fix_dimension, 0);
 }
 
