@@ -313,6 +313,15 @@ TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
     ASSERT_EQ(decode(local.bytes, image), 1);
     EXPECT_EQ(image.pixels, (Bytes{40, 50, 60, 10, 20, 30}));
 
+    // A graphic control extension whose first sub-block is already the terminator ends there.
+    GifBuilder bare(1, 1);
+    bare.raw({0x21, 0xF9, 0});
+    bare.descriptor(0, 0, 1, 1);
+    bare.indexes({2});
+    bare.trailer();
+    ASSERT_EQ(decode(bare.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kBlue));
+
     // The trailer before any image: success without pixels.
     GifBuilder none(5, 5);
     none.raw({0x21, 0xFE, 1, 'c', 0});
