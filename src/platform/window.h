@@ -2,10 +2,35 @@
 // them for the real window; tests use the recording fake in tests/support/fake_window.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace vg {
+
+// The line settings the COM settings dialog edits. port_locked: the port of an open link cannot be
+// changed (the port list is disabled).
+struct ComSettings {
+    int port_number = 1;
+    unsigned baud_rate = 9600;
+    int byte_size = 8;
+    int parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stop_bits = 0;  // 0 one, 1 one and a half, 2 two
+    int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
+    bool port_locked = false;
+};
+
+// One refresh of a GPS monitor: the texts of its controls. A row left empty (nullopt) keeps the text
+// it showed before.
+struct MonitorTexts {
+    std::string time;      // UTC date and time
+    std::string position;  // position line or "No Fix"
+    std::string message;   // last message
+    std::string header;    // satellite table header
+    std::array<std::optional<std::string>, 12> rows;
+};
 
 class Window {
 public:
@@ -26,6 +51,19 @@ public:
     // A top-down 24-bit image, bytes blue, green, red, rows of `stride` bytes.
     virtual void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) = 0;
     virtual void start_timer(int period_ms) = 0;
+
+    // While the window thread waits for another thread to end, it calls this to answer that thread's
+    // pending repaint_now() requests at once. Returns how many were answered.
+    virtual int serve_pending_repaints() = 0;
+    // Closes the main window (as the close box does); the program ends after it.
+    virtual void close_window() = 0;
+
+    // Dialogs. The COM settings dialog is modal and returns true on OK with `settings` edited.
+    virtual bool run_com_settings_dialog(ComSettings& settings) = 0;
+    // Opens a new modeless GPS monitor that calls `poll` on the window thread for each refresh.
+    virtual void open_gps_monitor(std::function<MonitorTexts()> poll) = 0;
+    virtual void run_keys_dialog() = 0;
+    virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 };
 
 }  // namespace vg

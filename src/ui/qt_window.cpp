@@ -189,4 +189,17 @@ void QtWindow::start_timer(int period_ms) {
     run_on_window_thread([this, period] { timer_->start(period); });
 }
 
+// Dialogs: wired to the dialog implementations as they are added.
+void QtWindow::close_window() {
+    run_on_window_thread([this] { window_.close(); });
+}
+
+bool QtWindow::run_com_settings_dialog(ComSettings&) { return false; }
+
+void QtWindow::open_gps_monitor(std::function<MonitorTexts()>) {}
+
+void QtWindow::run_keys_dialog() {}
+
+void QtWindow::run_about_dialog(const std::string&, const std::string&) {}
+
 }  // namespace vg

@@ -70,6 +70,12 @@ public:
     void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) override;
     // (Re)starts the single window timer; periods below 10 ms run at 10 ms.
     void start_timer(int period_ms) override;
+    int serve_pending_repaints() override { return serve_repaint_requests(); }
+    void close_window() override;
+    bool run_com_settings_dialog(ComSettings& settings) override;
+    void open_gps_monitor(std::function<MonitorTexts()> poll) override;
+    void run_keys_dialog() override;
+    void run_about_dialog(const std::string& version_line, const std::string& system_line) override;
 
     // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
     // (a degree sign written as the single byte 176 stays a degree sign).

@@ -41,6 +41,26 @@ public:
         record("clipboard " + std::to_string(w) + "x" + std::to_string(h));
     }
     void start_timer(int ms) override { record("timer " + std::to_string(ms)); }
+    int serve_pending_repaints() override { return 0; }
+    void close_window() override { record("close"); }
+    bool run_com_settings_dialog(ComSettings& settings) override {
+        record("dialog com");
+        if (com_dialog) return com_dialog(settings);
+        return false;
+    }
+    void open_gps_monitor(std::function<MonitorTexts()> poll) override {
+        record("dialog monitor");
+        std::lock_guard l(m_);
+        monitors.push_back(std::move(poll));
+    }
+    void run_keys_dialog() override { record("dialog keys"); }
+    void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
+        record("dialog about " + version_line + " | " + system_line);
+    }
+
+    // What the COM settings dialog "does" in a test: edit the settings and return true for OK.
+    std::function<bool(ComSettings&)> com_dialog;
+    std::vector<std::function<MonitorTexts()>> monitors;
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }
