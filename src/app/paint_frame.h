@@ -1,0 +1,35 @@
+// What one paint of the main window shows, decided by App::paint() and drawn by the window layer.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "tiles/image_decode.h"
+
+namespace vg {
+
+struct PaintFrame {
+    // The toolbar band (lines, separators, the eleven buttons). False only when composing the
+    // mosaic failed during this paint: then nothing at all is drawn.
+    bool draw_toolbar = false;
+    // Resource ids of the eleven button pictures in toolbar order (see toolbar_layout.h):
+    // 701/702, 721..724, 730..734 or 740..744, 751/752.
+    std::array<int, 11> button_bitmaps{};
+    // The display bitmap (side W × W, top-down, blue-green-red rows); nullptr: no map to show.
+    const DisplayBitmap* bitmap = nullptr;
+    int map_width = 0;
+    int map_height = 0;
+    // The sunken frame around the map area (only drawn when there is a bitmap).
+    bool draw_frame = false;
+    // First bitmap row shown at y = 49 (W/8); map_height rows are shown from it.
+    int visible_first_row = 0;
+    struct Speed {
+        bool show = false;
+        std::string text;     // "%d km/h %s"
+        int font_height = 0;  // 24, or 36 with Big Maps
+        int x = 0;            // left edge of the text
+        int y = 0;            // top edge of the text
+    } speed;
+};
+
+}  // namespace vg
