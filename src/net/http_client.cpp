@@ -59,9 +59,18 @@ std::string proxy_target(const UrlParts& target) {
     return target.host + ":" + std::to_string(port);
 }
 
+// A text that can stand in a request line or header: no control characters, which would end the
+// line early and let the rest of the text pass as header fields of its own.
+bool sendable(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
 // An open connection to the peer of `target` (the proxy when one is set), or an invalid socket after
 // the diagnostic line. `use_proxy` tells which route was taken.
 net::Socket open_connection(const UrlParts& target, const HttpOptions& options, bool& use_proxy) {
+    if (!sendable(target.host) || !sendable(target.path)) return {};
     net::Socket socket = net::make_tcp_socket();
     if (!socket.valid()) return {};
 

@@ -254,13 +254,17 @@ TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     EXPECT_EQ(http_get_file("http://127.0.0.1:" + std::to_string(closed_port) + "/", out("x.png"), options()), 0);
     EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(closed_port) + "/", "a=1", options()), 0);
     EXPECT_EQ(http_get_file("http:///x", out("y.png"), options()), 0);  // no host name at all
+    // Line ends inside an address would smuggle header fields in: nothing is sent.
+    LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
+    EXPECT_EQ(http_get_file(server.url("/a\r\nCookie: x"), out("z.tmp"), options()), 0);
+    EXPECT_EQ(http_post_form(server.url("/a\nX: y"), "a=1", options()), 0);
+    EXPECT_EQ(server.connection_count(), 0u);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed, "Error: 111 in connect()\nError: 111 in connect()\n"
                        "gethostbyname error: -2 for \nError: -1 in GetLocalHost error\n");
     EXPECT_TRUE(stray_files(dir.path()).empty());
 
     // A proxy that cannot be reached fails the same way, though the target is up.
-    LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
     test::write_file(dir / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(closed_port) + "\r\n");
     testing::internal::CaptureStdout();
     EXPECT_EQ(http_get_file(server.url("/"), out("z.tmp"), options()), 0);
