@@ -121,8 +121,12 @@ public:
         if (code < 0) return code;
         if (code == clear_) {
             // Entries below clear never change; those assigned since the last reset go back to zero.
-            std::fill(prefix_.begin() + clear_, prefix_.begin() + std::max(next_code_, clear_), 0);
-            std::fill(suffix_.begin() + clear_, suffix_.begin() + std::max(next_code_, clear_), 0);
+            // (With a 12-bit minimum code size the table has no entries above clear at all.)
+            const int assigned_end = std::min(next_code_, kMaxCodes);
+            if (assigned_end > clear_) {
+                std::fill(prefix_.begin() + clear_, prefix_.begin() + assigned_end, 0);
+                std::fill(suffix_.begin() + clear_, suffix_.begin() + assigned_end, 0);
+            }
             reset_table_limits();
             sp_ = 0;
             return first_after_clear();

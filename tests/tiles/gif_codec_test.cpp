@@ -265,10 +265,15 @@ TEST(GifRead, RefusesStreamsThatAreNotGif) {
         gif.data(size, {0, 0, 0});
         EXPECT_EQ(decode(gif.bytes, image), 0) << size;
     }
-    GifBuilder twelve(2, 1);
-    twelve.descriptor(0, 0, 2, 1);
-    twelve.data(12, {0, 0, 0});
-    EXPECT_EQ(decode(twelve.bytes, image), 1);
+    // Size 12: 13-bit codes, clear code 4096, a table without free entries.
+    CodePacker wide;
+    for (int c : {4096, 7, 4096, 4096, 3, 5000, 4097}) wide.add(c, 13);
+    GifBuilder twelve(3, 1);
+    twelve.descriptor(0, 0, 3, 1);
+    twelve.data(12, wide.bytes());
+    ASSERT_EQ(decode(twelve.bytes, image), 1);
+    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));  // index 7: no table entry
+    EXPECT_TRUE(pixel_is(image, 1, 0, kWhite));
 }
 
 TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
