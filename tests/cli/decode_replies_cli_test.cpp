@@ -31,7 +31,7 @@ ToolResult vortool(const test::TempDir& dir, const std::string& args) {
 
 std::string expected(const std::string& name) {
     std::string json = test::read_file(test::shared_testdata() / "receivers/expected" / (name + ".json"));
-    while (!json.empty() && (json.back() == '\n' || json.back() == '\r')) json.pop_back();
+    while (!json.empty() && json.back() == '\n') json.pop_back();
     return json;
 }
 
@@ -46,18 +46,10 @@ std::string checksum_ok(const std::string& sentence) {
     return sentence.substr(star + 1) == std::string(hex) + "\r\n" ? "ok" : "bad checksum";
 }
 
-TEST(DecodeRepliesCli, BinaryCapturesAndTheirAnswers) {
+TEST(DecodeRepliesCli, EarthmateCaptureAndItsAnswers) {
     test::TempDir dir;
     test::write_file(dir / "vor_pos.txt", "N  60 10 30\nE  24 55 00\n");
     const auto receivers = test::shared_testdata() / "receivers";
-
-    ToolResult zodiac = vortool(dir, "decode --device E '" + (receivers / "zodiac.log").string() + "'");
-    ASSERT_EQ(zodiac.status, 0);
-    EXPECT_EQ(zodiac.out, expected("zodiac"));
-
-    ToolResult garmin = vortool(dir, "decode --device Garmin '" + (receivers / "garmin18x-bin.log").string() + "'");
-    ASSERT_EQ(garmin.status, 0);
-    EXPECT_EQ(garmin.out, expected("garmin18x-bin"));
 
     // The EarthMate handshake: one answer per read holding "EARTHA", then message 1200 once.
     ToolResult earthmate = vortool(dir, "decode --device e --replies replies.bin '" + (receivers / "earthmate").string() + "'");

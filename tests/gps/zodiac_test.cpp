@@ -168,17 +168,6 @@ TEST(ZodiacInit, UnusablePositionFileSendsNothing) {
     EXPECT_EQ(h.parser.init_sequence(), 0);  // nothing sent, nothing counted
 }
 
-TEST(ZodiacInit, SequenceWrapsAfter32768) {
-    Harness h;
-    test::write_file(h.dir / "vor_pos.txt", "N  60 10 30\nE  24 55 00\n");
-    for (int i = 0; i < 32768; ++i) h.parser.send_init();
-    EXPECT_EQ(h.parser.init_sequence(), 32768);
-    h.parser.send_init();
-    EXPECT_EQ(h.parser.init_sequence(), 0);
-    h.parser.send_init();
-    EXPECT_EQ(h.parser.init_sequence(), 1);
-}
-
 TEST(ZodiacFramer, Message1000DecodesPositionTimeAndFix) {
     Harness h;
     h.fix.local_offset_hours = 2;

@@ -45,11 +45,6 @@ TEST(SerialPortSettings, LineSettingsMapOntoTermios) {
     EXPECT_FALSE(port.configure({4800, 4, 0, 0, 0}));
     EXPECT_FALSE(port.configure({4800, 8, 5, 0, 0}));
     EXPECT_FALSE(port.configure({0, 8, 0, 0, 0}));
-
-    EXPECT_EQ(write_timeout_per_byte_ms(4800), 4u);
-    EXPECT_EQ(write_timeout_per_byte_ms(9600), 2u);
-    EXPECT_EQ(write_timeout_per_byte_ms(19200), 1u);
-    EXPECT_EQ(write_timeout_per_byte_ms(57600), 0u);
 }
 
 // A pseudo-terminal forces eight bits without parity, so the mapping is checked on the record.
