@@ -1,0 +1,136 @@
+// The application: the one owner of the program-wide state (window state, view, fix record, tile
+// paths, mosaic, receiver link, position server, connectivity probe) and the handlers of the main
+// window's events. Free of any toolkit: the window layer calls the handlers and draws the PaintFrame
+// that paint() returns. Every handler runs on the window thread and does nothing before create()
+// made the window state (or after on_destroy() freed it).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/paint_frame.h"
+#include "app/window_state.h"
+#include "gps/fix_record.h"
+#include "gps/serial_link.h"
+#include "net/base_link.h"
+#include "net/position_server.h"
+#include "net/tile_versions.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "tiles/image_decode.h"
+#include "tiles/tile_sources.h"
+#include "tiles/tile_types.h"
+
+namespace vg {
+
+enum class Key { Left, Up, Right, Down, Other };
+
+// The position the view starts from when no start position could be read: N 60 10 30, E 24 55 00.
+inline constexpr double kDefaultStartLatitude = 60.0 + 10.0 / 60 + 30.0 / 3600;
+inline constexpr double kDefaultStartLongitude = 24.0 + 55.0 / 60;
+
+// Period of the window timer.
+inline constexpr int kTimerPeriodMs = 5000;
+
+// What the program normally uses; tests replace the clock, the service hosts and the addresses.
+struct AppOptions {
+    const Clock* clock = nullptr;  // system_clock() when null
+    // The connectivity probe at start. Tests switch it off so nothing leaves the machine.
+    bool start_probe = true;
+    ProbeConfig probe;  // work_dir and http.settings_dir default to the settings directory
+    // Tile service hosts; default_tile_hosts() when empty.
+    std::optional<TileHosts> tile_hosts;
+    HttpOptions http;  // settings_dir defaults to the settings directory
+    // The position server of the Remote device (port 4477; settings_dir defaults as above).
+    PositionServerConfig server;
+};
+
+class App {
+public:
+    // `settings_dir` holds vor_set.txt, vor_ini.txt and vor_pos.txt; relative cache roots and track
+    // files are taken from it (the program passes its working directory).
+    explicit App(std::filesystem::path settings_dir, AppOptions options = {});
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Window creation: default files, window state, receiver link, probe, zone, level, start
+    // position, first view, timer.
+    void create(Window& window);
+    void on_size(int width, int height);
+    // The close box: closes the receiver link.
+    void on_close();
+    // The window goes: closes the link, waits for the probe and frees the window state.
+    void on_destroy();
+    // The paint handler: follows the receiver, updates the title and overlays, and says what to draw.
+    PaintFrame paint();
+    void on_command(int id);
+    void on_key_up(Key key);
+    void on_left_button(int x, int y);
+    void on_right_button(int x, int y);
+    void on_mouse_move(int x, int y);
+    void on_timer();
+
+    // State, for the window layer and tests.
+    const WindowState* window_state() const { return ws_.get(); }
+    WindowState* window_state() { return ws_.get(); }
+    const ViewState& view() const { return view_; }
+    SharedFix& fix() { return fix_; }
+    const Mosaic& mosaic() const { return mosaic_; }
+    const TilePathTable& tile_paths() const { return table_; }
+    SerialLink* link() { return link_.get(); }
+    PositionServer* position_server() { return server_.get(); }
+    // True once a view has been loaded (the centre, level and mosaic belong together).
+    bool view_loaded() const { return view_loaded_; }
+    // The cache root as the tile functions get it (relative roots resolved against the settings
+    // directory).
+    std::string maps_root() const;
+
+private:
+    enum class Variant { Fetch, CacheOnly, ByOnline };
+
+    std::int64_t now() const { return clock_->now_seconds(); }
+    MapSource source() const;
+    FetchContext fetch_context() const;
+    std::filesystem::path settings_path(const std::string& name) const;
+    std::filesystem::path track_path() const;
+    // Fills the tile path table for a view; 0 on success (the tile functions' convention).
+    int prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
+    // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
+    bool compose();
+    void rebuild_bitmap();
+    void load_pending_view(Variant variant);
+    void normalise_pending();
+    void auto_pan_off();
+    void pan(int dx, int dy);
+    void level_button(int k);
+    void switch_source(int s);
+    void select_device(int d);
+    void toggle_aerial();
+    void com_settings();
+    bool in_map(int x, int y) const;
+    WorldPixel pointed_pixel(int x, int y) const;
+    void follow(const FixRecord& fix);
+    void draw_overlays(const FixRecord& fix);
+    void wait_step();
+
+    std::filesystem::path dir_;
+    AppOptions options_;
+    const Clock* clock_;
+    Window* window_ = nullptr;
+    std::unique_ptr<WindowState> ws_;
+    ViewState view_;
+    SharedFix fix_;
+    TilePathTable table_;
+    Mosaic mosaic_;
+    TileVersions versions_;
+    std::unique_ptr<SerialLink> link_;
+    std::unique_ptr<PositionServer> server_;
+    std::unique_ptr<ConnectivityProbe> probe_;
+    bool view_loaded_ = false;
+};
+
+}  // namespace vg

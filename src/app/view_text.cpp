@@ -1,0 +1,122 @@
+#include "app/view_text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tiles/geometry.h"
+
+namespace vg {
+
+namespace {
+
+double fraction(double v) { return v - std::trunc(v); }
+
+// A whole number of a value that may lie outside int range or be NaN.
+int whole(double v) {
+    if (!std::isfinite(v)) return 0;
+    if (v > 2147483647.0) return 2147483647;
+    if (v < -2147483648.0) return -2147483647 - 1;
+    return static_cast<int>(v);
+}
+
+void append_angle(std::string& out, char letter, double value) {
+    const AngleParts p = angle_parts(std::fabs(value));
+    char text[64];
+    std::snprintf(text, sizeof text, "%c %d%s%02d'%02d\"", letter, p.degrees, kDegreeSign, p.minutes, p.seconds);
+    out += text;
+}
+
+}  // namespace
+
+AngleParts angle_parts(double x) {
+    AngleParts p;
+    p.degrees = whole(std::floor(x + 0.00001));
+    p.minutes = whole(std::floor(fraction(x + 0.0000001) * 60));
+    p.seconds = whole(std::floor(fraction(x * 60 + 0.0000001) * 60));
+    return p;
+}
+
+std::string title_position_text(std::string_view source_name, bool with_position, double latitude, double longitude) {
+    std::string out = "Vor ";
+    out += source_name;
+    if (!with_position) return out;
+    out += " - ";
+    append_angle(out, latitude > 0 ? 'N' : 'S', latitude);
+    out += " / ";
+    append_angle(out, longitude > 0 ? 'E' : 'W', longitude);
+    return out;
+}
+
+std::string title_time_text(std::string_view utc_text, std::string_view local_text, bool big_maps, bool tripmate,
+                            std::string_view zone_label) {
+    if (utc_text.empty() || utc_text.substr(0, 3) == "199") return {};
+    std::string_view shown = local_text;
+    if (!big_maps) {
+        const std::size_t space = shown.find(' ');
+        shown = space == std::string_view::npos ? std::string_view{} : shown.substr(space + 1);
+    }
+    if (tripmate) shown = shown.substr(0, shown.size() >= 3 ? shown.size() - 3 : 0);
+    std::string out = " - ";
+    out += shown;
+    out += ' ';
+    out += zone_label;
+    return out;
+}
+
+std::string start_position_text(double latitude, double longitude) {
+    const AngleParts a = angle_parts(std::fabs(latitude));
+    const AngleParts b = angle_parts(std::fabs(longitude));
+    char text[128];
+    std::snprintf(text, sizeof text, "%c %3d %02d %02d\n%c %3d %02d %02d\n", latitude > 0 ? 'N' : 'S', a.degrees,
+                  a.minutes, a.seconds, longitude > 0 ? 'E' : 'W', b.degrees, b.minutes, b.seconds);
+    return text;
+}
+
+std::string track_log_line(double latitude, double longitude, std::string_view calendar) {
+    // %f of a finite latitude or longitude is short; the buffer also holds the largest doubles.
+    char numbers[700];
+    std::snprintf(numbers, sizeof numbers, "%f %f - ", latitude, longitude);
+    std::string out = numbers;
+    out += calendar;
+    out += '\n';
+    return out;
+}
+
+int speed_kmh(double speed_knots) { return whole(std::floor(speed_knots * 1.852)); }
+
+std::string speed_text(int kmh, double course) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d km/h %s", kmh, compass_point(course));
+    return text;
+}
+
+std::string about_version_line(std::string_view compiler_date) {
+    // __DATE__ is "Mmm dd yyyy" with a space before a one-digit day.
+    std::string month = "???";
+    int day = 0;
+    int year = 0;
+    if (compiler_date.size() >= 11) {
+        month.assign(compiler_date.substr(0, 3));
+        for (char& c : month)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        day = std::atoi(std::string(compiler_date.substr(4, 2)).c_str());
+        year = std::atoi(std::string(compiler_date.substr(7, 4)).c_str());
+    }
+    char date[32];
+    std::snprintf(date, sizeof date, "%04d%s%02d", year, month.c_str(), day);
+    char text[96];
+    std::snprintf(text, sizeof text, "VorGlobal ver %d.%d - build %s", 1, 4, date);
+    return text;
+}
+
+std::string about_system_line(std::string_view release) {
+    int major = 0;
+    int minor = 0;
+    std::sscanf(std::string(release).c_str(), "%d.%d", &major, &minor);
+    char text[64];
+    std::snprintf(text, sizeof text, "Linux ver. %d.%d", major, minor);
+    return text;
+}
+
+}  // namespace vg

@@ -1,0 +1,49 @@
+// The texts the main window writes: the title line, the start-position file, the track-log line,
+// the speed text and the About lines. Pure functions over plain values.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vg {
+
+// Whole degrees, minutes and seconds of a non-negative angle, each rounded down after a small nudge
+// so that values a hair below a whole unit (from binary fractions) count as the whole unit.
+struct AngleParts {
+    int degrees = 0;
+    int minutes = 0;
+    int seconds = 0;
+};
+AngleParts angle_parts(double x);
+
+// The degree sign as the title carries it (UTF-8).
+inline constexpr const char* kDegreeSign = "\xC2\xB0";
+
+// "Vor <source>" alone, or with a position: Vor %s - %c %d°%02d'%02d" / %c %d°%02d'%02d".
+std::string title_position_text(std::string_view source_name, bool with_position, double latitude, double longitude);
+
+// The time part of the title: empty when the receiver gave no time (empty, or a "199x" date),
+// else " - " + the local date and time with Big Maps, or only the time of day without; a TripMate
+// shows no seconds; then " " + the zone label.
+std::string title_time_text(std::string_view utc_text, std::string_view local_text, bool big_maps, bool tripmate,
+                            std::string_view zone_label);
+
+// The two lines of vor_pos.txt for a position: "%c %3d %02d %02d\n" for the latitude and the
+// longitude.
+std::string start_position_text(double latitude, double longitude);
+
+// One track-log line: "%f %f - %s\n" with the position and the 24-character calendar text.
+std::string track_log_line(double latitude, double longitude, std::string_view calendar);
+
+// The shown speed value: the receiver's knots as whole kilometres per hour (rounded down; 0 for
+// values that are not finite or out of range).
+int speed_kmh(double speed_knots);
+// "%d km/h %s" with the speed value and the compass point of the course.
+std::string speed_text(int kmh, double course);
+
+// "VorGlobal ver 1.4 - build YYYYMMMDD" from a compiler date text ("Dec  7 2026").
+std::string about_version_line(std::string_view compiler_date);
+// "Linux ver. %d.%d" from a kernel release text ("6.1.0-13-amd64").
+std::string about_system_line(std::string_view release);
+
+}  // namespace vg
