@@ -190,7 +190,6 @@ private:
             done_ = true;
             return 0;
         }
-        zero_block_ = length == 0;
         if (length == 0) {
             done_ = true;
             return 0;
@@ -229,7 +228,6 @@ private:
     int bit_limit_ = 0;
     int last_byte_ = 2;
     bool done_ = false;
-    bool zero_block_ = false;
     // String table.
     int min_code_size_ = 0, code_size_ = 0, clear_ = 0, end_ = 0, next_code_ = 0, code_limit_ = 0;
     int first_code_ = 0, old_code_ = 0;
