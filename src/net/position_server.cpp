@@ -204,8 +204,16 @@ void PositionServer::position_server() {
         if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
         if (ready > 0 && !(p[0].revents & POLLIN)) continue;  // woken: the loop test decides
         const int fd = ready > 0 ? ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-        if (fd >= 0 && server_running.load()) handle_connection(fd);
-        else if (fd >= 0) ::close(fd);
+        if (fd >= 0 && server_running.load()) {
+            handle_connection(fd);
+        } else if (fd >= 0) {
+            ::close(fd);
+        } else {
+            // A failing accept (no descriptors left, say) would otherwise repeat at once: pause,
+            // staying wakeable.
+            pollfd wake{wake_pipe_[0], POLLIN, 0};
+            ::poll(&wake, 1, 100);
+        }
 
         const std::int64_t t = now();
         if (!server_running.load()) break;
@@ -229,7 +237,6 @@ void PositionServer::handle_connection(int fd) {
     request.reserve(kPositionRequestBuffer);
     char buffer[4096];
     const auto deadline = SteadyClock::now() + config_.request_timeout;
-    bool complete = false;
     while (request.size() < kPositionRequestBuffer && server_running.load()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         if (left <= 0) break;
@@ -242,10 +249,7 @@ void PositionServer::handle_connection(int fd) {
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0) break;
         request.append(buffer, static_cast<std::size_t>(got));
-        if (position_request_complete(request)) {
-            complete = true;
-            break;
-        }
+        if (position_request_complete(request)) break;
     }
     // A client that sent nothing (or went silent before completing a request with nothing to take)
     // is dropped; whatever did arrive is handled as the request.
@@ -253,7 +257,6 @@ void PositionServer::handle_connection(int fd) {
         ::close(fd);
         return;
     }
-    (void)complete;
 
     const PositionRequestOutcome outcome = handle_position_request(request);
     if (outcome.has_position()) {
