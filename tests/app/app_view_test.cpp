@@ -1,0 +1,257 @@
+// Window creation, the paint handler's title, following, Auto Zoom, the start file and the track
+// log, over a real tile cache in a scratch folder.
+#include <gtest/gtest.h>
+
+#include "app/view_text.h"
+#include "app_fixture.h"
+
+namespace vg {
+namespace {
+
+using test::AppFixture;
+using test::kStartLat;
+using test::kStartLon;
+using test::read_file;
+using test::write_file;
+
+class AppView : public AppFixture {};
+
+TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
+    write_settings();
+    const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
+    cache_view(MapSource::VirtualEarth, 2, c.x, c.y);
+    App& a = start();
+
+    EXPECT_EQ(window.calls().front(), "title Vor Global");
+    EXPECT_EQ(window.calls().back(), "timer 5000");
+    EXPECT_EQ(count_calls("size 514x435"), 1);
+    EXPECT_TRUE(window.boxes().empty());
+    EXPECT_TRUE(a.view_loaded());
+    EXPECT_EQ(a.view().level, 2);
+    EXPECT_EQ(a.view().centre_x, c.x);
+    EXPECT_EQ(a.view().centre_y, c.y);
+    EXPECT_EQ(a.view().anchor_x, c.x);
+    EXPECT_EQ(a.view().anchor_level, 2);
+    EXPECT_TRUE(a.view().display_bitmap.exists());
+    for (int y : {0, 511})
+        for (int x : {0, 511}) EXPECT_TRUE(mosaic_has_picture(x, y)) << x << "," << y;
+
+    // Without a fix: the toolbar, the frame and the bitmap's middle rows, no speed text.
+    const PaintFrame f = a.paint();
+    EXPECT_TRUE(f.draw_toolbar);
+    EXPECT_TRUE(f.draw_frame);
+    EXPECT_EQ(f.bitmap, &a.view().display_bitmap);
+    EXPECT_EQ(f.visible_first_row, 64);
+    EXPECT_EQ(f.map_width, 512);
+    EXPECT_EQ(f.map_height, 384);
+    EXPECT_FALSE(f.speed.show);
+    const std::array<int, 11> buttons = {702, 721, 722, 723, 724, 730, 731, 742, 733, 734, 751};
+    EXPECT_EQ(f.button_bitmaps, buttons);
+    EXPECT_EQ(window.title(), "Vor VirtualEarth");
+
+    // Shutdown: Exit frees the bitmap and closes the window; the destroy step frees the state.
+    a.on_command(1006);
+    EXPECT_EQ(window.calls().back(), "close");
+    EXPECT_FALSE(a.view().display_bitmap.exists());
+    a.on_close();
+    a.on_destroy();
+    EXPECT_EQ(a.window_state(), nullptr);
+    EXPECT_FALSE(a.paint().draw_toolbar);
+    a.on_timer();
+    a.on_command(1044);  // handlers without a state do nothing
+}
+
+TEST_F(AppView, WithoutAStartFileNavigationStartsFromTheDefaultPosition) {
+    write_settings("", "", "");
+    std::filesystem::create_directory(dir / "vor_pos.txt");  // cannot be read as a file
+    App& a = start();
+    EXPECT_FALSE(a.view_loaded());
+    EXPECT_FALSE(a.paint().draw_frame);  // no map yet
+
+    const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
+    cache_view(MapSource::VirtualEarth, 2, c.x + 256, c.y);
+    a.on_key_up(Key::Right);
+    EXPECT_TRUE(a.view_loaded());
+    EXPECT_EQ(a.view().centre_x, c.x + 256);
+    EXPECT_EQ(a.view().centre_y, c.y);
+    EXPECT_TRUE(mosaic_has_picture(256, 256));
+    EXPECT_EQ(a.window_state()->auto_pan, 0);
+    EXPECT_FALSE(window.checked(1041));
+}
+
+TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
+    write_settings("", "zone=2\r\n");
+    start();
+    App& a = *app;
+    set_fix(kStartLat, kStartLon);
+    app->fix().update([](FixRecord& f) { set_receiver_time(f, 2026, 12, 7, 5, 9, 35); });
+    a.paint();
+    const std::string position = "Vor VirtualEarth - N 60\xC2\xB0" "10'30\" / E 24\xC2\xB0" "55'00\"";
+    EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]");
+
+    a.on_command(1034);  // TripMate: no seconds
+    a.paint();
+    EXPECT_EQ(window.title(), position + " - 07:09 [GMT+2]");
+    a.on_command(1031);
+
+    a.on_command(1044);  // Big Maps: the date as well
+    a.paint();
+    EXPECT_EQ(window.title(), position + " - 2026/12/07 07:09:35 [GMT+2]");
+    a.on_command(1044);
+
+    // A receiver without a clock reports a 199x date: no time at all.
+    app->fix().update([](FixRecord& f) { set_receiver_time(f, 1999, 1, 1, 0, 0, 0); });
+    a.paint();
+    EXPECT_EQ(window.title(), position);
+
+    // South and west; the title is set only when it changes.
+    set_fix(-33.0 - 52.0 / 60, -(70.0 + 40.0 / 60));
+    a.paint();
+    EXPECT_EQ(window.title(), "Vor VirtualEarth - S 33\xC2\xB0" "52'00\" / W 70\xC2\xB0" "40'00\"");
+    window.clear();
+    a.paint();
+    EXPECT_EQ(count_calls("title " + window.title()), 0);
+
+    // Map Coordinates with the mouse outside the map: the view centre.
+    a.on_command(1045);
+    a.on_mouse_move(600, 10);
+    a.paint();
+    const auto& v = a.view();
+    EXPECT_EQ(window.title(), title_position_text("VirtualEarth", true,
+                                                  pixel_to_latitude(v.centre_y, MapSource::VirtualEarth, v.level),
+                                                  pixel_to_longitude(v.centre_x, MapSource::VirtualEarth, v.level)));
+    // Over the map: the pointed pixel (middle of the map area is the centre plus one column).
+    a.on_mouse_move(1 + 256, 49 + 192 + 10);
+    EXPECT_EQ(v.pointer_x, v.centre_x);
+    EXPECT_EQ(v.pointer_y, v.centre_y + 10);
+
+    // Without auto pan and Map Coordinates the title names only the source.
+    a.on_command(1045);
+    a.on_command(1041);
+    a.paint();
+    EXPECT_EQ(window.title(), "Vor VirtualEarth");
+}
+
+TEST_F(AppView, FollowingMovesTheViewInWholeTilesAndTheMarkerByPixels) {
+    write_settings();
+    App& a = start();
+    const WorldPixel c = a.view().centre_x == 0 ? WorldPixel{} : WorldPixel{a.view().centre_x, a.view().centre_y};
+    const MapSource ve = MapSource::VirtualEarth;
+    const double lat = pixel_to_latitude(c.y, ve, 2);
+    auto lon_at = [&](int dx) { return pixel_to_longitude(c.x + dx, ve, 2); };
+
+    set_fix(lat, lon_at(100));
+    window.clear();
+    a.paint();
+    EXPECT_EQ(a.view().centre_x, c.x);
+    EXPECT_EQ(count_calls("invalidate erase"), 0);
+    EXPECT_NEAR(a.view().marker_x, 256 + 100, 1);
+    EXPECT_NEAR(a.view().marker_y, 256, 1);
+
+    set_fix(lat, lon_at(127));
+    a.paint();
+    EXPECT_EQ(a.view().centre_x, c.x);
+    EXPECT_NEAR(a.view().marker_x, 256 + 127, 1);
+
+    // Past the half-tile line: one tile east, reloaded; the marker keeps its map position.
+    set_fix(lat, lon_at(140));
+    a.paint();
+    EXPECT_EQ(a.view().centre_x, c.x + 256);
+    EXPECT_EQ(count_calls("invalidate erase"), 1);
+    EXPECT_NEAR(a.view().marker_x, 256 + 140 - 256, 1);
+
+    // The marker is stamped into the bitmap at its mosaic pixel (black centre).
+    const DisplayBitmap& b = a.view().display_bitmap;
+    const std::uint8_t* px = b.row(a.view().marker_y) + 3 * a.view().marker_x;
+    EXPECT_EQ(px[0] + px[1] + px[2], 0);
+
+    // Speed text with the dash setting: knots as km/h and the compass point.
+    a.window_state()->dash = 'k';
+    set_fix(lat, lon_at(140), 3, 54.0);
+    app->fix().update([](FixRecord& f) { f.course = 90; });
+    const PaintFrame f = a.paint();
+    ASSERT_TRUE(f.speed.show);
+    EXPECT_EQ(f.speed.text, "100 km/h E");
+    EXPECT_EQ(f.speed.font_height, 24);
+    EXPECT_EQ(f.speed.x, 512 - 11 * 10);
+    EXPECT_EQ(f.speed.y, 384 + 48 - 24);
+}
+
+TEST_F(AppView, AutoZoomStepsInOnlyOffLineEveryTwentySeconds) {
+    write_settings();
+    App& a = start();
+    set_fix(kStartLat, kStartLon);
+    a.on_command(1042);
+    ASSERT_EQ(a.window_state()->auto_zoom, 1);
+
+    a.window_state()->online = 1;
+    clock.seconds += 100;
+    a.paint();
+    EXPECT_EQ(a.view().level, 2);
+
+    EXPECT_EQ(a.view().zoom_clock, clock.seconds);  // the first fix restarts the interval
+
+    a.window_state()->online = 0;
+    clock.seconds += 20;
+    a.paint();
+    EXPECT_EQ(a.view().level, 2);
+    clock.seconds += 1;
+    a.paint();
+    EXPECT_EQ(a.view().level, 3);
+    clock.seconds += 20;
+    a.paint();
+    EXPECT_EQ(a.view().level, 3);
+    clock.seconds += 1;
+    a.paint();
+    EXPECT_EQ(a.view().level, 4);
+    const WorldPixel c4 = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 4);
+    EXPECT_EQ(a.view().centre_x, c4.x);
+    EXPECT_EQ(a.view().centre_y, c4.y);
+    clock.seconds += 21;
+    a.paint();
+    EXPECT_EQ(a.view().level, 4);
+}
+
+TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
+    write_settings("", "file=track.txt\r\nplot=yes\r\n");
+    App& a = start();
+    a.paint();
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), "N 60 10 30\r\nE 24 55 00\r\n");
+
+    set_fix(-(33.0 + 52.0 / 60), -(70.0 + 40.0 / 60));
+    a.paint();
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), "S  33 52 00\nW  70 40 00\n");
+    EXPECT_EQ(a.view().zoom_clock, clock.seconds);
+    set_fix(kStartLat, kStartLon);
+    a.paint();
+    a.paint();  // no move: no line
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), "S  33 52 00\nW  70 40 00\n");
+    EXPECT_EQ(read_file(dir / "track.txt"),
+              "-33.866667 -70.666667 - Mon Dec  7 05:09:35 2026\n"
+              "60.175000 24.916667 - Mon Dec  7 05:09:35 2026\n");
+
+    // Logged points are drawn back; lines that are not two numbers are skipped.
+    const std::string log = read_file(dir / "track.txt");
+    write_file(dir / "track.txt", "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
+    a.on_command(1043);  // track on: markers stay, no cross-hair
+    a.paint();
+    EXPECT_EQ(read_file(dir / "track.txt"), "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
+}
+
+TEST(ViewText, AnglesStartFileAndAboutLines) {
+    const AngleParts p = angle_parts(60.175);
+    EXPECT_EQ(p.degrees, 60);
+    EXPECT_EQ(p.minutes, 10);
+    EXPECT_EQ(p.seconds, 30);
+    EXPECT_EQ(angle_parts(24.0 + 55.0 / 60).seconds, 0);  // a hair below a whole minute counts
+    EXPECT_EQ(start_position_text(0, 0), "S   0 00 00\nW   0 00 00\n");
+    EXPECT_EQ(about_version_line("Feb 13 2010"), "VorGlobal ver 1.4 - build 2010FEB13");
+    EXPECT_EQ(about_version_line("Dec  7 2026"), "VorGlobal ver 1.4 - build 2026DEC07");
+    EXPECT_EQ(about_system_line("6.1.0-13-amd64"), "Linux ver. 6.1");
+    EXPECT_EQ(about_system_line(""), "Linux ver. 0.0");
+    EXPECT_EQ(speed_kmh(std::nan("")), 0);
+    EXPECT_EQ(speed_kmh(1e300), 2147483647);
+}
+
+}  // namespace
+}  // namespace vg
