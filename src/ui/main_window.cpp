@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLayout>
@@ -94,6 +95,11 @@ QAction* MainWindow::menu_action(int id) const {
 
 void MainWindow::on_command(int id) {
     if (handler_) handler_(id);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (close_handler_) close_handler_();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::set_client_size(int width, int height) {

@@ -29,12 +29,18 @@ public:
     // Receives every command id; until one is set commands do nothing.
     void set_command_handler(std::function<void(int)> handler) { handler_ = std::move(handler); }
 
+    // Called when the window is asked to close (close box, Exit), before it closes.
+    void set_close_handler(std::function<void()> handler) { close_handler_ = std::move(handler); }
+
     // Runs a command as if its menu item had been chosen. Greyed items and unknown ids are not
     // refused here (the menu and the accelerators never deliver them).
     void on_command(int id);
 
     // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
     void set_client_size(int width, int height);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void build_menu();
@@ -43,6 +49,7 @@ private:
     MapView* view_ = nullptr;
     std::map<int, QAction*> actions_;
     std::function<void(int)> handler_;
+    std::function<void()> close_handler_;
 };
 
 }  // namespace vg

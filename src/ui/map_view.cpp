@@ -1,12 +1,80 @@
+// Core headers first: Qt's `slots` macro would otherwise break them (see map_view.h).
+#include "app/paint_frame.h"
+#include "app/toolbar_layout.h"
+
 #include "ui/map_view.h"
 
-#include <QImage>
+#include <QFont>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QString>
+#include <QTimer>
 
 #include <cstdint>
+#include <map>
+#include <utility>
 
 namespace vg {
+
+namespace {
+
+void horizontal_line(QPainter& painter, int x_from, int x_to, int y, QRgb colour) {
+    // Line drawing leaves out the end point: pixels x_from .. x_to - 1.
+    if (x_to > x_from) painter.fillRect(QRect(x_from, y, x_to - x_from, 1), QColor::fromRgb(colour));
+}
+
+void vertical_line(QPainter& painter, int x, int y_from, int y_to, QRgb colour) {
+    if (y_to > y_from) painter.fillRect(QRect(x, y_from, 1, y_to - y_from), QColor::fromRgb(colour));
+}
+
+constexpr QRgb kBlack = 0xFF000000;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+
+void draw_toolbar(QPainter& painter, const PaintFrame& frame, int client_width) {
+    horizontal_line(painter, 0, client_width, toolbar::kLineBlackTop, kBlack);
+    horizontal_line(painter, 0, client_width, toolbar::kLineWhiteTop, kWhite);
+    horizontal_line(painter, 0, client_width, toolbar::kLineBlackBottom, kBlack);
+    horizontal_line(painter, 0, client_width, toolbar::kLineWhiteBottom, kWhite);
+    for (int x : toolbar::kSeparatorX) {
+        vertical_line(painter, x, toolbar::kSeparatorTop, toolbar::kSeparatorBottom, kBlack);
+        vertical_line(painter, x + 1, toolbar::kSeparatorTop, toolbar::kSeparatorBottom, kWhite);
+    }
+    for (int b = 0; b < toolbar::kButtonCount; ++b) {
+        const QImage picture = MapView::toolbar_picture(frame.button_bitmaps[static_cast<std::size_t>(b)]);
+        if (!picture.isNull()) painter.drawImage(QPoint(toolbar::kButtonX[static_cast<std::size_t>(b)], toolbar::kButtonTop), picture);
+    }
+}
+
+// The sunken frame around a map area of map_width x map_height at (1, 49): black along the top and
+// left, white along the bottom and right.
+void draw_map_frame(QPainter& painter, int map_width, int map_height) {
+    horizontal_line(painter, 0, map_width + 2, 48, kBlack);
+    vertical_line(painter, 0, 48, map_height + 50, kBlack);
+    horizontal_line(painter, 0, map_width + 2, map_height + 49, kWhite);
+    vertical_line(painter, map_width + 1, 48, map_height + 50, kWhite);
+}
+
+void draw_speed(QPainter& painter, const PaintFrame::Speed& speed) {
+    QFont font;
+    font.setStyleHint(QFont::SansSerif);
+    font.setFamily(QStringLiteral("sans-serif"));
+    font.setPixelSize(speed.font_height);
+    font.setWeight(QFont::Black);
+    painter.setFont(font);
+    const QString text = QString::fromUtf8(speed.text.data(), static_cast<qsizetype>(speed.text.size()));
+    // The text's top edge is at y: Qt places text by its baseline.
+    const int baseline = speed.y + painter.fontMetrics().ascent();
+    const QPoint outline[] = {{-2, 0}, {0, -2}, {2, 0}, {0, 2}};
+    painter.setPen(QColor::fromRgb(MapView::kSpeedOutline));
+    for (const QPoint& offset : outline) painter.drawText(QPoint(speed.x, baseline) + offset, text);
+    painter.setPen(QColor::fromRgb(MapView::kSpeedText));
+    painter.drawText(QPoint(speed.x, baseline), text);
+}
+
+}  // namespace
 
 MapView::MapView(QWidget* parent) : QWidget(parent) {
     setObjectName("map_view");
@@ -15,6 +83,17 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setFixedSize(kSmallWidth, kSmallHeight);
+}
+
+QImage MapView::toolbar_picture(int id) {
+    // Loaded once per picture; the cache lives on the window thread, which alone paints.
+    static std::map<int, QImage> cache;
+    auto it = cache.find(id);
+    if (it == cache.end()) {
+        QImage image(QStringLiteral(":/vorglobal/toolbar/%1.png").arg(id));
+        it = cache.emplace(id, image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32)).first;
+    }
+    return it->second;
 }
 
 bool MapView::set_display_bitmap(const std::uint8_t* bgr, int width, int height, int stride, int first_row,
@@ -39,17 +118,73 @@ void MapView::clear_display_bitmap() {
     width_ = height_ = stride_ = first_row_ = row_count_ = 0;
 }
 
+void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width) {
+    if (!frame.draw_toolbar) return;
+    draw_toolbar(painter, frame, client_width);
+    const DisplayBitmap* bitmap = frame.bitmap;
+    if (bitmap == nullptr || !bitmap->exists()) return;
+    if (frame.draw_frame) draw_map_frame(painter, frame.map_width, frame.map_height);
+    // The visible rows in one blit, read in place: Format_BGR888 takes the bytes as blue, green, red.
+    const int side = bitmap->side();
+    const int first = frame.visible_first_row;
+    int rows = frame.map_height;
+    if (first >= 0 && first < side) {
+        if (rows > side - first) rows = side - first;
+        if (rows > 0) {
+            const QImage visible(bitmap->row(first), side, rows, bitmap->stride(), QImage::Format_BGR888);
+            painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
+        }
+    }
+    if (frame.speed.show && frame.speed.font_height > 0) draw_speed(painter, frame.speed);
+}
+
 void MapView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
-    if (bits_ != nullptr) {
-        // Wraps the visible rows without copying; Format_BGR888 reads the bytes as blue, green, red.
+    if (frame_source_) {
+        const PaintFrame frame = frame_source_();
+        draw_frame(painter, frame, width());
+        if (first_map_handler_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists()) {
+            // After this paint has reached the window: a grab made from inside the paint would be empty.
+            QTimer::singleShot(0, this, std::exchange(first_map_handler_, {}));
+        }
+    } else if (bits_ != nullptr) {
         const QImage visible(bits_ + static_cast<std::ptrdiff_t>(first_row_) * stride_, width_, row_count_,
                              stride_, QImage::Format_BGR888);
         painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
     }
     if (paint_handler_) paint_handler_(painter);
     paint_count_.fetch_add(1);
+}
+
+void MapView::mousePressEvent(QMouseEvent* event) {
+    MouseButton button;
+    if (event->button() == Qt::LeftButton) {
+        button = MouseButton::Left;
+    } else if (event->button() == Qt::RightButton) {
+        button = MouseButton::Right;
+    } else {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    if (mouse_press_handler_) mouse_press_handler_(button, at.x(), at.y());
+}
+
+void MapView::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (mouse_move_handler_) mouse_move_handler_(at.x(), at.y());
+}
+
+void MapView::keyReleaseEvent(QKeyEvent* event) {
+    // A held key repeats its presses only; the release counts once, when the key goes up.
+    if (event->isAutoRepeat()) return;
+    if (key_release_handler_) key_release_handler_(event->key());
+}
+
+void MapView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (resize_handler_) resize_handler_(event->size().width(), event->size().height());
 }
 
 }  // namespace vg

@@ -1,8 +1,12 @@
 // The client area of the main window: one custom-painted widget of a fixed size (514 x 435 for small
-// maps, 1026 x 819 with Big Maps). It fills itself with the light-grey window background and shows the
-// display bitmap with its top-left corner at (1, 49), below the toolbar band.
+// maps, 1026 x 819 with Big Maps). Each paint asks the frame source (the application's paint logic)
+// what to show and draws it: the light-grey background, the toolbar band with its lines, separators
+// and eleven button pictures, the sunken frame, the display bitmap's visible rows at (1, 49) and the
+// outlined speed text. Mouse presses and moves and key releases go to the input handlers in client
+// coordinates.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <atomic>
@@ -12,6 +16,11 @@
 class QPainter;
 
 namespace vg {
+
+// What one paint shows (app/paint_frame.h). Only declared here: the core headers must be included
+// before any Qt header, because Qt defines `slots` as a macro and a core record has a field of
+// that name.
+struct PaintFrame;
 
 class MapView : public QWidget {
     Q_OBJECT
@@ -25,29 +34,58 @@ public:
     static constexpr int kMapTop = 49;
     // The window background (the light-grey stock brush).
     static constexpr QRgb kBackground = 0xFFC0C0C0;
+    // The speed text: white outline, dark blue letters.
+    static constexpr QRgb kSpeedOutline = 0xFFFFFFFF;
+    static constexpr QRgb kSpeedText = 0xFF000077;
+
+    enum class MouseButton { Left, Right };
 
     explicit MapView(QWidget* parent = nullptr);
 
+    // Called at the start of every paint for what to draw (the application's paint handler). Without
+    // one, the view shows only the background and the bitmap given to set_display_bitmap().
+    void set_frame_source(std::function<PaintFrame()> source) { frame_source_ = std::move(source); }
+
+    // Input, in client pixels. Key releases carry the Qt key code.
+    void set_mouse_press_handler(std::function<void(MouseButton, int x, int y)> handler) {
+        mouse_press_handler_ = std::move(handler);
+    }
+    void set_mouse_move_handler(std::function<void(int x, int y)> handler) { mouse_move_handler_ = std::move(handler); }
+    void set_key_release_handler(std::function<void(int key)> handler) { key_release_handler_ = std::move(handler); }
+    // Called when the client area changed size, with the new size.
+    void set_resize_handler(std::function<void(int width, int height)> handler) { resize_handler_ = std::move(handler); }
+    // Called once after the first paint that showed a map (a frame with a bitmap).
+    void set_first_map_paint_handler(std::function<void()> handler) { first_map_handler_ = std::move(handler); }
+
     // Shows `row_count` rows, starting at row `first_row`, of a top-down 24-bit bitmap (bytes blue,
-    // green, red; rows of `stride` bytes) at (1, 49). The bytes are not copied: the caller keeps them
-    // alive and changes them only on the window thread until the next call or clear_display_bitmap(),
-    // so overlays drawn into them show at the next paint. A row_count below 0 means "to the last row".
-    // Returns false, and shows no bitmap, when the description is inconsistent (null bits, a width or
-    // height below 1, a stride shorter than 3 * width, rows outside the bitmap).
+    // green, red; rows of `stride` bytes) at (1, 49) when no frame source is set. The bytes are not
+    // copied: the caller keeps them alive and changes them only on the window thread. A row_count
+    // below 0 means "to the last row". Returns false, and shows no bitmap, when the description is
+    // inconsistent (null bits, a width or height below 1, a stride shorter than 3 * width, rows outside
+    // the bitmap).
     bool set_display_bitmap(const std::uint8_t* bgr, int width, int height, int stride, int first_row = 0,
                             int row_count = -1);
     void clear_display_bitmap();
     bool has_display_bitmap() const { return bits_ != nullptr; }
 
-    // Called at the end of every paint with the widget's painter, after the bitmap was drawn; for
-    // drawing that belongs over the map (toolbar pictures, texts).
+    // Called at the end of every paint with the widget's painter.
     void set_paint_handler(std::function<void(QPainter&)> handler) { paint_handler_ = std::move(handler); }
 
     // Paints done so far; readable from any thread.
     int paint_count() const { return paint_count_.load(); }
 
+    // The picture of toolbar bitmap `id` (701 .. 752); a null image for an unknown id.
+    static QImage toolbar_picture(int id);
+
+    // Draws `frame` on a client area `client_width` pixels wide.
+    static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     const std::uint8_t* bits_ = nullptr;
@@ -56,6 +94,12 @@ private:
     int stride_ = 0;
     int first_row_ = 0;
     int row_count_ = 0;
+    std::function<PaintFrame()> frame_source_;
+    std::function<void(MouseButton, int, int)> mouse_press_handler_;
+    std::function<void(int, int)> mouse_move_handler_;
+    std::function<void(int)> key_release_handler_;
+    std::function<void(int, int)> resize_handler_;
+    std::function<void()> first_map_handler_;
     std::function<void(QPainter&)> paint_handler_;
     std::atomic<int> paint_count_{0};
 };
