@@ -32,12 +32,12 @@ inline constexpr double kStartLon = 24.0 + 55.0 / 60;
 
 class AppFixture : public ::testing::Test {
 protected:
-    // Settings files: `set_lines` and `ini_lines` are appended to lines that keep the link closed and
+    // Settings files: `set_lines` and `ini_lines` come before (and so override) lines that keep the link closed and
     // put the cache into the scratch folder.
     void write_settings(const std::string& set_lines = "", const std::string& ini_lines = "",
                         const std::string& pos_lines = "N 60 10 30\r\nE 24 55 00\r\n") {
-        write_file(dir / "vor_set.txt", "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM0\r\n" + set_lines);
-        write_file(dir / "vor_ini.txt", "maps=" + root() + "\r\nzoom=2\r\nhair=1\r\n" + ini_lines);
+        write_file(dir / "vor_set.txt", set_lines + "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM0\r\n");
+        write_file(dir / "vor_ini.txt", ini_lines + "maps=" + root() + "\r\nzoom=2\r\nhair=1\r\n");
         if (!pos_lines.empty()) write_file(dir / "vor_pos.txt", pos_lines);
     }
 

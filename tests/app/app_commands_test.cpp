@@ -1,0 +1,226 @@
+// Menu commands, toolbar and map clicks, and device selection, against the recording window.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/toolbar_layout.h"
+#include "app_fixture.h"
+#include "net/http_client.h"
+
+namespace vg {
+namespace {
+
+using test::AppFixture;
+using test::kStartLat;
+using test::kStartLon;
+using test::read_file;
+
+class AppCommands : public AppFixture {};
+
+TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
+    write_settings("", "zoom=3\r\n");
+    App& a = start();
+    const MapSource ve = MapSource::VirtualEarth;
+    const WorldPixel c3 = centre_of(kStartLat, kStartLon, ve, 3);
+    ASSERT_EQ(a.view().level, 3);
+
+    a.on_left_button(184, 20);  // pan east: the anchor is the new centre
+    EXPECT_EQ(a.view().centre_x, c3.x + 256);
+    EXPECT_EQ(a.view().anchor_x, c3.x + 256);
+    EXPECT_EQ(a.window_state()->auto_pan, 0);
+
+    a.on_left_button(282, 20);  // level 1: the current centre, rescaled
+    EXPECT_EQ(a.view().level, 1);
+    EXPECT_EQ(a.view().centre_x, wrap_centre_x(rescale_x(c3.x + 256, 3, 1, ve), 1, ve));
+    EXPECT_EQ(a.view().pointer_x, a.view().centre_x);
+
+    a.on_left_button(368, 20);  // back to 3: the anchor, not the zoomed-out centre
+    EXPECT_EQ(a.view().level, 3);
+    EXPECT_EQ(a.view().centre_x, c3.x + 256);
+    EXPECT_EQ(a.view().centre_y, c3.y);
+    EXPECT_EQ(a.paint().button_bitmaps[toolbar::kLevel3], 743);
+
+    // A left click on the map zooms in on the clicked point and makes it the anchor.
+    a.on_left_button(1 + 256 + 40, 49 + 192);
+    EXPECT_EQ(a.view().level, 4);
+    EXPECT_EQ(a.view().anchor_level, 4);
+    EXPECT_EQ(a.view().anchor_x, rescale_x(c3.x + 256 + 40, 3, 4, ve));
+    // At level 4 a click only re-centres; a right click zooms out.
+    a.on_left_button(1 + 256, 49 + 192);
+    EXPECT_EQ(a.view().level, 4);
+    a.on_right_button(1 + 256, 49 + 192);
+    EXPECT_EQ(a.view().level, 3);
+
+    // With Auto Pan and a fix, a level button centres the new level on the position.
+    a.on_left_button(15, 6);
+    EXPECT_EQ(a.window_state()->auto_pan, 1);
+    EXPECT_TRUE(window.checked(1041));
+    set_fix(kStartLat, kStartLon);
+    a.on_left_button(239, 37);
+    const WorldPixel c0 = centre_of(kStartLat, kStartLon, ve, 0);
+    EXPECT_EQ(a.view().level, 0);
+    EXPECT_EQ(a.view().centre_x, c0.x);
+    EXPECT_EQ(a.view().centre_y, c0.y);
+}
+
+TEST_F(AppCommands, ClicksCountOnlyInsideTheExactHitBoxes) {
+    write_settings();
+    App& a = start();
+    // Toolbar: every button's four edges, and the pixels just outside them.
+    for (int b = 0; b < toolbar::kButtonCount; ++b) {
+        for (int x : {toolbar::kHitLeft[b], toolbar::kHitRight[b]})
+            for (int y : {6, 37}) EXPECT_EQ(toolbar::hit_button(x, y), b) << x << "," << y;
+        EXPECT_EQ(toolbar::hit_button(toolbar::kHitLeft[b] - 1, 20), toolbar::kButtonCount);
+        EXPECT_EQ(toolbar::hit_button(toolbar::kHitRight[b] + 1, 20), toolbar::kButtonCount);
+        EXPECT_EQ(toolbar::hit_button(toolbar::kHitLeft[b], 5), toolbar::kButtonCount);
+        EXPECT_EQ(toolbar::hit_button(toolbar::kHitLeft[b], 38), toolbar::kButtonCount);
+    }
+    // The Auto Pan button through the handler.
+    a.window_state()->auto_pan = 0;
+    a.on_left_button(14, 20);
+    a.on_left_button(45, 38);
+    EXPECT_EQ(a.window_state()->auto_pan, 0);
+    a.on_left_button(45, 37);
+    EXPECT_EQ(a.window_state()->auto_pan, 1);
+
+    // The map area: 1 <= x <= 512, 49 <= y < 433. Right clicks outside change nothing.
+    ASSERT_EQ(a.view().level, 2);
+    for (auto [x, y] : {std::pair{0, 100}, {513, 100}, {100, 48}, {100, 433}}) {
+        a.on_right_button(x, y);
+        EXPECT_EQ(a.view().level, 2) << x << "," << y;
+    }
+    a.on_right_button(512, 432);
+    EXPECT_EQ(a.view().level, 1);
+    a.on_right_button(1, 49);
+    EXPECT_EQ(a.view().level, 0);
+    a.on_right_button(1, 49);  // level 0: re-centres only
+    EXPECT_EQ(a.view().level, 0);
+    // Each handler puts the cursor back.
+    EXPECT_EQ(count_calls("wait on"), count_calls("wait off"));
+}
+
+TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
+    write_settings();
+    App& a = start();
+    a.on_command(1021);  // Etopo2: level 0, same place
+    EXPECT_EQ(a.window_state()->map_source, 1);
+    EXPECT_EQ(a.view().level, 0);
+    const WorldPixel e = centre_of(kStartLat, kStartLon, MapSource::Etopo2, 0);
+    EXPECT_EQ(a.view().centre_x, e.x);
+    EXPECT_EQ(a.view().centre_y, e.y);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("site=Etopo2\r\n"), std::string::npos);
+    EXPECT_TRUE(window.checked(1021));
+    EXPECT_FALSE(window.checked(1024));
+    EXPECT_TRUE(window.boxes().empty());
+
+    // Etopo2 has only level 0: level buttons stay there, map clicks only re-centre.
+    a.on_left_button(411, 20);
+    EXPECT_EQ(a.view().level, 0);
+    a.on_left_button(300, 200);
+    EXPECT_EQ(a.view().level, 0);
+
+    a.on_command(1024);  // back: level 0 kept
+    EXPECT_EQ(a.view().level, 0);
+    EXPECT_EQ(a.window_state()->map_source, 4);
+
+    a.on_command(1047);  // VirtualEarth has photos
+    EXPECT_EQ(a.window_state()->aerial, 1);
+    EXPECT_TRUE(window.checked(1047));
+    EXPECT_EQ(a.paint().button_bitmaps[toolbar::kAerial], 752);
+    a.on_command(1022);  // OpenStreetMap drops the photos
+    EXPECT_EQ(a.window_state()->aerial, 0);
+    EXPECT_FALSE(window.checked(1047));
+    a.on_left_button(468, 6);  // and the Aerial button only clears the option
+    EXPECT_EQ(a.window_state()->aerial, 0);
+    EXPECT_FALSE(window.checked(1047));
+    EXPECT_TRUE(window.boxes().empty());
+}
+
+TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
+    write_settings();
+    App& a = start();
+    a.on_command(1035);
+    EXPECT_EQ(a.window_state()->device_type, 5);
+    EXPECT_EQ(a.window_state()->baud_rate, 9600u);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
+    EXPECT_FALSE(window.enabled(1035));
+    EXPECT_TRUE(window.enabled(1031));
+    EXPECT_FALSE(a.position_server()->running());
+    EXPECT_FALSE(a.link()->link_active());
+
+    a.on_command(1036);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
+    EXPECT_EQ(a.window_state()->baud_rate, 19200u);
+    ASSERT_TRUE(a.position_server()->running());
+    EXPECT_EQ(a.window_state()->link_active.load(), 1);
+    EXPECT_FALSE(window.enabled(1004));
+    EXPECT_TRUE(window.boxes().empty());
+
+    // A base copy posts its position: it reaches the fix record.
+    const std::string url = "http://127.0.0.1:" + std::to_string(a.position_server()->port()) + "/vor/sendbase.cgi";
+    ASSERT_EQ(http_post_form(url, "latitude=61.500000&longitude=23.750000"), 1);
+    for (int i = 0; i < 500 && a.fix().snapshot().fix_dimension == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const FixRecord f = a.fix().snapshot();
+    EXPECT_GT(f.fix_dimension, 0);
+    EXPECT_DOUBLE_EQ(f.latitude, 61.5);
+
+    a.on_command(1005);  // Disconnect stops the server and drops the fix
+    EXPECT_FALSE(a.position_server()->running());
+    EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
+    EXPECT_EQ(a.window_state()->link_active.load(), 0);
+}
+
+TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
+    write_settings();
+    App& a = start();
+    a.paint();
+    window.clear();
+    a.on_command(1044);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("size=large\r\n"), std::string::npos);
+    EXPECT_EQ(a.view().map_width, 1024);
+    EXPECT_EQ(a.view().map_height, 768);
+    EXPECT_EQ(a.mosaic().width, 1024);
+    EXPECT_TRUE(window.checked(1044));
+    PaintFrame f = a.paint();
+    EXPECT_EQ(count_calls("size 1026x819"), 1);
+    EXPECT_EQ(f.visible_first_row, 128);
+    a.on_command(1011);
+    EXPECT_EQ(window.calls().back(), "clipboard 1024x1024");
+    a.on_command(1044);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("size=small\r\n"), std::string::npos);
+    a.paint();
+    EXPECT_EQ(count_calls("size 514x435"), 1);
+
+    // COM settings: OK stores the edited values and writes the port; Cancel changes nothing.
+    window.com_dialog = [](ComSettings& s) {
+        EXPECT_FALSE(s.port_locked);
+        s.port_number = 3;
+        s.baud_rate = 38400;
+        s.flow_control = 2;
+        return true;
+    };
+    a.on_command(1048);
+    EXPECT_EQ(a.window_state()->port_number, 3);
+    EXPECT_EQ(a.window_state()->baud_rate, 38400u);
+    EXPECT_EQ(a.window_state()->flow_control, 2);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("port=COM3\r\n"), std::string::npos);
+    window.com_dialog = [](ComSettings& s) {
+        s.port_number = 9;
+        return false;
+    };
+    a.on_command(1048);
+    EXPECT_EQ(a.window_state()->port_number, 3);
+
+    a.on_command(1037);
+    ASSERT_EQ(window.monitors.size(), 1u);
+    EXPECT_EQ(window.monitors[0]().position, "No Fix");
+
+    a.on_command(1053);
+    const std::regex about("dialog about VorGlobal ver 1\\.4 - build 20[0-9]{2}[A-Z]{3}[0-3][0-9] \\| Linux ver\\. "
+                           "[0-9]+\\.[0-9]+");
+    EXPECT_TRUE(std::regex_match(window.calls().back(), about)) << window.calls().back();
+}
+
+}  // namespace
+}  // namespace vg
