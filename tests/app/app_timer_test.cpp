@@ -1,0 +1,142 @@
+// The 5-second timer's duties in order: Garmin polling over a pseudo-terminal, the base upload and
+// remote poll to a loopback server, and the no-data watchdog.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+
+#include <atomic>
+
+#include "app_fixture.h"
+#include "gps/garmin.h"
+#include "gps/pty_pair.h"
+#include "support/loopback_http_server.h"
+
+namespace vg {
+namespace {
+
+using test::AppFixture;
+using test::kStartLat;
+using test::kStartLon;
+using test::LoopbackHttpServer;
+using test::PtyPair;
+using test::ScriptedReply;
+
+class AppTimer : public AppFixture {};
+
+// The server records a request after its connection closed, so wait (bounded) for the count first.
+bool has_requests(const LoopbackHttpServer& server, std::size_t count) {
+    server.wait_for_requests(count, std::chrono::seconds(10));
+    return server.requests().size() == count;
+}
+
+std::string frame_text(const GarminRecord& record) {
+    const std::vector<std::uint8_t> bytes = garmin_frame(record);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(AppTimer, GarminRequestsGoOutBeforeTheUploadAndTheFixLapses) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    // The server notes, as each upload arrives, whether the Garmin request was already written.
+    std::atomic<int> uploads_after_request{0};
+    LoopbackHttpServer base([&](const std::string&) {
+        pollfd p{pty.master(), POLLIN, 0};
+        if (poll(&p, 1, 0) == 1) ++uploads_after_request;
+        return ScriptedReply::make(200, "text/html", "ok");
+    });
+    write_settings("port=COM1\r\nunit=Garmin\r\n",
+                   "com1=" + pty.slave_path() + "\r\nbase=127.0.0.1:" + std::to_string(base.port()) + "\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active()) << (window.boxes().empty() ? "" : window.boxes()[0]);
+    pty.receive(4096, std::chrono::milliseconds(300));  // whatever the link sends on opening
+
+    set_fix(kStartLat, kStartLon, 3);
+    a.on_timer();
+    ASSERT_TRUE(has_requests(base, 1));
+    EXPECT_EQ(uploads_after_request.load(), 1);
+    EXPECT_EQ(base.requests()[0].rfind("POST /vor/sendbase.cgi ", 0), 0u);
+    EXPECT_NE(base.requests()[0].find("latitude=60.175000&longitude=24.916667"), std::string::npos);
+    const std::string position = frame_text(kGarminPositionRequest);
+    const std::string time = frame_text(kGarminTimeRequest);
+    EXPECT_EQ(pty.receive(position.size()), position);
+    EXPECT_EQ(a.fix().snapshot().fix_dimension, 2);
+
+    // The requests alternate; three unanswered position requests withdraw the fix.
+    window.clear();
+    for (int tick = 0; tick < 4; ++tick) a.on_timer();
+    EXPECT_EQ(pty.receive(2 * (time.size() + position.size())), time + position + time + position);
+    EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
+    EXPECT_EQ(count_calls("invalidate"), 1);
+    // A stationary receiver uploads only once a minute (no fix now, so nothing at all).
+    EXPECT_TRUE(has_requests(base, 1));
+
+    a.on_command(1005);
+    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_EQ(a.link()->reader_thread_id(), 0);
+}
+
+TEST_F(AppTimer, UploadsOnceAMinuteOrAfterAMove) {
+    LoopbackHttpServer base(ScriptedReply::make(200, "text/html", "ok"));
+    write_settings("", "base=http://127.0.0.1:" + std::to_string(base.port()) + "\r\n");
+    App& a = start();
+    set_fix(kStartLat, kStartLon);
+    a.on_timer();  // first tick: long past the last upload
+    EXPECT_TRUE(has_requests(base, 1));
+    clock.seconds += 5;
+    a.on_timer();
+    set_fix(kStartLat + 0.0004, kStartLon - 0.0004);
+    clock.seconds += 5;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 1));
+    set_fix(kStartLat + 0.0006, kStartLon);
+    clock.seconds += 5;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 2));
+    clock.seconds += 60;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 2));
+    clock.seconds += 1;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 3));
+}
+
+TEST_F(AppTimer, RemoteModePollsTheBaseOnceAMinute) {
+    LoopbackHttpServer base(ScriptedReply::make(200, "text/html", "ok"));
+    write_settings("unit=remote\r\n", "base=127.0.0.1:" + std::to_string(base.port()) + "\r\n");
+    App& a = start();
+    set_fix(kStartLat, kStartLon);
+    a.on_timer();
+    ASSERT_TRUE(has_requests(base, 1));
+    EXPECT_EQ(base.requests()[0].rfind("GET / ", 0), 0u);
+    clock.seconds += 60;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 1));
+    clock.seconds += 1;
+    a.on_timer();
+    EXPECT_TRUE(has_requests(base, 2));
+}
+
+TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    set_fix(kStartLat, kStartLon);
+    for (int tick = 0; tick < 121; ++tick) a.on_timer();
+    EXPECT_EQ(a.window_state()->silence_ticks.load(), 121);
+    EXPECT_EQ(a.fix().snapshot().fix_dimension, 3);
+    window.clear();
+    a.on_timer();
+    EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
+    EXPECT_EQ(count_calls("invalidate"), 1);
+
+    // Without a link the watchdog does not count.
+    a.on_command(1005);
+    a.window_state()->silence_ticks = 0;
+    a.on_timer();
+    EXPECT_EQ(a.window_state()->silence_ticks.load(), 0);
+}
+
+}  // namespace
+}  // namespace vg
