@@ -1,0 +1,113 @@
+#include "ui/dialog_gps_monitor.h"
+
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/gps_monitor_texts.h"
+#include "ui/dialog_common.h"
+#include "ui/qt_window.h"
+
+namespace vg {
+namespace {
+
+constexpr int kControlIcon = 2020;
+constexpr int kControlTime = 2060;
+constexpr int kControlPosition = 2061;
+constexpr int kControlMessage = 2062;
+constexpr int kControlHeader = 2070;
+constexpr int kControlFirstRow = 2071;
+
+// A group box holding `widgets` one below the other.
+QGroupBox* group_of(const QString& title, std::initializer_list<QWidget*> widgets, QWidget* parent) {
+    auto* group = new QGroupBox(title, parent);
+    auto* layout = new QVBoxLayout(group);
+    layout->setSpacing(0);
+    for (QWidget* widget : widgets) {
+        widget->setParent(group);
+        layout->addWidget(widget);
+    }
+    return group;
+}
+
+}  // namespace
+
+GpsMonitorDialog::GpsMonitorDialog(std::function<MonitorTexts()> poll, QWidget* parent)
+    : QDialog(parent), poll_(std::move(poll)) {
+    setWindowTitle(QStringLiteral("GPS Monitor"));
+    setObjectName(QStringLiteral("dlg421"));
+    setModal(false);
+
+    const QString blank = QString::fromLatin1(kMonitorBlank);
+    time_ = plain_label({}, this, control_name(kControlTime));
+    position_ = plain_label({}, this, control_name(kControlPosition));
+    message_ = plain_label(blank, this, control_name(kControlMessage));
+    header_ = plain_label(blank, this, control_name(kControlHeader));
+    // Room for a full message line, so the dialog keeps its size while the texts change.
+    message_->setMinimumWidth(message_->fontMetrics().horizontalAdvance(QString(kMonitorMessageMax, QChar('0'))));
+
+    auto* table = new QWidget(this);
+    auto* table_layout = new QVBoxLayout(table);
+    table_layout->setContentsMargins(0, 0, 0, 0);
+    table_layout->setSpacing(0);
+    header_->setParent(table);
+    table_layout->addWidget(header_);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        rows_[i] = plain_label(blank, table, control_name(kControlFirstRow + static_cast<int>(i)));
+        table_layout->addWidget(rows_[i]);
+    }
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
+    auto* right = new QVBoxLayout;
+    right->addWidget(group_of(QStringLiteral("Date / Time"), {time_}, this));
+    right->addWidget(group_of(QStringLiteral("Lat / Long / Alt"), {position_}, this));
+    top->addLayout(right, 1);
+
+    auto* ok = control_button(QStringLiteral("OK"), kControlOk, this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(group_of(QStringLiteral("Satellites"), {table}, this));
+    layout->addWidget(group_of(QStringLiteral("Messages"), {message_}, this));
+    layout->addWidget(ok, 0, Qt::AlignHCenter);
+
+    // Closing (OK, Escape, the close box) deletes the dialog, and with it the timer.
+    setAttribute(Qt::WA_DeleteOnClose);
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, [this] { on_timer(); });
+    timer_->start(kFirstRefreshMs);
+}
+
+void GpsMonitorDialog::refresh() {
+    if (!poll_) return;
+    const MonitorTexts texts = poll_();
+    ++refreshes_;
+    time_->setText(QtWindow::to_qstring(texts.time));
+    position_->setText(QtWindow::to_qstring(texts.position));
+    message_->setText(QtWindow::to_qstring(texts.message));
+    header_->setText(QtWindow::to_qstring(texts.header));
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (texts.rows[i]) rows_[i]->setText(QtWindow::to_qstring(*texts.rows[i]));
+    }
+}
+
+void GpsMonitorDialog::on_timer() {
+    refresh();
+    // After the first refresh the period becomes the steady one.
+    if (timer_->interval() != kRefreshPeriodMs) timer_->start(kRefreshPeriodMs);
+}
+
+GpsMonitorDialog* open_gps_monitor(QWidget* parent, std::function<MonitorTexts()> poll) {
+    auto* dialog = new GpsMonitorDialog(std::move(poll), parent);
+    dialog->show();
+    return dialog;
+}
+
+}  // namespace vg
