@@ -16,6 +16,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/dialog_about.h"
+#include "ui/dialog_com_settings.h"
+#include "ui/dialog_gps_monitor.h"
+#include "ui/dialog_keys.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 
@@ -194,12 +198,25 @@ void QtWindow::close_window() {
     run_on_window_thread([this] { window_.close(); });
 }
 
-bool QtWindow::run_com_settings_dialog(ComSettings&) { return false; }
+// A modal dialog runs on the window thread only: from another thread the COM settings are refused
+// (nothing changes) and the Keys and About dialogs are queued.
+bool QtWindow::run_com_settings_dialog(ComSettings& settings) {
+    if (!on_window_thread()) return false;
+    return vg::run_com_settings_dialog(&window_, settings);
+}
 
-void QtWindow::open_gps_monitor(std::function<MonitorTexts()>) {}
+void QtWindow::open_gps_monitor(std::function<MonitorTexts()> poll) {
+    run_on_window_thread([this, poll = std::move(poll)]() mutable { vg::open_gps_monitor(&window_, std::move(poll)); });
+}
 
-void QtWindow::run_keys_dialog() {}
+void QtWindow::run_keys_dialog() {
+    run_on_window_thread([this] { vg::run_keys_dialog(&window_); });
+}
 
-void QtWindow::run_about_dialog(const std::string&, const std::string&) {}
+void QtWindow::run_about_dialog(const std::string& version_line, const std::string& system_line) {
+    run_on_window_thread([this, version = to_qstring(version_line), system = to_qstring(system_line)] {
+        vg::run_about_dialog(&window_, version, system);
+    });
+}
 
 }  // namespace vg
