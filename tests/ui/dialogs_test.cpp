@@ -1,0 +1,409 @@
+// The COM settings, GPS monitor, Keys and About dialogs on the offscreen platform: their texts, what
+// OK and Cancel leave behind, the monitor's refresh timing, and the same dialogs reached through the
+// window services. Modal dialogs are closed from a timer so nothing waits for a user.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/gps_monitor_texts.h"
+#include "gps/receiver_parser.h"
+#include "support/test_paths.h"
+#include "ui/dialog_about.h"
+#include "ui/dialog_com_settings.h"
+#include "ui/dialog_common.h"
+#include "ui/dialog_gps_monitor.h"
+#include "ui/dialog_keys.h"
+#include "ui/main_window.h"
+#include "ui/qt_window.h"
+
+namespace vg {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "ui_dialogs_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Once the next modal dialog is up, runs `act` on it (which must end it). Polls, so it does not
+// matter whether exec() has started when the timer is set. The 10 s backstop rejects a dialog the
+// action failed to end, so a fault fails the test instead of hanging it.
+void act_on_next_modal(std::function<void(QDialog&)> act) {
+    auto* poller = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poller, &QTimer::timeout, [poller, tries, act = std::move(act)] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            if (++*tries > 500) poller->deleteLater();
+            return;
+        }
+        poller->stop();
+        poller->deleteLater();
+        act(*dialog);
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the action left the dialog open";
+            dialog->reject();
+        }
+    });
+    poller->start(20);
+}
+
+template <typename T = QWidget>
+T* child(const QWidget& parent, const QString& name) {
+    T* found = parent.findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name.toStdString();
+    return found;
+}
+
+void click(const QWidget& dialog, const QString& name) {
+    auto* button = child<QAbstractButton>(dialog, name);
+    if (button != nullptr) QTest::mouseClick(button, Qt::LeftButton);
+}
+
+QStringList texts_of(const QComboBox& combo) {
+    QStringList texts;
+    for (int i = 0; i < combo.count(); ++i) texts << combo.itemText(i);
+    return texts;
+}
+
+QString label_text(const QWidget& parent, const QString& name) {
+    auto* label = child<QLabel>(parent, name);
+    return label == nullptr ? QString() : label->text();
+}
+
+TEST(ComSettingsDialog, ControlsTextsAndListsAsTheUserSeesThem) {
+    ComSettings current;
+    current.port_number = 3;
+    current.baud_rate = 4800;
+    current.byte_size = 8;
+    current.parity = 2;
+    current.flow_control = 1 | 4;
+    ComSettingsDialog dialog(current);
+    EXPECT_EQ(dialog.windowTitle(), "VOR Settings...");
+    ASSERT_NE(dialog.findChild<QGroupBox*>(), nullptr);
+    EXPECT_EQ(dialog.findChild<QGroupBox*>()->title(), "&COM Options:");
+
+    struct Expected {
+        int id;
+        QString label;
+        QStringList texts;
+        QList<qlonglong> values;
+        QString selected;
+    };
+    const std::vector<Expected> lists = {
+        {2040, "&Port:", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"},
+         {1, 2, 3, 4, 5, 6, 7, 8, 9}, "COM3"},
+        {2041, "&Baud Rate:", {"1200", "2400", "4800", "9600", "14.4k", "19.2k", "38.4k", "57.6k", "115.2k"},
+         {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200}, "4800"},
+        {2042, "&Data Bits:", {"5", "6", "7", "8"}, {5, 6, 7, 8}, "8"},
+        {2043, "P&arity:", {"None", "Even", "Odd", "Mark", "Space"}, {0, 2, 1, 3, 4}, "Even"},
+        {2044, "&Stop Bits:", {"1"}, {0}, "1"},
+    };
+    const auto labels = dialog.findChildren<QLabel*>();
+    for (const Expected& expected : lists) {
+        auto* combo = child<QComboBox>(dialog, control_name(expected.id));
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(texts_of(*combo), expected.texts) << expected.id;
+        for (int i = 0; i < combo->count(); ++i) EXPECT_EQ(combo->itemData(i).toLongLong(), expected.values[i]);
+        EXPECT_EQ(combo->currentText(), expected.selected);
+        EXPECT_TRUE(combo->isEnabled());
+        // The label with its mnemonic moves the focus to its list.
+        const bool labelled = std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+            return label->text() == expected.label && label->buddy() == combo;
+        });
+        EXPECT_TRUE(labelled) << expected.label.toStdString();
+    }
+    const std::vector<std::pair<int, QString>> boxes = {{2045, "DTR/DSR"}, {2046, "RTS/CTS"}, {2047, "XON/XOFF"}};
+    for (const auto& [id, text] : boxes) {
+        auto* box = child<QCheckBox>(dialog, control_name(id));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), text);
+        EXPECT_EQ(box->isChecked(), id != 2046) << id;
+    }
+    const bool flow_labelled = std::any_of(labels.begin(), labels.end(), [&](QLabel* label) {
+        return label->text() == "F&low:" && label->buddy() == dialog.findChild<QCheckBox*>("ctl2045");
+    });
+    EXPECT_TRUE(flow_labelled);
+    EXPECT_EQ(child<QPushButton>(dialog, "ctl888")->text(), "Ok");
+    EXPECT_EQ(child<QPushButton>(dialog, "ctl999")->text(), "Cancel");
+}
+
+TEST(ComSettingsDialog, UnlistedValuesOpenWithoutSelectionAndOkKeepsThem) {
+    ComSettings current;
+    current.baud_rate = 7200;  // a hand-edited port setting
+    current.stop_bits = 2;
+    ComSettingsDialog dialog(current);
+    EXPECT_EQ(dialog.list(ComList::baud_rate)->currentIndex(), -1);
+    EXPECT_EQ(dialog.list(ComList::stop_bits)->currentIndex(), -1);
+    EXPECT_EQ(dialog.list(ComList::baud_rate)->currentText(), "");
+
+    bool accepted = false;
+    ComSettings edited = current;
+    act_on_next_modal([](QDialog& d) { click(d, "ctl888"); });
+    accepted = run_com_settings_dialog(nullptr, edited);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(edited.baud_rate, 7200u);
+    EXPECT_EQ(edited.stop_bits, 2);
+    EXPECT_EQ(edited.port_number, 1);
+}
+
+TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
+    ComSettings settings;  // COM1 9600 8N1
+    const auto choose = [](QDialog& d) {
+        child<QComboBox>(d, "ctl2040")->setCurrentIndex(3);  // COM4
+        child<QComboBox>(d, "ctl2041")->setCurrentIndex(6);  // 38.4k
+        child<QComboBox>(d, "ctl2042")->setCurrentIndex(2);  // 7
+        child<QComboBox>(d, "ctl2043")->setCurrentIndex(2);  // Odd
+        QTest::mouseClick(child<QCheckBox>(d, "ctl2046"), Qt::LeftButton);
+    };
+
+    act_on_next_modal([&](QDialog& d) {
+        choose(d);
+        click(d, "ctl999");
+    });
+    EXPECT_FALSE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.port_number, 1);
+    EXPECT_EQ(settings.baud_rate, 9600u);
+    EXPECT_EQ(settings.flow_control, 0);
+
+    act_on_next_modal([&](QDialog& d) {
+        choose(d);
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.parity, 0);
+
+    act_on_next_modal([&](QDialog& d) {
+        choose(d);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.port_number, 4);
+    EXPECT_EQ(settings.baud_rate, 38400u);
+    EXPECT_EQ(settings.byte_size, 7);
+    EXPECT_EQ(settings.parity, 1);
+    EXPECT_EQ(settings.stop_bits, 0);
+    EXPECT_EQ(settings.flow_control, 2);
+
+    // With the link open the port list is disabled and the port stays; the rest still applies.
+    settings.port_locked = true;
+    act_on_next_modal([&](QDialog& d) {
+        EXPECT_FALSE(child<QComboBox>(d, "ctl2040")->isEnabled());
+        EXPECT_EQ(child<QComboBox>(d, "ctl2040")->currentText(), "COM4");
+        child<QComboBox>(d, "ctl2041")->setCurrentIndex(8);  // 115.2k
+        QTest::mouseClick(child<QCheckBox>(d, "ctl2045"), Qt::LeftButton);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.port_number, 4);
+    EXPECT_EQ(settings.baud_rate, 115200u);
+    EXPECT_EQ(settings.flow_control, 1 | 2);
+}
+
+// A poll that hands out the scripted texts one after the other (the last one again when they run out)
+// and records when it was called.
+struct ScriptedPoll {
+    std::vector<MonitorTexts> script;
+    std::vector<qint64> called_at_ms;
+    QElapsedTimer clock;
+
+    std::function<MonitorTexts()> function() {
+        clock.start();
+        return [this] {
+            called_at_ms.push_back(clock.elapsed());
+            const std::size_t at = std::min(called_at_ms.size(), script.size()) - 1;
+            return script[at];
+        };
+    }
+};
+
+MonitorTexts texts_with_rows(int count, const std::string& tag) {
+    MonitorTexts texts;
+    texts.time = tag + " (UTC)";
+    texts.position = "No Fix";
+    texts.message = " " + tag;
+    texts.header = kMonitorHeader;
+    for (int i = 0; i < count; ++i) texts.rows[static_cast<std::size_t>(i)] = tag + " row " + std::to_string(i);
+    return texts;
+}
+
+TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
+    ScriptedPoll poll;
+    poll.script = {texts_with_rows(8, "first"), texts_with_rows(5, "second")};
+    GpsMonitorDialog dialog(poll.function());
+    dialog.refresh_timer()->stop();  // refreshed by hand here
+    EXPECT_EQ(dialog.windowTitle(), "GPS Monitor");
+    std::vector<QString> groups;
+    for (auto* group : dialog.findChildren<QGroupBox*>()) groups.push_back(group->title());
+    EXPECT_EQ(groups, (std::vector<QString>{"Date / Time", "Lat / Long / Alt", "Satellites", "Messages"}));
+    EXPECT_EQ(child<QPushButton>(dialog, "ctl888")->text(), "OK");
+    EXPECT_FALSE(child<QLabel>(dialog, "ctl2020")->pixmap().isNull());
+
+    // Before the first refresh: blanks in the message and the table.
+    EXPECT_EQ(label_text(dialog, "ctl2062"), " ");
+    for (int id = 2070; id <= 2082; ++id) EXPECT_EQ(label_text(dialog, control_name(id)), " ") << id;
+
+    dialog.refresh();
+    EXPECT_EQ(label_text(dialog, "ctl2060"), "first (UTC)");
+    EXPECT_EQ(label_text(dialog, "ctl2061"), "No Fix");
+    EXPECT_EQ(label_text(dialog, "ctl2062"), " first");
+    EXPECT_EQ(label_text(dialog, "ctl2070"), "PRN\t AZM\tELV\t SS\t USE");
+    EXPECT_EQ(label_text(dialog, "ctl2078"), "first row 7");
+    EXPECT_EQ(label_text(dialog, "ctl2079"), " ");
+
+    dialog.refresh();  // 8 satellites drop to 5
+    EXPECT_EQ(label_text(dialog, "ctl2060"), "second (UTC)");
+    EXPECT_EQ(label_text(dialog, "ctl2075"), "second row 4");
+    for (int i = 5; i < 8; ++i) EXPECT_EQ(label_text(dialog, control_name(2071 + i)), "first row " + QString::number(i));
+    EXPECT_EQ(label_text(dialog, "ctl2082"), " ");
+
+    // Tabs are laid out as tab stops, not dropped: a tab makes the text wider than a blank does.
+    auto* header = child<QLabel>(dialog, "ctl2070");
+    QLabel with_blank;
+    with_blank.setText("PRN  AZM ELV  SS  USE");
+    EXPECT_GT(header->sizeHint().width(), with_blank.sizeHint().width());
+}
+
+TEST(GpsMonitorDialog, RefreshesAfterAFirstShortWaitThenSteadily) {
+    ScriptedPoll poll;
+    poll.script = {texts_with_rows(1, "tick")};
+    QPointer<GpsMonitorDialog> dialog = open_gps_monitor(nullptr, poll.function());
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
+    EXPECT_TRUE(poll.called_at_ms.empty());  // nothing before the first timer tick
+
+    QTRY_VERIFY_WITH_TIMEOUT(poll.called_at_ms.size() >= 4, 20000);
+    // Lower bounds only (timers may run late on a busy machine, never much early).
+    EXPECT_GE(poll.called_at_ms[0], GpsMonitorDialog::kFirstRefreshMs - 10);
+    for (std::size_t i = 1; i < poll.called_at_ms.size(); ++i) {
+        EXPECT_GE(poll.called_at_ms[i] - poll.called_at_ms[i - 1], GpsMonitorDialog::kRefreshPeriodMs - 15) << i;
+    }
+    EXPECT_EQ(dialog->refresh_timer()->interval(), GpsMonitorDialog::kRefreshPeriodMs);
+    EXPECT_EQ(label_text(*dialog, "ctl2071"), "tick row 0");
+
+    // OK ends and destroys it; its timer goes with it.
+    click(*dialog, "ctl888");
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);
+    const std::size_t calls = poll.called_at_ms.size();
+    QTest::qWait(500);
+    EXPECT_EQ(poll.called_at_ms.size(), calls);
+}
+
+// Satellite data from a real receiver capture, read by the NMEA parser into a shared fix record.
+void feed_capture(SharedFix& shared, const std::string& name) {
+    std::istringstream in(test::read_file(test::shared_testdata() / "receivers" / name));
+    std::string bytes, line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '#') continue;
+        bytes += line + "\n";
+    }
+    auto parser = make_receiver_parser(DeviceType::Nmea, ParserContext{});
+    shared.update([&](FixRecord& fix) {
+        parser->feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), fix);
+    });
+}
+
+TEST(GpsMonitorDialog, SeveralMonitorsThroughTheWindowServicesShowTheSharedFix) {
+    SharedFix shared;
+    MainWindow window;
+    QtWindow services(window);
+    const auto poll = [&shared] { return gps_monitor_texts(shared.snapshot()); };
+    services.open_gps_monitor(poll);
+    services.open_gps_monitor(poll);
+    auto monitors = window.findChildren<GpsMonitorDialog*>();
+    ASSERT_EQ(monitors.size(), 2);
+    QPointer<GpsMonitorDialog> first = monitors[0];
+    QPointer<GpsMonitorDialog> second = monitors[1];
+
+    QTRY_COMPARE_WITH_TIMEOUT(label_text(*second, "ctl2061"), QString("No Fix"), 20000);
+    EXPECT_EQ(label_text(*second, "ctl2060"), " (UTC)");
+
+    feed_capture(shared, "ublox-lea-4h.log");
+    for (GpsMonitorDialog* monitor : {first.data(), second.data()}) {
+        QTRY_COMPARE_WITH_TIMEOUT(label_text(*monitor, "ctl2061"), QString("49.1261 : -122.7102 : 98.50  (3D)"), 20000);
+        EXPECT_EQ(label_text(*monitor, "ctl2060"), "2006/08/10 03:15:18 (UTC)");
+        EXPECT_EQ(label_text(*monitor, "ctl2071"), "[28]\t  097\t  25\t   26\t   Yes");
+        EXPECT_EQ(label_text(*monitor, "ctl2082"), "[35]\t  205\t  31\t   41\t   Yes");
+    }
+
+    // Closing one leaves the other refreshing.
+    first->close();
+    QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 10000);
+    const int before = second->refresh_count();
+    QTRY_VERIFY_WITH_TIMEOUT(second->refresh_count() > before + 1, 20000);
+}
+
+TEST(KeysAndAboutDialogs, TextsAndClosing) {
+    KeysDialog keys;
+    EXPECT_EQ(keys.windowTitle(), "Buttons and Keys");
+    EXPECT_EQ(label_text(keys, "caption"), "VorGlobal");
+    EXPECT_EQ(label_text(keys, "text1"),
+              "The function of mouse buttons and cursor keys can be modified using the Shift, Ctrl or Alt keys.");
+    EXPECT_EQ(label_text(keys, "text2"), "Mouse buttons\n\tleft button\t- zoom-in on map\n\tright button \t- zoom-out");
+    EXPECT_EQ(label_text(keys, "text3"), "Cursor keys\n\tnormal\t\t- pan w/n/s/e");
+    EXPECT_FALSE(child<QLabel>(keys, "icon")->pixmap().isNull());
+    EXPECT_EQ(child<QPushButton>(keys, "ctl888")->text(), "OK");
+
+    AboutDialog about("VorGlobal ver 1.4 - build 2026DEC07", "Linux ver. 6.1");
+    EXPECT_EQ(label_text(about, "version"), "VorGlobal ver 1.4 - build 2026DEC07");
+    EXPECT_EQ(label_text(about, "system"), "Linux ver. 6.1");
+
+    // Through the window services: each runs modally until OK or the close box.
+    MainWindow window;
+    QtWindow services(window);
+    QString seen;
+    act_on_next_modal([&](QDialog& d) {
+        seen = d.windowTitle();
+        EXPECT_EQ(d.parentWidget(), &window);
+        click(d, "ctl888");
+    });
+    services.run_keys_dialog();
+    EXPECT_EQ(seen, "Buttons and Keys");
+
+    act_on_next_modal([&](QDialog& d) {
+        seen = label_text(d, "version") + "|" + label_text(d, "system");
+        d.close();
+    });
+    services.run_about_dialog("VorGlobal ver 1.4 - build 2010FEB13", "Linux ver. 6.1");
+    EXPECT_EQ(seen, "VorGlobal ver 1.4 - build 2010FEB13|Linux ver. 6.1");
+
+    // The COM settings through the services: OK hands back the edited values.
+    ComSettings settings;
+    act_on_next_modal([&](QDialog& d) {
+        child<QComboBox>(d, "ctl2040")->setCurrentIndex(1);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(services.run_com_settings_dialog(settings));
+    EXPECT_EQ(settings.port_number, 2);
+}
+
+}  // namespace
+}  // namespace vg
