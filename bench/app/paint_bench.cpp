@@ -1,0 +1,126 @@
+// Start-up to the first painted map with a warm tile cache, and the paint handler for a marker move
+// that needs no reload, with small and Big Maps views.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/app.h"
+#include "tiles/geometry.h"
+#include "tiles/tile_naming.h"
+
+namespace {
+
+using namespace vg;
+
+class NullWindow : public Window {
+public:
+    void set_title(const std::string&) override {}
+    void enable_menu_item(int, bool) override {}
+    void check_menu_item(int, bool) override {}
+    void warning_box(const std::string&, const std::string&) override {}
+    void set_wait_cursor(bool) override {}
+    void invalidate(bool) override {}
+    bool repaint_now() override { return true; }
+    void set_client_size(int, int) override {}
+    void copy_image_to_clipboard(const std::uint8_t*, int, int, int) override {}
+    void start_timer(int) override {}
+    int serve_pending_repaints() override { return 0; }
+    void close_window() override {}
+    bool run_com_settings_dialog(ComSettings&) override { return false; }
+    void open_gps_monitor(std::function<MonitorTexts()>) override {}
+    void run_keys_dialog() override {}
+    void run_about_dialog(const std::string&, const std::string&) override {}
+};
+
+constexpr double kLat = 60.175;
+constexpr double kLon = 24.916667;
+
+// A settings folder whose cache holds the 4 × 4 tiles around the start position at level 2.
+struct Workspace {
+    std::filesystem::path dir;
+    explicit Workspace(bool big) {
+        char pattern[] = "/tmp/vg_paint_bench_XXXXXX";
+        dir = mkdtemp(pattern);
+        const std::string root = (dir / "Maps").string();
+        std::ofstream(dir / "vor_set.txt") << "site=VirtualEarth\r\nsize=" << (big ? "large" : "small")
+                                           << "\r\nunit=NMEA\r\nport=COM0\r\n";
+        std::ofstream(dir / "vor_ini.txt") << "maps=" << root << "\r\nzoom=2\r\nhair=1\r\ndash=k\r\n";
+        std::ofstream(dir / "vor_pos.txt") << "N 60 10 30\r\nE 24 55 00\r\n";
+        const MapSource ve = MapSource::VirtualEarth;
+        const WorldPixel p = geo_to_pixel(kLat, kLon, ve, 2);
+        const int cx = wrap_centre_x(p.x, 2, ve), cy = clamp_centre_y(p.y, 2, ve);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) {
+                const WorldPixel cell = view_cell_pixel(ve, cx, cy, 4, r, c);
+                const TilePaths paths = tile_paths(tile_key(cell.x, cell.y, 2, ve, false), root);
+                create_tile_directories(paths.directory);
+                std::filesystem::copy_file(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png",
+                                           paths.full_path, std::filesystem::copy_options::overwrite_existing);
+            }
+    }
+    ~Workspace() { std::filesystem::remove_all(dir); }
+};
+
+AppOptions bench_options() {
+    AppOptions o;
+    o.start_probe = false;
+    TileHosts closed;
+    closed.etopo2 = closed.openstreetmap = closed.google_map = closed.google_aerial = closed.mapquest = "127.0.0.1:1";
+    closed.virtual_earth_road.fill("127.0.0.1:1");
+    closed.virtual_earth_aerial.fill("127.0.0.1:1");
+    o.tile_hosts = closed;
+    return o;
+}
+
+void BM_StartupFirstPaint(benchmark::State& state) {
+    const bool big = state.range(0) != 0;
+    Workspace ws(big);
+    NullWindow window;
+    for (auto _ : state) {
+        App app(ws.dir, bench_options());
+        app.create(window);
+        app.fix().update([](FixRecord& f) {
+            f.latitude = kLat;
+            f.longitude = kLon;
+            f.fix_dimension = 3;
+        });
+        PaintFrame frame = app.paint();
+        benchmark::DoNotOptimize(frame.bitmap);
+        if (!frame.bitmap) state.SkipWithError("no map painted");
+    }
+}
+BENCHMARK(BM_StartupFirstPaint)->Arg(0)->Arg(1)->ArgNames({"big"})->Unit(benchmark::kMillisecond);
+
+void BM_MarkerMove(benchmark::State& state) {
+    const bool big = state.range(0) != 0;
+    Workspace ws(big);
+    NullWindow window;
+    App app(ws.dir, bench_options());
+    app.create(window);
+    const MapSource ve = MapSource::VirtualEarth;
+    const int cx = app.view().centre_x, cy = app.view().centre_y;
+    const double lat = pixel_to_latitude(cy, ve, 2);
+    int step = 0;
+    for (auto _ : state) {
+        // Back and forth within the half tile around the centre: the marker moves, the view stays.
+        const double lon = pixel_to_longitude(cx + (step++ % 2 ? 20 : 60), ve, 2);
+        app.fix().update([&](FixRecord& f) {
+            f.latitude = lat;
+            f.longitude = lon;
+            f.fix_dimension = 3;
+            f.speed_knots = 30;
+        });
+        PaintFrame frame = app.paint();
+        benchmark::DoNotOptimize(frame.bitmap);
+    }
+    if (app.view().centre_x != cx) state.SkipWithError("the view moved");
+}
+BENCHMARK(BM_MarkerMove)->Arg(0)->Arg(1)->ArgNames({"big"})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
