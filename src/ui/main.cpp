@@ -1,18 +1,111 @@
-// VorGlobal: the process entry. Creates the application and the main window, shows it and runs the
-// event loop; the loop's exit code is the process's.
+// VorGlobal: the process entry. Makes the application, the main window and its window services, runs
+// window creation in the working directory (which holds the settings files), shows the window and runs
+// the event loop. On the way out the receiver link and the other threads end before the window
+// services they use go away.
+#include "ui/shell.h"  // first: it brings the core headers before Qt's
+
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QIcon>
+#include <QImage>
 #include <QString>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
 
 #include "resources/strings.h"
 #include "ui/main_window.h"
+#include "ui/map_view.h"
+#include "ui/qt_window.h"
+
+namespace {
+
+void print_line(const QString& text) {
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Queues the scripted steps on the window thread at their times.
+bool schedule_script(const QString& path, vg::MainWindow& window, vg::App& app, const QElapsedTimer& clock) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "vorglobal: cannot read %s\n", path.toLocal8Bit().constData());
+        return false;
+    }
+    std::string error;
+    const auto steps = vg::parse_script(file.readAll().toStdString(), &error);
+    if (!steps) {
+        std::fprintf(stderr, "vorglobal: %s: %s\n", path.toLocal8Bit().constData(), error.c_str());
+        return false;
+    }
+    for (const vg::ScriptStep& step : *steps) {
+        QTimer::singleShot(step.at_ms, &window, [step, &window, &app, &clock] {
+            switch (step.kind) {
+            case vg::ScriptStep::Kind::Command: window.on_command(step.a); break;
+            case vg::ScriptStep::Kind::Left: app.on_left_button(step.a, step.b); break;
+            case vg::ScriptStep::Kind::Right: app.on_right_button(step.a, step.b); break;
+            case vg::ScriptStep::Kind::Key: app.on_key_up(vg::key_for(step.a)); break;
+            }
+            print_line(QStringLiteral("done %1 %2").arg(clock.elapsed()).arg(QString::fromStdString(step.text)));
+        });
+    }
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    QElapsedTimer clock;
+    clock.start();
+    QApplication application(argc, argv);
     const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
     QApplication::setApplicationName(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorglobal/icon.xpm")));
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    if (arguments.contains(QStringLiteral("--help"))) {
+        std::fputs(vg::run_options_usage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    QString error;
+    const std::optional<vg::RunOptions> options = vg::parse_run_options(arguments, &error);
+    if (!options) {
+        std::fprintf(stderr, "vorglobal: %s\n%s", error.toUtf8().constData(),
+                     vg::run_options_usage().toUtf8().constData());
+        return 2;
+    }
+
+    // Made in this order and destroyed in the reverse one: the application (and with it the receiver
+    // and server threads) goes before the window services those threads call.
     vg::MainWindow window;
+    vg::QtWindow services(window);
+    std::error_code cwd_error;
+    vg::App app(std::filesystem::current_path(cwd_error));
+
+    if (options->print_titles) {
+        QObject::connect(&window, &QWidget::windowTitleChanged, &window,
+                         [](const QString& title) { print_line(QStringLiteral("title ") + title); });
+    }
+    if (!options->screenshot.isEmpty()) {
+        window.map_view()->set_first_map_paint_handler([&window, path = options->screenshot] {
+            const bool saved = window.map_view()->grab().toImage().save(path, "PNG");
+            print_line(QString::fromLatin1(saved ? "screenshot %1" : "screenshot failed %1").arg(path));
+        });
+    }
+    if (!options->script.isEmpty() && !schedule_script(options->script, window, app, clock)) return 2;
+    if (options->exit_after_ms >= 0)
+        QTimer::singleShot(options->exit_after_ms, &window, [&window] { window.close(); });
+
+    vg::connect_app(window, services, app);
+    app.create(services);
     window.show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // The window has closed: free the window state (the link was closed on the way).
+    app.on_destroy();
+    return code;
 }

@@ -1,0 +1,128 @@
+#include "ui/shell.h"
+
+#include <QObject>
+
+#include <sstream>
+
+#include "ui/main_window.h"
+#include "ui/map_view.h"
+#include "ui/qt_window.h"
+
+namespace vg {
+
+Key key_for(int qt_key) {
+    switch (qt_key) {
+    case Qt::Key_Left: return Key::Left;
+    case Qt::Key_Up: return Key::Up;
+    case Qt::Key_Right: return Key::Right;
+    case Qt::Key_Down: return Key::Down;
+    default: return Key::Other;
+    }
+}
+
+void connect_app(MainWindow& window, QtWindow& services, App& app) {
+    MapView* view = window.map_view();
+    view->set_frame_source([&app] { return app.paint(); });
+    view->set_mouse_press_handler([&app](MapView::MouseButton button, int x, int y) {
+        if (button == MapView::MouseButton::Left)
+            app.on_left_button(x, y);
+        else
+            app.on_right_button(x, y);
+    });
+    view->set_mouse_move_handler([&app](int x, int y) { app.on_mouse_move(x, y); });
+    view->set_key_release_handler([&app](int key) { app.on_key_up(key_for(key)); });
+    view->set_resize_handler([&app](int width, int height) { app.on_size(width, height); });
+    window.set_command_handler([&app](int id) { app.on_command(id); });
+    window.set_close_handler([&app] { app.on_close(); });
+    services.set_timer_handler([&app] { app.on_timer(); });
+}
+
+std::optional<std::vector<ScriptStep>> parse_script(const std::string& text, std::string* error) {
+    std::vector<ScriptStep> steps;
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    auto fail = [&](const char* why) -> std::optional<std::vector<ScriptStep>> {
+        if (error) *error = "line " + std::to_string(number) + ": " + why;
+        return std::nullopt;
+    };
+    while (std::getline(lines, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::istringstream in(line);
+        ScriptStep step;
+        std::string kind;
+        if (!(in >> step.at_ms >> kind) || step.at_ms < 0) return fail("expected a time in ms and a step");
+        if (kind == "command") {
+            step.kind = ScriptStep::Kind::Command;
+            if (!(in >> step.a)) return fail("expected a command id");
+        } else if (kind == "click" || kind == "right") {
+            step.kind = kind == "click" ? ScriptStep::Kind::Left : ScriptStep::Kind::Right;
+            if (!(in >> step.a >> step.b)) return fail("expected x and y");
+        } else if (kind == "key") {
+            step.kind = ScriptStep::Kind::Key;
+            std::string name;
+            in >> name;
+            if (name == "left") step.a = Qt::Key_Left;
+            else if (name == "up") step.a = Qt::Key_Up;
+            else if (name == "right") step.a = Qt::Key_Right;
+            else if (name == "down") step.a = Qt::Key_Down;
+            else return fail("expected left, up, right or down");
+        } else {
+            return fail("unknown step");
+        }
+        std::string rest;
+        if (in >> rest) return fail("unexpected text after the step");
+        step.text = line.substr(first);
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
+std::optional<RunOptions> parse_run_options(const QStringList& arguments, QString* error) {
+    RunOptions options;
+    auto fail = [&](const QString& why) -> std::optional<RunOptions> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& option = arguments[i];
+        if (option == QLatin1String("--print-titles")) {
+            options.print_titles = true;
+            continue;
+        }
+        if (option != QLatin1String("--screenshot") && option != QLatin1String("--exit-after") &&
+            option != QLatin1String("--script"))
+            return fail(QStringLiteral("unknown option %1").arg(option));
+        if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+            return fail(QStringLiteral("%1 needs a value").arg(option));
+        const QString& value = arguments[++i];
+        if (option == QLatin1String("--screenshot")) {
+            options.screenshot = value;
+        } else if (option == QLatin1String("--script")) {
+            options.script = value;
+        } else {
+            bool ok = false;
+            const int ms = value.toInt(&ok);
+            if (!ok || ms < 0) return fail(QStringLiteral("--exit-after needs milliseconds, not %1").arg(value));
+            options.exit_after_ms = ms;
+        }
+    }
+    return options;
+}
+
+QString run_options_usage() {
+    return QStringLiteral(
+        "usage: vorglobal [--screenshot FILE] [--exit-after MS] [--script FILE] [--print-titles]\n"
+        "  Runs in the working directory, which holds vor_set.txt, vor_ini.txt and vor_pos.txt.\n"
+        "  --screenshot FILE  save the window's client area as PNG after the first map is shown\n"
+        "  --exit-after MS    close the window MS milliseconds after start\n"
+        "  --script FILE      run inputs at given times: lines \"MS command ID\", \"MS click X Y\",\n"
+        "                     \"MS right X Y\", \"MS key left|up|right|down\"; each prints\n"
+        "                     \"done MS-ELAPSED STEP\" when it has run\n"
+        "  --print-titles     print every new window title as \"title TEXT\"\n");
+}
+
+}  // namespace vg

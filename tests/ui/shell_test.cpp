@@ -1,0 +1,377 @@
+// The window joined to the real application logic, offscreen: what the client area shows, where its
+// clicks and keys go, the client size for both map sizes, the clipboard, and the program's options.
+// Tiles come from a loopback server that answers every request with a real map tile.
+
+// Core headers first: Qt defines `slots` as a macro, and a core record has a field of that name.
+#include "ui/shell.h"
+
+#include "app/toolbar_layout.h"
+#include "resources/menu_resource.h"
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "ui/main_window.h"
+#include "ui/map_view.h"
+#include "ui/qt_window.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "ui_shell_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+template <typename Predicate>
+bool wait_until(Predicate done, std::chrono::milliseconds backstop = 20s) {
+    const auto end = std::chrono::steady_clock::now() + backstop;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+const std::filesystem::path kTile = test::shared_testdata() / "images/bench/map256-rgb.png";
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<test::LoopbackHttpServer>(
+            test::ScriptedReply::make(200, "image/png", test::read_file(kTile), true));
+        tile = QImage(QString::fromStdString(kTile.string())).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(tile.isNull());
+    }
+    void TearDown() override {
+        app.reset();
+        services.reset();
+        window.reset();
+        while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+    }
+
+    void start(const std::string& size = "small") {
+        test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=" + size + "\r\nunit=NMEA\r\nport=COM0\r\n");
+        test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\n");
+        test::write_file(dir / "vor_pos.txt", "N 60 10 30\r\nE 24 55 00\r\n");
+        AppOptions options;
+        options.start_probe = false;
+        TileHosts hosts;
+        const std::string host = "127.0.0.1:" + std::to_string(server->port());
+        hosts.etopo2 = hosts.openstreetmap = hosts.google_map = hosts.google_aerial = hosts.mapquest = host;
+        hosts.virtual_earth_road.fill(host);
+        hosts.virtual_earth_aerial.fill(host);
+        options.tile_hosts = hosts;
+        window = std::make_unique<MainWindow>();
+        services = std::make_unique<QtWindow>(*window);
+        services->set_warning_function([this](QWidget*, const QString&, const QString& text) {
+            boxes.push_back(text);
+            return int(QMessageBox::Ok);
+        });
+        app = std::make_unique<App>(dir.path(), options);
+        connect_app(*window, *services, *app);
+        app->create(*services);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(app->view_loaded());
+    }
+
+    MapView* view() const { return window->map_view(); }
+    QImage shot() const { return view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    QAction* action(int id) const { return window->menu_action(id); }
+
+    test::TempDir dir;
+    std::unique_ptr<test::LoopbackHttpServer> server;
+    QImage tile;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QtWindow> services;
+    std::unique_ptr<App> app;
+    QStringList boxes;
+};
+
+constexpr QRgb kBlack = 0xFF000000;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+
+TEST_F(ShellTest, ClientAreaShowsToolbarFrameAndMap) {
+    start();
+    const QImage image = shot();
+    ASSERT_EQ(image.size(), QSize(514, 435));
+    // The band's lines run across the whole width.
+    for (int x : {0, 200, 513}) {
+        EXPECT_EQ(image.pixel(x, 0), MapView::kBackground) << x;
+        EXPECT_EQ(image.pixel(x, 1), kBlack) << x;
+        EXPECT_EQ(image.pixel(x, 2), kWhite) << x;
+        EXPECT_EQ(image.pixel(x, 42), kBlack) << x;
+        EXPECT_EQ(image.pixel(x, 43), kWhite) << x;
+    }
+    for (int x : toolbar::kSeparatorX) {
+        EXPECT_EQ(image.pixel(x, 5), kBlack) << x;
+        EXPECT_EQ(image.pixel(x, 39), kBlack) << x;
+        EXPECT_EQ(image.pixel(x + 1, 20), kWhite) << x;
+        EXPECT_EQ(image.pixel(x, 40), MapView::kBackground) << x;
+    }
+    // Buttons: Auto Pan is on (greyed GPS), level 2 is current, the map layer is shown.
+    const int expected[] = {702, 721, 722, 723, 724, 730, 731, 742, 733, 734, 751};
+    for (int b = 0; b < toolbar::kButtonCount; ++b) {
+        const QImage button = image.copy(toolbar::kButtonX[b], toolbar::kButtonTop, 32, 32);
+        EXPECT_EQ(button, MapView::toolbar_picture(expected[b])) << "button " << b;
+    }
+    EXPECT_NE(MapView::toolbar_picture(702), MapView::toolbar_picture(701));
+    EXPECT_TRUE(MapView::toolbar_picture(700).isNull());
+    // The sunken frame: black top and left, white bottom and right.
+    EXPECT_EQ(image.pixel(0, 48), kBlack);
+    EXPECT_EQ(image.pixel(300, 48), kBlack);
+    EXPECT_EQ(image.pixel(0, 432), kBlack);
+    EXPECT_EQ(image.pixel(0, 433), kWhite);
+    EXPECT_EQ(image.pixel(300, 433), kWhite);
+    EXPECT_EQ(image.pixel(513, 48), kWhite);
+    EXPECT_EQ(image.pixel(513, 400), kWhite);
+    // The map area starts with bitmap row 64 (W/8): every view cell holds the same tile, so client row
+    // 49 is the tile's row 64 and the last client row of the map, 432 (bitmap row 447), its row 191.
+    for (int x : {0, 77, 255, 300, 511}) {
+        EXPECT_EQ(image.pixel(1 + x, 49), tile.pixel(x % 256, 64)) << x;
+        EXPECT_EQ(image.pixel(1 + x, 432), tile.pixel(x % 256, 191)) << x;
+    }
+}
+
+TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
+    PaintFrame frame;
+    frame.draw_toolbar = true;
+    DisplayBitmap bitmap;
+    Mosaic mosaic;
+    mosaic.width = mosaic.height = 512;
+    mosaic.pixels.assign(512 * 512 * 3, 0);  // a black map shows the white outline
+    ASSERT_EQ(build_display_bitmap(false, mosaic, bitmap, nullptr), 1);
+    frame.bitmap = &bitmap;
+    frame.map_width = 512;
+    frame.map_height = 384;
+    frame.visible_first_row = 64;
+    frame.speed = {true, "88 km/h NE", 24, 512 - 11 * 10, 384 + 48 - 24};
+    QImage image(514, 435, QImage::Format_RGB32);
+    image.fill(MapView::kBackground);
+    {
+        QPainter painter(&image);
+        MapView::draw_frame(painter, frame, 514);
+    }
+    int blue = 0, white = 0;
+    const QRect box(frame.speed.x - 2, frame.speed.y - 2, 11 * 10 + 4, 24 + 4);
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= std::min(box.right(), 512); ++x) {
+            if (image.pixel(x, y) == MapView::kSpeedText) ++blue;
+            if (image.pixel(x, y) == MapView::kSpeedOutline) ++white;
+        }
+    EXPECT_GT(blue, 100);
+    EXPECT_GT(white, 100);
+    // Nothing of the text above its box; the map elsewhere stays black.
+    EXPECT_EQ(image.pixel(100, 200), kBlack);
+    for (int x = box.left(); x < 512; ++x) EXPECT_EQ(image.pixel(x, box.top() - 1), kBlack) << x;
+
+    // Without a bitmap only the toolbar is drawn; a failed composition draws nothing at all.
+    frame.bitmap = nullptr;
+    image.fill(MapView::kBackground);
+    {
+        QPainter painter(&image);
+        MapView::draw_frame(painter, frame, 514);
+    }
+    EXPECT_EQ(image.pixel(5, 1), kBlack);
+    EXPECT_EQ(image.pixel(0, 48), MapView::kBackground);
+    frame.draw_toolbar = false;
+    image.fill(MapView::kBackground);
+    {
+        QPainter painter(&image);
+        MapView::draw_frame(painter, frame, 514);
+    }
+    EXPECT_EQ(image.pixel(5, 1), MapView::kBackground);
+}
+
+TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
+    start();
+    const ViewState& v = app->view();
+    const int x0 = v.centre_x, y0 = v.centre_y;
+    ASSERT_EQ(v.level, 2);
+
+    // Just below the hit boxes: nothing.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(70, 38));
+    EXPECT_TRUE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_EQ(v.centre_x, x0);
+
+    // Pan west at the box's left edge turns Auto Pan off and moves one tile.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(64, 6));
+    EXPECT_FALSE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_EQ(v.centre_x, x0 - 256);
+    // Pan north, south and east at their boxes' right and bottom edges.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(134, 37));
+    EXPECT_EQ(v.centre_y, y0 - 256);
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(174, 20));
+    EXPECT_EQ(v.centre_y, y0);
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(214, 20));
+    EXPECT_EQ(v.centre_x, x0);
+    // Between two buttons: nothing.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(99, 20));
+    EXPECT_EQ(v.centre_x, x0);
+
+    // Keys pan on release.
+    QTest::keyRelease(view(), Qt::Key_Left);
+    EXPECT_EQ(v.centre_x, x0 - 256);
+    QTest::keyRelease(view(), Qt::Key_Right);
+    QTest::keyRelease(view(), Qt::Key_Up);
+    QTest::keyRelease(view(), Qt::Key_Down);
+    QTest::keyRelease(view(), Qt::Key_A);
+    EXPECT_EQ(v.centre_x, x0);
+    EXPECT_EQ(v.centre_y, y0);
+
+    // Level buttons: level 0 .. 4 at their boxes; the current level's picture is the greyed one.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(239, 20));
+    EXPECT_EQ(v.level, 0);
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(441, 20));
+    EXPECT_EQ(v.level, 4);
+    EXPECT_EQ(shot().copy(410, 6, 32, 32), MapView::toolbar_picture(744));
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(312, 20));
+    EXPECT_EQ(v.level, 1);
+
+    // The map: a right click zooms out, a left click zooms in, both at the map area's edges.
+    QTest::mouseClick(view(), Qt::RightButton, {}, QPoint(1, 49));
+    EXPECT_EQ(v.level, 0);
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(512, 432));
+    EXPECT_EQ(v.level, 1);
+    // Outside the map on the frame: nothing.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(0, 200));
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(200, 433));
+    EXPECT_EQ(v.level, 1);
+
+    // The Auto Pan button turns it back on; the Aerial button asks for photos.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(30, 20));
+    EXPECT_TRUE(action(res::kCmdAutoPan)->isChecked());
+    QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(498, 20));  // OpenStreetMap has no photos
+    EXPECT_FALSE(action(res::kCmdAerialPhoto)->isChecked());
+
+    // Mouse moves reach the handler: with Map Coordinates the title follows the pointer.
+    action(res::kCmdMapCoordinates)->trigger();
+    EXPECT_TRUE(action(res::kCmdMapCoordinates)->isChecked());
+    QTest::mouseMove(view(), QPoint(10, 60));
+    ASSERT_TRUE(wait_until([&] { return window->windowTitle().startsWith("Vor OpenStreetMap - N "); }));
+    const QString first = window->windowTitle();
+    QTest::mouseMove(view(), QPoint(500, 420));
+    ASSERT_TRUE(wait_until([&] { return window->windowTitle() != first; }));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+}
+
+TEST_F(ShellTest, BigMapsSizesTheClientAreaBothWays) {
+    start();
+    EXPECT_EQ(view()->size(), QSize(514, 435));
+    action(res::kCmdBigMaps)->trigger();
+    EXPECT_TRUE(action(res::kCmdBigMaps)->isChecked());
+    // The next paint resizes the window.
+    ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1026, 819); }));
+    EXPECT_NE(test::read_file(dir / "vor_set.txt").find("size=large\r\n"), std::string::npos);
+    ASSERT_TRUE(wait_until([&] { return app->view().client_height == 819; }));
+    const QImage big = shot();
+    EXPECT_EQ(big.pixel(1025, 1), kBlack);
+    EXPECT_EQ(big.pixel(0, 816), kBlack);
+    EXPECT_EQ(big.pixel(0, 817), kWhite);
+    EXPECT_EQ(big.pixel(0, 818), MapView::kBackground);
+    EXPECT_EQ(big.pixel(1027 - 2, 500), kWhite);
+    // The map area starts with row W/8 = 128 of the 1024-pixel bitmap.
+    const DisplayBitmap& bitmap = app->view().display_bitmap;
+    ASSERT_EQ(bitmap.side(), 1024);
+    for (int x : {0, 300, 600, 1023}) {
+        const std::uint8_t* p = bitmap.row(128) + 3 * x;
+        EXPECT_EQ(big.pixel(1 + x, 49), qRgb(p[2], p[1], p[0])) << x;
+    }
+    action(res::kCmdBigMaps)->trigger();
+    ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(514, 435); }));
+}
+
+TEST_F(ShellTest, LargeSizeSettingOpensTheBigWindow) {
+    start("large");
+    ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1026, 819); }));
+    EXPECT_TRUE(action(res::kCmdBigMaps)->isChecked());
+}
+
+TEST_F(ShellTest, CopyPutsTheWholeMosaicWithoutOverlaysOnTheClipboard) {
+    start();
+    QGuiApplication::clipboard()->clear();
+    action(res::kCmdCopy)->trigger();
+    ASSERT_TRUE(wait_until([] { return !QGuiApplication::clipboard()->image().isNull(); }));
+    const QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(copied.size(), QSize(512, 512));
+    // All rows, including those hidden above and below the map area, in true colours.
+    for (int y : {0, 63, 64, 300, 511})
+        for (int x : {0, 128, 256, 511}) EXPECT_EQ(copied.pixel(x, y), tile.pixel(x % 256, y % 256)) << x << "," << y;
+}
+
+TEST_F(ShellTest, ExitClosesTheWindow) {
+    start();
+    action(res::kCmdExit)->trigger();
+    ASSERT_TRUE(wait_until([&] { return !window->isVisible(); }));
+}
+
+TEST(RunOptionsTest, OptionsAndScriptsAreReadOrRefusedClearly) {
+    QString error;
+    auto options = parse_run_options({"--screenshot", "a.png", "--exit-after", "2500", "--print-titles",
+                                      "--script", "s.txt"},
+                                     &error);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->screenshot, "a.png");
+    EXPECT_EQ(options->exit_after_ms, 2500);
+    EXPECT_EQ(options->script, "s.txt");
+    EXPECT_TRUE(options->print_titles);
+    EXPECT_EQ(parse_run_options({}, &error)->exit_after_ms, -1);
+    for (const QStringList& bad : {QStringList{"--exit-after"}, QStringList{"--exit-after", "-5"},
+                                   QStringList{"--exit-after", "soon"}, QStringList{"--screenshot", ""},
+                                   QStringList{"--bogus"}, QStringList{"file.txt"}}) {
+        error.clear();
+        EXPECT_FALSE(parse_run_options(bad, &error)) << bad.join(' ').toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+
+    std::string why;
+    auto steps = parse_script("# comment\r\n\n100 command 1005\n250 click 70 20\n300 right 5 60\n400 key left\n", &why);
+    ASSERT_TRUE(steps) << why;
+    ASSERT_EQ(steps->size(), 4u);
+    EXPECT_EQ((*steps)[0].kind, ScriptStep::Kind::Command);
+    EXPECT_EQ((*steps)[0].a, 1005);
+    EXPECT_EQ((*steps)[0].text, "100 command 1005");
+    EXPECT_EQ((*steps)[1].kind, ScriptStep::Kind::Left);
+    EXPECT_EQ((*steps)[1].at_ms, 250);
+    EXPECT_EQ((*steps)[2].kind, ScriptStep::Kind::Right);
+    EXPECT_EQ((*steps)[2].b, 60);
+    EXPECT_EQ((*steps)[3].a, Qt::Key_Left);
+    for (const char* bad : {"command 1005", "-1 command 5", "10 command", "10 click 5", "10 key home",
+                            "10 jump 1 2", "10 command 1005 extra"}) {
+        why.clear();
+        EXPECT_FALSE(parse_script(bad, &why)) << bad;
+        EXPECT_EQ(why.rfind("line 1: ", 0), 0u) << why;
+    }
+    EXPECT_EQ(key_for(Qt::Key_Down), Key::Down);
+    EXPECT_EQ(key_for(Qt::Key_Space), Key::Other);
+}
+
+}  // namespace
+}  // namespace vg
