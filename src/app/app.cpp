@@ -219,18 +219,19 @@ void App::normalise_pending() {
     view_.pending_y = clamp_centre_y(view_.pending_y, view_.pending_level, source());
 }
 
-void App::load_pending_view(Variant variant) {
+bool App::load_pending_view(Variant variant) {
     const bool fetch = variant == Variant::Fetch || (variant == Variant::ByOnline && ws_->online.load() != 0);
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
-    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch) != 0) return;
+    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch) != 0) return true;
     table_ = std::move(table);
     view_.level = view_.pending_level;
     view_.centre_x = view_.pending_x;
     view_.centre_y = view_.pending_y;
     view_loaded_ = true;
-    if (!compose()) return;
+    if (!compose()) return false;
     if (window_) window_->invalidate(true);
+    return true;
 }
 
 void App::auto_pan_off() {
@@ -268,7 +269,7 @@ WorldPixel App::pointed_pixel(int x, int y) const {
 
 // ---- paint ---------------------------------------------------------------------------------------
 
-void App::follow(const FixRecord& fix) {
+bool App::follow(const FixRecord& fix) {
     const MapSource src = source();
     auto pending_from_fix = [&] {
         const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.pending_level);
@@ -290,9 +291,9 @@ void App::follow(const FixRecord& fix) {
     }
     if (view_loaded_ && view_.pending_level == view_.level && view_.pending_x == view_.centre_x &&
         view_.pending_y == view_.centre_y)
-        return;
+        return true;
     WaitCursor wait(window_);
-    load_pending_view(Variant::ByOnline);
+    return load_pending_view(Variant::ByOnline);
 }
 
 void App::draw_overlays(const FixRecord& fix) {
@@ -391,8 +392,7 @@ PaintFrame App::paint() {
 
     // 4. Following.
     if (ws_->auto_pan && fix_valid(fix)) {
-        follow(fix);
-        if (view_loaded_ && !mosaic_.exists()) return frame;  // composing failed: nothing drawn
+        if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
     }
 
     // 5. Toolbar.

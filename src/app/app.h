@@ -102,7 +102,9 @@ private:
     // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
     bool compose();
     void rebuild_bitmap();
-    void load_pending_view(Variant variant);
+    // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
+    // it. False only when composing failed (its message has been shown).
+    bool load_pending_view(Variant variant);
     void normalise_pending();
     void auto_pan_off();
     void pan(int dx, int dy);
@@ -113,7 +115,8 @@ private:
     void com_settings();
     bool in_map(int x, int y) const;
     WorldPixel pointed_pixel(int x, int y) const;
-    void follow(const FixRecord& fix);
+    // Auto Pan and Auto Zoom for a valid fix. False when composing a new view failed.
+    bool follow(const FixRecord& fix);
     void draw_overlays(const FixRecord& fix);
     void wait_step();
 

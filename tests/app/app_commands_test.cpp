@@ -6,6 +6,7 @@
 #include "app/toolbar_layout.h"
 #include "app_fixture.h"
 #include "net/http_client.h"
+#include "support/loopback_http_server.h"
 
 namespace vg {
 namespace {
@@ -220,6 +221,34 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     const std::regex about("dialog about VorGlobal ver 1\\.4 - build 20[0-9]{2}[A-Z]{3}[0-3][0-9] \\| Linux ver\\. "
                            "[0-9]+\\.[0-9]+");
     EXPECT_TRUE(std::regex_match(window.calls().back(), about)) << window.calls().back();
+}
+
+TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
+    test::LoopbackHttpServer site(test::ScriptedReply::make(200, "text/html", "<html></html>"));
+    write_settings("port=COM7\r\n", "com7=" + (dir / "no-such-device").string() + "\r\n");
+    AppOptions o = options();
+    o.probe.online_site = site.url("/");
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    App& a = *app;
+    // The configured port cannot be opened: one message, and the program runs on.
+    EXPECT_EQ(window.boxes(), std::vector<std::string>{"No GPS connected"});
+    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_TRUE(window.enabled(1002));
+    EXPECT_FALSE(window.enabled(1003));
+
+    a.on_command(1002);
+    EXPECT_EQ(a.window_state()->online.load(), 1);
+    EXPECT_FALSE(window.enabled(1002));
+    EXPECT_TRUE(window.enabled(1003));
+    EXPECT_FALSE(std::filesystem::exists(dir / "tcpip.tmp"));
+    a.on_command(1003);
+    EXPECT_EQ(a.window_state()->online.load(), 0);
+    EXPECT_TRUE(window.enabled(1002));
+
+    a.on_command(1004);
+    EXPECT_EQ(window.boxes().size(), 2u);
+    EXPECT_EQ(window.boxes().back(), "No GPS connected");
 }
 
 }  // namespace
