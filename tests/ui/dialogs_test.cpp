@@ -154,25 +154,6 @@ TEST(ComSettingsDialog, ControlsTextsAndListsAsTheUserSeesThem) {
     EXPECT_EQ(child<QPushButton>(dialog, "ctl999")->text(), "Cancel");
 }
 
-TEST(ComSettingsDialog, UnlistedValuesOpenWithoutSelectionAndOkKeepsThem) {
-    ComSettings current;
-    current.baud_rate = 7200;  // a hand-edited port setting
-    current.stop_bits = 2;
-    ComSettingsDialog dialog(current);
-    EXPECT_EQ(dialog.list(ComList::baud_rate)->currentIndex(), -1);
-    EXPECT_EQ(dialog.list(ComList::stop_bits)->currentIndex(), -1);
-    EXPECT_EQ(dialog.list(ComList::baud_rate)->currentText(), "");
-
-    bool accepted = false;
-    ComSettings edited = current;
-    act_on_next_modal([](QDialog& d) { click(d, "ctl888"); });
-    accepted = run_com_settings_dialog(nullptr, edited);
-    EXPECT_TRUE(accepted);
-    EXPECT_EQ(edited.baud_rate, 7200u);
-    EXPECT_EQ(edited.stop_bits, 2);
-    EXPECT_EQ(edited.port_number, 1);
-}
-
 TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
     ComSettings settings;  // COM1 9600 8N1
     const auto choose = [](QDialog& d) {
@@ -211,6 +192,15 @@ TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
     EXPECT_EQ(settings.stop_bits, 0);
     EXPECT_EQ(settings.flow_control, 2);
 
+    // A value no item has opens with nothing selected; OK then keeps it.
+    settings.baud_rate = 7200;
+    act_on_next_modal([&](QDialog& d) {
+        EXPECT_EQ(child<QComboBox>(d, "ctl2041")->currentIndex(), -1);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.baud_rate, 7200u);
+
     // With the link open the port list is disabled and the port stays; the rest still applies.
     settings.port_locked = true;
     act_on_next_modal([&](QDialog& d) {
@@ -226,23 +216,6 @@ TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
     EXPECT_EQ(settings.flow_control, 1 | 2);
 }
 
-// A poll that hands out the scripted texts one after the other (the last one again when they run out)
-// and records when it was called.
-struct ScriptedPoll {
-    std::vector<MonitorTexts> script;
-    std::vector<qint64> called_at_ms;
-    QElapsedTimer clock;
-
-    std::function<MonitorTexts()> function() {
-        clock.start();
-        return [this] {
-            called_at_ms.push_back(clock.elapsed());
-            const std::size_t at = std::min(called_at_ms.size(), script.size()) - 1;
-            return script[at];
-        };
-    }
-};
-
 MonitorTexts texts_with_rows(int count, const std::string& tag) {
     MonitorTexts texts;
     texts.time = tag + " (UTC)";
@@ -254,9 +227,9 @@ MonitorTexts texts_with_rows(int count, const std::string& tag) {
 }
 
 TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
-    ScriptedPoll poll;
-    poll.script = {texts_with_rows(8, "first"), texts_with_rows(5, "second")};
-    GpsMonitorDialog dialog(poll.function());
+    const std::vector<MonitorTexts> script = {texts_with_rows(8, "first"), texts_with_rows(5, "second")};
+    std::size_t polls = 0;
+    GpsMonitorDialog dialog([&] { return script[std::min(polls++, script.size() - 1)]; });
     dialog.refresh_timer()->stop();  // refreshed by hand here
     EXPECT_EQ(dialog.windowTitle(), "GPS Monitor");
     std::vector<QString> groups;
@@ -290,33 +263,6 @@ TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
     EXPECT_GT(header->sizeHint().width(), with_blank.sizeHint().width());
 }
 
-TEST(GpsMonitorDialog, RefreshesAfterAFirstShortWaitThenSteadily) {
-    ScriptedPoll poll;
-    poll.script = {texts_with_rows(1, "tick")};
-    QPointer<GpsMonitorDialog> dialog = open_gps_monitor(nullptr, poll.function());
-    ASSERT_TRUE(dialog);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_FALSE(dialog->isModal());
-    EXPECT_TRUE(dialog->testAttribute(Qt::WA_DeleteOnClose));
-    EXPECT_TRUE(poll.called_at_ms.empty());  // nothing before the first timer tick
-
-    QTRY_VERIFY_WITH_TIMEOUT(poll.called_at_ms.size() >= 4, 20000);
-    // Lower bounds only (timers may run late on a busy machine, never much early).
-    EXPECT_GE(poll.called_at_ms[0], GpsMonitorDialog::kFirstRefreshMs - 10);
-    for (std::size_t i = 1; i < poll.called_at_ms.size(); ++i) {
-        EXPECT_GE(poll.called_at_ms[i] - poll.called_at_ms[i - 1], GpsMonitorDialog::kRefreshPeriodMs - 15) << i;
-    }
-    EXPECT_EQ(dialog->refresh_timer()->interval(), GpsMonitorDialog::kRefreshPeriodMs);
-    EXPECT_EQ(label_text(*dialog, "ctl2071"), "tick row 0");
-
-    // OK ends and destroys it; its timer goes with it.
-    click(*dialog, "ctl888");
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);
-    const std::size_t calls = poll.called_at_ms.size();
-    QTest::qWait(500);
-    EXPECT_EQ(poll.called_at_ms.size(), calls);
-}
-
 // Satellite data from a real receiver capture, read by the NMEA parser into a shared fix record.
 void feed_capture(SharedFix& shared, const std::string& name) {
     std::istringstream in(test::read_file(test::shared_testdata() / "receivers" / name));
@@ -331,34 +277,53 @@ void feed_capture(SharedFix& shared, const std::string& name) {
     });
 }
 
-TEST(GpsMonitorDialog, SeveralMonitorsThroughTheWindowServicesShowTheSharedFix) {
+TEST(GpsMonitorDialog, SeveralMonitorsRefreshOnTheirTimersFromTheSharedFix) {
     SharedFix shared;
     MainWindow window;
     QtWindow services(window);
-    const auto poll = [&shared] { return gps_monitor_texts(shared.snapshot()); };
-    services.open_gps_monitor(poll);
-    services.open_gps_monitor(poll);
-    auto monitors = window.findChildren<GpsMonitorDialog*>();
+    std::vector<qint64> polled_at_ms;  // of the first monitor
+    QElapsedTimer clock;
+    clock.start();
+    services.open_gps_monitor([&] {
+        polled_at_ms.push_back(clock.elapsed());
+        return gps_monitor_texts(shared.snapshot());
+    });
+    services.open_gps_monitor([&] { return gps_monitor_texts(shared.snapshot()); });
+    const auto monitors = window.findChildren<GpsMonitorDialog*>();
     ASSERT_EQ(monitors.size(), 2);
     QPointer<GpsMonitorDialog> first = monitors[0];
     QPointer<GpsMonitorDialog> second = monitors[1];
+    for (GpsMonitorDialog* monitor : monitors) {
+        EXPECT_TRUE(monitor->isVisible());
+        EXPECT_FALSE(monitor->isModal());
+        EXPECT_TRUE(monitor->testAttribute(Qt::WA_DeleteOnClose));
+    }
+    EXPECT_TRUE(polled_at_ms.empty());  // nothing before the first tick
 
+    QTRY_VERIFY_WITH_TIMEOUT(polled_at_ms.size() >= 4, 20000);
+    // Lower bounds only: timers may run late on a busy machine, never much early.
+    EXPECT_GE(polled_at_ms[0], 90);  // 100 ms
+    for (std::size_t i = 1; i < polled_at_ms.size(); ++i) {
+        EXPECT_GE(polled_at_ms[i] - polled_at_ms[i - 1], 185) << i;  // 200 ms
+    }
     QTRY_COMPARE_WITH_TIMEOUT(label_text(*second, "ctl2061"), QString("No Fix"), 20000);
     EXPECT_EQ(label_text(*second, "ctl2060"), " (UTC)");
 
     feed_capture(shared, "ublox-lea-4h.log");
-    for (GpsMonitorDialog* monitor : {first.data(), second.data()}) {
+    for (GpsMonitorDialog* monitor : monitors) {
         QTRY_COMPARE_WITH_TIMEOUT(label_text(*monitor, "ctl2061"), QString("49.1261 : -122.7102 : 98.50  (3D)"), 20000);
         EXPECT_EQ(label_text(*monitor, "ctl2060"), "2006/08/10 03:15:18 (UTC)");
         EXPECT_EQ(label_text(*monitor, "ctl2071"), "[28]\t  097\t  25\t   26\t   Yes");
         EXPECT_EQ(label_text(*monitor, "ctl2082"), "[35]\t  205\t  31\t   41\t   Yes");
     }
 
-    // Closing one leaves the other refreshing.
-    first->close();
+    // OK ends and destroys the first, timer and all; the second goes on refreshing.
+    click(*first, "ctl888");
     QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 10000);
+    const std::size_t calls = polled_at_ms.size();
     const int before = second->refresh_count();
     QTRY_VERIFY_WITH_TIMEOUT(second->refresh_count() > before + 1, 20000);
+    EXPECT_EQ(polled_at_ms.size(), calls);
 }
 
 TEST(KeysAndAboutDialogs, TextsAndClosing) {
