@@ -1,0 +1,232 @@
+// The real program, end to end: `vortool sim` plays an NMEA receiver on a pseudo-terminal mapped to
+// COM1, a loopback server stands in for the network as the proxy of the `prxy` setting (answering
+// tile requests with a real map tile), and `vorglobal` runs offscreen in a scratch folder, driven by
+// its --script option. The window title must follow the receiver, the tiles of the view must be
+// requested by their addresses, the track log must grow, and Disconnect must end the reader promptly.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
+#include "tiles/geometry.h"
+#include "tiles/tile_naming.h"
+#include "tiles/tile_sources.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A child process with its standard output on a pipe; killed and reaped by the destructor.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::filesystem::path& cwd) {
+        // Everything the child needs is made before the fork: other threads of this process (the
+        // loopback server's) may hold the allocator's lock at that moment.
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            if (chdir(cwd.c_str()) != 0) _exit(126);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0 && out_ >= 0; }
+
+    // The next line of output; false at the end of the output or when the backstop ran out.
+    bool read_line(std::string& line, std::chrono::milliseconds backstop) {
+        const auto end = std::chrono::steady_clock::now() + backstop;
+        for (;;) {
+            if (auto nl = buffer_.find('\n'); nl != std::string::npos) {
+                line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char chunk[4096];
+            const ssize_t n = read(out_, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    // Stops the process with `signal` and returns its exit status (-1 when it did not exit normally).
+    int stop(int signal) {
+        if (pid_ <= 0) return -1;
+        if (signal != 0) kill(pid_, signal);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The addresses of the 2 x 2 OpenStreetMap tiles around the start position at level 2.
+std::set<std::string> start_view_addresses() {
+    const double lat = 60.0 + 10.0 / 60 + 30.0 / 3600, lon = 24.0 + 55.0 / 60;
+    const MapSource source = MapSource::OpenStreetMap;
+    const WorldPixel p = geo_to_pixel(lat, lon, source, 2);
+    const int cx = wrap_centre_x(p.x, 2, source), cy = clamp_centre_y(p.y, 2, source);
+    std::set<std::string> addresses;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c) {
+            const WorldPixel cell = view_cell_pixel(source, cx, cy, 2, r, c);
+            const auto address = tile_address(tile_key(cell.x, cell.y, 2, source, false), default_tile_hosts(), {});
+            if (address) addresses.insert(*address);
+        }
+    return addresses;
+}
+
+TEST(EndToEndTest, ProgramFollowsASimulatedReceiverThroughAProxy) {
+    const std::filesystem::path vortool = test::vortool_path();
+    const std::filesystem::path vorglobal = vortool.parent_path() / "vorglobal";
+    ASSERT_TRUE(std::filesystem::exists(vorglobal)) << vorglobal;
+    test::TempDir dir;
+
+    // The proxy: tile addresses get a real PNG tile, anything else (the reachability checks) an
+    // empty page.
+    const std::string tile = test::read_file(test::shared_testdata() / "images/bench/map256-rgb.png");
+    test::LoopbackHttpServer proxy([&tile](const std::string& request) {
+        const std::string first = request.substr(0, request.find('\r'));
+        if (first.find(".png ") != std::string::npos) return test::ScriptedReply::make(200, "image/png", tile, true);
+        return test::ScriptedReply::make(200, "text/html", "<html></html>", true);
+    });
+
+    // A journey east along the 60.175th parallel in steps of about a kilometre, so that the marker
+    // moves by whole pixels at level 2.
+    std::string journey;
+    for (int i = 0; i < 20; ++i) journey += "60.175000 " + std::to_string(24.9 + 0.02 * i) + " - step\n";
+    test::write_file(dir / "journey.txt", journey);
+    Child sim({vortool.string(), "sim", "--device", "NMEA", "--rate", "2", "--track", "journey.txt"}, dir.path());
+    ASSERT_TRUE(sim.started());
+    std::string pty;
+    ASSERT_TRUE(sim.read_line(pty, 20s));
+    ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << pty;
+
+    test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n");
+    test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=2\r\ndash=k\r\nfile=track.txt\r\n"
+                                          "plot=no\r\nprxy=127.0.0.1:" + std::to_string(proxy.port()) +
+                                              "\r\nbase=\r\ncom1=" + pty + "\r\n");
+    test::write_file(dir / "script.txt", "# Disconnect after a few fixes.\n6000 command 1005\n");
+
+    Child program({vorglobal.string(), "--print-titles", "--script", "script.txt", "--screenshot", "shot.png",
+                   "--exit-after", "7500"},
+                  dir.path());
+    ASSERT_TRUE(program.started());
+    std::vector<std::string> output;
+    for (std::string line; program.read_line(line, 60s);) output.push_back(line);
+    EXPECT_EQ(program.stop(0), 0);
+    sim.stop(SIGTERM);
+
+    // The title followed the receiver: several different positions (east of 24 or 25 degrees: the
+    // journey crosses the 25th meridian), each with the time and zone.
+    const std::regex followed("title Vor OpenStreetMap - N 60\xC2\xB0\\d\\d'\\d\\d\" / E 2[45]\xC2\xB0\\d\\d'\\d\\d\" - "
+                              "\\d\\d:\\d\\d:\\d\\d \\[GMT\\+2\\]");
+    std::set<std::string> positions;
+    for (const std::string& line : output)
+        if (std::regex_match(line, followed)) positions.insert(line.substr(0, line.rfind(" - ")));
+    EXPECT_GE(positions.size(), 2u) << testing::PrintToString(output);
+
+    // Disconnect returned well within the reader's 5-second stop wait, and the fix went with it.
+    const std::regex done("done (\\d+) 6000 command 1005");
+    std::smatch match;
+    bool disconnected = false;
+    std::size_t done_index = 0;
+    for (std::size_t i = 0; i < output.size(); ++i)
+        if (std::regex_match(output[i], match, done)) {
+            disconnected = true;
+            done_index = i;
+            EXPECT_LT(std::stol(match[1]) - 6000, 3000) << output[i];
+        }
+    ASSERT_TRUE(disconnected) << testing::PrintToString(output);
+    bool title_without_position = false;
+    for (std::size_t i = done_index; i < output.size(); ++i)
+        if (output[i].rfind("title Vor OpenStreetMap - ", 0) == 0 && output[i].find(" / E ") == std::string::npos)
+            title_without_position = true;
+    EXPECT_TRUE(title_without_position) << testing::PrintToString(output);
+
+    // The tiles of the start view were asked for by their full addresses through the proxy.
+    std::set<std::string> requested;
+    for (const std::string& request : proxy.requests()) {
+        const std::string first = request.substr(0, request.find('\r'));
+        if (first.rfind("GET ", 0) == 0) requested.insert(first.substr(4, first.rfind(' ') - 4));
+    }
+    const std::set<std::string> expected = start_view_addresses();
+    ASSERT_EQ(expected.size(), 4u);
+    for (const std::string& address : expected) EXPECT_TRUE(requested.count(address)) << address;
+    EXPECT_TRUE(std::filesystem::exists(dir / "Maps"));
+
+    // The track log grew by one line per marker move: "latitude longitude - calendar time".
+    const std::vector<std::string> track = lines_of(test::read_file(dir / "track.txt"));
+    EXPECT_GE(track.size(), 2u);
+    const std::regex track_line("60\\.\\d{6} 2\\d\\.\\d{6} - \\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}");
+    for (const std::string& line : track) EXPECT_TRUE(std::regex_match(line, track_line)) << line;
+    // The first fix became the next start position.
+    EXPECT_EQ(test::read_file(dir / "vor_pos.txt").rfind("N  60 ", 0), 0u);
+
+    // The screenshot of the client area after the first map paint.
+    EXPECT_NE(std::find(output.begin(), output.end(), "screenshot shot.png"), output.end());
+    const std::string png = test::read_file(dir / "shot.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    auto be32 = [&png](std::size_t at) {
+        return (unsigned(std::uint8_t(png[at])) << 24) | (unsigned(std::uint8_t(png[at + 1])) << 16) |
+               (unsigned(std::uint8_t(png[at + 2])) << 8) | unsigned(std::uint8_t(png[at + 3]));
+    };
+    EXPECT_EQ(be32(16), 514u);
+    EXPECT_EQ(be32(20), 435u);
+}
+
+}  // namespace
+}  // namespace vg
