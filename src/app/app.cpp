@@ -3,6 +3,8 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -87,7 +89,10 @@ FetchContext App::fetch_context() const {
 }
 
 void App::wait_step() {
+    // While the window thread waits for the reader or server thread to end, that thread may be
+    // waiting for a repaint: answer it, then give the thread a moment.
     if (window_) window_->serve_pending_repaints();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 // ---- creation and shutdown -------------------------------------------------------------------
@@ -112,7 +117,11 @@ void App::create(Window& window) {
     link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
     link_options.wait_step = [this] { wait_step(); };
     link_options.remote.start = [this] { return server_->start(options_.server); };
-    link_options.remote.stop = [this] { server_->stop([this] { wait_step(); }); };
+    link_options.remote.stop = [this] {
+        server_->stop([this] {
+            if (window_) window_->serve_pending_repaints();
+        });
+    };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));

@@ -138,5 +138,21 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     EXPECT_EQ(a.window_state()->silence_ticks.load(), 0);
 }
 
+TEST_F(AppTimer, DisconnectAnswersTheReadersRepaintWhileItWaits) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
+    window.hold_repaints = true;
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    pty.send(test::read_file(test::shared_testdata() / "receivers" / "bt451.log"));
+    // The reader parsed a fix and now waits for the window thread to paint it.
+    ASSERT_TRUE(test::wait_until([&] { return window.repaints.load() > 0; }));
+    a.on_command(1005);
+    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_EQ(a.link()->reader_thread_id(), 0);
+    EXPECT_GE(window.served.load(), 1);
+}
+
 }  // namespace
 }  // namespace vg
