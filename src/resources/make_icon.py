@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes vorglobal_icon.xpm, the 32 x 32 program icon: a map square with a tile grid, a cross-hair
-and the yellow position marker in the middle. Run it from any folder; it writes next to itself."""
+"""Writes vorglobal_icon.xpm (compiled into the program) and vorglobal_icon.png (installed for the
+desktop menu), the 32 x 32 program icon: a map square with a tile grid, a cross-hair and the yellow
+position marker in the middle. Run it from any folder; it writes next to itself."""
 import os
+import struct
+import zlib
 
 SIZE = 32
 PALETTE = {
@@ -39,9 +42,28 @@ def main():
     lines += [f'"{key} c {colour}",' for key, colour in PALETTE.items()]
     rows = ["".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
     lines += [f'"{row}",' for row in rows[:-1]] + [f'"{rows[-1]}"', "};", ""]
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vorglobal_icon.xpm")
-    with open(path, "w", encoding="ascii") as out:
+    folder = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(folder, "vorglobal_icon.xpm"), "w", encoding="ascii") as out:
         out.write("\n".join(lines))
+    with open(os.path.join(folder, "vorglobal_icon.png"), "wb") as out:
+        out.write(png(rows))
+
+
+def png(rows):
+    """The same picture as an 8-bit RGB PNG."""
+    def rgb(key):
+        colour = PALETTE[key]
+        return bytes(int(colour[i:i + 2], 16) for i in (1, 3, 5))
+
+    raw = b"".join(b"\x00" + b"".join(rgb(key) for key in row) for row in rows)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) +
+            chunk(b"IEND", b""))
 
 
 if __name__ == "__main__":

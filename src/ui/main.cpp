@@ -61,13 +61,9 @@ bool schedule_script(const QString& path, vg::MainWindow& window, vg::App& app, 
 int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
-    QApplication application(argc, argv);
-    const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
-    QApplication::setApplicationName(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorglobal/icon.xpm")));
-
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
+    // Options first: a wrong one is reported even where no display can be opened.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     if (arguments.contains(QStringLiteral("--help"))) {
         std::fputs(vg::run_options_usage().toUtf8().constData(), stdout);
         return 0;
@@ -78,6 +74,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorglobal: %s\n%s", error.toUtf8().constData(),
                      vg::run_options_usage().toUtf8().constData());
         return 2;
+    }
+
+    QApplication application(argc, argv);
+    const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
+    QApplication::setApplicationName(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorglobal/icon.xpm")));
+
+    if (options->user_folder) {
+        const std::filesystem::path folder = vg::user_data_folder();
+        std::error_code made;
+        std::filesystem::create_directories(folder, made);
+        std::filesystem::current_path(folder, made);
+        if (folder.empty() || made) {
+            std::fprintf(stderr, "vorglobal: cannot work in %s\n", folder.c_str());
+            return 1;
+        }
     }
 
     // Made in this order and destroyed in the reverse one: the application (and with it the receiver
@@ -98,13 +110,26 @@ int main(int argc, char** argv) {
         });
     }
     if (!options->script.isEmpty() && !schedule_script(options->script, window, app, clock)) return 2;
+    // The time may run out while a message box of window creation is open: close that too, and do
+    // not start the event loop when the window is already gone.
+    bool exit_requested = false;
     if (options->exit_after_ms >= 0)
-        QTimer::singleShot(options->exit_after_ms, &window, [&window] { window.close(); });
+        QTimer::singleShot(options->exit_after_ms, &window, [&window, &exit_requested] {
+            exit_requested = true;
+            for (int boxes = 0; boxes < 16; ++boxes) {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (modal == nullptr || !modal->close()) break;
+            }
+            window.close();
+        });
 
     vg::connect_app(window, services, app);
     app.create(services);
-    window.show();
-    const int code = QApplication::exec();
+    int code = 0;
+    if (!exit_requested) {
+        window.show();
+        code = QApplication::exec();
+    }
     // The window has closed: free the window state (the link was closed on the way).
     app.on_destroy();
     return code;

@@ -93,6 +93,10 @@ std::optional<RunOptions> parse_run_options(const QStringList& arguments, QStrin
             options.print_titles = true;
             continue;
         }
+        if (option == QLatin1String("--home")) {
+            options.user_folder = true;
+            continue;
+        }
         if (option != QLatin1String("--screenshot") && option != QLatin1String("--exit-after") &&
             option != QLatin1String("--script"))
             return fail(QStringLiteral("unknown option %1").arg(option));
@@ -113,15 +117,25 @@ std::optional<RunOptions> parse_run_options(const QStringList& arguments, QStrin
     return options;
 }
 
+std::filesystem::path user_data_folder() {
+    const QByteArray data_home = qgetenv("XDG_DATA_HOME");
+    if (!data_home.isEmpty()) return std::filesystem::path(data_home.toStdString()) / "vorglobal";
+    const QByteArray home = qgetenv("HOME");
+    if (!home.isEmpty()) return std::filesystem::path(home.toStdString()) / ".local/share/vorglobal";
+    return {};
+}
+
 QString run_options_usage() {
     return QStringLiteral(
-        "usage: vorglobal [--screenshot FILE] [--exit-after MS] [--script FILE] [--print-titles]\n"
+        "usage: vorglobal [--home] [--screenshot FILE] [--exit-after MS] [--script FILE] [--print-titles]\n"
         "  Runs in the working directory, which holds vor_set.txt, vor_ini.txt and vor_pos.txt.\n"
+        "  --home             run in ~/.local/share/vorglobal (or $XDG_DATA_HOME/vorglobal) instead,\n"
+        "                     created when missing\n"
         "  --screenshot FILE  save the window's client area as PNG after the first map is shown\n"
         "  --exit-after MS    close the window MS milliseconds after start\n"
         "  --script FILE      run inputs at given times: lines \"MS command ID\", \"MS click X Y\",\n"
         "                     \"MS right X Y\", \"MS key left|up|right|down\"; each prints\n"
-        "                     \"done MS-ELAPSED STEP\" when it has run\n"
+        "                     \"done ELAPSED STEP\" (ms since start) when run\n"
         "  --print-titles     print every new window title as \"title TEXT\"\n");
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,7 +47,12 @@ struct RunOptions {
     int exit_after_ms = -1;  // --exit-after MS: close the window after MS milliseconds
     QString script;         // --script FILE: scripted inputs (parse_script)
     bool print_titles = false;  // --print-titles: every new window title on standard output
+    bool user_folder = false;   // --home: work in user_data_folder() instead of the current folder
 };
+
+// The folder a user's settings files and tile cache live in: $XDG_DATA_HOME/vorglobal, or
+// $HOME/.local/share/vorglobal. Empty when neither variable is set.
+std::filesystem::path user_data_folder();
 
 // The options of `arguments` (without the program name). nullopt, with `error` set, for an unknown
 // option or a missing or bad value.

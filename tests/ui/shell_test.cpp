@@ -343,6 +343,8 @@ TEST(RunOptionsTest, OptionsAndScriptsAreReadOrRefusedClearly) {
     EXPECT_EQ(options->script, "s.txt");
     EXPECT_TRUE(options->print_titles);
     EXPECT_EQ(parse_run_options({}, &error)->exit_after_ms, -1);
+    EXPECT_FALSE(options->user_folder);
+    EXPECT_TRUE(parse_run_options({"--home"}, &error)->user_folder);
     for (const QStringList& bad : {QStringList{"--exit-after"}, QStringList{"--exit-after", "-5"},
                                    QStringList{"--exit-after", "soon"}, QStringList{"--screenshot", ""},
                                    QStringList{"--bogus"}, QStringList{"file.txt"}}) {
