@@ -43,12 +43,16 @@ bool schedule_script(const QString& path, vg::MainWindow& window, vg::App& app, 
         return false;
     }
     for (const vg::ScriptStep& step : *steps) {
-        QTimer::singleShot(step.at_ms, &window, [step, &window, &app, &clock] {
+        QTimer::singleShot(step.at_ms, Qt::PreciseTimer, &window, [step, &window, &app, &clock] {
             switch (step.kind) {
             case vg::ScriptStep::Kind::Command: window.on_command(step.a); break;
             case vg::ScriptStep::Kind::Left: app.on_left_button(step.a, step.b); break;
             case vg::ScriptStep::Kind::Right: app.on_right_button(step.a, step.b); break;
             case vg::ScriptStep::Kind::Key: app.on_key_up(vg::key_for(step.a)); break;
+            case vg::ScriptStep::Kind::Screenshot:
+                if (!window.map_view()->grab().toImage().save(QString::fromStdString(step.path), "PNG"))
+                    std::fprintf(stderr, "vorglobal: cannot write %s\n", step.path.c_str());
+                break;
             }
             print_line(QStringLiteral("done %1 %2").arg(clock.elapsed()).arg(QString::fromStdString(step.text)));
         });

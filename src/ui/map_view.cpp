@@ -5,6 +5,7 @@
 #include "ui/map_view.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -32,6 +34,7 @@ void vertical_line(QPainter& painter, int x, int y_from, int y_to, QRgb colour) 
 
 constexpr QRgb kBlack = 0xFF000000;
 constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr int kMapLeftEdge = 1;
 
 void draw_toolbar(QPainter& painter, const PaintFrame& frame, int client_width) {
     horizontal_line(painter, 0, client_width, toolbar::kLineBlackTop, kBlack);
@@ -57,21 +60,29 @@ void draw_map_frame(QPainter& painter, int map_width, int map_height) {
     vertical_line(painter, map_width + 1, 48, map_height + 50, kWhite);
 }
 
-void draw_speed(QPainter& painter, const PaintFrame::Speed& speed) {
+void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width) {
     QFont font;
     font.setStyleHint(QFont::SansSerif);
     font.setFamily(QStringLiteral("sans-serif"));
-    font.setPixelSize(speed.font_height);
     font.setWeight(QFont::Black);
+    // The height is the character cell's (ascent plus descent), as the font's requested height
+    // means there, so the letters' em size is somewhat smaller.
+    font.setPixelSize(speed.font_height);
+    const int cell = QFontMetrics(font).height();
+    if (cell > speed.font_height) font.setPixelSize(std::max(1, speed.font_height * speed.font_height / cell));
     painter.setFont(font);
     const QString text = QString::fromUtf8(speed.text.data(), static_cast<qsizetype>(speed.text.size()));
+    // The left edge allows a fixed width per character; where this font's letters are wider, the
+    // text moves left so that it (with its outline) still ends inside the map area.
+    const int right_limit = kMapLeftEdge + map_width - 2;
+    const int x = std::max(0, std::min(speed.x, right_limit - painter.fontMetrics().horizontalAdvance(text)));
     // The text's top edge is at y: Qt places text by its baseline.
     const int baseline = speed.y + painter.fontMetrics().ascent();
     const QPoint outline[] = {{-2, 0}, {0, -2}, {2, 0}, {0, 2}};
     painter.setPen(QColor::fromRgb(MapView::kSpeedOutline));
-    for (const QPoint& offset : outline) painter.drawText(QPoint(speed.x, baseline) + offset, text);
+    for (const QPoint& offset : outline) painter.drawText(QPoint(x, baseline) + offset, text);
     painter.setPen(QColor::fromRgb(MapView::kSpeedText));
-    painter.drawText(QPoint(speed.x, baseline), text);
+    painter.drawText(QPoint(x, baseline), text);
 }
 
 }  // namespace
@@ -135,7 +146,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
             painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
         }
     }
-    if (frame.speed.show && frame.speed.font_height > 0) draw_speed(painter, frame.speed);
+    if (frame.speed.show && frame.speed.font_height > 0) draw_speed(painter, frame.speed, frame.map_width);
 }
 
 void MapView::paintEvent(QPaintEvent* event) {

@@ -70,6 +70,9 @@ std::optional<std::vector<ScriptStep>> parse_script(const std::string& text, std
             else if (name == "right") step.a = Qt::Key_Right;
             else if (name == "down") step.a = Qt::Key_Down;
             else return fail("expected left, up, right or down");
+        } else if (kind == "screenshot") {
+            step.kind = ScriptStep::Kind::Screenshot;
+            if (!(in >> step.path)) return fail("expected a file name");
         } else {
             return fail("unknown step");
         }
@@ -134,8 +137,8 @@ QString run_options_usage() {
         "  --screenshot FILE  save the window's client area as PNG after the first map is shown\n"
         "  --exit-after MS    close the window MS milliseconds after start\n"
         "  --script FILE      run inputs at given times: lines \"MS command ID\", \"MS click X Y\",\n"
-        "                     \"MS right X Y\", \"MS key left|up|right|down\"; each prints\n"
-        "                     \"done ELAPSED STEP\" (ms since start) when run\n"
+        "                     \"MS right X Y\", \"MS key left|up|right|down\", \"MS screenshot FILE\";\n"
+        "                     each prints \"done ELAPSED STEP\" (ms since start) when run\n"
         "  --print-titles     print every new window title as \"title TEXT\"\n");
 }
 

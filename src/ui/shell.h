@@ -26,19 +26,21 @@ Key key_for(int qt_key);
 // Routes the window's events to `app`. The three objects must outlive the window's event loop.
 void connect_app(MainWindow& window, QtWindow& services, App& app);
 
-// One scripted input: at `at_ms` after start, a menu command (`a` = id), a left or right click at
-// client point (a, b), or a key release (`a` = Qt key code).
+// One scripted step: at `at_ms` after start, a menu command (`a` = id), a left or right click at
+// client point (a, b), a key release (`a` = Qt key code), or a screenshot of the client area into
+// the PNG file `path`.
 struct ScriptStep {
-    enum class Kind { Command, Left, Right, Key };
+    enum class Kind { Command, Left, Right, Key, Screenshot };
     int at_ms = 0;
     Kind kind = Kind::Command;
     int a = 0;
     int b = 0;
+    std::string path;
     std::string text;  // the line as written, echoed when the step has run
 };
 
-// Reads a script: one step per line, "MS command ID", "MS click X Y", "MS right X Y" or
-// "MS key left|up|right|down"; blank lines and lines starting with '#' are skipped. nullopt, with
+// Reads a script: one step per line, "MS command ID", "MS click X Y", "MS right X Y",
+// "MS key left|up|right|down" or "MS screenshot FILE"; blank lines and lines starting with '#' are skipped. nullopt, with
 // `error` naming the line, for anything else.
 std::optional<std::vector<ScriptStep>> parse_script(const std::string& text, std::string* error);
 

@@ -188,9 +188,11 @@ TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
         }
     EXPECT_GT(blue, 100);
     EXPECT_GT(white, 100);
-    // Nothing of the text above its box; the map elsewhere stays black.
+    // Nothing of the text above its box, the map elsewhere stays black, and a text wider than the
+    // room its length allows still ends inside the map area.
     EXPECT_EQ(image.pixel(100, 200), kBlack);
     for (int x = box.left(); x < 512; ++x) EXPECT_EQ(image.pixel(x, box.top() - 1), kBlack) << x;
+    for (int y = box.top(); y <= 432; ++y) EXPECT_EQ(image.pixel(512, y), kBlack) << y;
 
     // Without a bitmap only the toolbar is drawn; a failed composition draws nothing at all.
     frame.bitmap = nullptr;
@@ -354,9 +356,11 @@ TEST(RunOptionsTest, OptionsAndScriptsAreReadOrRefusedClearly) {
     }
 
     std::string why;
-    auto steps = parse_script("# comment\r\n\n100 command 1005\n250 click 70 20\n300 right 5 60\n400 key left\n", &why);
+    auto steps = parse_script("# comment\r\n\n100 command 1005\n250 click 70 20\n300 right 5 60\n400 key left\n500 screenshot a.png\n", &why);
     ASSERT_TRUE(steps) << why;
-    ASSERT_EQ(steps->size(), 4u);
+    ASSERT_EQ(steps->size(), 5u);
+    EXPECT_EQ((*steps)[4].kind, ScriptStep::Kind::Screenshot);
+    EXPECT_EQ((*steps)[4].path, "a.png");
     EXPECT_EQ((*steps)[0].kind, ScriptStep::Kind::Command);
     EXPECT_EQ((*steps)[0].a, 1005);
     EXPECT_EQ((*steps)[0].text, "100 command 1005");
@@ -366,7 +370,7 @@ TEST(RunOptionsTest, OptionsAndScriptsAreReadOrRefusedClearly) {
     EXPECT_EQ((*steps)[2].b, 60);
     EXPECT_EQ((*steps)[3].a, Qt::Key_Left);
     for (const char* bad : {"command 1005", "-1 command 5", "10 command", "10 click 5", "10 key home",
-                            "10 jump 1 2", "10 command 1005 extra"}) {
+                            "10 jump 1 2", "10 command 1005 extra", "10 screenshot"}) {
         why.clear();
         EXPECT_FALSE(parse_script(bad, &why)) << bad;
         EXPECT_EQ(why.rfind("line 1: ", 0), 0u) << why;
