@@ -229,6 +229,39 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     EXPECT_EQ(std::sscanf(about.c_str() + head.size() + 9, " | Linux ver. %d.%d", &major, &minor), 2) << about;
 }
 
+TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
+    const std::string png = read_file(test::shared_testdata() / "images" / "bench" / "map256-rgb.png");
+    test::LoopbackHttpServer tiles(test::ScriptedReply::make(200, "image/png", png, true));
+    write_settings();
+    AppOptions o = options();
+    o.tile_hosts->virtual_earth_road.fill("127.0.0.1:" + std::to_string(tiles.port()));
+    const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
+    cache_view(MapSource::VirtualEarth, 2, c.x, c.y);
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    App& a = *app;
+    EXPECT_EQ(tiles.requests().size(), 0u);  // the start view came from the cache
+
+    // A tile file damaged on disk is replaced by the download.
+    test::write_file(a.tile_paths().slots[0], "not a picture");
+    a.on_command(1001);
+    ASSERT_TRUE(tiles.wait_for_requests(4));
+    for (const std::string& request : tiles.requests()) EXPECT_EQ(request.rfind("GET ", 0), 0u) << request;
+    EXPECT_EQ(read_file(a.tile_paths().slots[0]), png);
+    for (int y : {0, 511})
+        for (int x : {0, 511}) EXPECT_TRUE(mosaic_has_picture(x, y)) << x << "," << y;
+
+    // Off line, navigation reads the cache only; on line it downloads what is missing.
+    a.on_key_up(Key::Down);
+    EXPECT_EQ(a.view().centre_y, c.y + 256);
+    EXPECT_FALSE(mosaic_has_picture(0, 511));
+    EXPECT_TRUE(mosaic_has_picture(0, 0));
+    a.window_state()->online = 1;
+    a.on_key_up(Key::Right);
+    EXPECT_TRUE(tiles.wait_for_requests(7));
+    EXPECT_TRUE(mosaic_has_picture(511, 511));
+}
+
 TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     test::LoopbackHttpServer site(test::ScriptedReply::make(200, "text/html", "<html></html>"));
     write_settings("port=COM7\r\n", "com7=" + (dir / "no-such-device").string() + "\r\n");
