@@ -11,6 +11,8 @@
 #include "support/test_paths.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -75,9 +77,12 @@ protected:
         while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
     }
 
-    void start(const std::string& size = "small") {
-        test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=" + size + "\r\nunit=NMEA\r\nport=COM0\r\n");
-        test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\n");
+    // `com1`: the device COM1 stands for; without one no receiver port is configured.
+    void start(const std::string& size = "small", const std::string& com1 = "") {
+        test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=" + size + "\r\nunit=NMEA\r\nport=" +
+                                                  (com1.empty() ? "COM0" : "COM1") + "\r\n");
+        test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\ncom1=" +
+                                                  com1 + "\r\n");
         test::write_file(dir / "vor_pos.txt", "N 60 10 30\r\nE 24 55 00\r\n");
         AppOptions options;
         options.start_probe = false;
@@ -332,6 +337,21 @@ TEST_F(ShellTest, ExitClosesTheWindow) {
     start();
     action(res::kCmdExit)->trigger();
     ASSERT_TRUE(wait_until([&] { return !window->isVisible(); }));
+}
+
+TEST_F(ShellTest, ClosingTheWindowClosesTheReceiverLink) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);  // the program opens its own end
+    start("small", name);
+    ASSERT_NE(app->link(), nullptr);
+    ASSERT_TRUE(app->link()->link_active());
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+    window->close();
+    EXPECT_FALSE(app->link()->link_active());
+    EXPECT_EQ(app->window_state()->link_active.load(), 0);
+    close(master);
 }
 
 TEST(RunOptionsTest, OptionsAndScriptsAreReadOrRefusedClearly) {
