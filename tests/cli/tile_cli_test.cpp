@@ -140,7 +140,10 @@ TEST(FetchCli, FetchesTheViewAroundAPosition) {
     EXPECT_NE(r.out.find("{\"slot\":1,\"path\":\"\",\"ok\":false}"), std::string::npos);
 
     // Etopo2 has no tiles above level 0; bad arguments fail before anything is fetched.
-    const std::size_t asked = lines.size();
+    const std::size_t asked = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines.size();
+    }();
     EXPECT_EQ(vortool("--root " + root + " --source e --level 1 --lat 0 --lon 0", "fetch", dir.path().string()).status, 1);
     EXPECT_EQ(vortool("--source o --level 1 --lat 0 --lon 0", "fetch", dir.path().string()).status, 2);
     EXPECT_EQ(vortool("--root x --source o --level 9 --lat 0 --lon 0", "fetch", dir.path().string()).status, 2);

@@ -41,9 +41,9 @@ std::optional<Pnm> read_pnm(const fs::path& path) {
     long fields[3] = {};
     for (long& field : fields) {
         while (pos < bytes.size() && std::isspace(bytes[pos])) ++pos;
-        char* end = nullptr;
-        field = std::strtol(reinterpret_cast<const char*>(bytes.data()) + pos, &end, 10);
-        pos = static_cast<std::size_t>(end - reinterpret_cast<const char*>(bytes.data()));
+        // Digits read within the buffer: the bytes are not a terminated string.
+        field = 0;
+        while (pos < bytes.size() && std::isdigit(bytes[pos]) && field < 1000000) field = field * 10 + (bytes[pos++] - '0');
     }
     ++pos;  // the single blank after maxval
     pnm.width = static_cast<int>(fields[0]);
