@@ -1,4 +1,3 @@
-// Core headers first: Qt's `slots` macro would otherwise break them (see map_view.h).
 #include "app/paint_frame.h"
 #include "app/toolbar_layout.h"
 

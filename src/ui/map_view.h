@@ -17,9 +17,7 @@ class QPainter;
 
 namespace vg {
 
-// What one paint shows (app/paint_frame.h). Only declared here: the core headers must be included
-// before any Qt header, because Qt defines `slots` as a macro and a core record has a field of
-// that name.
+// What one paint shows (app/paint_frame.h).
 struct PaintFrame;
 
 class MapView : public QWidget {

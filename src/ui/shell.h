@@ -4,7 +4,6 @@
 // them a few for driving the program from scripts and tests (all harmless when unused).
 #pragma once
 
-// Core headers before Qt's: Qt defines `slots` as a macro, and a core record has a field of that name.
 #include "app/app.h"
 
 #include <QString>

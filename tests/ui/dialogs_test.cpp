@@ -36,21 +36,6 @@
 namespace vg {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "ui_dialogs_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // Once the next modal dialog is up, runs `act` on it (which must end it). Polls, so it does not
 // matter whether exec() has started when the timer is set. The 10 s backstop rejects a dialog the
 // action failed to end, so a fault fails the test instead of hanging it.

@@ -28,38 +28,14 @@
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
+#include "ui/qt_test_util.h"
 
 namespace vg {
 namespace {
 
+using test::wait_until;
+
 using namespace std::chrono_literals;
-
-// One QApplication for the whole run.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "ui_main_window_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Processes events until `done` holds; false when the generous backstop ran out first.
-template <typename Predicate>
-bool wait_until(Predicate done, std::chrono::milliseconds backstop = 20s) {
-    const auto end = std::chrono::steady_clock::now() + backstop;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A top-down 24-bit bitmap, bytes blue, green, red, rows padded to a multiple of 4 bytes.
 struct Bitmap {

@@ -2,7 +2,6 @@
 // clicks and keys go, the client size for both map sizes, the clipboard, and the program's options.
 // Tiles come from a loopback server that answers every request with a real map tile.
 
-// Core headers first: Qt defines `slots` as a macro, and a core record has a field of that name.
 #include "ui/shell.h"
 
 #include "app/toolbar_layout.h"
@@ -29,36 +28,14 @@
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
+#include "ui/qt_test_util.h"
 
 namespace vg {
 namespace {
 
+using test::wait_until;
+
 using namespace std::chrono_literals;
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "ui_shell_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-template <typename Predicate>
-bool wait_until(Predicate done, std::chrono::milliseconds backstop = 20s) {
-    const auto end = std::chrono::steady_clock::now() + backstop;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 const std::filesystem::path kTile = test::shared_testdata() / "images/bench/map256-rgb.png";
 
