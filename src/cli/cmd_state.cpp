@@ -5,29 +5,11 @@
 #include <string_view>
 
 #include "app/window_state.h"
+#include "cli/tile_args.h"
 
 namespace vg::cli {
 
 namespace {
-
-void add_text(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out.push_back('\\');
-            out.push_back(ch);
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            // Settings bytes need not be UTF-8; every byte outside printable ASCII is escaped.
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out.push_back(ch);
-        }
-    }
-    out.push_back('"');
-}
 
 void add_key(std::string& out, const char* key) {
     out += out.size() > 1 ? ",\"" : "\"";
@@ -42,7 +24,7 @@ void add_number(std::string& out, const char* key, long long value) {
 
 void add_string(std::string& out, const char* key, std::string_view value) {
     add_key(out, key);
-    add_text(out, value);
+    append_json_text(out, value);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Argument and output helpers shared by the tile commands of vortool (tile, fetch).
+// Argument and output helpers shared by vortool commands (tile, fetch, state).
 #pragma once
 
 #include <optional>
