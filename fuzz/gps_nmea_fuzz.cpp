@@ -6,31 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "fix_checks.h"
 #include "gps/nmea.h"
-
-namespace {
-
-bool same(const vg::FixRecord& a, const vg::FixRecord& b) {
-    for (int i = 0; i < vg::kSatelliteSlots; ++i) {
-        const vg::SatelliteEntry &x = a.satellites[i], &y = b.satellites[i];
-        if (x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth || x.snr != y.snr ||
-            x.used != y.used)
-            return false;
-    }
-    return std::memcmp(a.last_message, b.last_message, sizeof a.last_message) == 0 &&
-           std::memcmp(a.utc_text, b.utc_text, sizeof a.utc_text) == 0 &&
-           std::memcmp(a.local_text, b.local_text, sizeof a.local_text) == 0 && a.latitude == b.latitude &&
-           a.longitude == b.longitude && a.altitude == b.altitude && a.speed_knots == b.speed_knots &&
-           a.course == b.course && a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view;
-}
-
-void check_terminated(const vg::FixRecord& fix) {
-    if (!std::memchr(fix.last_message, '\0', sizeof fix.last_message)) std::abort();
-    if (!std::memchr(fix.utc_text, '\0', sizeof fix.utc_text)) std::abort();
-    if (!std::memchr(fix.local_text, '\0', sizeof fix.local_text)) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -48,14 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::size_t i = 0; i < size; i += chunk) {
         split.nmea_feed(data + i, size - i < chunk ? size - i : chunk, fix_split);
         if (split.pending() >= vg::NmeaParser::kLineBufferSize) std::abort();
-        check_terminated(fix_split);
+        vg::fuzz::check_terminated(fix_split);
     }
 
     vg::NmeaParser whole;
     vg::FixRecord fix_whole;
     fix_whole.local_offset_hours = fix_split.local_offset_hours;
     whole.nmea_feed(data, size, fix_whole);
-    if (!same(fix_split, fix_whole)) std::abort();
+    if (!vg::fuzz::same_fix(fix_split, fix_whole)) std::abort();
 
     // The field helpers on the raw bytes as one sentence text.
     const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -67,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         vg::nmea_position(text, n, scratch);
     }
     whole.nmea_dispatch(text, scratch);
-    check_terminated(scratch);
+    vg::fuzz::check_terminated(scratch);
     (void)astral_lines;
     return 0;
 }

@@ -9,28 +9,10 @@
 
 #include <unistd.h>
 
+#include "fix_checks.h"
 #include "gps/zodiac.h"
 
 namespace {
-
-bool same(const vg::FixRecord& a, const vg::FixRecord& b) {
-    for (int i = 0; i < vg::kSatelliteSlots; ++i) {
-        const vg::SatelliteEntry &x = a.satellites[i], &y = b.satellites[i];
-        if (x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth || x.snr != y.snr || x.used != y.used)
-            return false;
-    }
-    return std::memcmp(a.last_message, b.last_message, sizeof a.last_message) == 0 &&
-           std::memcmp(a.utc_text, b.utc_text, sizeof a.utc_text) == 0 &&
-           std::memcmp(a.local_text, b.local_text, sizeof a.local_text) == 0 && a.latitude == b.latitude &&
-           a.longitude == b.longitude && a.altitude == b.altitude && a.speed_knots == b.speed_knots &&
-           a.course == b.course && a.fix_dimension == b.fix_dimension && a.sats_in_view == b.sats_in_view;
-}
-
-void check_terminated(const vg::FixRecord& fix) {
-    if (!std::memchr(fix.last_message, '\0', sizeof fix.last_message)) std::abort();
-    if (!std::memchr(fix.utc_text, '\0', sizeof fix.utc_text)) std::abort();
-    if (!std::memchr(fix.local_text, '\0', sizeof fix.local_text)) std::abort();
-}
 
 // A start position for the initialisation message, written once and removed at exit.
 struct PositionFile {
@@ -79,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     a.local_offset_hours = b.local_offset_hours = static_cast<int>(chunk % 47) - 23;
     for (std::size_t at = 0; at < size; at += chunk) pieces.feed(data + at, std::min(chunk, size - at), a);
     whole.feed(data, size, b);
-    check_terminated(a);
-    check_terminated(b);
-    if (!same(a, b)) std::abort();
+    vg::fuzz::check_terminated(a);
+    vg::fuzz::check_terminated(b);
+    if (!vg::fuzz::same_fix(a, b)) std::abort();
     if (a.sats_in_view < 0) std::abort();
     return 0;
 }
