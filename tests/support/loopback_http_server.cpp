@@ -110,7 +110,12 @@ std::vector<std::string> LoopbackHttpServer::requests() const {
 
 bool LoopbackHttpServer::wait_for_requests(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+    return changed_.wait_for(lock, timeout, [&] {
+        if (requests_.size() < count) return false;
+        for (std::size_t i = 0; i < count; ++i)
+            if (!done_[i]) return false;
+        return true;
+    });
 }
 
 void LoopbackHttpServer::accept_loop() {
@@ -151,6 +156,15 @@ void LoopbackHttpServer::serve(int fd) {
         }
     };
     drain();
+    // The request takes its place in arrival order now, before the reply lets the client go on to its
+    // next request; its text is completed with the bytes that arrive until the connection ends.
+    std::size_t slot = 0;
+    {
+        std::lock_guard lock(mutex_);
+        slot = requests_.size();
+        requests_.push_back(request);
+        done_.push_back(false);
+    }
     const ScriptedReply reply = handler_(request);
     bool ok = true;
     for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
@@ -183,7 +197,8 @@ void LoopbackHttpServer::serve(int fd) {
     ::close(fd);
     {
         std::lock_guard lock(mutex_);
-        requests_.push_back(request);
+        requests_[slot] = request;
+        done_[slot] = true;
     }
     changed_.notify_all();
 }

@@ -51,7 +51,7 @@ public:
 
     // The bytes of each request received so far, in arrival order.
     std::vector<std::string> requests() const;
-    // Waits (bounded) until at least `count` requests were recorded.
+    // Waits (bounded) until the first `count` requests were received and their connections ended.
     bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     std::size_t connection_count() const { return connections_.load(); }
 
@@ -69,7 +69,8 @@ private:
     std::atomic<std::size_t> connections_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<std::string> requests_;
+    std::vector<std::string> requests_;  // in arrival order
+    std::vector<bool> done_;             // the request's connection has ended
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
