@@ -24,13 +24,6 @@ int usage_error(const char* what, const char* arg) {
     return 2;
 }
 
-std::optional<double> parse_number(std::string_view text) {
-    double value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 int run_fetch(int argc, char** argv) {
@@ -56,13 +49,13 @@ int run_fetch(int argc, char** argv) {
         } else if (arg == "--source") {
             if (!(source = parse_source_argument(value))) return usage_error("unknown source", value);
         } else if (arg == "--level") {
-            level = parse_number(value);
+            level = parse_finite_number(value);
             if (!level || *level != std::floor(*level) || !is_valid_level(static_cast<int>(*level)))
                 return usage_error("level must be 0 to 4", value);
         } else if (arg == "--lat") {
-            if (!(lat = parse_number(value))) return usage_error("bad latitude", value);
+            if (!(lat = parse_finite_number(value))) return usage_error("bad latitude", value);
         } else if (arg == "--lon") {
-            if (!(lon = parse_number(value))) return usage_error("bad longitude", value);
+            if (!(lon = parse_finite_number(value))) return usage_error("bad longitude", value);
         } else {
             return usage_error("unknown option", argv[i - 1]);
         }

@@ -24,6 +24,13 @@ std::optional<MapSource> parse_source_argument(std::string_view text) {
 }
 
 // Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
+std::optional<double> parse_finite_number(std::string_view text) {
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 void append_json_text(std::string& out, std::string_view text) {
     out.push_back('"');
     for (const char ch : text) {
@@ -60,13 +67,6 @@ std::optional<int> parse_int(std::string_view text) {
     return value;
 }
 
-std::optional<double> parse_degrees(std::string_view text) {
-    double value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 int run_tile(int argc, char** argv) {
@@ -89,9 +89,9 @@ int run_tile(int argc, char** argv) {
             level = parse_int(value);
             if (!level || !is_valid_level(*level)) return usage_error("level must be 0 to 4", value);
         } else if (arg == "--lat") {
-            if (!(lat = parse_degrees(value))) return usage_error("bad latitude", value);
+            if (!(lat = parse_finite_number(value))) return usage_error("bad latitude", value);
         } else if (arg == "--lon") {
-            if (!(lon = parse_degrees(value))) return usage_error("bad longitude", value);
+            if (!(lon = parse_finite_number(value))) return usage_error("bad longitude", value);
         } else if (arg == "--x") {
             if (!(x = parse_int(value))) return usage_error("bad x", value);
         } else if (arg == "--y") {
