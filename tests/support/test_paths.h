@@ -1,4 +1,4 @@
-// Paths the tests use: the shared real-world test data, our own test data, and scratch folders.
+// Paths the tests use: the real-world test data in tests/data (captures, conformance images), and scratch folders.
 #pragma once
 
 #include <filesystem>
