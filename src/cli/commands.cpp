@@ -45,7 +45,7 @@ const std::vector<Command>& command_table() {
          "Reads what a GPS receiver sent (a log file, or standard input without FILE or with -), feeds it to "
          "the decoder of the receiver type in chunks exactly as the program does with a live receiver, and "
          "prints the fix record as one JSON line: utc, local, lat, lon, alt, speed_knots, course, fix, "
-         "sats_in_view, satellites and last_message.\n"
+         "sats_in_view, satellites, last_message, talker and sky.\n"
          "\n"
          "Exit status 1 when the log cannot be read or the replies cannot be written, 2 for wrong arguments "
          "or a device type without a decoder.",
