@@ -15,6 +15,7 @@ int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
+int run_sources(int argc, char** argv);
 
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
@@ -29,6 +30,7 @@ const std::vector<Command>& command_table() {
         {"get", run_get},
         {"post", run_post},
         {"serve", run_serve},
+        {"sources", run_sources},
     };
     return table;
 }

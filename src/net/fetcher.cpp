@@ -16,6 +16,8 @@
 #include <set>
 #include <thread>
 
+#include "settings/settings_file.h"
+
 namespace vg {
 
 namespace {
@@ -148,7 +150,26 @@ const char* fetch_situation(const FetchResult& r) {
 }
 
 std::string vorglobal_user_agent(const std::string& contact) {
-    return std::string("VorGlobal/") + VG_VERSION + " (+" + (contact.empty() ? kProjectContact : contact) + ")";
+    std::string clean;
+    for (char c : contact)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) clean += c;  // a header line stays one line
+    return std::string("VorGlobal/") + VG_VERSION + " (+" + (clean.empty() ? kProjectContact : clean) + ")";
+}
+
+FetchSettings read_fetch_settings(const std::filesystem::path& dir) {
+    FetchSettings s;
+    const auto ini = dir / kIniFile;
+    if (const auto proxy = read_proxy_setting(ini)) s.proxy = proxy->host + ":" + std::to_string(proxy->port);
+    // Whole keys with "=", so that a value holding the word elsewhere is not taken for the line.
+    if (const auto v = setting_value(ini, "cafile=")) s.cafile = trim(*v);
+    if (const auto v = setting_value(ini, "contact=")) s.contact = trim(*v);
+    return s;
+}
+
+void FetchSettings::apply_to(FetchRequest& request) const {
+    request.proxy = proxy;
+    request.cafile = cafile;
+    if (request.user_agent.empty()) request.user_agent = vorglobal_user_agent(contact);
 }
 
 // One transfer, owned by the engine.

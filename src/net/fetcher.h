@@ -92,6 +92,17 @@ struct FetcherOptions {
 std::string vorglobal_user_agent(const std::string& contact = {});
 inline constexpr const char* kProjectContact = "https://vorglobal.example/contact";
 
+// What vor_ini.txt in `dir` says about fetching: the proxy ("prxy="/"prox=" as host:port, empty for
+// none), the extra trusted certificates ("cafile=PATH") and the contact of the User-Agent
+// ("contact=..."). Applied to a request with apply_to().
+struct FetchSettings {
+    std::string proxy;
+    std::string cafile;
+    std::string contact;
+    void apply_to(FetchRequest& request) const;
+};
+FetchSettings read_fetch_settings(const std::filesystem::path& dir);
+
 class Fetcher {
 public:
     using RequestId = std::uint64_t;
