@@ -4,16 +4,17 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "net/fetcher.h"
 #include "net/http_client.h"
 
 namespace vg::cli {
 
 int run_get(int argc, char** argv) {
-    if (argc < 1 || argc > 2) {
-        std::fputs("usage: vortool get URL [FILE]\n", stderr);
-        return 2;
-    }
+    for (int i = 0; i < argc; ++i)
+        if (argv[i][0] == '-' && argv[i][1] != '\0') return usage_error("get", "unknown option", argv[i]);
+    if (argc < 1) return usage_error("get", "a URL is required");
+    if (argc > 2) return usage_error("get", "unexpected argument", argv[2]);
     const std::filesystem::path file = argc == 2 ? std::filesystem::path(argv[1]) : std::filesystem::path();
     const std::string_view url = argv[0];
     if (url.substr(0, 8) != "https://") return http_get_file(url, file) == 1 ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "tiles/tile_catalogue.h"
 
 namespace vg::cli {
@@ -50,11 +51,7 @@ void append_json_string(std::string& out, std::string_view text) {
 }  // namespace
 
 int run_sources(int argc, char** argv) {
-    (void)argv;
-    if (argc != 0) {
-        std::fputs("usage: vortool sources\n", stderr);
-        return 2;
-    }
+    if (argc != 0) return usage_error("sources", "unexpected argument", argv[0]);
     const Catalogue catalogue = load_catalogue(".");
     for (const auto& problem : catalogue.problems) std::fprintf(stderr, "vortool sources: %s\n", problem.c_str());
     for (const auto& e : catalogue.entries) {
