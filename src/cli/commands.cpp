@@ -116,7 +116,7 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when a file cannot be read, decoded or written, 2 for wrong arguments.",
          {}},
 
-        {"get", run_get, "fetch a URL with the program's HTTP client, or https:// with verified TLS",
+        {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
          {"vortool get URL [FILE]"},
          "One GET request, through the proxy of vor_ini.txt in the working folder when it names one. The body "
          "is written to FILE; without FILE it is only fetched. http:// addresses go through the program's own "
