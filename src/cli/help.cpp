@@ -152,7 +152,7 @@ std::string vortool_man_page() {
                     "in vor_ini.txt of the current folder, not from http_proxy.",
                     {}}});
     page.section("EXIT STATUS");
-    page.text(help::kExitStatusText);
+    page.options(help::exit_statuses());
     page.section("EXAMPLES");
     page.text(
         "Decode a recorded NMEA log with the clock two hours ahead of UTC:\n"
