@@ -196,7 +196,7 @@ std::string bash_completion_script() {
         "# Source names, one a line: the catalogue as the current folder's settings make it, when this\n"
         "# vortool can list it, else the built-in services.\n"
         "_vortool_sources() {\n"
-        "    \"$1\" sources 2>/dev/null | sed -n 's/.*\"name\": *\"\\([^\"]*\\)\".*/\\1/p' | grep . ||\n"
+        "    \"$1\" sources 2>/dev/null | sed -n 's/.*\"name\": *\"\\([^\"]*\\)\".*/\\1/p' | sort -u | grep . ||\n"
         "        printf '%s\\n' " + join(sources) + "\n"
         "}\n"
         "\n"

@@ -35,7 +35,7 @@ mkdir -p "$work/folder/Maps" "$work/folder/tracks"
 touch "$work/folder/track.txt" "$work/folder/two words.log"
 
 expect "decode" "$vortool" de
-expect "serve setting sim state" "$vortool" s
+expect "$("$vortool" help | sed -n 's/^  \(s[a-z]*\) .*/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')" "$vortool" s
 expect "render" "$vortool" help re
 expect "get set" "$vortool" setting ''
 expect "decode encode" "$vortool" gif ''
