@@ -214,7 +214,7 @@ bool App::load_pending_view(Variant variant) {
 
 void App::auto_pan_off() {
     ws_->auto_pan = 0;
-    if (window_) window_->check_menu_item(menu::kAutoPan, false);
+    if (window_) window_->check_menu_item(Command::AutoPan, false);
 }
 
 void App::pan(int dx, int dy) {

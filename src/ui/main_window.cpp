@@ -50,17 +50,17 @@ void MainWindow::build_menu() {
     for (const res::MenuPopup& popup : res::kMainMenu) {
         QMenu* menu = menuBar()->addMenu(from_view(popup.text));
         for (const res::MenuItem& item : popup.items) {
-            if (item.id == res::kSeparator) {
+            if (!item.id) {
                 menu->addSeparator();
                 continue;
             }
             QAction* action = menu->addAction(from_view(item.text));
-            action->setData(item.id);
+            action->setData(command_id(*item.id));
             if (item.checked) {
                 action->setCheckable(true);
                 action->setChecked(true);
             }
-            const int id = item.id;
+            const Command id = *item.id;
             connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
                 // Choosing an item never changes its check mark by itself: Qt has just toggled a
                 // checkable item, so put the mark back; the command sets it when it means to.
@@ -79,7 +79,7 @@ void MainWindow::build_accelerators() {
         // Separate shortcuts rather than menu-item shortcuts: the menu texts carry no key names.
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        const int id = accelerator.id;
+        const Command id = accelerator.id;
         connect(shortcut, &QShortcut::activated, this, [this, id] {
             // A greyed menu item also disables its accelerator.
             if (QAction* action = menu_action(id); action != nullptr && !action->isEnabled()) return;
@@ -88,13 +88,17 @@ void MainWindow::build_accelerators() {
     }
 }
 
-QAction* MainWindow::menu_action(int id) const {
+QAction* MainWindow::menu_action(Command id) const {
     auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainWindow::on_command(int id) {
+void MainWindow::on_command(Command id) {
     if (handler_) handler_(id);
+}
+
+void MainWindow::on_command_id(int id) {
+    if (const std::optional<Command> command = command_from_id(id)) on_command(*command);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

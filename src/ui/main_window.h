@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 
+#include "platform/command.h"
+
 class QAction;
 
 namespace vg {
@@ -23,18 +25,20 @@ public:
 
     MapView* map_view() const { return view_; }
 
-    // The menu item with command id `id`, or nullptr when the menu has none.
-    QAction* menu_action(int id) const;
+    // The menu item of command `id`, or nullptr when the menu has none.
+    QAction* menu_action(Command id) const;
 
-    // Receives every command id; until one is set commands do nothing.
-    void set_command_handler(std::function<void(int)> handler) { handler_ = std::move(handler); }
+    // Receives every command; until one is set commands do nothing.
+    void set_command_handler(std::function<void(Command)> handler) { handler_ = std::move(handler); }
 
     // Called when the window is asked to close (close box, Exit), before it closes.
     void set_close_handler(std::function<void()> handler) { close_handler_ = std::move(handler); }
 
-    // Runs a command as if its menu item had been chosen. Greyed items and unknown ids are not
-    // refused here (the menu and the accelerators never deliver them).
-    void on_command(int id);
+    // Runs a command as if its menu item had been chosen. Greyed items are not refused here (the
+    // menu and the accelerators never deliver them).
+    void on_command(Command id);
+    // The same for an integer id (scripts): an id that names no command does nothing.
+    void on_command_id(int id);
 
     // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
     void set_client_size(int width, int height);
@@ -47,8 +51,8 @@ private:
     void build_accelerators();
 
     MapView* view_ = nullptr;
-    std::map<int, QAction*> actions_;
-    std::function<void(int)> handler_;
+    std::map<Command, QAction*> actions_;
+    std::function<void(Command)> handler_;
     std::function<void()> close_handler_;
 };
 

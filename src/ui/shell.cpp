@@ -33,7 +33,7 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     view->set_mouse_move_handler([&app](int x, int y) { app.on_mouse_move(x, y); });
     view->set_key_release_handler([&app](int key) { app.on_key_up(key_for(key)); });
     view->set_resize_handler([&app](int width, int height) { app.on_size(width, height); });
-    window.set_command_handler([&app](int id) { app.on_command(id); });
+    window.set_command_handler([&app](Command id) { app.on_command(id); });
     window.set_close_handler([&app] { app.on_close(); });
     services.set_timer_handler([&app] { app.on_timer(); });
 }
