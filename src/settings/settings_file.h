@@ -59,6 +59,10 @@ struct ProxySetting {
 std::optional<ProxySetting> read_proxy_setting(const std::filesystem::path& ini_file);
 std::optional<ProxySetting> parse_proxy_setting(std::string_view contents);
 
+// The shared secret of the position server and the base upload: the `relaykey` line of `ini_file`
+// without surrounding blanks; none when the line is missing or its value is empty.
+std::optional<std::string> read_relay_key(const std::filesystem::path& ini_file);
+
 // Writes the default lines of each of the three files that cannot be opened for reading in `dir`.
 // An existing file is never overwritten; a file that cannot be created is skipped.
 void write_default_files(const std::filesystem::path& dir = {});
