@@ -167,7 +167,7 @@ std::string with_status(const ResponseHeader& header, std::string_view what) {
 // failure has printed its one diagnostic line.
 bool receive_into(const net::Socket& socket, int fd, std::string_view file_name, const Bounds& bounds,
                   ResponseHeader& header) {
-    const std::uint64_t limit = bounds.options.max_body.value_or(kDefaultBodyLimit);
+    const std::uint64_t limit = bounds.options.max_body.value_or(kOtherBodyLimit);
     std::string buffer(kTransferBuffer, '\0');
     std::size_t filled = 0;
     while (filled < buffer.size()) {

@@ -25,7 +25,7 @@ struct HttpOptions {
     // A transfer that has not ended this long after it began fails, however steadily bytes come.
     std::chrono::milliseconds total_timeout{kTransferDeadline};
     // A body longer than this (announced or received) fails the transfer. Unset: the limit of what
-    // is fetched (tiles kTileBodyLimit, Etopo2 images kEtopo2BodyLimit), else kDefaultBodyLimit.
+    // is fetched (tiles kTileBodyLimit, Etopo2 images kEtopo2BodyLimit), else kOtherBodyLimit.
     std::optional<std::uint64_t> max_body;
 };
 

@@ -343,7 +343,7 @@ TEST_F(HttpClientTest, TransfersEndAtTheirDeadlineAndSizeLimit) {
     // Within the limit the same body is stored; unset, the limit is 1 MiB.
     LoopbackHttpServer fits(ScriptedReply::make(200, "image/png", std::string(65536, 'd'), true));
     EXPECT_EQ(http_get_file(fits.url("/"), out("fits.png"), o), 1);
-    LoopbackHttpServer big(ScriptedReply::make(200, "image/png", std::string(kDefaultBodyLimit + 1, 'e')));
+    LoopbackHttpServer big(ScriptedReply::make(200, "image/png", std::string(kOtherBodyLimit + 1, 'e')));
     testing::internal::CaptureStdout();
     EXPECT_EQ(http_get_file(big.url("/"), out("big.png"), options()), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 27 in body over 1048576 bytes\n");
