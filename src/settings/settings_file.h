@@ -42,12 +42,14 @@ std::optional<std::string> find_setting(std::string_view contents, std::string_v
 // Every other line is kept whole, whatever its length and however many lines the file has. The new
 // file is written beside the old one and renamed over it, so a failed write leaves the old file as
 // it was. An empty key, or a key or value holding a line end or a NUL, is refused (result 0, file
-// untouched); so is a vor_set.txt that exists but cannot be read.
+// untouched); so is a vor_set.txt that exists but cannot be read, and a key or value that the
+// lookup would not read back as written.
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir = {});
 
 // The bytes write_setting writes: `contents` (the current file, or nothing when it does not exist)
 // with every line starting with `key` replaced by "key=value", or that line appended; CR LF line
-// ends; a last line without a line end gets one.
+// ends; a last line without a line end gets one. When the lookup would still find another line
+// first, the new line is written at the top instead, so that it is the one read.
 std::string rewrite_setting_contents(std::string_view contents, std::string_view key, std::string_view value);
 
 struct ProxySetting {
