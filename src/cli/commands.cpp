@@ -15,6 +15,8 @@ int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
+int run_gpx(int argc, char** argv);
+int run_pack(int argc, char** argv);
 
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
@@ -29,6 +31,8 @@ const std::vector<Command>& command_table() {
         {"get", run_get},
         {"post", run_post},
         {"serve", run_serve},
+        {"gpx", run_gpx},
+        {"pack", run_pack},
     };
     return table;
 }
