@@ -98,12 +98,38 @@ Box tile_box(const Projection& proj, double margin) {
     return {proj.lon_at(-margin), proj.lat_at(kSize + margin), proj.lon_at(kSize + margin), proj.lat_at(-margin)};
 }
 
+// The ring with every run of 32 points that lies wholly beyond one side of the box cut down to the
+// run's first and last point. Clipping gives the same result (such a run only slides along that side),
+// and the few rings that span continents shrink to what the tile sees.
+std::vector<LonLat> near_box(const std::vector<LonLat>& ring, const Box& b) {
+    constexpr std::size_t kRun = 32;
+    std::vector<LonLat> out;
+    out.reserve(std::min<std::size_t>(ring.size(), 4096));
+    for (std::size_t i = 0; i < ring.size(); i += kRun) {
+        const std::size_t end = std::min(ring.size(), i + kRun);
+        bool west = true, east = true, south = true, north = true;
+        for (std::size_t k = i; k < end; ++k) {
+            west &= ring[k].lon < b.west;
+            east &= ring[k].lon > b.east;
+            south &= ring[k].lat < b.south;
+            north &= ring[k].lat > b.north;
+        }
+        if (west || east || south || north) {
+            out.push_back(ring[i]);
+            if (end - 1 > i) out.push_back(ring[end - 1]);
+        } else {
+            out.insert(out.end(), ring.begin() + static_cast<std::ptrdiff_t>(i), ring.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+    }
+    return out;
+}
+
 QPainterPath land_path(const Detail& detail, const Projection& proj, const Box& box) {
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
     for (const Line& ring : detail.land) {
         if (!box.meets(ring)) continue;
-        const std::vector<LonLat> clipped = clip_ring(ring.points, box);
+        const std::vector<LonLat> clipped = clip_ring(ring.points.size() > 256 ? near_box(ring.points, box) : ring.points, box);
         if (clipped.size() < 3) continue;
         QPolygonF poly;
         poly.reserve(static_cast<qsizetype>(clipped.size()));
