@@ -8,27 +8,21 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "track/gpx.h"
 #include "track/track_log.h"
 
 namespace vg::cli {
 
 int run_gpx(int argc, char** argv) {
-    constexpr const char* kUsage = "usage: vortool gpx TRACKFILE [--name NAME] > out.gpx\n";
     std::string path, name;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--name" && i + 1 < argc) name = argv[++i];
         else if (path.empty() && !arg.starts_with("--")) path = arg;
-        else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
+        else return usage_error("gpx", path.empty() ? "unknown option" : "one track file only", argv[i]);
     }
-    if (path.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (path.empty()) return usage_error("gpx", "a track file is required");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "vortool gpx: cannot read %s\n", path.c_str());

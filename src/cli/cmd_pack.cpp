@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "tiles/mbtiles.h"
 
 namespace vg::cli {
@@ -33,10 +34,10 @@ int info(const char* path) {
 }  // namespace
 
 int run_pack(int argc, char** argv) {
-    constexpr const char* kUsage = "usage: vortool pack info FILE\n";
-    if (argc == 2 && std::string_view(argv[0]) == "info") return info(argv[1]);
-    std::fputs(kUsage, stderr);
-    return 2;
+    if (argc == 0) return usage_error("pack", "info is required");
+    if (std::string_view(argv[0]) != "info") return usage_error("pack", "unknown sub-command", argv[0]);
+    if (argc != 2) return usage_error("pack", "info needs one pack file");
+    return info(argv[1]);
 }
 
 }  // namespace vg::cli
