@@ -18,7 +18,10 @@ int run_gpx(int argc, char** argv) {
     std::string path, name;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--name" && i + 1 < argc) name = argv[++i];
+        if (arg == "--name") {
+            if (i + 1 >= argc) return usage_error("gpx", "a value is required after", argv[i]);
+            name = argv[++i];
+        }
         else if (path.empty() && !arg.starts_with("--")) path = arg;
         else return usage_error("gpx", path.empty() ? "unknown option" : "one track file only", argv[i]);
     }
