@@ -332,7 +332,7 @@ struct Fetcher::Engine {
 
     void report(const Transfer& t) const {
         const auto& r = t.result;
-        if (options.quiet || r.outcome == FetchOutcome::ok || r.outcome == FetchOutcome::not_modified ||
+        if (options.quiet || t.request.quiet || r.outcome == FetchOutcome::ok || r.outcome == FetchOutcome::not_modified ||
             r.outcome == FetchOutcome::cancelled)
             return;
         const int code = r.outcome == FetchOutcome::http_error ? static_cast<int>(r.status) : r.curl_code;

@@ -100,6 +100,14 @@ int catalogue_menu_id(int count);
 std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
                                            std::string_view key = {});
 
+struct TileKey;
+struct TilePaths;
+// The key of the tile of `entry` holding world pixel (x, y) of its geometry at `level`.
+TileKey catalogue_tile_key(const CatalogueEntry& entry, int x, int y, int level);
+// Its paths below `root`: the original's for the originals, else in the entry's own folder with its
+// own extension.
+TilePaths catalogue_tile_paths(const CatalogueEntry& entry, const TileKey& key, std::string_view root);
+
 // The key_<name> value of vor_ini.txt in `dir`, or empty.
 std::string read_source_key(const std::filesystem::path& dir, std::string_view name);
 
