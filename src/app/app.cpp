@@ -51,6 +51,7 @@ const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap a
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
       clock_(options_.clock ? options_.clock : &system_clock()) {
+    catalogue_ = load_catalogue(dir_);
     if (options_.http.settings_dir.empty()) options_.http.settings_dir = dir_;
     if (options_.probe.work_dir.empty()) options_.probe.work_dir = dir_;
     if (options_.probe.http.settings_dir.empty()) options_.probe.http.settings_dir = dir_;
@@ -85,7 +86,37 @@ FetchContext App::fetch_context() const {
     context.hosts = options_.tile_hosts ? &*options_.tile_hosts : nullptr;
     context.versions = &versions_;
     context.http = options_.http;
+    context.entry = current_entry();
+    context.fetcher = options_.fetcher;
+    context.settings = read_fetch_settings(dir_);
+    if (context.entry) context.key = read_source_key(dir_, context.entry->name);
+    context.health = health_;
+    context.now = now();
     return context;
+}
+
+const CatalogueEntry* App::current_entry() const {
+    if (!ws_) return nullptr;
+    const CatalogueEntry* e = catalogue_.find(site_name_, ws_->aerial != 0);
+    return e ? e : catalogue_.find(site_name_, false);
+}
+
+std::string App::map_message() const {
+    const CatalogueEntry* e = current_entry();
+    return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+}
+
+std::string App::attribution() const {
+    const CatalogueEntry* e = current_entry();
+    return e ? e->attribution : std::string();
+}
+
+// The name of the `site` value in the catalogue: the value itself when a source has that name,
+// else the original source its first letter selects (the window state's rule).
+static std::string site_from_setting(const Catalogue& catalogue, const std::filesystem::path& set_file, int map_source) {
+    if (const auto value = setting_value(set_file, "site"))
+        if (catalogue.find(*value, false) || catalogue.find(*value, true)) return *value;
+    return kMapSources[(map_source >= 1 && map_source <= 5 ? map_source : 4) - 1].site_value;
 }
 
 void App::wait_step() {
@@ -109,6 +140,20 @@ void App::create(Window& window) {
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
     ws_->owner_window = &window;
+
+    // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
+    for (const auto& problem : catalogue_.problems) std::printf("Error: %s (line skipped)\n", problem.c_str());
+    std::fflush(stdout);
+    site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
+    if (const CatalogueEntry* e = current_entry()) {
+        ws_->map_source = static_cast<int>(e->geometry());
+        if (!catalogue_.has_aerial(e->name)) ws_->aerial = 0;
+        if (!e->original) {
+            for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id)
+                window.check_menu_item(id, false);
+            window.check_menu_item(e->menu_id, true);
+        }
+    }
 
     server_ = std::make_unique<PositionServer>(fix_, &window);
     SerialLinkOptions link_options;
@@ -209,7 +254,8 @@ int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fet
     if (fetch)
         return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0,
                                 fetch_context());
-    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0);
+    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0,
+                           current_entry());
 }
 
 bool App::compose() {
@@ -381,7 +427,7 @@ PaintFrame App::paint() {
     {
         const MapSource src = source();
         std::string title;
-        const char* name = source_title_name(ws_->map_source);
+        const char* name = site_name_.empty() ? source_title_name(ws_->map_source) : site_name_.c_str();
         if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
             title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
                                         pixel_to_longitude(view_.pointer_x, src, view_.level));
@@ -438,32 +484,47 @@ PaintFrame App::paint() {
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
         frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
     }
+    frame.attribution = attribution();
+    frame.message = map_message();
     return frame;
 }
 
 // ---- commands ------------------------------------------------------------------------------------
 
-void App::switch_source(int s) {
+void App::switch_source(int s) { select_source(kMapSources[s - 1].site_value); }
+
+void App::select_source(const std::string& name) {
+    const CatalogueEntry* chosen = catalogue_.find(name, false);
+    if (!chosen) chosen = catalogue_.find(name, true);
+    if (!chosen) return;
+    const int s = static_cast<int>(chosen->geometry());
     const MapSource old = source();
     const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
     const double lon = pixel_to_longitude(view_.centre_x, old, view_.level);
     ws_->map_source = s;
+    site_name_ = chosen->name;
+    health_->reset(chosen->name);  // choosing a source asks it again
     if (s == 1) {
         ws_->aerial = 0;
         view_.level = 0;
-    } else if (s == 2) {
+    } else if (!catalogue_.has_aerial(chosen->name)) {
         ws_->aerial = 0;
     }
-    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, i == s);
+    if (!catalogue_.find(chosen->name, false)) ws_->aerial = 1;  // a source with an aerial layer only
+    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, false);
+    for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
-    write_setting("site", kMapSources[s - 1].site_value, dir_);
+    write_setting("site", chosen->name, dir_);
+    if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
+        view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
 
     WaitCursor wait(window_);
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
     view_.centre_x = wrap_centre_x(p.x, view_.level, source());
     view_.centre_y = clamp_centre_y(p.y, view_.level, source());
     if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) != 0) {
-        window_->warning_box(kSourceMissing[s - 1]);
+        if (chosen->original) window_->warning_box(kSourceMissing[s - 1]);
+        else window_->warning_box(chosen->name + " has no tiles at this level");
         return;
     }
     view_loaded_ = true;
@@ -491,7 +552,8 @@ void App::select_device(int d) {
 
 void App::toggle_aerial() {
     const MapSource s = source();
-    ws_->aerial = (s == MapSource::Etopo2 || s == MapSource::OpenStreetMap) ? 0 : !ws_->aerial;
+    (void)s;
+    ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
     window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
     WaitCursor wait(window_);
     if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
@@ -536,7 +598,8 @@ void App::on_command(int id) {
         WaitCursor wait(window_);
         TilePathTable scratch;
         delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
-                          ws_->aerial != 0, ws_->big_maps != 0);
+                          ws_->aerial != 0, ws_->big_maps != 0, current_entry());
+        if (const CatalogueEntry* e = current_entry()) health_->reset(e->name);  // the user asks again
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -575,6 +638,11 @@ void App::on_command(int id) {
     case 1024:
     case 1025:
         switch_source(id - menu::kMapSourceBase);
+        break;
+    case 1026:
+    case 1028:
+    case 1029:
+        if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
         break;
     case 1031:
     case 1032:
@@ -632,10 +700,20 @@ void App::on_command(int id) {
     case 1053: {
         utsname name{};
         const std::string release = uname(&name) == 0 ? name.release : "";
-        w.run_about_dialog(about_version_line(__DATE__), about_system_line(release));
+        std::string sources = about_system_line(release);
+        // The map data of every source is credited; the visible one first.
+        if (const CatalogueEntry* e = current_entry(); e && !e->attribution.empty())
+            sources += "\n\nMap: " + e->name + " " + e->attribution;
+        for (const auto& name : catalogue_.names()) {
+            const CatalogueEntry* e = catalogue_.find(name, false) ? catalogue_.find(name, false) : catalogue_.find(name, true);
+            if (e && !e->attribution.empty() && name != site_name_) sources += "\n" + name + ": " + e->attribution;
+        }
+        w.run_about_dialog(about_version_line(__DATE__), sources);
         break;
     }
     default:
+        if (id >= 1101 && id <= 1199)
+            if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
         break;
     }
 }

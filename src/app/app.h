@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_sources.h"
 #include "tiles/tile_types.h"
 
@@ -46,6 +47,8 @@ struct AppOptions {
     HttpOptions http;  // settings_dir defaults to the settings directory
     // The position server of the Remote device (port 4477; settings_dir defaults as above).
     PositionServerConfig server;
+    // The engine of https and catalogue fetches; Fetcher::shared() when null.
+    Fetcher* fetcher = nullptr;
 };
 
 class App {
@@ -88,6 +91,16 @@ public:
     // The cache root as the tile functions get it (relative roots resolved against the settings
     // directory).
     std::string maps_root() const;
+    // The tile source catalogue read at creation (built-in sources and vor_src.txt), and the name of
+    // the selected source in it.
+    const Catalogue& catalogue() const { return catalogue_; }
+    const std::string& site_name() const { return site_name_; }
+    // The selected source and layer as the catalogue has it (nullptr before creation).
+    const CatalogueEntry* current_entry() const;
+    // The line shown over the map when the visible source has a problem, else empty; the
+    // attribution of the visible source (drawn bottom-left on the map).
+    std::string map_message() const;
+    std::string attribution() const;
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline };
@@ -110,6 +123,8 @@ private:
     void pan(int dx, int dy);
     void level_button(int k);
     void switch_source(int s);
+    // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
+    void select_source(const std::string& name);
     void select_device(int d);
     void toggle_aerial();
     void com_settings();
@@ -134,6 +149,9 @@ private:
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
+    Catalogue catalogue_;
+    std::string site_name_;
+    std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();
 };
 
 }  // namespace vg

@@ -30,6 +30,10 @@ struct PaintFrame {
         int x = 0;            // left edge of the text
         int y = 0;            // top edge of the text
     } speed;
+    // Drawn over the map's bottom-left corner, small, on a light band so it reads on any tile: the
+    // visible source's attribution. Above it, when the source has a problem, one message line.
+    std::string attribution;
+    std::string message;
 };
 
 }  // namespace vg

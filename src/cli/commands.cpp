@@ -27,6 +27,10 @@ constexpr help::Option kSourceOption = {
     "--source SOURCE",
     "the map source: Etopo2, OpenStreetMap, GoogleMaps, VirtualEarth or MapQuest (the first letter is "
     "enough, any case), or its number 1 to 5"};
+constexpr help::Option kCatalogueSourceOption = {
+    "--source SOURCE",
+    "the map source: any name of the tile catalogue (vortool sources; vor_src.txt of the working folder), "
+    "or an original source by its first letter or number 1 to 5"};
 constexpr help::Option kLevelOption = {"--level L", "zoom level 0 (World) to 4 (Street); Etopo2 has level 0 only"};
 constexpr help::Option kLatOption = {"--lat A", "latitude in degrees, north positive"};
 constexpr help::Option kLonOption = {"--lon B", "longitude in degrees, east positive"};
@@ -90,12 +94,13 @@ const std::vector<Command>& command_table() {
          "view cell with slot, path and ok.\n"
          "\n"
          "Exit status 1 when the source has no such level or layer, 2 for wrong arguments; a tile that could "
-         "not be had is reported with ok false.",
-         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption}},
+         "not be had is reported with ok false, and the reason (blocked, rate limited, no tile there...) once "
+         "per source on standard output.",
+         {kRootOption, kCatalogueSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption}},
 
         {"render", run_render, "draw the view around a position from the tile cache into a picture",
          {"vortool render --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big] [--hair N] "
-          "[--track] --out FILE"},
+          "[--track] [--online] --out FILE"},
          "Draws the view exactly as the window does off line: the tiles around the tile corner nearest the "
          "position, grey squares where none is cached, the cross-hair and the yellow position marker. Cached "
          "tiles that cannot be decoded are deleted, as in the window. Prints one line, \"centre X Y side W "
@@ -103,7 +108,8 @@ const std::vector<Command>& command_table() {
          "\n"
          "Exit status 1 when the source has no tiles at that level or the picture cannot be written, 2 for "
          "wrong arguments.",
-         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption,
+         {kRootOption, kCatalogueSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption,
+          {"--online", "fetch the view's missing (and revalidate its stale) tiles first, as the window on line"},
           {"--hair N", "cross-hair width as the hair setting (default 1; 0 draws none)"},
           {"--track", "no cross-hair, as with the Track option on"},
           {"--out FILE", "the picture of the whole view: .bmp (24-bit, top-down), .ppm or .png by the name"}}},

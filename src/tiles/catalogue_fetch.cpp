@@ -29,7 +29,7 @@ FetchRequest tile_request(const FetchContext& ctx, const std::string& url, const
     FetchRequest r;
     r.url = url;
     r.file = file;
-    r.expected_type = "image/*";
+    r.expected_type = ctx.entry->extension() == "jpg" ? "image/jpeg" : "image/png";
     r.host_connections = ctx.entry->conn;
     r.limits = TransferLimits::tiles();
     r.quiet = true;  // SourceHealth reports each situation once

@@ -229,6 +229,10 @@ Decoder decoder_for(MapSource source, bool aerial) {
     return Decoder::Png;
 }
 
+// Catalogue sources keep JPEG tiles as ".jpg" whatever their geometry; the originals' ".jpg" files are
+// their aerial layers, which take JPEG anyway.
+bool is_jpeg_name(std::string_view path) { return path.size() >= 4 && path.substr(path.size() - 4) == ".jpg"; }
+
 int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
     switch (decoder) {
     case Decoder::Png:
@@ -442,7 +446,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
         Cell cell{mosaic, x0, y0};
         if (path.empty()) {
             fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        } else if (!decode_tile(decoder, path, image, cell)) {
+        } else if (!decode_tile(is_jpeg_name(path) ? Decoder::Jpeg : decoder, path, image, cell)) {
             // Delete the damaged file so that the next visit on line fetches it again. unlink never
             // removes a directory that a slot might name by mistake.
             ::unlink(path.c_str());

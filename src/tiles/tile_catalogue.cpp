@@ -196,7 +196,9 @@ std::string CatalogueEntry::extension() const {
     std::string_view path = tmpl;
     if (auto q = path.find('?'); q != std::string_view::npos) path = path.substr(0, q);
     auto ends = [&](std::string_view s) { return path.size() >= s.size() && path.substr(path.size() - s.size()) == s; };
-    return (ends(".jpg") || ends(".jpeg")) ? "jpg" : "png";
+    if (ends(".png")) return "png";
+    // Aerial photographs come as JPEG; so does anything whose address ends in .jpg.
+    return (ends(".jpg") || ends(".jpeg") || aerial) ? "jpg" : "png";
 }
 
 const CatalogueEntry* Catalogue::find(std::string_view name, bool aerial) const {

@@ -58,8 +58,9 @@ struct CatalogueEntry {
     bool has_level(int level) const;
     // The cache folder below the root: the original site code, else the name.
     std::string cache_folder() const;
-    // The cached tiles' extension: the original one, else "jpg" for a template ending in .jpg/.jpeg,
-    // else "png".
+    // The cached tiles' extension: the original one, else "png" for a template ending in .png, "jpg"
+    // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
+    // matching Content-Type (image/png or image/jpeg).
     std::string extension() const;
     // True when this entry is fetched by the fetcher (https and every non-original address).
     bool uses_fetcher() const { return kind == SourceKind::remote; }

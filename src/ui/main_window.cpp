@@ -49,6 +49,7 @@ void MainWindow::build_menu() {
     menuBar()->setNativeMenuBar(false);
     for (const res::MenuPopup& popup : res::kMainMenu) {
         QMenu* menu = menuBar()->addMenu(from_view(popup.text));
+        if (popup.items.data() == res::kMapsItems) maps_menu_ = menu;
         for (const res::MenuItem& item : popup.items) {
             if (item.id == res::kSeparator) {
                 menu->addSeparator();
@@ -70,6 +71,17 @@ void MainWindow::build_menu() {
             actions_[id] = action;
         }
     }
+}
+
+void MainWindow::add_source_item(const std::string& name, int id) {
+    if (maps_menu_ == nullptr || actions_.count(id)) return;
+    QAction* action = maps_menu_->addAction(QString::fromStdString(name));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
+        if (action->isCheckable()) action->setChecked(!checked);
+        on_command(id);
+    });
+    actions_[id] = action;
 }
 
 void MainWindow::build_accelerators() {

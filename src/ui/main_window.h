@@ -39,6 +39,10 @@ public:
     // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
     void set_client_size(int width, int height);
 
+    // Adds a source of the tile catalogue (OpenTopoMap, vor_src.txt lines, map packs) at the end of the
+    // Maps menu, with its command id. An id already in the menu is not added again.
+    void add_source_item(const std::string& name, int id);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -48,6 +52,7 @@ private:
 
     MapView* view_ = nullptr;
     std::map<int, QAction*> actions_;
+    QMenu* maps_menu_ = nullptr;
     std::function<void(int)> handler_;
     std::function<void()> close_handler_;
 };

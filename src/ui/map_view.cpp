@@ -3,6 +3,8 @@
 
 #include "ui/map_view.h"
 
+#include <QFontMetrics>
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -128,6 +130,29 @@ void MapView::clear_display_bitmap() {
     width_ = height_ = stride_ = first_row_ = row_count_ = 0;
 }
 
+// Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
+// on any tile: the message line (dark red) above the attribution.
+static void draw_map_notes(QPainter& painter, const PaintFrame& frame) {
+    QFont font = painter.font();
+    font.setPixelSize(11);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    int bottom = MapView::kMapTop + frame.map_height - 1;
+    auto note = [&](const std::string& text, QColor colour) {
+        if (text.empty()) return;
+        const QString line = metrics.elidedText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                                                Qt::ElideRight, frame.map_width - 8);
+        const int height = metrics.height() + 2;
+        const QRect band(MapView::kMapLeft, bottom - height, metrics.horizontalAdvance(line) + 8, height);
+        painter.fillRect(band, QColor(255, 255, 255, 200));
+        painter.setPen(colour);
+        painter.drawText(band.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
+        bottom -= height;
+    };
+    note(frame.attribution, QColor(32, 32, 32));
+    note(frame.message, QColor(160, 0, 0));
+}
+
 void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width) {
     if (!frame.draw_toolbar) return;
     draw_toolbar(painter, frame, client_width);
@@ -146,6 +171,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
         }
     }
     if (frame.speed.show && frame.speed.font_height > 0) draw_speed(painter, frame.speed, frame.map_width);
+    draw_map_notes(painter, frame);
 }
 
 void MapView::paintEvent(QPaintEvent* event) {

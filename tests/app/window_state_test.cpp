@@ -37,7 +37,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->device_type, 1);
     EXPECT_EQ(ws->baud_rate, 4800u);
     EXPECT_EQ(ws->port_number, 1);
-    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->map_source, 2);  // a new vor_set.txt names OpenStreetMap
     EXPECT_EQ(ws->big_maps, 0);
     EXPECT_EQ(ws->hair, 1);
     EXPECT_EQ(ws->dash, 0);
@@ -60,7 +60,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_FALSE(window.enabled(1005));
     EXPECT_TRUE(window.checked(1041));
     for (int id : {1042, 1043, 1044, 1045}) EXPECT_FALSE(window.checked(id)) << id;
-    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1024) << id;
+    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1022) << id;
     for (int id = 1031; id <= 1036; ++id) EXPECT_EQ(window.enabled(id), id != 1031) << id;
 }
 
