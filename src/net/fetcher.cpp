@@ -336,8 +336,7 @@ struct Fetcher::Engine {
             r.outcome == FetchOutcome::cancelled)
             return;
         const int code = r.outcome == FetchOutcome::http_error ? static_cast<int>(r.status) : r.curl_code;
-        std::printf("Error: %d in %s: %s\n", code, t.request.url.c_str(), r.cause.c_str());
-        std::fflush(stdout);
+        print_transfer_error(code, t.request.url + ": " + r.cause);
     }
 
     bool start(Transfer& t) {

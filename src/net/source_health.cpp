@@ -42,8 +42,7 @@ void SourceHealth::record(const std::string& source, const FetchResult& r, const
     s.line = line;
     if (s.shown.insert(situation).second) {
         const int code = r.outcome == FetchOutcome::http_error ? static_cast<int>(r.status) : r.curl_code;
-        std::printf("Error: %d in %s: %s\n", code, url.c_str(), r.cause.c_str());
-        std::fflush(stdout);
+        print_transfer_error(code, url + ": " + r.cause);
     }
 }
 
