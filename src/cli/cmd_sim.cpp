@@ -286,8 +286,8 @@ int run_sim(int argc, char** argv) {
         }
     }
     if (device.empty()) return usage_error("--device is required", nullptr);
-    const auto type = device_from_letter(device.front());
-    if (!type || *type == DeviceType::Remote) return usage_error("unknown or non-serial device", device.c_str());
+    const auto type = device_from_unit(device);
+    if (!type || *type == DeviceType::Remote || is_network_device(*type)) return usage_error("unknown or non-serial device", device.c_str());
 
     std::vector<Point> points;
     if (!track.empty()) {

@@ -86,6 +86,17 @@ int SerialLink::open_link() {
         return 1;
     }
 
+    if (is_network_device(device_type())) {
+        if (!options_.network.start || !options_.network.start(device_type())) {
+            link_active_.store(0);
+            return 0;
+        }
+        link_active_.store(1);
+        network_open_ = true;
+        set_menu_connected(true);
+        return 1;
+    }
+
     if (!port_.open(serial_device_path(settings_.port_number, options_.ini_file))) return 0;
     port_.purge();
     if (configure_port() != 1) {
@@ -136,6 +147,13 @@ int SerialLink::close_link() {
     if (remote_open_) {
         remote_open_ = false;
         if (options_.remote.stop) options_.remote.stop();
+        set_menu_connected(false);
+        return 1;
+    }
+
+    if (network_open_) {
+        network_open_ = false;
+        if (options_.network.stop) options_.network.stop();
         set_menu_connected(false);
         return 1;
     }

@@ -45,10 +45,18 @@ struct RemoteLinkHooks {
     std::function<void()> stop;
 };
 
+// The network devices' link (gpsd, NMEA network): start(type) returns true when the reader runs;
+// stop() ends it within the same bound as the serial reader.
+struct NetworkLinkHooks {
+    std::function<bool(DeviceType)> start;
+    std::function<void()> stop;
+};
+
 struct SerialLinkOptions {
     std::filesystem::path ini_file = "vor_ini.txt";  // where comN keys name device paths
     std::filesystem::path pos_file = "vor_pos.txt";  // start-up initialisation position
     RemoteLinkHooks remote;
+    NetworkLinkHooks network;
     std::function<long long()> clock_seconds;  // repaint pacing; empty: the system clock
     std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
     // Called in each 100 ms step while close_link waits for the thread (the window can keep
@@ -113,7 +121,8 @@ private:
     std::atomic<int> reader_thread_id_{0};
     std::atomic<bool> hung_up_{false};
     std::atomic<unsigned> write_ms_per_byte_{4};  // from the baud rate of the last configure_port
-    bool remote_open_ = false;  // window thread only
+    bool remote_open_ = false;   // window thread only
+    bool network_open_ = false;  // window thread only
 
     SerialPort port_;
     int wake_fd_ = -1;
