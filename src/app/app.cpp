@@ -122,10 +122,17 @@ void App::create(Window& window) {
             if (window_) window_->serve_pending_repaints();
         });
     };
+    net::StreamSourceOptions stream_options;
+    stream_options.window = &window;
+    stream_options.clock_seconds = link_options.clock_seconds;
+    stream_options.silence_ticks = &ws_->silence_ticks;
+    stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
+    link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
+    link_options.network.stop = [this] { stream_->stop([this] { wait_step(); }); };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->port_number != 0) {
+    if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
         if (link_->open_link() != 1) window.warning_box("No GPS connected");
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
@@ -470,6 +477,17 @@ void App::switch_source(int s) {
     if (compose()) window_->invalidate(true);
 }
 
+bool App::start_network_source(DeviceType type) {
+    // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
+    std::optional<net::StreamAddress> address;
+    if (type == DeviceType::Gpsd) {
+        address = net::parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
+    } else if (auto value = setting_value(settings_path(kIniFile), "nmea=")) {
+        address = net::parse_nmea_address(*value);
+    }
+    return address && stream_->start(type, *address);
+}
+
 void App::select_device(int d) {
     const DeviceType type = static_cast<DeviceType>(d);
     ws_->device_type = d;
@@ -477,12 +495,13 @@ void App::select_device(int d) {
     ws_->byte_size = 8;
     ws_->parity = 0;
     ws_->stop_bits = 0;
-    for (int i = 1; i <= 6; ++i) window_->enable_menu_item(menu::kDeviceBase + i, i != d);
+    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.menu_id, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(link_settings(*ws_));
     window_->invalidate(false);
-    if (type == DeviceType::Remote) {
+    if (type == DeviceType::Remote || is_network_device(type)) {
+        link_->close_link();
         if (link_->open_link() != 1) window_->warning_box("No GPS connected");
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
@@ -583,6 +602,12 @@ void App::on_command(int id) {
     case 1035:
     case 1036:
         select_device(id - menu::kDeviceBase);
+        break;
+    case 1038:
+        select_device(static_cast<int>(DeviceType::Gpsd));
+        break;
+    case 1039:
+        select_device(static_cast<int>(DeviceType::Network));
         break;
     case 1037:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });

@@ -78,52 +78,11 @@ TEST(StreamSource, RealGpsdFedBySimulatorMovesTheFixAndIsFollowedAfterARestart) 
     EXPECT_FALSE(source.running());
 }
 
-// A loopback server that serves `payload` to each client, then closes the connection.
-class NmeaServer {
-public:
-    explicit NmeaServer(std::string payload) : payload_(std::move(payload)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int yes = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        ::listen(fd_, 4);
-        thread_ = std::thread([this] {
-            for (;;) {
-                const int c = ::accept(fd_, nullptr, nullptr);
-                if (c < 0) return;
-                ++served_;
-                (void)!::send(c, payload_.data(), payload_.size(), MSG_NOSIGNAL);
-                ::close(c);
-            }
-        });
-    }
-    ~NmeaServer() {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-        thread_.join();
-    }
-    int port() const { return port_; }
-    int served() const { return served_.load(); }
-
-private:
-    std::string payload_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<int> served_{0};
-    std::thread thread_;
-};
-
 TEST(StreamSource, NmeaOverTcpAndUdp) {
     const std::string gn = sentence("GNRMC,133901.50,A,4134.50180366,N,09345.03586734,W,0.018,273.3,180320,,,D") +
                            sentence("GNGGA,133901.50,4134.50180366,N,09345.03586734,W,4,19,0.7,280.829,M,-31.442,M,7.5,0002");
     {
-        NmeaServer server(gn);
+        test::NmeaServer server(gn);
         SharedFix shared;
         StreamSource source(shared, {});
         ASSERT_TRUE(source.start(DeviceType::Network, *parse_nmea_address("tcp://127.0.0.1:" + std::to_string(server.port()))));

@@ -104,4 +104,33 @@ bool Gpsd::ready() const {
     return ok;
 }
 
+NmeaServer::NmeaServer(std::string payload) : payload_(std::move(payload)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    ::listen(fd_, 4);
+    thread_ = std::thread([this] {
+        for (;;) {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            ++served_;
+            (void)!::send(c, payload_.data(), payload_.size(), MSG_NOSIGNAL);
+            ::close(c);
+        }
+    });
+}
+
+NmeaServer::~NmeaServer() {
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+}
+
 }  // namespace vg::test

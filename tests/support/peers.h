@@ -4,10 +4,12 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vg::test {
@@ -57,6 +59,25 @@ public:
 private:
     int port_;
     ChildProcess process_;
+};
+
+// A loopback TCP server that sends `payload` to each client and then closes the connection, as an
+// NMEA network source that goes away would.
+class NmeaServer {
+public:
+    explicit NmeaServer(std::string payload);
+    ~NmeaServer();
+    NmeaServer(const NmeaServer&) = delete;
+    NmeaServer& operator=(const NmeaServer&) = delete;
+    int port() const { return port_; }
+    int served() const { return served_.load(); }
+
+private:
+    std::string payload_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<int> served_{0};
+    std::thread thread_;
 };
 
 }  // namespace vg::test
