@@ -133,7 +133,7 @@ void App::create(Window& window) {
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
     if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
-        if (link_->open_link() != 1) window.warning_box("No GPS connected");
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
 
@@ -477,6 +477,12 @@ void App::switch_source(int s) {
     if (compose()) window_->invalidate(true);
 }
 
+void App::no_gps_connected() {
+    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error.
+    if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
+    window_->warning_box("No GPS connected");
+}
+
 bool App::start_network_source(DeviceType type) {
     // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
     std::optional<net::StreamAddress> address;
@@ -502,7 +508,7 @@ void App::select_device(int d) {
     window_->invalidate(false);
     if (type == DeviceType::Remote || is_network_device(type)) {
         link_->close_link();
-        if (link_->open_link() != 1) window_->warning_box("No GPS connected");
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
     }
@@ -569,7 +575,7 @@ void App::on_command(int id) {
         offline_command(ws_->online, w);
         break;
     case 1004:
-        if (link_->open_link() != 1) w.warning_box("No GPS connected");
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
     case 1005:

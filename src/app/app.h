@@ -113,6 +113,7 @@ private:
     void switch_source(int s);
     void select_device(int d);
     bool start_network_source(DeviceType type);
+    void no_gps_connected();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;

@@ -114,5 +114,26 @@ TEST(StreamSource, NmeaOverTcpAndUdp) {
     }
 }
 
+// vortool sim serves the simulation over TCP and UDP; the network device follows both.
+TEST(StreamSource, SimulatorOverTcpAndUdp) {
+    test::TempDir dir;
+    const int tcp = test::free_loopback_port();
+    test::Simulator served(dir.path(), {"--tcp", std::to_string(tcp), "--rate", "5"});
+    EXPECT_EQ(served.first_line(), "tcp://127.0.0.1:" + std::to_string(tcp));
+    SharedFix over_tcp;
+    StreamSource tcp_source(over_tcp, {});
+    ASSERT_TRUE(tcp_source.start(DeviceType::Network, *parse_nmea_address(served.first_line())));
+
+    const int udp = test::free_loopback_port(true);
+    SharedFix over_udp;
+    StreamSource udp_source(over_udp, {});
+    ASSERT_TRUE(udp_source.start(DeviceType::Network, *parse_nmea_address("udp://127.0.0.1:" + std::to_string(udp))));
+    test::Simulator sent(dir.path(), {"--udp", "127.0.0.1:" + std::to_string(udp), "--rate", "5"});
+
+    EXPECT_TRUE(test::eventually([&] { return near_start(over_tcp.snapshot()) && near_start(over_udp.snapshot()); }));
+    EXPECT_EQ(over_tcp.snapshot().fix_dimension, 3);
+    EXPECT_GT(over_udp.snapshot().sky_count, 0);
+}
+
 }  // namespace
 }  // namespace vg::net
