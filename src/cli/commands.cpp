@@ -76,7 +76,7 @@ const std::vector<Command>& command_table() {
                          "(first line tcp://127.0.0.1:PORT)"},
           {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"}}},
 
-        {"watch", run_watch, "print the fix of the receiver this folder's settings name, as it changes",
+        {"watch", run_watch, "print the fix of this folder's receiver as it changes",
          {"vortool watch [--device DEVICE] [--seconds S]"},
          "Opens the receiver that vor_set.txt and vor_ini.txt of the current folder name (the serial port and "
          "unit, gpsd, NMEA network or Remote) exactly as the window would, and prints the fix record as one "

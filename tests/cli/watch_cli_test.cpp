@@ -27,9 +27,9 @@ TEST(WatchCli, FollowsTheNetworkSourceOfTheSettingsAndNamesAMissingPort) {
     test::write_file(dir / "vor_ini.txt", "nmea=tcp://127.0.0.1:" + std::to_string(port) + "\r\nbase=off:4477\r\n");
     ASSERT_EQ(run_in(dir, "watch --seconds 4"), 0) << test::read_file(dir / "err.txt");
     const std::string out = test::read_file(dir / "out.txt");
-    const auto last = out.rfind('{');
-    ASSERT_NE(last, std::string::npos);
-    auto fix = test::parse_json(out.substr(last));
+    ASSERT_FALSE(out.empty());
+    const auto start = out.rfind('\n', out.size() - 2);
+    auto fix = test::parse_json(out.substr(start == std::string::npos ? 0 : start + 1));
     ASSERT_TRUE(fix);
     EXPECT_NEAR((*fix)["lat"].number, 60.175, 0.05);
     EXPECT_EQ((*fix)["fix"].number, 3);

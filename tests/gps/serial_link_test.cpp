@@ -220,7 +220,9 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     }
     // A port another program holds: the cause names gpsd and the gpsd device.
     {
-        SerialLink other(fix, nullptr, silence, {dir / "vor_ini.txt"});
+        SerialLinkOptions other_options;
+        other_options.ini_file = dir / "vor_ini.txt";
+        SerialLink other(fix, nullptr, silence, other_options);
         other.set_settings(link->settings());
         SerialLinkSettings mine = link->settings();
         mine.port_number = 3;
