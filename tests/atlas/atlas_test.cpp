@@ -32,7 +32,8 @@ TEST(AtlasData, KnownPlacesLieOnLandOrSea) {
         bool land;
     } cases[] = {{24.94, 60.17, true},   {2.35, 48.86, true},   {-30.0, 30.0, false}, {-150.0, 0.0, false},
                  {134.0, -25.0, true},   {0.0, -80.0, true},    {0.0, 89.0, false},   {51.0, 42.0, false},
-                 {178.0, -17.8, true},   {-179.9, 66.5, false}, {20.0, 35.0, false}};
+                 {178.0, -17.8, true},   {-179.9, 66.5, true}, {20.0, 35.0, false},
+                 {25.0, 67.0, true},    {175.0, 67.0, true},   {-173.0, 65.0, true},   {-172.0, 60.0, false}};
     for (const Case& c : cases)
         for (DetailLevel d : {kCoarse, kFine})
             EXPECT_EQ(is_land(data(), d, c.lon, c.lat), c.land) << c.lon << "," << c.lat << " detail " << d;

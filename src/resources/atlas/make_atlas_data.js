@@ -103,7 +103,29 @@ for (const [scale, detail] of scales) {
       const [east, west] = closing[0] > pts[0][0] ? [qx(180), qx(-180)] : [qx(-180), qx(180)];
       pts.push([east, closing[1]], [east, qy(-90)], [west, qy(-90)], [west, pts[0][1]]);
     }
-    rings.push(pts);
+    // Rings that cross the date line (Chukotka, Fiji) jump from +180 to -180 between two points; such
+    // an edge would cut a band round the whole world. The ring is unwrapped into one continuous piece
+    // (longitudes past 180) and written twice, once as is and once 360° west, so either side of the
+    // date line draws its part. Edges along the poles (Antarctica's closing edges) are left alone.
+    const full = Math.round(360 / t.scale[0]);
+    let shift = 0, crossed = false;
+    const unwrapped = pts.map((p, i) => {
+      if (i > 0) {
+        const prev = pts[i - 1];
+        const polar = Math.abs(t.translate[1] + t.scale[1] * p[1]) > 85 && Math.abs(t.translate[1] + t.scale[1] * prev[1]) > 85;
+        const dx = p[0] - prev[0];
+        if (!polar && Math.abs(dx) > full / 2) { shift -= Math.sign(dx) * full; crossed = true; }
+      }
+      return [p[0] + shift, p[1]];
+    });
+    if (crossed && shift === 0) {
+      rings.push(unwrapped);
+      const xs = unwrapped.map((p) => p[0]);
+      if (Math.max(...xs) > full) rings.push(unwrapped.map(([x, y]) => [x - full, y]));
+      if (Math.min(...xs) < 0) rings.push(unwrapped.map(([x, y]) => [x + full, y]));
+    } else {
+      rings.push(pts);
+    }
   }
   // A border is an arc that two different countries share.
   const users = new Map();
