@@ -17,6 +17,7 @@
 #include "gps/serial_link.h"
 #include "net/base_link.h"
 #include "net/position_server.h"
+#include "net/stream_source.h"
 #include "net/tile_versions.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -126,6 +127,8 @@ private:
     // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
     void select_source(const std::string& name);
     void select_device(int d);
+    bool start_network_source(DeviceType type);
+    void no_gps_connected();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
@@ -145,6 +148,7 @@ private:
     TilePathTable table_;
     Mosaic mosaic_;
     TileVersions versions_;
+    std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;

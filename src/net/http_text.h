@@ -7,10 +7,9 @@
 #include <optional>
 #include <string_view>
 
-namespace vg {
+#include "settings/text_scan.h"  // trim_blanks
 
-// `text` without leading and trailing blanks, tabs and CRs.
-std::string_view trim_blanks(std::string_view text);
+namespace vg {
 
 // Whether `text` starts with `prefix`, letters compared in any case.
 bool starts_with_nocase(std::string_view text, std::string_view prefix);

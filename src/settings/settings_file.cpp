@@ -367,15 +367,11 @@ std::optional<StartPosition> read_start_position(const std::filesystem::path& po
 }
 
 std::optional<std::string> read_relay_key(const std::filesystem::path& ini_file) {
-    auto value = setting_value(ini_file, "relaykey");
+    const auto value = setting_value(ini_file, "relaykey");
     if (!value) return std::nullopt;
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!value->empty() && blank(value->back())) value->pop_back();
-    std::size_t first = 0;
-    while (first < value->size() && blank((*value)[first])) ++first;
-    value->erase(0, first);
-    if (value->empty()) return std::nullopt;
-    return value;
+    const std::string_view key = trim_blanks(*value);
+    if (key.empty()) return std::nullopt;
+    return std::string(key);
 }
 
 }  // namespace vg
