@@ -58,6 +58,10 @@ FetchContext App::fetch_context() const {
     context.versions = &versions_;
     context.http = options_.http;
     context.entry = current_entry();
+    // Hosts given explicitly (a deployment's own servers, tests) keep the original sources on their
+    // original plain-http forms.
+    if (options_.tile_hosts && context.entry && context.entry->original && !context.entry->from_user_file)
+        context.entry = nullptr;
     context.fetcher = options_.fetcher;
     context.settings = read_fetch_settings(dir_);
     if (context.entry) context.key = read_source_key(dir_, context.entry->name);
