@@ -2,15 +2,15 @@
 // working directory). Exit status 0 when the request was sent.
 #include <cstdio>
 
+#include "cli/commands.h"
 #include "net/http_client.h"
 
 namespace vg::cli {
 
 int run_post(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: vortool post URL BODY\n", stderr);
-        return 2;
-    }
+    if (argc >= 1 && argv[0][0] == '-') return usage_error("post", "unknown option", argv[0]);
+    if (argc != 2) return usage_error("post", argc > 2 ? "unexpected argument" : "a URL and a body are required",
+                                      argc > 2 ? argv[2] : nullptr);
     return http_post_form(argv[0], argv[1]) == 1 ? 0 : 1;
 }
 

@@ -17,6 +17,26 @@ struct SatelliteEntry {
 
 inline constexpr int kSatelliteSlots = 12;
 
+// The satellite systems a receiver may report, as the sky table names them.
+enum class GnssSystem : unsigned char { Unknown = 0, Gps, Glonass, Galileo, Beidou, Qzss, Navic, Sbas };
+
+// "GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "NavIC", "SBAS" or "unknown".
+const char* gnss_system_name(GnssSystem system);
+
+// One satellite in view of any system. `seen` is the sky clock (FixRecord::sky_clock) when a report
+// last named it; entries that no report names for a while are dropped.
+struct SkyEntry {
+    GnssSystem system = GnssSystem::Unknown;
+    int prn = 0;
+    int elevation = 0;
+    int azimuth = 0;
+    int snr = 0;
+    int used = 0;
+    unsigned seen = 0;
+};
+
+inline constexpr int kSkyEntries = 64;
+
 struct FixRecord {
     char last_message[256] = {};
     char utc_text[20] = {};
@@ -35,6 +55,12 @@ struct FixRecord {
     // offset; local_zone_name then holds the zone's abbreviation at the fix's time ("EET", "EEST").
     bool local_zone_system = false;
     char local_zone_name[8] = {};
+    // Talker of the last NMEA position sentence stored ("GP", "GN", ...); empty for other sources.
+    char talker[3] = {};
+    // Every satellite in view, of every system, in the order the reports named them.
+    std::array<SkyEntry, kSkyEntries> sky{};
+    int sky_count = 0;
+    unsigned sky_clock = 0;  // advanced by each satellite report group
 };
 
 // Stores a receiver's UTC date and time in the clock fields and texts, and shifts the clock
