@@ -132,6 +132,7 @@ void App::create(Window& window) {
 
     // 3. Map size; the client area fits it (two frame pixels across, the toolbar band and frame down).
     set_map_size(view_, ws_->big_maps);
+    grid_ = view_grid_covering(view_.map_width, view_.map_height);
     view_.client_width = view_.map_width + 2;
     view_.client_height = view_.map_height + 51;
     window.set_client_size(view_.client_width, view_.client_height);
@@ -176,11 +177,29 @@ void App::create(Window& window) {
     window.start_timer(kTimerPeriodMs);
 }
 
+void App::set_map_area(int client_width, int client_height) {
+    // Two frame pixels across; the toolbar band, the frame and a pixel below it down.
+    view_.map_width = std::max(1, client_width - 2);
+    view_.map_height = std::max(1, client_height - 51);
+    grid_ = view_grid_covering(view_.map_width, view_.map_height);
+}
+
 void App::on_size(int width, int height) {
     if (!ws_) return;
     view_.client_width = width;
     view_.client_height = height;
+    // The map area takes the space; when it needs more (or fewer) cells the view is loaded again
+    // around the same centre.
+    const ViewGrid before = grid_;
+    set_map_area(width, height);
     if (window_) window_->invalidate(true);
+    if (view_loaded_ && !(grid_ == before)) {
+        view_.pending_level = view_.level;
+        view_.pending_x = view_.centre_x;
+        view_.pending_y = view_.centre_y;
+        load_pending_view(Variant::CacheOnlyThenOnline);
+        return;
+    }
     rebuild_bitmap();
 }
 
@@ -207,20 +226,19 @@ void App::on_destroy() {
 int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
     const std::string root = maps_root();
     if (fetch)
-        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0,
-                                fetch_context());
-    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0);
+        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, fetch_context());
+    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_);
 }
 
 bool App::compose() {
-    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, ws_->big_maps != 0, mosaic_) != 1) return false;
+    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
     rebuild_bitmap();
     return true;
 }
 
 void App::rebuild_bitmap() {
     if (!mosaic_.exists()) return;
-    build_display_bitmap(ws_->big_maps != 0, mosaic_, view_.display_bitmap, window_);
+    build_display_bitmap(mosaic_, view_.display_bitmap, window_);
 }
 
 void App::normalise_pending() {
@@ -229,7 +247,9 @@ void App::normalise_pending() {
 }
 
 bool App::load_pending_view(Variant variant) {
-    const bool fetch = variant == Variant::Fetch || (variant == Variant::ByOnline && ws_->online.load() != 0);
+    const bool fetch = variant == Variant::Fetch ||
+                       ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
+                        ws_->online.load() != 0);
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
     if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch) != 0) return true;
@@ -307,14 +327,15 @@ bool App::follow(const FixRecord& fix) {
 
 void App::draw_overlays(const FixRecord& fix) {
     DisplayBitmap& bitmap = view_.display_bitmap;
-    const int w = bitmap.side();
+    const int w = bitmap.width();
+    const int h = bitmap.height();
     const MapSource src = source();
     const bool north = rows_run_north(src);
     auto to_mosaic = [&](double lat, double lon, int& c, int& r) {
         const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
         const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
                                    : static_cast<long long>(p.y) - view_.centre_y;
-        r = static_cast<int>(std::clamp<long long>(dr + w / 2, -1, w));
+        r = static_cast<int>(std::clamp<long long>(dr + h / 2, -1, h));
         c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
     };
 
@@ -328,7 +349,7 @@ void App::draw_overlays(const FixRecord& fix) {
                 if (std::sscanf(line, "%lf %lf", &lat, &lon) != 2) continue;
                 int c = 0, r = 0;
                 to_mosaic(lat, lon, c, r);
-                if (c >= 0 && c < w && r >= 0 && r < w) draw_position_marker(bitmap, c, r);
+                if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
             }
             std::fclose(f);
         }
@@ -338,7 +359,7 @@ void App::draw_overlays(const FixRecord& fix) {
     if (!fix_valid(fix)) return;
     int c = 0, r = 0;
     to_mosaic(fix.latitude, fix.longitude, c, r);
-    if (c < 0 || c >= w || r < 0 || r >= w) return;
+    if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
         if (!ws_->track_file.empty()) {
             std::FILE* f = std::fopen(track_path().c_str(), "a");
@@ -365,8 +386,8 @@ PaintFrame App::paint() {
     if (ws_->big_maps != view_.applied_big_maps) {
         view_.client_width = (ws_->big_maps ? 1024 : 512) + 2;
         view_.client_height = (ws_->big_maps ? 768 : 384) + 51;
-        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
         view_.applied_big_maps = ws_->big_maps;
+        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
     }
 
     // 2. The first fix of the run becomes the next start position.
@@ -392,7 +413,10 @@ PaintFrame App::paint() {
         const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
         title += title_time_text(utc, local, ws_->big_maps != 0,
-                                 ws_->device_type == static_cast<int>(DeviceType::TripMate), view_.zone_label);
+                                 ws_->device_type == static_cast<int>(DeviceType::TripMate),
+                                 view_.zone_local ? std::string_view(fix.local_zone_name,
+                                                                     strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
+                                                  : std::string_view(view_.zone_label));
         if (title != view_.title_text) {
             if (window_) window_->set_title(title);
             view_.title_text = title;
@@ -418,6 +442,7 @@ PaintFrame App::paint() {
             (view_.level == k ? toolbar::kBitmapLevelCurrentBase : toolbar::kBitmapLevelBase) + k;
     frame.map_width = view_.map_width;
     frame.map_height = view_.map_height;
+    frame.night = ws_->night != 0;
 
     // 6. The map.
     if (!view_.display_bitmap.exists()) return frame;
@@ -428,7 +453,9 @@ PaintFrame App::paint() {
     }
     draw_overlays(fix);
     frame.bitmap = &view_.display_bitmap;
-    frame.visible_first_row = view_.display_bitmap.side() / 8;
+    // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
+    frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
+    frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && kmh > 1) {
@@ -566,8 +593,8 @@ void App::on_command(int id) {
     case 1011:
         rebuild_bitmap();
         if (view_.display_bitmap.exists())
-            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.side(),
-                                      view_.display_bitmap.side(), view_.display_bitmap.stride());
+            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.width(),
+                                      view_.display_bitmap.height(), view_.display_bitmap.stride());
         break;
     case 1021:
     case 1022:
@@ -608,6 +635,7 @@ void App::on_command(int id) {
         ws_->big_maps = !ws_->big_maps;
         w.check_menu_item(id, ws_->big_maps != 0);
         set_map_size(view_, ws_->big_maps);
+        grid_ = view_grid_covering(view_.map_width, view_.map_height);
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -618,6 +646,12 @@ void App::on_command(int id) {
     case 1045:
         ws_->map_coordinates = !ws_->map_coordinates;
         w.check_menu_item(id, ws_->map_coordinates != 0);
+        w.invalidate(false);
+        break;
+    case 1046:  // Night: drawn differently at once; the tiles and the cache stay as they are
+        ws_->night = !ws_->night;
+        w.check_menu_item(id, ws_->night != 0);
+        write_setting("night", ws_->night ? "yes" : "no", dir_);
         w.invalidate(false);
         break;
     case 1047:
@@ -730,6 +764,47 @@ void App::on_right_button(int x, int y) {
     view_.pointer_y = view_.pending_y;
     load_pending_view(Variant::ByOnline);
     view_.zoom_clock = now();
+}
+
+void App::on_wheel(int steps, int x, int y) {
+    if (!ws_ || steps == 0) return;
+    const MapSource src = source();
+    if (src == MapSource::Etopo2) return;  // one level only
+    const int m = std::clamp(view_.level + steps, 0, 4);
+    if (m == view_.level) return;
+    WaitCursor wait(window_);
+    auto_pan_off();
+    // The pointed map point keeps its place under the pointer: the new centre lies as far from it,
+    // at the new level, as the pointer lies from the middle of the map area.
+    const bool inside = in_map(x, y);
+    const WorldPixel p = inside ? pointed_pixel(x, y) : WorldPixel{view_.centre_x, view_.centre_y};
+    const int off_x = inside ? x - 1 - view_.map_width / 2 : 0;
+    int off_y = inside ? y - toolbar::kMapTop - view_.map_height / 2 : 0;
+    if (rows_run_north(src)) off_y = -off_y;
+    view_.pending_level = m;
+    view_.pending_x = rescale_x(p.x, view_.level, m, src) - off_x;
+    view_.pending_y = rescale_y(p.y, view_.level, m, src) - off_y;
+    normalise_pending();
+    view_.anchor_x = view_.pending_x;
+    view_.anchor_y = view_.pending_y;
+    view_.anchor_level = m;
+    view_.pointer_x = view_.pending_x;
+    view_.pointer_y = view_.pending_y;
+    load_pending_view(Variant::ByOnline);
+    view_.zoom_clock = now();
+}
+
+void App::on_drag(int dx, int dy) {
+    if (!ws_) return;
+    // Dragging right shows what lies to the west; the view moves by the nearest whole tiles.
+    auto tiles = [](int pixels) { return (pixels >= 0 ? pixels + kTileSize / 2 : pixels - kTileSize / 2) / kTileSize; };
+    const int tx = tiles(dx), ty = tiles(dy);
+    if (tx == 0 && ty == 0) {
+        if (window_) window_->invalidate(false);
+        return;
+    }
+    WaitCursor wait(window_);
+    pan(-tx * kTileSize, -ty * kTileSize);
 }
 
 void App::on_mouse_move(int x, int y) {

@@ -72,6 +72,11 @@ public:
     void on_left_button(int x, int y);
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
+    // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
+    // point under client point (x, y) near the pointer.
+    void on_wheel(int steps, int x, int y);
+    // The map was dragged by (dx, dy) client pixels: the view follows in whole tiles.
+    void on_drag(int dx, int dy);
     void on_timer();
 
     // State, for the window layer and tests.
@@ -81,6 +86,8 @@ public:
     SharedFix& fix() { return fix_; }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
+    // The cells of the view: enough to cover the map area.
+    const ViewGrid& grid() const { return grid_; }
     SerialLink* link() { return link_.get(); }
     PositionServer* position_server() { return server_.get(); }
     // True once a view has been loaded (the centre, level and mosaic belong together).
@@ -90,7 +97,7 @@ public:
     std::string maps_root() const;
 
 private:
-    enum class Variant { Fetch, CacheOnly, ByOnline };
+    enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
 
     std::int64_t now() const { return clock_->now_seconds(); }
     MapSource source() const;
@@ -106,6 +113,8 @@ private:
     // it. False only when composing failed (its message has been shown).
     bool load_pending_view(Variant variant);
     void normalise_pending();
+    // Sets the map area (and the grid of cells covering it) for a client area.
+    void set_map_area(int client_width, int client_height);
     void auto_pan_off();
     void pan(int dx, int dy);
     void level_button(int k);
@@ -128,6 +137,7 @@ private:
     ViewState view_;
     SharedFix fix_;
     TilePathTable table_;
+    ViewGrid grid_;
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<SerialLink> link_;
