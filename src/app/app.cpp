@@ -1,17 +1,16 @@
+// App: construction, window creation and shutdown, and loading views.
 #include "app/app.h"
-
-#include <sys/utsname.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <thread>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 
-#include "app/gps_monitor_texts.h"
+#include "app/app_detail.h"
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
+#include "tiles/image_decode.h"
 #include "gps/device_type.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
@@ -20,33 +19,7 @@
 
 namespace vg {
 
-namespace {
-
-constexpr int kAerialMenuId = 1047;
-
-bool fix_valid(const FixRecord& fix) { return fix.fix_dimension > 0; }
-
-// Shows the wait cursor for the life of the object.
-class WaitCursor {
-public:
-    explicit WaitCursor(Window* window) : window_(window) {
-        if (window_) window_->set_wait_cursor(true);
-    }
-    ~WaitCursor() {
-        if (window_) window_->set_wait_cursor(false);
-    }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    Window* window_;
-};
-
-const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap available",
-                                      "No Google Maps available", "No Virtual Earth available",
-                                      "No MapQuest available"};
-
-}  // namespace
+using app_detail::WaitCursor;
 
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
@@ -138,6 +111,13 @@ void App::create(Window& window) {
     window.set_client_size(view_.client_width, view_.client_height);
     view_.applied_big_maps = ws_->big_maps;
 
+    if (options_.background_tiles) {
+        FetcherOptions fetcher_options;
+        fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
+        fetcher_ = std::make_unique<Fetcher>(fetcher_options);
+        loader_ = std::make_unique<TileLoader>(*fetcher_, &window);
+    }
+
     // 4. The connectivity probe.
     if (options_.start_probe) {
         probe_ = std::make_unique<ConnectivityProbe>();
@@ -166,10 +146,19 @@ void App::create(Window& window) {
 
     if (start) {
         // 9-11. The first view, fetched whatever the network state says.
-        WaitCursor wait(&window);
-        if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
-            view_loaded_ = true;
-            if (compose()) window.invalidate(true);
+        if (background()) {
+            // The cached part at once; the rest arrives in the background.
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, false) == 0) {
+                view_loaded_ = true;
+                if (compose()) window.invalidate(true);
+                request_view_tiles(false);
+            }
+        } else {
+            WaitCursor wait(&window);
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+                view_loaded_ = true;
+                if (compose()) window.invalidate(true);
+            }
         }
     }
 
@@ -216,6 +205,8 @@ void App::on_destroy() {
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
     probe_.reset();
+    loader_.reset();
+    fetcher_.reset();
     link_.reset();
     server_.reset();
     ws_.reset();
@@ -232,8 +223,123 @@ int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fet
 
 bool App::compose() {
     if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
+    if (loader_) draw_placeholders();
     rebuild_bitmap();
     return true;
+}
+
+bool App::background() const { return loader_ != nullptr && source() != MapSource::Etopo2; }
+
+void App::request_view_tiles(bool all) {
+    if (!background()) return;
+    const MapSource src = source();
+    const bool aerial = ws_->aerial != 0;
+    const std::string root = maps_root();
+    const TileHosts& hosts = options_.tile_hosts ? *options_.tile_hosts : default_tile_hosts();
+    const TileVersionTexts versions = current_version_texts(&versions_);
+    std::vector<TileLoader::Want> wants;
+    wanted_cells_.clear();
+    failed_tiles_ = 0;
+    failure_reason_.clear();
+    for (int r = 0; r < grid_.rows; ++r)
+        for (int c = 0; c < grid_.columns; ++c) {
+            const int i = r * grid_.columns + c;
+            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
+            const TileKey key = tile_key(p.x, p.y, view_.level, src, aerial);
+            if (!tile_in_world(key)) continue;
+            const std::string path = tile_paths(key, root).full_path;
+            if (path.empty() || path.size() > kMaxTilePath) continue;
+            if (!all && static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[i].empty()) continue;
+            const std::optional<std::string> url = tile_address(key, hosts, versions);
+            if (!url) continue;
+            // Squared distance of the cell's middle from the view's middle, in half cells.
+            const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
+            wants.push_back({path, *url, dx * dx + dy * dy});
+            wanted_cells_[path] = i;
+        }
+    const FetchSettings settings = read_fetch_settings(dir_);
+    TileLoader::Policy policy;
+    policy.host_connections = options_.tile_connections;
+    policy.proxy = settings.proxy;
+    policy.cafile = settings.cafile;
+    loader_->want(std::move(wants), policy);
+}
+
+void App::take_landed_tiles() {
+    if (!loader_) return;
+    const MapSource src = source();
+    bool drawn = false;
+    for (const TileLoader::Landed& landed : loader_->take_landed()) {
+        if (!landed.ok) {
+            ++failed_tiles_;
+            failure_reason_ = landed.reason;
+            continue;
+        }
+        // MapQuest answers a missing tile with a placeholder picture of a known size.
+        std::error_code ec;
+        if (src == MapSource::MapQuest && std::filesystem::file_size(landed.path, ec) == kMapQuestNoTileSize) {
+            std::filesystem::remove(landed.path, ec);
+            continue;
+        }
+        auto it = wanted_cells_.find(landed.path);
+        if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
+        table_.fit(grid_);
+        table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
+        if (build_mosaic_cell(landed.path, src, ws_->aerial != 0, grid_, it->second, mosaic_) != 1)
+            table_.slots[static_cast<std::size_t>(it->second)].clear();
+        drawn = true;
+    }
+    if (drawn) rebuild_bitmap();
+}
+
+void App::draw_placeholders() {
+    const MapSource src = source();
+    // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
+    if (src == MapSource::Etopo2 || rows_run_north(src) || !mosaic_.exists()) return;
+    const bool aerial = ws_->aerial != 0;
+    const std::string root = maps_root();
+    std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
+    for (int r = 0; r < grid_.rows; ++r)
+        for (int c = 0; c < grid_.columns; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r * grid_.columns + c);
+            if (i < table_.slots.size() && !table_.slots[i].empty()) continue;
+            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
+            for (int k = view_.level - 1; k >= 0; --k) {
+                const int ax = rescale_x(p.x, view_.level, k, src), ay = rescale_y(p.y, view_.level, k, src);
+                const TileKey key = tile_key(ax, ay, k, src, aerial);
+                if (!tile_in_world(key)) break;
+                const std::string path = tile_paths(key, root).full_path;
+                std::error_code ec;
+                if (path.empty() || std::filesystem::file_size(path, ec) == 0 || ec) continue;
+                auto it = decoded.find(path);
+                if (it == decoded.end()) {
+                    RgbImage image;
+                    if (load_tile_image(path, src, aerial, image) != 1) image = RgbImage{};
+                    it = decoded.emplace(path, std::move(image)).first;
+                }
+                const RgbImage& a = it->second;
+                if (a.width < kTileSize || a.height < kTileSize) continue;
+                // The cell's part of the ancestor: a square of 256 / 8^(level − k) pixels, enlarged.
+                int span = kTileSize;
+                for (int j = k; j < view_.level; ++j) span /= 8;
+                if (span < 1) span = 1;
+                const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
+                const std::size_t stride = std::size_t(mosaic_.width) * 3;
+                for (int v = 0; v < kTileSize; ++v) {
+                    const int yy = std::min(sy + v * span / kTileSize, kTileSize - 1);
+                    std::uint8_t* out = mosaic_.pixels.data() + (std::size_t(r) * kTileSize + v) * stride +
+                                        std::size_t(c) * kTileSize * 3;
+                    const std::uint8_t* in = a.pixels.data() + std::size_t(yy) * a.width * 3;
+                    for (int u = 0; u < kTileSize; ++u, out += 3) {
+                        const int xx = std::min(sx + u * span / kTileSize, kTileSize - 1);
+                        out[0] = in[3 * xx];
+                        out[1] = in[3 * xx + 1];
+                        out[2] = in[3 * xx + 2];
+                    }
+                }
+                break;
+            }
+        }
 }
 
 void App::rebuild_bitmap() {
@@ -252,13 +358,16 @@ bool App::load_pending_view(Variant variant) {
                         ws_->online.load() != 0);
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
-    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch) != 0) return true;
+    const bool later = fetch && background();
+    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch && !later) != 0) return true;
+    if (loader_ && !later) loader_->cancel_all();
     table_ = std::move(table);
     view_.level = view_.pending_level;
     view_.centre_x = view_.pending_x;
     view_.centre_y = view_.pending_y;
     view_loaded_ = true;
     if (!compose()) return false;
+    if (later) request_view_tiles(false);
     if (window_) window_->invalidate(true);
     return true;
 }
@@ -294,573 +403,6 @@ WorldPixel App::pointed_pixel(int x, int y) const {
     p.x = x - 1 - view_.map_width / 2 + view_.centre_x;
     p.y = rows_run_north(source()) ? view_.centre_y - dy : view_.centre_y + dy;
     return p;
-}
-
-// ---- paint ---------------------------------------------------------------------------------------
-
-bool App::follow(const FixRecord& fix) {
-    const MapSource src = source();
-    auto pending_from_fix = [&] {
-        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.pending_level);
-        view_.pending_x = p.x;
-        view_.pending_y = p.y;
-        normalise_pending();
-    };
-    view_.pending_level = view_.level;
-    pending_from_fix();
-    if (ws_->online.load() == 0 && ws_->auto_zoom) {
-        const std::int64_t t = now();
-        if (t - view_.zoom_clock > 20) {
-            if (view_.pending_level < 4) {
-                ++view_.pending_level;
-                pending_from_fix();
-            }
-            view_.zoom_clock = t;
-        }
-    }
-    if (view_loaded_ && view_.pending_level == view_.level && view_.pending_x == view_.centre_x &&
-        view_.pending_y == view_.centre_y)
-        return true;
-    WaitCursor wait(window_);
-    return load_pending_view(Variant::ByOnline);
-}
-
-void App::draw_overlays(const FixRecord& fix) {
-    DisplayBitmap& bitmap = view_.display_bitmap;
-    const int w = bitmap.width();
-    const int h = bitmap.height();
-    const MapSource src = source();
-    const bool north = rows_run_north(src);
-    auto to_mosaic = [&](double lat, double lon, int& c, int& r) {
-        const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
-        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
-                                   : static_cast<long long>(p.y) - view_.centre_y;
-        r = static_cast<int>(std::clamp<long long>(dr + h / 2, -1, h));
-        c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
-    };
-
-    // Logged points.
-    if (ws_->plot && !ws_->track_file.empty()) {
-        std::FILE* f = std::fopen(track_path().c_str(), "r");
-        if (f) {
-            char line[260];
-            while (std::fgets(line, sizeof line, f)) {
-                double lat = 0, lon = 0;
-                if (std::sscanf(line, "%lf %lf", &lat, &lon) != 2) continue;
-                int c = 0, r = 0;
-                to_mosaic(lat, lon, c, r);
-                if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
-            }
-            std::fclose(f);
-        }
-    }
-
-    // The position.
-    if (!fix_valid(fix)) return;
-    int c = 0, r = 0;
-    to_mosaic(fix.latitude, fix.longitude, c, r);
-    if (c < 0 || c >= w || r < 0 || r >= h) return;
-    if (c != view_.marker_x || r != view_.marker_y) {
-        if (!ws_->track_file.empty()) {
-            std::FILE* f = std::fopen(track_path().c_str(), "a");
-            if (f) {
-                const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
-                std::fputs(line.c_str(), f);
-                std::fclose(f);
-            }
-        }
-        if (!ws_->track) rebuild_bitmap();
-    }
-    draw_cross_hair(bitmap, c, r, ws_->track != 0, ws_->hair);
-    draw_position_marker(bitmap, c, r);
-    view_.marker_x = c;
-    view_.marker_y = r;
-}
-
-PaintFrame App::paint() {
-    PaintFrame frame;
-    if (!ws_) return frame;
-    const FixRecord fix = fix_.snapshot();
-
-    // 1. Window size after a Big Maps change.
-    if (ws_->big_maps != view_.applied_big_maps) {
-        view_.client_width = (ws_->big_maps ? 1024 : 512) + 2;
-        view_.client_height = (ws_->big_maps ? 768 : 384) + 51;
-        view_.applied_big_maps = ws_->big_maps;
-        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
-    }
-
-    // 2. The first fix of the run becomes the next start position.
-    if (!view_.start_saved && fix_valid(fix)) {
-        view_.start_saved = 1;
-        std::ofstream out(settings_path(kPosFile), std::ios::binary | std::ios::trunc);
-        if (out) out << start_position_text(fix.latitude, fix.longitude);
-        view_.zoom_clock = now();
-    }
-
-    // 3. Title.
-    {
-        const MapSource src = source();
-        std::string title;
-        const char* name = source_title_name(ws_->map_source);
-        if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
-            title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
-                                        pixel_to_longitude(view_.pointer_x, src, view_.level));
-        else if (ws_->auto_pan && fix_valid(fix))
-            title = title_position_text(name, true, fix.latitude, fix.longitude);
-        else
-            title = title_position_text(name, false, 0, 0);
-        const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
-        const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
-        title += title_time_text(utc, local, ws_->big_maps != 0,
-                                 ws_->device_type == static_cast<int>(DeviceType::TripMate),
-                                 view_.zone_local ? std::string_view(fix.local_zone_name,
-                                                                     strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
-                                                  : std::string_view(view_.zone_label));
-        if (title != view_.title_text) {
-            if (window_) window_->set_title(title);
-            view_.title_text = title;
-        }
-    }
-
-    // 4. Following.
-    if (ws_->auto_pan && fix_valid(fix)) {
-        if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
-    }
-
-    // 5. Toolbar.
-    frame.draw_toolbar = true;
-    frame.button_bitmaps = {ws_->auto_pan ? toolbar::kBitmapAutoPanOn : toolbar::kBitmapAutoPanOff,
-                            toolbar::kBitmapPanWest,
-                            toolbar::kBitmapPanNorth,
-                            toolbar::kBitmapPanSouth,
-                            toolbar::kBitmapPanEast,
-                            0, 0, 0, 0, 0,
-                            ws_->aerial ? toolbar::kBitmapMaps : toolbar::kBitmapAerial};
-    for (int k = 0; k < 5; ++k)
-        frame.button_bitmaps[toolbar::kLevel0 + k] =
-            (view_.level == k ? toolbar::kBitmapLevelCurrentBase : toolbar::kBitmapLevelBase) + k;
-    frame.map_width = view_.map_width;
-    frame.map_height = view_.map_height;
-    frame.night = ws_->night != 0;
-
-    // 6. The map.
-    if (!view_.display_bitmap.exists()) return frame;
-    frame.draw_frame = true;
-    if (fix.fix_dimension != view_.last_fix_seen) {
-        rebuild_bitmap();
-        view_.last_fix_seen = fix.fix_dimension;
-    }
-    draw_overlays(fix);
-    frame.bitmap = &view_.display_bitmap;
-    // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
-    frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
-    frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
-
-    const int kmh = speed_kmh(fix.speed_knots);
-    if (ws_->dash != 0 && kmh > 1) {
-        frame.speed.show = true;
-        frame.speed.text = speed_text(kmh, fix.course);
-        frame.speed.font_height = ws_->big_maps ? 36 : 24;
-        frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
-        frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
-    }
-    return frame;
-}
-
-// ---- commands ------------------------------------------------------------------------------------
-
-void App::switch_source(int s) {
-    const MapSource old = source();
-    const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
-    const double lon = pixel_to_longitude(view_.centre_x, old, view_.level);
-    ws_->map_source = s;
-    if (s == 1) {
-        ws_->aerial = 0;
-        view_.level = 0;
-    } else if (s == 2) {
-        ws_->aerial = 0;
-    }
-    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, i == s);
-    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
-    write_setting("site", kMapSources[s - 1].site_value, dir_);
-
-    WaitCursor wait(window_);
-    const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
-    view_.centre_x = wrap_centre_x(p.x, view_.level, source());
-    view_.centre_y = clamp_centre_y(p.y, view_.level, source());
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) != 0) {
-        window_->warning_box(kSourceMissing[s - 1]);
-        return;
-    }
-    view_loaded_ = true;
-    if (compose()) window_->invalidate(true);
-}
-
-void App::select_device(int d) {
-    const DeviceType type = static_cast<DeviceType>(d);
-    ws_->device_type = d;
-    ws_->baud_rate = device_info(type).baud;
-    ws_->byte_size = 8;
-    ws_->parity = 0;
-    ws_->stop_bits = 0;
-    for (int i = 1; i <= 6; ++i) window_->enable_menu_item(menu::kDeviceBase + i, i != d);
-    write_setting("unit", device_info(type).unit_value, dir_);
-    link_->set_device_type(type);
-    link_->set_settings(link_settings(*ws_));
-    window_->invalidate(false);
-    if (type == DeviceType::Remote) {
-        if (link_->open_link() != 1) window_->warning_box("No GPS connected");
-        ws_->link_active.store(link_->link_active() ? 1 : 0);
-        window_->invalidate(false);
-    }
-}
-
-void App::toggle_aerial() {
-    const MapSource s = source();
-    ws_->aerial = (s == MapSource::Etopo2 || s == MapSource::OpenStreetMap) ? 0 : !ws_->aerial;
-    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
-    WaitCursor wait(window_);
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
-        view_loaded_ = true;
-        if (compose()) window_->invalidate(true);
-    } else if (ws_->aerial) {
-        window_->warning_box("No aerial map available");
-        ws_->aerial = 0;
-        window_->check_menu_item(kAerialMenuId, false);
-    }
-}
-
-void App::com_settings() {
-    ComSettings s;
-    s.port_number = ws_->port_number;
-    s.baud_rate = ws_->baud_rate;
-    s.byte_size = ws_->byte_size;
-    s.parity = ws_->parity;
-    s.stop_bits = ws_->stop_bits;
-    s.flow_control = ws_->flow_control;
-    s.port_locked = link_->link_active();
-    if (window_->run_com_settings_dialog(s)) {
-        if (!s.port_locked && s.port_number >= 0 && s.port_number <= 255)
-            ws_->port_number = static_cast<std::uint8_t>(s.port_number);
-        ws_->baud_rate = s.baud_rate;
-        ws_->byte_size = static_cast<std::uint8_t>(s.byte_size);
-        ws_->parity = static_cast<std::uint8_t>(s.parity);
-        ws_->stop_bits = static_cast<std::uint8_t>(s.stop_bits);
-        ws_->flow_control = static_cast<std::uint8_t>(s.flow_control);
-        write_setting("port", "COM" + std::to_string(ws_->port_number), dir_);
-        link_->set_settings(link_settings(*ws_));
-        if (link_->link_active() && link_->configure_port() != 1) window_->warning_box("Settings failed");
-    }
-    window_->invalidate(false);
-}
-
-void App::on_command(int id) {
-    if (!ws_ || !window_) return;
-    Window& w = *window_;
-    switch (id) {
-    case 1001: {  // Reload Map
-        WaitCursor wait(window_);
-        TilePathTable scratch;
-        delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
-                          ws_->aerial != 0, ws_->big_maps != 0);
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
-        load_pending_view(Variant::Fetch);
-        break;
-    }
-    case 1002:
-        online_command(options_.probe, ws_->online, w);
-        break;
-    case 1003:
-        offline_command(ws_->online, w);
-        break;
-    case 1004:
-        if (link_->open_link() != 1) w.warning_box("No GPS connected");
-        ws_->link_active.store(link_->link_active() ? 1 : 0);
-        break;
-    case 1005:
-        link_->close_link();
-        ws_->link_active.store(0);
-        fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
-        w.invalidate(false);
-        break;
-    case 1006:
-        view_.display_bitmap.release();
-        w.close_window();
-        break;
-    case 1011:
-        rebuild_bitmap();
-        if (view_.display_bitmap.exists())
-            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.width(),
-                                      view_.display_bitmap.height(), view_.display_bitmap.stride());
-        break;
-    case 1021:
-    case 1022:
-    case 1023:
-    case 1024:
-    case 1025:
-        switch_source(id - menu::kMapSourceBase);
-        break;
-    case 1031:
-    case 1032:
-    case 1033:
-    case 1034:
-    case 1035:
-    case 1036:
-        select_device(id - menu::kDeviceBase);
-        break;
-    case 1037:
-        w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });
-        break;
-    case 1041:
-        ws_->auto_pan = !ws_->auto_pan;
-        w.check_menu_item(id, ws_->auto_pan != 0);
-        w.invalidate(false);
-        break;
-    case 1042:
-        ws_->auto_zoom = !ws_->auto_zoom;
-        w.check_menu_item(id, ws_->auto_zoom != 0);
-        view_.zoom_clock = now();
-        w.invalidate(false);
-        break;
-    case 1043:
-        ws_->track = !ws_->track;
-        w.check_menu_item(id, ws_->track != 0);
-        w.invalidate(false);
-        break;
-    case 1044: {
-        WaitCursor wait(window_);
-        ws_->big_maps = !ws_->big_maps;
-        w.check_menu_item(id, ws_->big_maps != 0);
-        set_map_size(view_, ws_->big_maps);
-        grid_ = view_grid_covering(view_.map_width, view_.map_height);
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
-        load_pending_view(Variant::ByOnline);
-        write_setting("size", ws_->big_maps ? "large" : "small", dir_);
-        break;
-    }
-    case 1045:
-        ws_->map_coordinates = !ws_->map_coordinates;
-        w.check_menu_item(id, ws_->map_coordinates != 0);
-        w.invalidate(false);
-        break;
-    case 1046:  // Night: drawn differently at once; the tiles and the cache stay as they are
-        ws_->night = !ws_->night;
-        w.check_menu_item(id, ws_->night != 0);
-        write_setting("night", ws_->night ? "yes" : "no", dir_);
-        w.invalidate(false);
-        break;
-    case 1047:
-        toggle_aerial();
-        break;
-    case 1048:
-        com_settings();
-        break;
-    case 1051:
-        w.run_keys_dialog();
-        break;
-    case 1053: {
-        utsname name{};
-        const std::string release = uname(&name) == 0 ? name.release : "";
-        w.run_about_dialog(about_version_line(__DATE__), about_system_line(release));
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-// ---- keys, mouse, timer ----------------------------------------------------------------------------
-
-void App::on_key_up(Key key) {
-    if (!ws_) return;
-    WaitCursor wait(window_);
-    switch (key) {
-    case Key::Left: pan(-kTileSize, 0); break;
-    case Key::Up: pan(0, -kTileSize); break;
-    case Key::Right: pan(kTileSize, 0); break;
-    case Key::Down: pan(0, kTileSize); break;
-    case Key::Other: break;
-    }
-}
-
-void App::level_button(int k) {
-    const MapSource src = source();
-    const int m = src == MapSource::Etopo2 ? 0 : k;
-    const FixRecord fix = fix_.snapshot();
-    if (ws_->auto_pan && fix_valid(fix)) {
-        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, m);
-        view_.pending_x = p.x;
-        view_.pending_y = p.y;
-    } else if (m > view_.level) {
-        view_.pending_x = rescale_x(view_.anchor_x, view_.anchor_level, m, src);
-        view_.pending_y = rescale_y(view_.anchor_y, view_.anchor_level, m, src);
-    } else {
-        view_.pending_x = rescale_x(view_.centre_x, view_.level, m, src);
-        view_.pending_y = rescale_y(view_.centre_y, view_.level, m, src);
-    }
-    view_.pending_level = m;
-    normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
-    load_pending_view(Variant::ByOnline);
-}
-
-void App::on_left_button(int x, int y) {
-    if (!ws_) return;
-    WaitCursor wait(window_);
-    view_.pending_level = view_.level;
-    const toolbar::Button b = toolbar::hit_button(x, y);
-    if (b != toolbar::kButtonCount) {
-        switch (b) {
-        case toolbar::kAutoPan:
-            ws_->auto_pan = 1;
-            window_->check_menu_item(menu::kAutoPan, true);
-            window_->invalidate(false);
-            break;
-        case toolbar::kPanWest: pan(-kTileSize, 0); break;
-        case toolbar::kPanNorth: pan(0, -kTileSize); break;
-        case toolbar::kPanSouth: pan(0, kTileSize); break;
-        case toolbar::kPanEast: pan(kTileSize, 0); break;
-        case toolbar::kAerial: toggle_aerial(); break;
-        default: level_button(b - toolbar::kLevel0); break;
-        }
-    } else if (in_map(x, y)) {
-        auto_pan_off();
-        const MapSource src = source();
-        const int m = (src == MapSource::Etopo2 || view_.level >= 4) ? view_.level : view_.level + 1;
-        const WorldPixel p = pointed_pixel(x, y);
-        view_.anchor_x = rescale_x(p.x, view_.level, m, src);
-        view_.anchor_y = rescale_y(p.y, view_.level, m, src);
-        view_.anchor_level = m;
-        view_.pending_x = view_.anchor_x;
-        view_.pending_y = view_.anchor_y;
-        view_.pending_level = m;
-        normalise_pending();
-        view_.pointer_x = view_.pending_x;
-        view_.pointer_y = view_.pending_y;
-        load_pending_view(Variant::ByOnline);
-    }
-    if (ws_) view_.zoom_clock = now();
-}
-
-void App::on_right_button(int x, int y) {
-    if (!ws_) return;
-    WaitCursor wait(window_);
-    if (!in_map(x, y)) return;
-    auto_pan_off();
-    const MapSource src = source();
-    const int m = view_.level > 0 ? view_.level - 1 : 0;
-    const WorldPixel p = pointed_pixel(x, y);
-    view_.pending_x = rescale_x(p.x, view_.level, m, src);
-    view_.pending_y = rescale_y(p.y, view_.level, m, src);
-    view_.pending_level = m;
-    normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
-    load_pending_view(Variant::ByOnline);
-    view_.zoom_clock = now();
-}
-
-void App::on_wheel(int steps, int x, int y) {
-    if (!ws_ || steps == 0) return;
-    const MapSource src = source();
-    if (src == MapSource::Etopo2) return;  // one level only
-    const int m = std::clamp(view_.level + steps, 0, 4);
-    if (m == view_.level) return;
-    WaitCursor wait(window_);
-    auto_pan_off();
-    // The pointed map point keeps its place under the pointer: the new centre lies as far from it,
-    // at the new level, as the pointer lies from the middle of the map area.
-    const bool inside = in_map(x, y);
-    const WorldPixel p = inside ? pointed_pixel(x, y) : WorldPixel{view_.centre_x, view_.centre_y};
-    const int off_x = inside ? x - 1 - view_.map_width / 2 : 0;
-    int off_y = inside ? y - toolbar::kMapTop - view_.map_height / 2 : 0;
-    if (rows_run_north(src)) off_y = -off_y;
-    view_.pending_level = m;
-    view_.pending_x = rescale_x(p.x, view_.level, m, src) - off_x;
-    view_.pending_y = rescale_y(p.y, view_.level, m, src) - off_y;
-    normalise_pending();
-    view_.anchor_x = view_.pending_x;
-    view_.anchor_y = view_.pending_y;
-    view_.anchor_level = m;
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
-    load_pending_view(Variant::ByOnline);
-    view_.zoom_clock = now();
-}
-
-void App::on_drag(int dx, int dy) {
-    if (!ws_) return;
-    // Dragging right shows what lies to the west; the view moves by the nearest whole tiles.
-    auto tiles = [](int pixels) { return (pixels >= 0 ? pixels + kTileSize / 2 : pixels - kTileSize / 2) / kTileSize; };
-    const int tx = tiles(dx), ty = tiles(dy);
-    if (tx == 0 && ty == 0) {
-        if (window_) window_->invalidate(false);
-        return;
-    }
-    WaitCursor wait(window_);
-    pan(-tx * kTileSize, -ty * kTileSize);
-}
-
-void App::on_mouse_move(int x, int y) {
-    if (!ws_ || !ws_->map_coordinates) return;
-    if (in_map(x, y)) {
-        if (view_.level > 4) {
-            view_.pointer_x = kNoPointer;
-            view_.pointer_y = kNoPointer;
-        } else {
-            const WorldPixel p = pointed_pixel(x, y);
-            view_.pointer_x = p.x;
-            view_.pointer_y = p.y;
-        }
-    } else {
-        view_.pointer_x = view_.centre_x;
-        view_.pointer_y = view_.centre_y;
-    }
-    if (window_) window_->invalidate(false);
-}
-
-void App::on_timer() {
-    if (!ws_) return;
-    const DeviceType device = static_cast<DeviceType>(ws_->device_type);
-
-    // 1. Garmin polling: position and date-time requests in turn.
-    if (device == DeviceType::Garmin) {
-        if (link_->garmin_timer_step() && window_) window_->invalidate(false);
-        view_.garmin_toggle = !view_.garmin_toggle;
-    }
-
-    // 2-3. Base upload or remote poll.
-    if (ws_->base_enabled) {
-        BaseLinkConfig base;
-        base.base_enabled = true;
-        base.base_host = ws_->base_host;
-        base.base_port = ws_->base_port;
-        base.http = options_.http;
-        BaseLinkState state{view_.upload_clock, view_.uploaded_lat, view_.uploaded_lon};
-        if (device != DeviceType::Remote)
-            base_position_upload(base, device, fix_.snapshot(), state, now());
-        else
-            remote_poll(base, device, state, now());
-        view_.upload_clock = state.upload_clock;
-        view_.uploaded_lat = state.uploaded_lat;
-        view_.uploaded_lon = state.uploaded_lon;
-    }
-
-    // 4. No-data watchdog.
-    if (link_->link_active() && device != DeviceType::Remote) {
-        if (ws_->silence_ticks.load() > 120) {
-            fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
-            if (window_) window_->invalidate(false);
-        } else {
-            ws_->silence_ticks.fetch_add(1);
-        }
-    }
 }
 
 }  // namespace vg

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/paint_frame.h"
+#include "app/tile_loader.h"
 #include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
@@ -46,6 +47,11 @@ struct AppOptions {
     HttpOptions http;  // settings_dir defaults to the settings directory
     // The position server of the Remote device (port 4477; settings_dir defaults as above).
     PositionServerConfig server;
+    // Missing tiles of the view are fetched in the background (the view changes at once and its
+    // cells fill in as the tiles arrive). Off: fetched before the view changes, as scripts do.
+    bool background_tiles = true;
+    // Connections per tile host for background fetching.
+    int tile_connections = 2;
 };
 
 class App {
@@ -88,6 +94,8 @@ public:
     const TilePathTable& tile_paths() const { return table_; }
     // The cells of the view: enough to cover the map area.
     const ViewGrid& grid() const { return grid_; }
+    // Tiles of the view still on their way (background fetching).
+    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
     SerialLink* link() { return link_.get(); }
     PositionServer* position_server() { return server_.get(); }
     // True once a view has been loaded (the centre, level and mosaic belong together).
@@ -108,6 +116,15 @@ private:
     int prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
     // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
     bool compose();
+    // True when the current source's tiles are fetched in the background.
+    bool background() const;
+    // Asks for the view's missing tiles (all of them when `all`, to replace cached ones) in the
+    // background, the middle ones first; requests for tiles no longer in view are cancelled.
+    void request_view_tiles(bool all);
+    // Draws the tiles that arrived since the last paint into their cells.
+    void take_landed_tiles();
+    // Cells without a tile show the best cached tile of a coarser level, enlarged.
+    void draw_placeholders();
     void rebuild_bitmap();
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
@@ -138,6 +155,12 @@ private:
     SharedFix fix_;
     TilePathTable table_;
     ViewGrid grid_;
+    // Background fetching: the fetcher's engine thread and the requests of the current view.
+    std::unique_ptr<Fetcher> fetcher_;
+    std::unique_ptr<TileLoader> loader_;
+    std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
+    int failed_tiles_ = 0;
+    std::string failure_reason_;
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<SerialLink> link_;

@@ -84,16 +84,21 @@ std::string roff_command_line(std::string_view line, std::size_t bold_prefix) {
     std::string out = "\\fB" + roff_escape(line.substr(0, bold_prefix)) + "\\fR";
     line.remove_prefix(bold_prefix);
     std::size_t i = 0;
+    bool after_option = false;
     while (i < line.size()) {
         if (!is_word_char(line[i])) {
-            out += roff_escape(line.substr(i, 1));
+            // An option and its value word stay on one line.
+            const bool keep = line[i] == ' ' && after_option && i + 1 < line.size() && is_word_char(line[i + 1]);
+            out += keep ? "\\ " : roff_escape(line.substr(i, 1));
+            after_option = false;
             ++i;
             continue;
         }
         std::size_t end = i;
         while (end < line.size() && is_word_char(line[end])) ++end;
         const std::string_view word = line.substr(i, end - i);
-        if (word.size() > 1 && word[0] == '-') out += "\\fB" + roff_escape(word) + "\\fR";
+        after_option = word.size() > 1 && word[0] == '-';
+        if (after_option) out += "\\fB" + roff_escape(word) + "\\fR";
         else if (is_value_word(word)) out += "\\fI" + roff_escape(word) + "\\fR";
         else out += roff_escape(word);
         i = end;
@@ -171,6 +176,7 @@ ManPage::ManPage(std::string_view name) {
     std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
     out_ = ".\\\" Generated from the program's own help texts; edit those, not this file.\n";
     out_ += ".TH " + upper + " 1 " + release_date() + " \"VorGlobal " + version() + "\" \"User Commands\"\n";
+    out_ += ".nh\n.ad l\n";  // paths and option names are not hyphenated; ragged right
 }
 
 void ManPage::section(std::string_view title) { out_ += ".SH " + roff_escape(title) + "\n"; }
@@ -206,7 +212,8 @@ void ManPage::text(std::string_view text) {
 }
 
 void ManPage::synopsis(const std::vector<std::string>& lines) {
-    out_ += ".PP\n.nf\n";
+    // One form a line; a long one wraps with a hanging indent.
+    out_ += ".PP\n.in +8n\n";
     for (const std::string& line : lines) {
         // The program name and any sub-command words before the first option or value are bold.
         std::size_t prefix = 0;
@@ -219,9 +226,9 @@ void ManPage::synopsis(const std::vector<std::string>& lines) {
             at = start + word.size();
             prefix = at;
         }
-        out_ += roff_command_line(line, prefix) + "\n";
+        out_ += ".ti -8n\n" + roff_command_line(line, prefix) + "\n.br\n";
     }
-    out_ += ".fi\n";
+    out_ += ".in -8n\n";
 }
 
 void ManPage::options(const std::vector<Option>& options) {
@@ -301,10 +308,14 @@ const Section& files_section() {
     return section;
 }
 
-const char* const kExitStatusText =
-    "  0  success\n"
-    "  1  the work failed (a file could not be read or written, a request failed, nothing found)\n"
-    "  2  wrong command, option or argument; the message names it\n";
+const std::vector<Option>& exit_statuses() {
+    static const std::vector<Option> statuses = {
+        {"0", "success"},
+        {"1", "the work failed: a file could not be read or written, a request failed, nothing was found"},
+        {"2", "a wrong command, option or argument; the message names it"},
+    };
+    return statuses;
+}
 
 const std::vector<Option>& common_options(std::string_view program) {
     static const std::vector<Option> vortool = {
@@ -392,8 +403,8 @@ std::string vorglobal_man_page() {
                       "The Qt platform of the window; offscreen runs vorglobal without a display, for scripts "
                       "and tests."}}}});
     page.section("EXIT STATUS");
-    page.text(std::string(kExitStatusText) + "\nA wrong option or script prints what is wrong and exits with 2 "
-                                             "before any window opens.");
+    page.options(exit_statuses());
+    page.text("A wrong option or script is reported, with exit status 2, before any window opens.");
     page.section("EXAMPLES");
     page.text(
         "Start with the settings and the cache in ~/.local/share/vorglobal, as the menu entry does:\n"

@@ -61,8 +61,8 @@ std::vector<std::string> option_words(std::string_view spec);
 // The FILES section both programs share: the settings files, the tile cache and the map packs.
 const Section& files_section();
 
-// What the exit statuses mean, one line each ("  0  ..."), shared by both pages.
-extern const char* const kExitStatusText;
+// What the exit statuses 0, 1 and 2 mean, shared by both programs.
+const std::vector<Option>& exit_statuses();
 
 // vorglobal: its options (besides --help, --version and --man-page), `vorglobal --help` and its page.
 const std::vector<Option>& vorglobal_options();

@@ -19,6 +19,7 @@ int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
+int run_sources(int argc, char** argv);
 
 namespace {
 
@@ -115,12 +116,15 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when a file cannot be read, decoded or written, 2 for wrong arguments.",
          {}},
 
-        {"get", run_get, "fetch a URL with the program's HTTP client",
+        {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
          {"vortool get URL [FILE]"},
          "One GET request, through the proxy of vor_ini.txt in the working folder when it names one. The body "
-         "is written to FILE; without FILE it is only fetched.\n"
+         "is written to FILE; without FILE it is only fetched. http:// addresses go through the program's own "
+         "client; https:// addresses through libcurl, with the certificate and host name checked against the "
+         "system's authorities and the cafile= line of vor_ini.txt, the User-Agent naming the contact= line, "
+         "and CONNECT through the proxy. A failure prints one line \"Error: CODE in URL: cause\".\n"
          "\n"
-         "Exit status 0 when the client reported success, 1 otherwise, 2 for wrong arguments.",
+         "Exit status 0 when the transfer succeeded, 1 otherwise, 2 for wrong arguments.",
          {}},
 
         {"post", run_post, "post a form body with the program's HTTP client",
@@ -141,6 +145,16 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the port cannot be opened, 2 for wrong arguments.",
          {{"--port P", "the TCP port, 0 to 65535 (0 picks a free one, reported on standard error)"},
           {"--bind ADDR", "the address to listen on, as the bind setting (default: the host name's first address)"}}},
+
+        {"sources", run_sources, "list the tile sources of the catalogue, as JSON",
+         {"vortool sources"},
+         "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
+         "sources, then the lines of vor_src.txt), one JSON line per source and layer with the keys name, "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, menu_id and kind. A malformed line of "
+         "vor_src.txt is named on standard error with its line number and skipped.\n"
+         "\n"
+         "Exit status 2 for wrong arguments.",
+         {}},
 
         {"setting", run_setting, "read a settings key, or change one in vor_set.txt",
          {"vortool setting get FILE KEY", "vortool setting set KEY VALUE"},

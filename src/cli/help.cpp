@@ -152,7 +152,7 @@ std::string vortool_man_page() {
                     "in vor_ini.txt of the current folder, not from http_proxy.",
                     {}}});
     page.section("EXIT STATUS");
-    page.text(help::kExitStatusText);
+    page.options(help::exit_statuses());
     page.section("EXAMPLES");
     page.text(
         "Decode a recorded NMEA log with the clock two hours ahead of UTC:\n"
@@ -196,7 +196,7 @@ std::string bash_completion_script() {
         "# Source names, one a line: the catalogue as the current folder's settings make it, when this\n"
         "# vortool can list it, else the built-in services.\n"
         "_vortool_sources() {\n"
-        "    \"$1\" sources 2>/dev/null | sed -n 's/.*\"name\": *\"\\([^\"]*\\)\".*/\\1/p' | grep . ||\n"
+        "    \"$1\" sources 2>/dev/null | sed -n 's/.*\"name\": *\"\\([^\"]*\\)\".*/\\1/p' | sort -u | grep . ||\n"
         "        printf '%s\\n' " + join(sources) + "\n"
         "}\n"
         "\n"

@@ -97,6 +97,30 @@ void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width
     painter.drawText(QPoint(x, baseline), text);
 }
 
+// While tiles are on their way: "N tiles left" (and how many failed, with the last reason) in small
+// text at the top right of the map area, on a light band so that it reads on any tile.
+void draw_progress(QPainter& painter, const PaintFrame& frame) {
+    if (frame.tiles_left <= 0 && frame.failed_tiles <= 0) return;
+    QString text;
+    if (frame.tiles_left > 0)
+        text = frame.tiles_left == 1 ? QStringLiteral("1 tile left") : QStringLiteral("%1 tiles left").arg(frame.tiles_left);
+    if (frame.failed_tiles > 0) {
+        if (!text.isEmpty()) text += QStringLiteral(", ");
+        text += QStringLiteral("%1 failed (%2)").arg(frame.failed_tiles).arg(QString::fromStdString(frame.failure_reason));
+    }
+    painter.save();
+    QFont font;
+    font.setPixelSize(11);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int w = metrics.horizontalAdvance(text) + 8, h = metrics.height() + 2;
+    const QRect box(MapView::kMapLeft + frame.map_width - w - 2, MapView::kMapTop + 2, w, h);
+    painter.fillRect(box, frame.night ? QColor(0, 0, 0, 160) : QColor(255, 255, 255, 190));
+    painter.setPen(frame.night ? QColor::fromRgb(MapView::kNightSpeedText) : QColor(Qt::black));
+    painter.drawText(box, Qt::AlignCenter, text);
+    painter.restore();
+}
+
 }  // namespace
 
 MapView::MapView(QWidget* parent) : QWidget(parent) {
@@ -177,6 +201,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
     painter.restore();
     if (frame.speed.show && frame.speed.font_height > 0)
         draw_speed(painter, frame.speed, frame.map_width, frame.night);
+    draw_progress(painter, frame);
 }
 
 void MapView::paintEvent(QPaintEvent* event) {
