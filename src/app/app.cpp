@@ -247,7 +247,7 @@ void App::request_view_tiles(bool all) {
             const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
             const TileKey key = tile_key(p.x, p.y, view_.level, src, aerial);
             if (!tile_in_world(key)) continue;
-            const std::string path = tile_paths(key, root).full_path;
+            const std::string path = vg::tile_paths(key, root).full_path;
             if (path.empty() || path.size() > kMaxTilePath) continue;
             if (!all && static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[i].empty()) continue;
             const std::optional<std::string> url = tile_address(key, hosts, versions);
@@ -308,7 +308,7 @@ void App::draw_placeholders() {
                 const int ax = rescale_x(p.x, view_.level, k, src), ay = rescale_y(p.y, view_.level, k, src);
                 const TileKey key = tile_key(ax, ay, k, src, aerial);
                 if (!tile_in_world(key)) break;
-                const std::string path = tile_paths(key, root).full_path;
+                const std::string path = vg::tile_paths(key, root).full_path;
                 std::error_code ec;
                 if (path.empty() || std::filesystem::file_size(path, ec) == 0 || ec) continue;
                 auto it = decoded.find(path);

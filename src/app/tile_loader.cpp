@@ -33,18 +33,16 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
     std::map<std::string, const Want*> by_path;
     for (const Want& w : wants) by_path.emplace(w.path, &w);
     // Requests whose tile has left the view.
+    std::vector<Fetcher::RequestId> gone;
     for (auto it = requested_.begin(); it != requested_.end();) {
         if (by_path.count(it->first) == 0) {
-            {
-                std::lock_guard lock(shared_->mutex);
-                shared_->cancelled.push_back(it->second);
-            }
-            fetcher_.cancel(it->second);
+            gone.push_back(it->second);
             it = requested_.erase(it);
         } else {
             ++it;
         }
     }
+    cancel(std::move(gone));
     std::stable_sort(wants.begin(), wants.end(), [](const Want& a, const Want& b) { return a.distance < b.distance; });
     for (const Want& w : wants) {
         if (requested_.count(w.path) != 0) continue;
@@ -86,14 +84,21 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
     }
 }
 
-void TileLoader::cancel_all() {
-    for (const auto& [path, id] : requested_) {
-        {
-            std::lock_guard lock(shared_->mutex);
-            shared_->cancelled.push_back(id);
-        }
-        fetcher_.cancel(id);
+void TileLoader::cancel(std::vector<Fetcher::RequestId> ids) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->cancelled.insert(shared_->cancelled.end(), ids.begin(), ids.end());
     }
+    // The last submitted first: a running request cancelled before the queued ones would free its
+    // connection for the next of them, which would then start only to be cancelled in turn.
+    std::sort(ids.begin(), ids.end(), [](Fetcher::RequestId a, Fetcher::RequestId b) { return a > b; });
+    for (Fetcher::RequestId id : ids) fetcher_.cancel(id);
+}
+
+void TileLoader::cancel_all() {
+    std::vector<Fetcher::RequestId> ids;
+    for (const auto& [path, id] : requested_) ids.push_back(id);
+    cancel(std::move(ids));
     requested_.clear();
     std::lock_guard lock(shared_->mutex);
     for (auto& [id, l] : shared_->landed) {

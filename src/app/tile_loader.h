@@ -61,6 +61,7 @@ public:
 
 private:
     struct Shared;
+    void cancel(std::vector<Fetcher::RequestId> ids);
     Fetcher& fetcher_;
     std::shared_ptr<Shared> shared_;
     std::map<std::string, Fetcher::RequestId> requested_;  // by path; window thread only

@@ -66,6 +66,8 @@ protected:
         test::write_file(dir / "vor_pos.txt", "N 60 10 30\r\nE 24 55 00\r\n");
         AppOptions options;
         options.start_probe = false;
+        // Each view is whole when its command returns (background filling is tested with the App).
+        options.background_tiles = false;
         TileHosts hosts;
         const std::string host = "127.0.0.1:" + std::to_string(server->port());
         hosts.etopo2 = hosts.openstreetmap = hosts.google_map = hosts.google_aerial = hosts.mapquest = host;
