@@ -12,6 +12,8 @@
 #include "app/view_text.h"
 #include "tiles/image_decode.h"
 #include "gps/device_type.h"
+#include "net/transfer_limits.h"
+#include "platform/temp_files.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_cache.h"
@@ -82,6 +84,9 @@ void App::create(Window& window) {
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
     ws_->owner_window = &window;
+    // Temporary files that a killed run left beside the settings and in the tile cache.
+    remove_stale_temporary_files(dir_.empty() ? std::filesystem::path(".") : dir_, false, kStaleTempAge);
+    remove_stale_temporary_files(maps_root(), true, kStaleTempAge);
 
     server_ = std::make_unique<PositionServer>(fix_, &window);
     SerialLinkOptions link_options;

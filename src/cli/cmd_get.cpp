@@ -17,7 +17,11 @@ int run_get(int argc, char** argv) {
     if (argc > 2) return usage_error("get", "unexpected argument", argv[2]);
     const std::filesystem::path file = argc == 2 ? std::filesystem::path(argv[1]) : std::filesystem::path();
     const std::string_view url = argv[0];
-    if (url.substr(0, 8) != "https://") return http_get_file(url, file) == 1 ? 0 : 1;
+    if (url.substr(0, 8) != "https://") {
+        HttpOptions options;
+        options.max_body = file.empty() ? kOtherBodyLimit : kTileBodyLimit;
+        return http_get_file(url, file, options) == 1 ? 0 : 1;
+    }
 
     FetchRequest request;
     request.url = std::string(url);

@@ -19,6 +19,8 @@ int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
+int run_gpx(int argc, char** argv);
+int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
 
 namespace {
@@ -169,6 +171,26 @@ const std::vector<Command>& command_table() {
          "the working folder. Missing files are not written.\n"
          "\n"
          "Exit status 2 for wrong arguments.",
+         {}},
+
+        {"gpx", run_gpx, "write a track log as GPX 1.1",
+         {"vortool gpx TRACKFILE [--name NAME]"},
+         "Reads a track log (the file setting of vor_ini.txt: \"latitude longitude - calendar time\" lines) and "
+         "writes it to standard output as GPX 1.1: one track named NAME (default: the file's name), one segment "
+         "for each run of the program (a new run where the time steps back or jumps by more than ten minutes), "
+         "times in UTC. The log's times are local; they are read in this process's time zone (TZ). Lines that "
+         "are not a position are skipped; the log itself is never changed.\n"
+         "\n"
+         "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
+         {{"--name NAME", "the track's name in the file"}}},
+
+        {"pack", run_pack, "describe a map pack (MBTiles)",
+         {"vortool pack info FILE"},
+         "info prints what a raster map pack holds: name, format, scheme, zooms, bounds, attribution and the "
+         "number of tiles at each zoom. The pack is opened read only and never changed. A pack that cannot be "
+         "used (damaged, not a map pack, vector tiles, WebP) is refused with the reason, naming the file.\n"
+         "\n"
+         "Exit status 1 for a pack that cannot be used, 2 for wrong arguments.",
          {}},
     };
     return table;

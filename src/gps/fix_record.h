@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <mutex>
 
 namespace vg {
@@ -62,6 +63,13 @@ struct FixRecord {
     int sky_count = 0;
     unsigned sky_clock = 0;  // advanced by each satellite report group
 };
+
+// Whether a position can be stored: finite, latitude within ±90°, longitude within ±180°. Every
+// receiver type and the position server refuse anything else.
+inline bool valid_coordinates(double latitude, double longitude) {
+    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
+           std::fabs(longitude) <= 180.0;
+}
 
 // Stores a receiver's UTC date and time in the clock fields and texts, and shifts the clock
 // fields by local_offset_hours (at most one day is crossed; February always has 28 days), or with

@@ -102,6 +102,9 @@ std::optional<double> read_angle(std::string_view value_field, std::string_view 
     double minutes = *value - 100.0 * degrees;
     double angle = degrees + minutes / 60.0;
     if (!hemisphere.empty() && hemisphere.front() == negative) angle = -angle;
+    // An angle off the globe (latitude beyond 90, longitude beyond 180) is no position.
+    const bool latitude = negative == 'S';
+    if (!(latitude ? valid_coordinates(angle, 0) : valid_coordinates(0, angle))) return std::nullopt;
     return angle;
 }
 

@@ -322,8 +322,14 @@ TEST(NmeaPosition, DegreesMinutesAndHemispheres) {
     nmea_position("GPGLL", 1, fix);
     nmea_position("GPGLL,abc,N,nan,E", 1, fix);
     nmea_position("GPGLL,inf,N,-inf,E", 1, fix);
+    // Angles off the globe are refused, whatever the checksum said.
+    nmea_position("GPGLL,100000065.0,N,18030.000,W", 1, fix);
+    nmea_position("GPGLL,9000.001,S,-18000.01,E", 1, fix);
     EXPECT_NEAR(fix.latitude, 0.5, 1e-12);
     EXPECT_NEAR(fix.longitude, -0.5, 1e-12);
+    nmea_position("GPGLL,9000.000,S,18000.000,W", 1, fix);  // the edges are on it
+    EXPECT_NEAR(fix.latitude, -90, 1e-12);
+    EXPECT_NEAR(fix.longitude, -180, 1e-12);
     // 8-decimal minutes keep their precision.
     nmea_position("GNGGA,133901.50,4134.50180366,N,09345.03586734,W", 2, fix);
     EXPECT_NEAR(fix.latitude, 41 + 34.50180366 / 60, 1e-12);
