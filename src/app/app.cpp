@@ -100,11 +100,18 @@ void App::create(Window& window) {
             if (window_) window_->serve_pending_repaints();
         });
     };
+    net::StreamSourceOptions stream_options;
+    stream_options.window = &window;
+    stream_options.clock_seconds = link_options.clock_seconds;
+    stream_options.silence_ticks = &ws_->silence_ticks;
+    stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
+    link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
+    link_options.network.stop = [this] { stream_->stop([this] { wait_step(); }); };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->port_number != 0) {
-        if (link_->open_link() != 1) window.warning_box("No GPS connected");
+    if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
 

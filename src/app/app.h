@@ -18,6 +18,7 @@
 #include "gps/serial_link.h"
 #include "net/base_link.h"
 #include "net/position_server.h"
+#include "net/stream_source.h"
 #include "net/tile_versions.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -137,6 +138,8 @@ private:
     void level_button(int k);
     void switch_source(int s);
     void select_device(int d);
+    bool start_network_source(DeviceType type);
+    void no_gps_connected();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
@@ -163,6 +166,7 @@ private:
     std::string failure_reason_;
     Mosaic mosaic_;
     TileVersions versions_;
+    std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;

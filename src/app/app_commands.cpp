@@ -1,6 +1,8 @@
 // App: the menu commands.
 #include <sys/utsname.h>
 
+#include <cstdio>
+
 #include "app/app.h"
 #include "app/app_detail.h"
 #include "app/gps_monitor_texts.h"
@@ -54,6 +56,23 @@ void App::switch_source(int s) {
     else if (loader_) loader_->cancel_all();
 }
 
+void App::no_gps_connected() {
+    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error.
+    if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
+    window_->warning_box("No GPS connected");
+}
+
+bool App::start_network_source(DeviceType type) {
+    // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
+    std::optional<net::StreamAddress> address;
+    if (type == DeviceType::Gpsd) {
+        address = net::parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
+    } else if (auto value = setting_value(settings_path(kIniFile), "nmea=")) {
+        address = net::parse_nmea_address(*value);
+    }
+    return address && stream_->start(type, *address);
+}
+
 void App::select_device(int d) {
     const DeviceType type = static_cast<DeviceType>(d);
     ws_->device_type = d;
@@ -61,13 +80,14 @@ void App::select_device(int d) {
     ws_->byte_size = 8;
     ws_->parity = 0;
     ws_->stop_bits = 0;
-    for (int i = 1; i <= 6; ++i) window_->enable_menu_item(menu::kDeviceBase + i, i != d);
+    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.menu_id, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(link_settings(*ws_));
     window_->invalidate(false);
-    if (type == DeviceType::Remote) {
-        if (link_->open_link() != 1) window_->warning_box("No GPS connected");
+    if (type == DeviceType::Remote || is_network_device(type)) {
+        link_->close_link();
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
     }
@@ -142,7 +162,7 @@ void App::on_command(int id) {
         offline_command(ws_->online, w);
         break;
     case 1004:
-        if (link_->open_link() != 1) w.warning_box("No GPS connected");
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
     case 1005:
@@ -175,6 +195,12 @@ void App::on_command(int id) {
     case 1035:
     case 1036:
         select_device(id - menu::kDeviceBase);
+        break;
+    case 1038:
+        select_device(static_cast<int>(DeviceType::Gpsd));
+        break;
+    case 1039:
+        select_device(static_cast<int>(DeviceType::Network));
         break;
     case 1037:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });

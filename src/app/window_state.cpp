@@ -55,8 +55,7 @@ void apply_site_setting(WindowState& ws, std::string_view value) {
 }
 
 void apply_unit_setting(WindowState& ws, std::string_view value) {
-    if (value.empty()) return;
-    if (const auto type = device_from_letter(value[0])) {
+    if (const auto type = device_from_unit(value)) {
         ws.device_type = static_cast<int>(*type);
         ws.baud_rate = device_info(*type).baud;
     }
@@ -118,8 +117,7 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(menu::kNight, ws.night != 0);
     for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id) window.check_menu_item(id, false);
     window.check_menu_item(menu::kMapSourceBase + ws.map_source, true);
-    for (int id = menu::kDeviceBase + 1; id <= menu::kDeviceBase + 6; ++id) window.enable_menu_item(id, true);
-    window.enable_menu_item(menu::kDeviceBase + ws.device_type, false);
+    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.menu_id, static_cast<int>(info.type) != ws.device_type);
 }
 
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {

@@ -8,6 +8,7 @@ namespace vg::cli {
 
 int run_decode(int argc, char** argv);
 int run_sim(int argc, char** argv);
+int run_watch(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
@@ -37,7 +38,8 @@ constexpr help::Option kBigOption = {"--big", "the 4 x 4-tile view of Big Maps i
 constexpr help::Option kRootOption = {"--root DIR", "the tile cache folder (the maps setting of vor_ini.txt)"};
 constexpr const char* kDeviceText =
     "the receiver type, by its first letter in any case, like the unit setting: N NMEA, U EarthMate USB, "
-    "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary)";
+    "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary); decode also "
+    "takes the whole words gpsd (gpsd's JSON reports) and network (NMEA)";
 
 }  // namespace
 
@@ -59,7 +61,7 @@ const std::vector<Command>& command_table() {
           {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
 
         {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
-         {"vortool sim --device DEVICE [--track FILE] [--rate HZ]"},
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT]"},
          "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
          "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
          "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
@@ -71,7 +73,21 @@ const std::vector<Command>& command_table() {
          {{"--device DEVICE", kDeviceText},
           {"--track FILE", "positions to play in a loop, one \"latitude longitude ...\" line each, as the track "
                            "log is written; without it a loop of about 1 km around the default start position"},
-          {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"}}},
+          {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"},
+          {"--tcp PORT", "NMEA types: serve the sentences to every client of 127.0.0.1:PORT instead of a terminal "
+                         "(first line tcp://127.0.0.1:PORT)"},
+          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"}}},
+
+        {"watch", run_watch, "print the fix of this folder's receiver as it changes",
+         {"vortool watch [--device DEVICE] [--seconds S]"},
+         "Opens the receiver that vor_set.txt and vor_ini.txt of the current folder name (the serial port and "
+         "unit, gpsd, NMEA network or Remote) exactly as the window would, and prints the fix record as one "
+         "JSON line in the form of vortool decode whenever it changes, until S seconds have passed or it is "
+         "interrupted. Checks a receiver without the window.\n"
+         "\n"
+         "Exit status 1 when the receiver cannot be opened (with the cause), 2 for wrong arguments.",
+         {{"--device DEVICE", "the device type instead of the unit setting (as for decode, also gpsd and network)"},
+          {"--seconds S", "stop after S seconds (default: run until interrupted)"}}},
 
         {"tile", run_tile, "show where a position's tile lies and where it is cached",
          {"vortool tile --source SOURCE --level L (--lat A --lon B | --x X --y Y) [--aerial] [--root DIR]"},

@@ -28,6 +28,16 @@ const char* gnss_system_name(GnssSystem system) {
     return "unknown";
 }
 
+GnssSystem gnss_system_of_prn(int prn) {
+    if (prn >= 1 && prn <= 32) return GnssSystem::Gps;
+    if ((prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158)) return GnssSystem::Sbas;
+    if (prn >= 65 && prn <= 96) return GnssSystem::Glonass;
+    if (prn >= 193 && prn <= 200) return GnssSystem::Qzss;
+    if ((prn >= 201 && prn <= 237) || (prn >= 401 && prn <= 437)) return GnssSystem::Beidou;
+    if (prn >= 301 && prn <= 336) return GnssSystem::Galileo;
+    return GnssSystem::Unknown;
+}
+
 void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, int minute, int second) {
     fix.year = year;
     fix.month = month;

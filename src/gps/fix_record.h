@@ -24,6 +24,11 @@ enum class GnssSystem : unsigned char { Unknown = 0, Gps, Glonass, Galileo, Beid
 // "GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "NavIC", "SBAS" or "unknown".
 const char* gnss_system_name(GnssSystem system);
 
+// The system of a satellite number in the numbering that NMEA GP and GN talkers and gpsd's "PRN" use
+// (1-32 GPS, 33-64 and 120-158 SBAS, 65-96 GLONASS, 193-200 QZSS, 201-237 and 401-437 BeiDou,
+// 301-336 Galileo).
+GnssSystem gnss_system_of_prn(int prn);
+
 // One satellite in view of any system. `seen` is the sky clock (FixRecord::sky_clock) when a report
 // last named it; entries that no report names for a while are dropped.
 struct SkyEntry {

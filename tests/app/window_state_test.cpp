@@ -44,9 +44,8 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->maps_dir, ".\\Maps");
     EXPECT_EQ(ws->track_file, "");
     EXPECT_EQ(ws->plot, 0);
-    EXPECT_EQ(ws->base_enabled, 1);
-    EXPECT_EQ(ws->base_host, "basehost.invalid");
-    EXPECT_EQ(ws->base_port, 4477);
+    EXPECT_EQ(ws->base_enabled, 0);  // nothing is sent until a real base host is written
+    EXPECT_EQ(ws->base_host, "");
     EXPECT_EQ(ws->byte_size, 8);
     EXPECT_EQ(ws->parity, 0);
     EXPECT_EQ(ws->stop_bits, 0);
@@ -171,6 +170,10 @@ TEST(WindowState, BaseValues) {
     EXPECT_EQ(ws->base_enabled, 1);
     EXPECT_EQ(ws->base_host, "hostword");
     EXPECT_EQ(ws->base_port, 8080);
+
+    // The default files' value: eight characters, so the upload stays off until a real host is written.
+    ws = state_from(dir, "", std::string("base=") + kDefaultBaseValue + "\r\n");
+    EXPECT_EQ(ws->base_enabled, 0);
 
     ws = state_from(dir, "", "base=abcd:123\r\n");  // exactly 8 characters
     EXPECT_EQ(ws->base_enabled, 0);
