@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/paint_frame.h"
+#include "app/tile_loader.h"
 #include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
@@ -50,6 +51,11 @@ struct AppOptions {
     PositionServerConfig server;
     // The engine of https and catalogue fetches; Fetcher::shared() when null.
     Fetcher* fetcher = nullptr;
+    // Missing tiles of the view are fetched in the background (the view changes at once and its
+    // cells fill in as the tiles arrive). Off: fetched before the view changes, as scripts do.
+    bool background_tiles = true;
+    // Connections per tile host for background fetching.
+    int tile_connections = 2;
 };
 
 class App {
@@ -76,6 +82,11 @@ public:
     void on_left_button(int x, int y);
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
+    // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
+    // point under client point (x, y) near the pointer.
+    void on_wheel(int steps, int x, int y);
+    // The map was dragged by (dx, dy) client pixels: the view follows in whole tiles.
+    void on_drag(int dx, int dy);
     void on_timer();
 
     // State, for the window layer and tests.
@@ -85,6 +96,10 @@ public:
     SharedFix& fix() { return fix_; }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
+    // The cells of the view: enough to cover the map area.
+    const ViewGrid& grid() const { return grid_; }
+    // Tiles of the view still on their way (background fetching).
+    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
     SerialLink* link() { return link_.get(); }
     PositionServer* position_server() { return server_.get(); }
     // True once a view has been loaded (the centre, level and mosaic belong together).
@@ -104,7 +119,7 @@ public:
     std::string attribution() const;
 
 private:
-    enum class Variant { Fetch, CacheOnly, ByOnline };
+    enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
 
     std::int64_t now() const { return clock_->now_seconds(); }
     MapSource source() const;
@@ -115,11 +130,22 @@ private:
     int prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
     // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
     bool compose();
+    // True when the current source's tiles are fetched in the background.
+    bool background() const;
+    // Asks for the view's missing tiles (all of them when `all`, to replace cached ones) in the
+    // background, the middle ones first; requests for tiles no longer in view are cancelled.
+    void request_view_tiles(bool all);
+    // Draws the tiles that arrived since the last paint into their cells.
+    void take_landed_tiles();
+    // Cells without a tile show the best cached tile of a coarser level, enlarged.
+    void draw_placeholders();
     void rebuild_bitmap();
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
     bool load_pending_view(Variant variant);
     void normalise_pending();
+    // Sets the map area (and the grid of cells covering it) for a client area.
+    void set_map_area(int client_width, int client_height);
     void auto_pan_off();
     void pan(int dx, int dy);
     void level_button(int k);
@@ -146,6 +172,13 @@ private:
     ViewState view_;
     SharedFix fix_;
     TilePathTable table_;
+    ViewGrid grid_;
+    // Background fetching: the fetcher's engine thread and the requests of the current view.
+    std::unique_ptr<Fetcher> fetcher_;
+    std::unique_ptr<TileLoader> loader_;
+    std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
+    int failed_tiles_ = 0;
+    std::string failure_reason_;
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing

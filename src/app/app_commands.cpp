@@ -59,13 +59,15 @@ void App::select_source(const std::string& name) {
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
     view_.centre_x = wrap_centre_x(p.x, view_.level, source());
     view_.centre_y = clamp_centre_y(p.y, view_.level, source());
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) != 0) {
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) != 0) {
         if (chosen->original) window_->warning_box(kSourceMissing[s - 1]);
         else window_->warning_box(chosen->name + " has no tiles at this level");
         return;
     }
     view_loaded_ = true;
     if (compose()) window_->invalidate(true);
+    if (background()) request_view_tiles(false);
+    else if (loader_) loader_->cancel_all();
 }
 
 void App::no_gps_connected() {
@@ -111,9 +113,10 @@ void App::toggle_aerial() {
     ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
     window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
     WaitCursor wait(window_);
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) == 0) {
         view_loaded_ = true;
         if (compose()) window_->invalidate(true);
+        if (background()) request_view_tiles(false);
     } else if (ws_->aerial) {
         window_->warning_box("No aerial map available");
         ws_->aerial = 0;
@@ -150,6 +153,12 @@ void App::on_command(int id) {
     Window& w = *window_;
     switch (id) {
     case 1001: {  // Reload Map
+        if (background() && view_loaded_) {
+            // Cached tiles stay (and are drawn) until their replacements have arrived whole.
+            request_view_tiles(true);
+            w.invalidate(false);
+            break;
+        }
         WaitCursor wait(window_);
         TilePathTable scratch;
         delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
@@ -163,6 +172,7 @@ void App::on_command(int id) {
     }
     case 1002:
         online_command(options_.probe, ws_->online, w);
+        if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
         break;
     case 1003:
         offline_command(ws_->online, w);
@@ -184,8 +194,8 @@ void App::on_command(int id) {
     case 1011:
         rebuild_bitmap();
         if (view_.display_bitmap.exists())
-            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.side(),
-                                      view_.display_bitmap.side(), view_.display_bitmap.stride());
+            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.width(),
+                                      view_.display_bitmap.height(), view_.display_bitmap.stride());
         break;
     case 1021:
     case 1022:
@@ -237,6 +247,7 @@ void App::on_command(int id) {
         ws_->big_maps = !ws_->big_maps;
         w.check_menu_item(id, ws_->big_maps != 0);
         set_map_size(view_, ws_->big_maps);
+        grid_ = view_grid_covering(view_.map_width, view_.map_height);
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -247,6 +258,12 @@ void App::on_command(int id) {
     case 1045:
         ws_->map_coordinates = !ws_->map_coordinates;
         w.check_menu_item(id, ws_->map_coordinates != 0);
+        w.invalidate(false);
+        break;
+    case 1046:  // Night: drawn differently at once; the tiles and the cache stay as they are
+        ws_->night = !ws_->night;
+        w.check_menu_item(id, ws_->night != 0);
+        write_setting("night", ws_->night ? "yes" : "no", dir_);
         w.invalidate(false);
         break;
     case 1047:

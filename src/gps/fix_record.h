@@ -57,6 +57,10 @@ struct FixRecord {
     std::array<SatelliteEntry, kSatelliteSlots> satellites{};
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     int local_offset_hours = 0;
+    // Local time is the system's (its zone rules, daylight saving included) instead of the fixed
+    // offset; local_zone_name then holds the zone's abbreviation at the fix's time ("EET", "EEST").
+    bool local_zone_system = false;
+    char local_zone_name[8] = {};
     // Talker of the last NMEA position sentence stored ("GP", "GN", ...); empty for other sources.
     char talker[3] = {};
     // Every satellite in view, of every system, in the order the reports named them.
@@ -73,7 +77,8 @@ inline bool valid_coordinates(double latitude, double longitude) {
 }
 
 // Stores a receiver's UTC date and time in the clock fields and texts, and shifts the clock
-// fields by local_offset_hours (at most one day is crossed; February always has 28 days).
+// fields by local_offset_hours (at most one day is crossed; February always has 28 days), or with
+// local_zone_system converts them to the system's local time.
 void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, int minute, int second);
 
 // The one fix record of the program. Writers (the reader thread, the position server) and readers

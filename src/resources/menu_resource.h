@@ -44,6 +44,7 @@ inline constexpr int kCmdAutoZoom = 1042;
 inline constexpr int kCmdTrack = 1043;
 inline constexpr int kCmdBigMaps = 1044;
 inline constexpr int kCmdMapCoordinates = 1045;
+inline constexpr int kCmdNight = 1046;
 inline constexpr int kCmdAerialPhoto = 1047;
 inline constexpr int kCmdKeys = 1051;
 inline constexpr int kCmdAbout = 1053;
@@ -105,6 +106,7 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"&Track", kCmdTrack},
     {"&Big Maps", kCmdBigMaps},
     {"&Map Coordinates", kCmdMapCoordinates},
+    {"&Night", kCmdNight},
     {},
     {"Aerial &Photo", kCmdAerialPhoto},
 };

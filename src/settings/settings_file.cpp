@@ -310,7 +310,7 @@ std::optional<ProxySetting> read_proxy_setting(const std::filesystem::path& ini_
 
 std::string default_file_contents(std::string_view file_name) {
     if (file_name == kIniFile) {
-        return std::string("maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\nbase=") +
+        return std::string("maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=local\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\nbase=") +
                kDefaultBaseValue + "\r\n";
     }
     if (file_name == kSetFile) return "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n";

@@ -79,6 +79,25 @@ std::size_t revalidations_in_flight() {
     return g_revalidating.size();
 }
 
+void revalidate_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, std::string_view root,
+                                const FetchContext& ctx) {
+    const CatalogueEntry& entry = *ctx.entry;
+    const std::int64_t now = clock_now(ctx);
+    if (!entry.has_level(level) || (ctx.health && ctx.health->paused(entry.name, now))) return;
+    Fetcher& fetcher = ctx.fetcher ? *ctx.fetcher : Fetcher::shared();
+    const std::int64_t default_seconds = static_cast<std::int64_t>(entry.fresh_days) * 86400;
+    for (const auto& cell : cells) {
+        const TileKey key = catalogue_tile_key(entry, cell.x, cell.y, level);
+        if (!tile_in_world(key)) continue;
+        const std::string path = catalogue_tile_paths(entry, key, root).full_path;
+        if (path.size() > kMaxTilePath || !has_body(path)) continue;
+        const auto url = expand_template(entry, level, key.row, key.column, ctx.key);
+        if (!url) continue;
+        const auto record = read_cache_record(path, default_seconds);
+        if (record && now >= record->stale_at) revalidate(ctx, fetcher, path, *url, *record);
+    }
+}
+
 int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, std::string_view root,
                           const FetchContext& ctx) {
     const CatalogueEntry& entry = *ctx.entry;

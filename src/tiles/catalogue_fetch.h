@@ -22,4 +22,9 @@ struct CatalogueCell {
 int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, std::string_view root,
                           const FetchContext& ctx);
 
+// Starts the background revalidation of those cells' cached tiles that are stale (never waits; a
+// missing tile is left alone). For views filled in the background.
+void revalidate_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, std::string_view root,
+                                const FetchContext& ctx);
+
 }  // namespace vg

@@ -64,12 +64,17 @@ int find_tile(std::string& slot, int x, int y, int level, MapSource source, std:
 
 int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                     std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+    return find_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
+}
+
+int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                    std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
     if (!source_has_level(source, level, entry)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+    table.fit(grid);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
             if (find_tile(slot, p.x, p.y, level, source, root, aerial, entry) != 0) slot.clear();
         }
     }
@@ -91,12 +96,18 @@ int delete_tile(std::string& slot, int x, int y, int level, MapSource source, st
 
 int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                       std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+    return delete_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
+}
+
+int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
     if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
-            delete_tile(table.slots[static_cast<std::size_t>(r * g + c)], p.x, p.y, level, source, root, aerial, entry);
+    table.fit(grid);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
+            delete_tile(table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y, level, source, root,
+                        aerial, entry);
         }
     }
     return 0;

@@ -28,6 +28,9 @@ int find_tile(std::string& slot, int x, int y, int level, MapSource source, std:
 // level 0, or a level outside 0..4); else 0.
 int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                     std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry = nullptr);
+// The same for any grid; the table grows to hold its cells.
+int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                    std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry = nullptr);
 
 // Deletes the cached file of the tile holding (x, y); `slot` receives its path. 0 when a file was
 // deleted; 1 when there was none, the delete failed, or the source is Etopo2 (never deleted).
@@ -38,5 +41,7 @@ int delete_tile(std::string& slot, int x, int y, int level, MapSource source, st
 // (nothing deleted), else 0. The slots then hold the paths of the deleted files.
 int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                       std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry = nullptr);
+int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry = nullptr);
 
 }  // namespace vg

@@ -96,5 +96,8 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
 // above level 0, or a level outside 0..4); else 0.
 int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context = {});
+// The same for any grid; the table grows to hold its cells.
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context = {});
 
 }  // namespace vg

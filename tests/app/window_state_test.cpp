@@ -230,10 +230,29 @@ TEST(ViewState, ZoneHoursAndLabel) {
         EXPECT_EQ(zone.hours, z.hours) << z.value;
         EXPECT_EQ(zone.label, z.label) << z.value;
     }
+    // "local" in any case asks for the system's time; anything else with it is an ordinary value.
+    for (const char* value : {"local", "LOCAL", " Local "}) {
+        const ZoneSetting zone = parse_zone_setting(value);
+        EXPECT_TRUE(zone.local) << value;
+        EXPECT_FALSE(zone.hours_read) << value;
+        EXPECT_EQ(zone.label, "") << value;
+    }
+    EXPECT_FALSE(parse_zone_setting("locale").local);
+    EXPECT_FALSE(parse_zone_setting("2 local").local);
     TempDir dir;
     EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").hours_read, false);
     write_file(dir / "vor_ini.txt", "zone=-5 EST\r\n");
     EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").label, "EST");
+    // New default files ask for local time, and the fix record is told so.
+    std::filesystem::remove(dir / "vor_ini.txt");
+    write_default_files(dir.path());
+    const auto ws = create_window_state(dir.path(), nullptr);
+    ASSERT_TRUE(ws);
+    ViewState view;
+    SharedFix fix;
+    init_view_state(view, *ws, dir.path(), &fix);
+    EXPECT_TRUE(view.zone_local);
+    EXPECT_TRUE(fix.snapshot().local_zone_system);
 }
 
 TEST(ViewState, StartLevel) {
@@ -291,6 +310,7 @@ TEST(ViewState, InitFromTheSettingsFiles) {
     EXPECT_EQ(view2.map_height, 384);
     EXPECT_EQ(view2.zone_label, "");
     EXPECT_EQ(fix2.snapshot().local_offset_hours, 7);
+    EXPECT_TRUE(fix2.snapshot().local_zone_system);  // new files ask for the system's local time
 
     // No vor_pos.txt: no start position.
     std::filesystem::remove(fresh / "vor_pos.txt");
