@@ -69,7 +69,11 @@ public:
     // the device reports a hang-up or an error; bytes that arrived before it may still be waiting.
     WaitResult wait(int wake_fd, int timeout_ms) const;
 
+    // The errno of the last failed open (EBUSY when another holder keeps the port), else 0.
+    int open_error() const { return open_error_; }
+
 private:
+    int open_error_ = 0;
     int fd_ = -1;
 };
 

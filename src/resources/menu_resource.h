@@ -57,6 +57,8 @@ inline constexpr MenuItem kDeviceItems[] = {
     {"&TripMate", Command::TripMate},
     {"&Garmin", Command::Garmin},
     {"&Remote", Command::Remote},
+    {"gps&d", Command::Gpsd},
+    {"NMEA ne&twork", Command::NmeaNetwork},
     {},
     {"Settings &COM", Command::SettingsCom},
     {"GPS &Monitor", Command::GpsMonitor},
@@ -68,6 +70,7 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"&Track", Command::Track},
     {"&Big Maps", Command::BigMaps},
     {"&Map Coordinates", Command::MapCoordinates},
+    {"&Night", Command::Night},
     {},
     {"Aerial &Photo", Command::AerialPhoto},
 };

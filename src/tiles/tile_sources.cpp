@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tiles/catalogue_fetch.h"
 #include "tiles/geometry.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
@@ -178,6 +179,10 @@ std::string etopo2_image_name(int y2, int x2) {
 
 int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                const FetchContext& context) {
+    if (context.entry && context.entry->uses_fetcher()) {
+        if (!source_has_level(context.entry->geometry(), level)) return 1;
+        return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0 ? 0 : 1;
+    }
     if (!source_has_level(source, level)) return 1;
     const TileKey key = tile_key(x, y, level, source, aerial);
     const TilePaths paths = tile_paths(key, root);
@@ -211,12 +216,29 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
 
 int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context) {
+    return fetch_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), context);
+}
+
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
     if (!source_has_level(source, level)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+    table.fit(grid);
+    if (context.entry && context.entry->uses_fetcher()) {
+        if (!context.entry->has_level(level)) return 1;
+        std::vector<CatalogueCell> cells;
+        for (int r = 0; r < grid.rows; ++r) {
+            for (int c = 0; c < grid.columns; ++c) {
+                const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
+                cells.push_back({&table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y});
+            }
+        }
+        fetch_catalogue_tiles(cells, level, root, context);
+        return 0;
+    }
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
             if (fetch_tile(slot, p.x, p.y, level, source, root, aerial, context) != 0) slot.clear();
         }
     }

@@ -40,8 +40,16 @@ public:
     // The same for an integer id (scripts): an id that names no command does nothing.
     void on_command_id(int id);
 
-    // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
+    // + and - keys: called with +1 (zoom in) or -1 (zoom out).
+    void set_zoom_key_handler(std::function<void(int)> handler) { zoom_key_handler_ = std::move(handler); }
+
+    // Makes the client area `width` x `height` and fits the window around it (on a real screen no
+    // larger than its free area). Sizes below 1 are ignored. The user may resize the window later.
     void set_client_size(int width, int height);
+
+    // Adds a source of the tile catalogue (OpenTopoMap, vor_src.txt lines, map packs) at the end of the
+    // Maps menu, with its command id. An id already in the menu is not added again.
+    void add_source_item(const std::string& name, Command id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -49,11 +57,14 @@ protected:
 private:
     void build_menu();
     void build_accelerators();
+    void build_zoom_keys();
 
     MapView* view_ = nullptr;
     std::map<Command, QAction*> actions_;
+    QMenu* maps_menu_ = nullptr;
     std::function<void(Command)> handler_;
     std::function<void()> close_handler_;
+    std::function<void(int)> zoom_key_handler_;
 };
 
 }  // namespace vg

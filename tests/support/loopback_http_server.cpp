@@ -124,6 +124,9 @@ void LoopbackHttpServer::accept_loop() {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         ++connections_;
+        const int open = ++open_;
+        for (int seen = max_open_.load(); open > seen && !max_open_.compare_exchange_weak(seen, open);) {
+        }
         workers_.emplace_back([this, fd] { serve(fd); });
     }
 }
@@ -195,6 +198,7 @@ void LoopbackHttpServer::serve(int fd) {
     }
     drain();
     ::close(fd);
+    --open_;
     {
         std::lock_guard lock(mutex_);
         requests_[slot] = request;
