@@ -180,21 +180,21 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
     write_settings("unit=network\r\n", "nmea=tcp://127.0.0.1:" + std::to_string(server.port()) + "\r\n");
     App& a = start();
     EXPECT_EQ(a.window_state()->device_type, static_cast<int>(DeviceType::Network));
-    EXPECT_FALSE(window.enabled(1039));
-    EXPECT_TRUE(window.enabled(1038));
+    EXPECT_FALSE(window.enabled(Command::NmeaNetwork));
+    EXPECT_TRUE(window.enabled(Command::Gpsd));
     ASSERT_TRUE(a.link()->link_active());
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_TRUE(test::eventually([&] { return std::fabs(a.fix().snapshot().latitude - 41.5750300) < 1e-6; }));
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
 
     // gpsd from the menu: no gpsd= line means 127.0.0.1:2947; nobody answers there, and the reader
     // keeps trying in the background without holding up the window.
-    a.on_command(1038);
+    a.on_command(Command::Gpsd);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=gpsd\r\n"), std::string::npos);
     EXPECT_TRUE(a.link()->link_active());
     EXPECT_TRUE(window.boxes().empty());
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
 }
 
