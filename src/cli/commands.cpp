@@ -164,7 +164,8 @@ const std::vector<Command>& command_table() {
         {"serve", run_serve, "run the position server that Remote mode listens with",
          {"vortool serve --port P [--bind ADDR]"},
          "Runs the position server in the foreground and prints {\"lat\":..,\"lon\":..} for every accepted "
-         "position and {\"stale\":true} when the fix is dropped, until interrupted (Ctrl-C or SIGTERM).\n"
+         "position (with \"speed\" in knots, \"course\", \"alt\", \"accuracy\" and \"time\" in seconds since "
+         "1970 when a phone tracker sent them) and {\"stale\":true} when the fix is dropped, until interrupted (Ctrl-C or SIGTERM).\n"
          "\n"
          "Exit status 1 when the port cannot be opened, 2 for wrong arguments.",
          {{"--port P", "the TCP port, 0 to 65535 (0 picks a free one, reported on standard error)"},
