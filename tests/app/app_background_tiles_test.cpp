@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/app_fixture.h"
+#include "net/network_wait.h"
 #include "support/loopback_http_server.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_sources.h"
@@ -95,6 +96,9 @@ protected:
 };
 
 TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConnectionLimit) {
+    // This thread plays the window thread: no blocking network call may happen on it.
+    NoNetworkWaits window_thread;
+    const std::size_t waits = NoNetworkWaits::breaches();
     start_with([this](const std::string&) {
         gate.pass();
         return tile_reply();
@@ -119,8 +123,9 @@ TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConne
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128)) << r << "," << c;
     EXPECT_EQ(request_lines().size(), 16u);
-    // No wait cursor was shown for the network.
+    // No wait cursor was shown for the network, and nothing on this thread waited for it.
     EXPECT_EQ(count_calls("wait on"), 0);
+    EXPECT_EQ(NoNetworkWaits::breaches(), waits);
 }
 
 TEST_F(BackgroundTiles, MovingTheViewCancelsWhatItNoLongerNeeds) {
