@@ -24,11 +24,9 @@ public:
     void warning_box(const std::string&, const std::string&) override {}
     void set_wait_cursor(bool) override {}
     void invalidate(bool) override {}
-    bool repaint_now() override { return true; }
     void set_client_size(int, int) override {}
     void copy_image_to_clipboard(const std::uint8_t*, int, int, int) override {}
     void start_timer(int) override {}
-    int serve_pending_repaints() override { return 0; }
     void close_window() override {}
     bool run_com_settings_dialog(ComSettings&) override { return false; }
     void open_gps_monitor(std::function<MonitorTexts()>) override {}

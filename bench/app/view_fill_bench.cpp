@@ -38,11 +38,9 @@ public:
         dirty = true;
         cv.notify_all();
     }
-    bool repaint_now() override { return true; }
     void set_client_size(int, int) override {}
     void copy_image_to_clipboard(const std::uint8_t*, int, int, int) override {}
     void start_timer(int) override {}
-    int serve_pending_repaints() override { return 0; }
     void close_window() override {}
     bool run_com_settings_dialog(ComSettings&) override { return false; }
     void open_gps_monitor(std::function<MonitorTexts()>) override {}

@@ -99,13 +99,6 @@ static std::string site_from_setting(const Catalogue& catalogue, const std::file
     return kMapSources[(map_source >= 1 && map_source <= 5 ? map_source : 4) - 1].site_value;
 }
 
-void App::wait_step() {
-    // While the window thread waits for the reader or server thread to end, that thread may be
-    // waiting for a repaint: answer it, then give the thread a moment.
-    if (window_) window_->serve_pending_repaints();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
 // ---- creation and shutdown -------------------------------------------------------------------
 
 void App::create(Window& window) {
@@ -137,25 +130,22 @@ void App::create(Window& window) {
         }
     }
 
-    server_ = std::make_unique<PositionServer>(fix_, &window);
+    fix_notice_ = std::make_unique<FixNotice>(&window);
+    server_ = std::make_unique<PositionServer>(fix_, fix_notice_.get());
     SerialLinkOptions link_options;
     link_options.ini_file = settings_path(kIniFile);
     link_options.pos_file = settings_path(kPosFile);
     link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
-    link_options.wait_step = [this] { wait_step(); };
+    link_options.fix_notice = fix_notice_.get();
     link_options.remote.start = [this] { return server_->start(options_.server); };
-    link_options.remote.stop = [this] {
-        server_->stop([this] {
-            if (window_) window_->serve_pending_repaints();
-        });
-    };
+    link_options.remote.stop = [this] { server_->stop(); };
     net::StreamSourceOptions stream_options;
-    stream_options.window = &window;
+    stream_options.fix_notice = fix_notice_.get();
     stream_options.clock_seconds = link_options.clock_seconds;
     stream_options.silence_ticks = &ws_->silence_ticks;
     stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
-    link_options.network.stop = [this] { stream_->stop([this] { wait_step(); }); };
+    link_options.network.stop = [this] { stream_->stop(); };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));

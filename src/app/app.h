@@ -22,6 +22,7 @@
 #include "net/tile_versions.h"
 #include "platform/command.h"
 #include "platform/clock.h"
+#include "platform/fix_notice.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
@@ -95,6 +96,8 @@ public:
     WindowState* window_state() { return ws_.get(); }
     const ViewState& view() const { return view_; }
     SharedFix& fix() { return fix_; }
+    // Null before create().
+    FixNotice* fix_notice() { return fix_notice_.get(); }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
     // The cells of the view: enough to cover the map area.
@@ -163,7 +166,6 @@ private:
     // Auto Pan and Auto Zoom for a valid fix. False when composing a new view failed.
     bool follow(const FixRecord& fix);
     void draw_overlays(const FixRecord& fix);
-    void wait_step();
 
     std::filesystem::path dir_;
     AppOptions options_;
@@ -172,6 +174,8 @@ private:
     std::unique_ptr<WindowState> ws_;
     ViewState view_;
     SharedFix fix_;
+    // The reader and server threads' "fix changed" notice; made with the window, before them.
+    std::unique_ptr<FixNotice> fix_notice_;
     TilePathTable table_;
     ViewGrid grid_;
     // Background fetching: the fetcher's engine thread and the requests of the current view.

@@ -166,7 +166,6 @@ void App::on_timer() {
     // 1. Garmin polling: position and date-time requests in turn.
     if (device == DeviceType::Garmin) {
         if (link_->garmin_timer_step() && window_) window_->invalidate(false);
-        view_.garmin_toggle = !view_.garmin_toggle;
     }
 
     // 2-3. Base upload or remote poll.

@@ -99,6 +99,8 @@ void App::draw_overlays(const FixRecord& fix) {
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
+    // Cleared before the fix is read: a fix that lands after the snapshot asks for the next paint.
+    if (fix_notice_) fix_notice_->painted();
     const FixRecord fix = fix_.snapshot();
 
     // 1. Window size after a Big Maps change.

@@ -63,7 +63,6 @@ struct WindowState {
     int base_enabled = 0;
     std::string base_host;  // at most kBaseHostMax characters
     int base_port = 0;
-    std::atomic<int> reader_thread_id{0};  // cleared to 0 by the reader or server thread as it ends
 };
 
 // Builds the Window state of a new main window from the settings files in `dir` (empty: the working
@@ -116,7 +115,6 @@ struct ViewState {
     bool zone_local = false;  // the title shows the system's local time and its zone abbreviation
     std::string zone_label;  // at most kZoneLabelMax characters when read from the settings
     std::string title_text;
-    int garmin_toggle = 0;
 };
 
 inline constexpr int kNoPointer = 2147483647;

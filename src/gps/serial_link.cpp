@@ -16,8 +16,6 @@ namespace vg {
 
 namespace {
 
-constexpr auto kCloseStep = std::chrono::milliseconds(100);
-constexpr auto kCloseLimit = std::chrono::seconds(5);
 constexpr int kPauseMs = 10;        // between draining passes, so a busy receiver cannot spin the thread
 constexpr int kWaitCycleMs = 1000;  // upper bound of one wait for data
 
@@ -190,15 +188,8 @@ int SerialLink::close_link() {
     const std::uint64_t one = 1;
     if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
 
-    const auto start = std::chrono::steady_clock::now();
-    while (reader_thread_id_.load() != 0 && std::chrono::steady_clock::now() - start < kCloseLimit) {
-        if (options_.wait_step)
-            options_.wait_step();
-        else
-            std::this_thread::sleep_for(kCloseStep);
-    }
-    // Every wait of the reader is bounded, so the join ends even in the rare case that the thread
-    // was still finishing a repaint or a write when the time limit passed.
+    // Every wait of the reader is bounded (it polls the wake-up descriptor with its port, writes
+    // are bounded, and it never waits for the window), so the join ends promptly.
     if (reader_.joinable()) reader_.join();
     reader_thread_id_.store(0);
 
@@ -290,9 +281,8 @@ void SerialLink::reader_main() {
             silence_ticks_.store(0);
             if (link_active_.load()) {
                 const long long now = now_seconds();
-                if (now > repaint_second_ && window_) {
-                    window_->invalidate(false);
-                    window_->repaint_now();
+                if (now > repaint_second_ && options_.fix_notice) {
+                    options_.fix_notice->post();
                     repaint_second_ = now;
                 }
             }

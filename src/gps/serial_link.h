@@ -19,6 +19,7 @@
 #include "gps/garmin.h"
 #include "gps/receiver_parser.h"
 #include "platform/serial_port.h"
+#include "platform/fix_notice.h"
 #include "platform/window.h"
 
 namespace vg {
@@ -56,9 +57,8 @@ struct SerialLinkOptions {
     NetworkLinkHooks network;
     std::function<long long()> clock_seconds;  // repaint pacing; empty: the system clock
     std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
-    // Called in each 100 ms step while close_link waits for the thread (the window can keep
-    // serving repaint requests here); empty: a plain sleep.
-    std::function<void()> wait_step;
+    // Told of each new clock second's fix (the window paints it); null: no notice.
+    FixNotice* fix_notice = nullptr;
 };
 
 // Why a port could not be opened, for the user: the path, the system's reason and the remedy for

@@ -15,7 +15,6 @@
 
 #include "net/http_client.h"
 #include "net/http_text.h"
-#include "platform/window.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -292,7 +291,7 @@ std::int64_t PositionServer::now() const {
 }
 
 void PositionServer::repaint() {
-    if (window_) window_->repaint_now();
+    if (fix_notice_) fix_notice_->post();
 }
 
 bool PositionServer::start(const PositionServerConfig& config) {
@@ -354,17 +353,13 @@ bool PositionServer::start(const PositionServerConfig& config) {
     return true;
 }
 
-void PositionServer::stop(const std::function<void()>& between_steps) {
+void PositionServer::stop() {
     server_running.store(0);
     if (!thread_.joinable()) return;
     const char c = 'x';
     [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
-    // The thread checks the flag at least every 100 ms and its only other wait is a bounded
-    // repaint, so it ends well within the bound.
-    for (int step = 0; step < 50 && thread_active_.load(); ++step) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (between_steps) between_steps();
-    }
+    // The wake-up ends the thread's poll at once and it never waits for the window, so the join
+    // ends promptly.
     thread_.join();
     ::close(wake_pipe_[0]);
     ::close(wake_pipe_[1]);

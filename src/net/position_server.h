@@ -16,10 +16,9 @@
 #include <thread>
 
 #include "gps/fix_record.h"
+#include "platform/fix_notice.h"
 
 namespace vg {
-
-class Window;
 
 inline constexpr std::size_t kPositionRequestBuffer = 16384;
 inline constexpr std::int64_t kRemoteStaleSeconds = 300;
@@ -99,9 +98,9 @@ struct PositionServerConfig {
 
 class PositionServer {
 public:
-    // `window` (may be null) is asked to repaint after each POST and each staleness check that
+    // `fix_notice` (may be null) is posted after each POST and each staleness check that
     // withdraws or keeps a withdrawn fix.
-    PositionServer(SharedFix& fix, Window* window) : fix_(fix), window_(window) {}
+    PositionServer(SharedFix& fix, FixNotice* fix_notice) : fix_(fix), fix_notice_(fix_notice) {}
     ~PositionServer() { stop(); }
     PositionServer(const PositionServer&) = delete;
     PositionServer& operator=(const PositionServer&) = delete;
@@ -110,11 +109,8 @@ public:
     // line on standard output, when no address is known or binding fails; true when serving.
     bool start(const PositionServerConfig& config);
 
-    // Clears server_running, wakes the thread and waits, in 100 ms steps and at most 5 seconds, for
-    // it to end. `between_steps` (may be empty) runs after each step, so that a window thread that
-    // stops the server can keep serving the repaint the server thread may be waiting for. Safe to
-    // call when not started.
-    void stop(const std::function<void()>& between_steps = {});
+    // Clears server_running, wakes the thread and joins it. Safe to call when not started.
+    void stop();
 
     // True while the server thread runs.
     bool running() const { return thread_active_.load(); }
@@ -138,7 +134,7 @@ private:
     void repaint();
 
     SharedFix& fix_;
-    Window* window_;
+    FixNotice* fix_notice_;
     PositionServerConfig config_;
     std::string relay_key_;
     int listen_fd_ = -1;

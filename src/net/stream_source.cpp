@@ -21,8 +21,6 @@ namespace vg::net {
 
 namespace {
 
-constexpr auto kStopStep = std::chrono::milliseconds(100);
-constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr int kWaitCycleMs = 1000;   // longest single wait of the reader
 constexpr int kConnectMs = 3000;     // per connection attempt
 constexpr int kFirstBackoffMs = 1000;
@@ -131,18 +129,11 @@ bool StreamSource::start(DeviceType type, const StreamAddress& address) {
     return true;
 }
 
-void StreamSource::stop(const std::function<void()>& wait_step) {
+void StreamSource::stop() {
     if (!reader_.joinable()) return;
     active_.store(false);
     const std::uint64_t one = 1;
     (void)!::write(wake_fd_, &one, sizeof one);
-    const auto start = std::chrono::steady_clock::now();
-    while (running_.load() && std::chrono::steady_clock::now() - start < kStopLimit) {
-        if (wait_step)
-            wait_step();
-        else
-            std::this_thread::sleep_for(kStopStep);
-    }
     reader_.join();
     ::close(wake_fd_);
     wake_fd_ = -1;
@@ -161,9 +152,8 @@ void StreamSource::deliver(ReceiverParser& parser, const std::uint8_t* data, std
                               : std::chrono::duration_cast<std::chrono::seconds>(
                                     std::chrono::system_clock::now().time_since_epoch())
                                     .count();
-    if (now > repaint_second_ && options_.window && active_.load()) {
-        options_.window->invalidate(false);
-        options_.window->repaint_now();
+    if (now > repaint_second_ && options_.fix_notice && active_.load()) {
+        options_.fix_notice->post();
         repaint_second_ = now;
     }
 }

@@ -15,7 +15,7 @@
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/receiver_parser.h"
-#include "platform/window.h"
+#include "platform/fix_notice.h"
 
 namespace vg::net {
 
@@ -35,7 +35,7 @@ std::optional<StreamAddress> parse_nmea_address(std::string_view value);
 std::string describe(const StreamAddress& address);
 
 struct StreamSourceOptions {
-    Window* window = nullptr;                   // repainted at most once per clock second
+    FixNotice* fix_notice = nullptr;            // posted at most once per clock second
     std::function<long long()> clock_seconds;   // empty: the system clock
     std::atomic<int>* silence_ticks = nullptr;  // cleared for every chunk received
 };
@@ -50,9 +50,9 @@ public:
     // Starts the reader for a gpsd or NMEA network device; false when a thread cannot be made or
     // the device is not a network one. A running reader is stopped first.
     bool start(DeviceType type, const StreamAddress& address);
-    // Ends the reader: wakes it and waits in 100 ms steps (calling wait_step, if any) for at most
-    // 5 seconds, then joins it (every wait of the reader is bounded).
-    void stop(const std::function<void()>& wait_step = nullptr);
+    // Ends the reader: wakes it and joins it (every wait of the reader is bounded, and it never
+    // waits for the window).
+    void stop();
 
     bool running() const { return running_.load(); }
     // Connections made (TCP) or sockets bound (UDP) since start; for status and tests.

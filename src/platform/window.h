@@ -45,18 +45,14 @@ public:
     // A warning message box with the window caption "VorGlobal" unless another caption is given.
     virtual void warning_box(const std::string& text, const std::string& caption = "VorGlobal") = 0;
     virtual void set_wait_cursor(bool on) = 0;
+    // Asks for a paint; callable from any thread, never waits (the reader and server threads reach
+    // it through platform/fix_notice.h).
     virtual void invalidate(bool erase) = 0;
-    // Paints now and returns after the paint; callable from any thread. A call from another thread
-    // is bounded: it returns false when the window thread did not paint within the wait.
-    virtual bool repaint_now() = 0;
     virtual void set_client_size(int width, int height) = 0;
     // A top-down 24-bit image, bytes blue, green, red, rows of `stride` bytes.
     virtual void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) = 0;
     virtual void start_timer(int period_ms) = 0;
 
-    // While the window thread waits for another thread to end, it calls this to answer that thread's
-    // pending repaint_now() requests at once. Returns how many were answered.
-    virtual int serve_pending_repaints() = 0;
     // Closes the main window (as the close box does); the program ends after it.
     virtual void close_window() = 0;
 

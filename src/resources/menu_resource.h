@@ -11,10 +11,6 @@
 
 namespace vg::res {
 
-inline constexpr int kMenuMain = 503;
-inline constexpr int kAcceleratorTable = 502;
-inline constexpr int kIconMain = 504;
-
 struct MenuItem {
     std::string_view text;      // empty for a separator
     std::optional<Command> id;  // none for a separator

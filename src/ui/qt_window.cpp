@@ -12,7 +12,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <condition_variable>
 #include <cstdint>
 #include <vector>
 
@@ -24,13 +23,6 @@
 #include "ui/map_view.h"
 
 namespace vg {
-
-struct QtWindow::RepaintRequest {
-    std::mutex mutex;
-    std::condition_variable done_signal;
-    bool done = false;     // painted
-    bool dropped = false;  // the window went away first
-};
 
 namespace {
 
@@ -53,32 +45,13 @@ QtWindow::QtWindow(MainWindow& window)
     });
 }
 
-QtWindow::~QtWindow() {
-    // Release any thread still waiting for a paint at once; it gets false.
-    std::lock_guard lock(repaint_mutex_);
-    for (const auto& request : repaint_requests_) {
-        std::lock_guard request_lock(request->mutex);
-        request->dropped = true;
-        request->done_signal.notify_all();
-    }
-    repaint_requests_.clear();
-}
+QtWindow::~QtWindow() = default;
 
 void QtWindow::set_warning_function(WarningFunction function) {
     warning_function_ = function ? std::move(function) : WarningFunction(default_warning);
 }
 
 void QtWindow::set_timer_handler(std::function<void()> handler) { timer_handler_ = std::move(handler); }
-
-void QtWindow::set_repaint_timeout(std::chrono::milliseconds timeout) {
-    std::lock_guard lock(repaint_mutex_);
-    repaint_timeout_ = timeout;
-}
-
-std::chrono::milliseconds QtWindow::repaint_timeout() const {
-    std::lock_guard lock(repaint_mutex_);
-    return repaint_timeout_;
-}
 
 bool QtWindow::on_window_thread() const { return QThread::currentThread() == window_.thread(); }
 
@@ -138,41 +111,6 @@ void QtWindow::set_wait_cursor(bool on) {
 void QtWindow::invalidate(bool) {
     // The view paints every pixel it owns, so an invalidation with or without erase looks the same.
     run_on_window_thread([this] { window_.map_view()->update(); });
-}
-
-int QtWindow::serve_repaint_requests() {
-    std::deque<std::shared_ptr<RepaintRequest>> requests;
-    {
-        std::lock_guard lock(repaint_mutex_);
-        requests.swap(repaint_requests_);
-    }
-    if (requests.empty()) return 0;
-    // One paint answers every request made before it.
-    window_.map_view()->repaint();
-    for (const auto& request : requests) {
-        std::lock_guard lock(request->mutex);
-        request->done = true;
-        request->done_signal.notify_all();
-    }
-    return static_cast<int>(requests.size());
-}
-
-bool QtWindow::repaint_now() {
-    if (on_window_thread()) {
-        window_.map_view()->repaint();
-        return true;
-    }
-    auto request = std::make_shared<RepaintRequest>();
-    std::chrono::milliseconds timeout;
-    {
-        std::lock_guard lock(repaint_mutex_);
-        repaint_requests_.push_back(request);
-        timeout = repaint_timeout_;
-    }
-    QMetaObject::invokeMethod(context_.get(), [this] { serve_repaint_requests(); }, Qt::QueuedConnection);
-    std::unique_lock lock(request->mutex);
-    request->done_signal.wait_for(lock, timeout, [&] { return request->done || request->dropped; });
-    return request->done;
 }
 
 void QtWindow::set_client_size(int width, int height) {

@@ -2,12 +2,7 @@
 //
 // Threads: every method may be called from any thread. On the window (GUI) thread it acts at once.
 // From another thread it posts the work to the window thread and returns without waiting (texts and
-// pixels are copied first), except repaint_now(), which waits for the paint, but only for a bounded
-// time (repaint_timeout(), 1 s by default): the window thread may itself be waiting for the calling
-// thread to end (closing the receiver link), and an unbounded wait would then deadlock. On time-out the
-// request stays queued and the paint happens once the window thread is back in its event loop.
-// While it waits for another thread, the window thread can call serve_repaint_requests() to answer
-// pending requests at once, so the waiting thread is not held up by the time-out.
+// pixels are copied first); no call waits for the window thread.
 //
 // The QtWindow is made and destroyed on the window thread, the latter after every other thread that
 // uses it has ended.
@@ -15,12 +10,9 @@
 
 #include <QString>
 
-#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/window.h"
@@ -48,12 +40,6 @@ public:
     void set_warning_function(WarningFunction function);
     // Called on the window thread at every tick of the timer started by start_timer().
     void set_timer_handler(std::function<void()> handler);
-    void set_repaint_timeout(std::chrono::milliseconds timeout);
-    std::chrono::milliseconds repaint_timeout() const;
-
-    // Window thread only: paints once if any thread is waiting in repaint_now() and releases every
-    // waiter. Returns the number of requests answered.
-    int serve_repaint_requests();
 
     void set_title(const std::string& title) override;
     void enable_menu_item(Command id, bool enabled) override;
@@ -62,7 +48,6 @@ public:
     // Balanced on/off pairs nest; an "off" without a matching "on" does nothing.
     void set_wait_cursor(bool on) override;
     void invalidate(bool erase) override;
-    bool repaint_now() override;
     // Sizes below 1 are ignored.
     void set_client_size(int width, int height) override;
     // Copies the pixels; nothing is put on the clipboard when the description is inconsistent (null
@@ -70,7 +55,6 @@ public:
     void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) override;
     // (Re)starts the single window timer; periods below 10 ms run at 10 ms.
     void start_timer(int period_ms) override;
-    int serve_pending_repaints() override { return serve_repaint_requests(); }
     void close_window() override;
     bool run_com_settings_dialog(ComSettings& settings) override;
     void open_gps_monitor(std::function<MonitorTexts()> poll) override;
@@ -82,8 +66,6 @@ public:
     static QString to_qstring(const std::string& text);
 
 private:
-    struct RepaintRequest;
-
     bool on_window_thread() const;
     // Runs `work` on the window thread: now when called there, else queued.
     void run_on_window_thread(std::function<void()> work);
@@ -95,10 +77,6 @@ private:
     std::function<void()> timer_handler_;
     WarningFunction warning_function_;
     int wait_cursor_depth_ = 0;
-
-    mutable std::mutex repaint_mutex_;
-    std::deque<std::shared_ptr<RepaintRequest>> repaint_requests_;
-    std::chrono::milliseconds repaint_timeout_{1000};
 };
 
 }  // namespace vg

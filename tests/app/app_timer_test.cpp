@@ -138,20 +138,23 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     EXPECT_EQ(a.window_state()->silence_ticks.load(), 0);
 }
 
-TEST_F(AppTimer, DisconnectAnswersTheReadersRepaintWhileItWaits) {
+// The reader asks for a paint without waiting for it: nobody paints here, yet it goes on and
+// Disconnect ends it at once. The paint takes the notice back.
+TEST_F(AppTimer, ReaderPostsItsFixWithoutWaitingAndThePaintTakesTheNotice) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
-    window.hold_repaints = true;
     App& a = start();
     ASSERT_TRUE(a.link()->link_active());
     pty.send(test::read_file(test::shared_testdata() / "receivers" / "bt451.log"));
-    // The reader parsed a fix and now waits for the window thread to paint it.
-    ASSERT_TRUE(test::wait_until([&] { return window.repaints.load() > 0; }));
+    ASSERT_TRUE(test::wait_until([&] { return a.fix_notice()->posts() > 0; }));
+    EXPECT_TRUE(a.fix_notice()->pending());
+    EXPECT_GE(count_calls("invalidate"), 1);
+    a.paint();
+    EXPECT_FALSE(a.fix_notice()->pending());
     a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
     EXPECT_EQ(a.link()->reader_thread_id(), 0);
-    EXPECT_GE(window.served.load(), 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -225,7 +226,8 @@ class PositionServerTest : public ::testing::Test {
 protected:
     SharedFix fix;
     test::FakeWindow window;
-    PositionServer server{fix, &window};
+    FixNotice notice{&window};
+    PositionServer server{fix, &notice};
     std::atomic<std::int64_t> clock{1'000'000};
     std::atomic<int> positions{0};
     std::atomic<int> stale_events{0};
@@ -252,7 +254,7 @@ TEST_F(PositionServerTest, AnswersGetWithTheFiveReplyLines) {
 }
 
 TEST_F(PositionServerTest, TakesPostedPositionsAndRepaints) {
-    const int repaints_before = window.repaints.load();
+    const int repaints_before = notice.posts();
     // Header and body in separate segments, the body without a line end, as curl sends it.
     const std::string reply = exchange(server.port(),
                                        {"POST /vor/sendbase.cgi HTTP/1.1\r\nContent-Length: 31\r\n\r\n",
@@ -264,13 +266,14 @@ TEST_F(PositionServerTest, TakesPostedPositionsAndRepaints) {
     EXPECT_DOUBLE_EQ(r.longitude, 24.95);
     EXPECT_EQ(r.fix_dimension, 3);
     EXPECT_EQ(server.remote_fix_time.load(), clock.load());
-    EXPECT_GT(window.repaints.load(), repaints_before);
+    EXPECT_GT(notice.posts(), repaints_before);
 
     // A post that does not scan changes nothing but is answered and still repaints.
-    const int repaints = window.repaints.load();
+    notice.painted();
+    const int repaints = notice.posts();
     EXPECT_NE(exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlongitude=1&latitude=2\r\n"}), "");
     EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.175);
-    EXPECT_GT(window.repaints.load(), repaints);
+    EXPECT_GT(notice.posts(), repaints);
 
     // The program's own client, posting as the base does.
     HttpOptions o;
@@ -297,14 +300,15 @@ TEST_F(PositionServerTest, WithdrawsTheFixAfterMoreThan300SecondsWithoutAPositio
     EXPECT_EQ(stale_events.load(), 0);
 
     clock = taken + 301;
-    const int repaints = window.repaints.load();
+    notice.painted();
+    const int repaints = notice.posts();
     exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"});
     // The test runs after the connection was closed, so give the server thread a moment.
     for (int i = 0; i < 500 && stale_events.load() == 0; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(fix.snapshot().fix_dimension, 0);
     EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 10);  // the position stays, only the fix goes
     EXPECT_EQ(stale_events.load(), 1);
-    EXPECT_GT(window.repaints.load(), repaints);
+    EXPECT_GT(notice.posts(), repaints);
 
     // A new position brings the fix back.
     exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=11&longitude=21\r\n"});
@@ -323,48 +327,25 @@ TEST_F(PositionServerTest, StopsWithinTheBoundAlsoWithASilentClientConnected) {
     EXPECT_LT(connect_to(server.port()), 0);  // no longer listening
 }
 
-// A window whose repaint waits for the window thread, which here is the thread that stops the server.
-class WindowThreadRepaint : public test::FakeWindow {
-public:
-    bool repaint_now() override {
-        in_repaint = true;
-        std::unique_lock lock(m);
-        const bool served = cv.wait_for(lock, 3s, [&] { return serve_pending; });
-        serve_pending = false;
-        return served;
-    }
-    void serve_repaints() {
-        if (!in_repaint.load()) return;
-        std::lock_guard lock(m);
-        serve_pending = true;
-        served_any = true;
-        cv.notify_all();
-    }
-    std::atomic<bool> in_repaint{false};
-    bool served_any = false;
-    std::mutex m;
-    std::condition_variable cv;
-    bool serve_pending = false;
-};
+// The server thread never waits for the window: with no paint at all, every position is still taken
+// and answered, the window gets one invalidation for them all, and the next one after its paint.
+TEST_F(PositionServerTest, PostsOneCoalescedNoticeAndNeverWaitsForThePaint) {
+    notice.painted();
+    const int before = notice.posts();
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=" + std::to_string(i) +
+                                               "&longitude=2\r\n"})
+                      .rfind("HTTP/1.0 200 OK\r\n", 0),
+                  0u);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 3);
+    EXPECT_EQ(notice.posts(), before + 1);
+    EXPECT_TRUE(notice.pending());
 
-TEST(PositionServerStop, KeepsServingRepaintsWhileWaiting) {
-    SharedFix fix;
-    WindowThreadRepaint window;
-    PositionServer server(fix, &window);
-    PositionServerConfig c;
-    c.port = 0;
-    c.bind_address = "127.0.0.1";
-    ASSERT_TRUE(server.start(c));
-    std::thread client([&] { exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=2\r\n"}); });
-    for (int i = 0; i < 200 && !window.in_repaint.load(); ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(window.in_repaint.load());
-    const auto start = std::chrono::steady_clock::now();
-    server.stop([&] { window.serve_repaints(); });
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_FALSE(server.running());
-    client.join();
-    std::lock_guard lock(window.m);
-    EXPECT_TRUE(window.served_any);
+    notice.painted();  // the window thread paints
+    exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=4&longitude=2\r\n"});
+    EXPECT_EQ(notice.posts(), before + 2);
+    const auto calls = window.calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "invalidate"), before + 2);
 }
 
 TEST_F(PositionServerTest, OneGetWakesTheServerAfterTheFlagIsCleared) {

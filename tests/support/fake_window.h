@@ -1,9 +1,6 @@
 // A recording Window for tests of the application logic: every call is kept in order.
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -38,31 +35,11 @@ public:
     }
     void set_wait_cursor(bool on) override { record(on ? "wait on" : "wait off"); }
     void invalidate(bool erase) override { record(erase ? "invalidate erase" : "invalidate"); }
-    bool repaint_now() override {
-        ++repaints;
-        if (!hold_repaints.load()) return true;
-        // As the real window does while its thread is busy: the caller waits (bounded) until the
-        // window thread answers with serve_pending_repaints().
-        std::unique_lock l(repaint_m_);
-        const long long ticket = ++requested_;
-        return repaint_cv_.wait_for(l, std::chrono::seconds(5), [&] { return answered_ >= ticket; });
-    }
     void set_client_size(int w, int h) override { record("size " + std::to_string(w) + "x" + std::to_string(h)); }
     void copy_image_to_clipboard(const std::uint8_t*, int w, int h, int) override {
         record("clipboard " + std::to_string(w) + "x" + std::to_string(h));
     }
     void start_timer(int ms) override { record("timer " + std::to_string(ms)); }
-    int serve_pending_repaints() override {
-        int n = 0;
-        {
-            std::lock_guard l(repaint_m_);
-            n = static_cast<int>(requested_ - answered_);
-            answered_ = requested_;
-        }
-        repaint_cv_.notify_all();
-        served += n;
-        return n;
-    }
     void close_window() override { record("close"); }
     bool run_com_settings_dialog(ComSettings& settings) override {
         record("dialog com");
@@ -91,11 +68,6 @@ public:
     bool checked(Command id) const { std::lock_guard l(m_); auto it = checked_.find(id); return it != checked_.end() && it->second; }
     void clear() { std::lock_guard l(m_); calls_.clear(); boxes_.clear(); }
 
-    std::atomic<int> repaints{0};
-    // Hold repaint requests until the window thread serves them; how many it served.
-    std::atomic<bool> hold_repaints{false};
-    std::atomic<int> served{0};
-
 private:
     void record(const std::string& s) { std::lock_guard l(m_); calls_.push_back(s); }
     mutable std::mutex m_;
@@ -104,10 +76,6 @@ private:
     std::string title_;
     std::map<Command, bool> enabled_;
     std::map<Command, bool> checked_;
-    std::mutex repaint_m_;
-    std::condition_variable repaint_cv_;
-    long long requested_ = 0;
-    long long answered_ = 0;
 };
 
 }  // namespace vg::test

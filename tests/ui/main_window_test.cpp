@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fix_notice.h"
 #include "resources/menu_resource.h"
 #include "resources/strings.h"
 #include "support/test_paths.h"
@@ -287,60 +288,19 @@ TEST_F(MainWindowTest, WaitCursorNestsAndUnmatchedRestoreIsHarmless) {
     QApplication::restoreOverrideCursor();
 }
 
-TEST_F(MainWindowTest, RepaintNowPaintsBeforeReturning) {
+TEST_F(MainWindowTest, AFixNoticeFromAThreadPaintsOnceLaterWithoutWaiting) {
     show();
-    // On the window thread the paint happens inside the call.
-    int before = view()->paint_count();
-    EXPECT_TRUE(services->repaint_now());
-    EXPECT_EQ(view()->paint_count(), before + 1);
-
-    // From another thread each call returns after the window thread painted.
-    services->set_repaint_timeout(60s);
-    std::atomic<bool> finished{false};
-    std::atomic<int> good_calls{0};
-    std::thread worker([&] {
-        for (int i = 0; i < 20; ++i) {
-            const int start = view()->paint_count();
-            if (services->repaint_now() && view()->paint_count() > start) ++good_calls;
-        }
-        finished = true;
-    });
-    EXPECT_TRUE(wait_until([&] { return finished.load(); }));
-    worker.join();
-    EXPECT_EQ(good_calls, 20);
-}
-
-TEST_F(MainWindowTest, RepaintNowFromAThreadIsBoundedWhileTheWindowThreadWaits) {
-    show();
-    // The window thread waits for the worker without serving events (as while closing the link):
-    // the worker's request times out and it gets false instead of deadlocking.
-    services->set_repaint_timeout(50ms);
-    bool result = true;
+    // The window thread waits for the worker without running its loop (as while closing the link):
+    // the worker's notices return at once, coalesced into one queued paint that follows later.
+    FixNotice notice(services.get());
     const int before = view()->paint_count();
-    std::thread worker([&] { result = services->repaint_now(); });
-    worker.join();
-    EXPECT_FALSE(result);
-    EXPECT_EQ(view()->paint_count(), before);
-    // The request was not lost: the paint happens once the window thread runs its loop again.
-    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
-
-    // A window thread that serves requests while it waits releases the worker without the time-out.
-    services->set_repaint_timeout(60s);
-    std::atomic<bool> finished{false};
-    std::thread second([&] {
-        result = services->repaint_now();
-        finished = true;
+    std::thread worker([&] {
+        for (int i = 0; i < 20; ++i) notice.post();
     });
-    int served = 0;
-    const auto backstop = std::chrono::steady_clock::now() + 20s;
-    while (!finished && std::chrono::steady_clock::now() < backstop) {
-        served += services->serve_repaint_requests();
-        std::this_thread::sleep_for(1ms);
-    }
-    second.join();
-    EXPECT_TRUE(result);
-    EXPECT_EQ(served, 1);
-    EXPECT_EQ(services->serve_repaint_requests(), 0);
+    worker.join();
+    EXPECT_EQ(notice.posts(), 1);
+    EXPECT_EQ(view()->paint_count(), before);
+    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
 }
 
 TEST_F(MainWindowTest, ClipboardGetsACopyOfTheImageInTrueColours) {
