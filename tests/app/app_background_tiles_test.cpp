@@ -115,7 +115,7 @@ TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConne
     const std::set<std::string> middle = cell_requests(true);
     for (const std::string& line : request_lines()) EXPECT_EQ(middle.count(line), 1u) << line;
     // Navigation goes on meanwhile: Map Coordinates, a paint, a timer tick.
-    app->on_command(1045);
+    app->on_command(Command::MapCoordinates);
     app->on_timer();
     gate.open();
     ASSERT_TRUE(paint_until_filled());
@@ -203,7 +203,7 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
     start_with([](const std::string&) { return ScriptedReply::make(503, "text/plain", "busy", true); });
     EXPECT_EQ(app->tiles_left(), 0u);  // everything was cached
     const std::string before = read_file(app->tile_paths().slots[0]);
-    app->on_command(1001);
+    app->on_command(Command::ReloadMap);
     EXPECT_EQ(app->tiles_left(), 4u);
     ASSERT_TRUE(paint_until_filled());
     EXPECT_EQ(request_lines().size(), 4u);
