@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include <sys/utsname.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +12,8 @@
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/files.h"
+#include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_cache.h"
@@ -320,7 +321,7 @@ void App::draw_overlays(const FixRecord& fix) {
 
     // Logged points.
     if (ws_->plot && !ws_->track_file.empty()) {
-        std::FILE* f = std::fopen(track_path().c_str(), "r");
+        std::FILE* f = open_stream(track_path(), "r");
         if (f) {
             char line[260];
             while (std::fgets(line, sizeof line, f)) {
@@ -341,7 +342,7 @@ void App::draw_overlays(const FixRecord& fix) {
     if (c < 0 || c >= w || r < 0 || r >= w) return;
     if (c != view_.marker_x || r != view_.marker_y) {
         if (!ws_->track_file.empty()) {
-            std::FILE* f = std::fopen(track_path().c_str(), "a");
+            std::FILE* f = open_stream(track_path(), "a");
             if (f) {
                 const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
                 std::fputs(line.c_str(), f);
@@ -630,9 +631,7 @@ void App::on_command(int id) {
         w.run_keys_dialog();
         break;
     case 1053: {
-        utsname name{};
-        const std::string release = uname(&name) == 0 ? name.release : "";
-        w.run_about_dialog(about_version_line(__DATE__), about_system_line(release));
+        w.run_about_dialog(about_version_line(__DATE__), about_system_line(system_release(), system_name()));
         break;
     }
     default:

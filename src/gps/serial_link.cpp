@@ -1,13 +1,10 @@
 #include "gps/serial_link.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string_view>
 
+#include "platform/system.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -26,11 +23,6 @@ std::string trim(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-int current_thread_id() {
-    const int id = static_cast<int>(gettid());
-    return id != 0 ? id : 1;
-}
-
 }  // namespace
 
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file) {
@@ -40,7 +32,7 @@ std::string serial_device_path(int port_number, const std::filesystem::path& ini
         std::string path = trim(value);
         if (!path.empty()) return path;
     }
-    return "/dev/ttyS" + std::to_string(port_number - 1);
+    return default_serial_device(port_number);
 }
 
 SerialLink::SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options)
@@ -93,8 +85,7 @@ int SerialLink::open_link() {
         port_.close();
         return 0;
     }
-    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd_ < 0) {
+    if (!wake_.open()) {
         if (window_) window_->warning_box("Failed to create event for thread!", "Vor Error!");
         port_.close();
         return 0;
@@ -108,8 +99,7 @@ int SerialLink::open_link() {
     } catch (...) {
         reader_thread_id_.store(0);
         link_active_.store(0);
-        ::close(wake_fd_);
-        wake_fd_ = -1;
+        wake_.close();
         port_.close();
         return 0;
     }
@@ -141,8 +131,7 @@ int SerialLink::close_link() {
     }
 
     // Wake the reader from its wait for data.
-    const std::uint64_t one = 1;
-    if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
+    wake_.raise();
 
     const auto start = std::chrono::steady_clock::now();
     while (reader_thread_id_.load() != 0 && std::chrono::steady_clock::now() - start < kCloseLimit) {
@@ -159,10 +148,7 @@ int SerialLink::close_link() {
     port_.purge();
     port_.set_dtr(false);
     port_.close();
-    if (wake_fd_ >= 0) {
-        ::close(wake_fd_);
-        wake_fd_ = -1;
-    }
+    wake_.close();
     set_menu_connected(false);
     return 1;
 }
@@ -226,16 +212,12 @@ void SerialLink::reader_main() {
     while (link_active_.load()) {
         if (hung_up_.load()) {
             // The device is gone: wait for close_link only, without touching the port.
-            pollfd p{wake_fd_, POLLIN, 0};
-            poll(&p, 1, kWaitCycleMs);
+            wake_.wait(kWaitCycleMs);
             continue;
         }
         // The pause between passes; close_link's wake-up ends it early.
-        {
-            pollfd p{wake_fd_, POLLIN, 0};
-            if (poll(&p, 1, kPauseMs) > 0) continue;
-        }
-        const auto waited = port_.wait(wake_fd_, kWaitCycleMs);
+        if (wake_.wait(kPauseMs)) continue;
+        const auto waited = port_.wait(&wake_, kWaitCycleMs);
         if (waited != SerialPort::WaitResult::Readable && waited != SerialPort::WaitResult::HungUp) continue;
         for (;;) {
             const std::size_t n = read_port(buffer);

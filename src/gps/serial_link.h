@@ -56,7 +56,8 @@ struct SerialLinkOptions {
     std::function<void()> wait_step;
 };
 
-// The device path of COMn: the `comN` key of `ini_file` when present, else /dev/ttyS(n-1).
+// The device path of COMn: the `comN` key of `ini_file` when present, else the system's own name
+// for it (/dev/ttyS(n-1) on Linux, \\.\COMn on Windows).
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file);
 
 class SerialLink {
@@ -116,7 +117,7 @@ private:
     bool remote_open_ = false;  // window thread only
 
     SerialPort port_;
-    int wake_fd_ = -1;
+    WakeEvent wake_;  // raised by close_link to end the reader's waits
     std::thread reader_;
     std::mutex write_mutex_;  // the reader's replies and the window's Garmin requests
 

@@ -1,19 +1,15 @@
 #include "net/position_server.h"
 
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "net/http_client.h"
+#include "platform/clock.h"
+#include "platform/sockets.h"
 #include "platform/window.h"
 #include "settings/settings_file.h"
 
@@ -106,7 +102,7 @@ std::string position_reply(std::int64_t now) {
     const std::time_t t = static_cast<std::time_t>(now);
     std::tm local{};
     char date[64] = "";
-    if (localtime_r(&t, &local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
+    if (local_parts(t, local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
         std::snprintf(date, sizeof date, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday], kMonths[local.tm_mon],
                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
     char reply[256];
@@ -146,30 +142,29 @@ bool PositionServer::start(const PositionServerConfig& config) {
         return false;
     }
 
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_fd_ = open_socket();
     if (listen_fd_ < 0) {
         server_running.store(0);
         return false;
     }
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    set_server_address_options(listen_fd_);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = address;
     addr.sin_port = htons(static_cast<std::uint16_t>(config.port));
     if (config.port < 0 || config.port > 65535 ||
         ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : errno, "bind()");
+        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
         std::fflush(stdout);
-        ::close(listen_fd_);
+        close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
     }
     socklen_t len = sizeof addr;
     if (::listen(listen_fd_, 5) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        ::close(listen_fd_);
+        !wake_.open()) {
+        close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
@@ -183,8 +178,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
 void PositionServer::stop(const std::function<void()>& between_steps) {
     server_running.store(0);
     if (!thread_.joinable()) return;
-    const char c = 'x';
-    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
+    wake_.raise();
     // The thread checks the flag at least every 100 ms and its only other wait is a bounded
     // repaint, so it ends well within the bound.
     for (int step = 0; step < 50 && thread_active_.load(); ++step) {
@@ -192,27 +186,25 @@ void PositionServer::stop(const std::function<void()>& between_steps) {
         if (between_steps) between_steps();
     }
     thread_.join();
-    ::close(wake_pipe_[0]);
-    ::close(wake_pipe_[1]);
-    wake_pipe_[0] = wake_pipe_[1] = -1;
+    wake_.close();
 }
 
 void PositionServer::position_server() {
     while (server_running.load()) {
-        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-        const int ready = ::poll(p, 2, 100);
-        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+        pollfd p[2] = {poll_entry(listen_fd_, POLLIN), poll_entry(wake_.fd(), POLLIN)};
+        const int ready = poll_sockets(p, 2, 100);
+        if (ready == 0 || (ready < 0 && socket_errno() == EINTR)) continue;
         if (ready > 0 && !(p[0].revents & POLLIN)) continue;  // woken: the loop test decides
-        const int fd = ready > 0 ? ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        const int fd = ready > 0 ? accept_socket(listen_fd_) : -1;
         if (fd >= 0 && server_running.load()) {
             handle_connection(fd);
         } else if (fd >= 0) {
-            ::close(fd);
+            close_socket(fd);
         } else {
             // A failing accept (no descriptors left, say) would otherwise repeat at once: pause,
             // staying wakeable.
-            pollfd wake{wake_pipe_[0], POLLIN, 0};
-            ::poll(&wake, 1, 100);
+            pollfd wake = poll_entry(wake_.fd(), POLLIN);
+            poll_sockets(&wake, 1, 100);
         }
 
         const std::int64_t t = now();
@@ -227,7 +219,7 @@ void PositionServer::position_server() {
             if (had_fix && config_.on_stale) config_.on_stale();
         }
     }
-    ::close(listen_fd_);
+    close_socket(listen_fd_);
     listen_fd_ = -1;
     thread_active_.store(false);
 }
@@ -240,13 +232,13 @@ void PositionServer::handle_connection(int fd) {
     while (request.size() < kPositionRequestBuffer && server_running.load()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
-        if (ready < 0 && errno != EINTR) break;
+        pollfd p = poll_entry(fd, POLLIN);
+        const int ready = poll_sockets(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+        if (ready < 0 && socket_errno() != EINTR) break;
         if (ready <= 0) continue;
         const std::size_t room = std::min(sizeof buffer, kPositionRequestBuffer - request.size());
-        const ssize_t got = ::recv(fd, buffer, room, MSG_DONTWAIT);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        const long got = ::recv(fd, buffer, static_cast<int>(room), kReceiveFlags);
+        if (got < 0 && (socket_errno() == EINTR || socket_errno() == EAGAIN)) continue;
         if (got <= 0) break;
         request.append(buffer, static_cast<std::size_t>(got));
         if (position_request_complete(request)) break;
@@ -254,7 +246,7 @@ void PositionServer::handle_connection(int fd) {
     // A client that sent nothing (or went silent before completing a request with nothing to take)
     // is dropped; whatever did arrive is handled as the request.
     if (request.empty() || !server_running.load()) {
-        ::close(fd);
+        close_socket(fd);
         return;
     }
 
@@ -272,10 +264,10 @@ void PositionServer::handle_connection(int fd) {
         const std::string reply = position_reply(now());
         std::size_t at = 0;
         while (at < reply.size()) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0) break;
-            const ssize_t sent = ::send(fd, reply.data() + at, reply.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            pollfd p = poll_entry(fd, POLLOUT);
+            if (poll_sockets(&p, 1, 1000) <= 0) break;
+            const long sent = ::send(fd, reply.data() + at, static_cast<int>(reply.size() - at), kSendFlags);
+            if (sent < 0 && (socket_errno() == EINTR || socket_errno() == EAGAIN)) continue;
             if (sent <= 0) break;
             at += static_cast<std::size_t>(sent);
         }
@@ -285,15 +277,15 @@ void PositionServer::handle_connection(int fd) {
     if (outcome.reply) {
         // Let the client read the reply before the connection goes: end our side, then take what
         // the client still sends (a line end after its body) for a short, bounded time.
-        ::shutdown(fd, SHUT_WR);
+        shutdown_sending(fd);
         const auto linger_end = SteadyClock::now() + std::chrono::milliseconds(200);
         while (SteadyClock::now() < linger_end) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) break;
+            pollfd p = poll_entry(fd, POLLIN);
+            if (poll_sockets(&p, 1, 50) <= 0) continue;
+            if (::recv(fd, buffer, sizeof buffer, kReceiveFlags) <= 0) break;
         }
     }
-    ::close(fd);
+    close_socket(fd);
 }
 
 }  // namespace vg

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "gps/fix_record.h"
+#include "platform/socket_wake.h"
 
 namespace vg {
 
@@ -101,7 +102,7 @@ private:
     Window* window_;
     PositionServerConfig config_;
     int listen_fd_ = -1;
-    int wake_pipe_[2] = {-1, -1};
+    SocketWake wake_;  // raised by stop() to end the thread's wait for a connection
     std::atomic<int> port_{0};
     std::atomic<bool> thread_active_{false};
     std::thread thread_;

@@ -1,7 +1,6 @@
 #include "tiles/image_decode.h"
 
 #include <png.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -18,6 +17,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
+#include "platform/files.h"
 #include "platform/window.h"
 #include "tiles/gif_codec.h"
 
@@ -32,7 +32,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File open_for_reading(const std::filesystem::path& path) {
     if (path.empty()) return nullptr;
-    return File(std::fopen(path.c_str(), "rb"));
+    return File(open_stream(path, "rb"));
 }
 
 // Resize without letting an allocation failure escape: false when the memory is not there.
@@ -445,7 +445,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
         } else if (!decode_tile(decoder, path, image, cell)) {
             // Delete the damaged file so that the next visit on line fetches it again. unlink never
             // removes a directory that a slot might name by mistake.
-            ::unlink(path.c_str());
+            remove_file(path);
             image = RgbImage{};
             fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
         } else if (cell.written) {

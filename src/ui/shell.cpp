@@ -121,10 +121,16 @@ std::optional<RunOptions> parse_run_options(const QStringList& arguments, QStrin
 }
 
 std::filesystem::path user_data_folder() {
+#ifdef Q_OS_WIN
+    // %APPDATA%\VorGlobal, the roaming application data of the user.
+    const QString app_data = qEnvironmentVariable("APPDATA");
+    if (!app_data.isEmpty()) return std::filesystem::path(app_data.toStdWString()) / L"VorGlobal";
+#else
     const QByteArray data_home = qgetenv("XDG_DATA_HOME");
     if (!data_home.isEmpty()) return std::filesystem::path(data_home.toStdString()) / "vorglobal";
     const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty()) return std::filesystem::path(home.toStdString()) / ".local/share/vorglobal";
+#endif
     return {};
 }
 
@@ -132,8 +138,8 @@ QString run_options_usage() {
     return QStringLiteral(
         "usage: vorglobal [--home] [--screenshot FILE] [--exit-after MS] [--script FILE] [--print-titles]\n"
         "  Runs in the working directory, which holds vor_set.txt, vor_ini.txt and vor_pos.txt.\n"
-        "  --home             run in ~/.local/share/vorglobal (or $XDG_DATA_HOME/vorglobal) instead,\n"
-        "                     created when missing\n"
+        "  --home             run in ~/.local/share/vorglobal (or $XDG_DATA_HOME/vorglobal; on Windows\n"
+        "                     %APPDATA%\\VorGlobal) instead, created when missing\n"
         "  --screenshot FILE  save the window's client area as PNG after the first map is shown\n"
         "  --exit-after MS    close the window MS milliseconds after start\n"
         "  --script FILE      run inputs at given times: lines \"MS command ID\", \"MS click X Y\",\n"

@@ -7,6 +7,7 @@
 #include "app_fixture.h"
 #include "net/http_client.h"
 #include "support/loopback_http_server.h"
+#include "platform/system.h"
 
 namespace vg {
 namespace {
@@ -226,7 +227,8 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     for (int i : {0, 1, 2, 3, 7, 8}) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(date[i]))) << date;
     for (int i : {4, 5, 6}) EXPECT_TRUE(std::isupper(static_cast<unsigned char>(date[i]))) << date;
     int major = -1, minor = -1;
-    EXPECT_EQ(std::sscanf(about.c_str() + head.size() + 9, " | Linux ver. %d.%d", &major, &minor), 2) << about;
+    const std::string system = std::string(" | ") + system_name() + " ver. %d.%d";
+    EXPECT_EQ(std::sscanf(about.c_str() + head.size() + 9, system.c_str(), &major, &minor), 2) << about;
 }
 
 TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
