@@ -1,8 +1,10 @@
-// Fuzzes the position server's handling of one request: any bytes give a defined outcome, and a
-// position is only ever taken when it is finite and on the globe.
+// Fuzzes the position server's handling of one request: any bytes give a defined outcome, a
+// position is only ever taken when it is finite and on the globe, a POST is answered OK only when
+// it took one, and with a relay key only a POST that carries it takes one.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "net/position_server.h"
@@ -11,12 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > vg::kPositionRequestBuffer) return 0;  // the server never holds more
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     (void)vg::position_request_complete(bytes);
-    const vg::PositionRequestOutcome outcome = vg::handle_position_request(bytes);
-    if (outcome.latitude.has_value() != outcome.longitude.has_value()) std::abort();
-    if (outcome.has_position()) {
-        if (!std::isfinite(*outcome.latitude) || !std::isfinite(*outcome.longitude)) std::abort();
-        if (std::fabs(*outcome.latitude) > 90 || std::fabs(*outcome.longitude) > 180) std::abort();
-        if (!outcome.repaint) std::abort();  // only a POST takes a position
+    for (const std::string_view key : {std::string_view(), std::string_view("k%&=y")}) {
+        const vg::PositionRequestOutcome outcome = vg::handle_position_request(bytes, key);
+        if (outcome.latitude.has_value() != outcome.longitude.has_value()) std::abort();
+        if (outcome.repaint && (outcome.status == 200) != outcome.has_position()) std::abort();
+        if (outcome.has_position()) {
+            if (!std::isfinite(*outcome.latitude) || !std::isfinite(*outcome.longitude)) std::abort();
+            if (std::fabs(*outcome.latitude) > 90 || std::fabs(*outcome.longitude) > 180) std::abort();
+            if (!outcome.repaint) std::abort();  // only a POST takes a position
+            if (!key.empty() && bytes.find("key=") == std::string_view::npos) std::abort();
+        }
     }
     return 0;
 }

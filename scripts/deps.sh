@@ -4,8 +4,9 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
   clang libclang-rt-14-dev
-  libcurl4-openssl-dev libsqlite3-dev
-  tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core)
+  libcurl4-openssl-dev libsqlite3-dev libssl-dev libxml2-dev
+  tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel
+  groff-base desktop-file-utils appstream dpkg-dev lintian)
 
 vg_install_deps() {
   local missing=()

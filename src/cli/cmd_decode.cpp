@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/commands.h"
 #include "cli/fix_json.h"
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
@@ -19,9 +20,6 @@
 namespace vg::cli {
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: vortool decode --device DEVICE [--zone HOURS] [--chunk N] [--every] [--replies FILE] [FILE]\n";
 
 // The reader thread reads at most this many bytes at a time.
 constexpr long kDefaultChunk = 80;
@@ -43,11 +41,7 @@ std::optional<long> parse_long(std::string_view text) {
     return value;
 }
 
-int usage_error(const char* what, const char* arg) {
-    std::fprintf(stderr, "vortool decode: %s%s%s\n", what, arg ? ": " : "", arg ? arg : "");
-    std::fputs(kUsage, stderr);
-    return 2;
-}
+int usage_error(const char* what, const char* arg) { return vg::cli::usage_error("decode", what, arg); }
 
 // Closes a stdio file that this command opened (never stdin).
 struct FileCloser {

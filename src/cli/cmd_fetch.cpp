@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "cli/tile_args.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_sources.h"
@@ -15,14 +16,7 @@
 namespace vg::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vortool fetch --root DIR --source S --level L --lat A --lon B [--aerial] [--big]\n";
-
-int usage_error(const char* what, const char* arg) {
-    std::fprintf(stderr, "vortool fetch: %s%s%s\n", what, arg ? ": " : "", arg ? arg : "");
-    std::fputs(kUsage, stderr);
-    return 2;
-}
+int usage_error(const char* what, const char* arg) { return vg::cli::usage_error("fetch", what, arg); }
 
 }  // namespace
 
@@ -42,6 +36,7 @@ int run_fetch(int argc, char** argv) {
             big = true;
             continue;
         }
+        if (!option_takes_value("fetch", arg)) return usage_error("unknown option", argv[i]);
         if (i + 1 >= argc) return usage_error("missing value after", argv[i]);
         const char* value = argv[++i];
         if (arg == "--root") {

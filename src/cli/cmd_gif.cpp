@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "cli/ppm.h"
 #include "tiles/gif_codec.h"
 
@@ -12,7 +13,6 @@ namespace vg::cli {
 
 namespace {
 
-constexpr const char* kUsage = "usage: vortool gif encode IN.ppm OUT.gif | vortool gif decode IN.gif OUT.ppm\n";
 
 int encode(const char* in_path, const char* out_path) {
     RgbImage image;
@@ -52,15 +52,11 @@ int decode(const char* in_path, const char* out_path) {
 }  // namespace
 
 int run_gif(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (argc == 0) return usage_error("gif", "encode or decode is required");
     const std::string_view mode = argv[0];
-    if (mode == "encode") return encode(argv[1], argv[2]);
-    if (mode == "decode") return decode(argv[1], argv[2]);
-    std::fputs(kUsage, stderr);
-    return 2;
+    if (mode != "encode" && mode != "decode") return usage_error("gif", "unknown sub-command", argv[0]);
+    if (argc != 3) return usage_error("gif", "needs an input and an output file");
+    return mode == "encode" ? encode(argv[1], argv[2]) : decode(argv[1], argv[2]);
 }
 
 }  // namespace vg::cli

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "cli/ppm.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
@@ -81,6 +82,7 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
             args.track = true;
             continue;
         }
+        if (!option_takes_value("render", name)) return "unknown option " + std::string(name);
         if (i + 1 >= argc) return "missing value after " + std::string(name);
         const char* value = argv[++i];
         if (name == "--root") {
@@ -207,13 +209,11 @@ bool write_png(const std::string& path, const RgbImage& image) {
 int run_render(int argc, char** argv) {
     RenderArgs args;
     if (const auto problem = parse_args(argc, argv, args)) {
-        std::fprintf(stderr, "vortool render: %s\n%s", problem->c_str(), kUsage);
-        return 2;
+        return usage_error("render", *problem);
     }
     const auto format = format_of(args.out);
     if (!format) {
-        std::fprintf(stderr, "vortool render: the output must end in .bmp, .ppm or .png\n%s", kUsage);
-        return 2;
+        return usage_error("render", "the output must end in .bmp, .ppm or .png");
     }
 
     // The view centre: the tile corner nearest the position, as the window follows the receiver.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "cli/commands.h"
 #include "cli/fix_json.h"
 #include "gps/fix_record.h"
 #include "net/position_server.h"
@@ -23,7 +24,6 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 extern "C" void on_signal(int) { g_interrupted = 1; }
 
-constexpr const char* kUsage = "usage: vortool serve --port P [--bind ADDR]\n";
 
 }  // namespace
 
@@ -37,22 +37,19 @@ int run_serve(int argc, char** argv) {
             int port = -1;
             auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
             if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
-                std::fprintf(stderr, "vortool serve: bad port '%s'\n", argv[i]);
-                return 2;
+                return usage_error("serve", "bad port", argv[i]);
             }
             config.port = port;
             have_port = true;
         } else if (arg == "--bind" && i + 1 < argc) {
             config.bind_address = argv[++i];
+        } else if (arg == "--port" || arg == "--bind") {
+            return usage_error("serve", "missing value after", argv[i]);
         } else {
-            std::fputs(kUsage, stderr);
-            return 2;
+            return usage_error("serve", "unknown option", argv[i]);
         }
     }
-    if (!have_port) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (!have_port) return usage_error("serve", "--port is required");
 
     std::mutex out;
     config.on_position = [&](double lat, double lon) {

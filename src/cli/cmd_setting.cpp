@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/commands.h"
 #include "settings/settings_file.h"
 
 namespace vg::cli {
@@ -19,8 +20,10 @@ int run_setting(int argc, char** argv) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (argc == 3 && std::strcmp(argv[0], "set") == 0) return write_setting(argv[1], argv[2]) == 1 ? 0 : 1;
-    std::fputs("usage: vortool setting get FILE KEY | vortool setting set KEY VALUE\n", stderr);
-    return 2;
+    if (argc == 0) return usage_error("setting", "get or set is required");
+    if (std::strcmp(argv[0], "get") != 0 && std::strcmp(argv[0], "set") != 0)
+        return usage_error("setting", argv[0][0] == '-' ? "unknown option" : "unknown sub-command", argv[0]);
+    return usage_error("setting", argc < 3 ? "missing argument" : "unexpected argument", argc > 3 ? argv[3] : nullptr);
 }
 
 }  // namespace vg::cli

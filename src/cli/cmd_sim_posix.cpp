@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/commands.h"
 #include "gps/device_type.h"
 #include "gps/garmin.h"
 #include "gps/startup_commands.h"
@@ -35,15 +36,7 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void on_stop_signal(int) { g_stop = 1; }
 
-constexpr const char* kUsage = "usage: vortool sim --device DEVICE [--track FILE] [--rate HZ]\n";
-
-int usage_error(const char* what, const char* arg) {
-    if (arg)
-        std::fprintf(stderr, "vortool sim: %s: %s\n%s", what, arg, kUsage);
-    else
-        std::fprintf(stderr, "vortool sim: %s\n%s", what, kUsage);
-    return 2;
-}
+int usage_error(const char* what, const char* arg) { return vg::cli::usage_error("sim", what, arg); }
 
 struct Point {
     double latitude;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/window_state.h"
+#include "cli/commands.h"
 #include "cli/tile_args.h"
 
 namespace vg::cli {
@@ -29,10 +30,9 @@ void add_string(std::string& out, const char* key, std::string_view value) {
 
 }  // namespace
 
-int run_state(int argc, char**) {
+int run_state(int argc, char** argv) {
     if (argc != 0) {
-        std::fputs("usage: vortool state\n", stderr);
-        return 2;
+        return usage_error("state", argv[0][0] == '-' ? "unknown option" : "unexpected argument", argv[0]);
     }
     const auto ws = create_window_state({}, nullptr);
     if (!ws) return 1;

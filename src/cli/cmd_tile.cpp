@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/commands.h"
 #include "cli/tile_args.h"
 #include "tiles/geometry.h"
 #include "tiles/map_source.h"
@@ -51,14 +52,7 @@ void append_json_text(std::string& out, std::string_view text) {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vortool tile --source S --level L (--lat A --lon B | --x X --y Y) [--aerial] [--root DIR]\n";
-
-int usage_error(const char* what, const char* arg) {
-    std::fprintf(stderr, "vortool tile: %s%s%s\n", what, arg ? ": " : "", arg ? arg : "");
-    std::fputs(kUsage, stderr);
-    return 2;
-}
+int usage_error(const char* what, const char* arg) { return vg::cli::usage_error("tile", what, arg); }
 
 std::optional<int> parse_int(std::string_view text) {
     int value = 0;
@@ -81,6 +75,7 @@ int run_tile(int argc, char** argv) {
             aerial = true;
             continue;
         }
+        if (!option_takes_value("tile", arg)) return usage_error("unknown option", argv[i]);
         if (i + 1 >= argc) return usage_error("missing value after", argv[i]);
         const char* value = argv[++i];
         if (arg == "--source") {

@@ -1,3 +1,7 @@
+// The table of vortool commands with their help texts. A new command is one entry here (and its
+// cmd_<name>.cpp): name, function, a one-line summary, its usage forms, a description with its exit
+// statuses, and every option its forms name. The cli tests check that the table, the files and the
+// programs agree.
 #include "cli/commands.h"
 
 namespace vg::cli {
@@ -15,20 +19,179 @@ int run_setting(int argc, char** argv);
 int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
+int run_gpx(int argc, char** argv);
+int run_pack(int argc, char** argv);
+int run_sources(int argc, char** argv);
+
+namespace {
+
+constexpr help::Option kSourceOption = {
+    "--source SOURCE",
+    "the map source: Etopo2, OpenStreetMap, GoogleMaps, VirtualEarth or MapQuest (the first letter is "
+    "enough, any case), or its number 1 to 5"};
+constexpr help::Option kLevelOption = {"--level L", "zoom level 0 (World) to 4 (Street); Etopo2 has level 0 only"};
+constexpr help::Option kLatOption = {"--lat A", "latitude in degrees, north positive"};
+constexpr help::Option kLonOption = {"--lon B", "longitude in degrees, east positive"};
+constexpr help::Option kAerialOption = {"--aerial", "the aerial-photo layer (GoogleMaps, VirtualEarth, MapQuest)"};
+constexpr help::Option kBigOption = {"--big", "the 4 x 4-tile view of Big Maps instead of 2 x 2"};
+constexpr help::Option kRootOption = {"--root DIR", "the tile cache folder (the maps setting of vor_ini.txt)"};
+constexpr const char* kDeviceText =
+    "the receiver type, by its first letter in any case, like the unit setting: N NMEA, U EarthMate USB, "
+    "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary)";
+
+}  // namespace
 
 const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
-        {"render", run_render},
-        {"setting", run_setting},
-        {"state", run_state},
-        {"decode", run_decode},
-        {"sim", run_sim},
-        {"tile", run_tile},
-        {"fetch", run_fetch},
-        {"gif", run_gif},
-        {"get", run_get},
-        {"post", run_post},
-        {"serve", run_serve},
+        {"decode", run_decode, "decode a receiver recording into fix records (JSON)",
+         {"vortool decode --device DEVICE [--zone HOURS] [--chunk N] [--every] [--replies FILE] [FILE]"},
+         "Reads what a GPS receiver sent (a log file, or standard input without FILE or with -), feeds it to "
+         "the decoder of the receiver type in chunks exactly as the program does with a live receiver, and "
+         "prints the fix record as one JSON line: utc, local, lat, lon, alt, speed_knots, course, fix, "
+         "sats_in_view, satellites, last_message, talker and sky.\n"
+         "\n"
+         "Exit status 1 when the log cannot be read or the replies cannot be written, 2 for wrong arguments "
+         "or a device type without a decoder.",
+         {{"--device DEVICE", kDeviceText},
+          {"--zone HOURS", "whole hours, -23 to 23, added to the receiver's UTC for the local time"},
+          {"--chunk N", "bytes handed to the decoder at a time, 1 to 1048576 (default 80, as read from the port)"},
+          {"--every", "print the record after every chunk that changed it, not once at the end"},
+          {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
+
+        {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ]"},
+         "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
+         "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
+         "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
+         "EARTHA and then sends Zodiac messages, a Garmin answers position and time requests. Map a COM port "
+         "to the printed path with a comN line of vor_ini.txt to watch it in the window.\n"
+         "\n"
+         "Exit status 1 when the track cannot be read or the terminal cannot be opened, 2 for wrong "
+         "arguments.",
+         {{"--device DEVICE", kDeviceText},
+          {"--track FILE", "positions to play in a loop, one \"latitude longitude ...\" line each, as the track "
+                           "log is written; without it a loop of about 1 km around the default start position"},
+          {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"}}},
+
+        {"tile", run_tile, "show where a position's tile lies and where it is cached",
+         {"vortool tile --source SOURCE --level L (--lat A --lon B | --x X --y Y) [--aerial] [--root DIR]"},
+         "Prints one JSON object with the world pixel (x, y), the tile's row and column, its cache folder "
+         "and path and, for the Mercator services, the Virtual Earth quadkey.\n"
+         "\n"
+         "Exit status 1 when the source has no such level or layer, 2 for wrong arguments.",
+         {kSourceOption, kLevelOption, kLatOption, kLonOption,
+          {"--x X", "world pixel column, instead of --lat and --lon"},
+          {"--y Y", "world pixel row"},
+          kAerialOption,
+          {"--root DIR", "the tile cache folder the paths start from (default ./Maps)"}}},
+
+        {"fetch", run_fetch, "download the missing tiles of a view into the cache",
+         {"vortool fetch --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big]"},
+         "Fills the cache for the view around a position the way the window does on line: missing tiles "
+         "are downloaded through the proxy of vor_ini.txt in the working folder. Prints one JSON line per "
+         "view cell with slot, path and ok.\n"
+         "\n"
+         "Exit status 1 when the source has no such level or layer, 2 for wrong arguments; a tile that could "
+         "not be had is reported with ok false.",
+         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption}},
+
+        {"render", run_render, "draw the view around a position from the tile cache into a picture",
+         {"vortool render --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big] [--hair N] "
+          "[--track] --out FILE"},
+         "Draws the view exactly as the window does off line: the tiles around the tile corner nearest the "
+         "position, grey squares where none is cached, the cross-hair and the yellow position marker. Cached "
+         "tiles that cannot be decoded are deleted, as in the window. Prints one line, \"centre X Y side W "
+         "cached N marker C R\", followed by \"outside\" when the position lies beyond the view.\n"
+         "\n"
+         "Exit status 1 when the source has no tiles at that level or the picture cannot be written, 2 for "
+         "wrong arguments.",
+         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption,
+          {"--hair N", "cross-hair width as the hair setting (default 1; 0 draws none)"},
+          {"--track", "no cross-hair, as with the Track option on"},
+          {"--out FILE", "the picture of the whole view: .bmp (24-bit, top-down), .ppm or .png by the name"}}},
+
+        {"gif", run_gif, "convert between PPM and GIF with the cache's own GIF codec",
+         {"vortool gif encode IN.ppm OUT.gif", "vortool gif decode IN.gif OUT.ppm"},
+         "encode writes a binary PPM (P6, 24-bit) picture as GIF87a with the fixed palette of the Etopo2 "
+         "tiles; decode writes the first image of a GIF at the logical screen's size as a binary PPM.\n"
+         "\n"
+         "Exit status 1 when a file cannot be read, decoded or written, 2 for wrong arguments.",
+         {}},
+
+        {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
+         {"vortool get URL [FILE]"},
+         "One GET request, through the proxy of vor_ini.txt in the working folder when it names one. The body "
+         "is written to FILE; without FILE it is only fetched. http:// addresses go through the program's own "
+         "client; https:// addresses through libcurl, with the certificate and host name checked against the "
+         "system's authorities and the cafile= line of vor_ini.txt, the User-Agent naming the contact= line, "
+         "and CONNECT through the proxy. A failure prints one line \"Error: CODE in URL: cause\".\n"
+         "\n"
+         "Exit status 0 when the transfer succeeded, 1 otherwise, 2 for wrong arguments.",
+         {}},
+
+        {"post", run_post, "post a form body with the program's HTTP client",
+         {"vortool post URL BODY"},
+         "One form POST (application/x-www-form-urlencoded), through the proxy of vor_ini.txt in the working "
+         "folder when it names one, as the program sends its position to a base server:\n"
+         "\n"
+         "  vortool post http://HOST:4477/vor/sendbase.cgi 'latitude=60.175000&longitude=24.950000'\n"
+         "\n"
+         "Exit status 0 when the request was sent, 1 otherwise, 2 for wrong arguments.",
+         {}},
+
+        {"serve", run_serve, "run the position server that Remote mode listens with",
+         {"vortool serve --port P [--bind ADDR]"},
+         "Runs the position server in the foreground and prints {\"lat\":..,\"lon\":..} for every accepted "
+         "position and {\"stale\":true} when the fix is dropped, until interrupted (Ctrl-C or SIGTERM).\n"
+         "\n"
+         "Exit status 1 when the port cannot be opened, 2 for wrong arguments.",
+         {{"--port P", "the TCP port, 0 to 65535 (0 picks a free one, reported on standard error)"},
+          {"--bind ADDR", "the address to listen on, as the bind setting (default: the host name's first address)"}}},
+
+        {"sources", run_sources, "list the tile sources of the catalogue, as JSON",
+         {"vortool sources"},
+         "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
+         "sources, then the lines of vor_src.txt), one JSON line per source and layer with the keys name, "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, menu_id and kind. A malformed line of "
+         "vor_src.txt is named on standard error with its line number and skipped.\n"
+         "\n"
+         "Exit status 2 for wrong arguments.",
+         {}},
+
+        {"setting", run_setting, "read a settings key, or change one in vor_set.txt",
+         {"vortool setting get FILE KEY", "vortool setting set KEY VALUE"},
+         "get prints the value the program would read for KEY from FILE (exit status 1 when there is none). "
+         "set changes KEY in vor_set.txt of the working folder the way the menus do (exit status 1 unless "
+         "the file existed and was rewritten). Exit status 2 for wrong arguments.",
+         {}},
+
+        {"state", run_state, "print what the program takes from the settings files, as JSON",
+         {"vortool state"},
+         "Prints, as one JSON line, the window state that the program would build from the settings files of "
+         "the working folder. Missing files are not written.\n"
+         "\n"
+         "Exit status 2 for wrong arguments.",
+         {}},
+
+        {"gpx", run_gpx, "write a track log as GPX 1.1",
+         {"vortool gpx TRACKFILE [--name NAME]"},
+         "Reads a track log (the file setting of vor_ini.txt: \"latitude longitude - calendar time\" lines) and "
+         "writes it to standard output as GPX 1.1: one track named NAME (default: the file's name), one segment "
+         "for each run of the program (a new run where the time steps back or jumps by more than ten minutes), "
+         "times in UTC. The log's times are local; they are read in this process's time zone (TZ). Lines that "
+         "are not a position are skipped; the log itself is never changed.\n"
+         "\n"
+         "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
+         {{"--name NAME", "the track's name in the file"}}},
+
+        {"pack", run_pack, "describe a map pack (MBTiles)",
+         {"vortool pack info FILE"},
+         "info prints what a raster map pack holds: name, format, scheme, zooms, bounds, attribution and the "
+         "number of tiles at each zoom. The pack is opened read only and never changed. A pack that cannot be "
+         "used (damaged, not a map pack, vector tiles, WebP) is refused with the reason, naming the file.\n"
+         "\n"
+         "Exit status 1 for a pack that cannot be used, 2 for wrong arguments.",
+         {}},
     };
     return table;
 }

@@ -103,6 +103,23 @@ std::string fix_to_json(const FixRecord& fix) {
     out += "], ";
     append_key(out, "last_message");
     append_json_string(out, text_field(fix.last_message));
+    // Added keys come last, so the keys before them read exactly as they always did.
+    out += ", ";
+    append_key(out, "talker");
+    append_json_string(out, text_field(fix.talker));
+    out += ", ";
+    append_key(out, "sky");
+    out += '[';
+    for (int i = 0; i < fix.sky_count && i < kSkyEntries; ++i) {
+        const SkyEntry& sat = fix.sky[static_cast<std::size_t>(i)];
+        if (i > 0) out += ", ";
+        out += "{\"system\": ";
+        append_json_string(out, gnss_system_name(sat.system));
+        out += ", \"prn\": " + std::to_string(sat.prn) + ", \"elevation\": " + std::to_string(sat.elevation) +
+               ", \"azimuth\": " + std::to_string(sat.azimuth) + ", \"snr\": " + std::to_string(sat.snr) +
+               ", \"used\": " + std::to_string(sat.used) + '}';
+    }
+    out += ']';
     out += '}';
     return out;
 }

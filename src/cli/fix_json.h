@@ -10,7 +10,8 @@ namespace vg::cli {
 
 // {"utc": ..., "local": ..., "lat": ..., "lon": ..., "alt": ..., "speed_knots": ..., "course": ...,
 //  "fix": ..., "sats_in_view": ..., "satellites": [12 × {"prn", "elevation", "azimuth", "snr",
-//  "used"}], "last_message": ...} on one line, without a line end. Doubles are written in the
+//  "used"}], "last_message": ..., "talker": ..., "sky": [every satellite in view × {"system", "prn",
+//  "elevation", "azimuth", "snr", "used"}]} on one line, without a line end. Doubles are written in the
 // shortest form that reads back to the same value (non-finite ones as null); bytes outside printable
 // ASCII are escaped as \u00XX.
 std::string fix_to_json(const FixRecord& fix);

@@ -12,6 +12,20 @@ int days_in_month(int month) {
 }
 }  // namespace
 
+const char* gnss_system_name(GnssSystem system) {
+    switch (system) {
+    case GnssSystem::Gps: return "GPS";
+    case GnssSystem::Glonass: return "GLONASS";
+    case GnssSystem::Galileo: return "Galileo";
+    case GnssSystem::Beidou: return "BeiDou";
+    case GnssSystem::Qzss: return "QZSS";
+    case GnssSystem::Navic: return "NavIC";
+    case GnssSystem::Sbas: return "SBAS";
+    case GnssSystem::Unknown: break;
+    }
+    return "unknown";
+}
+
 void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, int minute, int second) {
     fix.year = year;
     fix.month = month;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <mutex>
 
 namespace vg {
@@ -16,6 +17,26 @@ struct SatelliteEntry {
 };
 
 inline constexpr int kSatelliteSlots = 12;
+
+// The satellite systems a receiver may report, as the sky table names them.
+enum class GnssSystem : unsigned char { Unknown = 0, Gps, Glonass, Galileo, Beidou, Qzss, Navic, Sbas };
+
+// "GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "NavIC", "SBAS" or "unknown".
+const char* gnss_system_name(GnssSystem system);
+
+// One satellite in view of any system. `seen` is the sky clock (FixRecord::sky_clock) when a report
+// last named it; entries that no report names for a while are dropped.
+struct SkyEntry {
+    GnssSystem system = GnssSystem::Unknown;
+    int prn = 0;
+    int elevation = 0;
+    int azimuth = 0;
+    int snr = 0;
+    int used = 0;
+    unsigned seen = 0;
+};
+
+inline constexpr int kSkyEntries = 64;
 
 struct FixRecord {
     char last_message[256] = {};
@@ -31,7 +52,20 @@ struct FixRecord {
     std::array<SatelliteEntry, kSatelliteSlots> satellites{};
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     int local_offset_hours = 0;
+    // Talker of the last NMEA position sentence stored ("GP", "GN", ...); empty for other sources.
+    char talker[3] = {};
+    // Every satellite in view, of every system, in the order the reports named them.
+    std::array<SkyEntry, kSkyEntries> sky{};
+    int sky_count = 0;
+    unsigned sky_clock = 0;  // advanced by each satellite report group
 };
+
+// Whether a position can be stored: finite, latitude within ±90°, longitude within ±180°. Every
+// receiver type and the position server refuse anything else.
+inline bool valid_coordinates(double latitude, double longitude) {
+    return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
+           std::fabs(longitude) <= 180.0;
+}
 
 // Stores a receiver's UTC date and time in the clock fields and texts, and shifts the clock
 // fields by local_offset_hours (at most one day is crossed; February always has 28 days).

@@ -86,9 +86,15 @@ void GarminParser::feed(const std::uint8_t* data, std::size_t size, FixRecord& f
 }
 
 void GarminParser::handle_packet(FixRecord& fix) const {
-    // Buffer: DLE, ID, size, data..., checksum, DLE, ETX.
+    // Buffer: DLE, ID, size, data..., checksum, DLE, ETX. A packet whose size byte does not match
+    // its data, or whose checksum does not bring the sum of ID, size, data and checksum to 0 (mod
+    // 256), was damaged on the line and is dropped.
     if (length_ < 6) return;
     const std::size_t data_bytes = length_ - 6;
+    if (buffer_[2] != data_bytes) return;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 1; i < length_ - 2; ++i) sum = static_cast<std::uint8_t>(sum + buffer_[i]);
+    if (sum != 0) return;
     const std::uint8_t* d = buffer_.data() + 3;
     switch (buffer_[1]) {
         case kDateTimeId: {
@@ -99,10 +105,10 @@ void GarminParser::handle_packet(FixRecord& fix) const {
         }
         case kPositionId: {
             if (data_bytes < kPositionBytes) return;
-            // Values that are not numbers, or so large that degrees overflow, are not stored.
+            // Values that are not numbers or lie off the globe are not stored.
             const double latitude = little_endian_double(d) * 180.0 / std::numbers::pi;
             const double longitude = little_endian_double(d + 8) * 180.0 / std::numbers::pi;
-            if (!std::isfinite(latitude) || !std::isfinite(longitude)) return;
+            if (!valid_coordinates(latitude, longitude)) return;
             fix.latitude = latitude;
             fix.longitude = longitude;
             fix.fix_dimension = 3;

@@ -72,7 +72,7 @@ std::size_t field_end(std::string_view text, std::size_t start) {
 // with the same boundaries as nmea_field.
 class Fields {
 public:
-    static constexpr int kMax = 20;
+    static constexpr int kMax = 24;
 
     explicit Fields(std::string_view text) {
         std::size_t start = 0;
@@ -86,6 +86,7 @@ public:
         }
     }
     std::string_view operator[](int n) const { return (n >= 0 && n < count_) ? fields_[n] : std::string_view(); }
+    int size() const { return count_; }
 
 private:
     std::array<std::string_view, kMax> fields_{};
@@ -101,6 +102,9 @@ std::optional<double> read_angle(std::string_view value_field, std::string_view 
     double minutes = *value - 100.0 * degrees;
     double angle = degrees + minutes / 60.0;
     if (!hemisphere.empty() && hemisphere.front() == negative) angle = -angle;
+    // An angle off the globe (latitude beyond 90, longitude beyond 180) is no position.
+    const bool latitude = negative == 'S';
+    if (!(latitude ? valid_coordinates(angle, 0) : valid_coordinates(0, angle))) return std::nullopt;
     return angle;
 }
 
@@ -109,51 +113,224 @@ void position_from(const Fields& f, int n, FixRecord& fix) {
     if (auto lon = read_angle(f[n + 2], f[n + 3], 'W'); lon && *lon != fix.longitude) fix.longitude = *lon;
 }
 
-void handle_rmc(const Fields& f, FixRecord& fix) {
-    auto date = read_three_pairs(f[9]);
-    auto time = read_three_pairs(f[1]);
-    if (date && time) {
-        int year = (*date)[2] < 70 ? 2000 + (*date)[2] : 1900 + (*date)[2];
-        set_receiver_time(fix, year, (*date)[1], (*date)[0], (*time)[0], (*time)[1], (*time)[2]);
+using Take = NmeaParser::Take;
+
+void handle_rmc(const Fields& f, FixRecord& fix, Take take) {
+    if (take.fields) {
+        auto date = read_three_pairs(f[9]);
+        auto time = read_three_pairs(f[1]);
+        if (date && time) {
+            int year = (*date)[2] < 70 ? 2000 + (*date)[2] : 1900 + (*date)[2];
+            set_receiver_time(fix, year, (*date)[1], (*date)[0], (*time)[0], (*time)[1], (*time)[2]);
+        }
+        if (f[2] != "V" && fix.fix_dimension == 0) fix.fix_dimension = 1;
+        if (auto speed = read_double(f[7])) fix.speed_knots = *speed;
+        if (auto course = read_double(f[8])) fix.course = *course;
     }
-    if (f[2] != "V" && fix.fix_dimension == 0) fix.fix_dimension = 1;
-    if (auto speed = read_double(f[7])) fix.speed_knots = *speed;
-    if (auto course = read_double(f[8])) fix.course = *course;
-    position_from(f, 3, fix);
+    if (take.position) position_from(f, 3, fix);
 }
 
-void handle_gga(const Fields& f, FixRecord& fix) {
-    position_from(f, 2, fix);
+void handle_gga(const Fields& f, FixRecord& fix, Take take) {
+    if (take.position) position_from(f, 2, fix);
+    if (!take.fields) return;
     if (auto altitude = read_double(f[9])) fix.altitude = *altitude;
 }
 
-void handle_gsa(const Fields& f, FixRecord& fix) {
-    if (auto mode = read_int(f[2])) fix.fix_dimension = (*mode == 1) ? 0 : *mode;
-    for (auto& sat : fix.satellites) sat.used = 0;
-    for (int n = 3; n <= 14; ++n) {
-        auto prn = read_int(f[n]);
-        if (!prn) continue;
-        for (auto& sat : fix.satellites)
-            if (sat.prn == *prn) sat.used = 1;
+// ---- Talkers and the sky of every system --------------------------------------------------------------
+
+enum class Talker { Other, Gp, Gn, Gl, Ga, Gb, Gq, Gi };
+
+Talker talker_of(std::string_view text) {
+    const std::string_view t = text.substr(0, 2);
+    if (t == "GP") return Talker::Gp;
+    if (t == "GN") return Talker::Gn;
+    if (t == "GL") return Talker::Gl;
+    if (t == "GA") return Talker::Ga;
+    if (t == "GB" || t == "BD") return Talker::Gb;
+    if (t == "GQ") return Talker::Gq;
+    if (t == "GI") return Talker::Gi;
+    return Talker::Other;
+}
+
+// The combined solution (GN) outranks GPS alone (GP), which outranks a single other system.
+int position_rank(Talker talker) { return talker == Talker::Gn ? 3 : talker == Talker::Gp ? 2 : 1; }
+
+// The system of a satellite number in the shared numbering that GP and GN talkers use.
+GnssSystem system_of_prn(int prn) {
+    if (prn >= 1 && prn <= 32) return GnssSystem::Gps;
+    if ((prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158)) return GnssSystem::Sbas;
+    if (prn >= 65 && prn <= 96) return GnssSystem::Glonass;
+    if (prn >= 193 && prn <= 200) return GnssSystem::Qzss;
+    if ((prn >= 201 && prn <= 237) || (prn >= 401 && prn <= 437)) return GnssSystem::Beidou;
+    if (prn >= 301 && prn <= 336) return GnssSystem::Galileo;
+    return GnssSystem::Unknown;
+}
+
+GnssSystem system_of(Talker talker, int prn) {
+    switch (talker) {
+    case Talker::Gl: return GnssSystem::Glonass;
+    case Talker::Ga: return GnssSystem::Galileo;
+    case Talker::Gb: return GnssSystem::Beidou;
+    case Talker::Gq: return GnssSystem::Qzss;
+    case Talker::Gi: return GnssSystem::Navic;
+    default: return system_of_prn(prn);
     }
 }
 
-void handle_gsv(const Fields& f, FixRecord& fix) {
-    // A negative count is nonsense; keep the previous one.
-    if (auto in_view = read_int(f[3]); in_view && *in_view >= 0) fix.sats_in_view = *in_view;
-    auto message = read_int(f[2]);
-    if (!message || *message < 1 || *message > kSatelliteSlots / 4) return;
-    const int limit = std::min(fix.sats_in_view, kSatelliteSlots);
-    for (int k = 0; k < 4; ++k) {
-        const int slot = 4 * (*message - 1) + k;
-        if (slot >= limit) break;
-        SatelliteEntry& sat = fix.satellites[slot];
-        const int base = 4 + 4 * k;
-        if (auto v = read_int(f[base])) sat.prn = *v;
-        if (auto v = read_int(f[base + 1])) sat.elevation = *v;
-        if (auto v = read_int(f[base + 2])) sat.azimuth = *v;
-        if (auto v = read_int(f[base + 3])) sat.snr = *v;
+// The system ID field of a GSA (NMEA 4.10 and later).
+std::optional<GnssSystem> system_from_id(std::string_view field) {
+    auto id = read_int(field);
+    if (!id) return std::nullopt;
+    switch (*id) {
+    case 1: return GnssSystem::Gps;
+    case 2: return GnssSystem::Glonass;
+    case 3: return GnssSystem::Galileo;
+    case 4: return GnssSystem::Beidou;
+    case 5: return GnssSystem::Qzss;
+    case 6: return GnssSystem::Navic;
+    default: return std::nullopt;
     }
+}
+
+using SystemSet = unsigned;
+SystemSet bit(GnssSystem system) { return 1u << static_cast<unsigned>(system); }
+
+// Satellites no report has named for this many report groups are gone (their system stopped reporting).
+constexpr unsigned kSkyAgeLimit = 32;
+
+void remove_sky_if(FixRecord& fix, auto&& gone) {
+    int kept = 0;
+    for (int i = 0; i < fix.sky_count; ++i)
+        if (!gone(fix.sky[static_cast<std::size_t>(i)])) fix.sky[static_cast<std::size_t>(kept++)] = fix.sky[static_cast<std::size_t>(i)];
+    for (int i = kept; i < fix.sky_count; ++i) fix.sky[static_cast<std::size_t>(i)] = SkyEntry{};
+    fix.sky_count = kept;
+}
+
+SkyEntry* find_sky(FixRecord& fix, GnssSystem system, int prn) {
+    for (int i = 0; i < fix.sky_count; ++i) {
+        SkyEntry& e = fix.sky[static_cast<std::size_t>(i)];
+        if (e.system == system && e.prn == prn) return &e;
+    }
+    return nullptr;
+}
+
+// A satellite report group: the 12 GPS slots from GP reports as before, and the sky table from every
+// talker. NMEA 4.10 adds a signal ID after the last satellite; only the first signal's report (or
+// one without a signal ID) sets the 12 slots and the signal strengths and decides which satellites
+// have set.
+void handle_gsv(const Fields& f, FixRecord& fix, Talker talker) {
+    const bool has_signal = f.size() >= 5 && (f.size() - 4) % 4 == 1 && f[f.size() - 1].size() <= 1;
+    const std::string_view signal = has_signal ? f[f.size() - 1] : std::string_view();
+    const bool primary = signal.empty() || signal == "0" || signal == "1";
+    auto message = read_int(f[2]);
+    auto in_view = read_int(f[3]);
+    auto total = read_int(f[1]);
+
+    if (talker == Talker::Gp && primary) {
+        // A negative count is nonsense; keep the previous one.
+        if (in_view && *in_view >= 0) fix.sats_in_view = *in_view;
+        if (message && *message >= 1 && *message <= kSatelliteSlots / 4) {
+            const int limit = std::min(fix.sats_in_view, kSatelliteSlots);
+            for (int k = 0; k < 4; ++k) {
+                const int slot = 4 * (*message - 1) + k;
+                if (slot >= limit) break;
+                SatelliteEntry& sat = fix.satellites[static_cast<std::size_t>(slot)];
+                const int base = 4 + 4 * k;
+                if (auto v = read_int(f[base])) sat.prn = *v;
+                if (auto v = read_int(f[base + 1])) sat.elevation = *v;
+                if (auto v = read_int(f[base + 2])) sat.azimuth = *v;
+                if (auto v = read_int(f[base + 3])) sat.snr = *v;
+            }
+        }
+    }
+
+    if (!message || *message < 1 || *message > 16) return;
+    if (*message == 1) {
+        ++fix.sky_clock;
+        const unsigned now = fix.sky_clock;
+        remove_sky_if(fix, [now](const SkyEntry& e) { return now - e.seen > kSkyAgeLimit; });
+    }
+    const int groups = has_signal ? (f.size() - 5) / 4 : (f.size() - 4) / 4;
+    const int listed = (in_view && *in_view >= 0) ? std::min(*in_view - 4 * (*message - 1), 4) : 4;
+    SystemSet reported = 0;
+    for (int k = 0; k < std::min(groups, listed); ++k) {
+        const int base = 4 + 4 * k;
+        auto prn = read_int(f[base]);
+        if (!prn || *prn <= 0) continue;
+        const GnssSystem system = system_of(talker, *prn);
+        reported |= bit(system);
+        SkyEntry* entry = find_sky(fix, system, *prn);
+        const bool fresh = entry == nullptr;
+        if (fresh) {
+            if (fix.sky_count >= kSkyEntries) continue;
+            entry = &fix.sky[static_cast<std::size_t>(fix.sky_count++)];
+            *entry = SkyEntry{};
+            entry->system = system;
+            entry->prn = *prn;
+        }
+        if (auto v = read_int(f[base + 1])) entry->elevation = *v;
+        if (auto v = read_int(f[base + 2])) entry->azimuth = *v;
+        if (primary || fresh)
+            if (auto v = read_int(f[base + 3])) entry->snr = *v;
+        entry->seen = fix.sky_clock;
+    }
+    // The last report of a group names every satellite of its systems still in view.
+    if (primary && total && *message == *total && reported != 0) {
+        const unsigned now = fix.sky_clock;
+        remove_sky_if(fix, [&](const SkyEntry& e) { return (reported & bit(e.system)) && e.seen != now; });
+    }
+}
+
+// Fix dimension from any talker. The used flags: a GSA speaks for the systems of its talker (GP: GPS
+// and SBAS), of its system ID (NMEA 4.10), or else of the satellite numbers it lists, so one GSA per
+// system in an epoch leaves the others' flags alone; a GN GSA with neither speaks for all. The 12 GPS
+// slots change only for a GSA that speaks for GPS.
+void handle_gsa(const Fields& f, FixRecord& fix, Talker talker) {
+    if (auto mode = read_int(f[2])) fix.fix_dimension = (*mode == 1) ? 0 : *mode;
+    std::array<int, 12> listed{};
+    int count = 0;
+    for (int n = 3; n <= 14; ++n)
+        if (auto prn = read_int(f[n])) listed[static_cast<std::size_t>(count++)] = *prn;
+
+    std::optional<GnssSystem> fixed_system;
+    if (talker != Talker::Gp && talker != Talker::Gn) fixed_system = system_of(talker, 0);
+    else if (talker == Talker::Gn) fixed_system = system_from_id(f[18]);
+    auto system_for = [&](int prn) { return fixed_system ? *fixed_system : system_of_prn(prn); };
+
+    SystemSet covered = 0;
+    if (talker == Talker::Gp) covered = bit(GnssSystem::Gps) | bit(GnssSystem::Sbas);
+    else if (fixed_system) covered = bit(*fixed_system);
+    for (int i = 0; i < count; ++i) covered |= bit(system_for(listed[static_cast<std::size_t>(i)]));
+    // A combined report that names no system and no satellite: none is used (the fix is lost).
+    if (talker == Talker::Gn && !fixed_system && count == 0) covered = ~0u;
+
+    if (talker == Talker::Gp || (covered & bit(GnssSystem::Gps))) {
+        for (auto& sat : fix.satellites) sat.used = 0;
+        for (int i = 0; i < count; ++i) {
+            const int prn = listed[static_cast<std::size_t>(i)];
+            if (talker != Talker::Gp && system_for(prn) != GnssSystem::Gps) continue;
+            for (auto& sat : fix.satellites)
+                if (sat.prn == prn) sat.used = 1;
+        }
+    }
+    for (int i = 0; i < fix.sky_count; ++i) {
+        SkyEntry& e = fix.sky[static_cast<std::size_t>(i)];
+        if (covered & bit(e.system)) e.used = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int prn = listed[static_cast<std::size_t>(i)];
+        if (SkyEntry* e = find_sky(fix, system_for(prn), prn)) e->used = 1;
+    }
+}
+
+// Hours, minutes and seconds (with any fraction) of a time field, in milliseconds; -1 when unreadable.
+long long time_of_day_ms(std::string_view field) {
+    auto hms = read_three_pairs(field);
+    if (!hms) return -1;
+    double fraction = 0;
+    if (field.size() > 6 && field[6] == '.')
+        if (auto v = read_double(field.substr(6))) fraction = *v;
+    return (((*hms)[0] * 60LL + (*hms)[1]) * 60LL + (*hms)[2]) * 1000LL + std::llround(fraction * 1000.0);
 }
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -193,19 +370,38 @@ void NmeaParser::nmea_dispatch(std::string_view text, FixRecord& fix) {
     fix.last_message[copied] = '\0';
 
     if (!nmea_checksum_valid(text)) return;
-    auto starts = [&](std::string_view name) { return text.substr(0, name.size()) == name; };
-    if (starts("GPRMC")) {
-        handle_rmc(Fields(text), fix);
-    } else if (starts("GPGGA")) {
-        handle_gga(Fields(text), fix);
-    } else if (starts("GPGLL")) {
-        position_from(Fields(text), 1, fix);
-    } else if (starts("GPGSA")) {
-        handle_gsa(Fields(text), fix);
-    } else if (starts("GPGSV")) {
-        handle_gsv(Fields(text), fix);
+    const Talker talker = talker_of(text);
+    if (talker == Talker::Other) return;  // PRWIZCH (the receiver's channel report) and the rest
+    const std::string_view type = text.substr(2, 3);
+    const bool more = text.size() == 5 || (text.size() > 5 && (text[5] == ',' || text[5] == '*'));
+    if (!more && talker != Talker::Gp) return;
+    if (type == "RMC" || type == "GGA" || type == "GLL") {
+        const Fields f(text);
+        const int kind = type == "RMC" ? 0 : type == "GGA" ? 1 : 2;
+        const int first = type == "RMC" ? 3 : type == "GGA" ? 2 : 1;
+        const Take take = epoch_take(kind, position_rank(talker), f[type == "GLL" ? 5 : 1], !f[first].empty());
+        if (kind == 0) handle_rmc(f, fix, take);
+        else if (kind == 1) handle_gga(f, fix, take);
+        else if (take.position) position_from(f, 1, fix);
+        if (take.position && (!f[first].empty() || !f[first + 2].empty())) {
+            fix.talker[0] = text[0];
+            fix.talker[1] = text[1];
+            fix.talker[2] = '\0';
+        }
+    } else if (type == "GSA") {
+        handle_gsa(Fields(text), fix, talker);
+    } else if (type == "GSV") {
+        handle_gsv(Fields(text), fix, talker);
     }
-    // PRWIZCH (the receiver's channel report) and every other sentence change nothing else.
+}
+
+NmeaParser::Take NmeaParser::epoch_take(int kind, int rank, std::string_view time_field, bool has_position) {
+    const long long t = time_of_day_ms(time_field);
+    if (t >= 0 && t != epoch_.time_ms) epoch_ = Epoch{t, 0, {0, 0, 0}};
+    Take take{rank >= epoch_.kind_rank[kind], rank >= epoch_.position_rank};
+    epoch_.kind_rank[kind] = std::max(epoch_.kind_rank[kind], rank);
+    if (has_position) epoch_.position_rank = std::max(epoch_.position_rank, rank);
+    return take;
 }
 
 void NmeaParser::complete_line(FixRecord& fix) {

@@ -1,6 +1,8 @@
 // NMEA 0183 receivers (NMEA, EarthMate USB, TripMate): line framing over chunks of any size,
-// checksum test, and the sentences that update the fix record (GPRMC, GPGGA, GPGLL, GPGSA, GPGSV;
-// PRWIZCH is recognised and ignored). Lines starting with "ASTRAL" go to a start-up hook.
+// checksum test, and the sentences that update the fix record: RMC, GGA, GLL, GSA and GSV of every
+// satellite talker (GP, GN, GL, GA, GB, BD, GQ, GI); PRWIZCH is recognised and ignored. GP sentences
+// fill the 12 GPS slots as they always did; GSV of every talker fills the sky table. Lines starting
+// with "ASTRAL" go to a start-up hook.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +40,26 @@ public:
     // Bytes of an unfinished line waiting in the buffer (0 while an over-long line is skipped).
     std::size_t pending() const { return discarding_ ? 0 : length_; }
 
+    // What one position sentence may change: its own fields (time, status, motion, altitude) and the
+    // position. Within one epoch (the same time field) a talker of lower rank (GN over GP over any
+    // single other system) gives way to what a higher one already reported: its position when a
+    // higher talker gave one, its other fields when a higher talker sent the same sentence. A
+    // GP-only receiver always gets both.
+    struct Take {
+        bool fields = true;
+        bool position = true;
+    };
+
 private:
     void complete_line(FixRecord& fix);
+    Take epoch_take(int kind, int rank, std::string_view time_field, bool has_position);
+
+    struct Epoch {
+        long long time_ms = -2;
+        int position_rank = 0;
+        int kind_rank[3] = {};  // RMC, GGA, GLL
+    };
+    Epoch epoch_;
 
     AstralHook astral_;
     char line_[kLineBufferSize];

@@ -193,8 +193,12 @@ void ZodiacParser::decode_1000(FixRecord& fix) const {
     if (words < kWords1000) return;
     const auto& w = data_;
     set_receiver_time(fix, w[15], w[14], w[13], w[16], w[17], w[18]);
-    fix.latitude = signed_pair(w, 21) / 1e8 * 180.0 / std::numbers::pi;
-    fix.longitude = signed_pair(w, 23) / 1e8 * 180.0 / std::numbers::pi;
+    // A position off the globe is a damaged message: nothing of its navigation part is stored.
+    const double latitude = signed_pair(w, 21) / 1e8 * 180.0 / std::numbers::pi;
+    const double longitude = signed_pair(w, 23) / 1e8 * 180.0 / std::numbers::pi;
+    if (!valid_coordinates(latitude, longitude)) return;
+    fix.latitude = latitude;
+    fix.longitude = longitude;
     fix.altitude = signed_pair(w, 25) / 100.0;
     fix.speed_knots = unsigned_pair(w, 28) / 100.0 * 1.94387;
     fix.course = w[30] * 180.0 / 3141.592653589793;

@@ -1,10 +1,12 @@
 #include "net/base_link.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
 
 #include "platform/window.h"
+#include "settings/settings_file.h"
 
 namespace vg {
 
@@ -41,10 +43,31 @@ std::string base_upload_url(const BaseLinkConfig& base) {
     return "http://" + base.base_host + ":" + std::to_string(base.base_port) + "/vor/sendbase.cgi";
 }
 
-std::string base_upload_body(double latitude, double longitude) {
+std::string base_upload_body(double latitude, double longitude, std::string_view relay_key) {
     char body[128];
     std::snprintf(body, sizeof body, "latitude=%lf&longitude=%lf", latitude, longitude);
-    return body;
+    std::string text = body;
+    if (relay_key.empty()) return text;
+    text += "&key=";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : relay_key) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
+            text += c;
+        } else {
+            text += '%';
+            text += kHex[u >> 4];
+            text += kHex[u & 15];
+        }
+    }
+    return text;
+}
+
+std::string with_relay_key(std::string body, const std::filesystem::path& settings_dir) {
+    const auto key = read_relay_key(settings_dir / kIniFile);
+    if (!key) return body;
+    // The key's own encoding, without the position part.
+    return body + base_upload_body(0, 0, *key).substr(base_upload_body(0, 0).size());
 }
 
 bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
@@ -57,7 +80,8 @@ bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const F
                      std::fabs(latitude - state.uploaded_lat) > kMoveDegrees ||
                      std::fabs(longitude - state.uploaded_lon) > kMoveDegrees;
     if (!due) return false;
-    http_post_form(base_upload_url(base), base_upload_body(latitude, longitude), base.http);
+    http_post_form(base_upload_url(base), with_relay_key(base_upload_body(latitude, longitude), base.http.settings_dir),
+                   base.http);
     state.uploaded_lat = latitude;
     state.uploaded_lon = longitude;
     state.upload_clock = now;

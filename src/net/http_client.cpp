@@ -1,5 +1,6 @@
 #include "net/http_client.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/http_text.h"
 #include "net/socket_util.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
@@ -17,33 +19,16 @@ namespace vg {
 namespace {
 
 constexpr std::size_t kTransferBuffer = 16384;
-constexpr std::size_t kUrlRoom = 1023;
 constexpr std::string_view kFormType = "application/x-www-form-urlencoded";
 
-void diagnostic_error(int code, const char* where) {
-    std::printf("Error: %d in %s\n", code, where);
-    std::fflush(stdout);
-}
+using SteadyClock = std::chrono::steady_clock;
 
-bool iequals_prefix(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
+void diagnostic_error(int code, const char* where) { print_transfer_error(code, where); }
 
 bool icontains(std::string_view text, std::string_view word) {
     for (std::size_t i = 0; i + word.size() <= text.size(); ++i)
-        if (iequals_prefix(text.substr(i), word)) return true;
+        if (starts_with_nocase(text.substr(i), word)) return true;
     return false;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-    return s;
 }
 
 // The target as it appears in a proxy request: the host, with the port when it is not 80 so that a
@@ -64,8 +49,12 @@ bool sendable(std::string_view text) {
 
 // An open connection to the peer of `target` (the proxy when one is set), or an invalid socket after
 // the diagnostic line. `use_proxy` tells which route was taken.
-net::Socket open_connection(const UrlParts& target, const HttpOptions& options, bool& use_proxy) {
-    if (!sendable(target.host) || !sendable(target.path)) return {};
+net::Socket open_connection(const UrlParts& target, const HttpOptions& options, SteadyClock::time_point deadline,
+                            bool& use_proxy) {
+    if (!sendable(target.host) || !sendable(target.path)) {
+        print_transfer_error(EINVAL, "URL (control characters)");
+        return {};
+    }
     net::Socket socket = net::make_tcp_socket();
     if (!socket.valid()) return {};
 
@@ -93,7 +82,9 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
         diagnostic_error(EINVAL, "connect()");
         return {};
     }
-    if (int error = net::connect_with_timeout(socket, address, peer_port, options.connect_timeout); error != 0) {
+    const auto connect_wait = std::min(options.connect_timeout, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                    deadline - SteadyClock::now()));
+    if (int error = net::connect_with_timeout(socket, address, peer_port, connect_wait); error != 0) {
         diagnostic_error(error, "connect()");
         return {};
     }
@@ -126,91 +117,188 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Receives the header and the body into `fd` (discarded when -1) following the body rules.
-// Returns true on success.
-bool receive_into(const net::Socket& socket, int fd, std::string_view file_name, const HttpOptions& options) {
+// The bounds of one transfer: the idle wait restarts with every byte, the deadline does not.
+struct Bounds {
+    const HttpOptions& options;
+    SteadyClock::time_point deadline;
+
+    std::chrono::milliseconds left() const {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()));
+    }
+    // The next wait, and whether it is the deadline rather than the idle bound that ends it.
+    std::chrono::milliseconds wait(bool& by_deadline) const {
+        const auto l = left();
+        by_deadline = l <= options.idle_timeout;
+        return by_deadline ? l : options.idle_timeout;
+    }
+    // The diagnostic of a wait that ran out.
+    void report_timeout(bool by_deadline) const {
+        if (by_deadline) {
+            const std::string where = "transfer (not done within " +
+                                      std::to_string(options.total_timeout.count() / 1000) + " s)";
+            print_transfer_error(ETIMEDOUT, where);
+        } else {
+            print_transfer_error(ETIMEDOUT, "recv");
+        }
+    }
+};
+
+// Receives a bounded piece: the count, 0 at the peer's close, or -1 after the diagnostic line.
+long receive_bounded(const net::Socket& socket, char* buffer, std::size_t size, const Bounds& bounds) {
+    bool by_deadline = false;
+    const long got = net::receive_some(socket, buffer, size, bounds.wait(by_deadline));
+    if (got == -2) bounds.report_timeout(by_deadline);
+    else if (got < 0) print_transfer_error(errno, "recv");
+    return got < 0 ? -1 : got;
+}
+
+std::string with_status(const ResponseHeader& header, std::string_view what) {
+    return "reply " + std::to_string(header.status) + " (" + std::string(what) + ")";
+}
+
+// Receives the header and the body into `fd` (discarded when -1) following the body rules, within
+// the bounds. Returns the header (status 0 when none came) and whether the transfer succeeded; every
+// failure has printed its one diagnostic line.
+bool receive_into(const net::Socket& socket, int fd, std::string_view file_name, const Bounds& bounds,
+                  ResponseHeader& header) {
+    const std::uint64_t limit = bounds.options.max_body.value_or(kOtherBodyLimit);
     std::string buffer(kTransferBuffer, '\0');
     std::size_t filled = 0;
-    ResponseHeader header;
     while (filled < buffer.size()) {
-        const long got = net::receive_some(socket, buffer.data() + filled, buffer.size() - filled, options.idle_timeout);
-        if (got <= 0) return false;  // failure, time-out or close before the blank line
+        const long got = receive_bounded(socket, buffer.data() + filled, buffer.size() - filled, bounds);
+        if (got < 0) return false;
+        if (got == 0) {
+            print_transfer_error(ECONNRESET, "reply header (closed before its end)");
+            return false;
+        }
         filled += static_cast<std::size_t>(got);
         header = parse_response_header(std::string_view(buffer.data(), filled));
         if (header.complete) break;
     }
-    if (!header.complete) return false;  // the header does not fit the transfer buffer
+    if (!header.complete) {
+        print_transfer_error(EMSGSIZE, "reply header (longer than " + std::to_string(kTransferBuffer) + " bytes)");
+        return false;
+    }
 
-    if (!header.content_type) return false;
+    // A reply that is only read to its end (a form post, the remote poll) may be of any type.
+    if (!header.content_type && fd >= 0) {
+        print_transfer_error(header.status, "reply without Content-Type");
+        return false;
+    }
     const std::string_view expected = expected_content_type(file_name);
-    if (!expected.empty() && *header.content_type != expected) return false;
-    if (header.malformed_length && !header.chunked) return false;
+    if (fd >= 0 && !expected.empty() && *header.content_type != expected) {
+        print_transfer_error(header.status, "reply of type " + *header.content_type + ", not " + std::string(expected));
+        return false;
+    }
+    if (header.malformed_length && !header.chunked) {
+        print_transfer_error(header.status, "reply with a bad Content-Length");
+        return false;
+    }
+    const std::string too_large = "body over " + std::to_string(limit) + " bytes";
+    if (!header.chunked && header.content_length && *header.content_length > limit) {
+        print_transfer_error(EFBIG, too_large);
+        return false;
+    }
 
-    bool error = false;
+    bool write_failed = false;
     auto store = [&](const char* data, std::size_t size) {
-        if (size == 0 || error || fd < 0) return;
+        if (size == 0 || write_failed || fd < 0) return;
         if (!write_all(fd, data, size)) {
             std::printf("Error: in write to file\n");
             std::fflush(stdout);
-            error = true;
+            write_failed = true;
         }
     };
 
+    enum class Body { more, complete, too_large, bad_chunk };
     ChunkedDecoder decoder;
     std::string decoded;
     std::uint64_t stored = 0;
-    // Handles `data` as body bytes; returns true when the body is complete.
-    auto take = [&](std::string_view data) -> bool {
+    // Handles `data` as body bytes.
+    auto take = [&](std::string_view data) -> Body {
         if (header.chunked) {
             decoded.clear();
             const auto status = decoder.feed(data, decoded);
+            if (decoded.size() > limit - stored) return Body::too_large;
             store(decoded.data(), decoded.size());
-            if (status == ChunkedDecoder::Status::error) error = true;
-            return status != ChunkedDecoder::Status::more;
+            stored += decoded.size();
+            if (status == ChunkedDecoder::Status::error) return Body::bad_chunk;
+            return status == ChunkedDecoder::Status::done ? Body::complete : Body::more;
         }
-        if (header.content_length) {
-            const std::uint64_t left = *header.content_length - stored;
-            const std::size_t use = data.size() < left ? data.size() : static_cast<std::size_t>(left);
-            store(data.data(), use);
-            stored += use;
-            return stored == *header.content_length;
-        }
-        store(data.data(), data.size());
-        return false;
+        std::size_t use = data.size();
+        if (header.content_length && *header.content_length - stored < use)
+            use = static_cast<std::size_t>(*header.content_length - stored);
+        if (use > limit - stored) return Body::too_large;
+        store(data.data(), use);
+        stored += use;
+        return header.content_length && stored == *header.content_length ? Body::complete : Body::more;
     };
 
-    bool complete = take(std::string_view(buffer.data() + header.header_length, filled - header.header_length));
-    while (!complete && !error) {
-        const long got = net::receive_some(socket, buffer.data(), buffer.size(), options.idle_timeout);
+    Body body = take(std::string_view(buffer.data() + header.header_length, filled - header.header_length));
+    while (body == Body::more && !write_failed) {
+        const long got = receive_bounded(socket, buffer.data(), buffer.size(), bounds);
+        if (got < 0) return false;
         if (got == 0) break;
-        if (got < 0) {
-            if (fd >= 0) {
-                std::printf("Error: %d in recv\n", got == -2 ? ETIMEDOUT : errno);
-                std::fflush(stdout);
-            }
-            return false;
-        }
-        complete = take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+        body = take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     }
-    if (error) return false;
-    if (complete) return true;
-    // The peer closed: complete only when no length was announced, or a chunked body was whole.
-    if (header.chunked) return false;
-    if (header.content_length) return stored == *header.content_length;
+    if (write_failed) return false;
+    if (body == Body::too_large) {
+        print_transfer_error(EFBIG, too_large);
+        return false;
+    }
+    if (body == Body::bad_chunk) {
+        print_transfer_error(header.status, "reply with a bad chunked body");
+        return false;
+    }
+    if (body == Body::complete) return true;
+    // The peer closed: complete only when no length was announced.
+    if (header.chunked) {
+        print_transfer_error(ECONNRESET, with_status(header, "closed before the last chunk"));
+        return false;
+    }
+    if (header.content_length) {
+        print_transfer_error(ECONNRESET, with_status(header, "closed after " + std::to_string(stored) + " of " +
+                                                                 std::to_string(*header.content_length) + " bytes"));
+        return false;
+    }
     return true;
 }
 
-// Reads and discards the reply: up to its end by the same rules as a stored body (so a server that
-// keeps the connection open does not hold the caller), the peer's close, a failure or the idle wait.
-void drain_reply(const net::Socket& socket, const HttpOptions& options) {
-    receive_into(socket, -1, {}, options);
+// A URL the transfers take: not longer than the limit, and not one this client cannot speak.
+bool acceptable_url(std::string_view url) {
+    if (url.size() > kMaxUrlLength) {
+        print_transfer_error(ENAMETOOLONG, "URL (" + std::to_string(url.size()) + " characters, at most " +
+                                               std::to_string(kMaxUrlLength) + ")");
+        return false;
+    }
+    if (starts_with_nocase(url, "https://")) {
+        print_transfer_error(EPROTONOSUPPORT, "URL (https needs TLS, which this client does not speak)");
+        return false;
+    }
+    return true;
+}
+
+// Connects and sends `request_of(use_proxy)`; an invalid socket after the diagnostic line.
+template <typename RequestOf>
+net::Socket connect_and_send(const UrlParts& target, const Bounds& bounds, RequestOf request_of) {
+    bool use_proxy = false;
+    net::Socket socket = open_connection(target, bounds.options, bounds.deadline, use_proxy);
+    if (!socket.valid()) return {};
+    bool by_deadline = false;
+    const int error = net::send_all(socket, request_of(use_proxy), bounds.wait(by_deadline));
+    if (error != 0) {
+        if (error == ETIMEDOUT) bounds.report_timeout(by_deadline);
+        else print_transfer_error(error, "send()");
+        return {};
+    }
+    return socket;
 }
 
 }  // namespace
 
 UrlParts split_url(std::string_view url) {
     UrlParts parts;
-    if (url.size() > kUrlRoom) url = url.substr(0, kUrlRoom);
     if (url.substr(0, 7) == "http://") url.remove_prefix(7);
     std::string_view host = url;
     if (auto slash = host.find('/'); slash != std::string_view::npos) {
@@ -295,6 +383,16 @@ ResponseHeader parse_response_header(std::string_view received) {
     result.header_length = end + 4;
     const std::string_view header = received.substr(0, end + 2);  // every line keeps its CR LF
 
+    // "HTTP/x.y NNN reason"
+    if (starts_with_nocase(header, "HTTP/")) {
+        const std::size_t blank = header.find(' ');
+        if (blank != std::string_view::npos && blank + 4 <= header.size()) {
+            int code = 0;
+            const auto [p, ec] = std::from_chars(header.data() + blank + 1, header.data() + blank + 4, code);
+            if (ec == std::errc() && p == header.data() + blank + 4) result.status = code;
+        }
+    }
+
     // "Content-Type: %s": blanks after the colon are skipped, then one word.
     if (auto at = header.find("Content-Type:"); at != std::string_view::npos) {
         std::string_view rest = header.substr(at + 13);
@@ -305,27 +403,17 @@ ResponseHeader parse_response_header(std::string_view received) {
     }
 
     // The fields that decide where the body ends, by line, names in any case.
+    const ContentLength length = find_content_length(header);
+    result.content_length = length.value;
+    result.malformed_length = length.malformed;
     std::size_t pos = header.find("\r\n");
     while (pos != std::string_view::npos && pos + 2 < header.size()) {
         const std::size_t start = pos + 2;
         const std::size_t next = header.find("\r\n", start);
         const std::string_view line = header.substr(start, next - start);
         pos = next;
-        if (iequals_prefix(line, "content-length:")) {
-            const std::string_view value = trim(line.substr(15));
-            std::uint64_t n = 0;
-            auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-            if (value.empty() || ec != std::errc() || p != value.data() + value.size() ||
-                (result.content_length && *result.content_length != n)) {
-                result.malformed_length = true;
-            } else {
-                result.content_length = n;
-            }
-        } else if (iequals_prefix(line, "transfer-encoding:")) {
-            if (icontains(line.substr(18), "chunked")) result.chunked = true;
-        }
+        if (starts_with_nocase(line, "transfer-encoding:") && icontains(line.substr(18), "chunked")) result.chunked = true;
     }
-    if (result.malformed_length) result.content_length.reset();
     return result;
 }
 
@@ -410,14 +498,16 @@ ChunkedDecoder::Status ChunkedDecoder::feed(std::string_view in, std::string& ou
 }
 
 int http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options) {
+    if (!acceptable_url(url)) return 0;
+    const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
-    bool use_proxy = false;
-    net::Socket socket = open_connection(target, options, use_proxy);
+    net::Socket socket = connect_and_send(target, bounds, [&](bool proxy) { return format_get_request(target, proxy); });
     if (!socket.valid()) return 0;
-    if (net::send_all(socket, format_get_request(target, use_proxy), options.idle_timeout) != 0) return 0;
 
+    ResponseHeader header;
     if (file.empty()) {
-        drain_reply(socket, options);
+        // The request was made; what the reply says is printed when it fails, not returned.
+        receive_into(socket, -1, {}, bounds, header);
         return 1;
     }
 
@@ -425,9 +515,12 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
     std::filesystem::path temp;
     FileDescriptor out;
     out.fd = create_temp_beside(file, temp);
-    if (out.fd < 0) return 0;
+    if (out.fd < 0) {
+        print_transfer_error(errno, "open() of " + file.string() + ".part");
+        return 0;
+    }
 
-    bool ok = receive_into(socket, out.fd, file.string(), options);
+    bool ok = receive_into(socket, out.fd, file.string(), bounds, header);
     socket.reset();
     if (out.close_now() != 0 && ok) {
         std::printf("Error: in write to file\n");
@@ -444,12 +537,18 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
 }
 
 int http_post_form(std::string_view url, std::string_view body, const HttpOptions& options) {
+    if (!acceptable_url(url)) return 0;
+    const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
-    bool use_proxy = false;
-    net::Socket socket = open_connection(target, options, use_proxy);
+    net::Socket socket =
+        connect_and_send(target, bounds, [&](bool proxy) { return format_post_request(target, proxy, body); });
     if (!socket.valid()) return 0;
-    if (net::send_all(socket, format_post_request(target, use_proxy, body), options.idle_timeout) != 0) return 0;
-    drain_reply(socket, options);
+    ResponseHeader header;
+    receive_into(socket, -1, {}, bounds, header);
+    if (header.status != 0 && (header.status < 200 || header.status > 299)) {
+        print_transfer_error(header.status, "reply (the form was refused)");
+        return 0;
+    }
     return 1;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/transfer_limits.h"
+
 namespace vg {
 
 // Per-call options. Every field has the value the program uses; tests shorten the waits and point
@@ -17,9 +19,14 @@ struct HttpOptions {
     // Folder whose vor_ini.txt names the proxy; empty means the working directory.
     std::filesystem::path settings_dir;
     // A connection that is not established within this time fails.
-    std::chrono::milliseconds connect_timeout{10000};
+    std::chrono::milliseconds connect_timeout{kConnectTimeout};
     // A transfer during which no byte could be sent or received for this long fails.
-    std::chrono::milliseconds idle_timeout{30000};
+    std::chrono::milliseconds idle_timeout{kIdleTimeout};
+    // A transfer that has not ended this long after it began fails, however steadily bytes come.
+    std::chrono::milliseconds total_timeout{kTransferDeadline};
+    // A body longer than this (announced or received) fails the transfer. Unset: the limit of what
+    // is fetched (tiles kTileBodyLimit, Etopo2 images kEtopo2BodyLimit), else kOtherBodyLimit.
+    std::optional<std::uint64_t> max_body;
 };
 
 // Fetches `url` and writes the response body to `file`. The body goes to a temporary file beside
@@ -28,11 +35,15 @@ struct HttpOptions {
 // sent and the reply read and discarded until the server closes (within the waits above).
 // Returns 1 when the request was sent, the response header was complete with an acceptable
 // Content-Type (".png" → image/png, ".gif" → image/gif, ".jpg" → image/jpeg, else any type, but
-// the field must be present) and the whole body was stored; else 0. The status code is not examined.
+// the field must be present) and the whole body was stored within options.max_body and
+// options.total_timeout; else 0, after one diagnostic line on standard output that says why (the
+// status code is not a reason of its own, but is named when a reply is refused). A URL longer than
+// kMaxUrlLength is refused, never shortened.
 int http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options = {});
 
 // Posts the already form-encoded `body` to `url` (Content-type application/x-www-form-urlencoded)
-// and reads the reply until close without storing it. Returns 1 when the request was sent whole.
+// and reads the reply until close without storing it. Returns 1 when the request was sent whole and
+// the peer did not answer with a status outside 200-299 (a refusal prints its diagnostic line).
 int http_post_form(std::string_view url, std::string_view body, const HttpOptions& options = {});
 
 struct UrlParts {
@@ -40,8 +51,8 @@ struct UrlParts {
     std::string path = "/";
     int port = 80;
 };
-// Splits "http://host:port/path?query"; only the lower-case "http://" prefix is dropped. The URL is
-// bounded to 1023 characters.
+// Splits "http://host:port/path?query"; only the lower-case "http://" prefix is dropped. The
+// transfers refuse URLs longer than kMaxUrlLength before they get here.
 UrlParts split_url(std::string_view url);
 
 // The first IPv4 address of `name` (a dotted address is accepted), in network byte order, or 0
@@ -59,6 +70,7 @@ std::string format_post_request(const UrlParts& target, bool use_proxy, std::str
 // The header phase of a response, as a pure function over the bytes received so far.
 struct ResponseHeader {
     bool complete = false;                    // the blank line was found
+    int status = 0;                           // the status code of "HTTP/x.y NNN", 0 without one
     std::size_t header_length = 0;            // bytes up to and including the blank line
     std::optional<std::string> content_type;  // the word after "Content-Type:" (exact case)
     std::optional<std::uint64_t> content_length;  // a valid Content-Length field (any case)

@@ -1,15 +1,20 @@
 #include "net/position_server.h"
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "net/http_client.h"
-#include "platform/clock.h"
-#include "platform/sockets.h"
+#include "net/http_text.h"
 #include "platform/window.h"
 #include "settings/settings_file.h"
 
@@ -19,95 +24,123 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The end of the header (just past the first CR LF CR LF or LF LF), or npos.
-std::size_t header_end(std::string_view text) {
-    const std::size_t crlf = text.find("\r\n\r\n");
-    const std::size_t lf = text.find("\n\n");
-    if (crlf == std::string_view::npos && lf == std::string_view::npos) return std::string_view::npos;
-    if (lf == std::string_view::npos || (crlf != std::string_view::npos && crlf < lf)) return crlf + 4;
-    return lf + 2;
+bool has_version(std::string_view text) {
+    return text.find("HTTP/1.0") != std::string_view::npos || text.find("HTTP/1.1") != std::string_view::npos;
 }
 
-// The value of a Content-length field (name in any case) within `header`, when it is a number.
-std::optional<std::size_t> content_length(std::string_view header) {
-    static constexpr std::string_view kName = "content-length:";
-    for (std::size_t at = 0; at + kName.size() <= header.size(); ++at) {
-        if (at != 0 && header[at - 1] != '\n') continue;
-        bool match = true;
-        for (std::size_t i = 0; i < kName.size() && match; ++i)
-            match = std::tolower(static_cast<unsigned char>(header[at + i])) == kName[i];
-        if (!match) continue;
-        std::string_view value = header.substr(at + kName.size());
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-        std::size_t n = 0;
-        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-        if (ec != std::errc() || end == value.data()) return std::nullopt;
-        return n;
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The value of `name` in a form body ("a=1&name=value&..."), percent-encoding and '+' undone.
+std::optional<std::string> form_value(std::string_view body, std::string_view name) {
+    std::size_t at = 0;
+    while (at <= body.size()) {
+        std::size_t end = body.find_first_of("&\r\n", at);
+        if (end == std::string_view::npos) end = body.size();
+        const std::string_view pair = body.substr(at, end - at);
+        if (pair.size() > name.size() && pair.substr(0, name.size()) == name && pair[name.size()] == '=') {
+            std::string value;
+            const std::string_view raw = pair.substr(name.size() + 1);
+            for (std::size_t i = 0; i < raw.size(); ++i) {
+                if (raw[i] == '%' && i + 2 < raw.size() && hex_value(raw[i + 1]) >= 0 && hex_value(raw[i + 2]) >= 0) {
+                    value += static_cast<char>(hex_value(raw[i + 1]) * 16 + hex_value(raw[i + 2]));
+                    i += 2;
+                } else {
+                    value += raw[i] == '+' ? ' ' : raw[i];
+                }
+            }
+            return value;
+        }
+        if (end >= body.size() || body[end] != '&') break;
+        at = end + 1;
     }
     return std::nullopt;
 }
 
-bool has_version(std::string_view text) {
-    return text.find("HTTP/1.0") != std::string_view::npos || text.find("HTTP/1.1") != std::string_view::npos;
+// Compares without stopping at the first difference, so the time taken does not tell how much of
+// a guessed key was right.
+bool same_key(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    unsigned diff = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
 }
 
 }  // namespace
 
 bool position_request_complete(std::string_view received) {
-    const std::size_t end = header_end(received);
+    const std::size_t end = http_header_end(received);
     if (end == std::string_view::npos) return false;
-    const auto length = content_length(received.substr(0, end));
-    return !length || received.size() - end >= *length;
+    const auto length = find_content_length(received.substr(0, end)).value;
+    if (length) return received.size() - end >= *length;
+    if (received.substr(0, 4) != "POST") return true;
+    return received.find('\n', end) != std::string_view::npos;
 }
 
-PositionRequestOutcome handle_position_request(std::string_view received) {
+PositionRequestOutcome handle_position_request(std::string_view received, std::string_view relay_key) {
     PositionRequestOutcome outcome;
     // The request is a text: it ends at the first NUL byte.
     if (auto nul = received.find('\0'); nul != std::string_view::npos) received = received.substr(0, nul);
 
     std::string_view text;
     std::string_view body;
-    const std::size_t end = header_end(received);
-    const auto length = end == std::string_view::npos ? std::nullopt : content_length(received.substr(0, end));
+    const std::size_t end = http_header_end(received);
+    const auto length =
+        end == std::string_view::npos ? std::nullopt : find_content_length(received.substr(0, end)).value;
     if (length) {
         // At most the bytes that did arrive, whatever length the header claims.
-        text = received.substr(0, end + std::min(received.size() - end, *length));
+        text = received.substr(0, end + static_cast<std::size_t>(std::min<std::uint64_t>(received.size() - end, *length)));
         body = text.substr(end);
     } else {
         text = received.size() >= 2 ? received.substr(0, received.size() - 2) : std::string_view();
-        if (const std::size_t e = header_end(text); e != std::string_view::npos) body = text.substr(e);
+        if (const std::size_t e = http_header_end(text); e != std::string_view::npos) body = text.substr(e);
     }
 
     if (text.substr(0, 3) == "GET") {
         outcome.reply = has_version(text);
     } else if (text.substr(0, 4) == "POST") {
+        outcome.reply = has_version(text);
+        outcome.repaint = true;
+        if (!relay_key.empty()) {
+            const auto key = form_value(body, "key");
+            if (!key || !same_key(*key, relay_key)) {
+                outcome.status = 403;
+                return outcome;
+            }
+        }
         const std::string body_text(body);
         double latitude = 0, longitude = 0;
         if (std::sscanf(body_text.c_str(), "latitude=%lf&longitude=%lf", &latitude, &longitude) == 2 &&
-            std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
-            std::fabs(longitude) <= 180.0) {
+            valid_coordinates(latitude, longitude)) {
             outcome.latitude = latitude;
             outcome.longitude = longitude;
+        } else {
+            outcome.status = 400;
         }
-        outcome.reply = has_version(text);
-        outcome.repaint = true;
     }
     return outcome;
 }
 
-std::string position_reply(std::int64_t now) {
+std::string position_reply(std::int64_t now, int status) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const std::time_t t = static_cast<std::time_t>(now);
     std::tm local{};
     char date[64] = "";
-    if (local_parts(t, local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
+    if (localtime_r(&t, &local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
         std::snprintf(date, sizeof date, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday], kMonths[local.tm_mon],
                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
     char reply[256];
-    std::snprintf(reply, sizeof reply, "HTTP/1.0 200 OK\r\nServer: Vor %d.%d\r\nDate: %s\r\nContent-length: 0\r\n\r\n",
-                  1, 4, date);
+    const char* status_line = status == 403   ? "403 Forbidden"
+                              : status == 400 ? "400 Bad Request"
+                                              : "200 OK";
+    std::snprintf(reply, sizeof reply, "HTTP/1.0 %s\r\nServer: Vor %d.%d\r\nDate: %s\r\nContent-length: 0\r\n\r\n",
+                  status_line, 1, 4, date);
     return reply;
 }
 
@@ -124,47 +157,50 @@ bool PositionServer::start(const PositionServerConfig& config) {
     config_ = config;
     server_running.store(1);
 
-    std::uint32_t address = 0;
+    const std::filesystem::path ini = config.settings_dir / kIniFile;
     std::string bind_text = config.bind_address;
     if (bind_text.empty()) {
-        std::string value;
-        if (read_setting(config.settings_dir / kIniFile, "bind", nullptr, value) == 1) {
-            while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
-            while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) value.erase(0, 1);
-            bind_text = value;
-        }
+        if (const auto value = setting_value(ini, "bind")) bind_text = std::string(trim_blanks(*value));
     }
-    address = bind_text.empty() ? local_address() : resolve_host(bind_text);
-    if (address == 0) {
+    relay_key_ = config.relay_key ? *config.relay_key : read_relay_key(ini).value_or("");
+
+    // A dotted address is taken as it is, so that 0.0.0.0 (every address) is an address too.
+    std::optional<std::uint32_t> address;
+    in_addr dotted{};
+    if (!bind_text.empty() && ::inet_pton(AF_INET, bind_text.c_str(), &dotted) == 1) address = dotted.s_addr;
+    else if (const std::uint32_t a = bind_text.empty() ? local_address() : resolve_host(bind_text); a != 0) address = a;
+    if (!address) {
         std::printf("Error: %d in %s\n", -1, "GetLocalHost");
         std::fflush(stdout);
         server_running.store(0);
         return false;
     }
 
-    listen_fd_ = open_socket();
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listen_fd_ < 0) {
         server_running.store(0);
         return false;
     }
-    set_server_address_options(listen_fd_);
+    int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = address;
+    addr.sin_addr.s_addr = *address;
     addr.sin_port = htons(static_cast<std::uint16_t>(config.port));
     if (config.port < 0 || config.port > 65535 ||
         ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
+        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : errno, "bind()");
         std::fflush(stdout);
-        close_socket(listen_fd_);
+        ::close(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
     }
     socklen_t len = sizeof addr;
-    if (::listen(listen_fd_, 5) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        !wake_.open()) {
-        close_socket(listen_fd_);
+    // A long queue: a burst of connections waits in the kernel until the loop takes it.
+    if (::listen(listen_fd_, SOMAXCONN) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        ::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
@@ -178,7 +214,8 @@ bool PositionServer::start(const PositionServerConfig& config) {
 void PositionServer::stop(const std::function<void()>& between_steps) {
     server_running.store(0);
     if (!thread_.joinable()) return;
-    wake_.raise();
+    const char c = 'x';
+    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
     // The thread checks the flag at least every 100 ms and its only other wait is a bounded
     // repaint, so it ends well within the bound.
     for (int step = 0; step < 50 && thread_active_.load(); ++step) {
@@ -186,71 +223,133 @@ void PositionServer::stop(const std::function<void()>& between_steps) {
         if (between_steps) between_steps();
     }
     thread_.join();
-    wake_.close();
+    ::close(wake_pipe_[0]);
+    ::close(wake_pipe_[1]);
+    wake_pipe_[0] = wake_pipe_[1] = -1;
 }
 
+struct PositionServer::Connection {
+    int fd = -1;
+    std::string request;
+    SteadyClock::time_point deadline;       // the whole request must have come by then
+    SteadyClock::time_point last_activity;  // the last bytes from the client (or its accept)
+    std::optional<SteadyClock::time_point> header_seen;  // when the header had ended
+    bool closing = false;                   // answered: reading what the client still sends
+};
+
 void PositionServer::position_server() {
+    std::vector<Connection> connections;  // in the order they were accepted
+    std::vector<pollfd> polls;
+    std::vector<char> buffer(kPositionRequestBuffer);
+    auto close_at = [&](std::size_t i) {
+        ::close(connections[i].fd);
+        connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+    };
+    // The connection that has been idle longest, to make room for a new one.
+    auto drop_most_idle = [&] {
+        if (connections.empty()) return false;
+        std::size_t oldest = 0;
+        for (std::size_t i = 1; i < connections.size(); ++i)
+            if (connections[i].last_activity < connections[oldest].last_activity) oldest = i;
+        close_at(oldest);
+        return true;
+    };
+
     while (server_running.load()) {
-        pollfd p[2] = {poll_entry(listen_fd_, POLLIN), poll_entry(wake_.fd(), POLLIN)};
-        const int ready = poll_sockets(p, 2, 100);
-        if (ready == 0 || (ready < 0 && socket_errno() == EINTR)) continue;
-        if (ready > 0 && !(p[0].revents & POLLIN)) continue;  // woken: the loop test decides
-        const int fd = ready > 0 ? accept_socket(listen_fd_) : -1;
-        if (fd >= 0 && server_running.load()) {
-            handle_connection(fd);
-        } else if (fd >= 0) {
-            close_socket(fd);
-        } else {
-            // A failing accept (no descriptors left, say) would otherwise repeat at once: pause,
-            // staying wakeable.
-            pollfd wake = poll_entry(wake_.fd(), POLLIN);
-            poll_sockets(&wake, 1, 100);
+        const auto now_steady = SteadyClock::now();
+        auto wake_at = now_steady + std::chrono::milliseconds(100);
+        for (const Connection& c : connections) {
+            wake_at = std::min(wake_at, c.deadline);
+            if (c.header_seen) wake_at = std::min(wake_at, *c.header_seen + kPositionBodyWait);
+        }
+        polls.clear();
+        polls.push_back({wake_pipe_[0], POLLIN, 0});
+        polls.push_back({listen_fd_, POLLIN, 0});
+        for (const Connection& c : connections) polls.push_back({c.fd, POLLIN, 0});
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake_at - now_steady).count();
+        const int ready = ::poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(0, wait)));
+        if (ready < 0 && errno != EINTR) break;
+        if (!server_running.load()) break;
+        if (ready > 0 && (polls[0].revents & POLLIN)) {
+            char drain[16];
+            while (::read(wake_pipe_[0], drain, sizeof drain) > 0) {
+            }
         }
 
-        const std::int64_t t = now();
-        if (!server_running.load()) break;
-        if (t - remote_fix_time.load() > kRemoteStaleSeconds) {
-            const bool had_fix = fix_.update([](FixRecord& r) {
-                const bool had = r.fix_dimension > 0;
-                r.fix_dimension = 0;
-                return had;
-            });
-            repaint();
-            if (had_fix && config_.on_stale) config_.on_stale();
+        // Read what has come; connections are handled in reverse so that erasing keeps the indexes.
+        bool any_ended = false;
+        const auto t = SteadyClock::now();
+        for (std::size_t i = connections.size(); i-- > 0;) {
+            Connection& c = connections[i];
+            const short revents = polls[i + 2].revents;
+            bool close_now = false;
+            bool handle = false;
+            if (revents & (POLLIN | POLLHUP | POLLERR)) {
+                const std::size_t room = c.closing ? buffer.size() : kPositionRequestBuffer - c.request.size();
+                const ssize_t got = ::recv(c.fd, buffer.data(), room, MSG_DONTWAIT);
+                if (got > 0 && !c.closing) {
+                    c.request.append(buffer.data(), static_cast<std::size_t>(got));
+                    c.last_activity = t;
+                    if (!c.header_seen && http_header_end(c.request) != std::string::npos) c.header_seen = t;
+                    handle = position_request_complete(c.request) || c.request.size() >= kPositionRequestBuffer;
+                } else if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                    // The client is done: whatever did arrive is the request.
+                    close_now = c.closing || c.request.empty();
+                    handle = !close_now;
+                }
+            }
+            if (!handle && !close_now) {
+                if (t >= c.deadline) {
+                    close_now = c.closing || c.request.empty();
+                    handle = !close_now;
+                } else if (!c.closing && c.header_seen && t >= *c.header_seen + kPositionBodyWait) {
+                    handle = true;  // a POST without Content-length whose body line did not come
+                }
+            }
+            if (handle) close_now = !answer(c);
+            if (close_now) {
+                close_at(i);
+                any_ended = true;
+            }
         }
+
+        // Take new connections, making room by dropping the one idle longest.
+        for (int taken = 0; taken < 256 && ready > 0 && (polls[1].revents & POLLIN); ++taken) {
+            const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                if ((errno == EMFILE || errno == ENFILE) && drop_most_idle()) continue;
+                break;  // nothing waiting (or nothing to free): the next round tries again
+            }
+            if (connections.size() >= kPositionServerConnections) drop_most_idle();
+            Connection c;
+            c.fd = fd;
+            c.last_activity = SteadyClock::now();
+            c.deadline = c.last_activity + config_.request_timeout;
+            connections.push_back(std::move(c));
+        }
+        if (any_ended) stale_check();
     }
-    close_socket(listen_fd_);
+    for (const Connection& c : connections) ::close(c.fd);
+    ::close(listen_fd_);
     listen_fd_ = -1;
     thread_active_.store(false);
 }
 
-void PositionServer::handle_connection(int fd) {
-    std::string request;
-    request.reserve(kPositionRequestBuffer);
-    char buffer[4096];
-    const auto deadline = SteadyClock::now() + config_.request_timeout;
-    while (request.size() < kPositionRequestBuffer && server_running.load()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        if (left <= 0) break;
-        pollfd p = poll_entry(fd, POLLIN);
-        const int ready = poll_sockets(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
-        if (ready < 0 && socket_errno() != EINTR) break;
-        if (ready <= 0) continue;
-        const std::size_t room = std::min(sizeof buffer, kPositionRequestBuffer - request.size());
-        const long got = ::recv(fd, buffer, static_cast<int>(room), kReceiveFlags);
-        if (got < 0 && (socket_errno() == EINTR || socket_errno() == EAGAIN)) continue;
-        if (got <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(got));
-        if (position_request_complete(request)) break;
-    }
-    // A client that sent nothing (or went silent before completing a request with nothing to take)
-    // is dropped; whatever did arrive is handled as the request.
-    if (request.empty() || !server_running.load()) {
-        close_socket(fd);
-        return;
-    }
+void PositionServer::stale_check() {
+    if (now() - remote_fix_time.load() <= kRemoteStaleSeconds) return;
+    const bool had_fix = fix_.update([](FixRecord& r) {
+        const bool had = r.fix_dimension > 0;
+        r.fix_dimension = 0;
+        return had;
+    });
+    repaint();
+    if (had_fix && config_.on_stale) config_.on_stale();
+}
 
-    const PositionRequestOutcome outcome = handle_position_request(request);
+bool PositionServer::answer(Connection& c) {
+    const PositionRequestOutcome outcome = handle_position_request(c.request, relay_key_);
+    // The position is stored and counted before the client hears the answer, so whoever reads the
+    // fix after the reply sees it.
     if (outcome.has_position()) {
         const double lat = *outcome.latitude, lon = *outcome.longitude;
         fix_.update([&](FixRecord& r) {
@@ -259,33 +358,22 @@ void PositionServer::handle_connection(int fd) {
             r.fix_dimension = 3;
         });
         remote_fix_time.store(now());
+        if (config_.on_position) config_.on_position(lat, lon);
     }
-    if (outcome.reply) {
-        const std::string reply = position_reply(now());
-        std::size_t at = 0;
-        while (at < reply.size()) {
-            pollfd p = poll_entry(fd, POLLOUT);
-            if (poll_sockets(&p, 1, 1000) <= 0) break;
-            const long sent = ::send(fd, reply.data() + at, static_cast<int>(reply.size() - at), kSendFlags);
-            if (sent < 0 && (socket_errno() == EINTR || socket_errno() == EAGAIN)) continue;
-            if (sent <= 0) break;
-            at += static_cast<std::size_t>(sent);
-        }
-    }
-    if (outcome.has_position() && config_.on_position) config_.on_position(*outcome.latitude, *outcome.longitude);
     if (outcome.repaint) repaint();
-    if (outcome.reply) {
-        // Let the client read the reply before the connection goes: end our side, then take what
-        // the client still sends (a line end after its body) for a short, bounded time.
-        shutdown_sending(fd);
-        const auto linger_end = SteadyClock::now() + std::chrono::milliseconds(200);
-        while (SteadyClock::now() < linger_end) {
-            pollfd p = poll_entry(fd, POLLIN);
-            if (poll_sockets(&p, 1, 50) <= 0) continue;
-            if (::recv(fd, buffer, sizeof buffer, kReceiveFlags) <= 0) break;
-        }
-    }
-    close_socket(fd);
+    if (!outcome.reply) return false;
+
+    // The reply is short and the socket's buffer empty: one send takes it, or the client is gone.
+    const std::string reply = position_reply(now(), outcome.status);
+    if (::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(reply.size()))
+        return false;
+    // Let the client read the reply before the connection goes: end our side, then take what the
+    // client still sends (a line end after its body) for a short, bounded time.
+    ::shutdown(c.fd, SHUT_WR);
+    c.closing = true;
+    c.header_seen.reset();
+    c.deadline = SteadyClock::now() + std::chrono::milliseconds(200);
+    return true;
 }
 
 }  // namespace vg

@@ -1,7 +1,8 @@
 // The position server of Remote mode: a small HTTP server on its own thread that takes the positions
 // a base copy posts ("latitude=%lf&longitude=%lf" to any path) into the fix record, answers GET
 // requests (used to wake it and as the remote poll), and withdraws the fix when no position has come
-// for more than 300 seconds.
+// for more than 300 seconds. One poll loop serves many connections at once, each within its own
+// deadline, so slow or idle clients cannot hold back a base's post.
 #pragma once
 
 #include <atomic>
@@ -15,7 +16,6 @@
 #include <thread>
 
 #include "gps/fix_record.h"
-#include "platform/socket_wake.h"
 
 namespace vg {
 
@@ -23,10 +23,16 @@ class Window;
 
 inline constexpr std::size_t kPositionRequestBuffer = 16384;
 inline constexpr std::int64_t kRemoteStaleSeconds = 300;
+// Connections served at once; when a new one comes beyond this, the one idle longest is dropped.
+inline constexpr std::size_t kPositionServerConnections = 256;
+// How long a POST whose header has ended without a Content-length waits for its body line.
+inline constexpr std::chrono::milliseconds kPositionBodyWait{1000};
 
 // What one request asks for, decided from its bytes alone.
 struct PositionRequestOutcome {
-    bool reply = false;    // send the five-line reply
+    bool reply = false;    // send a reply (a request with an HTTP version)
+    int status = 200;      // 200: a GET or a position taken; 400: a POST without a position;
+                           // 403: a POST without the relay key the server requires
     bool repaint = false;  // a POST: repaint whether or not a position was taken
     std::optional<double> latitude;
     std::optional<double> longitude;
@@ -34,23 +40,30 @@ struct PositionRequestOutcome {
 };
 
 // Whether `received` holds a whole request: its header has ended (CR LF CR LF or LF LF) and, when
-// the header has a Content-length, that many body bytes have arrived.
+// the header has a Content-length, that many body bytes have arrived; a POST without one is whole
+// once a line end follows its body (the server handles it anyway after kPositionBodyWait).
 bool position_request_complete(std::string_view received);
 
 // Handles the bytes of one request. With a Content-length the body is exactly that many bytes after
 // the header; without one the last two received bytes are dropped (the line end after a posted
 // body) and the body starts after the first blank line. Positions that are not finite or lie
-// outside ±90° / ±180° are not taken.
-PositionRequestOutcome handle_position_request(std::string_view received);
+// outside ±90° / ±180° are not taken. With a non-empty `relay_key` a POST is taken only when its
+// body carries "&key=" with that key (percent-encoding undone); others are answered 403.
+PositionRequestOutcome handle_position_request(std::string_view received, std::string_view relay_key = {});
 
-// The reply sent to every answered request, dated `now` (seconds) in local time.
-std::string position_reply(std::int64_t now);
+// The reply sent to every answered request, dated `now` (seconds) in local time: "200 OK", or for
+// the other statuses "400 Bad Request" and "403 Forbidden", in the same five lines.
+std::string position_reply(std::int64_t now, int status = 200);
 
 struct PositionServerConfig {
     int port = 4477;  // 0: a port chosen by the system (see PositionServer::port())
-    // The IPv4 address to listen on. Empty: the `bind` key of vor_ini.txt in settings_dir, and
-    // without it the first address of this machine's host name.
+    // The IPv4 address to listen on ("0.0.0.0": every address of this machine). Empty: the `bind`
+    // key of vor_ini.txt in settings_dir, and without it the first address of this machine's host
+    // name.
     std::string bind_address;
+    // The key a POST must carry. Unset: the `relaykey` line of vor_ini.txt in settings_dir, and
+    // without it none (every POST is taken, as from peers that know no key).
+    std::optional<std::string> relay_key;
     std::filesystem::path settings_dir;  // empty: the working directory
     // A client that has not sent its whole request within this time is dropped.
     std::chrono::milliseconds request_timeout{5000};
@@ -70,7 +83,7 @@ public:
     PositionServer(const PositionServer&) = delete;
     PositionServer& operator=(const PositionServer&) = delete;
 
-    // Binds, listens (backlog 5) and starts the server thread. Returns false, after the diagnostic
+    // Binds, listens and starts the server thread. Returns false, after the diagnostic
     // line on standard output, when no address is known or binding fails; true when serving.
     bool start(const PositionServerConfig& config);
 
@@ -92,17 +105,21 @@ public:
     std::atomic<std::int64_t> remote_fix_time{0};
 
 private:
-    // The server thread: accepts one connection at a time until server_running is cleared.
+    struct Connection;
+    // The server thread: serves connections until server_running is cleared.
     void position_server();
     std::int64_t now() const;
-    void handle_connection(int fd);
+    // Handles a connection's request; false when it is to be closed at once.
+    bool answer(Connection& c);
+    void stale_check();
     void repaint();
 
     SharedFix& fix_;
     Window* window_;
     PositionServerConfig config_;
+    std::string relay_key_;
     int listen_fd_ = -1;
-    SocketWake wake_;  // raised by stop() to end the thread's wait for a connection
+    int wake_pipe_[2] = {-1, -1};
     std::atomic<int> port_{0};
     std::atomic<bool> thread_active_{false};
     std::thread thread_;

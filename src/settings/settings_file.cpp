@@ -263,8 +263,11 @@ std::string rewrite_setting_contents(std::string_view contents, std::string_view
         out += "\r\n";
         start = end + 1;
     }
-    if (!replaced) out += replacement + "\r\n";
-    return out;
+    const std::string by_rule = replaced ? out : out + replacement + "\r\n";
+    // The lookup takes the first line that contains the key anywhere: when that is another line (the
+    // key inside another word, a comment, another case), the new line goes first instead.
+    if (find_setting(by_rule, key) == value) return by_rule;
+    return replacement + "\r\n" + out;
 }
 
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir) {
@@ -275,6 +278,9 @@ int write_setting(std::string_view key, std::string_view value, const std::files
     const ReadResult read = read_whole(file, old);
     if (read == ReadResult::failed) return 0;  // there is a file we cannot read: do not replace it
     const std::string contents = rewrite_setting_contents(read == ReadResult::ok ? old : std::string(), key, value);
+    // A key or value that the lookup cannot read back (an upper-case first letter, a value beyond
+    // the 127 characters a lookup sees) is refused rather than written without effect.
+    if (find_setting(contents, key) != value) return 0;
     if (!rewrite_file(file, contents)) return 0;
     return read == ReadResult::ok ? 1 : 0;
 }
@@ -347,6 +353,14 @@ std::optional<StartPosition> read_start_position(const std::filesystem::path& po
     if (!fd.valid()) return std::nullopt;
     TextSource source(fd.get());
     return position_in(source);
+}
+
+std::optional<std::string> read_relay_key(const std::filesystem::path& ini_file) {
+    const auto value = setting_value(ini_file, "relaykey");
+    if (!value) return std::nullopt;
+    const std::string_view key = trim_blanks(*value);
+    if (key.empty()) return std::nullopt;
+    return std::string(key);
 }
 
 }  // namespace vg

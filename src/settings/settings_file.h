@@ -42,12 +42,14 @@ std::optional<std::string> find_setting(std::string_view contents, std::string_v
 // Every other line is kept whole, whatever its length and however many lines the file has. The new
 // file is written beside the old one and renamed over it, so a failed write leaves the old file as
 // it was. An empty key, or a key or value holding a line end or a NUL, is refused (result 0, file
-// untouched); so is a vor_set.txt that exists but cannot be read.
+// untouched); so is a vor_set.txt that exists but cannot be read, and a key or value that the
+// lookup would not read back as written.
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir = {});
 
 // The bytes write_setting writes: `contents` (the current file, or nothing when it does not exist)
 // with every line starting with `key` replaced by "key=value", or that line appended; CR LF line
-// ends; a last line without a line end gets one.
+// ends; a last line without a line end gets one. When the lookup would still find another line
+// first, the new line is written at the top instead, so that it is the one read.
 std::string rewrite_setting_contents(std::string_view contents, std::string_view key, std::string_view value);
 
 struct ProxySetting {
@@ -58,6 +60,10 @@ struct ProxySetting {
 // line that holds either key counts. A port outside 1..65535 names no proxy.
 std::optional<ProxySetting> read_proxy_setting(const std::filesystem::path& ini_file);
 std::optional<ProxySetting> parse_proxy_setting(std::string_view contents);
+
+// The shared secret of the position server and the base upload: the `relaykey` line of `ini_file`
+// without surrounding blanks; none when the line is missing or its value is empty.
+std::optional<std::string> read_relay_key(const std::filesystem::path& ini_file);
 
 // Writes the default lines of each of the three files that cannot be opened for reading in `dir`.
 // An existing file is never overwritten; a file that cannot be created is skipped.

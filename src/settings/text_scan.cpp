@@ -93,4 +93,11 @@ std::optional<int> scan_int(std::string_view text) {
     return scanner.integer();
 }
 
+std::string_view trim_blanks(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 }  // namespace vg

@@ -36,6 +36,10 @@ private:
     std::size_t pos_ = 0;
 };
 
+// `text` without leading and trailing blanks, tabs and CRs (the one trim of settings values and
+// header fields).
+std::string_view trim_blanks(std::string_view text);
+
 // "%d" of a whole value: the number at its start, if any.
 std::optional<int> scan_int(std::string_view text);
 

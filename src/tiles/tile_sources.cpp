@@ -93,7 +93,8 @@ void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& 
     }
 }
 
-int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& hosts, const HttpOptions& http) {
+int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& hosts, HttpOptions http) {
+    if (!http.max_body) http.max_body = kEtopo2BodyLimit;
     const int y2 = key.row / 2;
     const int x2 = key.column / 2;
     const std::string image_path = paths.directory + "/" + etopo2_image_name(y2, x2);
@@ -184,7 +185,9 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
 
     const auto url = tile_address(key, hosts, current_version_texts(context.versions));
     if (!url) return 1;
-    if (http_get_file(*url, slot, context.http) != 1) {
+    HttpOptions http = context.http;
+    if (!http.max_body) http.max_body = kTileBodyLimit;
+    if (http_get_file(*url, slot, http) != 1) {
         remove_file(slot);
         return 1;
     }

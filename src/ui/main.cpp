@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/help_text.h"
 #include "resources/strings.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
@@ -72,11 +73,18 @@ int main(int argc, char** argv) {
         std::fputs(vg::run_options_usage().toUtf8().constData(), stdout);
         return 0;
     }
+    if (arguments.contains(QStringLiteral("--version"))) {
+        std::printf("vorglobal %s\n", vg::help::version());
+        return 0;
+    }
+    if (arguments.contains(QStringLiteral("--man-page"))) {
+        std::fputs(vg::help::vorglobal_man_page().c_str(), stdout);
+        return 0;
+    }
     QString error;
     const std::optional<vg::RunOptions> options = vg::parse_run_options(arguments, &error);
     if (!options) {
-        std::fprintf(stderr, "vorglobal: %s\n%s", error.toUtf8().constData(),
-                     vg::run_options_usage().toUtf8().constData());
+        std::fprintf(stderr, "vorglobal: %s\nTry 'vorglobal --help' for the options.\n", error.toUtf8().constData());
         return 2;
     }
 

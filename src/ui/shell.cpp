@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "app/help_text.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
@@ -100,8 +101,7 @@ std::optional<RunOptions> parse_run_options(const QStringList& arguments, QStrin
             options.user_folder = true;
             continue;
         }
-        if (option != QLatin1String("--screenshot") && option != QLatin1String("--exit-after") &&
-            option != QLatin1String("--script"))
+        if (!help::vorglobal_option_takes_value(option.toStdString()))
             return fail(QStringLiteral("unknown option %1").arg(option));
         if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
             return fail(QStringLiteral("%1 needs a value").arg(option));
@@ -134,18 +134,6 @@ std::filesystem::path user_data_folder() {
     return {};
 }
 
-QString run_options_usage() {
-    return QStringLiteral(
-        "usage: vorglobal [--home] [--screenshot FILE] [--exit-after MS] [--script FILE] [--print-titles]\n"
-        "  Runs in the working directory, which holds vor_set.txt, vor_ini.txt and vor_pos.txt.\n"
-        "  --home             run in ~/.local/share/vorglobal (or $XDG_DATA_HOME/vorglobal; on Windows\n"
-        "                     %APPDATA%\\VorGlobal) instead, created when missing\n"
-        "  --screenshot FILE  save the window's client area as PNG after the first map is shown\n"
-        "  --exit-after MS    close the window MS milliseconds after start\n"
-        "  --script FILE      run inputs at given times: lines \"MS command ID\", \"MS click X Y\",\n"
-        "                     \"MS right X Y\", \"MS key left|up|right|down\", \"MS screenshot FILE\";\n"
-        "                     each prints \"done ELAPSED STEP\" (ms since start) when run\n"
-        "  --print-titles     print every new window title as \"title TEXT\"\n");
-}
+QString run_options_usage() { return QString::fromStdString(help::vorglobal_usage()); }
 
 }  // namespace vg

@@ -59,7 +59,7 @@ std::filesystem::path user_data_folder();
 // option or a missing or bad value.
 std::optional<RunOptions> parse_run_options(const QStringList& arguments, QString* error);
 
-// The usage text.
+// The usage text (`vorglobal --help`), from the option table the manual page is made from.
 QString run_options_usage();
 
 }  // namespace vg

@@ -66,6 +66,15 @@ TEST(NetCommands, TheProxyIsReadFromTheWorkingDirectory) {
     EXPECT_EQ(proxy.requests()[0].substr(0, 45), "GET http://tiles.example.org/a.gif HTTP/1.1\r\n");
 }
 
+TEST(NetCommands, PostCarriesTheRelayKeyOfTheWorkingDirectory) {
+    test::TempDir dir;
+    LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", ""));
+    test::write_file(dir / "vor_ini.txt", "relaykey=abc\r\n");
+    EXPECT_EQ(vortool(dir.path(), "post " + server.url("/vor/sendbase.cgi") + " 'latitude=1&longitude=2'"), 0);
+    ASSERT_TRUE(server.wait_for_requests(1));
+    EXPECT_NE(server.requests()[0].find("\r\n\r\nlatitude=1&longitude=2&key=abc\r\n"), std::string::npos);
+}
+
 TEST(NetCommands, ServePrintsEachPositionUntilInterrupted) {
     test::TempDir dir;
     const int port = test::free_loopback_port();
@@ -99,7 +108,9 @@ TEST(NetCommands, ServePrintsEachPositionUntilInterrupted) {
     }
     ASSERT_EQ(sent, 1);
     EXPECT_EQ(http_post_form(url, "latitude=-12.5&longitude=130.84", o), 1);
-    EXPECT_EQ(http_post_form(url, "longitude=1&latitude=2", o), 1);  // not taken: no line
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(http_post_form(url, "longitude=1&latitude=2", o), 0);  // not taken: refused, no line
+    testing::internal::GetCapturedStdout();
 
     std::string lines;
     char buffer[256];

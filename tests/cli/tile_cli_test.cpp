@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -153,3 +154,31 @@ TEST(FetchCli, FetchesTheViewAroundAPosition) {
 }
 
 }  // namespace
+
+TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
+    vg::test::TempDir dir;
+    vg::test::write_file(dir / "vor_src.txt",
+                         "# own sources\n"
+                         "MyTopo|map|https://tiles.example.org/{z}/{x}/{y}.png|4,7,10,13,16|© Example \"contributors\"|conn=2,nobulk,fresh=7\n"
+                         "MyTopo|map\n");
+    const ToolRun r = vortool("", "sources", dir.path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("{\"name\":\"OpenStreetMap\",\"layer\":\"map\",\"template\":\"https://tile.openstreetmap.org/{z}/{x}/{y}.png\","
+                         "\"zooms\":[4,7,10,13,16],\"attribution\":\"© OpenStreetMap contributors\",\"conn\":2,\"nobulk\":true,"
+                         "\"fresh\":7,\"menu_id\":1022,\"kind\":\"remote\"}\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("{\"name\":\"MyTopo\",\"layer\":\"map\",\"template\":\"https://tiles.example.org/{z}/{x}/{y}.png\","
+                         "\"zooms\":[4,7,10,13,16],\"attribution\":\"© Example \\\"contributors\\\"\",\"conn\":2,\"nobulk\":true,"
+                         "\"fresh\":7,\"menu_id\":1028,\"kind\":\"remote\"}\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 10);
+    // The skipped line is named on standard error.
+    const std::string command = "cd '" + dir.path().string() + "' && " + vg::test::vortool_path().string() + " sources 2>&1 >/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[512] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+    ::pclose(pipe);
+    EXPECT_EQ(std::string(buffer, n), "vortool sources: vor_src.txt:3: expected 6 fields separated by |, found 2\n");
+}

@@ -129,6 +129,31 @@ TEST(GarminFeed, HostileInputStaysInBounds) {
     EXPECT_EQ(fix.latitude, 0);
 }
 
+TEST(GarminFeed, DamagedPacketsAndPositionsOffTheGlobeAreDropped) {
+    GarminParser p;
+    FixRecord fix;
+    // A latitude off the globe, with a right checksum.
+    auto off_globe = position_packet(1000, 20);
+    // A wrong checksum: one data bit flipped on the line.
+    auto flipped = position_packet(10, 20);
+    flipped[5] ^= 0x01;
+    // A size byte that does not match the data.
+    auto bad_size = position_packet(10, 20);
+    bad_size[2] = 15;
+    bad_size[bad_size.size() - 3] = static_cast<std::uint8_t>(bad_size[bad_size.size() - 3] + 1);  // sum still 0
+    auto bad_time = date_time_packet(2024, 5, 6, 7, 8, 9);
+    bad_time[bad_time.size() - 3] ^= 0x40;
+    for (const auto& packet : {off_globe, flipped, bad_size, bad_time, position_packet(90.5, 0), position_packet(0, -180.5)})
+        feed(p, packet, fix);
+    EXPECT_EQ(fix.fix_dimension, 0);
+    EXPECT_EQ(fix.latitude, 0);
+    EXPECT_STREQ(fix.utc_text, "");
+    // The edges of the globe are positions like any other.
+    feed(p, position_packet(-90, 180), fix);
+    EXPECT_NEAR(fix.latitude, -90, 1e-9);
+    EXPECT_EQ(fix.fix_dimension, 3);
+}
+
 TEST(GarminFeed, RealBinaryCaptureMatchesExpected) {
     const std::string body = test::binary_log_body(test::shared_testdata() / "receivers/garmin18x-bin.log");
     ASSERT_GT(body.size(), 1000u);

@@ -104,8 +104,8 @@ TEST(NmeaRealLogs, PositionsAgreeWithGpsd) {
             start = end;
             const double lat = fix.latitude, lon = fix.longitude;
             feed(parser, fix, line);
-            const bool position_sentence = line.rfind("$GPRMC", 0) == 0 || line.rfind("$GPGGA", 0) == 0 ||
-                                           line.rfind("$GPGLL", 0) == 0;
+            const std::string type = line.size() > 6 ? line.substr(3, 3) : "";
+            const bool position_sentence = type == "RMC" || type == "GGA" || type == "GLL";
             if (fix.latitude != lat || fix.longitude != lon) {
                 EXPECT_TRUE(position_sentence) << line;
                 stored.emplace_back(fix.latitude, fix.longitude);
@@ -128,6 +128,25 @@ TEST(NmeaRealLogs, PositionsAgreeWithGpsd) {
         if (!reported.empty()) {
             EXPECT_GT(stored.size(), misses);
         }
+    }
+}
+
+// The GN receivers end where gpsd ends: the last position and the time of the last report.
+TEST(NmeaRealLogs, GnReceiversEndWhereGpsdEnds) {
+    for (const std::string name : {"bu353-glonass", "nmea-rtk"}) {
+        SCOPED_TRACE(name);
+        NmeaParser parser;
+        FixRecord fix;
+        feed(parser, fix, test::nmea_log_bytes(name));
+        const auto reported = test::gpsd_positions(name);
+        ASSERT_FALSE(reported.empty());
+        EXPECT_NEAR(fix.latitude, reported.back().first, 1e-6);
+        EXPECT_NEAR(fix.longitude, reported.back().second, 1e-6);
+        std::string time = test::gpsd_last_time(name);  // 2020-03-18T13:39:01.500Z
+        ASSERT_GE(time.size(), 19u);
+        time = time.substr(0, 4) + "/" + time.substr(5, 2) + "/" + time.substr(8, 2) + " " + time.substr(11, 8);
+        EXPECT_EQ(fix.utc_text, time);
+        EXPECT_STREQ(fix.talker, "GN");
     }
 }
 
@@ -303,8 +322,14 @@ TEST(NmeaPosition, DegreesMinutesAndHemispheres) {
     nmea_position("GPGLL", 1, fix);
     nmea_position("GPGLL,abc,N,nan,E", 1, fix);
     nmea_position("GPGLL,inf,N,-inf,E", 1, fix);
+    // Angles off the globe are refused, whatever the checksum said.
+    nmea_position("GPGLL,100000065.0,N,18030.000,W", 1, fix);
+    nmea_position("GPGLL,9000.001,S,-18000.01,E", 1, fix);
     EXPECT_NEAR(fix.latitude, 0.5, 1e-12);
     EXPECT_NEAR(fix.longitude, -0.5, 1e-12);
+    nmea_position("GPGLL,9000.000,S,18000.000,W", 1, fix);  // the edges are on it
+    EXPECT_NEAR(fix.latitude, -90, 1e-12);
+    EXPECT_NEAR(fix.longitude, -180, 1e-12);
     // 8-decimal minutes keep their precision.
     nmea_position("GNGGA,133901.50,4134.50180366,N,09345.03586734,W", 2, fix);
     EXPECT_NEAR(fix.latitude, 41 + 34.50180366 / 60, 1e-12);
@@ -424,17 +449,16 @@ TEST(NmeaSentences, GsvNeverWritesPastTheTable) {
     EXPECT_EQ(fix.satellites[0].prn, 22);
 }
 
-TEST(NmeaSentences, OtherSentencesAndTalkersOnlySetLastMessage) {
+TEST(NmeaSentences, OtherSentencesOnlySetLastMessage) {
     NmeaParser parser;
     FixRecord fix;
-    const std::string before_gga = sentence("GNRMC,133901.50,A,4134.50180366,N,09345.03586734,W,0.018,273.3,180320,,,D") +
-                                   sentence("GNGSA,A,3,01,02") + sentence("PRWIZCH,01,7,02,7,03,7") +
-                                   sentence("GPVTG,221.54,T,,M,32.273,N,59.802,K,A");
-    feed(parser, fix, before_gga);
+    const std::string other = sentence("PRWIZCH,01,7,02,7,03,7") + sentence("GPVTG,221.54,T,,M,32.273,N,59.802,K,A") +
+                              sentence("GPZDA,081411.000,26,05,2014,,") + sentence("XXRMC,133901.50,A,4134.5,N,09345.0,W,0.0,0.0,180320") +
+                              sentence("GNRMCX,133901.50,A,4134.5,N,09345.0,W,0.0,0.0,180320");
+    feed(parser, fix, other);
     FixRecord zero;
     std::strcpy(zero.last_message, fix.last_message);
     EXPECT_TRUE(test::same_fix(fix, zero));
-    EXPECT_STREQ(fix.last_message, "GPVTG,221.54,T,,M,32.273,N,59.802,K,A*3C");
 
     // Non-finite numbers with a valid checksum are not stored.
     feed(parser, fix, sentence("GPGGA,225310,4527.458,S,16709.165,E,1,05,2.1,nan,M"));
@@ -443,6 +467,122 @@ TEST(NmeaSentences, OtherSentencesAndTalkersOnlySetLastMessage) {
     EXPECT_EQ(fix.speed_knots, 0.0);
     EXPECT_EQ(fix.course, 0.0);
     EXPECT_NEAR(fix.latitude, -45.4576333, 1e-6);
+}
+
+// ---- Talkers of every satellite system ---------------------------------------------------------------
+
+const std::string kGnRmc = "GNRMC,133901.50,A,4134.50180366,N,09345.03586734,W,0.018,273.3,180320,11.5,E,D,V";
+const std::string kGnGga = "GNGGA,133901.50,4134.50180366,N,09345.03586734,W,4,19,0.7,280.829,M,-31.442,M,7.5,0002";
+
+TEST(NmeaTalkers, EveryTalkerGivesAPositionWithNmea411Fields) {
+    for (const char* talker : {"GN", "GL", "GA", "GB", "BD", "GQ", "GI"}) {
+        SCOPED_TRACE(talker);
+        NmeaParser parser;
+        FixRecord fix;
+        // NMEA 4.11 adds the navigational status after the mode; more decimals; GLL with mode.
+        feed(parser, fix, sentence(talker + kGnRmc.substr(2)) + sentence(talker + kGnGga.substr(2)));
+        EXPECT_NEAR(fix.latitude, 41 + 34.50180366 / 60, 1e-12);
+        EXPECT_NEAR(fix.longitude, -(93 + 45.03586734 / 60), 1e-12);
+        EXPECT_STREQ(fix.utc_text, "2020/03/18 13:39:01");
+        EXPECT_DOUBLE_EQ(fix.altitude, 280.829);
+        EXPECT_DOUBLE_EQ(fix.course, 273.3);
+        EXPECT_EQ(fix.fix_dimension, 1);
+        EXPECT_EQ(std::string(fix.talker), std::string(talker));
+        feed(parser, fix, sentence(std::string(talker) + "GLL,4807.038,N,01131.000,W,133902.00,A,D"));
+        EXPECT_NEAR(fix.latitude, 48.1173, 1e-12);
+    }
+}
+
+// Within one epoch the combined GN solution wins over GP, and GP over a single other system; a new
+// epoch (or a receiver that switches talkers) is always taken.
+TEST(NmeaTalkers, CombinedSolutionWinsWithinAnEpoch) {
+    NmeaParser parser;
+    FixRecord fix;
+    feed(parser, fix, sentence(kGnRmc) + sentence(kGnGga));
+    const double lat = fix.latitude, lon = fix.longitude;
+    feed(parser, fix, sentence("GPGGA,133901.50,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,") +
+                          sentence("GPRMC,133901.50,A,4000.0,N,09000.0,W,5.0,10.0,180320,,") +
+                          sentence("GLGLL,4000.0,N,09000.0,W,133901.50,A"));
+    EXPECT_EQ(fix.latitude, lat);
+    EXPECT_EQ(fix.longitude, lon);
+    EXPECT_DOUBLE_EQ(fix.altitude, 280.829);
+    EXPECT_DOUBLE_EQ(fix.speed_knots, 0.018);
+    EXPECT_STREQ(fix.talker, "GN");
+
+    // GP first, then GN RMC in the same epoch: GP's altitude stays (GN sent no GGA), GN's position wins.
+    feed(parser, fix, sentence("GPGGA,133902.00,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,") +
+                          sentence("GNRMC,133902.00,A,4134.5,N,09345.0,W,1.0,20.0,180320,,,A"));
+    EXPECT_DOUBLE_EQ(fix.altitude, 99.0);
+    EXPECT_NEAR(fix.latitude, 41 + 34.5 / 60, 1e-12);
+    // A GP sentence of a later epoch is taken again.
+    feed(parser, fix, sentence("GPRMC,133903.00,A,4000.0,N,09000.0,W,5.0,10.0,180320,,"));
+    EXPECT_DOUBLE_EQ(fix.latitude, 40.0);
+    EXPECT_STREQ(fix.talker, "GP");
+    EXPECT_STREQ(fix.utc_text, "2020/03/18 13:39:03");
+}
+
+TEST(NmeaTalkers, GsaOfEachSystemMarksItsOwnSatellites) {
+    NmeaParser parser;
+    FixRecord fix;
+    const std::string sky = sentence("GPGSV,1,1,03,03,27,059,14,19,24,073,16,27,19,040,23") +
+                            sentence("GLGSV,1,1,02,88,24,068,23,87,19,015,17") +
+                            sentence("GAGSV,1,1,02,05,40,260,30,11,10,100,20,7") +
+                            sentence("GBGSV,1,1,01,05,50,10,33");
+    feed(parser, fix, sky);
+    ASSERT_EQ(fix.sky_count, 8);
+    EXPECT_EQ(fix.sats_in_view, 3);  // the 12 GPS slots: GP reports only
+    EXPECT_EQ(fix.satellites[2].prn, 27);
+    // Without system IDs the numbers tell the system; a second GSA leaves the first one's flags alone.
+    feed(parser, fix, sentence("GNGSA,A,3,03,19,,,,,,,,,,,2.75,2.56,1.00") + sentence("GNGSA,A,3,88,,,,,,,,,,,,2.75,2.56,1.00"));
+    auto used = [&](GnssSystem system, int prn) {
+        for (int i = 0; i < fix.sky_count; ++i)
+            if (fix.sky[i].system == system && fix.sky[i].prn == prn) return fix.sky[i].used;
+        return -1;
+    };
+    EXPECT_EQ(fix.fix_dimension, 3);
+    EXPECT_EQ(used(GnssSystem::Gps, 3), 1);
+    EXPECT_EQ(used(GnssSystem::Gps, 27), 0);
+    EXPECT_EQ(used(GnssSystem::Glonass, 88), 1);
+    EXPECT_EQ(used(GnssSystem::Glonass, 87), 0);
+    EXPECT_EQ(fix.satellites[0].used, 1);
+    EXPECT_EQ(fix.satellites[2].used, 0);
+    // NMEA 4.10 system IDs: Galileo 5 and BeiDou 5 are different satellites.
+    feed(parser, fix, sentence("GNGSA,A,3,05,,,,,,,,,,,,1.0,1.0,1.0,3") + sentence("GNGSA,A,3,,,,,,,,,,,,,1.0,1.0,1.0,4"));
+    EXPECT_EQ(used(GnssSystem::Galileo, 5), 1);
+    EXPECT_EQ(used(GnssSystem::Beidou, 5), 0);
+    EXPECT_EQ(used(GnssSystem::Gps, 3), 1);
+    // A GN GSA naming nothing at all: no satellite is used.
+    feed(parser, fix, sentence("GNGSA,A,1,,,,,,,,,,,,,,,"));
+    EXPECT_EQ(fix.fix_dimension, 0);
+    for (int i = 0; i < fix.sky_count; ++i) EXPECT_EQ(fix.sky[i].used, 0);
+    EXPECT_EQ(fix.satellites[0].used, 0);
+}
+
+TEST(NmeaTalkers, SkyKeepsEverySystemAndAgesOutSilentOnes) {
+    NmeaParser parser;
+    FixRecord fix;
+    // 80 BeiDou satellites reported: the table holds 64 and never more.
+    std::string many;
+    for (int m = 1; m <= 16; ++m) {
+        std::string body = "GBGSV,16," + std::to_string(m) + ",64";
+        for (int k = 0; k < 4; ++k) body += "," + std::to_string(4 * (m - 1) + k + 1) + ",10,100,30";
+        many += sentence(body);
+    }
+    feed(parser, fix, many + sentence("GLGSV,1,1,01,70,5,5,5"));
+    EXPECT_EQ(fix.sky_count, kSkyEntries);
+    // A second signal's report (NMEA 4.10 signal ID 5) neither sets the GPS slots nor the strengths.
+    feed(parser, fix, sentence("GPGSV,1,1,01,07,59,081,24,1") + sentence("GPGSV,1,1,01,07,59,081,40,5"));
+    EXPECT_EQ(fix.sats_in_view, 1);
+    EXPECT_EQ(fix.satellites[0].snr, 24);
+    // When a group ends, its satellites not named any more have set.
+    feed(parser, fix, sentence("GBGSV,1,1,01,02,10,100,31"));
+    int beidou = 0;
+    for (int i = 0; i < fix.sky_count; ++i) beidou += fix.sky[i].system == GnssSystem::Beidou;
+    EXPECT_EQ(beidou, 1);
+    // GLONASS and BeiDou stop reporting: after enough groups of GPS their satellites are gone.
+    for (int i = 0; i < 40; ++i) feed(parser, fix, sentence("GPGSV,1,1,01,07,59,081,24"));
+    ASSERT_EQ(fix.sky_count, 1);
+    EXPECT_EQ(fix.sky[0].system, GnssSystem::Gps);
 }
 
 TEST(NmeaSentences, LongSentenceIsTruncatedInLastMessageOnly) {

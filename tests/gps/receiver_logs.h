@@ -27,6 +27,14 @@ inline bool same_fix(const FixRecord& a, const FixRecord& b) {
             x.used != y.used)
             return false;
     }
+    if (a.sky_count != b.sky_count || a.sky_clock != b.sky_clock || std::memcmp(a.talker, b.talker, sizeof a.talker) != 0)
+        return false;
+    for (int i = 0; i < a.sky_count && i < kSkyEntries; ++i) {
+        const SkyEntry &x = a.sky[i], &y = b.sky[i];
+        if (x.system != y.system || x.prn != y.prn || x.elevation != y.elevation || x.azimuth != y.azimuth ||
+            x.snr != y.snr || x.used != y.used || x.seen != y.seen)
+            return false;
+    }
     return std::strcmp(a.last_message, b.last_message) == 0 && std::strcmp(a.utc_text, b.utc_text) == 0 &&
            std::strcmp(a.local_text, b.local_text) == 0 && a.latitude == b.latitude && a.longitude == b.longitude &&
            a.altitude == b.altitude && a.speed_knots == b.speed_knots && a.course == b.course &&
@@ -211,6 +219,31 @@ inline std::vector<std::pair<double, double>> gpsd_positions(const std::string& 
         if (json && json->has("lat") && json->has("lon")) out.emplace_back((*json)["lat"].number, (*json)["lon"].number);
     }
     return out;
+}
+
+// A `vortool decode` line without the keys added after "last_message" ("talker", "sky"): the line
+// as the decoder printed it before those keys existed.
+inline std::string without_added_keys(const std::string& line) {
+    const std::size_t at = line.rfind(", \"talker\": ");
+    if (at == std::string::npos) return line;
+    const std::size_t lf = line.find('\n', at);
+    return line.substr(0, at) + "}" + (lf == std::string::npos ? "" : line.substr(lf));
+}
+
+// The "time" of the last TPV report in gpsd's <name>.log.chk (empty when there is none).
+inline std::string gpsd_last_time(const std::string& name) {
+    const std::string text = read_file(receivers_dir() / (name + ".log.chk"));
+    std::string last;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t lf = text.find('\n', start);
+        if (lf == std::string::npos) lf = text.size();
+        std::string_view line(text.data() + start, lf - start);
+        start = lf + 1;
+        if (line.rfind("{\"class\":\"TPV\"", 0) != 0) continue;
+        if (auto json = parse_json(line); json && json->has("time")) last = (*json)["time"].string;
+    }
+    return last;
 }
 
 }  // namespace vg::test

@@ -189,6 +189,15 @@ TEST(ZodiacFramer, Message1000DecodesPositionTimeAndFix) {
         h.feed(zodiac_frame(1000, geodetic_words(bad)));
         EXPECT_EQ(h.fix.fix_dimension, 0) << bad;
     }
+
+    // A latitude of 1.6 rad (91.7 degrees) is off the globe: the navigation part is not stored.
+    auto off_globe = geodetic_words(0);
+    off_globe[21] = 160000000 & 0xFFFF;
+    off_globe[22] = 160000000 >> 16;
+    h.fix.fix_dimension = 0;
+    h.feed(zodiac_frame(1000, off_globe));
+    EXPECT_NEAR(h.fix.latitude, 60.175, 1e-6);
+    EXPECT_EQ(h.fix.fix_dimension, 0);
 }
 
 TEST(ZodiacFramer, SplitFramesResyncAndBadChecksums) {

@@ -50,9 +50,6 @@ TEST(SplitUrl, HostPortPathAndTheirDefaults) {
     EXPECT_EQ(split_url("http://h:0/x").port, 0);     // connects to 80
     EXPECT_EQ(split_url("http://h:99999999999/").port, -1);  // refused at connect
 
-    // Over-long URLs are cut to 1023 characters instead of overrunning anything.
-    const std::string long_url = "http://h/" + std::string(5000, 'a');
-    EXPECT_EQ(split_url(long_url).path.size(), 1023u - 8u);
 }
 
 class HttpClientTest : public ::testing::Test {
@@ -265,7 +262,8 @@ TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     const std::string printed = testing::internal::GetCapturedStdout();
     // The error numbers are the system's (ECONNREFUSED 111 and EAI_NONAME -2 on Linux).
     EXPECT_EQ(printed, "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "gethostbyname error: " +
-                           std::to_string(EAI_NONAME) + " for \nError: -1 in GetLocalHost error\n");
+                           std::to_string(EAI_NONAME) + " for \nError: -1 in GetLocalHost error\n"
+                           "Error: 22 in URL (control characters)\nError: 22 in URL (control characters)\n");
     EXPECT_TRUE(stray_files(dir.path()).empty());
 
     // A proxy that cannot be reached fails the same way, though the target is up.
@@ -311,6 +309,101 @@ TEST_F(HttpClientTest, ConcurrentDownloadsOfOneFileNeverMix) {
     EXPECT_EQ(stray_files(dir.path()), std::vector<std::string>{"same.gif"});
 }
 
+// Each fault bounded by the transfer's deadline or size limit: the transfer fails, leaves no file and
+// prints one line that says why.
+TEST_F(HttpClientTest, TransfersEndAtTheirDeadlineAndSizeLimit) {
+    struct Case {
+        const char* what;
+        ScriptedReply reply;
+        std::string printed;
+    };
+    ScriptedReply drip = ScriptedReply::make(200, "image/png", "");
+    for (int i = 0; i < 40; ++i) drip.pieces.push_back({100ms, "x"});  // a byte well within the idle wait
+    ScriptedReply endless = ScriptedReply::make(200, "image/png", "");
+    for (int i = 0; i < 40; ++i) endless.pieces.push_back({0ms, std::string(65536, 'b')});
+    auto huge_length = ScriptedReply::make(200, "image/png", "abc", false, "Content-Length: 99999999999\r\n");
+    huge_length.hold_open = true;
+    auto huge_chunk = ScriptedReply::make(200, "image/png", "fffffffff\r\n" + std::string(70000, 'c'), false,
+                                          "Transfer-Encoding: chunked\r\n");
+    huge_chunk.hold_open = true;
+    Case cases[] = {
+        {"drips", drip, "Error: 110 in transfer (not done within 1 s)\n"},
+        {"never ends", endless, "Error: 27 in body over 65536 bytes\n"},
+        {"announces too much", huge_length, "Error: 27 in body over 65536 bytes\n"},
+        {"chunk too large", huge_chunk, "Error: 27 in body over 65536 bytes\n"},
+    };
+    auto o = options();
+    o.total_timeout = 1s;
+    o.max_body = 65536;
+    for (auto& c : cases) {
+        LoopbackHttpServer server(c.reply);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(http_get_file(server.url("/"), out("t.png"), o), 0) << c.what;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.what;
+        server.stop();
+    }
+    EXPECT_TRUE(stray_files(dir.path()).empty());
+
+    // Within the limit the same body is stored; unset, the limit is 1 MiB.
+    LoopbackHttpServer fits(ScriptedReply::make(200, "image/png", std::string(65536, 'd'), true));
+    EXPECT_EQ(http_get_file(fits.url("/"), out("fits.png"), o), 1);
+    LoopbackHttpServer big(ScriptedReply::make(200, "image/png", std::string(kOtherBodyLimit + 1, 'e')));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(http_get_file(big.url("/"), out("big.png"), options()), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 27 in body over 1048576 bytes\n");
+}
+
+TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
+    const std::string jpg = real_file("photo256-q85.jpg");
+    struct Case {
+        const char* file;
+        ScriptedReply reply;
+        std::string printed;
+    };
+    auto closes_early = ScriptedReply::make(404, "image/jpeg", jpg.substr(0, 10), false, "Content-Length: 20\r\n");
+    ScriptedReply header_only;
+    header_only.pieces.push_back({0ms, "HTTP/1.1 200 OK\r\n"});
+    ScriptedReply silent;
+    silent.silent = true;
+    const Case cases[] = {
+        {"a.png", ScriptedReply::make(404, "text/html", "<html>gone</html>"),
+         "Error: 404 in reply of type text/html, not image/png\n"},
+        {"b.png", ScriptedReply::make(503, "", "busy"), "Error: 503 in reply without Content-Type\n"},
+        {"c.jpg", closes_early, "Error: 104 in reply 404 (closed after 10 of 20 bytes)\n"},
+        {"d.jpg", header_only, "Error: 104 in reply header (closed before its end)\n"},
+        {"e.jpg", silent, "Error: 110 in recv\n"},
+        {"f.jpg", ScriptedReply::make(200, "image/jpeg", "x", false, "Content-Length: 1x\r\n"),
+         "Error: 200 in reply with a bad Content-Length\n"},
+    };
+    auto o = options();
+    o.idle_timeout = 300ms;
+    for (const auto& c : cases) {
+        LoopbackHttpServer server(c.reply);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(http_get_file(server.url("/"), out(c.file), o), 0) << c.file;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.file;
+        server.stop();
+    }
+
+    // Over-long URLs are refused whole, never shortened and fetched; so are https ones.
+    LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(http_get_file(server.url("/" + std::string(1100, 'a')), out("long.tmp"), o), 0);
+    EXPECT_EQ(http_post_form(server.url("/" + std::string(1100, 'a')), "a=1", o), 0);
+    EXPECT_EQ(http_get_file("https://127.0.0.1/", out("tls.tmp"), o), 0);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Error: 36 in URL (1123 characters, at most 1023)\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error: 93 in URL (https"), std::string::npos) << printed;
+    EXPECT_EQ(server.connection_count(), 0u);
+
+    // A form the peer refuses is not reported as sent.
+    LoopbackHttpServer refuses(ScriptedReply::make(403, "text/plain", "no"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(http_post_form(refuses.url("/"), "a=1", o), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 403 in reply (the form was refused)\n");
+    EXPECT_TRUE(stray_files(dir.path()).empty());
+}
+
 TEST(ResponseHeader, FieldsThatDecideTheBody) {
     auto h = parse_response_header("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\ncontent-length: 12\r\n\r\nabc");
     EXPECT_TRUE(h.complete);
@@ -328,6 +421,8 @@ TEST(ResponseHeader, FieldsThatDecideTheBody) {
     EXPECT_FALSE(h.content_length.has_value());
 
     EXPECT_FALSE(parse_response_header("HTTP/1.1 200 OK\r\nContent-Type: a\r\n\n").complete);
+    EXPECT_EQ(parse_response_header("HTTP/1.0 404 Not Found\r\n\r\n").status, 404);
+    EXPECT_EQ(parse_response_header("ICY 200 OK\r\n\r\n").status, 0);
 }
 
 }  // namespace

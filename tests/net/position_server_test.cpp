@@ -2,9 +2,12 @@
 // (directly and through tinyproxy) and curl.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 #include <cerrno>
 #include <condition_variable>
@@ -12,6 +15,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "net/base_link.h"
 #include "net/http_client.h"
 #include "net/position_server.h"
 #include "platform/clock.h"
@@ -357,6 +361,86 @@ TEST_F(PositionServerTest, TenThousandGarbageAndHalfOpenConnectionsThenAValidPos
     EXPECT_DOUBLE_EQ(r.longitude, -122.25);
 }
 
+// Raises the soft descriptor limit to `want` when the hard limit allows it.
+bool allow_descriptors(rlim_t want) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur >= want) return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < want) return false;
+    limit.rlim_cur = want;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+TEST_F(PositionServerTest, APostIsTakenWhileThousandsOfIdleAndSlowClientsAreConnected) {
+    if (!allow_descriptors(5000)) GTEST_SKIP() << "cannot open 5000 descriptors";
+    std::vector<int> idle;
+    for (int i = 0; i < 2000; ++i) {
+        const int fd = connect_to(server.port());
+        ASSERT_GE(fd, 0) << i;
+        idle.push_back(fd);
+    }
+    std::vector<int> slow;  // each has sent part of a request header
+    for (int i = 0; i < 20; ++i) {
+        slow.push_back(connect_to(server.port()));
+        send_text(slow.back(), "POST / HTTP/1.1\r\nX-a: ");
+    }
+    const std::string reply =
+        exchange(server.port(), {"POST / HTTP/1.1\r\nContent-length: 26\r\n\r\nlatitude=1.5&longitude=2.5\r\n"});
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 1.5);
+    EXPECT_EQ(positions.load(), 1);
+    for (int fd : idle) ::close(fd);
+    for (int fd : slow) ::close(fd);
+}
+
+TEST_F(PositionServerTest, APostWithoutLengthWaitsForItsBodyAndOnlyTakenPostsAreOk) {
+    // The body comes in a second segment.
+    std::string reply =
+        exchange(server.port(), {"POST / HTTP/1.1\r\nHost: b\r\n\r\n", "latitude=3.25&longitude=4.5\r\n"}, 300ms);
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 3.25);
+    EXPECT_EQ(positions.load(), 1);
+
+    // A post that takes no position is not answered OK.
+    reply = exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=95&longitude=4.5\r\n"});
+    EXPECT_EQ(reply.rfind("HTTP/1.0 400 Bad Request\r\nServer: Vor 1.4\r\n", 0), 0u) << reply;
+    reply = exchange(server.port(), {"POST / HTTP/1.1\r\nHost: b\r\n\r\n"});  // its body never comes
+    EXPECT_EQ(reply.rfind("HTTP/1.0 400 Bad Request", 0), 0u) << reply;
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 3.25);
+    EXPECT_EQ(positions.load(), 1);
+}
+
+TEST(PositionServerKey, OnlyPostsWithTheRelayKeyAreTaken) {
+    SharedFix fix;
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nrelaykey= s3cret &x \r\n");
+    PositionServerConfig c;
+    c.port = 0;
+    c.bind_address = "127.0.0.1";
+    c.settings_dir = dir.path();
+    PositionServer server(fix, nullptr);
+    ASSERT_TRUE(server.start(c));
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi";
+    HttpOptions o;
+    o.settings_dir = dir.path();
+
+    const char* refused[] = {"latitude=1&longitude=2", "latitude=1&longitude=2&key=s3cret", "latitude=1&longitude=2&key="};
+    for (const char* body : refused) {
+        const std::string reply = exchange(server.port(), {std::string("POST / HTTP/1.1\r\n\r\n") + body + "\r\n"});
+        EXPECT_EQ(reply.rfind("HTTP/1.0 403 Forbidden\r\n", 0), 0u) << body;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(http_post_form(url, "latitude=1&longitude=2", o), 0);  // the form itself carries no key
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 403 in reply (the form was refused)\n");
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    // GETs need no key; the base's upload, which reads the same vor_ini.txt, carries it.
+    EXPECT_EQ(exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_EQ(base_upload_body(1, 2, "s3cret &x"), "latitude=1.000000&longitude=2.000000&key=s3cret%20%26x");
+    EXPECT_EQ(http_post_form(url, with_relay_key(base_upload_body(-12.5, 130.75), dir.path()), o), 1);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, -12.5);
+    EXPECT_EQ(fix.snapshot().fix_dimension, 3);
+}
+
 TEST_F(PositionServerTest, CurlIsUnderstood) {
 #ifdef _WIN32
     GTEST_SKIP() << "Linux only: runs /usr/bin/curl through a POSIX shell";
@@ -416,6 +500,14 @@ TEST(PositionServerStart, ListensOnTheBindKeyOrReportsWhyNot) {
         PositionServer server(fix, nullptr);
         ASSERT_TRUE(server.start(c));
         EXPECT_TRUE(server.running());
+        EXPECT_EQ(exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 200 OK", 0), 0u);
+    }
+
+    // bind=0.0.0.0 listens on every address, the loopback one among them.
+    test::write_file(dir / "vor_ini.txt", "bind=0.0.0.0\r\n");
+    {
+        PositionServer server(fix, nullptr);
+        ASSERT_TRUE(server.start(c));
         EXPECT_EQ(exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 200 OK", 0), 0u);
     }
 

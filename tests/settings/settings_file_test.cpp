@@ -131,13 +131,34 @@ TEST_F(WriteSetting, ReplacesTheKeyAndKeepsTheRestWithCrLf) {
     EXPECT_EQ(read_file(set_file()), "site=Etopo2\r\nunit=Garmin\r\n");
 }
 
-TEST_F(WriteSetting, CaseSensitivePrefixAppendsBesideACapitalisedLine) {
-    write_file(set_file(), "Site=Etopo2\r\nsize=small\r\n");
-    EXPECT_EQ(write_setting("site", "OpenStreetMap", dir_.path()), 1);
-    EXPECT_EQ(read_file(set_file()), "Site=Etopo2\r\nsize=small\r\nsite=OpenStreetMap\r\n");
-    std::string value;
-    ASSERT_EQ(read_setting(set_file(), "site", nullptr, value), 1);
-    EXPECT_EQ(value, "Etopo2");  // the first line still wins at the next start
+// Where the lookup would find another line before the written one, the new line goes to the top,
+// so that what was set is what is read; every other line stays.
+TEST_F(WriteSetting, TheWrittenValueIsAlwaysTheOneRead) {
+    struct Case {
+        const char* before;
+        const char* key;
+        const char* value;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"Site=Etopo2\r\nsize=small\r\n", "site", "OpenStreetMap",
+         "site=OpenStreetMap\r\nSite=Etopo2\r\nsize=small\r\n"},
+        {"#unit=old receiver\r\nunit=NMEA\r\n", "unit", "Garmin", "unit=Garmin\r\n#unit=old receiver\r\nunit=Garmin\r\n"},
+        {"note=my unit is=here\nport=COM1\n", "unit", "TripMate", "unit=TripMate\r\nnote=my unit is=here\r\nport=COM1\r\n"},
+        {"unit=NMEA\r\n#unit=x\r\n", "unit", "Garmin", "unit=Garmin\r\n#unit=x\r\n"},  // already first: the rule alone
+    };
+    for (const auto& c : cases) {
+        write_file(set_file(), c.before);
+        EXPECT_EQ(write_setting(c.key, c.value, dir_.path()), 1) << c.before;
+        EXPECT_EQ(read_file(set_file()), c.after) << c.before;
+        EXPECT_EQ(setting_value(set_file(), c.key), c.value) << c.before;
+    }
+    // What the lookup can never read back is refused and changes nothing: an upper-case key, a value
+    // longer than a lookup sees.
+    write_file(set_file(), "unit=NMEA\r\n");
+    EXPECT_EQ(write_setting("Unit", "Garmin", dir_.path()), 0);
+    EXPECT_EQ(write_setting("unit", std::string(200, 'v'), dir_.path()), 0);
+    EXPECT_EQ(read_file(set_file()), "unit=NMEA\r\n");
 }
 
 TEST_F(WriteSetting, EveryLineStartingWithTheKeyIsReplaced) {
@@ -175,8 +196,9 @@ TEST_F(WriteSetting, LongLineSurvivesWhole) {
     // 127 characters and then text that starts with the key: kept as it is, not taken for a line.
     const std::string long_line = "maps=" + std::string(122, 'm') + "site=GoogleMaps" + std::string(150, 'n');
     write_file(set_file(), long_line + "\r\nsite=Etopo2\r\n");
+    // The lookup sees that text as a line of its own, so the new line goes first.
     EXPECT_EQ(write_setting("site", "MapQuest", dir_.path()), 1);
-    EXPECT_EQ(read_file(set_file()), long_line + "\r\nsite=MapQuest\r\n");
+    EXPECT_EQ(read_file(set_file()), "site=MapQuest\r\n" + long_line + "\r\nsite=MapQuest\r\n");
 }
 
 TEST_F(WriteSetting, LastLineWithoutLineEndDoesNotSwallowTheNewLine) {

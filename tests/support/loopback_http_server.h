@@ -79,9 +79,10 @@ private:
 
 // A tinyproxy process on a free 127.0.0.1 port with a generated configuration, stopped and reaped
 // by the destructor. available() is false when /usr/bin/tinyproxy is missing or did not start.
+// CONNECT is allowed to port 443 and to `connect_port` (a test's own HTTPS server).
 class TinyProxy {
 public:
-    TinyProxy();
+    explicit TinyProxy(int connect_port = 443);
     ~TinyProxy();
     TinyProxy(const TinyProxy&) = delete;
     TinyProxy& operator=(const TinyProxy&) = delete;

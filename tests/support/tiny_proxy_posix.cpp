@@ -16,7 +16,7 @@
 
 namespace vg::test {
 
-TinyProxy::TinyProxy() {
+TinyProxy::TinyProxy(int connect_port) {
     if (::access("/usr/bin/tinyproxy", X_OK) != 0) return;
     std::string pattern = (std::filesystem::temp_directory_path() / "vgproxy-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) return;
@@ -33,6 +33,7 @@ TinyProxy::TinyProxy() {
              << "LogLevel Info\n"
              << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
              << "ConnectPort 443\n";
+        if (connect_port != 443) conf << "ConnectPort " << connect_port << "\n";
     }
     const std::string conf_path = dir_ + "/tinyproxy.conf";
     const pid_t pid = ::fork();

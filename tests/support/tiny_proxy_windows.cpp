@@ -4,7 +4,7 @@
 
 namespace vg::test {
 
-TinyProxy::TinyProxy() = default;
+TinyProxy::TinyProxy(int) {}
 TinyProxy::~TinyProxy() = default;
 std::string TinyProxy::log() const { return {}; }
 

@@ -1,0 +1,189 @@
+// Soak of the position server: 2000 idle connections and 20 slowloris clients (one header byte every
+// half second) are kept connected — each one the server drops is opened again at once — while a base
+// posts a position every second. Reports how many posts were taken and their latency (connect to
+// reply). The run lasts --soak-seconds=N (default 10; 60 for the full minute).
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gps/fix_record.h"
+#include "net/position_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+int g_soak_seconds = 10;
+constexpr int kIdle = 2000;
+constexpr int kSlow = 20;
+
+int connect_to(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Keeps kIdle silent and kSlow dripping clients connected until `stop`.
+void pressure(int port, const std::atomic<bool>& stop, std::atomic<long>& reopened) {
+    struct Client {
+        int fd = -1;
+        bool slow = false;
+        Clock::time_point next_byte{};
+    };
+    std::vector<Client> clients(kIdle + kSlow);
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        clients[i].slow = i >= static_cast<std::size_t>(kIdle);
+        clients[i].fd = connect_to(port);
+    }
+    std::vector<pollfd> polls(clients.size());
+    while (!stop.load()) {
+        const auto now = Clock::now();
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            Client& c = clients[i];
+            if (c.fd >= 0 && c.slow && now >= c.next_byte) {
+                const char byte = 'X';
+                if (::send(c.fd, &byte, 1, MSG_NOSIGNAL) != 1) {
+                    ::close(c.fd);
+                    c.fd = -1;
+                }
+                c.next_byte = now + 500ms;
+            }
+            if (c.fd < 0) {
+                c.fd = connect_to(port);
+                if (c.fd >= 0 && c.slow) ::send(c.fd, "POST / HTTP/1.1\r\nX-Slow: ", 25, MSG_NOSIGNAL);
+                ++reopened;
+            }
+            polls[i] = {c.fd, POLLIN, 0};
+        }
+        if (::poll(polls.data(), polls.size(), 100) <= 0) continue;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if (polls[i].fd < 0 || !(polls[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char sink[256];
+            if (::recv(clients[i].fd, sink, sizeof sink, MSG_DONTWAIT) <= 0) {  // dropped by the server
+                ::close(clients[i].fd);
+                clients[i].fd = -1;
+            }
+        }
+    }
+    for (const Client& c : clients)
+        if (c.fd >= 0) ::close(c.fd);
+}
+
+// One base post; true when answered 200 OK within 30 s (the base's own bound).
+bool post_position(int port, double latitude) {
+    const int fd = connect_to(port);
+    if (fd < 0) return false;
+    const std::string body = "latitude=" + std::to_string(latitude) + "&longitude=24.950000";
+    const std::string request = "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-type: "
+                                "application/x-www-form-urlencoded\r\nContent-length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char buffer[512];
+    const auto deadline = Clock::now() + 30s;
+    while (reply.find("\r\n\r\n") == std::string::npos && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0) continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return reply.rfind("HTTP/1.0 200 OK\r\n", 0) == 0;
+}
+
+void soak(benchmark::State& state) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t want = 8192;
+    if (limit.rlim_cur < want) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? want : std::min(want, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < 2 * (kIdle + kSlow) + 100) {
+        state.SkipWithError("the descriptor limit is too low for 2020 clients and their server ends");
+        return;
+    }
+
+    for (auto _ : state) {
+        vg::SharedFix fix;
+        vg::PositionServer server(fix, nullptr);
+        vg::PositionServerConfig config;
+        config.port = 0;
+        config.bind_address = "127.0.0.1";
+        if (!server.start(config)) {
+            state.SkipWithError("server did not start");
+            return;
+        }
+        std::atomic<bool> stop{false};
+        std::atomic<long> reopened{0};
+        std::thread load([&] { pressure(server.port(), stop, reopened); });
+        std::this_thread::sleep_for(2s);  // let the crowd connect
+
+        std::vector<double> latencies_ms;
+        int taken = 0;
+        const auto end = Clock::now() + std::chrono::seconds(g_soak_seconds);
+        for (int i = 0; Clock::now() < end; ++i) {
+            const auto tick = Clock::now();
+            const double latitude = 10.0 + i * 0.001;
+            const bool ok = post_position(server.port(), latitude);
+            latencies_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - tick).count());
+            const auto r = fix.snapshot();
+            if (ok && std::abs(r.latitude - latitude) < 1e-6 && r.fix_dimension == 3) ++taken;
+            std::this_thread::sleep_until(tick + 1s);
+        }
+        stop = true;
+        load.join();
+        server.stop();
+
+        std::sort(latencies_ms.begin(), latencies_ms.end());
+        const auto at = [&](double q) { return latencies_ms[static_cast<std::size_t>(q * (latencies_ms.size() - 1))]; };
+        state.counters["posts"] = static_cast<double>(latencies_ms.size());
+        state.counters["taken"] = taken;
+        state.counters["p50_ms"] = at(0.5);
+        state.counters["p99_ms"] = at(0.99);
+        state.counters["max_ms"] = latencies_ms.back();
+        state.counters["reconnects"] = static_cast<double>(reopened.load());
+    }
+}
+BENCHMARK(soak)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Our own flag first; the rest goes to the benchmark library.
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--soak-seconds=", 15) == 0) g_soak_seconds = std::max(1, std::atoi(argv[i] + 15));
+        else rest.push_back(argv[i]);
+    }
+    int count = static_cast<int>(rest.size());
+    benchmark::Initialize(&count, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,30 @@
+// Fuzzes the GPX reader and the track log reader on the same bytes: any input must give a defined
+// result (true with points in range, or false with a reason), and what the track log reader finds
+// must write out as GPX that reads back with the same number of segments.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "track/gpx.h"
+#include "track/track_log.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    vg::GpxData gpx;
+    std::string error;
+    if (vg::read_gpx(bytes, gpx, error)) {
+        for (const auto& line : gpx.lines)
+            for (const auto& p : line)
+                if (!(std::fabs(p.latitude) <= 90 && std::fabs(p.longitude) <= 180)) std::abort();
+    } else if (error.empty()) {
+        std::abort();
+    }
+    const auto runs = vg::read_track_log(bytes);
+    std::size_t segments = 0;
+    for (const auto& run : runs) segments += run.empty() ? 0 : 1;
+    vg::GpxData back;
+    if (!vg::read_gpx(vg::write_gpx(runs, bytes.substr(0, 40)), back, error) || back.lines.size() != segments) std::abort();
+    return 0;
+}

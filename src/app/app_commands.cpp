@@ -1,0 +1,225 @@
+// App: the menu commands.
+#include <sys/utsname.h>
+
+#include "app/app.h"
+#include "app/app_detail.h"
+#include "app/gps_monitor_texts.h"
+#include "app/view_text.h"
+#include "gps/device_type.h"
+#include "settings/settings_file.h"
+#include "tiles/geometry.h"
+#include "tiles/tile_cache.h"
+#include "tiles/tile_naming.h"
+
+namespace vg {
+
+using app_detail::WaitCursor;
+
+namespace {
+
+constexpr int kAerialMenuId = 1047;
+
+const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap available",
+                                      "No Google Maps available", "No Virtual Earth available",
+                                      "No MapQuest available"};
+
+}  // namespace
+
+void App::switch_source(int s) {
+    const MapSource old = source();
+    const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
+    const double lon = pixel_to_longitude(view_.centre_x, old, view_.level);
+    ws_->map_source = s;
+    if (s == 1) {
+        ws_->aerial = 0;
+        view_.level = 0;
+    } else if (s == 2) {
+        ws_->aerial = 0;
+    }
+    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, i == s);
+    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
+    write_setting("site", kMapSources[s - 1].site_value, dir_);
+
+    WaitCursor wait(window_);
+    const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
+    view_.centre_x = wrap_centre_x(p.x, view_.level, source());
+    view_.centre_y = clamp_centre_y(p.y, view_.level, source());
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) != 0) {
+        window_->warning_box(kSourceMissing[s - 1]);
+        return;
+    }
+    view_loaded_ = true;
+    if (compose()) window_->invalidate(true);
+}
+
+void App::select_device(int d) {
+    const DeviceType type = static_cast<DeviceType>(d);
+    ws_->device_type = d;
+    ws_->baud_rate = device_info(type).baud;
+    ws_->byte_size = 8;
+    ws_->parity = 0;
+    ws_->stop_bits = 0;
+    for (int i = 1; i <= 6; ++i) window_->enable_menu_item(menu::kDeviceBase + i, i != d);
+    write_setting("unit", device_info(type).unit_value, dir_);
+    link_->set_device_type(type);
+    link_->set_settings(link_settings(*ws_));
+    window_->invalidate(false);
+    if (type == DeviceType::Remote) {
+        if (link_->open_link() != 1) window_->warning_box("No GPS connected");
+        ws_->link_active.store(link_->link_active() ? 1 : 0);
+        window_->invalidate(false);
+    }
+}
+
+void App::toggle_aerial() {
+    const MapSource s = source();
+    ws_->aerial = (s == MapSource::Etopo2 || s == MapSource::OpenStreetMap) ? 0 : !ws_->aerial;
+    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
+    WaitCursor wait(window_);
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+        view_loaded_ = true;
+        if (compose()) window_->invalidate(true);
+    } else if (ws_->aerial) {
+        window_->warning_box("No aerial map available");
+        ws_->aerial = 0;
+        window_->check_menu_item(kAerialMenuId, false);
+    }
+}
+
+void App::com_settings() {
+    ComSettings s;
+    s.port_number = ws_->port_number;
+    s.baud_rate = ws_->baud_rate;
+    s.byte_size = ws_->byte_size;
+    s.parity = ws_->parity;
+    s.stop_bits = ws_->stop_bits;
+    s.flow_control = ws_->flow_control;
+    s.port_locked = link_->link_active();
+    if (window_->run_com_settings_dialog(s)) {
+        if (!s.port_locked && s.port_number >= 0 && s.port_number <= 255)
+            ws_->port_number = static_cast<std::uint8_t>(s.port_number);
+        ws_->baud_rate = s.baud_rate;
+        ws_->byte_size = static_cast<std::uint8_t>(s.byte_size);
+        ws_->parity = static_cast<std::uint8_t>(s.parity);
+        ws_->stop_bits = static_cast<std::uint8_t>(s.stop_bits);
+        ws_->flow_control = static_cast<std::uint8_t>(s.flow_control);
+        write_setting("port", "COM" + std::to_string(ws_->port_number), dir_);
+        link_->set_settings(link_settings(*ws_));
+        if (link_->link_active() && link_->configure_port() != 1) window_->warning_box("Settings failed");
+    }
+    window_->invalidate(false);
+}
+
+void App::on_command(int id) {
+    if (!ws_ || !window_) return;
+    Window& w = *window_;
+    switch (id) {
+    case 1001: {  // Reload Map
+        WaitCursor wait(window_);
+        TilePathTable scratch;
+        delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
+                          ws_->aerial != 0, ws_->big_maps != 0);
+        view_.pending_level = view_.level;
+        view_.pending_x = view_.centre_x;
+        view_.pending_y = view_.centre_y;
+        load_pending_view(Variant::Fetch);
+        break;
+    }
+    case 1002:
+        online_command(options_.probe, ws_->online, w);
+        break;
+    case 1003:
+        offline_command(ws_->online, w);
+        break;
+    case 1004:
+        if (link_->open_link() != 1) w.warning_box("No GPS connected");
+        ws_->link_active.store(link_->link_active() ? 1 : 0);
+        break;
+    case 1005:
+        link_->close_link();
+        ws_->link_active.store(0);
+        fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
+        w.invalidate(false);
+        break;
+    case 1006:
+        view_.display_bitmap.release();
+        w.close_window();
+        break;
+    case 1011:
+        rebuild_bitmap();
+        if (view_.display_bitmap.exists())
+            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.side(),
+                                      view_.display_bitmap.side(), view_.display_bitmap.stride());
+        break;
+    case 1021:
+    case 1022:
+    case 1023:
+    case 1024:
+    case 1025:
+        switch_source(id - menu::kMapSourceBase);
+        break;
+    case 1031:
+    case 1032:
+    case 1033:
+    case 1034:
+    case 1035:
+    case 1036:
+        select_device(id - menu::kDeviceBase);
+        break;
+    case 1037:
+        w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });
+        break;
+    case 1041:
+        ws_->auto_pan = !ws_->auto_pan;
+        w.check_menu_item(id, ws_->auto_pan != 0);
+        w.invalidate(false);
+        break;
+    case 1042:
+        ws_->auto_zoom = !ws_->auto_zoom;
+        w.check_menu_item(id, ws_->auto_zoom != 0);
+        view_.zoom_clock = now();
+        w.invalidate(false);
+        break;
+    case 1043:
+        ws_->track = !ws_->track;
+        w.check_menu_item(id, ws_->track != 0);
+        w.invalidate(false);
+        break;
+    case 1044: {
+        WaitCursor wait(window_);
+        ws_->big_maps = !ws_->big_maps;
+        w.check_menu_item(id, ws_->big_maps != 0);
+        set_map_size(view_, ws_->big_maps);
+        view_.pending_level = view_.level;
+        view_.pending_x = view_.centre_x;
+        view_.pending_y = view_.centre_y;
+        load_pending_view(Variant::ByOnline);
+        write_setting("size", ws_->big_maps ? "large" : "small", dir_);
+        break;
+    }
+    case 1045:
+        ws_->map_coordinates = !ws_->map_coordinates;
+        w.check_menu_item(id, ws_->map_coordinates != 0);
+        w.invalidate(false);
+        break;
+    case 1047:
+        toggle_aerial();
+        break;
+    case 1048:
+        com_settings();
+        break;
+    case 1051:
+        w.run_keys_dialog();
+        break;
+    case 1053: {
+        utsname name{};
+        const std::string release = uname(&name) == 0 ? name.release : "";
+        w.run_about_dialog(about_version_line(__DATE__), about_system_line(release));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace vg

@@ -1,0 +1,28 @@
+// Helpers shared by the files that implement App (app.cpp, app_paint.cpp, app_commands.cpp,
+// app_input.cpp). Not part of App's interface.
+#pragma once
+
+#include "gps/fix_record.h"
+#include "platform/window.h"
+
+namespace vg::app_detail {
+
+inline bool fix_valid(const FixRecord& fix) { return fix.fix_dimension > 0; }
+
+// Shows the wait cursor for the life of the object.
+class WaitCursor {
+public:
+    explicit WaitCursor(Window* window) : window_(window) {
+        if (window_) window_->set_wait_cursor(true);
+    }
+    ~WaitCursor() {
+        if (window_) window_->set_wait_cursor(false);
+    }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    Window* window_;
+};
+
+}  // namespace vg::app_detail

@@ -1,0 +1,159 @@
+// App: keys, mouse buttons, pointer movement and the window timer.
+#include "app/app.h"
+#include "app/app_detail.h"
+#include "app/toolbar_layout.h"
+#include "gps/device_type.h"
+#include "tiles/geometry.h"
+
+namespace vg {
+
+using app_detail::fix_valid;
+using app_detail::WaitCursor;
+
+void App::on_key_up(Key key) {
+    if (!ws_) return;
+    WaitCursor wait(window_);
+    switch (key) {
+    case Key::Left: pan(-kTileSize, 0); break;
+    case Key::Up: pan(0, -kTileSize); break;
+    case Key::Right: pan(kTileSize, 0); break;
+    case Key::Down: pan(0, kTileSize); break;
+    case Key::Other: break;
+    }
+}
+
+void App::level_button(int k) {
+    const MapSource src = source();
+    const int m = src == MapSource::Etopo2 ? 0 : k;
+    const FixRecord fix = fix_.snapshot();
+    if (ws_->auto_pan && fix_valid(fix)) {
+        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, m);
+        view_.pending_x = p.x;
+        view_.pending_y = p.y;
+    } else if (m > view_.level) {
+        view_.pending_x = rescale_x(view_.anchor_x, view_.anchor_level, m, src);
+        view_.pending_y = rescale_y(view_.anchor_y, view_.anchor_level, m, src);
+    } else {
+        view_.pending_x = rescale_x(view_.centre_x, view_.level, m, src);
+        view_.pending_y = rescale_y(view_.centre_y, view_.level, m, src);
+    }
+    view_.pending_level = m;
+    normalise_pending();
+    view_.pointer_x = view_.pending_x;
+    view_.pointer_y = view_.pending_y;
+    load_pending_view(Variant::ByOnline);
+}
+
+void App::on_left_button(int x, int y) {
+    if (!ws_) return;
+    WaitCursor wait(window_);
+    view_.pending_level = view_.level;
+    const toolbar::Button b = toolbar::hit_button(x, y);
+    if (b != toolbar::kButtonCount) {
+        switch (b) {
+        case toolbar::kAutoPan:
+            ws_->auto_pan = 1;
+            window_->check_menu_item(menu::kAutoPan, true);
+            window_->invalidate(false);
+            break;
+        case toolbar::kPanWest: pan(-kTileSize, 0); break;
+        case toolbar::kPanNorth: pan(0, -kTileSize); break;
+        case toolbar::kPanSouth: pan(0, kTileSize); break;
+        case toolbar::kPanEast: pan(kTileSize, 0); break;
+        case toolbar::kAerial: toggle_aerial(); break;
+        default: level_button(b - toolbar::kLevel0); break;
+        }
+    } else if (in_map(x, y)) {
+        auto_pan_off();
+        const MapSource src = source();
+        const int m = (src == MapSource::Etopo2 || view_.level >= 4) ? view_.level : view_.level + 1;
+        const WorldPixel p = pointed_pixel(x, y);
+        view_.anchor_x = rescale_x(p.x, view_.level, m, src);
+        view_.anchor_y = rescale_y(p.y, view_.level, m, src);
+        view_.anchor_level = m;
+        view_.pending_x = view_.anchor_x;
+        view_.pending_y = view_.anchor_y;
+        view_.pending_level = m;
+        normalise_pending();
+        view_.pointer_x = view_.pending_x;
+        view_.pointer_y = view_.pending_y;
+        load_pending_view(Variant::ByOnline);
+    }
+    if (ws_) view_.zoom_clock = now();
+}
+
+void App::on_right_button(int x, int y) {
+    if (!ws_) return;
+    WaitCursor wait(window_);
+    if (!in_map(x, y)) return;
+    auto_pan_off();
+    const MapSource src = source();
+    const int m = view_.level > 0 ? view_.level - 1 : 0;
+    const WorldPixel p = pointed_pixel(x, y);
+    view_.pending_x = rescale_x(p.x, view_.level, m, src);
+    view_.pending_y = rescale_y(p.y, view_.level, m, src);
+    view_.pending_level = m;
+    normalise_pending();
+    view_.pointer_x = view_.pending_x;
+    view_.pointer_y = view_.pending_y;
+    load_pending_view(Variant::ByOnline);
+    view_.zoom_clock = now();
+}
+
+void App::on_mouse_move(int x, int y) {
+    if (!ws_ || !ws_->map_coordinates) return;
+    if (in_map(x, y)) {
+        if (view_.level > 4) {
+            view_.pointer_x = kNoPointer;
+            view_.pointer_y = kNoPointer;
+        } else {
+            const WorldPixel p = pointed_pixel(x, y);
+            view_.pointer_x = p.x;
+            view_.pointer_y = p.y;
+        }
+    } else {
+        view_.pointer_x = view_.centre_x;
+        view_.pointer_y = view_.centre_y;
+    }
+    if (window_) window_->invalidate(false);
+}
+
+void App::on_timer() {
+    if (!ws_) return;
+    const DeviceType device = static_cast<DeviceType>(ws_->device_type);
+
+    // 1. Garmin polling: position and date-time requests in turn.
+    if (device == DeviceType::Garmin) {
+        if (link_->garmin_timer_step() && window_) window_->invalidate(false);
+        view_.garmin_toggle = !view_.garmin_toggle;
+    }
+
+    // 2-3. Base upload or remote poll.
+    if (ws_->base_enabled) {
+        BaseLinkConfig base;
+        base.base_enabled = true;
+        base.base_host = ws_->base_host;
+        base.base_port = ws_->base_port;
+        base.http = options_.http;
+        BaseLinkState state{view_.upload_clock, view_.uploaded_lat, view_.uploaded_lon};
+        if (device != DeviceType::Remote)
+            base_position_upload(base, device, fix_.snapshot(), state, now());
+        else
+            remote_poll(base, device, state, now());
+        view_.upload_clock = state.upload_clock;
+        view_.uploaded_lat = state.uploaded_lat;
+        view_.uploaded_lon = state.uploaded_lon;
+    }
+
+    // 4. No-data watchdog.
+    if (link_->link_active() && device != DeviceType::Remote) {
+        if (ws_->silence_ticks.load() > 120) {
+            fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
+            if (window_) window_->invalidate(false);
+        } else {
+            ws_->silence_ticks.fetch_add(1);
+        }
+    }
+}
+
+}  // namespace vg

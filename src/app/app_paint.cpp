@@ -1,0 +1,183 @@
+// App: the paint handler (window size, first fix, title, following, toolbar, overlays).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "app/app.h"
+#include "app/app_detail.h"
+#include "app/toolbar_layout.h"
+#include "app/view_text.h"
+#include "gps/device_type.h"
+#include "settings/settings_file.h"
+#include "tiles/geometry.h"
+
+namespace vg {
+
+using app_detail::fix_valid;
+using app_detail::WaitCursor;
+
+bool App::follow(const FixRecord& fix) {
+    const MapSource src = source();
+    auto pending_from_fix = [&] {
+        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.pending_level);
+        view_.pending_x = p.x;
+        view_.pending_y = p.y;
+        normalise_pending();
+    };
+    view_.pending_level = view_.level;
+    pending_from_fix();
+    if (ws_->online.load() == 0 && ws_->auto_zoom) {
+        const std::int64_t t = now();
+        if (t - view_.zoom_clock > 20) {
+            if (view_.pending_level < 4) {
+                ++view_.pending_level;
+                pending_from_fix();
+            }
+            view_.zoom_clock = t;
+        }
+    }
+    if (view_loaded_ && view_.pending_level == view_.level && view_.pending_x == view_.centre_x &&
+        view_.pending_y == view_.centre_y)
+        return true;
+    WaitCursor wait(window_);
+    return load_pending_view(Variant::ByOnline);
+}
+
+void App::draw_overlays(const FixRecord& fix) {
+    DisplayBitmap& bitmap = view_.display_bitmap;
+    const int w = bitmap.side();
+    const MapSource src = source();
+    const bool north = rows_run_north(src);
+    auto to_mosaic = [&](double lat, double lon, int& c, int& r) {
+        const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
+        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
+                                   : static_cast<long long>(p.y) - view_.centre_y;
+        r = static_cast<int>(std::clamp<long long>(dr + w / 2, -1, w));
+        c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
+    };
+
+    // Logged points.
+    if (ws_->plot && !ws_->track_file.empty()) {
+        std::FILE* f = std::fopen(track_path().c_str(), "r");
+        if (f) {
+            char line[260];
+            while (std::fgets(line, sizeof line, f)) {
+                double lat = 0, lon = 0;
+                if (std::sscanf(line, "%lf %lf", &lat, &lon) != 2) continue;
+                int c = 0, r = 0;
+                to_mosaic(lat, lon, c, r);
+                if (c >= 0 && c < w && r >= 0 && r < w) draw_position_marker(bitmap, c, r);
+            }
+            std::fclose(f);
+        }
+    }
+
+    // The position.
+    if (!fix_valid(fix)) return;
+    int c = 0, r = 0;
+    to_mosaic(fix.latitude, fix.longitude, c, r);
+    if (c < 0 || c >= w || r < 0 || r >= w) return;
+    if (c != view_.marker_x || r != view_.marker_y) {
+        if (!ws_->track_file.empty()) {
+            std::FILE* f = std::fopen(track_path().c_str(), "a");
+            if (f) {
+                const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
+                std::fputs(line.c_str(), f);
+                std::fclose(f);
+            }
+        }
+        if (!ws_->track) rebuild_bitmap();
+    }
+    draw_cross_hair(bitmap, c, r, ws_->track != 0, ws_->hair);
+    draw_position_marker(bitmap, c, r);
+    view_.marker_x = c;
+    view_.marker_y = r;
+}
+
+PaintFrame App::paint() {
+    PaintFrame frame;
+    if (!ws_) return frame;
+    const FixRecord fix = fix_.snapshot();
+
+    // 1. Window size after a Big Maps change.
+    if (ws_->big_maps != view_.applied_big_maps) {
+        view_.client_width = (ws_->big_maps ? 1024 : 512) + 2;
+        view_.client_height = (ws_->big_maps ? 768 : 384) + 51;
+        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
+        view_.applied_big_maps = ws_->big_maps;
+    }
+
+    // 2. The first fix of the run becomes the next start position.
+    if (!view_.start_saved && fix_valid(fix)) {
+        view_.start_saved = 1;
+        std::ofstream out(settings_path(kPosFile), std::ios::binary | std::ios::trunc);
+        if (out) out << start_position_text(fix.latitude, fix.longitude);
+        view_.zoom_clock = now();
+    }
+
+    // 3. Title.
+    {
+        const MapSource src = source();
+        std::string title;
+        const char* name = source_title_name(ws_->map_source);
+        if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
+            title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
+                                        pixel_to_longitude(view_.pointer_x, src, view_.level));
+        else if (ws_->auto_pan && fix_valid(fix))
+            title = title_position_text(name, true, fix.latitude, fix.longitude);
+        else
+            title = title_position_text(name, false, 0, 0);
+        const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
+        const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
+        title += title_time_text(utc, local, ws_->big_maps != 0,
+                                 ws_->device_type == static_cast<int>(DeviceType::TripMate), view_.zone_label);
+        if (title != view_.title_text) {
+            if (window_) window_->set_title(title);
+            view_.title_text = title;
+        }
+    }
+
+    // 4. Following.
+    if (ws_->auto_pan && fix_valid(fix)) {
+        if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
+    }
+
+    // 5. Toolbar.
+    frame.draw_toolbar = true;
+    frame.button_bitmaps = {ws_->auto_pan ? toolbar::kBitmapAutoPanOn : toolbar::kBitmapAutoPanOff,
+                            toolbar::kBitmapPanWest,
+                            toolbar::kBitmapPanNorth,
+                            toolbar::kBitmapPanSouth,
+                            toolbar::kBitmapPanEast,
+                            0, 0, 0, 0, 0,
+                            ws_->aerial ? toolbar::kBitmapMaps : toolbar::kBitmapAerial};
+    for (int k = 0; k < 5; ++k)
+        frame.button_bitmaps[toolbar::kLevel0 + k] =
+            (view_.level == k ? toolbar::kBitmapLevelCurrentBase : toolbar::kBitmapLevelBase) + k;
+    frame.map_width = view_.map_width;
+    frame.map_height = view_.map_height;
+
+    // 6. The map.
+    if (!view_.display_bitmap.exists()) return frame;
+    frame.draw_frame = true;
+    if (fix.fix_dimension != view_.last_fix_seen) {
+        rebuild_bitmap();
+        view_.last_fix_seen = fix.fix_dimension;
+    }
+    draw_overlays(fix);
+    frame.bitmap = &view_.display_bitmap;
+    frame.visible_first_row = view_.display_bitmap.side() / 8;
+
+    const int kmh = speed_kmh(fix.speed_knots);
+    if (ws_->dash != 0 && kmh > 1) {
+        frame.speed.show = true;
+        frame.speed.text = speed_text(kmh, fix.course);
+        frame.speed.font_height = ws_->big_maps ? 36 : 24;
+        frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
+        frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
+    }
+    return frame;
+}
+
+}  // namespace vg

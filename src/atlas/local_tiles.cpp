@@ -1,0 +1,55 @@
+#include "atlas/local_tiles.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "atlas/atlas_data.h"
+#include "atlas/atlas_render.h"
+#include "tiles/gif_codec.h"
+
+namespace vg::atlas {
+
+bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded) {
+    return save_png_atomically(render_tile(builtin_atlas(), zoom, x, y, faded), path);
+}
+
+bool write_relief_tile(int row, int column, const std::string& path) {
+    const QImage image = render_relief_tile(builtin_atlas(), row, column).convertToFormat(QImage::Format_RGB888);
+    RgbImage rgb;
+    rgb.width = image.width();
+    rgb.height = image.height();
+    rgb.pixels.resize(static_cast<std::size_t>(rgb.width) * static_cast<std::size_t>(rgb.height) * 3);
+    for (int y = 0; y < rgb.height; ++y)
+        std::copy_n(image.constScanLine(y), rgb.width * 3, rgb.pixels.begin() + static_cast<std::ptrdiff_t>(y) * rgb.width * 3);
+    const std::string temp = path + ".part";
+    if (!gif_write_file(temp, rgb) || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vg::atlas
+
+namespace vg {
+
+bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path) {
+    const auto bytes = pack.read_tile(zoom, x, y);
+    if (!bytes) return false;
+    const std::string temp = path + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+        if (!out.flush()) {
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vg

@@ -1,0 +1,29 @@
+// Tiles made on this machine and written into the tile cache like downloaded ones, for the sources
+// that need no network: the Atlas (PNG, web-Mercator, same naming as any Mercator source), the Etopo2
+// relief cells at level 0 (GIF with the fixed palette, as the cut relief images were), and tiles taken
+// out of a map pack. Every file is written under a temporary name and renamed into place, so a reader
+// never sees half a tile. The Atlas and relief writers need a QGuiApplication (see atlas_render.h).
+#pragma once
+
+#include <string>
+
+#include "tiles/mbtiles.h"
+
+namespace vg::atlas {
+
+// The Atlas tile at web zoom `zoom`, column x (wrapped), row y (from the north). `faded` draws the
+// lighter picture shown in place of a tile that could not be downloaded. False when it cannot be written.
+bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded = false);
+
+// The Etopo2 level-0 tile at `row` (0..7 from the south) and `column` (0..15 from 180° W).
+bool write_relief_tile(int row, int column, const std::string& path);
+
+}  // namespace vg::atlas
+
+namespace vg {
+
+// Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
+// cannot be written. Toolkit-free.
+bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path);
+
+}  // namespace vg

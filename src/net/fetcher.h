@@ -1,0 +1,134 @@
+// The fetcher: HTTPS (and every non-legacy HTTP) transfers through libcurl, run by one engine thread
+// over libcurl's multi interface.
+//
+// Contract:
+// - submit() queues a request and returns at once; the completion callback runs exactly once, on the
+//   engine thread, for every submitted request (also after cancel() and when the Fetcher is
+//   destroyed: outcome cancelled). Keep callbacks short; they must not call back into the Fetcher
+//   with fetch() (submit() and cancel() are fine).
+// - fetch() is the synchronous form for scripts and the window thread of today: it waits for the
+//   completion, which the request's own total deadline bounds.
+// - Requests start in priority order (higher first, then submission order). At most
+//   `host_connections` transfers to one host run at a time, so never more connections than that are
+//   open to it; where the host speaks HTTP/2 the transfers share one multiplexed connection.
+//   Connections are kept alive between requests.
+// - https: certificates and host names are verified against the system store plus the optional
+//   `cafile`; SNI and HTTP/2 through ALPN. A verification failure is an error (Outcome::tls), never a
+//   fall-back to http; redirects from https never lead to http.
+// - A body with a 2xx status goes to a temporary file beside `file`, renamed over it only when the
+//   whole transfer succeeded (so no partial file is ever left under the final name, nor a temporary
+//   one); with an empty `file` it is kept in FetchResult::body. Bodies of other statuses are never
+//   stored (up to 64 KiB kept in `body` for diagnostics).
+// - Every failure prints one diagnostic line on standard output: "Error: <code> in <url>: <cause>".
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/transfer_limits.h"
+
+namespace vg {
+
+struct FetchRequest {
+    std::string url;
+    std::filesystem::path file;           // where a 2xx body goes; empty: kept in FetchResult::body
+    std::string expected_type;            // Content-Type the body must have ("" any; "image/*" any image)
+    std::vector<std::string> headers;     // extra request lines, e.g. "If-None-Match: \"abc\""
+    std::string user_agent;               // empty: the Fetcher's default
+    std::string proxy;                    // "host:port" of an HTTP proxy (CONNECT for https); empty direct
+    std::string cafile;                   // extra trusted certificates (PEM) besides the system store
+    int host_connections = 2;             // most transfers at once to this request's host (>= 1)
+    int priority = 0;                     // higher starts first
+    TransferLimits limits = TransferLimits::tiles();
+};
+
+enum class FetchOutcome {
+    ok,             // 2xx, body stored
+    not_modified,   // 304
+    http_error,     // another status (see status); body not stored
+    dns,            // the host (or the proxy) name could not be resolved
+    no_route,       // the connection could not be made (refused, unreachable)
+    tls,            // certificate, host name or handshake failure
+    timeout,        // connect, idle or total wait ran out
+    too_large,      // the body exceeded the size limit
+    wrong_type,     // a 2xx body whose Content-Type is not the expected one
+    transfer,       // the connection broke, or the reply was not valid HTTP
+    write,          // the file could not be written
+    bad_request,    // an address the fetcher cannot use
+    cancelled,
+};
+
+struct FetchResult {
+    FetchOutcome outcome = FetchOutcome::cancelled;
+    long status = 0;                            // HTTP status of the final response, 0 when none
+    std::map<std::string, std::string> headers; // final response's fields, names lower-cased
+    std::string body;                           // see the contract above
+    std::string cause;                          // short human cause of a failure ("" when ok)
+    int curl_code = 0;
+    int http_version = 0;                       // 1 or 2 (0 unknown)
+    std::uint64_t bytes = 0;                    // body bytes received
+    std::optional<std::string> header(const std::string& lower_name) const;
+    bool ok() const { return outcome == FetchOutcome::ok; }
+};
+
+// "dns", "no route", "tls", "blocked" (403/418), "rate limited" (429), "not found" (404),
+// "server error" (5xx), ... : the short name of a result's situation, used to group messages.
+const char* fetch_situation(const FetchResult& result);
+
+struct FetcherOptions {
+    std::string user_agent;     // default User-Agent of every request
+    bool quiet = false;         // no diagnostic lines (benchmarks)
+};
+
+// The User-Agent of this program: "VorGlobal/<version> (+<contact>)"; the project's address when
+// `contact` is empty.
+std::string vorglobal_user_agent(const std::string& contact = {});
+inline constexpr const char* kProjectContact = "https://vorglobal.example/contact";
+
+// What vor_ini.txt in `dir` says about fetching: the proxy ("prxy="/"prox=" as host:port, empty for
+// none), the extra trusted certificates ("cafile=PATH") and the contact of the User-Agent
+// ("contact=..."). Applied to a request with apply_to().
+struct FetchSettings {
+    std::string proxy;
+    std::string cafile;
+    std::string contact;
+    void apply_to(FetchRequest& request) const;
+};
+FetchSettings read_fetch_settings(const std::filesystem::path& dir);
+
+class Fetcher {
+public:
+    using RequestId = std::uint64_t;
+    using Callback = std::function<void(RequestId, FetchResult&&)>;
+
+    explicit Fetcher(FetcherOptions options = {});
+    ~Fetcher();  // cancels what is left (callbacks run with cancelled) and joins the engine thread
+    Fetcher(const Fetcher&) = delete;
+    Fetcher& operator=(const Fetcher&) = delete;
+
+    RequestId submit(FetchRequest request, Callback done);
+    // Cancels a queued or running request; its callback runs with outcome cancelled (unless it had
+    // already completed). Unknown ids are ignored.
+    void cancel(RequestId id);
+    // Submits and waits for the completion.
+    FetchResult fetch(FetchRequest request);
+
+    // Transfers queued or running now.
+    std::size_t pending() const;
+
+    // One shared engine for the program's synchronous fetches.
+    static Fetcher& shared();
+
+private:
+    struct Engine;
+    std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace vg

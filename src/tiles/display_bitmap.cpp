@@ -1,0 +1,176 @@
+// The display bitmap made from the mosaic, and the overlays stamped into it (position marker,
+// cross-hair).
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VG_HAVE_SSSE3_PATH 1
+#endif
+
+#include "platform/window.h"
+#include "tiles/image_decode.h"
+
+namespace vg {
+
+namespace {
+
+// Copies n pixels, swapping red and blue: red-green-blue in, blue-green-red out (or back).
+void swap_red_blue_plain(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+    }
+}
+
+#ifdef VG_HAVE_SSSE3_PATH
+// Five pixels a step with one byte shuffle. Each step loads and stores 16 bytes, the last of which
+// belongs to the next pixel and is rewritten by the next step or the plain tail, so the steps stop
+// while a whole 16 bytes still lie inside both rows.
+__attribute__((target("ssse3"))) void swap_red_blue_ssse3(const std::uint8_t* in, std::uint8_t* out,
+                                                          std::size_t n) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t i = 0;
+    for (; i + 6 <= n; i += 5) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(v, order));
+    }
+    swap_red_blue_plain(in + 3 * i, out + 3 * i, n - i);
+}
+#endif
+
+using SwapFn = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
+
+SwapFn pick_swap_red_blue() {
+#ifdef VG_HAVE_SSSE3_PATH
+    if (__builtin_cpu_supports("ssse3")) return swap_red_blue_ssse3;
+#endif
+    return swap_red_blue_plain;
+}
+
+void put_le32(std::uint8_t* p, std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    p[0] = std::uint8_t(u);
+    p[1] = std::uint8_t(u >> 8);
+    p[2] = std::uint8_t(u >> 16);
+    p[3] = std::uint8_t(u >> 24);
+}
+
+void put_le16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+// Sets one bitmap pixel from red, green and blue.
+inline void set_pixel(std::uint8_t* row, int column, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    std::uint8_t* p = row + std::size_t(column) * 3;
+    p[0] = blue;
+    p[1] = green;
+    p[2] = red;
+}
+
+void paint_row(DisplayBitmap& bitmap, int r, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if (r < 0 || r >= bitmap.side()) return;
+    std::uint8_t* row = bitmap.row(r);
+    for (int x = 0; x < bitmap.side(); ++x) set_pixel(row, x, red, green, blue);
+}
+
+void paint_column(DisplayBitmap& bitmap, int c, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if (c < 0 || c >= bitmap.side()) return;
+    for (int y = 0; y < bitmap.side(); ++y) set_pixel(bitmap.row(y), c, red, green, blue);
+}
+
+// The position marker, row by row from the top: where the mask is set the pixel is painted, yellow
+// where the colour is set and black where it is not.
+constexpr int kMarkerSize = 11;
+constexpr const char* kMarkerMask[kMarkerSize] = {
+    "00011111000", "01111111110", "01111111110", "11111111111", "11111111111", "11111111111",
+    "11111111111", "11111111111", "01111111110", "01111111110", "00011111000",
+};
+constexpr const char* kMarkerColour[kMarkerSize] = {
+    "00011011000", "01111011110", "01111011110", "11111111111", "11110001111", "00010001000",
+    "11110001111", "11111111111", "01111011110", "01111011110", "00011011000",
+};
+
+}  // namespace
+
+int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
+    const int side = big_maps ? 1024 : 512;
+    const int stride = DisplayBitmap::stride_for(side);
+    const std::size_t bytes = std::size_t(side) * stride + kBitmapHeaderSize;
+    // Every byte is written below, so a previous block of the same size is reused; otherwise it is
+    // released first.
+    if (bitmap.block_.size() != bytes) {
+        bitmap.release();
+        try {
+            bitmap.block_.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            bitmap.release();
+            if (window) window->warning_box("Error in displaying the PNG image");
+            return 0;
+        }
+    }
+    bitmap.side_ = side;
+    bitmap.stride_ = stride;
+
+    std::uint8_t* h = bitmap.block_.data();
+    std::memset(h, 0, kBitmapHeaderSize);
+    put_le32(h + 0, kBitmapHeaderSize);  // biSize
+    put_le32(h + 4, side);               // biWidth
+    put_le32(h + 8, -side);              // biHeight: rows stored top-down
+    put_le16(h + 12, 1);                 // biPlanes
+    put_le16(h + 14, 24);                // biBitCount
+    // biCompression (BI_RGB), biSizeImage, resolutions and colour counts stay 0.
+
+    // The mosaic's part that fits is copied as blue, green, red; the rest of the rows (only when
+    // the mosaic is smaller or absent) and the row padding are cleared.
+    int rows = 0, columns = 0;
+    if (mosaic.exists() && mosaic.width > 0) {
+        const std::size_t in_stride = std::size_t(mosaic.width) * 3;
+        rows = static_cast<int>(std::min<std::size_t>(
+            {std::size_t(std::max(mosaic.height, 0)), std::size_t(side), mosaic.pixels.size() / in_stride}));
+        columns = std::min(mosaic.width, side);
+        const SwapFn swap_red_blue = pick_swap_red_blue();
+        for (int y = 0; y < rows; ++y) {
+            std::uint8_t* out = bitmap.row(y);
+            swap_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
+            std::memset(out + std::size_t(columns) * 3, 0, std::size_t(stride) - std::size_t(columns) * 3);
+        }
+    }
+    if (rows < side) std::memset(bitmap.row(rows), 0, std::size_t(side - rows) * stride);
+    return 1;
+}
+
+void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
+    if (!bitmap.exists()) return;
+    const int side = bitmap.side();
+    for (int i = 0; i < kMarkerSize; ++i) {
+        const int y = r - 5 + i;
+        if (y < 0 || y >= side) return;
+        const int x0 = c - 5;
+        if (x0 < 0) continue;
+        std::uint8_t* row = bitmap.row(y);
+        for (int j = 0; j < kMarkerSize && x0 + j < side; ++j) {
+            if (kMarkerMask[i][j] != '1') continue;
+            const std::uint8_t v = kMarkerColour[i][j] == '1' ? 0xFF : 0x00;
+            set_pixel(row, x0 + j, v, v, 0);
+        }
+    }
+}
+
+void draw_cross_hair(DisplayBitmap& bitmap, int c, int r, bool track, int hair) {
+    if (track || !bitmap.exists()) return;
+    const int b = hair / 2;
+    if (b > 0) {
+        for (int y = r - b; y <= r + b; ++y) paint_row(bitmap, y, 0xFF, 0xFF, 0);
+        for (int x = c - b; x <= c + b; ++x) paint_column(bitmap, x, 0xFF, 0xFF, 0);
+    }
+    if (hair > 0) {
+        paint_row(bitmap, r, 0, 0, 0);
+        paint_column(bitmap, c, 0, 0, 0);
+    }
+}
+
+}  // namespace vg

@@ -1,0 +1,120 @@
+// The mosaic: the view's tile files decoded into one red-green-blue raster.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/window.h"
+#include "tiles/decode_detail.h"
+#include "tiles/gif_codec.h"
+#include "tiles/image_decode.h"
+
+namespace vg {
+
+using decode_detail::Cell;
+using decode_detail::decode_png;
+
+namespace {
+
+enum class Decoder { Png, Jpeg, Gif };
+
+Decoder decoder_for(MapSource source, bool aerial) {
+    const int s = static_cast<int>(source);
+    if (source == MapSource::Etopo2) return Decoder::Gif;
+    if (aerial && s >= 3 && s <= 5) return Decoder::Jpeg;
+    if (source == MapSource::MapQuest) return Decoder::Gif;
+    return Decoder::Png;
+}
+
+int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
+    switch (decoder) {
+    case Decoder::Png:
+        return decode_png(path, image, &cell);
+    case Decoder::Jpeg:
+        return load_jpeg(path, image);
+    case Decoder::Gif:
+        return gif_read_file(path, image);
+    }
+    return 0;
+}
+
+void fill_grey(Mosaic& mosaic, int x0, int y0, int x1, int y1) {
+    if (x0 >= x1 || y0 >= y1) return;
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    for (int y = y0; y < y1; ++y)
+        std::memset(mosaic.pixels.data() + y * stride + std::size_t(x0) * 3, kMosaicGrey, std::size_t(x1 - x0) * 3);
+}
+
+// Makes the part of a cell right of and below a columns × rows picture at its top-left grey.
+void fill_uncovered(Mosaic& mosaic, int x0, int y0, int columns, int rows) {
+    if (rows <= 0 || columns <= 0) rows = columns = 0;
+    fill_grey(mosaic, x0 + columns, y0, x0 + kTileSize, y0 + rows);
+    fill_grey(mosaic, x0, y0 + rows, x0 + kTileSize, y0 + kTileSize);
+}
+
+// Copies a decoded picture into the cell whose top-left mosaic pixel is (x0, y0), clipped to the
+// 256 × 256 cell; the part of the cell it does not cover is made grey. An empty picture leaves the
+// whole cell grey.
+void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
+    int rows = std::clamp(image.height, 0, kTileSize);
+    const int columns = std::clamp(image.width, 0, kTileSize);
+    const std::size_t in_stride = std::size_t(std::max(image.width, 0)) * 3;
+    if (in_stride == 0 || image.pixels.size() < in_stride * rows) rows = 0;
+    const std::size_t out_stride = std::size_t(mosaic.width) * 3;
+    for (int y = 0; y < rows; ++y) {
+        std::memcpy(mosaic.pixels.data() + (std::size_t(y0) + y) * out_stride + std::size_t(x0) * 3,
+                    image.pixels.data() + y * in_stride, std::size_t(columns) * 3);
+    }
+    fill_uncovered(mosaic, x0, y0, columns, rows);
+}
+
+}  // namespace
+
+int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
+                 Mosaic& mosaic) {
+    const int g = big_maps ? 4 : 2;
+    const int side = kTileSize * g;
+    const std::size_t bytes = std::size_t(side) * side * 3;
+    mosaic.width = side;
+    mosaic.height = side;
+    // Every cell is written below (tile or grey), so a previous mosaic of the same size is simply
+    // reused; otherwise it is released first and a grey one allocated.
+    if (mosaic.pixels.size() != bytes) {
+        mosaic.pixels = {};
+        try {
+            mosaic.pixels.assign(bytes, kMosaicGrey);
+        } catch (const std::bad_alloc&) {
+            mosaic.pixels = {};
+        }
+    }
+    if (!mosaic.exists()) {
+        if (window) window->warning_box("Error in loading the JPG image");
+        return 0;
+    }
+
+    const Decoder decoder = decoder_for(source, aerial);
+    RgbImage image;
+    for (int i = 0; i < g * g; ++i) {
+        const int x0 = kTileSize * (i % g);
+        const int y0 = kTileSize * (i / g);
+        const std::string& path = table.slots[i];
+        Cell cell{mosaic, x0, y0};
+        if (path.empty()) {
+            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        } else if (!decode_tile(decoder, path, image, cell)) {
+            // Delete the damaged file so that the next visit on line fetches it again. unlink never
+            // removes a directory that a slot might name by mistake.
+            ::unlink(path.c_str());
+            image = RgbImage{};
+            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        } else if (cell.written) {
+            fill_uncovered(mosaic, x0, y0, image.width, image.height);
+        } else {
+            paste_tile(image, mosaic, x0, y0);
+        }
+    }
+    return 1;
+}
+
+}  // namespace vg

@@ -1,0 +1,364 @@
+#include "tiles/tile_catalogue.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+
+#include "settings/settings_file.h"
+#include "tiles/tile_naming.h"
+
+namespace vg {
+namespace {
+
+constexpr std::size_t kMaxNameLength = 40;
+constexpr std::size_t kMaxTemplateLength = 900;
+constexpr std::size_t kMaxAttributionLength = 200;
+constexpr int kMaxConnections = 16;
+constexpr int kMaxFreshDays = 3650;
+constexpr int kMaxWebZoom = 24;
+
+std::vector<std::string_view> split(std::string_view text, char sep) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const auto at = text.find(sep);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) return parts;
+        text.remove_prefix(at + 1);
+    }
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+std::optional<int> number(std::string_view text, int lo, int hi) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi)
+        return std::nullopt;
+    return value;
+}
+
+// Names become folder names: letters, digits, "-", "_" and "." (not first), nothing else.
+bool valid_name(std::string_view name) {
+    if (name.empty() || name.size() > kMaxNameLength || name.front() == '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == '.';
+    });
+}
+
+constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}", "{-y}", "{q}", "{s}", "{key}"};
+
+// Empty when the template is usable, else the reason.
+std::string check_template(std::string_view t) {
+    if (t.size() > kMaxTemplateLength) return "template too long";
+    if (t.rfind("http://", 0) != 0 && t.rfind("https://", 0) != 0) return "template must start with http:// or https://";
+    for (char c : t)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return "template holds a blank or control character";
+    for (std::size_t at = t.find('{'); at != std::string_view::npos; at = t.find('{', at + 1)) {
+        const auto close = t.find('}', at);
+        if (close == std::string_view::npos) return "unclosed { in template";
+        const std::string_view word = t.substr(at, close - at + 1);
+        if (std::find(std::begin(kPlaceholders), std::end(kPlaceholders), word) == std::end(kPlaceholders))
+            return "unknown placeholder " + std::string(word);
+    }
+    return {};
+}
+
+CatalogueEntry original_entry(MapSource source, bool aerial, std::string tmpl, std::string attribution) {
+    CatalogueEntry e;
+    e.name = source_info(source).site_value;
+    e.aerial = aerial;
+    e.tmpl = std::move(tmpl);
+    e.zooms = source == MapSource::Etopo2 ? std::vector<int>{4} : std::vector<int>{4, 7, 10, 13, 16};
+    e.attribution = std::move(attribution);
+    e.kind = SourceKind::legacy;
+    e.original = source;
+    e.menu_id = source_info(source).menu_id;
+    return e;
+}
+
+// Parses one line; nullopt with `why` set when it is malformed.
+std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why) {
+    const auto fields = split(line, '|');
+    if (fields.size() != 6) {
+        why = "expected 6 fields separated by |, found " + std::to_string(fields.size());
+        return std::nullopt;
+    }
+    CatalogueEntry e;
+    e.name = std::string(trim(fields[0]));
+    if (!valid_name(e.name)) {
+        why = "name must be 1 to 40 letters, digits, '-', '_' or '.'";
+        return std::nullopt;
+    }
+    const std::string_view layer = trim(fields[1]);
+    if (layer != "map" && layer != "aerial") {
+        why = "layer must be map or aerial";
+        return std::nullopt;
+    }
+    e.aerial = layer == "aerial";
+    e.tmpl = std::string(trim(fields[2]));
+    if (why = check_template(e.tmpl); !why.empty()) return std::nullopt;
+
+    const std::string_view zooms = trim(fields[3]);
+    if (zooms.empty()) {
+        e.zooms = {4, 7, 10, 13, 16};
+    } else {
+        for (auto z : split(zooms, ',')) {
+            const auto value = number(trim(z), 0, kMaxWebZoom);
+            const int level = static_cast<int>(e.zooms.size());
+            if (!value || level >= kLevelCount) {
+                why = "zooms must be up to 5 numbers";
+                return std::nullopt;
+            }
+            // Our levels are fixed steps of the one Web Mercator pyramid.
+            if (*value != web_zoom(level)) {
+                why = "zoom of level " + std::to_string(level) + " must be " + std::to_string(web_zoom(level));
+                return std::nullopt;
+            }
+            e.zooms.push_back(*value);
+        }
+    }
+    e.attribution = std::string(trim(fields[4]));
+    if (e.attribution.size() > kMaxAttributionLength) {
+        why = "attribution longer than 200 characters";
+        return std::nullopt;
+    }
+    const std::string_view flags = trim(fields[5]);
+    std::vector<std::string_view> parts = flags.empty() ? std::vector<std::string_view>{} : split(flags, ',');
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string_view flag = trim(parts[i]);
+        if (flag == "nobulk") {
+            e.nobulk = true;
+        } else if (flag.rfind("conn=", 0) == 0) {
+            const auto n = number(flag.substr(5), 1, kMaxConnections);
+            if (!n) {
+                why = "conn must be 1 to 16";
+                return std::nullopt;
+            }
+            e.conn = *n;
+        } else if (flag.rfind("fresh=", 0) == 0) {
+            const auto n = number(flag.substr(6), 0, kMaxFreshDays);
+            if (!n) {
+                why = "fresh must be 0 to 3650 days";
+                return std::nullopt;
+            }
+            e.fresh_days = *n;
+        } else if (flag.rfind("servers=", 0) == 0) {
+            // The list runs to the end of the flags: servers=a,b,c
+            e.servers.push_back(std::string(trim(flag.substr(8))));
+            for (++i; i < parts.size(); ++i) e.servers.push_back(std::string(trim(parts[i])));
+            const bool bad = std::any_of(e.servers.begin(), e.servers.end(), [](const std::string& s) {
+                return s.empty() || !valid_name(s);
+            });
+            if (bad) {
+                why = "servers must be a list of names";
+                return std::nullopt;
+            }
+        } else {
+            why = "unknown flag " + std::string(flag);
+            return std::nullopt;
+        }
+    }
+    e.from_user_file = true;
+    return e;
+}
+
+std::string quadkey_of(int level_zoom, int row, int column) {
+    std::string q;
+    for (int i = level_zoom; i >= 1; --i) {
+        const unsigned mask = 1u << (i - 1);
+        char digit = '0';
+        if (static_cast<unsigned>(column) & mask) digit += 1;
+        if (static_cast<unsigned>(row) & mask) digit += 2;
+        q.push_back(digit);
+    }
+    return q;
+}
+
+}  // namespace
+
+bool CatalogueEntry::has_level(int level) const {
+    return level >= 0 && level < static_cast<int>(zooms.size());
+}
+
+std::string CatalogueEntry::cache_folder() const { return original ? site_code(*original) : name; }
+
+std::string CatalogueEntry::extension() const {
+    if (original) return tile_extension(*original, aerial);
+    std::string_view path = tmpl;
+    if (auto q = path.find('?'); q != std::string_view::npos) path = path.substr(0, q);
+    auto ends = [&](std::string_view s) { return path.size() >= s.size() && path.substr(path.size() - s.size()) == s; };
+    return (ends(".jpg") || ends(".jpeg")) ? "jpg" : "png";
+}
+
+const CatalogueEntry* Catalogue::find(std::string_view name, bool aerial) const {
+    for (const auto& e : entries)
+        if (e.name == name && e.aerial == aerial) return &e;
+    return nullptr;
+}
+
+const CatalogueEntry* Catalogue::find_menu_id(int menu_id) const {
+    const CatalogueEntry* found = nullptr;
+    for (const auto& e : entries) {
+        if (e.menu_id != menu_id) continue;
+        if (!e.aerial) return &e;
+        if (!found) found = &e;
+    }
+    return found;
+}
+
+std::vector<std::string> Catalogue::names() const {
+    std::vector<std::string> out;
+    for (const auto& e : entries)
+        if (std::find(out.begin(), out.end(), e.name) == out.end()) out.push_back(e.name);
+    return out;
+}
+
+int catalogue_menu_id(int count) {
+    if (count < 0) return 0;
+    if (count < 2) return 1028 + count;
+    return count - 2 < 99 ? 1101 + (count - 2) : 0;
+}
+
+bool Catalogue::put(CatalogueEntry entry) {
+    for (auto& e : entries) {
+        if (e.name != entry.name) continue;
+        entry.menu_id = e.menu_id;  // the name keeps its menu place
+        if (!entry.original) entry.original = e.original;
+        break;
+    }
+    for (auto& e : entries) {
+        if (e.name == entry.name && e.aerial == entry.aerial) {
+            e = std::move(entry);
+            return true;
+        }
+    }
+    if (entry.menu_id == 0) {
+        int added = 0;
+        for (const auto& name : names()) {
+            const auto* first = find(name, false) ? find(name, false) : find(name, true);
+            if (first && first->menu_id >= 1028) ++added;
+        }
+        entry.menu_id = catalogue_menu_id(added);
+        if (entry.menu_id == 0) return false;
+    }
+    entries.push_back(std::move(entry));
+    return true;
+}
+
+Catalogue builtin_catalogue() {
+    Catalogue c;
+    c.entries.push_back(original_entry(MapSource::Etopo2, false,
+                                       "http://www.ngdc.noaa.gov/mgg/image/2minsurface/512/<image>.jpg",
+                                       "ETOPO2 relief: NOAA NGDC"));
+    // OpenStreetMap's servers take https only; the address path is the original one.
+    CatalogueEntry osm = original_entry(MapSource::OpenStreetMap, false, "https://tile.openstreetmap.org/{z}/{x}/{y}.png",
+                                        "© OpenStreetMap contributors");
+    osm.kind = SourceKind::remote;
+    osm.nobulk = true;
+    c.entries.push_back(osm);
+    c.entries.push_back(original_entry(MapSource::GoogleMaps, false, "http://mt0.google.com/vt/x={x}&y={y}&z={z}", "© Google"));
+    c.entries.push_back(original_entry(MapSource::GoogleMaps, true,
+                                       "http://khm0.google.com/kh/v=<version>&x={x}&y={y}&z={z}", "© Google"));
+    c.entries.push_back(original_entry(MapSource::VirtualEarth, false,
+                                       "http://r{s}.ortho.tiles.virtualearth.net/tiles/r{q}.png?g=<version>", "© Microsoft"));
+    c.entries.push_back(original_entry(MapSource::VirtualEarth, true,
+                                       "http://a{s}.ortho.tiles.virtualearth.net/tiles/a{q}.jpg?g=<version>", "© Microsoft"));
+    c.entries.push_back(original_entry(MapSource::MapQuest, false,
+                                       "http://tile21.mqcdn.com/map/Scale<scale>/<row/1000>/<row%1000>/<col/1000>/<col%1000>.gif",
+                                       "© MapQuest"));
+    c.entries.push_back(original_entry(MapSource::MapQuest, true,
+                                       "http://tile21.mqcdn.com/sat/Scale<scale>/<row/1000>/<row%1000>/<col/1000>/<col%1000>.jpg",
+                                       "© MapQuest"));
+    CatalogueEntry topo;
+    topo.name = "OpenTopoMap";
+    topo.tmpl = "https://{s}.tile.opentopomap.org/{z}/{x}/{y}.png";
+    topo.servers = {"a", "b", "c"};
+    topo.zooms = {4, 7, 10, 13, 16};
+    topo.attribution = "Map data: © OpenStreetMap contributors, SRTM | Map style: © OpenTopoMap (CC-BY-SA)";
+    topo.nobulk = true;
+    topo.menu_id = 1026;
+    c.entries.push_back(topo);
+    return c;
+}
+
+void read_sources_text(std::string_view text, Catalogue& catalogue) {
+    int number_of_line = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        ++number_of_line;
+        line = trim(line);
+        if (number_of_line == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.remove_prefix(3);  // UTF-8 mark
+        if (line.empty() || line.front() == '#') continue;
+        std::string why;
+        auto entry = parse_line(line, why);
+        if (!entry) {
+            catalogue.problems.push_back(std::string(kSourcesFile) + ":" + std::to_string(number_of_line) + ": " + why);
+            continue;
+        }
+        if (!catalogue.put(std::move(*entry)))
+            catalogue.problems.push_back(std::string(kSourcesFile) + ":" + std::to_string(number_of_line) +
+                                         ": no menu place left for another source");
+    }
+}
+
+Catalogue load_catalogue(const std::filesystem::path& dir) {
+    Catalogue c = builtin_catalogue();
+    std::ifstream in(dir / kSourcesFile, std::ios::binary);
+    if (!in) return c;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    read_sources_text(text, c);
+    return c;
+}
+
+std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
+                                           std::string_view key) {
+    if (!entry.has_level(level)) return std::nullopt;
+    const int z = entry.zooms[static_cast<std::size_t>(level)];
+    if (z < 0 || z > 30 || row < 0 || column < 0 || row >= (1 << z) || column >= (1 << z)) return std::nullopt;
+    const std::string q = quadkey_of(z, row, column);
+    std::string out;
+    std::string_view t = entry.tmpl;
+    while (!t.empty()) {
+        const auto open = t.find('{');
+        out.append(t.substr(0, open));
+        if (open == std::string_view::npos) break;
+        const auto close = t.find('}', open);
+        if (close == std::string_view::npos) return std::nullopt;
+        const std::string_view word = t.substr(open, close - open + 1);
+        t.remove_prefix(close + 1);
+        if (word == "{z}") out += std::to_string(z);
+        else if (word == "{x}") out += std::to_string(column);
+        else if (word == "{y}") out += std::to_string(row);
+        else if (word == "{-y}") out += std::to_string((1 << z) - 1 - row);
+        else if (word == "{q}") out += q;
+        else if (word == "{s}") {
+            if (!entry.servers.empty())
+                out += entry.servers[static_cast<std::size_t>(column + row) % entry.servers.size()];
+            else
+                out += q.empty() ? '0' : q.back();
+        } else if (word == "{key}") {
+            if (key.empty()) return std::nullopt;
+            out += key;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::string read_source_key(const std::filesystem::path& dir, std::string_view name) {
+    // The key line is looked up whole ("key_<name>="), so a key value that holds another source's
+    // name cannot be taken for it.
+    const auto value = setting_value(dir / kIniFile, "key_" + std::string(name) + "=");
+    return value ? std::string(trim(*value)) : std::string();
+}
+
+}  // namespace vg

@@ -1,0 +1,106 @@
+// The tile source catalogue: which map services the program knows, as data. A built-in list plus the
+// optional user file vor_src.txt in the settings folder, one line per source and layer:
+//
+//   name|layer|template|zooms|attribution|flags
+//
+// layer "map" or "aerial"; zooms the web zoom of each of our five levels (empty: 4,7,10,13,16; a
+// shorter list leaves the finer levels without tiles); flags comma-separated: conn=N (connections per
+// host, default 2), nobulk (no area pre-fetch or pack export), fresh=DAYS (least freshness, default 7),
+// servers=a,b,c (the values of {s}). Lines starting with "#" and blank lines are ignored. A user line
+// with the name of a built-in source replaces that source's layer.
+//
+// Template placeholders: {z} web zoom, {x} column, {y} row from the north, {-y} row from the south
+// (TMS), {q} quadkey, {s} server (from `servers`, else the last quadkey digit), {key} the value of
+// the key_<name> line of vor_ini.txt.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tiles/geometry.h"
+#include "tiles/map_source.h"
+
+namespace vg {
+
+inline constexpr const char* kSourcesFile = "vor_src.txt";
+
+// Where a source's tiles come from.
+enum class SourceKind {
+    legacy,  // one of the five original sources, addressed by the original plain-http forms
+    remote,  // a template fetched through the libcurl fetcher, whatever its scheme
+    local,   // drawn on this machine (no network)
+    pack,    // read from a map pack file (no network)
+};
+
+struct CatalogueEntry {
+    std::string name;
+    bool aerial = false;
+    std::string tmpl;
+    std::vector<int> zooms;           // web zoom of each level that has tiles (at most 5)
+    std::string attribution;
+    int conn = 2;
+    bool nobulk = false;
+    int fresh_days = 7;
+    std::vector<std::string> servers;  // values of {s}
+    SourceKind kind = SourceKind::remote;
+    // The original source whose geometry, cache folder and menu place this entry keeps; for every
+    // other entry the geometry is OpenStreetMap's (Web Mercator rows from the north).
+    std::optional<MapSource> original;
+    int menu_id = 0;
+    bool from_user_file = false;
+    std::string pack_path;             // kind pack: the pack file
+
+    MapSource geometry() const { return original.value_or(MapSource::OpenStreetMap); }
+    bool has_level(int level) const;
+    // The cache folder below the root: the original site code, else the name.
+    std::string cache_folder() const;
+    // The cached tiles' extension: the original one, else "jpg" for a template ending in .jpg/.jpeg,
+    // else "png".
+    std::string extension() const;
+    // True when this entry is fetched by the fetcher (https and every non-original address).
+    bool uses_fetcher() const { return kind == SourceKind::remote; }
+};
+
+struct Catalogue {
+    std::vector<CatalogueEntry> entries;  // menu order: built-ins, then user names, in first-seen order
+    std::vector<std::string> problems;    // "vor_src.txt:LINE: reason" of each skipped line
+
+    const CatalogueEntry* find(std::string_view name, bool aerial) const;
+    // The entry of a menu id (map layer when the source has one).
+    const CatalogueEntry* find_menu_id(int menu_id) const;
+    // Distinct names in menu order.
+    std::vector<std::string> names() const;
+    bool has_aerial(std::string_view name) const { return find(name, true) != nullptr; }
+    // Adds or replaces (same name and layer) an entry; a new name takes the next free menu id (false,
+    // nothing added, when none is left). A replacement keeps the name's menu id and original source.
+    bool put(CatalogueEntry entry);
+};
+
+// The built-in catalogue: Etopo2, OpenStreetMap (https), GoogleMaps, VirtualEarth, MapQuest with
+// their menu ids 1021-1025, then OpenTopoMap (1026).
+Catalogue builtin_catalogue();
+
+// Reads the lines of a vor_src.txt over `catalogue`. Malformed lines are skipped and described in
+// catalogue.problems with their line number.
+void read_sources_text(std::string_view text, Catalogue& catalogue);
+
+// The built-in catalogue with `dir`/vor_src.txt read over it (when present).
+Catalogue load_catalogue(const std::filesystem::path& dir);
+
+// The menu id a new name takes after `count` user or pack names: 1028, 1029, then 1101..1199;
+// 0 when none is left.
+int catalogue_menu_id(int count);
+
+// The address of tile (level, row, column) of `entry`, with `key` for {key}; nullopt when the level
+// has no tiles or the template needs a key that is missing.
+std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
+                                           std::string_view key = {});
+
+// The key_<name> value of vor_ini.txt in `dir`, or empty.
+std::string read_source_key(const std::filesystem::path& dir, std::string_view name);
+
+}  // namespace vg

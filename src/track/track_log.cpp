@@ -1,0 +1,53 @@
+#include "track/track_log.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace vg {
+
+std::optional<std::int64_t> parse_calendar_text(std::string_view text) {
+    const std::string s(text);
+    std::tm tm{};
+    const char* end = ::strptime(s.c_str(), "%a %b %d %H:%M:%S %Y", &tm);
+    if (!end) return std::nullopt;
+    while (*end == ' ' || *end == '\r') ++end;
+    if (*end != '\0') return std::nullopt;
+    tm.tm_isdst = -1;  // the zone's own rule for that date
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+std::vector<TrackRun> read_track_log(std::string_view text) {
+    std::vector<TrackRun> runs;
+    std::optional<std::int64_t> last_time;
+    while (!text.empty()) {
+        const std::size_t nl = text.find('\n');
+        const std::string line(text.substr(0, nl));
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+        const char* p = line.c_str();
+        char* end = nullptr;
+        const double lat = std::strtod(p, &end);
+        if (end == p) continue;
+        p = end;
+        const double lon = std::strtod(p, &end);
+        if (end == p || !std::isfinite(lat) || !std::isfinite(lon) || std::fabs(lat) > 90 || std::fabs(lon) > 180)
+            continue;
+        TrackPoint point{lat, lon, std::nullopt, std::nullopt};
+        std::string_view rest(end);
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        if (rest.starts_with("- ")) point.utc_seconds = parse_calendar_text(rest.substr(2));
+        // Points without a time are grouped together; timed points break at a backward step or a gap.
+        bool starts_run = runs.empty() || point.utc_seconds.has_value() != last_time.has_value();
+        if (point.utc_seconds && last_time)
+            starts_run |= *point.utc_seconds < *last_time || *point.utc_seconds - *last_time > kRunGapSeconds;
+        if (starts_run) runs.emplace_back();
+        last_time = point.utc_seconds;
+        runs.back().push_back(point);
+    }
+    return runs;
+}
+
+}  // namespace vg

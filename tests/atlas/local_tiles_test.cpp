@@ -1,0 +1,45 @@
+// Tiles written into the cache by the local makers read back through the program's own decoders,
+// as the window's mosaic builder reads any cached tile.
+#include "atlas/local_tiles.h"
+
+#include <gtest/gtest.h>
+
+#include "atlas/atlas_render.h"
+#include "support/map_pack.h"
+#include "support/test_paths.h"
+#include "tiles/gif_codec.h"
+#include "tiles/image_decode.h"
+
+namespace vg {
+namespace {
+
+TEST(LocalTiles, AtlasReliefAndPackTilesDecodeFromTheCache) {
+    test::TempDir dir;
+    RgbImage image;
+    ASSERT_TRUE(atlas::write_atlas_tile(4, 9, 4, (dir / "a.png").string()));
+    ASSERT_EQ(load_png(dir / "a.png", image), 1);
+    EXPECT_EQ(image.width, 256);
+    EXPECT_EQ(image.height, 256);
+    // The top-left corner of tile 4/9/4 (22.5° E, 66.5° N) is Lapland: land colour.
+    EXPECT_NEAR(image.pixels[0], qRed(atlas::kLandRgb), 6);
+
+    ASSERT_TRUE(atlas::write_relief_tile(6, 9, (dir / "r.gif").string()));
+    ASSERT_EQ(gif_read_file(dir / "r.gif", image), 1);
+    EXPECT_EQ(image.width, 256);
+
+    const auto png = test::shared_testdata() / "images/bench/map256-rgb.png";
+    ASSERT_TRUE(test::make_pack(dir / "p.mbtiles", {{"name", "P"}, {"format", "png"}}, {{4, 9, 11, png}}));
+    std::string error;
+    const auto pack = MbtilesPack::open((dir / "p.mbtiles").string(), error);
+    ASSERT_TRUE(pack) << error;
+    EXPECT_TRUE(copy_pack_tile(*pack, 4, 9, 4, (dir / "t.png").string()));
+    EXPECT_EQ(test::read_file(dir / "t.png"), test::read_file(png));
+    EXPECT_FALSE(copy_pack_tile(*pack, 4, 9, 5, (dir / "u.png").string()));
+    EXPECT_FALSE(std::filesystem::exists(dir / "u.png"));
+    // An unwritable place fails without leaving anything behind.
+    EXPECT_FALSE(atlas::write_atlas_tile(4, 9, 4, (dir / "no/such/dir/a.png").string()));
+    EXPECT_FALSE(copy_pack_tile(*pack, 4, 9, 4, (dir / "no/such/dir/t.png").string()));
+}
+
+}  // namespace
+}  // namespace vg

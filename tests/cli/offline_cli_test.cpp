@@ -1,0 +1,72 @@
+// `vortool gpx` and `vortool pack info` as real processes: a track log exported and checked by xmllint
+// against the GPX 1.1 schema, a pack made by sqlite3 described, and bad input refused.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/map_pack.h"
+#include "support/test_paths.h"
+
+namespace {
+
+struct ShellRun {
+    int status = -1;
+    std::string out;
+};
+
+ShellRun shell(const std::string& command) {
+    ShellRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string vortool(const std::string& args) { return vg::test::vortool_path().string() + " " + args; }
+
+TEST(OfflineCli, GpxExportValidatesAndKeepsTheLog) {
+    vg::test::TempDir dir;
+    const std::string log = "60.169800 24.938400 - Mon Jul  6 14:00:00 2026\n"
+                            "60.170000 24.939000 - Mon Jul  6 14:00:05 2026\n";
+    vg::test::write_file(dir / "track.txt", log);
+    const std::string out = (dir / "out.gpx").string();
+    ShellRun r = shell("TZ=UTC " + vortool("gpx '" + (dir / "track.txt").string() + "'") + " > '" + out + "'");
+    ASSERT_EQ(r.status, 0);
+    const std::string xsd = (vg::test::shared_testdata() / "gpx/gpx11.xsd").string();
+    r = shell("xmllint --noout --nonet --schema '" + xsd + "' '" + out + "' 2>&1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string gpx = vg::test::read_file(out);
+    EXPECT_NE(gpx.find("<name>track</name>"), std::string::npos);
+    EXPECT_NE(gpx.find("<time>2026-07-06T14:00:05Z</time>"), std::string::npos) << gpx;
+    EXPECT_EQ(vg::test::read_file(dir / "track.txt"), log);  // the log itself is never touched
+
+    EXPECT_EQ(shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
+    EXPECT_EQ(shell(vortool("gpx 2>/dev/null")).status, 2);
+}
+
+TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
+    vg::test::TempDir dir;
+    const auto png = vg::test::shared_testdata() / "images/bench/map256-rgb.png";
+    ASSERT_TRUE(vg::test::make_pack(dir / "lake.mbtiles",
+                                    {{"name", "Lakeland"}, {"format", "png"}, {"attribution", "Survey"},
+                                     {"minzoom", "4"}, {"maxzoom", "7"}, {"bounds", "20,59,26,61"}},
+                                    {{4, 9, 11, png}, {7, 70, 87, png}, {7, 71, 87, png}}));
+    ShellRun r = shell(vortool("pack info '" + (dir / "lake.mbtiles").string() + "'"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "name: Lakeland\nformat: png\nscheme: tms\nzooms: 4-7\n"
+              "bounds: 20.000000,59.000000,26.000000,61.000000\nattribution: Survey\n"
+              "tiles at zoom 4: 1\ntiles at zoom 7: 2\n");
+    vg::test::write_file(dir / "bad.mbtiles", "SQLite format 3" + std::string(2000, 'x'));
+    r = shell(vortool("pack info '" + (dir / "bad.mbtiles").string() + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("bad.mbtiles\": not a map pack"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+// The libcurl fetcher against real peers on 127.0.0.1: an HTTPS server with a throw-away authority,
+// tinyproxy for CONNECT, and the plain loopback server for waits and cancelling.
+#include "net/fetcher.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
+#include "support/tls_test_server.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedReply;
+using test::TestPki;
+using test::TlsTestServer;
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(300, 'p');
+
+ScriptedReply png_reply(const std::string& extra = "") {
+    return ScriptedReply::make(200, "image/png", kPng, true, extra);
+}
+
+TestPki& pki() {
+    static TestPki p;
+    return p;
+}
+
+FetchRequest request_for(const std::string& url, const std::filesystem::path& file = {}) {
+    FetchRequest r;
+    r.url = url;
+    r.file = file;
+    r.cafile = pki().ca_file;
+    r.limits.connect = 10s;
+    r.limits.idle = 10s;
+    r.limits.total = 30s;
+    return r;
+}
+
+std::vector<std::string> leftovers(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+TEST(Fetcher, HttpsWithTrustedCertificateStoresTheBodyAndSendsOurUserAgent) {
+    TlsTestServer server(pki().good, [](const std::string&) { return png_reply("ETag: \"v1\"\r\n"); });
+    test::TempDir dir;
+    Fetcher fetcher;
+    auto r = request_for(server.url("/4/8/5.png"), dir.path() / "t.png");
+    r.expected_type = "image/png";
+    r.user_agent = vorglobal_user_agent("mailto:me@example.org");
+    const FetchResult result = fetcher.fetch(r);
+    ASSERT_EQ(result.outcome, FetchOutcome::ok) << result.cause;
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.header("etag").value_or(""), "\"v1\"");
+    EXPECT_EQ(test::read_file(dir.path() / "t.png"), kPng);
+    EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{"t.png"});
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /4/8/5.png HTTP/1.1\r\n", 0), 0u) << requests[0];
+    EXPECT_NE(requests[0].find("\r\nUser-Agent: VorGlobal/" VG_VERSION " (+mailto:me@example.org)\r\n"),
+              std::string::npos)
+        << requests[0];
+    EXPECT_EQ(vorglobal_user_agent(), std::string("VorGlobal/") + VG_VERSION + " (+" + kProjectContact + ")");
+}
+
+TEST(Fetcher, RefusesCertificatesThatDoNotVerifyWithTheirReason) {
+    struct Case {
+        const TestPki::Leaf* leaf;
+        bool trust_authority;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {&pki().self_signed, true, "self-signed"},
+        {&pki().expired, true, "expired"},
+        {&pki().wrong_host, true, "127.0.0.1"},
+        {&pki().good, false, "certificate"},  // the system store does not know the test authority
+    };
+    test::TempDir dir;
+    Fetcher fetcher;
+    for (const auto& c : cases) {
+        TlsTestServer server(*c.leaf, [](const std::string&) { return png_reply(); });
+        auto r = request_for(server.url("/t.png"), dir.path() / "t.png");
+        if (!c.trust_authority) r.cafile.clear();
+        const FetchResult result = fetcher.fetch(r);
+        EXPECT_EQ(result.outcome, FetchOutcome::tls) << c.reason << ": " << result.cause;
+        EXPECT_NE(result.cause.find(c.reason), std::string::npos) << result.cause;
+        EXPECT_TRUE(server.requests().empty()) << "no request may reach an unverified server";
+        EXPECT_TRUE(leftovers(dir.path()).empty());
+    }
+}
+
+TEST(Fetcher, HttpsThroughTinyproxyUsesConnect) {
+    TlsTestServer server(pki().good, [](const std::string&) { return png_reply(); });
+    test::TinyProxy proxy(server.port());
+    if (!proxy.available()) GTEST_SKIP() << "tinyproxy not installed";
+    Fetcher fetcher;
+    auto r = request_for(server.url("/p.png"));
+    r.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+    const FetchResult result = fetcher.fetch(r);
+    ASSERT_EQ(result.outcome, FetchOutcome::ok) << result.cause;
+    EXPECT_EQ(result.body, kPng);
+    EXPECT_NE(proxy.log().find("CONNECT"), std::string::npos) << proxy.log();
+}
+
+TEST(Fetcher, StatusRepliesAreReportedAndNeverStored) {
+    struct Case {
+        int status;
+        std::string extra;
+        FetchOutcome outcome;
+        const char* situation;
+    };
+    const Case cases[] = {
+        {304, "ETag: \"v1\"\r\n", FetchOutcome::not_modified, "not modified"},
+        {403, "", FetchOutcome::http_error, "blocked"},
+        {418, "", FetchOutcome::http_error, "blocked"},
+        {429, "Retry-After: 120\r\n", FetchOutcome::http_error, "rate limited"},
+        {404, "", FetchOutcome::http_error, "no tile there"},
+        {503, "", FetchOutcome::http_error, "server error"},
+    };
+    test::TempDir dir;
+    Fetcher fetcher;
+    for (const auto& c : cases) {
+        TlsTestServer server(pki().good, [&](const std::string&) {
+            return ScriptedReply::make(c.status, "image/png", c.status == 304 ? "" : "<html>no</html>", true, c.extra);
+        });
+        auto r = request_for(server.url("/x.png"), dir.path() / "x.png");
+        r.headers = {"If-None-Match: \"v1\""};
+        const FetchResult result = fetcher.fetch(r);
+        EXPECT_EQ(result.outcome, c.outcome) << c.status;
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_STREQ(fetch_situation(result), c.situation);
+        EXPECT_TRUE(leftovers(dir.path()).empty()) << c.status;
+        ASSERT_EQ(server.requests().size(), 1u);
+        EXPECT_NE(server.requests()[0].find("\r\nIf-None-Match: \"v1\"\r\n"), std::string::npos);
+        if (c.status == 429) {
+            EXPECT_NE(result.cause.find("retry after 120"), std::string::npos) << result.cause;
+        }
+    }
+}
+
+TEST(Fetcher, NeverOpensMoreConnectionsToAHostThanItAllows) {
+    TlsTestServer server(pki().good, [](const std::string&) { return png_reply().after(150ms); });
+    Fetcher fetcher;
+    std::mutex mutex;
+    std::condition_variable done;
+    int finished = 0, good = 0;
+    for (int i = 0; i < 10; ++i) {
+        auto r = request_for(server.url("/t" + std::to_string(i) + ".png"));
+        r.host_connections = 2;
+        fetcher.submit(r, [&](Fetcher::RequestId, FetchResult&& result) {
+            std::lock_guard lock(mutex);
+            ++finished;
+            good += result.ok();
+            done.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(done.wait_for(lock, 60s, [&] { return finished == 10; }));
+    EXPECT_EQ(good, 10);
+    EXPECT_LE(server.max_open_connections(), 2);
+    EXPECT_LE(server.connection_count(), 2u) << "connections are kept alive and reused";
+}
+
+TEST(Fetcher, BoundsSizeTypeAndWaitsAndLeavesNoFile) {
+    test::TempDir dir;
+    Fetcher fetcher;
+    {
+        TlsTestServer server(pki().good, [](const std::string&) {
+            return ScriptedReply::make(200, "image/png", std::string(5000, 'x'), false, "Connection: close\r\n");
+        });
+        auto r = request_for(server.url("/big.png"), dir.path() / "big.png");
+        r.limits.max_body = 1000;
+        EXPECT_EQ(fetcher.fetch(r).outcome, FetchOutcome::too_large);
+    }
+    {
+        TlsTestServer server(pki().good, [](const std::string&) {
+            return ScriptedReply::make(200, "text/html", "<html>", true);
+        });
+        auto r = request_for(server.url("/page.png"), dir.path() / "page.png");
+        r.expected_type = "image/*";
+        EXPECT_EQ(fetcher.fetch(r).outcome, FetchOutcome::wrong_type);
+    }
+    {
+        ScriptedReply silent;
+        silent.silent = true;
+        test::LoopbackHttpServer server(silent);
+        auto r = request_for(server.url("/slow.png"), dir.path() / "slow.png");
+        r.limits.idle = 1s;
+        const FetchResult result = fetcher.fetch(r);
+        EXPECT_EQ(result.outcome, FetchOutcome::timeout) << result.cause;
+    }
+    {
+        auto r = request_for("http://127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/x.png");
+        EXPECT_EQ(fetcher.fetch(r).outcome, FetchOutcome::no_route);
+        EXPECT_EQ(fetcher.fetch(request_for("ftp://127.0.0.1/x")).outcome, FetchOutcome::bad_request);
+    }
+    EXPECT_TRUE(leftovers(dir.path()).empty());
+}
+
+TEST(Fetcher, CancelEndsARunningRequestAndPriorityOrdersTheQueue) {
+    ScriptedReply silent;
+    silent.silent = true;
+    test::LoopbackHttpServer server([&](const std::string& request) {
+        return request.find("/hang") != std::string::npos ? silent : ScriptedReply::make(200, "text/plain", "ok", true);
+    });
+    Fetcher fetcher;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> order;
+    auto note = [&](std::string name) {
+        return [&, name](Fetcher::RequestId, FetchResult&& r) {
+            std::lock_guard lock(mutex);
+            order.push_back(name + ":" + fetch_situation(r));
+            changed.notify_all();
+        };
+    };
+    auto hang = request_for(server.url("/hang"));
+    hang.host_connections = 1;
+    hang.priority = 10;
+    const auto hang_id = fetcher.submit(hang, note("hang"));
+    for (int priority : {1, 5, 3}) {
+        auto r = request_for(server.url("/p" + std::to_string(priority)));
+        r.host_connections = 1;
+        r.priority = priority;
+        fetcher.submit(r, note("p" + std::to_string(priority)));
+    }
+    std::this_thread::sleep_for(200ms);  // let the queue form behind the hanging request
+    fetcher.cancel(hang_id);
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return order.size() == 4; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"hang:cancelled", "p5:ok", "p3:ok", "p1:ok"}));
+}
+
+}  // namespace
+}  // namespace vg

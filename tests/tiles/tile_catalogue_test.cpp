@@ -1,0 +1,134 @@
+// The tile source catalogue: the built-in list, vor_src.txt lines over it, and template expansion.
+#include "tiles/tile_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+TEST(TileCatalogue, BuiltInSourcesKeepTheirPlacesAndOpenStreetMapGoesOverHttps) {
+    const Catalogue c = builtin_catalogue();
+    EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
+                                                   "OpenTopoMap"}));
+    const auto* osm = c.find("OpenStreetMap", false);
+    ASSERT_NE(osm, nullptr);
+    EXPECT_EQ(osm->tmpl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
+    EXPECT_EQ(osm->menu_id, 1022);
+    EXPECT_EQ(osm->attribution, "© OpenStreetMap contributors");
+    EXPECT_TRUE(osm->nobulk);
+    EXPECT_EQ(osm->conn, 2);
+    EXPECT_EQ(osm->fresh_days, 7);
+    EXPECT_TRUE(osm->uses_fetcher());
+    EXPECT_EQ(osm->cache_folder(), "OS");
+    EXPECT_EQ(*expand_template(*osm, 0, 5, 3), "https://tile.openstreetmap.org/4/3/5.png");
+    for (const char* name : {"Etopo2", "GoogleMaps", "VirtualEarth", "MapQuest"}) {
+        EXPECT_EQ(c.find(name, false)->kind, SourceKind::legacy) << name;
+        EXPECT_FALSE(c.find(name, false)->uses_fetcher()) << name;
+    }
+    EXPECT_EQ(c.find("VirtualEarth", true)->cache_folder(), "VE");
+    EXPECT_EQ(c.find("VirtualEarth", true)->extension(), "jpg");
+    EXPECT_EQ(c.find("OpenTopoMap", false)->menu_id, 1026);
+    EXPECT_FALSE(c.find("OpenTopoMap", false)->attribution.empty());
+    EXPECT_EQ(c.find_menu_id(1024)->name, "VirtualEarth");
+    EXPECT_FALSE(c.find_menu_id(1024)->aerial);
+    EXPECT_EQ(catalogue_menu_id(0), 1028);
+    EXPECT_EQ(catalogue_menu_id(1), 1029);
+    EXPECT_EQ(catalogue_menu_id(2), 1101);
+    EXPECT_EQ(catalogue_menu_id(100), 1199);
+    EXPECT_EQ(catalogue_menu_id(101), 0);
+}
+
+TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAndSkipped) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("# my sources\r\n"
+                      "\n"
+                      "MyTopo|map|https://tiles.example.org/{z}/{x}/{y}.png|4,7,10,13,16|© Example contributors|conn=2,nobulk,fresh=7\n"
+                      "Local|map|http://127.0.0.1:8080/tms/{z}/{x}/{-y}.jpg|4,7,10||conn=6,fresh=0\r\n"
+                      "OpenStreetMap|map|https://osm.example.net/{z}/{x}/{y}.png||© OpenStreetMap contributors|\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png|4|a\n"
+                      "Bad|road|https://x.example/{z}/{x}/{y}.png||a|\n"
+                      "Bad|map|ftp://x.example/{z}.png||a|\n"
+                      "Bad|map|https://x.example/{zoom}/{x}.png||a|\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png|4,8|a|\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png||a|conn=0\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png||a|fast\n"
+                      "../etc|map|https://x.example/{z}/{x}/{y}.png||a|\n"
+                      "MyTopo|aerial|https://sat.example.org/{q}.jpg?key={key}||© Sat|servers=s1,s2\n",
+                      c);
+    EXPECT_EQ(c.problems, (std::vector<std::string>{
+                              "vor_src.txt:6: expected 6 fields separated by |, found 5",
+                              "vor_src.txt:7: layer must be map or aerial",
+                              "vor_src.txt:8: template must start with http:// or https://",
+                              "vor_src.txt:9: unknown placeholder {zoom}",
+                              "vor_src.txt:10: zoom of level 1 must be 7",
+                              "vor_src.txt:11: conn must be 1 to 16",
+                              "vor_src.txt:12: unknown flag fast",
+                              "vor_src.txt:13: name must be 1 to 40 letters, digits, '-', '_' or '.'",
+                          }));
+    EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
+                                                   "OpenTopoMap", "MyTopo", "Local"}));
+    const auto* topo = c.find("MyTopo", false);
+    ASSERT_NE(topo, nullptr);
+    EXPECT_EQ(topo->menu_id, 1028);
+    EXPECT_EQ(topo->attribution, "© Example contributors");
+    EXPECT_TRUE(topo->nobulk);
+    EXPECT_EQ(topo->cache_folder(), "MyTopo");
+    const auto* sat = c.find("MyTopo", true);
+    ASSERT_NE(sat, nullptr);
+    EXPECT_EQ(sat->menu_id, 1028);
+    EXPECT_EQ(sat->servers, (std::vector<std::string>{"s1", "s2"}));
+    EXPECT_EQ(sat->extension(), "jpg");
+    const auto* local = c.find("Local", false);
+    EXPECT_EQ(local->menu_id, 1029);
+    EXPECT_EQ(local->conn, 6);
+    EXPECT_EQ(local->fresh_days, 0);
+    EXPECT_TRUE(local->has_level(2));
+    EXPECT_FALSE(local->has_level(3));
+    const auto* osm = c.find("OpenStreetMap", false);
+    EXPECT_EQ(osm->menu_id, 1022);
+    EXPECT_EQ(osm->cache_folder(), "OS");
+    EXPECT_TRUE(osm->from_user_file);
+    EXPECT_FALSE(osm->nobulk) << "the user line replaces the built-in one whole";
+}
+
+TEST(TileCatalogue, TemplatesExpandRowsQuadkeysServersAndKeys) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Tms|map|http://h/{z}/{x}/{-y}.png||a|\n"
+                      "Quad|aerial|https://t{s}.example/a{q}.jpeg?k={key}||b|\n"
+                      "Listed|map|https://{s}.example/{z}/{x}/{y}.png||c|servers=a,b,c\n",
+                      c);
+    ASSERT_TRUE(c.problems.empty());
+    // Level 0 is web zoom 4: 16 rows, so TMS row 15 - 5.
+    EXPECT_EQ(*expand_template(*c.find("Tms", false), 0, 5, 3), "http://h/4/3/10.png");
+    EXPECT_EQ(*expand_template(*c.find("Tms", false), 4, 0, 0), "http://h/16/0/65535.png");
+    const auto& quad = *c.find("Quad", true);
+    // The quadkey agrees with the geometry's own; the server digit is its last digit.
+    const auto expected = make_quadkey(1, 70 * 256, 40 * 256);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(*expand_template(quad, 1, 40, 70, "SECRET"),
+              "https://t" + std::string(1, expected->back()) + ".example/a" + *expected + ".jpeg?k=SECRET");
+    EXPECT_EQ(expand_template(quad, 1, 40, 70), std::nullopt) << "no key, no address";
+    const auto& listed = *c.find("Listed", false);
+    EXPECT_EQ(*expand_template(listed, 0, 0, 0), "https://a.example/4/0/0.png");
+    EXPECT_EQ(*expand_template(listed, 0, 0, 1), "https://b.example/4/1/0.png");
+    EXPECT_EQ(*expand_template(listed, 0, 1, 1), "https://c.example/4/1/1.png");
+    EXPECT_EQ(expand_template(listed, 0, 16, 0), std::nullopt) << "row outside the world";
+    EXPECT_EQ(expand_template(listed, 5, 0, 0), std::nullopt);
+}
+
+TEST(TileCatalogue, LoadsVorSrcAndKeysFromTheSettingsFolder) {
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nkey_MyTopo=abc123 \r\nkey_MyTopo2=zzz\r\n");
+    test::write_file(dir / "vor_src.txt", "MyTopo|map|https://t.example/{z}/{x}/{y}.png?api={key}||x|\nbroken\n");
+    const Catalogue c = load_catalogue(dir.path());
+    ASSERT_NE(c.find("MyTopo", false), nullptr);
+    EXPECT_EQ(c.problems, std::vector<std::string>{"vor_src.txt:2: expected 6 fields separated by |, found 1"});
+    EXPECT_EQ(read_source_key(dir.path(), "MyTopo"), "abc123");
+    EXPECT_EQ(read_source_key(dir.path(), "Other"), "");
+    EXPECT_EQ(load_catalogue(dir.path() / "missing").names().size(), 6u);
+}
+
+}  // namespace
+}  // namespace vg
