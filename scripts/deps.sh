@@ -29,6 +29,12 @@ vg_configure() {
   local dir=$1; shift
   local gen=()
   command -v ninja >/dev/null && gen=(-G Ninja)
+  # ccache, when the machine has it, makes rebuilds in a new clone quick; paths are taken relative
+  # to the checkout so that clones in other folders share the cache.
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+    set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+  fi
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S . -B "$dir" "${gen[@]}" "$@"
   else

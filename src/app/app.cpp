@@ -4,17 +4,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <thread>
 
 #include "app/app_detail.h"
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
+#include "tiles/image_decode.h"
 #include "gps/device_type.h"
 #include "net/transfer_limits.h"
 #include "platform/temp_files.h"
 #include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
+#include "tiles/catalogue_fetch.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
 
@@ -25,6 +29,7 @@ using app_detail::WaitCursor;
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
       clock_(options_.clock ? options_.clock : &system_clock()) {
+    catalogue_ = load_catalogue(dir_);
     if (options_.http.settings_dir.empty()) options_.http.settings_dir = dir_;
     if (options_.probe.work_dir.empty()) options_.probe.work_dir = dir_;
     if (options_.probe.http.settings_dir.empty()) options_.probe.http.settings_dir = dir_;
@@ -59,7 +64,41 @@ FetchContext App::fetch_context() const {
     context.hosts = options_.tile_hosts ? &*options_.tile_hosts : nullptr;
     context.versions = &versions_;
     context.http = options_.http;
+    context.entry = current_entry();
+    // Hosts given explicitly (a deployment's own servers, tests) keep the original sources on their
+    // original plain-http forms.
+    if (options_.tile_hosts && context.entry && context.entry->original && !context.entry->from_user_file)
+        context.entry = nullptr;
+    context.fetcher = options_.fetcher;
+    context.settings = read_fetch_settings(dir_);
+    if (context.entry) context.key = read_source_key(dir_, context.entry->name);
+    context.health = health_;
+    context.now = now();
     return context;
+}
+
+const CatalogueEntry* App::current_entry() const {
+    if (!ws_) return nullptr;
+    const CatalogueEntry* e = catalogue_.find(site_name_, ws_->aerial != 0);
+    return e ? e : catalogue_.find(site_name_, false);
+}
+
+std::string App::map_message() const {
+    const CatalogueEntry* e = current_entry();
+    return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+}
+
+std::string App::attribution() const {
+    const CatalogueEntry* e = current_entry();
+    return e ? e->attribution : std::string();
+}
+
+// The name of the `site` value in the catalogue: the value itself when a source has that name,
+// else the original source its first letter selects (the window state's rule).
+static std::string site_from_setting(const Catalogue& catalogue, const std::filesystem::path& set_file, int map_source) {
+    if (const auto value = setting_value(set_file, "site"))
+        if (catalogue.find(*value, false) || catalogue.find(*value, true)) return *value;
+    return kMapSources[(map_source >= 1 && map_source <= 5 ? map_source : 4) - 1].site_value;
 }
 
 void App::wait_step() {
@@ -87,6 +126,20 @@ void App::create(Window& window) {
     remove_stale_temporary_files(dir_.empty() ? std::filesystem::path(".") : dir_, false, kStaleTempAge);
     remove_stale_temporary_files(maps_root(), true, kStaleTempAge);
 
+    // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
+    for (const auto& problem : catalogue_.problems) std::printf("Error: %s (line skipped)\n", problem.c_str());
+    std::fflush(stdout);
+    site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
+    if (const CatalogueEntry* e = current_entry()) {
+        ws_->map_source = static_cast<int>(e->geometry());
+        if (!catalogue_.has_aerial(e->name)) ws_->aerial = 0;
+        if (!e->original) {
+            for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id)
+                window.check_menu_item(id, false);
+            window.check_menu_item(e->menu_id, true);
+        }
+    }
+
     server_ = std::make_unique<PositionServer>(fix_, &window);
     SerialLinkOptions link_options;
     link_options.ini_file = settings_path(kIniFile);
@@ -99,20 +152,35 @@ void App::create(Window& window) {
             if (window_) window_->serve_pending_repaints();
         });
     };
+    net::StreamSourceOptions stream_options;
+    stream_options.window = &window;
+    stream_options.clock_seconds = link_options.clock_seconds;
+    stream_options.silence_ticks = &ws_->silence_ticks;
+    stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
+    link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
+    link_options.network.stop = [this] { stream_->stop([this] { wait_step(); }); };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(link_settings(*ws_));
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->port_number != 0) {
-        if (link_->open_link() != 1) window.warning_box("No GPS connected");
+    if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
 
     // 3. Map size; the client area fits it (two frame pixels across, the toolbar band and frame down).
     set_map_size(view_, ws_->big_maps);
+    grid_ = view_grid_covering(view_.map_width, view_.map_height);
     view_.client_width = view_.map_width + 2;
     view_.client_height = view_.map_height + 51;
     window.set_client_size(view_.client_width, view_.client_height);
     view_.applied_big_maps = ws_->big_maps;
+
+    if (options_.background_tiles) {
+        FetcherOptions fetcher_options;
+        fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
+        if (!options_.fetcher) fetcher_ = std::make_unique<Fetcher>(fetcher_options);
+        loader_ = std::make_unique<TileLoader>(options_.fetcher ? *options_.fetcher : *fetcher_, &window);
+    }
 
     // 4. The connectivity probe.
     if (options_.start_probe) {
@@ -142,10 +210,19 @@ void App::create(Window& window) {
 
     if (start) {
         // 9-11. The first view, fetched whatever the network state says.
-        WaitCursor wait(&window);
-        if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
-            view_loaded_ = true;
-            if (compose()) window.invalidate(true);
+        if (background()) {
+            // The cached part at once; the rest arrives in the background.
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, false) == 0) {
+                view_loaded_ = true;
+                if (compose()) window.invalidate(true);
+                request_view_tiles(false);
+            }
+        } else {
+            WaitCursor wait(&window);
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+                view_loaded_ = true;
+                if (compose()) window.invalidate(true);
+            }
         }
     }
 
@@ -153,11 +230,29 @@ void App::create(Window& window) {
     window.start_timer(kTimerPeriodMs);
 }
 
+void App::set_map_area(int client_width, int client_height) {
+    // Two frame pixels across; the toolbar band, the frame and a pixel below it down.
+    view_.map_width = std::max(1, client_width - 2);
+    view_.map_height = std::max(1, client_height - 51);
+    grid_ = view_grid_covering(view_.map_width, view_.map_height);
+}
+
 void App::on_size(int width, int height) {
     if (!ws_) return;
     view_.client_width = width;
     view_.client_height = height;
+    // The map area takes the space; when it needs more (or fewer) cells the view is loaded again
+    // around the same centre.
+    const ViewGrid before = grid_;
+    set_map_area(width, height);
     if (window_) window_->invalidate(true);
+    if (view_loaded_ && !(grid_ == before)) {
+        view_.pending_level = view_.level;
+        view_.pending_x = view_.centre_x;
+        view_.pending_y = view_.centre_y;
+        load_pending_view(Variant::CacheOnlyThenOnline);
+        return;
+    }
     rebuild_bitmap();
 }
 
@@ -174,6 +269,8 @@ void App::on_destroy() {
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
     probe_.reset();
+    loader_.reset();
+    fetcher_.reset();
     link_.reset();
     server_.reset();
     ws_.reset();
@@ -184,20 +281,175 @@ void App::on_destroy() {
 int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
     const std::string root = maps_root();
     if (fetch)
-        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0,
-                                fetch_context());
-    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, ws_->big_maps != 0);
+        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, fetch_context());
+    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, current_entry());
 }
 
 bool App::compose() {
-    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, ws_->big_maps != 0, mosaic_) != 1) return false;
+    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
+    if (loader_) draw_placeholders();
     rebuild_bitmap();
     return true;
 }
 
+bool App::background() const { return loader_ != nullptr && source() != MapSource::Etopo2; }
+
+void App::request_view_tiles(bool all) {
+    if (!background()) return;
+    const MapSource src = source();
+    const bool aerial = ws_->aerial != 0;
+    const std::string root = maps_root();
+    const TileHosts& hosts = options_.tile_hosts ? *options_.tile_hosts : default_tile_hosts();
+    const TileVersionTexts versions = current_version_texts(&versions_);
+    // A catalogue source fetched with its policy: its template, folders, connections and freshness.
+    const FetchContext context = fetch_context();
+    const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
+    const bool paused = entry && health_->paused(entry->name, context.now);
+    std::vector<TileLoader::Want> wants;
+    std::vector<CatalogueCell> cached;
+    std::vector<std::string> cached_slots;
+    cached_slots.reserve(static_cast<std::size_t>(grid_.rows * grid_.columns));
+    wanted_cells_.clear();
+    failed_tiles_ = 0;
+    failure_reason_.clear();
+    for (int r = 0; r < grid_.rows; ++r)
+        for (int c = 0; c < grid_.columns; ++c) {
+            const int i = r * grid_.columns + c;
+            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
+            const bool have = static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[i].empty();
+            std::string path;
+            std::optional<std::string> url;
+            if (entry) {
+                if (!entry->has_level(view_.level)) continue;
+                if (have && !all) {
+                    // Drawn at once; a stale one is revalidated in the background.
+                    cached_slots.push_back(table_.slots[i]);
+                    cached.push_back({&cached_slots.back(), p.x, p.y});
+                    continue;
+                }
+                if (paused) continue;  // a blocked or rate-limited source is not asked again yet
+                const TileKey key = catalogue_tile_key(*entry, p.x, p.y, view_.level);
+                if (!tile_in_world(key)) continue;
+                path = catalogue_tile_paths(*entry, key, root).full_path;
+                url = expand_template(*entry, view_.level, key.row, key.column, context.key);
+                if (!url) {
+                    FetchResult missing;
+                    missing.outcome = FetchOutcome::bad_request;
+                    missing.cause = "no key_" + entry->name + " line in vor_ini.txt";
+                    health_->record(entry->name, missing, entry->tmpl, context.now);
+                    continue;
+                }
+            } else {
+                if (!all && have) continue;
+                const TileKey key = tile_key(p.x, p.y, view_.level, src, aerial);
+                if (!tile_in_world(key)) continue;
+                path = vg::tile_paths(key, root).full_path;
+                url = tile_address(key, hosts, versions);
+                if (!url) continue;
+            }
+            if (path.empty() || path.size() > kMaxTilePath) continue;
+            // Squared distance of the cell's middle from the view's middle, in half cells.
+            const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
+            wants.push_back({path, *url, dx * dx + dy * dy});
+            wanted_cells_[path] = i;
+        }
+    if (entry && !cached.empty()) revalidate_catalogue_tiles(cached, view_.level, root, context);
+    const FetchSettings settings = read_fetch_settings(dir_);
+    TileLoader::Policy policy;
+    policy.host_connections = options_.tile_connections;
+    policy.proxy = settings.proxy;
+    policy.cafile = settings.cafile;
+    if (entry) {
+        policy.host_connections = entry->conn;
+        policy.expected_type = entry->extension() == "jpg" ? "image/jpeg" : "image/png";
+        policy.health = health_;
+        policy.source = entry->name;
+        policy.fresh_seconds = static_cast<std::int64_t>(entry->fresh_days) * 86400;
+        policy.now = options_.clock ? context.now : 0;
+    }
+    loader_->want(std::move(wants), policy);
+}
+
+void App::take_landed_tiles() {
+    if (!loader_) return;
+    const MapSource src = source();
+    bool drawn = false;
+    for (const TileLoader::Landed& landed : loader_->take_landed()) {
+        if (!landed.ok) {
+            ++failed_tiles_;
+            failure_reason_ = landed.reason;
+            continue;
+        }
+        // MapQuest answers a missing tile with a placeholder picture of a known size.
+        std::error_code ec;
+        if (src == MapSource::MapQuest && std::filesystem::file_size(landed.path, ec) == kMapQuestNoTileSize) {
+            std::filesystem::remove(landed.path, ec);
+            continue;
+        }
+        auto it = wanted_cells_.find(landed.path);
+        if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
+        table_.fit(grid_);
+        table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
+        if (build_mosaic_cell(landed.path, src, ws_->aerial != 0, grid_, it->second, mosaic_) != 1)
+            table_.slots[static_cast<std::size_t>(it->second)].clear();
+        drawn = true;
+    }
+    if (drawn) rebuild_bitmap();
+}
+
+void App::draw_placeholders() {
+    const MapSource src = source();
+    // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
+    if (src == MapSource::Etopo2 || rows_run_north(src) || !mosaic_.exists()) return;
+    const bool aerial = ws_->aerial != 0;
+    const std::string root = maps_root();
+    std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
+    for (int r = 0; r < grid_.rows; ++r)
+        for (int c = 0; c < grid_.columns; ++c) {
+            const std::size_t i = static_cast<std::size_t>(r * grid_.columns + c);
+            if (i < table_.slots.size() && !table_.slots[i].empty()) continue;
+            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
+            for (int k = view_.level - 1; k >= 0; --k) {
+                const int ax = rescale_x(p.x, view_.level, k, src), ay = rescale_y(p.y, view_.level, k, src);
+                const TileKey key = tile_key(ax, ay, k, src, aerial);
+                if (!tile_in_world(key)) break;
+                const std::string path = vg::tile_paths(key, root).full_path;
+                std::error_code ec;
+                if (path.empty() || std::filesystem::file_size(path, ec) == 0 || ec) continue;
+                auto it = decoded.find(path);
+                if (it == decoded.end()) {
+                    RgbImage image;
+                    if (load_tile_image(path, src, aerial, image) != 1) image = RgbImage{};
+                    it = decoded.emplace(path, std::move(image)).first;
+                }
+                const RgbImage& a = it->second;
+                if (a.width < kTileSize || a.height < kTileSize) continue;
+                // The cell's part of the ancestor: a square of 256 / 8^(level − k) pixels, enlarged.
+                int span = kTileSize;
+                for (int j = k; j < view_.level; ++j) span /= 8;
+                if (span < 1) span = 1;
+                const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
+                const std::size_t stride = std::size_t(mosaic_.width) * 3;
+                for (int v = 0; v < kTileSize; ++v) {
+                    const int yy = std::min(sy + v * span / kTileSize, kTileSize - 1);
+                    std::uint8_t* out = mosaic_.pixels.data() + (std::size_t(r) * kTileSize + v) * stride +
+                                        std::size_t(c) * kTileSize * 3;
+                    const std::uint8_t* in = a.pixels.data() + std::size_t(yy) * a.width * 3;
+                    for (int u = 0; u < kTileSize; ++u, out += 3) {
+                        const int xx = std::min(sx + u * span / kTileSize, kTileSize - 1);
+                        out[0] = in[3 * xx];
+                        out[1] = in[3 * xx + 1];
+                        out[2] = in[3 * xx + 2];
+                    }
+                }
+                break;
+            }
+        }
+}
+
 void App::rebuild_bitmap() {
     if (!mosaic_.exists()) return;
-    build_display_bitmap(ws_->big_maps != 0, mosaic_, view_.display_bitmap, window_);
+    build_display_bitmap(mosaic_, view_.display_bitmap, window_);
 }
 
 void App::normalise_pending() {
@@ -206,16 +458,21 @@ void App::normalise_pending() {
 }
 
 bool App::load_pending_view(Variant variant) {
-    const bool fetch = variant == Variant::Fetch || (variant == Variant::ByOnline && ws_->online.load() != 0);
+    const bool fetch = variant == Variant::Fetch ||
+                       ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
+                        ws_->online.load() != 0);
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
-    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch) != 0) return true;
+    const bool later = fetch && background();
+    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch && !later) != 0) return true;
+    if (loader_ && !later) loader_->cancel_all();
     table_ = std::move(table);
     view_.level = view_.pending_level;
     view_.centre_x = view_.pending_x;
     view_.centre_y = view_.pending_y;
     view_loaded_ = true;
     if (!compose()) return false;
+    if (later) request_view_tiles(false);
     if (window_) window_->invalidate(true);
     return true;
 }

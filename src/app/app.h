@@ -12,15 +12,18 @@
 #include <string>
 
 #include "app/paint_frame.h"
+#include "app/tile_loader.h"
 #include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
 #include "net/base_link.h"
 #include "net/position_server.h"
+#include "net/stream_source.h"
 #include "net/tile_versions.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_sources.h"
 #include "tiles/tile_types.h"
 
@@ -46,6 +49,13 @@ struct AppOptions {
     HttpOptions http;  // settings_dir defaults to the settings directory
     // The position server of the Remote device (port 4477; settings_dir defaults as above).
     PositionServerConfig server;
+    // The engine of https and catalogue fetches; Fetcher::shared() when null.
+    Fetcher* fetcher = nullptr;
+    // Missing tiles of the view are fetched in the background (the view changes at once and its
+    // cells fill in as the tiles arrive). Off: fetched before the view changes, as scripts do.
+    bool background_tiles = true;
+    // Connections per tile host for background fetching.
+    int tile_connections = 2;
 };
 
 class App {
@@ -72,6 +82,11 @@ public:
     void on_left_button(int x, int y);
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
+    // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
+    // point under client point (x, y) near the pointer.
+    void on_wheel(int steps, int x, int y);
+    // The map was dragged by (dx, dy) client pixels: the view follows in whole tiles.
+    void on_drag(int dx, int dy);
     void on_timer();
 
     // State, for the window layer and tests.
@@ -81,6 +96,10 @@ public:
     SharedFix& fix() { return fix_; }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
+    // The cells of the view: enough to cover the map area.
+    const ViewGrid& grid() const { return grid_; }
+    // Tiles of the view still on their way (background fetching).
+    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
     SerialLink* link() { return link_.get(); }
     PositionServer* position_server() { return server_.get(); }
     // True once a view has been loaded (the centre, level and mosaic belong together).
@@ -88,9 +107,19 @@ public:
     // The cache root as the tile functions get it (relative roots resolved against the settings
     // directory).
     std::string maps_root() const;
+    // The tile source catalogue read at creation (built-in sources and vor_src.txt), and the name of
+    // the selected source in it.
+    const Catalogue& catalogue() const { return catalogue_; }
+    const std::string& site_name() const { return site_name_; }
+    // The selected source and layer as the catalogue has it (nullptr before creation).
+    const CatalogueEntry* current_entry() const;
+    // The line shown over the map when the visible source has a problem, else empty; the
+    // attribution of the visible source (drawn bottom-left on the map).
+    std::string map_message() const;
+    std::string attribution() const;
 
 private:
-    enum class Variant { Fetch, CacheOnly, ByOnline };
+    enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
 
     std::int64_t now() const { return clock_->now_seconds(); }
     MapSource source() const;
@@ -101,16 +130,31 @@ private:
     int prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
     // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
     bool compose();
+    // True when the current source's tiles are fetched in the background.
+    bool background() const;
+    // Asks for the view's missing tiles (all of them when `all`, to replace cached ones) in the
+    // background, the middle ones first; requests for tiles no longer in view are cancelled.
+    void request_view_tiles(bool all);
+    // Draws the tiles that arrived since the last paint into their cells.
+    void take_landed_tiles();
+    // Cells without a tile show the best cached tile of a coarser level, enlarged.
+    void draw_placeholders();
     void rebuild_bitmap();
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
     bool load_pending_view(Variant variant);
     void normalise_pending();
+    // Sets the map area (and the grid of cells covering it) for a client area.
+    void set_map_area(int client_width, int client_height);
     void auto_pan_off();
     void pan(int dx, int dy);
     void level_button(int k);
     void switch_source(int s);
+    // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
+    void select_source(const std::string& name);
     void select_device(int d);
+    bool start_network_source(DeviceType type);
+    void no_gps_connected();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
@@ -128,12 +172,23 @@ private:
     ViewState view_;
     SharedFix fix_;
     TilePathTable table_;
+    ViewGrid grid_;
+    // Background fetching: the fetcher's engine thread and the requests of the current view.
+    std::unique_ptr<Fetcher> fetcher_;
+    std::unique_ptr<TileLoader> loader_;
+    std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
+    int failed_tiles_ = 0;
+    std::string failure_reason_;
     Mosaic mosaic_;
     TileVersions versions_;
+    std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
+    Catalogue catalogue_;
+    std::string site_name_;
+    std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();
 };
 
 }  // namespace vg

@@ -1,6 +1,9 @@
 // App: the menu commands.
 #include <sys/utsname.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "app/app.h"
 #include "app/app_detail.h"
 #include "app/gps_monitor_texts.h"
@@ -25,31 +28,63 @@ const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap a
 
 }  // namespace
 
-void App::switch_source(int s) {
+void App::switch_source(int s) { select_source(kMapSources[s - 1].site_value); }
+
+void App::select_source(const std::string& name) {
+    const CatalogueEntry* chosen = catalogue_.find(name, false);
+    if (!chosen) chosen = catalogue_.find(name, true);
+    if (!chosen) return;
+    const int s = static_cast<int>(chosen->geometry());
     const MapSource old = source();
     const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
     const double lon = pixel_to_longitude(view_.centre_x, old, view_.level);
     ws_->map_source = s;
+    site_name_ = chosen->name;
+    health_->reset(chosen->name);  // choosing a source asks it again
     if (s == 1) {
         ws_->aerial = 0;
         view_.level = 0;
-    } else if (s == 2) {
+    } else if (!catalogue_.has_aerial(chosen->name)) {
         ws_->aerial = 0;
     }
-    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, i == s);
+    if (!catalogue_.find(chosen->name, false)) ws_->aerial = 1;  // a source with an aerial layer only
+    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, false);
+    for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
-    write_setting("site", kMapSources[s - 1].site_value, dir_);
+    write_setting("site", chosen->name, dir_);
+    if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
+        view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
 
     WaitCursor wait(window_);
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
     view_.centre_x = wrap_centre_x(p.x, view_.level, source());
     view_.centre_y = clamp_centre_y(p.y, view_.level, source());
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) != 0) {
-        window_->warning_box(kSourceMissing[s - 1]);
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) != 0) {
+        if (chosen->original) window_->warning_box(kSourceMissing[s - 1]);
+        else window_->warning_box(chosen->name + " has no tiles at this level");
         return;
     }
     view_loaded_ = true;
     if (compose()) window_->invalidate(true);
+    if (background()) request_view_tiles(false);
+    else if (loader_) loader_->cancel_all();
+}
+
+void App::no_gps_connected() {
+    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error.
+    if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
+    window_->warning_box("No GPS connected");
+}
+
+bool App::start_network_source(DeviceType type) {
+    // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
+    std::optional<net::StreamAddress> address;
+    if (type == DeviceType::Gpsd) {
+        address = net::parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
+    } else if (auto value = setting_value(settings_path(kIniFile), "nmea=")) {
+        address = net::parse_nmea_address(*value);
+    }
+    return address && stream_->start(type, *address);
 }
 
 void App::select_device(int d) {
@@ -59,13 +94,14 @@ void App::select_device(int d) {
     ws_->byte_size = 8;
     ws_->parity = 0;
     ws_->stop_bits = 0;
-    for (int i = 1; i <= 6; ++i) window_->enable_menu_item(menu::kDeviceBase + i, i != d);
+    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.menu_id, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(link_settings(*ws_));
     window_->invalidate(false);
-    if (type == DeviceType::Remote) {
-        if (link_->open_link() != 1) window_->warning_box("No GPS connected");
+    if (type == DeviceType::Remote || is_network_device(type)) {
+        link_->close_link();
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
     }
@@ -73,12 +109,14 @@ void App::select_device(int d) {
 
 void App::toggle_aerial() {
     const MapSource s = source();
-    ws_->aerial = (s == MapSource::Etopo2 || s == MapSource::OpenStreetMap) ? 0 : !ws_->aerial;
+    (void)s;
+    ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
     window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
     WaitCursor wait(window_);
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) == 0) {
         view_loaded_ = true;
         if (compose()) window_->invalidate(true);
+        if (background()) request_view_tiles(false);
     } else if (ws_->aerial) {
         window_->warning_box("No aerial map available");
         ws_->aerial = 0;
@@ -115,10 +153,17 @@ void App::on_command(int id) {
     Window& w = *window_;
     switch (id) {
     case 1001: {  // Reload Map
+        if (background() && view_loaded_) {
+            // Cached tiles stay (and are drawn) until their replacements have arrived whole.
+            request_view_tiles(true);
+            w.invalidate(false);
+            break;
+        }
         WaitCursor wait(window_);
         TilePathTable scratch;
         delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
-                          ws_->aerial != 0, ws_->big_maps != 0);
+                          ws_->aerial != 0, ws_->big_maps != 0, current_entry());
+        if (const CatalogueEntry* e = current_entry()) health_->reset(e->name);  // the user asks again
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -127,12 +172,13 @@ void App::on_command(int id) {
     }
     case 1002:
         online_command(options_.probe, ws_->online, w);
+        if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
         break;
     case 1003:
         offline_command(ws_->online, w);
         break;
     case 1004:
-        if (link_->open_link() != 1) w.warning_box("No GPS connected");
+        if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
     case 1005:
@@ -148,8 +194,8 @@ void App::on_command(int id) {
     case 1011:
         rebuild_bitmap();
         if (view_.display_bitmap.exists())
-            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.side(),
-                                      view_.display_bitmap.side(), view_.display_bitmap.stride());
+            w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.width(),
+                                      view_.display_bitmap.height(), view_.display_bitmap.stride());
         break;
     case 1021:
     case 1022:
@@ -158,6 +204,11 @@ void App::on_command(int id) {
     case 1025:
         switch_source(id - menu::kMapSourceBase);
         break;
+    case 1026:
+    case 1028:
+    case 1029:
+        if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
+        break;
     case 1031:
     case 1032:
     case 1033:
@@ -165,6 +216,12 @@ void App::on_command(int id) {
     case 1035:
     case 1036:
         select_device(id - menu::kDeviceBase);
+        break;
+    case 1038:
+        select_device(static_cast<int>(DeviceType::Gpsd));
+        break;
+    case 1039:
+        select_device(static_cast<int>(DeviceType::Network));
         break;
     case 1037:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });
@@ -190,6 +247,7 @@ void App::on_command(int id) {
         ws_->big_maps = !ws_->big_maps;
         w.check_menu_item(id, ws_->big_maps != 0);
         set_map_size(view_, ws_->big_maps);
+        grid_ = view_grid_covering(view_.map_width, view_.map_height);
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -200,6 +258,12 @@ void App::on_command(int id) {
     case 1045:
         ws_->map_coordinates = !ws_->map_coordinates;
         w.check_menu_item(id, ws_->map_coordinates != 0);
+        w.invalidate(false);
+        break;
+    case 1046:  // Night: drawn differently at once; the tiles and the cache stay as they are
+        ws_->night = !ws_->night;
+        w.check_menu_item(id, ws_->night != 0);
+        write_setting("night", ws_->night ? "yes" : "no", dir_);
         w.invalidate(false);
         break;
     case 1047:
@@ -214,10 +278,20 @@ void App::on_command(int id) {
     case 1053: {
         utsname name{};
         const std::string release = uname(&name) == 0 ? name.release : "";
-        w.run_about_dialog(about_version_line(__DATE__), about_system_line(release));
+        std::string sources = about_system_line(release);
+        // The map data of every source is credited; the visible one first.
+        if (const CatalogueEntry* e = current_entry(); e && !e->attribution.empty())
+            sources += "\n\nMap: " + e->name + " " + e->attribution;
+        for (const auto& name : catalogue_.names()) {
+            const CatalogueEntry* e = catalogue_.find(name, false) ? catalogue_.find(name, false) : catalogue_.find(name, true);
+            if (e && !e->attribution.empty() && name != site_name_) sources += "\n" + name + ": " + e->attribution;
+        }
+        w.run_about_dialog(about_version_line(__DATE__), sources);
         break;
     }
     default:
+        if (id >= 1101 && id <= 1199)
+            if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
         break;
     }
 }

@@ -100,6 +100,47 @@ void App::on_right_button(int x, int y) {
     view_.zoom_clock = now();
 }
 
+void App::on_wheel(int steps, int x, int y) {
+    if (!ws_ || steps == 0) return;
+    const MapSource src = source();
+    if (src == MapSource::Etopo2) return;  // one level only
+    const int m = std::clamp(view_.level + steps, 0, 4);
+    if (m == view_.level) return;
+    WaitCursor wait(window_);
+    auto_pan_off();
+    // The pointed map point keeps its place under the pointer: the new centre lies as far from it,
+    // at the new level, as the pointer lies from the middle of the map area.
+    const bool inside = in_map(x, y);
+    const WorldPixel p = inside ? pointed_pixel(x, y) : WorldPixel{view_.centre_x, view_.centre_y};
+    const int off_x = inside ? x - 1 - view_.map_width / 2 : 0;
+    int off_y = inside ? y - toolbar::kMapTop - view_.map_height / 2 : 0;
+    if (rows_run_north(src)) off_y = -off_y;
+    view_.pending_level = m;
+    view_.pending_x = rescale_x(p.x, view_.level, m, src) - off_x;
+    view_.pending_y = rescale_y(p.y, view_.level, m, src) - off_y;
+    normalise_pending();
+    view_.anchor_x = view_.pending_x;
+    view_.anchor_y = view_.pending_y;
+    view_.anchor_level = m;
+    view_.pointer_x = view_.pending_x;
+    view_.pointer_y = view_.pending_y;
+    load_pending_view(Variant::ByOnline);
+    view_.zoom_clock = now();
+}
+
+void App::on_drag(int dx, int dy) {
+    if (!ws_) return;
+    // Dragging right shows what lies to the west; the view moves by the nearest whole tiles.
+    auto tiles = [](int pixels) { return (pixels >= 0 ? pixels + kTileSize / 2 : pixels - kTileSize / 2) / kTileSize; };
+    const int tx = tiles(dx), ty = tiles(dy);
+    if (tx == 0 && ty == 0) {
+        if (window_) window_->invalidate(false);
+        return;
+    }
+    WaitCursor wait(window_);
+    pan(-tx * kTileSize, -ty * kTileSize);
+}
+
 void App::on_mouse_move(int x, int y) {
     if (!ws_ || !ws_->map_coordinates) return;
     if (in_map(x, y)) {

@@ -46,14 +46,15 @@ bool App::follow(const FixRecord& fix) {
 
 void App::draw_overlays(const FixRecord& fix) {
     DisplayBitmap& bitmap = view_.display_bitmap;
-    const int w = bitmap.side();
+    const int w = bitmap.width();
+    const int h = bitmap.height();
     const MapSource src = source();
     const bool north = rows_run_north(src);
     auto to_mosaic = [&](double lat, double lon, int& c, int& r) {
         const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
         const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
                                    : static_cast<long long>(p.y) - view_.centre_y;
-        r = static_cast<int>(std::clamp<long long>(dr + w / 2, -1, w));
+        r = static_cast<int>(std::clamp<long long>(dr + h / 2, -1, h));
         c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
     };
 
@@ -67,7 +68,7 @@ void App::draw_overlays(const FixRecord& fix) {
                 if (std::sscanf(line, "%lf %lf", &lat, &lon) != 2) continue;
                 int c = 0, r = 0;
                 to_mosaic(lat, lon, c, r);
-                if (c >= 0 && c < w && r >= 0 && r < w) draw_position_marker(bitmap, c, r);
+                if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
             }
             std::fclose(f);
         }
@@ -77,7 +78,7 @@ void App::draw_overlays(const FixRecord& fix) {
     if (!fix_valid(fix)) return;
     int c = 0, r = 0;
     to_mosaic(fix.latitude, fix.longitude, c, r);
-    if (c < 0 || c >= w || r < 0 || r >= w) return;
+    if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
         if (!ws_->track_file.empty()) {
             std::FILE* f = std::fopen(track_path().c_str(), "a");
@@ -104,8 +105,8 @@ PaintFrame App::paint() {
     if (ws_->big_maps != view_.applied_big_maps) {
         view_.client_width = (ws_->big_maps ? 1024 : 512) + 2;
         view_.client_height = (ws_->big_maps ? 768 : 384) + 51;
-        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
         view_.applied_big_maps = ws_->big_maps;
+        if (window_) window_->set_client_size(view_.client_width, view_.client_height);
     }
 
     // 2. The first fix of the run becomes the next start position.
@@ -120,7 +121,7 @@ PaintFrame App::paint() {
     {
         const MapSource src = source();
         std::string title;
-        const char* name = source_title_name(ws_->map_source);
+        const char* name = site_name_.empty() ? source_title_name(ws_->map_source) : site_name_.c_str();
         if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
             title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
                                         pixel_to_longitude(view_.pointer_x, src, view_.level));
@@ -131,7 +132,10 @@ PaintFrame App::paint() {
         const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
         title += title_time_text(utc, local, ws_->big_maps != 0,
-                                 ws_->device_type == static_cast<int>(DeviceType::TripMate), view_.zone_label);
+                                 ws_->device_type == static_cast<int>(DeviceType::TripMate),
+                                 view_.zone_local ? std::string_view(fix.local_zone_name,
+                                                                     strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
+                                                  : std::string_view(view_.zone_label));
         if (title != view_.title_text) {
             if (window_) window_->set_title(title);
             view_.title_text = title;
@@ -142,6 +146,9 @@ PaintFrame App::paint() {
     if (ws_->auto_pan && fix_valid(fix)) {
         if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
     }
+
+    // Tiles that arrived in the background go into their cells.
+    take_landed_tiles();
 
     // 5. Toolbar.
     frame.draw_toolbar = true;
@@ -157,6 +164,10 @@ PaintFrame App::paint() {
             (view_.level == k ? toolbar::kBitmapLevelCurrentBase : toolbar::kBitmapLevelBase) + k;
     frame.map_width = view_.map_width;
     frame.map_height = view_.map_height;
+    frame.night = ws_->night != 0;
+    frame.tiles_left = static_cast<int>(tiles_left());
+    frame.failed_tiles = failed_tiles_;
+    frame.failure_reason = failure_reason_;
 
     // 6. The map.
     if (!view_.display_bitmap.exists()) return frame;
@@ -167,7 +178,9 @@ PaintFrame App::paint() {
     }
     draw_overlays(fix);
     frame.bitmap = &view_.display_bitmap;
-    frame.visible_first_row = view_.display_bitmap.side() / 8;
+    // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
+    frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
+    frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && kmh > 1) {
@@ -177,6 +190,8 @@ PaintFrame App::paint() {
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
         frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
     }
+    frame.attribution = attribution();
+    frame.message = map_message();
     return frame;
 }
 

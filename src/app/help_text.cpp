@@ -137,10 +137,10 @@ std::string format_options(const std::vector<Option>& options, int indent, int t
     std::string out;
     for (const Option& option : options) {
         std::string head(static_cast<std::size_t>(indent), ' ');
-        head += option.spec;
+        head += option.syntax;
         std::string body = wrap(option.text, text_column);
         if (static_cast<int>(head.size()) + 2 <= text_column) {
-            // The first line of the text goes beside the spec.
+            // The first line of the text goes beside the syntax.
             head.append(static_cast<std::size_t>(text_column) - head.size(), ' ');
             body.erase(0, static_cast<std::size_t>(text_column));
             out += head + body;
@@ -233,7 +233,7 @@ void ManPage::synopsis(const std::vector<std::string>& lines) {
 
 void ManPage::options(const std::vector<Option>& options) {
     for (const Option& option : options) {
-        out_ += ".TP\n" + roff_command_line(option.spec, 0) + "\n";
+        out_ += ".TP\n" + roff_command_line(option.syntax, 0) + "\n";
         std::string body;
         for (const std::string_view line : split_lines(option.text)) {
             if (line.find_first_not_of(' ') == std::string_view::npos) {
@@ -254,14 +254,14 @@ void ManPage::sections(const std::vector<Section>& list) {
     }
 }
 
-std::vector<std::string> option_words(std::string_view spec) {
+std::vector<std::string> option_words(std::string_view syntax) {
     std::vector<std::string> words;
     std::size_t i = 0;
-    while (i < spec.size()) {
-        if (spec[i] == '-' && i + 1 < spec.size() && spec[i + 1] == '-' && (i == 0 || !is_word_char(spec[i - 1]))) {
+    while (i < syntax.size()) {
+        if (syntax[i] == '-' && i + 1 < syntax.size() && syntax[i + 1] == '-' && (i == 0 || !is_word_char(syntax[i - 1]))) {
             std::size_t end = i;
-            while (end < spec.size() && is_word_char(spec[end])) ++end;
-            std::string word(spec.substr(i, end - i));
+            while (end < syntax.size() && is_word_char(syntax[end])) ++end;
+            std::string word(syntax.substr(i, end - i));
             if (word.size() > 2 && std::find(words.begin(), words.end(), word) == words.end())
                 words.push_back(word);
             i = end;
@@ -351,15 +351,15 @@ const std::vector<Option>& vorglobal_options() {
 
 bool vorglobal_option_takes_value(std::string_view option) {
     for (const Option& o : vorglobal_options()) {
-        const std::string_view spec = o.spec;
-        if (spec.substr(0, spec.find(' ')) == option) return spec.find(' ') != std::string_view::npos;
+        const std::string_view syntax = o.syntax;
+        if (syntax.substr(0, syntax.find(' ')) == option) return syntax.find(' ') != std::string_view::npos;
     }
     return false;
 }
 
 std::string vorglobal_usage() {
     std::string out = "usage: vorglobal";
-    for (const Option& o : vorglobal_options()) out += std::string(" [") + o.spec + "]";
+    for (const Option& o : vorglobal_options()) out += std::string(" [") + o.syntax + "]";
     out += "\n  Runs in the working directory, which holds vor_set.txt, vor_ini.txt and vor_pos.txt.\n";
     std::vector<Option> all = vorglobal_options();
     for (const Option& o : common_options("vorglobal")) all.push_back(o);
@@ -373,7 +373,7 @@ std::string vorglobal_man_page() {
     page.text("vorglobal - GPS moving map over web map tiles, on line or from the tile cache");
     page.section("SYNOPSIS");
     std::string line = "vorglobal";
-    for (const Option& o : vorglobal_options()) line += std::string(" [") + o.spec + "]";
+    for (const Option& o : vorglobal_options()) line += std::string(" [") + o.syntax + "]";
     page.synopsis({line, "vorglobal --help | --version | --man-page"});
     page.section("DESCRIPTION");
     page.text(

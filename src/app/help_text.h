@@ -14,7 +14,7 @@
 namespace vg::help {
 
 struct Option {
-    const char* spec;  // the option as typed, with its value word: "--device DEVICE"
+    const char* syntax;  // the option as typed, with its value word: "--device DEVICE"
     const char* text;  // what it does
 };
 
@@ -27,8 +27,8 @@ struct Section {
 // `text` wrapped to `width` columns, each line indented by `indent` spaces; example lines kept.
 std::string wrap(std::string_view text, int indent, int width = 79);
 
-// One option a line: the spec at `indent`, its text from column `text_column` (from the next line
-// when the spec is too long), wrapped to 79 columns.
+// One option a line: the syntax at `indent`, its text from column `text_column` (from the next line
+// when the syntax is too long), wrapped to 79 columns.
 std::string format_options(const std::vector<Option>& options, int indent = 2, int text_column = 24);
 
 // A man(7) page, written in order.
@@ -55,8 +55,8 @@ private:
 // characters outside ASCII as named glyphs.
 std::string roff_escape(std::string_view text);
 
-// The option words of a usage or option spec ("--device", "--zone"), in order, without repeats.
-std::vector<std::string> option_words(std::string_view spec);
+// The option words of a usage or option syntax ("--device", "--zone"), in order, without repeats.
+std::vector<std::string> option_words(std::string_view syntax);
 
 // The FILES section both programs share: the settings files, the tile cache and the map packs.
 const Section& files_section();
@@ -66,7 +66,7 @@ const std::vector<Option>& exit_statuses();
 
 // vorglobal: its options (besides --help, --version and --man-page), `vorglobal --help` and its page.
 const std::vector<Option>& vorglobal_options();
-// Whether a vorglobal option takes a value (the spec names one); false for unknown options.
+// Whether a vorglobal option takes a value (the syntax names one); false for unknown options.
 bool vorglobal_option_takes_value(std::string_view option);
 std::string vorglobal_usage();
 std::string vorglobal_man_page();

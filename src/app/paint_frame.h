@@ -21,8 +21,18 @@ struct PaintFrame {
     int map_height = 0;
     // The sunken frame around the map area (only drawn when there is a bitmap).
     bool draw_frame = false;
-    // First bitmap row shown at y = 49 (W/8); map_height rows are shown from it.
+    // First bitmap row shown at y = 49 (W/8 for the square views); map_height rows are shown from it.
     int visible_first_row = 0;
+    // First bitmap column shown at x = 1 (0 for the square views); map_width columns from it.
+    int visible_first_column = 0;
+    // Background fetching: tiles of the view still on their way, and those that failed with the
+    // reason of the last failure ("not found", "timeout", ...).
+    int tiles_left = 0;
+    int failed_tiles = 0;
+    std::string failure_reason;
+    // Night mode: the window layer dims and colour-shifts the map and the toolbar as it draws them and
+    // uses dark colours for the speed text; the display bitmap itself is untouched.
+    bool night = false;
     struct Speed {
         bool show = false;
         std::string text;     // "%d km/h %s"
@@ -30,6 +40,10 @@ struct PaintFrame {
         int x = 0;            // left edge of the text
         int y = 0;            // top edge of the text
     } speed;
+    // Drawn over the map's bottom-left corner, small, on a light band so it reads on any tile: the
+    // visible source's attribution. Above it, when the source has a problem, one message line.
+    std::string attribution;
+    std::string message;
 };
 
 }  // namespace vg

@@ -1,6 +1,7 @@
 #include "app/window_state.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <new>
 
@@ -54,8 +55,7 @@ void apply_site_setting(WindowState& ws, std::string_view value) {
 }
 
 void apply_unit_setting(WindowState& ws, std::string_view value) {
-    if (value.empty()) return;
-    if (const auto type = device_from_letter(value[0])) {
+    if (const auto type = device_from_unit(value)) {
         ws.device_type = static_cast<int>(*type);
         ws.baud_rate = device_info(*type).baud;
     }
@@ -114,10 +114,10 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(menu::kTrack, ws.track != 0);
     window.check_menu_item(menu::kBigMaps, ws.big_maps != 0);
     window.check_menu_item(menu::kMapCoordinates, ws.map_coordinates != 0);
+    window.check_menu_item(menu::kNight, ws.night != 0);
     for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id) window.check_menu_item(id, false);
     window.check_menu_item(menu::kMapSourceBase + ws.map_source, true);
-    for (int id = menu::kDeviceBase + 1; id <= menu::kDeviceBase + 6; ++id) window.enable_menu_item(id, true);
-    window.enable_menu_item(menu::kDeviceBase + ws.device_type, false);
+    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.menu_id, static_cast<int>(info.type) != ws.device_type);
 }
 
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {
@@ -139,6 +139,7 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting_value(set_file, "site", window)) apply_site_setting(*ws, *v);
     if (auto v = setting_value(set_file, "unit", window)) apply_unit_setting(*ws, *v);
     if (auto v = setting_value(set_file, "port", window)) apply_port_setting(*ws, *v);
+    if (auto v = setting_value(set_file, "night", window)) ws->night = first_lower(*v) == 'y' ? 1 : 0;
 
     if (window) set_initial_menu_states(*ws, *window);
     return ws;
@@ -147,6 +148,18 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
 ZoneSetting parse_zone_setting(std::string_view value) {
     ZoneSetting zone;
     TextScanner scan(value);
+    {
+        TextScanner words(value);
+        const auto word = words.word();
+        if (word && word->size() == 5) {
+            std::string lower(*word);
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (lower == "local") {
+                zone.local = true;
+                return zone;
+            }
+        }
+    }
     const auto hours = scan.integer();
     if (!hours) return zone;
     zone.hours_read = true;
@@ -187,7 +200,12 @@ std::optional<StartPosition> init_view_state(ViewState& view, const WindowState&
     const ZoneSetting zone = read_zone_setting(ini_file);
     view.zone_hours = zone.hours;
     view.zone_label = zone.label;
-    if (zone.hours_read && fix) fix->update([&](FixRecord& record) { record.local_offset_hours = zone.hours; });
+    view.zone_local = zone.local;
+    if (fix)
+        fix->update([&](FixRecord& record) {
+            if (zone.hours_read) record.local_offset_hours = zone.hours;
+            record.local_zone_system = zone.local;
+        });
     view.level = read_start_level(ws.map_source, ini_file);
     view.anchor_level = view.level;
     const auto start = read_start_position(dir / kPosFile);

@@ -46,6 +46,7 @@ inline constexpr int kAutoZoom = 1042;
 inline constexpr int kTrack = 1043;
 inline constexpr int kBigMaps = 1044;
 inline constexpr int kMapCoordinates = 1045;
+inline constexpr int kNight = 1046;
 }  // namespace menu
 
 // One per main window; made by create_window_state, owned by the window.
@@ -63,6 +64,7 @@ struct WindowState {
     int plot = 0;
     int big_maps = 0;
     int map_coordinates = 0;
+    int night = 0;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
     int hair = 0;
     int dash = 0;  // 0 off, or 'k', 'm', 's'
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
@@ -127,6 +129,7 @@ struct ViewState {
     double uploaded_lat = 0;
     double uploaded_lon = 0;
     int zone_hours = 0;
+    bool zone_local = false;  // the title shows the system's local time and its zone abbreviation
     std::string zone_label;  // at most kZoneLabelMax characters when read from the settings
     std::string title_text;
     int garmin_toggle = 0;
@@ -135,12 +138,14 @@ struct ViewState {
 inline constexpr int kNoPointer = 2147483647;
 
 struct ZoneSetting {
+    bool local = false;       // "local": the system's local time, its rules and abbreviation
     bool hours_read = false;  // the value began with a number
     int hours = 0;
     std::string label;
 };
 // The `zone` value ("%d %s"): hours and an optional label word (cut to kZoneLabelMax characters);
-// with hours other than 0 and no label, the label is "[GMT%+d]" of the hours.
+// with hours other than 0 and no label, the label is "[GMT%+d]" of the hours. The word "local" (any
+// case) asks for the system's local time instead.
 ZoneSetting parse_zone_setting(std::string_view value);
 // The `zone` key of `ini_file`; hours 0 and no label when it is absent or holds no number.
 ZoneSetting read_zone_setting(const std::filesystem::path& ini_file);

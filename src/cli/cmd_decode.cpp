@@ -91,7 +91,7 @@ int run_decode(int argc, char** argv) {
     }
     if (!have_device || opt.device.empty()) return usage_error("--device is required", nullptr);
 
-    const std::optional<DeviceType> type = device_from_letter(opt.device.front());
+    const std::optional<DeviceType> type = device_from_unit(opt.device);
     if (!type) return usage_error("unknown device", opt.device.c_str());
 
     FilePtr replies;

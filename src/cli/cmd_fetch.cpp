@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/catalogue_source.h"
 #include "cli/tile_args.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_sources.h"
@@ -22,7 +23,7 @@ int usage_error(const char* what, const char* arg) { return vg::cli::usage_error
 
 int run_fetch(int argc, char** argv) {
     std::optional<std::string> root;
-    std::optional<MapSource> source;
+    std::optional<ChosenSource> chosen;
     std::optional<double> level, lat, lon;
     bool aerial = false;
     bool big = false;
@@ -42,7 +43,7 @@ int run_fetch(int argc, char** argv) {
         if (arg == "--root") {
             root = value;
         } else if (arg == "--source") {
-            if (!(source = parse_source_argument(value))) return usage_error("unknown source", value);
+            if (!(chosen = choose_source(value))) return usage_error("unknown source", value);
         } else if (arg == "--level") {
             level = parse_finite_number(value);
             if (!level || *level != std::floor(*level) || !is_valid_level(static_cast<int>(*level)))
@@ -56,19 +57,22 @@ int run_fetch(int argc, char** argv) {
         }
     }
     if (!root || root->empty()) return usage_error("--root is required", nullptr);
-    if (!source || !level || !lat || !lon) return usage_error("--source, --level, --lat and --lon are required", nullptr);
-    if (aerial && (*source == MapSource::Etopo2 || *source == MapSource::OpenStreetMap)) {
-        std::fprintf(stderr, "vortool fetch: %s has no aerial layer\n", source_info(*source).site_value);
+    if (!chosen || !level || !lat || !lon) return usage_error("--source, --level, --lat and --lon are required", nullptr);
+    const CatalogueEntry* entry = chosen->layer(aerial);
+    if (!entry) {
+        std::fprintf(stderr, "vortool fetch: %s has no %s layer\n", chosen->name.c_str(), aerial ? "aerial" : "map");
         return 1;
     }
+    const std::optional<MapSource> source = chosen->geometry;
+    const FetchContext context = catalogue_fetch_context(entry);
 
     const int lvl = static_cast<int>(*level);
     const WorldPixel wanted = geo_to_pixel(*lat, *lon, *source, lvl);
     const int centre_x = wrap_centre_x(wanted.x, lvl, *source);
     const int centre_y = clamp_centre_y(wanted.y, lvl, *source);
     TilePathTable table;
-    if (fetch_view_tiles(table, centre_x, centre_y, lvl, *source, *root, aerial, big) != 0) {
-        std::fprintf(stderr, "vortool fetch: %s has no tiles at level %d\n", source_info(*source).site_value, lvl);
+    if (fetch_view_tiles(table, centre_x, centre_y, lvl, *source, *root, aerial, big, context) != 0) {
+        std::fprintf(stderr, "vortool fetch: %s has no tiles at level %d\n", chosen->name.c_str(), lvl);
         return 1;
     }
     const int cells = view_grid_size(big) * view_grid_size(big);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/catalogue_source.h"
 #include "cli/commands.h"
 #include "cli/ppm.h"
 #include "tiles/geometry.h"
@@ -38,6 +39,8 @@ struct RenderArgs {
     bool big_maps = false;
     int hair = 1;
     bool track = false;
+    bool online = false;
+    std::optional<ChosenSource> chosen;
     std::string out;
 };
 
@@ -56,14 +59,6 @@ std::optional<double> parse_degrees(const char* text) {
     return v;
 }
 
-// A source by its number 1..5 or its name as the settings file writes it (first letter, any case).
-std::optional<MapSource> parse_source(const char* text) {
-    if (const auto n = parse_long(text)) {
-        if (*n >= 1 && *n <= 5) return static_cast<MapSource>(*n);
-        return std::nullopt;
-    }
-    return source_from_letter(text[0]);
-}
 
 // Parses the arguments; a text for the user when they are wrong.
 std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
@@ -82,6 +77,10 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
             args.track = true;
             continue;
         }
+        if (name == "--online") {
+            args.online = true;
+            continue;
+        }
         if (!option_takes_value("render", name)) return "unknown option " + std::string(name);
         if (i + 1 >= argc) return "missing value after " + std::string(name);
         const char* value = argv[++i];
@@ -89,9 +88,9 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
             args.root = value;
             have_root = true;
         } else if (name == "--source") {
-            const auto source = parse_source(value);
-            if (!source) return "unknown source '" + std::string(value) + "'";
-            args.source = *source;
+            args.chosen = choose_source(value);
+            if (!args.chosen) return "unknown source '" + std::string(value) + "'";
+            args.source = args.chosen->geometry;
             have_source = true;
         } else if (name == "--level") {
             const auto level = parse_long(value);
@@ -222,10 +221,19 @@ int run_render(int argc, char** argv) {
     const int centre_y = clamp_centre_y(position.y, args.level, args.source);
 
     TilePathTable table;
-    if (find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root, args.aerial,
-                        args.big_maps) != 0) {
-        std::fprintf(stderr, "vortool render: %s has no tiles at level %d\n",
-                     source_title_name(static_cast<int>(args.source)), args.level);
+    const CatalogueEntry* entry = args.chosen->layer(args.aerial);
+    if (!entry) {
+        std::fprintf(stderr, "vortool render: %s has no %s layer\n", args.chosen->name.c_str(),
+                     args.aerial ? "aerial" : "map");
+        return 1;
+    }
+    // On line the view's missing tiles are fetched first, as the window does.
+    const int prepared = args.online ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
+                                                        args.aerial, args.big_maps, catalogue_fetch_context(entry))
+                                     : find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
+                                                       args.aerial, args.big_maps, entry);
+    if (prepared != 0) {
+        std::fprintf(stderr, "vortool render: %s has no tiles at level %d\n", args.chosen->name.c_str(), args.level);
         return 1;
     }
     int cached = 0;

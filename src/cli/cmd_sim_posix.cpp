@@ -1,7 +1,10 @@
 // vortool sim: a receiver simulator on a pseudo-terminal, for demonstrations and tests. It prints the
 // terminal's path as the first line of standard output and then plays a receiver of the given device
 // type on it until interrupted.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -20,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
@@ -257,16 +261,89 @@ std::tm utc_now() {
 
 }  // namespace
 
+// --tcp PORT: serves the NMEA stream to every client of 127.0.0.1:PORT; --udp HOST:PORT: sends each
+// epoch as one datagram. Runs until interrupted.
+int serve_network(const std::vector<Point>& points, double rate, int tcp_port, const std::string& udp_target) {
+    int fd = -1;
+    sockaddr_in peer{};
+    if (tcp_port > 0) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(tcp_port));
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
+            std::fprintf(stderr, "vortool sim: cannot listen on 127.0.0.1:%d: %s\n", tcp_port, std::strerror(errno));
+            return 1;
+        }
+        std::printf("tcp://127.0.0.1:%d\n", tcp_port);
+    } else {
+        const auto colon = udp_target.rfind(':');
+        const std::string host = udp_target.substr(0, colon);
+        int port = 0;
+        if (colon == std::string::npos || ::inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1 ||
+            (port = std::atoi(udp_target.c_str() + colon + 1)) < 1 || port > 65535)
+            return usage_error("--udp needs an IPv4 HOST:PORT", udp_target.c_str());
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(static_cast<std::uint16_t>(port));
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            std::fprintf(stderr, "vortool sim: cannot open a socket: %s\n", std::strerror(errno));
+            return 1;
+        }
+        std::printf("udp://%s\n", udp_target.c_str());
+    }
+    std::fflush(stdout);
+    std::vector<int> clients;
+    const auto period = std::chrono::duration<double>(1.0 / rate);
+    std::size_t index = 0;
+    Point current = points[0];
+    while (!g_stop) {
+        const Point& next = points[index % points.size()];
+        const Motion motion = motion_between(current, next, 1.0 / rate);
+        current = next;
+        ++index;
+        const std::string epoch = nmea_epoch(current, motion, utc_now());
+        if (tcp_port > 0) {
+            for (int c; (c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) clients.push_back(c);
+            for (std::size_t i = 0; i < clients.size();) {
+                if (::send(clients[i], epoch.data(), epoch.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) {
+                    ::close(clients[i]);
+                    clients.erase(clients.begin() + static_cast<long>(i));
+                } else {
+                    ++i;
+                }
+            }
+        } else {
+            (void)::sendto(fd, epoch.data(), epoch.size(), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        }
+        std::this_thread::sleep_for(period);
+    }
+    for (int c : clients) ::close(c);
+    ::close(fd);
+    return 0;
+}
+
 int run_sim(int argc, char** argv) {
-    std::string device, track;
+    std::string device, track, udp_target;
+    int tcp_port = 0;
     double rate = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--device" || arg == "--track" || arg == "--rate") {
+        if (arg == "--device" || arg == "--track" || arg == "--rate" || arg == "--tcp" || arg == "--udp") {
             if (!value) return usage_error("option needs a value", argv[i]);
             ++i;
-            if (arg == "--device") {
+            if (arg == "--tcp") {
+                char* end = nullptr;
+                const long port = std::strtol(value, &end, 10);
+                if (!end || *end != '\0' || port < 1 || port > 65535) return usage_error("--tcp needs a port from 1 to 65535", value);
+                tcp_port = static_cast<int>(port);
+            } else if (arg == "--udp") {
+                udp_target = value;
+            } else if (arg == "--device") {
                 device = value;
             } else if (arg == "--track") {
                 track = value;
@@ -280,8 +357,8 @@ int run_sim(int argc, char** argv) {
         }
     }
     if (device.empty()) return usage_error("--device is required", nullptr);
-    const auto type = device_from_letter(device.front());
-    if (!type || *type == DeviceType::Remote) return usage_error("unknown or non-serial device", device.c_str());
+    const auto type = device_from_unit(device);
+    if (!type || *type == DeviceType::Remote || is_network_device(*type)) return usage_error("unknown or non-serial device", device.c_str());
 
     std::vector<Point> points;
     if (!track.empty()) {
@@ -297,6 +374,17 @@ int run_sim(int argc, char** argv) {
         }
     } else {
         points = builtin_loop(rate);
+    }
+
+    if (tcp_port > 0 || !udp_target.empty()) {
+        if (!is_nmea_device(*type)) return usage_error("--tcp and --udp serve NMEA devices only", device.c_str());
+        if (tcp_port > 0 && !udp_target.empty()) return usage_error("--tcp and --udp exclude each other", nullptr);
+        struct sigaction stop {};
+        stop.sa_handler = on_stop_signal;
+        sigemptyset(&stop.sa_mask);
+        sigaction(SIGINT, &stop, nullptr);
+        sigaction(SIGTERM, &stop, nullptr);
+        return serve_network(points, rate, tcp_port, udp_target);
     }
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -8,6 +8,7 @@ namespace vg::cli {
 
 int run_decode(int argc, char** argv);
 int run_sim(int argc, char** argv);
+int run_watch(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
@@ -29,6 +30,10 @@ constexpr help::Option kSourceOption = {
     "--source SOURCE",
     "the map source: Etopo2, OpenStreetMap, GoogleMaps, VirtualEarth or MapQuest (the first letter is "
     "enough, any case), or its number 1 to 5"};
+constexpr help::Option kCatalogueSourceOption = {
+    "--source SOURCE",
+    "the map source: any name of the tile catalogue (vortool sources; vor_src.txt of the working folder), "
+    "or an original source by its first letter or number 1 to 5"};
 constexpr help::Option kLevelOption = {"--level L", "zoom level 0 (World) to 4 (Street); Etopo2 has level 0 only"};
 constexpr help::Option kLatOption = {"--lat A", "latitude in degrees, north positive"};
 constexpr help::Option kLonOption = {"--lon B", "longitude in degrees, east positive"};
@@ -37,7 +42,8 @@ constexpr help::Option kBigOption = {"--big", "the 4 x 4-tile view of Big Maps i
 constexpr help::Option kRootOption = {"--root DIR", "the tile cache folder (the maps setting of vor_ini.txt)"};
 constexpr const char* kDeviceText =
     "the receiver type, by its first letter in any case, like the unit setting: N NMEA, U EarthMate USB, "
-    "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary)";
+    "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary); decode also "
+    "takes the whole words gpsd (gpsd's JSON reports) and network (NMEA)";
 
 }  // namespace
 
@@ -59,7 +65,7 @@ const std::vector<Command>& command_table() {
           {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
 
         {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
-         {"vortool sim --device DEVICE [--track FILE] [--rate HZ]"},
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT]"},
          "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
          "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
          "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
@@ -71,7 +77,21 @@ const std::vector<Command>& command_table() {
          {{"--device DEVICE", kDeviceText},
           {"--track FILE", "positions to play in a loop, one \"latitude longitude ...\" line each, as the track "
                            "log is written; without it a loop of about 1 km around the default start position"},
-          {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"}}},
+          {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"},
+          {"--tcp PORT", "NMEA types: serve the sentences to every client of 127.0.0.1:PORT instead of a terminal "
+                         "(first line tcp://127.0.0.1:PORT)"},
+          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"}}},
+
+        {"watch", run_watch, "print the fix of this folder's receiver as it changes",
+         {"vortool watch [--device DEVICE] [--seconds S]"},
+         "Opens the receiver that vor_set.txt and vor_ini.txt of the current folder name (the serial port and "
+         "unit, gpsd, NMEA network or Remote) exactly as the window would, and prints the fix record as one "
+         "JSON line in the form of vortool decode whenever it changes, until S seconds have passed or it is "
+         "interrupted. Checks a receiver without the window.\n"
+         "\n"
+         "Exit status 1 when the receiver cannot be opened (with the cause), 2 for wrong arguments.",
+         {{"--device DEVICE", "the device type instead of the unit setting (as for decode, also gpsd and network)"},
+          {"--seconds S", "stop after S seconds (default: run until interrupted)"}}},
 
         {"tile", run_tile, "show where a position's tile lies and where it is cached",
          {"vortool tile --source SOURCE --level L (--lat A --lon B | --x X --y Y) [--aerial] [--root DIR]"},
@@ -92,12 +112,13 @@ const std::vector<Command>& command_table() {
          "view cell with slot, path and ok.\n"
          "\n"
          "Exit status 1 when the source has no such level or layer, 2 for wrong arguments; a tile that could "
-         "not be had is reported with ok false.",
-         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption}},
+         "not be had is reported with ok false, and the reason (blocked, rate limited, no tile there...) once "
+         "per source on standard output.",
+         {kRootOption, kCatalogueSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption}},
 
         {"render", run_render, "draw the view around a position from the tile cache into a picture",
          {"vortool render --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big] [--hair N] "
-          "[--track] --out FILE"},
+          "[--track] [--online] --out FILE"},
          "Draws the view exactly as the window does off line: the tiles around the tile corner nearest the "
          "position, grey squares where none is cached, the cross-hair and the yellow position marker. Cached "
          "tiles that cannot be decoded are deleted, as in the window. Prints one line, \"centre X Y side W "
@@ -105,7 +126,8 @@ const std::vector<Command>& command_table() {
          "\n"
          "Exit status 1 when the source has no tiles at that level or the picture cannot be written, 2 for "
          "wrong arguments.",
-         {kRootOption, kSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption,
+         {kRootOption, kCatalogueSourceOption, kLevelOption, kLatOption, kLonOption, kAerialOption, kBigOption,
+          {"--online", "fetch the view's missing (and revalidate its stale) tiles first, as the window on line"},
           {"--hair N", "cross-hair width as the hair setting (default 1; 0 draws none)"},
           {"--track", "no cross-hair, as with the Track option on"},
           {"--out FILE", "the picture of the whole view: .bmp (24-bit, top-down), .ppm or .png by the name"}}},

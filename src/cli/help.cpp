@@ -22,12 +22,12 @@ constexpr const char* kDescription =
 // Option words of a command, from its usage forms and its option list, in order.
 std::vector<std::string> command_option_words(const Command& command) {
     std::vector<std::string> words;
-    auto add = [&](std::string_view spec) {
-        for (std::string& word : help::option_words(spec))
+    auto add = [&](std::string_view syntax) {
+        for (std::string& word : help::option_words(syntax))
             if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(std::move(word));
     };
     for (const char* form : command.usage) add(form);
-    for (const help::Option& option : command.options) add(option.spec);
+    for (const help::Option& option : command.options) add(option.syntax);
     return words;
 }
 
@@ -54,10 +54,10 @@ std::string join(const std::vector<std::string>& words) {
 // What the completion offers after an option, from the option's value word.
 enum class ValueKind { None, Device, Source, File, Folder, Other };
 
-ValueKind value_kind(std::string_view spec) {
-    const auto space = spec.find(' ');
+ValueKind value_kind(std::string_view syntax) {
+    const auto space = syntax.find(' ');
     if (space == std::string_view::npos) return ValueKind::None;
-    const std::string_view value = spec.substr(space + 1);
+    const std::string_view value = syntax.substr(space + 1);
     if (value == "DEVICE") return ValueKind::Device;
     if (value == "SOURCE") return ValueKind::Source;
     if (value == "DIR") return ValueKind::Folder;
@@ -84,9 +84,9 @@ bool option_takes_value(const char* command, std::string_view option) {
     const Command* entry = find_command(command);
     if (!entry) return false;
     for (const help::Option& o : entry->options) {
-        const std::string_view spec = o.spec;
-        const auto space = spec.find(' ');
-        if (spec.substr(0, space) == option) return space != std::string_view::npos;
+        const std::string_view syntax = o.syntax;
+        const auto space = syntax.find(' ');
+        if (syntax.substr(0, space) == option) return space != std::string_view::npos;
     }
     return false;
 }
@@ -219,10 +219,10 @@ std::string bash_completion_script() {
         // Option values, by the value word of the option.
         std::string devices_case, sources_case, files_case, folders_case, other_case;
         for (const help::Option& option : command.options) {
-            const std::string_view spec = option.spec;
-            const std::string word(spec.substr(0, spec.find(' ')));
+            const std::string_view syntax = option.syntax;
+            const std::string word(syntax.substr(0, syntax.find(' ')));
             std::string* list = nullptr;
-            switch (value_kind(spec)) {
+            switch (value_kind(syntax)) {
             case ValueKind::Device: list = &devices_case; break;
             case ValueKind::Source: list = &sources_case; break;
             case ValueKind::File: list = &files_case; break;

@@ -1,6 +1,7 @@
 // The receiver kinds: how the `unit` setting names them, their line speed and menu command.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -13,12 +14,14 @@ enum class DeviceType : int {
     TripMate = 4,
     Garmin = 5,
     Remote = 6,
+    Gpsd = 7,     // reports of a gpsd daemon over TCP
+    Network = 8,  // NMEA over TCP (client) or UDP (listener)
 };
 
 struct DeviceTypeInfo {
     DeviceType type;
     const char* unit_value;  // written to the `unit` setting
-    char letter;             // upper-cased first letter read from it
+    char letter;             // upper-cased first letter read from it ('\0': only the whole word)
     unsigned baud;
     int menu_id;
 };
@@ -30,6 +33,8 @@ inline constexpr DeviceTypeInfo kDeviceTypes[] = {
     {DeviceType::TripMate, "TripMate", 'T', 4800, 1034},
     {DeviceType::Garmin, "Garmin", 'G', 9600, 1035},
     {DeviceType::Remote, "remote", 'R', 19200, 1036},
+    {DeviceType::Gpsd, "gpsd", '\0', 4800, 1038},
+    {DeviceType::Network, "network", '\0', 4800, 1039},
 };
 
 inline const DeviceTypeInfo& device_info(DeviceType type) { return kDeviceTypes[static_cast<int>(type) - 1]; }
@@ -38,8 +43,39 @@ inline const DeviceTypeInfo& device_info(DeviceType type) { return kDeviceTypes[
 inline std::optional<DeviceType> device_from_letter(char c) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     for (const auto& info : kDeviceTypes)
-        if (info.letter == c) return info.type;
+        if (info.letter != '\0' && info.letter == c) return info.type;
     return std::nullopt;
+}
+
+// The device a `unit` value (or a --device argument) names: the whole word of a device that has no
+// letter ("gpsd", "network", any case, blanks around it ignored), else the first letter.
+inline std::optional<DeviceType> device_from_unit(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r' || value.back() == '\n'))
+        value.remove_suffix(1);
+    if (value.empty()) return std::nullopt;
+    for (const auto& info : kDeviceTypes) {
+        if (info.letter != '\0') continue;
+        const std::string_view word = info.unit_value;
+        if (word.size() != value.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < word.size() && same; ++i) {
+            char c = value[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            same = c == word[i];
+        }
+        if (same) return info.type;
+    }
+    return device_from_letter(value.front());
+}
+
+// Devices read over the network by the link's network hooks instead of a serial port.
+inline bool is_network_device(DeviceType type) { return type == DeviceType::Gpsd || type == DeviceType::Network; }
+
+// The device type of a stored number, if it names one.
+inline std::optional<DeviceType> device_from_number(int n) {
+    if (n < 1 || n > static_cast<int>(std::size(kDeviceTypes))) return std::nullopt;
+    return static_cast<DeviceType>(n);
 }
 
 inline bool is_nmea_device(DeviceType type) {

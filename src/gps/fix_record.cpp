@@ -1,6 +1,8 @@
 #include "gps/fix_record.h"
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 namespace vg {
 
@@ -26,6 +28,16 @@ const char* gnss_system_name(GnssSystem system) {
     return "unknown";
 }
 
+GnssSystem gnss_system_of_prn(int prn) {
+    if (prn >= 1 && prn <= 32) return GnssSystem::Gps;
+    if ((prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158)) return GnssSystem::Sbas;
+    if (prn >= 65 && prn <= 96) return GnssSystem::Glonass;
+    if (prn >= 193 && prn <= 200) return GnssSystem::Qzss;
+    if ((prn >= 201 && prn <= 237) || (prn >= 401 && prn <= 437)) return GnssSystem::Beidou;
+    if (prn >= 301 && prn <= 336) return GnssSystem::Galileo;
+    return GnssSystem::Unknown;
+}
+
 void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, int minute, int second) {
     fix.year = year;
     fix.month = month;
@@ -36,7 +48,28 @@ void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, i
     std::snprintf(fix.utc_text, sizeof fix.utc_text, "%04d/%02d/%02d %02d:%02d:%02d", year, month, day, hour,
                   minute, second);
 
-    if (fix.local_offset_hours != 0) {
+    if (fix.local_zone_system) {
+        std::tm utc{};
+        utc.tm_year = year - 1900;
+        utc.tm_mon = month - 1;
+        utc.tm_mday = day;
+        utc.tm_hour = hour;
+        utc.tm_min = minute;
+        utc.tm_sec = second;
+        const std::time_t t = ::timegm(&utc);
+        std::tm local{};
+        if (t != static_cast<std::time_t>(-1) && ::localtime_r(&t, &local) != nullptr) {
+            fix.year = local.tm_year + 1900;
+            fix.month = local.tm_mon + 1;
+            fix.day = local.tm_mday;
+            fix.hour = local.tm_hour;
+            fix.minute = local.tm_min;
+            fix.second = local.tm_sec;
+            std::snprintf(fix.local_zone_name, sizeof fix.local_zone_name, "%s", local.tm_zone ? local.tm_zone : "");
+        } else {
+            fix.local_zone_name[0] = '\0';
+        }
+    } else if (fix.local_offset_hours != 0) {
         fix.hour += fix.local_offset_hours;
         if (fix.hour < 0) {
             fix.day -= 1;

@@ -24,6 +24,11 @@ enum class GnssSystem : unsigned char { Unknown = 0, Gps, Glonass, Galileo, Beid
 // "GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "NavIC", "SBAS" or "unknown".
 const char* gnss_system_name(GnssSystem system);
 
+// The system of a satellite number in the numbering that NMEA GP and GN talkers and gpsd's "PRN" use
+// (1-32 GPS, 33-64 and 120-158 SBAS, 65-96 GLONASS, 193-200 QZSS, 201-237 and 401-437 BeiDou,
+// 301-336 Galileo).
+GnssSystem gnss_system_of_prn(int prn);
+
 // One satellite in view of any system. `seen` is the sky clock (FixRecord::sky_clock) when a report
 // last named it; entries that no report names for a while are dropped.
 struct SkyEntry {
@@ -52,6 +57,10 @@ struct FixRecord {
     std::array<SatelliteEntry, kSatelliteSlots> satellites{};
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     int local_offset_hours = 0;
+    // Local time is the system's (its zone rules, daylight saving included) instead of the fixed
+    // offset; local_zone_name then holds the zone's abbreviation at the fix's time ("EET", "EEST").
+    bool local_zone_system = false;
+    char local_zone_name[8] = {};
     // Talker of the last NMEA position sentence stored ("GP", "GN", ...); empty for other sources.
     char talker[3] = {};
     // Every satellite in view, of every system, in the order the reports named them.
@@ -68,7 +77,8 @@ inline bool valid_coordinates(double latitude, double longitude) {
 }
 
 // Stores a receiver's UTC date and time in the clock fields and texts, and shifts the clock
-// fields by local_offset_hours (at most one day is crossed; February always has 28 days).
+// fields by local_offset_hours (at most one day is crossed; February always has 28 days), or with
+// local_zone_system converts them to the system's local time.
 void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, int minute, int second);
 
 // The one fix record of the program. Writers (the reader thread, the position server) and readers

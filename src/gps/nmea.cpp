@@ -155,17 +155,6 @@ Talker talker_of(std::string_view text) {
 // The combined solution (GN) outranks GPS alone (GP), which outranks a single other system.
 int position_rank(Talker talker) { return talker == Talker::Gn ? 3 : talker == Talker::Gp ? 2 : 1; }
 
-// The system of a satellite number in the shared numbering that GP and GN talkers use.
-GnssSystem system_of_prn(int prn) {
-    if (prn >= 1 && prn <= 32) return GnssSystem::Gps;
-    if ((prn >= 33 && prn <= 64) || (prn >= 120 && prn <= 158)) return GnssSystem::Sbas;
-    if (prn >= 65 && prn <= 96) return GnssSystem::Glonass;
-    if (prn >= 193 && prn <= 200) return GnssSystem::Qzss;
-    if ((prn >= 201 && prn <= 237) || (prn >= 401 && prn <= 437)) return GnssSystem::Beidou;
-    if (prn >= 301 && prn <= 336) return GnssSystem::Galileo;
-    return GnssSystem::Unknown;
-}
-
 GnssSystem system_of(Talker talker, int prn) {
     switch (talker) {
     case Talker::Gl: return GnssSystem::Glonass;
@@ -173,7 +162,7 @@ GnssSystem system_of(Talker talker, int prn) {
     case Talker::Gb: return GnssSystem::Beidou;
     case Talker::Gq: return GnssSystem::Qzss;
     case Talker::Gi: return GnssSystem::Navic;
-    default: return system_of_prn(prn);
+    default: return gnss_system_of_prn(prn);
     }
 }
 
@@ -295,7 +284,7 @@ void handle_gsa(const Fields& f, FixRecord& fix, Talker talker) {
     std::optional<GnssSystem> fixed_system;
     if (talker != Talker::Gp && talker != Talker::Gn) fixed_system = system_of(talker, 0);
     else if (talker == Talker::Gn) fixed_system = system_from_id(f[18]);
-    auto system_for = [&](int prn) { return fixed_system ? *fixed_system : system_of_prn(prn); };
+    auto system_for = [&](int prn) { return fixed_system ? *fixed_system : gnss_system_of_prn(prn); };
 
     SystemSet covered = 0;
     if (talker == Talker::Gp) covered = bit(GnssSystem::Gps) | bit(GnssSystem::Sbas);

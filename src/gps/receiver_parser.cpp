@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "gps/garmin.h"
+#include "gps/gpsd_json.h"
 #include "gps/nmea.h"
 #include "gps/startup_commands.h"
 #include "gps/zodiac.h"
@@ -23,6 +24,10 @@ std::unique_ptr<ReceiverParser> make_receiver_parser(DeviceType type, ParserCont
         return std::make_unique<ZodiacParser>(std::move(context));
     case DeviceType::Garmin:
         return std::make_unique<GarminParser>();
+    case DeviceType::Gpsd:
+        return std::make_unique<GpsdParser>();
+    case DeviceType::Network:
+        return std::make_unique<NmeaParser>();  // a network source is only listened to
     case DeviceType::Remote:
         break;
     }

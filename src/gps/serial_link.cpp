@@ -1,6 +1,8 @@
 #include "gps/serial_link.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <string_view>
 
@@ -33,6 +35,27 @@ std::string serial_device_path(int port_number, const std::filesystem::path& ini
         if (!path.empty()) return path;
     }
     return default_serial_device(port_number);
+}
+
+std::string port_open_cause(const std::string& path, int error) {
+    std::string text = "Cannot open " + path + ": " + std::strerror(error);
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        text += " - join the dialout group (sudo adduser $USER dialout) and log in again";
+        break;
+    case EBUSY:
+        text += " - another program (such as gpsd) holds it; close it or choose the gpsd device";
+        break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        text += " - is the receiver plugged in? ls /dev/serial/by-id lists the receivers that are";
+        break;
+    default:
+        break;
+    }
+    return text;
 }
 
 SerialLink::SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options)
@@ -78,7 +101,23 @@ int SerialLink::open_link() {
         return 1;
     }
 
-    if (!port_.open(serial_device_path(settings_.port_number, options_.ini_file))) return 0;
+    if (is_network_device(device_type())) {
+        if (!options_.network.start || !options_.network.start(device_type())) {
+            link_active_.store(0);
+            return 0;
+        }
+        link_active_.store(1);
+        network_open_ = true;
+        set_menu_connected(true);
+        return 1;
+    }
+
+    const std::string path = serial_device_path(settings_.port_number, options_.ini_file);
+    open_failure_.clear();
+    if (!port_.open(path)) {
+        open_failure_ = port_open_cause(path, port_.open_error());
+        return 0;
+    }
     port_.purge();
     if (configure_port() != 1) {
         link_active_.store(0);
@@ -126,6 +165,13 @@ int SerialLink::close_link() {
     if (remote_open_) {
         remote_open_ = false;
         if (options_.remote.stop) options_.remote.stop();
+        set_menu_connected(false);
+        return 1;
+    }
+
+    if (network_open_) {
+        network_open_ = false;
+        if (options_.network.stop) options_.network.stop();
         set_menu_connected(false);
         return 1;
     }

@@ -45,16 +45,28 @@ struct RemoteLinkHooks {
     std::function<void()> stop;
 };
 
+// The network devices' link (gpsd, NMEA network): start(type) returns true when the reader runs;
+// stop() ends it within the same bound as the serial reader.
+struct NetworkLinkHooks {
+    std::function<bool(DeviceType)> start;
+    std::function<void()> stop;
+};
+
 struct SerialLinkOptions {
     std::filesystem::path ini_file = "vor_ini.txt";  // where comN keys name device paths
     std::filesystem::path pos_file = "vor_pos.txt";  // start-up initialisation position
     RemoteLinkHooks remote;
+    NetworkLinkHooks network;
     std::function<long long()> clock_seconds;  // repaint pacing; empty: the system clock
     std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
     // Called in each 100 ms step while close_link waits for the thread (the window can keep
     // serving repaint requests here); empty: a plain sleep.
     std::function<void()> wait_step;
 };
+
+// Why a port could not be opened, for the user: the path, the system's reason and the remedy for
+// the common causes (no permission: the dialout group; busy: another program such as gpsd).
+std::string port_open_cause(const std::string& path, int error);
 
 // The device path of COMn: the `comN` key of `ini_file` when present, else the system's own name
 // for it (/dev/ttyS(n-1) on Linux, \\.\COMn on Windows).
@@ -95,6 +107,8 @@ public:
     int reader_thread_id() const { return reader_thread_id_.load(); }
     // True after the device reported a hang-up (a receiver unplugged) during this connection.
     bool port_hung_up() const { return hung_up_.load(); }
+    // The cause of the last failed open_link of a serial port (empty after a successful one).
+    const std::string& open_failure() const { return open_failure_; }
 
 private:
     void reader_main();
@@ -114,7 +128,9 @@ private:
     std::atomic<int> reader_thread_id_{0};
     std::atomic<bool> hung_up_{false};
     std::atomic<unsigned> write_ms_per_byte_{4};  // from the baud rate of the last configure_port
-    bool remote_open_ = false;  // window thread only
+    bool remote_open_ = false;   // window thread only
+    bool network_open_ = false;  // window thread only
+    std::string open_failure_;   // window thread only
 
     SerialPort port_;
     WakeEvent wake_;  // raised by close_link to end the reader's waits

@@ -332,12 +332,11 @@ struct Fetcher::Engine {
 
     void report(const Transfer& t) const {
         const auto& r = t.result;
-        if (options.quiet || r.outcome == FetchOutcome::ok || r.outcome == FetchOutcome::not_modified ||
+        if (options.quiet || t.request.quiet || r.outcome == FetchOutcome::ok || r.outcome == FetchOutcome::not_modified ||
             r.outcome == FetchOutcome::cancelled)
             return;
         const int code = r.outcome == FetchOutcome::http_error ? static_cast<int>(r.status) : r.curl_code;
-        std::printf("Error: %d in %s: %s\n", code, t.request.url.c_str(), r.cause.c_str());
-        std::fflush(stdout);
+        print_transfer_error(code, t.request.url + ": " + r.cause);
     }
 
     bool start(Transfer& t) {

@@ -46,6 +46,7 @@ struct FetchRequest {
     std::string cafile;                   // extra trusted certificates (PEM) besides the system store
     int host_connections = 2;             // most transfers at once to this request's host (>= 1)
     int priority = 0;                     // higher starts first
+    bool quiet = false;                   // no diagnostic line (the caller reports failures itself)
     TransferLimits limits = TransferLimits::tiles();
 };
 

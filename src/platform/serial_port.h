@@ -85,7 +85,11 @@ public:
     // waiting. Called by one thread at a time.
     WaitResult wait(const WakeEvent* wake, int timeout_ms);
 
+    // The errno of the last failed open (EBUSY when another holder keeps the port), else 0.
+    int open_error() const { return open_error_; }
+
 private:
+    int open_error_ = 0;
 #ifdef _WIN32
     void* handle_ = nullptr;
     // Manual-reset events of the overlapped reads, writes and comm-event waits.

@@ -39,11 +39,16 @@ std::string default_serial_device(int port_number) { return "/dev/ttyS" + std::t
 
 bool SerialPort::open(const std::string& path) {
     close();
+    open_error_ = 0;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        open_error_ = errno;
+        return false;
+    }
     // No sharing: a second open of the same port fails while this one holds it. TIOCEXCL keeps
     // other programs out (except the superuser); the lock keeps out every copy of this program.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (isatty(fd) && ioctl(fd, TIOCEXCL) != 0)) {
+        open_error_ = (errno == EWOULDBLOCK || errno == EAGAIN) ? EBUSY : errno;
         ::close(fd);
         return false;
     }

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the 19 toolbar pictures (32 x 32 PNG files) into toolbar/ next to this script.
+"""Writes the 18 toolbar pictures into toolbar/ next to this script, each at two scales: N.png
+(32 x 32) for ordinary screens and N@2x.png (64 x 64) for screens with two device pixels per
+logical pixel, where the round and slanted shapes are drawn at the finer resolution.
 
 Each picture is a small drawing above a word on the light-grey button face. The forms that mark the
 current state (702 and 740..744) show the word greyed. Only the standard library is used: the PNG
@@ -58,12 +60,30 @@ TEXT_TOP = 24
 
 
 class Picture:
-    def __init__(self):
-        self.pixels = [[FACE] * SIZE for _ in range(SIZE)]
+    """Drawn in logical pixels (0..31); each logical pixel is scale x scale device pixels."""
+
+    def __init__(self, scale=1):
+        self.scale = scale
+        self.side = SIZE * scale
+        self.pixels = [[FACE] * self.side for _ in range(self.side)]
 
     def set(self, x, y, colour):
         if 0 <= x < SIZE and 0 <= y < SIZE:
-            self.pixels[y][x] = colour
+            k = self.scale
+            for row in self.pixels[y * k:(y + 1) * k]:
+                row[x * k:(x + 1) * k] = [colour] * k
+
+    def shape(self, inside, colour):
+        """Paints every device pixel whose centre, in logical pixel coordinates (pixel centres on
+        whole numbers), lies inside: shapes drawn this way are finer at scale 2, and at scale 1 the
+        same as drawing them logical pixel by logical pixel."""
+        k = self.scale
+        for yy in range(self.side):
+            fy = (yy + 0.5) / k - 0.5
+            row = self.pixels[yy]
+            for xx in range(self.side):
+                if inside((xx + 0.5) / k - 0.5, fy):
+                    row[xx] = colour
 
     def rect(self, x0, y0, x1, y1, colour):
         """Fills x0..x1, y0..y1 inclusive."""
@@ -98,7 +118,7 @@ class Picture:
             body = kind + data
             return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
-        header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 2, 0, 0, 0)
+        header = struct.pack(">IIBBBBB", self.side, self.side, 8, 2, 0, 0, 0)
         return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) +
                 chunk(b"IEND", b""))
 
@@ -110,10 +130,7 @@ def marker(p):
         p.set(x, cy, RED)
     for y in range(1, 22):
         p.set(cx, y, RED)
-    for dy in range(-5, 6):
-        for dx in range(-5, 6):
-            if dx * dx + dy * dy <= 25:
-                p.set(cx + dx, cy + dy, YELLOW)
+    p.shape(lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= 25.5, YELLOW)
     for d in (3, 4, 5):
         p.set(cx + d, cy, BLACK)
         p.set(cx - d, cy, BLACK)
@@ -124,24 +141,24 @@ def marker(p):
 
 def arrow(p, direction):
     """A blue arrow: a shaft and a triangular head, pointing left, up, down or right."""
-    cells = set()
-    for t in range(0, 9):  # head: rows of growing width
-        for s in range(-t, t + 1):
-            cells.add((t, s))
-    for t in range(9, 19):  # shaft
-        for s in range(-3, 4):
-            cells.add((t, s))
-    for t, s in cells:
-        # t runs from the tip backwards, s across the arrow.
+
+    def along(x, y):
+        """(t, s): t runs from the tip backwards, s across the arrow."""
         if direction == "left":
-            x, y = 6 + t, 11 + s
-        elif direction == "right":
-            x, y = 25 - t, 11 + s
-        elif direction == "up":
-            x, y = 15 + s, 2 + t
-        else:
-            x, y = 15 + s, 20 - t
-        p.set(x, y, BLUE)
+            return x - 6, y - 11
+        if direction == "right":
+            return 25 - x, y - 11
+        if direction == "up":
+            return y - 2, x - 15
+        return 20 - y, x - 15
+
+    def inside(x, y):
+        t, s = along(x, y)
+        head = -0.25 <= t <= 8.25 and abs(s) <= t + 0.25  # rows of growing width
+        shaft = 8.75 <= t <= 18.25 and abs(s) <= 3.25
+        return head or shaft
+
+    p.shape(inside, BLUE)
 
 
 def world_map(p):
@@ -244,14 +261,15 @@ def main():
     folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "toolbar")
     os.makedirs(folder, exist_ok=True)
     for number, (draw, argument, text, greyed) in sorted(PICTURES.items()):
-        picture = Picture()
-        if argument is None:
-            draw(picture)
-        else:
-            draw(picture, argument)
-        picture.word(text, GREY_TEXT if greyed else BLACK)
-        with open(os.path.join(folder, f"{number}.png"), "wb") as out:
-            out.write(picture.png())
+        for scale, suffix in ((1, ""), (2, "@2x")):
+            picture = Picture(scale)
+            if argument is None:
+                draw(picture)
+            else:
+                draw(picture, argument)
+            picture.word(text, GREY_TEXT if greyed else BLACK)
+            with open(os.path.join(folder, f"{number}{suffix}.png"), "wb") as out:
+                out.write(picture.png())
 
 
 if __name__ == "__main__":

@@ -27,7 +27,7 @@ inline constexpr int kCmdOpenStreetMap = 1022;
 inline constexpr int kCmdGoogleMaps = 1023;
 inline constexpr int kCmdVirtualEarth = 1024;
 inline constexpr int kCmdMapQuest = 1025;
-// Devices: 1030 + device type (1 NMEA .. 6 Remote).
+// Devices: 1030 + device type (1 NMEA .. 6 Remote); gpsd and NMEA network take 1038 and 1039.
 inline constexpr int kCmdDeviceBase = 1030;
 inline constexpr int kCmdNmea = 1031;
 inline constexpr int kCmdEarthMateUsb = 1032;
@@ -36,12 +36,15 @@ inline constexpr int kCmdTripMate = 1034;
 inline constexpr int kCmdGarmin = 1035;
 inline constexpr int kCmdRemote = 1036;
 inline constexpr int kCmdGpsMonitor = 1037;
+inline constexpr int kCmdGpsd = 1038;
+inline constexpr int kCmdNmeaNetwork = 1039;
 inline constexpr int kCmdSettingsCom = 1048;
 inline constexpr int kCmdAutoPan = 1041;
 inline constexpr int kCmdAutoZoom = 1042;
 inline constexpr int kCmdTrack = 1043;
 inline constexpr int kCmdBigMaps = 1044;
 inline constexpr int kCmdMapCoordinates = 1045;
+inline constexpr int kCmdNight = 1046;
 inline constexpr int kCmdAerialPhoto = 1047;
 inline constexpr int kCmdKeys = 1051;
 inline constexpr int kCmdAbout = 1053;
@@ -90,6 +93,8 @@ inline constexpr MenuItem kDeviceItems[] = {
     {"&TripMate", kCmdTripMate},
     {"&Garmin", kCmdGarmin},
     {"&Remote", kCmdRemote},
+    {"gps&d", kCmdGpsd},
+    {"NMEA ne&twork", kCmdNmeaNetwork},
     {},
     {"Settings &COM", kCmdSettingsCom},
     {"GPS &Monitor", kCmdGpsMonitor},
@@ -101,6 +106,7 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"&Track", kCmdTrack},
     {"&Big Maps", kCmdBigMaps},
     {"&Map Coordinates", kCmdMapCoordinates},
+    {"&Night", kCmdNight},
     {},
     {"Aerial &Photo", kCmdAerialPhoto},
 };

@@ -299,10 +299,10 @@ std::optional<ProxySetting> read_proxy_setting(const std::filesystem::path& ini_
 
 std::string default_file_contents(std::string_view file_name) {
     if (file_name == kIniFile) {
-        return std::string("maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\nbase=") +
+        return std::string("maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=local\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\nbase=") +
                kDefaultBaseValue + "\r\n";
     }
-    if (file_name == kSetFile) return "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n";
+    if (file_name == kSetFile) return "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n";
     if (file_name == kPosFile) return "N 60 10 30\r\nE 24 55 00\r\n";
     return {};
 }

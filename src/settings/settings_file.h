@@ -73,7 +73,7 @@ void write_default_files(const std::filesystem::path& dir = {});
 std::string default_file_contents(std::string_view file_name);
 
 // Host and port of the `base` line written to a new vor_ini.txt.
-inline constexpr const char* kDefaultBaseValue = "basehost.invalid:4477";
+inline constexpr const char* kDefaultBaseValue = "off:4477";
 
 struct StartPosition {
     double latitude = 0;

@@ -72,14 +72,14 @@ inline void set_pixel(std::uint8_t* row, int column, std::uint8_t red, std::uint
 }
 
 void paint_row(DisplayBitmap& bitmap, int r, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    if (r < 0 || r >= bitmap.side()) return;
+    if (r < 0 || r >= bitmap.height()) return;
     std::uint8_t* row = bitmap.row(r);
-    for (int x = 0; x < bitmap.side(); ++x) set_pixel(row, x, red, green, blue);
+    for (int x = 0; x < bitmap.width(); ++x) set_pixel(row, x, red, green, blue);
 }
 
 void paint_column(DisplayBitmap& bitmap, int c, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    if (c < 0 || c >= bitmap.side()) return;
-    for (int y = 0; y < bitmap.side(); ++y) set_pixel(bitmap.row(y), c, red, green, blue);
+    if (c < 0 || c >= bitmap.width()) return;
+    for (int y = 0; y < bitmap.height(); ++y) set_pixel(bitmap.row(y), c, red, green, blue);
 }
 
 // The position marker, row by row from the top: where the mask is set the pixel is painted, yellow
@@ -98,8 +98,17 @@ constexpr const char* kMarkerColour[kMarkerSize] = {
 
 int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
     const int side = big_maps ? 1024 : 512;
-    const int stride = DisplayBitmap::stride_for(side);
-    const std::size_t bytes = std::size_t(side) * stride + kBitmapHeaderSize;
+    return make_display_bitmap(side, side, mosaic, bitmap, window);
+}
+
+int build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
+    if (!mosaic.exists()) return make_display_bitmap(512, 512, mosaic, bitmap, window);
+    return make_display_bitmap(mosaic.width, mosaic.height, mosaic, bitmap, window);
+}
+
+int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
+    const int stride = DisplayBitmap::stride_for(width);
+    const std::size_t bytes = std::size_t(height) * stride + kBitmapHeaderSize;
     // Every byte is written below, so a previous block of the same size is reused; otherwise it is
     // released first.
     if (bitmap.block_.size() != bytes) {
@@ -112,14 +121,15 @@ int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bit
             return 0;
         }
     }
-    bitmap.side_ = side;
+    bitmap.width_ = width;
+    bitmap.height_ = height;
     bitmap.stride_ = stride;
 
     std::uint8_t* h = bitmap.block_.data();
     std::memset(h, 0, kBitmapHeaderSize);
     put_le32(h + 0, kBitmapHeaderSize);  // biSize
-    put_le32(h + 4, side);               // biWidth
-    put_le32(h + 8, -side);              // biHeight: rows stored top-down
+    put_le32(h + 4, width);              // biWidth
+    put_le32(h + 8, -height);            // biHeight: rows stored top-down
     put_le16(h + 12, 1);                 // biPlanes
     put_le16(h + 14, 24);                // biBitCount
     // biCompression (BI_RGB), biSizeImage, resolutions and colour counts stay 0.
@@ -130,8 +140,8 @@ int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bit
     if (mosaic.exists() && mosaic.width > 0) {
         const std::size_t in_stride = std::size_t(mosaic.width) * 3;
         rows = static_cast<int>(std::min<std::size_t>(
-            {std::size_t(std::max(mosaic.height, 0)), std::size_t(side), mosaic.pixels.size() / in_stride}));
-        columns = std::min(mosaic.width, side);
+            {std::size_t(std::max(mosaic.height, 0)), std::size_t(height), mosaic.pixels.size() / in_stride}));
+        columns = std::min(mosaic.width, width);
         const SwapFn swap_red_blue = pick_swap_red_blue();
         for (int y = 0; y < rows; ++y) {
             std::uint8_t* out = bitmap.row(y);
@@ -139,20 +149,20 @@ int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bit
             std::memset(out + std::size_t(columns) * 3, 0, std::size_t(stride) - std::size_t(columns) * 3);
         }
     }
-    if (rows < side) std::memset(bitmap.row(rows), 0, std::size_t(side - rows) * stride);
+    if (rows < height) std::memset(bitmap.row(rows), 0, std::size_t(height - rows) * stride);
     return 1;
 }
 
 void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
     if (!bitmap.exists()) return;
-    const int side = bitmap.side();
+    const int width = bitmap.width();
     for (int i = 0; i < kMarkerSize; ++i) {
         const int y = r - 5 + i;
-        if (y < 0 || y >= side) return;
+        if (y < 0 || y >= bitmap.height()) return;
         const int x0 = c - 5;
         if (x0 < 0) continue;
         std::uint8_t* row = bitmap.row(y);
-        for (int j = 0; j < kMarkerSize && x0 + j < side; ++j) {
+        for (int j = 0; j < kMarkerSize && x0 + j < width; ++j) {
             if (kMarkerMask[i][j] != '1') continue;
             const std::uint8_t v = kMarkerColour[i][j] == '1' ? 0xFF : 0x00;
             set_pixel(row, x0 + j, v, v, 0);

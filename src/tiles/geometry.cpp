@@ -162,9 +162,13 @@ int tile_column(int x, MapSource source, int level) {
 }
 
 WorldPixel view_cell_pixel(MapSource source, int cx, int cy, int g, int r, int c) {
-    const long long x = cx + static_cast<long long>(c - g / 2) * kTileSize;
-    const long long y = rows_run_north(source) ? cy + static_cast<long long>(g / 2 - 1 - r) * kTileSize
-                                               : cy + static_cast<long long>(r - g / 2) * kTileSize;
+    return view_cell_pixel(source, cx, cy, ViewGrid{g, g}, r, c);
+}
+
+WorldPixel view_cell_pixel(MapSource source, int cx, int cy, const ViewGrid& grid, int r, int c) {
+    const long long x = cx + static_cast<long long>(c - grid.columns / 2) * kTileSize;
+    const long long y = rows_run_north(source) ? cy + static_cast<long long>(grid.rows / 2 - 1 - r) * kTileSize
+                                               : cy + static_cast<long long>(r - grid.rows / 2) * kTileSize;
     return {saturate(x), saturate(y)};
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tiles/map_source.h"
+#include "tiles/tile_types.h"
 
 namespace vg {
 
@@ -77,6 +78,8 @@ inline constexpr int view_grid_size(bool big_maps) { return big_maps ? 4 : 2; }
 // World pixel shown by view-grid cell (r, c) of a g × g grid around centre (cx, cy); north is at the
 // top for every source.
 WorldPixel view_cell_pixel(MapSource source, int cx, int cy, int g, int r, int c);
+// The same for cell (r, c) of any grid.
+WorldPixel view_cell_pixel(MapSource source, int cx, int cy, const ViewGrid& grid, int r, int c);
 
 // Quadtree key (3 · level + 4 digits '0'..'3', coarsest first) of the Mercator tile holding (x, y);
 // x is wrapped round the world. Empty optional when y lies outside the world.

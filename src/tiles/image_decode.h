@@ -40,7 +40,10 @@ struct Mosaic {
 class DisplayBitmap {
 public:
     bool exists() const { return !block_.empty(); }
-    int side() const { return side_; }
+    // The width; for the square bitmaps of the 2 × 2 and 4 × 4 grids also the height.
+    int side() const { return width_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
     int stride() const { return stride_; }
     // The whole block, header first.
     const std::vector<std::uint8_t>& block() const { return block_; }
@@ -51,7 +54,8 @@ public:
     const std::uint8_t* row(int r) const { return pixels() + static_cast<std::size_t>(r) * stride_; }
     void release() {
         block_ = {};
-        side_ = 0;
+        width_ = 0;
+        height_ = 0;
         stride_ = 0;
     }
 
@@ -59,10 +63,11 @@ public:
     static int stride_for(int side) { return (3 * side + 3) & ~3; }
 
 private:
-    friend int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap,
-                                    Window* window);
+    friend int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap,
+                                   Window* window);
     std::vector<std::uint8_t> block_;
-    int side_ = 0;
+    int width_ = 0;
+    int height_ = 0;
     int stride_ = 0;
 };
 
@@ -82,11 +87,29 @@ int load_jpeg(const std::filesystem::path& path, RgbImage& out);
 // failed, with "Error in loading the JPG image" shown in `window` (when given).
 int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
                  Mosaic& mosaic);
+// The same for any grid: 256 · columns × 256 · rows pixels, slot r · columns + c for cell (r, c).
+int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid,
+                 Mosaic& mosaic);
+
+// Decodes one tile file with the decoder of the source and layer (as build_mosaic does). 1 on
+// success; 0 on failure, with `out` emptied (the file is left alone).
+int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out);
+
+// Decodes `path` into cell `index` (r · columns + c) of a mosaic built for `grid`: the tile that has
+// just arrived for a view already shown. A file that cannot be decoded is deleted and the cell made
+// grey. 1 when the tile was drawn, 0 when not (also for a cell outside the mosaic).
+int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
+                      Mosaic& mosaic);
 
 // Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. Returns 1; 0 after the
 // allocation failed, with "Error in displaying the PNG image" shown in `window` (when given) and the
 // bitmap absent.
 int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
+// The display bitmap of the mosaic's own width and height.
+int build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
+// The bitmap of `width` × `height` from the mosaic's part that fits (the rest black); 1, or 0 after the
+// allocation failed with the message shown.
+int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
 
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at

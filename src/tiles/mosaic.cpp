@@ -27,6 +27,10 @@ Decoder decoder_for(MapSource source, bool aerial) {
     return Decoder::Png;
 }
 
+// Catalogue sources keep JPEG tiles as ".jpg" whatever their geometry; the originals' ".jpg" files are
+// their aerial layers, which take JPEG anyway.
+bool is_jpeg_name(std::string_view path) { return path.size() >= 4 && path.substr(path.size() - 4) == ".jpg"; }
+
 int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
     switch (decoder) {
     case Decoder::Png:
@@ -73,11 +77,16 @@ void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
 
 int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
                  Mosaic& mosaic) {
-    const int g = big_maps ? 4 : 2;
-    const int side = kTileSize * g;
-    const std::size_t bytes = std::size_t(side) * side * 3;
-    mosaic.width = side;
-    mosaic.height = side;
+    return build_mosaic(window, table, source, aerial, view_grid_of(big_maps), mosaic);
+}
+
+int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid,
+                 Mosaic& mosaic) {
+    const int columns = std::clamp(grid.columns, 1, kMaxGridSide);
+    const int grid_rows = std::clamp(grid.rows, 1, kMaxGridSide);
+    const std::size_t bytes = std::size_t(kTileSize) * columns * kTileSize * grid_rows * 3;
+    mosaic.width = kTileSize * columns;
+    mosaic.height = kTileSize * grid_rows;
     // Every cell is written below (tile or grey), so a previous mosaic of the same size is simply
     // reused; otherwise it is released first and a grey one allocated.
     if (mosaic.pixels.size() != bytes) {
@@ -95,14 +104,15 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
 
     const Decoder decoder = decoder_for(source, aerial);
     RgbImage image;
-    for (int i = 0; i < g * g; ++i) {
-        const int x0 = kTileSize * (i % g);
-        const int y0 = kTileSize * (i / g);
-        const std::string& path = table.slots[i];
+    for (int i = 0; i < columns * grid_rows; ++i) {
+        const int x0 = kTileSize * (i % columns);
+        const int y0 = kTileSize * (i / columns);
+        static const std::string kNone;
+        const std::string& path = static_cast<std::size_t>(i) < table.slots.size() ? table.slots[i] : kNone;
         Cell cell{mosaic, x0, y0};
         if (path.empty()) {
             fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        } else if (!decode_tile(decoder, path, image, cell)) {
+        } else if (!decode_tile(is_jpeg_name(path) ? Decoder::Jpeg : decoder, path, image, cell)) {
             // Delete the damaged file so that the next visit on line fetches it again. unlink never
             // removes a directory that a slot might name by mistake.
             ::unlink(path.c_str());
@@ -114,6 +124,36 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
             paste_tile(image, mosaic, x0, y0);
         }
     }
+    return 1;
+}
+
+int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {
+    switch (decoder_for(source, aerial)) {
+    case Decoder::Png: return load_png(path, out);
+    case Decoder::Jpeg: return load_jpeg(path, out);
+    case Decoder::Gif: return gif_read_file(path, out);
+    }
+    return 0;
+}
+
+int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
+                      Mosaic& mosaic) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        return 0;
+    const int x0 = kTileSize * (index % grid.columns);
+    const int y0 = kTileSize * (index / grid.columns);
+    RgbImage image;
+    Cell cell{mosaic, x0, y0};
+    if (path.empty() || !decode_tile(decoder_for(source, aerial), path, image, cell)) {
+        if (!path.empty()) ::unlink(path.c_str());
+        fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        return 0;
+    }
+    if (cell.written)
+        fill_uncovered(mosaic, x0, y0, image.width, image.height);
+    else
+        paste_tile(image, mosaic, x0, y0);
     return 1;
 }
 

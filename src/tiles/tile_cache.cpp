@@ -9,17 +9,19 @@
 namespace vg {
 namespace {
 
-bool source_has_level(MapSource source, int level) {
+bool source_has_level(MapSource source, int level, const CatalogueEntry* entry) {
     if (!is_valid_level(level)) return false;
+    if (entry && !entry->has_level(level)) return false;
     return source != MapSource::Etopo2 || level == 0;
 }
 
 // The path of the tile holding (x, y), or an empty text when it has none (row outside the world, or
 // a path longer than a slot holds).
-std::string cached_tile_path(int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
-    const TileKey key = tile_key(x, y, level, source, aerial);
+std::string cached_tile_path(int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                             const CatalogueEntry* entry) {
+    const TileKey key = entry ? catalogue_tile_key(*entry, x, y, level) : tile_key(x, y, level, source, aerial);
     if (!tile_in_world(key)) return {};
-    std::string path = tile_paths(key, root).full_path;
+    std::string path = (entry ? catalogue_tile_paths(*entry, key, root) : tile_paths(key, root)).full_path;
     if (path.size() > kMaxTilePath) return {};
     return path;
 }
@@ -43,9 +45,10 @@ private:
 
 }  // namespace
 
-int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
-    if (!source_has_level(source, level)) return 1;
-    slot = cached_tile_path(x, y, level, source, root, aerial);
+int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+              const CatalogueEntry* entry) {
+    if (!source_has_level(source, level, entry)) return 1;
+    slot = cached_tile_path(x, y, level, source, root, aerial, entry);
     if (slot.empty()) return 1;
     const ReadHandle file(slot);
     if (!file.is_open()) return 1;
@@ -53,38 +56,51 @@ int find_tile(std::string& slot, int x, int y, int level, MapSource source, std:
 }
 
 int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                    std::string_view root, bool aerial, bool big_maps) {
-    if (!source_has_level(source, level)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
-            if (find_tile(slot, p.x, p.y, level, source, root, aerial) != 0) slot.clear();
+                    std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+    return find_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
+}
+
+int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                    std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
+    if (!source_has_level(source, level, entry)) return 1;
+    table.fit(grid);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
+            if (find_tile(slot, p.x, p.y, level, source, root, aerial, entry) != 0) slot.clear();
         }
     }
     return 0;
 }
 
-int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial) {
+int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                const CatalogueEntry* entry) {
     if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
-    slot = cached_tile_path(x, y, level, source, root, aerial);
+    slot = cached_tile_path(x, y, level, source, root, aerial, entry);
     if (slot.empty()) return 1;
     {
         const ReadHandle file(slot);
         if (!file.is_open() || file.regular_size() < 0) return 1;
     }
+    remove_file(slot + ".meta");  // its freshness record goes with it
     return remove_file(slot) ? 0 : 1;
 }
 
 int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                      std::string_view root, bool aerial, bool big_maps) {
+                      std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+    return delete_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
+}
+
+int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
     if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
-            delete_tile(table.slots[static_cast<std::size_t>(r * g + c)], p.x, p.y, level, source, root, aerial);
+    table.fit(grid);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
+            delete_tile(table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y, level, source, root,
+                        aerial, entry);
         }
     }
     return 0;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tiles/map_source.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_types.h"
 
 namespace vg {
@@ -17,21 +18,30 @@ namespace vg {
 // 0 when the tile holding world pixel (x, y) is cached; its full path is then in `slot`. 1 when it is
 // not: the slot holds the path it would have (or is empty when it has none, e.g. Etopo2 above
 // level 0, which leaves the slot untouched).
-int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial);
+// With `entry` (a catalogue source other than the originals) its own folder, extension and levels apply;
+// `source` is then its geometry.
+int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+              const CatalogueEntry* entry = nullptr);
 
 // Fills slots 0 .. g·g − 1 for the view grid around (centre_x, centre_y): a cached tile's path or
 // an empty text. 1, with the table unchanged, when the source has no tiles at that level (Etopo2 above
 // level 0, or a level outside 0..4); else 0.
 int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                    std::string_view root, bool aerial, bool big_maps);
+                    std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry = nullptr);
+// The same for any grid; the table grows to hold its cells.
+int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                    std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry = nullptr);
 
 // Deletes the cached file of the tile holding (x, y); `slot` receives its path. 0 when a file was
 // deleted; 1 when there was none, the delete failed, or the source is Etopo2 (never deleted).
-int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial);
+int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                const CatalogueEntry* entry = nullptr);
 
 // Deletes the g × g tiles of the view around (centre_x, centre_y); directories stay. 1 for Etopo2
 // (nothing deleted), else 0. The slots then hold the paths of the deleted files.
 int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                      std::string_view root, bool aerial, bool big_maps);
+                      std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry = nullptr);
+int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry = nullptr);
 
 }  // namespace vg

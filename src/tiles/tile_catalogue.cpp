@@ -186,14 +186,19 @@ bool CatalogueEntry::has_level(int level) const {
     return level >= 0 && level < static_cast<int>(zooms.size());
 }
 
-std::string CatalogueEntry::cache_folder() const { return original ? site_code(*original) : name; }
+std::string CatalogueEntry::cache_folder() const {
+    if (original) return site_code(*original);
+    return aerial ? name + "/aerial" : name;  // octal tile folders are never named "aerial"
+}
 
 std::string CatalogueEntry::extension() const {
     if (original) return tile_extension(*original, aerial);
     std::string_view path = tmpl;
     if (auto q = path.find('?'); q != std::string_view::npos) path = path.substr(0, q);
     auto ends = [&](std::string_view s) { return path.size() >= s.size() && path.substr(path.size() - s.size()) == s; };
-    return (ends(".jpg") || ends(".jpeg")) ? "jpg" : "png";
+    if (ends(".png")) return "png";
+    // Aerial photographs come as JPEG; so does anything whose address ends in .jpg.
+    return (ends(".jpg") || ends(".jpeg") || aerial) ? "jpg" : "png";
 }
 
 const CatalogueEntry* Catalogue::find(std::string_view name, bool aerial) const {
@@ -352,6 +357,17 @@ std::optional<std::string> expand_template(const CatalogueEntry& entry, int leve
         }
     }
     return out;
+}
+
+TileKey catalogue_tile_key(const CatalogueEntry& entry, int x, int y, int level) {
+    TileKey key = tile_key(x, y, level, entry.geometry(), entry.aerial);
+    if (!entry.original) key.aerial = entry.aerial;  // every catalogue source may have an aerial layer
+    return key;
+}
+
+TilePaths catalogue_tile_paths(const CatalogueEntry& entry, const TileKey& key, std::string_view root) {
+    if (entry.original) return tile_paths(key, root);
+    return tile_paths_in(key, root, entry.cache_folder(), entry.extension());
 }
 
 std::string read_source_key(const std::filesystem::path& dir, std::string_view name) {

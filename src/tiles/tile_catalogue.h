@@ -58,8 +58,9 @@ struct CatalogueEntry {
     bool has_level(int level) const;
     // The cache folder below the root: the original site code, else the name.
     std::string cache_folder() const;
-    // The cached tiles' extension: the original one, else "jpg" for a template ending in .jpg/.jpeg,
-    // else "png".
+    // The cached tiles' extension: the original one, else "png" for a template ending in .png, "jpg"
+    // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
+    // matching Content-Type (image/png or image/jpeg).
     std::string extension() const;
     // True when this entry is fetched by the fetcher (https and every non-original address).
     bool uses_fetcher() const { return kind == SourceKind::remote; }
@@ -99,6 +100,14 @@ int catalogue_menu_id(int count);
 // has no tiles or the template needs a key that is missing.
 std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
                                            std::string_view key = {});
+
+struct TileKey;
+struct TilePaths;
+// The key of the tile of `entry` holding world pixel (x, y) of its geometry at `level`.
+TileKey catalogue_tile_key(const CatalogueEntry& entry, int x, int y, int level);
+// Its paths below `root`: the original's for the originals, else in the entry's own folder with its
+// own extension.
+TilePaths catalogue_tile_paths(const CatalogueEntry& entry, const TileKey& key, std::string_view root);
 
 // The key_<name> value of vor_ini.txt in `dir`, or empty.
 std::string read_source_key(const std::filesystem::path& dir, std::string_view name);

@@ -65,11 +65,17 @@ const char* tile_extension(MapSource source, bool aerial) {
     return (source == MapSource::Etopo2 || source == MapSource::MapQuest) ? "gif" : "png";
 }
 
-std::string tile_file_name(const TileKey& key) {
+namespace {
+
+std::string file_name_with(const TileKey& key, std::string_view extension) {
     const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
     return "vor_" + std::to_string(level) + "_" + ancestor_name(key.row, key.column, level, 0) + "." +
-           tile_extension(key.source, key.aerial);
+           std::string(extension);
 }
+
+}  // namespace
+
+std::string tile_file_name(const TileKey& key) { return file_name_with(key, tile_extension(key.source, key.aerial)); }
 
 std::string normalise_root(std::string_view root) {
     std::string text(root);
@@ -78,14 +84,18 @@ std::string normalise_root(std::string_view root) {
     return text;
 }
 
-TilePaths tile_paths(const TileKey& key, std::string_view root) {
+TilePaths tile_paths_in(const TileKey& key, std::string_view root, std::string_view folder, std::string_view extension) {
     const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
     TilePaths paths;
-    paths.directory = normalise_root(root) + kPathSeparator + site_code(key.source);
+    paths.directory = normalise_root(root) + kPathSeparator + std::string(folder);
     for (int ancestor = 0; ancestor < level; ++ancestor)
         paths.directory += kPathSeparator + ancestor_name(key.row, key.column, ancestor, level - ancestor);
-    paths.full_path = paths.directory + kPathSeparator + tile_file_name(key);
+    paths.full_path = paths.directory + kPathSeparator + file_name_with(key, extension);
     return paths;
+}
+
+TilePaths tile_paths(const TileKey& key, std::string_view root) {
+    return tile_paths_in(key, root, site_code(key.source), tile_extension(key.source, key.aerial));
 }
 
 void create_tile_directories(std::string_view directory) {

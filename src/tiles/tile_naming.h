@@ -41,6 +41,9 @@ struct TilePaths {
 
 // The directory and full path of a tile below `root`. Touches nothing on disk.
 TilePaths tile_paths(const TileKey& key, std::string_view root);
+// The same for a tile kept in `folder` below the root (instead of the site code) with `extension`:
+// the catalogue sources other than the five originals.
+TilePaths tile_paths_in(const TileKey& key, std::string_view root, std::string_view folder, std::string_view extension);
 
 // The root text with every backslash read as "/".
 std::string normalise_root(std::string_view root);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "tiles/catalogue_fetch.h"
 #include "tiles/geometry.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
@@ -88,7 +89,7 @@ void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& 
                             quarter.pixels.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * qw * 3));
             }
             const TileKey key{MapSource::Etopo2, false, 0, 2 * y2 + (half == 0 ? 1 : 0), 2 * x2 + side};
-            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + "/" + tile_file_name(key), encoded);
+            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + kPathSeparator + tile_file_name(key), encoded);
         }
     }
 }
@@ -97,7 +98,7 @@ int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& ho
     if (!http.max_body) http.max_body = kEtopo2BodyLimit;
     const int y2 = key.row / 2;
     const int x2 = key.column / 2;
-    const std::string image_path = paths.directory + "/" + etopo2_image_name(y2, x2);
+    const std::string image_path = paths.directory + kPathSeparator + etopo2_image_name(y2, x2);
     if (http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http) != 1) {
         remove_file(image_path);
         return 1;
@@ -169,6 +170,10 @@ std::string etopo2_image_name(int y2, int x2) {
 
 int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                const FetchContext& context) {
+    if (context.entry && context.entry->uses_fetcher()) {
+        if (!source_has_level(context.entry->geometry(), level)) return 1;
+        return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0 ? 0 : 1;
+    }
     if (!source_has_level(source, level)) return 1;
     const TileKey key = tile_key(x, y, level, source, aerial);
     const TilePaths paths = tile_paths(key, root);
@@ -202,12 +207,29 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
 
 int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context) {
+    return fetch_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), context);
+}
+
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
     if (!source_has_level(source, level)) return 1;
-    const int g = view_grid_size(big_maps);
-    for (int r = 0; r < g; ++r) {
-        for (int c = 0; c < g; ++c) {
-            std::string& slot = table.slots[static_cast<std::size_t>(r * g + c)];
-            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, g, r, c);
+    table.fit(grid);
+    if (context.entry && context.entry->uses_fetcher()) {
+        if (!context.entry->has_level(level)) return 1;
+        std::vector<CatalogueCell> cells;
+        for (int r = 0; r < grid.rows; ++r) {
+            for (int c = 0; c < grid.columns; ++c) {
+                const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
+                cells.push_back({&table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y});
+            }
+        }
+        fetch_catalogue_tiles(cells, level, root, context);
+        return 0;
+    }
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
+            const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
             if (fetch_tile(slot, p.x, p.y, level, source, root, aerial, context) != 0) slot.clear();
         }
     }

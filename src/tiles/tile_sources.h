@@ -8,9 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include <cstdint>
+#include <memory>
+
+#include "net/fetcher.h"
 #include "net/http_client.h"
+#include "net/source_health.h"
 #include "net/tile_versions.h"
 #include "tiles/map_source.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_naming.h"
 #include "tiles/tile_types.h"
 
@@ -60,7 +66,22 @@ struct FetchContext {
     const TileHosts* hosts = nullptr;          // default_tile_hosts() when null
     const TileVersions* versions = nullptr;    // empty texts when null
     HttpOptions http;
+
+    // The source as the catalogue has it. When it is fetched through the fetcher (OpenStreetMap and
+    // every entry that is not an original plain-http form), its template gives the address, its flags
+    // the connections per host and the default freshness, and the cache keeps each tile's validators:
+    // a missing tile is fetched (all of a view's at once, within the per-host cap), a stale one is
+    // used at once and revalidated in the background (a 304 refreshes only its freshness).
+    const CatalogueEntry* entry = nullptr;
+    Fetcher* fetcher = nullptr;                // Fetcher::shared() when null
+    FetchSettings settings;                    // proxy, cafile, contact (vor_ini.txt)
+    std::string key;                           // the {key} value
+    std::shared_ptr<SourceHealth> health;      // failures for the user, pauses; none when null
+    std::int64_t now = 0;                      // seconds since the epoch; 0 means the system clock
 };
+
+// Tiles of `entry` whose background revalidation is still running (for tests and shutdown).
+std::size_t revalidations_in_flight();
 
 // Makes sure the tile holding world pixel (x, y) is in the cache, downloading it when missing.
 // 0 when the tile file is in the cache afterwards; 1 on failure (download, wrong content type,
@@ -75,5 +96,8 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
 // above level 0, or a level outside 0..4); else 0.
 int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context = {});
+// The same for any grid; the table grows to hold its cells.
+int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context = {});
 
 }  // namespace vg

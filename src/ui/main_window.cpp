@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLayout>
@@ -9,6 +11,9 @@
 #include <QMenuBar>
 #include <QShortcut>
 #include <QString>
+
+#include <algorithm>
+#include <utility>
 
 #include "resources/menu_resource.h"
 #include "resources/strings.h"
@@ -36,9 +41,11 @@ MainWindow::MainWindow(bool big_maps, QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(view_);
     build_menu();
     build_accelerators();
-    // The window is exactly as large as its menu bar and client area: it follows set_client_size().
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    if (big_maps) set_client_size(MapView::kBigWidth, MapView::kBigHeight);
+    build_zoom_keys();
+    // The window opens around a client area of the Big Maps or small size and can then be resized
+    // and maximised; the map area takes the space.
+    set_client_size(big_maps ? MapView::kBigWidth : MapView::kSmallWidth,
+                    big_maps ? MapView::kBigHeight : MapView::kSmallHeight);
     view_->setFocus();
 }
 
@@ -49,6 +56,7 @@ void MainWindow::build_menu() {
     menuBar()->setNativeMenuBar(false);
     for (const res::MenuPopup& popup : res::kMainMenu) {
         QMenu* menu = menuBar()->addMenu(from_view(popup.text));
+        if (popup.items.data() == res::kMapsItems) maps_menu_ = menu;
         for (const res::MenuItem& item : popup.items) {
             if (item.id == res::kSeparator) {
                 menu->addSeparator();
@@ -56,6 +64,11 @@ void MainWindow::build_menu() {
             }
             QAction* action = menu->addAction(from_view(item.text));
             action->setData(item.id);
+            // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
+            // quits, F5 reloads the map.
+            if (item.id == 1011) action->setShortcut(QKeySequence::Copy);
+            if (item.id == 1006) action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+            if (item.id == 1001) action->setShortcut(QKeySequence(Qt::Key_F5));
             if (item.checked) {
                 action->setCheckable(true);
                 action->setChecked(true);
@@ -72,6 +85,17 @@ void MainWindow::build_menu() {
     }
 }
 
+void MainWindow::add_source_item(const std::string& name, int id) {
+    if (maps_menu_ == nullptr || actions_.count(id)) return;
+    QAction* action = maps_menu_->addAction(QString::fromStdString(name));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
+        if (action->isCheckable()) action->setChecked(!checked);
+        on_command(id);
+    });
+    actions_[id] = action;
+}
+
 void MainWindow::build_accelerators() {
     for (const res::Accelerator& accelerator : res::kAccelerators) {
         const Qt::Key key = accelerator.key == res::AcceleratorKey::PageUp ? Qt::Key_PageUp : Qt::Key_PageDown;
@@ -84,6 +108,24 @@ void MainWindow::build_accelerators() {
             // A greyed menu item also disables its accelerator.
             if (QAction* action = menu_action(id); action != nullptr && !action->isEnabled()) return;
             on_command(id);
+        });
+    }
+}
+
+void MainWindow::build_zoom_keys() {
+    // + and - (with or without Ctrl, on the main keys or the keypad) zoom in and out one level.
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::Key_Plus), 1},           {QKeySequence(Qt::Key_Equal), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), 1}, {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+        {QKeySequence(Qt::Key_Minus), -1},          {QKeySequence(Qt::CTRL | Qt::Key_Minus), -1},
+        {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), 1},
+        {QKeySequence(Qt::KeypadModifier | Qt::Key_Minus), -1},
+    };
+    for (const auto& [sequence, step] : keys) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
+            if (zoom_key_handler_) zoom_key_handler_(step);
         });
     }
 }
@@ -104,8 +146,20 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::set_client_size(int width, int height) {
     if (width < 1 || height < 1) return;
-    view_->setFixedSize(width, height);
-    adjustSize();
+    if (isMaximized() || isFullScreen()) showNormal();
+    const int menu = menuBar()->sizeHint().height();
+    // On a real screen the window keeps inside the free part of it (a Big Maps window on a screen
+    // 768 pixels high gets a shorter map area rather than a bottom edge out of reach). The offscreen
+    // platform's screen is a fixed stand-in, not a limit.
+    const QScreen* where = screen();
+    if (where != nullptr && QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        const QRect free = where->availableGeometry();
+        const QSize decoration = isVisible() ? frameGeometry().size() - geometry().size() : QSize(8, 32);
+        width = std::max(MapView::kMinimumWidth, std::min(width, free.width() - decoration.width()));
+        height = std::max(MapView::kMinimumHeight, std::min(height, free.height() - decoration.height() - menu));
+    }
+    view_->resize(width, height);
+    resize(width, height + menu);
 }
 
 }  // namespace vg

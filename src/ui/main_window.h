@@ -32,12 +32,20 @@ public:
     // Called when the window is asked to close (close box, Exit), before it closes.
     void set_close_handler(std::function<void()> handler) { close_handler_ = std::move(handler); }
 
+    // + and - keys: called with +1 (zoom in) or -1 (zoom out).
+    void set_zoom_key_handler(std::function<void(int)> handler) { zoom_key_handler_ = std::move(handler); }
+
     // Runs a command as if its menu item had been chosen. Greyed items and unknown ids are not
     // refused here (the menu and the accelerators never deliver them).
     void on_command(int id);
 
-    // Makes the client area `width` x `height` and fits the window around it. Sizes below 1 are ignored.
+    // Makes the client area `width` x `height` and fits the window around it (on a real screen no
+    // larger than its free area). Sizes below 1 are ignored. The user may resize the window later.
     void set_client_size(int width, int height);
+
+    // Adds a source of the tile catalogue (OpenTopoMap, vor_src.txt lines, map packs) at the end of the
+    // Maps menu, with its command id. An id already in the menu is not added again.
+    void add_source_item(const std::string& name, int id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -45,11 +53,14 @@ protected:
 private:
     void build_menu();
     void build_accelerators();
+    void build_zoom_keys();
 
     MapView* view_ = nullptr;
     std::map<int, QAction*> actions_;
+    QMenu* maps_menu_ = nullptr;
     std::function<void(int)> handler_;
     std::function<void()> close_handler_;
+    std::function<void(int)> zoom_key_handler_;
 };
 
 }  // namespace vg

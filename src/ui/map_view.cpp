@@ -3,6 +3,7 @@
 
 #include "ui/map_view.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
 #include <QString>
 #include <QTimer>
 
@@ -35,6 +37,15 @@ constexpr QRgb kBlack = 0xFF000000;
 constexpr QRgb kWhite = 0xFFFFFFFF;
 constexpr int kMapLeftEdge = 1;
 
+// Multiplies what is already drawn in `area` by the night tint: darker, and blue and green more than
+// red, which keeps the eyes used to the dark.
+void tint_for_night(QPainter& painter, const QRect& area) {
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    painter.fillRect(area, QColor::fromRgb(MapView::kNightTint));
+    painter.restore();
+}
+
 void draw_toolbar(QPainter& painter, const PaintFrame& frame, int client_width) {
     horizontal_line(painter, 0, client_width, toolbar::kLineBlackTop, kBlack);
     horizontal_line(painter, 0, client_width, toolbar::kLineWhiteTop, kWhite);
@@ -45,9 +56,11 @@ void draw_toolbar(QPainter& painter, const PaintFrame& frame, int client_width) 
         vertical_line(painter, x + 1, toolbar::kSeparatorTop, toolbar::kSeparatorBottom, kWhite);
     }
     for (int b = 0; b < toolbar::kButtonCount; ++b) {
-        const QImage picture = MapView::toolbar_picture(frame.button_bitmaps[static_cast<std::size_t>(b)]);
+        const QImage picture = MapView::toolbar_picture(frame.button_bitmaps[static_cast<std::size_t>(b)],
+                                                        painter.device()->devicePixelRatioF());
         if (!picture.isNull()) painter.drawImage(QPoint(toolbar::kButtonX[static_cast<std::size_t>(b)], toolbar::kButtonTop), picture);
     }
+    if (frame.night) tint_for_night(painter, QRect(0, 0, client_width, toolbar::kBandHeight));
 }
 
 // The sunken frame around a map area of map_width x map_height at (1, 49): black along the top and
@@ -59,7 +72,7 @@ void draw_map_frame(QPainter& painter, int map_width, int map_height) {
     vertical_line(painter, map_width + 1, 48, map_height + 50, kWhite);
 }
 
-void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width) {
+void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width, bool night) {
     QFont font;
     font.setStyleHint(QFont::SansSerif);
     font.setFamily(QStringLiteral("sans-serif"));
@@ -78,10 +91,34 @@ void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width
     // The text's top edge is at y: Qt places text by its baseline.
     const int baseline = speed.y + painter.fontMetrics().ascent();
     const QPoint outline[] = {{-2, 0}, {0, -2}, {2, 0}, {0, 2}};
-    painter.setPen(QColor::fromRgb(MapView::kSpeedOutline));
+    painter.setPen(QColor::fromRgb(night ? MapView::kNightSpeedOutline : MapView::kSpeedOutline));
     for (const QPoint& offset : outline) painter.drawText(QPoint(x, baseline) + offset, text);
-    painter.setPen(QColor::fromRgb(MapView::kSpeedText));
+    painter.setPen(QColor::fromRgb(night ? MapView::kNightSpeedText : MapView::kSpeedText));
     painter.drawText(QPoint(x, baseline), text);
+}
+
+// While tiles are on their way: "N tiles left" (and how many failed, with the last reason) in small
+// text at the top right of the map area, on a light band so that it reads on any tile.
+void draw_progress(QPainter& painter, const PaintFrame& frame) {
+    if (frame.tiles_left <= 0 && frame.failed_tiles <= 0) return;
+    QString text;
+    if (frame.tiles_left > 0)
+        text = frame.tiles_left == 1 ? QStringLiteral("1 tile left") : QStringLiteral("%1 tiles left").arg(frame.tiles_left);
+    if (frame.failed_tiles > 0) {
+        if (!text.isEmpty()) text += QStringLiteral(", ");
+        text += QStringLiteral("%1 failed (%2)").arg(frame.failed_tiles).arg(QString::fromStdString(frame.failure_reason));
+    }
+    painter.save();
+    QFont font;
+    font.setPixelSize(11);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int w = metrics.horizontalAdvance(text) + 8, h = metrics.height() + 2;
+    const QRect box(MapView::kMapLeft + frame.map_width - w - 2, MapView::kMapTop + 2, w, h);
+    painter.fillRect(box, frame.night ? QColor(0, 0, 0, 160) : QColor(255, 255, 255, 190));
+    painter.setPen(frame.night ? QColor::fromRgb(MapView::kNightSpeedText) : QColor(Qt::black));
+    painter.drawText(box, Qt::AlignCenter, text);
+    painter.restore();
 }
 
 }  // namespace
@@ -92,16 +129,22 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
-    setFixedSize(kSmallWidth, kSmallHeight);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kSmallWidth, kSmallHeight);
 }
 
-QImage MapView::toolbar_picture(int id) {
-    // Loaded once per picture; the cache lives on the window thread, which alone paints.
-    static std::map<int, QImage> cache;
-    auto it = cache.find(id);
+QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
+    // Loaded once per picture and scale; the cache lives on the window thread, which alone paints.
+    static std::map<std::pair<int, bool>, QImage> cache;
+    const bool fine = device_pixel_ratio > 1.0;
+    auto it = cache.find({id, fine});
     if (it == cache.end()) {
-        QImage image(QStringLiteral(":/vorglobal/toolbar/%1.png").arg(id));
-        it = cache.emplace(id, image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32)).first;
+        QImage image(QStringLiteral(":/vorglobal/toolbar/%1%2.png").arg(id).arg(fine ? "@2x" : ""));
+        if (!image.isNull()) {
+            image = image.convertToFormat(QImage::Format_RGB32);
+            image.setDevicePixelRatio(fine ? 2.0 : 1.0);
+        }
+        it = cache.emplace(std::pair{id, fine}, image).first;
     }
     return it->second;
 }
@@ -128,40 +171,80 @@ void MapView::clear_display_bitmap() {
     width_ = height_ = stride_ = first_row_ = row_count_ = 0;
 }
 
-void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width) {
+// Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
+// on any tile: the message line (dark red) above the attribution.
+static void draw_map_notes(QPainter& painter, const PaintFrame& frame) {
+    QFont font = painter.font();
+    font.setPixelSize(11);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    int bottom = MapView::kMapTop + frame.map_height - 1;
+    auto note = [&](const std::string& text, QColor colour) {
+        if (text.empty()) return;
+        const QString line = metrics.elidedText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                                                Qt::ElideRight, frame.map_width - 8);
+        const int height = metrics.height() + 2;
+        const QRect band(MapView::kMapLeft, bottom - height, metrics.horizontalAdvance(line) + 8, height);
+        painter.fillRect(band, QColor(255, 255, 255, 200));
+        painter.setPen(colour);
+        painter.drawText(band.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
+        bottom -= height;
+    };
+    note(frame.attribution, QColor(32, 32, 32));
+    note(frame.message, QColor(160, 0, 0));
+}
+
+void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag) {
     if (!frame.draw_toolbar) return;
     draw_toolbar(painter, frame, client_width);
     const DisplayBitmap* bitmap = frame.bitmap;
     if (bitmap == nullptr || !bitmap->exists()) return;
     if (frame.draw_frame) draw_map_frame(painter, frame.map_width, frame.map_height);
     // The visible rows in one blit, read in place: Format_BGR888 takes the bytes as blue, green, red.
-    const int side = bitmap->side();
     const int first = frame.visible_first_row;
+    const int first_column = std::clamp(frame.visible_first_column, 0, bitmap->width() - 1);
+    const int columns = std::min(frame.map_width, bitmap->width() - first_column);
     int rows = frame.map_height;
-    if (first >= 0 && first < side) {
-        if (rows > side - first) rows = side - first;
+    const QRect area(kMapLeft, kMapTop, frame.map_width, frame.map_height);
+    painter.save();
+    painter.setClipRect(area);
+    if (!drag.isNull()) {
+        // While the map is dragged, the picture follows the pointer over the grey of the missing cells.
+        painter.fillRect(area, QColor(kMosaicGrey, kMosaicGrey, kMosaicGrey));
+    }
+    if (first >= 0 && first < bitmap->height() && columns > 0) {
+        if (rows > bitmap->height() - first) rows = bitmap->height() - first;
         if (rows > 0) {
-            const QImage visible(bitmap->row(first), side, rows, bitmap->stride(), QImage::Format_BGR888);
-            painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
+            const QImage visible(bitmap->row(first) + 3 * first_column, columns, rows, bitmap->stride(),
+                                 QImage::Format_BGR888);
+            painter.drawImage(QPoint(kMapLeft, kMapTop) + drag, visible);
         }
     }
-    if (frame.speed.show && frame.speed.font_height > 0) draw_speed(painter, frame.speed, frame.map_width);
+    if (frame.night) tint_for_night(painter, area);
+    painter.restore();
+    if (frame.speed.show && frame.speed.font_height > 0)
+        draw_speed(painter, frame.speed, frame.map_width, frame.night);
+    draw_progress(painter, frame);
+    draw_map_notes(painter, frame);
 }
 
 void MapView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
     if (frame_source_) {
         const PaintFrame frame = frame_source_();
-        draw_frame(painter, frame, width());
+        painter.fillRect(event->rect(), QColor::fromRgb(frame.night ? kNightBackground : kBackground));
+        draw_frame(painter, frame, width(), drag_offset());
         if (first_map_handler_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists()) {
             // After this paint has reached the window: a grab made from inside the paint would be empty.
             QTimer::singleShot(0, this, std::exchange(first_map_handler_, {}));
         }
     } else if (bits_ != nullptr) {
+        painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
         const QImage visible(bits_ + static_cast<std::ptrdiff_t>(first_row_) * stride_, width_, row_count_,
                              stride_, QImage::Format_BGR888);
         painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
+    } else {
+        painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
     }
     if (paint_handler_) paint_handler_(painter);
     paint_count_.fetch_add(1);
@@ -178,12 +261,53 @@ void MapView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPoint at = event->position().toPoint();
+    if (button == MouseButton::Left && at.y() >= kMapTop) {
+        // On the map a left press may start a drag: it is decided at the release or the first move.
+        press_on_map_ = true;
+        dragging_ = false;
+        press_point_ = at;
+        return;
+    }
     if (mouse_press_handler_) mouse_press_handler_(button, at.x(), at.y());
 }
 
 void MapView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
+    if (press_on_map_ && (event->buttons() & Qt::LeftButton)) {
+        if (!dragging_ && (at - press_point_).manhattanLength() >= QApplication::startDragDistance()) dragging_ = true;
+        if (dragging_) {
+            drag_offset_ = at - press_point_;
+            update();
+        }
+    }
     if (mouse_move_handler_) mouse_move_handler_(at.x(), at.y());
+}
+
+void MapView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !press_on_map_) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    press_on_map_ = false;
+    if (dragging_) {
+        dragging_ = false;
+        const QPoint moved = event->position().toPoint() - press_point_;
+        drag_offset_ = {};
+        if (drag_handler_) drag_handler_(moved.x(), moved.y());
+        update();
+    } else if (mouse_press_handler_) {
+        mouse_press_handler_(MouseButton::Left, press_point_.x(), press_point_.y());
+    }
+}
+
+void MapView::wheelEvent(QWheelEvent* event) {
+    // 120 units are one notch; high-resolution wheels and touch pads deliver parts of one.
+    wheel_remainder_ += event->angleDelta().y();
+    const int steps = wheel_remainder_ / 120;
+    wheel_remainder_ -= steps * 120;
+    const QPoint at = event->position().toPoint();
+    if (steps != 0 && wheel_handler_) wheel_handler_(steps, at.x(), at.y());
+    event->accept();
 }
 
 void MapView::keyReleaseEvent(QKeyEvent* event) {

@@ -1,9 +1,12 @@
-// The client area of the main window: one custom-painted widget of a fixed size (514 x 435 for small
-// maps, 1026 x 819 with Big Maps). Each paint asks the frame source (the application's paint logic)
-// what to show and draws it: the light-grey background, the toolbar band with its lines, separators
-// and eleven button pictures, the sunken frame, the display bitmap's visible rows at (1, 49) and the
-// outlined speed text. Mouse presses and moves and key releases go to the input handlers in client
-// coordinates.
+// The client area of the main window: one custom-painted widget that opens at 514 x 435 for small
+// maps or 1026 x 819 with Big Maps and follows the window when the user resizes it. Each paint asks
+// the frame source (the application's paint logic) what to show and draws it: the light-grey
+// background, the toolbar band with its lines, separators and eleven button pictures, the sunken
+// frame, the display bitmap's visible rows at (1, 49) and the outlined speed text; at night the map
+// and the toolbar are dimmed and shifted towards red, and the speed text is dark. With two device
+// pixels per logical pixel the toolbar uses its 64 x 64 pictures and text is drawn at device
+// resolution. Mouse presses and moves, the wheel, drags on the map and key releases go to the input
+// handlers in client coordinates.
 #pragma once
 
 #include <QImage>
@@ -35,6 +38,15 @@ public:
     // The speed text: white outline, dark blue letters.
     static constexpr QRgb kSpeedOutline = 0xFFFFFFFF;
     static constexpr QRgb kSpeedText = 0xFF000077;
+    // At night: the map and the toolbar are multiplied by this colour (dimmed, blue and green more
+    // than red), the background is dark and the speed text dark red on black.
+    static constexpr QRgb kNightTint = 0xFF735A4D;
+    static constexpr QRgb kNightBackground = 0xFF2A2420;
+    static constexpr QRgb kNightSpeedOutline = 0xFF000000;
+    static constexpr QRgb kNightSpeedText = 0xFF902010;
+    // Smallest client area: the toolbar and one row of cells.
+    static constexpr int kMinimumWidth = 514;
+    static constexpr int kMinimumHeight = 49 + 256 + 2;
 
     enum class MouseButton { Left, Right };
 
@@ -48,7 +60,14 @@ public:
     void set_mouse_press_handler(std::function<void(MouseButton, int x, int y)> handler) {
         mouse_press_handler_ = std::move(handler);
     }
+    // A left press on the map counts as a click when the button is released without the pointer having
+    // moved further than the platform's drag distance; the press handler then gets the press point.
+    // A longer movement drags the map (the picture follows the pointer) and ends in the drag handler
+    // with the whole movement. Presses elsewhere and right presses go to the press handler at once.
     void set_mouse_move_handler(std::function<void(int x, int y)> handler) { mouse_move_handler_ = std::move(handler); }
+    void set_drag_handler(std::function<void(int dx, int dy)> handler) { drag_handler_ = std::move(handler); }
+    // Wheel turns, in whole notches (positive away from the user), at the pointer's client point.
+    void set_wheel_handler(std::function<void(int steps, int x, int y)> handler) { wheel_handler_ = std::move(handler); }
     void set_key_release_handler(std::function<void(int key)> handler) { key_release_handler_ = std::move(handler); }
     // Called when the client area changed size, with the new size.
     void set_resize_handler(std::function<void(int width, int height)> handler) { resize_handler_ = std::move(handler); }
@@ -72,16 +91,22 @@ public:
     // Paints done so far; readable from any thread.
     int paint_count() const { return paint_count_.load(); }
 
-    // The picture of toolbar bitmap `id` (701 .. 752); a null image for an unknown id.
-    static QImage toolbar_picture(int id);
+    // The picture of toolbar bitmap `id` (701 .. 752); a null image for an unknown id. With a device
+    // pixel ratio above 1 the 64 x 64 picture, marked as drawn for ratio 2.
+    static QImage toolbar_picture(int id, qreal device_pixel_ratio = 1.0);
 
-    // Draws `frame` on a client area `client_width` pixels wide.
-    static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width);
+    // The current drag movement of the map picture (0, 0 when none).
+    QPoint drag_offset() const { return dragging_ ? drag_offset_ : QPoint(); }
+
+    // Draws `frame` on a client area `client_width` pixels wide, the map picture moved by `drag`.
+    static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag = {});
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -95,6 +120,13 @@ private:
     std::function<PaintFrame()> frame_source_;
     std::function<void(MouseButton, int, int)> mouse_press_handler_;
     std::function<void(int, int)> mouse_move_handler_;
+    std::function<void(int, int)> drag_handler_;
+    std::function<void(int, int, int)> wheel_handler_;
+    bool press_on_map_ = false;  // a left press on the map waits for its release or a drag
+    bool dragging_ = false;
+    QPoint press_point_;
+    QPoint drag_offset_;
+    int wheel_remainder_ = 0;  // wheel movement short of a whole notch
     std::function<void(int)> key_release_handler_;
     std::function<void(int, int)> resize_handler_;
     std::function<void()> first_map_handler_;

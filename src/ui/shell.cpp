@@ -22,6 +22,12 @@ Key key_for(int qt_key) {
 }
 
 void connect_app(MainWindow& window, QtWindow& services, App& app) {
+    // The catalogue sources beyond the five originals follow them in the Maps menu.
+    for (const std::string& name : app.catalogue().names()) {
+        const CatalogueEntry* e = app.catalogue().find(name, false);
+        if (!e) e = app.catalogue().find(name, true);
+        if (e && !e->original) window.add_source_item(name, e->menu_id);
+    }
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });
     view->set_mouse_press_handler([&app](MapView::MouseButton button, int x, int y) {
@@ -31,6 +37,12 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
             app.on_right_button(x, y);
     });
     view->set_mouse_move_handler([&app](int x, int y) { app.on_mouse_move(x, y); });
+    view->set_drag_handler([&app](int dx, int dy) { app.on_drag(dx, dy); });
+    view->set_wheel_handler([&app](int steps, int x, int y) { app.on_wheel(steps, x, y); });
+    // + and - zoom around the middle of the map area.
+    window.set_zoom_key_handler([&app, view](int step) {
+        app.on_wheel(step, MapView::kMapLeft + (view->width() - 2) / 2, MapView::kMapTop + (view->height() - 51) / 2);
+    });
     view->set_key_release_handler([&app](int key) { app.on_key_up(key_for(key)); });
     view->set_resize_handler([&app](int width, int height) { app.on_size(width, height); });
     window.set_command_handler([&app](int id) { app.on_command(id); });

@@ -5,6 +5,7 @@
 
 #include "app/toolbar_layout.h"
 #include "app_fixture.h"
+#include "support/peers.h"
 #include "net/http_client.h"
 #include "support/loopback_http_server.h"
 #include "platform/system.h"
@@ -171,6 +172,39 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
     EXPECT_EQ(a.window_state()->link_active.load(), 0);
+}
+
+// The network devices: chosen in the menu or named by `unit`, their address from vor_ini.txt; the
+// reader runs beside the window and Disconnect ends it.
+TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
+    test::NmeaServer server("$GNGGA,133901.50,4134.50180366,N,09345.03586734,W,4,19,0.7,280.829,M,-31.442,M,7.5,0002*62\r\n");
+    write_settings("unit=network\r\n", "nmea=tcp://127.0.0.1:" + std::to_string(server.port()) + "\r\n");
+    App& a = start();
+    EXPECT_EQ(a.window_state()->device_type, static_cast<int>(DeviceType::Network));
+    EXPECT_FALSE(window.enabled(1039));
+    EXPECT_TRUE(window.enabled(1038));
+    ASSERT_TRUE(a.link()->link_active());
+    EXPECT_TRUE(window.boxes().empty());
+    EXPECT_TRUE(test::eventually([&] { return std::fabs(a.fix().snapshot().latitude - 41.5750300) < 1e-6; }));
+    a.on_command(1005);
+    EXPECT_FALSE(a.link()->link_active());
+
+    // gpsd from the menu: no gpsd= line means 127.0.0.1:2947; nobody answers there, and the reader
+    // keeps trying in the background without holding up the window.
+    a.on_command(1038);
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=gpsd\r\n"), std::string::npos);
+    EXPECT_TRUE(a.link()->link_active());
+    EXPECT_TRUE(window.boxes().empty());
+    a.on_command(1005);
+    EXPECT_FALSE(a.link()->link_active());
+}
+
+TEST_F(AppCommands, NetworkDeviceWithAMalformedAddressIsNotConnected) {
+    write_settings("unit=NETWORK \r\n", "nmea=10110\r\n");
+    App& a = start();
+    EXPECT_FALSE(a.link()->link_active());
+    ASSERT_EQ(window.boxes().size(), 1u);
+    EXPECT_NE(window.boxes()[0].find("No GPS connected"), std::string::npos);
 }
 
 TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {

@@ -57,6 +57,8 @@ protected:
         o.http.idle_timeout = std::chrono::milliseconds(3000);
         o.server.port = 0;
         o.server.bind_address = "127.0.0.1";
+        // These tests see each view whole when its command returns; background filling has its own.
+        o.background_tiles = false;
         return o;
     }
 

@@ -37,16 +37,15 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->device_type, 1);
     EXPECT_EQ(ws->baud_rate, 4800u);
     EXPECT_EQ(ws->port_number, 1);
-    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->map_source, 2);  // a new vor_set.txt names OpenStreetMap
     EXPECT_EQ(ws->big_maps, 0);
     EXPECT_EQ(ws->hair, 1);
     EXPECT_EQ(ws->dash, 0);
     EXPECT_EQ(ws->maps_dir, ".\\Maps");
     EXPECT_EQ(ws->track_file, "");
     EXPECT_EQ(ws->plot, 0);
-    EXPECT_EQ(ws->base_enabled, 1);
-    EXPECT_EQ(ws->base_host, "basehost.invalid");
-    EXPECT_EQ(ws->base_port, 4477);
+    EXPECT_EQ(ws->base_enabled, 0);  // nothing is sent until a real base host is written
+    EXPECT_EQ(ws->base_host, "");
     EXPECT_EQ(ws->byte_size, 8);
     EXPECT_EQ(ws->parity, 0);
     EXPECT_EQ(ws->stop_bits, 0);
@@ -60,7 +59,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_FALSE(window.enabled(1005));
     EXPECT_TRUE(window.checked(1041));
     for (int id : {1042, 1043, 1044, 1045}) EXPECT_FALSE(window.checked(id)) << id;
-    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1024) << id;
+    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1022) << id;
     for (int id = 1031; id <= 1036; ++id) EXPECT_EQ(window.enabled(id), id != 1031) << id;
 }
 
@@ -172,6 +171,10 @@ TEST(WindowState, BaseValues) {
     EXPECT_EQ(ws->base_host, "hostword");
     EXPECT_EQ(ws->base_port, 8080);
 
+    // The default files' value: eight characters, so the upload stays off until a real host is written.
+    ws = state_from(dir, "", std::string("base=") + kDefaultBaseValue + "\r\n");
+    EXPECT_EQ(ws->base_enabled, 0);
+
     ws = state_from(dir, "", "base=abcd:123\r\n");  // exactly 8 characters
     EXPECT_EQ(ws->base_enabled, 0);
     EXPECT_EQ(ws->base_host, "");
@@ -227,10 +230,29 @@ TEST(ViewState, ZoneHoursAndLabel) {
         EXPECT_EQ(zone.hours, z.hours) << z.value;
         EXPECT_EQ(zone.label, z.label) << z.value;
     }
+    // "local" in any case asks for the system's time; anything else with it is an ordinary value.
+    for (const char* value : {"local", "LOCAL", " Local "}) {
+        const ZoneSetting zone = parse_zone_setting(value);
+        EXPECT_TRUE(zone.local) << value;
+        EXPECT_FALSE(zone.hours_read) << value;
+        EXPECT_EQ(zone.label, "") << value;
+    }
+    EXPECT_FALSE(parse_zone_setting("locale").local);
+    EXPECT_FALSE(parse_zone_setting("2 local").local);
     TempDir dir;
     EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").hours_read, false);
     write_file(dir / "vor_ini.txt", "zone=-5 EST\r\n");
     EXPECT_EQ(read_zone_setting(dir / "vor_ini.txt").label, "EST");
+    // New default files ask for local time, and the fix record is told so.
+    std::filesystem::remove(dir / "vor_ini.txt");
+    write_default_files(dir.path());
+    const auto ws = create_window_state(dir.path(), nullptr);
+    ASSERT_TRUE(ws);
+    ViewState view;
+    SharedFix fix;
+    init_view_state(view, *ws, dir.path(), &fix);
+    EXPECT_TRUE(view.zone_local);
+    EXPECT_TRUE(fix.snapshot().local_zone_system);
 }
 
 TEST(ViewState, StartLevel) {
@@ -288,6 +310,7 @@ TEST(ViewState, InitFromTheSettingsFiles) {
     EXPECT_EQ(view2.map_height, 384);
     EXPECT_EQ(view2.zone_label, "");
     EXPECT_EQ(fix2.snapshot().local_offset_hours, 7);
+    EXPECT_TRUE(fix2.snapshot().local_zone_system);  // new files ask for the system's local time
 
     // No vor_pos.txt: no start position.
     std::filesystem::remove(fresh / "vor_pos.txt");

@@ -48,9 +48,9 @@ TEST(VortoolHelp, EveryCommandFileHasACompleteTableEntryAndTheProgramListsThem) 
         const std::string prefix = std::string("vortool ") + command.name;
         std::set<std::string> documented;
         for (const help::Option& option : command.options) {
-            const std::string_view spec = option.spec;
-            documented.insert(std::string(spec.substr(0, spec.find(' '))));
-            EXPECT_TRUE(option.text && *option.text) << option.spec;
+            const std::string_view syntax = option.syntax;
+            documented.insert(std::string(syntax.substr(0, syntax.find(' '))));
+            EXPECT_TRUE(option.text && *option.text) << option.syntax;
         }
         for (const std::string_view form : command.usage) {
             EXPECT_EQ(form.substr(0, prefix.size()), prefix) << "a usage form starts with '" << prefix << "'";
@@ -93,7 +93,7 @@ TEST(VortoolHelp, EachCommandExplainsItselfAndRefusesWhatItDoesNotKnow) {
         const auto help = vortool({"help", command.name});
         EXPECT_EQ(help.status, 0);
         EXPECT_EQ(help.out.rfind(usage_text(command), 0), 0u) << help.out;
-        for (const help::Option& option : command.options) EXPECT_NE(help.out.find(option.spec), std::string::npos);
+        for (const help::Option& option : command.options) EXPECT_NE(help.out.find(option.syntax), std::string::npos);
         const auto dashed = vortool({command.name, "--help"});
         EXPECT_EQ(dashed.status, 0);
         EXPECT_EQ(dashed.out, help.out);

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
+#include "support/tls_test_server.h"
 
 namespace {
 
@@ -117,17 +119,24 @@ TEST(FetchCli, FetchesTheViewAroundAPosition) {
     vg::test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nprxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n");
     const std::string root = (dir / "cache").string();
 
+    // OpenStreetMap is asked over https only: through the proxy that is a CONNECT to port 443, and the
+    // stand-in proxy that answers with a plain reply gives no verified connection, so no tile.
     ToolRun r = vortool("--root " + root + " --source o --level 0 --lat 0 --lon 0", "fetch", dir.path().string());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "{\"slot\":0,\"path\":\"" + root + "/OS/vor_0_070000_070000.png\",\"ok\":true}\n"
-                     "{\"slot\":1,\"path\":\"" + root + "/OS/vor_0_070000_100000.png\",\"ok\":true}\n"
-                     "{\"slot\":2,\"path\":\"" + root + "/OS/vor_0_100000_070000.png\",\"ok\":true}\n"
-                     "{\"slot\":3,\"path\":\"" + root + "/OS/vor_0_100000_100000.png\",\"ok\":true}\n");
-    EXPECT_EQ(vg::test::read_file(root + "/OS/vor_0_100000_100000.png"), "tile");
+    // One diagnostic line for the source's failure, then the cells.
+    const std::string cells = "{\"slot\":0,\"path\":\"\",\"ok\":false}\n{\"slot\":1,\"path\":\"\",\"ok\":false}\n"
+                              "{\"slot\":2,\"path\":\"\",\"ok\":false}\n{\"slot\":3,\"path\":\"\",\"ok\":false}\n";
+    ASSERT_GT(r.out.size(), cells.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - cells.size()), cells);
+    EXPECT_EQ(r.out.rfind("Error: ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" in https://tile.openstreetmap.org/4/"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(root + "/OS/vor_0_100000_100000.png"));
     {
         std::lock_guard<std::mutex> lock(mutex);
-        ASSERT_EQ(lines.size(), 4u);
-        EXPECT_EQ(lines[0], "GET http://tile.openstreetmap.org/4/7/7.png HTTP/1.1");
+        ASSERT_FALSE(lines.empty());
+        for (const auto& line : lines) EXPECT_EQ(line, "CONNECT tile.openstreetmap.org:443 HTTP/1.1");
+        lines.clear();
     }
 
     // Big Maps MapQuest view near 0°, 0°: columns 4..7, the placeholder column stays empty.
@@ -181,4 +190,44 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
     ::pclose(pipe);
     EXPECT_EQ(std::string(buffer, n), "vortool sources: vor_src.txt:3: expected 6 fields separated by |, found 2\n");
+}
+
+// A vor_src.txt source served over https by a test server, reached through tinyproxy with the
+// authority named by cafile=: vortool fetch by the source's name, then vortool get of one tile.
+TEST(FetchCli, FetchesAUserSourceOverHttpsThroughTheProxy) {
+    vg::test::TestPki pki;
+    const std::string tile = vg::test::read_file(vg::test::shared_testdata() / "images/bench/map256-rgb.png");
+    vg::test::TlsTestServer server(pki.good, [&](const std::string&) {
+        return vg::test::ScriptedReply::make(200, "image/png", tile, true, "Cache-Control: max-age=3600\r\n");
+    });
+    vg::test::TinyProxy proxy(server.port());
+    if (!proxy.available()) GTEST_SKIP() << "tinyproxy not installed";
+    vg::test::TempDir dir;
+    vg::test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nprxy=127.0.0.1:" + std::to_string(proxy.port()) +
+                                                  "\r\ncafile=" + pki.ca_file + "\r\ncontact=mailto:cli@example.org\r\n");
+    vg::test::write_file(dir / "vor_src.txt", "Local|map|https://127.0.0.1:" + std::to_string(server.port()) +
+                                                  "/tiles/{z}/{x}/{-y}.png||© Local|conn=2\n");
+    const std::string root = (dir / "cache").string();
+    ToolRun r = vortool("--root " + root + " --source local --level 0 --lat 0 --lon 0", "fetch", dir.path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "{\"slot\":0,\"path\":\"" + root + "/Local/vor_0_070000_070000.png\",\"ok\":true}\n"
+                     "{\"slot\":1,\"path\":\"" + root + "/Local/vor_0_070000_100000.png\",\"ok\":true}\n"
+                     "{\"slot\":2,\"path\":\"" + root + "/Local/vor_0_100000_070000.png\",\"ok\":true}\n"
+                     "{\"slot\":3,\"path\":\"" + root + "/Local/vor_0_100000_100000.png\",\"ok\":true}\n");
+    EXPECT_EQ(vg::test::read_file(root + "/Local/vor_0_070000_070000.png"), tile);
+    std::set<std::string> paths;
+    for (const auto& request : server.requests()) {
+        paths.insert(request.substr(0, request.find('\r')));
+        EXPECT_NE(request.find("\r\nUser-Agent: VorGlobal/" VG_VERSION " (+mailto:cli@example.org)\r\n"), std::string::npos);
+    }
+    // Rows 7 and 8 of web zoom 4 are TMS rows 8 and 7.
+    EXPECT_EQ(paths, (std::set<std::string>{"GET /tiles/4/7/8.png HTTP/1.1", "GET /tiles/4/8/8.png HTTP/1.1",
+                                            "GET /tiles/4/7/7.png HTTP/1.1", "GET /tiles/4/8/7.png HTTP/1.1"}));
+    EXPECT_NE(proxy.log().find("CONNECT"), std::string::npos);
+
+    EXPECT_EQ(vortool(server.url("/x.png") + " got.png", "get", dir.path().string()).status, 0);
+    EXPECT_EQ(vg::test::read_file(dir / "got.png"), tile);
+    vg::test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\n");  // the system store alone does not know the authority
+    EXPECT_EQ(vortool(server.url("/y.png") + " no.png", "get", dir.path().string()).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "no.png"));
 }

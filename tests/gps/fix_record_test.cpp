@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace vg {
@@ -44,6 +46,29 @@ TEST(SetReceiverTime, ForwardShiftAtEndOfMonth) {
     fix.local_offset_hours = 2;
     set_receiver_time(fix, 2023, 4, 30, 23, 0, 0);
     EXPECT_STREQ(fix.local_text, "2023/05/01 01:00:00");
+}
+
+// zone=local: the system's zone rules, daylight saving and abbreviation included, at the fix's time.
+TEST(SetReceiverTime, SystemLocalTimeFollowsDaylightSaving) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    ::setenv("TZ", "EET-2EEST,M3.5.0/3,M10.5.0/4", 1);
+    ::tzset();
+    FixRecord fix;
+    fix.local_zone_system = true;
+    set_receiver_time(fix, 2024, 1, 15, 23, 30, 5);  // winter: UTC+2, the next day
+    EXPECT_STREQ(fix.local_text, "2024/01/16 01:30:05");
+    EXPECT_STREQ(fix.local_zone_name, "EET");
+    EXPECT_STREQ(fix.utc_text, "2024/01/15 23:30:05");
+    set_receiver_time(fix, 2024, 7, 1, 12, 0, 0);  // summer: UTC+3
+    EXPECT_STREQ(fix.local_text, "2024/07/01 15:00:00");
+    EXPECT_STREQ(fix.local_zone_name, "EEST");
+    set_receiver_time(fix, 2024, 3, 31, 0, 59, 59);  // the last second before the change
+    EXPECT_STREQ(fix.local_text, "2024/03/31 02:59:59");
+    set_receiver_time(fix, 2024, 3, 31, 1, 0, 0);
+    EXPECT_STREQ(fix.local_text, "2024/03/31 04:00:00");
+    if (old) ::setenv("TZ", saved.c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

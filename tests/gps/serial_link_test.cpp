@@ -225,6 +225,26 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     if (!std::filesystem::exists("/dev/ttyS6")) {
         EXPECT_EQ(link->open_link(), 0);
         EXPECT_FALSE(link->link_active());
+        EXPECT_EQ(link->open_failure(), "Cannot open /dev/ttyS6: No such file or directory - is the receiver plugged "
+                                        "in? ls /dev/serial/by-id lists the receivers that are");
+    }
+    // A port another program holds: the cause names gpsd and the gpsd device.
+    {
+        SerialLinkOptions other_options;
+        other_options.ini_file = dir / "vor_ini.txt";
+        SerialLink other(fix, nullptr, silence, other_options);
+        other.set_settings(link->settings());
+        SerialLinkSettings mine = link->settings();
+        mine.port_number = 3;
+        other.set_settings(mine);
+        ASSERT_EQ(other.open_link(), 1);
+        link->set_settings(mine);
+        EXPECT_EQ(link->open_link(), 0);
+        EXPECT_NE(link->open_failure().find(pty.slave_path() + ": Device or resource busy - another program (such as gpsd)"),
+                  std::string::npos) << link->open_failure();
+        EXPECT_EQ(port_open_cause("/dev/ttyACM0", EACCES),
+                  "Cannot open /dev/ttyACM0: Permission denied - join the dialout group (sudo adduser $USER dialout) "
+                  "and log in again");
     }
     // Settings the port refuses: one and a half stop bits, byte size 9, baud 0.
     for (auto bad : {SerialLinkSettings{3, 9600, 8, 0, 1, 0}, SerialLinkSettings{3, 9600, 9, 0, 0, 0},

@@ -24,6 +24,17 @@ for command in $("$build/vortool" help | sed -n '/^commands:/,/^$/s/^  \([a-z]*\
     grep -q "^\.SS $command\$" "$build/share/man/man1/vortool.1" || fail "vortool.1 has no section for $command"
 done
 
+# Both programs name their version, and refuse an unknown option by name, pointing to their help.
+for program in vortool vorglobal; do
+    [ -x "$build/$program" ] || continue
+    version=$("$build/$program" --version)
+    [[ $version =~ ^$program\ [0-9]+\.[0-9]+ ]] || fail "$program --version prints '$version'"
+    status=0
+    message=$("$build/$program" --no-such-option 2>&1 >/dev/null) || status=$?
+    [ $status -eq 2 ] || fail "$program --no-such-option exits with $status"
+    [[ $message == *--no-such-option*"$program "*help* ]] || fail "$program --no-such-option says: $message"
+done
+
 # The menu entry: valid with no hints at all (one main category).
 hints=$(desktop-file-validate "$source_dir/src/resources/vorglobal.desktop" 2>&1) ||
     fail "desktop-file-validate refuses the menu entry"

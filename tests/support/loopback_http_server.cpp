@@ -131,6 +131,9 @@ void LoopbackHttpServer::accept_loop() {
         const int fd = accept_socket(listen_fd_);
         if (fd < 0) continue;
         ++connections_;
+        const int open = ++open_;
+        for (int seen = max_open_.load(); open > seen && !max_open_.compare_exchange_weak(seen, open);) {
+        }
         workers_.emplace_back([this, fd] { serve(fd); });
     }
 }
@@ -199,6 +202,7 @@ void LoopbackHttpServer::serve(int fd) {
     }
     drain();
     close_socket(fd);
+    --open_;
     {
         std::lock_guard lock(mutex_);
         requests_[slot] = request;

@@ -56,6 +56,8 @@ public:
     // Waits (bounded) until the first `count` requests were received and their connections ended.
     bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     std::size_t connection_count() const { return connections_.load(); }
+    // Most connections that were open (accepted, not yet closed) at the same moment.
+    int max_open_connections() const { return max_open_.load(); }
 
     void stop();
 
@@ -69,6 +71,8 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> connections_{0};
+    std::atomic<int> open_{0};
+    std::atomic<int> max_open_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::string> requests_;  // in arrival order

@@ -343,6 +343,49 @@ TEST(BuildMosaic, AbsentFilesAndDirectoriesAreLeftAlone) {
 
 // ---------------------------------------------------------------------------------- display bitmap
 
+TEST(BuildMosaic, AnyGridOfCellsForAResizedWindow) {
+    // The grids that cover map areas: the two original ones, and wider or taller windows.
+    EXPECT_EQ(view_grid_covering(512, 384), (ViewGrid{2, 2}));
+    EXPECT_EQ(view_grid_covering(1024, 768), (ViewGrid{4, 4}));
+    EXPECT_EQ(view_grid_covering(1298, 649), (ViewGrid{6, 4}));
+    EXPECT_EQ(view_grid_covering(513, 1), (ViewGrid{4, 2}));
+    EXPECT_EQ(view_grid_covering(0, -5), (ViewGrid{2, 2}));
+    EXPECT_EQ(view_grid_covering(1 << 30, 100), (ViewGrid{kMaxGridSide, 2}));
+
+    TempDir dir;
+    copy_over(images() / "png/pngsuite/basn2c08.png", dir / "small.png");
+    TilePathTable table;
+    table.fit(ViewGrid{6, 4});
+    ASSERT_EQ(table.slots.size(), 24u);
+    table.slots[23] = (dir / "small.png").string();  // the bottom-right cell (3, 5)
+    Mosaic mosaic;
+    ASSERT_EQ(build_mosaic(nullptr, table, MapSource::OpenStreetMap, false, ViewGrid{6, 4}, mosaic), 1);
+    ASSERT_EQ(mosaic.width, 1536);
+    ASSERT_EQ(mosaic.height, 1024);
+    const RgbImage small = read_ppm(ref_for("png/pngsuite/basn2c08.png"));
+    EXPECT_EQ(pixel(mosaic, 1280, 768), pixel(small, 0, 0));
+    EXPECT_EQ(pixel(mosaic, 1279, 768), kGrey);
+    // A table shorter than the grid leaves the cells it does not name grey.
+    TilePathTable short_table;
+    ASSERT_EQ(build_mosaic(nullptr, short_table, MapSource::OpenStreetMap, false, ViewGrid{6, 4}, mosaic), 1);
+    EXPECT_EQ(pixel(mosaic, 1280, 768), kGrey);
+
+    ASSERT_EQ(build_mosaic(nullptr, table, MapSource::OpenStreetMap, false, ViewGrid{6, 4}, mosaic), 1);
+    DisplayBitmap bitmap;
+    ASSERT_EQ(build_display_bitmap(mosaic, bitmap, nullptr), 1);
+    EXPECT_EQ(bitmap.width(), 1536);
+    EXPECT_EQ(bitmap.height(), 1024);
+    ASSERT_EQ(bitmap.block().size(), 1024u * 4608 + 40);
+    const std::uint8_t header[12] = {40, 0, 0, 0, 0x00, 0x06, 0, 0, 0x00, 0xFC, 0xFF, 0xFF};
+    EXPECT_TRUE(std::equal(header, header + 12, bitmap.block().begin()));
+    EXPECT_EQ(pixel(bitmap, 1280, 768), pixel(small, 0, 0));
+    // Overlays keep inside a bitmap wider than it is high.
+    draw_cross_hair(bitmap, 1500, 1000, false, 1);
+    EXPECT_EQ(bitmap.row(1023)[1500 * 3], 0);
+    draw_position_marker(bitmap, 1530, 1020);  // cut at the right edge, drawn down to the bottom row
+    EXPECT_EQ(bitmap.row(1020)[1530 * 3 + 2], 0);  // the black centre
+}
+
 TEST(BuildDisplayBitmap, HeaderAndBlueGreenRedRows) {
     Mosaic mosaic;
     mosaic.width = mosaic.height = 512;

@@ -103,10 +103,10 @@ TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
               "&Gps: &Reload Map 1001 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - E&xit 1006\n"
               "&Edit: &Copy 1011\n"
               "Maps: Etopo2 1021 &OpenStreetMap 1022 &GoogleMaps 1023 &VirtualEarth 1024 &MapQuest 1025\n"
-              "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036"
+              "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036 gps&d 1038 NMEA ne&twork 1039"
               " - Settings &COM 1048 GPS &Monitor 1037\n"
               "&Options: &Auto Pan 1041* Auto &Zoom 1042 &Track 1043 &Big Maps 1044 &Map Coordinates 1045"
-              " - Aerial &Photo 1047\n"
+              " &Night 1046 - Aerial &Photo 1047\n"
               "&Help: &Keys 1051 &About 1053\n");
     // Every item starts enabled and is found by its id; separators and gaps in the ids are not items.
     for (QAction* popup : window->menuBar()->actions())

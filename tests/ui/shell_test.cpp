@@ -19,7 +19,10 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <memory>
@@ -63,6 +66,8 @@ protected:
         test::write_file(dir / "vor_pos.txt", "N 60 10 30\r\nE 24 55 00\r\n");
         AppOptions options;
         options.start_probe = false;
+        // Each view is whole when its command returns (background filling is tested with the App).
+        options.background_tiles = false;
         TileHosts hosts;
         const std::string host = "127.0.0.1:" + std::to_string(server->port());
         hosts.etopo2 = hosts.openstreetmap = hosts.google_map = hosts.google_aerial = hosts.mapquest = host;
@@ -308,6 +313,120 @@ TEST_F(ShellTest, CopyPutsTheWholeMosaicWithoutOverlaysOnTheClipboard) {
     // All rows, including those hidden above and below the map area, in true colours.
     for (int y : {0, 63, 64, 300, 511})
         for (int x : {0, 128, 256, 511}) EXPECT_EQ(copied.pixel(x, y), tile.pixel(x % 256, y % 256)) << x << "," << y;
+}
+
+// Map pixel (x, y) of the client area multiplied by the night tint, channel by channel.
+QRgb night_of(QRgb day) {
+    const QRgb t = MapView::kNightTint;
+    auto mul = [](int a, int b) { return (a * b + 127) / 255; };
+    return qRgb(mul(qRed(day), qRed(t)), mul(qGreen(day), qGreen(t)), mul(qBlue(day), qBlue(t)));
+}
+
+bool near_colour(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 2 && std::abs(qGreen(a) - qGreen(b)) <= 2 && std::abs(qBlue(a) - qBlue(b)) <= 2;
+}
+
+TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
+    start();
+    const QImage day = shot();
+    const std::string cached = test::read_file(app->tile_paths().slots[0]);
+    const std::size_t requests = server->requests().size();
+    action(res::kCmdNight)->trigger();
+    EXPECT_TRUE(action(res::kCmdNight)->isChecked());
+    ASSERT_TRUE(wait_until([&] { return shot() != day; }));
+    const QImage night = shot();
+    for (QPoint p : {QPoint(1, 49 + 64), QPoint(100, 200), QPoint(300, 400), QPoint(20, 30)})
+        EXPECT_TRUE(near_colour(night.pixel(p), night_of(day.pixel(p))))
+            << p.x() << "," << p.y() << " " << std::hex << night.pixel(p) << " " << day.pixel(p);
+    EXPECT_EQ(night.pixel(0, 440 - 6), MapView::kNightBackground);
+    EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=yes\r\n"), std::string::npos);
+    // Nothing was fetched or rewritten for it.
+    EXPECT_EQ(server->requests().size(), requests);
+    EXPECT_EQ(test::read_file(app->tile_paths().slots[0]), cached);
+    action(res::kCmdNight)->trigger();
+    ASSERT_TRUE(wait_until([&] { return shot() == day; }));
+    EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=no\r\n"), std::string::npos);
+}
+
+TEST_F(ShellTest, WheelZoomsAroundThePointerAndDragPansWhileAClickStillZooms) {
+    start();
+    const ViewState& v = app->view();
+    ASSERT_EQ(v.level, 2);
+    auto wheel = [&](QPoint at, int delta) {
+        QWheelEvent event(at, view()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view(), &event);
+    };
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, view()->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(view(), &event);
+    };
+    // Half a notch does nothing yet; the second half completes one step in.
+    const int x0 = v.centre_x, y0 = v.centre_y;
+    wheel(QPoint(257, 49 + 192), 60);
+    EXPECT_EQ(v.level, 2);
+    wheel(QPoint(257, 49 + 192), 60);
+    EXPECT_EQ(v.level, 3);
+    // Zoomed around the pointer, which was at the centre: the same place, 8 times finer.
+    EXPECT_EQ(v.centre_x, x0 * 8);
+    EXPECT_EQ(v.centre_y, y0 * 8);
+    wheel(QPoint(257, 49 + 192), -120);
+    EXPECT_EQ(v.level, 2);
+    EXPECT_EQ(v.centre_x, x0);
+
+    // A drag of 300 pixels to the right shows what lies west: the centre moves one tile west.
+    mouse(QEvent::MouseButtonPress, QPoint(100, 200), Qt::LeftButton);
+    mouse(QEvent::MouseMove, QPoint(250, 200), Qt::LeftButton);
+    EXPECT_EQ(view()->drag_offset(), QPoint(150, 0));
+    mouse(QEvent::MouseMove, QPoint(400, 205), Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, QPoint(400, 205), Qt::NoButton);
+    EXPECT_EQ(v.level, 2);
+    EXPECT_EQ(v.centre_x, x0 - 256);
+    EXPECT_EQ(v.centre_y, y0);
+    EXPECT_EQ(view()->drag_offset(), QPoint());
+    EXPECT_FALSE(action(res::kCmdAutoPan)->isChecked());
+    // A press and release without movement is still a click: zoom in.
+    mouse(QEvent::MouseButtonPress, QPoint(257, 241), Qt::LeftButton);
+    EXPECT_EQ(v.level, 2);  // nothing before the release
+    mouse(QEvent::MouseButtonRelease, QPoint(258, 241), Qt::NoButton);
+    EXPECT_EQ(v.level, 3);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+}
+
+TEST_F(ShellTest, StandardShortcutsCopyReloadZoomAndQuit) {
+    start();
+    const ViewState& v = app->view();
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(window->windowHandle(), Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(wait_until([] { return !QGuiApplication::clipboard()->image().isNull(); }));
+    QTest::keyClick(window->windowHandle(), Qt::Key_Plus);
+    EXPECT_EQ(v.level, 3);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Minus);
+    EXPECT_EQ(v.level, 2);
+    const std::size_t before = server->requests().size();
+    QTest::keyClick(window->windowHandle(), Qt::Key_F5);
+    ASSERT_TRUE(wait_until([&] { return server->requests().size() >= before + 4; }));
+    QTest::keyClick(window->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_TRUE(wait_until([&] { return !window->isVisible(); }));
+}
+
+TEST_F(ShellTest, ResizedWindowGrowsTheViewGridToCoverTheMapArea) {
+    start();
+    app->window_state()->online.store(1);  // on line: the new cells are fetched
+    window->resize(1300, 700 + window->menuBar()->height());
+    ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1300, 700); }));
+    ASSERT_TRUE(wait_until([&] { return app->view().map_width == 1298 && app->view().map_height == 649; }));
+    const DisplayBitmap& bitmap = app->view().display_bitmap;
+    // 1298 x 649 needs 6 columns and 4 rows of cells around the centre corner.
+    ASSERT_TRUE(wait_until([&] { return bitmap.width() == 1536 && bitmap.height() == 1024; }));
+    // The map reaches the bottom-right corner of the map area (once its tiles are in), framed as before.
+    const QRgb corner = tile.pixel((1297 + 119) % 256, (648 + 187) % 256);
+    ASSERT_TRUE(wait_until([&] { return shot().pixel(1298, 697) == corner; }));
+    const QImage image = shot();
+    EXPECT_EQ(image.pixel(1299, 300), kWhite);
+    EXPECT_EQ(image.pixel(0, 48), kBlack);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
 }
 
 TEST_F(ShellTest, ExitClosesTheWindow) {

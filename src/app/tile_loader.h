@@ -1,0 +1,79 @@
+// Background filling of the view's missing tiles. The window thread says which tiles the view wants
+// (nearest the view centre first); the loader hands them to the fetcher, whose own thread downloads
+// them within the source's connection limit and writes each through a temporary file renamed into
+// place. Requests for tiles that have left the view are cancelled when the view moves. Each finished
+// tile is queued and the window is invalidated; the window thread takes the queue in its paint and
+// draws the tiles. The window thread never waits for the network here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/fetcher.h"
+#include "net/source_health.h"
+
+namespace vg {
+
+class Window;
+
+class TileLoader {
+public:
+    // One tile the view wants: its cache file, its address, and how far its cell lies from the view
+    // centre (smaller is fetched first).
+    struct Want {
+        std::string path;
+        std::string url;
+        int distance = 0;
+    };
+    // A finished request.
+    struct Landed {
+        std::string path;
+        bool ok = false;
+        std::string reason;  // short cause of a failure ("not found", "timeout", ...)
+    };
+    // How the requests are made: connections per host, proxy, extra trusted certificates, waits.
+    struct Policy {
+        int host_connections = 2;
+        std::string proxy;
+        std::string cafile;
+        std::string expected_type = "image/*";
+        // A catalogue source fetched with its policy: each transfer is recorded in `health` under
+        // `source` (one message per situation; the fetcher stays quiet), and each tile that lands
+        // gets its validators and freshness (`fresh_seconds` when the reply says nothing) beside it.
+        std::shared_ptr<SourceHealth> health;
+        std::string source;
+        std::int64_t fresh_seconds = 0;
+        std::int64_t now = 0;  // seconds since the epoch; 0 means the system clock
+    };
+
+    // `window` is invalidated (from the fetcher's thread) whenever a tile has finished.
+    TileLoader(Fetcher& fetcher, Window* window);
+    // Cancels what is still outstanding; callbacks that come later find the loader gone.
+    ~TileLoader();
+    TileLoader(const TileLoader&) = delete;
+    TileLoader& operator=(const TileLoader&) = delete;
+
+    // Window thread: the tiles the view wants now. Outstanding requests for other tiles are cancelled;
+    // tiles not yet requested are submitted, nearest first; those already on their way continue.
+    void want(std::vector<Want> wants, const Policy& policy);
+    // Window thread: cancels everything outstanding.
+    void cancel_all();
+    // Window thread: the tiles that finished since the last call, in finishing order.
+    std::vector<Landed> take_landed();
+    // Requests submitted and not yet taken back with take_landed() (the count of tiles left).
+    std::size_t outstanding() const;
+
+private:
+    struct Shared;
+    void cancel(std::vector<Fetcher::RequestId> ids);
+    Fetcher& fetcher_;
+    std::shared_ptr<Shared> shared_;
+    std::map<std::string, Fetcher::RequestId> requested_;  // by path; window thread only
+};
+
+}  // namespace vg

@@ -1,0 +1,46 @@
+#include "cli/catalogue_source.h"
+
+#include <cctype>
+
+#include "cli/tile_args.h"
+
+namespace vg::cli {
+
+std::optional<ChosenSource> choose_source(std::string_view text) {
+    ChosenSource chosen;
+    chosen.catalogue = load_catalogue(".");
+    auto same = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+                return false;
+        return true;
+    };
+    const auto names = chosen.catalogue.names();
+    for (int pass = 0; pass < 2 && chosen.name.empty(); ++pass)
+        for (const auto& name : names)
+            if (pass == 0 ? name == text : same(name, text)) {
+                chosen.name = name;
+                break;
+            }
+    if (chosen.name.empty()) {
+        const auto original = parse_source_argument(text);
+        if (!original) return std::nullopt;
+        chosen.name = source_info(*original).site_value;
+    }
+    const CatalogueEntry* e = chosen.layer(false) ? chosen.layer(false) : chosen.layer(true);
+    if (!e) return std::nullopt;
+    chosen.geometry = e->geometry();
+    return chosen;
+}
+
+FetchContext catalogue_fetch_context(const CatalogueEntry* entry) {
+    FetchContext ctx;
+    ctx.entry = entry;
+    ctx.settings = read_fetch_settings(".");
+    if (entry) ctx.key = read_source_key(".", entry->name);
+    ctx.health = std::make_shared<SourceHealth>();
+    return ctx;
+}
+
+}  // namespace vg::cli

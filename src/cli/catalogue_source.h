@@ -1,0 +1,28 @@
+// How vortool's fetch and render take --source: any name of the tile catalogue of the working folder
+// (built-in sources and ./vor_src.txt, exact name first, then in any case), or, as before, an original
+// source by its first letter or number 1 to 5.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "tiles/tile_catalogue.h"
+#include "tiles/tile_sources.h"
+
+namespace vg::cli {
+
+struct ChosenSource {
+    Catalogue catalogue;
+    std::string name;
+    MapSource geometry = MapSource::OpenStreetMap;
+    // The entry of the layer (nullptr when the source lacks it).
+    const CatalogueEntry* layer(bool aerial) const { return catalogue.find(name, aerial); }
+};
+
+std::optional<ChosenSource> choose_source(std::string_view text);
+
+// The fetch context of the working folder for `entry`: proxy, cafile, contact and key from
+// ./vor_ini.txt, and a SourceHealth that prints each problem once.
+FetchContext catalogue_fetch_context(const CatalogueEntry* entry);
+
+}  // namespace vg::cli

@@ -1,0 +1,113 @@
+// vortool watch: opens the receiver the settings of the current folder name (serial port and unit,
+// gpsd, NMEA network, Remote) the way the window does, and prints the fix record as one JSON line
+// (the form of vortool decode) whenever it changes, until the time is up or it is interrupted.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/window_state.h"
+#include "cli/commands.h"
+#include "cli/fix_json.h"
+#include "gps/device_type.h"
+#include "gps/serial_link.h"
+#include "net/position_server.h"
+#include "net/stream_source.h"
+#include "settings/settings_file.h"
+
+namespace vg::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_watch_stop = 0;
+extern "C" void on_watch_signal(int) { g_watch_stop = 1; }
+
+int watch_usage(const char* what, const char* arg) { return usage_error("watch", what, arg); }
+
+}  // namespace
+
+int run_watch(int argc, char** argv) {
+    std::optional<DeviceType> type;
+    double seconds = 0;  // 0: until interrupted
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--device") {
+            if (!value) return watch_usage("--device needs a value", nullptr);
+            type = device_from_unit(value);
+            if (!type) return watch_usage("unknown device", value);
+            ++i;
+        } else if (arg == "--seconds") {
+            char* end = nullptr;
+            seconds = value ? std::strtod(value, &end) : -1;
+            if (!value || !end || *end != '\0' || !(seconds > 0) || seconds > 1e7)
+                return watch_usage("--seconds needs a positive number", value);
+            ++i;
+        } else {
+            return watch_usage("unknown argument", argv[i]);
+        }
+    }
+
+    const std::filesystem::path dir = std::filesystem::current_path();
+    std::unique_ptr<WindowState> ws = create_window_state(dir, nullptr);
+    if (!ws) return watch_usage("cannot read the settings of this folder", nullptr);
+    if (type) ws->device_type = static_cast<int>(*type);
+    const DeviceType device = static_cast<DeviceType>(ws->device_type);
+
+    SharedFix fix;
+    std::atomic<int> silence{0};
+    PositionServer server(fix, nullptr);
+    net::StreamSource stream(fix, {nullptr, nullptr, &silence});
+    SerialLinkOptions options;
+    options.ini_file = dir / kIniFile;
+    options.pos_file = dir / kPosFile;
+    options.remote.start = [&] {
+        PositionServerConfig config;
+        config.settings_dir = dir;
+        return server.start(config);
+    };
+    options.remote.stop = [&] { server.stop(); };
+    options.network.start = [&](DeviceType t) {
+        std::optional<net::StreamAddress> address;
+        if (t == DeviceType::Gpsd)
+            address = net::parse_gpsd_address(setting_value(dir / kIniFile, "gpsd=").value_or(""));
+        else if (auto v = setting_value(dir / kIniFile, "nmea="))
+            address = net::parse_nmea_address(*v);
+        return address && stream.start(t, *address);
+    };
+    options.network.stop = [&] { stream.stop(); };
+    SerialLink link(fix, nullptr, silence, options);
+    link.set_settings(link_settings(*ws));
+    link.set_device_type(device);
+    if (link.open_link() != 1) {
+        std::fprintf(stderr, "vortool watch: No GPS connected%s%s\n", link.open_failure().empty() ? "" : ": ",
+                     link.open_failure().c_str());
+        return 1;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = on_watch_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    std::string printed = fix_to_json(fix.snapshot());
+    while (!g_watch_stop && (seconds == 0 || std::chrono::steady_clock::now() < end)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::string json = fix_to_json(fix.snapshot());
+        if (json != printed) {
+            std::printf("%s\n", json.c_str());
+            std::fflush(stdout);
+            printed = std::move(json);
+        }
+    }
+    link.close_link();
+    return 0;
+}
+
+}  // namespace vg::cli

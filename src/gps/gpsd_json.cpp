@@ -1,0 +1,321 @@
+#include "gps/gpsd_json.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vg {
+
+namespace {
+
+// A JSON value as far as the reports need one: objects, arrays, strings, numbers, true/false/null.
+struct Value {
+    enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string string;
+    std::vector<Value> array;
+    std::vector<std::pair<std::string, Value>> object;
+
+    const Value* get(std::string_view key) const {
+        for (const auto& [k, v] : object)
+            if (k == key) return &v;
+        return nullptr;
+    }
+    std::optional<double> number_at(std::string_view key) const {
+        const Value* v = get(key);
+        if (!v || v->kind != Kind::Number || !std::isfinite(v->number)) return std::nullopt;
+        return v->number;
+    }
+};
+
+// Reads one JSON text. Nesting deeper than kMaxDepth is refused, so hostile input cannot exhaust the
+// stack; the text is at most one report line long, which bounds everything else.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : s_(text) {}
+
+    std::optional<Value> read() {
+        Value v;
+        if (!value(v, 0)) return std::nullopt;
+        space();
+        if (i_ != s_.size()) return std::nullopt;
+        return v;
+    }
+
+private:
+    static constexpr int kMaxDepth = 8;
+
+    void space() {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
+    }
+    bool eat(char c) {
+        space();
+        if (i_ < s_.size() && s_[i_] == c) {
+            ++i_;
+            return true;
+        }
+        return false;
+    }
+    static int hex(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+    bool string(std::string& out) {
+        if (!eat('"')) return false;
+        while (i_ < s_.size()) {
+            const char c = s_[i_++];
+            if (c == '"') return true;
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (i_ >= s_.size()) return false;
+            const char e = s_[i_++];
+            switch (e) {
+            case '"': case '\\': case '/': out += e; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                if (s_.size() - i_ < 4) return false;
+                unsigned code = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const int h = hex(s_[i_++]);
+                    if (h < 0) return false;
+                    code = code * 16 + static_cast<unsigned>(h);
+                }
+                out += code < 0x80 ? static_cast<char>(code) : '?';  // reports name things in ASCII
+                break;
+            }
+            default: return false;
+            }
+        }
+        return false;
+    }
+    bool number(Value& v) {
+        const std::size_t start = i_;
+        while (i_ < s_.size() && std::strchr("+-0123456789.eE", s_[i_]) != nullptr && s_[i_] != '\0') ++i_;
+        if (i_ == start || i_ - start > 64) return false;
+        const std::string text(s_.substr(start, i_ - start));
+        char* end = nullptr;
+        v.number = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() + text.size()) return false;
+        v.kind = Value::Kind::Number;
+        return true;
+    }
+    bool literal(std::string_view word) {
+        if (s_.substr(i_, word.size()) != word) return false;
+        i_ += word.size();
+        return true;
+    }
+    bool value(Value& v, int depth) {
+        if (depth > kMaxDepth) return false;
+        space();
+        if (i_ >= s_.size()) return false;
+        const char c = s_[i_];
+        if (c == '{') {
+            ++i_;
+            v.kind = Value::Kind::Object;
+            if (eat('}')) return true;
+            do {
+                std::string key;
+                Value item;
+                if (!string(key) || !eat(':') || !value(item, depth + 1)) return false;
+                v.object.emplace_back(std::move(key), std::move(item));
+            } while (eat(','));
+            return eat('}');
+        }
+        if (c == '[') {
+            ++i_;
+            v.kind = Value::Kind::Array;
+            if (eat(']')) return true;
+            do {
+                Value item;
+                if (!value(item, depth + 1)) return false;
+                v.array.push_back(std::move(item));
+            } while (eat(','));
+            return eat(']');
+        }
+        if (c == '"') {
+            v.kind = Value::Kind::String;
+            return string(v.string);
+        }
+        if (literal("true")) {
+            v.kind = Value::Kind::Bool;
+            v.boolean = true;
+            return true;
+        }
+        if (literal("false")) {
+            v.kind = Value::Kind::Bool;
+            return true;
+        }
+        if (literal("null")) return true;
+        return number(v);
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+int digits(std::string_view s, std::size_t at, std::size_t count) {
+    if (at + count > s.size()) return -1;
+    int v = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const char c = s[at + k];
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// "2020-03-18T13:39:01.500Z": the whole seconds go to the record, as with NMEA.
+void take_time(std::string_view t, FixRecord& fix) {
+    if (t.size() < 19 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':') return;
+    const int year = digits(t, 0, 4), month = digits(t, 5, 2), day = digits(t, 8, 2);
+    const int hour = digits(t, 11, 2), minute = digits(t, 14, 2), second = digits(t, 17, 2);
+    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 60)
+        return;
+    set_receiver_time(fix, year, month, day, hour, minute, second);
+}
+
+constexpr double kKnotsPerMetrePerSecond = 3600.0 / 1852.0;
+
+void take_tpv(const Value& r, FixRecord& fix) {
+    if (const Value* t = r.get("time"); t && t->kind == Value::Kind::String) take_time(t->string, fix);
+    if (auto mode = r.number_at("mode")) {
+        const int m = static_cast<int>(*mode);
+        if (m == 2 || m == 3) fix.fix_dimension = m;
+        else if (m == 0 || m == 1) fix.fix_dimension = 0;
+    }
+    auto lat = r.number_at("lat");
+    auto lon = r.number_at("lon");
+    if (lat && lon && std::fabs(*lat) <= 90 && std::fabs(*lon) <= 180) {
+        fix.latitude = *lat;
+        fix.longitude = *lon;
+    }
+    auto alt = r.number_at("altMSL");
+    if (!alt) alt = r.number_at("alt");
+    if (alt && std::fabs(*alt) < 1e7) fix.altitude = *alt;
+    if (auto speed = r.number_at("speed"); speed && *speed >= 0 && *speed < 1e6)
+        fix.speed_knots = *speed * kKnotsPerMetrePerSecond;
+    if (auto track = r.number_at("track"); track && *track >= 0 && *track <= 360) fix.course = *track;
+}
+
+GnssSystem system_of_gnssid(int id) {
+    switch (id) {
+    case 0: return GnssSystem::Gps;
+    case 1: return GnssSystem::Sbas;
+    case 2: return GnssSystem::Galileo;
+    case 3: return GnssSystem::Beidou;
+    case 5: return GnssSystem::Qzss;
+    case 6: return GnssSystem::Glonass;
+    case 7: return GnssSystem::Navic;
+    default: return GnssSystem::Unknown;
+    }
+}
+
+int clamp_int(double v, int low, int high) {
+    if (!(v >= low)) return low;
+    if (v > high) return high;
+    return static_cast<int>(v);
+}
+
+// A SKY report with a satellite list replaces the sky table; its GPS satellites fill the 12 slots.
+void take_sky(const Value& r, FixRecord& fix) {
+    const Value* list = r.get("satellites");
+    if (!list || list->kind != Value::Kind::Array) return;
+    fix.sky = {};
+    fix.sky_count = 0;
+    ++fix.sky_clock;
+    fix.satellites = {};
+    int gps = 0;
+    for (const Value& s : list->array) {
+        if (s.kind != Value::Kind::Object) continue;
+        auto prn = s.number_at("PRN");
+        if (!prn || *prn < 1 || *prn > 1000) continue;
+        SkyEntry e;
+        e.prn = static_cast<int>(*prn);
+        auto gnssid = s.number_at("gnssid");
+        e.system = gnssid ? system_of_gnssid(static_cast<int>(*gnssid)) : gnss_system_of_prn(e.prn);
+        if (auto v = s.number_at("el")) e.elevation = clamp_int(*v, -90, 90);
+        if (auto v = s.number_at("az")) e.azimuth = clamp_int(*v, 0, 360);
+        if (auto v = s.number_at("ss")) e.snr = clamp_int(*v, 0, 99);
+        const Value* used = s.get("used");
+        e.used = used && used->kind == Value::Kind::Bool && used->boolean ? 1 : 0;
+        e.seen = fix.sky_clock;
+        if (fix.sky_count < kSkyEntries) fix.sky[static_cast<std::size_t>(fix.sky_count++)] = e;
+        if (e.system == GnssSystem::Gps) {
+            if (gps < kSatelliteSlots)
+                fix.satellites[static_cast<std::size_t>(gps)] = {e.prn, e.elevation, e.azimuth, e.snr, e.used};
+            ++gps;
+        }
+    }
+    fix.sats_in_view = gps;
+}
+
+}  // namespace
+
+GpsdReport gpsd_report(std::string_view line, FixRecord& fix) {
+    const std::size_t copied = std::min(line.size(), sizeof fix.last_message - 1);
+    std::memcpy(fix.last_message, line.data(), copied);
+    fix.last_message[copied] = '\0';
+
+    std::optional<Value> report = Reader(line).read();
+    if (!report || report->kind != Value::Kind::Object) return GpsdReport::None;
+    const Value* cls = report->get("class");
+    if (!cls || cls->kind != Value::Kind::String) return GpsdReport::None;
+    if (cls->string == "TPV") {
+        take_tpv(*report, fix);
+        fix.talker[0] = '\0';
+        return GpsdReport::Tpv;
+    }
+    if (cls->string == "SKY") {
+        take_sky(*report, fix);
+        return GpsdReport::Sky;
+    }
+    return GpsdReport::Other;
+}
+
+void GpsdParser::feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) {
+    if (data == nullptr) return;
+    const char* p = reinterpret_cast<const char*>(data);
+    const char* end = p + size;
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* stop = lf ? lf : end;
+        const std::size_t count = static_cast<std::size_t>(stop - p);
+        if (!discarding_) {
+            if (count <= kLineBufferSize - length_) {
+                std::memcpy(line_ + length_, p, count);
+                length_ += count;
+            } else {
+                discarding_ = true;
+                length_ = 0;
+            }
+        }
+        if (!lf) break;
+        if (!discarding_) {
+            std::size_t n = length_;
+            if (n > 0 && line_[n - 1] == '\r') --n;
+            if (n > 0) gpsd_report(std::string_view(line_, n), fix);
+        }
+        discarding_ = false;
+        length_ = 0;
+        p = lf + 1;
+    }
+}
+
+}  // namespace vg

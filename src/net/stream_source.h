@@ -1,0 +1,76 @@
+// Receivers over the network: a gpsd daemon (TCP, JSON reports after ?WATCH) or an NMEA stream (TCP
+// client, as phone apps and multiplexers serve it, or a UDP listener). One reader thread per
+// connection run; it reconnects with back-off when the peer goes away, and every wait it makes is
+// bounded and ended early by stop(), so Disconnect ends it within the serial reader's bound.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "gps/device_type.h"
+#include "gps/fix_record.h"
+#include "gps/receiver_parser.h"
+#include "platform/window.h"
+
+namespace vg::net {
+
+struct StreamAddress {
+    enum class Kind { Tcp, Udp } kind = Kind::Tcp;
+    std::string host;  // for Udp: the address to listen on, empty for every interface
+    int port = 0;
+};
+
+inline constexpr int kGpsdDefaultPort = 2947;
+
+// "host:port", "host" or "" (127.0.0.1:2947 where a part is missing); nullopt when malformed.
+std::optional<StreamAddress> parse_gpsd_address(std::string_view value);
+// "tcp://host:port" or "udp://:port" / "udp://host:port"; nullopt when malformed.
+std::optional<StreamAddress> parse_nmea_address(std::string_view value);
+// "tcp://host:port", "udp://:port" or "gpsd host:port", as the user reads it in messages.
+std::string describe(const StreamAddress& address);
+
+struct StreamSourceOptions {
+    Window* window = nullptr;                   // repainted at most once per clock second
+    std::function<long long()> clock_seconds;   // empty: the system clock
+    std::atomic<int>* silence_ticks = nullptr;  // cleared for every chunk received
+};
+
+class StreamSource {
+public:
+    StreamSource(SharedFix& fix, StreamSourceOptions options);
+    ~StreamSource();
+    StreamSource(const StreamSource&) = delete;
+    StreamSource& operator=(const StreamSource&) = delete;
+
+    // Starts the reader for a gpsd or NMEA network device; false when a thread cannot be made or
+    // the device is not a network one. A running reader is stopped first.
+    bool start(DeviceType type, const StreamAddress& address);
+    // Ends the reader: wakes it and waits in 100 ms steps (calling wait_step, if any) for at most
+    // 5 seconds, then joins it (every wait of the reader is bounded).
+    void stop(const std::function<void()>& wait_step = nullptr);
+
+    bool running() const { return running_.load(); }
+    // Connections made (TCP) or sockets bound (UDP) since start; for status and tests.
+    int connections() const { return connections_.load(); }
+
+private:
+    void reader_main(DeviceType type, StreamAddress address);
+    void deliver(ReceiverParser& parser, const std::uint8_t* data, std::size_t size);
+    bool pause(int ms);  // false when woken by stop()
+
+    SharedFix& fix_;
+    StreamSourceOptions options_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> active_{false};
+    std::atomic<int> connections_{0};
+    int wake_fd_ = -1;
+    std::thread reader_;
+    long long repaint_second_ = 0;  // reader thread only
+};
+
+}  // namespace vg::net

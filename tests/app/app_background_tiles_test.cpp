@@ -1,0 +1,212 @@
+// The view's missing tiles fetched in the background from a loopback tile server that holds every
+// reply until the test opens a gate: the window side never waits for it (a view change returns while
+// the server holds its replies), the middle cells are asked for first, never more connections than
+// allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
+// waiting cells show an enlarged tile of a coarser level, and Reload keeps the cached tiles when the
+// server fails.
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "app/app_fixture.h"
+#include "support/loopback_http_server.h"
+#include "tiles/image_decode.h"
+#include "tiles/tile_sources.h"
+
+namespace vg::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Replies wait here until the test opens it (bounded, so a failing test cannot hang).
+class Gate {
+public:
+    void open() {
+        std::lock_guard lock(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(m_);
+        cv_.wait_for(lock, 30s, [&] { return open_; });
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+class BackgroundTiles : public AppFixture {
+protected:
+    void start_with(std::function<ScriptedReply(const std::string&)> reply, int connections = 2,
+                    const std::string& size = "small") {
+        server = std::make_unique<LoopbackHttpServer>(std::move(reply));
+        write_settings("site=OpenStreetMap\r\nsize=" + size + "\r\n");
+        AppOptions o = options();
+        o.background_tiles = true;
+        o.tile_connections = connections;
+        o.tile_hosts->openstreetmap = "127.0.0.1:" + std::to_string(server->port());
+        hosts = *o.tile_hosts;
+        app = std::make_unique<App>(dir.path(), o);
+        app->create(window);
+    }
+
+    ScriptedReply tile_reply() const { return ScriptedReply::make(200, "image/png", read_file(kTile), true); }
+
+    // Paints (as the window does when the loader invalidates it) until no tile is left.
+    bool paint_until_filled() {
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (app->tiles_left() > 0) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            app->paint();
+            std::this_thread::sleep_for(5ms);
+        }
+        app->paint();
+        return true;
+    }
+
+    // "GET /z/x/y.png" of the view's cells; `middle_only`: the four around the centre.
+    std::set<std::string> cell_requests(bool middle_only = false) const {
+        std::set<std::string> out;
+        const ViewGrid g = app->grid();
+        const ViewState& v = app->view();
+        for (int r = 0; r < g.rows; ++r)
+            for (int c = 0; c < g.columns; ++c) {
+                if (middle_only && (std::abs(2 * r + 1 - g.rows) > 1 || std::abs(2 * c + 1 - g.columns) > 1)) continue;
+                const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, g, r, c);
+                const auto url = tile_address(tile_key(p.x, p.y, v.level, MapSource::OpenStreetMap, false),
+                                              hosts, {});
+                if (url) out.insert("GET " + url->substr(url->find('/', 7)));
+            }
+        return out;
+    }
+    std::vector<std::string> request_lines() const {
+        std::vector<std::string> lines;
+        for (const std::string& r : server->requests()) lines.push_back(r.substr(0, r.find(" HTTP/")));
+        return lines;
+    }
+
+    const std::filesystem::path kTile = shared_testdata() / "images/bench/map256-rgb.png";
+    Gate gate;
+    TileHosts hosts;
+    std::unique_ptr<LoopbackHttpServer> server;
+};
+
+TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConnectionLimit) {
+    start_with([this](const std::string&) {
+        gate.pass();
+        return tile_reply();
+    }, 2, "large");
+    // create() returned while the server holds every reply: the window side did not wait for it.
+    ASSERT_TRUE(app->view_loaded());
+    EXPECT_EQ(app->tiles_left(), 16u);
+    EXPECT_EQ(app->paint().tiles_left, 16);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (server->requests().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    // While the server holds its replies, no more requests than connections allowed reach it, and
+    // those are among the four middle cells.
+    EXPECT_LE(server->requests().size(), 2u);
+    const std::set<std::string> middle = cell_requests(true);
+    for (const std::string& line : request_lines()) EXPECT_EQ(middle.count(line), 1u) << line;
+    // Navigation goes on meanwhile: Map Coordinates, a paint, a timer tick.
+    app->on_command(1045);
+    app->on_timer();
+    gate.open();
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(app->paint().tiles_left, 0);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128)) << r << "," << c;
+    EXPECT_EQ(request_lines().size(), 16u);
+    // No wait cursor was shown for the network.
+    EXPECT_EQ(count_calls("wait on"), 0);
+}
+
+TEST_F(BackgroundTiles, MovingTheViewCancelsWhatItNoLongerNeeds) {
+    start_with([this](const std::string&) {
+        gate.pass();
+        return tile_reply();
+    }, 1);
+    app->window_state()->online.store(1);  // on line: navigation fetches
+    const std::set<std::string> old_view = cell_requests();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (server->requests().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    app->on_left_button(257, 241);  // zoom in: none of the old tiles is wanted any more
+    ASSERT_EQ(app->view().level, 3);
+    const std::set<std::string> new_view = cell_requests();
+    gate.open();
+    ASSERT_TRUE(paint_until_filled());
+    std::size_t old_asked = 0, new_asked = 0;
+    for (const std::string& line : request_lines()) {
+        old_asked += old_view.count(line);
+        new_asked += new_view.count(line);
+    }
+    EXPECT_EQ(old_asked, 1u) << "only the one already on its way " << testing::PrintToString(request_lines());
+    EXPECT_EQ(new_asked, 4u);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+}
+
+TEST_F(BackgroundTiles, BrokenTransferLeavesNoFileAndCountsAsFailed) {
+    // Announces 20000 bytes, sends 100 and closes.
+    start_with([this](const std::string&) {
+        return ScriptedReply::make(200, "image/png", read_file(kTile).substr(0, 100), false,
+                                   "Content-Length: 20000\r\n");
+    });
+    ASSERT_TRUE(paint_until_filled());
+    const PaintFrame frame = app->paint();
+    EXPECT_EQ(frame.failed_tiles, 4);
+    EXPECT_FALSE(frame.failure_reason.empty());
+    std::size_t files = 0;
+    if (std::filesystem::exists(root()))
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root())) files += e.is_regular_file();
+    EXPECT_EQ(files, 0u) << "neither a partial tile nor a temporary file";
+    EXPECT_FALSE(mosaic_has_picture(128, 128));
+}
+
+TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
+    // Level 1 is cached around the start; level 2 is not, and the server never answers.
+    const WorldPixel l1 = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 1);
+    cache_view(MapSource::OpenStreetMap, 1, l1.x, l1.y);
+    ScriptedReply silent;
+    silent.silent = true;
+    start_with([silent](const std::string&) { return silent; });
+    ASSERT_EQ(app->view().level, 2);
+    EXPECT_EQ(app->tiles_left(), 4u);
+    RgbImage ancestor;
+    const ViewState& v = app->view();
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c) {
+            const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, 2, r, c);
+            const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
+            const TileKey key = tile_key(ax, ay, 1, MapSource::OpenStreetMap, false);
+            ASSERT_EQ(load_png(tile_paths(key, root()).full_path, ancestor), 1);
+            // Cell pixel (u, v) shows ancestor pixel (ax mod 256 + u / 8, ay mod 256 + v / 8).
+            for (int uv : {0, 100, 255}) {
+                const std::uint8_t* want = &ancestor.pixels[((ay % 256 + uv / 8) * 256 + ax % 256 + uv / 8) * 3];
+                const Mosaic& m = app->mosaic();
+                const std::uint8_t* got = &m.pixels[((std::size_t(r) * 256 + uv) * m.width + c * 256 + uv) * 3];
+                EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(want, want + 3)) << r << c << " " << uv;
+            }
+        }
+}
+
+TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
+    const WorldPixel centre = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
+    cache_view(MapSource::OpenStreetMap, 2, centre.x, centre.y);
+    start_with([](const std::string&) { return ScriptedReply::make(503, "text/plain", "busy", true); });
+    EXPECT_EQ(app->tiles_left(), 0u);  // everything was cached
+    const std::string before = read_file(app->tile_paths().slots[0]);
+    app->on_command(1001);
+    EXPECT_EQ(app->tiles_left(), 4u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(request_lines().size(), 4u);
+    EXPECT_EQ(app->paint().failed_tiles, 4);
+    EXPECT_EQ(read_file(app->tile_paths().slots[0]), before);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+}
+
+}  // namespace
+}  // namespace vg::test

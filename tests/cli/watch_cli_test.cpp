@@ -1,0 +1,45 @@
+// vortool watch on real sources: the simulator served over TCP, and a port that is not there.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "gps/receiver_logs.h"
+#include "support/peers.h"
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+int run_in(const test::TempDir& dir, const std::string& args) {
+    const std::string command = "cd '" + dir.path().string() + "' && '" + test::vortool_path().string() + "' " + args +
+                                " >out.txt 2>err.txt";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(WatchCli, FollowsTheNetworkSourceOfTheSettingsAndNamesAMissingPort) {
+    test::TempDir dir;
+    const int port = test::free_loopback_port();
+    test::Simulator sim(dir.path(), {"--tcp", std::to_string(port), "--rate", "4"});
+    test::write_file(dir / "vor_set.txt", "unit=network\r\nport=COM7\r\n");
+    test::write_file(dir / "vor_ini.txt", "nmea=tcp://127.0.0.1:" + std::to_string(port) + "\r\nbase=off:4477\r\n");
+    ASSERT_EQ(run_in(dir, "watch --seconds 4"), 0) << test::read_file(dir / "err.txt");
+    const std::string out = test::read_file(dir / "out.txt");
+    ASSERT_FALSE(out.empty());
+    const auto start = out.rfind('\n', out.size() - 2);
+    auto fix = test::parse_json(out.substr(start == std::string::npos ? 0 : start + 1));
+    ASSERT_TRUE(fix);
+    EXPECT_NEAR((*fix)["lat"].number, 60.175, 0.05);
+    EXPECT_EQ((*fix)["fix"].number, 3);
+
+    // The serial device of the same folder: COM7 is /dev/ttyS6, which is not there.
+    EXPECT_EQ(run_in(dir, "watch --device NMEA --seconds 1"), 1);
+    EXPECT_NE(test::read_file(dir / "err.txt").find("No GPS connected: Cannot open /dev/ttyS6: "), std::string::npos);
+    EXPECT_EQ(run_in(dir, "watch --seconds 0"), 2);
+    EXPECT_EQ(run_in(dir, "watch --device X"), 2);
+}
+
+}  // namespace
+}  // namespace vg

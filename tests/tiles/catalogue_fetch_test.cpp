@@ -1,0 +1,159 @@
+// Catalogue sources fetched over https from a test server on 127.0.0.1: the per-host connection cap,
+// the freshness records (max-age, ETag and 304), and the pauses after 429 and 403 with their messages.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "net/http_cache.h"
+#include "support/test_paths.h"
+#include "support/tls_test_server.h"
+#include "tiles/tile_sources.h"
+
+namespace vg {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedReply;
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(200, 't');
+constexpr std::int64_t kT0 = 1'800'000'000;
+
+test::TestPki& pki() {
+    static test::TestPki p;
+    return p;
+}
+
+// A catalogue entry for the test server, with the flags of OpenStreetMap's line.
+CatalogueEntry entry_for(const test::TlsTestServer& server) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Test|map|https://127.0.0.1:" + std::to_string(server.port()) +
+                          "/{z}/{x}/{y}.png||© Test contributors|conn=2,nobulk,fresh=7\n",
+                      c);
+    return *c.find("Test", false);
+}
+
+struct Harness {
+    CatalogueEntry entry;
+    Fetcher fetcher;
+    FetchContext ctx;
+    test::TempDir dir;
+    explicit Harness(const test::TlsTestServer& server) : entry(entry_for(server)) {
+        ctx.entry = &entry;
+        ctx.fetcher = &fetcher;
+        ctx.settings.cafile = pki().ca_file;
+        ctx.health = std::make_shared<SourceHealth>();
+        ctx.now = kT0;
+    }
+    std::string root() const { return dir.path().string(); }
+    int fetch(std::string& slot, std::int64_t now) {
+        ctx.now = now;
+        // Level 2 tile (row 668, column 375) as in the naming tests.
+        return fetch_tile(slot, 96000, 171008, 2, MapSource::OpenStreetMap, root(), false, ctx);
+    }
+};
+
+void wait_for_revalidations() {
+    for (int i = 0; i < 1000 && revalidations_in_flight() > 0; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(revalidations_in_flight(), 0u);
+}
+
+TEST(CatalogueFetch, AViewComesThroughAtMostTwoConnectionsWithOurUserAgent) {
+    test::TlsTestServer server(pki().good, [](const std::string&) {
+        return ScriptedReply::make(200, "image/png", kPng, true, "ETag: \"e\"\r\n").after(50ms);
+    });
+    Harness s(server);
+    s.ctx.settings.contact = "mailto:test@example.org";
+    TilePathTable table;
+    ASSERT_EQ(fetch_view_tiles(table, 96000, 171008, 2, MapSource::OpenStreetMap, s.root(), false, true, s.ctx), 0);
+    for (const auto& slot : table.slots) {
+        ASSERT_FALSE(slot.empty());
+        EXPECT_EQ(slot.find(s.root() + "/Test/"), 0u) << slot;
+        EXPECT_EQ(test::read_file(slot), kPng);
+        EXPECT_EQ(read_cache_record(slot, 0)->etag, "\"e\"");
+    }
+    EXPECT_EQ(server.requests().size(), 16u);
+    EXPECT_LE(server.max_open_connections(), 2);
+    for (const auto& request : server.requests())
+        EXPECT_NE(request.find("\r\nUser-Agent: VorGlobal/" VG_VERSION " (+mailto:test@example.org)\r\n"),
+                  std::string::npos);
+    EXPECT_EQ(s.ctx.health->message("Test", kT0), "");
+}
+
+TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheirFreshness) {
+    std::mutex mutex;
+    int served = 0;
+    test::TlsTestServer server(pki().good, [&](const std::string& request) {
+        std::lock_guard lock(mutex);
+        ++served;
+        if (request.find("If-None-Match: \"v1\"") != std::string::npos)
+            return ScriptedReply::make(304, "", "", false, "ETag: \"v1\"\r\nCache-Control: max-age=1000\r\n");
+        return ScriptedReply::make(200, "image/png", kPng, true, "ETag: \"v1\"\r\nCache-Control: public, max-age=100\r\n");
+    });
+    Harness s(server);
+    std::string slot;
+    ASSERT_EQ(s.fetch(slot, kT0), 0);
+    EXPECT_EQ(read_cache_record(slot, 0)->stale_at, kT0 + 100);
+
+    ASSERT_EQ(s.fetch(slot, kT0 + 99), 0);  // fresh: no request
+    wait_for_revalidations();
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    ASSERT_EQ(s.fetch(slot, kT0 + 150), 0);  // stale: used at once, revalidated
+    wait_for_revalidations();
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_NE(server.requests()[1].find("\r\nIf-None-Match: \"v1\"\r\n"), std::string::npos);
+    EXPECT_EQ(test::read_file(slot), kPng);
+    const CacheRecord renewed = *read_cache_record(slot, 0);
+    EXPECT_EQ(renewed.etag, "\"v1\"");
+    EXPECT_EQ(renewed.stale_at, kT0 + 150 + 1000);
+
+    ASSERT_EQ(s.fetch(slot, kT0 + 1000), 0);
+    wait_for_revalidations();
+    EXPECT_EQ(server.requests().size(), 2u);
+    // A reply without caching fields stays fresh for the source's fresh=7 days.
+    EXPECT_EQ(stale_time({}, kT0, 7 * 86400), kT0 + 7 * 86400);
+    EXPECT_EQ(stale_time({{"cache-control", "no-cache"}}, kT0, 7 * 86400), kT0);
+    EXPECT_EQ(stale_time({{"cache-control", "max-age=600"}, {"age", "100"}}, kT0, 1), kT0 + 500);
+    EXPECT_EQ(stale_time({{"expires", "Thu, 01 Jan 2026 00:10:00 GMT"}, {"date", "Thu, 01 Jan 2026 00:00:00 GMT"}}, kT0, 1),
+              kT0 + 600);
+}
+
+TEST(CatalogueFetch, RateLimitAndBlockPauseTheSourceWithAMessageInsteadOfRetrying) {
+    std::mutex mutex;
+    int status = 429;
+    test::TlsTestServer server(pki().good, [&](const std::string&) {
+        std::lock_guard lock(mutex);
+        if (status == 200) return ScriptedReply::make(200, "image/png", kPng, true);
+        return ScriptedReply::make(status, "text/html", "<html>no</html>", true,
+                                   status == 429 ? "Retry-After: 120\r\n" : "");
+    });
+    Harness s(server);
+    std::string slot;
+    EXPECT_EQ(s.fetch(slot, kT0), 1);
+    EXPECT_TRUE(slot.empty());
+    EXPECT_EQ(s.ctx.health->message("Test", kT0), "Test: rate limited (HTTP 429), waiting 120 s");
+    EXPECT_EQ(s.fetch(slot, kT0 + 119), 1);
+    EXPECT_EQ(server.requests().size(), 1u) << "not asked again before Retry-After";
+    {
+        std::lock_guard lock(mutex);
+        status = 403;
+    }
+    EXPECT_EQ(s.fetch(slot, kT0 + 121), 1);
+    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(s.ctx.health->message("Test", kT0 + 121), "Test: blocked (HTTP 403), not asked again until Reload Map");
+    EXPECT_EQ(s.fetch(slot, kT0 + 1000), 1);
+    EXPECT_EQ(server.requests().size(), 2u);
+    {
+        std::lock_guard lock(mutex);
+        status = 200;
+    }
+    s.ctx.health->reset("Test");
+    EXPECT_EQ(s.fetch(slot, kT0 + 1001), 0);
+    EXPECT_EQ(test::read_file(slot), kPng);
+    EXPECT_EQ(s.ctx.health->message("Test", kT0 + 1001), "");
+}
+
+}  // namespace
+}  // namespace vg
