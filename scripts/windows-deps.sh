@@ -1,10 +1,11 @@
 # The Windows stage's toolchain and libraries, sourced by scripts/test --windows. Installs the Debian
-# cross compiler, Wine and zlib for mingw-w64, then cross-builds what Debian packages only for Linux
-# (libpng, libjpeg-turbo, GoogleTest) from Debian's own sources into a cache folder, once per version.
-VG_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
-  libz-mingw-w64-dev dpkg-dev libgtest-dev socat)
+# cross compiler, Wine and zlib for mingw-w64 (VG_WINDOWS_PACKAGES in scripts/deps.sh), then
+# cross-builds what Debian packages only for Linux (libpng, libjpeg-turbo, SQLite, GoogleTest) from
+# Debian's own sources into a cache folder, once per version. libcurl, libxml2 and Qt are not built:
+# the Windows stage is made without them (see README, "Windows").
+source "$(dirname "${BASH_SOURCE[0]}")/deps.sh"
 # Debian source packages cross-built for the target (their versions name the cache).
-VG_WINDOWS_SOURCES=(libpng1.6 libjpeg-turbo)
+VG_WINDOWS_SOURCES=(libpng1.6 libjpeg-turbo sqlite3)
 
 vg_apt() {
   local sudo=()
@@ -69,6 +70,15 @@ vg_windows_prefix() {
   cmake -S "$dir" -B "$cache/work/png" "${common[@]}" -DPNG_SHARED=OFF -DPNG_TESTS=OFF \
     -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF >&2
   cmake --build "$cache/work/png" --target install >&2
+  # SQLite: the amalgamation (one sqlite3.c) made by its own build on the host, compiled for the target.
+  dir=$(find "$cache/src" -maxdepth 1 -type d -name 'sqlite3-*' | head -1)
+  mkdir -p "$cache/work/sqlite"
+  (cd "$cache/work/sqlite" && "$dir/configure" --disable-tcl >/dev/null && make sqlite3.c >/dev/null) >&2
+  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+    -c "$cache/work/sqlite/sqlite3.c" -o "$cache/work/sqlite/sqlite3.o" >&2
+  mkdir -p "$prefix/lib" "$prefix/include"
+  x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$cache/work/sqlite/sqlite3.o"
+  cp "$cache/work/sqlite/sqlite3.h" "$prefix/include/"
   cmake -S /usr/src/googletest -B "$cache/work/gtest" "${common[@]}" -Dgtest_disable_pthreads=OFF >&2
   cmake --build "$cache/work/gtest" --target install >&2
   rm -rf "$cache/src" "$cache/work"
@@ -81,6 +91,7 @@ vg_binary_of() {
   case $1 in
     libpng1.6) echo libpng-dev ;;
     libjpeg-turbo) echo libjpeg62-turbo-dev ;;
+    sqlite3) echo libsqlite3-dev ;;
     *) echo "$1" ;;
   esac
 }

@@ -1,5 +1,4 @@
 // App: the menu commands.
-#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "app/gps_monitor_texts.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_cache.h"
@@ -276,9 +276,7 @@ void App::on_command(int id) {
         w.run_keys_dialog();
         break;
     case 1053: {
-        utsname name{};
-        const std::string release = uname(&name) == 0 ? name.release : "";
-        std::string sources = about_system_line(release);
+        std::string sources = about_system_line(system_release(), system_name());
         // The map data of every source is credited; the visible one first.
         if (const CatalogueEntry* e = current_entry(); e && !e->attribution.empty())
             sources += "\n\nMap: " + e->name + " " + e->attribution;

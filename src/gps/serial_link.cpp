@@ -39,6 +39,18 @@ std::string serial_device_path(int port_number, const std::filesystem::path& ini
 
 std::string port_open_cause(const std::string& path, int error) {
     std::string text = "Cannot open " + path + ": " + std::strerror(error);
+#ifdef _WIN32
+    switch (error) {
+    case EBUSY:
+        text += " - another program holds it; close that program";
+        break;
+    case ENOENT:
+        text += " - is the receiver plugged in? Device Manager lists the COM ports there are";
+        break;
+    default:
+        break;
+    }
+#else
     switch (error) {
     case EACCES:
     case EPERM:
@@ -55,6 +67,7 @@ std::string port_open_cause(const std::string& path, int error) {
     default:
         break;
     }
+#endif
     return text;
 }
 

@@ -42,6 +42,24 @@ bool local_parts(std::time_t t, std::tm& parts) {
 #endif
 }
 
+std::time_t utc_time(std::tm& parts) {
+#ifdef _WIN32
+    return _mkgmtime(&parts);
+#else
+    return ::timegm(&parts);
+#endif
+}
+
+std::string local_zone_name(const std::tm& parts) {
+#ifdef _WIN32
+    _tzset();
+    const char* name = _tzname[parts.tm_isdst > 0 ? 1 : 0];
+    return name ? name : "";
+#else
+    return parts.tm_zone ? parts.tm_zone : "";
+#endif
+}
+
 const Clock& system_clock() {
     static const SystemClock clock;
     return clock;

@@ -31,6 +31,11 @@ std::string calendar_text(std::int64_t seconds);
 // Thread-safe calendar parts of `t` in UTC or in local time; false when the system cannot show it.
 bool utc_parts(std::time_t t, std::tm& parts);
 bool local_parts(std::time_t t, std::tm& parts);
+// The time of UTC calendar parts (timegm; -1 when out of range).
+std::time_t utc_time(std::tm& parts);
+// The short name of the local zone `parts` (from local_parts) are in ("EET"; the C runtime's zone
+// name on Windows), or empty.
+std::string local_zone_name(const std::tm& parts);
 
 // The one system clock of the program.
 const Clock& system_clock();

@@ -35,6 +35,8 @@ long write_file_some(int fd, const void* data, std::size_t size);
 // Size of `fd` when it is a regular file, else -1.
 long long regular_size(int fd);
 long long regular_size(const std::filesystem::path& path);
+// Last change of `path` in seconds since 1970 when it is a regular file, else -1.
+long long regular_modified_seconds(const std::filesystem::path& path);
 // Pushes the file's data to the disk.
 bool flush_to_disk(int fd);
 

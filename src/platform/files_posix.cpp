@@ -31,6 +31,12 @@ long long regular_size(const std::filesystem::path& path) {
     return static_cast<long long>(st.st_size);
 }
 
+long long regular_modified_seconds(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_mtime);
+}
+
 bool flush_to_disk(int fd) { return ::fsync(fd) == 0; }
 
 int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp) {

@@ -47,6 +47,12 @@ long long regular_size(const std::filesystem::path& path) {
     return static_cast<long long>(st.st_size);
 }
 
+long long regular_modified_seconds(const std::filesystem::path& path) {
+    struct _stat64 st {};
+    if (::_wstat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    return static_cast<long long>(st.st_mtime);
+}
+
 bool flush_to_disk(int fd) { return ::_commit(fd) == 0; }
 
 int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp) {

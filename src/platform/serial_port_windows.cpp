@@ -4,6 +4,9 @@
 // be ended by the caller's wake-up event.
 #include <windows.h>
 
+#include <cerrno>
+
+#include <algorithm>
 #include <cctype>
 #include <initializer_list>
 #include <string>
@@ -61,12 +64,26 @@ std::string default_serial_device(int port_number) { return "\\\\.\\COM" + std::
 
 bool SerialPort::open(const std::string& path) {
     close();
+    open_error_ = 0;
     const std::wstring name = device_name(path);
-    if (name.empty()) return false;
+    if (name.empty()) {
+        open_error_ = ENOENT;
+        return false;
+    }
     // No sharing: a second open of the same port fails while this one holds it.
     HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE) {
+        // Windows answers "access denied" for a port another program holds.
+        switch (GetLastError()) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: open_error_ = EBUSY; break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: open_error_ = ENOENT; break;
+        default: open_error_ = EIO; break;
+        }
+        return false;
+    }
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
@@ -207,43 +224,58 @@ void SerialPort::set_dtr(bool raised) {
 
 SerialPort::WaitResult SerialPort::wait(const WakeEvent* wake, int timeout_ms) {
     if (!handle_) return WaitResult::HungUp;
-    if (wake && wake->wait(0)) return WaitResult::Woken;
-    const long waiting = waiting_bytes(handle_);
-    if (waiting < 0) return WaitResult::HungUp;
-    if (waiting > 0) return WaitResult::Readable;
-
+    const ULONGLONG start = GetTickCount64();
+    // Milliseconds left of the wait (INFINITE for none).
+    auto left = [&]() -> DWORD {
+        if (timeout_ms < 0) return INFINITE;
+        const ULONGLONG spent = GetTickCount64() - start;
+        return spent >= static_cast<ULONGLONG>(timeout_ms) ? 0 : static_cast<DWORD>(timeout_ms - spent);
+    };
     if (!pending_) pending_ = new PendingWait;
     PendingWait& w = *pending_;
-    if (!w.issued) {
-        w.ov = OVERLAPPED{};
-        w.ov.hEvent = wait_event_;
-        ResetEvent(wait_event_);
-        w.mask = 0;
-        if (WaitCommEvent(handle_, &w.mask, &w.ov))
-            return (w.mask & EV_RXCHAR) ? WaitResult::Readable : WaitResult::TimedOut;
-        if (GetLastError() != ERROR_IO_PENDING)
-            return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
-        w.issued = true;
-    }
+    for (;;) {
+        if (wake && wake->wait(0)) return WaitResult::Woken;
+        const long waiting = waiting_bytes(handle_);
+        if (waiting < 0) return WaitResult::HungUp;
+        if (waiting > 0) return WaitResult::Readable;
 
-    HANDLE events[2] = {wait_event_, wake ? static_cast<HANDLE>(wake->handle()) : nullptr};
-    const DWORD count = events[1] ? 2 : 1;
-    const DWORD r = WaitForMultipleObjects(count, events, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
-    if (r == WAIT_OBJECT_0) {
-        w.issued = false;
-        DWORD ignored = 0;
-        if (!GetOverlappedResult(handle_, &w.ov, &ignored, FALSE))
-            return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
-        if (w.mask & EV_RXCHAR) return WaitResult::Readable;
-        return waiting_bytes(handle_) > 0 ? WaitResult::Readable : WaitResult::TimedOut;
+        if (!w.issued) {
+            w.ov = OVERLAPPED{};
+            w.ov.hEvent = wait_event_;
+            ResetEvent(wait_event_);
+            w.mask = 0;
+            if (WaitCommEvent(handle_, &w.mask, &w.ov)) {
+                if (w.mask & EV_RXCHAR) return WaitResult::Readable;
+                // Done at once without data (some drivers, and Wine, report other events so):
+                // look again after a short pause, within the time given.
+                if (left() == 0) return WaitResult::TimedOut;
+                Sleep(std::min<DWORD>(10, left()));
+                continue;
+            }
+            if (GetLastError() != ERROR_IO_PENDING)
+                return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
+            w.issued = true;
+        }
+
+        HANDLE events[2] = {wait_event_, wake ? static_cast<HANDLE>(wake->handle()) : nullptr};
+        const DWORD count = events[1] ? 2 : 1;
+        const DWORD r = WaitForMultipleObjects(count, events, FALSE, left());
+        if (r == WAIT_OBJECT_0) {
+            w.issued = false;
+            DWORD ignored = 0;
+            if (!GetOverlappedResult(handle_, &w.ov, &ignored, FALSE))
+                return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
+            if (w.mask & EV_RXCHAR) return WaitResult::Readable;
+            continue;  // another event: look at the queue again
+        }
+        // The comm-event wait stays outstanding for the next call.
+        if (r == WAIT_OBJECT_0 + 1) return WaitResult::Woken;
+        if (r == WAIT_TIMEOUT) {
+            const long remaining = waiting_bytes(handle_);
+            return remaining < 0 ? WaitResult::HungUp : remaining > 0 ? WaitResult::Readable : WaitResult::TimedOut;
+        }
+        return WaitResult::HungUp;
     }
-    // The wait stays outstanding for the next call.
-    if (r == WAIT_OBJECT_0 + 1) return WaitResult::Woken;
-    if (r == WAIT_TIMEOUT) {
-        const long left = waiting_bytes(handle_);
-        return left < 0 ? WaitResult::HungUp : left > 0 ? WaitResult::Readable : WaitResult::TimedOut;
-    }
-    return WaitResult::HungUp;
 }
 
 }  // namespace vg

@@ -23,6 +23,8 @@ bool sockets_startup();
 
 // A new non-blocking IPv4 TCP (or UDP) socket that child processes do not inherit; -1 on failure.
 int open_socket(bool datagram = false);
+// The same for an address of getaddrinfo (any family, type and protocol).
+int open_socket_for(int family, int socktype, int protocol);
 // A non-blocking connection taken from a listening socket; -1 when none was waiting or on failure.
 int accept_socket(int listen_fd);
 void close_socket(int fd);

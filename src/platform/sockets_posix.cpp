@@ -14,6 +14,10 @@ int open_socket(bool datagram) {
     return ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
+int open_socket_for(int family, int socktype, int protocol) {
+    return ::socket(family, socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
+}
+
 int accept_socket(int listen_fd) { return ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }
 
 void close_socket(int fd) {

@@ -63,6 +63,14 @@ int open_socket(bool datagram) {
     return to_int(s);
 }
 
+int open_socket_for(int family, int socktype, int protocol) {
+    if (!sockets_startup()) return -1;
+    const SOCKET s = ::socket(family, socktype, protocol);
+    if (s == INVALID_SOCKET) return -1;
+    make_nonblocking_uninherited(s);
+    return to_int(s);
+}
+
 int accept_socket(int listen_fd) {
     const SOCKET s = ::accept(static_cast<SOCKET>(listen_fd), nullptr, nullptr);
     if (s == INVALID_SOCKET) return -1;
