@@ -1,6 +1,7 @@
 // Fuzzes the position server's handling of one request: any bytes give a defined outcome, a
-// position is only ever taken when it is finite and on the globe, a POST is answered OK only when
-// it took one, and with a relay key only a POST that carries it takes one.
+// position is only ever taken when it is finite and on the globe, a position request is answered
+// OK only when it took one, the phone form's further fields are in range, and with a relay key
+// only a request that carries it takes one.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (outcome.has_position()) {
             if (!std::isfinite(*outcome.latitude) || !std::isfinite(*outcome.longitude)) std::abort();
             if (std::fabs(*outcome.latitude) > 90 || std::fabs(*outcome.longitude) > 180) std::abort();
-            if (!outcome.repaint) std::abort();  // only a POST takes a position
+            if (!outcome.repaint) std::abort();  // only a position request takes a position
+            if (outcome.phone_form) {
+                if (outcome.speed_knots && !(*outcome.speed_knots >= 0)) std::abort();
+                if (outcome.course && !(*outcome.course >= 0 && *outcome.course < 360)) std::abort();
+                if (outcome.altitude && !std::isfinite(*outcome.altitude)) std::abort();
+                if (outcome.timestamp && *outcome.timestamp < 0) std::abort();
+                vg::FixRecord record;
+                vg::store_position(outcome, 0, record);
+                if (record.fix_dimension != 3) std::abort();
+            }
             if (!key.empty() && bytes.find("key=") == std::string_view::npos) std::abort();
         }
     }

@@ -1,5 +1,6 @@
 // vortool serve --port P [--bind ADDR]: the position server in the foreground. Prints one JSON line
-// per accepted position ({"lat":..,"lon":..}) and one per withdrawn fix ({"stale":true}) until
+// per accepted position ({"lat":..,"lon":..}, with "speed", "course", "alt", "accuracy" and "time"
+// when a phone sent them) and one per withdrawn fix ({"stale":true}) until
 // interrupted (SIGINT or SIGTERM).
 #include <atomic>
 #include <charconv>
@@ -52,11 +53,22 @@ int run_serve(int argc, char** argv) {
     if (!have_port) return usage_error("serve", "--port is required");
 
     std::mutex out;
-    config.on_position = [&](double lat, double lon) {
+    config.on_position = [&](const PositionRequestOutcome& taken) {
         std::string line = "{\"lat\":";
-        append_json_number(line, lat);
+        append_json_number(line, *taken.latitude);
         line += ",\"lon\":";
-        append_json_number(line, lon);
+        append_json_number(line, *taken.longitude);
+        // The phone form's further fields, when it gave them.
+        const std::pair<const char*, const std::optional<double>&> extra[] = {
+            {"speed", taken.speed_knots}, {"course", taken.course}, {"alt", taken.altitude}, {"accuracy", taken.accuracy}};
+        for (const auto& [key, value] : extra) {
+            if (!value) continue;
+            line += ",\"";
+            line += key;
+            line += "\":";
+            append_json_number(line, *value);
+        }
+        if (taken.timestamp) line += ",\"time\":" + std::to_string(*taken.timestamp);
         line += "}\n";
         std::lock_guard lock(out);
         std::fputs(line.c_str(), stdout);

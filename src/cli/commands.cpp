@@ -9,6 +9,7 @@ namespace vg::cli {
 int run_decode(int argc, char** argv);
 int run_sim(int argc, char** argv);
 int run_watch(int argc, char** argv);
+int run_ports(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
@@ -93,6 +94,18 @@ const std::vector<Command>& command_table() {
          {{"--device DEVICE", "the device type instead of the unit setting (as for decode, also gpsd and network)"},
           {"--seconds S", "stop after S seconds (default: run until interrupted)"}}},
 
+        {"ports", run_ports, "list the serial ports a receiver can be on, as JSON",
+         {"vortool ports"},
+         "Prints the serial devices of this machine as the COM settings dialog lists them: a JSON array with "
+         "one object per device, its keys path (what to write as a comN line: the /dev/serial/by-id name when "
+         "the device has one), device (the kernel's name, /dev/ttyACM0), kind (usb, acm, bluetooth or "
+         "serial), description (what the system says: maker, product, USB id, driver) and accessible "
+         "(whether this user may open it; when not, join the dialout group). Listed are the by-id names "
+         "first, then ttyUSB*, ttyACM*, rfcomm* and the ttyS* ports that have a chip behind them.\n"
+         "\n"
+         "Exit status 2 for wrong arguments.",
+         {}},
+
         {"tile", run_tile, "show where a position's tile lies and where it is cached",
          {"vortool tile --source SOURCE --level L (--lat A --lon B | --x X --y Y) [--aerial] [--root DIR]"},
          "Prints one JSON object with the world pixel (x, y), the tile's row and column, its cache folder "
@@ -164,7 +177,8 @@ const std::vector<Command>& command_table() {
         {"serve", run_serve, "run the position server that Remote mode listens with",
          {"vortool serve --port P [--bind ADDR]"},
          "Runs the position server in the foreground and prints {\"lat\":..,\"lon\":..} for every accepted "
-         "position and {\"stale\":true} when the fix is dropped, until interrupted (Ctrl-C or SIGTERM).\n"
+         "position (with \"speed\" in knots, \"course\", \"alt\", \"accuracy\" and \"time\" in seconds since "
+         "1970 when a phone tracker sent them) and {\"stale\":true} when the fix is dropped, until interrupted (Ctrl-C or SIGTERM).\n"
          "\n"
          "Exit status 1 when the port cannot be opened, 2 for wrong arguments.",
          {{"--port P", "the TCP port, 0 to 65535 (0 picks a free one, reported on standard error)"},

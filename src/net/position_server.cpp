@@ -66,7 +66,103 @@ bool same_key(std::string_view a, std::string_view b) {
     return diff == 0;
 }
 
+// The query of the request line ("GET /path?lat=1&lon=2 HTTP/1.1" → "lat=1&lon=2").
+std::string_view request_query(std::string_view text) {
+    const std::size_t line_end = text.find_first_of("\r\n");
+    const std::string_view line = text.substr(0, line_end);
+    const std::size_t target = line.find(' ');
+    if (target == std::string_view::npos) return {};
+    std::string_view path = line.substr(target + 1);
+    path = path.substr(0, path.find(' '));
+    const std::size_t q = path.find('?');
+    if (q == std::string_view::npos) return {};
+    std::string_view query = path.substr(q + 1);
+    return query.substr(0, query.find('#'));
+}
+
+// A whole field value as a finite decimal number ("12.5", "-3", "1e2"), or nullopt.
+std::optional<double> number_value(const std::optional<std::string>& text) {
+    if (!text || text->empty()) return std::nullopt;
+    double v = 0;
+    const char* first = text->data();
+    const char* last = first + text->size();
+    const auto [end, error] = std::from_chars(first, last, v);
+    if (error != std::errc() || end != last || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+constexpr std::string_view kPhoneFields[] = {"lat", "lon"};
+
+// Days from 1970-01-01 to a proleptic Gregorian date.
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+int digits_at(std::string_view s, std::size_t at, std::size_t count) {
+    if (at + count > s.size()) return -1;
+    int v = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const char c = s[at + k];
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// 9999-12-31 23:59:59 UTC: the last moment a date text can name.
+constexpr std::int64_t kLastTimestamp = 253402300799;
+
 }  // namespace
+
+std::optional<std::int64_t> parse_phone_timestamp(std::string_view t) {
+    if (t.empty()) return std::nullopt;
+    if (t.find_first_not_of("0123456789.") == std::string_view::npos) {
+        double v = 0;
+        const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
+        if (error != std::errc() || end != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
+        if (v > 1e11) v /= 1000;  // milliseconds, as most phone apps send them
+        if (v > static_cast<double>(kLastTimestamp)) return std::nullopt;
+        return static_cast<std::int64_t>(v);
+    }
+    if (t.size() < 19 || t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != ' ') || t[13] != ':' || t[16] != ':')
+        return std::nullopt;
+    const int year = digits_at(t, 0, 4), month = digits_at(t, 5, 2), day = digits_at(t, 8, 2);
+    const int hour = digits_at(t, 11, 2), minute = digits_at(t, 14, 2), second = digits_at(t, 17, 2);
+    static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 60)
+        return std::nullopt;
+    if (month == 2 && day == 29 && !(year % 4 == 0 && (year % 100 != 0 || year % 400 == 0))) return std::nullopt;
+    std::size_t at = 19;
+    if (at < t.size() && t[at] == '.') {
+        ++at;
+        const std::size_t start = at;
+        while (at < t.size() && t[at] >= '0' && t[at] <= '9') ++at;
+        if (at == start) return std::nullopt;
+    }
+    std::int64_t offset = 0;
+    const std::string_view zone = t.substr(at);
+    if (zone == "Z" || zone.empty()) {
+        offset = 0;
+    } else if (zone[0] == '+' || zone[0] == '-') {
+        const bool colon = zone.size() == 6 && zone[3] == ':';
+        if (zone.size() != 5 && !colon) return std::nullopt;
+        const int h = digits_at(zone, 1, 2), m = digits_at(zone, colon ? 4 : 3, 2);
+        if (h < 0 || h > 23 || m < 0 || m > 59) return std::nullopt;
+        offset = (zone[0] == '+' ? 1 : -1) * (h * 3600 + m * 60);
+    } else {
+        return std::nullopt;
+    }
+    const std::int64_t seconds = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+                                 hour * 3600 + minute * 60 + second - offset;
+    if (seconds < 0 || seconds > kLastTimestamp) return std::nullopt;
+    return seconds;
+}
 
 bool position_request_complete(std::string_view received) {
     const std::size_t end = http_header_end(received);
@@ -96,29 +192,76 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
         if (const std::size_t e = http_header_end(text); e != std::string_view::npos) body = text.substr(e);
     }
 
-    if (text.substr(0, 3) == "GET") {
-        outcome.reply = has_version(text);
-    } else if (text.substr(0, 4) == "POST") {
-        outcome.reply = has_version(text);
-        outcome.repaint = true;
-        if (!relay_key.empty()) {
-            const auto key = form_value(body, "key");
-            if (!key || !same_key(*key, relay_key)) {
-                outcome.status = 403;
-                return outcome;
-            }
-        }
-        const std::string body_text(body);
-        double latitude = 0, longitude = 0;
-        if (std::sscanf(body_text.c_str(), "latitude=%lf&longitude=%lf", &latitude, &longitude) == 2 &&
-            valid_coordinates(latitude, longitude)) {
-            outcome.latitude = latitude;
-            outcome.longitude = longitude;
-        } else {
-            outcome.status = 400;
+    const bool get = text.substr(0, 3) == "GET";
+    const bool post = text.substr(0, 4) == "POST";
+    if (!get && !post) return outcome;
+    outcome.reply = has_version(text);
+
+    const std::string_view query = request_query(text);
+    // A field of the phone form: the form body's, else the query's.
+    auto field = [&](std::string_view name) {
+        auto value = post ? form_value(body, name) : std::nullopt;
+        return value ? value : form_value(query, name);
+    };
+    const std::string body_text(post ? body : std::string_view());
+    double latitude = 0, longitude = 0;
+    const bool base_form =
+        post && std::sscanf(body_text.c_str(), "latitude=%lf&longitude=%lf", &latitude, &longitude) == 2;
+    if (!base_form) {
+        for (const std::string_view name : kPhoneFields)
+            if (field(name)) outcome.phone_form = true;
+        // A GET without the phone fields is only answered, as always.
+        if (get && !outcome.phone_form) return outcome;
+    }
+    outcome.repaint = true;
+    if (!relay_key.empty()) {
+        const auto key = field("key");
+        if (!key || !same_key(*key, relay_key)) {
+            outcome.status = 403;
+            outcome.phone_form = false;
+            return outcome;
         }
     }
+    if (outcome.phone_form) {
+        const auto lat = number_value(field("lat")), lon = number_value(field("lon"));
+        if (lat && lon) {
+            latitude = *lat;
+            longitude = *lon;
+        }
+        if (!lat || !lon || !valid_coordinates(latitude, longitude)) {
+            outcome.status = 400;
+            outcome.phone_form = false;
+            return outcome;
+        }
+        if (const auto t = field("timestamp")) outcome.timestamp = parse_phone_timestamp(*t);
+        if (const auto v = number_value(field("speed")); v && *v >= 0 && *v < 1e6) outcome.speed_knots = v;
+        if (const auto v = number_value(field("bearing")); v && *v >= 0 && *v <= 360)
+            outcome.course = *v == 360 ? 0.0 : *v;
+        if (const auto v = number_value(field("altitude")); v && std::fabs(*v) < 1e6) outcome.altitude = v;
+        if (const auto v = number_value(field("accuracy")); v && *v >= 0 && *v < 1e7) outcome.accuracy = v;
+    } else if (!base_form || !valid_coordinates(latitude, longitude)) {
+        outcome.status = 400;
+        return outcome;
+    }
+    outcome.latitude = latitude;
+    outcome.longitude = longitude;
     return outcome;
+}
+
+void store_position(const PositionRequestOutcome& taken, std::int64_t received_at, FixRecord& r) {
+    if (!taken.has_position()) return;
+    r.latitude = *taken.latitude;
+    r.longitude = *taken.longitude;
+    r.fix_dimension = 3;
+    if (!taken.phone_form) return;
+    if (taken.speed_knots) r.speed_knots = *taken.speed_knots;
+    if (taken.course) r.course = *taken.course;
+    if (taken.altitude) r.altitude = *taken.altitude;
+    // The phone's time of the fix, else the time it arrived.
+    const std::time_t t = static_cast<std::time_t>(taken.timestamp.value_or(received_at));
+    std::tm utc{};
+    if (::gmtime_r(&t, &utc))
+        set_receiver_time(r, utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
 std::string position_reply(std::int64_t now, int status) {
@@ -342,14 +485,10 @@ bool PositionServer::answer(Connection& c) {
     // The position is stored and counted before the client hears the answer, so whoever reads the
     // fix after the reply sees it.
     if (outcome.has_position()) {
-        const double lat = *outcome.latitude, lon = *outcome.longitude;
-        fix_.update([&](FixRecord& r) {
-            r.latitude = lat;
-            r.longitude = lon;
-            r.fix_dimension = 3;
-        });
-        remote_fix_time.store(now());
-        if (config_.on_position) config_.on_position(lat, lon);
+        const std::int64_t received_at = now();
+        fix_.update([&](FixRecord& r) { store_position(outcome, received_at, r); });
+        remote_fix_time.store(received_at);
+        if (config_.on_position) config_.on_position(outcome);
     }
     if (outcome.repaint) repaint();
     if (!outcome.reply) return false;

@@ -32,13 +32,26 @@ inline constexpr std::chrono::milliseconds kPositionBodyWait{1000};
 // What one request asks for, decided from its bytes alone.
 struct PositionRequestOutcome {
     bool reply = false;    // send a reply (a request with an HTTP version)
-    int status = 200;      // 200: a GET or a position taken; 400: a POST without a position;
-                           // 403: a POST without the relay key the server requires
-    bool repaint = false;  // a POST: repaint whether or not a position was taken
+    int status = 200;      // 200: a GET or a position taken; 400: a position request without a
+                           // usable position; 403: one without the relay key the server requires
+    bool repaint = false;  // a position request: repaint whether or not a position was taken
     std::optional<double> latitude;
     std::optional<double> longitude;
+    // The phone-tracker form (`lat`, `lon` and optional fields, in the query or a form body, by GET
+    // or POST). Its optional fields are kept only when they are numbers in range.
+    bool phone_form = false;
+    std::optional<std::int64_t> timestamp;  // seconds since 1970, UTC
+    std::optional<double> speed_knots;
+    std::optional<double> course;    // `bearing`, degrees from north, [0, 360)
+    std::optional<double> altitude;  // metres
+    std::optional<double> accuracy;  // metres
     bool has_position() const { return latitude && longitude; }
 };
+
+// A phone-tracker `timestamp`: seconds since 1970 (milliseconds when it is larger than 10^11), or a
+// UTC date and time "YYYY-MM-DD HH:MM:SS" (also with 'T', fractions of a second and a trailing "Z"
+// or "+HH:MM"/"-HH:MM" offset). Anything else, or a time before 1970 or after 9999, is nullopt.
+std::optional<std::int64_t> parse_phone_timestamp(std::string_view text);
 
 // Whether `received` holds a whole request: its header has ended (CR LF CR LF or LF LF) and, when
 // the header has a Content-length, that many body bytes have arrived; a POST without one is whole
@@ -47,10 +60,19 @@ bool position_request_complete(std::string_view received);
 
 // Handles the bytes of one request. With a Content-length the body is exactly that many bytes after
 // the header; without one the last two received bytes are dropped (the line end after a posted
-// body) and the body starts after the first blank line. Positions that are not finite or lie
-// outside ±90° / ±180° are not taken. With a non-empty `relay_key` a POST is taken only when its
-// body carries "&key=" with that key (percent-encoding undone); others are answered 403.
+// body) and the body starts after the first blank line. A POST body "latitude=%lf&longitude=%lf"
+// is the base copy's form; otherwise a GET or POST whose query or form body has a `lat` or `lon`
+// field is the phone-tracker form (`lat`, `lon`, optional `timestamp`, `speed` in knots,
+// `bearing`, `altitude`, `accuracy`; a body field wins over the query's). A GET without them is
+// only answered. Positions that are not finite or lie outside ±90° / ±180° are not taken. With a
+// non-empty `relay_key` a position request is taken only when its body or query carries "key="
+// with that key (percent-encoding undone); others are answered 403.
 PositionRequestOutcome handle_position_request(std::string_view received, std::string_view relay_key = {});
+
+// Writes a taken position into the fix record: latitude, longitude and fix dimension 3, and for the
+// phone form also the speed, course and altitude it gave and its time (the time it was received,
+// `received_at`, when it gave none).
+void store_position(const PositionRequestOutcome& taken, std::int64_t received_at, FixRecord& record);
 
 // The reply sent to every answered request, dated `now` (seconds) in local time: "200 OK", or for
 // the other statuses "400 Bad Request" and "403 Forbidden", in the same five lines.
@@ -70,8 +92,9 @@ struct PositionServerConfig {
     std::chrono::milliseconds request_timeout{5000};
     // Seconds clock for remote_fix_time, the staleness rule and the Date line; default time().
     std::function<std::int64_t()> clock;
-    // Called on the server thread after a position was taken / after a fix was withdrawn.
-    std::function<void(double latitude, double longitude)> on_position;
+    // Called on the server thread after a position was taken (with the whole outcome, for the
+    // phone form's further fields) / after a fix was withdrawn.
+    std::function<void(const PositionRequestOutcome& taken)> on_position;
     std::function<void()> on_stale;
 };
 

@@ -1,4 +1,5 @@
-// vortool watch on real sources: the simulator served over TCP, and a port that is not there.
+// vortool watch on real sources: the simulator served over TCP, and a port that is not there;
+// vortool ports.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -39,6 +40,21 @@ TEST(WatchCli, FollowsTheNetworkSourceOfTheSettingsAndNamesAMissingPort) {
     EXPECT_NE(test::read_file(dir / "err.txt").find("No GPS connected: Cannot open /dev/ttyS6: "), std::string::npos);
     EXPECT_EQ(run_in(dir, "watch --seconds 0"), 2);
     EXPECT_EQ(run_in(dir, "watch --device X"), 2);
+}
+
+// vortool ports prints the machine's listing as one JSON array of objects with the five keys.
+TEST(PortsCli, PrintsTheListingAsAJsonArray) {
+    test::TempDir dir;
+    ASSERT_EQ(run_in(dir, "ports"), 0) << test::read_file(dir / "err.txt");
+    const auto list = test::parse_json(test::read_file(dir / "out.txt"));
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->kind, test::Json::Kind::Array);
+    for (auto& port : list->array) {
+        EXPECT_EQ(port["path"].string.rfind("/dev/", 0), 0u) << port["path"].string;
+        EXPECT_FALSE(port["device"].string.empty());
+        EXPECT_FALSE(port["kind"].string.empty());
+    }
+    EXPECT_EQ(run_in(dir, "ports --all"), 2);
 }
 
 }  // namespace

@@ -80,6 +80,85 @@ TEST(PositionRequest, BodyRulesWithAndWithoutContentLength) {
     EXPECT_TRUE(position_request_complete("GET / HTTP/1.1\n\n"));
 }
 
+TEST(PositionRequest, PhoneTrackerFormByGetOrPost) {
+    // The query form phone tracking apps send, every optional field given.
+    auto o = handle_position_request(
+        "GET /?id=phone1&lat=60.1699&lon=24.9384&timestamp=1700000000&speed=12.5&bearing=271.5&altitude=17.25"
+        "&accuracy=4.5&batt=88 HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(o.has_position());
+    EXPECT_TRUE(o.reply && o.repaint && o.phone_form);
+    EXPECT_EQ(o.status, 200);
+    EXPECT_DOUBLE_EQ(*o.latitude, 60.1699);
+    EXPECT_DOUBLE_EQ(*o.longitude, 24.9384);
+    EXPECT_EQ(o.timestamp, 1700000000);
+    EXPECT_EQ(o.speed_knots, 12.5);
+    EXPECT_EQ(o.course, 271.5);
+    EXPECT_EQ(o.altitude, 17.25);
+    EXPECT_EQ(o.accuracy, 4.5);
+
+    // A form body by POST (Content-Length, no line end), fields in any order; the body wins over the query.
+    const std::string body = "lon=-0.1276&timestamp=2023-11-14%2022%3A13%3A20&lat=51.5072";
+    o = handle_position_request("POST /?lat=1&lon=2 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    ASSERT_TRUE(o.has_position());
+    EXPECT_DOUBLE_EQ(*o.latitude, 51.5072);
+    EXPECT_DOUBLE_EQ(*o.longitude, -0.1276);
+    EXPECT_EQ(o.timestamp, 1700000000);
+    EXPECT_FALSE(o.speed_knots || o.course || o.altitude || o.accuracy);
+
+    // A POST with the fields in its query and an empty body.
+    o = handle_position_request("POST /?lat=-33.5&lon=151.25 HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+    ASSERT_TRUE(o.has_position());
+    EXPECT_DOUBLE_EQ(*o.longitude, 151.25);
+
+    // Unusable positions are refused with 400, unusable optional fields are left out.
+    for (const char* bad : {"GET /?lat=91&lon=1 HTTP/1.1\r\n\r\n", "GET /?lat=1 HTTP/1.1\r\n\r\n",
+                            "GET /?lat=1&lon=2x HTTP/1.1\r\n\r\n", "GET /?lat=nan&lon=1 HTTP/1.1\r\n\r\n",
+                            "GET /?lat=&lon=1 HTTP/1.0\r\n\r\n"}) {
+        o = handle_position_request(bad);
+        EXPECT_FALSE(o.has_position()) << bad;
+        EXPECT_TRUE(o.reply && o.repaint) << bad;
+        EXPECT_EQ(o.status, 400) << bad;
+    }
+    o = handle_position_request("GET /?lat=1&lon=2&speed=-3&bearing=400&altitude=inf&accuracy=x&timestamp=yesterday "
+                                "HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(o.has_position());
+    EXPECT_FALSE(o.speed_knots || o.course || o.altitude || o.accuracy || o.timestamp);
+
+    // Other GETs are only answered, and a relay key guards the phone form as it guards the base's posts.
+    o = handle_position_request("GET /status?x=1 HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(o.reply && !o.repaint && !o.has_position());
+    EXPECT_EQ(handle_position_request("GET /?lat=1&lon=2 HTTP/1.1\r\n\r\n", "s3").status, 403);
+    EXPECT_TRUE(handle_position_request("GET /?lat=1&lon=2&key=s3 HTTP/1.1\r\n\r\n", "s3").has_position());
+
+    // What is stored: speed, course, altitude and the phone's time; without a time, the time it came.
+    FixRecord r;
+    store_position(handle_position_request("GET /?lat=1&lon=2&speed=3&bearing=90&altitude=5&timestamp=1700000000 "
+                                           "HTTP/1.1\r\n\r\n"),
+                   0, r);
+    EXPECT_EQ(r.fix_dimension, 3);
+    EXPECT_EQ(r.speed_knots, 3);
+    EXPECT_EQ(r.course, 90);
+    EXPECT_EQ(r.altitude, 5);
+    EXPECT_STREQ(r.utc_text, "2023/11/14 22:13:20");
+    store_position(handle_position_request("GET /?lat=1&lon=2 HTTP/1.1\r\n\r\n"), 86400, r);
+    EXPECT_STREQ(r.utc_text, "1970/01/02 00:00:00");
+}
+
+TEST(PositionRequest, PhoneTimestamps) {
+    EXPECT_EQ(parse_phone_timestamp("1700000000"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("1700000000123"), 1700000000);  // milliseconds
+    EXPECT_EQ(parse_phone_timestamp("1700000000.75"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("2023-11-14T22:13:20Z"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("2023-11-14T22:13:20.500Z"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("2023-11-15T00:13:20+02:00"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("2023-11-14 17:13:20-0500"), 1700000000);
+    EXPECT_EQ(parse_phone_timestamp("2024-02-29 00:00:00"), 1709164800);
+    for (const char* bad : {"", ".", "-5", "1e9", "2023-02-29 00:00:00", "2023-13-01 00:00:00", "1969-12-31 23:59:59",
+                            "2023-11-14T22:13:20+2", "2023-11-14T22:13:20Q", "2023-11-14", "99999999999999999999"})
+        EXPECT_FALSE(parse_phone_timestamp(bad)) << bad;
+}
+
 // Raw client helpers.
 int connect_to(int port) {
     const int fd = open_socket();
@@ -169,7 +248,7 @@ protected:
         c.bind_address = "127.0.0.1";
         c.request_timeout = 2s;
         c.clock = [this] { return clock.load(); };
-        c.on_position = [this](double, double) { ++positions; };
+        c.on_position = [this](const PositionRequestOutcome&) { ++positions; };
         c.on_stale = [this] { ++stale_events; };
         return c;
     }
@@ -472,6 +551,39 @@ TEST_F(PositionServerTest, CurlIsUnderstood) {
     EXPECT_EQ(head, "HTTP/1.0 200 OK\r\nServer: Vor 1.4\r\nDate: " + expected_date(clock.load()) +
                         "\r\nContent-length: 0\r\n\r\n");
 #endif
+}
+
+// A phone tracker's requests, as curl sends them by GET and by POST, move the fix.
+TEST_F(PositionServerTest, CurlAsAPhoneTracker) {
+    if (::access("/usr/bin/curl", X_OK) != 0) GTEST_SKIP() << "curl not installed";
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+    auto curl = [](const std::string& args) {
+        FILE* pipe = ::popen(("/usr/bin/curl -s -S --max-time 10 -o /dev/null -w '%{http_code}' " + args).c_str(), "r");
+        if (!pipe) return std::string("<no curl>");
+        char out[64] = {};
+        const std::size_t n = std::fread(out, 1, sizeof out - 1, pipe);
+        ::pclose(pipe);
+        return std::string(out, n);
+    };
+    EXPECT_EQ(curl("'" + base + "/?id=4711&lat=60.1699&lon=24.9384&timestamp=1700000000&speed=10&bearing=45&altitude=12'"),
+              "200");
+    auto r = fix.snapshot();
+    EXPECT_DOUBLE_EQ(r.latitude, 60.1699);
+    EXPECT_DOUBLE_EQ(r.longitude, 24.9384);
+    EXPECT_EQ(r.fix_dimension, 3);
+    EXPECT_EQ(r.speed_knots, 10);
+    EXPECT_EQ(r.course, 45);
+    EXPECT_STREQ(r.utc_text, "2023/11/14 22:13:20");
+
+    EXPECT_EQ(curl("--data-urlencode 'timestamp=2023-11-14 22:14:20' -d id=4711 -d lat=60.17 -d lon=24.94 " + base + "/"),
+              "200");
+    r = fix.snapshot();
+    EXPECT_DOUBLE_EQ(r.latitude, 60.17);
+    EXPECT_DOUBLE_EQ(r.longitude, 24.94);
+    EXPECT_STREQ(r.utc_text, "2023/11/14 22:14:20");
+    EXPECT_EQ(curl("'" + base + "/?lat=95&lon=1'"), "400");
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.17);
+    EXPECT_EQ(positions.load(), 2);
 }
 
 TEST_F(PositionServerTest, BaseUploadThroughTinyproxyReachesTheServer) {

@@ -139,76 +139,95 @@ void LoopbackHttpServer::accept_loop() {
 }
 
 void LoopbackHttpServer::serve(int fd) {
-    std::string request;
     char buffer[4096];
-    // The header, then as many body bytes as it announces, then whatever has already arrived.
-    for (;;) {
-        const auto end = request.find("\r\n\r\n");
-        const auto lf_end = request.find("\n\n");
-        std::size_t header_end = std::string::npos;
-        if (end != std::string::npos) header_end = end + 4;
-        if (lf_end != std::string::npos && (header_end == std::string::npos || lf_end + 2 < header_end))
-            header_end = lf_end + 2;
-        if (header_end != std::string::npos &&
-            request.size() >= header_end + header_content_length(request.substr(0, header_end)))
-            break;
-        if (!wait_readable(fd, wake_.fd(), 10000)) break;
-        const long n = ::recv(fd, buffer, sizeof buffer, kReceiveFlags);
-        if (n < 0 && (socket_errno() == EAGAIN || socket_errno() == EINTR)) continue;
-        if (n <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(n));
-    }
-    auto drain = [&] {
+    std::string next;  // bytes of the connection's next request already received (keep-alive)
+    for (int served = 0;; ++served) {
+        std::string request = std::move(next);
+        next.clear();
+        bool complete = false;
+        // The header, then as many body bytes as it announces, then whatever has already arrived.
         for (;;) {
-            // Only what has already arrived: a client sends its request in one go.
-            const long n = ::recv(fd, buffer, sizeof buffer, kReceiveFlags);
+            const auto end = request.find("\r\n\r\n");
+            const auto lf_end = request.find("\n\n");
+            std::size_t header_end = std::string::npos;
+            if (end != std::string::npos) header_end = end + 4;
+            if (lf_end != std::string::npos && (header_end == std::string::npos || lf_end + 2 < header_end))
+                header_end = lf_end + 2;
+            if (header_end != std::string::npos) {
+                const std::size_t whole = header_end + header_content_length(request.substr(0, header_end));
+                if (request.size() >= whole) {
+                    complete = true;
+                    break;
+                }
+            }
+            if (!wait_readable(fd, wake_.fd(), 10000)) break;
+            const long n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n < 0 && (socket_errno() == EAGAIN || socket_errno() == EINTR)) continue;
             if (n <= 0) break;
             request.append(buffer, static_cast<std::size_t>(n));
         }
-    };
-    drain();
-    // The request takes its place in arrival order now, before the reply lets the client go on to its
-    // next request; its text is completed with the bytes that arrive until the connection ends.
-    std::size_t slot = 0;
-    {
-        std::lock_guard lock(mutex_);
-        slot = requests_.size();
-        requests_.push_back(request);
-        done_.push_back(false);
-    }
-    const ScriptedReply reply = handler_(request);
-    bool ok = true;
-    for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
-        if (piece.delay.count() > 0) {
-            pollfd p = poll_entry(wake_.fd(), POLLIN);
-            if (poll_sockets(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
-                ok = false;
-                break;
-            }
-        }
-        ok = send_all(fd, wake_.fd(), piece.bytes);
-        if (!ok) break;
-    }
-    if (reply.silent || reply.hold_open) {
-        // Held until the peer goes or the server stops.
-        while (!stopping_.load()) {
-            pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(wake_.fd(), POLLIN)};
-            if (poll_sockets(p, 2, 1000) > 0) {
-                if (p[1].revents) break;
+        auto drain = [&] {
+            for (;;) {
+                // Only what has already arrived: a client sends its request in one go.
                 const long n = ::recv(fd, buffer, sizeof buffer, kReceiveFlags);
-                if (n == 0 || (n < 0 && socket_errno() != EAGAIN && socket_errno() != EINTR)) break;
+                if (n <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+        };
+        // A kept-alive connection that the client closes between requests ends here.
+        if (served > 0 && request.empty() && !complete) {
+            close_socket(fd);
+            --open_;
+            break;
+        }
+        drain();
+        // The request takes its place in arrival order now, before the reply lets the client go on to
+        // its next request; its text is completed with the bytes that arrive until the connection ends.
+        std::size_t slot = 0;
+        {
+            std::lock_guard lock(mutex_);
+            slot = requests_.size();
+            requests_.push_back(request);
+            done_.push_back(false);
+        }
+        const ScriptedReply reply = handler_(request);
+        bool more = reply.keep_alive && complete && !reply.silent && !reply.hold_open;
+        bool ok = true;
+        for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
+            if (piece.delay.count() > 0) {
+                pollfd p = poll_entry(wake_.fd(), POLLIN);
+                if (poll_sockets(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
+                    ok = false;
+                    break;
+                }
+            }
+            ok = send_all(fd, wake_.fd(), piece.bytes);
+            if (!ok) break;
+        }
+        more = more && ok;
+        if (reply.silent || reply.hold_open) {
+            // Held until the peer goes or the server stops.
+            while (!stopping_.load()) {
+                pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(wake_.fd(), POLLIN)};
+                if (poll_sockets(p, 2, 1000) > 0) {
+                    if (p[1].revents) break;
+                    if (::recv(fd, buffer, sizeof buffer, kReceiveFlags) <= 0) break;
+                }
             }
         }
+        if (!more) {
+            drain();
+            close_socket(fd);
+            --open_;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            requests_[slot] = request;
+            done_[slot] = true;
+        }
+        changed_.notify_all();
+        if (!more) break;
     }
-    drain();
-    close_socket(fd);
-    --open_;
-    {
-        std::lock_guard lock(mutex_);
-        requests_[slot] = request;
-        done_[slot] = true;
-    }
-    changed_.notify_all();
 }
 
 int free_loopback_port() {
