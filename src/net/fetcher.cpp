@@ -675,7 +675,16 @@ void Fetcher::cancel(RequestId id) {
     engine_->cancels.push_back(id);
 }
 
+void Fetcher::cancel(const std::vector<RequestId>& ids) {
+    std::lock_guard lock(engine_->mutex);
+    engine_->cancels.insert(engine_->cancels.end(), ids.begin(), ids.end());
+}
+
+// Nothing waits to start: every request completes at once.
+void Fetcher::reprioritise(const std::vector<std::pair<RequestId, int>>&) {}
+
 FetchResult Fetcher::fetch(FetchRequest request) {
+    note_network_wait();
     auto promise = std::make_shared<std::promise<FetchResult>>();
     auto future = promise->get_future();
     submit(std::move(request), [promise](RequestId, FetchResult&& r) { promise->set_value(std::move(r)); });

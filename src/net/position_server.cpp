@@ -260,7 +260,7 @@ void store_position(const PositionRequestOutcome& taken, std::int64_t received_a
     // The phone's time of the fix, else the time it arrived.
     const std::time_t t = static_cast<std::time_t>(taken.timestamp.value_or(received_at));
     std::tm utc{};
-    if (::gmtime_r(&t, &utc))
+    if (utc_parts(t, utc))
         set_receiver_time(r, utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
