@@ -202,7 +202,17 @@ void App::on_command(Command id) {
     case Command::MapQuest:
         switch_source(command_source(id));
         break;
+    case Command::OpenMapPack:
+        open_map_pack();
+        break;
+    case Command::OpenGpx:
+        open_gpx();
+        break;
+    case Command::ExportTrack:
+        export_track();
+        break;
     case Command::OpenTopoMap:
+    case Command::Atlas:
     case Command::CatalogueFirst:
     case Command::CatalogueSecond:
         if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);
