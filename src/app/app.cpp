@@ -82,6 +82,11 @@ const CatalogueEntry* App::current_entry() const {
 }
 
 std::string App::map_message() const {
+    // The receiver's state comes first: why it could not be opened, or that it has gone.
+    if (link_ && !link_->link_active() && !link_->open_failure().empty())
+        return "No GPS connected: " + link_->open_failure();
+    if (link_ && link_->link_active() && link_->port_hung_up())
+        return "Receiver " + link_->device_path() + " has gone; it is opened again when it comes back";
     const CatalogueEntry* e = current_entry();
     return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
 }

@@ -71,9 +71,11 @@ void App::select_source(const std::string& name) {
 }
 
 void App::no_gps_connected() {
-    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error.
+    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error and
+    // to the map's message line (map_message), which shows it until the next open.
     if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
     window_->warning_box("No GPS connected");
+    window_->invalidate(false);
 }
 
 bool App::start_network_source(DeviceType type) {

@@ -307,6 +307,12 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     // The configured port cannot be opened: one message, and the program runs on.
     EXPECT_EQ(window.boxes(), std::vector<std::string>{"No GPS connected"});
     EXPECT_FALSE(a.link()->link_active());
+    // The map's message line says why.
+    EXPECT_EQ(a.paint().message.rfind("No GPS connected: Cannot open " + (dir / "no-such-device").string() +
+                                          ": No such file or directory - is the receiver plugged in?",
+                                      0),
+              0u)
+        << a.paint().message;
     EXPECT_TRUE(window.enabled(1002));
     EXPECT_FALSE(window.enabled(1003));
 
