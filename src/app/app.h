@@ -56,6 +56,8 @@ struct AppOptions {
     bool background_tiles = true;
     // Connections per tile host for background fetching.
     int tile_connections = 2;
+    // Where the COM settings dialog looks for serial devices (tests point it at a made-up tree).
+    SerialPortRoots serial_ports;
 };
 
 class App {

@@ -18,6 +18,7 @@ constexpr int kControlPort = 2040;  // the lists are 2040..2044 in ComList order
 constexpr int kControlDtrDsr = 2045;
 constexpr int kControlRtsCts = 2046;
 constexpr int kControlXonXoff = 2047;
+constexpr int kControlDevice = 2048;
 
 const char* list_label(ComList list) {
     switch (list) {
@@ -54,6 +55,22 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
         grid->addWidget(combo, row, 1);
         lists_[static_cast<std::size_t>(which)] = combo;
         ++row;
+        if (which == ComList::port) {
+            // The serial devices that exist: choosing one makes it the device of the chosen port.
+            device_ = new QComboBox(group);
+            device_->setObjectName(control_name(kControlDevice));
+            device_->addItem(tr("(as vor_ini.txt names the port)"), QString());
+            for (const auto& [path, about] : current.devices) {
+                device_->addItem(QString::fromStdString(path + "  (" + about + ")"), QString::fromStdString(path));
+                if (path == current.device) device_->setCurrentIndex(device_->count() - 1);
+            }
+            device_->setEnabled(!current.port_locked);
+            auto* device_label = new QLabel(tr("De&vice:"), group);
+            device_label->setBuddy(device_);
+            grid->addWidget(device_label, row, 0);
+            grid->addWidget(device_, row, 1);
+            ++row;
+        }
     }
     // The port of an open link cannot be changed.
     list(ComList::port)->setEnabled(!current.port_locked);
@@ -95,7 +112,9 @@ ComSettings ComSettingsDialog::chosen_settings() const {
     choices.dtr_dsr = dtr_dsr_->isChecked();
     choices.rts_cts = rts_cts_->isChecked();
     choices.xon_xoff = xon_xoff_->isChecked();
-    return com_settings_after_ok(current_, choices);
+    ComSettings chosen = com_settings_after_ok(current_, choices);
+    chosen.device = device_->currentData().toString().toStdString();
+    return chosen;
 }
 
 bool run_com_settings_dialog(QWidget* parent, ComSettings& settings) {

@@ -139,6 +139,37 @@ TEST(ComSettingsDialog, ControlsTextsAndListsAsTheUserSeesThem) {
     EXPECT_EQ(child<QPushButton>(dialog, "ctl999")->text(), "Cancel");
 }
 
+// The devices list under the port list: the current one selected, the chosen one returned by OK,
+// the first item (none) leaving the port's device as it is; disabled while the link is open.
+TEST(ComSettingsDialog, DeviceListOffersTheSerialDevices) {
+    ComSettings settings;
+    settings.devices = {{"/dev/serial/by-id/usb-u-blox_GNSS-if00", "u-blox GNSS receiver (USB 1546:01a8, cdc_acm)"},
+                        {"/dev/ttyUSB0", "usb; no access: join the dialout group"}};
+    settings.device = "/dev/ttyUSB0";
+    act_on_next_modal([&](QDialog& d) {
+        auto* devices = child<QComboBox>(d, "ctl2048");
+        EXPECT_EQ(texts_of(*devices), (QStringList{"(as vor_ini.txt names the port)",
+                                                   "/dev/serial/by-id/usb-u-blox_GNSS-if00  (u-blox GNSS receiver "
+                                                   "(USB 1546:01a8, cdc_acm))",
+                                                   "/dev/ttyUSB0  (usb; no access: join the dialout group)"}));
+        EXPECT_EQ(devices->currentIndex(), 2);
+        EXPECT_TRUE(devices->isEnabled());
+        devices->setCurrentIndex(1);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.device, "/dev/serial/by-id/usb-u-blox_GNSS-if00");
+    act_on_next_modal([&](QDialog& d) {
+        child<QComboBox>(d, "ctl2048")->setCurrentIndex(0);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.device, "");
+    settings.port_locked = true;
+    ComSettingsDialog locked(settings);
+    EXPECT_FALSE(child<QComboBox>(locked, "ctl2048")->isEnabled());
+}
+
 TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
     ComSettings settings;  // COM1 9600 8N1
     const auto choose = [](QDialog& d) {
