@@ -5,7 +5,7 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libxml2-dev
-  tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel
+  tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel nghttp2-server
   groff-base desktop-file-utils appstream dpkg-dev lintian)
 
 vg_install_deps() {

@@ -1,55 +1,206 @@
-// Time to fill a 4 × 4 view: 16 tiles fetched one after the other with http_get_file from a loopback
-// tile server that waits before each reply (20 ms, as a nearby tile server would), and without the
-// wait to show the client's own cost per tile.
+// Time to fill a 4 × 4 view of 16 tiles from a loopback tile server 20 ms away:
+// - synchronous: one after the other with http_get_file, a connection each (the old window path),
+//   and without the wait to show the client's own cost per tile;
+// - fetcher_http1: all 16 handed to the fetcher at once, 2 kept-alive connections to the host, from a
+//   server that waits 20 ms before each reply;
+// - fetcher_http2_tls: the same from nghttpd (HTTP/2 over TLS, certificate made with openssl at run
+//   time) behind a relay that holds every byte 10 ms each way, counted in round trips of 20 ms
+//   (a fresh fetcher each time, TLS handshake included: the TCP connect is not delayed; and a view
+//   after the first, over the open connection).
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
+#include "net/fetcher.h"
 #include "net/http_client.h"
 
-// The tests' loopback server, compiled in here (benchmarks do not link the test support library).
+// The tests' loopback server and relay, compiled in here (benchmarks do not link the test support library).
+#include "../../tests/support/latency_relay.cpp"
 #include "../../tests/support/loopback_http_server.cpp"
 
 namespace {
 
-std::string read_all(const std::filesystem::path& path) {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string read_all(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void fill_view(benchmark::State& state) {
-    const auto latency = std::chrono::milliseconds(state.range(0));
-    const std::string tile = read_all(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png");
-    vg::test::LoopbackHttpServer server(vg::test::ScriptedReply::make(200, "image/png", tile).after(latency));
+std::string tile_bytes() { return read_all(fs::path(VG_TESTDATA) / "images/bench/map256-rgb.png"); }
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "vgbench-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        state.SkipWithError("no temp folder");
-        return;
+struct ScratchDir {
+    fs::path path;
+    ScratchDir() {
+        std::string pattern = (fs::temp_directory_path() / "vgbench-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) path = pattern;
     }
-    const std::filesystem::path dir = pattern;
-    vg::HttpOptions options;
-    options.settings_dir = dir;  // no vor_ini.txt: direct connections
+    ~ScratchDir() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
 
+std::string tile_path(int i) { return "/2/" + std::to_string(i % 4) + "/" + std::to_string(i / 4) + ".png"; }
+
+void synchronous(benchmark::State& state) {
+    const auto latency = std::chrono::milliseconds(state.range(0));
+    vg::test::LoopbackHttpServer server(vg::test::ScriptedReply::make(200, "image/png", tile_bytes()).after(latency));
+    ScratchDir dir;
+    vg::HttpOptions options;
+    options.settings_dir = dir.path;  // no vor_ini.txt: direct connections
     for (auto _ : state) {
         int fetched = 0;
-        for (int row = 0; row < 4; ++row)
-            for (int column = 0; column < 4; ++column)
-                fetched += vg::http_get_file(server.url("/2/" + std::to_string(column) + "/" + std::to_string(row) + ".png"),
-                                             dir / ("t" + std::to_string(row * 4 + column) + ".png"), options);
+        for (int i = 0; i < 16; ++i)
+            fetched += vg::http_get_file(server.url(tile_path(i)), dir.path / ("t" + std::to_string(i) + ".png"), options);
         if (fetched != 16) state.SkipWithError("a tile failed");
     }
-    state.counters["tiles"] = benchmark::Counter(16.0 * static_cast<double>(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+}
+
+// Submits the 16 tiles of `base` + tile_path(i) to a fresh fetcher and waits for all of them.
+// Returns how many landed, and the HTTP version of the last.
+std::pair<int, int> fetch_view(vg::Fetcher& fetcher, const std::string& base, const fs::path& dir,
+                               const std::string& cafile) {
+    std::mutex m;
+    std::condition_variable cv;
+    int done = 0, ok = 0, version = 0;
+    for (int i = 0; i < 16; ++i) {
+        vg::FetchRequest r;
+        r.url = base + tile_path(i);
+        r.file = dir / ("t" + std::to_string(i) + ".png");
+        r.cafile = cafile;
+        r.host_connections = 2;
+        r.priority = -i;
+        fetcher.submit(std::move(r), [&](vg::Fetcher::RequestId, vg::FetchResult&& result) {
+            std::lock_guard lock(m);
+            ++done;
+            ok += result.ok();
+            version = result.http_version;
+            cv.notify_all();
+        });
+    }
+    std::unique_lock lock(m);
+    cv.wait_for(lock, 30s, [&] { return done == 16; });
+    return {ok, version};
+}
+
+std::pair<int, int> fetch_view(const std::string& base, const fs::path& dir, const std::string& cafile) {
+    vg::FetcherOptions fo;
+    fo.quiet = true;
+    vg::Fetcher fetcher(fo);
+    return fetch_view(fetcher, base, dir, cafile);
+}
+
+void fetcher_http1(benchmark::State& state) {
+    const auto latency = std::chrono::milliseconds(state.range(0));
+    vg::test::ScriptedReply reply = vg::test::ScriptedReply::make(200, "image/png", tile_bytes(), true).after(latency);
+    reply.keep_alive = true;
+    vg::test::LoopbackHttpServer server(reply);
+    ScratchDir dir;
+    for (auto _ : state) {
+        const auto [ok, version] = fetch_view(server.url(""), dir.path, "");
+        if (ok != 16 || version != 1) state.SkipWithError("a tile failed");
+    }
+    state.counters["connections"] =
+        benchmark::Counter(static_cast<double>(server.connection_count()) / static_cast<double>(state.iterations()));
+}
+
+// nghttpd serving 16 tiles over HTTP/2 with TLS, stopped by the destructor.
+struct Nghttpd {
+    ScratchDir dir;
+    pid_t pid = -1;
+    int port = 0;
+    std::string cafile;
+    Nghttpd() {
+        if (::access("/usr/sbin/nghttpd", X_OK) != 0 || dir.path.empty()) return;
+        const std::string key = (dir.path / "key.pem").string(), cert = (dir.path / "cert.pem").string();
+        const std::string make_cert = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+                                      " -keyout " + key + " -out " + cert +
+                                      " -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
+        if (std::system(make_cert.c_str()) != 0) return;
+        cafile = cert;
+        const std::string tile = tile_bytes();
+        for (int i = 0; i < 16; ++i) {
+            fs::create_directories(dir.path / "htdocs" / fs::path(tile_path(i).substr(1)).parent_path());
+            std::ofstream(dir.path / "htdocs" / tile_path(i).substr(1), std::ios::binary) << tile;
+        }
+        port = vg::test::free_loopback_port();
+        const std::string docs = (dir.path / "htdocs").string(), port_text = std::to_string(port);
+        pid = ::fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            std::freopen("/dev/null", "w", stderr);
+            ::execl("/usr/sbin/nghttpd", "nghttpd", "-a", "127.0.0.1", "-d", docs.c_str(), port_text.c_str(),
+                    key.c_str(), cert.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int attempt = 0; attempt < 100 && pid > 0; ++attempt) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<std::uint16_t>(port));
+            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            ::close(fd);
+            if (up) return;
+            ::usleep(50 * 1000);
+        }
+        port = 0;
+    }
+    ~Nghttpd() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+    }
+};
+
+// Arg 0: the round-trip time in ms; arg 1: 1 when the connection is already open (a view after
+// the first), 0 for a fresh fetcher each time (the first view: TLS handshake included).
+void fetcher_http2_tls(benchmark::State& state) {
+    const auto one_way = std::chrono::milliseconds(state.range(0) / 2);
+    const bool warm = state.range(1) != 0;
+    Nghttpd server;
+    if (server.port == 0) {
+        state.SkipWithError("nghttpd (nghttp2-server) or openssl missing");
+        return;
+    }
+    vg::test::LatencyRelay relay(server.port, one_way);
+    ScratchDir dir;
+    const std::string base = "https://127.0.0.1:" + std::to_string(relay.port());
+    vg::FetcherOptions fo;
+    fo.quiet = true;
+    vg::Fetcher shared(fo);
+    if (warm) fetch_view(shared, base, dir.path, server.cafile);
+    std::chrono::nanoseconds total{0};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto [ok, version] = warm ? fetch_view(shared, base, dir.path, server.cafile)
+                                        : fetch_view(base, dir.path, server.cafile);
+        total += std::chrono::steady_clock::now() - start;
+        if (ok != 16 || version != 2) state.SkipWithError("a tile failed, or not over HTTP/2");
+    }
+    const double per_view_ms = std::chrono::duration<double, std::milli>(total).count() / static_cast<double>(state.iterations());
+    state.counters["round_trips"] = per_view_ms / static_cast<double>(state.range(0));
+    state.counters["connections"] =
+        benchmark::Counter(static_cast<double>(relay.connection_count()) / static_cast<double>(state.iterations()));
 }
 
 }  // namespace
 
-BENCHMARK(fill_view)->Arg(20)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(synchronous)->Arg(20)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(fetcher_http1)->Arg(20)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(fetcher_http2_tls)->Args({20, 0})->Args({20, 1})->ArgNames({"rtt", "warm"})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 BENCHMARK_MAIN();

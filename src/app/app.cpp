@@ -137,9 +137,8 @@ void App::create(Window& window) {
         ws_->map_source = static_cast<int>(e->geometry());
         if (!catalogue_.has_aerial(e->name)) ws_->aerial = 0;
         if (!e->original) {
-            for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id)
-                window.check_menu_item(id, false);
-            window.check_menu_item(e->menu_id, true);
+            for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
+            window.check_menu_item(static_cast<Command>(e->menu_id), true);
         }
     }
 
@@ -482,7 +481,7 @@ bool App::load_pending_view(Variant variant) {
 
 void App::auto_pan_off() {
     ws_->auto_pan = 0;
-    if (window_) window_->check_menu_item(menu::kAutoPan, false);
+    if (window_) window_->check_menu_item(Command::AutoPan, false);
 }
 
 void App::pan(int dx, int dy) {

@@ -20,6 +20,7 @@
 #include "net/position_server.h"
 #include "net/stream_source.h"
 #include "net/tile_versions.h"
+#include "platform/command.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
@@ -79,7 +80,7 @@ public:
     void on_destroy();
     // The paint handler: follows the receiver, updates the title and overlays, and says what to draw.
     PaintFrame paint();
-    void on_command(int id);
+    void on_command(Command id);
     void on_key_up(Key key);
     void on_left_button(int x, int y);
     void on_right_button(int x, int y);

@@ -20,8 +20,6 @@ using app_detail::WaitCursor;
 
 namespace {
 
-constexpr int kAerialMenuId = 1047;
-
 const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap available",
                                       "No Google Maps available", "No Virtual Earth available",
                                       "No MapQuest available"};
@@ -48,9 +46,9 @@ void App::select_source(const std::string& name) {
         ws_->aerial = 0;
     }
     if (!catalogue_.find(chosen->name, false)) ws_->aerial = 1;  // a source with an aerial layer only
-    for (int i = 1; i <= 5; ++i) window_->check_menu_item(menu::kMapSourceBase + i, false);
-    for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
-    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
+    for (int i = 1; i <= 5; ++i) window_->check_menu_item(source_command(i), false);
+    for (const auto& e : catalogue_.entries) window_->check_menu_item(static_cast<Command>(e.menu_id), e.name == chosen->name);
+    window_->check_menu_item(Command::AerialPhoto, ws_->aerial != 0);
     write_setting("site", chosen->name, dir_);
     if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
         view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
@@ -96,7 +94,7 @@ void App::select_device(int d) {
     ws_->byte_size = 8;
     ws_->parity = 0;
     ws_->stop_bits = 0;
-    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.menu_id, static_cast<int>(info.type) != d);
+    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(link_settings(*ws_));
@@ -113,7 +111,7 @@ void App::toggle_aerial() {
     const MapSource s = source();
     (void)s;
     ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
-    window_->check_menu_item(kAerialMenuId, ws_->aerial != 0);
+    window_->check_menu_item(Command::AerialPhoto, ws_->aerial != 0);
     WaitCursor wait(window_);
     if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) == 0) {
         view_loaded_ = true;
@@ -122,7 +120,7 @@ void App::toggle_aerial() {
     } else if (ws_->aerial) {
         window_->warning_box("No aerial map available");
         ws_->aerial = 0;
-        window_->check_menu_item(kAerialMenuId, false);
+        window_->check_menu_item(Command::AerialPhoto, false);
     }
 }
 
@@ -165,11 +163,11 @@ void App::com_settings() {
     window_->invalidate(false);
 }
 
-void App::on_command(int id) {
+void App::on_command(Command id) {
     if (!ws_ || !window_) return;
     Window& w = *window_;
     switch (id) {
-    case 1001: {  // Reload Map
+    case Command::ReloadMap: {
         if (background() && view_loaded_) {
             // Cached tiles stay (and are drawn) until their replacements have arrived whole.
             request_view_tiles(true);
@@ -187,79 +185,79 @@ void App::on_command(int id) {
         load_pending_view(Variant::Fetch);
         break;
     }
-    case 1002:
+    case Command::Online:
         online_command(options_.probe, ws_->online, w);
         if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
         break;
-    case 1003:
+    case Command::Offline:
         offline_command(ws_->online, w);
         break;
-    case 1004:
+    case Command::Connect:
         if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
-    case 1005:
+    case Command::Disconnect:
         link_->close_link();
         ws_->link_active.store(0);
         fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
         w.invalidate(false);
         break;
-    case 1006:
+    case Command::Exit:
         view_.display_bitmap.release();
         w.close_window();
         break;
-    case 1011:
+    case Command::Copy:
         rebuild_bitmap();
         if (view_.display_bitmap.exists())
             w.copy_image_to_clipboard(view_.display_bitmap.pixels(), view_.display_bitmap.width(),
                                       view_.display_bitmap.height(), view_.display_bitmap.stride());
         break;
-    case 1021:
-    case 1022:
-    case 1023:
-    case 1024:
-    case 1025:
-        switch_source(id - menu::kMapSourceBase);
+    case Command::Etopo2:
+    case Command::OpenStreetMap:
+    case Command::GoogleMaps:
+    case Command::VirtualEarth:
+    case Command::MapQuest:
+        switch_source(command_source(id));
         break;
-    case 1026:
-    case 1028:
-    case 1029:
-        if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
+    case Command::OpenTopoMap:
+    case Command::CatalogueFirst:
+    case Command::CatalogueSecond:
+        if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);
         break;
-    case 1031:
-    case 1032:
-    case 1033:
-    case 1034:
-    case 1035:
-    case 1036:
-        select_device(id - menu::kDeviceBase);
+    case Command::Nmea:
+    case Command::EarthMateUsb:
+    case Command::EarthMate:
+    case Command::TripMate:
+    case Command::Garmin:
+    case Command::Remote:
+        select_device(command_device(id));
         break;
-    case 1038:
+    case Command::Gpsd:
         select_device(static_cast<int>(DeviceType::Gpsd));
         break;
-    case 1039:
+    case Command::NmeaNetwork:
         select_device(static_cast<int>(DeviceType::Network));
         break;
-    case 1037:
+    case Command::GpsMonitor:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });
         break;
-    case 1041:
+    case Command::AutoPan:
         ws_->auto_pan = !ws_->auto_pan;
         w.check_menu_item(id, ws_->auto_pan != 0);
         w.invalidate(false);
         break;
-    case 1042:
+    case Command::AutoZoom:
         ws_->auto_zoom = !ws_->auto_zoom;
         w.check_menu_item(id, ws_->auto_zoom != 0);
         view_.zoom_clock = now();
         w.invalidate(false);
         break;
-    case 1043:
+    case Command::Track:
         ws_->track = !ws_->track;
         w.check_menu_item(id, ws_->track != 0);
         w.invalidate(false);
         break;
-    case 1044: {
+    case Command::BigMaps: {
         WaitCursor wait(window_);
         ws_->big_maps = !ws_->big_maps;
         w.check_menu_item(id, ws_->big_maps != 0);
@@ -272,27 +270,27 @@ void App::on_command(int id) {
         write_setting("size", ws_->big_maps ? "large" : "small", dir_);
         break;
     }
-    case 1045:
+    case Command::MapCoordinates:
         ws_->map_coordinates = !ws_->map_coordinates;
         w.check_menu_item(id, ws_->map_coordinates != 0);
         w.invalidate(false);
         break;
-    case 1046:  // Night: drawn differently at once; the tiles and the cache stay as they are
+    case Command::Night:  // Night: drawn differently at once; the tiles and the cache stay as they are
         ws_->night = !ws_->night;
         w.check_menu_item(id, ws_->night != 0);
         write_setting("night", ws_->night ? "yes" : "no", dir_);
         w.invalidate(false);
         break;
-    case 1047:
+    case Command::AerialPhoto:
         toggle_aerial();
         break;
-    case 1048:
+    case Command::SettingsCom:
         com_settings();
         break;
-    case 1051:
+    case Command::Keys:
         w.run_keys_dialog();
         break;
-    case 1053: {
+    case Command::About: {
         utsname name{};
         const std::string release = uname(&name) == 0 ? name.release : "";
         std::string sources = about_system_line(release);
@@ -307,8 +305,8 @@ void App::on_command(int id) {
         break;
     }
     default:
-        if (id >= 1101 && id <= 1199)
-            if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(e->name);
+        if (id >= Command::CatalogueMore && id <= Command::CatalogueLast)
+            if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);
         break;
     }
 }

@@ -53,7 +53,7 @@ void App::on_left_button(int x, int y) {
         switch (b) {
         case toolbar::kAutoPan:
             ws_->auto_pan = 1;
-            window_->check_menu_item(menu::kAutoPan, true);
+            window_->check_menu_item(Command::AutoPan, true);
             window_->invalidate(false);
             break;
         case toolbar::kPanWest: pan(-kTileSize, 0); break;

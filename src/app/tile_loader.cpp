@@ -36,16 +36,24 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
     std::map<std::string, const Want*> by_path;
     for (const Want& w : wants) by_path.emplace(w.path, &w);
     // Requests whose tile has left the view.
+    // Requests whose tile has left the view are cancelled; the others take their new distance.
     std::vector<Fetcher::RequestId> gone;
+    std::vector<std::pair<Fetcher::RequestId, int>> moved;
     for (auto it = requested_.begin(); it != requested_.end();) {
-        if (by_path.count(it->first) == 0) {
-            gone.push_back(it->second);
+        const auto wanted = by_path.find(it->first);
+        if (wanted == by_path.end()) {
+            gone.push_back(it->second.id);
             it = requested_.erase(it);
         } else {
+            if (-wanted->second->distance != it->second.priority) {
+                it->second.priority = -wanted->second->distance;
+                moved.emplace_back(it->second.id, it->second.priority);
+            }
             ++it;
         }
     }
     cancel(std::move(gone));
+    fetcher_.reprioritise(moved);
     std::stable_sort(wants.begin(), wants.end(), [](const Want& a, const Want& b) { return a.distance < b.distance; });
     for (const Want& w : wants) {
         if (requested_.count(w.path) != 0) continue;
@@ -94,7 +102,7 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
                 if (window) window->invalidate(false);
             }
         });
-        requested_.emplace(w.path, id);
+        requested_.emplace(w.path, Requested{id, -w.distance});
     }
 }
 
@@ -103,15 +111,14 @@ void TileLoader::cancel(std::vector<Fetcher::RequestId> ids) {
         std::lock_guard lock(shared_->mutex);
         shared_->cancelled.insert(shared_->cancelled.end(), ids.begin(), ids.end());
     }
-    // The last submitted first: a running request cancelled before the queued ones would free its
-    // connection for the next of them, which would then start only to be cancelled in turn.
-    std::sort(ids.begin(), ids.end(), [](Fetcher::RequestId a, Fetcher::RequestId b) { return a > b; });
-    for (Fetcher::RequestId id : ids) fetcher_.cancel(id);
+    // All at once: a running request cancelled alone would free its connection for a queued one that
+    // would then start only to be cancelled in turn.
+    fetcher_.cancel(ids);
 }
 
 void TileLoader::cancel_all() {
     std::vector<Fetcher::RequestId> ids;
-    for (const auto& [path, id] : requested_) ids.push_back(id);
+    for (const auto& [path, r] : requested_) ids.push_back(r.id);
     cancel(std::move(ids));
     requested_.clear();
     std::lock_guard lock(shared_->mutex);
@@ -139,7 +146,7 @@ std::vector<TileLoader::Landed> TileLoader::take_landed() {
     }
     for (auto& [id, l] : finished) {
         auto it = requested_.find(l.path);
-        if (it != requested_.end() && it->second == id) requested_.erase(it);
+        if (it != requested_.end() && it->second.id == id) requested_.erase(it);
     }
     return landed;
 }

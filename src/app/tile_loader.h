@@ -1,7 +1,8 @@
 // Background filling of the view's missing tiles. The window thread says which tiles the view wants
 // (nearest the view centre first); the loader hands them to the fetcher, whose own thread downloads
 // them within the source's connection limit and writes each through a temporary file renamed into
-// place. Requests for tiles that have left the view are cancelled when the view moves. Each finished
+// place. Requests for tiles that have left the view are cancelled when the view moves, and those
+// still queued take their new distance from the centre. Each finished
 // tile is queued and the window is invalidated; the window thread takes the queue in its paint and
 // draws the tiles. The window thread never waits for the network here.
 #pragma once
@@ -59,7 +60,8 @@ public:
     TileLoader& operator=(const TileLoader&) = delete;
 
     // Window thread: the tiles the view wants now. Outstanding requests for other tiles are cancelled;
-    // tiles not yet requested are submitted, nearest first; those already on their way continue.
+    // tiles not yet requested are submitted, nearest first; those already on their way continue, the
+    // queued ones with the priority of their new distance.
     void want(std::vector<Want> wants, const Policy& policy);
     // Window thread: cancels everything outstanding.
     void cancel_all();
@@ -73,7 +75,11 @@ private:
     void cancel(std::vector<Fetcher::RequestId> ids);
     Fetcher& fetcher_;
     std::shared_ptr<Shared> shared_;
-    std::map<std::string, Fetcher::RequestId> requested_;  // by path; window thread only
+    struct Requested {
+        Fetcher::RequestId id = 0;
+        int priority = 0;
+    };
+    std::map<std::string, Requested> requested_;  // by path; window thread only
 };
 
 }  // namespace vg

@@ -105,19 +105,19 @@ SerialLinkSettings link_settings(const WindowState& ws) {
 }
 
 void set_initial_menu_states(const WindowState& ws, Window& window) {
-    window.enable_menu_item(menu::kOnline, true);
-    window.enable_menu_item(menu::kOffline, false);
-    window.enable_menu_item(menu::kConnect, true);
-    window.enable_menu_item(menu::kDisconnect, false);
-    window.check_menu_item(menu::kAutoPan, ws.auto_pan != 0);
-    window.check_menu_item(menu::kAutoZoom, ws.auto_zoom != 0);
-    window.check_menu_item(menu::kTrack, ws.track != 0);
-    window.check_menu_item(menu::kBigMaps, ws.big_maps != 0);
-    window.check_menu_item(menu::kMapCoordinates, ws.map_coordinates != 0);
-    window.check_menu_item(menu::kNight, ws.night != 0);
-    for (int id = menu::kMapSourceBase + 1; id <= menu::kMapSourceBase + 5; ++id) window.check_menu_item(id, false);
-    window.check_menu_item(menu::kMapSourceBase + ws.map_source, true);
-    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.menu_id, static_cast<int>(info.type) != ws.device_type);
+    window.enable_menu_item(Command::Online, true);
+    window.enable_menu_item(Command::Offline, false);
+    window.enable_menu_item(Command::Connect, true);
+    window.enable_menu_item(Command::Disconnect, false);
+    window.check_menu_item(Command::AutoPan, ws.auto_pan != 0);
+    window.check_menu_item(Command::AutoZoom, ws.auto_zoom != 0);
+    window.check_menu_item(Command::Track, ws.track != 0);
+    window.check_menu_item(Command::BigMaps, ws.big_maps != 0);
+    window.check_menu_item(Command::MapCoordinates, ws.map_coordinates != 0);
+    window.check_menu_item(Command::Night, ws.night != 0);
+    for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
+    window.check_menu_item(source_command(ws.map_source), true);
+    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, static_cast<int>(info.type) != ws.device_type);
 }
 
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {

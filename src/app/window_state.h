@@ -33,22 +33,6 @@ inline void set_bounded(std::string& field, std::string_view text, std::size_t m
 // Baud rates the `port` setting may choose.
 inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
-// Menu commands whose states window creation sets.
-namespace menu {
-inline constexpr int kOnline = 1002;
-inline constexpr int kOffline = 1003;
-inline constexpr int kConnect = 1004;
-inline constexpr int kDisconnect = 1005;
-inline constexpr int kMapSourceBase = 1020;  // + map source 1..5
-inline constexpr int kDeviceBase = 1030;     // + device type 1..6
-inline constexpr int kAutoPan = 1041;
-inline constexpr int kAutoZoom = 1042;
-inline constexpr int kTrack = 1043;
-inline constexpr int kBigMaps = 1044;
-inline constexpr int kMapCoordinates = 1045;
-inline constexpr int kNight = 1046;
-}  // namespace menu
-
 // One per main window; made by create_window_state, owned by the window.
 struct WindowState {
     Window* owner_window = nullptr;

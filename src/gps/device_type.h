@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/command.h"
+
 namespace vg {
 
 enum class DeviceType : int {
@@ -23,18 +25,18 @@ struct DeviceTypeInfo {
     const char* unit_value;  // written to the `unit` setting
     char letter;             // upper-cased first letter read from it ('\0': only the whole word)
     unsigned baud;
-    int menu_id;
+    Command command;  // its Device menu item
 };
 
 inline constexpr DeviceTypeInfo kDeviceTypes[] = {
-    {DeviceType::Nmea, "NMEA", 'N', 4800, 1031},
-    {DeviceType::EarthMateUsb, "USB EarthMate", 'U', 4800, 1032},
-    {DeviceType::EarthMate, "EarthMate", 'E', 9600, 1033},
-    {DeviceType::TripMate, "TripMate", 'T', 4800, 1034},
-    {DeviceType::Garmin, "Garmin", 'G', 9600, 1035},
-    {DeviceType::Remote, "remote", 'R', 19200, 1036},
-    {DeviceType::Gpsd, "gpsd", '\0', 4800, 1038},
-    {DeviceType::Network, "network", '\0', 4800, 1039},
+    {DeviceType::Nmea, "NMEA", 'N', 4800, Command::Nmea},
+    {DeviceType::EarthMateUsb, "USB EarthMate", 'U', 4800, Command::EarthMateUsb},
+    {DeviceType::EarthMate, "EarthMate", 'E', 9600, Command::EarthMate},
+    {DeviceType::TripMate, "TripMate", 'T', 4800, Command::TripMate},
+    {DeviceType::Garmin, "Garmin", 'G', 9600, Command::Garmin},
+    {DeviceType::Remote, "remote", 'R', 19200, Command::Remote},
+    {DeviceType::Gpsd, "gpsd", '\0', 4800, Command::Gpsd},
+    {DeviceType::Network, "network", '\0', 4800, Command::NmeaNetwork},
 };
 
 inline const DeviceTypeInfo& device_info(DeviceType type) { return kDeviceTypes[static_cast<int>(type) - 1]; }

@@ -81,8 +81,8 @@ SerialLinkSettings SerialLink::settings() const { return settings_; }
 
 void SerialLink::set_menu_connected(bool connected) {
     if (!window_) return;
-    window_->enable_menu_item(kConnectMenuId, !connected);
-    window_->enable_menu_item(kDisconnectMenuId, connected);
+    window_->enable_menu_item(Command::Connect, !connected);
+    window_->enable_menu_item(Command::Disconnect, connected);
 }
 
 long long SerialLink::now_seconds() const {

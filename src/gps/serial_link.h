@@ -23,9 +23,6 @@
 
 namespace vg {
 
-// Menu commands whose states the link sets.
-inline constexpr int kConnectMenuId = 1004;
-inline constexpr int kDisconnectMenuId = 1005;
 // Most bytes handed to a parser at once.
 inline constexpr std::size_t kReadChunk = 80;
 

@@ -33,8 +33,8 @@ bool probe_site(const ProbeConfig& config, const std::string& url) {
 
 void show_online(Window* window) {
     if (!window) return;
-    window->enable_menu_item(kMenuOnline, false);
-    window->enable_menu_item(kMenuOffline, true);
+    window->enable_menu_item(Command::Online, false);
+    window->enable_menu_item(Command::Offline, true);
 }
 
 }  // namespace
@@ -126,8 +126,8 @@ int online_command(const ProbeConfig& config, std::atomic<int>& online, Window& 
 
 void offline_command(std::atomic<int>& online, Window& window) {
     online.store(0);
-    window.enable_menu_item(kMenuOnline, true);
-    window.enable_menu_item(kMenuOffline, false);
+    window.enable_menu_item(Command::Online, true);
+    window.enable_menu_item(Command::Offline, false);
 }
 
 void ConnectivityProbe::start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions, Window* window) {

@@ -20,8 +20,6 @@ namespace vg {
 
 class Window;
 
-inline constexpr int kMenuOnline = 1002;
-inline constexpr int kMenuOffline = 1003;
 inline constexpr const char* kProbeFile = "tcpip.tmp";
 inline constexpr const char* kNoInternetMessage = "No Internet connection";
 

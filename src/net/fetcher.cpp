@@ -1,4 +1,5 @@
 #include "net/fetcher.h"
+#include "net/network_wait.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -190,6 +191,7 @@ struct Transfer {
     bool too_large = false;
     bool wrong_type = false;
     bool write_failed = false;
+    bool multiplexed = false;  // a response came over HTTP/2: its host takes more transfers at once
 
     ~Transfer() {
         if (fd >= 0) ::close(fd);
@@ -261,6 +263,7 @@ struct Transfer {
         if (line.rfind("HTTP/", 0) == 0) {  // a new response (proxy CONNECT, 1xx, redirect, final)
             t->result.headers.clear();
             t->status_checked = false;
+            if (line.rfind("HTTP/2", 0) == 0) t->multiplexed = true;
         } else if (auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
             t->result.headers[lower(std::string(line.substr(0, colon)))] = trim(line.substr(colon + 1));
         }
@@ -275,6 +278,7 @@ struct Fetcher::Engine {
     mutable std::mutex mutex;
     std::vector<std::unique_ptr<Transfer>> incoming;  // under mutex
     std::vector<RequestId> cancels;                   // under mutex
+    std::vector<std::pair<RequestId, int>> priorities; // under mutex
     bool stopping = false;                            // under mutex
     std::atomic<std::size_t> count{0};
     std::atomic<RequestId> next_id{1};
@@ -486,11 +490,13 @@ struct Fetcher::Engine {
         for (;;) {
             std::vector<std::unique_ptr<Transfer>> arrived;
             std::vector<RequestId> to_cancel;
+            std::vector<std::pair<RequestId, int>> new_priorities;
             bool stop = false;
             {
                 std::lock_guard lock(mutex);
                 arrived.swap(incoming);
                 to_cancel.swap(cancels);
+                new_priorities.swap(priorities);
                 stop = stopping;
             }
             for (auto& t : arrived) {
@@ -502,6 +508,9 @@ struct Fetcher::Engine {
                 waiting.push_back(std::move(t));
             }
             for (RequestId id : to_cancel) cancel_one(id);
+            for (const auto& [id, priority] : new_priorities)
+                for (auto& t : waiting)
+                    if (t->id == id) t->request.priority = priority;
             if (stop) {
                 while (!waiting.empty()) cancel_one(waiting.front()->id);
                 while (!running.empty()) cancel_one(running.begin()->first);
@@ -519,6 +528,10 @@ struct Fetcher::Engine {
                 if (t) complete(t, msg->data.result);
                 freed = true;
             }
+            // The first response header over HTTP/2 opens the host to more transfers at once, without
+            // waiting for that response's body.
+            for (const auto& [id, t] : running)
+                if (t->multiplexed && multiplexed_hosts.insert(t->host).second) freed = true;
             if (freed && !waiting.empty()) continue;  // a host slot came free: start the next at once
             curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         }
@@ -553,7 +566,26 @@ void Fetcher::cancel(RequestId id) {
     engine_->wake();
 }
 
+void Fetcher::cancel(const std::vector<RequestId>& ids) {
+    if (ids.empty()) return;
+    {
+        std::lock_guard lock(engine_->mutex);
+        engine_->cancels.insert(engine_->cancels.end(), ids.begin(), ids.end());
+    }
+    engine_->wake();
+}
+
+void Fetcher::reprioritise(const std::vector<std::pair<RequestId, int>>& priorities) {
+    if (priorities.empty()) return;
+    {
+        std::lock_guard lock(engine_->mutex);
+        engine_->priorities.insert(engine_->priorities.end(), priorities.begin(), priorities.end());
+    }
+    engine_->wake();
+}
+
 FetchResult Fetcher::fetch(FetchRequest request) {
+    note_network_wait();
     auto promise = std::make_shared<std::promise<FetchResult>>();
     auto future = promise->get_future();
     const auto bound = request.limits.total + request.limits.connect + std::chrono::seconds(5);

@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/transfer_limits.h"
@@ -118,6 +119,12 @@ public:
     // Cancels a queued or running request; its callback runs with outcome cancelled (unless it had
     // already completed). Unknown ids are ignored.
     void cancel(RequestId id);
+    // Cancels several at once: none of them starts after the call, even where cancelling one of them
+    // frees a connection for another.
+    void cancel(const std::vector<RequestId>& ids);
+    // Gives queued requests a new priority (the view moved: its middle changed). Running and unknown
+    // ones are left alone.
+    void reprioritise(const std::vector<std::pair<RequestId, int>>& priorities);
     // Submits and waits for the completion.
     FetchResult fetch(FetchRequest request);
 

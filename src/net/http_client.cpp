@@ -1,4 +1,5 @@
 #include "net/http_client.h"
+#include "net/network_wait.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -501,6 +502,7 @@ ChunkedDecoder::Status ChunkedDecoder::feed(std::string_view in, std::string& ou
 }
 
 int http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options) {
+    note_network_wait();
     if (!acceptable_url(url)) return 0;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
@@ -541,6 +543,7 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
 }
 
 int http_post_form(std::string_view url, std::string_view body, const HttpOptions& options) {
+    note_network_wait();
     if (!acceptable_url(url)) return 0;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/command.h"
+
 namespace vg {
 
 // The line settings the COM settings dialog edits. port_locked: the port of an open link cannot be
@@ -43,9 +45,9 @@ public:
     virtual ~Window() = default;
 
     virtual void set_title(const std::string& title) = 0;
-    // Menu items by command id (1001..1053).
-    virtual void enable_menu_item(int id, bool enabled) = 0;
-    virtual void check_menu_item(int id, bool checked) = 0;
+    // Menu items by command; a command the menu does not have is ignored.
+    virtual void enable_menu_item(Command id, bool enabled) = 0;
+    virtual void check_menu_item(Command id, bool checked) = 0;
     // A warning message box with the window caption "VorGlobal" unless another caption is given.
     virtual void warning_box(const std::string& text, const std::string& caption = "VorGlobal") = 0;
     virtual void set_wait_cursor(bool on) = 0;

@@ -1,10 +1,13 @@
 // The main menu (resource 503) and the accelerator table (resource 502) as plain data: popups in order,
-// each with its items (text with '&' before the mnemonic letter, command id; id 0 is a separator). The
-// window layer builds its menu bar from these tables and the application logic uses the command ids.
+// each with its items (text with '&' before the mnemonic letter, command; an item without a command is a separator). The
+// window layer builds its menu bar from these tables and the application logic handles the commands.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string_view>
+
+#include "platform/command.h"
 
 namespace vg::res {
 
@@ -12,48 +15,9 @@ inline constexpr int kMenuMain = 503;
 inline constexpr int kAcceleratorTable = 502;
 inline constexpr int kIconMain = 504;
 
-// Command ids.
-inline constexpr int kCmdReloadMap = 1001;
-inline constexpr int kCmdOnline = 1002;
-inline constexpr int kCmdOffline = 1003;
-inline constexpr int kCmdConnect = 1004;
-inline constexpr int kCmdDisconnect = 1005;
-inline constexpr int kCmdExit = 1006;
-inline constexpr int kCmdCopy = 1011;
-// Map sources: 1020 + map source (1 Etopo2 .. 5 MapQuest).
-inline constexpr int kCmdSourceBase = 1020;
-inline constexpr int kCmdEtopo2 = 1021;
-inline constexpr int kCmdOpenStreetMap = 1022;
-inline constexpr int kCmdGoogleMaps = 1023;
-inline constexpr int kCmdVirtualEarth = 1024;
-inline constexpr int kCmdMapQuest = 1025;
-// Devices: 1030 + device type (1 NMEA .. 6 Remote); gpsd and NMEA network take 1038 and 1039.
-inline constexpr int kCmdDeviceBase = 1030;
-inline constexpr int kCmdNmea = 1031;
-inline constexpr int kCmdEarthMateUsb = 1032;
-inline constexpr int kCmdEarthMate = 1033;
-inline constexpr int kCmdTripMate = 1034;
-inline constexpr int kCmdGarmin = 1035;
-inline constexpr int kCmdRemote = 1036;
-inline constexpr int kCmdGpsMonitor = 1037;
-inline constexpr int kCmdGpsd = 1038;
-inline constexpr int kCmdNmeaNetwork = 1039;
-inline constexpr int kCmdSettingsCom = 1048;
-inline constexpr int kCmdAutoPan = 1041;
-inline constexpr int kCmdAutoZoom = 1042;
-inline constexpr int kCmdTrack = 1043;
-inline constexpr int kCmdBigMaps = 1044;
-inline constexpr int kCmdMapCoordinates = 1045;
-inline constexpr int kCmdNight = 1046;
-inline constexpr int kCmdAerialPhoto = 1047;
-inline constexpr int kCmdKeys = 1051;
-inline constexpr int kCmdAbout = 1053;
-
-inline constexpr int kSeparator = 0;
-
 struct MenuItem {
-    std::string_view text;  // empty for a separator
-    int id = kSeparator;
+    std::string_view text;      // empty for a separator
+    std::optional<Command> id;  // none for a separator
     bool checked = false;  // carries a check mark when the menu is created
 };
 
@@ -63,57 +27,57 @@ struct MenuPopup {
 };
 
 inline constexpr MenuItem kGpsItems[] = {
-    {"&Reload Map", kCmdReloadMap},
+    {"&Reload Map", Command::ReloadMap},
     {},
-    {"On&line", kCmdOnline},
-    {"O&ffline", kCmdOffline},
+    {"On&line", Command::Online},
+    {"O&ffline", Command::Offline},
     {},
-    {"&Connect", kCmdConnect},
-    {"&Disconnect", kCmdDisconnect},
+    {"&Connect", Command::Connect},
+    {"&Disconnect", Command::Disconnect},
     {},
-    {"E&xit", kCmdExit},
+    {"E&xit", Command::Exit},
 };
 
 inline constexpr MenuItem kEditItems[] = {
-    {"&Copy", kCmdCopy},
+    {"&Copy", Command::Copy},
 };
 
 inline constexpr MenuItem kMapsItems[] = {
-    {"Etopo2", kCmdEtopo2},
-    {"&OpenStreetMap", kCmdOpenStreetMap},
-    {"&GoogleMaps", kCmdGoogleMaps},
-    {"&VirtualEarth", kCmdVirtualEarth},
-    {"&MapQuest", kCmdMapQuest},
+    {"Etopo2", Command::Etopo2},
+    {"&OpenStreetMap", Command::OpenStreetMap},
+    {"&GoogleMaps", Command::GoogleMaps},
+    {"&VirtualEarth", Command::VirtualEarth},
+    {"&MapQuest", Command::MapQuest},
 };
 
 inline constexpr MenuItem kDeviceItems[] = {
-    {"&NMEA", kCmdNmea},
-    {"EarthMate &USB", kCmdEarthMateUsb},
-    {"&EarthMate", kCmdEarthMate},
-    {"&TripMate", kCmdTripMate},
-    {"&Garmin", kCmdGarmin},
-    {"&Remote", kCmdRemote},
-    {"gps&d", kCmdGpsd},
-    {"NMEA ne&twork", kCmdNmeaNetwork},
+    {"&NMEA", Command::Nmea},
+    {"EarthMate &USB", Command::EarthMateUsb},
+    {"&EarthMate", Command::EarthMate},
+    {"&TripMate", Command::TripMate},
+    {"&Garmin", Command::Garmin},
+    {"&Remote", Command::Remote},
+    {"gps&d", Command::Gpsd},
+    {"NMEA ne&twork", Command::NmeaNetwork},
     {},
-    {"Settings &COM", kCmdSettingsCom},
-    {"GPS &Monitor", kCmdGpsMonitor},
+    {"Settings &COM", Command::SettingsCom},
+    {"GPS &Monitor", Command::GpsMonitor},
 };
 
 inline constexpr MenuItem kOptionsItems[] = {
-    {"&Auto Pan", kCmdAutoPan, true},
-    {"Auto &Zoom", kCmdAutoZoom},
-    {"&Track", kCmdTrack},
-    {"&Big Maps", kCmdBigMaps},
-    {"&Map Coordinates", kCmdMapCoordinates},
-    {"&Night", kCmdNight},
+    {"&Auto Pan", Command::AutoPan, true},
+    {"Auto &Zoom", Command::AutoZoom},
+    {"&Track", Command::Track},
+    {"&Big Maps", Command::BigMaps},
+    {"&Map Coordinates", Command::MapCoordinates},
+    {"&Night", Command::Night},
     {},
-    {"Aerial &Photo", kCmdAerialPhoto},
+    {"Aerial &Photo", Command::AerialPhoto},
 };
 
 inline constexpr MenuItem kHelpItems[] = {
-    {"&Keys", kCmdKeys},
-    {"&About", kCmdAbout},
+    {"&Keys", Command::Keys},
+    {"&About", Command::About},
 };
 
 inline constexpr MenuPopup kMainMenu[] = {
@@ -131,17 +95,16 @@ enum class AcceleratorKey { PageUp, PageDown };
 struct Accelerator {
     AcceleratorKey key;
     bool shift;
-    int id;
+    Command id;
 };
 
 inline constexpr Accelerator kAccelerators[] = {
-    {AcceleratorKey::PageUp, true, kCmdConnect},
-    {AcceleratorKey::PageDown, true, kCmdDisconnect},
+    {AcceleratorKey::PageUp, true, Command::Connect},
+    {AcceleratorKey::PageDown, true, Command::Disconnect},
 };
 
-// The menu item with command id `id`, or nullptr when the menu has none (separators are never found).
-constexpr const MenuItem* find_menu_item(int id) {
-    if (id == kSeparator) return nullptr;
+// The menu item of command `id`, or nullptr when the menu has none.
+constexpr const MenuItem* find_menu_item(Command id) {
     for (const MenuPopup& popup : kMainMenu)
         for (const MenuItem& item : popup.items)
             if (item.id == id) return &item;

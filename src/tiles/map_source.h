@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "platform/command.h"
+
 namespace vg {
 
 enum class MapSource : int {
@@ -17,15 +19,15 @@ struct MapSourceInfo {
     MapSource source;
     const char* site_value;  // written to the `site` setting; also the title name
     char letter;             // upper-cased first letter read from it
-    int menu_id;
+    Command command;         // its Maps menu item
 };
 
 inline constexpr MapSourceInfo kMapSources[] = {
-    {MapSource::Etopo2, "Etopo2", 'E', 1021},
-    {MapSource::OpenStreetMap, "OpenStreetMap", 'O', 1022},
-    {MapSource::GoogleMaps, "GoogleMaps", 'G', 1023},
-    {MapSource::VirtualEarth, "VirtualEarth", 'V', 1024},
-    {MapSource::MapQuest, "MapQuest", 'M', 1025},
+    {MapSource::Etopo2, "Etopo2", 'E', Command::Etopo2},
+    {MapSource::OpenStreetMap, "OpenStreetMap", 'O', Command::OpenStreetMap},
+    {MapSource::GoogleMaps, "GoogleMaps", 'G', Command::GoogleMaps},
+    {MapSource::VirtualEarth, "VirtualEarth", 'V', Command::VirtualEarth},
+    {MapSource::MapQuest, "MapQuest", 'M', Command::MapQuest},
 };
 
 inline const MapSourceInfo& source_info(MapSource s) { return kMapSources[static_cast<int>(s) - 1]; }

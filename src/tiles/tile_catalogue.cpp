@@ -78,7 +78,7 @@ CatalogueEntry original_entry(MapSource source, bool aerial, std::string tmpl, s
     e.attribution = std::move(attribution);
     e.kind = SourceKind::legacy;
     e.original = source;
-    e.menu_id = source_info(source).menu_id;
+    e.menu_id = command_id(source_info(source).command);
     return e;
 }
 
@@ -226,8 +226,9 @@ std::vector<std::string> Catalogue::names() const {
 
 int catalogue_menu_id(int count) {
     if (count < 0) return 0;
-    if (count < 2) return 1028 + count;
-    return count - 2 < 99 ? 1101 + (count - 2) : 0;
+    if (count < 2) return command_id(Command::CatalogueFirst) + count;
+    const int more = command_id(Command::CatalogueMore) + (count - 2);
+    return more <= command_id(Command::CatalogueLast) ? more : 0;
 }
 
 bool Catalogue::put(CatalogueEntry entry) {
@@ -247,7 +248,7 @@ bool Catalogue::put(CatalogueEntry entry) {
         int added = 0;
         for (const auto& name : names()) {
             const auto* first = find(name, false) ? find(name, false) : find(name, true);
-            if (first && first->menu_id >= 1028) ++added;
+            if (first && first->menu_id >= command_id(Command::CatalogueFirst)) ++added;
         }
         entry.menu_id = catalogue_menu_id(added);
         if (entry.menu_id == 0) return false;
@@ -287,7 +288,7 @@ Catalogue builtin_catalogue() {
     topo.zooms = {4, 7, 10, 13, 16};
     topo.attribution = "Map data: © OpenStreetMap contributors, SRTM | Map style: © OpenTopoMap (CC-BY-SA)";
     topo.nobulk = true;
-    topo.menu_id = 1026;
+    topo.menu_id = command_id(Command::OpenTopoMap);
     c.entries.push_back(topo);
     return c;
 }

@@ -46,7 +46,7 @@ bool schedule_script(const QString& path, vg::MainWindow& window, vg::App& app, 
     for (const vg::ScriptStep& step : *steps) {
         QTimer::singleShot(step.at_ms, Qt::PreciseTimer, &window, [step, &window, &app, &clock] {
             switch (step.kind) {
-            case vg::ScriptStep::Kind::Command: window.on_command(step.a); break;
+            case vg::ScriptStep::Kind::Command: window.on_command_id(step.a); break;
             case vg::ScriptStep::Kind::Left: app.on_left_button(step.a, step.b); break;
             case vg::ScriptStep::Kind::Right: app.on_right_button(step.a, step.b); break;
             case vg::ScriptStep::Kind::Key: app.on_key_up(vg::key_for(step.a)); break;

@@ -58,22 +58,22 @@ void MainWindow::build_menu() {
         QMenu* menu = menuBar()->addMenu(from_view(popup.text));
         if (popup.items.data() == res::kMapsItems) maps_menu_ = menu;
         for (const res::MenuItem& item : popup.items) {
-            if (item.id == res::kSeparator) {
+            if (!item.id) {
                 menu->addSeparator();
                 continue;
             }
             QAction* action = menu->addAction(from_view(item.text));
-            action->setData(item.id);
+            action->setData(command_id(*item.id));
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
-            if (item.id == 1011) action->setShortcut(QKeySequence::Copy);
-            if (item.id == 1006) action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-            if (item.id == 1001) action->setShortcut(QKeySequence(Qt::Key_F5));
+            if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
+            if (item.id == Command::Exit) action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+            if (item.id == Command::ReloadMap) action->setShortcut(QKeySequence(Qt::Key_F5));
             if (item.checked) {
                 action->setCheckable(true);
                 action->setChecked(true);
             }
-            const int id = item.id;
+            const Command id = *item.id;
             connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
                 // Choosing an item never changes its check mark by itself: Qt has just toggled a
                 // checkable item, so put the mark back; the command sets it when it means to.
@@ -85,10 +85,10 @@ void MainWindow::build_menu() {
     }
 }
 
-void MainWindow::add_source_item(const std::string& name, int id) {
+void MainWindow::add_source_item(const std::string& name, Command id) {
     if (maps_menu_ == nullptr || actions_.count(id)) return;
     QAction* action = maps_menu_->addAction(QString::fromStdString(name));
-    action->setData(id);
+    action->setData(command_id(id));
     connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
         if (action->isCheckable()) action->setChecked(!checked);
         on_command(id);
@@ -103,7 +103,7 @@ void MainWindow::build_accelerators() {
         // Separate shortcuts rather than menu-item shortcuts: the menu texts carry no key names.
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        const int id = accelerator.id;
+        const Command id = accelerator.id;
         connect(shortcut, &QShortcut::activated, this, [this, id] {
             // A greyed menu item also disables its accelerator.
             if (QAction* action = menu_action(id); action != nullptr && !action->isEnabled()) return;
@@ -130,13 +130,17 @@ void MainWindow::build_zoom_keys() {
     }
 }
 
-QAction* MainWindow::menu_action(int id) const {
+QAction* MainWindow::menu_action(Command id) const {
     auto it = actions_.find(id);
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainWindow::on_command(int id) {
+void MainWindow::on_command(Command id) {
     if (handler_) handler_(id);
+}
+
+void MainWindow::on_command_id(int id) {
+    if (const std::optional<Command> command = command_from_id(id)) on_command(*command);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

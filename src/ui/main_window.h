@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 
+#include "platform/command.h"
+
 class QAction;
 
 namespace vg {
@@ -23,21 +25,23 @@ public:
 
     MapView* map_view() const { return view_; }
 
-    // The menu item with command id `id`, or nullptr when the menu has none.
-    QAction* menu_action(int id) const;
+    // The menu item of command `id`, or nullptr when the menu has none.
+    QAction* menu_action(Command id) const;
 
-    // Receives every command id; until one is set commands do nothing.
-    void set_command_handler(std::function<void(int)> handler) { handler_ = std::move(handler); }
+    // Receives every command; until one is set commands do nothing.
+    void set_command_handler(std::function<void(Command)> handler) { handler_ = std::move(handler); }
 
     // Called when the window is asked to close (close box, Exit), before it closes.
     void set_close_handler(std::function<void()> handler) { close_handler_ = std::move(handler); }
 
+    // Runs a command as if its menu item had been chosen. Greyed items are not refused here (the
+    // menu and the accelerators never deliver them).
+    void on_command(Command id);
+    // The same for an integer id (scripts): an id that names no command does nothing.
+    void on_command_id(int id);
+
     // + and - keys: called with +1 (zoom in) or -1 (zoom out).
     void set_zoom_key_handler(std::function<void(int)> handler) { zoom_key_handler_ = std::move(handler); }
-
-    // Runs a command as if its menu item had been chosen. Greyed items and unknown ids are not
-    // refused here (the menu and the accelerators never deliver them).
-    void on_command(int id);
 
     // Makes the client area `width` x `height` and fits the window around it (on a real screen no
     // larger than its free area). Sizes below 1 are ignored. The user may resize the window later.
@@ -45,7 +49,7 @@ public:
 
     // Adds a source of the tile catalogue (OpenTopoMap, vor_src.txt lines, map packs) at the end of the
     // Maps menu, with its command id. An id already in the menu is not added again.
-    void add_source_item(const std::string& name, int id);
+    void add_source_item(const std::string& name, Command id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -56,9 +60,9 @@ private:
     void build_zoom_keys();
 
     MapView* view_ = nullptr;
-    std::map<int, QAction*> actions_;
+    std::map<Command, QAction*> actions_;
     QMenu* maps_menu_ = nullptr;
-    std::function<void(int)> handler_;
+    std::function<void(Command)> handler_;
     std::function<void()> close_handler_;
     std::function<void(int)> zoom_key_handler_;
 };

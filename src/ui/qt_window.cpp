@@ -101,13 +101,13 @@ void QtWindow::set_title(const std::string& title) {
     run_on_window_thread([this, text = to_qstring(title)] { window_.setWindowTitle(text); });
 }
 
-void QtWindow::enable_menu_item(int id, bool enabled) {
+void QtWindow::enable_menu_item(Command id, bool enabled) {
     run_on_window_thread([this, id, enabled] {
         if (QAction* action = window_.menu_action(id)) action->setEnabled(enabled);
     });
 }
 
-void QtWindow::check_menu_item(int id, bool checked) {
+void QtWindow::check_menu_item(Command id, bool checked) {
     run_on_window_thread([this, id, checked] {
         QAction* action = window_.menu_action(id);
         if (action == nullptr) return;

@@ -56,8 +56,8 @@ public:
     int serve_repaint_requests();
 
     void set_title(const std::string& title) override;
-    void enable_menu_item(int id, bool enabled) override;
-    void check_menu_item(int id, bool checked) override;
+    void enable_menu_item(Command id, bool enabled) override;
+    void check_menu_item(Command id, bool checked) override;
     void warning_box(const std::string& text, const std::string& caption = "VorGlobal") override;
     // Balanced on/off pairs nest; an "off" without a matching "on" does nothing.
     void set_wait_cursor(bool on) override;

@@ -26,7 +26,7 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     for (const std::string& name : app.catalogue().names()) {
         const CatalogueEntry* e = app.catalogue().find(name, false);
         if (!e) e = app.catalogue().find(name, true);
-        if (e && !e->original) window.add_source_item(name, e->menu_id);
+        if (e && !e->original) window.add_source_item(name, static_cast<Command>(e->menu_id));
     }
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });
@@ -45,7 +45,7 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     });
     view->set_key_release_handler([&app](int key) { app.on_key_up(key_for(key)); });
     view->set_resize_handler([&app](int width, int height) { app.on_size(width, height); });
-    window.set_command_handler([&app](int id) { app.on_command(id); });
+    window.set_command_handler([&app](Command id) { app.on_command(id); });
     window.set_close_handler([&app] { app.on_close(); });
     services.set_timer_handler([&app] { app.on_timer(); });
 }

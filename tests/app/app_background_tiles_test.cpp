@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/app_fixture.h"
+#include "net/network_wait.h"
 #include "support/loopback_http_server.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_sources.h"
@@ -95,6 +96,9 @@ protected:
 };
 
 TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConnectionLimit) {
+    // This thread plays the window thread: no blocking network call may happen on it.
+    NoNetworkWaits window_thread;
+    const std::size_t waits = NoNetworkWaits::breaches();
     start_with([this](const std::string&) {
         gate.pass();
         return tile_reply();
@@ -111,7 +115,7 @@ TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConne
     const std::set<std::string> middle = cell_requests(true);
     for (const std::string& line : request_lines()) EXPECT_EQ(middle.count(line), 1u) << line;
     // Navigation goes on meanwhile: Map Coordinates, a paint, a timer tick.
-    app->on_command(1045);
+    app->on_command(Command::MapCoordinates);
     app->on_timer();
     gate.open();
     ASSERT_TRUE(paint_until_filled());
@@ -119,8 +123,9 @@ TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConne
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128)) << r << "," << c;
     EXPECT_EQ(request_lines().size(), 16u);
-    // No wait cursor was shown for the network.
+    // No wait cursor was shown for the network, and nothing on this thread waited for it.
     EXPECT_EQ(count_calls("wait on"), 0);
+    EXPECT_EQ(NoNetworkWaits::breaches(), waits);
 }
 
 TEST_F(BackgroundTiles, MovingTheViewCancelsWhatItNoLongerNeeds) {
@@ -198,7 +203,7 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
     start_with([](const std::string&) { return ScriptedReply::make(503, "text/plain", "busy", true); });
     EXPECT_EQ(app->tiles_left(), 0u);  // everything was cached
     const std::string before = read_file(app->tile_paths().slots[0]);
-    app->on_command(1001);
+    app->on_command(Command::ReloadMap);
     EXPECT_EQ(app->tiles_left(), 4u);
     ASSERT_TRUE(paint_until_filled());
     EXPECT_EQ(request_lines().size(), 4u);

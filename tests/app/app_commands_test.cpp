@@ -56,7 +56,7 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
     // With Auto Pan and a fix, a level button centres the new level on the position.
     a.on_left_button(15, 6);
     EXPECT_EQ(a.window_state()->auto_pan, 1);
-    EXPECT_TRUE(window.checked(1041));
+    EXPECT_TRUE(window.checked(Command::AutoPan));
     set_fix(kStartLat, kStartLon);
     a.on_left_button(239, 37);
     const WorldPixel c0 = centre_of(kStartLat, kStartLon, ve, 0);
@@ -104,15 +104,15 @@ TEST_F(AppCommands, ClicksCountOnlyInsideTheExactHitBoxes) {
 TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
     write_settings();
     App& a = start();
-    a.on_command(1021);  // Etopo2: level 0, same place
+    a.on_command(Command::Etopo2);  // Etopo2: level 0, same place
     EXPECT_EQ(a.window_state()->map_source, 1);
     EXPECT_EQ(a.view().level, 0);
     const WorldPixel e = centre_of(kStartLat, kStartLon, MapSource::Etopo2, 0);
     EXPECT_EQ(a.view().centre_x, e.x);
     EXPECT_EQ(a.view().centre_y, e.y);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("site=Etopo2\r\n"), std::string::npos);
-    EXPECT_TRUE(window.checked(1021));
-    EXPECT_FALSE(window.checked(1024));
+    EXPECT_TRUE(window.checked(Command::Etopo2));
+    EXPECT_FALSE(window.checked(Command::VirtualEarth));
     EXPECT_TRUE(window.boxes().empty());
 
     // Etopo2 has only level 0: level buttons stay there, map clicks only re-centre.
@@ -121,41 +121,41 @@ TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
     a.on_left_button(300, 200);
     EXPECT_EQ(a.view().level, 0);
 
-    a.on_command(1024);  // back: level 0 kept
+    a.on_command(Command::VirtualEarth);  // back: level 0 kept
     EXPECT_EQ(a.view().level, 0);
     EXPECT_EQ(a.window_state()->map_source, 4);
 
-    a.on_command(1047);  // VirtualEarth has photos
+    a.on_command(Command::AerialPhoto);  // VirtualEarth has photos
     EXPECT_EQ(a.window_state()->aerial, 1);
-    EXPECT_TRUE(window.checked(1047));
+    EXPECT_TRUE(window.checked(Command::AerialPhoto));
     EXPECT_EQ(a.paint().button_bitmaps[toolbar::kAerial], 752);
-    a.on_command(1022);  // OpenStreetMap drops the photos
+    a.on_command(Command::OpenStreetMap);  // OpenStreetMap drops the photos
     EXPECT_EQ(a.window_state()->aerial, 0);
-    EXPECT_FALSE(window.checked(1047));
+    EXPECT_FALSE(window.checked(Command::AerialPhoto));
     a.on_left_button(468, 6);  // and the Aerial button only clears the option
     EXPECT_EQ(a.window_state()->aerial, 0);
-    EXPECT_FALSE(window.checked(1047));
+    EXPECT_FALSE(window.checked(Command::AerialPhoto));
     EXPECT_TRUE(window.boxes().empty());
 }
 
 TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     write_settings();
     App& a = start();
-    a.on_command(1035);
+    a.on_command(Command::Garmin);
     EXPECT_EQ(a.window_state()->device_type, 5);
     EXPECT_EQ(a.window_state()->baud_rate, 9600u);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
-    EXPECT_FALSE(window.enabled(1035));
-    EXPECT_TRUE(window.enabled(1031));
+    EXPECT_FALSE(window.enabled(Command::Garmin));
+    EXPECT_TRUE(window.enabled(Command::Nmea));
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_FALSE(a.link()->link_active());
 
-    a.on_command(1036);
+    a.on_command(Command::Remote);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
     EXPECT_EQ(a.window_state()->baud_rate, 19200u);
     ASSERT_TRUE(a.position_server()->running());
     EXPECT_EQ(a.window_state()->link_active.load(), 1);
-    EXPECT_FALSE(window.enabled(1004));
+    EXPECT_FALSE(window.enabled(Command::Connect));
     EXPECT_TRUE(window.boxes().empty());
 
     // A base copy posts its position: it reaches the fix record.
@@ -167,7 +167,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_GT(f.fix_dimension, 0);
     EXPECT_DOUBLE_EQ(f.latitude, 61.5);
 
-    a.on_command(1005);  // Disconnect stops the server and drops the fix
+    a.on_command(Command::Disconnect);  // Disconnect stops the server and drops the fix
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
     EXPECT_EQ(a.window_state()->link_active.load(), 0);
@@ -180,21 +180,21 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
     write_settings("unit=network\r\n", "nmea=tcp://127.0.0.1:" + std::to_string(server.port()) + "\r\n");
     App& a = start();
     EXPECT_EQ(a.window_state()->device_type, static_cast<int>(DeviceType::Network));
-    EXPECT_FALSE(window.enabled(1039));
-    EXPECT_TRUE(window.enabled(1038));
+    EXPECT_FALSE(window.enabled(Command::NmeaNetwork));
+    EXPECT_TRUE(window.enabled(Command::Gpsd));
     ASSERT_TRUE(a.link()->link_active());
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_TRUE(test::eventually([&] { return std::fabs(a.fix().snapshot().latitude - 41.5750300) < 1e-6; }));
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
 
     // gpsd from the menu: no gpsd= line means 127.0.0.1:2947; nobody answers there, and the reader
     // keeps trying in the background without holding up the window.
-    a.on_command(1038);
+    a.on_command(Command::Gpsd);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=gpsd\r\n"), std::string::npos);
     EXPECT_TRUE(a.link()->link_active());
     EXPECT_TRUE(window.boxes().empty());
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
 }
 
@@ -211,18 +211,18 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     App& a = start();
     a.paint();
     window.clear();
-    a.on_command(1044);
+    a.on_command(Command::BigMaps);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("size=large\r\n"), std::string::npos);
     EXPECT_EQ(a.view().map_width, 1024);
     EXPECT_EQ(a.view().map_height, 768);
     EXPECT_EQ(a.mosaic().width, 1024);
-    EXPECT_TRUE(window.checked(1044));
+    EXPECT_TRUE(window.checked(Command::BigMaps));
     PaintFrame f = a.paint();
     EXPECT_EQ(count_calls("size 1026x819"), 1);
     EXPECT_EQ(f.visible_first_row, 128);
-    a.on_command(1011);
+    a.on_command(Command::Copy);
     EXPECT_EQ(window.calls().back(), "clipboard 1024x1024");
-    a.on_command(1044);
+    a.on_command(Command::BigMaps);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("size=small\r\n"), std::string::npos);
     a.paint();
     EXPECT_EQ(count_calls("size 514x435"), 1);
@@ -235,7 +235,7 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
         s.flow_control = 2;
         return true;
     };
-    a.on_command(1048);
+    a.on_command(Command::SettingsCom);
     EXPECT_EQ(a.window_state()->port_number, 3);
     EXPECT_EQ(a.window_state()->baud_rate, 38400u);
     EXPECT_EQ(a.window_state()->flow_control, 2);
@@ -244,14 +244,14 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
         s.port_number = 9;
         return false;
     };
-    a.on_command(1048);
+    a.on_command(Command::SettingsCom);
     EXPECT_EQ(a.window_state()->port_number, 3);
 
-    a.on_command(1037);
+    a.on_command(Command::GpsMonitor);
     ASSERT_EQ(window.monitors.size(), 1u);
     EXPECT_EQ(window.monitors[0]().position, "No Fix");
 
-    a.on_command(1053);
+    a.on_command(Command::About);
     // "VorGlobal ver 1.4 - build YYYYMMMDD | Linux ver. M.m"
     const std::string about = window.calls().back();
     const std::string head = "dialog about VorGlobal ver 1.4 - build ";
@@ -278,7 +278,7 @@ TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
 
     // A tile file damaged on disk is replaced by the download.
     test::write_file(a.tile_paths().slots[0], "not a picture");
-    a.on_command(1001);
+    a.on_command(Command::ReloadMap);
     ASSERT_TRUE(tiles.wait_for_requests(4));
     for (const std::string& request : tiles.requests()) EXPECT_EQ(request.rfind("GET ", 0), 0u) << request;
     EXPECT_EQ(read_file(a.tile_paths().slots[0]), png);
@@ -317,7 +317,7 @@ TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) 
         s.device = (dev / "ttyACM1").string();
         return true;
     };
-    app->on_command(1048);
+    app->on_command(Command::SettingsCom);
     EXPECT_EQ(offered, (std::vector<std::pair<std::string, std::string>>{{(dev / "ttyUSB0").string(), "usb"},
                                                                          {(dev / "ttyACM1").string(), "acm"}}));
     EXPECT_EQ(preselected, (dev / "ttyUSB0").string());
@@ -343,19 +343,19 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
                                       0),
               0u)
         << a.paint().message;
-    EXPECT_TRUE(window.enabled(1002));
-    EXPECT_FALSE(window.enabled(1003));
+    EXPECT_TRUE(window.enabled(Command::Online));
+    EXPECT_FALSE(window.enabled(Command::Offline));
 
-    a.on_command(1002);
+    a.on_command(Command::Online);
     EXPECT_EQ(a.window_state()->online.load(), 1);
-    EXPECT_FALSE(window.enabled(1002));
-    EXPECT_TRUE(window.enabled(1003));
+    EXPECT_FALSE(window.enabled(Command::Online));
+    EXPECT_TRUE(window.enabled(Command::Offline));
     EXPECT_FALSE(std::filesystem::exists(dir / "tcpip.tmp"));
-    a.on_command(1003);
+    a.on_command(Command::Offline);
     EXPECT_EQ(a.window_state()->online.load(), 0);
-    EXPECT_TRUE(window.enabled(1002));
+    EXPECT_TRUE(window.enabled(Command::Online));
 
-    a.on_command(1004);
+    a.on_command(Command::Connect);
     EXPECT_EQ(window.boxes().size(), 2u);
     EXPECT_EQ(window.boxes().back(), "No GPS connected");
 }

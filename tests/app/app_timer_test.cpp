@@ -70,7 +70,7 @@ TEST_F(AppTimer, GarminRequestsGoOutBeforeTheUploadAndTheFixLapses) {
     // A stationary receiver uploads only once a minute (no fix now, so nothing at all).
     EXPECT_TRUE(has_requests(base, 1));
 
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
     EXPECT_EQ(a.link()->reader_thread_id(), 0);
 }
@@ -132,7 +132,7 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     EXPECT_EQ(count_calls("invalidate"), 1);
 
     // Without a link the watchdog does not count.
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     a.window_state()->silence_ticks = 0;
     a.on_timer();
     EXPECT_EQ(a.window_state()->silence_ticks.load(), 0);
@@ -148,7 +148,7 @@ TEST_F(AppTimer, DisconnectAnswersTheReadersRepaintWhileItWaits) {
     pty.send(test::read_file(test::shared_testdata() / "receivers" / "bt451.log"));
     // The reader parsed a fix and now waits for the window thread to paint it.
     ASSERT_TRUE(test::wait_until([&] { return window.repaints.load() > 0; }));
-    a.on_command(1005);
+    a.on_command(Command::Disconnect);
     EXPECT_FALSE(a.link()->link_active());
     EXPECT_EQ(a.link()->reader_thread_id(), 0);
     EXPECT_GE(window.served.load(), 1);

@@ -50,7 +50,7 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     EXPECT_EQ(window.title(), "Vor VirtualEarth");
 
     // Shutdown: Exit frees the bitmap and closes the window; the destroy step frees the state.
-    a.on_command(1006);
+    a.on_command(Command::Exit);
     EXPECT_EQ(window.calls().back(), "close");
     EXPECT_FALSE(a.view().display_bitmap.exists());
     a.on_close();
@@ -58,7 +58,7 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     EXPECT_EQ(a.window_state(), nullptr);
     EXPECT_FALSE(a.paint().draw_toolbar);
     a.on_timer();
-    a.on_command(1044);  // handlers without a state do nothing
+    a.on_command(Command::BigMaps);  // handlers without a state do nothing
 }
 
 TEST_F(AppView, WithoutAStartFileNavigationStartsFromTheDefaultPosition) {
@@ -76,7 +76,7 @@ TEST_F(AppView, WithoutAStartFileNavigationStartsFromTheDefaultPosition) {
     EXPECT_EQ(a.view().centre_y, c.y);
     EXPECT_TRUE(mosaic_has_picture(256, 256));
     EXPECT_EQ(a.window_state()->auto_pan, 0);
-    EXPECT_FALSE(window.checked(1041));
+    EXPECT_FALSE(window.checked(Command::AutoPan));
 }
 
 TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
@@ -89,15 +89,15 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
     const std::string position = "Vor VirtualEarth - N 60\xC2\xB0" "10'30\" / E 24\xC2\xB0" "55'00\"";
     EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]");
 
-    a.on_command(1034);  // TripMate: no seconds
+    a.on_command(Command::TripMate);  // TripMate: no seconds
     a.paint();
     EXPECT_EQ(window.title(), position + " - 07:09 [GMT+2]");
-    a.on_command(1031);
+    a.on_command(Command::Nmea);
 
-    a.on_command(1044);  // Big Maps: the date as well
+    a.on_command(Command::BigMaps);  // Big Maps: the date as well
     a.paint();
     EXPECT_EQ(window.title(), position + " - 2026/12/07 07:09:35 [GMT+2]");
-    a.on_command(1044);
+    a.on_command(Command::BigMaps);
 
     // A receiver without a clock reports a 199x date: no time at all.
     app->fix().update([](FixRecord& f) { set_receiver_time(f, 1999, 1, 1, 0, 0, 0); });
@@ -113,7 +113,7 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
     EXPECT_EQ(count_calls("title " + window.title()), 0);
 
     // Map Coordinates with the mouse outside the map: the view centre.
-    a.on_command(1045);
+    a.on_command(Command::MapCoordinates);
     a.on_mouse_move(600, 10);
     a.paint();
     const auto& v = a.view();
@@ -126,8 +126,8 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
     EXPECT_EQ(v.pointer_y, v.centre_y + 10);
 
     // Without auto pan and Map Coordinates the title names only the source.
-    a.on_command(1045);
-    a.on_command(1041);
+    a.on_command(Command::MapCoordinates);
+    a.on_command(Command::AutoPan);
     a.paint();
     EXPECT_EQ(window.title(), "Vor VirtualEarth");
 }
@@ -181,7 +181,7 @@ TEST_F(AppView, AutoZoomStepsInOnlyOffLineEveryTwentySeconds) {
     write_settings();
     App& a = start();
     set_fix(kStartLat, kStartLon);
-    a.on_command(1042);
+    a.on_command(Command::AutoZoom);
     ASSERT_EQ(a.window_state()->auto_zoom, 1);
 
     a.window_state()->online = 1;
@@ -233,7 +233,7 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     // Logged points are drawn back; lines that are not two numbers are skipped.
     const std::string log = read_file(dir / "track.txt");
     write_file(dir / "track.txt", "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
-    a.on_command(1043);  // track on: markers stay, no cross-hair
+    a.on_command(Command::Track);  // track on: markers stay, no cross-hair
     a.paint();
     EXPECT_EQ(read_file(dir / "track.txt"), "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
 }

@@ -53,14 +53,15 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->link_active.load(), 0);
     EXPECT_TRUE(window.boxes().empty());
 
-    EXPECT_TRUE(window.enabled(1002));
-    EXPECT_FALSE(window.enabled(1003));
-    EXPECT_TRUE(window.enabled(1004));
-    EXPECT_FALSE(window.enabled(1005));
-    EXPECT_TRUE(window.checked(1041));
-    for (int id : {1042, 1043, 1044, 1045}) EXPECT_FALSE(window.checked(id)) << id;
-    for (int id = 1021; id <= 1025; ++id) EXPECT_EQ(window.checked(id), id == 1022) << id;
-    for (int id = 1031; id <= 1036; ++id) EXPECT_EQ(window.enabled(id), id != 1031) << id;
+    EXPECT_TRUE(window.enabled(Command::Online));
+    EXPECT_FALSE(window.enabled(Command::Offline));
+    EXPECT_TRUE(window.enabled(Command::Connect));
+    EXPECT_FALSE(window.enabled(Command::Disconnect));
+    EXPECT_TRUE(window.checked(Command::AutoPan));
+    for (Command id : {Command::AutoZoom, Command::Track, Command::BigMaps, Command::MapCoordinates})
+        EXPECT_FALSE(window.checked(id)) << command_id(id);
+    for (int s = 1; s <= 5; ++s) EXPECT_EQ(window.checked(source_command(s)), s == 2) << s;
+    for (int d = 1; d <= 6; ++d) EXPECT_EQ(window.enabled(device_command(d)), d != 1) << d;
 }
 
 TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
@@ -83,8 +84,8 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     EXPECT_EQ(boxes.front(), "Config file " + (dir / "vor_set.txt").string() + " not found!");
     EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Config file " + (dir / "vor_ini.txt").string() + " not found!"),
               boxes.end());
-    EXPECT_FALSE(window.enabled(1033));
-    EXPECT_TRUE(window.checked(1024));
+    EXPECT_FALSE(window.enabled(Command::EarthMate));
+    EXPECT_TRUE(window.checked(Command::VirtualEarth));
     // Without a window nothing is shown and the files are not written.
     EXPECT_TRUE(create_window_state(dir.path(), nullptr));
     EXPECT_FALSE(std::filesystem::exists(dir / "vor_set.txt"));

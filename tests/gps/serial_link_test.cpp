@@ -72,8 +72,8 @@ TEST_F(LinkFixture, ZodiacCaptureThroughThePortWhileTheWindowReads) {
     link->set_device_type(DeviceType::EarthMate);
     ASSERT_EQ(link->open_link(), 1);
     EXPECT_TRUE(link->link_active());
-    EXPECT_FALSE(window.enabled(kConnectMenuId));
-    EXPECT_TRUE(window.enabled(kDisconnectMenuId));
+    EXPECT_FALSE(window.enabled(Command::Connect));
+    EXPECT_TRUE(window.enabled(Command::Disconnect));
     EXPECT_TRUE(wait_until([&] { return link->reader_thread_id() > 0; }));
 
     // The window thread takes snapshots while the reader writes the record.
@@ -104,8 +104,8 @@ TEST_F(LinkFixture, ZodiacCaptureThroughThePortWhileTheWindowReads) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(link->reader_thread_id(), 0);
     EXPECT_FALSE(link->link_active());
-    EXPECT_TRUE(window.enabled(kConnectMenuId));
-    EXPECT_FALSE(window.enabled(kDisconnectMenuId));
+    EXPECT_TRUE(window.enabled(Command::Connect));
+    EXPECT_FALSE(window.enabled(Command::Disconnect));
 }
 
 TEST_F(LinkFixture, EarthaHandshakeAndInitialisationGoBackOverThePort) {
@@ -273,7 +273,7 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
         EXPECT_EQ(link->open_link(), 0);
         EXPECT_FALSE(link->link_active());
     }
-    EXPECT_TRUE(window.enabled(kConnectMenuId));  // never set to connected
+    EXPECT_TRUE(window.enabled(Command::Connect));  // never set to connected
     const auto calls = window.calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "wait on"), std::count(calls.begin(), calls.end(), "wait off"));
 
@@ -305,12 +305,12 @@ TEST_F(LinkFixture, RemoteStartsAndStopsTheServerWithoutAPort) {
     start_ok = true;
     EXPECT_EQ(remote.open_link(), 1);
     EXPECT_TRUE(remote.link_active());
-    EXPECT_FALSE(window.enabled(kConnectMenuId));
+    EXPECT_FALSE(window.enabled(Command::Connect));
     EXPECT_EQ(remote.write_port(reinterpret_cast<const std::uint8_t*>("x"), 1), 0);  // no port
     EXPECT_EQ(remote.close_link(), 1);
     EXPECT_EQ(started, 2);
     EXPECT_EQ(stopped, 1);
-    EXPECT_TRUE(window.enabled(kConnectMenuId));
+    EXPECT_TRUE(window.enabled(Command::Connect));
     // The pty was never opened by the link: it can still be opened exclusively.
     SerialPort port;
     EXPECT_TRUE(port.open(pty.slave_path()));

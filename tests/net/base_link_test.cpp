@@ -167,8 +167,8 @@ TEST_F(ProbeTest, BothSitesAnsweringSwitchOnLineAndSetTheVersionTexts) {
     EXPECT_EQ(versions.google_aerial.get(), "55");
     EXPECT_EQ(versions.virtual_earth_road.get(), "77");
     EXPECT_EQ(versions.virtual_earth_aerial.get(), "77");
-    EXPECT_FALSE(window.enabled(kMenuOnline));
-    EXPECT_TRUE(window.enabled(kMenuOffline));
+    EXPECT_FALSE(window.enabled(Command::Online));
+    EXPECT_TRUE(window.enabled(Command::Offline));
     EXPECT_FALSE(probe_file_exists());
     ASSERT_TRUE(google.wait_for_requests(1));
     EXPECT_EQ(google.requests()[0].substr(0, 16), "GET / HTTP/1.1\r\n");

@@ -1,11 +1,13 @@
 // The libcurl fetcher against real peers on 127.0.0.1: an HTTPS server with a throw-away authority,
 // tinyproxy for CONNECT, and the plain loopback server for waits and cancelling.
 #include "net/fetcher.h"
+#include "net/network_wait.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -205,7 +207,7 @@ TEST(Fetcher, BoundsSizeTypeAndWaitsAndLeavesNoFile) {
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }
 
-TEST(Fetcher, CancelEndsARunningRequestAndPriorityOrdersTheQueue) {
+TEST(Fetcher, CancelEndsRequestsAndPriorityOrdersTheQueue) {
     ScriptedReply silent;
     silent.silent = true;
     test::LoopbackHttpServer server([&](const std::string& request) {
@@ -226,17 +228,54 @@ TEST(Fetcher, CancelEndsARunningRequestAndPriorityOrdersTheQueue) {
     hang.host_connections = 1;
     hang.priority = 10;
     const auto hang_id = fetcher.submit(hang, note("hang"));
-    for (int priority : {1, 5, 3}) {
+    std::map<int, Fetcher::RequestId> ids;
+    for (int priority : {1, 5, 3, 7}) {
         auto r = request_for(server.url("/p" + std::to_string(priority)));
         r.host_connections = 1;
         r.priority = priority;
-        fetcher.submit(r, note("p" + std::to_string(priority)));
+        ids[priority] = fetcher.submit(r, note("p" + std::to_string(priority)));
     }
     std::this_thread::sleep_for(200ms);  // let the queue form behind the hanging request
-    fetcher.cancel(hang_id);
+    // The view moved: p1 is now nearest the middle, p7 has left it. Cancelling the running request
+    // together with p7 never lets p7 start on the connection it frees.
+    fetcher.reprioritise({{ids[1], 9}});
+    fetcher.cancel(std::vector<Fetcher::RequestId>{hang_id, ids[7]});
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return order.size() == 4; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"hang:cancelled", "p5:ok", "p3:ok", "p1:ok"}));
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return order.size() == 5; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"hang:cancelled", "p7:cancelled", "p1:ok", "p5:ok", "p3:ok"}));
+    EXPECT_EQ(server.requests().size(), 4u) << "p7 never reached the server";
+}
+
+TEST(Fetcher, KeepsConnectionsAliveAndCountsWaitsOnThreadsThatMustNotWait) {
+    ScriptedReply reply = png_reply();
+    reply.keep_alive = true;
+    test::LoopbackHttpServer server(reply);
+    Fetcher fetcher;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int ok = 0, done = 0;
+    {
+        NoNetworkWaits window_thread;
+        const std::size_t before = NoNetworkWaits::breaches();
+        for (int i = 0; i < 12; ++i) {
+            auto r = request_for(server.url("/t" + std::to_string(i)));
+            r.host_connections = 2;
+            fetcher.submit(r, [&](Fetcher::RequestId, FetchResult&& result) {
+                std::lock_guard lock(mutex);
+                ok += result.ok();
+                ++done;
+                changed.notify_all();
+            });
+        }
+        EXPECT_EQ(NoNetworkWaits::breaches(), before) << "submitting does not wait";
+        EXPECT_TRUE(fetcher.fetch(request_for(server.url("/sync"))).ok());
+        EXPECT_EQ(NoNetworkWaits::breaches(), before + 1) << "a synchronous fetch is a wait";
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 30s, [&] { return done == 12; }));
+    EXPECT_EQ(ok, 12);
+    EXPECT_LE(server.connection_count(), 3u) << "13 requests over at most 2 + 1 kept-alive connections";
+    EXPECT_EQ(server.requests().size(), 13u);
 }
 
 }  // namespace

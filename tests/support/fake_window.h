@@ -21,13 +21,13 @@ public:
         std::lock_guard l(m_);
         title_ = title;
     }
-    void enable_menu_item(int id, bool enabled) override {
-        record("enable " + std::to_string(id) + (enabled ? " on" : " off"));
+    void enable_menu_item(Command id, bool enabled) override {
+        record("enable " + std::to_string(command_id(id)) + (enabled ? " on" : " off"));
         std::lock_guard l(m_);
         enabled_[id] = enabled;
     }
-    void check_menu_item(int id, bool checked) override {
-        record("check " + std::to_string(id) + (checked ? " on" : " off"));
+    void check_menu_item(Command id, bool checked) override {
+        record("check " + std::to_string(command_id(id)) + (checked ? " on" : " off"));
         std::lock_guard l(m_);
         checked_[id] = checked;
     }
@@ -87,8 +87,8 @@ public:
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }
     std::string title() const { std::lock_guard l(m_); return title_; }
     // Menu state as last set; absent ids read as enabled and unchecked.
-    bool enabled(int id) const { std::lock_guard l(m_); auto it = enabled_.find(id); return it == enabled_.end() || it->second; }
-    bool checked(int id) const { std::lock_guard l(m_); auto it = checked_.find(id); return it != checked_.end() && it->second; }
+    bool enabled(Command id) const { std::lock_guard l(m_); auto it = enabled_.find(id); return it == enabled_.end() || it->second; }
+    bool checked(Command id) const { std::lock_guard l(m_); auto it = checked_.find(id); return it != checked_.end() && it->second; }
     void clear() { std::lock_guard l(m_); calls_.clear(); boxes_.clear(); }
 
     std::atomic<int> repaints{0};
@@ -102,8 +102,8 @@ private:
     std::vector<std::string> calls_;
     std::vector<std::string> boxes_;
     std::string title_;
-    std::map<int, bool> enabled_;
-    std::map<int, bool> checked_;
+    std::map<Command, bool> enabled_;
+    std::map<Command, bool> checked_;
     std::mutex repaint_m_;
     std::condition_variable repaint_cv_;
     long long requested_ = 0;

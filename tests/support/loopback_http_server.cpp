@@ -132,79 +132,99 @@ void LoopbackHttpServer::accept_loop() {
 }
 
 void LoopbackHttpServer::serve(int fd) {
-    std::string request;
     char buffer[4096];
-    // The header, then as many body bytes as it announces, then whatever has already arrived.
-    for (;;) {
-        const auto end = request.find("\r\n\r\n");
-        const auto lf_end = request.find("\n\n");
-        std::size_t header_end = std::string::npos;
-        if (end != std::string::npos) header_end = end + 4;
-        if (lf_end != std::string::npos && (header_end == std::string::npos || lf_end + 2 < header_end))
-            header_end = lf_end + 2;
-        if (header_end != std::string::npos &&
-            request.size() >= header_end + header_content_length(request.substr(0, header_end)))
-            break;
-        if (!wait_readable(fd, wake_pipe_[0], 10000)) break;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(n));
-    }
-    auto drain = [&] {
+    std::string next;  // bytes of the connection's next request already received (keep-alive)
+    for (int served = 0;; ++served) {
+        std::string request = std::move(next);
+        next.clear();
+        bool complete = false;
+        // The header, then as many body bytes as it announces, then whatever has already arrived.
         for (;;) {
-            // Only what has already arrived: a client sends its request in one go.
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            const auto end = request.find("\r\n\r\n");
+            const auto lf_end = request.find("\n\n");
+            std::size_t header_end = std::string::npos;
+            if (end != std::string::npos) header_end = end + 4;
+            if (lf_end != std::string::npos && (header_end == std::string::npos || lf_end + 2 < header_end))
+                header_end = lf_end + 2;
+            if (header_end != std::string::npos) {
+                const std::size_t whole = header_end + header_content_length(request.substr(0, header_end));
+                if (request.size() >= whole) {
+                    complete = true;
+                    break;
+                }
+            }
+            if (!wait_readable(fd, wake_pipe_[0], 10000)) break;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             if (n <= 0) break;
             request.append(buffer, static_cast<std::size_t>(n));
         }
-    };
-    drain();
-    // The request takes its place in arrival order now, before the reply lets the client go on to its
-    // next request; its text is completed with the bytes that arrive until the connection ends.
-    std::size_t slot = 0;
-    {
-        std::lock_guard lock(mutex_);
-        slot = requests_.size();
-        requests_.push_back(request);
-        done_.push_back(false);
-    }
-    const ScriptedReply reply = handler_(request);
-    bool ok = true;
-    for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
-        if (piece.delay.count() > 0) {
-            pollfd p{wake_pipe_[0], POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
-                ok = false;
-                break;
+        auto drain = [&] {
+            for (;;) {
+                // Only what has already arrived: a client sends its request in one go.
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+        };
+        // A kept-alive connection that the client closes between requests ends here.
+        if (served > 0 && request.empty() && !complete) {
+            ::close(fd);
+            --open_;
+            break;
+        }
+        drain();
+        // The request takes its place in arrival order now, before the reply lets the client go on to
+        // its next request; its text is completed with the bytes that arrive until the connection ends.
+        std::size_t slot = 0;
+        {
+            std::lock_guard lock(mutex_);
+            slot = requests_.size();
+            requests_.push_back(request);
+            done_.push_back(false);
+        }
+        const ScriptedReply reply = handler_(request);
+        bool more = reply.keep_alive && complete && !reply.silent && !reply.hold_open;
+        bool ok = true;
+        for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
+            if (piece.delay.count() > 0) {
+                pollfd p{wake_pipe_[0], POLLIN, 0};
+                if (::poll(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
+                    ok = false;
+                    break;
+                }
+            }
+            std::size_t at = 0;
+            while (ok && at < piece.bytes.size()) {
+                const ssize_t n = ::send(fd, piece.bytes.data() + at, piece.bytes.size() - at, MSG_NOSIGNAL);
+                if (n <= 0) ok = false;
+                else at += static_cast<std::size_t>(n);
+            }
+            if (!ok) break;
+        }
+        more = more && ok;
+        if (reply.silent || reply.hold_open) {
+            // Held until the peer goes or the server stops.
+            while (!stopping_.load()) {
+                pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+                if (::poll(p, 2, 1000) > 0) {
+                    if (p[1].revents) break;
+                    if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) break;
+                }
             }
         }
-        std::size_t at = 0;
-        while (ok && at < piece.bytes.size()) {
-            const ssize_t n = ::send(fd, piece.bytes.data() + at, piece.bytes.size() - at, MSG_NOSIGNAL);
-            if (n <= 0) ok = false;
-            else at += static_cast<std::size_t>(n);
+        if (!more) {
+            drain();
+            ::close(fd);
+            --open_;
         }
-        if (!ok) break;
-    }
-    if (reply.silent || reply.hold_open) {
-        // Held until the peer goes or the server stops.
-        while (!stopping_.load()) {
-            pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-            if (::poll(p, 2, 1000) > 0) {
-                if (p[1].revents) break;
-                if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) break;
-            }
+        {
+            std::lock_guard lock(mutex_);
+            requests_[slot] = request;
+            done_[slot] = true;
         }
+        changed_.notify_all();
+        if (!more) break;
     }
-    drain();
-    ::close(fd);
-    --open_;
-    {
-        std::lock_guard lock(mutex_);
-        requests_[slot] = request;
-        done_[slot] = true;
-    }
-    changed_.notify_all();
 }
 
 int free_loopback_port() {

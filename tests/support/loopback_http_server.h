@@ -2,6 +2,7 @@
 // request is read (header, plus a Content-Length body) and recorded byte for byte, and a scripted
 // reply is sent: any status and content type, chunked bodies, truncated bodies, huge headers,
 // replies in delayed pieces, or no reply at all (a silent peer held open until the server stops).
+// The connection is then closed, or kept alive for its next request when the reply says so.
 #pragma once
 
 #include <atomic>
@@ -23,6 +24,8 @@ struct ScriptedReply {
     std::vector<Piece> pieces;  // sent in order, then the connection is closed
     bool silent = false;        // send nothing and keep the connection open until the server stops
     bool hold_open = false;     // after the pieces, keep the connection open until the server stops
+    bool keep_alive = false;    // after the pieces, serve the connection's next request (the reply
+                                // must say where it ends: Content-Length or chunked)
 
     // A complete reply in one piece: status line, Content-Type (when given), optional
     // Content-Length, extra header lines (each ending in CR LF), the blank line and the body.

@@ -55,7 +55,7 @@ protected:
     void SetUp() override {
         window = std::make_unique<MainWindow>();
         services = std::make_unique<QtWindow>(*window);
-        window->set_command_handler([this](int id) { commands.push_back(id); });
+        window->set_command_handler([this](Command id) { commands.push_back(id); });
         services->set_warning_function([this](QWidget*, const QString& caption, const QString& text) {
             boxes.push_back(caption + ": " + text);
             return int(QMessageBox::Ok);
@@ -75,7 +75,7 @@ protected:
 
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<QtWindow> services;
-    std::vector<int> commands;
+    std::vector<Command> commands;
     QStringList boxes;
 };
 
@@ -113,49 +113,52 @@ TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
         for (QAction* item : popup->menu()->actions())
             if (!item->isSeparator()) {
                 EXPECT_TRUE(item->isEnabled()) << item->data().toInt();
-                EXPECT_EQ(window->menu_action(item->data().toInt()), item);
+                EXPECT_EQ(window->menu_action(static_cast<Command>(item->data().toInt())), item);
             }
-    EXPECT_EQ(res::find_menu_item(res::kSeparator), nullptr);
-    EXPECT_EQ(window->menu_action(1020), nullptr);
+    EXPECT_EQ(window->menu_action(Command::CatalogueLast), nullptr);
 }
 
 TEST_F(MainWindowTest, ItemsRouteTheirIdsAndOnlyCommandsChangeMarksAndGreying) {
-    std::vector<int> expected;
+    std::vector<Command> expected;
     for (const res::MenuPopup& popup : res::kMainMenu)
         for (const res::MenuItem& item : popup.items)
-            if (item.id != res::kSeparator) {
-                window->menu_action(item.id)->trigger();
-                expected.push_back(item.id);
+            if (item.id) {
+                window->menu_action(*item.id)->trigger();
+                expected.push_back(*item.id);
             }
     EXPECT_EQ(commands, expected);
     // Choosing a marked or unmarked item leaves its mark alone.
-    EXPECT_TRUE(window->menu_action(res::kCmdAutoPan)->isChecked());
-    EXPECT_FALSE(window->menu_action(res::kCmdTrack)->isChecked());
+    EXPECT_TRUE(window->menu_action(Command::AutoPan)->isChecked());
+    EXPECT_FALSE(window->menu_action(Command::Track)->isChecked());
 
-    services->check_menu_item(res::kCmdAutoPan, false);
-    services->check_menu_item(res::kCmdVirtualEarth, true);
-    services->check_menu_item(res::kCmdTrack, true);
-    EXPECT_FALSE(window->menu_action(res::kCmdAutoPan)->isChecked());
-    EXPECT_TRUE(window->menu_action(res::kCmdVirtualEarth)->isChecked());
+    services->check_menu_item(Command::AutoPan, false);
+    services->check_menu_item(Command::VirtualEarth, true);
+    services->check_menu_item(Command::Track, true);
+    EXPECT_FALSE(window->menu_action(Command::AutoPan)->isChecked());
+    EXPECT_TRUE(window->menu_action(Command::VirtualEarth)->isChecked());
     commands.clear();
-    window->menu_action(res::kCmdTrack)->trigger();
-    EXPECT_TRUE(window->menu_action(res::kCmdTrack)->isChecked());
-    EXPECT_EQ(commands, std::vector<int>{res::kCmdTrack});
+    window->menu_action(Command::Track)->trigger();
+    EXPECT_TRUE(window->menu_action(Command::Track)->isChecked());
+    EXPECT_EQ(commands, std::vector<Command>{Command::Track});
 
     // A greyed item delivers nothing until it is enabled again.
-    services->enable_menu_item(res::kCmdNmea, false);
-    EXPECT_FALSE(window->menu_action(res::kCmdNmea)->isEnabled());
-    EXPECT_TRUE(window->menu_action(res::kCmdEarthMate)->isEnabled());
+    services->enable_menu_item(Command::Nmea, false);
+    EXPECT_FALSE(window->menu_action(Command::Nmea)->isEnabled());
+    EXPECT_TRUE(window->menu_action(Command::EarthMate)->isEnabled());
     commands.clear();
-    window->menu_action(res::kCmdNmea)->trigger();
+    window->menu_action(Command::Nmea)->trigger();
     EXPECT_TRUE(commands.empty());
-    services->enable_menu_item(res::kCmdNmea, true);
-    window->menu_action(res::kCmdNmea)->trigger();
-    EXPECT_EQ(commands, std::vector<int>{res::kCmdNmea});
+    services->enable_menu_item(Command::Nmea, true);
+    window->menu_action(Command::Nmea)->trigger();
+    EXPECT_EQ(commands, std::vector<Command>{Command::Nmea});
 
-    // Ids the menu does not have are ignored.
-    services->enable_menu_item(9999, false);
-    services->check_menu_item(res::kSeparator, true);
+    // Commands the menu does not have are ignored, as are script ids that name no command.
+    services->enable_menu_item(Command::CatalogueLast, false);
+    services->check_menu_item(Command::CatalogueLast, true);
+    commands.clear();
+    window->on_command_id(1020);
+    window->on_command_id(1041);
+    EXPECT_EQ(commands, std::vector<Command>{Command::AutoPan});
 }
 
 TEST_F(MainWindowTest, MenuWorksWithTheMouse) {
@@ -164,10 +167,10 @@ TEST_F(MainWindowTest, MenuWorksWithTheMouse) {
     QAction* gps = bar->actions().at(0);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(gps).center());
     ASSERT_TRUE(wait_until([&] { return gps->menu()->isVisible(); }));
-    QAction* connect = window->menu_action(res::kCmdConnect);
+    QAction* connect = window->menu_action(Command::Connect);
     QTest::mouseClick(gps->menu(), Qt::LeftButton, {}, gps->menu()->actionGeometry(connect).center());
     ASSERT_TRUE(wait_until([&] { return !commands.empty(); }));
-    EXPECT_EQ(commands, std::vector<int>{res::kCmdConnect});
+    EXPECT_EQ(commands, std::vector<Command>{Command::Connect});
 }
 
 TEST_F(MainWindowTest, ShiftPageUpConnectsShiftPageDownDisconnects) {
@@ -177,18 +180,18 @@ TEST_F(MainWindowTest, ShiftPageUpConnectsShiftPageDownDisconnects) {
     // Without Shift, or with Control, the keys are no accelerators.
     QTest::keyClick(window.get(), Qt::Key_PageUp);
     QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::ControlModifier);
-    EXPECT_EQ(commands, (std::vector<int>{res::kCmdConnect, res::kCmdDisconnect}));
+    EXPECT_EQ(commands, (std::vector<Command>{Command::Connect, Command::Disconnect}));
     // A greyed item's accelerator does nothing, as the item itself.
     commands.clear();
-    services->enable_menu_item(res::kCmdDisconnect, false);
+    services->enable_menu_item(Command::Disconnect, false);
     QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::ShiftModifier);
     EXPECT_TRUE(commands.empty());
-    services->enable_menu_item(res::kCmdDisconnect, true);
+    services->enable_menu_item(Command::Disconnect, true);
     QTest::keyClick(view(), Qt::Key_PageDown, Qt::ShiftModifier);
-    EXPECT_EQ(commands, std::vector<int>{res::kCmdDisconnect});
+    EXPECT_EQ(commands, std::vector<Command>{Command::Disconnect});
     // The menu texts carry no key names.
-    EXPECT_EQ(window->menu_action(res::kCmdConnect)->text(), "&Connect");
-    EXPECT_TRUE(window->menu_action(res::kCmdConnect)->shortcut().isEmpty());
+    EXPECT_EQ(window->menu_action(Command::Connect)->text(), "&Connect");
+    EXPECT_TRUE(window->menu_action(Command::Connect)->shortcut().isEmpty());
 }
 
 TEST_F(MainWindowTest, ClientAreaIsTheMapViewAtItsExactSize) {

@@ -91,7 +91,7 @@ protected:
 
     MapView* view() const { return window->map_view(); }
     QImage shot() const { return view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-    QAction* action(int id) const { return window->menu_action(id); }
+    QAction* action(Command id) const { return window->menu_action(id); }
 
     test::TempDir dir;
     std::unique_ptr<test::LoopbackHttpServer> server;
@@ -207,12 +207,12 @@ TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
 
     // Just below the hit boxes: nothing.
     QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(70, 38));
-    EXPECT_TRUE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_TRUE(action(Command::AutoPan)->isChecked());
     EXPECT_EQ(v.centre_x, x0);
 
     // Pan west at the box's left edge turns Auto Pan off and moves one tile.
     QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(64, 6));
-    EXPECT_FALSE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_FALSE(action(Command::AutoPan)->isChecked());
     EXPECT_EQ(v.centre_x, x0 - 256);
     // Pan north, south and east at their boxes' right and bottom edges.
     QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(134, 37));
@@ -256,13 +256,13 @@ TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
 
     // The Auto Pan button turns it back on; the Aerial button asks for photos.
     QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(30, 20));
-    EXPECT_TRUE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_TRUE(action(Command::AutoPan)->isChecked());
     QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(498, 20));  // OpenStreetMap has no photos
-    EXPECT_FALSE(action(res::kCmdAerialPhoto)->isChecked());
+    EXPECT_FALSE(action(Command::AerialPhoto)->isChecked());
 
     // Mouse moves reach the handler: with Map Coordinates the title follows the pointer.
-    action(res::kCmdMapCoordinates)->trigger();
-    EXPECT_TRUE(action(res::kCmdMapCoordinates)->isChecked());
+    action(Command::MapCoordinates)->trigger();
+    EXPECT_TRUE(action(Command::MapCoordinates)->isChecked());
     QTest::mouseMove(view(), QPoint(10, 60));
     ASSERT_TRUE(wait_until([&] { return window->windowTitle().startsWith("Vor OpenStreetMap - N "); }));
     const QString first = window->windowTitle();
@@ -274,8 +274,8 @@ TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
 TEST_F(ShellTest, BigMapsSizesTheClientAreaBothWays) {
     start();
     EXPECT_EQ(view()->size(), QSize(514, 435));
-    action(res::kCmdBigMaps)->trigger();
-    EXPECT_TRUE(action(res::kCmdBigMaps)->isChecked());
+    action(Command::BigMaps)->trigger();
+    EXPECT_TRUE(action(Command::BigMaps)->isChecked());
     // The next paint resizes the window.
     ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1026, 819); }));
     EXPECT_NE(test::read_file(dir / "vor_set.txt").find("size=large\r\n"), std::string::npos);
@@ -293,20 +293,20 @@ TEST_F(ShellTest, BigMapsSizesTheClientAreaBothWays) {
         const std::uint8_t* p = bitmap.row(128) + 3 * x;
         EXPECT_EQ(big.pixel(1 + x, 49), qRgb(p[2], p[1], p[0])) << x;
     }
-    action(res::kCmdBigMaps)->trigger();
+    action(Command::BigMaps)->trigger();
     ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(514, 435); }));
 }
 
 TEST_F(ShellTest, LargeSizeSettingOpensTheBigWindow) {
     start("large");
     ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1026, 819); }));
-    EXPECT_TRUE(action(res::kCmdBigMaps)->isChecked());
+    EXPECT_TRUE(action(Command::BigMaps)->isChecked());
 }
 
 TEST_F(ShellTest, CopyPutsTheWholeMosaicWithoutOverlaysOnTheClipboard) {
     start();
     QGuiApplication::clipboard()->clear();
-    action(res::kCmdCopy)->trigger();
+    action(Command::Copy)->trigger();
     ASSERT_TRUE(wait_until([] { return !QGuiApplication::clipboard()->image().isNull(); }));
     const QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(copied.size(), QSize(512, 512));
@@ -331,8 +331,8 @@ TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
     const QImage day = shot();
     const std::string cached = test::read_file(app->tile_paths().slots[0]);
     const std::size_t requests = server->requests().size();
-    action(res::kCmdNight)->trigger();
-    EXPECT_TRUE(action(res::kCmdNight)->isChecked());
+    action(Command::Night)->trigger();
+    EXPECT_TRUE(action(Command::Night)->isChecked());
     ASSERT_TRUE(wait_until([&] { return shot() != day; }));
     const QImage night = shot();
     for (QPoint p : {QPoint(1, 49 + 64), QPoint(100, 200), QPoint(300, 400), QPoint(20, 30)})
@@ -343,7 +343,7 @@ TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
     // Nothing was fetched or rewritten for it.
     EXPECT_EQ(server->requests().size(), requests);
     EXPECT_EQ(test::read_file(app->tile_paths().slots[0]), cached);
-    action(res::kCmdNight)->trigger();
+    action(Command::Night)->trigger();
     ASSERT_TRUE(wait_until([&] { return shot() == day; }));
     EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=no\r\n"), std::string::npos);
 }
@@ -385,7 +385,7 @@ TEST_F(ShellTest, WheelZoomsAroundThePointerAndDragPansWhileAClickStillZooms) {
     EXPECT_EQ(v.centre_x, x0 - 256);
     EXPECT_EQ(v.centre_y, y0);
     EXPECT_EQ(view()->drag_offset(), QPoint());
-    EXPECT_FALSE(action(res::kCmdAutoPan)->isChecked());
+    EXPECT_FALSE(action(Command::AutoPan)->isChecked());
     // A press and release without movement is still a click: zoom in.
     mouse(QEvent::MouseButtonPress, QPoint(257, 241), Qt::LeftButton);
     EXPECT_EQ(v.level, 2);  // nothing before the release
@@ -431,7 +431,7 @@ TEST_F(ShellTest, ResizedWindowGrowsTheViewGridToCoverTheMapArea) {
 
 TEST_F(ShellTest, ExitClosesTheWindow) {
     start();
-    action(res::kCmdExit)->trigger();
+    action(Command::Exit)->trigger();
     ASSERT_TRUE(wait_until([&] { return !window->isVisible(); }));
 }
 

@@ -1,0 +1,135 @@
+// The window thread while a Big Maps view (4 × 4 cells) fills from a tile server 20 ms away over two
+// kept-alive connections: start-up, then a paint after each invalidation from the fetcher's thread
+// and a timer tick, as the window's event loop would run them. Reported: the longest of these
+// handler times while the view fills (longest_ms, the goal is at most 16 ms; paint_ms the longest
+// paint), the longest start-up (create_ms, before the window shows), how long the view took to fill
+// (fill_ms) and how many paints it took.
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "app/app.h"
+
+#include "../../tests/support/loopback_http_server.cpp"
+
+namespace {
+
+using namespace vg;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A window whose invalidate() wakes the bench's event loop.
+class LoopWindow : public Window {
+public:
+    void set_title(const std::string&) override {}
+    void enable_menu_item(int, bool) override {}
+    void check_menu_item(int, bool) override {}
+    void warning_box(const std::string&, const std::string&) override {}
+    void set_wait_cursor(bool) override {}
+    void invalidate(bool) override {
+        std::lock_guard lock(m);
+        dirty = true;
+        cv.notify_all();
+    }
+    bool repaint_now() override { return true; }
+    void set_client_size(int, int) override {}
+    void copy_image_to_clipboard(const std::uint8_t*, int, int, int) override {}
+    void start_timer(int) override {}
+    int serve_pending_repaints() override { return 0; }
+    void close_window() override {}
+    bool run_com_settings_dialog(ComSettings&) override { return false; }
+    void open_gps_monitor(std::function<MonitorTexts()>) override {}
+    void run_keys_dialog() override {}
+    void run_about_dialog(const std::string&, const std::string&) override {}
+
+    // Waits (at most `most`) for an invalidation and takes it.
+    void wait_dirty(std::chrono::milliseconds most) {
+        std::unique_lock lock(m);
+        cv.wait_for(lock, most, [&] { return dirty; });
+        dirty = false;
+    }
+
+private:
+    std::mutex m;
+    std::condition_variable cv;
+    bool dirty = false;
+};
+
+void BM_BigMapsViewFills(benchmark::State& state) {
+    std::ifstream in(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png", std::ios::binary);
+    const std::string tile((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    test::ScriptedReply reply = test::ScriptedReply::make(200, "image/png", tile, true).after(20ms);
+    reply.keep_alive = true;
+    test::LoopbackHttpServer server(reply);
+
+    double longest = 0, longest_paint = 0, longest_create = 0, fill = 0, paints = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        char pattern[] = "/tmp/vg_fill_bench_XXXXXX";
+        const std::filesystem::path dir = mkdtemp(pattern);
+        std::ofstream(dir / "vor_set.txt") << "site=OpenStreetMap\r\nsize=large\r\nunit=NMEA\r\nport=COM0\r\n";
+        std::ofstream(dir / "vor_ini.txt") << "maps=" << (dir / "Maps").string() << "\r\nzoom=2\r\n";
+        std::ofstream(dir / "vor_pos.txt") << "N 60 10 30\r\nE 24 55 00\r\n";
+        AppOptions o;
+        o.start_probe = false;
+        o.background_tiles = true;
+        o.tile_connections = 2;
+        TileHosts hosts;
+        hosts.etopo2 = hosts.google_map = hosts.google_aerial = hosts.mapquest = "127.0.0.1:1";
+        hosts.virtual_earth_road.fill("127.0.0.1:1");
+        hosts.virtual_earth_aerial.fill("127.0.0.1:1");
+        hosts.openstreetmap = "127.0.0.1:" + std::to_string(server.port());
+        o.tile_hosts = hosts;
+        LoopWindow window;
+        state.ResumeTiming();
+        {
+            App app(dir, o);
+            auto handler = [&](double& kind, auto&& run) {
+                const auto start = Clock::now();
+                run();
+                const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                kind = std::max(kind, ms);
+                longest = std::max(longest, ms);
+            };
+            double longest_timer = 0;
+            const auto begin = Clock::now();
+            {
+                const auto start = Clock::now();
+                app.create(window);  // start-up, before the window shows: reported on its own
+                longest_create = std::max(longest_create, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            }
+            handler(longest_paint, [&] { app.paint(); });
+            const auto give_up = begin + 30s;
+            while (app.tiles_left() > 0 && Clock::now() < give_up) {
+                window.wait_dirty(100ms);
+                handler(longest_paint, [&] { app.paint(); });
+                handler(longest_timer, [&] { app.on_timer(); });
+                ++paints;
+            }
+            handler(longest_paint, [&] { app.paint(); });
+            fill += std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+            if (app.tiles_left() > 0 || app.paint().failed_tiles > 0) state.SkipWithError("the view did not fill");
+        }
+        state.PauseTiming();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+        state.ResumeTiming();
+    }
+    state.counters["longest_ms"] = longest;
+    state.counters["create_ms"] = longest_create;
+    state.counters["paint_ms"] = longest_paint;
+    state.counters["fill_ms"] = fill / static_cast<double>(state.iterations());
+    state.counters["paints"] = paints / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_BigMapsViewFills)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

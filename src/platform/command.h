@@ -1,0 +1,96 @@
+// The program's commands: one id for each menu item, accelerator and `--script` step. Every layer
+// names commands by these enumerators (the menu tables, the window state, App, the receiver and
+// base links, the source and device tables, the Qt window). The numbers are the menu ids the
+// program has always used; scripts and the window's menu carry them, so they never change.
+#pragma once
+
+#include <optional>
+
+namespace vg {
+
+enum class Command : int {
+    // Gps menu.
+    ReloadMap = 1001,
+    Online = 1002,
+    Offline = 1003,
+    Connect = 1004,
+    Disconnect = 1005,
+    Exit = 1006,
+    OpenMapPack = 1007,   // "Open Map Pack..."
+    OpenGpx = 1008,       // "Open GPX..."
+    ExportTrack = 1009,   // "Export Track..."
+    // Edit menu.
+    Copy = 1011,
+    // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
+    Etopo2 = 1021,
+    OpenStreetMap = 1022,
+    GoogleMaps = 1023,
+    VirtualEarth = 1024,
+    MapQuest = 1025,
+    OpenTopoMap = 1026,
+    Atlas = 1027,
+    // Further catalogue entries (user source lines, then map packs) take CatalogueFirst,
+    // CatalogueSecond, then CatalogueMore .. CatalogueLast in order.
+    CatalogueFirst = 1028,
+    CatalogueSecond = 1029,
+    // Device menu: 1030 + device type (1 NMEA .. 6 Remote).
+    Nmea = 1031,
+    EarthMateUsb = 1032,
+    EarthMate = 1033,
+    TripMate = 1034,
+    Garmin = 1035,
+    Remote = 1036,
+    GpsMonitor = 1037,
+    Gpsd = 1038,
+    NmeaNetwork = 1039,
+    // Options menu.
+    AutoPan = 1041,
+    AutoZoom = 1042,
+    Track = 1043,
+    BigMaps = 1044,
+    MapCoordinates = 1045,
+    Night = 1046,
+    AerialPhoto = 1047,
+    SettingsCom = 1048,
+    // Help menu.
+    Keys = 1051,
+    About = 1053,
+    // The range of the catalogue entries after CatalogueSecond.
+    CatalogueMore = 1101,
+    CatalogueLast = 1199,
+};
+
+// The integer id of a command (menus, scripts and the window's actions carry integers).
+constexpr int command_id(Command c) { return static_cast<int>(c); }
+
+// The command with integer id `id`, when it names one: every enumerator above and every id of the
+// catalogue ranges.
+constexpr std::optional<Command> command_from_id(int id) {
+    if (id >= command_id(Command::CatalogueMore) && id <= command_id(Command::CatalogueLast))
+        return static_cast<Command>(id);
+    switch (static_cast<Command>(id)) {
+    case Command::ReloadMap: case Command::Online: case Command::Offline: case Command::Connect:
+    case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
+    case Command::ExportTrack: case Command::Copy: case Command::Etopo2: case Command::OpenStreetMap:
+    case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
+    case Command::OpenTopoMap: case Command::Atlas: case Command::CatalogueFirst:
+    case Command::CatalogueSecond: case Command::Nmea: case Command::EarthMateUsb:
+    case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
+    case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
+    case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
+    case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Keys:
+    case Command::About: case Command::CatalogueMore: case Command::CatalogueLast:
+        return static_cast<Command>(id);
+    }
+    return std::nullopt;
+}
+
+// The Maps menu command of map source `source` (1 Etopo2 .. 5 MapQuest), and the source of such a
+// command.
+constexpr Command source_command(int source) { return static_cast<Command>(1020 + source); }
+constexpr int command_source(Command c) { return command_id(c) - 1020; }
+// The Device menu command of device type `type` (1 NMEA .. 6 Remote), and the type of such a command.
+constexpr Command device_command(int type) { return static_cast<Command>(1030 + type); }
+constexpr int command_device(Command c) { return command_id(c) - 1030; }
+
+}  // namespace vg
