@@ -148,7 +148,14 @@ void App::create(Window& window) {
     link_options.pos_file = settings_path(kPosFile);
     link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
     link_options.wait_step = [this] { wait_step(); };
-    link_options.remote.start = [this] { return server_->start(options_.server); };
+    link_options.remote.start = [this] {
+        // The server listens on the port of the `base` line, as the copies that post to it are told;
+        // a port the caller chose (tests: 0, any free one) stays.
+        PositionServerConfig config = options_.server;
+        if (config.port == PositionServerConfig{}.port && ws_->base_port > 0 && ws_->base_port <= 65535)
+            config.port = ws_->base_port;
+        return server_->start(config);
+    };
     link_options.remote.stop = [this] {
         server_->stop([this] {
             if (window_) window_->serve_pending_repaints();

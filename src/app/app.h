@@ -22,6 +22,7 @@
 #include "net/tile_versions.h"
 #include "platform/command.h"
 #include "platform/clock.h"
+#include "platform/serial_ports.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"

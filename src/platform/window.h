@@ -38,6 +38,9 @@ struct MonitorTexts {
     std::string message;   // last message
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;
+    // Every satellite in view, of every system: system, PRN, elevation, azimuth, SNR ("" when not
+    // heard), used ("Yes"/"No").
+    std::vector<std::array<std::string, 6>> sky;
 };
 
 class Window {

@@ -87,9 +87,10 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
     auto* flow_label = new QLabel(QStringLiteral("F&low:"), group);
     flow_label->setBuddy(dtr_dsr_);
     grid->addWidget(flow_label, row, 0);
-    grid->addWidget(dtr_dsr_, row++, 1);
-    grid->addWidget(rts_cts_, row++, 1);
-    grid->addWidget(xon_xoff_, row++, 1);
+    // Left-aligned: the device list may make the column wider than a check box and its text.
+    grid->addWidget(dtr_dsr_, row++, 1, Qt::AlignLeft);
+    grid->addWidget(rts_cts_, row++, 1, Qt::AlignLeft);
+    grid->addWidget(xon_xoff_, row++, 1, Qt::AlignLeft);
 
     auto* ok = control_button(QStringLiteral("Ok"), kControlOk, this);
     auto* cancel = control_button(QStringLiteral("Cancel"), kControlCancel, this);

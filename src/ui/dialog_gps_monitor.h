@@ -2,7 +2,8 @@
 // refreshed by its own timer from a poll function. Each open monitor is independent; closing one (OK,
 // the close box, Escape) deletes it and its timer. Controls are named by id: "ctl2020" (icon),
 // "ctl2060" (time), "ctl2061" (position), "ctl2062" (message), "ctl2070" (table header),
-// "ctl2071".."ctl2082" (table rows), "ctl888" (OK).
+// "ctl2071".."ctl2082" (table rows), "ctl2090" (every system's satellites: a scrolling table with a
+// system column), "ctl888" (OK).
 #pragma once
 
 #include <QDialog>
@@ -13,6 +14,7 @@
 #include "platform/window.h"
 
 class QLabel;
+class QTableWidget;
 class QTimer;
 
 namespace vg {
@@ -44,6 +46,7 @@ private:
     QLabel* message_ = nullptr;
     QLabel* header_ = nullptr;
     std::array<QLabel*, 12> rows_{};
+    QTableWidget* sky_ = nullptr;
 };
 
 // Creates a new monitor owned by `parent`, shows it and returns at once. The dialog deletes itself
