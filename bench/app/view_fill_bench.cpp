@@ -29,8 +29,8 @@ using Clock = std::chrono::steady_clock;
 class LoopWindow : public Window {
 public:
     void set_title(const std::string&) override {}
-    void enable_menu_item(int, bool) override {}
-    void check_menu_item(int, bool) override {}
+    void enable_menu_item(Command, bool) override {}
+    void check_menu_item(Command, bool) override {}
     void warning_box(const std::string&, const std::string&) override {}
     void set_wait_cursor(bool) override {}
     void invalidate(bool) override {

@@ -7,6 +7,8 @@
 #include "atlas/atlas_render.h"
 #include "tiles/gif_codec.h"
 
+#include <QGuiApplication>
+
 namespace vg::atlas {
 
 bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded) {
@@ -31,25 +33,26 @@ bool write_relief_tile(int row, int column, const std::string& path) {
 
 }  // namespace vg::atlas
 
-namespace vg {
 
-bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path) {
-    const auto bytes = pack.read_tile(zoom, x, y);
-    if (!bytes) return false;
-    const std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
-        if (!out.flush()) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+namespace vg::atlas {
+namespace {
+
+bool make_tile(const LocalTileRequest& request, const std::string& path) {
+    if (request.relief) return write_relief_tile(request.y, request.x, path);
+    return write_atlas_tile(request.zoom, request.x, request.y, path, request.faded);
 }
 
-}  // namespace vg
+}  // namespace
+
+void install_local_tile_maker() { set_local_tile_maker(make_tile); }
+
+void ensure_offscreen_gui() {
+    if (QGuiApplication::instance()) return;
+    static int argc = 3;
+    static char name[] = "vortool", option[] = "-platform", platform[] = "offscreen";
+    static char* argv[] = {name, option, platform, nullptr};
+    static QGuiApplication* app = new QGuiApplication(argc, argv);  // kept for the process
+    (void)app;
+}
+
+}  // namespace vg::atlas

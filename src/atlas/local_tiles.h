@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tiles/mbtiles.h"
+#include "tiles/local_source.h"
 
 namespace vg::atlas {
 
@@ -18,12 +18,12 @@ bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool fade
 // The Etopo2 level-0 tile at `row` (0..7 from the south) and `column` (0..15 from 180° W).
 bool write_relief_tile(int row, int column, const std::string& path);
 
+// Makes these writers the tile library's local maker (vg::set_local_tile_maker), so that the Atlas
+// and Etopo2 are drawn wherever tiles are fetched. The caller owns a QGuiApplication.
+void install_local_tile_maker();
+
+// For programs without a window (vortool): creates one QGuiApplication on the offscreen platform,
+// kept for the process, unless one exists. Call from the main thread.
+void ensure_offscreen_gui();
+
 }  // namespace vg::atlas
-
-namespace vg {
-
-// Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
-// cannot be written. Toolkit-free.
-bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path);
-
-}  // namespace vg

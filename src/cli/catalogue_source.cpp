@@ -2,13 +2,16 @@
 
 #include <cctype>
 
+#include "atlas/local_tiles.h"
 #include "cli/tile_args.h"
+#include "tiles/local_source.h"
 
 namespace vg::cli {
 
-std::optional<ChosenSource> choose_source(std::string_view text) {
+std::optional<ChosenSource> choose_source(std::string_view text, std::string_view root) {
     ChosenSource chosen;
     chosen.catalogue = load_catalogue(".");
+    if (!root.empty()) add_packs(chosen.catalogue, packs_folder(root));
     auto same = [](std::string_view a, std::string_view b) {
         if (a.size() != b.size()) return false;
         for (std::size_t i = 0; i < a.size(); ++i)
@@ -32,6 +35,12 @@ std::optional<ChosenSource> choose_source(std::string_view text) {
     if (!e) return std::nullopt;
     chosen.geometry = e->geometry();
     return chosen;
+}
+
+void prepare_local_drawing(const CatalogueEntry* entry) {
+    if (!entry || (entry->kind != SourceKind::local && entry->geometry() != MapSource::Etopo2)) return;
+    atlas::ensure_offscreen_gui();
+    atlas::install_local_tile_maker();
 }
 
 FetchContext catalogue_fetch_context(const CatalogueEntry* entry) {

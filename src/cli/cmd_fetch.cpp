@@ -24,6 +24,7 @@ int usage_error(const char* what, const char* arg) { return vg::cli::usage_error
 int run_fetch(int argc, char** argv) {
     std::optional<std::string> root;
     std::optional<ChosenSource> chosen;
+    std::optional<std::string> source_text;
     std::optional<double> level, lat, lon;
     bool aerial = false;
     bool big = false;
@@ -43,7 +44,7 @@ int run_fetch(int argc, char** argv) {
         if (arg == "--root") {
             root = value;
         } else if (arg == "--source") {
-            if (!(chosen = choose_source(value))) return usage_error("unknown source", value);
+            source_text = value;
         } else if (arg == "--level") {
             level = parse_finite_number(value);
             if (!level || *level != std::floor(*level) || !is_valid_level(static_cast<int>(*level)))
@@ -57,13 +58,17 @@ int run_fetch(int argc, char** argv) {
         }
     }
     if (!root || root->empty()) return usage_error("--root is required", nullptr);
-    if (!chosen || !level || !lat || !lon) return usage_error("--source, --level, --lat and --lon are required", nullptr);
+    if (!source_text || !level || !lat || !lon)
+        return usage_error("--source, --level, --lat and --lon are required", nullptr);
+    // Chosen once the root is known: the packs there are sources too.
+    if (!(chosen = choose_source(*source_text, *root))) return usage_error("unknown source", source_text->c_str());
     const CatalogueEntry* entry = chosen->layer(aerial);
     if (!entry) {
         std::fprintf(stderr, "vortool fetch: %s has no %s layer\n", chosen->name.c_str(), aerial ? "aerial" : "map");
         return 1;
     }
     const std::optional<MapSource> source = chosen->geometry;
+    prepare_local_drawing(entry);
     const FetchContext context = catalogue_fetch_context(entry);
 
     const int lvl = static_cast<int>(*level);

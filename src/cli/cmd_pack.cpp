@@ -1,16 +1,31 @@
 // vortool pack: map packs (MBTiles).
 //   vortool pack info FILE     what a pack holds: name, format, scheme, zooms, bounds, attribution,
 //                              tiles per zoom; a pack that cannot be read is refused with the reason
+//   vortool pack export ...    the cached tiles of an area written as a new pack (no downloads);
+//                              refused for sources whose terms forbid offline archives (nobulk)
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <iterator>
 #include <string>
 #include <string_view>
 
+#include "cli/catalogue_source.h"
 #include "cli/commands.h"
+#include "cli/tile_args.h"
+#include "tiles/geometry.h"
 #include "tiles/mbtiles.h"
+#include "tiles/tile_naming.h"
 
 namespace vg::cli {
 
 namespace {
+
+// More candidate tiles than this in one export is refused: the area is far larger than a cache holds.
+constexpr long long kMaxExportCandidates = 1LL << 22;
 
 int info(const char* path) {
     std::string error;
@@ -31,11 +46,193 @@ int info(const char* path) {
     return 0;
 }
 
+struct Bounds {
+    double west, south, east, north;
+};
+
+std::optional<Bounds> parse_bounds(const char* text) {
+    Bounds b{};
+    char tail = 0;
+    if (std::sscanf(text, "%lf,%lf,%lf,%lf%c", &b.west, &b.south, &b.east, &b.north, &tail) != 4) return std::nullopt;
+    for (double v : {b.west, b.south, b.east, b.north})
+        if (!std::isfinite(v)) return std::nullopt;
+    if (b.west < -180 || b.west > 180 || b.east < -180 || b.east > 180 || b.south < -90 || b.north > 90 ||
+        b.south >= b.north || b.west == b.east)
+        return std::nullopt;
+    return b;
+}
+
+// "A-B" or "A" with 0 <= A <= B <= 4.
+bool parse_levels(std::string_view text, int& first, int& last) {
+    auto digit = [](char c) { return c >= '0' && c <= '4' ? c - '0' : -1; };
+    if (text.size() == 1) first = last = digit(text[0]);
+    else if (text.size() == 3 && text[1] == '-') first = digit(text[0]), last = digit(text[2]);
+    else return false;
+    return first >= 0 && last >= first;
+}
+
+// Web-Mercator tile column and row of a position at zoom z (latitude clamped to the square world).
+int tile_x(double lon, int z) {
+    const double n = std::ldexp(1.0, z);
+    return std::clamp(static_cast<int>(std::floor((lon + 180.0) / 360.0 * n)), 0, static_cast<int>(n) - 1);
+}
+int tile_y(double lat, int z) {
+    const double n = std::ldexp(1.0, z);
+    const double r = std::clamp(lat, -85.0511287798, 85.0511287798) * M_PI / 180.0;
+    const double y = (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * n;
+    return std::clamp(static_cast<int>(std::floor(y)), 0, static_cast<int>(n) - 1);
+}
+
+bool has_format(const std::string& bytes, const std::string& format) {
+    if (format == "png") return bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0;
+    return bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xff &&
+           static_cast<unsigned char>(bytes[1]) == 0xd8 && static_cast<unsigned char>(bytes[2]) == 0xff;
+}
+
+int export_pack(int argc, char** argv) {
+    std::string source_text, root = kDefaultMapsDir, out;
+    std::optional<Bounds> bounds;
+    int first = 0, last = -1;
+    bool aerial = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--aerial") {
+            aerial = true;
+            continue;
+        }
+        if (arg.starts_with("--")) {
+            if (!option_takes_value("pack", arg)) return usage_error("pack", "unknown option", argv[i]);
+            if (i + 1 >= argc) return usage_error("pack", "a value is required after", argv[i]);
+            const char* value = argv[++i];
+            if (arg == "--source") source_text = value;
+            else if (arg == "--root") root = value;
+            else if (arg == "--bounds") {
+                if (!(bounds = parse_bounds(value))) return usage_error("pack", "bounds must be W,S,E,N in degrees", value);
+            } else if (arg == "--levels") {
+                if (!parse_levels(value, first, last)) return usage_error("pack", "levels must be A-B within 0-4", value);
+            } else return usage_error("pack", "unknown option", argv[i - 1]);
+        } else if (out.empty()) out = arg;
+        else return usage_error("pack", "one output file only", argv[i]);
+    }
+    if (source_text.empty() || !bounds || last < 0 || out.empty())
+        return usage_error("pack", "export needs --source, --bounds, --levels and the output file");
+    const auto chosen = choose_source(source_text, root);
+    if (!chosen) return usage_error("pack", "unknown source", source_text.c_str());
+    const CatalogueEntry* entry = chosen->layer(aerial);
+    if (!entry) {
+        std::fprintf(stderr, "vortool pack: %s has no %s layer\n", chosen->name.c_str(), aerial ? "aerial" : "map");
+        return 1;
+    }
+    if (entry->nobulk) {
+        std::fprintf(stderr, "vortool pack: %s's tile policy forbids offline archives; nothing exported\n",
+                     entry->name.c_str());
+        return 1;
+    }
+    if (!is_mercator(entry->geometry())) {
+        std::fprintf(stderr, "vortool pack: %s's tiles are not Web-Mercator tiles; only those go into a pack\n",
+                     entry->name.c_str());
+        return 1;
+    }
+    const std::string format = entry->extension();
+    if (format != "png" && format != "jpg") {
+        std::fprintf(stderr, "vortool pack: %s's tiles (%s) cannot go into a raster pack\n", entry->name.c_str(),
+                     format.c_str());
+        return 1;
+    }
+
+    // The candidate tiles of each level (two column ranges when the area crosses the date line).
+    struct Range {
+        int level, zoom, x0, x1, y0, y1;
+    };
+    std::vector<Range> ranges;
+    for (int level = first; level <= last && entry->has_level(level); ++level) {
+        const int z = entry->zooms[static_cast<std::size_t>(level)];
+        const int y0 = tile_y(bounds->north, z), y1 = tile_y(bounds->south, z);
+        const int xw = tile_x(bounds->west, z), xe = tile_x(bounds->east, z);
+        if (bounds->west < bounds->east) ranges.push_back({level, z, xw, xe, y0, y1});
+        else {
+            ranges.push_back({level, z, xw, (1 << z) - 1, y0, y1});
+            ranges.push_back({level, z, 0, xe, y0, y1});
+        }
+    }
+    long long candidates = 0;
+    for (const Range& r : ranges) candidates += static_cast<long long>(r.x1 - r.x0 + 1) * (r.y1 - r.y0 + 1);
+    if (candidates > kMaxExportCandidates) {
+        std::fprintf(stderr, "vortool pack: the area holds %lld tiles at those levels; narrow --bounds or --levels\n",
+                     candidates);
+        return 1;
+    }
+
+    std::string error;
+    auto writer = MbtilesWriter::create(out, error);
+    if (!writer) {
+        std::fprintf(stderr, "vortool pack: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<long long> per_level(kLevelCount, 0);
+    long long skipped = 0;
+    int min_zoom = -1, max_zoom = -1;
+    std::map<std::string, bool> folders;  // whether each tile folder exists, asked once
+    for (const Range& r : ranges) {
+        for (int y = r.y0; y <= r.y1; ++y) {
+            for (int x = r.x0; x <= r.x1; ++x) {
+                const TileKey key = catalogue_tile_key(*entry, x * kTileSize, y * kTileSize, r.level);
+                const TilePaths paths = catalogue_tile_paths(*entry, key, root);
+                auto folder = folders.find(paths.directory);
+                if (folder == folders.end()) {
+                    std::error_code ec;
+                    folder = folders.emplace(paths.directory, std::filesystem::is_directory(paths.directory, ec)).first;
+                }
+                if (!folder->second) continue;
+                std::ifstream in(paths.full_path, std::ios::binary);
+                if (!in) continue;
+                const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                if (!has_format(bytes, format)) {
+                    ++skipped;  // empty, damaged or of another format
+                    continue;
+                }
+                if (!writer->add_tile(r.zoom, x, y, std::vector<std::uint8_t>(bytes.begin(), bytes.end()))) break;
+                ++per_level[static_cast<std::size_t>(r.level)];
+                min_zoom = min_zoom < 0 ? r.zoom : std::min(min_zoom, r.zoom);
+                max_zoom = std::max(max_zoom, r.zoom);
+            }
+        }
+    }
+    long long total = 0;
+    for (long long n : per_level) total += n;
+    if (total == 0) {
+        std::fprintf(stderr, "vortool pack: no cached tiles of %s in that area at those levels; nothing written\n",
+                     entry->name.c_str());
+        return 1;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "%.6f,%.6f,%.6f,%.6f", bounds->west, bounds->south, bounds->east, bounds->north);
+    writer->add_metadata("name", entry->name);
+    writer->add_metadata("format", format);
+    writer->add_metadata("type", "baselayer");
+    writer->add_metadata("version", "1.3");
+    writer->add_metadata("bounds", text);
+    writer->add_metadata("minzoom", std::to_string(min_zoom));
+    writer->add_metadata("maxzoom", std::to_string(max_zoom));
+    writer->add_metadata("description", "Exported by vortool from the tile cache");
+    if (!entry->attribution.empty()) writer->add_metadata("attribution", entry->attribution);
+    if (!writer->finish(error)) {
+        std::fprintf(stderr, "vortool pack: %s\n", error.c_str());
+        return 1;
+    }
+    for (int level = first; level <= last; ++level)
+        std::printf("level %d: %lld tiles\n", level, per_level[static_cast<std::size_t>(level)]);
+    if (skipped) std::printf("skipped: %lld cached files that are not %s tiles\n", skipped, format.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int run_pack(int argc, char** argv) {
-    if (argc == 0) return usage_error("pack", "info is required");
-    if (std::string_view(argv[0]) != "info") return usage_error("pack", "unknown sub-command", argv[0]);
+    if (argc == 0) return usage_error("pack", "info or export is required");
+    const std::string_view sub = argv[0];
+    if (sub == "export") return export_pack(argc - 1, argv + 1);
+    if (sub != "info") return usage_error("pack", "unknown sub-command", argv[0]);
     if (argc != 2) return usage_error("pack", "info needs one pack file");
     return info(argv[1]);
 }

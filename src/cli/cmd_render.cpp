@@ -19,6 +19,7 @@
 #include "cli/ppm.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
+#include "tiles/local_source.h"
 #include "tiles/tile_cache.h"
 
 namespace vg::cli {
@@ -41,6 +42,7 @@ struct RenderArgs {
     bool track = false;
     bool online = false;
     std::optional<ChosenSource> chosen;
+    std::string source_text;
     std::string out;
 };
 
@@ -88,9 +90,7 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
             args.root = value;
             have_root = true;
         } else if (name == "--source") {
-            args.chosen = choose_source(value);
-            if (!args.chosen) return "unknown source '" + std::string(value) + "'";
-            args.source = args.chosen->geometry;
+            args.source_text = value;
             have_source = true;
         } else if (name == "--level") {
             const auto level = parse_long(value);
@@ -115,6 +115,10 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
     }
     if (!have_root || !have_source || !have_level || !have_lat || !have_lon || args.out.empty())
         return "--root, --source, --level, --lat, --lon and --out are required";
+    // Known once the root is: the packs there are sources too.
+    args.chosen = choose_source(args.source_text, args.root);
+    if (!args.chosen) return "unknown source '" + args.source_text + "'";
+    args.source = args.chosen->geometry;
     return std::nullopt;
 }
 
@@ -227,8 +231,11 @@ int run_render(int argc, char** argv) {
                      args.aerial ? "aerial" : "map");
         return 1;
     }
-    // On line the view's missing tiles are fetched first, as the window does.
-    const int prepared = args.online ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
+    // On line the view's missing tiles are fetched first, as the window does; tiles that need no
+    // network (the Atlas, Etopo2's relief, map packs) are made whenever they are missing.
+    prepare_local_drawing(entry);
+    const bool made_here = is_offline_entry(*entry) || args.source == MapSource::Etopo2;
+    const int prepared = args.online || made_here ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                         args.aerial, args.big_maps, catalogue_fetch_context(entry))
                                      : find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                        args.aerial, args.big_maps, entry);

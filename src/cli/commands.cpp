@@ -34,13 +34,15 @@ constexpr help::Option kSourceOption = {
 constexpr help::Option kCatalogueSourceOption = {
     "--source SOURCE",
     "the map source: any name of the tile catalogue (vortool sources; vor_src.txt of the working folder), "
-    "or an original source by its first letter or number 1 to 5"};
+    "Atlas (the built-in world map), the name of a map pack in the packs folder of the cache root, or an "
+    "original source by its first letter or number 1 to 5"};
 constexpr help::Option kLevelOption = {"--level L", "zoom level 0 (World) to 4 (Street); Etopo2 has level 0 only"};
 constexpr help::Option kLatOption = {"--lat A", "latitude in degrees, north positive"};
 constexpr help::Option kLonOption = {"--lon B", "longitude in degrees, east positive"};
 constexpr help::Option kAerialOption = {"--aerial", "the aerial-photo layer (GoogleMaps, VirtualEarth, MapQuest)"};
 constexpr help::Option kBigOption = {"--big", "the 4 x 4-tile view of Big Maps instead of 2 x 2"};
-constexpr help::Option kRootOption = {"--root DIR", "the tile cache folder (the maps setting of vor_ini.txt)"};
+constexpr help::Option kRootOption = {"--root DIR", "the tile cache folder (the maps setting of vor_ini.txt); its packs "
+                                                    "folder holds the map packs"};
 constexpr const char* kDeviceText =
     "the receiver type, by its first letter in any case, like the unit setting: N NMEA, U EarthMate USB, "
     "T TripMate (all three NMEA 0183), E EarthMate (Zodiac binary), G Garmin (Garmin binary); decode also "
@@ -121,7 +123,8 @@ const std::vector<Command>& command_table() {
         {"fetch", run_fetch, "download the missing tiles of a view into the cache",
          {"vortool fetch --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big]"},
          "Fills the cache for the view around a position the way the window does on line: missing tiles "
-         "are downloaded through the proxy of vor_ini.txt in the working folder. Prints one JSON line per "
+         "are downloaded through the proxy of vor_ini.txt in the working folder; tiles of the Atlas and "
+         "Etopo2 are drawn and those of a map pack copied out of it, with no network. Prints one JSON line per "
          "view cell with slot, path and ok.\n"
          "\n"
          "Exit status 1 when the source has no such level or layer, 2 for wrong arguments; a tile that could "
@@ -220,14 +223,26 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
 
-        {"pack", run_pack, "describe a map pack (MBTiles)",
-         {"vortool pack info FILE"},
+        {"pack", run_pack, "describe a map pack (MBTiles), or export cached tiles as one",
+         {"vortool pack info FILE",
+          "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles"},
          "info prints what a raster map pack holds: name, format, scheme, zooms, bounds, attribution and the "
          "number of tiles at each zoom. The pack is opened read only and never changed. A pack that cannot be "
          "used (damaged, not a map pack, vector tiles, WebP) is refused with the reason, naming the file.\n"
          "\n"
-         "Exit status 1 for a pack that cannot be used, 2 for wrong arguments.",
-         {}},
+         "export writes the cached tiles of a source inside an area as a new raster pack (MBTiles 1.3, TMS rows) "
+         "that this program and others read; it downloads nothing, and prints the number of tiles of each level. "
+         "Sources whose tile policy forbids offline archives (nobulk, such as OpenStreetMap) are refused. The "
+         "pack is written under a temporary name and appears only when complete.\n"
+         "\n"
+         "Exit status 1 for a pack that cannot be used, a refused source, an area without cached tiles or a "
+         "file that cannot be written, 2 for wrong arguments.",
+         {kCatalogueSourceOption,
+          {"--bounds W,S,E,N", "the area: west, south, east and north edges in degrees (west above east crosses "
+                               "the date line)"},
+          {"--levels A-B", "zoom levels 0 (World) to 4 (Street), such as 0-4 or 2-3"},
+          {"--aerial", "the aerial-photo layer"},
+          {"--root DIR", "the tile cache folder (default .\\Maps)"}}},
     };
     return table;
 }

@@ -140,3 +140,79 @@ std::vector<long long> MbtilesPack::tile_counts() const {
 }
 
 }  // namespace vg
+
+namespace vg {
+
+std::unique_ptr<MbtilesWriter> MbtilesWriter::create(const std::string& path, std::string& error) {
+    std::unique_ptr<MbtilesWriter> w(new MbtilesWriter);
+    w->path_ = path;
+    w->temp_ = path + ".part";
+    std::remove(w->temp_.c_str());
+    const std::string uri = sqlite_file_uri(w->temp_, "mode=rwc");
+    const char* schema =
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
+        "CREATE TABLE metadata (name TEXT, value TEXT);"
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+        "CREATE UNIQUE INDEX tile_index ON tiles (zoom_level, tile_column, tile_row);";
+    if (sqlite3_open_v2(uri.c_str(), &w->db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_exec(w->db_, schema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(w->db_, "INSERT OR REPLACE INTO tiles VALUES (?1, ?2, ?3, ?4)", -1, &w->tile_, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_prepare_v2(w->db_, "INSERT INTO metadata VALUES (?1, ?2)", -1, &w->meta_, nullptr) != SQLITE_OK) {
+        error = "\"" + path + "\": cannot be written (" + (w->db_ ? sqlite3_errmsg(w->db_) : "out of memory") + ")";
+        return nullptr;  // the destructor removes the temporary file
+    }
+    return w;
+}
+
+void MbtilesWriter::close() {
+    sqlite3_finalize(tile_);
+    sqlite3_finalize(meta_);
+    sqlite3_close(db_);
+    tile_ = meta_ = nullptr;
+    db_ = nullptr;
+}
+
+MbtilesWriter::~MbtilesWriter() {
+    close();
+    if (!finished_) std::remove(temp_.c_str());
+}
+
+bool MbtilesWriter::add_metadata(const std::string& name, const std::string& value) {
+    if (failed_ || !meta_) return false;
+    sqlite3_reset(meta_);
+    sqlite3_bind_text(meta_, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(meta_, 2, value.c_str(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(meta_) != SQLITE_DONE) failed_ = true;
+    return !failed_;
+}
+
+bool MbtilesWriter::add_tile(int zoom, int x, int y, const std::vector<std::uint8_t>& bytes) {
+    if (failed_ || !tile_ || zoom < 0 || zoom > 30 || bytes.empty()) return false;
+    const long long n = 1LL << zoom;
+    if (x < 0 || y < 0 || x >= n || y >= n) return false;
+    sqlite3_reset(tile_);
+    sqlite3_bind_int(tile_, 1, zoom);
+    sqlite3_bind_int64(tile_, 2, x);
+    sqlite3_bind_int64(tile_, 3, n - 1 - y);
+    sqlite3_bind_blob(tile_, 4, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(tile_) != SQLITE_DONE) failed_ = true;
+    return !failed_;
+}
+
+bool MbtilesWriter::finish(std::string& error) {
+    std::string why;
+    if (failed_ || !db_) why = db_ ? sqlite3_errmsg(db_) : "not open";
+    else if (sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK) why = sqlite3_errmsg(db_);
+    close();
+    if (why.empty() && std::rename(temp_.c_str(), path_.c_str()) != 0) why = "cannot rename into place";
+    if (!why.empty()) {
+        error = "\"" + path_ + "\": cannot be written (" + why + ")";
+        return false;
+    }
+    finished_ = true;
+    return true;
+}
+
+}  // namespace vg

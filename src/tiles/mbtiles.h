@@ -51,6 +51,34 @@ private:
     PackInfo info_;
 };
 
+// Writes a new raster pack: metadata and tiles go into <path>.part inside one transaction, and the
+// finished file is renamed to `path` by finish(), so an interrupted export never leaves a half pack
+// under the final name. Rows are stored in TMS order (scheme tms, the format's default).
+class MbtilesWriter {
+public:
+    // Creates the file; null with `error` naming it when it cannot be made.
+    static std::unique_ptr<MbtilesWriter> create(const std::string& path, std::string& error);
+    ~MbtilesWriter();  // an unfinished pack is removed
+    MbtilesWriter(const MbtilesWriter&) = delete;
+    MbtilesWriter& operator=(const MbtilesWriter&) = delete;
+
+    bool add_metadata(const std::string& name, const std::string& value);
+    // Web tile (zoom, x, y), rows from the north.
+    bool add_tile(int zoom, int x, int y, const std::vector<std::uint8_t>& bytes);
+    // Commits, closes and renames into place; false with `error` set when any step failed.
+    bool finish(std::string& error);
+
+private:
+    MbtilesWriter() = default;
+    void close();
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* tile_ = nullptr;
+    sqlite3_stmt* meta_ = nullptr;
+    std::string path_, temp_;
+    bool failed_ = false;
+    bool finished_ = false;
+};
+
 // The file name extension of tiles in a pack of this format ("png" or "jpg").
 inline const char* pack_tile_extension(const PackInfo& info) { return info.format == "jpg" ? "jpg" : "png"; }
 

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "settings/settings_file.h"
+#include "tiles/local_source.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -193,6 +194,7 @@ std::string CatalogueEntry::cache_folder() const {
 
 std::string CatalogueEntry::extension() const {
     if (original) return tile_extension(*original, aerial);
+    if (kind == SourceKind::pack) return pack_format == "jpg" ? "jpg" : "png";
     std::string_view path = tmpl;
     if (auto q = path.find('?'); q != std::string_view::npos) path = path.substr(0, q);
     auto ends = [&](std::string_view s) { return path.size() >= s.size() && path.substr(path.size() - s.size()) == s; };
@@ -290,6 +292,7 @@ Catalogue builtin_catalogue() {
     topo.nobulk = true;
     topo.menu_id = command_id(Command::OpenTopoMap);
     c.entries.push_back(topo);
+    c.entries.push_back(atlas_entry());
     return c;
 }
 

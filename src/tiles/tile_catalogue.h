@@ -53,6 +53,7 @@ struct CatalogueEntry {
     int menu_id = 0;
     bool from_user_file = false;
     std::string pack_path;             // kind pack: the pack file
+    std::string pack_format;           // kind pack: "png" or "jpg"
 
     MapSource geometry() const { return original.value_or(MapSource::OpenStreetMap); }
     bool has_level(int level) const;
@@ -82,7 +83,7 @@ struct Catalogue {
 };
 
 // The built-in catalogue: Etopo2, OpenStreetMap (https), GoogleMaps, VirtualEarth, MapQuest with
-// their menu ids 1021-1025, then OpenTopoMap (1026).
+// their menu ids 1021-1025, then OpenTopoMap (1026) and the built-in Atlas (1027).
 Catalogue builtin_catalogue();
 
 // Reads the lines of a vor_src.txt over `catalogue`. Malformed lines are skipped and described in

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tiles/catalogue_fetch.h"
+#include "tiles/local_source.h"
 #include "tiles/geometry.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
@@ -179,6 +180,7 @@ std::string etopo2_image_name(int y2, int x2) {
 
 int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                const FetchContext& context) {
+    if (context.entry && is_offline_entry(*context.entry)) return make_offline_tile(slot, x, y, level, root, *context.entry);
     if (context.entry && context.entry->uses_fetcher()) {
         if (!source_has_level(context.entry->geometry(), level)) return 1;
         return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0 ? 0 : 1;
@@ -194,6 +196,9 @@ int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std
     if (is_cached(slot)) return 0;
 
     create_tile_directories(paths.directory);
+    // Etopo2's image service is gone: its relief cells are drawn here when a program can draw.
+    if (source == MapSource::Etopo2 && has_local_tile_maker())
+        return make_local_tile_file({true, 0, key.column, key.row, false}, slot) ? 0 : (slot.clear(), 1);
     const TileHosts& hosts = context.hosts ? *context.hosts : default_tile_hosts();
     if (source == MapSource::Etopo2) return fetch_etopo2(key, paths, hosts, context.http);
 
@@ -223,6 +228,7 @@ int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level
                      std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
     if (!source_has_level(source, level)) return 1;
     table.fit(grid);
+    if (context.entry && is_offline_entry(*context.entry) && !context.entry->has_level(level)) return 1;
     if (context.entry && context.entry->uses_fetcher()) {
         if (!context.entry->has_level(level)) return 1;
         std::vector<CatalogueCell> cells;

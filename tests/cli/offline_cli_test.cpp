@@ -7,6 +7,9 @@
 #include <string>
 
 #include "support/map_pack.h"
+#include "tiles/local_source.h"
+#include "tiles/mbtiles.h"
+#include "tiles/tile_naming.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -67,6 +70,54 @@ TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
     r = shell(vortool("pack info '" + (dir / "bad.mbtiles").string() + "' 2>&1"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("bad.mbtiles\": not a map pack"), std::string::npos) << r.out;
+}
+
+TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
+    vg::test::TempDir dir;
+    const std::string root = (dir / "Maps").string();
+    const std::string out = (dir / "helsinki.mbtiles").string();
+    // The Atlas is drawn into the cache by fetch, with no network.
+    for (const char* level : {"0", "1"}) {
+        ShellRun r = shell(vortool("fetch --root '" + root + "' --source Atlas --level " + level +
+                                   " --lat 60.17 --lon 24.94"));
+        ASSERT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+    }
+    ShellRun r = shell(vortool("pack export --source Atlas --bounds 20,58,30,62 --levels 0-2 --root '" + root + "' '" +
+                               out + "'"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "level 0: 2 tiles\nlevel 1: 4 tiles\nlevel 2: 0 tiles\n");
+    std::string error;
+    const auto pack = vg::MbtilesPack::open(out, error);
+    ASSERT_TRUE(pack) << error;
+    EXPECT_EQ(pack->info().name, "Atlas");
+    EXPECT_EQ(pack->info().format, "png");
+    EXPECT_EQ(pack->info().scheme, "tms");
+    // Helsinki's tile at web zoom 4 is column 9, row 4 (from the north); the pack holds the cached bytes.
+    const vg::CatalogueEntry atlas = vg::atlas_entry();
+    const auto cached = vg::catalogue_tile_paths(atlas, vg::catalogue_tile_key(atlas, 9 * 256, 4 * 256, 0), root);
+    const auto tile = pack->read_tile(4, 9, 4);
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(std::string(tile->begin(), tile->end()), vg::test::read_file(cached.full_path));
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+
+    // Refused: a source whose policy forbids archives, an area with nothing cached, bad arguments.
+    const std::string other = (dir / "other.mbtiles").string();
+    r = shell(vortool("pack export --source OpenStreetMap --bounds 20,58,30,62 --levels 0-4 --root '" + root + "' '" +
+                      other + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("forbids offline archives"), std::string::npos) << r.out;
+    r = shell(vortool("pack export --source Atlas --bounds -60,-40,-50,-30 --levels 0-3 --root '" + root + "' '" +
+                      other + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("no cached tiles"), std::string::npos) << r.out;
+    for (const std::string args : {"--bounds 20,58,30 --levels 0-1", "--bounds 30,58,30,62 --levels 0-1",
+                                   "--bounds 20,62,30,58 --levels 0-1", "--bounds 20,58,30,62 --levels 3-1",
+                                   "--bounds 20,58,30,62 --levels 0-5"})
+        EXPECT_EQ(shell(vortool("pack export --source Atlas " + args + " --root '" + root + "' '" + other +
+                                "' 2>/dev/null")).status, 2) << args;
+    EXPECT_FALSE(std::filesystem::exists(other));
+    EXPECT_FALSE(std::filesystem::exists(other + ".part"));
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "support/map_pack.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
+#include "tiles/local_source.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -97,8 +99,7 @@ TEST(RenderCli, EmptyCacheGivesTheGreyViewWithMarkerAndCrossHair) {
         MapSource id;
         int level;
     };
-    for (const Case& c : {Case{"OpenStreetMap", MapSource::OpenStreetMap, 2}, Case{"1", MapSource::Etopo2, 0},
-                          Case{"mapquest", MapSource::MapQuest, 3}}) {
+    for (const Case& c : {Case{"OpenStreetMap", MapSource::OpenStreetMap, 2}, Case{"mapquest", MapSource::MapQuest, 3}}) {
         SCOPED_TRACE(c.source);
         const RunResult run = render(dir, "--root " + (dir / "Maps").string() + " --source " + c.source + " --level " +
                                         std::to_string(c.level) + " --lat 48.8566 --lon 2.3522 --out " +
@@ -166,6 +167,74 @@ TEST(RenderCli, CachedTilesAreDrawnAndUndecodableOnesDeleted) {
     // With track on there is no cross-hair, only the marker.
     EXPECT_EQ(at(view, col, row), kBlack);
     EXPECT_NE(at(view, col, row < 256 ? 500 : 10), kBlack);
+}
+
+// Count of sampled pixels (every 16th, away from the marker) whose colour is within 8 of `rgb`.
+int near_colour(const RgbImage& view, unsigned rgb, std::pair<int, int> marker) {
+    int n = 0;
+    for (int y = 8; y < view.height; y += 16)
+        for (int x = 8; x < view.width; x += 16) {
+            if (std::abs(x - marker.first) < 12 && std::abs(y - marker.second) < 12) continue;
+            const Rgb p = at(view, x, y);
+            const int want[3] = {int(rgb >> 16 & 0xff), int(rgb >> 8 & 0xff), int(rgb & 0xff)};
+            bool close = true;
+            for (int i = 0; i < 3; ++i) close = close && std::abs(int(p[std::size_t(i)]) - want[i]) <= 8;
+            n += close ? 1 : 0;
+        }
+    return n;
+}
+
+TEST(RenderCli, AtlasEtopo2AndPacksAreDrawnWithoutAnyNetwork) {
+    TempDir dir;
+    const std::string root = (dir / "Maps").string();
+    // The Atlas over the open Pacific is sea; over the middle of the Sahara, land (the built-in map's
+    // colours); its tiles land in the cache like downloaded ones.
+    RunResult run = render(dir, "--root " + root + " --source atlas --level 0 --lat -5 --lon -140 --out " +
+                                    (dir / "sea.png").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("cached 4"), std::string::npos) << run.out;
+    RgbImage view = read_picture(dir / "sea.png");
+    EXPECT_GT(near_colour(view, 0xaacbe3, marker_of(run.out)), 900);  // of 1024 samples
+    run = render(dir, "--root " + root + " --source Atlas --level 2 --lat 24 --lon 2 --track --out " +
+                          (dir / "land.png").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    view = read_picture(dir / "land.png");
+    EXPECT_GT(near_colour(view, 0xf2efe6, marker_of(run.out)), 800);
+    const WorldPixel sea = geo_to_pixel(-5, -140, MapSource::OpenStreetMap, 0);
+    const TilePaths atlas = catalogue_tile_paths(atlas_entry(), catalogue_tile_key(atlas_entry(), sea.x, sea.y, 0), root);
+    EXPECT_EQ(test::read_file(atlas.full_path).substr(1, 3), "PNG");
+
+    // Etopo2's relief cells are drawn here too: no grey left.
+    run = render(dir, "--root " + root + " --source 1 --level 0 --lat 48.8566 --lon 2.3522 --out " +
+                          (dir / "relief.ppm").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("cached 4"), std::string::npos) << run.out;
+    EXPECT_EQ(near_colour(read_picture(dir / "relief.ppm"), 0xc0c0c0, marker_of(run.out)), 0);
+
+    // A pack in the root's packs folder is a source by its (folder-safe) name; its tile is copied out.
+    const double lat = 60.17, lon = 24.94;
+    const WorldPixel p = geo_to_pixel(lat, lon, MapSource::OpenStreetMap, 1);
+    const int column = p.x / 256, row = p.y / 256;
+    const fs::path png = test::shared_testdata() / "images/bench/map256-rgb.png";
+    fs::create_directories(dir / "Maps/packs");
+    ASSERT_TRUE(test::make_pack(dir / "Maps/packs/lake.mbtiles", {{"name", "Lake Land"}, {"format", "png"}},
+                                {{7, column, 127 - row, png}}));
+    run = render(dir, "--root " + root + " --source lake_land --level 1 --lat 60.17 --lon 24.94 --out " +
+                          (dir / "pack.png").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("cached 1"), std::string::npos) << run.out;
+    const fs::path copied = dir / "Maps/Lake_Land" ;
+    ASSERT_TRUE(fs::exists(copied));
+    int files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(copied))
+        if (e.is_regular_file()) {
+            ++files;
+            EXPECT_EQ(test::read_file(e.path()), test::read_file(png));
+        }
+    EXPECT_EQ(files, 1);
+    // Another cache root has no such pack.
+    EXPECT_EQ(render(dir, "--root " + (dir / "Other").string() + " --source Lake_Land --level 1 --lat 1 --lon 1 --out " +
+                              (dir / "x.png").string()).status, 2);
 }
 
 TEST(RenderCli, BigMapsAndWideHairInPng) {

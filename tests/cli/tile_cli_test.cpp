@@ -182,7 +182,8 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
                          "\"fresh\":7,\"menu_id\":1028,\"kind\":\"remote\"}\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 10);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);  // the built-ins with Atlas, and MyTopo
+    EXPECT_NE(r.out.find("{\"name\":\"Atlas\",\"layer\":\"map\",\"template\":\"\",\"zooms\":[4,7,10,13,16]"), std::string::npos);
     // The skipped line is named on standard error.
     const std::string command = "cd '" + dir.path().string() + "' && " + vg::test::vortool_path().string() + " sources 2>&1 >/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");

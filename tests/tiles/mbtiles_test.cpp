@@ -7,6 +7,7 @@
 
 #include "support/map_pack.h"
 #include "support/test_paths.h"
+#include "tiles/local_source.h"
 
 namespace vg {
 namespace {
@@ -109,6 +110,69 @@ TEST(MapPack, BadPacksAreRefusedNamingTheFile) {
     const auto sniffed = MbtilesPack::open((dir / "sniffed.mbtiles").string(), error);
     ASSERT_TRUE(sniffed) << error;
     EXPECT_EQ(sniffed->info().format, "jpg");
+}
+
+// The packs folder of a cache root: each usable pack becomes a catalogue source after the user lines,
+// named so that it can be a folder, and its tiles are copied into the cache on demand.
+TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
+    test::TempDir dir;
+    const std::filesystem::path packs = packs_folder((dir / "Maps").string());
+    std::filesystem::create_directories(packs);
+    ASSERT_TRUE(test::make_pack(packs / "a.mbtiles", {{"name", "Lake Land"}, {"format", "png"},
+                                                      {"attribution", "<a href=\"x\">© Survey</a>"}},
+                                {{7, 70, 87, kPng}}));
+    ASSERT_TRUE(test::make_pack(packs / "b.mbtiles", {{"name", "Lake Land"}, {"format", "jpg"}}, {{4, 9, 11, kJpg}}));
+    test::write_file(packs / "c.mbtiles", "SQLite format 3" + std::string(3000, '\0'));
+    test::write_file(packs / "notes.txt", "not a pack");
+    Catalogue catalogue = builtin_catalogue();
+    read_sources_text("Mine|map|https://example.org/{z}/{x}/{y}.png||x|\n", catalogue);
+    EXPECT_EQ(add_packs(catalogue, packs), 2);
+    ASSERT_EQ(catalogue.problems.size(), 1u);
+    EXPECT_NE(catalogue.problems[0].find("c.mbtiles\""), std::string::npos) << catalogue.problems[0];
+    const CatalogueEntry* a = catalogue.find("Lake_Land", false);
+    const CatalogueEntry* b = catalogue.find("Lake_Land-2", false);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(catalogue.find("Mine", false)->menu_id, 1028);
+    EXPECT_EQ(a->menu_id, 1029);
+    EXPECT_EQ(b->menu_id, 1101);
+    EXPECT_EQ(a->attribution, "© Survey");
+    EXPECT_EQ(a->extension(), "png");
+    EXPECT_EQ(b->extension(), "jpg");
+
+    // Web tile 7/70/40 (level 1) is in pack a; its neighbour is not.
+    std::string slot;
+    EXPECT_EQ(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *a), 0);
+    EXPECT_EQ(test::read_file(slot), test::read_file(kPng));
+    EXPECT_NE(slot.find("/Lake_Land/"), std::string::npos) << slot;
+    EXPECT_EQ(make_offline_tile(slot, 71 * 256, 40 * 256, 1, (dir / "Maps").string(), *a), 1);
+    EXPECT_TRUE(slot.empty());
+    EXPECT_EQ(make_offline_tile(slot, 70 * 256, 40 * 256, 1, (dir / "Maps").string(), *catalogue.find("Mine", false)), 1);
+}
+
+TEST(MapPack, AnUnfinishedExportLeavesNothingBehind) {
+    test::TempDir dir;
+    std::string error;
+    EXPECT_FALSE(MbtilesWriter::create((dir / "no/such/dir/x.mbtiles").string(), error));
+    EXPECT_NE(error.find("x.mbtiles\": cannot be written"), std::string::npos) << error;
+    {
+        auto writer = MbtilesWriter::create((dir / "x.mbtiles").string(), error);
+        ASSERT_TRUE(writer) << error;
+        EXPECT_TRUE(writer->add_tile(7, 70, 40, bytes_of(kPng)));
+        EXPECT_FALSE(writer->add_tile(7, 128, 40, bytes_of(kPng)));  // outside the world
+    }  // dropped without finish()
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    auto writer = MbtilesWriter::create((dir / "x.mbtiles").string(), error);
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(writer->add_metadata("name", "Out") && writer->add_metadata("format", "png"));
+    EXPECT_TRUE(writer->add_tile(7, 70, 40, bytes_of(kPng)));
+    ASSERT_TRUE(writer->finish(error)) << error;
+    const auto pack = MbtilesPack::open((dir / "x.mbtiles").string(), error);
+    ASSERT_TRUE(pack) << error;
+    EXPECT_EQ(pack->read_tile(7, 70, 40), bytes_of(kPng));
+    EXPECT_EQ(pack->tile_counts().at(7), 1);
+    // Read by the sqlite3 command too: stored as TMS row 87.
+    EXPECT_TRUE(test::run_sqlite(dir / "x.mbtiles", "SELECT CASE WHEN count(*) = 1 THEN 1 ELSE abs(-9223372036854775808) END "
+                                                        "FROM tiles WHERE tile_row = 87;"));
 }
 
 }  // namespace

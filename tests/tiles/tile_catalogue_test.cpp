@@ -11,7 +11,7 @@ namespace {
 TEST(TileCatalogue, BuiltInSourcesKeepTheirPlacesAndOpenStreetMapGoesOverHttps) {
     const Catalogue c = builtin_catalogue();
     EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
-                                                   "OpenTopoMap"}));
+                                                   "OpenTopoMap", "Atlas"}));
     const auto* osm = c.find("OpenStreetMap", false);
     ASSERT_NE(osm, nullptr);
     EXPECT_EQ(osm->tmpl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
@@ -68,7 +68,7 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                               "vor_src.txt:13: name must be 1 to 40 letters, digits, '-', '_' or '.'",
                           }));
     EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
-                                                   "OpenTopoMap", "MyTopo", "Local"}));
+                                                   "OpenTopoMap", "Atlas", "MyTopo", "Local"}));
     const auto* topo = c.find("MyTopo", false);
     ASSERT_NE(topo, nullptr);
     EXPECT_EQ(topo->menu_id, 1028);
@@ -127,7 +127,7 @@ TEST(TileCatalogue, LoadsVorSrcAndKeysFromTheSettingsFolder) {
     EXPECT_EQ(c.problems, std::vector<std::string>{"vor_src.txt:2: expected 6 fields separated by |, found 1"});
     EXPECT_EQ(read_source_key(dir.path(), "MyTopo"), "abc123");
     EXPECT_EQ(read_source_key(dir.path(), "Other"), "");
-    EXPECT_EQ(load_catalogue(dir.path() / "missing").names().size(), 6u);
+    EXPECT_EQ(load_catalogue(dir.path() / "missing").names().size(), 7u);
 }
 
 }  // namespace

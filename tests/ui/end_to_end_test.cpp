@@ -30,6 +30,8 @@
 #include <functional>
 #include <thread>
 
+#include <QImage>
+
 #include "gps/pty_pair.h"
 #include "support/loopback_http_server.h"
 #include "support/peers.h"
@@ -37,6 +39,8 @@
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
 #include "tiles/tile_sources.h"
+#include "ui/map_view.h"
+#include "app/toolbar_layout.h"
 
 namespace vg {
 namespace {
@@ -46,12 +50,18 @@ using namespace std::chrono_literals;
 // A child process with its standard output on a pipe; killed and reaped by the destructor.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::filesystem::path& cwd) {
+    // `env`: "NAME=value" entries added to this process's environment for the child.
+    Child(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
+          const std::vector<std::string>& env = {}) {
         // Everything the child needs is made before the fork: other threads of this process (the
         // loopback server's) may hold the allocator's lock at that moment.
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (char** e = environ; *e; ++e) envp.push_back(*e);
+        for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
         int fds[2];
         if (pipe(fds) != 0) return;
         pid_ = fork();
@@ -60,7 +70,7 @@ public:
             close(fds[0]);
             close(fds[1]);
             if (chdir(cwd.c_str()) != 0) _exit(126);
-            execv(args[0], args.data());
+            execve(args[0], args.data(), envp.data());
             _exit(127);
         }
         close(fds[1]);
@@ -374,6 +384,47 @@ TEST(EndToEndReceivers, APhoneMovesTheMarkerThroughThePositionServer) {
             }
         });
     EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
+}
+
+// At a device pixel ratio of 2 the window keeps its logical size, and its screenshot has twice the
+// pixels each way, the toolbar drawn from the pictures made at twice the size.
+TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPictures) {
+    const std::filesystem::path vorglobal = test::vortool_path().parent_path() / "vorglobal";
+    ASSERT_TRUE(std::filesystem::exists(vorglobal)) << vorglobal;
+    test::TempDir dir;
+    test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM0\r\n");
+    // Nothing leaves the machine: every request goes to a loopback proxy that refuses it.
+    test::LoopbackHttpServer proxy(test::ScriptedReply::make(503, "text/plain", "no", true));
+    test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nbase=\r\nprxy=127.0.0.1:" +
+                                              std::to_string(proxy.port()) + "\r\n");
+    Child program({vorglobal.string(), "--screenshot", "shot.png", "--exit-after", "3000"}, dir.path(),
+                  {"QT_SCALE_FACTOR=2", "QT_QPA_PLATFORM=offscreen"});
+    ASSERT_TRUE(program.started());
+    std::vector<std::string> output;
+    for (std::string line; program.read_line(line, 60s);) output.push_back(line);
+    EXPECT_EQ(program.stop(0), 0);
+    ASSERT_NE(std::find(output.begin(), output.end(), "screenshot shot.png"), output.end())
+        << testing::PrintToString(output);
+    QImage shot(QString::fromStdString((dir / "shot.png").string()));
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(shot.width(), 1028);
+    EXPECT_EQ(shot.height(), 870);
+    // Every toolbar button is one of the 64 x 64 pictures, pixel for pixel.
+    shot = shot.convertToFormat(QImage::Format_RGB32);
+    std::vector<QImage> fine;
+    for (int id = 700; id < 800; ++id) {
+        QImage picture = MapView::toolbar_picture(id, 2.0);
+        if (picture.isNull()) continue;
+        picture.setDevicePixelRatio(1.0);
+        fine.push_back(picture);
+    }
+    ASSERT_FALSE(fine.empty());
+    EXPECT_EQ(fine.front().width(), 2 * toolbar::kButtonSize);
+    for (int b = 0; b < toolbar::kButtonCount; ++b) {
+        const QImage button = shot.copy(2 * toolbar::kButtonX[static_cast<std::size_t>(b)], 2 * toolbar::kButtonTop,
+                                        2 * toolbar::kButtonSize, 2 * toolbar::kButtonSize);
+        EXPECT_NE(std::find(fine.begin(), fine.end(), button), fine.end()) << "button " << b;
+    }
 }
 
 }  // namespace

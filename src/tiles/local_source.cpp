@@ -1,0 +1,192 @@
+#include "tiles/local_source.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "tiles/tile_naming.h"
+
+namespace vg {
+namespace {
+
+std::atomic<LocalTileMaker> g_maker{nullptr};
+
+// Packs opened during the run, by path; a pack's prepared statement is used under the same lock.
+std::mutex g_packs_mutex;
+std::map<std::string, std::shared_ptr<MbtilesPack>>& packs() {
+    static std::map<std::string, std::shared_ptr<MbtilesPack>> table;
+    return table;
+}
+
+bool is_cached(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return !ec && size > 0;
+}
+
+}  // namespace
+
+bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path) {
+    const auto bytes = pack.read_tile(zoom, x, y);
+    if (!bytes || bytes->empty()) return false;
+    const std::string temp = path + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+        if (!out.flush()) {
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A name a folder can carry: letters, digits, "-", "_", "." (not first), at most 40.
+std::string folder_safe_name(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                        c == '_' || c == '.';
+        out += ok ? c : '_';
+        if (out.size() == 36) break;  // room for a "-N" suffix
+    }
+    while (!out.empty() && out.front() == '.') out.front() = '_';
+    return out;
+}
+
+// Attributions of packs are often HTML: keep the text between the tags.
+std::string plain_text(std::string_view html) {
+    std::string out;
+    bool in_tag = false;
+    for (char c : html) {
+        if (c == '<') in_tag = true;
+        else if (c == '>') in_tag = false;
+        else if (!in_tag && c != '\n' && c != '\r') out += c;
+    }
+    if (out.size() > 200) out.resize(200);
+    return out;
+}
+
+}  // namespace
+
+void set_local_tile_maker(LocalTileMaker maker) { g_maker.store(maker); }
+bool has_local_tile_maker() { return g_maker.load() != nullptr; }
+
+bool make_local_tile_file(const LocalTileRequest& request, const std::string& path) {
+    const LocalTileMaker maker = g_maker.load();
+    return maker && maker(request, path);
+}
+
+CatalogueEntry atlas_entry() {
+    CatalogueEntry e;
+    e.name = kAtlasName;
+    e.zooms = {4, 7, 10, 13, 16};
+    e.attribution = "Built-in map: Natural Earth (public domain); places: GeoNames (CC BY 4.0)";
+    e.kind = SourceKind::local;
+    e.menu_id = 1027;
+    return e;
+}
+
+std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::string& error) {
+    const std::lock_guard lock(g_packs_mutex);
+    auto& table = packs();
+    if (auto it = table.find(path); it != table.end()) return it->second;
+    std::shared_ptr<MbtilesPack> pack = MbtilesPack::open(path, error);
+    if (pack) table.emplace(path, pack);
+    return pack;
+}
+
+int make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
+    slot.clear();
+    if (!is_offline_entry(entry) || !entry.has_level(level)) return 1;
+    const TileKey key = catalogue_tile_key(entry, x, y, level);
+    if (!tile_in_world(key)) return 1;
+    const TilePaths paths = catalogue_tile_paths(entry, key, root);
+    if (is_cached(paths.full_path)) {
+        slot = paths.full_path;
+        return 0;
+    }
+    const int zoom = entry.zooms[static_cast<std::size_t>(level)];
+    create_tile_directories(paths.directory);
+    bool made = false;
+    if (entry.kind == SourceKind::pack) {
+        std::string error;
+        const auto pack = open_pack_shared(entry.pack_path, error);
+        const std::lock_guard lock(g_packs_mutex);  // one statement per pack
+        made = pack && copy_pack_tile(*pack, zoom, key.column, key.row, paths.full_path);
+    } else {
+        made = make_local_tile_file({false, zoom, key.column, key.row, false}, paths.full_path);
+    }
+    if (!made) return 1;
+    slot = paths.full_path;
+    return 0;
+}
+
+std::string faded_atlas_tile(int x, int y, int level, MapSource geometry, std::string_view root) {
+    if (!is_mercator(geometry) || !is_valid_level(level) || !has_local_tile_maker()) return {};
+    CatalogueEntry faded = atlas_entry();
+    faded.name = std::string(kAtlasName) + "/faded";
+    const TileKey key = catalogue_tile_key(faded, x, y, level);
+    if (!tile_in_world(key)) return {};
+    const TilePaths paths = catalogue_tile_paths(faded, key, root);
+    if (is_cached(paths.full_path)) return paths.full_path;
+    create_tile_directories(paths.directory);
+    if (!make_local_tile_file({false, web_zoom(level), key.column, key.row, true}, paths.full_path)) return {};
+    return paths.full_path;
+}
+
+std::filesystem::path packs_folder(std::string_view root) {
+    return std::filesystem::path(normalise_root(root)) / kPacksFolder;
+}
+
+bool add_pack(Catalogue& catalogue, const std::filesystem::path& file, std::string& error) {
+    const auto pack = open_pack_shared(file.string(), error);
+    if (!pack) return false;
+    const PackInfo& info = pack->info();
+    std::string base = folder_safe_name(info.name);
+    if (base.empty()) base = folder_safe_name(file.stem().string());
+    if (base.empty()) base = "pack";
+    std::string name = base;
+    for (int n = 2; catalogue.find(name, false) || catalogue.find(name, true); ++n) name = base + "-" + std::to_string(n);
+    CatalogueEntry e;
+    e.name = name;
+    e.tmpl = file.string();
+    e.zooms = {4, 7, 10, 13, 16};
+    e.attribution = plain_text(info.attribution);
+    e.kind = SourceKind::pack;
+    e.pack_path = file.string();
+    e.pack_format = pack_tile_extension(info);
+    if (!catalogue.put(std::move(e))) {
+        error = file.string() + ": no menu place left for another map source";
+        return false;
+    }
+    return true;
+}
+
+int add_packs(Catalogue& catalogue, const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const auto& p = it->path();
+        if (p.extension() == ".mbtiles" && it->is_regular_file(ec)) files.push_back(p);
+    }
+    std::sort(files.begin(), files.end());
+    int added = 0;
+    for (const auto& f : files) {
+        std::string error;
+        if (add_pack(catalogue, f, error)) ++added;
+        else catalogue.problems.push_back(error);
+    }
+    return added;
+}
+
+}  // namespace vg
