@@ -10,10 +10,10 @@ namespace vg {
 
 AboutDialog::AboutDialog(const QString& version_line, const QString& system_line, QWidget* parent)
     : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About VorGlobal"));
+    setWindowTitle(tr("About VorGlobal"));
     setObjectName(QStringLiteral("dlg433"));
 
-    auto* ok = control_button(QStringLiteral("OK"), kControlOk, this);
+    auto* ok = control_button(tr("OK"), kControlOk, this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 

@@ -8,6 +8,7 @@
 namespace vg {
 
 class AboutDialog : public QDialog {
+    Q_OBJECT
 public:
     AboutDialog(const QString& version_line, const QString& system_line, QWidget* parent = nullptr);
 };

@@ -3,14 +3,23 @@
 #include <QLabel>
 #include <QPushButton>
 
-static void init_dialog_resources() { Q_INIT_RESOURCE(resources); }
+// Q_INIT_RESOURCE names a function in the global namespace, so it is called from one outside vg.
+static bool register_resources() {
+    Q_INIT_RESOURCE(resources);
+    return true;
+}
 
 namespace vg {
+
+void init_resources() {
+    static const bool registered = register_resources();
+    (void)registered;
+}
 
 QString control_name(int id) { return QStringLiteral("ctl%1").arg(id); }
 
 QIcon program_icon() {
-    init_dialog_resources();
+    init_resources();
     return QIcon(QStringLiteral(":/vorglobal/icon.xpm"));
 }
 

@@ -18,6 +18,10 @@ inline constexpr int kControlCancel = 999;
 // "ctl<id>": the object name of the control with id `id`, by which tests and tools find it.
 QString control_name(int id);
 
+// Registers the resources compiled into the ui library (icon, toolbar pictures) with Qt: the one
+// Q_INIT_RESOURCE of the program, done on the first call. Everything that loads ":/vorglobal/..." calls it.
+void init_resources();
+
 // The program icon (from the compiled-in resources).
 QIcon program_icon();
 

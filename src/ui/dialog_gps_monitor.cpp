@@ -39,9 +39,8 @@ QGroupBox* group_of(const QString& title, std::initializer_list<QWidget*> widget
 
 }  // namespace
 
-GpsMonitorDialog::GpsMonitorDialog(std::function<MonitorTexts()> poll, QWidget* parent)
-    : QDialog(parent), poll_(std::move(poll)) {
-    setWindowTitle(QStringLiteral("GPS Monitor"));
+GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(tr("GPS Monitor"));
     setObjectName(QStringLiteral("dlg421"));
     setModal(false);
 
@@ -78,31 +77,33 @@ GpsMonitorDialog::GpsMonitorDialog(std::function<MonitorTexts()> poll, QWidget* 
     auto* top = new QHBoxLayout;
     top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
     auto* right = new QVBoxLayout;
-    right->addWidget(group_of(QStringLiteral("Date / Time"), {time_}, this));
-    right->addWidget(group_of(QStringLiteral("Lat / Long / Alt"), {position_}, this));
+    right->addWidget(group_of(tr("Date / Time"), {time_}, this));
+    right->addWidget(group_of(tr("Lat / Long / Alt"), {position_}, this));
     top->addLayout(right, 1);
 
-    auto* ok = control_button(QStringLiteral("OK"), kControlOk, this);
+    auto* ok = control_button(tr("OK"), kControlOk, this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addWidget(group_of(QStringLiteral("Satellites"), {table}, this));
+    layout->addWidget(group_of(tr("Satellites"), {table}, this));
     layout->addWidget(group_of(tr("All systems"), {sky_}, this), 1);
-    layout->addWidget(group_of(QStringLiteral("Messages"), {message_}, this));
+    layout->addWidget(group_of(tr("Messages"), {message_}, this));
     layout->addWidget(ok, 0, Qt::AlignHCenter);
 
     // Closing (OK, Escape, the close box) deletes the dialog, and with it the timer.
     setAttribute(Qt::WA_DeleteOnClose);
     timer_ = new QTimer(this);
-    connect(timer_, &QTimer::timeout, this, [this] { on_timer(); });
+    connect(timer_, &QTimer::timeout, this, [this] {
+        // After the first refresh the period becomes the steady one.
+        if (timer_->interval() != kRefreshPeriodMs) timer_->start(kRefreshPeriodMs);
+        Q_EMIT refresh_due();
+    });
     timer_->start(kFirstRefreshMs);
 }
 
-void GpsMonitorDialog::refresh() {
-    if (!poll_) return;
-    const MonitorTexts texts = poll_();
+void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     ++refreshes_;
     time_->setText(QtWindow::to_qstring(texts.time));
     position_->setText(QtWindow::to_qstring(texts.position));
@@ -126,14 +127,11 @@ void GpsMonitorDialog::refresh() {
     }
 }
 
-void GpsMonitorDialog::on_timer() {
-    refresh();
-    // After the first refresh the period becomes the steady one.
-    if (timer_->interval() != kRefreshPeriodMs) timer_->start(kRefreshPeriodMs);
-}
-
 GpsMonitorDialog* open_gps_monitor(QWidget* parent, std::function<MonitorTexts()> poll) {
-    auto* dialog = new GpsMonitorDialog(std::move(poll), parent);
+    auto* dialog = new GpsMonitorDialog(parent);
+    if (poll)
+        QObject::connect(dialog, &GpsMonitorDialog::refresh_due, dialog,
+                         [dialog, poll = std::move(poll)] { dialog->show_texts(poll()); });
     dialog->show();
     return dialog;
 }

@@ -9,22 +9,22 @@
 namespace vg {
 
 KeysDialog::KeysDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Buttons and Keys"));
+    setWindowTitle(tr("Buttons and Keys"));
     setObjectName(QStringLiteral("dlg431"));
 
     auto* caption = plain_label(QStringLiteral("VorGlobal"), this, QStringLiteral("caption"));
     auto* text1 = plain_label(
-        QStringLiteral("The function of mouse buttons and cursor keys can be modified using the Shift, Ctrl or Alt keys."),
+        tr("The function of mouse buttons and cursor keys can be modified using the Shift, Ctrl or Alt keys."),
         this, QStringLiteral("text1"));
     text1->setWordWrap(true);
     auto* text2 = plain_label(
-        QStringLiteral("Mouse buttons\n\tleft button\t- zoom-in on map\n\tright button \t- zoom-out"), this,
+        tr("Mouse buttons\n\tleft button\t- zoom-in on map\n\tright button \t- zoom-out"), this,
         QStringLiteral("text2"));
-    auto* text3 = plain_label(QStringLiteral("Cursor keys\n\tnormal\t\t- pan w/n/s/e"), this, QStringLiteral("text3"));
+    auto* text3 = plain_label(tr("Cursor keys\n\tnormal\t\t- pan w/n/s/e"), this, QStringLiteral("text3"));
     // The wrapped line is as wide as the tabbed lines below it.
     text1->setMinimumWidth(text2->sizeHint().width());
 
-    auto* ok = control_button(QStringLiteral("OK"), kControlOk, this);
+    auto* ok = control_button(tr("OK"), kControlOk, this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 

@@ -7,6 +7,7 @@
 namespace vg {
 
 class KeysDialog : public QDialog {
+    Q_OBJECT
 public:
     explicit KeysDialog(QWidget* parent = nullptr);
 };

@@ -5,6 +5,8 @@
 #include "ui/shell.h"  // first: it brings the core headers before Qt's
 
 #include <QApplication>
+
+#include "atlas/local_tiles.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
@@ -18,6 +20,7 @@
 
 #include "app/help_text.h"
 #include "resources/strings.h"
+#include "ui/dialog_common.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
@@ -89,9 +92,11 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // The built-in world map and Etopo2's relief are drawn here, wherever tiles are made.
+    vg::atlas::install_local_tile_maker();
     const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
     QApplication::setApplicationName(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vorglobal/icon.xpm")));
+    QApplication::setWindowIcon(vg::program_icon());
 
     if (options->user_folder) {
         const std::filesystem::path folder = vg::user_data_folder();
@@ -116,7 +121,7 @@ int main(int argc, char** argv) {
                          [](const QString& title) { print_line(QStringLiteral("title ") + title); });
     }
     if (!options->screenshot.isEmpty()) {
-        window.map_view()->set_first_map_paint_handler([&window, path = options->screenshot] {
+        QObject::connect(window.map_view(), &vg::MapView::first_map_painted, &window, [&window, path = options->screenshot] {
             const bool saved = window.map_view()->grab().toImage().save(path, "PNG");
             print_line(QString::fromLatin1(saved ? "screenshot %1" : "screenshot failed %1").arg(path));
         });

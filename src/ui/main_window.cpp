@@ -1,7 +1,9 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QIcon>
@@ -17,10 +19,8 @@
 
 #include "resources/menu_resource.h"
 #include "resources/strings.h"
+#include "ui/dialog_common.h"
 #include "ui/map_view.h"
-
-// The resources are compiled into the static ui library; this reference makes the linker keep them.
-static void init_window_resources() { Q_INIT_RESOURCE(resources); }
 
 namespace vg {
 
@@ -30,13 +30,20 @@ QString from_view(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A text of the menu tables, through the translator (the tables are toolkit-free data).
+QString translated(std::string_view text) {
+    return QCoreApplication::translate("vg::MainWindow", std::string(text).c_str());
+}
+
+// The receivers of the Device menu (not Settings COM and GPS Monitor).
+bool is_device(Command id) { return id != Command::SettingsCom && id != Command::GpsMonitor; }
+
 }  // namespace
 
 MainWindow::MainWindow(bool big_maps, QWidget* parent) : QMainWindow(parent) {
     setObjectName(from_view(res::kClassName));
     setWindowTitle(from_view(res::kInitialTitle));
-    init_window_resources();
-    setWindowIcon(QIcon(QStringLiteral(":/vorglobal/icon.xpm")));
+    setWindowIcon(program_icon());
     view_ = new MapView(this);
     setCentralWidget(view_);
     build_menu();
@@ -54,46 +61,73 @@ MainWindow::~MainWindow() = default;
 void MainWindow::build_menu() {
     // An in-window menu bar, so the client area sits at the same place on every desktop.
     menuBar()->setNativeMenuBar(false);
+    // One map source and one receiver at a time: the Maps sources carry one check mark, the
+    // current receiver is the greyed Device item.
+    maps_group_ = new QActionGroup(this);
+    maps_group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    device_group_ = new QActionGroup(this);
+    device_group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     for (const res::MenuPopup& popup : res::kMainMenu) {
-        QMenu* menu = menuBar()->addMenu(from_view(popup.text));
+        QMenu* menu = menuBar()->addMenu(translated(popup.text));
         if (popup.items.data() == res::kMapsItems) maps_menu_ = menu;
         for (const res::MenuItem& item : popup.items) {
             if (!item.id) {
                 menu->addSeparator();
                 continue;
             }
-            QAction* action = menu->addAction(from_view(item.text));
-            action->setData(command_id(*item.id));
+            QActionGroup* group = popup.items.data() == res::kMapsItems ? maps_group_
+                                  : popup.items.data() == res::kDeviceItems && is_device(*item.id) ? device_group_
+                                                                                                  : nullptr;
+            QAction* action = add_item(menu, translated(item.text), *item.id, group);
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
             if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
             if (item.id == Command::Exit) action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
             if (item.id == Command::ReloadMap) action->setShortcut(QKeySequence(Qt::Key_F5));
-            if (item.checked) {
-                action->setCheckable(true);
-                action->setChecked(true);
-            }
-            const Command id = *item.id;
-            connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
-                // Choosing an item never changes its check mark by itself: Qt has just toggled a
-                // checkable item, so put the mark back; the command sets it when it means to.
-                if (action->isCheckable()) action->setChecked(!checked);
-                on_command(id);
-            });
-            actions_[id] = action;
+            if (item.checked) set_item_checked(*item.id, true);
         }
     }
 }
 
-void MainWindow::add_source_item(const std::string& name, Command id) {
-    if (maps_menu_ == nullptr || actions_.count(id)) return;
-    QAction* action = maps_menu_->addAction(QString::fromStdString(name));
+QAction* MainWindow::add_item(QMenu* menu, const QString& text, Command id, QActionGroup* group) {
+    QAction* action = menu->addAction(text);
     action->setData(command_id(id));
-    connect(action, &QAction::triggered, this, [this, action, id](bool checked) {
-        if (action->isCheckable()) action->setChecked(!checked);
+    if (group != nullptr) group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, action, id] {
+        // Choosing an item never changes a check mark by itself: Qt has just toggled a checkable
+        // item (and, in a group, cleared its neighbour), so put the program's marks back; the
+        // command sets them when it means to.
+        restore_marks(action);
         on_command(id);
     });
     actions_[id] = action;
+    return action;
+}
+
+void MainWindow::restore_marks(QAction* chosen) {
+    const QList<QAction*> affected = chosen->actionGroup() ? chosen->actionGroup()->actions() : QList<QAction*>{chosen};
+    // Clear first, then set: in an exclusive group setting one mark clears the others.
+    for (bool pass : {false, true})
+        for (QAction* action : affected) {
+            const auto mark = marks_.find(action);
+            const bool checked = mark != marks_.end() && mark->second;
+            if (checked == pass && action->isChecked() != checked) action->setChecked(checked);
+        }
+}
+
+void MainWindow::set_item_checked(Command id, bool checked) {
+    QAction* action = menu_action(id);
+    if (action == nullptr) return;
+    // Any item may carry a check mark; Qt draws one only on checkable actions.
+    if (checked) action->setCheckable(true);
+    action->setChecked(checked);
+    const QList<QAction*> affected = action->actionGroup() ? action->actionGroup()->actions() : QList<QAction*>{action};
+    for (QAction* a : affected) marks_[a] = a->isChecked();
+}
+
+void MainWindow::add_source_item(const std::string& name, Command id) {
+    if (maps_menu_ == nullptr || actions_.count(id)) return;
+    add_item(maps_menu_, QString::fromStdString(name), id, maps_group_);
 }
 
 void MainWindow::build_accelerators() {
@@ -124,9 +158,7 @@ void MainWindow::build_zoom_keys() {
     for (const auto& [sequence, step] : keys) {
         auto* shortcut = new QShortcut(sequence, this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this, step = step] {
-            if (zoom_key_handler_) zoom_key_handler_(step);
-        });
+        connect(shortcut, &QShortcut::activated, this, [this, step = step] { Q_EMIT zoom_key_pressed(step); });
     }
 }
 
@@ -136,7 +168,7 @@ QAction* MainWindow::menu_action(Command id) const {
 }
 
 void MainWindow::on_command(Command id) {
-    if (handler_) handler_(id);
+    Q_EMIT command_chosen(id);
 }
 
 void MainWindow::on_command_id(int id) {
@@ -144,7 +176,7 @@ void MainWindow::on_command_id(int id) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (close_handler_) close_handler_();
+    Q_EMIT close_requested();
     QMainWindow::closeEvent(event);
 }
 

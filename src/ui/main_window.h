@@ -5,12 +5,14 @@
 
 #include <QMainWindow>
 
-#include <functional>
 #include <map>
+#include <string>
 
 #include "platform/command.h"
 
 class QAction;
+class QActionGroup;
+class QMenu;
 
 namespace vg {
 
@@ -28,20 +30,9 @@ public:
     // The menu item of command `id`, or nullptr when the menu has none.
     QAction* menu_action(Command id) const;
 
-    // Receives every command; until one is set commands do nothing.
-    void set_command_handler(std::function<void(Command)> handler) { handler_ = std::move(handler); }
-
-    // Called when the window is asked to close (close box, Exit), before it closes.
-    void set_close_handler(std::function<void()> handler) { close_handler_ = std::move(handler); }
-
-    // Runs a command as if its menu item had been chosen. Greyed items are not refused here (the
-    // menu and the accelerators never deliver them).
-    void on_command(Command id);
-    // The same for an integer id (scripts): an id that names no command does nothing.
-    void on_command_id(int id);
-
-    // + and - keys: called with +1 (zoom in) or -1 (zoom out).
-    void set_zoom_key_handler(std::function<void(int)> handler) { zoom_key_handler_ = std::move(handler); }
+    // The exclusive groups: the Maps sources and the Device receivers (one check mark each).
+    QActionGroup* maps_group() const { return maps_group_; }
+    QActionGroup* device_group() const { return device_group_; }
 
     // Makes the client area `width` x `height` and fits the window around it (on a real screen no
     // larger than its free area). Sizes below 1 are ignored. The user may resize the window later.
@@ -51,6 +42,24 @@ public:
     // Maps menu, with its command id. An id already in the menu is not added again.
     void add_source_item(const std::string& name, Command id);
 
+public Q_SLOTS:
+    // Runs a command as if its menu item had been chosen. Greyed items are not refused here (the
+    // menu and the accelerators never deliver them).
+    void on_command(vg::Command id);
+    // The same for an integer id (scripts): an id that names no command does nothing.
+    void on_command_id(int id);
+    // Sets or clears the check mark of command `id`'s item (the program's marks: choosing an item
+    // never changes them by itself). Checking an item of an exclusive group clears the others.
+    void set_item_checked(vg::Command id, bool checked);
+
+Q_SIGNALS:
+    // Every command, from the menu, an accelerator or on_command().
+    void command_chosen(vg::Command id);
+    // The window is asked to close (close box, Exit), before it closes.
+    void close_requested();
+    // + and - keys: +1 (zoom in) or -1 (zoom out).
+    void zoom_key_pressed(int step);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -58,13 +67,15 @@ private:
     void build_menu();
     void build_accelerators();
     void build_zoom_keys();
+    QAction* add_item(QMenu* menu, const QString& text, Command id, QActionGroup* group);
+    void restore_marks(QAction* chosen);
 
     MapView* view_ = nullptr;
     std::map<Command, QAction*> actions_;
     QMenu* maps_menu_ = nullptr;
-    std::function<void(Command)> handler_;
-    std::function<void()> close_handler_;
-    std::function<void(int)> zoom_key_handler_;
+    QActionGroup* maps_group_ = nullptr;
+    QActionGroup* device_group_ = nullptr;
+    std::map<QAction*, bool> marks_;  // the check marks as the program set them
 };
 
 }  // namespace vg

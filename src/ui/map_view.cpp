@@ -3,7 +3,13 @@
 
 #include "ui/map_view.h"
 
+#include "ui/dialog_common.h"
+
 #include <QApplication>
+#include <QCoreApplication>
+#include <QHelpEvent>
+#include <QStatusTipEvent>
+#include <QToolTip>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -103,10 +109,10 @@ void draw_progress(QPainter& painter, const PaintFrame& frame) {
     if (frame.tiles_left <= 0 && frame.failed_tiles <= 0) return;
     QString text;
     if (frame.tiles_left > 0)
-        text = frame.tiles_left == 1 ? QStringLiteral("1 tile left") : QStringLiteral("%1 tiles left").arg(frame.tiles_left);
+        text = frame.tiles_left == 1 ? MapView::tr("1 tile left") : MapView::tr("%1 tiles left").arg(frame.tiles_left);
     if (frame.failed_tiles > 0) {
         if (!text.isEmpty()) text += QStringLiteral(", ");
-        text += QStringLiteral("%1 failed (%2)").arg(frame.failed_tiles).arg(QString::fromStdString(frame.failure_reason));
+        text += MapView::tr("%1 failed (%2)").arg(frame.failed_tiles).arg(QString::fromStdString(frame.failure_reason));
     }
     painter.save();
     QFont font;
@@ -125,6 +131,8 @@ void draw_progress(QPainter& painter, const PaintFrame& frame) {
 
 MapView::MapView(QWidget* parent) : QWidget(parent) {
     setObjectName("map_view");
+    install_accessibility();
+    setAccessibleName(tr("Map"));
     // Every paint fills the whole widget, so Qt need not erase it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
@@ -139,6 +147,7 @@ QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
     const bool fine = device_pixel_ratio > 1.0;
     auto it = cache.find({id, fine});
     if (it == cache.end()) {
+        init_resources();
         QImage image(QStringLiteral(":/vorglobal/toolbar/%1%2.png").arg(id).arg(fine ? "@2x" : ""));
         if (!image.isNull()) {
             image = image.convertToFormat(QImage::Format_RGB32);
@@ -234,9 +243,10 @@ void MapView::paintEvent(QPaintEvent* event) {
         const PaintFrame frame = frame_source_();
         painter.fillRect(event->rect(), QColor::fromRgb(frame.night ? kNightBackground : kBackground));
         draw_frame(painter, frame, width(), drag_offset());
-        if (first_map_handler_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists()) {
+        if (!first_map_shown_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists()) {
             // After this paint has reached the window: a grab made from inside the paint would be empty.
-            QTimer::singleShot(0, this, std::exchange(first_map_handler_, {}));
+            first_map_shown_ = true;
+            QTimer::singleShot(0, this, &MapView::first_map_painted);
         }
     } else if (bits_ != nullptr) {
         painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
@@ -268,7 +278,7 @@ void MapView::mousePressEvent(QMouseEvent* event) {
         press_point_ = at;
         return;
     }
-    if (mouse_press_handler_) mouse_press_handler_(button, at.x(), at.y());
+    Q_EMIT mouse_pressed(button, at.x(), at.y());
 }
 
 void MapView::mouseMoveEvent(QMouseEvent* event) {
@@ -280,7 +290,15 @@ void MapView::mouseMoveEvent(QMouseEvent* event) {
             update();
         }
     }
-    if (mouse_move_handler_) mouse_move_handler_(at.x(), at.y());
+    const int button = toolbar::hit_button(at.x(), at.y());
+    const int hovered = button == toolbar::kButtonCount ? -1 : button;
+    if (hovered != hovered_button_) {
+        hovered_button_ = hovered;
+        // The main window shows it where it has a status bar; an empty tip clears it.
+        QStatusTipEvent tip(button_status_tip(hovered));
+        QCoreApplication::sendEvent(this, &tip);
+    }
+    Q_EMIT mouse_moved(at.x(), at.y());
 }
 
 void MapView::mouseReleaseEvent(QMouseEvent* event) {
@@ -293,10 +311,10 @@ void MapView::mouseReleaseEvent(QMouseEvent* event) {
         dragging_ = false;
         const QPoint moved = event->position().toPoint() - press_point_;
         drag_offset_ = {};
-        if (drag_handler_) drag_handler_(moved.x(), moved.y());
+        Q_EMIT dragged(moved.x(), moved.y());
         update();
-    } else if (mouse_press_handler_) {
-        mouse_press_handler_(MouseButton::Left, press_point_.x(), press_point_.y());
+    } else {
+        Q_EMIT mouse_pressed(MouseButton::Left, press_point_.x(), press_point_.y());
     }
 }
 
@@ -306,19 +324,82 @@ void MapView::wheelEvent(QWheelEvent* event) {
     const int steps = wheel_remainder_ / 120;
     wheel_remainder_ -= steps * 120;
     const QPoint at = event->position().toPoint();
-    if (steps != 0 && wheel_handler_) wheel_handler_(steps, at.x(), at.y());
+    if (steps != 0) Q_EMIT wheel_turned(steps, at.x(), at.y());
     event->accept();
 }
 
 void MapView::keyReleaseEvent(QKeyEvent* event) {
     // A held key repeats its presses only; the release counts once, when the key goes up.
     if (event->isAutoRepeat()) return;
-    if (key_release_handler_) key_release_handler_(event->key());
+    Q_EMIT key_released(event->key());
 }
 
 void MapView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (resize_handler_) resize_handler_(event->size().width(), event->size().height());
+    Q_EMIT resized(event->size().width(), event->size().height());
+}
+
+QString MapView::button_name(int button) {
+    switch (button) {
+    case toolbar::kAutoPan: return tr("GPS");
+    case toolbar::kPanWest: return tr("West");
+    case toolbar::kPanNorth: return tr("North");
+    case toolbar::kPanSouth: return tr("South");
+    case toolbar::kPanEast: return tr("East");
+    case toolbar::kLevel0: return tr("World");
+    case toolbar::kLevel1: return tr("State");
+    case toolbar::kLevel2: return tr("Region");
+    case toolbar::kLevel3: return tr("City");
+    case toolbar::kLevel4: return tr("Street");
+    case toolbar::kAerial: return tr("Aerial / Maps");
+    default: return {};
+    }
+}
+
+QString MapView::button_status_tip(int button) {
+    switch (button) {
+    case toolbar::kAutoPan: return tr("Turn Auto Pan on: the map follows the position");
+    case toolbar::kPanWest: return tr("Move the view one tile west (turns Auto Pan off)");
+    case toolbar::kPanNorth: return tr("Move the view one tile north (turns Auto Pan off)");
+    case toolbar::kPanSouth: return tr("Move the view one tile south (turns Auto Pan off)");
+    case toolbar::kPanEast: return tr("Move the view one tile east (turns Auto Pan off)");
+    case toolbar::kLevel0:
+    case toolbar::kLevel1:
+    case toolbar::kLevel2:
+    case toolbar::kLevel3:
+    case toolbar::kLevel4:
+        return tr("Show zoom level %1 (%2)").arg(button - toolbar::kLevel0).arg(button_name(button));
+    case toolbar::kAerial: return tr("Switch between the map and aerial photos");
+    default: return {};
+    }
+}
+
+bool MapView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // The toolbar is painted, not made of widgets: the tip is the button under the pointer's.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int button = toolbar::hit_button(help->pos().x(), help->pos().y());
+        if (button != toolbar::kButtonCount) {
+            const QRect box(toolbar::kHitLeft[static_cast<std::size_t>(button)], toolbar::kHitTop,
+                            toolbar::kHitRight[static_cast<std::size_t>(button)] - toolbar::kHitLeft[static_cast<std::size_t>(button)] + 1,
+                            toolbar::kHitBottom - toolbar::kHitTop + 1);
+            QToolTip::showText(help->globalPos(), button_name(button), this, box);
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void MapView::leaveEvent(QEvent* event) {
+    if (hovered_button_ >= 0) {
+        hovered_button_ = -1;
+        QStatusTipEvent tip{QString()};
+        QCoreApplication::sendEvent(this, &tip);
+    }
+    QWidget::leaveEvent(event);
 }
 
 }  // namespace vg

@@ -52,27 +52,10 @@ public:
 
     explicit MapView(QWidget* parent = nullptr);
 
-    // Called at the start of every paint for what to draw (the application's paint handler). Without
+    // Called at the start of every paint for what to draw (the application's paint handler): a query
+    // with an answer rather than a notice, so a function and not a signal. Without
     // one, the view shows only the background and the bitmap given to set_display_bitmap().
     void set_frame_source(std::function<PaintFrame()> source) { frame_source_ = std::move(source); }
-
-    // Input, in client pixels. Key releases carry the Qt key code.
-    void set_mouse_press_handler(std::function<void(MouseButton, int x, int y)> handler) {
-        mouse_press_handler_ = std::move(handler);
-    }
-    // A left press on the map counts as a click when the button is released without the pointer having
-    // moved further than the platform's drag distance; the press handler then gets the press point.
-    // A longer movement drags the map (the picture follows the pointer) and ends in the drag handler
-    // with the whole movement. Presses elsewhere and right presses go to the press handler at once.
-    void set_mouse_move_handler(std::function<void(int x, int y)> handler) { mouse_move_handler_ = std::move(handler); }
-    void set_drag_handler(std::function<void(int dx, int dy)> handler) { drag_handler_ = std::move(handler); }
-    // Wheel turns, in whole notches (positive away from the user), at the pointer's client point.
-    void set_wheel_handler(std::function<void(int steps, int x, int y)> handler) { wheel_handler_ = std::move(handler); }
-    void set_key_release_handler(std::function<void(int key)> handler) { key_release_handler_ = std::move(handler); }
-    // Called when the client area changed size, with the new size.
-    void set_resize_handler(std::function<void(int width, int height)> handler) { resize_handler_ = std::move(handler); }
-    // Called once after the first paint that showed a map (a frame with a bitmap).
-    void set_first_map_paint_handler(std::function<void()> handler) { first_map_handler_ = std::move(handler); }
 
     // Shows `row_count` rows, starting at row `first_row`, of a top-down 24-bit bitmap (bytes blue,
     // green, red; rows of `stride` bytes) at (1, 49) when no frame source is set. The bytes are not
@@ -101,6 +84,29 @@ public:
     // Draws `frame` on a client area `client_width` pixels wide, the map picture moved by `drag`.
     static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag = {});
 
+    // The short name of toolbar button `button` (toolbar::Button: tooltip and accessible name) and
+    // the longer status tip; empty for no button.
+    static QString button_name(int button);
+    static QString button_status_tip(int button);
+
+Q_SIGNALS:
+    // Input, in client pixels. A left press on the map counts as a click when the button is released
+    // without the pointer having moved further than the platform's drag distance; mouse_pressed then
+    // carries the press point. A longer movement drags the map (the picture follows the pointer) and
+    // ends in dragged() with the whole movement. Presses elsewhere and right presses are reported at
+    // once.
+    void mouse_pressed(vg::MapView::MouseButton button, int x, int y);
+    void mouse_moved(int x, int y);
+    void dragged(int dx, int dy);
+    // Wheel turns, in whole notches (positive away from the user), at the pointer's client point.
+    void wheel_turned(int steps, int x, int y);
+    // A key went up (not an auto-repeat), with its Qt key code.
+    void key_released(int key);
+    // The client area changed size.
+    void resized(int width, int height);
+    // Once, after the first paint that showed a map (a frame with a bitmap) has reached the window.
+    void first_map_painted();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -109,8 +115,13 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
+    // Lists the toolbar buttons as accessible children of the view (map_view_accessible.cpp).
+    static void install_accessibility();
+
     const std::uint8_t* bits_ = nullptr;
     int width_ = 0;
     int height_ = 0;
@@ -118,18 +129,13 @@ private:
     int first_row_ = 0;
     int row_count_ = 0;
     std::function<PaintFrame()> frame_source_;
-    std::function<void(MouseButton, int, int)> mouse_press_handler_;
-    std::function<void(int, int)> mouse_move_handler_;
-    std::function<void(int, int)> drag_handler_;
-    std::function<void(int, int, int)> wheel_handler_;
     bool press_on_map_ = false;  // a left press on the map waits for its release or a drag
     bool dragging_ = false;
     QPoint press_point_;
     QPoint drag_offset_;
     int wheel_remainder_ = 0;  // wheel movement short of a whole notch
-    std::function<void(int)> key_release_handler_;
-    std::function<void(int, int)> resize_handler_;
-    std::function<void()> first_map_handler_;
+    bool first_map_shown_ = false;
+    int hovered_button_ = -1;  // the toolbar button under the pointer, for its status tip
     std::function<void(QPainter&)> paint_handler_;
     std::atomic<int> paint_count_{0};
 };

@@ -108,13 +108,7 @@ void QtWindow::enable_menu_item(Command id, bool enabled) {
 }
 
 void QtWindow::check_menu_item(Command id, bool checked) {
-    run_on_window_thread([this, id, checked] {
-        QAction* action = window_.menu_action(id);
-        if (action == nullptr) return;
-        // Any item may carry a check mark; Qt draws one only on checkable actions.
-        if (checked) action->setCheckable(true);
-        action->setChecked(checked);
-    });
+    run_on_window_thread([this, id, checked] { window_.set_item_checked(id, checked); });
 }
 
 void QtWindow::warning_box(const std::string& text, const std::string& caption) {

@@ -30,23 +30,23 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     }
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });
-    view->set_mouse_press_handler([&app](MapView::MouseButton button, int x, int y) {
+    QObject::connect(view, &MapView::mouse_pressed, view, [&app](MapView::MouseButton button, int x, int y) {
         if (button == MapView::MouseButton::Left)
             app.on_left_button(x, y);
         else
             app.on_right_button(x, y);
     });
-    view->set_mouse_move_handler([&app](int x, int y) { app.on_mouse_move(x, y); });
-    view->set_drag_handler([&app](int dx, int dy) { app.on_drag(dx, dy); });
-    view->set_wheel_handler([&app](int steps, int x, int y) { app.on_wheel(steps, x, y); });
+    QObject::connect(view, &MapView::mouse_moved, view, [&app](int x, int y) { app.on_mouse_move(x, y); });
+    QObject::connect(view, &MapView::dragged, view, [&app](int dx, int dy) { app.on_drag(dx, dy); });
+    QObject::connect(view, &MapView::wheel_turned, view, [&app](int steps, int x, int y) { app.on_wheel(steps, x, y); });
     // + and - zoom around the middle of the map area.
-    window.set_zoom_key_handler([&app, view](int step) {
+    QObject::connect(&window, &MainWindow::zoom_key_pressed, view, [&app, view](int step) {
         app.on_wheel(step, MapView::kMapLeft + (view->width() - 2) / 2, MapView::kMapTop + (view->height() - 51) / 2);
     });
-    view->set_key_release_handler([&app](int key) { app.on_key_up(key_for(key)); });
-    view->set_resize_handler([&app](int width, int height) { app.on_size(width, height); });
-    window.set_command_handler([&app](Command id) { app.on_command(id); });
-    window.set_close_handler([&app] { app.on_close(); });
+    QObject::connect(view, &MapView::key_released, view, [&app](int key) { app.on_key_up(key_for(key)); });
+    QObject::connect(view, &MapView::resized, view, [&app](int width, int height) { app.on_size(width, height); });
+    QObject::connect(&window, &MainWindow::command_chosen, &window, [&app](Command id) { app.on_command(id); });
+    QObject::connect(&window, &MainWindow::close_requested, &window, [&app] { app.on_close(); });
     services.set_timer_handler([&app] { app.on_timer(); });
 }
 

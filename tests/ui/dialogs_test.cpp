@@ -247,8 +247,7 @@ MonitorTexts texts_with_rows(int count, const std::string& tag) {
 
 TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
     const std::vector<MonitorTexts> script = {texts_with_rows(8, "first"), texts_with_rows(5, "second")};
-    std::size_t polls = 0;
-    GpsMonitorDialog dialog([&] { return script[std::min(polls++, script.size() - 1)]; });
+    GpsMonitorDialog dialog;
     dialog.refresh_timer()->stop();  // refreshed by hand here
     EXPECT_EQ(dialog.windowTitle(), "GPS Monitor");
     std::vector<QString> groups;
@@ -262,7 +261,7 @@ TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
     EXPECT_EQ(label_text(dialog, "ctl2062"), " ");
     for (int id = 2070; id <= 2082; ++id) EXPECT_EQ(label_text(dialog, control_name(id)), " ") << id;
 
-    dialog.refresh();
+    dialog.show_texts(script[0]);
     EXPECT_EQ(label_text(dialog, "ctl2060"), "first (UTC)");
     EXPECT_EQ(label_text(dialog, "ctl2061"), "No Fix");
     EXPECT_EQ(label_text(dialog, "ctl2062"), " first");
@@ -270,7 +269,7 @@ TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
     EXPECT_EQ(label_text(dialog, "ctl2078"), "first row 7");
     EXPECT_EQ(label_text(dialog, "ctl2079"), " ");
 
-    dialog.refresh();  // 8 satellites drop to 5
+    dialog.show_texts(script[1]);  // 8 satellites drop to 5
     EXPECT_EQ(label_text(dialog, "ctl2060"), "second (UTC)");
     EXPECT_EQ(label_text(dialog, "ctl2075"), "second row 4");
     for (int i = 5; i < 8; ++i) EXPECT_EQ(label_text(dialog, control_name(2071 + i)), "first row " + QString::number(i));
@@ -356,9 +355,9 @@ TEST(GpsMonitorDialog, EverySystemsSatellitesInAScrollingTable) {
     feed_capture(shared, "bu353-glonass.log");
     const FixRecord fix = shared.snapshot();
     ASSERT_GT(fix.sky_count, 12);
-    GpsMonitorDialog dialog([&] { return gps_monitor_texts(shared.snapshot()); });
+    GpsMonitorDialog dialog;
     dialog.refresh_timer()->stop();
-    dialog.refresh();
+    dialog.show_texts(gps_monitor_texts(fix));
     dialog.show();
     auto* sky = child<QTableWidget>(dialog, "ctl2090");
     ASSERT_EQ(sky->rowCount(), fix.sky_count);

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -13,6 +15,7 @@
 #include <QPainter>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/toolbar_layout.h"
 #include "resources/menu_resource.h"
 #include "resources/strings.h"
 #include "support/test_paths.h"
@@ -55,7 +59,7 @@ protected:
     void SetUp() override {
         window = std::make_unique<MainWindow>();
         services = std::make_unique<QtWindow>(*window);
-        window->set_command_handler([this](Command id) { commands.push_back(id); });
+        QObject::connect(window.get(), &MainWindow::command_chosen, [this](Command id) { commands.push_back(id); });
         services->set_warning_function([this](QWidget*, const QString& caption, const QString& text) {
             boxes.push_back(caption + ": " + text);
             return int(QMessageBox::Ok);
@@ -153,12 +157,111 @@ TEST_F(MainWindowTest, ItemsRouteTheirIdsAndOnlyCommandsChangeMarksAndGreying) {
     EXPECT_EQ(commands, std::vector<Command>{Command::Nmea});
 
     // Commands the menu does not have are ignored, as are script ids that name no command.
+    const std::string menu_before = describe_menu(window->menuBar());
     services->enable_menu_item(Command::CatalogueLast, false);
     services->check_menu_item(Command::CatalogueLast, true);
+    EXPECT_EQ(describe_menu(window->menuBar()), menu_before);
     commands.clear();
     window->on_command_id(1020);
     window->on_command_id(1041);
     EXPECT_EQ(commands, std::vector<Command>{Command::AutoPan});
+}
+
+TEST_F(MainWindowTest, MapsAndDeviceItemsAreExclusiveGroupsWhoseMarksOnlyCommandsChange) {
+    auto commands_of = [](const QActionGroup* group) {
+        std::vector<int> ids;
+        for (const QAction* action : group->actions()) ids.push_back(action->data().toInt());
+        return ids;
+    };
+    window->add_source_item("OpenTopoMap", Command::OpenTopoMap);
+    EXPECT_EQ(commands_of(window->maps_group()), (std::vector<int>{1021, 1022, 1023, 1024, 1025, 1026}));
+    EXPECT_EQ(commands_of(window->device_group()), (std::vector<int>{1031, 1032, 1033, 1034, 1035, 1036, 1038, 1039}));
+
+    // One source carries the mark: checking another clears the first.
+    services->check_menu_item(Command::VirtualEarth, true);
+    services->check_menu_item(Command::OpenTopoMap, true);
+    EXPECT_EQ(window->maps_group()->checkedAction(), window->menu_action(Command::OpenTopoMap));
+    EXPECT_FALSE(window->menu_action(Command::VirtualEarth)->isChecked());
+    // Choosing another source or the marked one leaves the marks as the program set them.
+    for (Command chosen : {Command::GoogleMaps, Command::VirtualEarth, Command::OpenTopoMap}) {
+        window->menu_action(chosen)->trigger();
+        EXPECT_EQ(window->maps_group()->checkedAction(), window->menu_action(Command::OpenTopoMap));
+        EXPECT_EQ(commands.back(), chosen);
+    }
+    // The program may also clear every mark.
+    services->check_menu_item(Command::OpenTopoMap, false);
+    EXPECT_EQ(window->maps_group()->checkedAction(), nullptr);
+    window->menu_action(Command::Etopo2)->trigger();
+    EXPECT_EQ(window->maps_group()->checkedAction(), nullptr);
+
+    // The current receiver is the greyed one; the others stay enabled and deliver their commands.
+    services->enable_menu_item(Command::Garmin, false);
+    commands.clear();
+    for (QAction* action : window->device_group()->actions()) action->trigger();
+    EXPECT_EQ(commands.size(), 7u);
+    EXPECT_EQ(window->device_group()->checkedAction(), nullptr);
+}
+
+TEST_F(MainWindowTest, ToolbarButtonsHaveTooltipsStatusTipsAndAccessibleNames) {
+    show();
+    // Status tips travel up to the main window (which has no status bar to show them in).
+    struct TipRecorder : QObject {
+        QStringList tips;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::StatusTip) tips << static_cast<QStatusTipEvent*>(event)->tip();
+            return false;
+        }
+    } recorder;
+    window->installEventFilter(&recorder);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view());
+    ASSERT_NE(accessible, nullptr);
+    ASSERT_EQ(accessible->childCount(), toolbar::kButtonCount);
+    std::vector<QPoint> pressed;
+    QObject::connect(view(), &MapView::mouse_pressed,
+                     [&](MapView::MouseButton, int x, int y) { pressed.emplace_back(x, y); });
+    QStringList names;
+    for (int b = 0; b < toolbar::kButtonCount; ++b) {
+        const auto i = static_cast<std::size_t>(b);
+        const QPoint middle((toolbar::kHitLeft[i] + toolbar::kHitRight[i]) / 2, (toolbar::kHitTop + toolbar::kHitBottom) / 2);
+        // The tooltip names the button under the pointer.
+        QHelpEvent help(QEvent::ToolTip, middle, view()->mapToGlobal(middle));
+        QApplication::sendEvent(view(), &help);
+        EXPECT_TRUE(QToolTip::isVisible()) << b;
+        EXPECT_EQ(QToolTip::text(), MapView::button_name(b));
+        names << QToolTip::text();
+        QTest::mouseMove(view(), middle);
+        ASSERT_TRUE(wait_until([&] { return !recorder.tips.isEmpty(); })) << b;
+        EXPECT_EQ(recorder.tips.takeLast(), MapView::button_status_tip(b));
+        recorder.tips.clear();
+
+        QAccessibleInterface* button = accessible->child(b);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->role(), QAccessible::Button);
+        EXPECT_EQ(button->text(QAccessible::Name), MapView::button_name(b));
+        EXPECT_EQ(button->text(QAccessible::Description), MapView::button_status_tip(b));
+        EXPECT_EQ(accessible->indexOfChild(button), b);
+        EXPECT_EQ(accessible->childAt(view()->mapToGlobal(middle).x(), view()->mapToGlobal(middle).y()), button);
+        EXPECT_EQ(button->rect().center(), view()->mapToGlobal(QRect(QPoint(toolbar::kHitLeft[i], toolbar::kHitTop),
+                                                                     QPoint(toolbar::kHitRight[i], toolbar::kHitBottom)).center()));
+        // Its press action clicks the button.
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_FALSE(pressed.empty());
+        EXPECT_EQ(toolbar::hit_button(pressed.back().x(), pressed.back().y()), b);
+    }
+    // Eleven different names, none empty.
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), toolbar::kButtonCount);
+    EXPECT_FALSE(names.contains(QString()));
+    // Between the buttons and over the map: no tooltip, and the status tip is cleared.
+    for (QPoint nowhere : {QPoint(50, 20), QPoint(200, 200)}) {
+        QHelpEvent help(QEvent::ToolTip, nowhere, view()->mapToGlobal(nowhere));
+        QApplication::sendEvent(view(), &help);
+        EXPECT_TRUE(wait_until([] { return !QToolTip::isVisible(); }));
+        EXPECT_EQ(accessible->childAt(view()->mapToGlobal(nowhere).x(), view()->mapToGlobal(nowhere).y()), nullptr);
+    }
+    QTest::mouseMove(view(), QPoint(200, 200));
+    ASSERT_TRUE(wait_until([&] { return !recorder.tips.isEmpty(); }));
+    EXPECT_EQ(recorder.tips.last(), QString());
 }
 
 TEST_F(MainWindowTest, MenuWorksWithTheMouse) {
