@@ -17,6 +17,7 @@
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/local_source.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
 
@@ -28,6 +29,11 @@ App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
       clock_(options_.clock ? options_.clock : &system_clock()) {
     catalogue_ = load_catalogue(dir_);
+    // Map packs in the packs folder of the cache root are sources too, after the user lines.
+    std::string maps = setting_value(dir_ / kIniFile, "maps").value_or(kDefaultMapsDir);
+    std::filesystem::path maps_path(normalise_root(maps));
+    if (!maps_path.is_absolute() && !dir_.empty()) maps_path = dir_ / maps_path;
+    add_packs(catalogue_, packs_folder(maps_path.string()));
     if (options_.http.settings_dir.empty()) options_.http.settings_dir = dir_;
     if (options_.probe.work_dir.empty()) options_.probe.work_dir = dir_;
     if (options_.probe.http.settings_dir.empty()) options_.probe.http.settings_dir = dir_;
@@ -275,21 +281,45 @@ void App::on_destroy() {
 
 // ---- views -------------------------------------------------------------------------------------
 
+bool App::made_here() const {
+    const CatalogueEntry* e = current_entry();
+    return (e && is_offline_entry(*e)) || (source() == MapSource::Etopo2 && has_local_tile_maker());
+}
+
 int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
     const std::string root = maps_root();
-    if (fetch)
+    // Tiles made on this machine need no network: missing ones are made at once, on line or off.
+    if (fetch || made_here())
         return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, fetch_context());
     return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, current_entry());
 }
 
 bool App::compose() {
     if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
+    placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
     if (loader_) draw_placeholders();
+    if (ws_->online.load() == 0) draw_atlas_fallback(-1);
     rebuild_bitmap();
     return true;
 }
 
-bool App::background() const { return loader_ != nullptr && source() != MapSource::Etopo2; }
+void App::draw_atlas_fallback(int index) {
+    const MapSource src = source();
+    if (!is_mercator(src) || made_here() || !mosaic_.exists()) return;
+    const std::string root = maps_root();
+    for (int i = index < 0 ? 0 : index; i < (index < 0 ? grid_.cells() : index + 1); ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        if (at < table_.slots.size() && !table_.slots[at].empty()) continue;
+        if (at < placeholder_cells_.size() && placeholder_cells_[at]) continue;
+        const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, i / grid_.columns,
+                                             i % grid_.columns);
+        const std::string path = faded_atlas_tile(p.x, p.y, view_.level, src, root);
+        // The Atlas is PNG whatever the source's own tiles are.
+        if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, i, mosaic_);
+    }
+}
+
+bool App::background() const { return loader_ != nullptr && source() != MapSource::Etopo2 && !made_here(); }
 
 void App::request_view_tiles(bool all) {
     if (!background()) return;
@@ -375,6 +405,11 @@ void App::take_landed_tiles() {
         if (!landed.ok) {
             ++failed_tiles_;
             failure_reason_ = landed.reason;
+            // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
+            if (auto it = wanted_cells_.find(landed.path); it != wanted_cells_.end()) {
+                draw_atlas_fallback(it->second);
+                drawn = true;
+            }
             continue;
         }
         // MapQuest answers a missing tile with a placeholder picture of a known size.
@@ -439,6 +474,7 @@ void App::draw_placeholders() {
                         out[2] = in[3 * xx + 2];
                     }
                 }
+                if (i < placeholder_cells_.size()) placeholder_cells_[i] = 1;
                 break;
             }
         }

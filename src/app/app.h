@@ -140,6 +140,11 @@ private:
     void take_landed_tiles();
     // Cells without a tile show the best cached tile of a coarser level, enlarged.
     void draw_placeholders();
+    // Cell `index` (every cell still grey when -1) shows the lighter Atlas tile: the source cannot be
+    // reached (off line, or its download failed) and nothing better is cached.
+    void draw_atlas_fallback(int index);
+    // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
+    bool made_here() const;
     void rebuild_bitmap();
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
@@ -180,6 +185,7 @@ private:
     std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
     int failed_tiles_ = 0;
     std::string failure_reason_;
+    std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing

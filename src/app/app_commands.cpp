@@ -203,6 +203,7 @@ void App::on_command(Command id) {
         switch_source(command_source(id));
         break;
     case Command::OpenTopoMap:
+    case Command::Atlas:
     case Command::CatalogueFirst:
     case Command::CatalogueSecond:
         if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);

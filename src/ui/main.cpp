@@ -5,6 +5,8 @@
 #include "ui/shell.h"  // first: it brings the core headers before Qt's
 
 #include <QApplication>
+
+#include "atlas/local_tiles.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
@@ -90,6 +92,8 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // The built-in world map and Etopo2's relief are drawn here, wherever tiles are made.
+    vg::atlas::install_local_tile_maker();
     const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
     QApplication::setApplicationName(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
     QApplication::setWindowIcon(vg::program_icon());

@@ -2,14 +2,15 @@
 // reply until the test opens a gate: the window side never waits for it (a view change returns while
 // the server holds its replies), the middle cells are asked for first, never more connections than
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
-// waiting cells show an enlarged tile of a coarser level, and Reload keeps the cached tiles when the
-// server fails.
+// waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
+// server fails, and the tiles still queued follow the middle when the view moves.
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "app/app_fixture.h"
+#include "app/tile_loader.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
 #include "tiles/image_decode.h"
@@ -211,6 +212,38 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
     EXPECT_EQ(read_file(app->tile_paths().slots[0]), before);
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+}
+
+TEST(TileLoaderOrder, TilesStillQueuedFollowTheMovedMiddle) {
+    Gate gate;
+    const std::string tile = read_file(shared_testdata() / "images/bench/map256-rgb.png");
+    LoopbackHttpServer server([&](const std::string&) {
+        gate.pass();
+        return ScriptedReply::make(200, "image/png", tile, true);
+    });
+    TempDir dir;
+    Fetcher fetcher;
+    FakeWindow window;
+    TileLoader loader(fetcher, &window);
+    TileLoader::Policy policy;
+    policy.host_connections = 1;
+    auto wants = [&](std::vector<int> distances) {
+        std::vector<TileLoader::Want> w;
+        for (std::size_t i = 0; i < distances.size(); ++i) {
+            const std::string name = std::string(1, static_cast<char>('a' + i));
+            w.push_back({(dir / (name + ".png")).string(), server.url("/" + name), distances[i]});
+        }
+        return w;
+    };
+    loader.want(wants({0, 1, 2, 3}), policy);  // a goes first and is held by the server
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (server.requests().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    loader.want(wants({0, 3, 2, 1}), policy);  // the view moved towards d
+    gate.open();
+    ASSERT_TRUE(server.wait_for_requests(4));
+    std::vector<std::string> order;
+    for (const std::string& r : server.requests()) order.push_back(r.substr(0, r.find(" HTTP/")));
+    EXPECT_EQ(order, (std::vector<std::string>{"GET /a", "GET /d", "GET /c", "GET /b"}));
 }
 
 }  // namespace

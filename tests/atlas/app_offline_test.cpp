@@ -1,0 +1,85 @@
+// The window's program logic with the built-in map drawing installed, and no network at all (the tile
+// hosts are a closed port): a first start shows the lighter Atlas instead of grey, the Atlas and
+// Etopo2 are drawn, and map packs in the cache root's packs folder are sources of the Maps menu.
+#include <gtest/gtest.h>
+
+#include "app/app_fixture.h"
+#include "atlas/local_tiles.h"
+#include "support/map_pack.h"
+#include "tiles/local_source.h"
+
+namespace vg {
+namespace {
+
+class OfflineApp : public test::AppFixture {
+protected:
+    void SetUp() override { atlas::install_local_tile_maker(); }
+    void TearDown() override {
+        app.reset();
+        set_local_tile_maker(nullptr);
+    }
+    bool every_cell_has_picture() const {
+        const Mosaic& m = app->mosaic();
+        for (int y = 128; y < m.height; y += 256)
+            for (int x = 128; x < m.width; x += 256)
+                if (!mosaic_has_picture(x, y) || !mosaic_has_picture(x - 100, y + 100)) return false;
+        return m.exists();
+    }
+    static int files_below(const std::filesystem::path& dir) {
+        int n = 0;
+        if (std::filesystem::exists(dir))
+            for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) n += e.is_regular_file();
+        return n;
+    }
+};
+
+TEST_F(OfflineApp, AFirstStartWithoutNetworkShowsTheLighterAtlasNotGrey) {
+    write_settings();  // VirtualEarth, nothing cached, off line
+    start();
+    ASSERT_TRUE(app->view_loaded());
+    EXPECT_TRUE(every_cell_has_picture());
+    EXPECT_GE(files_below(dir / "Maps/Atlas/faded"), 4);
+    // Its own tiles were not invented: the source's folder stays empty.
+    EXPECT_EQ(files_below(dir / "Maps/VE"), 0);
+    // Every level around the start position.
+    for (int level = 0; level < 5; ++level) {
+        app->on_left_button(257, 241);
+        if (app->view().level == 4) break;
+    }
+    EXPECT_TRUE(every_cell_has_picture());
+}
+
+TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
+    std::filesystem::create_directories(dir / "Maps/packs");
+    // The tile of the start position at each level's web zoom.
+    std::vector<test::PackTile> tiles;
+    for (int level = 0; level < 5; ++level) {
+        const WorldPixel p = geo_to_pixel(test::kStartLat, test::kStartLon, MapSource::OpenStreetMap, level);
+        const int z = web_zoom(level);
+        tiles.push_back({z, p.x / 256, (1 << z) - 1 - p.y / 256, test::shared_testdata() / "images/bench/map256-rgb.png"});
+    }
+    ASSERT_TRUE(test::make_pack(dir / "Maps/packs/city.mbtiles", {{"name", "City"}, {"format", "png"}}, tiles));
+    test::write_file(dir / "Maps/packs/broken.mbtiles", "not a database at all");
+    write_settings();
+    start();
+    const CatalogueEntry* city = app->catalogue().find("City", false);
+    ASSERT_NE(city, nullptr);
+    EXPECT_EQ(city->menu_id, command_id(Command::CatalogueFirst));
+    EXPECT_EQ(app->catalogue().find("broken", false), nullptr);
+
+    app->on_command(Command::Atlas);
+    ASSERT_EQ(app->current_entry()->name, "Atlas");
+    EXPECT_TRUE(every_cell_has_picture());
+    EXPECT_GE(files_below(dir / "Maps/Atlas"), 4);
+
+    app->on_command(Command::CatalogueFirst);
+    ASSERT_EQ(app->current_entry()->name, "City");
+    EXPECT_EQ(files_below(dir / "Maps/City"), 1);  // the one tile the pack has in the view
+
+    app->on_command(Command::Etopo2);
+    EXPECT_TRUE(every_cell_has_picture());
+    EXPECT_GE(files_below(dir / "Maps/E2"), 4);
+}
+
+}  // namespace
+}  // namespace vg
