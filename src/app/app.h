@@ -25,6 +25,7 @@
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
+#include "track/gpx.h"
 #include "tiles/tile_sources.h"
 #include "tiles/tile_types.h"
 
@@ -145,6 +146,13 @@ private:
     void draw_atlas_fallback(int index);
     // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
     bool made_here() const;
+    // Gps menu: a map pack placed in the packs folder and shown; a GPX file drawn over the map; the
+    // track log written as GPX 1.1 (app_offline.cpp).
+    void open_map_pack();
+    void open_gpx();
+    void export_track();
+    // The opened GPX file's lines and waypoints over the display bitmap.
+    void draw_gpx();
     void rebuild_bitmap();
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
@@ -186,6 +194,7 @@ private:
     int failed_tiles_ = 0;
     std::string failure_reason_;
     std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
+    GpxData gpx_;                          // the GPX file opened last
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing

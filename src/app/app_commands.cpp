@@ -202,6 +202,15 @@ void App::on_command(Command id) {
     case Command::MapQuest:
         switch_source(command_source(id));
         break;
+    case Command::OpenMapPack:
+        open_map_pack();
+        break;
+    case Command::OpenGpx:
+        open_gpx();
+        break;
+    case Command::ExportTrack:
+        export_track();
+        break;
     case Command::OpenTopoMap:
     case Command::Atlas:
     case Command::CatalogueFirst:

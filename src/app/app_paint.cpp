@@ -58,6 +58,8 @@ void App::draw_overlays(const FixRecord& fix) {
         c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
     };
 
+    draw_gpx();
+
     // Logged points.
     if (ws_->plot && !ws_->track_file.empty()) {
         std::FILE* f = std::fopen(track_path().c_str(), "r");

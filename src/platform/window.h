@@ -66,6 +66,16 @@ public:
     virtual void open_gps_monitor(std::function<MonitorTexts()> poll) = 0;
     virtual void run_keys_dialog() = 0;
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
+
+    // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,
+    // such as "Map packs (*.mbtiles)"; `suggested` the file name offered for saving.
+    virtual std::string choose_file_to_open(const std::string& /*title*/, const std::string& /*filter*/) { return {}; }
+    virtual std::string choose_file_to_save(const std::string& /*title*/, const std::string& /*filter*/,
+                                            const std::string& /*suggested*/) {
+        return {};
+    }
+    // A source added to the Maps menu while the program runs (a map pack opened from the Gps menu).
+    virtual void add_map_source_item(const std::string& /*name*/, Command /*id*/) {}
 };
 
 }  // namespace vg

@@ -35,6 +35,10 @@ inline constexpr MenuItem kGpsItems[] = {
     {"&Connect", Command::Connect},
     {"&Disconnect", Command::Disconnect},
     {},
+    {"Open Map &Pack...", Command::OpenMapPack},
+    {"Open &GPX...", Command::OpenGpx},
+    {"&Export Track...", Command::ExportTrack},
+    {},
     {"E&xit", Command::Exit},
 };
 

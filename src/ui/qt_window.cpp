@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -212,5 +213,20 @@ void QtWindow::run_about_dialog(const std::string& version_line, const std::stri
         vg::run_about_dialog(&window_, version, system);
     });
 }
+
+// File dialogs run on the window thread, where the menu commands that ask for them arrive.
+std::string QtWindow::choose_file_to_open(const std::string& title, const std::string& filter) {
+    const QString path = QFileDialog::getOpenFileName(&window_, QObject::tr(title.c_str()), QString(), to_qstring(filter));
+    return path.toStdString();
+}
+
+std::string QtWindow::choose_file_to_save(const std::string& title, const std::string& filter,
+                                          const std::string& suggested) {
+    const QString path = QFileDialog::getSaveFileName(&window_, QObject::tr(title.c_str()), to_qstring(suggested),
+                                                      to_qstring(filter));
+    return path.toStdString();
+}
+
+void QtWindow::add_map_source_item(const std::string& name, Command id) { window_.add_source_item(name, id); }
 
 }  // namespace vg

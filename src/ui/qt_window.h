@@ -76,6 +76,10 @@ public:
     void open_gps_monitor(std::function<MonitorTexts()> poll) override;
     void run_keys_dialog() override;
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override;
+    std::string choose_file_to_open(const std::string& title, const std::string& filter) override;
+    std::string choose_file_to_save(const std::string& title, const std::string& filter,
+                                    const std::string& suggested) override;
+    void add_map_source_item(const std::string& name, Command id) override;
 
     // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
     // (a degree sign written as the single byte 176 stays a degree sign).

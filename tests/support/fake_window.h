@@ -79,6 +79,21 @@ public:
         record("dialog about " + version_line + " | " + system_line);
     }
 
+    std::string choose_file_to_open(const std::string& title, const std::string&) override {
+        record("open file " + title);
+        return next_open_file;
+    }
+    std::string choose_file_to_save(const std::string& title, const std::string&, const std::string& suggested) override {
+        record("save file " + title + " " + suggested);
+        return next_save_file;
+    }
+    void add_map_source_item(const std::string& name, Command id) override {
+        record("source " + name + " " + std::to_string(command_id(id)));
+    }
+    // What the file dialogs answer (empty: cancelled).
+    std::string next_open_file;
+    std::string next_save_file;
+
     // What the COM settings dialog "does" in a test: edit the settings and return true for OK.
     std::function<bool(ComSettings&)> com_dialog;
     std::vector<std::function<MonitorTexts()>> monitors;

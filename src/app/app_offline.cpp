@@ -1,0 +1,213 @@
+// The Gps menu's offline items: Open Map Pack..., Open GPX..., Export Track..., and the drawing of
+// an opened GPX file over the map.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/app.h"
+#include "tiles/geometry.h"
+#include "tiles/local_source.h"
+#include "tiles/mbtiles.h"
+#include "track/track_log.h"
+
+namespace vg {
+namespace {
+
+namespace fs = std::filesystem;
+
+// GPX files and track logs larger than this are refused rather than read into memory.
+constexpr std::uintmax_t kMaxTextFile = 64u << 20;
+
+bool read_text_file(const fs::path& path, std::string& out) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > kMaxTextFile) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// One pixel of the display bitmap in blue, green, red order, when inside.
+void put(DisplayBitmap& bitmap, long long c, long long r, const std::uint8_t bgr[3]) {
+    if (c < 0 || r < 0 || c >= bitmap.width() || r >= bitmap.height()) return;
+    std::uint8_t* p = bitmap.row(static_cast<int>(r)) + 3 * c;
+    p[0] = bgr[0];
+    p[1] = bgr[1];
+    p[2] = bgr[2];
+}
+
+// A two-pixel-wide line; segments wholly outside one side are skipped, and a segment longer than
+// the world (a jump round the date line) is not drawn.
+void line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1, const std::uint8_t bgr[3]) {
+    const long long w = bitmap.width(), h = bitmap.height();
+    if ((c0 < 0 && c1 < 0) || (r0 < 0 && r1 < 0) || (c0 >= w && c1 >= w) || (r0 >= h && r1 >= h)) return;
+    const long long dc = std::llabs(c1 - c0), dr = std::llabs(r1 - r0);
+    if (dc > (1 << 24) || dr > (1 << 24)) return;
+    const long long sc = c0 < c1 ? 1 : -1, sr = r0 < r1 ? 1 : -1;
+    long long err = dc - dr;
+    for (long long steps = 0; steps <= dc + dr; ++steps) {
+        put(bitmap, c0, r0, bgr);
+        put(bitmap, c0 + 1, r0, bgr);
+        put(bitmap, c0, r0 + 1, bgr);
+        if (c0 == c1 && r0 == r1) break;
+        const long long e2 = 2 * err;
+        if (e2 > -dr) {
+            err -= dr;
+            c0 += sc;
+        }
+        if (e2 < dc) {
+            err += dc;
+            r0 += sr;
+        }
+    }
+}
+
+}  // namespace
+
+void App::draw_gpx() {
+    if (gpx_.lines.empty() && gpx_.waypoints.empty()) return;
+    DisplayBitmap& bitmap = view_.display_bitmap;
+    if (!bitmap.exists()) return;
+    const MapSource src = source();
+    const bool north = rows_run_north(src);
+    const long long w = bitmap.width(), h = bitmap.height();
+    auto at = [&](const GpxPoint& g) {
+        const WorldPixel p = geo_to_pixel(g.latitude, g.longitude, src, view_.level);
+        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
+                                   : static_cast<long long>(p.y) - view_.centre_y;
+        return std::pair<long long, long long>{static_cast<long long>(p.x) - view_.centre_x + w / 2, dr + h / 2};
+    };
+    static constexpr std::uint8_t kLine[3] = {0xb0, 0x20, 0xc0};  // purple, apart from the yellow marker
+    static constexpr std::uint8_t kMark[3] = {0x80, 0x30, 0x00};  // dark blue
+    for (const auto& points : gpx_.lines) {
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            const auto [c0, r0] = at(points[i - 1]);
+            const auto [c1, r1] = at(points[i]);
+            line(bitmap, c0, r0, c1, r1, kLine);
+        }
+        if (points.size() == 1) {
+            const auto [c, r] = at(points[0]);
+            line(bitmap, c, r, c, r, kLine);
+        }
+    }
+    for (const GpxWaypoint& wp : gpx_.waypoints) {
+        const auto [c, r] = at(wp.at);
+        for (int d = -3; d <= 3; ++d) {  // a small square
+            put(bitmap, c + d, r - 3, kMark);
+            put(bitmap, c + d, r + 3, kMark);
+            put(bitmap, c - 3, r + d, kMark);
+            put(bitmap, c + 3, r + d, kMark);
+        }
+    }
+}
+
+void App::open_map_pack() {
+    Window& w = *window_;
+    const std::string chosen = w.choose_file_to_open("Open Map Pack", "Map packs (*.mbtiles);;All files (*)");
+    if (chosen.empty()) return;
+    std::string error;
+    // Refused before anything is placed: damaged, not a map pack, vector or WebP tiles.
+    if (!MbtilesPack::open(chosen, error)) {
+        w.warning_box(error);
+        return;
+    }
+    const fs::path folder = packs_folder(maps_root());
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::path target = folder / fs::path(chosen).filename();
+    for (const auto& e : catalogue_.entries)
+        if (e.kind == SourceKind::pack && fs::equivalent(e.pack_path, chosen, ec)) {
+            select_source(e.name);  // already a source
+            return;
+        }
+    bool placed = false;
+    if (fs::exists(target, ec)) {
+        w.warning_box("A map pack named \"" + target.filename().string() + "\" is already in " + folder.string() +
+                      "; rename the file to open it as well.");
+        return;
+    }
+    // A hard link costs nothing; across file systems a symbolic link; else a copy.
+    fs::create_hard_link(chosen, target, ec);
+    if (ec) {
+        ec.clear();
+        fs::create_symlink(fs::absolute(chosen), target, ec);
+    }
+    if (ec) {
+        ec.clear();
+        fs::copy_file(chosen, target, ec);
+    }
+    placed = !ec;
+    if (!placed) {
+        w.warning_box("\"" + chosen + "\" cannot be placed in " + folder.string() + ": " + ec.message());
+        return;
+    }
+    if (!add_pack(catalogue_, target, error)) {
+        fs::remove(target, ec);
+        w.warning_box(error);
+        return;
+    }
+    const CatalogueEntry& added = catalogue_.entries.back();
+    w.add_map_source_item(added.name, static_cast<Command>(added.menu_id));
+    select_source(added.name);
+}
+
+void App::open_gpx() {
+    Window& w = *window_;
+    const std::string chosen = w.choose_file_to_open("Open GPX", "GPX files (*.gpx);;All files (*)");
+    if (chosen.empty()) return;
+    std::string text, error;
+    GpxData data;
+    if (!read_text_file(chosen, text)) {
+        w.warning_box("\"" + chosen + "\" cannot be read (missing, unreadable or larger than 64 MB).");
+        return;
+    }
+    if (!read_gpx(text, data, error)) {
+        w.warning_box("\"" + chosen + "\" is not a usable GPX file: " + error);
+        return;
+    }
+    gpx_ = std::move(data);
+    rebuild_bitmap();
+    w.invalidate(false);
+}
+
+void App::export_track() {
+    Window& w = *window_;
+    if (ws_->track_file.empty()) {
+        w.warning_box("There is no track log to export: the file line of vor_ini.txt names none.");
+        return;
+    }
+    std::string text;
+    const fs::path log = track_path();
+    if (!read_text_file(log, text)) {
+        w.warning_box("The track log \"" + log.string() + "\" cannot be read.");
+        return;
+    }
+    const std::vector<TrackRun> runs = read_track_log(text);
+    if (runs.empty()) {
+        w.warning_box("The track log \"" + log.string() + "\" holds no positions yet.");
+        return;
+    }
+    const std::string name = log.stem().string();
+    const std::string chosen = w.choose_file_to_save("Export Track", "GPX files (*.gpx)", name + ".gpx");
+    if (chosen.empty()) return;
+    const std::string gpx = write_gpx(runs, name);
+    // Written beside the target and renamed into place: an existing file is replaced whole or not at all.
+    const std::string temp = chosen + ".part";
+    bool ok = false;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(gpx.data(), static_cast<std::streamsize>(gpx.size()));
+        ok = static_cast<bool>(out.flush());
+    }
+    ok = ok && std::rename(temp.c_str(), chosen.c_str()) == 0;
+    if (!ok) {
+        std::remove(temp.c_str());
+        w.warning_box("\"" + chosen + "\" cannot be written.");
+    }
+}
+
+}  // namespace vg
