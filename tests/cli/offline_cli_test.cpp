@@ -36,8 +36,8 @@ TEST(OfflineCli, GpxExportValidatesAndKeepsTheLog) {
     EXPECT_NE(gpx.find("<time>2026-07-06T14:00:05Z</time>"), std::string::npos) << gpx;
     EXPECT_EQ(vg::test::read_file(dir / "track.txt"), log);  // the log itself is never touched
 
-    EXPECT_EQ(shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
-    EXPECT_EQ(shell(vortool("gpx 2>/dev/null")).status, 2);
+    EXPECT_EQ(run_shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
+    EXPECT_EQ(run_shell(vortool("gpx 2>/dev/null")).status, 2);
 }
 
 TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
@@ -101,7 +101,7 @@ TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
     for (const std::string args : {"--bounds 20,58,30 --levels 0-1", "--bounds 30,58,30,62 --levels 0-1",
                                    "--bounds 20,62,30,58 --levels 0-1", "--bounds 20,58,30,62 --levels 3-1",
                                    "--bounds 20,58,30,62 --levels 0-5"})
-        EXPECT_EQ(shell(vortool("pack export --source Atlas " + args + " --root '" + root + "' '" + other +
+        EXPECT_EQ(run_shell(vortool("pack export --source Atlas " + args + " --root '" + root + "' '" + other +
                                 "' 2>/dev/null")).status, 2) << args;
     EXPECT_FALSE(std::filesystem::exists(other));
     EXPECT_FALSE(std::filesystem::exists(other + ".part"));
