@@ -22,6 +22,7 @@
 #include "net/tile_versions.h"
 #include "platform/command.h"
 #include "platform/clock.h"
+#include "platform/serial_ports.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
@@ -58,6 +59,8 @@ struct AppOptions {
     bool background_tiles = true;
     // Connections per tile host for background fetching.
     int tile_connections = 2;
+    // Where the COM settings dialog looks for serial devices (tests point it at a made-up tree).
+    SerialPortRoots serial_ports;
 };
 
 class App {

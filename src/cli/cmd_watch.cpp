@@ -68,6 +68,7 @@ int run_watch(int argc, char** argv) {
     options.remote.start = [&] {
         PositionServerConfig config;
         config.settings_dir = dir;
+        if (ws->base_port > 0 && ws->base_port <= 65535) config.port = ws->base_port;  // as the window does
         return server.start(config);
     };
     options.remote.stop = [&] { server.stop(); };

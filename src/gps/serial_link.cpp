@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <cstdint>
 #include <string_view>
@@ -20,6 +21,7 @@ constexpr auto kCloseStep = std::chrono::milliseconds(100);
 constexpr auto kCloseLimit = std::chrono::seconds(5);
 constexpr int kPauseMs = 10;        // between draining passes, so a busy receiver cannot spin the thread
 constexpr int kWaitCycleMs = 1000;  // upper bound of one wait for data
+constexpr int kReopenMs = 1000;     // between attempts to reopen a device that has gone
 
 std::string trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r\n");
@@ -90,6 +92,7 @@ long long SerialLink::now_seconds() const {
 
 int SerialLink::open_link() {
     if (link_active_.load()) return 1;  // one link at a time
+    open_failure_.clear();
     if (window_) window_->set_wait_cursor(true);
     struct CursorBack {
         Window* w;
@@ -121,7 +124,7 @@ int SerialLink::open_link() {
     }
 
     const std::string path = serial_device_path(settings_.port_number, options_.ini_file);
-    open_failure_.clear();
+    device_path_ = path;
     if (!port_.open(path)) {
         open_failure_ = port_open_cause(path, port_.open_error());
         return 0;
@@ -165,6 +168,10 @@ int SerialLink::configure_port() {
     line.stop_bits = settings_.stop_bits;
     line.flow_control = settings_.flow_control;
     write_ms_per_byte_.store(write_timeout_per_byte_ms(settings_.baud_rate));
+    // The reader reopens a returning device with these settings, under the same lock.
+    std::lock_guard lock(write_mutex_);
+    reopen_line_ = line;
+    if (!port_.is_open()) return hung_up_.load() ? 1 : 0;  // applied when the device comes back
     return port_.configure(line) ? 1 : 0;
 }
 
@@ -271,9 +278,11 @@ void SerialLink::reader_main() {
     std::uint8_t buffer[kReadChunk];
     while (link_active_.load()) {
         if (hung_up_.load()) {
-            // The device is gone: wait for close_link only, without touching the port.
+            // The device is gone (a USB receiver unplugged): try to reopen it once a second until
+            // it comes back or close_link ends the wait early.
+            if (reopen_port()) continue;
             pollfd p{wake_fd_, POLLIN, 0};
-            poll(&p, 1, kWaitCycleMs);
+            poll(&p, 1, kReopenMs);
             continue;
         }
         // The pause between passes; close_link's wake-up ends it early.
@@ -299,8 +308,41 @@ void SerialLink::reader_main() {
         }
         // The device is gone (unplugged): what it sent before has been handled above.
         if (waited == SerialPort::WaitResult::HungUp) hung_up_.store(true);
+        if (hung_up_.load()) device_gone();
     }
     reader_thread_id_.store(0);
+}
+
+void SerialLink::device_gone() {
+    {
+        std::lock_guard lock(write_mutex_);
+        port_.close();
+    }
+    std::fprintf(stderr, "Receiver %s has gone; it is opened again when it comes back\n", device_path_.c_str());
+    if (window_) {
+        window_->invalidate(false);
+        window_->repaint_now();
+    }
+}
+
+bool SerialLink::reopen_port() {
+    {
+        std::lock_guard lock(write_mutex_);
+        if (!port_.open(device_path_)) return false;
+        if (!port_.configure(reopen_line_)) {
+            port_.close();
+            return false;
+        }
+        port_.purge();
+        port_.set_dtr(true);
+        hung_up_.store(false);
+    }
+    std::fprintf(stderr, "Receiver %s is back\n", device_path_.c_str());
+    if (window_) {
+        window_->invalidate(false);
+        window_->repaint_now();
+    }
+    return true;
 }
 
 bool SerialLink::garmin_timer_step() {

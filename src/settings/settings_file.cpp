@@ -277,9 +277,12 @@ std::string rewrite_setting_contents(std::string_view contents, std::string_view
 }
 
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir) {
+    return write_setting_file(dir / kSetFile, key, value);
+}
+
+int write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value) {
     // An empty key would match every line; a line end would split the new line in two.
     if (key.empty() || has_line_break_or_nul(key) || has_line_break_or_nul(value)) return 0;
-    const std::filesystem::path file = dir / kSetFile;
     std::string old;
     const ReadResult read = read_whole(file, old);
     if (read == ReadResult::failed) return 0;  // there is a file we cannot read: do not replace it

@@ -203,6 +203,36 @@ TEST_F(LinkFixture, PeerHangUpDoesNotSpinAndCloseStillWorks) {
     EXPECT_EQ(link->reader_thread_id(), 0);
 }
 
+// A USB receiver pulled out and plugged in again: its stable name (as /dev/serial/by-id gives)
+// vanishes with the device and comes back pointing at the new one, which the reader opens again.
+TEST_F(LinkFixture, AGoneDeviceIsReopenedWhenItComesBack) {
+    const std::filesystem::path name = dir / "usb-receiver-if00";
+    std::filesystem::create_symlink(pty.slave_path(), name);
+    test::write_file(dir / "vor_ini.txt", "com3=" + name.string() + "\r\n");
+    link->set_device_type(DeviceType::Nmea);
+    ASSERT_EQ(link->open_link(), 1);
+    pty.send(nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 545.4; }));
+
+    pty.hang_up();
+    std::filesystem::remove(name);
+    ASSERT_TRUE(wait_until([&] { return link->port_hung_up(); }));
+    std::this_thread::sleep_for(1500ms);  // a reopen attempt or two find nothing
+    EXPECT_TRUE(link->port_hung_up());
+    EXPECT_TRUE(link->link_active());
+
+    PtyPair back;
+    ASSERT_TRUE(back.ok());
+    std::filesystem::create_symlink(back.slave_path(), name);
+    ASSERT_TRUE(wait_until([&] { return !link->port_hung_up(); }));
+    back.send(nmea("GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,612.5,M,46.9,M,,"));
+    ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 612.5; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link->close_link(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(link->reader_thread_id(), 0);
+}
+
 TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     // Closing with nothing open changes nothing.
     EXPECT_EQ(link->close_link(), 1);
