@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "support/fake_window.h"
+#include "support/pnm.h"
 #include "support/test_paths.h"
 #include "tiles/gif_codec.h"
 
@@ -21,26 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::shared_testdata;
+using test::read_ppm;
 using test::TempDir;
 
 fs::path images() { return shared_testdata() / "images"; }
-
-// A binary P6 picture as the reference decodes are stored.
-RgbImage read_ppm(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    RgbImage image;
-    if (magic != "P6" || maxval != 255 || width <= 0 || height <= 0) return image;
-    image.width = width;
-    image.height = height;
-    image.pixels.resize(std::size_t(width) * height * 3);
-    in.read(reinterpret_cast<char*>(image.pixels.data()), std::streamsize(image.pixels.size()));
-    if (!in) image = RgbImage{};
-    return image;
-}
 
 // file (relative to images/) → the library's verdict: "ok" or "ERR:<reason>".
 std::map<std::string, std::string> read_summary(const std::string& name) {
