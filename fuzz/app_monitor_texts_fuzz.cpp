@@ -35,5 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (row && (ended || i >= limit || row->front() != '[' || row->size() > 128)) std::abort();
         if (!row) ended = true;
     }
+    if (texts.sky.size() > static_cast<std::size_t>(vg::kSkyEntries)) std::abort();
+    for (const auto& row : texts.sky)
+        if (row[0].empty() || row[5].empty()) std::abort();
     return 0;
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
-
-#include <unistd.h>
 
 #include "fix_checks.h"
 #include "gps/zodiac.h"
@@ -18,16 +19,16 @@ namespace {
 struct PositionFile {
     std::string path;
     PositionFile() {
-        char name[] = "/tmp/vg-zodiac-fuzz-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd < 0) return;
-        const char text[] = "N  60 10 30\nE  24 55 00\n";
-        (void)!write(fd, text, sizeof text - 1);
-        close(fd);
-        path = name;
+        std::random_device random;
+        const auto name = std::filesystem::temp_directory_path() /
+                          ("vg-zodiac-fuzz-" + std::to_string(random()) + std::to_string(random()));
+        std::ofstream out(name, std::ios::binary);
+        out << "N  60 10 30\nE  24 55 00\n";
+        if (out) path = name.string();
     }
     ~PositionFile() {
-        if (!path.empty()) unlink(path.c_str());
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove(path, ec);
     }
 };
 

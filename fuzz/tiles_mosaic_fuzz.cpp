@@ -3,11 +3,11 @@
 // bitmap are built from them and both overlays drawn; undecodable files must be deleted and nothing
 // read or written out of bounds.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -19,9 +19,14 @@ namespace {
 struct Scratch {
     std::filesystem::path dir;
     Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vgfuzz-mosaic-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("vgfuzz-mosaic-" + std::to_string(random()) + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec) && !ec) dir = candidate;
+        }
+        if (dir.empty()) std::abort();
     }
     ~Scratch() {
         std::error_code ec;

@@ -8,6 +8,13 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel nghttp2-server
   groff-base desktop-file-utils appstream dpkg-dev lintian)
 
+# The Windows stage (./scripts/test --windows, scripts/windows-deps.sh) adds: the mingw-w64 cross
+# compiler (posix threads), Wine, zlib for the target, dpkg-dev and tcl (to build libpng,
+# libjpeg-turbo and SQLite's amalgamation from Debian's sources), GoogleTest's sources and socat
+# (the COM pair).
+VG_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
+  libz-mingw-w64-dev dpkg-dev tcl libgtest-dev socat)
+
 vg_install_deps() {
   local missing=()
   local pkg

@@ -1,6 +1,7 @@
 // App: construction, window creation and shutdown, and loading views.
 #include "app/app.h"
 
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "gps/device_type.h"
 #include "net/transfer_limits.h"
 #include "platform/temp_files.h"
+#include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/catalogue_fetch.h"
@@ -88,6 +90,11 @@ const CatalogueEntry* App::current_entry() const {
 }
 
 std::string App::map_message() const {
+    // The receiver's state comes first: why it could not be opened, or that it has gone.
+    if (link_ && !link_->link_active() && !link_->open_failure().empty())
+        return "No GPS connected: " + link_->open_failure();
+    if (link_ && link_->link_active() && link_->port_hung_up())
+        return "Receiver " + link_->device_path() + " has gone; it is opened again when it comes back";
     const CatalogueEntry* e = current_entry();
     return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
 }
@@ -143,7 +150,14 @@ void App::create(Window& window) {
     link_options.pos_file = settings_path(kPosFile);
     link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
     link_options.fix_notice = fix_notice_.get();
-    link_options.remote.start = [this] { return server_->start(options_.server); };
+    link_options.remote.start = [this] {
+        // The server listens on the port of the `base` line, as the copies that post to it are told;
+        // a port the caller chose (tests: 0, any free one) stays.
+        PositionServerConfig config = options_.server;
+        if (config.port == PositionServerConfig{}.port && ws_->base_port > 0 && ws_->base_port <= 65535)
+            config.port = ws_->base_port;
+        return server_->start(config);
+    };
     link_options.remote.stop = [this] { server_->stop(); };
     net::StreamSourceOptions stream_options;
     stream_options.fix_notice = fix_notice_.get();

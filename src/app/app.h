@@ -23,6 +23,7 @@
 #include "platform/command.h"
 #include "platform/clock.h"
 #include "platform/fix_notice.h"
+#include "platform/serial_ports.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
@@ -59,6 +60,8 @@ struct AppOptions {
     bool background_tiles = true;
     // Connections per tile host for background fetching.
     int tile_connections = 2;
+    // Where the COM settings dialog looks for serial devices (tests point it at a made-up tree).
+    SerialPortRoots serial_ports;
 };
 
 class App {

@@ -1,5 +1,4 @@
 // App: the menu commands.
-#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "app/gps_monitor_texts.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_cache.h"
@@ -69,9 +69,11 @@ void App::select_source(const std::string& name) {
 }
 
 void App::no_gps_connected() {
-    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error.
+    // The box stays as it always was; the cause (path, reason, remedy) goes to standard error and
+    // to the map's message line (map_message), which shows it until the next open.
     if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
     window_->warning_box("No GPS connected");
+    window_->invalidate(false);
 }
 
 bool App::start_network_source(DeviceType type) {
@@ -131,9 +133,24 @@ void App::com_settings() {
     s.stop_bits = ws_->stop_bits;
     s.flow_control = ws_->flow_control;
     s.port_locked = link_->link_active();
+    // The devices that exist, the one the port names now chosen when it is among them.
+    const std::filesystem::path ini = settings_path(kIniFile);
+    const std::string named = serial_device_path(ws_->port_number, ini);
+    for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports)) {
+        std::string about = p.description.empty() ? p.kind : p.description;
+        if (p.device != p.path) about += ", " + p.device;
+        if (!p.accessible) about += "; no access: join the dialout group";
+        s.devices.emplace_back(p.path, about);
+        if (p.path == named || p.device == named) s.device = p.path;
+    }
     if (window_->run_com_settings_dialog(s)) {
         if (!s.port_locked && s.port_number >= 0 && s.port_number <= 255)
             ws_->port_number = static_cast<std::uint8_t>(s.port_number);
+        // A chosen device becomes the comN line of the chosen port.
+        if (!s.port_locked && !s.device.empty() && s.device != serial_device_path(ws_->port_number, ini)) {
+            write_setting_file(ini, "com" + std::to_string(ws_->port_number), s.device);
+            if (serial_device_path(ws_->port_number, ini) != s.device) window_->warning_box("Settings failed");
+        }
         ws_->baud_rate = s.baud_rate;
         ws_->byte_size = static_cast<std::uint8_t>(s.byte_size);
         ws_->parity = static_cast<std::uint8_t>(s.parity);
@@ -284,9 +301,7 @@ void App::on_command(Command id) {
         w.run_keys_dialog();
         break;
     case Command::About: {
-        utsname name{};
-        const std::string release = uname(&name) == 0 ? name.release : "";
-        std::string sources = about_system_line(release);
+        std::string sources = about_system_line(system_release(), system_name());
         // The map data of every source is credited; the visible one first.
         if (const CatalogueEntry* e = current_entry(); e && !e->attribution.empty())
             sources += "\n\nMap: " + e->name + " " + e->attribution;

@@ -9,6 +9,7 @@
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/files.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 
@@ -62,7 +63,7 @@ void App::draw_overlays(const FixRecord& fix) {
 
     // Logged points.
     if (ws_->plot && !ws_->track_file.empty()) {
-        std::FILE* f = std::fopen(track_path().c_str(), "r");
+        std::FILE* f = open_stream(track_path(), "r");
         if (f) {
             char line[260];
             while (std::fgets(line, sizeof line, f)) {
@@ -83,7 +84,7 @@ void App::draw_overlays(const FixRecord& fix) {
     if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
         if (!ws_->track_file.empty()) {
-            std::FILE* f = std::fopen(track_path().c_str(), "a");
+            std::FILE* f = open_stream(track_path(), "a");
             if (f) {
                 const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
                 std::fputs(line.c_str(), f);

@@ -63,6 +63,15 @@ MonitorTexts gps_monitor_texts(const FixRecord& fix) {
             format("[%02d]\t  %03d\t  %02d\t   %02d\t   %s", sat.prn, sat.azimuth, sat.elevation, sat.snr,
                    sat.used == 1 ? "Yes" : "No");
     }
+
+    const int in_sky = fix.sky_count < 0 ? 0 : (fix.sky_count > kSkyEntries ? kSkyEntries : fix.sky_count);
+    texts.sky.reserve(static_cast<std::size_t>(in_sky));
+    for (int i = 0; i < in_sky; ++i) {
+        const SkyEntry& e = fix.sky[static_cast<std::size_t>(i)];
+        texts.sky.push_back({gnss_system_name(e.system), std::to_string(e.prn), std::to_string(e.elevation),
+                             std::to_string(e.azimuth), e.snr > 0 ? std::to_string(e.snr) : std::string(),
+                             e.used ? "Yes" : "No"});
+    }
     return texts;
 }
 

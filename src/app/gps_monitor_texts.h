@@ -23,6 +23,7 @@ inline constexpr const char* kMonitorHeader = "PRN\t AZM\tELV\t SS\t USE";
 // ends early at a slot whose elevation is above 90 (the receiver's end-of-list mark) and after the
 // twelfth row; rows not written stay nullopt, so the dialog keeps their earlier text.
 // Texts of the record that lack their terminator are read only up to the end of their field.
+// `sky` lists the record's sky table, every system, in its order (at most kSkyEntries rows).
 MonitorTexts gps_monitor_texts(const FixRecord& fix);
 
 }  // namespace vg

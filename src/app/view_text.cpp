@@ -110,12 +110,12 @@ std::string about_version_line(std::string_view compiler_date) {
     return text;
 }
 
-std::string about_system_line(std::string_view release) {
+std::string about_system_line(std::string_view release, std::string_view system) {
     int major = 0;
     int minor = 0;
     std::sscanf(std::string(release).c_str(), "%d.%d", &major, &minor);
     char text[64];
-    std::snprintf(text, sizeof text, "Linux ver. %d.%d", major, minor);
+    std::snprintf(text, sizeof text, "%.20s ver. %d.%d", std::string(system).c_str(), major, minor);
     return text;
 }
 

@@ -44,6 +44,6 @@ std::string speed_text(int kmh, double course);
 // "VorGlobal ver 1.4 - build YYYYMMMDD" from a compiler date text ("Dec  7 2026").
 std::string about_version_line(std::string_view compiler_date);
 // "Linux ver. %d.%d" from a kernel release text ("6.1.0-13-amd64").
-std::string about_system_line(std::string_view release);
+std::string about_system_line(std::string_view release, std::string_view system = "Linux");
 
 }  // namespace vg

@@ -2,7 +2,9 @@
 
 #include <cctype>
 
+#ifndef VG_NO_ATLAS
 #include "atlas/local_tiles.h"
+#endif
 #include "cli/tile_args.h"
 #include "tiles/local_source.h"
 
@@ -39,8 +41,13 @@ std::optional<ChosenSource> choose_source(std::string_view text, std::string_vie
 
 void prepare_local_drawing(const CatalogueEntry* entry) {
     if (!entry || (entry->kind != SourceKind::local && entry->geometry() != MapSource::Etopo2)) return;
+#ifdef VG_NO_ATLAS
+    // Made without the built-in map (no Qt): no local maker, so the Atlas and Etopo2 stay undrawn.
+    (void)entry;
+#else
     atlas::ensure_offscreen_gui();
     atlas::install_local_tile_maker();
+#endif
 }
 
 FetchContext catalogue_fetch_context(const CatalogueEntry* entry) {

@@ -23,7 +23,7 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void on_signal(int) { g_interrupted = 1; }
+extern "C" void on_signal(int) { g_interrupted = 1; }
 
 
 }  // namespace
@@ -80,11 +80,8 @@ int run_serve(int argc, char** argv) {
         std::fflush(stdout);
     };
 
-    struct sigaction action {};
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
 
     SharedFix fix;
     PositionServer server(fix, nullptr);

@@ -68,6 +68,7 @@ int run_watch(int argc, char** argv) {
     options.remote.start = [&] {
         PositionServerConfig config;
         config.settings_dir = dir;
+        if (ws->base_port > 0 && ws->base_port <= 65535) config.port = ws->base_port;  // as the window does
         return server.start(config);
     };
     options.remote.stop = [&] { server.stop(); };
@@ -89,11 +90,16 @@ int run_watch(int argc, char** argv) {
         return 1;
     }
 
+#ifdef _WIN32
+    std::signal(SIGINT, on_watch_signal);  // Ctrl+C; Windows has no sigaction
+    std::signal(SIGTERM, on_watch_signal);
+#else
     struct sigaction sa {};
     sa.sa_handler = on_watch_signal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+#endif
 
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     std::string printed = fix_to_json(fix.snapshot());

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/clock.h"
+
 namespace vg {
 
 namespace {
@@ -56,16 +58,16 @@ void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, i
         utc.tm_hour = hour;
         utc.tm_min = minute;
         utc.tm_sec = second;
-        const std::time_t t = ::timegm(&utc);
+        const std::time_t t = utc_time(utc);
         std::tm local{};
-        if (t != static_cast<std::time_t>(-1) && ::localtime_r(&t, &local) != nullptr) {
+        if (t != static_cast<std::time_t>(-1) && local_parts(t, local)) {
             fix.year = local.tm_year + 1900;
             fix.month = local.tm_mon + 1;
             fix.day = local.tm_mday;
             fix.hour = local.tm_hour;
             fix.minute = local.tm_min;
             fix.second = local.tm_sec;
-            std::snprintf(fix.local_zone_name, sizeof fix.local_zone_name, "%s", local.tm_zone ? local.tm_zone : "");
+            std::snprintf(fix.local_zone_name, sizeof fix.local_zone_name, "%s", local_zone_name(local).c_str());
         } else {
             fix.local_zone_name[0] = '\0';
         }

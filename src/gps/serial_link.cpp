@@ -1,15 +1,13 @@
 #include "gps/serial_link.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <cstdint>
 #include <string_view>
 
+#include "platform/system.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -18,17 +16,13 @@ namespace {
 
 constexpr int kPauseMs = 10;        // between draining passes, so a busy receiver cannot spin the thread
 constexpr int kWaitCycleMs = 1000;  // upper bound of one wait for data
+constexpr int kReopenMs = 1000;     // between attempts to reopen a device that has gone
 
 std::string trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return {};
     const auto last = s.find_last_not_of(" \t\r\n");
     return std::string(s.substr(first, last - first + 1));
-}
-
-int current_thread_id() {
-    const int id = static_cast<int>(gettid());
-    return id != 0 ? id : 1;
 }
 
 }  // namespace
@@ -40,11 +34,23 @@ std::string serial_device_path(int port_number, const std::filesystem::path& ini
         std::string path = trim(value);
         if (!path.empty()) return path;
     }
-    return "/dev/ttyS" + std::to_string(port_number - 1);
+    return default_serial_device(port_number);
 }
 
 std::string port_open_cause(const std::string& path, int error) {
     std::string text = "Cannot open " + path + ": " + std::strerror(error);
+#ifdef _WIN32
+    switch (error) {
+    case EBUSY:
+        text += " - another program holds it; close that program";
+        break;
+    case ENOENT:
+        text += " - is the receiver plugged in? Device Manager lists the COM ports there are";
+        break;
+    default:
+        break;
+    }
+#else
     switch (error) {
     case EACCES:
     case EPERM:
@@ -61,6 +67,7 @@ std::string port_open_cause(const std::string& path, int error) {
     default:
         break;
     }
+#endif
     return text;
 }
 
@@ -88,6 +95,7 @@ long long SerialLink::now_seconds() const {
 
 int SerialLink::open_link() {
     if (link_active_.load()) return 1;  // one link at a time
+    open_failure_.clear();
     if (window_) window_->set_wait_cursor(true);
     struct CursorBack {
         Window* w;
@@ -119,7 +127,7 @@ int SerialLink::open_link() {
     }
 
     const std::string path = serial_device_path(settings_.port_number, options_.ini_file);
-    open_failure_.clear();
+    device_path_ = path;
     if (!port_.open(path)) {
         open_failure_ = port_open_cause(path, port_.open_error());
         return 0;
@@ -130,8 +138,7 @@ int SerialLink::open_link() {
         port_.close();
         return 0;
     }
-    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd_ < 0) {
+    if (!wake_.open()) {
         if (window_) window_->warning_box("Failed to create event for thread!", "Vor Error!");
         port_.close();
         return 0;
@@ -145,8 +152,7 @@ int SerialLink::open_link() {
     } catch (...) {
         reader_thread_id_.store(0);
         link_active_.store(0);
-        ::close(wake_fd_);
-        wake_fd_ = -1;
+        wake_.close();
         port_.close();
         return 0;
     }
@@ -163,6 +169,10 @@ int SerialLink::configure_port() {
     line.stop_bits = settings_.stop_bits;
     line.flow_control = settings_.flow_control;
     write_ms_per_byte_.store(write_timeout_per_byte_ms(settings_.baud_rate));
+    // The reader reopens a returning device with these settings, under the same lock.
+    std::lock_guard lock(write_mutex_);
+    reopen_line_ = line;
+    if (!port_.is_open()) return hung_up_.load() ? 1 : 0;  // applied when the device comes back
     return port_.configure(line) ? 1 : 0;
 }
 
@@ -185,8 +195,7 @@ int SerialLink::close_link() {
     }
 
     // Wake the reader from its wait for data.
-    const std::uint64_t one = 1;
-    if (wake_fd_ >= 0) (void)!::write(wake_fd_, &one, sizeof one);
+    wake_.raise();
 
     // Every wait of the reader is bounded (it polls the wake-up descriptor with its port, writes
     // are bounded, and it never waits for the window), so the join ends promptly.
@@ -196,10 +205,7 @@ int SerialLink::close_link() {
     port_.purge();
     port_.set_dtr(false);
     port_.close();
-    if (wake_fd_ >= 0) {
-        ::close(wake_fd_);
-        wake_fd_ = -1;
-    }
+    wake_.close();
     set_menu_connected(false);
     return 1;
 }
@@ -262,17 +268,15 @@ void SerialLink::reader_main() {
     std::uint8_t buffer[kReadChunk];
     while (link_active_.load()) {
         if (hung_up_.load()) {
-            // The device is gone: wait for close_link only, without touching the port.
-            pollfd p{wake_fd_, POLLIN, 0};
-            poll(&p, 1, kWaitCycleMs);
+            // The device is gone (a USB receiver unplugged): try to reopen it once a second until
+            // it comes back or close_link ends the wait early.
+            if (reopen_port()) continue;
+            wake_.wait(kReopenMs);
             continue;
         }
         // The pause between passes; close_link's wake-up ends it early.
-        {
-            pollfd p{wake_fd_, POLLIN, 0};
-            if (poll(&p, 1, kPauseMs) > 0) continue;
-        }
-        const auto waited = port_.wait(wake_fd_, kWaitCycleMs);
+        if (wake_.wait(kPauseMs)) continue;
+        const auto waited = port_.wait(&wake_, kWaitCycleMs);
         if (waited != SerialPort::WaitResult::Readable && waited != SerialPort::WaitResult::HungUp) continue;
         for (;;) {
             const std::size_t n = read_port(buffer);
@@ -289,8 +293,37 @@ void SerialLink::reader_main() {
         }
         // The device is gone (unplugged): what it sent before has been handled above.
         if (waited == SerialPort::WaitResult::HungUp) hung_up_.store(true);
+        if (hung_up_.load()) device_gone();
     }
     reader_thread_id_.store(0);
+}
+
+void SerialLink::device_gone() {
+    {
+        std::lock_guard lock(write_mutex_);
+        port_.close();
+    }
+    std::fprintf(stderr, "Receiver %s has gone; it is opened again when it comes back\n", device_path_.c_str());
+    // The window shows the change in its message line at its next paint.
+    if (options_.fix_notice) options_.fix_notice->post();
+}
+
+bool SerialLink::reopen_port() {
+    {
+        std::lock_guard lock(write_mutex_);
+        if (!port_.open(device_path_)) return false;
+        if (!port_.configure(reopen_line_)) {
+            port_.close();
+            return false;
+        }
+        port_.purge();
+        port_.set_dtr(true);
+        hung_up_.store(false);
+    }
+    std::fprintf(stderr, "Receiver %s is back\n", device_path_.c_str());
+    // The window shows the change in its message line at its next paint.
+    if (options_.fix_notice) options_.fix_notice->post();
+    return true;
 }
 
 bool SerialLink::garmin_timer_step() {

@@ -65,7 +65,8 @@ struct SerialLinkOptions {
 // the common causes (no permission: the dialout group; busy: another program such as gpsd).
 std::string port_open_cause(const std::string& path, int error);
 
-// The device path of COMn: the `comN` key of `ini_file` when present, else /dev/ttyS(n-1).
+// The device path of COMn: the `comN` key of `ini_file` when present, else the system's own name
+// for it (/dev/ttyS(n-1) on Linux, \\.\COMn on Windows).
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file);
 
 class SerialLink {
@@ -101,8 +102,12 @@ public:
 
     bool link_active() const { return link_active_.load() != 0; }
     int reader_thread_id() const { return reader_thread_id_.load(); }
-    // True after the device reported a hang-up (a receiver unplugged) during this connection.
+    // True while the device is gone (a receiver unplugged) during this connection: the reader
+    // closed it, said so once on standard error, and tries once a second to open the same path
+    // again with the same line settings; when that works it reads on (and says so).
     bool port_hung_up() const { return hung_up_.load(); }
+    // The device path of the serial link opened last (window thread; the reader reads it while it runs).
+    const std::string& device_path() const { return device_path_; }
     // The cause of the last failed open_link of a serial port (empty after a successful one).
     const std::string& open_failure() const { return open_failure_; }
 
@@ -112,6 +117,9 @@ private:
     ReceiverParser* parser_for(DeviceType type);
     long long now_seconds() const;
     void set_menu_connected(bool connected);
+    // Reader thread: closes a device that has gone / opens it again when it is back (true).
+    void device_gone();
+    bool reopen_port();
 
     SharedFix& fix_;
     Window* window_;
@@ -127,9 +135,11 @@ private:
     bool remote_open_ = false;   // window thread only
     bool network_open_ = false;  // window thread only
     std::string open_failure_;   // window thread only
+    std::string device_path_;    // set by open_link before the reader starts; read by the reader
+    LineSettings reopen_line_;   // under write_mutex_
 
     SerialPort port_;
-    int wake_fd_ = -1;
+    WakeEvent wake_;  // raised by close_link to end the reader's waits
     std::thread reader_;
     std::mutex write_mutex_;  // the reader's replies and the window's Garmin requests
 

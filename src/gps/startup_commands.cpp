@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/clock.h"
+
 namespace vg {
 
 namespace {
@@ -38,7 +40,7 @@ std::tm context_utc_time(const ParserContext& context) {
     else
         now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm utc{};
-    gmtime_r(&now, &utc);
+    utc_parts(now, utc);
     return utc;
 }
 

@@ -1,10 +1,9 @@
 #include "net/fetcher.h"
 #include "net/network_wait.h"
 
+#ifndef VG_NO_CURL
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -17,12 +16,14 @@
 #include <set>
 #include <thread>
 
+#include "platform/files.h"
 #include "settings/settings_file.h"
 
 namespace vg {
 
 namespace {
 
+#ifndef VG_NO_CURL
 constexpr std::size_t kErrorBodyRoom = 64 * 1024;
 constexpr long kMaxRedirects = 5;
 
@@ -31,7 +32,9 @@ void global_init() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string lower(std::string s) {
+#endif
+
+[[maybe_unused]] std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
@@ -42,6 +45,7 @@ std::string trim(std::string_view s) {
     return std::string(s);
 }
 
+#ifndef VG_NO_CURL
 // The media type of a Content-Type value: the part before any ";", trimmed, lower-cased.
 std::string media_type(std::string_view value) {
     if (auto semi = value.find(';'); semi != std::string_view::npos) value = value.substr(0, semi);
@@ -58,7 +62,7 @@ bool type_acceptable(const std::string& expected, const char* actual) {
 
 bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const long n = write_file_some(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -119,6 +123,8 @@ FetchOutcome classify(CURLcode code) {
     }
 }
 
+#endif  // VG_NO_CURL
+
 }  // namespace
 
 std::optional<std::string> FetchResult::header(const std::string& lower_name) const {
@@ -140,6 +146,7 @@ const char* fetch_situation(const FetchResult& r) {
         case FetchOutcome::write: return "cannot write the cache";
         case FetchOutcome::bad_request: return "bad address";
         case FetchOutcome::cancelled: return "cancelled";
+        case FetchOutcome::unavailable: return "not available in this build";
         case FetchOutcome::http_error:
             if (r.status == 403 || r.status == 418) return "blocked";
             if (r.status == 429) return "rate limited";
@@ -173,6 +180,7 @@ void FetchSettings::apply_to(FetchRequest& request) const {
     if (request.user_agent.empty()) request.user_agent = vorglobal_user_agent(contact);
 }
 
+#ifndef VG_NO_CURL
 // One transfer, owned by the engine.
 struct Transfer {
     Fetcher::RequestId id = 0;
@@ -185,7 +193,7 @@ struct Transfer {
     char error_text[CURL_ERROR_SIZE] = {};
     FetchResult result;
     int fd = -1;
-    std::string temp;
+    std::filesystem::path temp;
     bool status_checked = false;
     bool success_status = false;
     bool too_large = false;
@@ -194,8 +202,8 @@ struct Transfer {
     bool multiplexed = false;  // a response came over HTTP/2: its host takes more transfers at once
 
     ~Transfer() {
-        if (fd >= 0) ::close(fd);
-        if (!temp.empty()) ::unlink(temp.c_str());
+        if (fd >= 0) close_file(fd);
+        if (!temp.empty()) remove_file(temp);
         if (header_list) curl_slist_free_all(header_list);
         if (easy) curl_easy_cleanup(easy);
     }
@@ -217,13 +225,11 @@ struct Transfer {
     }
 
     bool open_temp() {
-        temp = request.file.string() + ".partXXXXXX";
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        fd = create_temp_beside(request.file, temp);
         if (fd < 0) {
             temp.clear();
             return false;
         }
-        ::fchmod(fd, 0644);
         return true;
     }
 
@@ -426,10 +432,10 @@ struct Fetcher::Engine {
             } else if (!t->request.file.empty()) {
                 bool ok = t->fd >= 0 || t->open_temp();
                 if (ok) {
-                    ok = ::close(t->fd) == 0;
+                    ok = close_file(t->fd) == 0;
                     t->fd = -1;
                 }
-                if (ok && std::rename(t->temp.c_str(), t->request.file.c_str()) == 0) {
+                if (ok && replace_file(t->temp, t->request.file)) {
                     t->temp.clear();
                 } else {
                     r.outcome = FetchOutcome::write;
@@ -596,6 +602,98 @@ FetchResult Fetcher::fetch(FetchRequest request) {
 }
 
 std::size_t Fetcher::pending() const { return engine_->count.load(); }
+
+#else  // VG_NO_CURL
+
+// Without libcurl: one thread completes every request as unavailable, so callers see the same
+// contract (callbacks on the engine thread, exactly once) and a clear cause.
+struct Fetcher::Engine {
+    explicit Engine(FetcherOptions o) : options(std::move(o)), thread([this] { run(); }) {}
+    ~Engine() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        cv.notify_all();
+        thread.join();
+    }
+
+    struct Item {
+        RequestId id;
+        FetchRequest request;
+        Callback done;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            cv.wait(lock, [this] { return stopping || !queue.empty(); });
+            if (queue.empty()) return;
+            Item item = std::move(queue.front());
+            queue.erase(queue.begin());
+            const bool cancelled = stopping || std::find(cancels.begin(), cancels.end(), item.id) != cancels.end();
+            lock.unlock();
+            FetchResult r;
+            r.outcome = cancelled ? FetchOutcome::cancelled : FetchOutcome::unavailable;
+            r.cause = cancelled ? "cancelled" : "not available in this build (made without libcurl)";
+            if (r.outcome == FetchOutcome::unavailable && !options.quiet && !item.request.quiet)
+                print_transfer_error(0, item.request.url + ": " + r.cause);
+            count.fetch_sub(1);
+            item.done(item.id, std::move(r));
+            lock.lock();
+        }
+    }
+
+    FetcherOptions options;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<Item> queue;
+    std::vector<RequestId> cancels;
+    bool stopping = false;
+    std::atomic<RequestId> next_id{1};
+    std::atomic<std::size_t> count{0};
+    std::thread thread;  // last: starts once the members above exist
+};
+
+Fetcher::Fetcher(FetcherOptions options) : engine_(std::make_unique<Engine>(std::move(options))) {}
+
+Fetcher::~Fetcher() = default;
+
+Fetcher::RequestId Fetcher::submit(FetchRequest request, Callback done) {
+    const RequestId id = engine_->next_id.fetch_add(1);
+    engine_->count.fetch_add(1);
+    {
+        std::lock_guard lock(engine_->mutex);
+        engine_->queue.push_back({id, std::move(request), std::move(done)});
+    }
+    engine_->cv.notify_all();
+    return id;
+}
+
+void Fetcher::cancel(RequestId id) {
+    std::lock_guard lock(engine_->mutex);
+    engine_->cancels.push_back(id);
+}
+
+void Fetcher::cancel(const std::vector<RequestId>& ids) {
+    std::lock_guard lock(engine_->mutex);
+    engine_->cancels.insert(engine_->cancels.end(), ids.begin(), ids.end());
+}
+
+// Nothing waits to start: every request completes at once.
+void Fetcher::reprioritise(const std::vector<std::pair<RequestId, int>>&) {}
+
+FetchResult Fetcher::fetch(FetchRequest request) {
+    note_network_wait();
+    auto promise = std::make_shared<std::promise<FetchResult>>();
+    auto future = promise->get_future();
+    submit(std::move(request), [promise](RequestId, FetchResult&& r) { promise->set_value(std::move(r)); });
+    return future.get();
+}
+
+std::size_t Fetcher::pending() const { return engine_->count.load(); }
+
+#endif  // VG_NO_CURL
 
 Fetcher& Fetcher::shared() {
     static Fetcher fetcher;

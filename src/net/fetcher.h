@@ -20,6 +20,10 @@
 //   one); with an empty `file` it is kept in FetchResult::body. Bodies of other statuses are never
 //   stored (up to 64 KiB kept in `body` for diagnostics).
 // - Every failure prints one diagnostic line on standard output: "Error: <code> in <url>: <cause>".
+// - A build made without libcurl (VG_WITH_CURL=OFF, which defines VG_NO_CURL; the Windows
+//   cross-build) keeps this interface:
+//   every request completes on the engine thread with outcome unavailable and the cause
+//   "not available in this build (made without libcurl)".
 #pragma once
 
 #include <chrono>
@@ -65,6 +69,8 @@ enum class FetchOutcome {
     write,          // the file could not be written
     bad_request,    // an address the fetcher cannot use
     cancelled,
+    unavailable,    // this build has no fetcher (made without libcurl): nothing was sent
+
 };
 
 struct FetchResult {

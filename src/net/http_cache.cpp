@@ -1,15 +1,16 @@
 #include "net/http_cache.h"
 
+#ifndef VG_NO_CURL
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "platform/files.h"
 
 namespace vg {
 namespace {
@@ -27,9 +28,15 @@ std::optional<std::int64_t> plain_number(std::string_view s) {
 }
 
 std::optional<std::int64_t> http_date(const std::string& text) {
+#ifndef VG_NO_CURL
     const time_t t = curl_getdate(text.c_str(), nullptr);
     if (t == static_cast<time_t>(-1)) return std::nullopt;
     return static_cast<std::int64_t>(t);
+#else
+    // Dates come only in replies of the fetcher, which a build without libcurl does not have.
+    (void)text;
+    return std::nullopt;
+#endif
 }
 
 const std::string* find(const std::map<std::string, std::string>& h, const char* name) {
@@ -97,10 +104,10 @@ std::filesystem::path cache_record_path(const std::filesystem::path& tile) {
 }
 
 std::optional<CacheRecord> read_cache_record(const std::filesystem::path& tile, std::int64_t default_seconds) {
-    struct stat st {};
-    if (::stat(tile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const long long modified = regular_modified_seconds(tile);
+    if (modified < 0) return std::nullopt;
     CacheRecord r;
-    r.stale_at = static_cast<std::int64_t>(st.st_mtime) + default_seconds;
+    r.stale_at = static_cast<std::int64_t>(modified) + default_seconds;
     std::ifstream in(cache_record_path(tile), std::ios::binary);
     if (!in) return r;
     std::string text(kMaxRecordBytes + 1, '\0');
@@ -128,20 +135,19 @@ std::optional<CacheRecord> read_cache_record(const std::filesystem::path& tile, 
 bool write_cache_record(const std::filesystem::path& tile, const CacheRecord& record) {
     const auto path = cache_record_path(tile);
     if (record.etag.empty() && record.last_modified.empty() && record.stale_at == 0) {
-        ::unlink(path.c_str());
+        remove_file(path);
         return true;
     }
     if (!clean(record.etag) || !clean(record.last_modified)) return false;
     const std::string text = "etag=" + record.etag + "\nmodified=" + record.last_modified +
                              "\nstale=" + std::to_string(record.stale_at) + "\n";
-    std::string temp = path.string() + ".partXXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(path, temp);
     if (fd < 0) return false;
-    ::fchmod(fd, 0644);
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temp.c_str());
+    bool ok = write_file_some(fd, text.data(), text.size()) == static_cast<long>(text.size());
+    ok = close_file(fd) == 0 && ok;
+    if (ok && replace_file(temp, path)) return true;
+    remove_file(temp);
     return false;
 }
 

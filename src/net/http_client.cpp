@@ -2,22 +2,17 @@
 #include "net/network_wait.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "net/http_text.h"
 #include "net/socket_util.h"
+#include "platform/files.h"
+#include "platform/sockets.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -69,7 +64,7 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
     any.sin_addr.s_addr = htonl(INADDR_ANY);
     any.sin_port = 0;
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) < 0) {
-        diagnostic_error(errno, "bind()");
+        diagnostic_error(socket_errno(), "bind()");
         return {};
     }
 
@@ -101,10 +96,10 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
 struct FileDescriptor {
     int fd = -1;
     ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) close_file(fd);
     }
     int close_now() {
-        int r = ::close(fd);
+        int r = close_file(fd);
         fd = -1;
         return r;
     }
@@ -112,7 +107,7 @@ struct FileDescriptor {
 
 bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const long n = write_file_some(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -328,6 +323,7 @@ UrlParts split_url(std::string_view url) {
 }
 
 std::uint32_t resolve_host(std::string_view name) {
+    sockets_startup();
     const std::string text(name);
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -347,6 +343,7 @@ std::uint32_t resolve_host(std::string_view name) {
 
 std::uint32_t local_address() {
     char name[261] = {};
+    sockets_startup();
     if (::gethostname(name, sizeof name - 1) != 0) return 0;
     return resolve_host(name);
 }
@@ -517,14 +514,13 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
     }
 
     // The body goes to a temporary file beside the final one, renamed over it on success.
-    std::string temp = file.string() + ".partXXXXXX";
+    std::filesystem::path temp;
     FileDescriptor out;
-    out.fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    out.fd = create_temp_beside(file, temp);
     if (out.fd < 0) {
-        print_transfer_error(errno, "open() of " + temp);
+        print_transfer_error(errno, "open() of " + file.string() + ".part");
         return 0;
     }
-    ::fchmod(out.fd, 0644);
 
     bool ok = receive_into(socket, out.fd, file.string(), bounds, header);
     socket.reset();
@@ -533,12 +529,12 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
         std::fflush(stdout);
         ok = false;
     }
-    if (ok && std::rename(temp.c_str(), file.c_str()) != 0) {
+    if (ok && !replace_file(temp, file)) {
         std::printf("Error: in write to file\n");
         std::fflush(stdout);
         ok = false;
     }
-    if (!ok) ::unlink(temp.c_str());
+    if (!ok) remove_file(temp);
     return ok ? 1 : 0;
 }
 

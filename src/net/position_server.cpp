@@ -1,20 +1,16 @@
 #include "net/position_server.h"
 
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "net/http_client.h"
 #include "net/http_text.h"
+#include "platform/clock.h"
+#include "platform/sockets.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -263,7 +259,7 @@ void store_position(const PositionRequestOutcome& taken, std::int64_t received_a
     // The phone's time of the fix, else the time it arrived.
     const std::time_t t = static_cast<std::time_t>(taken.timestamp.value_or(received_at));
     std::tm utc{};
-    if (::gmtime_r(&t, &utc))
+    if (utc_parts(t, utc))
         set_receiver_time(r, utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
@@ -274,7 +270,7 @@ std::string position_reply(std::int64_t now, int status) {
     const std::time_t t = static_cast<std::time_t>(now);
     std::tm local{};
     char date[64] = "";
-    if (localtime_r(&t, &local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
+    if (local_parts(t, local) && local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12)
         std::snprintf(date, sizeof date, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday], kMonths[local.tm_mon],
                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
     char reply[256];
@@ -318,22 +314,21 @@ bool PositionServer::start(const PositionServerConfig& config) {
         return false;
     }
 
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    listen_fd_ = open_socket();
     if (listen_fd_ < 0) {
         server_running.store(0);
         return false;
     }
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    set_server_address_options(listen_fd_);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = *address;
     addr.sin_port = htons(static_cast<std::uint16_t>(config.port));
     if (config.port < 0 || config.port > 65535 ||
         ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : errno, "bind()");
+        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
         std::fflush(stdout);
-        ::close(listen_fd_);
+        close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
@@ -341,8 +336,8 @@ bool PositionServer::start(const PositionServerConfig& config) {
     socklen_t len = sizeof addr;
     // A long queue: a burst of connections waits in the kernel until the loop takes it.
     if (::listen(listen_fd_, SOMAXCONN) != 0 || ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        ::close(listen_fd_);
+        !wake_.open()) {
+        close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(0);
         return false;
@@ -356,14 +351,11 @@ bool PositionServer::start(const PositionServerConfig& config) {
 void PositionServer::stop() {
     server_running.store(0);
     if (!thread_.joinable()) return;
-    const char c = 'x';
-    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
+    wake_.raise();
     // The wake-up ends the thread's poll at once and it never waits for the window, so the join
     // ends promptly.
     thread_.join();
-    ::close(wake_pipe_[0]);
-    ::close(wake_pipe_[1]);
-    wake_pipe_[0] = wake_pipe_[1] = -1;
+    wake_.close();
 }
 
 struct PositionServer::Connection {
@@ -380,7 +372,7 @@ void PositionServer::position_server() {
     std::vector<pollfd> polls;
     std::vector<char> buffer(kPositionRequestBuffer);
     auto close_at = [&](std::size_t i) {
-        ::close(connections[i].fd);
+        close_socket(connections[i].fd);
         connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
     };
     // The connection that has been idle longest, to make room for a new one.
@@ -401,18 +393,15 @@ void PositionServer::position_server() {
             if (c.header_seen) wake_at = std::min(wake_at, *c.header_seen + kPositionBodyWait);
         }
         polls.clear();
-        polls.push_back({wake_pipe_[0], POLLIN, 0});
-        polls.push_back({listen_fd_, POLLIN, 0});
-        for (const Connection& c : connections) polls.push_back({c.fd, POLLIN, 0});
+        polls.push_back(poll_entry(wake_.fd(), POLLIN));
+        polls.push_back(poll_entry(listen_fd_, POLLIN));
+        for (const Connection& c : connections) polls.push_back(poll_entry(c.fd, POLLIN));
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake_at - now_steady).count();
-        const int ready = ::poll(polls.data(), polls.size(), static_cast<int>(std::max<long long>(0, wait)));
-        if (ready < 0 && errno != EINTR) break;
+        const int ready = poll_sockets(polls.data(), static_cast<unsigned>(polls.size()),
+                                       static_cast<int>(std::max<long long>(0, wait)));
+        if (ready < 0 && socket_errno() != EINTR) break;
+        // The wake-up stays raised until stop() closes it: the flag ends the loop.
         if (!server_running.load()) break;
-        if (ready > 0 && (polls[0].revents & POLLIN)) {
-            char drain[16];
-            while (::read(wake_pipe_[0], drain, sizeof drain) > 0) {
-            }
-        }
 
         // Read what has come; connections are handled in reverse so that erasing keeps the indexes.
         bool any_ended = false;
@@ -424,13 +413,14 @@ void PositionServer::position_server() {
             bool handle = false;
             if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 const std::size_t room = c.closing ? buffer.size() : kPositionRequestBuffer - c.request.size();
-                const ssize_t got = ::recv(c.fd, buffer.data(), room, MSG_DONTWAIT);
+                const long got = ::recv(c.fd, buffer.data(), static_cast<int>(room), kReceiveFlags);
+                const int error = got < 0 ? socket_errno() : 0;
                 if (got > 0 && !c.closing) {
                     c.request.append(buffer.data(), static_cast<std::size_t>(got));
                     c.last_activity = t;
                     if (!c.header_seen && http_header_end(c.request) != std::string::npos) c.header_seen = t;
                     handle = position_request_complete(c.request) || c.request.size() >= kPositionRequestBuffer;
-                } else if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                } else if (got == 0 || (got < 0 && error != EAGAIN && error != EINTR)) {
                     // The client is done: whatever did arrive is the request.
                     close_now = c.closing || c.request.empty();
                     handle = !close_now;
@@ -453,9 +443,10 @@ void PositionServer::position_server() {
 
         // Take new connections, making room by dropping the one idle longest.
         for (int taken = 0; taken < 256 && ready > 0 && (polls[1].revents & POLLIN); ++taken) {
-            const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            const int fd = accept_socket(listen_fd_);
             if (fd < 0) {
-                if ((errno == EMFILE || errno == ENFILE) && drop_most_idle()) continue;
+                const int error = socket_errno();
+                if ((error == EMFILE || error == ENFILE) && drop_most_idle()) continue;
                 break;  // nothing waiting (or nothing to free): the next round tries again
             }
             if (connections.size() >= kPositionServerConnections) drop_most_idle();
@@ -467,8 +458,8 @@ void PositionServer::position_server() {
         }
         if (any_ended) stale_check();
     }
-    for (const Connection& c : connections) ::close(c.fd);
-    ::close(listen_fd_);
+    for (const Connection& c : connections) close_socket(c.fd);
+    close_socket(listen_fd_);
     listen_fd_ = -1;
     thread_active_.store(false);
 }
@@ -499,11 +490,11 @@ bool PositionServer::answer(Connection& c) {
 
     // The reply is short and the socket's buffer empty: one send takes it, or the client is gone.
     const std::string reply = position_reply(now(), outcome.status);
-    if (::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(reply.size()))
+    if (::send(c.fd, reply.data(), static_cast<int>(reply.size()), kSendFlags) != static_cast<long>(reply.size()))
         return false;
     // Let the client read the reply before the connection goes: end our side, then take what the
     // client still sends (a line end after its body) for a short, bounded time.
-    ::shutdown(c.fd, SHUT_WR);
+    shutdown_sending(c.fd);
     c.closing = true;
     c.header_seen.reset();
     c.deadline = SteadyClock::now() + std::chrono::milliseconds(200);

@@ -17,6 +17,7 @@
 
 #include "gps/fix_record.h"
 #include "platform/fix_notice.h"
+#include "platform/socket_wake.h"
 
 namespace vg {
 
@@ -138,7 +139,7 @@ private:
     PositionServerConfig config_;
     std::string relay_key_;
     int listen_fd_ = -1;
-    int wake_pipe_[2] = {-1, -1};
+    SocketWake wake_;  // raised by stop() to end the loop's wait
     std::atomic<int> port_{0};
     std::atomic<bool> thread_active_{false};
     std::thread thread_;

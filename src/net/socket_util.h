@@ -1,5 +1,6 @@
-// Small POSIX socket helpers shared by the HTTP client and the position server: an owning descriptor,
-// bounded connect, send and receive. Sends never raise SIGPIPE.
+// Small socket helpers shared by the HTTP client and the position server: an owning descriptor,
+// bounded connect, send and receive, over the platform's sockets (platform/sockets.h). Sends never
+// raise SIGPIPE.
 #pragma once
 
 #include <chrono>
@@ -38,11 +39,11 @@ private:
     int fd_ = -1;
 };
 
-// A new IPv4 stream socket (close-on-exec), or an invalid one.
+// A new non-blocking IPv4 stream socket (close-on-exec), or an invalid one.
 Socket make_tcp_socket();
 
 // Connects to `address` (network byte order) and `port` within `timeout`. Returns 0 on success,
-// else the errno value (ETIMEDOUT when the time ran out).
+// else the errno value (ETIMEDOUT when the time ran out). The socket stays non-blocking.
 int connect_with_timeout(const Socket& socket, std::uint32_t address, int port, std::chrono::milliseconds timeout);
 
 // Sends all of `data`; each wait for room is bounded by `idle`. Returns 0 or the errno value.

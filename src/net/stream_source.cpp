@@ -1,12 +1,5 @@
 #include "net/stream_source.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -16,6 +9,7 @@
 
 #include "gps/gpsd_json.h"
 #include "net/socket_util.h"
+#include "platform/sockets.h"
 
 namespace vg::net {
 
@@ -65,8 +59,6 @@ std::optional<std::pair<std::string, std::optional<int>>> split_host_port(std::s
     return std::pair{host, port};
 }
 
-int current_errno_or(int fallback) { return errno != 0 ? errno : fallback; }
-
 }  // namespace
 
 std::optional<StreamAddress> parse_gpsd_address(std::string_view value) {
@@ -112,8 +104,7 @@ StreamSource::~StreamSource() { stop(); }
 bool StreamSource::start(DeviceType type, const StreamAddress& address) {
     if (!is_network_device(type)) return false;
     stop();
-    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd_ < 0) return false;
+    if (!sockets_startup() || !wake_.open()) return false;
     active_.store(true);
     running_.store(true);
     connections_.store(0);
@@ -122,8 +113,7 @@ bool StreamSource::start(DeviceType type, const StreamAddress& address) {
     } catch (...) {
         active_.store(false);
         running_.store(false);
-        ::close(wake_fd_);
-        wake_fd_ = -1;
+        wake_.close();
         return false;
     }
     return true;
@@ -132,16 +122,14 @@ bool StreamSource::start(DeviceType type, const StreamAddress& address) {
 void StreamSource::stop() {
     if (!reader_.joinable()) return;
     active_.store(false);
-    const std::uint64_t one = 1;
-    (void)!::write(wake_fd_, &one, sizeof one);
+    wake_.raise();
     reader_.join();
-    ::close(wake_fd_);
-    wake_fd_ = -1;
+    wake_.close();
 }
 
 bool StreamSource::pause(int ms) {
-    pollfd p{wake_fd_, POLLIN, 0};
-    return ::poll(&p, 1, ms) <= 0 && active_.load();
+    pollfd p = poll_entry(wake_.fd(), POLLIN);
+    return poll_sockets(&p, 1, ms) <= 0 && active_.load();
 }
 
 void StreamSource::deliver(ReceiverParser& parser, const std::uint8_t* data, std::size_t size) {
@@ -174,28 +162,26 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
         Socket socket;
         if (::getaddrinfo(host, port.c_str(), &hints, &found) == 0 && found) {
             for (addrinfo* ai = found; ai && !socket.valid() && active_.load(); ai = ai->ai_next) {
-                Socket s(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol));
+                Socket s(open_socket_for(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
                 if (!s.valid()) continue;
                 if (address.kind == StreamAddress::Kind::Udp) {
                     const int yes = 1;
-                    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-                    if (::bind(s.get(), ai->ai_addr, ai->ai_addrlen) == 0) socket = std::move(s);
+                    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+                    if (::bind(s.get(), ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) socket = std::move(s);
                     continue;
                 }
-                errno = 0;
-                if (::connect(s.get(), ai->ai_addr, ai->ai_addrlen) == 0) {
+                if (::connect(s.get(), ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) {
                     socket = std::move(s);
                     continue;
                 }
-                if (current_errno_or(EINPROGRESS) != EINPROGRESS) continue;
+                const int e = socket_errno();
+                if (e != EINPROGRESS && e != EAGAIN) continue;
                 // Wait for the connection, or for stop().
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectMs);
                 while (active_.load() && std::chrono::steady_clock::now() < deadline) {
-                    pollfd p[2] = {{s.get(), POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
-                    if (::poll(p, 2, kWaitCycleMs) <= 0 || p[1].revents) continue;
-                    int error = 0;
-                    socklen_t len = sizeof error;
-                    if (::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) socket = std::move(s);
+                    pollfd p[2] = {poll_entry(s.get(), POLLOUT), poll_entry(wake_.fd(), POLLIN)};
+                    if (poll_sockets(p, 2, kWaitCycleMs) <= 0 || p[1].revents) continue;
+                    if (pending_socket_error(s.get()) == 0) socket = std::move(s);
                     break;
                 }
             }
@@ -215,12 +201,15 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
         }
         bool received = false;
         while (active_.load()) {
-            pollfd p[2] = {{socket.get(), POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-            const int r = ::poll(p, 2, kWaitCycleMs);
-            if (r < 0 && errno != EINTR) break;
+            pollfd p[2] = {poll_entry(socket.get(), POLLIN), poll_entry(wake_.fd(), POLLIN)};
+            const int r = poll_sockets(p, 2, kWaitCycleMs);
+            if (r < 0 && socket_errno() != EINTR) break;
             if (r <= 0 || p[1].revents) continue;
-            const ssize_t n = ::recv(socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+            const long n = ::recv(socket.get(), reinterpret_cast<char*>(buffer), sizeof buffer, kReceiveFlags);
+            if (n < 0) {
+                const int e = socket_errno();
+                if (e == EAGAIN || e == EWOULDBLOCK || e == EINTR) continue;
+            }
             if (n < 0 || (n == 0 && address.kind == StreamAddress::Kind::Tcp)) break;  // the peer went away
             if (n == 0) continue;
             received = true;

@@ -16,6 +16,7 @@
 #include "gps/fix_record.h"
 #include "gps/receiver_parser.h"
 #include "platform/fix_notice.h"
+#include "platform/socket_wake.h"
 
 namespace vg::net {
 
@@ -68,7 +69,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> active_{false};
     std::atomic<int> connections_{0};
-    int wake_fd_ = -1;
+    SocketWake wake_;  // raised by stop() to end the reader's waits
     std::thread reader_;
     long long repaint_second_ = 0;  // reader thread only
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace vg {
@@ -26,6 +27,15 @@ public:
 // The calendar text of `seconds` in local time (24 characters, no line feed); a time the calendar
 // cannot show gives "??? ??? ?? ??:??:?? ????".
 std::string calendar_text(std::int64_t seconds);
+
+// Thread-safe calendar parts of `t` in UTC or in local time; false when the system cannot show it.
+bool utc_parts(std::time_t t, std::tm& parts);
+bool local_parts(std::time_t t, std::tm& parts);
+// The time of UTC calendar parts (timegm; -1 when out of range).
+std::time_t utc_time(std::tm& parts);
+// The short name of the local zone `parts` (from local_parts) are in ("EET"; the C runtime's zone
+// name on Windows), or empty.
+std::string local_zone_name(const std::tm& parts);
 
 // The one system clock of the program.
 const Clock& system_clock();

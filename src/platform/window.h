@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/command.h"
 
@@ -22,6 +24,10 @@ struct ComSettings {
     int stop_bits = 0;  // 0 one, 1 one and a half, 2 two
     int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
     bool port_locked = false;
+    // The serial devices of this machine offered to name the port: (path, what the system says
+    // about it). `device` is the one chosen, empty for none (the port keeps what vor_ini.txt names).
+    std::vector<std::pair<std::string, std::string>> devices;
+    std::string device;
 };
 
 // One refresh of a GPS monitor: the texts of its controls. A row left empty (nullopt) keeps the text
@@ -32,6 +38,9 @@ struct MonitorTexts {
     std::string message;   // last message
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;
+    // Every satellite in view, of every system: system, PRN, elevation, azimuth, SNR ("" when not
+    // heard), used ("Yes"/"No").
+    std::vector<std::array<std::string, 6>> sky;
 };
 
 class Window {

@@ -1,14 +1,11 @@
 #include "settings/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/window.h"
 #include "settings/text_scan.h"
 
@@ -35,7 +32,7 @@ public:
     // Closes now and reports whether the close succeeded (a late write error shows up here).
     bool close() {
         if (fd_ < 0) return true;
-        const int rc = ::close(fd_);
+        const int rc = close_file(fd_);
         fd_ = -1;
         return rc == 0;
     }
@@ -48,10 +45,9 @@ private:
 // Opens a regular file for reading. A directory, a device or a pipe counts as "cannot be opened":
 // a settings file has an end, and a device such as /dev/zero would never give one.
 Fd open_for_reading(const std::filesystem::path& file) {
-    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Fd fd(open_file(file, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) return fd;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fd();
+    if (regular_size(fd.get()) < 0) return Fd();
     return fd;
 }
 
@@ -92,7 +88,7 @@ private:
     bool refill() {
         if (fd_ < 0) return false;
         for (;;) {
-            const ssize_t n = ::read(fd_, chunk_, sizeof chunk_);
+            const long n = read_file_some(fd_, chunk_, sizeof chunk_);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {  // end of file; a read error ends the file there too
                 fd_ = -1;
@@ -175,7 +171,7 @@ StartPosition position_in(TextSource& source) {
 
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        const long n = write_file_some(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -187,13 +183,12 @@ enum class ReadResult { ok, missing, failed };
 
 ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
     out.clear();
-    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Fd fd(open_file(file, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::failed;
+    if (regular_size(fd.get()) < 0) return ReadResult::failed;
     char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        const long n = read_file_some(fd.get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return ReadResult::failed;
         if (n == 0) return ReadResult::ok;
@@ -201,25 +196,24 @@ ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
     }
 }
 
-// Writes `bytes` to a new file beside `file` and renames it over `file`, so that readers see either
-// the old contents or the new, never a part. `mode` is given to the new file when set.
-bool replace_file(const std::filesystem::path& file, std::string_view bytes, std::optional<mode_t> mode) {
-    static std::atomic<unsigned> counter{0};
+// Writes `bytes` to a new file beside `file` and moves it over `file`, so that readers see either
+// the old contents or the new, never a part. On Linux the new file keeps the old one's permissions.
+bool rewrite_file(const std::filesystem::path& file, std::string_view bytes) {
+#ifndef _WIN32
+    struct stat old {};
+    const bool keep_mode = ::stat(file.c_str(), &old) == 0;
+#endif
     std::filesystem::path temp;
-    Fd fd;
-    for (int attempt = 0; attempt < 16 && !fd.valid(); ++attempt) {
-        temp = file;
-        temp += "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-        fd = Fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (!fd.valid() && errno != EEXIST) return false;
-    }
+    Fd fd(create_temp_beside(file, temp));
     if (!fd.valid()) return false;
     bool ok = write_all(fd.get(), bytes);
-    if (ok && mode) ok = ::fchmod(fd.get(), *mode) == 0;
-    if (ok) ok = ::fsync(fd.get()) == 0;
+#ifndef _WIN32
+    if (ok && keep_mode) ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+#endif
+    if (ok) ok = flush_to_disk(fd.get());
     if (!fd.close()) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
+    if (ok) ok = replace_file(temp, file);
+    if (!ok) remove_file(temp);
     return ok;
 }
 
@@ -277,22 +271,20 @@ std::string rewrite_setting_contents(std::string_view contents, std::string_view
 }
 
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir) {
+    return write_setting_file(dir / kSetFile, key, value);
+}
+
+int write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value) {
     // An empty key would match every line; a line end would split the new line in two.
     if (key.empty() || has_line_break_or_nul(key) || has_line_break_or_nul(value)) return 0;
-    const std::filesystem::path file = dir / kSetFile;
     std::string old;
     const ReadResult read = read_whole(file, old);
     if (read == ReadResult::failed) return 0;  // there is a file we cannot read: do not replace it
-    std::optional<mode_t> mode;
-    if (read == ReadResult::ok) {
-        struct stat st {};
-        if (::stat(file.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    }
     const std::string contents = rewrite_setting_contents(read == ReadResult::ok ? old : std::string(), key, value);
     // A key or value that the lookup cannot read back (an upper-case first letter, a value beyond
     // the 127 characters a lookup sees) is refused rather than written without effect.
     if (find_setting(contents, key) != value) return 0;
-    if (!replace_file(file, contents, mode)) return 0;
+    if (!rewrite_file(file, contents)) return 0;
     return read == ReadResult::ok ? 1 : 0;
 }
 
@@ -323,10 +315,10 @@ void write_default_files(const std::filesystem::path& dir) {
         const std::filesystem::path file = dir / name;
         if (open_for_reading(file).valid()) continue;
         // Only a file that does not exist is created; something else of that name is left alone.
-        Fd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        Fd fd(open_file(file, O_WRONLY | O_CREAT | O_EXCL));
         if (!fd.valid()) continue;
         const bool ok = write_all(fd.get(), default_file_contents(name));
-        if (!fd.close() || !ok) ::unlink(file.c_str());  // no half-written defaults
+        if (!fd.close() || !ok) remove_file(file);  // no half-written defaults
     }
 }
 

@@ -45,6 +45,8 @@ std::optional<std::string> find_setting(std::string_view contents, std::string_v
 // untouched); so is a vor_set.txt that exists but cannot be read, and a key or value that the
 // lookup would not read back as written.
 int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir = {});
+// The same for another settings file (vor_ini.txt for the comN lines the COM settings dialog writes).
+int write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value);
 
 // The bytes write_setting writes: `contents` (the current file, or nothing when it does not exist)
 // with every line starting with `key` replaced by "key=value", or that line appended; CR LF line

@@ -1,5 +1,4 @@
 // Fetching the tiles of a catalogue source through the fetcher, with the cache's freshness records.
-#include <sys/stat.h>
 
 #include <condition_variable>
 #include <ctime>
@@ -7,6 +6,7 @@
 #include <set>
 
 #include "net/http_cache.h"
+#include "platform/files.h"
 #include "tiles/catalogue_fetch.h"
 #include "tiles/tile_naming.h"
 
@@ -21,8 +21,7 @@ std::int64_t clock_now(const FetchContext& ctx) {
 }
 
 bool has_body(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    return regular_size(path) > 0;
 }
 
 FetchRequest tile_request(const FetchContext& ctx, const std::string& url, const std::string& file) {

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/files.h"
 #include "tiles/image_decode.h"
 
 namespace vg::decode_detail {
@@ -19,7 +20,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 inline File open_for_reading(const std::filesystem::path& path) {
     if (path.empty()) return nullptr;
-    return File(std::fopen(path.c_str(), "rb"));
+    return File(open_stream(path, "rb"));
 }
 
 // Resize without letting an allocation failure escape: false when the memory is not there.

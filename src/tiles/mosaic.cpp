@@ -1,10 +1,10 @@
 // The mosaic: the view's tile files decoded into one red-green-blue raster.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "platform/files.h"
 #include "platform/window.h"
 #include "tiles/decode_detail.h"
 #include "tiles/gif_codec.h"
@@ -113,9 +113,9 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
         if (path.empty()) {
             fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
         } else if (!decode_tile(is_jpeg_name(path) ? Decoder::Jpeg : decoder, path, image, cell)) {
-            // Delete the damaged file so that the next visit on line fetches it again. unlink never
-            // removes a directory that a slot might name by mistake.
-            ::unlink(path.c_str());
+            // Delete the damaged file so that the next visit on line fetches it again. remove_file
+            // never removes a directory that a slot might name by mistake.
+            remove_file(path);
             image = RgbImage{};
             fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
         } else if (cell.written) {
@@ -146,7 +146,7 @@ int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, co
     RgbImage image;
     Cell cell{mosaic, x0, y0};
     if (path.empty() || !decode_tile(decoder_for(source, aerial), path, image, cell)) {
-        if (!path.empty()) ::unlink(path.c_str());
+        if (!path.empty()) remove_file(path);
         fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
         return 0;
     }

@@ -1,11 +1,8 @@
 #include "tiles/tile_cache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "platform/files.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
 
@@ -32,19 +29,15 @@ std::string cached_tile_path(int x, int y, int level, MapSource source, std::str
 // Opens an existing file for reading; closes it when the object goes.
 class ReadHandle {
 public:
-    explicit ReadHandle(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit ReadHandle(const std::string& path) : fd_(open_file(path, O_RDONLY)) {}
     ~ReadHandle() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) close_file(fd_);
     }
     ReadHandle(const ReadHandle&) = delete;
     ReadHandle& operator=(const ReadHandle&) = delete;
     bool is_open() const { return fd_ >= 0; }
     // Size of a regular file; -1 for anything else (a directory of that name is no tile).
-    long long regular_size() const {
-        struct stat st {};
-        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-        return static_cast<long long>(st.st_size);
-    }
+    long long regular_size() const { return vg::regular_size(fd_); }
 
 private:
     int fd_;
@@ -90,8 +83,8 @@ int delete_tile(std::string& slot, int x, int y, int level, MapSource source, st
         const ReadHandle file(slot);
         if (!file.is_open() || file.regular_size() < 0) return 1;
     }
-    ::unlink((slot + ".meta").c_str());  // its freshness record goes with it
-    return ::unlink(slot.c_str()) == 0 ? 0 : 1;
+    remove_file(slot + ".meta");  // its freshness record goes with it
+    return remove_file(slot) ? 0 : 1;
 }
 
 int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,

@@ -1,8 +1,8 @@
 #include "tiles/tile_naming.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+
+#include "platform/files.h"
 
 namespace vg {
 namespace {
@@ -80,17 +80,17 @@ std::string tile_file_name(const TileKey& key) { return file_name_with(key, tile
 std::string normalise_root(std::string_view root) {
     std::string text(root);
     for (char& ch : text)
-        if (ch == '\\') ch = '/';
+        if (ch == '\\' || ch == '/') ch = kPathSeparator;
     return text;
 }
 
 TilePaths tile_paths_in(const TileKey& key, std::string_view root, std::string_view folder, std::string_view extension) {
     const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
     TilePaths paths;
-    paths.directory = normalise_root(root) + "/" + std::string(folder);
+    paths.directory = normalise_root(root) + kPathSeparator + std::string(folder);
     for (int ancestor = 0; ancestor < level; ++ancestor)
-        paths.directory += "/" + ancestor_name(key.row, key.column, ancestor, level - ancestor);
-    paths.full_path = paths.directory + "/" + file_name_with(key, extension);
+        paths.directory += kPathSeparator + ancestor_name(key.row, key.column, ancestor, level - ancestor);
+    paths.full_path = paths.directory + kPathSeparator + file_name_with(key, extension);
     return paths;
 }
 
@@ -100,15 +100,16 @@ TilePaths tile_paths(const TileKey& key, std::string_view root) {
 
 void create_tile_directories(std::string_view directory) {
     const std::string text(directory);
-    const std::size_t first = text.find('/');
+    const std::size_t first = text.find(kPathSeparator);
     if (first == std::string::npos) {
-        ::mkdir(text.c_str(), 0777);
+        make_directory(text);
         return;
     }
-    for (std::size_t pos = text.find('/', first + 1); pos != std::string::npos; pos = text.find('/', pos + 1)) {
-        if (pos > 0 && text[pos - 1] != '/') ::mkdir(text.substr(0, pos).c_str(), 0777);
+    for (std::size_t pos = text.find(kPathSeparator, first + 1); pos != std::string::npos;
+         pos = text.find(kPathSeparator, pos + 1)) {
+        if (pos > 0 && text[pos - 1] != kPathSeparator) make_directory(text.substr(0, pos));
     }
-    ::mkdir(text.c_str(), 0777);
+    make_directory(text);
 }
 
 }  // namespace vg

@@ -1,15 +1,12 @@
 #include "tiles/tile_sources.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/files.h"
 #include "tiles/catalogue_fetch.h"
 #include "tiles/local_source.h"
 #include "tiles/geometry.h"
@@ -41,27 +38,21 @@ std::string format(const char* pattern, auto... args) {
 }
 
 // Size of a regular file, or -1 when there is none.
-long long regular_file_size(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return static_cast<long long>(st.st_size);
-}
+long long regular_file_size(const std::string& path) { return regular_size(std::filesystem::path(path)); }
 
 bool is_cached(const std::string& path) { return regular_file_size(path) > 0; }
 
-void remove_file(const std::string& path) { ::unlink(path.c_str()); }  // failures are ignored
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a tile file
 // is either complete or absent.
 bool write_file_whole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::string temp = path + ".partXXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(path, temp);
     if (fd < 0) return false;
-    ::fchmod(fd, 0644);
     std::size_t done = 0;
     bool ok = true;
     while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const long n = write_file_some(fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
@@ -70,9 +61,9 @@ bool write_file_whole(const std::string& path, const std::vector<std::uint8_t>& 
             ok = false;
         }
     }
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temp.c_str());
+    if (close_file(fd) != 0) ok = false;
+    if (ok && replace_file(temp, path)) return true;
+    remove_file(temp);
     return false;
 }
 
@@ -99,7 +90,7 @@ void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& 
                             quarter.pixels.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * qw * 3));
             }
             const TileKey key{MapSource::Etopo2, false, 0, 2 * y2 + (half == 0 ? 1 : 0), 2 * x2 + side};
-            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + "/" + tile_file_name(key), encoded);
+            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + kPathSeparator + tile_file_name(key), encoded);
         }
     }
 }
@@ -108,7 +99,7 @@ int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& ho
     if (!http.max_body) http.max_body = kEtopo2BodyLimit;
     const int y2 = key.row / 2;
     const int x2 = key.column / 2;
-    const std::string image_path = paths.directory + "/" + etopo2_image_name(y2, x2);
+    const std::string image_path = paths.directory + kPathSeparator + etopo2_image_name(y2, x2);
     if (http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http) != 1) {
         remove_file(image_path);
         return 1;

@@ -1,7 +1,11 @@
 #include "track/gpx.h"
 
+#include "platform/clock.h"
+
+#ifndef VG_NO_LIBXML2
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -32,12 +36,13 @@ std::string xml_escaped(std::string_view text) {
 std::string iso_utc(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    if (!gmtime_r(&t, &tm)) return {};
+    if (!utc_parts(t, tm)) return {};
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return buf;
 }
 
+#ifndef VG_NO_LIBXML2
 bool named(const xmlNode* n, const char* name) {
     return n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0 &&
            (!n->ns || std::strncmp(reinterpret_cast<const char*>(n->ns->href), "http://www.topografix.com/GPX/", 30) == 0);
@@ -73,6 +78,7 @@ bool read_points(const xmlNode* parent, const char* point_name, std::vector<GpxP
 struct DocFree {
     void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
 };
+#endif
 
 }  // namespace
 
@@ -110,6 +116,11 @@ std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_
 
 bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
     out = {};
+#ifdef VG_NO_LIBXML2
+    (void)bytes;
+    error = "reading GPX is not available in this build (made without libxml2)";
+    return false;
+#else
     if (bytes.size() > 0x7fffffff) {
         error = "file too large";
         return false;
@@ -158,6 +169,7 @@ bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
         }
     }
     return true;
+#endif
 }
 
 }  // namespace vg

@@ -32,7 +32,8 @@ struct GpxData {
 
 // Reads a GPX document. False, with a reason in `error`, when it is not well-formed XML, its root is
 // not `gpx`, or a point's lat/lon is missing or out of range. Elements of other namespaces
-// (extensions) are ignored.
+// (extensions) are ignored. A build made without libxml2 (the Windows cross-build) always answers
+// false with "reading GPX is not available in this build (made without libxml2)".
 bool read_gpx(std::string_view bytes, GpxData& out, std::string& error);
 
 }  // namespace vg

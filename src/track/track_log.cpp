@@ -3,17 +3,21 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 #include <string>
 
 namespace vg {
 
 std::optional<std::int64_t> parse_calendar_text(std::string_view text) {
-    const std::string s(text);
+    std::istringstream in{std::string(text)};
+    in.imbue(std::locale::classic());  // English day and month names whatever the user's locale
     std::tm tm{};
-    const char* end = ::strptime(s.c_str(), "%a %b %d %H:%M:%S %Y", &tm);
-    if (!end) return std::nullopt;
-    while (*end == ' ' || *end == '\r') ++end;
-    if (*end != '\0') return std::nullopt;
+    in >> std::get_time(&tm, "%a %b %d %H:%M:%S %Y");
+    if (in.fail()) return std::nullopt;
+    for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get())
+        if (c != ' ' && c != '\r') return std::nullopt;
     tm.tm_isdst = -1;  // the zone's own rule for that date
     const std::time_t t = std::mktime(&tm);
     if (t == static_cast<std::time_t>(-1)) return std::nullopt;

@@ -18,6 +18,7 @@ constexpr int kControlPort = 2040;  // the lists are 2040..2044 in ComList order
 constexpr int kControlDtrDsr = 2045;
 constexpr int kControlRtsCts = 2046;
 constexpr int kControlXonXoff = 2047;
+constexpr int kControlDevice = 2048;
 
 const char* list_label(ComList list) {
     switch (list) {
@@ -54,6 +55,22 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
         grid->addWidget(combo, row, 1);
         lists_[static_cast<std::size_t>(which)] = combo;
         ++row;
+        if (which == ComList::port) {
+            // The serial devices that exist: choosing one makes it the device of the chosen port.
+            device_ = new QComboBox(group);
+            device_->setObjectName(control_name(kControlDevice));
+            device_->addItem(tr("(as vor_ini.txt names the port)"), QString());
+            for (const auto& [path, about] : current.devices) {
+                device_->addItem(QString::fromStdString(path + "  (" + about + ")"), QString::fromStdString(path));
+                if (path == current.device) device_->setCurrentIndex(device_->count() - 1);
+            }
+            device_->setEnabled(!current.port_locked);
+            auto* device_label = new QLabel(tr("De&vice:"), group);
+            device_label->setBuddy(device_);
+            grid->addWidget(device_label, row, 0);
+            grid->addWidget(device_, row, 1);
+            ++row;
+        }
     }
     // The port of an open link cannot be changed.
     list(ComList::port)->setEnabled(!current.port_locked);
@@ -70,9 +87,10 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
     auto* flow_label = new QLabel(QStringLiteral("F&low:"), group);
     flow_label->setBuddy(dtr_dsr_);
     grid->addWidget(flow_label, row, 0);
-    grid->addWidget(dtr_dsr_, row++, 1);
-    grid->addWidget(rts_cts_, row++, 1);
-    grid->addWidget(xon_xoff_, row++, 1);
+    // Left-aligned: the device list may make the column wider than a check box and its text.
+    grid->addWidget(dtr_dsr_, row++, 1, Qt::AlignLeft);
+    grid->addWidget(rts_cts_, row++, 1, Qt::AlignLeft);
+    grid->addWidget(xon_xoff_, row++, 1, Qt::AlignLeft);
 
     auto* ok = control_button(QStringLiteral("Ok"), kControlOk, this);
     auto* cancel = control_button(QStringLiteral("Cancel"), kControlCancel, this);
@@ -95,7 +113,9 @@ ComSettings ComSettingsDialog::chosen_settings() const {
     choices.dtr_dsr = dtr_dsr_->isChecked();
     choices.rts_cts = rts_cts_->isChecked();
     choices.xon_xoff = xon_xoff_->isChecked();
-    return com_settings_after_ok(current_, choices);
+    ComSettings chosen = com_settings_after_ok(current_, choices);
+    chosen.device = device_->currentData().toString().toStdString();
+    return chosen;
 }
 
 bool run_com_settings_dialog(QWidget* parent, ComSettings& settings) {

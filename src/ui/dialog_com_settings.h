@@ -1,6 +1,7 @@
 // The modal COM settings dialog ("VOR Settings..."): the port, baud rate, data bits, parity and stop
-// bits lists and the three flow-control check boxes. Controls are named by id: "ctl2040".."ctl2044"
-// (lists), "ctl2045".."ctl2047" (DTR/DSR, RTS/CTS, XON/XOFF), "ctl888" (Ok), "ctl999" (Cancel).
+// bits lists, the three flow-control check boxes and, below the port list, the serial devices that
+// exist. Controls are named by id: "ctl2040".."ctl2044" (lists), "ctl2045".."ctl2047" (DTR/DSR,
+// RTS/CTS, XON/XOFF), "ctl2048" (devices), "ctl888" (Ok), "ctl999" (Cancel).
 #pragma once
 
 #include <QDialog>
@@ -32,6 +33,7 @@ private:
     QCheckBox* dtr_dsr_ = nullptr;
     QCheckBox* rts_cts_ = nullptr;
     QCheckBox* xon_xoff_ = nullptr;
+    QComboBox* device_ = nullptr;
 };
 
 // Runs the dialog modally over `parent`. On Ok, `settings` takes the chosen values and the result is

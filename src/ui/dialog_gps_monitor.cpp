@@ -4,7 +4,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -21,6 +23,7 @@ constexpr int kControlPosition = 2061;
 constexpr int kControlMessage = 2062;
 constexpr int kControlHeader = 2070;
 constexpr int kControlFirstRow = 2071;
+constexpr int kControlSky = 2090;
 
 // A group box holding `widgets` one below the other.
 QGroupBox* group_of(const QString& title, std::initializer_list<QWidget*> widgets, QWidget* parent) {
@@ -60,6 +63,17 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
         table_layout->addWidget(rows_[i]);
     }
 
+    // Every system's satellites: a table that scrolls when the sky holds more than it shows.
+    sky_ = new QTableWidget(0, 6, this);
+    sky_->setObjectName(control_name(kControlSky));
+    sky_->setHorizontalHeaderLabels({tr("System"), tr("PRN"), tr("Elev"), tr("Azim"), tr("SNR"), tr("Used")});
+    sky_->verticalHeader()->setVisible(false);
+    sky_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sky_->setSelectionMode(QAbstractItemView::NoSelection);
+    sky_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    sky_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    sky_->setMinimumHeight(sky_->verticalHeader()->defaultSectionSize() * 8);
+
     auto* top = new QHBoxLayout;
     top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
     auto* right = new QVBoxLayout;
@@ -74,6 +88,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(group_of(tr("Satellites"), {table}, this));
+    layout->addWidget(group_of(tr("All systems"), {sky_}, this), 1);
     layout->addWidget(group_of(tr("Messages"), {message_}, this));
     layout->addWidget(ok, 0, Qt::AlignHCenter);
 
@@ -96,6 +111,19 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     header_->setText(QtWindow::to_qstring(texts.header));
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (texts.rows[i]) rows_[i]->setText(QtWindow::to_qstring(*texts.rows[i]));
+    }
+    sky_->setRowCount(static_cast<int>(texts.sky.size()));
+    for (std::size_t r = 0; r < texts.sky.size(); ++r) {
+        for (std::size_t c = 0; c < texts.sky[r].size(); ++c) {
+            const QString text = QtWindow::to_qstring(texts.sky[r][c]);
+            QTableWidgetItem* item = sky_->item(static_cast<int>(r), static_cast<int>(c));
+            if (!item) {
+                item = new QTableWidgetItem;
+                if (c > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                sky_->setItem(static_cast<int>(r), static_cast<int>(c), item);
+            }
+            if (item->text() != text) item->setText(text);
+        }
     }
 }
 

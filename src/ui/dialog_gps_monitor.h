@@ -3,7 +3,8 @@
 // show_texts() (open_gps_monitor() joins the two through a poll function). Each open monitor is independent; closing one (OK,
 // the close box, Escape) deletes it and its timer. Controls are named by id: "ctl2020" (icon),
 // "ctl2060" (time), "ctl2061" (position), "ctl2062" (message), "ctl2070" (table header),
-// "ctl2071".."ctl2082" (table rows), "ctl888" (OK).
+// "ctl2071".."ctl2082" (table rows), "ctl2090" (every system's satellites: a scrolling table with a
+// system column), "ctl888" (OK).
 #pragma once
 
 #include <QDialog>
@@ -14,6 +15,7 @@
 #include "platform/window.h"
 
 class QLabel;
+class QTableWidget;
 class QTimer;
 
 namespace vg {
@@ -48,6 +50,7 @@ private:
     QLabel* message_ = nullptr;
     QLabel* header_ = nullptr;
     std::array<QLabel*, 12> rows_{};
+    QTableWidget* sky_ = nullptr;
 };
 
 // Creates a new monitor owned by `parent`, shows it and returns at once; at each tick `poll` runs on

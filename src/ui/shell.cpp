@@ -133,10 +133,16 @@ std::optional<RunOptions> parse_run_options(const QStringList& arguments, QStrin
 }
 
 std::filesystem::path user_data_folder() {
+#ifdef Q_OS_WIN
+    // %APPDATA%\VorGlobal, the roaming application data of the user.
+    const QString app_data = qEnvironmentVariable("APPDATA");
+    if (!app_data.isEmpty()) return std::filesystem::path(app_data.toStdWString()) / L"VorGlobal";
+#else
     const QByteArray data_home = qgetenv("XDG_DATA_HOME");
     if (!data_home.isEmpty()) return std::filesystem::path(data_home.toStdString()) / "vorglobal";
     const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty()) return std::filesystem::path(home.toStdString()) / ".local/share/vorglobal";
+#endif
     return {};
 }
 

@@ -8,6 +8,7 @@
 #include "support/peers.h"
 #include "net/http_client.h"
 #include "support/loopback_http_server.h"
+#include "platform/system.h"
 
 namespace vg {
 namespace {
@@ -260,7 +261,8 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     for (int i : {0, 1, 2, 3, 7, 8}) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(date[i]))) << date;
     for (int i : {4, 5, 6}) EXPECT_TRUE(std::isupper(static_cast<unsigned char>(date[i]))) << date;
     int major = -1, minor = -1;
-    EXPECT_EQ(std::sscanf(about.c_str() + head.size() + 9, " | Linux ver. %d.%d", &major, &minor), 2) << about;
+    const std::string system = std::string(" | ") + system_name() + " ver. %d.%d";
+    EXPECT_EQ(std::sscanf(about.c_str() + head.size() + 9, system.c_str(), &major, &minor), 2) << about;
 }
 
 TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
@@ -296,6 +298,36 @@ TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
     EXPECT_TRUE(mosaic_has_picture(511, 511));
 }
 
+// The COM settings dialog offers the serial devices that exist, the one the port names now chosen,
+// and a device chosen there becomes the comN line of the chosen port.
+TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) {
+    const std::filesystem::path dev = dir / "dev";
+    std::filesystem::create_directories(dev);
+    test::write_file(dev / "ttyUSB0", "");
+    test::write_file(dev / "ttyACM1", "");
+    write_settings("port=COM2\r\n", "com2=" + (dev / "ttyUSB0").string() + "\r\n");
+    AppOptions o = options();
+    o.serial_ports = {dev, dir / "sys"};
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    std::vector<std::pair<std::string, std::string>> offered;
+    std::string preselected;
+    window.com_dialog = [&](ComSettings& s) {
+        offered = s.devices;
+        preselected = s.device;
+        s.port_number = 4;
+        s.device = (dev / "ttyACM1").string();
+        return true;
+    };
+    app->on_command(Command::SettingsCom);
+    EXPECT_EQ(offered, (std::vector<std::pair<std::string, std::string>>{{(dev / "ttyUSB0").string(), "usb"},
+                                                                         {(dev / "ttyACM1").string(), "acm"}}));
+    EXPECT_EQ(preselected, (dev / "ttyUSB0").string());
+    EXPECT_EQ(serial_device_path(4, dir / "vor_ini.txt"), (dev / "ttyACM1").string());
+    EXPECT_EQ(serial_device_path(2, dir / "vor_ini.txt"), (dev / "ttyUSB0").string());
+    EXPECT_NE(read_file(dir / "vor_set.txt").find("port=COM4\r\n"), std::string::npos);
+}
+
 TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     test::LoopbackHttpServer site(test::ScriptedReply::make(200, "text/html", "<html></html>"));
     write_settings("port=COM7\r\n", "com7=" + (dir / "no-such-device").string() + "\r\n");
@@ -307,6 +339,12 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     // The configured port cannot be opened: one message, and the program runs on.
     EXPECT_EQ(window.boxes(), std::vector<std::string>{"No GPS connected"});
     EXPECT_FALSE(a.link()->link_active());
+    // The map's message line says why.
+    EXPECT_EQ(a.paint().message.rfind("No GPS connected: Cannot open " + (dir / "no-such-device").string() +
+                                          ": No such file or directory - is the receiver plugged in?",
+                                      0),
+              0u)
+        << a.paint().message;
     EXPECT_TRUE(window.enabled(Command::Online));
     EXPECT_FALSE(window.enabled(Command::Offline));
 

@@ -2,7 +2,6 @@
 // remote poll to a loopback server, and the no-data watchdog.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 
 #include <atomic>
 
@@ -36,12 +35,11 @@ std::string frame_text(const GarminRecord& record) {
 
 TEST_F(AppTimer, GarminRequestsGoOutBeforeTheUploadAndTheFixLapses) {
     PtyPair pty;
-    ASSERT_TRUE(pty.ok());
+    VG_REQUIRE_SERIAL_PEER(pty);
     // The server notes, as each upload arrives, whether the Garmin request was already written.
     std::atomic<int> uploads_after_request{0};
     LoopbackHttpServer base([&](const std::string&) {
-        pollfd p{pty.master(), POLLIN, 0};
-        if (poll(&p, 1, 0) == 1) ++uploads_after_request;
+        if (pty.readable()) ++uploads_after_request;
         return ScriptedReply::make(200, "text/html", "ok");
     });
     write_settings("port=COM1\r\nunit=Garmin\r\n",
@@ -118,7 +116,7 @@ TEST_F(AppTimer, RemoteModePollsTheBaseOnceAMinute) {
 
 TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     PtyPair pty;
-    ASSERT_TRUE(pty.ok());
+    VG_REQUIRE_SERIAL_PEER(pty);
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
     App& a = start();
     ASSERT_TRUE(a.link()->link_active());
@@ -142,7 +140,7 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
 // Disconnect ends it at once. The paint takes the notice back.
 TEST_F(AppTimer, ReaderPostsItsFixWithoutWaitingAndThePaintTakesTheNotice) {
     PtyPair pty;
-    ASSERT_TRUE(pty.ok());
+    VG_REQUIRE_SERIAL_PEER(pty);
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
     App& a = start();
     ASSERT_TRUE(a.link()->link_active());

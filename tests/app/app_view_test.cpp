@@ -226,9 +226,10 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     a.paint();
     a.paint();  // no move: no line
     EXPECT_EQ(read_file(dir / "vor_pos.txt"), "S  33 52 00\nW  70 40 00\n");
+    // A text file of the system: CR LF line ends on Windows.
+    const std::string eol = kPathSeparator == '\\' ? "\r\n" : "\n";
     EXPECT_EQ(read_file(dir / "track.txt"),
-              "-33.866667 -70.666667 - Mon Dec  7 05:09:35 2026\n"
-              "60.175000 24.916667 - Mon Dec  7 05:09:35 2026\n");
+              "-33.866667 -70.666667 - Mon Dec  7 05:09:35 2026" + eol + "60.175000 24.916667 - Mon Dec  7 05:09:35 2026" + eol);
 
     // Logged points are drawn back; lines that are not two numbers are skipped.
     const std::string log = read_file(dir / "track.txt");

@@ -10,7 +10,7 @@ namespace vg {
 namespace {
 
 TEST(ComSettingsLists, OpeningSelectsCurrentValuesOrNothing) {
-    const ComSettings current{4, 4800, 7, 1, 0, kFlowRtsCts | kFlowXonXoff, false};
+    const ComSettings current{4, 4800, 7, 1, 0, kFlowRtsCts | kFlowXonXoff, false, {}, {}};
     ComDialogChoices choices = initial_com_choices(current);
     EXPECT_EQ(choices.selected, (std::array<int, 5>{3, 2, 2, 2, 0}));  // COM4, "4800", "7", "Odd", "1"
     EXPECT_FALSE(choices.dtr_dsr);
@@ -19,10 +19,10 @@ TEST(ComSettingsLists, OpeningSelectsCurrentValuesOrNothing) {
 
     // Values no item carries (port 0 or 12, a hand-edited 7200 baud, 9 data bits, parity 7, two stop
     // bits): each list opens without a selection.
-    choices = initial_com_choices(ComSettings{0, 7200, 9, 7, 2, kFlowDtrDsr, false});
+    choices = initial_com_choices(ComSettings{0, 7200, 9, 7, 2, kFlowDtrDsr, false, {}, {}});
     EXPECT_EQ(choices.selected, (std::array<int, 5>{-1, -1, -1, -1, -1}));
     EXPECT_TRUE(choices.dtr_dsr);
-    EXPECT_EQ(initial_com_choices(ComSettings{12, 9600, 8, 0, 0, 0, false})[ComList::port], -1);
+    EXPECT_EQ(initial_com_choices(ComSettings{12, 9600, 8, 0, 0, 0, false, {}, {}})[ComList::port], -1);
 }
 
 TEST(ComSettingsLists, OkTakesSelectionsAndKeepsWhatWasNotChosen) {
@@ -45,7 +45,7 @@ TEST(ComSettingsLists, OkTakesSelectionsAndKeepsWhatWasNotChosen) {
     EXPECT_EQ(com_settings_after_ok(locked, choices).port_number, 1);
 
     // No selection, or an index no item has: the current value stays.
-    const ComSettings odd{2, 7200, 8, 0, 2, kFlowRtsCts, false};
+    const ComSettings odd{2, 7200, 8, 0, 2, kFlowRtsCts, false, {}, {}};
     choices = initial_com_choices(odd);
     choices[ComList::data_bits] = 99;
     choices[ComList::parity] = -7;
@@ -67,7 +67,7 @@ TEST(ComSettingsLists, OkWithoutChangesGivesBackEveryListedSetting) {
                     for (int flow = 0; flow < 8; ++flow) {
                         const ComSettings current{static_cast<int>(port.value), static_cast<unsigned>(baud.value),
                                                   static_cast<int>(bits.value), static_cast<int>(parity.value), 0,
-                                                  flow, false};
+                                                  flow, false, {}, {}};
                         const ComSettings next = com_settings_after_ok(current, initial_com_choices(current));
                         ASSERT_EQ(std::tie(next.port_number, next.baud_rate, next.byte_size, next.parity,
                                            next.stop_bits, next.flow_control),

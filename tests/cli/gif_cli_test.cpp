@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -19,21 +20,14 @@ using vg::test::write_file;
 
 fs::path images() { return vg::test::shared_testdata() / "images"; }
 
-struct ToolRun {
-    int status = -1;
-    std::string err;
-};
+using ToolRun = vg::test::RunResult;
 
 ToolRun gif_tool(const std::string& args) {
     const std::string command = vg::test::vortool_path().string() + " gif " + args + " 2>&1";
-    ToolRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.err.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Both streams together, as the messages are what the cases look at.
+    ToolRun run = vg::test::run_shell(command);
+    run.err = std::move(run.out);
+    run.out.clear();
     return run;
 }
 

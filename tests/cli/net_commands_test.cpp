@@ -11,6 +11,7 @@
 
 #include "net/http_client.h"
 #include "support/loopback_http_server.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -23,14 +24,9 @@ using test::ScriptedReply;
 // Runs vortool with `args` in `dir`; returns the exit status and fills `out` with standard output.
 int vortool(const std::filesystem::path& dir, const std::string& args, std::string* out = nullptr) {
     const std::string command = "cd '" + dir.string() + "' && timeout 60 '" + test::vortool_path().string() + "' " + args;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    std::string text;
-    char buffer[512];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    test::RunResult run = test::run_shell(command);
+    if (out) *out = std::move(run.out);
+    return run.status;
 }
 
 TEST(NetCommands, GetAndPostReportTheClientResult) {

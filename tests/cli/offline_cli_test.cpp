@@ -10,26 +10,13 @@
 #include "tiles/local_source.h"
 #include "tiles/mbtiles.h"
 #include "tiles/tile_naming.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace {
 
-struct ShellRun {
-    int status = -1;
-    std::string out;
-};
-
-ShellRun shell(const std::string& command) {
-    ShellRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using ShellRun = vg::test::RunResult;
+using vg::test::run_shell;
 
 std::string vortool(const std::string& args) { return vg::test::vortool_path().string() + " " + args; }
 
@@ -39,18 +26,18 @@ TEST(OfflineCli, GpxExportValidatesAndKeepsTheLog) {
                             "60.170000 24.939000 - Mon Jul  6 14:00:05 2026\n";
     vg::test::write_file(dir / "track.txt", log);
     const std::string out = (dir / "out.gpx").string();
-    ShellRun r = shell("TZ=UTC " + vortool("gpx '" + (dir / "track.txt").string() + "'") + " > '" + out + "'");
+    ShellRun r = run_shell("TZ=UTC " + vortool("gpx '" + (dir / "track.txt").string() + "'") + " > '" + out + "'");
     ASSERT_EQ(r.status, 0);
     const std::string xsd = (vg::test::shared_testdata() / "gpx/gpx11.xsd").string();
-    r = shell("xmllint --noout --nonet --schema '" + xsd + "' '" + out + "' 2>&1");
+    r = run_shell("xmllint --noout --nonet --schema '" + xsd + "' '" + out + "' 2>&1");
     EXPECT_EQ(r.status, 0) << r.out;
     const std::string gpx = vg::test::read_file(out);
     EXPECT_NE(gpx.find("<name>track</name>"), std::string::npos);
     EXPECT_NE(gpx.find("<time>2026-07-06T14:00:05Z</time>"), std::string::npos) << gpx;
     EXPECT_EQ(vg::test::read_file(dir / "track.txt"), log);  // the log itself is never touched
 
-    EXPECT_EQ(shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
-    EXPECT_EQ(shell(vortool("gpx 2>/dev/null")).status, 2);
+    EXPECT_EQ(run_shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
+    EXPECT_EQ(run_shell(vortool("gpx 2>/dev/null")).status, 2);
 }
 
 TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
@@ -60,14 +47,14 @@ TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
                                     {{"name", "Lakeland"}, {"format", "png"}, {"attribution", "Survey"},
                                      {"minzoom", "4"}, {"maxzoom", "7"}, {"bounds", "20,59,26,61"}},
                                     {{4, 9, 11, png}, {7, 70, 87, png}, {7, 71, 87, png}}));
-    ShellRun r = shell(vortool("pack info '" + (dir / "lake.mbtiles").string() + "'"));
+    ShellRun r = run_shell(vortool("pack info '" + (dir / "lake.mbtiles").string() + "'"));
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "name: Lakeland\nformat: png\nscheme: tms\nzooms: 4-7\n"
               "bounds: 20.000000,59.000000,26.000000,61.000000\nattribution: Survey\n"
               "tiles at zoom 4: 1\ntiles at zoom 7: 2\n");
     vg::test::write_file(dir / "bad.mbtiles", "SQLite format 3" + std::string(2000, 'x'));
-    r = shell(vortool("pack info '" + (dir / "bad.mbtiles").string() + "' 2>&1"));
+    r = run_shell(vortool("pack info '" + (dir / "bad.mbtiles").string() + "' 2>&1"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("bad.mbtiles\": not a map pack"), std::string::npos) << r.out;
 }
@@ -78,12 +65,12 @@ TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
     const std::string out = (dir / "helsinki.mbtiles").string();
     // The Atlas is drawn into the cache by fetch, with no network.
     for (const char* level : {"0", "1"}) {
-        ShellRun r = shell(vortool("fetch --root '" + root + "' --source Atlas --level " + level +
+        ShellRun r = run_shell(vortool("fetch --root '" + root + "' --source Atlas --level " + level +
                                    " --lat 60.17 --lon 24.94"));
         ASSERT_EQ(r.status, 0);
         EXPECT_EQ(r.out.find("\"ok\":false"), std::string::npos) << r.out;
     }
-    ShellRun r = shell(vortool("pack export --source Atlas --bounds 20,58,30,62 --levels 0-2 --root '" + root + "' '" +
+    ShellRun r = run_shell(vortool("pack export --source Atlas --bounds 20,58,30,62 --levels 0-2 --root '" + root + "' '" +
                                out + "'"));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "level 0: 2 tiles\nlevel 1: 4 tiles\nlevel 2: 0 tiles\n");
@@ -103,18 +90,18 @@ TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
 
     // Refused: a source whose policy forbids archives, an area with nothing cached, bad arguments.
     const std::string other = (dir / "other.mbtiles").string();
-    r = shell(vortool("pack export --source OpenStreetMap --bounds 20,58,30,62 --levels 0-4 --root '" + root + "' '" +
+    r = run_shell(vortool("pack export --source OpenStreetMap --bounds 20,58,30,62 --levels 0-4 --root '" + root + "' '" +
                       other + "' 2>&1"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("forbids offline archives"), std::string::npos) << r.out;
-    r = shell(vortool("pack export --source Atlas --bounds -60,-40,-50,-30 --levels 0-3 --root '" + root + "' '" +
+    r = run_shell(vortool("pack export --source Atlas --bounds -60,-40,-50,-30 --levels 0-3 --root '" + root + "' '" +
                       other + "' 2>&1"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("no cached tiles"), std::string::npos) << r.out;
     for (const std::string args : {"--bounds 20,58,30 --levels 0-1", "--bounds 30,58,30,62 --levels 0-1",
                                    "--bounds 20,62,30,58 --levels 0-1", "--bounds 20,58,30,62 --levels 3-1",
                                    "--bounds 20,58,30,62 --levels 0-5"})
-        EXPECT_EQ(shell(vortool("pack export --source Atlas " + args + " --root '" + root + "' '" + other +
+        EXPECT_EQ(run_shell(vortool("pack export --source Atlas " + args + " --root '" + root + "' '" + other +
                                 "' 2>/dev/null")).status, 2) << args;
     EXPECT_FALSE(std::filesystem::exists(other));
     EXPECT_FALSE(std::filesystem::exists(other + ".part"));

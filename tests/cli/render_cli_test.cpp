@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "support/map_pack.h"
+#include "support/pnm.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
@@ -48,12 +49,7 @@ RgbImage read_picture(const fs::path& path) {
     if (path.extension() == ".png") {
         load_png(path, image);
     } else if (path.extension() == ".ppm") {
-        std::istringstream in(bytes);
-        std::string magic;
-        int maxval = 0;
-        in >> magic >> image.width >> image.height >> maxval;
-        in.get();
-        image.pixels.assign(bytes.begin() + in.tellg(), bytes.end());
+        image = test::read_ppm(path);
     } else if (path.extension() == ".bmp" && bytes.size() > 54) {
         auto le32 = [&](std::size_t at) {
             return std::int32_t(std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8 |

@@ -13,28 +13,18 @@
 #include <vector>
 
 #include "support/loopback_http_server.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using ToolRun = vg::test::RunResult;
 
 ToolRun vortool(const std::string& args, const std::string& command_name = "tile", const std::string& dir = "") {
     std::string command = vg::test::vortool_path().string() + " " + command_name + " " + args + " 2>/dev/null";
     if (!dir.empty()) command = "cd '" + dir + "' && " + command;
-    ToolRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return vg::test::run_shell(command);
 }
 
 TEST(TileCli, PrintsPixelKeyPathsAndQuadkey) {

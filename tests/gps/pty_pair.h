@@ -1,20 +1,85 @@
-// A pseudo-terminal for serial tests: the test holds the master side and plays the receiver; the
-// code under test opens the slave path like a serial device.
+// A serial peer for tests: the test plays the receiver on one end, the code under test opens
+// slave_path() like a serial device. On Linux a pseudo-terminal (the test holds the master side);
+// on Windows a pair of COM ports joined like a null-modem cable, named by VG_TEST_COM_PAIR
+// ("COM1,COM2": the port under test, then the test's end). scripts/test --windows makes that pair
+// under Wine from two Linux pseudo-terminals joined by socat.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include "platform/serial_port.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <cstdint>
-#include <string>
-#include <thread>
+#endif
 
 namespace vg::test {
 
+#ifdef _WIN32
+class PtyPair {
+public:
+    PtyPair() {
+        const char* pair = std::getenv("VG_TEST_COM_PAIR");
+        const std::string names = pair ? pair : "";
+        const auto comma = names.find(',');
+        if (comma == std::string::npos) return;
+        slave_path_ = names.substr(0, comma);
+        if (!peer_.open(names.substr(comma + 1)) || !peer_.configure({9600, 8, 0, 0, 0})) return;
+        peer_.purge();
+        ok_ = true;
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return ok_; }
+    static const char* unavailable_reason() {
+        return "no COM port pair: set VG_TEST_COM_PAIR (scripts/test --windows makes one under Wine)";
+    }
+    const std::string& slave_path() const { return slave_path_; }
+
+    void send(const std::string& bytes) const {
+        peer_.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 10000);
+    }
+    void send(const std::vector<std::uint8_t>& bytes) const { send(std::string(bytes.begin(), bytes.end())); }
+
+    // Reads what the program sent until `count` bytes have come or `timeout` passes.
+    std::string receive(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        std::string out;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0) break;
+            std::uint8_t buf[256];
+            const auto r = peer_.read_waiting(buf, std::min(sizeof buf, count - out.size()));
+            if (r.status == SerialPort::ReadStatus::Failed) break;
+            if (r.count > 0) {
+                out.append(reinterpret_cast<const char*>(buf), r.count);
+                continue;
+            }
+            peer_.wait(nullptr, static_cast<int>(std::min<long long>(left, 100)));
+        }
+        return out;
+    }
+    // True when the program has sent bytes the test has not read.
+    bool readable() const { return peer_.wait(nullptr, 0) == SerialPort::WaitResult::Readable; }
+
+private:
+    mutable SerialPort peer_;
+    std::string slave_path_;
+    bool ok_ = false;
+};
+#define VG_REQUIRE_SERIAL_PEER(pair) \
+    if (!(pair).ok()) GTEST_SKIP() << (pair).unavailable_reason()
+#else
 class PtyPair {
 public:
     PtyPair() {
@@ -42,6 +107,12 @@ public:
     bool ok() const { return master_ >= 0 && keeper_ >= 0 && !slave_path_.empty(); }
     const std::string& slave_path() const { return slave_path_; }
     int master() const { return master_; }
+    static const char* unavailable_reason() { return "no pseudo-terminal"; }
+    // True when the program has sent bytes the test has not read.
+    bool readable() const {
+        pollfd p{master_, POLLIN, 0};
+        return poll(&p, 1, 0) == 1;
+    }
 
     void send(const std::string& bytes) const {
         std::size_t at = 0;
@@ -90,6 +161,9 @@ private:
     int keeper_ = -1;
     std::string slave_path_;
 };
+
+#define VG_REQUIRE_SERIAL_PEER(pair) ASSERT_TRUE((pair).ok())
+#endif
 
 // Waits for `condition` to hold, checking every 10 ms; false after `limit` (a generous backstop).
 template <typename Condition>

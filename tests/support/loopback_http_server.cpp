@@ -1,29 +1,40 @@
 #include "loopback_http_server.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "platform/sockets.h"
 
 namespace vg::test {
 
 namespace {
 
 bool wait_readable(int fd, int wake_fd, int timeout_ms) {
-    pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    const int r = ::poll(p, 2, timeout_ms);
+    pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(wake_fd, POLLIN)};
+    const int r = poll_sockets(p, 2, timeout_ms);
     return r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !(p[1].revents & POLLIN);
+}
+
+// Sends all of `bytes` on a non-blocking socket unless the peer stops taking them for 10 s or
+// the wake-up is raised.
+bool send_all(int fd, int wake_fd, const std::string& bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const long n = ::send(fd, bytes.data() + at, static_cast<int>(bytes.size() - at), kSendFlags);
+        if (n > 0) {
+            at += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && (socket_errno() == EAGAIN || socket_errno() == EWOULDBLOCK || socket_errno() == EINTR)) {
+            pollfd p[2] = {poll_entry(fd, POLLOUT), poll_entry(wake_fd, POLLIN)};
+            if (poll_sockets(p, 2, 10000) <= 0 || (p[1].revents & POLLIN)) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
 }
 
 std::size_t header_content_length(const std::string& header) {
@@ -71,10 +82,8 @@ LoopbackHttpServer::LoopbackHttpServer(ScriptedReply reply)
     : LoopbackHttpServer([reply](const std::string&) { return reply; }) {}
 
 LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("loopback server: socket");
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    listen_fd_ = open_socket();
+    if (listen_fd_ < 0 || !wake_.open()) throw std::runtime_error("loopback server: socket");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -90,13 +99,11 @@ LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
 
 void LoopbackHttpServer::stop() {
     if (stopping_.exchange(true)) return;
-    const char c = 'x';
-    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
+    wake_.raise();
     if (acceptor_.joinable()) acceptor_.join();
     for (auto& worker : workers_) worker.join();
-    ::close(listen_fd_);
-    ::close(wake_pipe_[0]);
-    ::close(wake_pipe_[1]);
+    close_socket(listen_fd_);
+    wake_.close();
 }
 
 std::string LoopbackHttpServer::url(const std::string& path) const {
@@ -120,8 +127,8 @@ bool LoopbackHttpServer::wait_for_requests(std::size_t count, std::chrono::milli
 
 void LoopbackHttpServer::accept_loop() {
     while (!stopping_.load()) {
-        if (!wait_readable(listen_fd_, wake_pipe_[0], 1000)) continue;
-        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (!wait_readable(listen_fd_, wake_.fd(), 1000)) continue;
+        const int fd = accept_socket(listen_fd_);
         if (fd < 0) continue;
         ++connections_;
         const int open = ++open_;
@@ -153,22 +160,23 @@ void LoopbackHttpServer::serve(int fd) {
                     break;
                 }
             }
-            if (!wait_readable(fd, wake_pipe_[0], 10000)) break;
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (!wait_readable(fd, wake_.fd(), 10000)) break;
+            const long n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n < 0 && (socket_errno() == EAGAIN || socket_errno() == EINTR)) continue;
             if (n <= 0) break;
             request.append(buffer, static_cast<std::size_t>(n));
         }
         auto drain = [&] {
             for (;;) {
                 // Only what has already arrived: a client sends its request in one go.
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                const long n = ::recv(fd, buffer, sizeof buffer, kReceiveFlags);
                 if (n <= 0) break;
                 request.append(buffer, static_cast<std::size_t>(n));
             }
         };
         // A kept-alive connection that the client closes between requests ends here.
         if (served > 0 && request.empty() && !complete) {
-            ::close(fd);
+            close_socket(fd);
             --open_;
             break;
         }
@@ -187,34 +195,29 @@ void LoopbackHttpServer::serve(int fd) {
         bool ok = true;
         for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
             if (piece.delay.count() > 0) {
-                pollfd p{wake_pipe_[0], POLLIN, 0};
-                if (::poll(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
+                pollfd p = poll_entry(wake_.fd(), POLLIN);
+                if (poll_sockets(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
                     ok = false;
                     break;
                 }
             }
-            std::size_t at = 0;
-            while (ok && at < piece.bytes.size()) {
-                const ssize_t n = ::send(fd, piece.bytes.data() + at, piece.bytes.size() - at, MSG_NOSIGNAL);
-                if (n <= 0) ok = false;
-                else at += static_cast<std::size_t>(n);
-            }
+            ok = send_all(fd, wake_.fd(), piece.bytes);
             if (!ok) break;
         }
         more = more && ok;
         if (reply.silent || reply.hold_open) {
             // Held until the peer goes or the server stops.
             while (!stopping_.load()) {
-                pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-                if (::poll(p, 2, 1000) > 0) {
+                pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(wake_.fd(), POLLIN)};
+                if (poll_sockets(p, 2, 1000) > 0) {
                     if (p[1].revents) break;
-                    if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) break;
+                    if (::recv(fd, buffer, sizeof buffer, kReceiveFlags) <= 0) break;
                 }
             }
         }
         if (!more) {
             drain();
-            ::close(fd);
+            close_socket(fd);
             --open_;
         }
         {
@@ -228,7 +231,7 @@ void LoopbackHttpServer::serve(int fd) {
 }
 
 int free_loopback_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = open_socket();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -237,82 +240,8 @@ int free_loopback_port() {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
-    ::close(fd);
+    close_socket(fd);
     return port;
-}
-
-TinyProxy::TinyProxy(int connect_port) {
-    if (::access("/usr/bin/tinyproxy", X_OK) != 0) return;
-    std::string pattern = (std::filesystem::temp_directory_path() / "vgproxy-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) return;
-    dir_ = pattern;
-    const int port = free_loopback_port();
-    {
-        std::ofstream conf(dir_ + "/tinyproxy.conf");
-        conf << "Port " << port << "\n"
-             << "Listen 127.0.0.1\n"
-             << "Timeout 30\n"
-             << "MaxClients 20\n"
-             << "Allow 127.0.0.1\n"
-             << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
-             << "LogLevel Info\n"
-             << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
-             << "ConnectPort 443\n";
-        if (connect_port != 443) conf << "ConnectPort " << connect_port << "\n";
-    }
-    const std::string conf_path = dir_ + "/tinyproxy.conf";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null_fd = ::open("/dev/null", O_RDWR);
-        ::dup2(null_fd, 0);
-        ::dup2(null_fd, 1);
-        ::dup2(null_fd, 2);
-        ::execl("/usr/bin/tinyproxy", "tinyproxy", "-d", "-c", conf_path.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (pid < 0) return;
-    pid_ = pid;
-    // Ready when it accepts a connection (bounded).
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::close(fd);
-        if (up) {
-            port_ = port;
-            return;
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        ::usleep(50 * 1000);
-    }
-}
-
-TinyProxy::~TinyProxy() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 50 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) ::usleep(20 * 1000);
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    if (!dir_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-}
-
-std::string TinyProxy::log() const {
-    std::ifstream in(dir_ + "/tinyproxy.log");
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace vg::test

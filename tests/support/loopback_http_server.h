@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket_wake.h"
+
 namespace vg::test {
 
 struct ScriptedReply {
@@ -68,7 +70,7 @@ private:
 
     Handler handler_;
     int listen_fd_ = -1;
-    int wake_pipe_[2] = {-1, -1};
+    SocketWake wake_;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> connections_{0};

@@ -1,20 +1,31 @@
 #include "support/peers.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <thread>
 
+#include "platform/sockets.h"
 #include "support/test_paths.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace vg::test {
+
+#ifdef _WIN32
+// gpsd and vortool sim are Linux programs: nothing is started.
+bool real_peers_available() { return false; }
+ChildProcess::ChildProcess(const std::vector<std::string>&, const std::filesystem::path&) {}
+void ChildProcess::stop() {}
+#else
+bool real_peers_available() { return true; }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& output) {
     std::vector<char*> args;
@@ -43,9 +54,10 @@ void ChildProcess::stop() {
     ::waitpid(pid_, nullptr, 0);
     pid_ = 0;
 }
+#endif
 
 int free_loopback_port(bool udp) {
-    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    const int fd = open_socket(udp);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -54,7 +66,7 @@ int free_loopback_port(bool udp) {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
         port = ntohs(a.sin_port);
-    ::close(fd);
+    close_socket(fd);
     return port;
 }
 
@@ -68,6 +80,12 @@ bool eventually(const std::function<bool()>& done, std::chrono::seconds limit) {
 }
 
 namespace {
+#ifdef _WIN32
+int process_id() { return static_cast<int>(GetCurrentProcessId()); }
+#else
+int process_id() { return static_cast<int>(::getpid()); }
+#endif
+
 std::vector<std::string> sim_args(const std::vector<std::string>& extra) {
     std::vector<std::string> args = {vortool_path().string(), "sim", "--device", "N"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -76,8 +94,9 @@ std::vector<std::string> sim_args(const std::vector<std::string>& extra) {
 }  // namespace
 
 Simulator::Simulator(const std::filesystem::path& dir, const std::vector<std::string>& extra)
-    : out_(dir / ("sim-" + std::to_string(::getpid()) + "-" + std::to_string(free_loopback_port()) + ".out")),
+    : out_(dir / ("sim-" + std::to_string(process_id()) + "-" + std::to_string(free_loopback_port()) + ".out")),
       process_(sim_args(extra), out_) {
+    if (!real_peers_available()) return;
     eventually([&] {
         const std::string text = read_file(out_);
         const auto lf = text.find('\n');
@@ -94,20 +113,22 @@ Gpsd::Gpsd(const std::filesystem::path& dir, const std::string& device, int port
                dir / ("gpsd-" + std::to_string(port_) + ".out")) {}
 
 bool Gpsd::ready() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (!real_peers_available()) return false;
+    sockets_startup();
+    const int fd = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port_));
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
+    close_socket(fd);
     return ok;
 }
 
 NmeaServer::NmeaServer(std::string payload) : payload_(std::move(payload)) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockets_startup();
+    fd_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));  // blocking: the thread waits in accept
+    set_server_address_options(fd_);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -118,18 +139,26 @@ NmeaServer::NmeaServer(std::string payload) : payload_(std::move(payload)) {
     ::listen(fd_, 4);
     thread_ = std::thread([this] {
         for (;;) {
-            const int c = ::accept(fd_, nullptr, nullptr);
+            const int c = static_cast<int>(::accept(fd_, nullptr, nullptr));
             if (c < 0) return;
             ++served_;
+#ifdef _WIN32
+            (void)!::send(c, payload_.data(), static_cast<int>(payload_.size()), 0);
+#else
             (void)!::send(c, payload_.data(), payload_.size(), MSG_NOSIGNAL);
-            ::close(c);
+#endif
+            close_socket(c);
         }
     });
 }
 
 NmeaServer::~NmeaServer() {
+#ifdef _WIN32
+    ::shutdown(fd_, SD_BOTH);
+#else
     ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
+#endif
+    close_socket(fd_);
     thread_.join();
 }
 

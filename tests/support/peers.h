@@ -29,6 +29,9 @@ private:
     pid_t pid_ = 0;
 };
 
+// False where gpsd and vortool sim cannot run (Windows): the tests that need them skip.
+bool real_peers_available();
+
 // A TCP (or UDP) port on 127.0.0.1 that nothing listened on a moment ago.
 int free_loopback_port(bool udp = false);
 

@@ -7,12 +7,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 extern char** environ;
 
 namespace vg::test {
+
+RunResult run_shell(const std::string& command) {
+    RunResult run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& dir, const std::string& input) {

@@ -18,6 +18,10 @@ struct RunResult {
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& dir = {}, const std::string& input = {});
 
+// Runs `command` through /bin/sh and collects its standard output (standard error goes where the
+// command line sends it) and exit status.
+RunResult run_shell(const std::string& command);
+
 // Whether a tool is on PATH.
 bool have_tool(const std::string& name);
 

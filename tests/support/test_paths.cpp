@@ -1,16 +1,25 @@
 #include "test_paths.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace vg::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vgtest-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A name of our own: create_directory fails when another test (or process) holds it.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = base / ("vgtest-" + std::to_string(random() % 100000000000ULL));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec) && !ec) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder");
 }
 
 TempDir::~TempDir() {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/files.h"
+
 namespace vg::test {
 
 inline std::filesystem::path shared_testdata() { return VG_TESTDATA; }
@@ -23,6 +25,13 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A path written with "/" in the system's own separators (the cache paths the program builds).
+inline std::string native(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = kPathSeparator;
+    return path;
+}
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);

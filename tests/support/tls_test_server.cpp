@@ -73,9 +73,7 @@ void write_pem(const std::string& path, X509* cert, EVP_PKEY* key) {
 }  // namespace
 
 TestPki::TestPki() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vgpki-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("test pki: folder");
-    dir = pattern;
+    dir = folder_.path().string();
     EVP_PKEY* ca_key = make_key();
     X509* ca = make_cert(ca_key, "VorGlobal Test CA", "", -2, 30, nullptr, ca_key, 1);
     ca_file = dir + "/ca.pem";
@@ -100,10 +98,7 @@ TestPki::TestPki() {
     EVP_PKEY_free(ca_key);
 }
 
-TestPki::~TestPki() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-}
+TestPki::~TestPki() = default;
 
 TlsTestServer::TlsTestServer(const TestPki::Leaf& leaf, Handler handler) : handler_(std::move(handler)) {
     // OpenSSL writes with write(): a client that hangs up must not end the test process.

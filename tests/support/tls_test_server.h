@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/loopback_http_server.h"
+#include "support/test_paths.h"
 
 namespace vg::test {
 
@@ -35,6 +36,9 @@ public:
     Leaf wrong_host;       // signed by the authority for other.invalid only
     Leaf self_signed;      // for 127.0.0.1, signed by itself
     std::string dir;
+
+private:
+    TempDir folder_;  // holds the files; removed with the object
 };
 
 class TlsTestServer {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pnm.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -24,34 +25,6 @@ fs::path images() { return test::shared_testdata() / "images"; }
 Bytes load(const fs::path& path) {
     const std::string s = test::read_file(path);
     return Bytes(s.begin(), s.end());
-}
-
-// A binary PNM picture (P6 RGB or P5 grey) as the reference decodes store them.
-struct Pnm {
-    int width = 0, height = 0, channels = 0;
-    Bytes pixels;
-};
-
-std::optional<Pnm> read_pnm(const fs::path& path) {
-    const Bytes bytes = load(path);
-    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
-    Pnm pnm;
-    pnm.channels = bytes[1] == '6' ? 3 : 1;
-    std::size_t pos = 2;
-    long fields[3] = {};
-    for (long& field : fields) {
-        while (pos < bytes.size() && std::isspace(bytes[pos])) ++pos;
-        // Digits read within the buffer: the bytes are not a terminated string.
-        field = 0;
-        while (pos < bytes.size() && std::isdigit(bytes[pos]) && field < 1000000) field = field * 10 + (bytes[pos++] - '0');
-    }
-    ++pos;  // the single blank after maxval
-    pnm.width = static_cast<int>(fields[0]);
-    pnm.height = static_cast<int>(fields[1]);
-    const std::size_t size = static_cast<std::size_t>(pnm.width) * pnm.height * pnm.channels;
-    if (fields[2] != 255 || bytes.size() < pos + size) return std::nullopt;
-    pnm.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos), bytes.begin() + static_cast<std::ptrdiff_t>(pos + size));
-    return pnm;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -159,12 +132,12 @@ TEST(GifRead, MatchesReferenceDecodesOfOtherEncodersFiles) {
         ref_path.replace_extension(".ppm");
         if (!fs::exists(ref_path)) continue;
         SCOPED_TRACE(rel.string());
-        const auto ref = read_pnm(ref_path);
+        const auto ref = test::read_pnm(ref_path);
         ASSERT_TRUE(ref.has_value());
         fs::path mask_path = ref_path;
         mask_path.replace_extension(".mask.pgm");
-        std::optional<Pnm> mask;
-        if (fs::exists(mask_path)) mask = read_pnm(mask_path);
+        std::optional<test::Pnm> mask;
+        if (fs::exists(mask_path)) mask = test::read_pnm(mask_path);
 
         RgbImage image;
         ASSERT_EQ(gif_read_file(entry.path(), image), 1);

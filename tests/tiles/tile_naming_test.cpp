@@ -18,27 +18,29 @@ TilePaths paths_of(MapSource s, bool aerial, int level, int row, int column, std
     return tile_paths(TileKey{s, aerial, level, row, column}, root);
 }
 
+using test::native;
+
 TEST(TileNaming, KnownPaths) {
     EXPECT_EQ(paths_of(MapSource::OpenStreetMap, false, 2, 668, 375),
-              (TilePaths{"./Maps/OS/120000_050000/123000_056000",
-                         "./Maps/OS/120000_050000/123000_056000/vor_2_123400_056700.png"}));
-    EXPECT_EQ(paths_of(MapSource::VirtualEarth, false, 0, 5, 12).full_path, "./Maps/VE/vor_0_050000_140000.png");
-    EXPECT_EQ(paths_of(MapSource::Etopo2, false, 0, 7, 15).full_path, "./Maps/E2/vor_0_070000_170000.gif");
+              (TilePaths{native("./Maps/OS/120000_050000/123000_056000"),
+                         native("./Maps/OS/120000_050000/123000_056000/vor_2_123400_056700.png")}));
+    EXPECT_EQ(paths_of(MapSource::VirtualEarth, false, 0, 5, 12).full_path, native("./Maps/VE/vor_0_050000_140000.png"));
+    EXPECT_EQ(paths_of(MapSource::Etopo2, false, 0, 7, 15).full_path, native("./Maps/E2/vor_0_070000_170000.gif"));
     EXPECT_EQ(tile_file_name(TileKey{MapSource::GoogleMaps, false, 4, 65535, 0}), "vor_4_177777_000000.png");
     EXPECT_EQ(paths_of(MapSource::GoogleMaps, true, 4, 65535, 0).full_path,
-              "./Maps/GM/170000_000000/177000_000000/177700_000000/177770_000000/vor_4_177777_000000.jpg");
+              native("./Maps/GM/170000_000000/177000_000000/177700_000000/177770_000000/vor_4_177777_000000.jpg"));
     EXPECT_EQ(paths_of(MapSource::GoogleMaps, false, 3, 8191, 1).full_path,
-              "./Maps/GM/170000_000000/177000_000000/177700_000000/vor_3_177770_000010.png");
+              native("./Maps/GM/170000_000000/177000_000000/177700_000000/vor_3_177770_000010.png"));
     // MapQuest: both layers share the site directory and differ by extension.
     EXPECT_EQ(paths_of(MapSource::MapQuest, false, 1, 146, 233).full_path,
-              "./Maps/MQ/220000_350000/vor_1_222000_351000.gif");
+              native("./Maps/MQ/220000_350000/vor_1_222000_351000.gif"));
     EXPECT_EQ(paths_of(MapSource::MapQuest, true, 1, 146, 233).full_path,
-              "./Maps/MQ/220000_350000/vor_1_222000_351000.jpg");
+              native("./Maps/MQ/220000_350000/vor_1_222000_351000.jpg"));
     // Level 4 MapQuest columns need more than six octal digits ("%06o" widens, nothing is cut).
     EXPECT_EQ(tile_file_name(TileKey{MapSource::MapQuest, false, 4, 1, 140825}), "vor_4_000001_423031.gif");
-    // Roots: backslashes read as "/", an absolute root kept as given.
-    EXPECT_EQ(paths_of(MapSource::VirtualEarth, true, 0, 0, 0, "C:\\tiles\\cache").directory, "C:/tiles/cache/VE");
-    EXPECT_EQ(paths_of(MapSource::VirtualEarth, true, 0, 0, 0, "/var/maps").full_path, "/var/maps/VE/vor_0_000000_000000.jpg");
+    // Roots: either separator reads as the system's own, an absolute root kept as given.
+    EXPECT_EQ(paths_of(MapSource::VirtualEarth, true, 0, 0, 0, "C:\\tiles\\cache").directory, native("C:/tiles/cache/VE"));
+    EXPECT_EQ(paths_of(MapSource::VirtualEarth, true, 0, 0, 0, native("/var/maps")).full_path, native("/var/maps/VE/vor_0_000000_000000.jpg"));
 }
 
 TEST(TileNaming, AerialLayerOnlyWhereItExists) {
@@ -88,7 +90,7 @@ TEST(TileNaming, RandomPositionsNestInTheirAncestors) {
                 const TileKey child = tile_key(pk1.x, pk1.y, k + 1, s, false);
                 const std::string parent_name = tile_file_name(parent);
                 const std::string numbers = parent_name.substr(6, 13);  // "RRRRRR_CCCCCC"
-                ASSERT_EQ(tile_paths(child, "root").directory, tile_paths(parent, "root").directory + "/" + numbers)
+                ASSERT_EQ(tile_paths(child, "root").directory, tile_paths(parent, "root").directory + native("/") + numbers)
                     << la << " " << lo << " source " << static_cast<int>(s) << " level " << k;
                 const std::string child_name = tile_file_name(child);
                 const long scale = 1L << (3 * (4 - (k + 1)));

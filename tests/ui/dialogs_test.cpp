@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollBar>
+#include <QSet>
+#include <QTableWidget>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -139,6 +142,37 @@ TEST(ComSettingsDialog, ControlsTextsAndListsAsTheUserSeesThem) {
     EXPECT_EQ(child<QPushButton>(dialog, "ctl999")->text(), "Cancel");
 }
 
+// The devices list under the port list: the current one selected, the chosen one returned by OK,
+// the first item (none) leaving the port's device as it is; disabled while the link is open.
+TEST(ComSettingsDialog, DeviceListOffersTheSerialDevices) {
+    ComSettings settings;
+    settings.devices = {{"/dev/serial/by-id/usb-u-blox_GNSS-if00", "u-blox GNSS receiver (USB 1546:01a8, cdc_acm)"},
+                        {"/dev/ttyUSB0", "usb; no access: join the dialout group"}};
+    settings.device = "/dev/ttyUSB0";
+    act_on_next_modal([&](QDialog& d) {
+        auto* devices = child<QComboBox>(d, "ctl2048");
+        EXPECT_EQ(texts_of(*devices), (QStringList{"(as vor_ini.txt names the port)",
+                                                   "/dev/serial/by-id/usb-u-blox_GNSS-if00  (u-blox GNSS receiver "
+                                                   "(USB 1546:01a8, cdc_acm))",
+                                                   "/dev/ttyUSB0  (usb; no access: join the dialout group)"}));
+        EXPECT_EQ(devices->currentIndex(), 2);
+        EXPECT_TRUE(devices->isEnabled());
+        devices->setCurrentIndex(1);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.device, "/dev/serial/by-id/usb-u-blox_GNSS-if00");
+    act_on_next_modal([&](QDialog& d) {
+        child<QComboBox>(d, "ctl2048")->setCurrentIndex(0);
+        click(d, "ctl888");
+    });
+    EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
+    EXPECT_EQ(settings.device, "");
+    settings.port_locked = true;
+    ComSettingsDialog locked(settings);
+    EXPECT_FALSE(child<QComboBox>(locked, "ctl2048")->isEnabled());
+}
+
 TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
     ComSettings settings;  // COM1 9600 8N1
     const auto choose = [](QDialog& d) {
@@ -218,7 +252,8 @@ TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
     EXPECT_EQ(dialog.windowTitle(), "GPS Monitor");
     std::vector<QString> groups;
     for (auto* group : dialog.findChildren<QGroupBox*>()) groups.push_back(group->title());
-    EXPECT_EQ(groups, (std::vector<QString>{"Date / Time", "Lat / Long / Alt", "Satellites", "Messages"}));
+    EXPECT_EQ(groups,
+              (std::vector<QString>{"Date / Time", "Lat / Long / Alt", "Satellites", "All systems", "Messages"}));
     EXPECT_EQ(child<QPushButton>(dialog, "ctl888")->text(), "OK");
     EXPECT_FALSE(child<QLabel>(dialog, "ctl2020")->pixmap().isNull());
 
@@ -311,6 +346,35 @@ TEST(GpsMonitorDialog, SeveralMonitorsRefreshOnTheirTimersFromTheSharedFix) {
     const int before = second->refresh_count();
     QTRY_VERIFY_WITH_TIMEOUT(second->refresh_count() > before + 1, 20000);
     EXPECT_EQ(polled_at_ms.size(), calls);
+}
+
+// A GPS + GLONASS receiver: the twelve GPS rows as always, and below them every satellite of every
+// system in a table that scrolls.
+TEST(GpsMonitorDialog, EverySystemsSatellitesInAScrollingTable) {
+    SharedFix shared;
+    feed_capture(shared, "bu353-glonass.log");
+    const FixRecord fix = shared.snapshot();
+    ASSERT_GT(fix.sky_count, 12);
+    GpsMonitorDialog dialog;
+    dialog.refresh_timer()->stop();
+    dialog.show_texts(gps_monitor_texts(fix));
+    dialog.show();
+    auto* sky = child<QTableWidget>(dialog, "ctl2090");
+    ASSERT_EQ(sky->rowCount(), fix.sky_count);
+    QStringList header;
+    for (int c = 0; c < sky->columnCount(); ++c) header << sky->horizontalHeaderItem(c)->text();
+    EXPECT_EQ(header, (QStringList{"System", "PRN", "Elev", "Azim", "SNR", "Used"}));
+    QSet<QString> systems;
+    for (int r = 0; r < sky->rowCount(); ++r) {
+        systems.insert(sky->item(r, 0)->text());
+        const SkyEntry& e = fix.sky[static_cast<std::size_t>(r)];
+        EXPECT_EQ(sky->item(r, 1)->text(), QString::number(e.prn));
+        EXPECT_EQ(sky->item(r, 2)->text(), QString::number(e.elevation));
+        EXPECT_EQ(sky->item(r, 3)->text(), QString::number(e.azimuth));
+        EXPECT_EQ(sky->item(r, 5)->text(), e.used ? "Yes" : "No");
+    }
+    EXPECT_EQ(systems, (QSet<QString>{"GPS", "GLONASS"}));
+    QTRY_VERIFY_WITH_TIMEOUT(sky->verticalScrollBar()->maximum() > 0, 10000);  // more rows than it shows
 }
 
 TEST(KeysAndAboutDialogs, TextsAndClosing) {

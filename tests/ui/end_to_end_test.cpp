@@ -22,9 +22,19 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include <QImage>
 
+#include "gps/pty_pair.h"
 #include "support/loopback_http_server.h"
+#include "support/peers.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
@@ -244,6 +254,136 @@ TEST(EndToEndTest, ProgramFollowsASimulatedReceiverThroughAProxy) {
     };
     EXPECT_EQ(be32(16), 514u);
     EXPECT_EQ(be32(20), 435u);
+}
+
+// ---- Receivers of every kind move the marker ---------------------------------------------------
+
+// The program run for a few seconds in `dir` with the receiver `unit` (plus `ini_extra` lines of
+// vor_ini.txt), while `feed` (when given) plays the receiver on a thread of the test until told to
+// stop. Returns the program's output and the distinct positions its titles followed.
+struct FollowRun {
+    std::vector<std::string> output;
+    std::set<std::string> positions;
+};
+
+FollowRun follow(const test::TempDir& dir, const std::string& unit, const std::string& ini_extra,
+                 const std::function<void(const std::atomic<bool>& stop)>& feed = {}) {
+    const std::filesystem::path vorglobal = test::vortool_path().parent_path() / "vorglobal";
+    // Tiles and reachability checks all get an empty page: only the receiver matters here.
+    test::LoopbackHttpServer proxy(
+        [](const std::string&) { return test::ScriptedReply::make(200, "text/html", "<html></html>", true); });
+    test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=small\r\nunit=" + unit + "\r\nport=COM1\r\n");
+    test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=2\r\ndash=k\r\nfile=\r\nplot=no\r\n"
+                                          "prxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n" + ini_extra);
+    FollowRun run;
+    std::atomic<bool> stop{false};
+    std::thread feeder;
+    {
+        Child program({vorglobal.string(), "--print-titles", "--exit-after", "9000"}, dir.path());
+        if (!program.started()) return run;
+        if (feed) feeder = std::thread([&] { feed(stop); });
+        for (std::string line; program.read_line(line, 60s);) run.output.push_back(line);
+        program.stop(0);
+    }
+    stop = true;
+    if (feeder.joinable()) feeder.join();
+    for (const std::string& line : run.output)
+        if (is_followed_title(line)) run.positions.insert(line.substr(0, line.rfind(" - ")));
+    return run;
+}
+
+// A journey east along the 60.175th parallel, about a kilometre a step, for the simulator.
+std::string write_journey(const test::TempDir& dir) {
+    std::string journey;
+    for (int i = 0; i < 20; ++i) journey += "60.175000 " + std::to_string(24.9 + 0.02 * i) + " - step\n";
+    test::write_file(dir / "journey.txt", journey);
+    return (dir / "journey.txt").string();  // the simulator runs in the test's folder
+}
+
+std::string nmea_sentence(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) sum ^= static_cast<unsigned char>(c);
+    char cs[4];
+    std::snprintf(cs, sizeof cs, "%02X", sum);
+    return "$" + body + "*" + cs + "\r\n";
+}
+
+// A multi-system receiver (GN position sentences, a GPS and a GLONASS sky) on a pseudo-terminal.
+TEST(EndToEndReceivers, AGnReceiverMovesTheMarker) {
+    test::TempDir dir;
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const FollowRun run = follow(dir, "NMEA", "com1=" + pty.slave_path() + "\r\n", [&](const std::atomic<bool>& stop) {
+        for (int i = 0; !stop; ++i) {
+            char lon[16], time[16];
+            std::snprintf(lon, sizeof lon, "%09.3f", 2454.0 + 0.6 * (i % 40));  // 24°54' east and on
+            std::snprintf(time, sizeof time, "1200%02d.00", i % 60);
+            pty.send(nmea_sentence(std::string("GNRMC,") + time + ",A,6010.500,N," + lon + ",E,12.0,90.0,071226,,,A,V") +
+                     nmea_sentence(std::string("GNGGA,") + time + ",6010.500,N," + lon + ",E,1,12,0.8,20.0,M,17.0,M,,") +
+                     nmea_sentence("GPGSV,1,1,02,05,40,120,38,12,60,200,41,1") +
+                     nmea_sentence("GLGSV,1,1,02,70,30,045,33,71,55,300,36,1"));
+            std::this_thread::sleep_for(300ms);
+        }
+    });
+    EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
+}
+
+TEST(EndToEndReceivers, TcpAndUdpNmeaSourcesMoveTheMarker) {
+    {
+        test::TempDir dir;
+        const int port = test::free_loopback_port(false);
+        test::Simulator sim(dir.path(), {"--tcp", std::to_string(port), "--rate", "4", "--track", write_journey(dir)});
+        const FollowRun run = follow(dir, "network", "nmea=tcp://127.0.0.1:" + std::to_string(port) + "\r\n");
+        EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
+    }
+    {
+        test::TempDir dir;
+        const int port = test::free_loopback_port(true);
+        test::Simulator sim(dir.path(),
+                            {"--udp", "127.0.0.1:" + std::to_string(port), "--rate", "4", "--track", write_journey(dir)});
+        const FollowRun run = follow(dir, "network", "nmea=udp://127.0.0.1:" + std::to_string(port) + "\r\n");
+        EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
+    }
+}
+
+TEST(EndToEndReceivers, GpsdMovesTheMarker) {
+    if (!std::filesystem::exists("/usr/sbin/gpsd")) GTEST_SKIP() << "gpsd not installed";
+    test::TempDir dir;
+    test::Simulator sim(dir.path(), {"--rate", "4", "--track", write_journey(dir)});
+    ASSERT_EQ(sim.first_line().rfind("/dev/", 0), 0u) << sim.first_line();
+    test::Gpsd gpsd(dir.path(), sim.first_line());
+    ASSERT_TRUE(test::eventually([&] { return gpsd.ready(); }));
+    const FollowRun run = follow(dir, "gpsd", "gpsd=127.0.0.1:" + std::to_string(gpsd.port()) + "\r\n");
+    EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
+}
+
+// A phone tracking app sending the phone-tracker form to the Remote device's position server.
+TEST(EndToEndReceivers, APhoneMovesTheMarkerThroughThePositionServer) {
+    test::TempDir dir;
+    const int port = test::free_loopback_port(false);
+    const FollowRun run = follow(
+        dir, "remote", "base=127.0.0.1:" + std::to_string(port) + "\r\nbind=127.0.0.1\r\n",
+        [&](const std::atomic<bool>& stop) {
+            for (int i = 0; !stop; ++i) {
+                const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_in addr{};
+                addr.sin_family = AF_INET;
+                addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                addr.sin_port = htons(static_cast<std::uint16_t>(port));
+                if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                    const std::string request = "GET /?id=phone&lat=60.175&lon=" + std::to_string(24.9 + 0.02 * (i % 20)) +
+                                                "&timestamp=" + std::to_string(1796644800 + i) +
+                                                "&speed=20&bearing=90 HTTP/1.1\r\nHost: x\r\n\r\n";
+                    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                    char reply[512];
+                    pollfd p{fd, POLLIN, 0};
+                    if (::poll(&p, 1, 5000) > 0) (void)!::recv(fd, reply, sizeof reply, 0);
+                }
+                ::close(fd);
+                std::this_thread::sleep_for(300ms);
+            }
+        });
+    EXPECT_GE(run.positions.size(), 2u) << testing::PrintToString(run.output);
 }
 
 // At a device pixel ratio of 2 the window keeps its logical size, and its screenshot has twice the

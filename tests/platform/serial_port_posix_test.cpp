@@ -1,7 +1,6 @@
 #include "platform/serial_port.h"
 
 #include <gtest/gtest.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 
 #include <chrono>
@@ -84,19 +83,19 @@ TEST(SerialPortIo, ReadsAtMostWhatIsAskedAndWaitsAreWakeable) {
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slave_path()));
     ASSERT_TRUE(port.configure({9600, 8, 0, 0, 0}));
-    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    ASSERT_GE(wake, 0);
+    WakeEvent wake;
+    ASSERT_TRUE(wake.open());
 
     std::uint8_t buf[100];
     auto r = port.read_waiting(buf, 80);
     EXPECT_EQ(r.status, SerialPort::ReadStatus::Nothing);
-    EXPECT_EQ(port.wait(wake, 50), SerialPort::WaitResult::TimedOut);
+    EXPECT_EQ(port.wait(&wake, 50), SerialPort::WaitResult::TimedOut);
 
     // A 500-byte burst is read in pieces of at most 80.
     std::string burst(500, 'x');
     for (std::size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>('a' + i % 26);
     pty.send(burst);
-    ASSERT_EQ(port.wait(wake, 5000), SerialPort::WaitResult::Readable);
+    ASSERT_EQ(port.wait(&wake, 5000), SerialPort::WaitResult::Readable);
     std::string got;
     ASSERT_TRUE(test::wait_until([&] {
         r = port.read_waiting(buf, 80);
@@ -107,9 +106,8 @@ TEST(SerialPortIo, ReadsAtMostWhatIsAskedAndWaitsAreWakeable) {
     EXPECT_EQ(got, burst);
 
     // Another thread's wake-up ends the wait.
-    const std::uint64_t one = 1;
-    ASSERT_EQ(write(wake, &one, sizeof one), 8);
-    EXPECT_EQ(port.wait(wake, 5000), SerialPort::WaitResult::Woken);
+    wake.raise();
+    EXPECT_EQ(port.wait(&wake, 5000), SerialPort::WaitResult::Woken);
 
     // Writes reach the peer.
     const std::string hello = "EARTHA\r\n";
@@ -125,10 +123,9 @@ TEST(SerialPortIo, ReadsAtMostWhatIsAskedAndWaitsAreWakeable) {
     // The peer goes away: a hang-up, and no data.
     pty.hang_up();
     SerialPort::WaitResult w = SerialPort::WaitResult::TimedOut;
-    for (int i = 0; i < 50 && w == SerialPort::WaitResult::TimedOut; ++i) w = port.wait(-1, 100);
+    for (int i = 0; i < 50 && w == SerialPort::WaitResult::TimedOut; ++i) w = port.wait(nullptr, 100);
     EXPECT_EQ(w, SerialPort::WaitResult::HungUp);
     EXPECT_NE(port.read_waiting(buf, 80).status, SerialPort::ReadStatus::Data);
-    close(wake);
 
     // Nothing open: clear failures.
     SerialPort closed;

@@ -31,6 +31,7 @@
 #include "gps/garmin.h"
 #include "gps/startup_commands.h"
 #include "gps/zodiac.h"
+#include "platform/clock.h"
 
 namespace vg::cli {
 
@@ -254,7 +255,7 @@ bool write_all(int fd, const std::vector<std::uint8_t>& v) { return write_all(fd
 std::tm utc_now() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
-    gmtime_r(&now, &utc);
+    utc_parts(now, utc);
     return utc;
 }
 

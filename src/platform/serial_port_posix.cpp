@@ -35,6 +35,8 @@ speed_t standard_speed(unsigned baud) {
 
 }  // namespace
 
+std::string default_serial_device(int port_number) { return "/dev/ttyS" + std::to_string(port_number - 1); }
+
 bool SerialPort::open(const std::string& path) {
     close();
     open_error_ = 0;
@@ -178,7 +180,8 @@ void SerialPort::set_dtr(bool raised) {
     ioctl(fd_, raised ? TIOCMBIS : TIOCMBIC, &bits);
 }
 
-SerialPort::WaitResult SerialPort::wait(int wake_fd, int timeout_ms) const {
+SerialPort::WaitResult SerialPort::wait(const WakeEvent* wake, int timeout_ms) {
+    const int wake_fd = wake ? wake->handle() : -1;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd, POLLIN, 0}};
     const nfds_t count = wake_fd >= 0 ? 2 : 1;
     const int r = poll(fds, count, timeout_ms);

@@ -1,0 +1,61 @@
+// Files as the program writes them: binary, not inherited by child processes, and replaced whole
+// (a new file beside the old one, flushed, then moved over it) so that a reader sees the old
+// contents or the new, never a part. POSIX calls on Linux; the C runtime and MoveFileEx on Windows.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0  // Windows files do not block on open
+#endif
+#else
+#include <unistd.h>
+#endif
+
+namespace vg {
+
+// fopen() of a path in any script (the wide-character form on Windows).
+std::FILE* open_stream(const std::filesystem::path& path, const char* mode);
+
+// open() with the flags O_RDONLY, O_WRONLY, O_CREAT, O_EXCL, O_NONBLOCK, always binary and
+// close-on-exec; -1 on failure (errno set).
+int open_file(const std::filesystem::path& path, int flags, int mode = 0666);
+int close_file(int fd);
+// Reads or writes at most `size` bytes; -1 on failure (errno set).
+long read_file_some(int fd, void* buffer, std::size_t size);
+long write_file_some(int fd, const void* data, std::size_t size);
+// Size of `fd` when it is a regular file, else -1.
+long long regular_size(int fd);
+long long regular_size(const std::filesystem::path& path);
+// Last change of `path` in seconds since 1970 when it is a regular file, else -1.
+long long regular_modified_seconds(const std::filesystem::path& path);
+// Pushes the file's data to the disk.
+bool flush_to_disk(int fd);
+
+// A new file of its own beside `file` ("<file>.partNNNN"), opened for writing; -1 on failure.
+// `temp` receives its path.
+int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp);
+// Moves `from` over `to`, replacing it in one step; on Windows with MOVEFILE_REPLACE_EXISTING and
+// MOVEFILE_WRITE_THROUGH.
+bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
+// Deletes a file; false when it could not (or was not there).
+bool remove_file(const std::filesystem::path& path);
+// Creates one directory (its parent must exist); false when it could not or it was there.
+bool make_directory(const std::filesystem::path& path);
+
+// The separator of the folders in the paths the program builds: '/' on Linux, '\\' on Windows.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+}  // namespace vg

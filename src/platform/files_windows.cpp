@@ -1,0 +1,81 @@
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <direct.h>
+#include <io.h>
+#include <process.h>
+
+#include <atomic>
+
+#include "platform/files.h"
+
+namespace vg {
+
+std::FILE* open_stream(const std::filesystem::path& path, const char* mode) {
+    std::wstring wide_mode;
+    for (const char* c = mode; *c; ++c) wide_mode += static_cast<wchar_t>(*c);
+    return ::_wfopen(path.c_str(), wide_mode.c_str());
+}
+
+int open_file(const std::filesystem::path& path, int flags, int mode) {
+    const int permission = (mode & 0222) ? (_S_IREAD | _S_IWRITE) : _S_IREAD;
+    return ::_wopen(path.c_str(), (flags & ~O_NONBLOCK) | _O_BINARY | _O_NOINHERIT, permission);
+}
+
+int close_file(int fd) { return ::_close(fd); }
+
+long read_file_some(int fd, void* buffer, std::size_t size) {
+    const unsigned count = size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
+    return ::_read(fd, buffer, count);
+}
+
+long write_file_some(int fd, const void* data, std::size_t size) {
+    const unsigned count = size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(size);
+    return ::_write(fd, data, count);
+}
+
+long long regular_size(int fd) {
+    struct _stat64 st {};
+    if (fd < 0 || ::_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+long long regular_size(const std::filesystem::path& path) {
+    struct _stat64 st {};
+    if (::_wstat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+long long regular_modified_seconds(const std::filesystem::path& path) {
+    struct _stat64 st {};
+    if (::_wstat64(path.c_str(), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+    return static_cast<long long>(st.st_mtime);
+}
+
+bool flush_to_disk(int fd) { return ::_commit(fd) == 0; }
+
+int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::filesystem::path name = file;
+        name += ".part" + std::to_string(::_getpid()) + "_" + std::to_string(counter++);
+        const int fd = open_file(name, O_WRONLY | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            temp = name;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool remove_file(const std::filesystem::path& path) { return ::_wunlink(path.c_str()) == 0; }
+
+bool make_directory(const std::filesystem::path& path) { return ::_wmkdir(path.c_str()) == 0; }
+
+}  // namespace vg

@@ -1,0 +1,47 @@
+// A build made without libcurl keeps the fetcher's contract: every request completes once, on the
+// engine thread, as unavailable with a clear cause, and nothing is written.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "net/fetcher.h"
+#include "support/test_paths.h"
+
+namespace vg {
+namespace {
+
+TEST(FetcherWithoutCurl, EveryRequestCompletesOnceAsUnavailableAndWritesNothing) {
+#ifndef VG_NO_CURL
+    GTEST_SKIP() << "this build has libcurl (the fetcher's own tests cover it)";
+#endif
+    const test::TempDir dir;
+    const auto file = dir.path() / "tile.png";
+    std::atomic<int> calls{0};
+    std::promise<std::thread::id> engine_thread;
+    {
+        Fetcher fetcher({"test", true});
+        FetchRequest request;
+        request.url = "https://127.0.0.1:1/tile.png";
+        request.file = file;
+        fetcher.submit(request, [&](Fetcher::RequestId, FetchResult&& r) {
+            EXPECT_EQ(r.outcome, FetchOutcome::unavailable);
+            EXPECT_STREQ(fetch_situation(r), "not available in this build");
+            if (calls.fetch_add(1) == 0) engine_thread.set_value(std::this_thread::get_id());
+        });
+        EXPECT_NE(engine_thread.get_future().get(), std::this_thread::get_id());
+
+        const FetchResult r = fetcher.fetch(request);
+        EXPECT_EQ(r.outcome, FetchOutcome::unavailable);
+        EXPECT_NE(r.cause.find("not available in this build"), std::string::npos);
+        EXPECT_FALSE(r.ok());
+        EXPECT_EQ(fetcher.pending(), 0u);
+    }
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+}  // namespace
+}  // namespace vg
