@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vg::draw_cross_hair(bitmap, c, r, false, mode % 12 - 2);
     vg::draw_position_marker(bitmap, c, r);
 
+    std::error_code ec;
     for (const auto& slot : table.slots)
-        if (!slot.empty()) ::unlink(slot.c_str());
+        if (!slot.empty()) std::filesystem::remove(slot, ec);
     return 0;
 }
