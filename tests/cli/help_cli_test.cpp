@@ -63,8 +63,13 @@ TEST(VortoolHelp, EveryCommandFileHasACompleteTableEntryAndTheProgramListsThem) 
     std::set<std::string> file_names;
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(VG_SOURCE_DIR) / "src/cli")) {
         const std::string file = entry.path().filename().string();
-        if (file.rfind("cmd_", 0) == 0 && entry.path().extension() == ".cpp")
-            file_names.insert(file.substr(4, file.size() - 8));
+        if (file.rfind("cmd_", 0) != 0 || entry.path().extension() != ".cpp") continue;
+        std::string name = file.substr(4, file.size() - 8);
+        // A command with one file per system (cmd_<name>_posix.cpp, cmd_<name>_windows.cpp).
+        for (const std::string_view suffix : {"_posix", "_linux", "_windows"})
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                name.resize(name.size() - suffix.size());
+        file_names.insert(name);
     }
     for (const std::string& name : file_names)
         EXPECT_TRUE(table_names.count(name)) << "src/cli/cmd_" << name << ".cpp has no entry in the command table of "
