@@ -17,13 +17,13 @@ int run_ports(int argc, char** argv) {
         const SerialPortInfo& p = ports[i];
         out += i == 0 ? "\n" : ",\n";
         out += "{\"path\":";
-        append_json_string(out, p.path);
+        append_json_utf8(out, p.path);
         out += ",\"device\":";
-        append_json_string(out, p.device);
+        append_json_utf8(out, p.device);
         out += ",\"kind\":";
-        append_json_string(out, p.kind);
+        append_json_utf8(out, p.kind);
         out += ",\"description\":";
-        append_json_string(out, p.description);
+        append_json_utf8(out, p.description);
         out += ",\"accessible\":";
         out += p.accessible ? "true" : "false";
         out += "}";

@@ -24,7 +24,6 @@ std::optional<MapSource> parse_source_argument(std::string_view text) {
     return source_from_letter(text[0]);
 }
 
-// Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
 std::optional<double> parse_finite_number(std::string_view text) {
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -32,6 +31,7 @@ std::optional<double> parse_finite_number(std::string_view text) {
     return value;
 }
 
+// Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
 void append_json_text(std::string& out, std::string_view text) {
     out.push_back('"');
     for (const char ch : text) {

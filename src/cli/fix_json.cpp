@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace vg::cli {
@@ -35,6 +36,46 @@ void append_json_number(std::string& out, double value) {
     out += text;
     // Keep a double recognisable as one: 0 becomes 0.0, as other JSON writers print it.
     if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0.
+std::size_t utf8_length(std::string_view s) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((b(i) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+}  // namespace
+
+void append_json_utf8(std::string& out, std::string_view text) {
+    out += '"';
+    while (!text.empty()) {
+        const char c = text.front();
+        const std::size_t n = utf8_length(text);
+        if (n == 0) {
+            out += "\\ufffd";
+            text.remove_prefix(1);
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+            out += buffer;
+        } else {
+            out.append(text.substr(0, n));
+        }
+        text.remove_prefix(n);
+    }
+    out += '"';
 }
 
 void append_json_string(std::string& out, std::string_view text) {

@@ -19,7 +19,12 @@ std::string fix_to_json(const FixRecord& fix);
 // Appends a double as described above.
 void append_json_number(std::string& out, double value);
 
-// Appends `text` as a quoted JSON string.
+// Appends `text` as a quoted JSON string, each byte outside printable ASCII as \u00XX (receiver
+// bytes are not text in any known encoding).
 void append_json_string(std::string& out, std::string_view text);
+
+// Appends UTF-8 `text` (attributions, device makers) as a quoted JSON string: well-formed sequences pass
+// as they are, control characters are escaped and a byte that is not UTF-8 becomes U+FFFD.
+void append_json_utf8(std::string& out, std::string_view text);
 
 }  // namespace vg::cli

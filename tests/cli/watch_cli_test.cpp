@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "cli/fix_json.h"
 #include "gps/receiver_logs.h"
 #include "support/peers.h"
 #include "support/test_paths.h"
@@ -55,6 +56,12 @@ TEST(PortsCli, PrintsTheListingAsAJsonArray) {
         EXPECT_FALSE(port["kind"].string.empty());
     }
     EXPECT_EQ(run_in(dir, "ports --all"), 2);
+
+    // A USB maker's name is UTF-8 and stays readable; broken bytes and control characters do not break
+    // the JSON.
+    std::string out;
+    cli::append_json_utf8(out, "Prolific \xc2\xa9 \"A\"\\\x01\xff\xe2\x82");
+    EXPECT_EQ(out, "\"Prolific \xc2\xa9 \\\"A\\\"\\\\\\u0001\\ufffd\\ufffd\\ufffd\"");
 }
 
 }  // namespace
