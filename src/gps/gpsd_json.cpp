@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/text_scan.h"
+
 namespace vg {
 
 namespace {
@@ -169,22 +171,11 @@ private:
     std::size_t i_ = 0;
 };
 
-int digits(std::string_view s, std::size_t at, std::size_t count) {
-    if (at + count > s.size()) return -1;
-    int v = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const char c = s[at + k];
-        if (c < '0' || c > '9') return -1;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // "2020-03-18T13:39:01.500Z": the whole seconds go to the record, as with NMEA.
 void take_time(std::string_view t, FixRecord& fix) {
     if (t.size() < 19 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':') return;
-    const int year = digits(t, 0, 4), month = digits(t, 5, 2), day = digits(t, 8, 2);
-    const int hour = digits(t, 11, 2), minute = digits(t, 14, 2), second = digits(t, 17, 2);
+    const int year = fixed_digits(t, 0, 4), month = fixed_digits(t, 5, 2), day = fixed_digits(t, 8, 2);
+    const int hour = fixed_digits(t, 11, 2), minute = fixed_digits(t, 14, 2), second = fixed_digits(t, 17, 2);
     if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
         minute > 59 || second < 0 || second > 60)
         return;

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "settings/settings_file.h"
+#include "settings/text_scan.h"
 
 namespace vg {
 
@@ -102,17 +103,6 @@ std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-int digits_at(std::string_view s, std::size_t at, std::size_t count) {
-    if (at + count > s.size()) return -1;
-    int v = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const char c = s[at + k];
-        if (c < '0' || c > '9') return -1;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // 9999-12-31 23:59:59 UTC: the last moment a date text can name.
 constexpr std::int64_t kLastTimestamp = 253402300799;
 
@@ -130,8 +120,8 @@ std::optional<std::int64_t> parse_phone_timestamp(std::string_view t) {
     }
     if (t.size() < 19 || t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != ' ') || t[13] != ':' || t[16] != ':')
         return std::nullopt;
-    const int year = digits_at(t, 0, 4), month = digits_at(t, 5, 2), day = digits_at(t, 8, 2);
-    const int hour = digits_at(t, 11, 2), minute = digits_at(t, 14, 2), second = digits_at(t, 17, 2);
+    const int year = fixed_digits(t, 0, 4), month = fixed_digits(t, 5, 2), day = fixed_digits(t, 8, 2);
+    const int hour = fixed_digits(t, 11, 2), minute = fixed_digits(t, 14, 2), second = fixed_digits(t, 17, 2);
     static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || hour < 0 || hour > 23 ||
         minute < 0 || minute > 59 || second < 0 || second > 60)
@@ -151,7 +141,7 @@ std::optional<std::int64_t> parse_phone_timestamp(std::string_view t) {
     } else if (zone[0] == '+' || zone[0] == '-') {
         const bool colon = zone.size() == 6 && zone[3] == ':';
         if (zone.size() != 5 && !colon) return std::nullopt;
-        const int h = digits_at(zone, 1, 2), m = digits_at(zone, colon ? 4 : 3, 2);
+        const int h = fixed_digits(zone, 1, 2), m = fixed_digits(zone, colon ? 4 : 3, 2);
         if (h < 0 || h > 23 || m < 0 || m > 59) return std::nullopt;
         offset = (zone[0] == '+' ? 1 : -1) * (h * 3600 + m * 60);
     } else {

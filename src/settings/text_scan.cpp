@@ -93,6 +93,17 @@ std::optional<int> scan_int(std::string_view text) {
     return scanner.integer();
 }
 
+int fixed_digits(std::string_view text, std::size_t at, std::size_t count) {
+    if (at > text.size() || count > text.size() - at) return -1;
+    int v = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const char c = text[at + k];
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
 std::string_view trim_blanks(std::string_view text) {
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!text.empty() && blank(text.front())) text.remove_prefix(1);

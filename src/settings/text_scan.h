@@ -43,4 +43,8 @@ std::string_view trim_blanks(std::string_view text);
 // "%d" of a whole value: the number at its start, if any.
 std::optional<int> scan_int(std::string_view text);
 
+// The `count` decimal digits at `at` of `text` as a number (fixed-width date and time fields), or -1 when
+// any of them is missing or not a digit.
+int fixed_digits(std::string_view text, std::size_t at, std::size_t count);
+
 }  // namespace vg
