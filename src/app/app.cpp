@@ -221,14 +221,14 @@ void App::create(Window& window) {
         // 9-11. The first view, fetched whatever the network state says.
         if (background()) {
             // The cached part at once; the rest arrives in the background.
-            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, false) == 0) {
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, false)) {
                 view_loaded_ = true;
                 if (compose()) window.invalidate(true);
                 request_view_tiles(false);
             }
         } else {
             WaitCursor wait(&window);
-            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true) == 0) {
+            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true)) {
                 view_loaded_ = true;
                 if (compose()) window.invalidate(true);
             }
@@ -292,7 +292,7 @@ bool App::made_here() const {
     return (e && is_offline_entry(*e)) || (source() == MapSource::Etopo2 && has_local_tile_maker());
 }
 
-int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
+bool App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
     const std::string root = maps_root();
     // Tiles made on this machine need no network: missing ones are made at once, on line or off.
     if (fetch || made_here())
@@ -506,7 +506,7 @@ bool App::load_pending_view(Variant variant) {
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
     const bool later = fetch && background();
-    if (prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch && !later) != 0) return true;
+    if (!prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch && !later)) return true;
     if (loader_ && !later) loader_->cancel_all();
     table_ = std::move(table);
     view_.level = view_.pending_level;

@@ -134,8 +134,8 @@ private:
     FetchContext fetch_context() const;
     std::filesystem::path settings_path(const std::string& name) const;
     std::filesystem::path track_path() const;
-    // Fills the tile path table for a view; 0 on success (the tile functions' convention).
-    int prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
+    // Fills the tile path table for a view; false when the source has no tiles at that level.
+    bool prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
     // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
     bool compose();
     // True when the current source's tiles are fetched in the background.

@@ -58,7 +58,7 @@ void App::select_source(const std::string& name) {
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
     view_.centre_x = wrap_centre_x(p.x, view_.level, source());
     view_.centre_y = clamp_centre_y(p.y, view_.level, source());
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) != 0) {
+    if (!prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
         if (chosen->original) window_->warning_box(kSourceMissing[s - 1]);
         else window_->warning_box(chosen->name + " has no tiles at this level");
         return;
@@ -133,7 +133,7 @@ void App::toggle_aerial() {
     ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial != 0);
     WaitCursor wait(window_);
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background()) == 0) {
+    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
         view_loaded_ = true;
         if (compose()) window_->invalidate(true);
         if (background()) request_view_tiles(false);

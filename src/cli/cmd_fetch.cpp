@@ -76,7 +76,7 @@ int run_fetch(int argc, char** argv) {
     const int centre_x = wrap_centre_x(wanted.x, lvl, *source);
     const int centre_y = clamp_centre_y(wanted.y, lvl, *source);
     TilePathTable table;
-    if (fetch_view_tiles(table, centre_x, centre_y, lvl, *source, *root, aerial, big, context) != 0) {
+    if (!fetch_view_tiles(table, centre_x, centre_y, lvl, *source, *root, aerial, big, context)) {
         std::fprintf(stderr, "vortool fetch: %s has no tiles at level %d\n", chosen->name.c_str(), lvl);
         return 1;
     }

@@ -235,11 +235,11 @@ int run_render(int argc, char** argv) {
     // network (the Atlas, Etopo2's relief, map packs) are made whenever they are missing.
     prepare_local_drawing(entry);
     const bool made_here = is_offline_entry(*entry) || args.source == MapSource::Etopo2;
-    const int prepared = args.online || made_here ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
+    const bool prepared = args.online || made_here ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                         args.aerial, args.big_maps, catalogue_fetch_context(entry))
                                      : find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                        args.aerial, args.big_maps, entry);
-    if (prepared != 0) {
+    if (!prepared) {
         std::fprintf(stderr, "vortool render: %s has no tiles at level %d\n", args.chosen->name.c_str(), args.level);
         return 1;
     }

@@ -105,15 +105,15 @@ std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::stri
     return pack;
 }
 
-int make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
+bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
     slot.clear();
-    if (!is_offline_entry(entry) || !entry.has_level(level)) return 1;
+    if (!is_offline_entry(entry) || !entry.has_level(level)) return false;
     const TileKey key = catalogue_tile_key(entry, x, y, level);
-    if (!tile_in_world(key)) return 1;
+    if (!tile_in_world(key)) return false;
     const TilePaths paths = catalogue_tile_paths(entry, key, root);
     if (is_cached(paths.full_path)) {
         slot = paths.full_path;
-        return 0;
+        return true;
     }
     const int zoom = entry.zooms[static_cast<std::size_t>(level)];
     create_tile_directories(paths.directory);
@@ -126,9 +126,9 @@ int make_offline_tile(std::string& slot, int x, int y, int level, std::string_vi
     } else {
         made = make_local_tile_file({false, zoom, key.column, key.row, false}, paths.full_path);
     }
-    if (!made) return 1;
+    if (!made) return false;
     slot = paths.full_path;
-    return 0;
+    return true;
 }
 
 std::string faded_atlas_tile(int x, int y, int level, MapSource geometry, std::string_view root) {

@@ -42,9 +42,9 @@ bool make_local_tile_file(const LocalTileRequest& request, const std::string& pa
 inline bool is_offline_entry(const CatalogueEntry& e) { return e.kind == SourceKind::local || e.kind == SourceKind::pack; }
 
 // Makes sure the tile of `entry` holding world pixel (x, y) at `level` is in the cache, drawing it
-// or copying it out of the pack when missing. 0 when the file is there afterwards (its path in
-// `slot`); 1 otherwise (slot emptied): the level has no tiles, the pack lacks the tile, no maker.
-int make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry);
+// or copying it out of the pack when missing. True when the file is there afterwards (its path in
+// `slot`); false otherwise (slot emptied): the level has no tiles, the pack lacks the tile, no maker.
+bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry);
 
 // Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
 // cannot be written. One thread at a time per pack.

@@ -45,56 +45,56 @@ private:
 
 }  // namespace
 
-int find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
-              const CatalogueEntry* entry) {
-    if (!source_has_level(source, level, entry)) return 1;
+bool find_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+               const CatalogueEntry* entry) {
+    if (!source_has_level(source, level, entry)) return false;
     slot = cached_tile_path(x, y, level, source, root, aerial, entry);
-    if (slot.empty()) return 1;
+    if (slot.empty()) return false;
     const ReadHandle file(slot);
-    if (!file.is_open()) return 1;
-    return file.regular_size() > 0 ? 0 : 1;
+    if (!file.is_open()) return false;
+    return file.regular_size() > 0;
 }
 
-int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                    std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+bool find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
     return find_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
 }
 
-int find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                    std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
-    if (!source_has_level(source, level, entry)) return 1;
+bool find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                     std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
+    if (!source_has_level(source, level, entry)) return false;
     table.fit(grid);
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
             std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
             const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
-            if (find_tile(slot, p.x, p.y, level, source, root, aerial, entry) != 0) slot.clear();
+            if (!find_tile(slot, p.x, p.y, level, source, root, aerial, entry)) slot.clear();
         }
     }
-    return 0;
+    return true;
 }
 
-int delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
-                const CatalogueEntry* entry) {
-    if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
+bool delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                 const CatalogueEntry* entry) {
+    if (source == MapSource::Etopo2 || !is_valid_level(level)) return false;
     slot = cached_tile_path(x, y, level, source, root, aerial, entry);
-    if (slot.empty()) return 1;
+    if (slot.empty()) return false;
     {
         const ReadHandle file(slot);
-        if (!file.is_open() || file.regular_size() < 0) return 1;
+        if (!file.is_open() || file.regular_size() < 0) return false;
     }
     remove_file(slot + ".meta");  // its freshness record goes with it
-    return remove_file(slot) ? 0 : 1;
+    return remove_file(slot);
 }
 
-int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                      std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
+bool delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                       std::string_view root, bool aerial, bool big_maps, const CatalogueEntry* entry) {
     return delete_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), entry);
 }
 
-int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                      std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
-    if (source == MapSource::Etopo2 || !is_valid_level(level)) return 1;
+bool delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                       std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
+    if (source == MapSource::Etopo2 || !is_valid_level(level)) return false;
     table.fit(grid);
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
@@ -103,7 +103,7 @@ int delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int leve
                         aerial, entry);
         }
     }
-    return 0;
+    return true;
 }
 
 }  // namespace vg

@@ -95,24 +95,24 @@ void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& 
     }
 }
 
-int fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& hosts, HttpOptions http) {
+bool fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& hosts, HttpOptions http) {
     if (!http.max_body) http.max_body = kEtopo2BodyLimit;
     const int y2 = key.row / 2;
     const int x2 = key.column / 2;
     const std::string image_path = paths.directory + kPathSeparator + etopo2_image_name(y2, x2);
     if (http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http) != 1) {
         remove_file(image_path);
-        return 1;
+        return false;
     }
     RgbImage image;
     if (load_jpeg(image_path, image) != 1 ||
         image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
         // Not a picture: drop it so that the next view fetches it again.
         remove_file(image_path);
-        return 1;
+        return false;
     }
     cut_etopo2_image(image, y2, x2, paths.directory);
-    return is_cached(paths.full_path) ? 0 : 1;
+    return is_cached(paths.full_path);
 }
 
 }  // namespace
@@ -169,59 +169,59 @@ std::string etopo2_image_name(int y2, int x2) {
     return format("etopo_%02o0000_%02o0000.jpg", static_cast<unsigned>(y2), static_cast<unsigned>(x2));
 }
 
-int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
-               const FetchContext& context) {
+bool fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                const FetchContext& context) {
     if (context.entry && is_offline_entry(*context.entry)) return make_offline_tile(slot, x, y, level, root, *context.entry);
     if (context.entry && context.entry->uses_fetcher()) {
-        if (!source_has_level(context.entry->geometry(), level)) return 1;
-        return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0 ? 0 : 1;
+        if (!source_has_level(context.entry->geometry(), level)) return false;
+        return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0;
     }
-    if (!source_has_level(source, level)) return 1;
+    if (!source_has_level(source, level)) return false;
     const TileKey key = tile_key(x, y, level, source, aerial);
     const TilePaths paths = tile_paths(key, root);
     if (!tile_in_world(key) || paths.full_path.size() > kMaxTilePath) {
         slot.clear();
-        return 1;
+        return false;
     }
     slot = paths.full_path;
-    if (is_cached(slot)) return 0;
+    if (is_cached(slot)) return true;
 
     create_tile_directories(paths.directory);
     // Etopo2's image service is gone: its relief cells are drawn here when a program can draw.
     if (source == MapSource::Etopo2 && has_local_tile_maker())
-        return make_local_tile_file({true, 0, key.column, key.row, false}, slot) ? 0 : (slot.clear(), 1);
+        return make_local_tile_file({true, 0, key.column, key.row, false}, slot) ? true : (slot.clear(), false);
     const TileHosts& hosts = context.hosts ? *context.hosts : default_tile_hosts();
     if (source == MapSource::Etopo2) return fetch_etopo2(key, paths, hosts, context.http);
 
     const auto url = tile_address(key, hosts, current_version_texts(context.versions));
-    if (!url) return 1;
+    if (!url) return false;
     HttpOptions http = context.http;
     if (!http.max_body) http.max_body = kTileBodyLimit;
     if (http_get_file(*url, slot, http) != 1) {
         remove_file(slot);
-        return 1;
+        return false;
     }
     const long long size = regular_file_size(slot);
     // An empty body is no tile, and MapQuest answers a missing tile with a placeholder picture.
     if (size <= 0 || (source == MapSource::MapQuest && size == kMapQuestNoTileSize)) {
         remove_file(slot);
-        return 1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
-int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                     std::string_view root, bool aerial, bool big_maps, const FetchContext& context) {
+bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context) {
     return fetch_view_tiles(table, centre_x, centre_y, level, source, root, aerial, view_grid_of(big_maps), context);
 }
 
-int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
-    if (!source_has_level(source, level)) return 1;
+bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
+    if (!source_has_level(source, level)) return false;
     table.fit(grid);
-    if (context.entry && is_offline_entry(*context.entry) && !context.entry->has_level(level)) return 1;
+    if (context.entry && is_offline_entry(*context.entry) && !context.entry->has_level(level)) return false;
     if (context.entry && context.entry->uses_fetcher()) {
-        if (!context.entry->has_level(level)) return 1;
+        if (!context.entry->has_level(level)) return false;
         std::vector<CatalogueCell> cells;
         for (int r = 0; r < grid.rows; ++r) {
             for (int c = 0; c < grid.columns; ++c) {
@@ -230,16 +230,16 @@ int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level
             }
         }
         fetch_catalogue_tiles(cells, level, root, context);
-        return 0;
+        return true;
     }
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
             std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
             const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
-            if (fetch_tile(slot, p.x, p.y, level, source, root, aerial, context) != 0) slot.clear();
+            if (!fetch_tile(slot, p.x, p.y, level, source, root, aerial, context)) slot.clear();
         }
     }
-    return 0;
+    return true;
 }
 
 }  // namespace vg

@@ -84,20 +84,20 @@ struct FetchContext {
 std::size_t revalidations_in_flight();
 
 // Makes sure the tile holding world pixel (x, y) is in the cache, downloading it when missing.
-// 0 when the tile file is in the cache afterwards; 1 on failure (download, wrong content type,
+// True when the tile file is in the cache afterwards; false on failure (download, wrong content type,
 // MapQuest placeholder, undecodable Etopo2 image, row outside the world). The tile's full path is
 // written to `slot`, except for Etopo2 above level 0 (slot untouched) and tiles with no path (slot
 // emptied). A file that fails to download is deleted so that the next fetch tries again.
-int fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
-               const FetchContext& context = {});
+bool fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
+                const FetchContext& context = {});
 
 // fetch_tile for every cell of the g × g view grid around (centre_x, centre_y); a failed cell's
-// slot is emptied. 1, with the table unchanged, when the source has no tiles at that level (Etopo2
-// above level 0, or a level outside 0..4); else 0.
-int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                     std::string_view root, bool aerial, bool big_maps, const FetchContext& context = {});
+// slot is emptied. False, with the table unchanged, when the source has no tiles at that level
+// (Etopo2 above level 0, or a level outside 0..4); else true.
+bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, bool big_maps, const FetchContext& context = {});
 // The same for any grid; the table grows to hold its cells.
-int fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
-                     std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context = {});
+bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
+                      std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context = {});
 
 }  // namespace vg

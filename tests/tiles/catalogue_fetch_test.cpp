@@ -47,7 +47,7 @@ struct Harness {
         ctx.now = kT0;
     }
     std::string root() const { return dir.path().string(); }
-    int fetch(std::string& slot, std::int64_t now) {
+    bool fetch(std::string& slot, std::int64_t now) {
         ctx.now = now;
         // Level 2 tile (row 668, column 375) as in the naming tests.
         return fetch_tile(slot, 96000, 171008, 2, MapSource::OpenStreetMap, root(), false, ctx);
@@ -66,7 +66,7 @@ TEST(CatalogueFetch, AViewComesThroughAtMostTwoConnectionsWithOurUserAgent) {
     Harness s(server);
     s.ctx.settings.contact = "mailto:test@example.org";
     TilePathTable table;
-    ASSERT_EQ(fetch_view_tiles(table, 96000, 171008, 2, MapSource::OpenStreetMap, s.root(), false, true, s.ctx), 0);
+    ASSERT_TRUE(fetch_view_tiles(table, 96000, 171008, 2, MapSource::OpenStreetMap, s.root(), false, true, s.ctx));
     for (const auto& slot : table.slots) {
         ASSERT_FALSE(slot.empty());
         EXPECT_EQ(slot.find(s.root() + "/Test/"), 0u) << slot;
@@ -93,14 +93,14 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     });
     Harness s(server);
     std::string slot;
-    ASSERT_EQ(s.fetch(slot, kT0), 0);
+    ASSERT_TRUE(s.fetch(slot, kT0));
     EXPECT_EQ(read_cache_record(slot, 0)->stale_at, kT0 + 100);
 
-    ASSERT_EQ(s.fetch(slot, kT0 + 99), 0);  // fresh: no request
+    ASSERT_TRUE(s.fetch(slot, kT0 + 99));  // fresh: no request
     wait_for_revalidations();
     EXPECT_EQ(server.requests().size(), 1u);
 
-    ASSERT_EQ(s.fetch(slot, kT0 + 150), 0);  // stale: used at once, revalidated
+    ASSERT_TRUE(s.fetch(slot, kT0 + 150));  // stale: used at once, revalidated
     wait_for_revalidations();
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_NE(server.requests()[1].find("\r\nIf-None-Match: \"v1\"\r\n"), std::string::npos);
@@ -109,7 +109,7 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     EXPECT_EQ(renewed.etag, "\"v1\"");
     EXPECT_EQ(renewed.stale_at, kT0 + 150 + 1000);
 
-    ASSERT_EQ(s.fetch(slot, kT0 + 1000), 0);
+    ASSERT_TRUE(s.fetch(slot, kT0 + 1000));
     wait_for_revalidations();
     EXPECT_EQ(server.requests().size(), 2u);
     // A reply without caching fields stays fresh for the source's fresh=7 days.
@@ -131,26 +131,26 @@ TEST(CatalogueFetch, RateLimitAndBlockPauseTheSourceWithAMessageInsteadOfRetryin
     });
     Harness s(server);
     std::string slot;
-    EXPECT_EQ(s.fetch(slot, kT0), 1);
+    EXPECT_FALSE(s.fetch(slot, kT0));
     EXPECT_TRUE(slot.empty());
     EXPECT_EQ(s.ctx.health->message("Test", kT0), "Test: rate limited (HTTP 429), waiting 120 s");
-    EXPECT_EQ(s.fetch(slot, kT0 + 119), 1);
+    EXPECT_FALSE(s.fetch(slot, kT0 + 119));
     EXPECT_EQ(server.requests().size(), 1u) << "not asked again before Retry-After";
     {
         std::lock_guard lock(mutex);
         status = 403;
     }
-    EXPECT_EQ(s.fetch(slot, kT0 + 121), 1);
+    EXPECT_FALSE(s.fetch(slot, kT0 + 121));
     EXPECT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(s.ctx.health->message("Test", kT0 + 121), "Test: blocked (HTTP 403), not asked again until Reload Map");
-    EXPECT_EQ(s.fetch(slot, kT0 + 1000), 1);
+    EXPECT_FALSE(s.fetch(slot, kT0 + 1000));
     EXPECT_EQ(server.requests().size(), 2u);
     {
         std::lock_guard lock(mutex);
         status = 200;
     }
     s.ctx.health->reset("Test");
-    EXPECT_EQ(s.fetch(slot, kT0 + 1001), 0);
+    EXPECT_TRUE(s.fetch(slot, kT0 + 1001));
     EXPECT_EQ(test::read_file(slot), kPng);
     EXPECT_EQ(s.ctx.health->message("Test", kT0 + 1001), "");
 }

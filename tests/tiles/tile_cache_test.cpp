@@ -38,7 +38,7 @@ protected:
 TEST_F(TileCache, EmptyCacheGivesEmptySlotsAndSuccess) {
     for (bool big : {false, true}) {
         TilePathTable t = filled_table();
-        EXPECT_EQ(find_view_tiles(t, 1280, 10240, 1, MapSource::OpenStreetMap, root(), false, big), 0);
+        EXPECT_TRUE(find_view_tiles(t, 1280, 10240, 1, MapSource::OpenStreetMap, root(), false, big));
         const int cells = big ? 16 : 4;
         for (int i = 0; i < kTileSlots; ++i) EXPECT_EQ(t.slots[i].empty(), i < cells) << i;
     }
@@ -52,7 +52,7 @@ TEST_F(TileCache, FindsCachedTilesInGridOrder) {
     put(MapSource::OpenStreetMap, false, 1, 39, 5, "");                           // 0 bytes: missing
     fs::create_directories(tile_paths(TileKey{MapSource::OpenStreetMap, false, 1, 40, 4}, root()).full_path);
     TilePathTable t = filled_table();
-    EXPECT_EQ(find_view_tiles(t, 1280, 10240, 1, MapSource::OpenStreetMap, root(), false, false), 0);
+    EXPECT_TRUE(find_view_tiles(t, 1280, 10240, 1, MapSource::OpenStreetMap, root(), false, false));
     EXPECT_EQ(t.slots[0], a);
     EXPECT_EQ(t.slots[1], "");
     EXPECT_EQ(t.slots[2], "");  // a directory of the tile's name is no tile
@@ -63,12 +63,12 @@ TEST_F(TileCache, FindsCachedTilesInGridOrder) {
 
     // The aerial layer is a different file in the same directory.
     std::string slot;
-    EXPECT_EQ(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), true), 1);
+    EXPECT_FALSE(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), true));
     EXPECT_EQ(slot, tile_paths(TileKey{MapSource::GoogleMaps, true, 1, 39, 4}, root()).full_path);
     const std::string aerial = put(MapSource::GoogleMaps, true, 1, 39, 4);
-    EXPECT_EQ(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), true), 0);
+    EXPECT_TRUE(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), true));
     EXPECT_EQ(slot, aerial);
-    EXPECT_EQ(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), false), 1);
+    EXPECT_FALSE(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), false));
 }
 
 TEST_F(TileCache, ColumnsBeyondTheWorldEdgeWrap) {
@@ -76,16 +76,16 @@ TEST_F(TileCache, ColumnsBeyondTheWorldEdgeWrap) {
     const std::string east = put(MapSource::VirtualEarth, false, 0, 9, 0);
     TilePathTable t;
     // Centre column 0: the left cells fall west of 180° W.
-    EXPECT_EQ(find_view_tiles(t, 0, 2304, 0, MapSource::VirtualEarth, root(), false, false), 0);
+    EXPECT_TRUE(find_view_tiles(t, 0, 2304, 0, MapSource::VirtualEarth, root(), false, false));
     EXPECT_EQ(t.slots[2], west);
     EXPECT_EQ(t.slots[3], east);
     // Centre column 4096 (a wrapped centre may equal the world width): the right cells fall east.
-    EXPECT_EQ(find_view_tiles(t, 4096, 2304, 0, MapSource::VirtualEarth, root(), false, false), 0);
+    EXPECT_TRUE(find_view_tiles(t, 4096, 2304, 0, MapSource::VirtualEarth, root(), false, false));
     EXPECT_EQ(t.slots[2], west);
     EXPECT_EQ(t.slots[3], east);
     // MapQuest wraps with its own tiles per row (12 at level 0); rows run north-up.
     const std::string mq = put(MapSource::MapQuest, true, 0, 4, 11);
-    EXPECT_EQ(find_view_tiles(t, 0, 1024, 0, MapSource::MapQuest, root(), true, false), 0);
+    EXPECT_TRUE(find_view_tiles(t, 0, 1024, 0, MapSource::MapQuest, root(), true, false));
     EXPECT_EQ(t.slots[0], mq);
     EXPECT_EQ(t.slots[2], "");
 }
@@ -93,30 +93,30 @@ TEST_F(TileCache, ColumnsBeyondTheWorldEdgeWrap) {
 TEST_F(TileCache, Etopo2OnlyAtLevelZero) {
     const std::string tile = put(MapSource::Etopo2, false, 0, 4, 8);
     TilePathTable t = filled_table();
-    EXPECT_EQ(find_view_tiles(t, 2304, 1024, 0, MapSource::Etopo2, root(), false, false), 0);
+    EXPECT_TRUE(find_view_tiles(t, 2304, 1024, 0, MapSource::Etopo2, root(), false, false));
     EXPECT_EQ(t.slots[0], tile);  // top row is tile row 4, left column 8
     EXPECT_EQ(t.slots[1], "");
     TilePathTable untouched = filled_table();
-    EXPECT_EQ(find_view_tiles(untouched, 2304, 1024, 1, MapSource::Etopo2, root(), false, false), 1);
+    EXPECT_FALSE(find_view_tiles(untouched, 2304, 1024, 1, MapSource::Etopo2, root(), false, false));
     EXPECT_EQ(untouched.slots[0], "stale");
     std::string slot = "keep";
-    EXPECT_EQ(find_tile(slot, 2304, 1024, 2, MapSource::Etopo2, root(), false), 1);
+    EXPECT_FALSE(find_tile(slot, 2304, 1024, 2, MapSource::Etopo2, root(), false));
     EXPECT_EQ(slot, "keep");
     // Levels outside 0..4 have no tiles for any source.
-    EXPECT_EQ(find_view_tiles(untouched, 0, 0, 5, MapSource::GoogleMaps, root(), false, false), 1);
-    EXPECT_EQ(find_view_tiles(untouched, 0, 0, -1, MapSource::GoogleMaps, root(), false, false), 1);
+    EXPECT_FALSE(find_view_tiles(untouched, 0, 0, 5, MapSource::GoogleMaps, root(), false, false));
+    EXPECT_FALSE(find_view_tiles(untouched, 0, 0, -1, MapSource::GoogleMaps, root(), false, false));
     EXPECT_EQ(untouched.slots[0], "stale");
 }
 
 TEST_F(TileCache, PathsThatDoNotFitASlotAreNoTiles) {
     const std::string long_root = (tmp_.path() / std::string(200, 'r')).string();
     std::string slot = "old";
-    EXPECT_EQ(find_tile(slot, 0, 0, 4, MapSource::GoogleMaps, long_root, false), 1);
+    EXPECT_FALSE(find_tile(slot, 0, 0, 4, MapSource::GoogleMaps, long_root, false));
     EXPECT_EQ(slot, "");
     // Rows outside the world have no tile and no path.
-    EXPECT_EQ(find_tile(slot, 0, -1, 0, MapSource::GoogleMaps, root(), false), 1);
+    EXPECT_FALSE(find_tile(slot, 0, -1, 0, MapSource::GoogleMaps, root(), false));
     EXPECT_EQ(slot, "");
-    EXPECT_EQ(delete_tile(slot, 0, 4096, 0, MapSource::GoogleMaps, root(), false), 1);
+    EXPECT_FALSE(delete_tile(slot, 0, 4096, 0, MapSource::GoogleMaps, root(), false));
 }
 
 TEST_F(TileCache, ReloadDeletesExactlyTheViewTiles) {
@@ -127,7 +127,7 @@ TEST_F(TileCache, ReloadDeletesExactlyTheViewTiles) {
             put(MapSource::GoogleMaps, true, 2, row, col);
         }
     TilePathTable t;
-    EXPECT_EQ(delete_view_tiles(t, 25600, 51200, 2, MapSource::GoogleMaps, root(), false, true), 0);
+    EXPECT_TRUE(delete_view_tiles(t, 25600, 51200, 2, MapSource::GoogleMaps, root(), false, true));
     int left = 0;
     for (const auto& entry : fs::recursive_directory_iterator(root()))
         if (entry.is_regular_file()) ++left;
@@ -145,16 +145,16 @@ TEST_F(TileCache, ReloadDeletesExactlyTheViewTiles) {
 
     // Deleting again finds nothing to delete.
     std::string slot;
-    EXPECT_EQ(delete_tile(slot, 25600, 51200, 2, MapSource::GoogleMaps, root(), false), 1);
-    EXPECT_EQ(delete_tile(slot, 25600, 51200, 2, MapSource::GoogleMaps, root(), true), 0);
+    EXPECT_FALSE(delete_tile(slot, 25600, 51200, 2, MapSource::GoogleMaps, root(), false));
+    EXPECT_TRUE(delete_tile(slot, 25600, 51200, 2, MapSource::GoogleMaps, root(), true));
 }
 
 TEST_F(TileCache, Etopo2TilesAreNeverDeleted) {
     const std::string tile = put(MapSource::Etopo2, false, 0, 4, 8);
     TilePathTable t = filled_table();
-    EXPECT_EQ(delete_view_tiles(t, 2304, 1024, 0, MapSource::Etopo2, root(), false, false), 1);
+    EXPECT_FALSE(delete_view_tiles(t, 2304, 1024, 0, MapSource::Etopo2, root(), false, false));
     std::string slot;
-    EXPECT_EQ(delete_tile(slot, 2048, 1024, 0, MapSource::Etopo2, root(), false), 1);
+    EXPECT_FALSE(delete_tile(slot, 2048, 1024, 0, MapSource::Etopo2, root(), false));
     EXPECT_TRUE(fs::exists(tile));
     EXPECT_EQ(t.slots[0], "stale");
 }

@@ -138,7 +138,7 @@ protected:
 TEST_F(TileFetch, ViewIsFetchedOnceThenServedFromTheCache) {
     TilePathTable t;
     // OpenStreetMap level 2 around (256·100, 256·200): rows 199..200, columns 99..100, top-down.
-    ASSERT_EQ(fetch_view_tiles(t, 25600, 51200, 2, MapSource::OpenStreetMap, root(), false, false, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(t, 25600, 51200, 2, MapSource::OpenStreetMap, root(), false, false, context_));
     EXPECT_EQ(urls(), (std::vector<std::string>{"http://osm.test/10/99/199.png", "http://osm.test/10/100/199.png",
                                                 "http://osm.test/10/99/200.png", "http://osm.test/10/100/200.png"}));
     EXPECT_EQ(t.slots[0], path_of(MapSource::OpenStreetMap, false, 2, 199, 99));
@@ -152,7 +152,7 @@ TEST_F(TileFetch, ViewIsFetchedOnceThenServedFromTheCache) {
     test::write_file(t.slots[3], "old");
     const std::size_t before = urls().size();
     TilePathTable again;
-    ASSERT_EQ(fetch_view_tiles(again, 25600, 51200, 2, MapSource::OpenStreetMap, root(), false, false, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(again, 25600, 51200, 2, MapSource::OpenStreetMap, root(), false, false, context_));
     EXPECT_EQ(urls().size(), before + 1);
     EXPECT_EQ(urls().back(), "http://osm.test/10/99/199.png");
     EXPECT_EQ(test::read_file(again.slots[0]), "tile http://osm.test/10/99/199.png");
@@ -174,7 +174,7 @@ TEST_F(TileFetch, FailedDownloadsLeaveNoFileAndAnEmptySlot) {
     });
     for (int column : {1, 2, 3}) {
         std::string slot;
-        EXPECT_EQ(fetch_tile(slot, column * 256, 0, 0, MapSource::GoogleMaps, root(), false, context_), 1) << column;
+        EXPECT_FALSE(fetch_tile(slot, column * 256, 0, 0, MapSource::GoogleMaps, root(), false, context_)) << column;
         EXPECT_EQ(slot, path_of(MapSource::GoogleMaps, false, 0, 0, column));
         EXPECT_FALSE(fs::exists(slot));
         // Nothing but the directories is left behind (no partial files either).
@@ -182,19 +182,19 @@ TEST_F(TileFetch, FailedDownloadsLeaveNoFileAndAnEmptySlot) {
     }
     TilePathTable t;
     for (auto& s : t.slots) s = "stale";
-    ASSERT_EQ(fetch_view_tiles(t, 512, 1024, 0, MapSource::GoogleMaps, root(), false, false, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(t, 512, 1024, 0, MapSource::GoogleMaps, root(), false, false, context_));
     for (int i = 0; i < 4; ++i) EXPECT_EQ(t.slots[i], "") << i;  // columns 1 and 2 both fail
     EXPECT_EQ(t.slots[4], "stale");
 
     // An empty body is no tile either.
     answer([](const std::string& url) { return image_reply(url, ""); });
     std::string slot;
-    EXPECT_EQ(fetch_tile(slot, 0, 0, 1, MapSource::GoogleMaps, root(), false, context_), 1);
+    EXPECT_FALSE(fetch_tile(slot, 0, 0, 1, MapSource::GoogleMaps, root(), false, context_));
     EXPECT_FALSE(fs::exists(slot));
 
     // No server at all behind the proxy address.
     test::write_file(tmp_ / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(test::free_loopback_port()) + "\r\n");
-    EXPECT_EQ(fetch_tile(slot, 0, 256, 0, MapSource::GoogleMaps, root(), false, context_), 1);
+    EXPECT_FALSE(fetch_tile(slot, 0, 256, 0, MapSource::GoogleMaps, root(), false, context_));
     EXPECT_FALSE(fs::exists(slot));
 }
 
@@ -207,11 +207,11 @@ TEST_F(TileFetch, MapQuestPlaceholderIsDiscarded) {
     });
     for (bool aerial : {false, true}) {
         std::string slot;
-        EXPECT_EQ(fetch_tile(slot, 0 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_), 0);
+        EXPECT_TRUE(fetch_tile(slot, 0 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_));
         EXPECT_EQ(fs::file_size(slot), 1409u);
-        EXPECT_EQ(fetch_tile(slot, 1 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_), 1);
+        EXPECT_FALSE(fetch_tile(slot, 1 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_));
         EXPECT_FALSE(fs::exists(slot));
-        EXPECT_EQ(fetch_tile(slot, 2 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_), 0);
+        EXPECT_TRUE(fetch_tile(slot, 2 * 256, 0, 0, MapSource::MapQuest, root(), aerial, context_));
         EXPECT_EQ(fs::file_size(slot), 1411u);
     }
     EXPECT_EQ(urls()[0], "http://mq.test/map/Scale29337258/0/0/0/0.gif");
@@ -222,7 +222,7 @@ TEST_F(TileFetch, ColumnsBeyondTheEdgesAndVersionTexts) {
     versions_.virtual_earth_road.publish("77");
     TilePathTable t;
     // Centre column 0 at level 0: the left cells are column 15, west of 180° W.
-    ASSERT_EQ(fetch_view_tiles(t, 0, 2048, 0, MapSource::VirtualEarth, root(), false, false, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(t, 0, 2048, 0, MapSource::VirtualEarth, root(), false, false, context_));
     const auto got = urls();
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0], "http://road3.test/tiles/r1333.png?g=77");  // row 7, column 15
@@ -230,7 +230,7 @@ TEST_F(TileFetch, ColumnsBeyondTheEdgesAndVersionTexts) {
     EXPECT_EQ(t.slots[0], path_of(MapSource::VirtualEarth, false, 0, 7, 15));
     EXPECT_EQ(t.slots[3], path_of(MapSource::VirtualEarth, false, 0, 8, 0));
     // A Big Maps MapQuest view at its east edge wraps with the service's 12 tiles per row.
-    ASSERT_EQ(fetch_view_tiles(t, 3072, 1024, 0, MapSource::MapQuest, root(), true, true, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(t, 3072, 1024, 0, MapSource::MapQuest, root(), true, true, context_));
     EXPECT_EQ(urls()[4], "http://mq.test/sat/Scale29337258/0/5/0/10.jpg");
     EXPECT_EQ(urls()[7], "http://mq.test/sat/Scale29337258/0/5/0/1.jpg");
     EXPECT_EQ(t.slots[15], path_of(MapSource::MapQuest, true, 0, 2, 1));
@@ -239,14 +239,14 @@ TEST_F(TileFetch, ColumnsBeyondTheEdgesAndVersionTexts) {
 TEST_F(TileFetch, LevelsWithoutTilesFetchNothing) {
     TilePathTable t;
     for (auto& s : t.slots) s = "stale";
-    EXPECT_EQ(fetch_view_tiles(t, 2048, 1024, 1, MapSource::Etopo2, root(), false, false, context_), 1);
-    EXPECT_EQ(fetch_view_tiles(t, 2048, 1024, 5, MapSource::OpenStreetMap, root(), false, false, context_), 1);
+    EXPECT_FALSE(fetch_view_tiles(t, 2048, 1024, 1, MapSource::Etopo2, root(), false, false, context_));
+    EXPECT_FALSE(fetch_view_tiles(t, 2048, 1024, 5, MapSource::OpenStreetMap, root(), false, false, context_));
     EXPECT_EQ(t.slots[0], "stale");
     EXPECT_TRUE(urls().empty());
     EXPECT_FALSE(fs::exists(root()));
     // Rows outside the world are not asked for.
     std::string slot = "stale";
-    EXPECT_EQ(fetch_tile(slot, 0, -1, 0, MapSource::OpenStreetMap, root(), false, context_), 1);
+    EXPECT_FALSE(fetch_tile(slot, 0, -1, 0, MapSource::OpenStreetMap, root(), false, context_));
     EXPECT_EQ(slot, "");
     EXPECT_TRUE(urls().empty());
 }
@@ -282,7 +282,7 @@ TEST_F(TileFetch, Etopo2ImageIsCutIntoFourGifTiles) {
 
     std::string slot;
     // Tile row 7, column 0: the image at 90N 180W, stored beside the tiles.
-    ASSERT_EQ(fetch_tile(slot, 0, 7 * 256, 0, MapSource::Etopo2, root(), false, context_), 0);
+    ASSERT_TRUE(fetch_tile(slot, 0, 7 * 256, 0, MapSource::Etopo2, root(), false, context_));
     EXPECT_EQ(urls(), std::vector<std::string>{"http://relief.test/mgg/image/2minsurface/512/90N180W.jpg"});
     EXPECT_EQ(slot, test::native(root() + "/E2/vor_0_070000_000000.gif"));
     EXPECT_EQ(test::read_file(root() + "/E2/etopo_030000_000000.jpg"), body);
@@ -291,20 +291,20 @@ TEST_F(TileFetch, Etopo2ImageIsCutIntoFourGifTiles) {
     // The neighbours came with it: no further download for them.
     for (int row : {6, 7})
         for (int col : {0, 1}) {
-            ASSERT_EQ(fetch_tile(slot, col * 256, row * 256, 0, MapSource::Etopo2, root(), false, context_), 0);
+            ASSERT_TRUE(fetch_tile(slot, col * 256, row * 256, 0, MapSource::Etopo2, root(), false, context_));
         }
     EXPECT_EQ(urls().size(), 1u);
 
     // A cached image alone is no tile: a missing tile downloads its image again.
     fs::remove(root() + "/E2/vor_0_060000_010000.gif");
     test::write_file(root() + "/E2/etopo_030000_000000.jpg", "stale");
-    ASSERT_EQ(fetch_tile(slot, 256, 6 * 256, 0, MapSource::Etopo2, root(), false, context_), 0);
+    ASSERT_TRUE(fetch_tile(slot, 256, 6 * 256, 0, MapSource::Etopo2, root(), false, context_));
     EXPECT_EQ(urls().size(), 2u);
     EXPECT_EQ(test::read_file(root() + "/E2/etopo_030000_000000.jpg"), body);
 
     // A whole view: rows 3 (top) and 2, columns 8 and 9 → one image, 00N000E.
     TilePathTable t;
-    ASSERT_EQ(fetch_view_tiles(t, 9 * 256, 3 * 256, 0, MapSource::Etopo2, root(), false, false, context_), 0);
+    ASSERT_TRUE(fetch_view_tiles(t, 9 * 256, 3 * 256, 0, MapSource::Etopo2, root(), false, false, context_));
     EXPECT_EQ(urls().size(), 3u);
     EXPECT_EQ(urls().back(), "http://relief.test/mgg/image/2minsurface/512/00N000E.jpg");
     EXPECT_EQ(t.slots[0], test::native(root() + "/E2/vor_0_030000_100000.gif"));
@@ -315,11 +315,11 @@ TEST_F(TileFetch, Etopo2ImageIsCutIntoFourGifTiles) {
 TEST_F(TileFetch, UndecodableEtopo2ImageGivesNoTiles) {
     answer([](const std::string& url) { return image_reply(url, "not a jpeg at all"); });
     std::string slot;
-    EXPECT_EQ(fetch_tile(slot, 11 * 256, 0, 0, MapSource::Etopo2, root(), false, context_), 1);
+    EXPECT_FALSE(fetch_tile(slot, 11 * 256, 0, 0, MapSource::Etopo2, root(), false, context_));
     EXPECT_EQ(urls(), std::vector<std::string>{"http://relief.test/mgg/image/2minsurface/512/45S045E.jpg"});
     for (const auto& entry : fs::recursive_directory_iterator(root())) EXPECT_TRUE(entry.is_directory()) << entry.path();
     TilePathTable t;
-    EXPECT_EQ(fetch_view_tiles(t, 11 * 256, 512, 0, MapSource::Etopo2, root(), false, false, context_), 0);
+    EXPECT_TRUE(fetch_view_tiles(t, 11 * 256, 512, 0, MapSource::Etopo2, root(), false, false, context_));
     for (int i = 0; i < 4; ++i) EXPECT_EQ(t.slots[i], "") << i;
 }
 
