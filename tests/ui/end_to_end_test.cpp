@@ -404,7 +404,7 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPicturesAndMapCell
     const double lat = 60.175, lon = 24.9375;  // N 60 10 30, E 24 56 15
     test::write_file(dir / "vor_pos.txt", "N  60 10 30\nE  24 56 15\n");
     const std::filesystem::path coarse = test::shared_testdata() / "images/bench/map256-rgb.png";
-    const std::filesystem::path fine = test::shared_testdata() / "images/bench/map256-palette.png";
+    const std::filesystem::path fine_tile = test::shared_testdata() / "images/bench/map256-palette.png";
     const Catalogue catalogue = builtin_catalogue();
     const CatalogueEntry* osm = catalogue.find("OpenStreetMap", false);
     ASSERT_NE(osm, nullptr);
@@ -419,7 +419,7 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPicturesAndMapCell
             for (int q = 0; q < 4; ++q) {
                 const std::string quarter = fine_tile_path(*osm, key, root, q);
                 std::filesystem::create_directories(std::filesystem::path(quarter).parent_path());
-                std::filesystem::copy_file(fine, quarter, std::filesystem::copy_options::overwrite_existing);
+                std::filesystem::copy_file(fine_tile, quarter, std::filesystem::copy_options::overwrite_existing);
             }
         }
     Child program({vorglobal.string(), "--screenshot", "shot.png", "--exit-after", "3000"}, dir.path(),
@@ -453,7 +453,7 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPicturesAndMapCell
     // A stretch of the map area away from the notes: the small view shows bitmap rows from 64 on, and
     // every cell is a whole tile, so device pixel (X, Y) shows pixel (2u + X mod 2, 2v + Y mod 2) of
     // its quarter's tile (taken mod 256), where (u, v) is the logical pixel's place in its cell.
-    const QImage quarter = QImage(QString::fromStdString(fine.string())).convertToFormat(QImage::Format_RGB32);
+    const QImage quarter = QImage(QString::fromStdString(fine_tile.string())).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(quarter.width(), 256);
     int differ = 0, compared = 0;
     for (int y = 2 * 80; y < 2 * 200; ++y)
