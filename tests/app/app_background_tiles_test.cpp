@@ -222,13 +222,14 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     const std::string coarse = read_file(kTile);
     const std::filesystem::path fine_file = shared_testdata() / "images/bench/map256-palette.png";
     const std::string fine = read_file(fine_file);
+    // Kept-alive connections, so that the server's count of open ones is the client's.
     server = std::make_unique<LoopbackHttpServer>([&](const std::string& request) {
         // Level 2 is web zoom 10; its quarters come from zoom 11 and wait for the gate.
-        if (request.rfind("GET /11/", 0) == 0) {
-            gate.pass();
-            return ScriptedReply::make(200, "image/png", fine, true);
-        }
-        return ScriptedReply::make(200, "image/png", coarse, true);
+        const bool quarter = request.rfind("GET /11/", 0) == 0;
+        if (quarter) gate.pass();
+        ScriptedReply reply = ScriptedReply::make(200, "image/png", quarter ? fine : coarse, true);
+        reply.keep_alive = true;
+        return reply;
     });
     write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
     write_settings("site=Loop\r\nsize=small\r\n");
@@ -252,7 +253,12 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     ASSERT_TRUE(paint_until_filled());
     const std::vector<std::string> lines = request_lines();
     ASSERT_EQ(lines.size(), 20u);
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[i].rfind("GET /10/", 0), 0u) << lines[i];
+    // The 1x tiles go first: the last of them may only race the one sharp tile started beside it on
+    // the other connection.
+    std::size_t last_coarse = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind("GET /10/", 0) == 0) last_coarse = i;
+    EXPECT_LE(last_coarse, 4u) << testing::PrintToString(lines);
     EXPECT_LE(server->max_open_connections(), 2);
 
     RgbImage quarter;
