@@ -167,9 +167,9 @@ void App::create(Window& window) {
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
     link_options.network.stop = [this] { stream_->stop(); };
     link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
-    link_->set_settings(link_settings(*ws_));
+    link_->set_settings(ws_->line);
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
+    if (ws_->line.port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
         if (link_->open_link() != 1) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }

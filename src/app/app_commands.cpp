@@ -90,14 +90,14 @@ bool App::start_network_source(DeviceType type) {
 void App::select_device(int d) {
     const DeviceType type = static_cast<DeviceType>(d);
     ws_->device_type = d;
-    ws_->baud_rate = device_info(type).baud;
-    ws_->byte_size = 8;
-    ws_->parity = 0;
-    ws_->stop_bits = 0;
+    ws_->line.baud_rate = device_info(type).baud;
+    ws_->line.byte_size = 8;
+    ws_->line.parity = 0;
+    ws_->line.stop_bits = 0;
     for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
-    link_->set_settings(link_settings(*ws_));
+    link_->set_settings(ws_->line);
     window_->invalidate(false);
     if (type == DeviceType::Remote || is_network_device(type)) {
         link_->close_link();
@@ -126,16 +126,11 @@ void App::toggle_aerial() {
 
 void App::com_settings() {
     ComSettings s;
-    s.port_number = ws_->port_number;
-    s.baud_rate = ws_->baud_rate;
-    s.byte_size = ws_->byte_size;
-    s.parity = ws_->parity;
-    s.stop_bits = ws_->stop_bits;
-    s.flow_control = ws_->flow_control;
+    s.line = ws_->line;
     s.port_locked = link_->link_active();
     // The devices that exist, the one the port names now chosen when it is among them.
     const std::filesystem::path ini = settings_path(kIniFile);
-    const std::string named = serial_device_path(ws_->port_number, ini);
+    const std::string named = serial_device_path(ws_->line.port_number, ini);
     for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports)) {
         std::string about = p.description.empty() ? p.kind : p.description;
         if (p.device != p.path) about += ", " + p.device;
@@ -144,20 +139,17 @@ void App::com_settings() {
         if (p.path == named || p.device == named) s.device = p.path;
     }
     if (window_->run_com_settings_dialog(s)) {
-        if (!s.port_locked && s.port_number >= 0 && s.port_number <= 255)
-            ws_->port_number = static_cast<std::uint8_t>(s.port_number);
+        // The port number keeps its 8-bit room; a locked port stays as it is.
+        const int port = ws_->line.port_number;
+        ws_->line = s.line;
+        if (s.port_locked || s.line.port_number < 0 || s.line.port_number > 255) ws_->line.port_number = port;
         // A chosen device becomes the comN line of the chosen port.
-        if (!s.port_locked && !s.device.empty() && s.device != serial_device_path(ws_->port_number, ini)) {
-            write_setting_file(ini, "com" + std::to_string(ws_->port_number), s.device);
-            if (serial_device_path(ws_->port_number, ini) != s.device) window_->warning_box("Settings failed");
+        if (!s.port_locked && !s.device.empty() && s.device != serial_device_path(ws_->line.port_number, ini)) {
+            write_setting_file(ini, "com" + std::to_string(ws_->line.port_number), s.device);
+            if (serial_device_path(ws_->line.port_number, ini) != s.device) window_->warning_box("Settings failed");
         }
-        ws_->baud_rate = s.baud_rate;
-        ws_->byte_size = static_cast<std::uint8_t>(s.byte_size);
-        ws_->parity = static_cast<std::uint8_t>(s.parity);
-        ws_->stop_bits = static_cast<std::uint8_t>(s.stop_bits);
-        ws_->flow_control = static_cast<std::uint8_t>(s.flow_control);
-        write_setting("port", "COM" + std::to_string(ws_->port_number), dir_);
-        link_->set_settings(link_settings(*ws_));
+        write_setting("port", "COM" + std::to_string(ws_->line.port_number), dir_);
+        link_->set_settings(ws_->line);
         if (link_->link_active() && link_->configure_port() != 1) window_->warning_box("Settings failed");
     }
     window_->invalidate(false);

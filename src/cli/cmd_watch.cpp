@@ -82,7 +82,7 @@ int run_watch(int argc, char** argv) {
     };
     options.network.stop = [&] { stream.stop(); };
     SerialLink link(fix, nullptr, silence, options);
-    link.set_settings(link_settings(*ws));
+    link.set_settings(ws->line);
     link.set_device_type(device);
     if (link.open_link() != 1) {
         std::fprintf(stderr, "vortool watch: No GPS connected%s%s\n", link.open_failure().empty() ? "" : ": ",

@@ -79,8 +79,8 @@ SerialLink::~SerialLink() {
     if (reader_.joinable()) reader_.join();
 }
 
-void SerialLink::set_settings(const SerialLinkSettings& settings) { settings_ = settings; }
-SerialLinkSettings SerialLink::settings() const { return settings_; }
+void SerialLink::set_settings(const LineSettings& settings) { settings_ = settings; }
+LineSettings SerialLink::settings() const { return settings_; }
 
 void SerialLink::set_menu_connected(bool connected) {
     if (!window_) return;
@@ -162,12 +162,7 @@ int SerialLink::open_link() {
 }
 
 int SerialLink::configure_port() {
-    LineSettings line;
-    line.baud_rate = settings_.baud_rate;
-    line.byte_size = settings_.byte_size;
-    line.parity = settings_.parity;
-    line.stop_bits = settings_.stop_bits;
-    line.flow_control = settings_.flow_control;
+    const LineSettings line = settings_;
     write_ms_per_byte_.store(write_timeout_per_byte_ms(settings_.baud_rate));
     // The reader reopens a returning device with these settings, under the same lock.
     std::lock_guard lock(write_mutex_);

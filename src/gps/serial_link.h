@@ -27,15 +27,6 @@ namespace vg {
 // Most bytes handed to a parser at once.
 inline constexpr std::size_t kReadChunk = 80;
 
-struct SerialLinkSettings {
-    int port_number = 1;  // COMn
-    unsigned baud_rate = 4800;
-    int byte_size = 8;
-    int parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stop_bits = 0;     // 0 one, 1 one and a half (refused), 2 two
-    int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
-};
-
 // The Remote device type's link: the position server. start() returns true when the server thread
 // runs; stop() clears its running flag, wakes it and waits (bounded) for it to end.
 struct RemoteLinkHooks {
@@ -77,8 +68,8 @@ public:
     SerialLink& operator=(const SerialLink&) = delete;
 
     // Window thread. The settings are read by open_link and configure_port.
-    void set_settings(const SerialLinkSettings& settings);
-    SerialLinkSettings settings() const;
+    void set_settings(const LineSettings& settings);
+    LineSettings settings() const;
     // Any thread; the reader takes it afresh for every chunk.
     void set_device_type(DeviceType type) { device_type_.store(static_cast<int>(type)); }
     DeviceType device_type() const { return static_cast<DeviceType>(device_type_.load()); }
@@ -126,7 +117,7 @@ private:
     std::atomic<int>& silence_ticks_;
     SerialLinkOptions options_;
 
-    SerialLinkSettings settings_;  // window thread only
+    LineSettings settings_;  // window thread only
     std::atomic<int> device_type_{static_cast<int>(DeviceType::EarthMate)};
     std::atomic<int> link_active_{0};
     std::atomic<int> reader_thread_id_{0};

@@ -144,7 +144,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     App& a = start();
     a.on_command(Command::Garmin);
     EXPECT_EQ(a.window_state()->device_type, 5);
-    EXPECT_EQ(a.window_state()->baud_rate, 9600u);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 9600u);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
     EXPECT_FALSE(window.enabled(Command::Garmin));
     EXPECT_TRUE(window.enabled(Command::Nmea));
@@ -153,7 +153,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
 
     a.on_command(Command::Remote);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
-    EXPECT_EQ(a.window_state()->baud_rate, 19200u);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 19200u);
     ASSERT_TRUE(a.position_server()->running());
     EXPECT_EQ(a.window_state()->link_active.load(), 1);
     EXPECT_FALSE(window.enabled(Command::Connect));
@@ -231,22 +231,22 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     // COM settings: OK stores the edited values and writes the port; Cancel changes nothing.
     window.com_dialog = [](ComSettings& s) {
         EXPECT_FALSE(s.port_locked);
-        s.port_number = 3;
-        s.baud_rate = 38400;
-        s.flow_control = 2;
+        s.line.port_number = 3;
+        s.line.baud_rate = 38400;
+        s.line.flow_control = 2;
         return true;
     };
     a.on_command(Command::SettingsCom);
-    EXPECT_EQ(a.window_state()->port_number, 3);
-    EXPECT_EQ(a.window_state()->baud_rate, 38400u);
-    EXPECT_EQ(a.window_state()->flow_control, 2);
+    EXPECT_EQ(a.window_state()->line.port_number, 3);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 38400u);
+    EXPECT_EQ(a.window_state()->line.flow_control, 2);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("port=COM3\r\n"), std::string::npos);
     window.com_dialog = [](ComSettings& s) {
-        s.port_number = 9;
+        s.line.port_number = 9;
         return false;
     };
     a.on_command(Command::SettingsCom);
-    EXPECT_EQ(a.window_state()->port_number, 3);
+    EXPECT_EQ(a.window_state()->line.port_number, 3);
 
     a.on_command(Command::GpsMonitor);
     ASSERT_EQ(window.monitors.size(), 1u);
@@ -315,7 +315,7 @@ TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) 
     window.com_dialog = [&](ComSettings& s) {
         offered = s.devices;
         preselected = s.device;
-        s.port_number = 4;
+        s.line.port_number = 4;
         s.device = (dev / "ttyACM1").string();
         return true;
     };

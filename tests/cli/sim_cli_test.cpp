@@ -106,7 +106,7 @@ struct PlayBack {
         options.ini_file = dir / "vor_ini.txt";
         options.pos_file = dir / "vor_pos.txt";
         SerialLink link(fix, &window, silence, options);
-        SerialLinkSettings s;
+        LineSettings s;
         s.port_number = 2;
         s.baud_rate = baud;
         link.set_settings(s);

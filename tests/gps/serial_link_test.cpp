@@ -55,7 +55,7 @@ struct LinkFixture : ::testing::Test {
         options.utc_seconds = [] { return 1266150896LL; };  // 2010-02-14 12:34:56 UTC
         options.fix_notice = &notice;
         link = std::make_unique<SerialLink>(fix, &window, silence, options);
-        SerialLinkSettings s;
+        LineSettings s;
         s.port_number = 3;
         s.baud_rate = 9600;
         link->set_settings(s);
@@ -253,7 +253,7 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     EXPECT_TRUE(window.calls().empty());
 
     // A port without a device.
-    SerialLinkSettings s = link->settings();
+    LineSettings s = link->settings();
     s.port_number = 7;  // no com7 key: /dev/ttyS6, which does not exist here
     link->set_settings(s);
     if (!std::filesystem::exists("/dev/ttyS6")) {
@@ -268,7 +268,7 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
         other_options.ini_file = dir / "vor_ini.txt";
         SerialLink other(fix, nullptr, silence, other_options);
         other.set_settings(link->settings());
-        SerialLinkSettings mine = link->settings();
+        LineSettings mine = link->settings();
         mine.port_number = 3;
         other.set_settings(mine);
         ASSERT_EQ(other.open_link(), 1);
@@ -281,8 +281,8 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
                   "and log in again");
     }
     // Settings the port refuses: one and a half stop bits, byte size 9, baud 0.
-    for (auto bad : {SerialLinkSettings{3, 9600, 8, 0, 1, 0}, SerialLinkSettings{3, 9600, 9, 0, 0, 0},
-                     SerialLinkSettings{3, 0, 8, 0, 0, 0}}) {
+    for (auto bad : {LineSettings{3, 9600, 8, 0, 1, 0}, LineSettings{3, 9600, 9, 0, 0, 0},
+                     LineSettings{3, 0, 8, 0, 0, 0}}) {
         link->set_settings(bad);
         EXPECT_EQ(link->open_link(), 0);
         EXPECT_FALSE(link->link_active());
@@ -292,7 +292,7 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "wait on"), std::count(calls.begin(), calls.end(), "wait off"));
 
     // The port was closed each time: the same port opens now, and settings can be reapplied.
-    SerialLinkSettings good{3, 14400, 7, 3, 2, 4};
+    LineSettings good{3, 14400, 7, 3, 2, 4};
     link->set_settings(good);
     ASSERT_EQ(link->open_link(), 1);
     EXPECT_EQ(link->open_link(), 1);  // a second open while connected starts nothing new
