@@ -25,6 +25,7 @@
 
 namespace vg {
 
+using app_detail::show_online_menus;
 using app_detail::WaitCursor;
 
 App::App(std::filesystem::path settings_dir, AppOptions options)
@@ -166,11 +167,11 @@ void App::create(Window& window) {
     stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
     link_options.network.stop = [this] { stream_->stop(); };
-    link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
+    link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(ws_->line);
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
     if (ws_->line.port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
-        if (link_->open_link() != 1) no_gps_connected();
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
 
@@ -192,7 +193,8 @@ void App::create(Window& window) {
     // 4. The connectivity probe.
     if (options_.start_probe) {
         probe_ = std::make_unique<ConnectivityProbe>();
-        probe_->start(options_.probe, ws_->online, versions_, &window);
+        // On the probe thread: the window queues these menu changes for its own thread.
+        probe_->start(options_.probe, ws_->online, versions_, [&window] { show_online_menus(window, true); });
     }
 
     // 5-7. Zone, level and start position.
@@ -265,13 +267,13 @@ void App::on_size(int width, int height) {
 
 void App::on_close() {
     if (!ws_ || !link_) return;
-    link_->close_link();
+    close_link();
     ws_->link_active.store(0);
 }
 
 void App::on_destroy() {
     if (!ws_) return;
-    if (link_ && link_->link_active()) link_->close_link();
+    if (link_ && link_->link_active()) close_link();
     ws_->link_active.store(0);
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
@@ -299,7 +301,10 @@ int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fet
 }
 
 bool App::compose() {
-    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
+    if (!build_mosaic(table_, source(), ws_->aerial != 0, grid_, mosaic_)) {
+        if (window_) window_->warning_box(kMosaicFailedText);
+        return false;
+    }
     placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
     if (loader_) draw_placeholders();
     if (ws_->online.load() == 0) draw_atlas_fallback(-1);
@@ -486,7 +491,7 @@ void App::draw_placeholders() {
 
 void App::rebuild_bitmap() {
     if (!mosaic_.exists()) return;
-    build_display_bitmap(mosaic_, view_.display_bitmap, window_);
+    if (!build_display_bitmap(mosaic_, view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
 }
 
 void App::normalise_pending() {

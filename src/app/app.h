@@ -175,6 +175,11 @@ private:
     void select_device(int d);
     bool start_network_source(DeviceType type);
     void no_gps_connected();
+    // The receiver link opened with the wait cursor, the Connect/Disconnect items following the
+    // outcome; false when no link is open afterwards (the caller says "No GPS connected").
+    bool open_link();
+    // Closes the link; the menu items go back when one was open.
+    void close_link();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;

@@ -16,6 +16,7 @@
 
 namespace vg {
 
+using app_detail::show_online_menus;
 using app_detail::WaitCursor;
 
 namespace {
@@ -76,6 +77,25 @@ void App::no_gps_connected() {
     window_->invalidate(false);
 }
 
+bool App::open_link() {
+    if (link_->link_active()) return true;  // one link at a time
+    WaitCursor wait(window_);
+    const LinkOpen outcome = link_->open_link();
+    if (outcome == LinkOpen::Opened) {
+        window_->enable_menu_item(Command::Connect, false);
+        window_->enable_menu_item(Command::Disconnect, true);
+    } else if (outcome == LinkOpen::NoWakeEvent) {
+        window_->warning_box(kNoWakeEventText, kNoWakeEventCaption);
+    }
+    return outcome == LinkOpen::Opened || outcome == LinkOpen::AlreadyOpen;
+}
+
+void App::close_link() {
+    if (!link_->close_link() || !window_) return;
+    window_->enable_menu_item(Command::Connect, true);
+    window_->enable_menu_item(Command::Disconnect, false);
+}
+
 bool App::start_network_source(DeviceType type) {
     // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
     std::optional<net::StreamAddress> address;
@@ -100,8 +120,8 @@ void App::select_device(int d) {
     link_->set_settings(ws_->line);
     window_->invalidate(false);
     if (type == DeviceType::Remote || is_network_device(type)) {
-        link_->close_link();
-        if (link_->open_link() != 1) no_gps_connected();
+        close_link();
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
     }
@@ -150,7 +170,7 @@ void App::com_settings() {
         }
         write_setting("port", "COM" + std::to_string(ws_->line.port_number), dir_);
         link_->set_settings(ws_->line);
-        if (link_->link_active() && link_->configure_port() != 1) window_->warning_box("Settings failed");
+        if (link_->link_active() && !link_->configure_port()) window_->warning_box("Settings failed");
     }
     window_->invalidate(false);
 }
@@ -177,19 +197,27 @@ void App::on_command(Command id) {
         load_pending_view(Variant::Fetch);
         break;
     }
-    case Command::Online:
-        online_command(options_.probe, ws_->online, w);
+    case Command::Online: {
+        {
+            WaitCursor wait(window_);
+            if (online_command(options_.probe, ws_->online))
+                show_online_menus(w, true);
+            else
+                w.warning_box(kNoInternetMessage);
+        }
         if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
         break;
+    }
     case Command::Offline:
-        offline_command(ws_->online, w);
+        ws_->online.store(0);  // no request is sent
+        show_online_menus(w, false);
         break;
     case Command::Connect:
-        if (link_->open_link() != 1) no_gps_connected();
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
     case Command::Disconnect:
-        link_->close_link();
+        close_link();
         ws_->link_active.store(0);
         fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
         w.invalidate(false);

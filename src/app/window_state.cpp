@@ -115,20 +115,27 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     ws->owner_window = window;
     const std::filesystem::path set_file = dir / kSetFile;
     const std::filesystem::path ini_file = dir / kIniFile;
+    // Each lookup of a file that cannot be opened is told in a box, as it always was.
+    const auto setting = [window](const std::filesystem::path& file, std::string_view key) -> std::optional<std::string> {
+        SettingLookup found = look_up_setting(file, key);
+        if (found.status == SettingLookup::Status::NoFile && window) window->warning_box(config_file_missing_text(file));
+        if (found.status != SettingLookup::Status::Found) return std::nullopt;
+        return std::move(found.value);
+    };
 
-    if (auto v = setting_value(set_file, "size", window)) apply_size_setting(*ws, *v);
-    if (auto v = setting_value(ini_file, "hair", window)) {
+    if (auto v = setting(set_file, "size")) apply_size_setting(*ws, *v);
+    if (auto v = setting(ini_file, "hair")) {
         if (const auto hair = scan_int(*v)) ws->hair = *hair;
     }
-    if (auto v = setting_value(ini_file, "dash", window)) apply_dash_setting(*ws, *v);
-    if (auto v = setting_value(ini_file, "maps", window)) set_bounded(ws->maps_dir, *v, kMapsDirMax);
-    if (auto v = setting_value(ini_file, "file", window)) set_bounded(ws->track_file, *v, kTrackFileMax);
-    if (auto v = setting_value(ini_file, "plot", window)) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
-    if (auto v = setting_value(ini_file, "base", window)) apply_base_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "site", window)) apply_site_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "unit", window)) apply_unit_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "port", window)) apply_port_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "night", window)) ws->night = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(ini_file, "dash")) apply_dash_setting(*ws, *v);
+    if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
+    if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
+    if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(ini_file, "base")) apply_base_setting(*ws, *v);
+    if (auto v = setting(set_file, "site")) apply_site_setting(*ws, *v);
+    if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);
+    if (auto v = setting(set_file, "port")) apply_port_setting(*ws, *v);
+    if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y' ? 1 : 0;
 
     if (window) set_initial_menu_states(*ws, *window);
     return ws;

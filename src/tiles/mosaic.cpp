@@ -5,7 +5,6 @@
 #include <new>
 
 #include "platform/files.h"
-#include "platform/window.h"
 #include "tiles/decode_detail.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
@@ -75,13 +74,11 @@ void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
 
 }  // namespace
 
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
-                 Mosaic& mosaic) {
-    return build_mosaic(window, table, source, aerial, view_grid_of(big_maps), mosaic);
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, bool big_maps, Mosaic& mosaic) {
+    return build_mosaic(table, source, aerial, view_grid_of(big_maps), mosaic);
 }
 
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid,
-                 Mosaic& mosaic) {
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic) {
     const int columns = std::clamp(grid.columns, 1, kMaxGridSide);
     const int grid_rows = std::clamp(grid.rows, 1, kMaxGridSide);
     const std::size_t bytes = std::size_t(kTileSize) * columns * kTileSize * grid_rows * 3;
@@ -97,10 +94,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
             mosaic.pixels = {};
         }
     }
-    if (!mosaic.exists()) {
-        if (window) window->warning_box("Error in loading the JPG image");
-        return 0;
-    }
+    if (!mosaic.exists()) return false;
 
     const Decoder decoder = decoder_for(source, aerial);
     RgbImage image;
@@ -124,7 +118,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
             paste_tile(image, mosaic, x0, y0);
         }
     }
-    return 1;
+    return true;
 }
 
 int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {

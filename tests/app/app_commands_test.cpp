@@ -172,6 +172,8 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
     EXPECT_EQ(a.window_state()->link_active.load(), 0);
+    EXPECT_TRUE(window.enabled(Command::Connect));
+    EXPECT_FALSE(window.enabled(Command::Disconnect));
 }
 
 // The network devices: chosen in the menu or named by `unit`, their address from vor_ini.txt; the
@@ -329,7 +331,11 @@ TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) 
 }
 
 TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
-    test::LoopbackHttpServer site(test::ScriptedReply::make(200, "text/html", "<html></html>"));
+    // The well-known site answers without a Content-Type (not counted: no Internet) until told.
+    std::atomic<bool> answering{false};
+    test::LoopbackHttpServer site([&](const std::string&) {
+        return test::ScriptedReply::make(200, answering.load() ? "text/html" : "", "<html></html>");
+    });
     write_settings("port=COM7\r\n", "com7=" + (dir / "no-such-device").string() + "\r\n");
     AppOptions o = options();
     o.probe.online_site = site.url("/");
@@ -348,18 +354,30 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     EXPECT_TRUE(window.enabled(Command::Online));
     EXPECT_FALSE(window.enabled(Command::Offline));
 
+    // Without an answer: the message inside the wait cursor, still off line.
+    window.clear();
+    a.on_command(Command::Online);
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"wait on", "box VorGlobal: No Internet connection", "wait off"}));
+    EXPECT_EQ(a.window_state()->online.load(), 0);
+
+    answering = true;
+    window.clear();
     a.on_command(Command::Online);
     EXPECT_EQ(a.window_state()->online.load(), 1);
-    EXPECT_FALSE(window.enabled(Command::Online));
-    EXPECT_TRUE(window.enabled(Command::Offline));
+    const std::vector<std::string> calls = window.calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
+              (std::vector<std::string>{"wait on", "enable 1002 off", "enable 1003 on", "wait off"}));
     EXPECT_FALSE(std::filesystem::exists(dir / "tcpip.tmp"));
+    window.clear();
     a.on_command(Command::Offline);
     EXPECT_EQ(a.window_state()->online.load(), 0);
-    EXPECT_TRUE(window.enabled(Command::Online));
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"enable 1002 on", "enable 1003 off"}));
 
+    window.clear();
     a.on_command(Command::Connect);
-    EXPECT_EQ(window.boxes().size(), 2u);
-    EXPECT_EQ(window.boxes().back(), "No GPS connected");
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"wait on", "wait off", "box VorGlobal: No GPS connected", "invalidate"}))
+        << ::testing::PrintToString(window.calls());
 }
 
 }  // namespace
