@@ -99,6 +99,67 @@ void App::draw_overlays(const FixRecord& fix) {
     view_.marker_y = r;
 }
 
+void App::fine_frame(PaintFrame& frame) {
+    const DisplayBitmap& bitmap = view_.display_bitmap;
+    if (fine_.empty() || bitmap.width() != mosaic_.width || bitmap.height() != mosaic_.height) return;
+    constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
+    const std::size_t mosaic_stride = std::size_t(mosaic_.width) * 3;
+    // Puts 1x pixel (u, v) of the cell into `shown` as its 2 × 2 block, from blue-green-red `bgr`.
+    auto put = [](std::vector<std::uint8_t>& shown, int u, int v, const std::uint8_t* bgr) {
+        std::uint8_t* o = shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+        for (int k = 0; k < 2; ++k, o += kFineStride) {
+            o[0] = o[3] = bgr[0];
+            o[1] = o[4] = bgr[1];
+            o[2] = o[5] = bgr[2];
+        }
+    };
+    for (int i = 0; i < grid_.cells() && static_cast<std::size_t>(i) < fine_.size(); ++i) {
+        FineCell& f = fine_[static_cast<std::size_t>(i)];
+        if (f.quarters == 0 || f.image.width != kFineCellSize) continue;
+        const int x0 = kTileSize * (i % grid_.columns), y0 = kTileSize * (i / grid_.columns);
+        // Cells wholly outside the map area are not shown.
+        if (x0 + kTileSize <= frame.visible_first_column || x0 >= frame.visible_first_column + view_.map_width ||
+            y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + view_.map_height)
+            continue;
+        if (f.dirty) {
+            f.shown.resize(f.image.pixels.size());
+            const std::uint8_t* in = f.image.pixels.data();
+            std::uint8_t* out = f.shown.data();
+            for (std::size_t k = 0; k + 2 < f.shown.size(); k += 3) {
+                out[k] = in[k + 2];
+                out[k + 1] = in[k + 1];
+                out[k + 2] = in[k];
+            }
+            f.stamps.clear();
+            f.dirty = false;
+        } else {
+            // Last paint's overlay pixels go back to the sharp picture.
+            for (const std::uint32_t at : f.stamps) {
+                const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+                const std::uint8_t* rgb = f.image.pixels.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+                for (int k = 0; k < 2; ++k, rgb += kFineStride) {
+                    std::uint8_t* o = f.shown.data() + (rgb - f.image.pixels.data());
+                    o[0] = rgb[2], o[1] = rgb[1], o[2] = rgb[0];
+                    o[3] = rgb[5], o[4] = rgb[4], o[5] = rgb[3];
+                }
+            }
+            f.stamps.clear();
+        }
+        // Where the display bitmap differs from the mosaic an overlay (marker, cross-hair, track,
+        // GPX) was stamped: its pixel covers the sharp picture, 2 × 2.
+        for (int v = 0; v < kTileSize; ++v) {
+            const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
+            const std::uint8_t* m = mosaic_.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
+            for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
+                if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
+                put(f.shown, u, v, b);
+                f.stamps.push_back(static_cast<std::uint32_t>(v * kTileSize + u));
+            }
+        }
+        frame.fine_cells.push_back({x0, y0, f.shown.data()});
+    }
+}
+
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
@@ -186,6 +247,7 @@ PaintFrame App::paint() {
     // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
     frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
     frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
+    fine_frame(frame);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && kmh > 1) {

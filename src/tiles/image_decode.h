@@ -97,6 +97,19 @@ int load_tile_image(const std::filesystem::path& path, MapSource source, bool ae
 int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
                       Mosaic& mosaic);
 
+// A map cell at twice the resolution, for screens of twice the pixel density: 512 × 512
+// red-green-blue pixels made from four tiles of the next web zoom (one per quarter) or one 512-pixel
+// tile.
+inline constexpr int kFineCellSize = 2 * kTileSize;
+// Cell `index` of a mosaic built for `grid`, each pixel made 2 × 2, into `fine` (resized to
+// kFineCellSize square when it is not), leaving the quarters whose bit (1 << q) is set in `keep`.
+// Quarters: 0 north-west, 1 north-east, 2 south-west, 3 south-east. False for a cell outside the mosaic.
+bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep = 0);
+// Decodes a sharp tile file (PNG, or JPEG for a ".jpg" name) into `fine`: quarter 0..3 a 256 × 256 tile
+// into that quarter, -1 a 512 × 512 tile over the whole cell. True when drawn; false when the file could not
+// be decoded or has another size (`fine` unchanged then; the file is left alone).
+bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine);
+
 // Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. True; false when the
 // allocation failed, the bitmap then absent (the window then says kDisplayBitmapFailedText).
 bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap);

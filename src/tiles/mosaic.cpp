@@ -151,4 +151,52 @@ int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, co
     return 1;
 }
 
+bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        return false;
+    const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;
+    if (fine.width != kFineCellSize || fine.height != kFineCellSize || fine.pixels.size() != fine_stride * kFineCellSize) {
+        fine.width = fine.height = kFineCellSize;
+        fine.pixels.assign(fine_stride * kFineCellSize, kMosaicGrey);
+    }
+    const int x0 = kTileSize * (index % grid.columns);
+    const int y0 = kTileSize * (index / grid.columns);
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    constexpr int kHalf = kTileSize / 2;
+    for (int v = 0; v < kTileSize; ++v) {
+        const std::uint8_t* in = mosaic.pixels.data() + (std::size_t(y0) + v) * stride + std::size_t(x0) * 3;
+        std::uint8_t* out = fine.pixels.data() + std::size_t(2 * v) * fine_stride;
+        for (int u = 0; u < kTileSize; ++u) {
+            const unsigned quarter = (v >= kHalf ? 2u : 0u) + (u >= kHalf ? 1u : 0u);
+            if (keep & (1u << quarter)) continue;
+            const std::uint8_t* p = in + 3 * u;
+            std::uint8_t* o = out + 6 * u;
+            for (int k = 0; k < 2; ++k, o += fine_stride) {
+                o[0] = o[3] = p[0];
+                o[1] = o[4] = p[1];
+                o[2] = o[5] = p[2];
+            }
+        }
+    }
+    return true;
+}
+
+bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine) {
+    if (quarter < -1 || quarter > 3 || fine.width != kFineCellSize || fine.height != kFineCellSize) return false;
+    RgbImage image;
+    const int decoded = is_jpeg_name(path.string()) ? load_jpeg(path, image) : load_png(path, image);
+    const int side = quarter < 0 ? kFineCellSize : kTileSize;
+    if (decoded != 1 || image.width != side || image.height != side ||
+        image.pixels.size() != std::size_t(side) * side * 3)
+        return false;
+    const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;
+    const int x0 = quarter < 0 ? 0 : (quarter % 2) * kTileSize;
+    const int y0 = quarter < 0 ? 0 : (quarter / 2) * kTileSize;
+    for (int y = 0; y < side; ++y)
+        std::memcpy(fine.pixels.data() + (std::size_t(y0) + y) * fine_stride + std::size_t(x0) * 3,
+                    image.pixels.data() + std::size_t(y) * side * 3, std::size_t(side) * 3);
+    return true;
+}
+
 }  // namespace vg
