@@ -382,7 +382,7 @@ void App::fill_fine_cell(int index, bool from_cache) {
     if (!enlarge_mosaic_cell(mosaic_, grid_, index, f.image, f.quarters)) return;
     for (const auto& [q, path] : cached)
         if (draw_fine_tile(path, q, f.image)) f.quarters |= q < 0 ? 0xFu : 1u << q;
-    f.dirty = true;
+    f.dirty = 0xFu;
 }
 
 void App::draw_atlas_fallback(int index) {
@@ -509,10 +509,17 @@ void App::take_landed_tiles() {
             const auto [index, quarter] = f->second;
             if (landed.ok && static_cast<std::size_t>(index) < fine_.size()) {
                 FineCell& cell = fine_[static_cast<std::size_t>(index)];
-                if (enlarge_mosaic_cell(mosaic_, grid_, index, cell.image, cell.quarters) &&
-                    draw_fine_tile(landed.path, quarter, cell.image)) {
-                    cell.quarters |= quarter < 0 ? 0xFu : 1u << quarter;
-                    cell.dirty = true;
+                // The first sharp tile of a cell starts from its 1x pixels enlarged; later ones only
+                // replace their quarter (a 1x tile landing refreshes the rest, fill_fine_cell).
+                bool ready = cell.image.width == kFineCellSize;
+                if (!ready && enlarge_mosaic_cell(mosaic_, grid_, index, cell.image)) {
+                    ready = true;
+                    cell.dirty = 0xFu;
+                }
+                const unsigned bits = quarter < 0 ? 0xFu : 1u << quarter;
+                if (ready && draw_fine_tile(landed.path, quarter, cell.image)) {
+                    cell.quarters |= bits;
+                    cell.dirty |= bits;
                 }
             }
             continue;

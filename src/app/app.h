@@ -218,7 +218,7 @@ private:
         unsigned quarters = 0;            // bit q: quarter q shows its sharp tile
         std::vector<std::uint8_t> shown;  // blue-green-red with the overlays stamped in
         std::vector<std::uint32_t> stamps;  // display bitmap pixels (v · 256 + u) stamped into `shown`
-        bool dirty = true;                // `image` changed since `shown` was made
+        unsigned dirty = 0xFu;            // bit q: quarter q of `image` changed since `shown` was made
     };
     std::vector<FineCell> fine_;
     std::map<std::string, std::pair<int, int>> fine_wanted_;  // cache path → cell, quarter (-1 whole)

@@ -121,30 +121,33 @@ void App::fine_frame(PaintFrame& frame) {
         if (x0 + kTileSize <= frame.visible_first_column || x0 >= frame.visible_first_column + view_.map_width ||
             y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + view_.map_height)
             continue;
-        if (f.dirty) {
-            f.shown.resize(f.image.pixels.size());
-            const std::uint8_t* in = f.image.pixels.data();
-            std::uint8_t* out = f.shown.data();
-            for (std::size_t k = 0; k + 2 < f.shown.size(); k += 3) {
-                out[k] = in[k + 2];
-                out[k + 1] = in[k + 1];
-                out[k + 2] = in[k];
-            }
-            f.stamps.clear();
-            f.dirty = false;
-        } else {
-            // Last paint's overlay pixels go back to the sharp picture.
-            for (const std::uint32_t at : f.stamps) {
-                const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
-                const std::uint8_t* rgb = f.image.pixels.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
-                for (int k = 0; k < 2; ++k, rgb += kFineStride) {
-                    std::uint8_t* o = f.shown.data() + (rgb - f.image.pixels.data());
-                    o[0] = rgb[2], o[1] = rgb[1], o[2] = rgb[0];
-                    o[3] = rgb[5], o[4] = rgb[4], o[5] = rgb[3];
-                }
-            }
+        // Last paint's overlay pixels go back to the sharp picture, then the quarters that changed
+        // are made blue-green-red afresh.
+        if (f.shown.size() != f.image.pixels.size()) {
+            f.shown.assign(f.image.pixels.size(), 0);
+            f.dirty = 0xFu;
             f.stamps.clear();
         }
+        auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
+            const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
+            const std::uint8_t* in = f.image.pixels.data() + at;
+            std::uint8_t* out = f.shown.data() + at;
+            for (int k = 0; k < columns; ++k, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        };
+        for (const std::uint32_t at : f.stamps) {
+            const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+            restore(2 * u, 2 * v, 2);
+            restore(2 * u, 2 * v + 1, 2);
+        }
+        f.stamps.clear();
+        for (int q = 0; q < 4; ++q)
+            if (f.dirty & (1u << q))
+                for (int y = 0; y < kTileSize; ++y) restore((q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
+        f.dirty = 0;
         // Where the display bitmap differs from the mosaic an overlay (marker, cross-hair, track,
         // GPX) was stamped: its pixel covers the sharp picture, 2 × 2.
         for (int v = 0; v < kTileSize; ++v) {
