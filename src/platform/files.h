@@ -44,7 +44,7 @@ bool flush_to_disk(int fd);
 // `temp` receives its path.
 int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp);
 // Moves `from` over `to`, replacing it in one step; on Windows with MOVEFILE_REPLACE_EXISTING and
-// MOVEFILE_WRITE_THROUGH.
+// MOVEFILE_WRITE_THROUGH, tried again for about a second while another holder keeps `to` busy.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 // Deletes a file; false when it could not (or was not there).
 bool remove_file(const std::filesystem::path& path);
