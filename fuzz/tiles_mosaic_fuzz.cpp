@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     vg::Mosaic mosaic;
     vg::DisplayBitmap bitmap;
-    if (vg::build_mosaic(nullptr, table, source, aerial, big_maps, mosaic) != 1) std::abort();
-    if (vg::build_display_bitmap(big_maps, mosaic, bitmap, nullptr) != 1) std::abort();
+    if (!vg::build_mosaic(table, source, aerial, big_maps, mosaic)) std::abort();
+    if (!vg::build_display_bitmap(big_maps, mosaic, bitmap)) std::abort();
     const int c = static_cast<int>(size % 1100) - 40;
     const int r = static_cast<int>((size * 7) % 1100) - 40;
     vg::draw_cross_hair(bitmap, c, r, false, mode % 12 - 2);

@@ -96,8 +96,8 @@ void mosaic_and_bitmap(benchmark::State& state, const TileSet& set) {
     vg::Mosaic mosaic;
     vg::DisplayBitmap bitmap;
     for (auto _ : state) {
-        if (!vg::build_mosaic(nullptr, set.table, vg::MapSource::OpenStreetMap, false, true, mosaic) ||
-            !vg::build_display_bitmap(true, mosaic, bitmap, nullptr))
+        if (!vg::build_mosaic(set.table, vg::MapSource::OpenStreetMap, false, true, mosaic) ||
+            !vg::build_display_bitmap(true, mosaic, bitmap))
             state.SkipWithError("build failed");
         benchmark::DoNotOptimize(bitmap.pixels());
     }
@@ -113,10 +113,10 @@ void BM_MosaicAndBitmap16Palette(benchmark::State& s) { mosaic_and_bitmap(s, pal
 // The bitmap step alone, for the share of the copy.
 void BM_DisplayBitmap1024(benchmark::State& state) {
     vg::Mosaic mosaic;
-    vg::build_mosaic(nullptr, vg::TilePathTable{}, vg::MapSource::OpenStreetMap, false, true, mosaic);
+    vg::build_mosaic(vg::TilePathTable{}, vg::MapSource::OpenStreetMap, false, true, mosaic);
     vg::DisplayBitmap bitmap;
     for (auto _ : state) {
-        vg::build_display_bitmap(true, mosaic, bitmap, nullptr);
+        vg::build_display_bitmap(true, mosaic, bitmap);
         benchmark::DoNotOptimize(bitmap.pixels());
     }
 }

@@ -25,11 +25,12 @@
 
 namespace vg {
 
+using app_detail::show_online_menus;
 using app_detail::WaitCursor;
 
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
-      clock_(options_.clock ? options_.clock : &system_clock()) {
+      clock_(options_.clock ? options_.clock : &system_clock()), device_scale_(options_.device_scale >= 2 ? 2 : 1) {
     catalogue_ = load_catalogue(dir_);
     // Map packs in the packs folder of the cache root are sources too, after the user lines.
     std::string maps = setting_value(dir_ / kIniFile, "maps").value_or(kDefaultMapsDir);
@@ -166,11 +167,11 @@ void App::create(Window& window) {
     stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
     link_options.network.stop = [this] { stream_->stop(); };
-    link_ = std::make_unique<SerialLink>(fix_, &window, ws_->silence_ticks, std::move(link_options));
-    link_->set_settings(link_settings(*ws_));
+    link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));
+    link_->set_settings(ws_->line);
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
-        if (link_->open_link() != 1) no_gps_connected();
+    if (ws_->line.port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
     }
 
@@ -192,7 +193,8 @@ void App::create(Window& window) {
     // 4. The connectivity probe.
     if (options_.start_probe) {
         probe_ = std::make_unique<ConnectivityProbe>();
-        probe_->start(options_.probe, ws_->online, versions_, &window);
+        // On the probe thread: the window queues these menu changes for its own thread.
+        probe_->start(options_.probe, ws_->online, versions_, [&window] { show_online_menus(window, true); });
     }
 
     // 5-7. Zone, level and start position.
@@ -265,13 +267,13 @@ void App::on_size(int width, int height) {
 
 void App::on_close() {
     if (!ws_ || !link_) return;
-    link_->close_link();
+    close_link();
     ws_->link_active.store(0);
 }
 
 void App::on_destroy() {
     if (!ws_) return;
-    if (link_ && link_->link_active()) link_->close_link();
+    if (link_ && link_->link_active()) close_link();
     ws_->link_active.store(0);
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
@@ -299,12 +301,88 @@ int App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fet
 }
 
 bool App::compose() {
-    if (build_mosaic(window_, table_, source(), ws_->aerial != 0, grid_, mosaic_) != 1) return false;
+    if (!build_mosaic(table_, source(), ws_->aerial != 0, grid_, mosaic_)) {
+        if (window_) window_->warning_box(kMosaicFailedText);
+        return false;
+    }
     placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
     if (loader_) draw_placeholders();
     if (ws_->online.load() == 0) draw_atlas_fallback(-1);
+    compose_fine();
     rebuild_bitmap();
     return true;
+}
+
+// ---- sharp cells on a screen of twice the pixel density ------------------------------------------
+// The 1x mosaic and display bitmap stay exactly as on any screen; a sharp cell is drawn over its
+// cell by the window layer. The sharp tiles are cached in their own folder beside the source's, are
+// fetched after every 1x tile of the view (lower priority, same connections and health), and a cell
+// shows its 1x tile enlarged until they land.
+
+void App::set_device_scale(int scale) {
+    const int s = scale >= 2 ? 2 : 1;
+    if (s == device_scale_) return;
+    device_scale_ = s;
+    if (!ws_ || !view_loaded_) return;
+    compose_fine();
+    if (background() && ws_->online.load() != 0) request_view_tiles(false);
+    if (window_) window_->invalidate(false);
+}
+
+const CatalogueEntry* App::fine_entry() const {
+    if (device_scale_ < 2 || !ws_) return nullptr;
+    const CatalogueEntry* e = current_entry();
+    if (!e || !e->uses_fetcher() || rows_run_north(e->geometry())) return nullptr;
+    // Hosts given explicitly keep the original sources on their plain-http forms (fetch_context).
+    if (options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
+    return e->has_level(view_.level) ? e : nullptr;
+}
+
+std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& entry, int index) const {
+    std::vector<std::pair<int, std::string>> files;
+    if (grid_.columns < 1 || index < 0 || index >= grid_.cells()) return files;
+    const WorldPixel p = view_cell_pixel(entry.geometry(), view_.centre_x, view_.centre_y, grid_,
+                                         index / grid_.columns, index % grid_.columns);
+    const TileKey key = catalogue_tile_key(entry, p.x, p.y, view_.level);
+    if (!tile_in_world(key)) return files;
+    const std::string root = maps_root();
+    if (entry.offers_fine_tiles()) {
+        files.emplace_back(-1, fine_tile_path(entry, key, root, -1));
+    } else {
+        for (int q = 0; q < 4; ++q) files.emplace_back(q, fine_tile_path(entry, key, root, q));
+    }
+    return files;
+}
+
+void App::compose_fine() {
+    fine_.clear();
+    fine_wanted_.clear();
+    if (!fine_entry() || !mosaic_.exists()) return;
+    fine_.resize(static_cast<std::size_t>(grid_.cells()));
+    for (int i = 0; i < grid_.cells(); ++i)
+        if (static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[static_cast<std::size_t>(i)].empty())
+            fill_fine_cell(i, true);
+}
+
+void App::fill_fine_cell(int index, bool from_cache) {
+    const CatalogueEntry* entry = fine_entry();
+    if (!entry || index < 0 || static_cast<std::size_t>(index) >= fine_.size()) return;
+    FineCell& f = fine_[static_cast<std::size_t>(index)];
+    std::vector<std::pair<int, std::string>> cached;
+    if (from_cache) {
+        for (auto& [q, path] : fine_files(*entry, index)) {
+            const unsigned bits = q < 0 ? 0xFu : 1u << q;
+            std::error_code ec;
+            if ((f.quarters & bits) != bits && std::filesystem::file_size(path, ec) > 0 && !ec)
+                cached.emplace_back(q, std::move(path));
+        }
+        // Nothing sharp to show: the window layer draws the 1x cell enlarged, which looks the same.
+        if (cached.empty() && f.quarters == 0) return;
+    }
+    if (!enlarge_mosaic_cell(mosaic_, grid_, index, f.image, f.quarters)) return;
+    for (const auto& [q, path] : cached)
+        if (draw_fine_tile(path, q, f.image)) f.quarters |= q < 0 ? 0xFu : 1u << q;
+    f.dirty = 0xFu;
 }
 
 void App::draw_atlas_fallback(int index) {
@@ -384,6 +462,25 @@ void App::request_view_tiles(bool all) {
             wants.push_back({path, *url, dx * dx + dy * dy});
             wanted_cells_[path] = i;
         }
+    // On a screen of twice the pixel density, the sharp tiles of the cells come after every 1x tile.
+    fine_wanted_.clear();
+    if (const CatalogueEntry* fine = entry && !paused ? fine_entry() : nullptr) {
+        constexpr int kAfterEveryCell = 1 << 20;
+        for (int i = 0; i < grid_.cells(); ++i) {
+            const int dx = 2 * (i % grid_.columns) + 1 - grid_.columns, dy = 2 * (i / grid_.columns) + 1 - grid_.rows;
+            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, i / grid_.columns,
+                                                 i % grid_.columns);
+            const TileKey key = catalogue_tile_key(*fine, p.x, p.y, view_.level);
+            for (auto& [q, path] : fine_files(*fine, i)) {
+                std::error_code ec;
+                if (!all && std::filesystem::file_size(path, ec) > 0 && !ec) continue;
+                const auto url = expand_fine_template(*fine, view_.level, key.row, key.column, q, context.key);
+                if (!url || path.size() > kMaxTilePath) continue;
+                wants.push_back({path, *url, kAfterEveryCell + dx * dx + dy * dy});
+                fine_wanted_[path] = {i, q};
+            }
+        }
+    }
     if (entry && !cached.empty()) revalidate_catalogue_tiles(cached, view_.level, root, context);
     const FetchSettings settings = read_fetch_settings(dir_);
     TileLoader::Policy policy;
@@ -406,6 +503,27 @@ void App::take_landed_tiles() {
     const MapSource src = source();
     bool drawn = false;
     for (const TileLoader::Landed& landed : loader_->take_landed()) {
+        if (auto f = fine_wanted_.find(landed.path); f != fine_wanted_.end()) {
+            // A sharp tile: drawn into its cell's quarter (or the whole cell). One that failed
+            // leaves the 1x tile enlarged there; the source's health has noted why.
+            const auto [index, quarter] = f->second;
+            if (landed.ok && static_cast<std::size_t>(index) < fine_.size()) {
+                FineCell& cell = fine_[static_cast<std::size_t>(index)];
+                // The first sharp tile of a cell starts from its 1x pixels enlarged; later ones only
+                // replace their quarter (a 1x tile landing refreshes the rest, fill_fine_cell).
+                bool ready = cell.image.width == kFineCellSize;
+                if (!ready && enlarge_mosaic_cell(mosaic_, grid_, index, cell.image)) {
+                    ready = true;
+                    cell.dirty = 0xFu;
+                }
+                const unsigned bits = quarter < 0 ? 0xFu : 1u << quarter;
+                if (ready && draw_fine_tile(landed.path, quarter, cell.image)) {
+                    cell.quarters |= bits;
+                    cell.dirty |= bits;
+                }
+            }
+            continue;
+        }
         if (!landed.ok) {
             ++failed_tiles_;
             failure_reason_ = landed.reason;
@@ -428,6 +546,8 @@ void App::take_landed_tiles() {
         table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
         if (build_mosaic_cell(landed.path, src, ws_->aerial != 0, grid_, it->second, mosaic_) != 1)
             table_.slots[static_cast<std::size_t>(it->second)].clear();
+        else if (!fine_.empty())
+            fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
         drawn = true;
     }
     if (drawn) rebuild_bitmap();
@@ -486,7 +606,7 @@ void App::draw_placeholders() {
 
 void App::rebuild_bitmap() {
     if (!mosaic_.exists()) return;
-    build_display_bitmap(mosaic_, view_.display_bitmap, window_);
+    if (!build_display_bitmap(mosaic_, view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
 }
 
 void App::normalise_pending() {

@@ -60,6 +60,9 @@ struct AppOptions {
     bool background_tiles = true;
     // Connections per tile host for background fetching.
     int tile_connections = 2;
+    // The window's device pixel ratio, rounded: 2 draws the cells of catalogue sources fetched by the
+    // fetcher sharp, from the next web zoom's tiles or the source's 512-pixel tiles.
+    int device_scale = 1;
     // Where the COM settings dialog looks for serial devices (tests point it at a made-up tree).
     SerialPortRoots serial_ports;
 };
@@ -94,6 +97,9 @@ public:
     // The map was dragged by (dx, dy) client pixels: the view follows in whole tiles.
     void on_drag(int dx, int dy);
     void on_timer();
+    // The window moved to a screen of another pixel density (1, or 2 for sharp cells).
+    void set_device_scale(int scale);
+    int device_scale() const { return device_scale_; }
 
     // State, for the window layer and tests.
     const WindowState* window_state() const { return ws_.get(); }
@@ -175,6 +181,11 @@ private:
     void select_device(int d);
     bool start_network_source(DeviceType type);
     void no_gps_connected();
+    // The receiver link opened with the wait cursor, the Connect/Disconnect items following the
+    // outcome; false when no link is open afterwards (the caller says "No GPS connected").
+    bool open_link();
+    // Closes the link; the menu items go back when one was open.
+    void close_link();
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
@@ -201,6 +212,27 @@ private:
     int failed_tiles_ = 0;
     std::string failure_reason_;
     std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
+    // Sharp cells at a device scale of 2 (one per cell of the grid; empty at scale 1).
+    struct FineCell {
+        RgbImage image;                   // kFineCellSize square; empty: the cell is not drawn sharp
+        unsigned quarters = 0;            // bit q: quarter q shows its sharp tile
+        std::vector<std::uint8_t> shown;  // blue-green-red with the overlays stamped in
+        std::vector<std::uint32_t> stamps;  // display bitmap pixels (v · 256 + u) stamped into `shown`
+        unsigned dirty = 0xFu;            // bit q: quarter q of `image` changed since `shown` was made
+    };
+    std::vector<FineCell> fine_;
+    std::map<std::string, std::pair<int, int>> fine_wanted_;  // cache path → cell, quarter (-1 whole)
+    int device_scale_ = 1;
+    // The entry whose cells are drawn sharp now, or null.
+    const CatalogueEntry* fine_entry() const;
+    // The sharp tile files of cell `index` (quarter, path): the 512-pixel one, or the four quarters.
+    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index) const;
+    // Makes the sharp cells of a newly composed view from the cache.
+    void compose_fine();
+    // Cell `index` enlarged from the mosaic where it is not sharp yet, with its cached sharp tiles.
+    void fill_fine_cell(int index, bool from_cache);
+    // The sharp cells with the display bitmap's overlays into `frame`.
+    void fine_frame(PaintFrame& frame);
     GpxData gpx_;                          // the GPX file opened last
     Mosaic mosaic_;
     TileVersions versions_;

@@ -16,6 +16,7 @@
 
 namespace vg {
 
+using app_detail::show_online_menus;
 using app_detail::WaitCursor;
 
 namespace {
@@ -76,6 +77,25 @@ void App::no_gps_connected() {
     window_->invalidate(false);
 }
 
+bool App::open_link() {
+    if (link_->link_active()) return true;  // one link at a time
+    WaitCursor wait(window_);
+    const LinkOpen outcome = link_->open_link();
+    if (outcome == LinkOpen::Opened) {
+        window_->enable_menu_item(Command::Connect, false);
+        window_->enable_menu_item(Command::Disconnect, true);
+    } else if (outcome == LinkOpen::NoWakeEvent) {
+        window_->warning_box(kNoWakeEventText, kNoWakeEventCaption);
+    }
+    return outcome == LinkOpen::Opened || outcome == LinkOpen::AlreadyOpen;
+}
+
+void App::close_link() {
+    if (!link_->close_link() || !window_) return;
+    window_->enable_menu_item(Command::Connect, true);
+    window_->enable_menu_item(Command::Disconnect, false);
+}
+
 bool App::start_network_source(DeviceType type) {
     // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
     std::optional<net::StreamAddress> address;
@@ -90,18 +110,18 @@ bool App::start_network_source(DeviceType type) {
 void App::select_device(int d) {
     const DeviceType type = static_cast<DeviceType>(d);
     ws_->device_type = d;
-    ws_->baud_rate = device_info(type).baud;
-    ws_->byte_size = 8;
-    ws_->parity = 0;
-    ws_->stop_bits = 0;
+    ws_->line.baud_rate = device_info(type).baud;
+    ws_->line.byte_size = 8;
+    ws_->line.parity = 0;
+    ws_->line.stop_bits = 0;
     for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, static_cast<int>(info.type) != d);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
-    link_->set_settings(link_settings(*ws_));
+    link_->set_settings(ws_->line);
     window_->invalidate(false);
     if (type == DeviceType::Remote || is_network_device(type)) {
-        link_->close_link();
-        if (link_->open_link() != 1) no_gps_connected();
+        close_link();
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         window_->invalidate(false);
     }
@@ -126,16 +146,11 @@ void App::toggle_aerial() {
 
 void App::com_settings() {
     ComSettings s;
-    s.port_number = ws_->port_number;
-    s.baud_rate = ws_->baud_rate;
-    s.byte_size = ws_->byte_size;
-    s.parity = ws_->parity;
-    s.stop_bits = ws_->stop_bits;
-    s.flow_control = ws_->flow_control;
+    s.line = ws_->line;
     s.port_locked = link_->link_active();
     // The devices that exist, the one the port names now chosen when it is among them.
     const std::filesystem::path ini = settings_path(kIniFile);
-    const std::string named = serial_device_path(ws_->port_number, ini);
+    const std::string named = serial_device_path(ws_->line.port_number, ini);
     for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports)) {
         std::string about = p.description.empty() ? p.kind : p.description;
         if (p.device != p.path) about += ", " + p.device;
@@ -144,21 +159,18 @@ void App::com_settings() {
         if (p.path == named || p.device == named) s.device = p.path;
     }
     if (window_->run_com_settings_dialog(s)) {
-        if (!s.port_locked && s.port_number >= 0 && s.port_number <= 255)
-            ws_->port_number = static_cast<std::uint8_t>(s.port_number);
+        // The port number keeps its 8-bit room; a locked port stays as it is.
+        const int port = ws_->line.port_number;
+        ws_->line = s.line;
+        if (s.port_locked || s.line.port_number < 0 || s.line.port_number > 255) ws_->line.port_number = port;
         // A chosen device becomes the comN line of the chosen port.
-        if (!s.port_locked && !s.device.empty() && s.device != serial_device_path(ws_->port_number, ini)) {
-            write_setting_file(ini, "com" + std::to_string(ws_->port_number), s.device);
-            if (serial_device_path(ws_->port_number, ini) != s.device) window_->warning_box("Settings failed");
+        if (!s.port_locked && !s.device.empty() && s.device != serial_device_path(ws_->line.port_number, ini)) {
+            write_setting_file(ini, "com" + std::to_string(ws_->line.port_number), s.device);
+            if (serial_device_path(ws_->line.port_number, ini) != s.device) window_->warning_box("Settings failed");
         }
-        ws_->baud_rate = s.baud_rate;
-        ws_->byte_size = static_cast<std::uint8_t>(s.byte_size);
-        ws_->parity = static_cast<std::uint8_t>(s.parity);
-        ws_->stop_bits = static_cast<std::uint8_t>(s.stop_bits);
-        ws_->flow_control = static_cast<std::uint8_t>(s.flow_control);
-        write_setting("port", "COM" + std::to_string(ws_->port_number), dir_);
-        link_->set_settings(link_settings(*ws_));
-        if (link_->link_active() && link_->configure_port() != 1) window_->warning_box("Settings failed");
+        write_setting("port", "COM" + std::to_string(ws_->line.port_number), dir_);
+        link_->set_settings(ws_->line);
+        if (link_->link_active() && !link_->configure_port()) window_->warning_box("Settings failed");
     }
     window_->invalidate(false);
 }
@@ -185,19 +197,27 @@ void App::on_command(Command id) {
         load_pending_view(Variant::Fetch);
         break;
     }
-    case Command::Online:
-        online_command(options_.probe, ws_->online, w);
+    case Command::Online: {
+        {
+            WaitCursor wait(window_);
+            if (online_command(options_.probe, ws_->online))
+                show_online_menus(w, true);
+            else
+                w.warning_box(kNoInternetMessage);
+        }
         if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
         break;
+    }
     case Command::Offline:
-        offline_command(ws_->online, w);
+        ws_->online.store(0);  // no request is sent
+        show_online_menus(w, false);
         break;
     case Command::Connect:
-        if (link_->open_link() != 1) no_gps_connected();
+        if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active() ? 1 : 0);
         break;
     case Command::Disconnect:
-        link_->close_link();
+        close_link();
         ws_->link_active.store(0);
         fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
         w.invalidate(false);

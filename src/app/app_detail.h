@@ -25,4 +25,10 @@ private:
     Window* window_;
 };
 
+// On line: Online greyed, Offline enabled; off line the other way round.
+inline void show_online_menus(Window& window, bool online) {
+    window.enable_menu_item(Command::Online, !online);
+    window.enable_menu_item(Command::Offline, online);
+}
+
 }  // namespace vg::app_detail

@@ -99,6 +99,70 @@ void App::draw_overlays(const FixRecord& fix) {
     view_.marker_y = r;
 }
 
+void App::fine_frame(PaintFrame& frame) {
+    const DisplayBitmap& bitmap = view_.display_bitmap;
+    if (fine_.empty() || bitmap.width() != mosaic_.width || bitmap.height() != mosaic_.height) return;
+    constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
+    const std::size_t mosaic_stride = std::size_t(mosaic_.width) * 3;
+    // Puts 1x pixel (u, v) of the cell into `shown` as its 2 × 2 block, from blue-green-red `bgr`.
+    auto put = [](std::vector<std::uint8_t>& shown, int u, int v, const std::uint8_t* bgr) {
+        std::uint8_t* o = shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+        for (int k = 0; k < 2; ++k, o += kFineStride) {
+            o[0] = o[3] = bgr[0];
+            o[1] = o[4] = bgr[1];
+            o[2] = o[5] = bgr[2];
+        }
+    };
+    for (int i = 0; i < grid_.cells() && static_cast<std::size_t>(i) < fine_.size(); ++i) {
+        FineCell& f = fine_[static_cast<std::size_t>(i)];
+        if (f.quarters == 0 || f.image.width != kFineCellSize) continue;
+        const int x0 = kTileSize * (i % grid_.columns), y0 = kTileSize * (i / grid_.columns);
+        // Cells wholly outside the map area are not shown.
+        if (x0 + kTileSize <= frame.visible_first_column || x0 >= frame.visible_first_column + view_.map_width ||
+            y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + view_.map_height)
+            continue;
+        // Last paint's overlay pixels go back to the sharp picture, then the quarters that changed
+        // are made blue-green-red afresh.
+        if (f.shown.size() != f.image.pixels.size()) {
+            f.shown.assign(f.image.pixels.size(), 0);
+            f.dirty = 0xFu;
+            f.stamps.clear();
+        }
+        auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
+            const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
+            const std::uint8_t* in = f.image.pixels.data() + at;
+            std::uint8_t* out = f.shown.data() + at;
+            for (int k = 0; k < columns; ++k, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        };
+        for (const std::uint32_t at : f.stamps) {
+            const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+            restore(2 * u, 2 * v, 2);
+            restore(2 * u, 2 * v + 1, 2);
+        }
+        f.stamps.clear();
+        for (int q = 0; q < 4; ++q)
+            if (f.dirty & (1u << q))
+                for (int y = 0; y < kTileSize; ++y) restore((q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
+        f.dirty = 0;
+        // Where the display bitmap differs from the mosaic an overlay (marker, cross-hair, track,
+        // GPX) was stamped: its pixel covers the sharp picture, 2 × 2.
+        for (int v = 0; v < kTileSize; ++v) {
+            const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
+            const std::uint8_t* m = mosaic_.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
+            for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
+                if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
+                put(f.shown, u, v, b);
+                f.stamps.push_back(static_cast<std::uint32_t>(v * kTileSize + u));
+            }
+        }
+        frame.fine_cells.push_back({x0, y0, f.shown.data()});
+    }
+}
+
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
@@ -186,6 +250,7 @@ PaintFrame App::paint() {
     // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
     frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
     frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
+    fine_frame(frame);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && kmh > 1) {

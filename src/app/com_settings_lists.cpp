@@ -48,14 +48,14 @@ int com_list_index(ComList list, long value) {
 
 ComDialogChoices initial_com_choices(const ComSettings& current) {
     ComDialogChoices choices;
-    choices[ComList::port] = com_list_index(ComList::port, current.port_number);
-    choices[ComList::baud_rate] = com_list_index(ComList::baud_rate, static_cast<long>(current.baud_rate));
-    choices[ComList::data_bits] = com_list_index(ComList::data_bits, current.byte_size);
-    choices[ComList::parity] = com_list_index(ComList::parity, current.parity);
-    choices[ComList::stop_bits] = com_list_index(ComList::stop_bits, current.stop_bits);
-    choices.dtr_dsr = (current.flow_control & kFlowDtrDsr) != 0;
-    choices.rts_cts = (current.flow_control & kFlowRtsCts) != 0;
-    choices.xon_xoff = (current.flow_control & kFlowXonXoff) != 0;
+    choices[ComList::port] = com_list_index(ComList::port, current.line.port_number);
+    choices[ComList::baud_rate] = com_list_index(ComList::baud_rate, static_cast<long>(current.line.baud_rate));
+    choices[ComList::data_bits] = com_list_index(ComList::data_bits, current.line.byte_size);
+    choices[ComList::parity] = com_list_index(ComList::parity, current.line.parity);
+    choices[ComList::stop_bits] = com_list_index(ComList::stop_bits, current.line.stop_bits);
+    choices.dtr_dsr = (current.line.flow_control & kFlowDtrDsr) != 0;
+    choices.rts_cts = (current.line.flow_control & kFlowRtsCts) != 0;
+    choices.xon_xoff = (current.line.flow_control & kFlowXonXoff) != 0;
     return choices;
 }
 
@@ -69,13 +69,13 @@ ComSettings com_settings_after_ok(const ComSettings& current, const ComDialogCho
     };
     ComSettings next = current;
     if (!current.port_locked) {
-        if (const auto* item = chosen(ComList::port)) next.port_number = static_cast<int>(item->value);
+        if (const auto* item = chosen(ComList::port)) next.line.port_number = static_cast<int>(item->value);
     }
-    if (const auto* item = chosen(ComList::baud_rate)) next.baud_rate = static_cast<unsigned>(item->value);
-    if (const auto* item = chosen(ComList::data_bits)) next.byte_size = static_cast<int>(item->value);
-    if (const auto* item = chosen(ComList::parity)) next.parity = static_cast<int>(item->value);
-    if (const auto* item = chosen(ComList::stop_bits)) next.stop_bits = static_cast<int>(item->value);
-    next.flow_control = (choices.dtr_dsr ? kFlowDtrDsr : 0) | (choices.rts_cts ? kFlowRtsCts : 0) |
+    if (const auto* item = chosen(ComList::baud_rate)) next.line.baud_rate = static_cast<unsigned>(item->value);
+    if (const auto* item = chosen(ComList::data_bits)) next.line.byte_size = static_cast<int>(item->value);
+    if (const auto* item = chosen(ComList::parity)) next.line.parity = static_cast<int>(item->value);
+    if (const auto* item = chosen(ComList::stop_bits)) next.line.stop_bits = static_cast<int>(item->value);
+    next.line.flow_control = (choices.dtr_dsr ? kFlowDtrDsr : 0) | (choices.rts_cts ? kFlowRtsCts : 0) |
                         (choices.xon_xoff ? kFlowXonXoff : 0);
     return next;
 }

@@ -23,11 +23,6 @@ inline constexpr std::array<ComList, 5> kComLists = {ComList::port, ComList::bau
 // Ports offered: COM1 to COM9.
 inline constexpr int kComPortCount = 9;
 
-// Bits of ComSettings::flow_control, one per check box.
-inline constexpr int kFlowDtrDsr = 1;
-inline constexpr int kFlowRtsCts = 2;
-inline constexpr int kFlowXonXoff = 4;
-
 // The items of one list, in display order: "COM1".."COM9" → 1..9; "1200".."115.2k" → bits per
 // second; "5".."8" → data bits; "None" 0, "Even" 2, "Odd" 1, "Mark" 3, "Space" 4; "1" → 0 (one stop
 // bit, the only choice).

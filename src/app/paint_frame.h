@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tiles/image_decode.h"
 
@@ -19,6 +21,16 @@ struct PaintFrame {
     const DisplayBitmap* bitmap = nullptr;
     int map_width = 0;
     int map_height = 0;
+    // On a screen of twice the pixel density: cells drawn sharp, each kFineCellSize square blue-green-red
+    // rows (3 · kFineCellSize bytes a row) covering the 256 × 256 display bitmap pixels from (x, y),
+    // drawn over the bitmap at device resolution; the bitmap's overlays are already stamped in. The
+    // pixels belong to App and stay valid until its next paint.
+    struct FineCell {
+        int x = 0;
+        int y = 0;
+        const std::uint8_t* bgr = nullptr;
+    };
+    std::vector<FineCell> fine_cells;
     // The sunken frame around the map area (only drawn when there is a bitmap).
     bool draw_frame = false;
     // First bitmap row shown at y = 49 (W/8 for the square views); map_height rows are shown from it.

@@ -57,7 +57,7 @@ void apply_site_setting(WindowState& ws, std::string_view value) {
 void apply_unit_setting(WindowState& ws, std::string_view value) {
     if (const auto type = device_from_unit(value)) {
         ws.device_type = static_cast<int>(*type);
-        ws.baud_rate = device_info(*type).baud;
+        ws.line.baud_rate = device_info(*type).baud;
     }
 }
 
@@ -68,40 +68,29 @@ void apply_port_setting(WindowState& ws, std::string_view value) {
     if (!scan.literal("COM")) return;
     const auto port = scan.integer();
     if (!port) return;
-    if (*port >= 0 && *port <= 255) ws.port_number = static_cast<std::uint8_t>(*port);
+    if (*port >= 0 && *port <= 255) ws.line.port_number = *port;
     if (!scan.literal(",")) return;
     const auto baud = scan.integer();
     if (!baud) return;
     if (std::find(std::begin(kPortBaudRates), std::end(kPortBaudRates), static_cast<unsigned>(*baud)) !=
             std::end(kPortBaudRates) &&
         *baud > 0)
-        ws.baud_rate = static_cast<unsigned>(*baud);
+        ws.line.baud_rate = static_cast<unsigned>(*baud);
     if (!scan.literal(",")) return;
     const auto parity = scan.character();
     if (!parity) return;
-    if (*parity == 'n') ws.parity = 0;
-    if (*parity == 'e') ws.parity = 2;
-    if (*parity == 'o') ws.parity = 1;
+    if (*parity == 'n') ws.line.parity = 0;
+    if (*parity == 'e') ws.line.parity = 2;
+    if (*parity == 'o') ws.line.parity = 1;
     if (!scan.literal(",")) return;
     const auto bits = scan.integer();
     if (!bits) return;
-    if (*bits >= 0 && *bits <= 255) ws.byte_size = static_cast<std::uint8_t>(*bits);
+    if (*bits >= 0 && *bits <= 255) ws.line.byte_size = *bits;
     if (!scan.literal(",")) return;
     const auto stop = scan.integer();
     if (!stop) return;
-    if (*stop == 1) ws.stop_bits = 0;
-    if (*stop == 2) ws.stop_bits = 2;
-}
-
-SerialLinkSettings link_settings(const WindowState& ws) {
-    SerialLinkSettings settings;
-    settings.port_number = ws.port_number;
-    settings.baud_rate = ws.baud_rate;
-    settings.byte_size = ws.byte_size;
-    settings.parity = ws.parity;
-    settings.stop_bits = ws.stop_bits;
-    settings.flow_control = ws.flow_control;
-    return settings;
+    if (*stop == 1) ws.line.stop_bits = 0;
+    if (*stop == 2) ws.line.stop_bits = 2;
 }
 
 void set_initial_menu_states(const WindowState& ws, Window& window) {
@@ -126,20 +115,27 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     ws->owner_window = window;
     const std::filesystem::path set_file = dir / kSetFile;
     const std::filesystem::path ini_file = dir / kIniFile;
+    // Each lookup of a file that cannot be opened is told in a box, as it always was.
+    const auto setting = [window](const std::filesystem::path& file, std::string_view key) -> std::optional<std::string> {
+        SettingLookup found = look_up_setting(file, key);
+        if (found.status == SettingLookup::Status::NoFile && window) window->warning_box(config_file_missing_text(file));
+        if (found.status != SettingLookup::Status::Found) return std::nullopt;
+        return std::move(found.value);
+    };
 
-    if (auto v = setting_value(set_file, "size", window)) apply_size_setting(*ws, *v);
-    if (auto v = setting_value(ini_file, "hair", window)) {
+    if (auto v = setting(set_file, "size")) apply_size_setting(*ws, *v);
+    if (auto v = setting(ini_file, "hair")) {
         if (const auto hair = scan_int(*v)) ws->hair = *hair;
     }
-    if (auto v = setting_value(ini_file, "dash", window)) apply_dash_setting(*ws, *v);
-    if (auto v = setting_value(ini_file, "maps", window)) set_bounded(ws->maps_dir, *v, kMapsDirMax);
-    if (auto v = setting_value(ini_file, "file", window)) set_bounded(ws->track_file, *v, kTrackFileMax);
-    if (auto v = setting_value(ini_file, "plot", window)) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
-    if (auto v = setting_value(ini_file, "base", window)) apply_base_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "site", window)) apply_site_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "unit", window)) apply_unit_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "port", window)) apply_port_setting(*ws, *v);
-    if (auto v = setting_value(set_file, "night", window)) ws->night = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(ini_file, "dash")) apply_dash_setting(*ws, *v);
+    if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
+    if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
+    if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(ini_file, "base")) apply_base_setting(*ws, *v);
+    if (auto v = setting(set_file, "site")) apply_site_setting(*ws, *v);
+    if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);
+    if (auto v = setting(set_file, "port")) apply_port_setting(*ws, *v);
+    if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y' ? 1 : 0;
 
     if (window) set_initial_menu_states(*ws, *window);
     return ws;

@@ -41,7 +41,6 @@ struct WindowState {
     std::atomic<int> silence_ticks{0};
     int map_source = 4;   // MapSource, 1..5
     int device_type = 3;  // DeviceType, 1..6
-    std::uint8_t port_number = 1;  // COM port; 0 means none
     int auto_pan = 1;
     int auto_zoom = 0;
     int track = 0;
@@ -55,11 +54,8 @@ struct WindowState {
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
     int aerial = 0;
     std::atomic<int> link_active{0};
-    unsigned baud_rate = 9600;
-    std::uint8_t byte_size = 8;
-    std::uint8_t parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stop_bits = 0;     // 0 one, 1 one and a half, 2 two
-    std::uint8_t flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
+    // The `port` setting: COM port (0 means none, at most 255), rate, parity, data and stop bits.
+    LineSettings line;
     int base_enabled = 0;
     std::string base_host;  // at most kBaseHostMax characters
     int base_port = 0;
@@ -78,8 +74,6 @@ void apply_base_setting(WindowState& ws, std::string_view value);
 void apply_site_setting(WindowState& ws, std::string_view value);
 void apply_unit_setting(WindowState& ws, std::string_view value);
 void apply_port_setting(WindowState& ws, std::string_view value);
-// The line settings the serial link opens the port with.
-SerialLinkSettings link_settings(const WindowState& ws);
 // Menu check and grey states of a new window from the record.
 void set_initial_menu_states(const WindowState& ws, Window& window);
 

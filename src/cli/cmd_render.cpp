@@ -248,11 +248,11 @@ int run_render(int argc, char** argv) {
 
     Mosaic mosaic;
     DisplayBitmap bitmap;
-    if (!build_mosaic(nullptr, table, args.source, args.aerial, args.big_maps, mosaic)) {
+    if (!build_mosaic(table, args.source, args.aerial, args.big_maps, mosaic)) {
         std::fprintf(stderr, "vortool render: Error in loading the JPG image\n");
         return 1;
     }
-    if (!build_display_bitmap(args.big_maps, mosaic, bitmap, nullptr)) {
+    if (!build_display_bitmap(args.big_maps, mosaic, bitmap)) {
         std::fprintf(stderr, "vortool render: Error in displaying the PNG image\n");
         return 1;
     }

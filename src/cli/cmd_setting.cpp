@@ -14,7 +14,7 @@ namespace vg::cli {
 int run_setting(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[0], "get") == 0) {
         std::string value;
-        if (read_setting(argv[1], argv[2], nullptr, value) != 1) return 1;
+        if (!read_setting(argv[1], argv[2], value)) return 1;
         value.push_back('\n');
         std::fwrite(value.data(), 1, value.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;

@@ -39,12 +39,12 @@ int run_state(int argc, char** argv) {
     std::string out = "{";
     add_number(out, "map_source", ws->map_source);
     add_number(out, "device_type", ws->device_type);
-    add_number(out, "port_number", ws->port_number);
-    add_number(out, "baud_rate", ws->baud_rate);
-    add_number(out, "byte_size", ws->byte_size);
-    add_number(out, "parity", ws->parity);
-    add_number(out, "stop_bits", ws->stop_bits);
-    add_number(out, "flow_control", ws->flow_control);
+    add_number(out, "port_number", ws->line.port_number);
+    add_number(out, "baud_rate", ws->line.baud_rate);
+    add_number(out, "byte_size", ws->line.byte_size);
+    add_number(out, "parity", ws->line.parity);
+    add_number(out, "stop_bits", ws->line.stop_bits);
+    add_number(out, "flow_control", ws->line.flow_control);
     add_number(out, "big_maps", ws->big_maps);
     add_number(out, "hair", ws->hair);
     add_string(out, "dash", ws->dash ? std::string(1, static_cast<char>(ws->dash)) : std::string());

@@ -81,10 +81,10 @@ int run_watch(int argc, char** argv) {
         return address && stream.start(t, *address);
     };
     options.network.stop = [&] { stream.stop(); };
-    SerialLink link(fix, nullptr, silence, options);
-    link.set_settings(link_settings(*ws));
+    SerialLink link(fix, silence, options);
+    link.set_settings(ws->line);
     link.set_device_type(device);
-    if (link.open_link() != 1) {
+    if (link.open_link() != LinkOpen::Opened) {
         std::fprintf(stderr, "vortool watch: No GPS connected%s%s\n", link.open_failure().empty() ? "" : ": ",
                      link.open_failure().c_str());
         return 1;

@@ -30,7 +30,7 @@ std::string trim(std::string_view s) {
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file) {
     std::string value;
     const std::string key = "com" + std::to_string(port_number);
-    if (read_setting(ini_file, key, nullptr, value) == 1) {
+    if (read_setting(ini_file, key, value)) {
         std::string path = trim(value);
         if (!path.empty()) return path;
     }
@@ -71,77 +71,61 @@ std::string port_open_cause(const std::string& path, int error) {
     return text;
 }
 
-SerialLink::SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options)
-    : fix_(fix), window_(window), silence_ticks_(silence_ticks), options_(std::move(options)) {}
+SerialLink::SerialLink(SharedFix& fix, std::atomic<int>& silence_ticks, SerialLinkOptions options)
+    : fix_(fix), silence_ticks_(silence_ticks), options_(std::move(options)) {}
 
 SerialLink::~SerialLink() {
     close_link();
     if (reader_.joinable()) reader_.join();
 }
 
-void SerialLink::set_settings(const SerialLinkSettings& settings) { settings_ = settings; }
-SerialLinkSettings SerialLink::settings() const { return settings_; }
-
-void SerialLink::set_menu_connected(bool connected) {
-    if (!window_) return;
-    window_->enable_menu_item(Command::Connect, !connected);
-    window_->enable_menu_item(Command::Disconnect, connected);
-}
+void SerialLink::set_settings(const LineSettings& settings) { settings_ = settings; }
+LineSettings SerialLink::settings() const { return settings_; }
 
 long long SerialLink::now_seconds() const {
     if (options_.clock_seconds) return options_.clock_seconds();
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-int SerialLink::open_link() {
-    if (link_active_.load()) return 1;  // one link at a time
+LinkOpen SerialLink::open_link() {
+    if (link_active_.load()) return LinkOpen::AlreadyOpen;  // one link at a time
     open_failure_.clear();
-    if (window_) window_->set_wait_cursor(true);
-    struct CursorBack {
-        Window* w;
-        ~CursorBack() {
-            if (w) w->set_wait_cursor(false);
-        }
-    } cursor_back{window_};
 
     if (device_type() == DeviceType::Remote) {
         if (!options_.remote.start || !options_.remote.start()) {
             link_active_.store(0);
-            return 0;
+            return LinkOpen::Failed;
         }
         link_active_.store(1);
         remote_open_ = true;
-        set_menu_connected(true);
-        return 1;
+        return LinkOpen::Opened;
     }
 
     if (is_network_device(device_type())) {
         if (!options_.network.start || !options_.network.start(device_type())) {
             link_active_.store(0);
-            return 0;
+            return LinkOpen::Failed;
         }
         link_active_.store(1);
         network_open_ = true;
-        set_menu_connected(true);
-        return 1;
+        return LinkOpen::Opened;
     }
 
     const std::string path = serial_device_path(settings_.port_number, options_.ini_file);
     device_path_ = path;
     if (!port_.open(path)) {
         open_failure_ = port_open_cause(path, port_.open_error());
-        return 0;
+        return LinkOpen::Failed;
     }
     port_.purge();
-    if (configure_port() != 1) {
+    if (!configure_port()) {
         link_active_.store(0);
         port_.close();
-        return 0;
+        return LinkOpen::Failed;
     }
     if (!wake_.open()) {
-        if (window_) window_->warning_box("Failed to create event for thread!", "Vor Error!");
         port_.close();
-        return 0;
+        return LinkOpen::NoWakeEvent;
     }
     if (reader_.joinable()) reader_.join();  // a thread of an earlier connection that has ended
     hung_up_.store(false);
@@ -154,44 +138,36 @@ int SerialLink::open_link() {
         link_active_.store(0);
         wake_.close();
         port_.close();
-        return 0;
+        return LinkOpen::Failed;
     }
     port_.set_dtr(true);
-    set_menu_connected(true);
-    return 1;
+    return LinkOpen::Opened;
 }
 
-int SerialLink::configure_port() {
-    LineSettings line;
-    line.baud_rate = settings_.baud_rate;
-    line.byte_size = settings_.byte_size;
-    line.parity = settings_.parity;
-    line.stop_bits = settings_.stop_bits;
-    line.flow_control = settings_.flow_control;
+bool SerialLink::configure_port() {
+    const LineSettings line = settings_;
     write_ms_per_byte_.store(write_timeout_per_byte_ms(settings_.baud_rate));
     // The reader reopens a returning device with these settings, under the same lock.
     std::lock_guard lock(write_mutex_);
     reopen_line_ = line;
-    if (!port_.is_open()) return hung_up_.load() ? 1 : 0;  // applied when the device comes back
-    return port_.configure(line) ? 1 : 0;
+    if (!port_.is_open()) return hung_up_.load();  // applied when the device comes back
+    return port_.configure(line);
 }
 
-int SerialLink::close_link() {
-    if (!link_active_.load()) return 1;
+bool SerialLink::close_link() {
+    if (!link_active_.load()) return false;
     link_active_.store(0);
 
     if (remote_open_) {
         remote_open_ = false;
         if (options_.remote.stop) options_.remote.stop();
-        set_menu_connected(false);
-        return 1;
+        return true;
     }
 
     if (network_open_) {
         network_open_ = false;
         if (options_.network.stop) options_.network.stop();
-        set_menu_connected(false);
-        return 1;
+        return true;
     }
 
     // Wake the reader from its wait for data.
@@ -206,8 +182,7 @@ int SerialLink::close_link() {
     port_.set_dtr(false);
     port_.close();
     wake_.close();
-    set_menu_connected(false);
-    return 1;
+    return true;
 }
 
 std::size_t SerialLink::read_port(std::uint8_t* buffer) {
@@ -216,16 +191,16 @@ std::size_t SerialLink::read_port(std::uint8_t* buffer) {
     return result.count;
 }
 
-int SerialLink::write_port(const std::uint8_t* data, std::size_t size) {
+bool SerialLink::write_port(const std::uint8_t* data, std::size_t size) {
     std::lock_guard lock(write_mutex_);
-    if (!port_.is_open()) return 0;
+    if (!port_.is_open()) return false;
     // Bounded by the per-byte time-out; fast lines (whose per-byte value rounds to 0) still get a
     // bound instead of an unbounded wait.
     unsigned per_byte = write_ms_per_byte_.load();
     if (per_byte == 0) per_byte = 1;
     unsigned timeout = static_cast<unsigned>(size) * per_byte;
     if (timeout < 100) timeout = 100;
-    return port_.write(data, size, timeout) ? 1 : 0;
+    return port_.write(data, size, timeout);
 }
 
 ReceiverParser* SerialLink::parser_for(DeviceType type) {

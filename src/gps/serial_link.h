@@ -20,21 +20,11 @@
 #include "gps/receiver_parser.h"
 #include "platform/serial_port.h"
 #include "platform/fix_notice.h"
-#include "platform/window.h"
 
 namespace vg {
 
 // Most bytes handed to a parser at once.
 inline constexpr std::size_t kReadChunk = 80;
-
-struct SerialLinkSettings {
-    int port_number = 1;  // COMn
-    unsigned baud_rate = 4800;
-    int byte_size = 8;
-    int parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stop_bits = 0;     // 0 one, 1 one and a half (refused), 2 two
-    int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
-};
 
 // The Remote device type's link: the position server. start() returns true when the server thread
 // runs; stop() clears its running flag, wakes it and waits (bounded) for it to end.
@@ -69,32 +59,40 @@ std::string port_open_cause(const std::string& path, int error);
 // for it (/dev/ttyS(n-1) on Linux, \\.\COMn on Windows).
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file);
 
+// What open_link did. The caller shows it: the Connect/Disconnect menu items follow Opened, and
+// NoWakeEvent is reported with kNoWakeEventText in a box captioned kNoWakeEventCaption.
+enum class LinkOpen { Opened, AlreadyOpen, Failed, NoWakeEvent };
+inline constexpr const char* kNoWakeEventText = "Failed to create event for thread!";
+inline constexpr const char* kNoWakeEventCaption = "Vor Error!";
+
+// The link shows nothing itself: its callers (App on the window thread) turn the outcomes into
+// boxes and menu states. The reader thread only posts the fix notice.
 class SerialLink {
 public:
-    SerialLink(SharedFix& fix, Window* window, std::atomic<int>& silence_ticks, SerialLinkOptions options = {});
+    SerialLink(SharedFix& fix, std::atomic<int>& silence_ticks, SerialLinkOptions options = {});
     ~SerialLink();
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
     // Window thread. The settings are read by open_link and configure_port.
-    void set_settings(const SerialLinkSettings& settings);
-    SerialLinkSettings settings() const;
+    void set_settings(const LineSettings& settings);
+    LineSettings settings() const;
     // Any thread; the reader takes it afresh for every chunk.
     void set_device_type(DeviceType type) { device_type_.store(static_cast<int>(type)); }
     DeviceType device_type() const { return static_cast<DeviceType>(device_type_.load()); }
 
-    // 1 when the link is open (port and reader thread, or the position server), 0 on failure.
-    int open_link();
-    // Applies the line settings to the open port; 1 on success.
-    int configure_port();
+    // Opens the link (port and reader thread, or the position server); AlreadyOpen when one is open.
+    LinkOpen open_link();
+    // Applies the line settings to the open port; true on success.
+    bool configure_port();
     // Ends the reader within one wait cycle (waits at most 5 s), purges, lowers DTR and closes the
-    // port; for Remote stops the server. 1 also when no link was open.
-    int close_link();
+    // port; for Remote stops the server. True when a link was open and is closed now.
+    bool close_link();
 
     // At most 80 bytes of what is waiting; 0 when nothing is or the read failed.
     std::size_t read_port(std::uint8_t* buffer);
-    // Writes with the per-byte time-out; 1 when issued (completed or timed out), 0 when refused.
-    int write_port(const std::uint8_t* data, std::size_t size);
+    // Writes with the per-byte time-out; true when issued (completed or timed out), false when refused.
+    bool write_port(const std::uint8_t* data, std::size_t size);
 
     // The window timer's Garmin step: sends the next request and counts the fix down. True when
     // the fix has just run out and the window should be repainted.
@@ -116,17 +114,15 @@ private:
     void dispatch(const std::uint8_t* data, std::size_t size);
     ReceiverParser* parser_for(DeviceType type);
     long long now_seconds() const;
-    void set_menu_connected(bool connected);
     // Reader thread: closes a device that has gone / opens it again when it is back (true).
     void device_gone();
     bool reopen_port();
 
     SharedFix& fix_;
-    Window* window_;
     std::atomic<int>& silence_ticks_;
     SerialLinkOptions options_;
 
-    SerialLinkSettings settings_;  // window thread only
+    LineSettings settings_;  // window thread only
     std::atomic<int> device_type_{static_cast<int>(DeviceType::EarthMate)};
     std::atomic<int> link_active_{0};
     std::atomic<int> reader_thread_id_{0};

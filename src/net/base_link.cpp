@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "platform/window.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -29,12 +28,6 @@ bool probe_site(const ProbeConfig& config, const std::string& url) {
     const bool answered = http_get_file(url, file, config.http) == 1;
     remove_probe_file(file);
     return answered;
-}
-
-void show_online(Window* window) {
-    if (!window) return;
-    window->enable_menu_item(Command::Online, false);
-    window->enable_menu_item(Command::Offline, true);
 }
 
 }  // namespace
@@ -97,10 +90,12 @@ bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& s
     return true;
 }
 
-int connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions, Window* window) {
-    if (probe_site(config, config.first_site)) {
+bool connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions,
+                        const std::function<void()>& went_online) {
+    const bool answered = probe_site(config, config.first_site);
+    if (answered) {
         online.store(1);
-        show_online(window);
+        if (went_online) went_online();
         versions.google_aerial.publish("55");
     }
     if (probe_site(config, config.second_site)) {
@@ -108,33 +103,21 @@ int connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, Tile
         versions.virtual_earth_aerial.publish("77");
     }
     remove_probe_file(config.work_dir / kProbeFile);
-    return 0;
+    return answered;
 }
 
-int online_command(const ProbeConfig& config, std::atomic<int>& online, Window& window) {
-    window.set_wait_cursor(true);
+bool online_command(const ProbeConfig& config, std::atomic<int>& online) {
     const bool answered = probe_site(config, config.online_site);
-    if (answered) {
-        online.store(1);
-        show_online(&window);
-    } else {
-        window.warning_box(kNoInternetMessage);
-    }
-    window.set_wait_cursor(false);
-    return answered ? 1 : 0;
+    if (answered) online.store(1);
+    return answered;
 }
 
-void offline_command(std::atomic<int>& online, Window& window) {
-    online.store(0);
-    window.enable_menu_item(Command::Online, true);
-    window.enable_menu_item(Command::Offline, false);
-}
-
-void ConnectivityProbe::start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions, Window* window) {
+void ConnectivityProbe::start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions,
+                              std::function<void()> went_online) {
     wait();
     finished_.store(false);
-    thread_ = std::thread([this, config = std::move(config), &online, &versions, window] {
-        connectivity_probe(config, online, versions, window);
+    thread_ = std::thread([this, config = std::move(config), &online, &versions, went_online = std::move(went_online)] {
+        connectivity_probe(config, online, versions, went_online);
         finished_.store(true);
     });
 }

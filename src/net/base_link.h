@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,8 +18,6 @@
 #include "net/tile_versions.h"
 
 namespace vg {
-
-class Window;
 
 inline constexpr const char* kProbeFile = "tcpip.tmp";
 inline constexpr const char* kNoInternetMessage = "No Internet connection";
@@ -67,20 +66,21 @@ struct ProbeConfig {
     HttpOptions http;
 };
 
-// The probe, run once on a thread of its own at start: fetches the first site (on line, Online menu
-// item greyed, Offline enabled, Google satellite version "55"), then the second (both Virtual Earth
-// versions "77"). `window` may be null. Returns 0.
-int connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions, Window* window);
+// The probe, run once on a thread of its own at start: fetches the first site (on line, Google
+// satellite version "55", and `went_online` called at once, before the second fetch, so the caller
+// can grey Online and enable Offline), then the second (both Virtual Earth versions "77"). True when
+// the program went on line.
+bool connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions,
+                        const std::function<void()>& went_online = {});
 
-// The Online command: wait cursor, fetch the well-known site; on line on success, else the
-// "No Internet connection" warning. Returns 1 when on line.
-int online_command(const ProbeConfig& config, std::atomic<int>& online, Window& window);
-
-// The Offline command: off line, Online enabled, Offline greyed. No request is sent.
-void offline_command(std::atomic<int>& online, Window& window);
+// The Online command's check: fetches the well-known site; on line when it answers (true). The
+// caller shows the wait cursor around it and, when false, the kNoInternetMessage warning.
+bool online_command(const ProbeConfig& config, std::atomic<int>& online);
 
 // Runs connectivity_probe on its own thread; the destructor waits for it (each fetch is bounded by
-// the HTTP waits), so the probe never outlives what it writes to.
+// the HTTP waits), so the probe never outlives what it writes to. `went_online` (may be empty) is
+// called on the probe thread when the probe put the program on line; it must not wait for the
+// window thread (Window calls from other threads are queued, never waited for).
 class ConnectivityProbe {
 public:
     ConnectivityProbe() = default;
@@ -88,7 +88,8 @@ public:
     ConnectivityProbe(const ConnectivityProbe&) = delete;
     ConnectivityProbe& operator=(const ConnectivityProbe&) = delete;
 
-    void start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions, Window* window);
+    void start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions,
+               std::function<void()> went_online = {});
     bool finished() const { return finished_.load(); }
     void wait();
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/line_settings.h"
 #include "platform/wake_event.h"
 
 #ifndef _WIN32
@@ -16,18 +17,6 @@ struct termios;
 
 namespace vg {
 
-// Line settings as the program keeps them.
-struct LineSettings {
-    unsigned baud_rate = 4800;
-    int byte_size = 8;     // 5..8
-    int parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stop_bits = 0;     // 0 one, 1 one and a half (Windows only), 2 two
-    int flow_control = 0;  // bits: 1 DTR/DSR (Windows only; on Linux DTR stays raised), 2 RTS/CTS, 4 XON/XOFF
-};
-
-inline constexpr int kFlowDtrDsr = 1;
-inline constexpr int kFlowRtsCts = 2;
-inline constexpr int kFlowXonXoff = 4;
 inline constexpr unsigned char kXonChar = 0x11;
 inline constexpr unsigned char kXoffChar = 0x13;
 

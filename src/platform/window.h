@@ -11,18 +11,14 @@
 #include <vector>
 
 #include "platform/command.h"
+#include "platform/line_settings.h"
 
 namespace vg {
 
-// The line settings the COM settings dialog edits. port_locked: the port of an open link cannot be
-// changed (the port list is disabled).
+// What the COM settings dialog edits: the line settings, and port_locked: the port of an open link
+// cannot be changed (the port list is disabled).
 struct ComSettings {
-    int port_number = 1;
-    unsigned baud_rate = 9600;
-    int byte_size = 8;
-    int parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stop_bits = 0;  // 0 one, 1 one and a half, 2 two
-    int flow_control = 0;  // bits: 1 DTR/DSR, 2 RTS/CTS, 4 XON/XOFF
+    LineSettings line;
     bool port_locked = false;
     // The serial devices of this machine offered to name the port: (path, what the system says
     // about it). `device` is the one chosen, empty for none (the port keeps what vor_ini.txt names).

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/files.h"
-#include "platform/window.h"
 #include "settings/text_scan.h"
 
 namespace vg {
@@ -226,21 +225,30 @@ std::optional<std::string> find_setting(std::string_view contents, std::string_v
     return find_in(source, key);
 }
 
-std::optional<std::string> setting_value(const std::filesystem::path& file, std::string_view key, Window* window) {
+SettingLookup look_up_setting(const std::filesystem::path& file, std::string_view key) {
     Fd fd = open_for_reading(file);
-    if (!fd.valid()) {
-        if (window) window->warning_box("Config file " + file.string() + " not found!");
-        return std::nullopt;
-    }
+    if (!fd.valid()) return {SettingLookup::Status::NoFile, {}};
     TextSource source(fd.get());
-    return find_in(source, key);
+    auto found = find_in(source, key);
+    if (!found) return {SettingLookup::Status::NotFound, {}};
+    return {SettingLookup::Status::Found, std::move(*found)};
 }
 
-int read_setting(const std::filesystem::path& file, std::string_view key, Window* window, std::string& value) {
-    auto found = setting_value(file, key, window);
-    if (!found) return 0;
+std::string config_file_missing_text(const std::filesystem::path& file) {
+    return "Config file " + file.string() + " not found!";
+}
+
+std::optional<std::string> setting_value(const std::filesystem::path& file, std::string_view key) {
+    SettingLookup found = look_up_setting(file, key);
+    if (found.status != SettingLookup::Status::Found) return std::nullopt;
+    return std::move(found.value);
+}
+
+bool read_setting(const std::filesystem::path& file, std::string_view key, std::string& value) {
+    auto found = setting_value(file, key);
+    if (!found) return false;
     value = std::move(*found);
-    return 1;
+    return true;
 }
 
 std::string rewrite_setting_contents(std::string_view contents, std::string_view key, std::string_view value) {

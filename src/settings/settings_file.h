@@ -9,8 +9,6 @@
 
 namespace vg {
 
-class Window;
-
 inline constexpr const char* kSetFile = "vor_set.txt";
 inline constexpr const char* kIniFile = "vor_ini.txt";
 inline constexpr const char* kPosFile = "vor_pos.txt";
@@ -24,13 +22,22 @@ inline constexpr std::size_t kPositionPiece = 31;
 
 // Looks `key` up in `file`: the first line (read in 127-character pieces, first character
 // lower-cased) that contains the key anywhere gives everything after its first "=".
-// Returns 1 and fills `value` when found, 0 when not found or the file cannot be opened (then, when
-// a window is given, "Config file %s not found!" is shown).
-int read_setting(const std::filesystem::path& file, std::string_view key, Window* window, std::string& value);
+struct SettingLookup {
+    enum class Status { Found, NotFound, NoFile };
+    Status status = Status::NotFound;
+    std::string value;  // when Found
+};
+SettingLookup look_up_setting(const std::filesystem::path& file, std::string_view key);
 
-// The same lookup with the value as an optional.
-std::optional<std::string> setting_value(const std::filesystem::path& file, std::string_view key,
-                                         Window* window = nullptr);
+// The message a program shows for a settings file that cannot be opened (Status::NoFile):
+// "Config file %s not found!".
+std::string config_file_missing_text(const std::filesystem::path& file);
+
+// The lookup with the value as an optional (nothing when not found or the file cannot be opened).
+std::optional<std::string> setting_value(const std::filesystem::path& file, std::string_view key);
+
+// The same filling `value`; true when found.
+bool read_setting(const std::filesystem::path& file, std::string_view key, std::string& value);
 
 // The lookup of read_setting over the bytes of a settings file (CR LF or LF line ends).
 // A line that contains the key but no "=" has no value and the search goes on.

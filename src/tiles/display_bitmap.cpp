@@ -9,7 +9,6 @@
 #define VG_HAVE_SSSE3_PATH 1
 #endif
 
-#include "platform/window.h"
 #include "tiles/image_decode.h"
 
 namespace vg {
@@ -96,17 +95,17 @@ constexpr const char* kMarkerColour[kMarkerSize] = {
 
 }  // namespace
 
-int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
+bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap) {
     const int side = big_maps ? 1024 : 512;
-    return make_display_bitmap(side, side, mosaic, bitmap, window);
+    return make_display_bitmap(side, side, mosaic, bitmap);
 }
 
-int build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
-    if (!mosaic.exists()) return make_display_bitmap(512, 512, mosaic, bitmap, window);
-    return make_display_bitmap(mosaic.width, mosaic.height, mosaic, bitmap, window);
+bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap) {
+    if (!mosaic.exists()) return make_display_bitmap(512, 512, mosaic, bitmap);
+    return make_display_bitmap(mosaic.width, mosaic.height, mosaic, bitmap);
 }
 
-int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window) {
+bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap) {
     const int stride = DisplayBitmap::stride_for(width);
     const std::size_t bytes = std::size_t(height) * stride + kBitmapHeaderSize;
     // Every byte is written below, so a previous block of the same size is reused; otherwise it is
@@ -117,8 +116,7 @@ int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitm
             bitmap.block_.resize(bytes);
         } catch (const std::bad_alloc&) {
             bitmap.release();
-            if (window) window->warning_box("Error in displaying the PNG image");
-            return 0;
+            return false;
         }
     }
     bitmap.width_ = width;
@@ -150,7 +148,7 @@ int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitm
         }
     }
     if (rows < height) std::memset(bitmap.row(rows), 0, std::size_t(height - rows) * stride);
-    return 1;
+    return true;
 }
 
 void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {

@@ -13,8 +13,6 @@
 
 namespace vg {
 
-class Window;
-
 // Fill colour of a view cell that has no tile (all three bytes).
 inline constexpr std::uint8_t kMosaicGrey = 192;
 // Length of the bitmap information header at the start of a display bitmap block.
@@ -63,8 +61,7 @@ public:
     static int stride_for(int side) { return (3 * side + 3) & ~3; }
 
 private:
-    friend int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap,
-                                   Window* window);
+    friend bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
     std::vector<std::uint8_t> block_;
     int width_ = 0;
     int height_ = 0;
@@ -83,13 +80,12 @@ int load_jpeg(const std::filesystem::path& path, RgbImage& out);
 // decoder follows the source and layer (GIF for Etopo2 and the MapQuest map layer, JPEG for aerial
 // photos, PNG otherwise). An empty slot leaves its cell grey; a file that cannot be decoded is deleted
 // and its cell stays grey. A decoded picture larger than 256 × 256 is clipped to its cell; a smaller
-// one fills its top-left part. Returns 1 when the mosaic exists afterwards; 0 after the allocation
-// failed, with "Error in loading the JPG image" shown in `window` (when given).
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
-                 Mosaic& mosaic);
+// one fills its top-left part. True when the mosaic exists afterwards; false when the allocation
+// failed (the window then says kMosaicFailedText).
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, bool big_maps, Mosaic& mosaic);
 // The same for any grid: 256 · columns × 256 · rows pixels, slot r · columns + c for cell (r, c).
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid,
-                 Mosaic& mosaic);
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic);
+inline constexpr const char* kMosaicFailedText = "Error in loading the JPG image";
 
 // Decodes one tile file with the decoder of the source and layer (as build_mosaic does). 1 on
 // success; 0 on failure, with `out` emptied (the file is left alone).
@@ -101,15 +97,28 @@ int load_tile_image(const std::filesystem::path& path, MapSource source, bool ae
 int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
                       Mosaic& mosaic);
 
-// Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. Returns 1; 0 after the
-// allocation failed, with "Error in displaying the PNG image" shown in `window` (when given) and the
-// bitmap absent.
-int build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
+// A map cell at twice the resolution, for screens of twice the pixel density: 512 × 512
+// red-green-blue pixels made from four tiles of the next web zoom (one per quarter) or one 512-pixel
+// tile.
+inline constexpr int kFineCellSize = 2 * kTileSize;
+// Cell `index` of a mosaic built for `grid`, each pixel made 2 × 2, into `fine` (resized to
+// kFineCellSize square when it is not), leaving the quarters whose bit (1 << q) is set in `keep`.
+// Quarters: 0 north-west, 1 north-east, 2 south-west, 3 south-east. False for a cell outside the mosaic.
+bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep = 0);
+// Decodes a sharp tile file (PNG, or JPEG for a ".jpg" name) into `fine`: quarter 0..3 a 256 × 256 tile
+// into that quarter, -1 a 512 × 512 tile over the whole cell. True when drawn; false when the file could not
+// be decoded or has another size (`fine` unchanged then; the file is left alone).
+bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine);
+
+// Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. True; false when the
+// allocation failed, the bitmap then absent (the window then says kDisplayBitmapFailedText).
+bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap);
 // The display bitmap of the mosaic's own width and height.
-int build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
-// The bitmap of `width` × `height` from the mosaic's part that fits (the rest black); 1, or 0 after the
-// allocation failed with the message shown.
-int make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap, Window* window);
+bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap);
+// The bitmap of `width` × `height` from the mosaic's part that fits (the rest black); false when the
+// allocation failed.
+bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
+inline constexpr const char* kDisplayBitmapFailedText = "Error in displaying the PNG image";
 
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "platform/files.h"
-#include "platform/window.h"
 #include "tiles/decode_detail.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
@@ -75,13 +74,11 @@ void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
 
 }  // namespace
 
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, bool big_maps,
-                 Mosaic& mosaic) {
-    return build_mosaic(window, table, source, aerial, view_grid_of(big_maps), mosaic);
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, bool big_maps, Mosaic& mosaic) {
+    return build_mosaic(table, source, aerial, view_grid_of(big_maps), mosaic);
 }
 
-int build_mosaic(Window* window, const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid,
-                 Mosaic& mosaic) {
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic) {
     const int columns = std::clamp(grid.columns, 1, kMaxGridSide);
     const int grid_rows = std::clamp(grid.rows, 1, kMaxGridSide);
     const std::size_t bytes = std::size_t(kTileSize) * columns * kTileSize * grid_rows * 3;
@@ -97,10 +94,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
             mosaic.pixels = {};
         }
     }
-    if (!mosaic.exists()) {
-        if (window) window->warning_box("Error in loading the JPG image");
-        return 0;
-    }
+    if (!mosaic.exists()) return false;
 
     const Decoder decoder = decoder_for(source, aerial);
     RgbImage image;
@@ -124,7 +118,7 @@ int build_mosaic(Window* window, const TilePathTable& table, MapSource source, b
             paste_tile(image, mosaic, x0, y0);
         }
     }
-    return 1;
+    return true;
 }
 
 int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {
@@ -155,6 +149,54 @@ int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, co
     else
         paste_tile(image, mosaic, x0, y0);
     return 1;
+}
+
+bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        return false;
+    const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;
+    if (fine.width != kFineCellSize || fine.height != kFineCellSize || fine.pixels.size() != fine_stride * kFineCellSize) {
+        fine.width = fine.height = kFineCellSize;
+        fine.pixels.assign(fine_stride * kFineCellSize, kMosaicGrey);
+    }
+    const int x0 = kTileSize * (index % grid.columns);
+    const int y0 = kTileSize * (index / grid.columns);
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    constexpr int kHalf = kTileSize / 2;
+    for (int v = 0; v < kTileSize; ++v) {
+        const std::uint8_t* in = mosaic.pixels.data() + (std::size_t(y0) + v) * stride + std::size_t(x0) * 3;
+        std::uint8_t* out = fine.pixels.data() + std::size_t(2 * v) * fine_stride;
+        for (int u = 0; u < kTileSize; ++u) {
+            const unsigned quarter = (v >= kHalf ? 2u : 0u) + (u >= kHalf ? 1u : 0u);
+            if (keep & (1u << quarter)) continue;
+            const std::uint8_t* p = in + 3 * u;
+            std::uint8_t* o = out + 6 * u;
+            for (int k = 0; k < 2; ++k, o += fine_stride) {
+                o[0] = o[3] = p[0];
+                o[1] = o[4] = p[1];
+                o[2] = o[5] = p[2];
+            }
+        }
+    }
+    return true;
+}
+
+bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine) {
+    if (quarter < -1 || quarter > 3 || fine.width != kFineCellSize || fine.height != kFineCellSize) return false;
+    RgbImage image;
+    const int decoded = is_jpeg_name(path.string()) ? load_jpeg(path, image) : load_png(path, image);
+    const int side = quarter < 0 ? kFineCellSize : kTileSize;
+    if (decoded != 1 || image.width != side || image.height != side ||
+        image.pixels.size() != std::size_t(side) * side * 3)
+        return false;
+    const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;
+    const int x0 = quarter < 0 ? 0 : (quarter % 2) * kTileSize;
+    const int y0 = quarter < 0 ? 0 : (quarter / 2) * kTileSize;
+    for (int y = 0; y < side; ++y)
+        std::memcpy(fine.pixels.data() + (std::size_t(y0) + y) * fine_stride + std::size_t(x0) * 3,
+                    image.pixels.data() + std::size_t(y) * side * 3, std::size_t(side) * 3);
+    return true;
 }
 
 }  // namespace vg

@@ -52,7 +52,7 @@ bool valid_name(std::string_view name) {
     });
 }
 
-constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}", "{-y}", "{q}", "{s}", "{key}"};
+constexpr std::string_view kPlaceholders[] = {"{z}", "{x}", "{y}", "{-y}", "{q}", "{s}", "{key}", "{r}"};
 
 // Empty when the template is usable, else the reason.
 std::string check_template(std::string_view t) {
@@ -327,10 +327,11 @@ Catalogue load_catalogue(const std::filesystem::path& dir) {
     return c;
 }
 
-std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
-                                           std::string_view key) {
-    if (!entry.has_level(level)) return std::nullopt;
-    const int z = entry.zooms[static_cast<std::size_t>(level)];
+namespace {
+
+// The template filled in for web zoom z; `fine` puts "@2x" where it says {r}.
+std::optional<std::string> expand_at_zoom(const CatalogueEntry& entry, int z, int row, int column,
+                                          std::string_view key, bool fine) {
     if (z < 0 || z > 30 || row < 0 || column < 0 || row >= (1 << z) || column >= (1 << z)) return std::nullopt;
     const std::string q = quadkey_of(z, row, column);
     std::string out;
@@ -356,11 +357,44 @@ std::optional<std::string> expand_template(const CatalogueEntry& entry, int leve
         } else if (word == "{key}") {
             if (key.empty()) return std::nullopt;
             out += key;
+        } else if (word == "{r}") {
+            if (fine) out += "@2x";
         } else {
             return std::nullopt;
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
+                                           std::string_view key) {
+    if (!entry.has_level(level)) return std::nullopt;
+    return expand_at_zoom(entry, entry.zooms[static_cast<std::size_t>(level)], row, column, key, false);
+}
+
+bool CatalogueEntry::offers_fine_tiles() const { return tmpl.find("{r}") != std::string::npos; }
+
+std::optional<std::string> expand_fine_template(const CatalogueEntry& entry, int level, int row, int column,
+                                                int quarter, std::string_view key) {
+    if (!entry.has_level(level) || quarter < -1 || quarter > 3) return std::nullopt;
+    const int z = entry.zooms[static_cast<std::size_t>(level)];
+    if (quarter < 0) {
+        if (!entry.offers_fine_tiles()) return std::nullopt;
+        return expand_at_zoom(entry, z, row, column, key, true);
+    }
+    if (z >= 30 || row < 0 || column < 0 || row >= (1 << z) || column >= (1 << z)) return std::nullopt;
+    return expand_at_zoom(entry, z + 1, 2 * row + quarter / 2, 2 * column + quarter % 2, key, false);
+}
+
+std::string fine_tile_path(const CatalogueEntry& entry, const TileKey& key, std::string_view root, int quarter) {
+    std::string path = tile_paths_in(key, root, entry.cache_folder() + "@2x", entry.extension()).full_path;
+    if (quarter >= 0 && quarter <= 3) {
+        const auto dot = path.rfind('.');
+        path.insert(dot, "_q" + std::to_string(quarter));
+    }
+    return path;
 }
 
 TileKey catalogue_tile_key(const CatalogueEntry& entry, int x, int y, int level) {

@@ -11,7 +11,7 @@
 //
 // Template placeholders: {z} web zoom, {x} column, {y} row from the north, {-y} row from the south
 // (TMS), {q} quadkey, {s} server (from `servers`, else the last quadkey digit), {key} the value of
-// the key_<name> line of vor_ini.txt.
+// the key_<name> line of vor_ini.txt, {r} nothing (or "@2x" for the sharp tiles of a HiDPI screen).
 #pragma once
 
 #include <array>
@@ -65,6 +65,9 @@ struct CatalogueEntry {
     std::string extension() const;
     // True when this entry is fetched by the fetcher (https and every non-original address).
     bool uses_fetcher() const { return kind == SourceKind::remote; }
+    // True when the template has {r}: the source also serves 512-pixel tiles ("@2x" in place of {r})
+    // for screens of twice the pixel density.
+    bool offers_fine_tiles() const;
 };
 
 struct Catalogue {
@@ -104,6 +107,15 @@ std::optional<std::string> expand_template(const CatalogueEntry& entry, int leve
 
 struct TileKey;
 struct TilePaths;
+
+// The sharp tiles of a cell for a screen of twice the pixel density. `quarter` 0..3 (north-west,
+// north-east, south-west, south-east): that quarter of tile (level, row, column) as a tile of the
+// next web zoom; -1: the entry's own 512-pixel tile ({r} as "@2x"; nullopt when the entry has no {r}).
+std::optional<std::string> expand_fine_template(const CatalogueEntry& entry, int level, int row, int column,
+                                                int quarter, std::string_view key = {});
+// Where such a tile is cached: beside the entry's folder in "<folder>@2x", named as the cell's tile,
+// the quarters with "_q0".."_q3" before the extension.
+std::string fine_tile_path(const CatalogueEntry& entry, const TileKey& key, std::string_view root, int quarter);
 // The key of the tile of `entry` holding world pixel (x, y) of its geometry at `level`.
 TileKey catalogue_tile_key(const CatalogueEntry& entry, int x, int y, int level);
 // Its paths below `root`: the original's for the originals, else in the entry's own folder with its

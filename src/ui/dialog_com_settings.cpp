@@ -20,25 +20,36 @@ constexpr int kControlRtsCts = 2046;
 constexpr int kControlXonXoff = 2047;
 constexpr int kControlDevice = 2048;
 
-const char* list_label(ComList list) {
+}  // namespace
+
+QString ComSettingsDialog::list_label(ComList list) {
     switch (list) {
-    case ComList::port: return "&Port:";
-    case ComList::baud_rate: return "&Baud Rate:";
-    case ComList::data_bits: return "&Data Bits:";
-    case ComList::parity: return "P&arity:";
-    case ComList::stop_bits: return "&Stop Bits:";
+    case ComList::port: return tr("&Port:");
+    case ComList::baud_rate: return tr("&Baud Rate:");
+    case ComList::data_bits: return tr("&Data Bits:");
+    case ComList::parity: return tr("P&arity:");
+    case ComList::stop_bits: return tr("&Stop Bits:");
     }
-    return "";
+    return {};
 }
 
-}  // namespace
+// The parity names are words; the other items are numbers and port names, shown as they are.
+QString ComSettingsDialog::item_text(ComList list, const std::string& text) {
+    if (list != ComList::parity) return QString::fromStdString(text);
+    if (text == "None") return tr("None");
+    if (text == "Even") return tr("Even");
+    if (text == "Odd") return tr("Odd");
+    if (text == "Mark") return tr("Mark");
+    if (text == "Space") return tr("Space");
+    return QString::fromStdString(text);
+}
 
 ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent)
     : QDialog(parent), current_(current) {
-    setWindowTitle(QStringLiteral("VOR Settings..."));
+    setWindowTitle(tr("VOR Settings..."));
     setObjectName(QStringLiteral("dlg411"));
 
-    auto* group = new QGroupBox(QStringLiteral("&COM Options:"), this);
+    auto* group = new QGroupBox(tr("&COM Options:"), this);
     auto* grid = new QGridLayout(group);
     const ComDialogChoices choices = initial_com_choices(current);
     int row = 0;
@@ -46,10 +57,10 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
         auto* combo = new QComboBox(group);
         combo->setObjectName(control_name(kControlPort + static_cast<int>(which)));
         for (const ComListItem& item : com_list_items(which)) {
-            combo->addItem(QString::fromStdString(item.text), QVariant::fromValue<qlonglong>(item.value));
+            combo->addItem(item_text(which, item.text), QVariant::fromValue<qlonglong>(item.value));
         }
         combo->setCurrentIndex(choices[which]);  // -1: no selection
-        auto* label = new QLabel(QString::fromLatin1(list_label(which)), group);
+        auto* label = new QLabel(list_label(which), group);
         label->setBuddy(combo);
         grid->addWidget(label, row, 0);
         grid->addWidget(combo, row, 1);
@@ -75,16 +86,16 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
     // The port of an open link cannot be changed.
     list(ComList::port)->setEnabled(!current.port_locked);
 
-    dtr_dsr_ = new QCheckBox(QStringLiteral("DTR/DSR"), group);
-    rts_cts_ = new QCheckBox(QStringLiteral("RTS/CTS"), group);
-    xon_xoff_ = new QCheckBox(QStringLiteral("XON/XOFF"), group);
+    dtr_dsr_ = new QCheckBox(tr("DTR/DSR"), group);
+    rts_cts_ = new QCheckBox(tr("RTS/CTS"), group);
+    xon_xoff_ = new QCheckBox(tr("XON/XOFF"), group);
     dtr_dsr_->setObjectName(control_name(kControlDtrDsr));
     rts_cts_->setObjectName(control_name(kControlRtsCts));
     xon_xoff_->setObjectName(control_name(kControlXonXoff));
     dtr_dsr_->setChecked(choices.dtr_dsr);
     rts_cts_->setChecked(choices.rts_cts);
     xon_xoff_->setChecked(choices.xon_xoff);
-    auto* flow_label = new QLabel(QStringLiteral("F&low:"), group);
+    auto* flow_label = new QLabel(tr("F&low:"), group);
     flow_label->setBuddy(dtr_dsr_);
     grid->addWidget(flow_label, row, 0);
     // Left-aligned: the device list may make the column wider than a check box and its text.
@@ -92,8 +103,8 @@ ComSettingsDialog::ComSettingsDialog(const ComSettings& current, QWidget* parent
     grid->addWidget(rts_cts_, row++, 1, Qt::AlignLeft);
     grid->addWidget(xon_xoff_, row++, 1, Qt::AlignLeft);
 
-    auto* ok = control_button(QStringLiteral("Ok"), kControlOk, this);
-    auto* cancel = control_button(QStringLiteral("Cancel"), kControlCancel, this);
+    auto* ok = control_button(tr("Ok"), kControlOk, this);
+    auto* cancel = control_button(tr("Cancel"), kControlCancel, this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <array>
+#include <string>
 
 #include "app/com_settings_lists.h"
 #include "platform/window.h"
@@ -17,6 +18,8 @@ class QComboBox;
 namespace vg {
 
 class ComSettingsDialog : public QDialog {
+    Q_OBJECT
+
 public:
     // Opens on `current`: each list selects the item of the current value (or nothing), the port list
     // is disabled while current.port_locked.
@@ -28,6 +31,9 @@ public:
     QComboBox* list(ComList which) const { return lists_[static_cast<std::size_t>(which)]; }
 
 private:
+    static QString list_label(ComList list);
+    static QString item_text(ComList list, const std::string& text);
+
     ComSettings current_;
     std::array<QComboBox*, kComLists.size()> lists_{};
     QCheckBox* dtr_dsr_ = nullptr;

@@ -229,6 +229,13 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
             painter.drawImage(QPoint(kMapLeft, kMapTop) + drag, visible);
         }
     }
+    // Sharp cells over their enlarged 1x pixels, one device pixel for each of theirs.
+    for (const PaintFrame::FineCell& cell : frame.fine_cells) {
+        if (cell.bgr == nullptr) continue;
+        QImage fine(cell.bgr, kFineCellSize, kFineCellSize, 3 * kFineCellSize, QImage::Format_BGR888);
+        fine.setDevicePixelRatio(2.0);
+        painter.drawImage(QPoint(kMapLeft + cell.x - first_column, kMapTop + cell.y - first) + drag, fine);
+    }
     if (frame.night) tint_for_night(painter, area);
     painter.restore();
     if (frame.speed.show && frame.speed.font_height > 0)
@@ -239,6 +246,10 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
 
 void MapView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    if (const int scale = device_scale_of(devicePixelRatioF()); scale != device_scale_) {
+        if (device_scale_ != 0) Q_EMIT device_scale_changed(scale);
+        device_scale_ = scale;
+    }
     if (frame_source_) {
         const PaintFrame frame = frame_source_();
         painter.fillRect(event->rect(), QColor::fromRgb(frame.night ? kNightBackground : kBackground));

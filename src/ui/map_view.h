@@ -77,6 +77,8 @@ public:
     // The picture of toolbar bitmap `id` (701 .. 752); a null image for an unknown id. With a device
     // pixel ratio above 1 the 64 x 64 picture, marked as drawn for ratio 2.
     static QImage toolbar_picture(int id, qreal device_pixel_ratio = 1.0);
+    // The device scale the map is drawn for: 2 from a device pixel ratio of 1.5 up, else 1.
+    static int device_scale_of(qreal device_pixel_ratio) { return device_pixel_ratio >= 1.5 ? 2 : 1; }
 
     // The current drag movement of the map picture (0, 0 when none).
     QPoint drag_offset() const { return dragging_ ? drag_offset_ : QPoint(); }
@@ -106,6 +108,8 @@ Q_SIGNALS:
     void resized(int width, int height);
     // Once, after the first paint that showed a map (a frame with a bitmap) has reached the window.
     void first_map_painted();
+    // The widget is now painted at another device scale (moved to a screen of another density).
+    void device_scale_changed(int scale);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -138,6 +142,7 @@ private:
     int hovered_button_ = -1;  // the toolbar button under the pointer, for its status tip
     std::function<void(QPainter&)> paint_handler_;
     std::atomic<int> paint_count_{0};
+    int device_scale_ = 0;  // of the last paint
 };
 
 }  // namespace vg

@@ -30,6 +30,9 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     }
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });
+    // Sharp map cells on a screen of twice the pixel density, from the first view on.
+    app.set_device_scale(MapView::device_scale_of(view->devicePixelRatioF()));
+    QObject::connect(view, &MapView::device_scale_changed, view, [&app](int scale) { app.set_device_scale(scale); });
     QObject::connect(view, &MapView::mouse_pressed, view, [&app](MapView::MouseButton button, int x, int y) {
         if (button == MapView::MouseButton::Left)
             app.on_left_button(x, y);

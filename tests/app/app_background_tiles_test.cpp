@@ -3,7 +3,8 @@
 // the server holds its replies), the middle cells are asked for first, never more connections than
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
-// server fails, and the tiles still queued follow the middle when the view moves.
+// server fails, the tiles still queued follow the middle when the view moves, and at a device scale
+// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones.
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -212,6 +213,70 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
     EXPECT_EQ(read_file(app->tile_paths().slots[0]), before);
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+}
+
+// At a device scale of 2 a catalogue source's cells are drawn from the next web zoom's four tiles,
+// asked for after every 1x tile and over the same connections; until they land a cell shows its 1x
+// tile (enlarged by the window layer), then their own pixels, one for each device pixel.
+TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConnectionLimit) {
+    const std::string coarse = read_file(kTile);
+    const std::filesystem::path fine_file = shared_testdata() / "images/bench/map256-palette.png";
+    const std::string fine = read_file(fine_file);
+    // Kept-alive connections, so that the server's count of open ones is the client's.
+    server = std::make_unique<LoopbackHttpServer>([&](const std::string& request) {
+        // Level 2 is web zoom 10; its quarters come from zoom 11 and wait for the gate.
+        const bool quarter = request.rfind("GET /11/", 0) == 0;
+        if (quarter) gate.pass();
+        ScriptedReply reply = ScriptedReply::make(200, "image/png", quarter ? fine : coarse, true);
+        reply.keep_alive = true;
+        return reply;
+    });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    o.device_scale = 2;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    ASSERT_EQ(app->view().level, 2);
+    EXPECT_EQ(app->tiles_left(), 4u + 16u);
+    // The 1x tiles land while the quarters are held: no cell is sharp yet, none is grey.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (app->tiles_left() > 16 && std::chrono::steady_clock::now() < deadline) {
+        app->paint();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(app->paint().fine_cells.empty());
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+    gate.open();
+    ASSERT_TRUE(paint_until_filled());
+    const std::vector<std::string> lines = request_lines();
+    ASSERT_EQ(lines.size(), 20u);
+    // The 1x tiles go first: the last of them may only race the one sharp tile started beside it on
+    // the other connection.
+    std::size_t last_coarse = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind("GET /10/", 0) == 0) last_coarse = i;
+    EXPECT_LE(last_coarse, 4u) << testing::PrintToString(lines);
+    EXPECT_LE(server->max_open_connections(), 2);
+
+    RgbImage quarter;
+    ASSERT_EQ(load_png(fine_file, quarter), 1);
+    const PaintFrame frame = app->paint();
+    ASSERT_EQ(frame.fine_cells.size(), 4u);
+    for (const PaintFrame::FineCell& cell : frame.fine_cells) {
+        std::size_t differ = 0;
+        for (int y = 0; y < kFineCellSize; ++y)
+            for (int x = 0; x < kFineCellSize; ++x) {
+                const std::uint8_t* got = cell.bgr + (std::size_t(y) * kFineCellSize + x) * 3;
+                const std::uint8_t* want = &quarter.pixels[(std::size_t(y % 256) * 256 + x % 256) * 3];
+                differ += got[0] != want[2] || got[1] != want[1] || got[2] != want[0];
+            }
+        EXPECT_EQ(differ, 0u) << cell.x << "," << cell.y;
+    }
+    // The sharp tiles are cached beside the 1x ones: the same view later needs no request.
+    EXPECT_TRUE(std::filesystem::exists(dir / "Maps" / "Loop@2x"));
 }
 
 TEST(TileLoaderOrder, TilesStillQueuedFollowTheMovedMiddle) {

@@ -145,7 +145,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     App& a = start();
     a.on_command(Command::Garmin);
     EXPECT_EQ(a.window_state()->device_type, 5);
-    EXPECT_EQ(a.window_state()->baud_rate, 9600u);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 9600u);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
     EXPECT_FALSE(window.enabled(Command::Garmin));
     EXPECT_TRUE(window.enabled(Command::Nmea));
@@ -154,7 +154,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
 
     a.on_command(Command::Remote);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
-    EXPECT_EQ(a.window_state()->baud_rate, 19200u);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 19200u);
     ASSERT_TRUE(a.position_server()->running());
     EXPECT_EQ(a.window_state()->link_active.load(), 1);
     EXPECT_FALSE(window.enabled(Command::Connect));
@@ -173,6 +173,8 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
     EXPECT_EQ(a.window_state()->link_active.load(), 0);
+    EXPECT_TRUE(window.enabled(Command::Connect));
+    EXPECT_FALSE(window.enabled(Command::Disconnect));
 }
 
 // The network devices: chosen in the menu or named by `unit`, their address from vor_ini.txt; the
@@ -232,22 +234,22 @@ TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
     // COM settings: OK stores the edited values and writes the port; Cancel changes nothing.
     window.com_dialog = [](ComSettings& s) {
         EXPECT_FALSE(s.port_locked);
-        s.port_number = 3;
-        s.baud_rate = 38400;
-        s.flow_control = 2;
+        s.line.port_number = 3;
+        s.line.baud_rate = 38400;
+        s.line.flow_control = 2;
         return true;
     };
     a.on_command(Command::SettingsCom);
-    EXPECT_EQ(a.window_state()->port_number, 3);
-    EXPECT_EQ(a.window_state()->baud_rate, 38400u);
-    EXPECT_EQ(a.window_state()->flow_control, 2);
+    EXPECT_EQ(a.window_state()->line.port_number, 3);
+    EXPECT_EQ(a.window_state()->line.baud_rate, 38400u);
+    EXPECT_EQ(a.window_state()->line.flow_control, 2);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("port=COM3\r\n"), std::string::npos);
     window.com_dialog = [](ComSettings& s) {
-        s.port_number = 9;
+        s.line.port_number = 9;
         return false;
     };
     a.on_command(Command::SettingsCom);
-    EXPECT_EQ(a.window_state()->port_number, 3);
+    EXPECT_EQ(a.window_state()->line.port_number, 3);
 
     a.on_command(Command::GpsMonitor);
     ASSERT_EQ(window.monitors.size(), 1u);
@@ -316,7 +318,7 @@ TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) 
     window.com_dialog = [&](ComSettings& s) {
         offered = s.devices;
         preselected = s.device;
-        s.port_number = 4;
+        s.line.port_number = 4;
         s.device = (dev / "ttyACM1").string();
         return true;
     };
@@ -336,7 +338,11 @@ TEST_F(AppCommands, ComSettingsOffersTheDevicesAndWritesTheChosenOneForThePort) 
 }
 
 TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
-    test::LoopbackHttpServer site(test::ScriptedReply::make(200, "text/html", "<html></html>"));
+    // The well-known site answers without a Content-Type (not counted: no Internet) until told.
+    std::atomic<bool> answering{false};
+    test::LoopbackHttpServer site([&](const std::string&) {
+        return test::ScriptedReply::make(200, answering.load() ? "text/html" : "", "<html></html>");
+    });
     write_settings("port=COM7\r\n", "com7=" + (dir / "no-such-device").string() + "\r\n");
     AppOptions o = options();
     o.probe.online_site = site.url("/");
@@ -355,18 +361,30 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     EXPECT_TRUE(window.enabled(Command::Online));
     EXPECT_FALSE(window.enabled(Command::Offline));
 
+    // Without an answer: the message inside the wait cursor, still off line.
+    window.clear();
+    a.on_command(Command::Online);
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"wait on", "box VorGlobal: No Internet connection", "wait off"}));
+    EXPECT_EQ(a.window_state()->online.load(), 0);
+
+    answering = true;
+    window.clear();
     a.on_command(Command::Online);
     EXPECT_EQ(a.window_state()->online.load(), 1);
-    EXPECT_FALSE(window.enabled(Command::Online));
-    EXPECT_TRUE(window.enabled(Command::Offline));
+    const std::vector<std::string> calls = window.calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
+              (std::vector<std::string>{"wait on", "enable 1002 off", "enable 1003 on", "wait off"}));
     EXPECT_FALSE(std::filesystem::exists(dir / "tcpip.tmp"));
+    window.clear();
     a.on_command(Command::Offline);
     EXPECT_EQ(a.window_state()->online.load(), 0);
-    EXPECT_TRUE(window.enabled(Command::Online));
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"enable 1002 on", "enable 1003 off"}));
 
+    window.clear();
     a.on_command(Command::Connect);
-    EXPECT_EQ(window.boxes().size(), 2u);
-    EXPECT_EQ(window.boxes().back(), "No GPS connected");
+    EXPECT_EQ(window.calls(), (std::vector<std::string>{"wait on", "wait off", "box VorGlobal: No GPS connected", "invalidate"}))
+        << ::testing::PrintToString(window.calls());
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     ASSERT_TRUE(ws);
     EXPECT_EQ(ws->owner_window, &window);
     EXPECT_EQ(ws->device_type, 1);
-    EXPECT_EQ(ws->baud_rate, 4800u);
-    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->line.baud_rate, 4800u);
+    EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, 2);  // a new vor_set.txt names OpenStreetMap
     EXPECT_EQ(ws->big_maps, 0);
     EXPECT_EQ(ws->hair, 1);
@@ -46,9 +46,9 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->plot, 0);
     EXPECT_EQ(ws->base_enabled, 0);  // nothing is sent until a real base host is written
     EXPECT_EQ(ws->base_host, "");
-    EXPECT_EQ(ws->byte_size, 8);
-    EXPECT_EQ(ws->parity, 0);
-    EXPECT_EQ(ws->stop_bits, 0);
+    EXPECT_EQ(ws->line.byte_size, 8);
+    EXPECT_EQ(ws->line.parity, 0);
+    EXPECT_EQ(ws->line.stop_bits, 0);
     EXPECT_EQ(ws->online.load(), 0);
     EXPECT_EQ(ws->link_active.load(), 0);
     EXPECT_TRUE(window.boxes().empty());
@@ -70,8 +70,8 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     const auto ws = create_window_state(dir.path(), &window);
     ASSERT_TRUE(ws);
     EXPECT_EQ(ws->device_type, 3);
-    EXPECT_EQ(ws->baud_rate, 9600u);
-    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->line.baud_rate, 9600u);
+    EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, 4);
     EXPECT_EQ(ws->auto_pan, 1);
     EXPECT_EQ(ws->hair, 0);
@@ -94,14 +94,14 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
 TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
     TempDir dir;
     auto ws = state_from(dir, "unit=NMEA\r\nport=COM3,7200,x,7,3\r\n");
-    EXPECT_EQ(ws->port_number, 3);
-    EXPECT_EQ(ws->baud_rate, 4800u);
-    EXPECT_EQ(ws->parity, 0);
-    EXPECT_EQ(ws->byte_size, 7);
-    EXPECT_EQ(ws->stop_bits, 0);
+    EXPECT_EQ(ws->line.port_number, 3);
+    EXPECT_EQ(ws->line.baud_rate, 4800u);
+    EXPECT_EQ(ws->line.parity, 0);
+    EXPECT_EQ(ws->line.byte_size, 7);
+    EXPECT_EQ(ws->line.stop_bits, 0);
 
     ws = state_from(dir, "port=COM2,19200,e,7,2\r\n");
-    const SerialLinkSettings line = link_settings(*ws);
+    const LineSettings& line = ws->line;
     EXPECT_EQ(line.port_number, 2);
     EXPECT_EQ(line.baud_rate, 19200u);
     EXPECT_EQ(line.parity, 2);
@@ -110,50 +110,50 @@ TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
     EXPECT_EQ(line.flow_control, 0);
 
     ws = state_from(dir, "port=COM4,115200,o\r\n");
-    EXPECT_EQ(ws->port_number, 4);
-    EXPECT_EQ(ws->baud_rate, 115200u);
-    EXPECT_EQ(ws->parity, 1);
-    EXPECT_EQ(ws->byte_size, 8);
+    EXPECT_EQ(ws->line.port_number, 4);
+    EXPECT_EQ(ws->line.baud_rate, 115200u);
+    EXPECT_EQ(ws->line.parity, 1);
+    EXPECT_EQ(ws->line.byte_size, 8);
 
     ws = state_from(dir, "port=COM5,9600,E,6,1\r\n");  // capital parity letter is not read
-    EXPECT_EQ(ws->parity, 0);
-    EXPECT_EQ(ws->byte_size, 6);
-    EXPECT_EQ(ws->stop_bits, 0);
+    EXPECT_EQ(ws->line.parity, 0);
+    EXPECT_EQ(ws->line.byte_size, 6);
+    EXPECT_EQ(ws->line.stop_bits, 0);
 
     ws = state_from(dir, "port=COM0\r\n");
-    EXPECT_EQ(ws->port_number, 0);
+    EXPECT_EQ(ws->line.port_number, 0);
     ws = state_from(dir, "port=com5\r\n");
-    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->line.port_number, 1);
     ws = state_from(dir, "port= COM5\r\n");
-    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->line.port_number, 1);
     // Numbers too large for the field leave it alone instead of wrapping to another port.
     ws = state_from(dir, "port=COM257,4800,n,264\r\n");
-    EXPECT_EQ(ws->port_number, 1);
-    EXPECT_EQ(ws->baud_rate, 4800u);
-    EXPECT_EQ(ws->byte_size, 8);
+    EXPECT_EQ(ws->line.port_number, 1);
+    EXPECT_EQ(ws->line.baud_rate, 4800u);
+    EXPECT_EQ(ws->line.byte_size, 8);
     ws = state_from(dir, "port=COM99999999999\r\n");
-    EXPECT_EQ(ws->port_number, 1);
+    EXPECT_EQ(ws->line.port_number, 1);
 }
 
 TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     TempDir dir;
     auto ws = state_from(dir, "unit=garmin\r\nsite=openstreetmap\r\nsize=Small\r\n");
     EXPECT_EQ(ws->device_type, 5);
-    EXPECT_EQ(ws->baud_rate, 9600u);
+    EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->map_source, 2);
     EXPECT_EQ(ws->big_maps, 0);
     ws = state_from(dir, "unit=remote\r\nsite=MapQuest\r\nsize=\r\n");
     EXPECT_EQ(ws->device_type, 6);
-    EXPECT_EQ(ws->baud_rate, 19200u);
+    EXPECT_EQ(ws->line.baud_rate, 19200u);
     EXPECT_EQ(ws->map_source, 5);
     EXPECT_EQ(ws->big_maps, 1);  // only a value starting with "s" is small
     // Unknown letters keep both device and baud, and the source.
     ws = state_from(dir, "unit=Zodiac\r\nsite=Bing\r\n");
     EXPECT_EQ(ws->device_type, 3);
-    EXPECT_EQ(ws->baud_rate, 9600u);
+    EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->map_source, 4);
     // The port's baud, read after the unit, wins over the device's.
-    EXPECT_EQ(state_from(dir, "unit=Remote\r\nport=COM1,4800\r\n")->baud_rate, 4800u);
+    EXPECT_EQ(state_from(dir, "unit=Remote\r\nport=COM1,4800\r\n")->line.baud_rate, 4800u);
 
     EXPECT_EQ(state_from(dir, "", "dash=1\r\n")->dash, 'k');
     EXPECT_EQ(state_from(dir, "", "dash=Yes\r\n")->dash, 'k');

@@ -13,7 +13,6 @@
 
 #include "gps/pty_pair.h"
 #include "gps/serial_link.h"
-#include "support/fake_window.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -94,7 +93,6 @@ int run_vortool(const std::string& args) {
 
 struct PlayBack {
     test::TempDir dir;
-    test::FakeWindow window;
     SharedFix fix;
     std::atomic<int> silence{0};
 
@@ -105,13 +103,13 @@ struct PlayBack {
         SerialLinkOptions options;
         options.ini_file = dir / "vor_ini.txt";
         options.pos_file = dir / "vor_pos.txt";
-        SerialLink link(fix, &window, silence, options);
-        SerialLinkSettings s;
+        SerialLink link(fix, silence, options);
+        LineSettings s;
         s.port_number = 2;
         s.baud_rate = baud;
         link.set_settings(s);
         link.set_device_type(type);
-        EXPECT_EQ(link.open_link(), 1);
+        EXPECT_EQ(link.open_link(), LinkOpen::Opened);
         const bool got = test::wait_until([&] {
             if (type == DeviceType::Garmin) {
                 link.garmin_timer_step();
@@ -121,7 +119,7 @@ struct PlayBack {
             return f.fix_dimension > 0 && f.latitude != 0 && f.utc_text[0] != '\0';
         });
         EXPECT_TRUE(got);
-        EXPECT_EQ(link.close_link(), 1);
+        EXPECT_TRUE(link.close_link());
         return fix.snapshot();
     }
 };

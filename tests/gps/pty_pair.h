@@ -34,7 +34,7 @@ public:
         const auto comma = names.find(',');
         if (comma == std::string::npos) return;
         slave_path_ = names.substr(0, comma);
-        if (!peer_.open(names.substr(comma + 1)) || !peer_.configure({9600, 8, 0, 0, 0})) return;
+        if (!peer_.open(names.substr(comma + 1)) || !peer_.configure({1, 9600, 8, 0, 0, 0})) return;
         peer_.purge();
         ok_ = true;
     }

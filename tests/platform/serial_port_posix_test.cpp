@@ -28,28 +28,28 @@ TEST(SerialPortSettings, LineSettingsMapOntoTermios) {
     SerialPort second;
     EXPECT_FALSE(second.open(pty.slave_path()));  // no sharing
 
-    ASSERT_TRUE(port.configure({4800, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 4800, 8, 0, 0, 0}));
     termios t = attributes(port);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
 
     // 14400 has no B-constant: set and read back through termios2.
-    ASSERT_TRUE(port.configure({14400, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 14400, 8, 0, 0, 0}));
     EXPECT_EQ(read_custom_baud_rate(port.fd()), 14400u);
 
     // Refused settings.
-    EXPECT_FALSE(port.configure({4800, 8, 0, 1, 0}));  // one and a half stop bits
-    EXPECT_FALSE(port.configure({4800, 9, 0, 0, 0}));
-    EXPECT_FALSE(port.configure({4800, 4, 0, 0, 0}));
-    EXPECT_FALSE(port.configure({4800, 8, 5, 0, 0}));
-    EXPECT_FALSE(port.configure({0, 8, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 8, 0, 1, 0}));  // one and a half stop bits
+    EXPECT_FALSE(port.configure({1, 4800, 9, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 4, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 8, 5, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 0, 8, 0, 0, 0}));
 }
 
 // A pseudo-terminal forces eight bits without parity, so the mapping is checked on the record.
 TEST(SerialPortSettings, TermiosRecordForEachSetting) {
     termios t{};
-    ASSERT_TRUE(apply_line_settings({4800, 8, 0, 0, 0}, t));
+    ASSERT_TRUE(apply_line_settings({1, 4800, 8, 0, 0, 0}, t));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), 0u);
@@ -57,7 +57,7 @@ TEST(SerialPortSettings, TermiosRecordForEachSetting) {
     EXPECT_TRUE(t.c_cflag & CREAD);
 
     // Seven bits, mark parity, two stop bits, RTS/CTS and XON/XOFF with 0x11 / 0x13.
-    ASSERT_TRUE(apply_line_settings({9600, 7, 3, 2, kFlowRtsCts | kFlowXonXoff}, t));
+    ASSERT_TRUE(apply_line_settings({1, 9600, 7, 3, 2, kFlowRtsCts | kFlowXonXoff}, t));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | PARODD | CMSPAR));
     EXPECT_TRUE(t.c_cflag & CSTOPB);
@@ -67,11 +67,11 @@ TEST(SerialPortSettings, TermiosRecordForEachSetting) {
     EXPECT_EQ(t.c_cc[VSTART], 0x11);
     EXPECT_EQ(t.c_cc[VSTOP], 0x13);
 
-    ASSERT_TRUE(apply_line_settings({4800, 8, 4, 0, 0}, t));  // space
+    ASSERT_TRUE(apply_line_settings({1, 4800, 8, 4, 0, 0}, t));  // space
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | CMSPAR));
-    ASSERT_TRUE(apply_line_settings({4800, 8, 1, 0, 0}, t));  // odd
+    ASSERT_TRUE(apply_line_settings({1, 4800, 8, 1, 0, 0}, t));  // odd
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | PARODD));
-    ASSERT_TRUE(apply_line_settings({4800, 5, 2, 0, kFlowDtrDsr}, t));  // even; DTR/DSR changes nothing
+    ASSERT_TRUE(apply_line_settings({1, 4800, 5, 2, 0, kFlowDtrDsr}, t));  // even; DTR/DSR changes nothing
     EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS5));
     EXPECT_FALSE(t.c_cflag & CRTSCTS);
@@ -82,7 +82,7 @@ TEST(SerialPortIo, ReadsAtMostWhatIsAskedAndWaitsAreWakeable) {
     ASSERT_TRUE(pty.ok());
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slave_path()));
-    ASSERT_TRUE(port.configure({9600, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 9600, 8, 0, 0, 0}));
     WakeEvent wake;
     ASSERT_TRUE(wake.open());
 
@@ -131,7 +131,7 @@ TEST(SerialPortIo, ReadsAtMostWhatIsAskedAndWaitsAreWakeable) {
     SerialPort closed;
     EXPECT_FALSE(closed.write(buf, 1, 10));
     EXPECT_EQ(closed.read_waiting(buf, 80).status, SerialPort::ReadStatus::Failed);
-    EXPECT_FALSE(closed.configure({4800, 8, 0, 0, 0}));
+    EXPECT_FALSE(closed.configure({1, 4800, 8, 0, 0, 0}));
     EXPECT_FALSE(closed.open("/nonexistent/tty"));
 }
 

@@ -44,7 +44,7 @@ TEST(SerialPortWindows, ComNamesOpenExclusivelyAndSettingsReadBack) {
         EXPECT_FALSE(second.open(name));  // no sharing
     }
 
-    ASSERT_TRUE(port.configure({4800, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 4800, 8, 0, 0, 0}));
     DCB dcb = read_back(port);
     EXPECT_EQ(dcb.BaudRate, 4800u);
     EXPECT_EQ(dcb.ByteSize, 8);
@@ -56,7 +56,7 @@ TEST(SerialPortWindows, ComNamesOpenExclusivelyAndSettingsReadBack) {
 
     // Two stop bits, RTS/CTS and XON/XOFF with 0x11 / 0x13 at 14400 (no termios constant).
     const unsigned rate = under_wine() ? 19200 : 14400;
-    ASSERT_TRUE(port.configure({rate, 8, 0, 2, kFlowRtsCts | kFlowXonXoff}));
+    ASSERT_TRUE(port.configure({1, rate, 8, 0, 2, kFlowRtsCts | kFlowXonXoff}));
     dcb = read_back(port);
     EXPECT_EQ(dcb.BaudRate, rate);
     EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
@@ -76,17 +76,17 @@ TEST(SerialPortWindows, ComNamesOpenExclusivelyAndSettingsReadBack) {
     EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 1u);  // 19200 / rate
 
     // Refused settings.
-    EXPECT_FALSE(port.configure({4800, 9, 0, 0, 0}));
-    EXPECT_FALSE(port.configure({4800, 4, 0, 0, 0}));
-    EXPECT_FALSE(port.configure({4800, 8, 5, 0, 0}));
-    EXPECT_FALSE(port.configure({0, 8, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 9, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 4, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 8, 5, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 0, 8, 0, 0, 0}));
 
     // Nothing open, or no such port: clear failures.
     port.close();
     std::uint8_t buf[4];
     EXPECT_FALSE(port.write(buf, 1, 10));
     EXPECT_EQ(port.read_waiting(buf, 4).status, SerialPort::ReadStatus::Failed);
-    EXPECT_FALSE(port.configure({4800, 8, 0, 0, 0}));
+    EXPECT_FALSE(port.configure({1, 4800, 8, 0, 0, 0}));
     EXPECT_FALSE(port.open("COM99"));
 }
 
@@ -95,7 +95,7 @@ TEST(SerialPortWindows, OverlappedReadsWritesAndAWakeableWait) {
     VG_REQUIRE_SERIAL_PEER(pair);
     SerialPort port;
     ASSERT_TRUE(port.open(pair.slave_path()));
-    ASSERT_TRUE(port.configure({9600, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 9600, 8, 0, 0, 0}));
     WakeEvent wake;
     ASSERT_TRUE(wake.open());
 

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <string>
 
-#include "support/fake_window.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -26,12 +25,10 @@ using test::write_file;
 std::optional<std::string> lookup(const TempDir& dir, const std::string& contents, const std::string& key) {
     write_file(dir / "vor_ini.txt", contents);
     std::string value = "untouched";
-    const int found = read_setting(dir / "vor_ini.txt", key, nullptr, value);
-    if (!found) {
+    if (!read_setting(dir / "vor_ini.txt", key, value)) {
         EXPECT_EQ(value, "untouched");
         return std::nullopt;
     }
-    EXPECT_EQ(found, 1);
     return value;
 }
 
@@ -93,21 +90,20 @@ TEST(ReadSetting, LongLinesAreReadIn127CharacterPieces) {
     EXPECT_EQ(value, std::string(121, 'w'));
 }
 
-TEST(ReadSetting, MissingFileShowsTheBoxOnlyWithAWindow) {
+TEST(ReadSetting, AFileThatCannotBeOpenedIsToldApartFromAMissingKey) {
     TempDir dir;
-    test::FakeWindow window;
-    std::string value;
-    EXPECT_EQ(read_setting(dir / "vor_set.txt", "site", nullptr, value), 0);
-    EXPECT_TRUE(window.boxes().empty());
-    EXPECT_EQ(read_setting(dir / "vor_set.txt", "site", &window, value), 0);
-    ASSERT_EQ(window.boxes().size(), 1u);
-    EXPECT_EQ(window.boxes()[0], "Config file " + (dir / "vor_set.txt").string() + " not found!");
-    EXPECT_EQ(window.calls()[0], "box VorGlobal: " + window.boxes()[0]);
+    SettingLookup found = look_up_setting(dir / "vor_set.txt", "site");
+    EXPECT_EQ(found.status, SettingLookup::Status::NoFile);
+    EXPECT_EQ(config_file_missing_text(dir / "vor_set.txt"), "Config file " + (dir / "vor_set.txt").string() + " not found!");
     // A folder of that name and an endless device are not settings files.
     std::filesystem::create_directory(dir / "vor_ini.txt");
-    EXPECT_EQ(read_setting(dir / "vor_ini.txt", "site", &window, value), 0);
-    EXPECT_EQ(read_setting("/dev/zero", "site", nullptr, value), 0);
-    EXPECT_EQ(window.boxes().size(), 2u);
+    EXPECT_EQ(look_up_setting(dir / "vor_ini.txt", "site").status, SettingLookup::Status::NoFile);
+    EXPECT_EQ(look_up_setting("/dev/zero", "site").status, SettingLookup::Status::NoFile);
+    write_file(dir / "vor_set.txt", "site=Etopo2\r\n");
+    found = look_up_setting(dir / "vor_set.txt", "site");
+    EXPECT_EQ(found.status, SettingLookup::Status::Found);
+    EXPECT_EQ(found.value, "Etopo2");
+    EXPECT_EQ(look_up_setting(dir / "vor_set.txt", "unit").status, SettingLookup::Status::NotFound);
 }
 
 class WriteSetting : public ::testing::Test {
@@ -123,7 +119,7 @@ TEST_F(WriteSetting, ReplacesTheKeyAndKeepsTheRestWithCrLf) {
     EXPECT_EQ(write_setting("port", "COM7", dir_.path()), 1);
     EXPECT_EQ(read_file(set_file()), "site=VirtualEarth\r\nsize=large\r\nunit=NMEA\r\nport=COM7\r\n");
     std::string value;
-    ASSERT_EQ(read_setting(set_file(), "port", nullptr, value), 1);
+    ASSERT_TRUE(read_setting(set_file(), "port", value));
     EXPECT_EQ(value, "COM7");
     // A hand-edited file with LF line ends comes back with CR LF.
     write_file(set_file(), "site=Etopo2\nunit=NMEA\n");

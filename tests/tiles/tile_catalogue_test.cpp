@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_paths.h"
+#include "tiles/tile_naming.h"
 
 namespace vg {
 namespace {
@@ -116,6 +117,26 @@ TEST(TileCatalogue, TemplatesExpandRowsQuadkeysServersAndKeys) {
     EXPECT_EQ(*expand_template(listed, 0, 1, 1), "https://c.example/4/1/1.png");
     EXPECT_EQ(expand_template(listed, 0, 16, 0), std::nullopt) << "row outside the world";
     EXPECT_EQ(expand_template(listed, 5, 0, 0), std::nullopt);
+
+    // Sharp tiles for a screen of twice the density: the next zoom's quarters, or {r} as "@2x".
+    EXPECT_EQ(*expand_fine_template(listed, 0, 5, 3, 0), "https://b.example/5/6/10.png");
+    EXPECT_EQ(*expand_fine_template(listed, 0, 5, 3, 3), "https://a.example/5/7/11.png");
+    EXPECT_EQ(*expand_fine_template(*c.find("Tms", false), 0, 5, 3, 1), "http://h/5/7/21.png");
+    EXPECT_EQ(expand_fine_template(listed, 0, 5, 3, -1), std::nullopt) << "no {r}: no 512-pixel tiles";
+    read_sources_text("Fine|map|https://h/{z}/{x}/{y}{r}.png||d|\n", c);
+    ASSERT_TRUE(c.problems.empty());
+    const auto& fine = *c.find("Fine", false);
+    EXPECT_TRUE(fine.offers_fine_tiles());
+    EXPECT_EQ(*expand_template(fine, 0, 5, 3), "https://h/4/3/5.png");
+    EXPECT_EQ(*expand_fine_template(fine, 0, 5, 3, -1), "https://h/4/3/5@2x.png");
+    EXPECT_EQ(fine.extension(), "png");
+    const TileKey key = catalogue_tile_key(fine, 3 * 256, 5 * 256, 0);
+    const std::string one = catalogue_tile_paths(fine, key, "R").full_path;
+    std::string quarter = one;
+    quarter.replace(quarter.find("Fine"), 4, "Fine@2x");
+    EXPECT_EQ(fine_tile_path(fine, key, "R", -1), quarter);
+    quarter.insert(quarter.rfind('.'), "_q2");
+    EXPECT_EQ(fine_tile_path(fine, key, "R", 2), quarter);
 }
 
 TEST(TileCatalogue, LoadsVorSrcAndKeysFromTheSettingsFolder) {

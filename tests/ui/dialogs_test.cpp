@@ -87,11 +87,11 @@ QString label_text(const QWidget& parent, const QString& name) {
 
 TEST(ComSettingsDialog, ControlsTextsAndListsAsTheUserSeesThem) {
     ComSettings current;
-    current.port_number = 3;
-    current.baud_rate = 4800;
-    current.byte_size = 8;
-    current.parity = 2;
-    current.flow_control = 1 | 4;
+    current.line.port_number = 3;
+    current.line.baud_rate = 4800;
+    current.line.byte_size = 8;
+    current.line.parity = 2;
+    current.line.flow_control = 1 | 4;
     ComSettingsDialog dialog(current);
     EXPECT_EQ(dialog.windowTitle(), "VOR Settings...");
     ASSERT_NE(dialog.findChild<QGroupBox*>(), nullptr);
@@ -188,37 +188,37 @@ TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
         click(d, "ctl999");
     });
     EXPECT_FALSE(run_com_settings_dialog(nullptr, settings));
-    EXPECT_EQ(settings.port_number, 1);
-    EXPECT_EQ(settings.baud_rate, 9600u);
-    EXPECT_EQ(settings.flow_control, 0);
+    EXPECT_EQ(settings.line.port_number, 1);
+    EXPECT_EQ(settings.line.baud_rate, 9600u);
+    EXPECT_EQ(settings.line.flow_control, 0);
 
     act_on_next_modal([&](QDialog& d) {
         choose(d);
         QTest::keyClick(&d, Qt::Key_Escape);
     });
     EXPECT_FALSE(run_com_settings_dialog(nullptr, settings));
-    EXPECT_EQ(settings.parity, 0);
+    EXPECT_EQ(settings.line.parity, 0);
 
     act_on_next_modal([&](QDialog& d) {
         choose(d);
         click(d, "ctl888");
     });
     EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
-    EXPECT_EQ(settings.port_number, 4);
-    EXPECT_EQ(settings.baud_rate, 38400u);
-    EXPECT_EQ(settings.byte_size, 7);
-    EXPECT_EQ(settings.parity, 1);
-    EXPECT_EQ(settings.stop_bits, 0);
-    EXPECT_EQ(settings.flow_control, 2);
+    EXPECT_EQ(settings.line.port_number, 4);
+    EXPECT_EQ(settings.line.baud_rate, 38400u);
+    EXPECT_EQ(settings.line.byte_size, 7);
+    EXPECT_EQ(settings.line.parity, 1);
+    EXPECT_EQ(settings.line.stop_bits, 0);
+    EXPECT_EQ(settings.line.flow_control, 2);
 
     // A value no item has opens with nothing selected; OK then keeps it.
-    settings.baud_rate = 7200;
+    settings.line.baud_rate = 7200;
     act_on_next_modal([&](QDialog& d) {
         EXPECT_EQ(child<QComboBox>(d, "ctl2041")->currentIndex(), -1);
         click(d, "ctl888");
     });
     EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
-    EXPECT_EQ(settings.baud_rate, 7200u);
+    EXPECT_EQ(settings.line.baud_rate, 7200u);
 
     // With the link open the port list is disabled and the port stays; the rest still applies.
     settings.port_locked = true;
@@ -230,9 +230,9 @@ TEST(ComSettingsDialog, OkWritesChoicesCancelAndCloseChangeNothing) {
         click(d, "ctl888");
     });
     EXPECT_TRUE(run_com_settings_dialog(nullptr, settings));
-    EXPECT_EQ(settings.port_number, 4);
-    EXPECT_EQ(settings.baud_rate, 115200u);
-    EXPECT_EQ(settings.flow_control, 1 | 2);
+    EXPECT_EQ(settings.line.port_number, 4);
+    EXPECT_EQ(settings.line.baud_rate, 115200u);
+    EXPECT_EQ(settings.line.flow_control, 1 | 2);
 }
 
 MonitorTexts texts_with_rows(int count, const std::string& tag) {
@@ -418,7 +418,7 @@ TEST(KeysAndAboutDialogs, TextsAndClosing) {
         click(d, "ctl888");
     });
     EXPECT_TRUE(services.run_com_settings_dialog(settings));
-    EXPECT_EQ(settings.port_number, 2);
+    EXPECT_EQ(settings.line.port_number, 2);
 }
 
 }  // namespace

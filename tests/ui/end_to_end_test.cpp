@@ -37,6 +37,7 @@
 #include "support/peers.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_naming.h"
 #include "tiles/tile_sources.h"
 #include "ui/map_view.h"
@@ -282,13 +283,16 @@ FollowRun follow(const test::TempDir& dir, const std::string& unit, const std::s
         Child program({vorglobal.string(), "--print-titles", "--exit-after", "9000"}, dir.path());
         if (!program.started()) return run;
         if (feed) feeder = std::thread([&] { feed(stop); });
-        for (std::string line; program.read_line(line, 60s);) run.output.push_back(line);
-        program.stop(0);
+        // Two positions are all a test asks for: the program is stopped then, rather than at its
+        // backstop, which keeps these tests short.
+        for (std::string line; run.positions.size() < 2 && program.read_line(line, 60s);) {
+            run.output.push_back(line);
+            if (is_followed_title(line)) run.positions.insert(line.substr(0, line.rfind(" - ")));
+        }
+        program.stop(run.positions.size() < 2 ? 0 : SIGTERM);
     }
     stop = true;
     if (feeder.joinable()) feeder.join();
-    for (const std::string& line : run.output)
-        if (is_followed_title(line)) run.positions.insert(line.substr(0, line.rfind(" - ")));
     return run;
 }
 
@@ -387,8 +391,9 @@ TEST(EndToEndReceivers, APhoneMovesTheMarkerThroughThePositionServer) {
 }
 
 // At a device pixel ratio of 2 the window keeps its logical size, and its screenshot has twice the
-// pixels each way, the toolbar drawn from the pictures made at twice the size.
-TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPictures) {
+// pixels each way, the toolbar drawn from the pictures made at twice the size, and the map cells
+// from the cached tiles of the next web zoom, one of their pixels for each device pixel.
+TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPicturesAndMapCells) {
     const std::filesystem::path vorglobal = test::vortool_path().parent_path() / "vorglobal";
     ASSERT_TRUE(std::filesystem::exists(vorglobal)) << vorglobal;
     test::TempDir dir;
@@ -397,6 +402,29 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPictures) {
     test::LoopbackHttpServer proxy(test::ScriptedReply::make(503, "text/plain", "no", true));
     test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nbase=\r\nprxy=127.0.0.1:" +
                                               std::to_string(proxy.port()) + "\r\n");
+    // A start position and the cache around it: the 1x tiles one picture, the four next-zoom tiles of
+    // each another.
+    const double lat = 60.175, lon = 24.9375;  // N 60 10 30, E 24 56 15
+    test::write_file(dir / "vor_pos.txt", "N  60 10 30\nE  24 56 15\n");
+    const std::filesystem::path coarse = test::shared_testdata() / "images/bench/map256-rgb.png";
+    const std::filesystem::path fine_tile = test::shared_testdata() / "images/bench/map256-palette.png";
+    const Catalogue catalogue = builtin_catalogue();
+    const CatalogueEntry* osm = catalogue.find("OpenStreetMap", false);
+    ASSERT_NE(osm, nullptr);
+    const WorldPixel centre = geo_to_pixel(lat, lon, MapSource::OpenStreetMap, 2);
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx) {
+            const TileKey key = catalogue_tile_key(*osm, centre.x + 256 * dx, centre.y + 256 * dy, 2);
+            const std::string root = (dir / "Maps").string();
+            const std::string one = catalogue_tile_paths(*osm, key, root).full_path;
+            std::filesystem::create_directories(std::filesystem::path(one).parent_path());
+            std::filesystem::copy_file(coarse, one, std::filesystem::copy_options::overwrite_existing);
+            for (int q = 0; q < 4; ++q) {
+                const std::string quarter = fine_tile_path(*osm, key, root, q);
+                std::filesystem::create_directories(std::filesystem::path(quarter).parent_path());
+                std::filesystem::copy_file(fine_tile, quarter, std::filesystem::copy_options::overwrite_existing);
+            }
+        }
     Child program({vorglobal.string(), "--screenshot", "shot.png", "--exit-after", "3000"}, dir.path(),
                   {"QT_SCALE_FACTOR=2", "QT_QPA_PLATFORM=offscreen"});
     ASSERT_TRUE(program.started());
@@ -425,6 +453,19 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPictures) {
                                         2 * toolbar::kButtonSize, 2 * toolbar::kButtonSize);
         EXPECT_NE(std::find(fine.begin(), fine.end(), button), fine.end()) << "button " << b;
     }
+    // A stretch of the map area away from the notes: the small view shows bitmap rows from 64 on, and
+    // every cell is a whole tile, so device pixel (X, Y) shows pixel (2u + X mod 2, 2v + Y mod 2) of
+    // its quarter's tile (taken mod 256), where (u, v) is the logical pixel's place in its cell.
+    const QImage quarter = QImage(QString::fromStdString(fine_tile.string())).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(quarter.width(), 256);
+    int differ = 0, compared = 0;
+    for (int y = 2 * 80; y < 2 * 200; ++y)
+        for (int x = 2 * 20; x < 2 * 240; ++x) {
+            const int u = (x / 2 - 1) % 256, v = (y / 2 - 49 + 64) % 256;
+            differ += shot.pixel(x, y) != quarter.pixel((2 * u + x % 2) % 256, (2 * v + y % 2) % 256);
+            ++compared;
+        }
+    EXPECT_EQ(differ, 0) << "of " << compared;
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
     Mosaic mosaic;
     mosaic.width = mosaic.height = 512;
     mosaic.pixels.assign(512 * 512 * 3, 0);  // a black map shows the white outline
-    ASSERT_EQ(build_display_bitmap(false, mosaic, bitmap, nullptr), 1);
+    ASSERT_TRUE(build_display_bitmap(false, mosaic, bitmap));
     frame.bitmap = &bitmap;
     frame.map_width = 512;
     frame.map_height = 384;
