@@ -2,13 +2,12 @@
 // that needs no reload, with small and Big Maps views.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "app/app.h"
+#include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
 
@@ -39,10 +38,9 @@ constexpr double kLon = 24.916667;
 
 // A settings folder whose cache holds the 4 × 4 tiles around the start position at level 2.
 struct Workspace {
-    std::filesystem::path dir;
+    test::TempDir scratch;
+    std::filesystem::path dir = scratch.path();
     explicit Workspace(bool big) {
-        char pattern[] = "/tmp/vg_paint_bench_XXXXXX";
-        dir = mkdtemp(pattern);
         const std::string root = (dir / "Maps").string();
         std::ofstream(dir / "vor_set.txt") << "site=VirtualEarth\r\nsize=" << (big ? "large" : "small")
                                            << "\r\nunit=NMEA\r\nport=COM0\r\n";
@@ -60,7 +58,6 @@ struct Workspace {
                                            paths.full_path, std::filesystem::copy_options::overwrite_existing);
             }
     }
-    ~Workspace() { std::filesystem::remove_all(dir); }
 };
 
 AppOptions bench_options() {

@@ -8,18 +8,18 @@
 // tiles and are drawn sharp, so the paints include the sharp cells and their overlays.
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 
 #include "app/app.h"
-
-#include "../../tests/support/loopback_http_server.cpp"
+#include "support/fake_window.h"
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -28,27 +28,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // A window whose invalidate() wakes the bench's event loop.
-class LoopWindow : public Window {
+class LoopWindow : public test::FakeWindow {
 public:
-    void set_title(const std::string&) override {}
-    void enable_menu_item(Command, bool) override {}
-    void check_menu_item(Command, bool) override {}
-    void warning_box(const std::string&, const std::string&) override {}
-    void set_wait_cursor(bool) override {}
     void invalidate(bool) override {
         std::lock_guard lock(m);
         dirty = true;
         cv.notify_all();
     }
-    void set_client_size(int, int) override {}
-    void copy_image_to_clipboard(const std::uint8_t*, int, int, int) override {}
-    void start_timer(int) override {}
-    void close_window() override {}
-    bool run_com_settings_dialog(ComSettings&) override { return false; }
-    void open_gps_monitor(std::function<MonitorTexts()>) override {}
-    void run_keys_dialog() override {}
-    void run_about_dialog(const std::string&, const std::string&) override {}
-
     // Waits (at most `most`) for an invalidation and takes it.
     void wait_dirty(std::chrono::milliseconds most) {
         std::unique_lock lock(m);
@@ -63,8 +49,7 @@ private:
 };
 
 void BM_BigMapsViewFills(benchmark::State& state) {
-    std::ifstream in(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png", std::ios::binary);
-    const std::string tile((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string tile = test::read_file(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png");
     test::ScriptedReply reply = test::ScriptedReply::make(200, "image/png", tile, true).after(20ms);
     reply.keep_alive = true;
     test::LoopbackHttpServer server(reply);
@@ -72,8 +57,8 @@ void BM_BigMapsViewFills(benchmark::State& state) {
     double longest = 0, longest_paint = 0, longest_create = 0, fill = 0, paints = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        char pattern[] = "/tmp/vg_fill_bench_XXXXXX";
-        const std::filesystem::path dir = mkdtemp(pattern);
+        auto scratch = std::make_unique<test::TempDir>();
+        const std::filesystem::path dir = scratch->path();
         const bool fine = state.range(0) == 2;
         std::ofstream(dir / "vor_set.txt") << (fine ? "site=Loop" : "site=OpenStreetMap")
                                            << "\r\nsize=large\r\nunit=NMEA\r\nport=COM0\r\n";
@@ -124,8 +109,7 @@ void BM_BigMapsViewFills(benchmark::State& state) {
             if (app.tiles_left() > 0 || app.paint().failed_tiles > 0) state.SkipWithError("the view did not fill");
         }
         state.PauseTiming();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
+        scratch.reset();
         state.ResumeTiming();
     }
     state.counters["longest_ms"] = longest;

@@ -9,7 +9,10 @@
 //   after the first, over the open connection).
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,46 +26,29 @@
 #include "net/fetcher.h"
 #include "net/http_client.h"
 
-// The tests' loopback server and relay, compiled in here (benchmarks do not link the test support library).
-#include "../../tests/support/latency_relay.cpp"
-#include "../../tests/support/loopback_http_server.cpp"
+#include "support/latency_relay.h"
+#include "support/loopback_http_server.h"
+#include "support/test_paths.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string tile_bytes() { return read_all(fs::path(VG_TESTDATA) / "images/bench/map256-rgb.png"); }
-
-struct ScratchDir {
-    fs::path path;
-    ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "vgbench-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
+std::string tile_bytes() { return vg::test::read_file(fs::path(VG_TESTDATA) / "images/bench/map256-rgb.png"); }
 
 std::string tile_path(int i) { return "/2/" + std::to_string(i % 4) + "/" + std::to_string(i / 4) + ".png"; }
 
 void synchronous(benchmark::State& state) {
     const auto latency = std::chrono::milliseconds(state.range(0));
     vg::test::LoopbackHttpServer server(vg::test::ScriptedReply::make(200, "image/png", tile_bytes()).after(latency));
-    ScratchDir dir;
+    vg::test::TempDir dir;
     vg::HttpOptions options;
-    options.settings_dir = dir.path;  // no vor_ini.txt: direct connections
+    options.settings_dir = dir.path();  // no vor_ini.txt: direct connections
     for (auto _ : state) {
         int fetched = 0;
         for (int i = 0; i < 16; ++i)
-            fetched += vg::http_get_file(server.url(tile_path(i)), dir.path / ("t" + std::to_string(i) + ".png"), options);
+            fetched += vg::http_get_file(server.url(tile_path(i)), dir / ("t" + std::to_string(i) + ".png"), options);
         if (fetched != 16) state.SkipWithError("a tile failed");
     }
 }
@@ -106,9 +92,9 @@ void fetcher_http1(benchmark::State& state) {
     vg::test::ScriptedReply reply = vg::test::ScriptedReply::make(200, "image/png", tile_bytes(), true).after(latency);
     reply.keep_alive = true;
     vg::test::LoopbackHttpServer server(reply);
-    ScratchDir dir;
+    vg::test::TempDir dir;
     for (auto _ : state) {
-        const auto [ok, version] = fetch_view(server.url(""), dir.path, "");
+        const auto [ok, version] = fetch_view(server.url(""), dir.path(), "");
         if (ok != 16 || version != 1) state.SkipWithError("a tile failed");
     }
     state.counters["connections"] =
@@ -117,13 +103,13 @@ void fetcher_http1(benchmark::State& state) {
 
 // nghttpd serving 16 tiles over HTTP/2 with TLS, stopped by the destructor.
 struct Nghttpd {
-    ScratchDir dir;
+    vg::test::TempDir dir;
     pid_t pid = -1;
     int port = 0;
     std::string cafile;
     Nghttpd() {
-        if (::access("/usr/sbin/nghttpd", X_OK) != 0 || dir.path.empty()) return;
-        const std::string key = (dir.path / "key.pem").string(), cert = (dir.path / "cert.pem").string();
+        if (::access("/usr/sbin/nghttpd", X_OK) != 0 || dir.path().empty()) return;
+        const std::string key = (dir.path() / "key.pem").string(), cert = (dir.path() / "cert.pem").string();
         const std::string make_cert = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
                                       " -keyout " + key + " -out " + cert +
                                       " -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
@@ -131,11 +117,11 @@ struct Nghttpd {
         cafile = cert;
         const std::string tile = tile_bytes();
         for (int i = 0; i < 16; ++i) {
-            fs::create_directories(dir.path / "htdocs" / fs::path(tile_path(i).substr(1)).parent_path());
-            std::ofstream(dir.path / "htdocs" / tile_path(i).substr(1), std::ios::binary) << tile;
+            fs::create_directories(dir.path() / "htdocs" / fs::path(tile_path(i).substr(1)).parent_path());
+            std::ofstream(dir.path() / "htdocs" / tile_path(i).substr(1), std::ios::binary) << tile;
         }
         port = vg::test::free_loopback_port();
-        const std::string docs = (dir.path / "htdocs").string(), port_text = std::to_string(port);
+        const std::string docs = (dir.path() / "htdocs").string(), port_text = std::to_string(port);
         pid = ::fork();
         if (pid == 0) {
             std::freopen("/dev/null", "w", stdout);
@@ -177,17 +163,17 @@ void fetcher_http2_tls(benchmark::State& state) {
         return;
     }
     vg::test::LatencyRelay relay(server.port, one_way);
-    ScratchDir dir;
+    vg::test::TempDir dir;
     const std::string base = "https://127.0.0.1:" + std::to_string(relay.port());
     vg::FetcherOptions fo;
     fo.quiet = true;
     vg::Fetcher shared(fo);
-    if (warm) fetch_view(shared, base, dir.path, server.cafile);
+    if (warm) fetch_view(shared, base, dir.path(), server.cafile);
     std::chrono::nanoseconds total{0};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const auto [ok, version] = warm ? fetch_view(shared, base, dir.path, server.cafile)
-                                        : fetch_view(base, dir.path, server.cafile);
+        const auto [ok, version] = warm ? fetch_view(shared, base, dir.path(), server.cafile)
+                                        : fetch_view(base, dir.path(), server.cafile);
         total += std::chrono::steady_clock::now() - start;
         if (ok != 16 || version != 2) state.SkipWithError("a tile failed, or not over HTTP/2");
     }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_paths.h"
 #include "tiles/image_decode.h"
 
 namespace {
@@ -21,24 +22,18 @@ namespace fs = std::filesystem;
 
 // 16 cached copies of one bench picture in a scratch folder, removed at exit.
 struct TileSet {
-    fs::path dir;
+    vg::test::TempDir scratch;
+    fs::path dir = scratch.path();
     vg::TilePathTable table;
     std::vector<std::string> files;
 
     explicit TileSet(const char* picture) {
-        std::string pattern = (fs::temp_directory_path() / "vgbench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
         for (int i = 0; i < vg::kTileSlots; ++i) {
             const fs::path file = dir / ("tile" + std::to_string(i) + ".png");
             fs::copy_file(fs::path(VG_TESTDATA) / "images/bench" / picture, file);
             table.slots[i] = file.string();
             files.push_back(file.string());
         }
-    }
-    ~TileSet() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/fix_json.h"
 #include "cli/catalogue_source.h"
 #include "cli/tile_args.h"
 #include "tiles/geometry.h"
@@ -84,7 +85,7 @@ int run_fetch(int argc, char** argv) {
     for (int i = 0; i < cells; ++i) {
         const std::string& path = table.slots[static_cast<std::size_t>(i)];
         std::string line = "{\"slot\":" + std::to_string(i) + ",\"path\":";
-        append_json_text(line, path);
+        append_json_string(line, path, JsonText::ascii);
         line += path.empty() ? ",\"ok\":false}\n" : ",\"ok\":true}\n";
         std::fputs(line.c_str(), stdout);
     }

@@ -17,13 +17,13 @@ int run_ports(int argc, char** argv) {
         const SerialPortInfo& p = ports[i];
         out += i == 0 ? "\n" : ",\n";
         out += "{\"path\":";
-        append_json_utf8(out, p.path);
+        append_json_string(out, p.path, JsonText::utf8);
         out += ",\"device\":";
-        append_json_utf8(out, p.device);
+        append_json_string(out, p.device, JsonText::utf8);
         out += ",\"kind\":";
-        append_json_utf8(out, p.kind);
+        append_json_string(out, p.kind, JsonText::utf8);
         out += ",\"description\":";
-        append_json_utf8(out, p.description);
+        append_json_string(out, p.description, JsonText::utf8);
         out += ",\"accessible\":";
         out += p.accessible ? "true" : "false";
         out += "}";

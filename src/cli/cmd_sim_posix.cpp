@@ -32,6 +32,7 @@
 #include "gps/startup_commands.h"
 #include "gps/zodiac.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace vg::cli {
 
@@ -231,26 +232,10 @@ private:
     std::uint8_t previous_ = 0;
 };
 
-bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
-    std::size_t at = 0;
-    while (at < size && !g_stop) {
-        const ssize_t n = ::write(fd, data + at, size - at);
-        if (n > 0) {
-            at += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-            continue;
-        }
-        return false;
-    }
-    return true;
-}
-bool write_all(int fd, const std::string& s) { return write_all(fd, reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
-bool write_all(int fd, const std::vector<std::uint8_t>& v) { return write_all(fd, v.data(), v.size()); }
+// The pty master is non-blocking: a write waits for room until the simulator is told to stop.
+bool still_running() { return g_stop == 0; }
+bool send_bytes(int fd, const std::string& s) { return vg::write_all(fd, s.data(), s.size(), still_running); }
+bool send_bytes(int fd, const std::vector<std::uint8_t>& v) { return vg::write_all(fd, v.data(), v.size(), still_running); }
 
 std::tm utc_now() {
     const std::time_t now = std::time(nullptr);
@@ -439,12 +424,12 @@ int run_sim(int argc, char** argv) {
             const std::tm utc = utc_now();
             bool ok = true;
             if (*type == DeviceType::TripMate && astral_answers < 2)
-                ok = write_all(master, std::string("ASTRAL\r\n"));
+                ok = send_bytes(master, std::string("ASTRAL\r\n"));
             else if (is_nmea_device(*type))
-                ok = write_all(master, nmea_epoch(current, motion, utc));
+                ok = send_bytes(master, nmea_epoch(current, motion, utc));
             else if (*type == DeviceType::EarthMate)
-                ok = eartha_answered ? write_all(master, zodiac_epoch(current, motion, utc))
-                                     : write_all(master, std::string("EARTHA\r\n"));
+                ok = eartha_answered ? send_bytes(master, zodiac_epoch(current, motion, utc))
+                                     : send_bytes(master, std::string("EARTHA\r\n"));
             // Garmin speaks only when asked.
             (void)ok;
         }
@@ -460,9 +445,9 @@ int run_sim(int argc, char** argv) {
                 const auto command = requests.add(buf[i]);
                 if (!command) continue;
                 if (*command == 2)
-                    write_all(master, garmin_position(current));
+                    send_bytes(master, garmin_position(current));
                 else if (*command == 5)
-                    write_all(master, garmin_time(utc_now()));
+                    send_bytes(master, garmin_time(utc_now()));
             }
             continue;
         }

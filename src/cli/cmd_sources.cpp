@@ -17,22 +17,22 @@ int run_sources(int argc, char** argv) {
     for (const auto& problem : catalogue.problems) std::fprintf(stderr, "vortool sources: %s\n", problem.c_str());
     for (const auto& e : catalogue.entries) {
         std::string line = "{\"name\":";
-        append_json_utf8(line, e.name);
+        append_json_string(line, e.name, JsonText::utf8);
         line += ",\"layer\":";
-        append_json_utf8(line, e.aerial ? "aerial" : "map");
+        append_json_string(line, e.aerial ? "aerial" : "map", JsonText::utf8);
         line += ",\"template\":";
-        append_json_utf8(line, e.tmpl);
+        append_json_string(line, e.tmpl, JsonText::utf8);
         line += ",\"zooms\":[";
         for (std::size_t i = 0; i < e.zooms.size(); ++i) line += (i ? "," : "") + std::to_string(e.zooms[i]);
         line += "],\"attribution\":";
-        append_json_utf8(line, e.attribution);
+        append_json_string(line, e.attribution, JsonText::utf8);
         line += ",\"conn\":" + std::to_string(e.conn);
         line += std::string(",\"nobulk\":") + (e.nobulk ? "true" : "false");
         line += ",\"fresh\":" + std::to_string(e.fresh_days);
         line += ",\"menu_id\":" + std::to_string(e.menu_id);
         static const char* const kinds[] = {"original", "remote", "local", "pack"};
         line += ",\"kind\":";
-        append_json_utf8(line, kinds[static_cast<int>(e.kind)]);
+        append_json_string(line, kinds[static_cast<int>(e.kind)], JsonText::utf8);
         line += "}\n";
         std::fputs(line.c_str(), stdout);
     }

@@ -6,6 +6,7 @@
 
 #include "app/window_state.h"
 #include "cli/commands.h"
+#include "cli/fix_json.h"
 #include "cli/tile_args.h"
 
 namespace vg::cli {
@@ -25,7 +26,7 @@ void add_number(std::string& out, const char* key, long long value) {
 
 void add_string(std::string& out, const char* key, std::string_view value) {
     add_key(out, key);
-    append_json_text(out, value);
+    append_json_string(out, value, JsonText::ascii);
 }
 
 }  // namespace

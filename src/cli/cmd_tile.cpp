@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/fix_json.h"
 #include "cli/tile_args.h"
 #include "tiles/geometry.h"
 #include "tiles/map_source.h"
@@ -29,25 +30,6 @@ std::optional<double> parse_finite_number(std::string_view text) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
     return value;
-}
-
-// Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
-void append_json_text(std::string& out, std::string_view text) {
-    out.push_back('"');
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out.push_back('\\');
-            out.push_back(ch);
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out.push_back(ch);
-        }
-    }
-    out.push_back('"');
 }
 
 namespace {
@@ -120,11 +102,11 @@ int run_tile(int argc, char** argv) {
 
     std::string out = "{\"x\":" + std::to_string(pixel.x) + ",\"y\":" + std::to_string(pixel.y) +
                       ",\"row\":" + std::to_string(key.row) + ",\"col\":" + std::to_string(key.column) + ",\"dir\":";
-    append_json_text(out, paths.directory);
+    append_json_string(out, paths.directory, JsonText::ascii);
     out += ",\"path\":";
-    append_json_text(out, paths.full_path);
+    append_json_string(out, paths.full_path, JsonText::ascii);
     out += ",\"quadkey\":";
-    append_json_text(out, quadkey);
+    append_json_string(out, quadkey, JsonText::ascii);
     out += "}\n";
     std::fputs(out.c_str(), stdout);
     return 0;

@@ -53,54 +53,44 @@ std::size_t utf8_length(std::string_view s) {
 
 }  // namespace
 
-void append_json_utf8(std::string& out, std::string_view text) {
+void append_json_string(std::string& out, std::string_view text, JsonText mode) {
+    static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
     while (!text.empty()) {
-        const char c = text.front();
-        const std::size_t n = utf8_length(text);
-        if (n == 0) {
-            out += "\\ufffd";
-            text.remove_prefix(1);
-            continue;
+        const auto c = static_cast<unsigned char>(text.front());
+        std::size_t n = 1;
+        const char* short_form = nullptr;
+        if (mode == JsonText::receiver_bytes) {
+            switch (c) {
+            case '\b': short_form = "\\b"; break;
+            case '\f': short_form = "\\f"; break;
+            case '\n': short_form = "\\n"; break;
+            case '\r': short_form = "\\r"; break;
+            case '\t': short_form = "\\t"; break;
+            default: break;
+            }
         }
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-            out += buffer;
+            out += static_cast<char>(c);
+        } else if (short_form) {
+            out += short_form;
+        } else if (c < 0x20 || (c == 0x7f && mode == JsonText::ascii) || (c >= 0x80 && mode != JsonText::utf8)) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else if (c >= 0x80) {
+            n = utf8_length(text);
+            if (n == 0) {
+                out += "\\ufffd";
+                n = 1;
+            } else {
+                out.append(text.substr(0, n));
+            }
         } else {
-            out.append(text.substr(0, n));
+            out += static_cast<char>(c);
         }
         text.remove_prefix(n);
-    }
-    out += '"';
-}
-
-void append_json_string(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x80) {
-                // Receiver bytes are not text in any known encoding: each byte is one code point.
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
     }
     out += '"';
 }
@@ -110,10 +100,10 @@ std::string fix_to_json(const FixRecord& fix) {
     out.reserve(1200);
     out += '{';
     append_key(out, "utc");
-    append_json_string(out, text_field(fix.utc_text));
+    append_json_string(out, text_field(fix.utc_text), JsonText::receiver_bytes);
     out += ", ";
     append_key(out, "local");
-    append_json_string(out, text_field(fix.local_text));
+    append_json_string(out, text_field(fix.local_text), JsonText::receiver_bytes);
     const std::pair<const char*, double> doubles[] = {{"lat", fix.latitude},
                                                       {"lon", fix.longitude},
                                                       {"alt", fix.altitude},
@@ -143,11 +133,11 @@ std::string fix_to_json(const FixRecord& fix) {
     }
     out += "], ";
     append_key(out, "last_message");
-    append_json_string(out, text_field(fix.last_message));
+    append_json_string(out, text_field(fix.last_message), JsonText::receiver_bytes);
     // Added keys come last, so the keys before them read exactly as they always did.
     out += ", ";
     append_key(out, "talker");
-    append_json_string(out, text_field(fix.talker));
+    append_json_string(out, text_field(fix.talker), JsonText::receiver_bytes);
     out += ", ";
     append_key(out, "sky");
     out += '[';
@@ -155,7 +145,7 @@ std::string fix_to_json(const FixRecord& fix) {
         const SkyEntry& sat = fix.sky[static_cast<std::size_t>(i)];
         if (i > 0) out += ", ";
         out += "{\"system\": ";
-        append_json_string(out, gnss_system_name(sat.system));
+        append_json_string(out, gnss_system_name(sat.system), JsonText::receiver_bytes);
         out += ", \"prn\": " + std::to_string(sat.prn) + ", \"elevation\": " + std::to_string(sat.elevation) +
                ", \"azimuth\": " + std::to_string(sat.azimuth) + ", \"snr\": " + std::to_string(sat.snr) +
                ", \"used\": " + std::to_string(sat.used) + '}';

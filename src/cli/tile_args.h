@@ -15,7 +15,4 @@ std::optional<MapSource> parse_source_argument(std::string_view text);
 // A whole argument read as a finite number (nothing may follow it).
 std::optional<double> parse_finite_number(std::string_view text);
 
-// Appends `text` as a quoted JSON string; control and non-ASCII bytes are escaped as \u00XX.
-void append_json_text(std::string& out, std::string_view text);
-
 }  // namespace vg::cli

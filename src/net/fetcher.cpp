@@ -62,19 +62,6 @@ bool type_acceptable(const std::string& expected, const char* actual) {
     return got == lower(expected);
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const long n = write_file_some(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The host a request's connections go to (lower-cased), or empty when the URL is not usable.
 std::string url_host(const std::string& url) {
     CURLU* u = curl_url();

@@ -141,14 +141,7 @@ bool write_cache_record(const std::filesystem::path& tile, const CacheRecord& re
     if (!clean(record.etag) || !clean(record.last_modified)) return false;
     const std::string text = "etag=" + record.etag + "\nmodified=" + record.last_modified +
                              "\nstale=" + std::to_string(record.stale_at) + "\n";
-    std::filesystem::path temp;
-    const int fd = create_temp_beside(path, temp);
-    if (fd < 0) return false;
-    bool ok = write_file_some(fd, text.data(), text.size()) == static_cast<long>(text.size());
-    ok = close_file(fd) == 0 && ok;
-    if (ok && replace_file(temp, path)) return true;
-    remove_file(temp);
-    return false;
+    return write_file_replacing(path, text);
 }
 
 std::vector<std::string> revalidation_headers(const CacheRecord& record) {

@@ -105,19 +105,6 @@ struct FileDescriptor {
     }
 };
 
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const long n = write_file_some(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The bounds of one transfer: the idle wait restarts with every byte, the deadline does not.
 struct Bounds {
     const HttpOptions& options;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 #include <io.h>
@@ -32,6 +33,10 @@ int close_file(int fd);
 // Reads or writes at most `size` bytes; -1 on failure (errno set).
 long read_file_some(int fd, void* buffer, std::size_t size);
 long write_file_some(int fd, const void* data, std::size_t size);
+// Writes all `size` bytes, going on after interruptions and partial writes. On a non-blocking
+// descriptor (a terminal's master side) it waits for room a tenth of a second at a time, and gives
+// up when `keep_going` (if any) says no. False on failure.
+bool write_all(int fd, const void* data, std::size_t size, bool (*keep_going)() = nullptr);
 // Size of `fd` when it is a regular file, else -1.
 long long regular_size(int fd);
 long long regular_size(const std::filesystem::path& path);
@@ -46,6 +51,15 @@ int create_temp_beside(const std::filesystem::path& file, std::filesystem::path&
 // Moves `from` over `to`, replacing it in one step; on Windows with MOVEFILE_REPLACE_EXISTING and
 // MOVEFILE_WRITE_THROUGH, tried again for about a second while another holder keeps `to` busy.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
+// Replaces `file` with `bytes` whole: a new file beside it, written, moved over it (the new file is
+// deleted on failure), so that a reader sees the old contents or the new, never a part. With
+// `keep_permissions` the new file takes the old one's permissions (Linux); with `flush` its data
+// reaches the disk before the move.
+struct ReplaceOptions {
+    bool keep_permissions = false;
+    bool flush = false;
+};
+bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options = {});
 // Deletes a file; false when it could not (or was not there).
 bool remove_file(const std::filesystem::path& path);
 // Creates one directory (its parent must exist); false when it could not or it was there.

@@ -1,6 +1,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <poll.h>
+
 #include "platform/files.h"
 
 namespace vg {
@@ -17,6 +19,26 @@ long read_file_some(int fd, void* buffer, std::size_t size) { return static_cast
 
 long write_file_some(int fd, const void* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
+}
+
+bool write_all(int fd, const void* data, std::size_t size, bool (*keep_going)()) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        if (keep_going && !keep_going()) return false;
+        const ssize_t n = ::write(fd, at, size);
+        if (n > 0) {
+            at += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd room{fd, POLLOUT, 0};
+            ::poll(&room, 1, 100);
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 long long regular_size(int fd) {
@@ -50,6 +72,21 @@ int create_temp_beside(const std::filesystem::path& file, std::filesystem::path&
 
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options) {
+    struct stat old {};
+    const bool keep_mode = options.keep_permissions && ::stat(file.c_str(), &old) == 0;
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(file, temp);
+    if (fd < 0) return false;
+    bool ok = write_all(fd, bytes.data(), bytes.size());
+    if (ok && keep_mode) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok && options.flush) ok = flush_to_disk(fd);
+    if (close_file(fd) != 0) ok = false;  // a late write error shows up here
+    if (ok) ok = replace_file(temp, file);
+    if (!ok) remove_file(temp);
+    return ok;
 }
 
 bool remove_file(const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0; }

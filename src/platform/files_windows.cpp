@@ -35,6 +35,23 @@ long write_file_some(int fd, const void* data, std::size_t size) {
     return ::_write(fd, data, count);
 }
 
+bool write_all(int fd, const void* data, std::size_t size, bool (*keep_going)()) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        if (keep_going && !keep_going()) return false;
+        const long n = write_file_some(fd, at, size);
+        if (n > 0) {
+            at += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 long long regular_size(int fd) {
     struct _stat64 st {};
     if (fd < 0 || ::_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
@@ -80,6 +97,18 @@ bool replace_file(const std::filesystem::path& from, const std::filesystem::path
         if (attempt >= 50 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return false;
         Sleep(20);
     }
+}
+
+bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options) {
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(file, temp);
+    if (fd < 0) return false;
+    bool ok = write_all(fd, bytes.data(), bytes.size());
+    if (ok && options.flush) ok = flush_to_disk(fd);
+    if (close_file(fd) != 0) ok = false;  // a late write error shows up here
+    if (ok) ok = replace_file(temp, file);
+    if (!ok) remove_file(temp);
+    return ok;
 }
 
 bool remove_file(const std::filesystem::path& path) { return ::_wunlink(path.c_str()) == 0; }

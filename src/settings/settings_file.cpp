@@ -168,16 +168,6 @@ StartPosition position_in(TextSource& source) {
     return pos;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const long n = write_file_some(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 enum class ReadResult { ok, missing, failed };
 
 ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
@@ -193,27 +183,6 @@ ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
         if (n == 0) return ReadResult::ok;
         out.append(chunk, static_cast<std::size_t>(n));
     }
-}
-
-// Writes `bytes` to a new file beside `file` and moves it over `file`, so that readers see either
-// the old contents or the new, never a part. On Linux the new file keeps the old one's permissions.
-bool rewrite_file(const std::filesystem::path& file, std::string_view bytes) {
-#ifndef _WIN32
-    struct stat old {};
-    const bool keep_mode = ::stat(file.c_str(), &old) == 0;
-#endif
-    std::filesystem::path temp;
-    Fd fd(create_temp_beside(file, temp));
-    if (!fd.valid()) return false;
-    bool ok = write_all(fd.get(), bytes);
-#ifndef _WIN32
-    if (ok && keep_mode) ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-#endif
-    if (ok) ok = flush_to_disk(fd.get());
-    if (!fd.close()) ok = false;
-    if (ok) ok = replace_file(temp, file);
-    if (!ok) remove_file(temp);
-    return ok;
 }
 
 bool has_line_break_or_nul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
@@ -292,7 +261,7 @@ int write_setting_file(const std::filesystem::path& file, std::string_view key, 
     // A key or value that the lookup cannot read back (an upper-case first letter, a value beyond
     // the 127 characters a lookup sees) is refused rather than written without effect.
     if (find_setting(contents, key) != value) return 0;
-    if (!rewrite_file(file, contents)) return 0;
+    if (!write_file_replacing(file, contents, {.keep_permissions = true, .flush = true})) return 0;
     return read == ReadResult::ok ? 1 : 0;
 }
 
@@ -325,7 +294,8 @@ void write_default_files(const std::filesystem::path& dir) {
         // Only a file that does not exist is created; something else of that name is left alone.
         Fd fd(open_file(file, O_WRONLY | O_CREAT | O_EXCL));
         if (!fd.valid()) continue;
-        const bool ok = write_all(fd.get(), default_file_contents(name));
+        const std::string contents = default_file_contents(name);
+        const bool ok = write_all(fd.get(), contents.data(), contents.size());
         if (!fd.close() || !ok) remove_file(file);  // no half-written defaults
     }
 }

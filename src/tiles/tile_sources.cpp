@@ -46,25 +46,7 @@ bool is_cached(const std::string& path) { return regular_file_size(path) > 0; }
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`, so that a tile file
 // is either complete or absent.
 bool write_file_whole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::filesystem::path temp;
-    const int fd = create_temp_beside(path, temp);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const long n = write_file_some(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            ok = false;
-        }
-    }
-    if (close_file(fd) != 0) ok = false;
-    if (ok && replace_file(temp, path)) return true;
-    remove_file(temp);
-    return false;
+    return write_file_replacing(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 bool source_has_level(MapSource source, int level) {

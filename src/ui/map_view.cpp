@@ -158,28 +158,6 @@ QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
     return it->second;
 }
 
-bool MapView::set_display_bitmap(const std::uint8_t* bgr, int width, int height, int stride, int first_row,
-                                 int row_count) {
-    clear_display_bitmap();
-    if (bgr == nullptr || width < 1 || height < 1) return false;
-    if (static_cast<std::int64_t>(stride) < 3 * static_cast<std::int64_t>(width)) return false;
-    if (first_row < 0 || first_row >= height) return false;
-    if (row_count < 0) row_count = height - first_row;
-    if (row_count < 1 || row_count > height - first_row) return false;
-    bits_ = bgr;
-    width_ = width;
-    height_ = height;
-    stride_ = stride;
-    first_row_ = first_row;
-    row_count_ = row_count;
-    return true;
-}
-
-void MapView::clear_display_bitmap() {
-    bits_ = nullptr;
-    width_ = height_ = stride_ = first_row_ = row_count_ = 0;
-}
-
 // Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
 // on any tile: the message line (dark red) above the attribution.
 static void draw_map_notes(QPainter& painter, const PaintFrame& frame) {
@@ -259,15 +237,9 @@ void MapView::paintEvent(QPaintEvent* event) {
             first_map_shown_ = true;
             QTimer::singleShot(0, this, &MapView::first_map_painted);
         }
-    } else if (bits_ != nullptr) {
-        painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
-        const QImage visible(bits_ + static_cast<std::ptrdiff_t>(first_row_) * stride_, width_, row_count_,
-                             stride_, QImage::Format_BGR888);
-        painter.drawImage(QPoint(kMapLeft, kMapTop), visible);
     } else {
         painter.fillRect(event->rect(), QColor::fromRgb(kBackground));
     }
-    if (paint_handler_) paint_handler_(painter);
     paint_count_.fetch_add(1);
 }
 

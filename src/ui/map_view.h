@@ -53,23 +53,9 @@ public:
     explicit MapView(QWidget* parent = nullptr);
 
     // Called at the start of every paint for what to draw (the application's paint handler): a query
-    // with an answer rather than a notice, so a function and not a signal. Without
-    // one, the view shows only the background and the bitmap given to set_display_bitmap().
+    // with an answer rather than a notice, so a function and not a signal. Without one, the view
+    // shows only the background.
     void set_frame_source(std::function<PaintFrame()> source) { frame_source_ = std::move(source); }
-
-    // Shows `row_count` rows, starting at row `first_row`, of a top-down 24-bit bitmap (bytes blue,
-    // green, red; rows of `stride` bytes) at (1, 49) when no frame source is set. The bytes are not
-    // copied: the caller keeps them alive and changes them only on the window thread. A row_count
-    // below 0 means "to the last row". Returns false, and shows no bitmap, when the description is
-    // inconsistent (null bits, a width or height below 1, a stride shorter than 3 * width, rows outside
-    // the bitmap).
-    bool set_display_bitmap(const std::uint8_t* bgr, int width, int height, int stride, int first_row = 0,
-                            int row_count = -1);
-    void clear_display_bitmap();
-    bool has_display_bitmap() const { return bits_ != nullptr; }
-
-    // Called at the end of every paint with the widget's painter.
-    void set_paint_handler(std::function<void(QPainter&)> handler) { paint_handler_ = std::move(handler); }
 
     // Paints done so far; readable from any thread.
     int paint_count() const { return paint_count_.load(); }
@@ -126,12 +112,6 @@ private:
     // Lists the toolbar buttons as accessible children of the view (map_view_accessible.cpp).
     static void install_accessibility();
 
-    const std::uint8_t* bits_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
-    int stride_ = 0;
-    int first_row_ = 0;
-    int row_count_ = 0;
     std::function<PaintFrame()> frame_source_;
     bool press_on_map_ = false;  // a left press on the map waits for its release or a drag
     bool dragging_ = false;
@@ -140,7 +120,6 @@ private:
     int wheel_remainder_ = 0;  // wheel movement short of a whole notch
     bool first_map_shown_ = false;
     int hovered_button_ = -1;  // the toolbar button under the pointer, for its status tip
-    std::function<void(QPainter&)> paint_handler_;
     std::atomic<int> paint_count_{0};
     int device_scale_ = 0;  // of the last paint
 };

@@ -41,9 +41,6 @@ bool valid_image(const std::uint8_t* bgr, int width, int height, int stride) {
 QtWindow::QtWindow(MainWindow& window)
     : window_(window), context_(std::make_unique<QObject>()), warning_function_(default_warning) {
     timer_ = new QTimer(context_.get());
-    QObject::connect(timer_, &QTimer::timeout, context_.get(), [this] {
-        if (timer_handler_) timer_handler_();
-    });
 }
 
 QtWindow::~QtWindow() = default;
@@ -51,8 +48,6 @@ QtWindow::~QtWindow() = default;
 void QtWindow::set_warning_function(WarningFunction function) {
     warning_function_ = function ? std::move(function) : WarningFunction(default_warning);
 }
-
-void QtWindow::set_timer_handler(std::function<void()> handler) { timer_handler_ = std::move(handler); }
 
 bool QtWindow::on_window_thread() const { return QThread::currentThread() == window_.thread(); }
 

@@ -38,8 +38,9 @@ public:
     QtWindow& operator=(const QtWindow&) = delete;
 
     void set_warning_function(WarningFunction function);
-    // Called on the window thread at every tick of the timer started by start_timer().
-    void set_timer_handler(std::function<void()> handler);
+    // The window timer that start_timer() (re)starts: the shell connects its timeout() signal to the
+    // application's timer handler (it fires on the window thread).
+    QTimer* timer() const { return timer_; }
 
     void set_title(const std::string& title) override;
     void enable_menu_item(Command id, bool enabled) override;
@@ -78,7 +79,6 @@ private:
     // Receiver of queued calls; deleting it drops calls still queued.
     std::unique_ptr<QObject> context_;
     QTimer* timer_ = nullptr;  // child of context_
-    std::function<void()> timer_handler_;
     WarningFunction warning_function_;
     int wait_cursor_depth_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/shell.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <sstream>
 
@@ -50,7 +51,7 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     QObject::connect(view, &MapView::resized, view, [&app](int width, int height) { app.on_size(width, height); });
     QObject::connect(&window, &MainWindow::command_chosen, &window, [&app](Command id) { app.on_command(id); });
     QObject::connect(&window, &MainWindow::close_requested, &window, [&app] { app.on_close(); });
-    services.set_timer_handler([&app] { app.on_timer(); });
+    QObject::connect(services.timer(), &QTimer::timeout, &window, [&app] { app.on_timer(); });
 }
 
 std::optional<std::vector<ScriptStep>> parse_script(const std::string& text, std::string* error) {

@@ -6,31 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 #include <string>
 
 #include "gps/receiver_parser.h"
-#include "support/test_paths.h"
+#include "support/nmea_capture.h"
 
 namespace vg {
 namespace {
 
-// The bytes the receiver sent: the capture without its '#' lines.
-std::string capture_bytes(const std::string& name) {
-    std::istringstream in(test::read_file(test::shared_testdata() / "receivers" / name));
-    std::string bytes, line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '#') continue;
-        bytes += line;
-        bytes += '\n';
-    }
-    return bytes;
-}
-
 FixRecord fed_with_capture(const std::string& name) {
     FixRecord fix;
     auto parser = make_receiver_parser(DeviceType::Nmea, ParserContext{});
-    const std::string bytes = capture_bytes(name);
+    const std::string bytes = test::nmea_log_bytes(name);
     // In chunks, as the reader thread hands them over.
     for (std::size_t at = 0; at < bytes.size(); at += 80) {
         const std::size_t n = std::min<std::size_t>(80, bytes.size() - at);
@@ -44,7 +31,7 @@ void set_satellite(FixRecord& fix, int slot, int prn, int azimuth, int elevation
 }
 
 TEST(GpsMonitorTexts, RealCaptureWithThirteenSatellitesFillsTwelveRows) {
-    const FixRecord fix = fed_with_capture("ublox-lea-4h.log");
+    const FixRecord fix = fed_with_capture("ublox-lea-4h");
     const MonitorTexts texts = gps_monitor_texts(fix);
 
     EXPECT_EQ(texts.time, "2006/08/10 03:15:18 (UTC)");

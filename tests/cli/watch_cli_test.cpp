@@ -60,8 +60,20 @@ TEST(PortsCli, PrintsTheListingAsAJsonArray) {
     // A USB maker's name is UTF-8 and stays readable; broken bytes and control characters do not break
     // the JSON.
     std::string out;
-    cli::append_json_utf8(out, "Prolific \xc2\xa9 \"A\"\\\x01\xff\xe2\x82");
+    cli::append_json_string(out, "Prolific \xc2\xa9 \"A\"\\\x01\xff\xe2\x82", cli::JsonText::utf8);
     EXPECT_EQ(out, "\"Prolific \xc2\xa9 \\\"A\\\"\\\\\\u0001\\ufffd\\ufffd\\ufffd\"");
+    // The same bytes in the other two modes: receiver bytes one code point each (short escapes, DEL
+    // as it is), paths and settings plain ASCII.
+    const std::string_view bytes = "\xc2\xa9\n\x7f";
+    out.clear();
+    cli::append_json_string(out, bytes, cli::JsonText::receiver_bytes);
+    EXPECT_EQ(out, "\"\\u00c2\\u00a9\\n\x7f\"");
+    out.clear();
+    cli::append_json_string(out, bytes, cli::JsonText::ascii);
+    EXPECT_EQ(out, "\"\\u00c2\\u00a9\\u000a\\u007f\"");
+    out.clear();
+    cli::append_json_string(out, bytes, cli::JsonText::utf8);
+    EXPECT_EQ(out, "\"\xc2\xa9\\u000a\x7f\"");
 }
 
 }  // namespace

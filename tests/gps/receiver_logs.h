@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gps/fix_record.h"
+#include "support/nmea_capture.h"
 #include "support/test_paths.h"
 
 namespace vg::test {
@@ -51,23 +52,6 @@ inline const std::vector<std::string>& nmea_log_names() {
         "bu353-glonass",  "nmea-rtk",
     };
     return names;
-}
-
-inline std::filesystem::path receivers_dir() { return shared_testdata() / "receivers"; }
-
-// The bytes of an NMEA capture: every line that starts with '#' is a comment of the capture, not
-// receiver output; everything else is kept exactly.
-inline std::string nmea_log_bytes(const std::string& name) {
-    const std::string raw = read_file(receivers_dir() / (name + ".log"));
-    std::string out;
-    std::size_t start = 0;
-    while (start < raw.size()) {
-        std::size_t lf = raw.find('\n', start);
-        std::size_t end = lf == std::string::npos ? raw.size() : lf + 1;
-        if (raw[start] != '#') out.append(raw, start, end - start);
-        start = end;
-    }
-    return out;
 }
 
 // A small JSON reader for the expected results and gpsd's reports (objects, arrays, strings with

@@ -31,44 +31,13 @@ struct Direction {
 
 LatencyRelay::LatencyRelay(int target_port, std::chrono::milliseconds one_way)
     : target_port_(target_port), delay_(one_way) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("latency relay: socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("latency relay: bind");
-    port_ = ntohs(addr.sin_port);
-    acceptor_ = std::thread([this] { accept_loop(); });
+    acceptor_.start([this](int fd) { relay(fd); });
 }
 
 LatencyRelay::~LatencyRelay() { stop(); }
 
-void LatencyRelay::stop() {
-    if (stopping_.exchange(true)) return;
-    const char c = 'x';
-    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
-    if (acceptor_.joinable()) acceptor_.join();
-    for (auto& worker : workers_) worker.join();
-    ::close(listen_fd_);
-    ::close(wake_pipe_[0]);
-    ::close(wake_pipe_[1]);
-}
-
-void LatencyRelay::accept_loop() {
-    while (!stopping_.load()) {
-        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-        if (::poll(p, 2, 1000) <= 0 || p[1].revents) continue;
-        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        ++connections_;
-        workers_.emplace_back([this, fd] { relay(fd); });
-    }
-}
-
 void LatencyRelay::relay(int client) {
+    ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL) & ~O_NONBLOCK);  // relayed with blocking sends
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -76,7 +45,7 @@ void LatencyRelay::relay(int client) {
     addr.sin_port = htons(static_cast<std::uint16_t>(target_port_));
     if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         if (server >= 0) ::close(server);
-        ::close(client);
+        acceptor_.close_connection(client);
         return;
     }
     const int one = 1;
@@ -85,7 +54,7 @@ void LatencyRelay::relay(int client) {
     Direction up{client, server, {}, false, false};
     Direction down{server, client, {}, false, false};
     char buffer[16384];
-    while (!stopping_.load()) {
+    while (!acceptor_.stopping()) {
         // Send what is due; note when the next chunk falls due.
         const auto now = Clock::now();
         auto next_due = now + std::chrono::seconds(1);
@@ -114,7 +83,7 @@ void LatencyRelay::relay(int client) {
         if (broken || (up.shut && down.shut)) break;
         pollfd p[3] = {{client, static_cast<short>(up.from_closed ? 0 : POLLIN), 0},
                        {server, static_cast<short>(down.from_closed ? 0 : POLLIN), 0},
-                       {wake_pipe_[0], POLLIN, 0}};
+                       {acceptor_.wake_fd(), POLLIN, 0}};
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next_due - Clock::now()).count();
         const int r = ::poll(p, 3, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
         if (r < 0 || p[2].revents) break;
@@ -127,7 +96,7 @@ void LatencyRelay::relay(int client) {
         }
     }
     ::close(server);
-    ::close(client);
+    acceptor_.close_connection(client);
 }
 
 }  // namespace vg::test

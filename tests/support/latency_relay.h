@@ -4,11 +4,9 @@
 // its own connection to the target port and its own thread. The connect itself is not delayed.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "support/loopback_acceptor.h"
 
 namespace vg::test {
 
@@ -19,23 +17,16 @@ public:
     LatencyRelay(const LatencyRelay&) = delete;
     LatencyRelay& operator=(const LatencyRelay&) = delete;
 
-    int port() const { return port_; }
-    std::size_t connection_count() const { return connections_.load(); }
-    void stop();
+    int port() const { return acceptor_.port(); }
+    std::size_t connection_count() const { return acceptor_.connection_count(); }
+    void stop() { acceptor_.stop(); }
 
 private:
-    void accept_loop();
     void relay(int client);
 
     int target_port_;
     std::chrono::milliseconds delay_;
-    int listen_fd_ = -1;
-    int wake_pipe_[2] = {-1, -1};
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::size_t> connections_{0};
-    std::vector<std::thread> workers_;
-    std::thread acceptor_;
+    LoopbackAcceptor acceptor_{"latency relay"};  // last: stopped before the rest goes
 };
 
 }  // namespace vg::test

@@ -82,32 +82,15 @@ LoopbackHttpServer::LoopbackHttpServer(ScriptedReply reply)
     : LoopbackHttpServer([reply](const std::string&) { return reply; }) {}
 
 LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = open_socket();
-    if (listen_fd_ < 0 || !wake_.open()) throw std::runtime_error("loopback server: socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("loopback server: bind");
-    port_ = ntohs(addr.sin_port);
-    acceptor_ = std::thread([this] { accept_loop(); });
+    acceptor_.start([this](int fd) { serve(fd); });
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
 
-void LoopbackHttpServer::stop() {
-    if (stopping_.exchange(true)) return;
-    wake_.raise();
-    if (acceptor_.joinable()) acceptor_.join();
-    for (auto& worker : workers_) worker.join();
-    close_socket(listen_fd_);
-    wake_.close();
-}
+void LoopbackHttpServer::stop() { acceptor_.stop(); }
 
 std::string LoopbackHttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
 }
 
 std::vector<std::string> LoopbackHttpServer::requests() const {
@@ -123,19 +106,6 @@ bool LoopbackHttpServer::wait_for_requests(std::size_t count, std::chrono::milli
             if (!done_[i]) return false;
         return true;
     });
-}
-
-void LoopbackHttpServer::accept_loop() {
-    while (!stopping_.load()) {
-        if (!wait_readable(listen_fd_, wake_.fd(), 1000)) continue;
-        const int fd = accept_socket(listen_fd_);
-        if (fd < 0) continue;
-        ++connections_;
-        const int open = ++open_;
-        for (int seen = max_open_.load(); open > seen && !max_open_.compare_exchange_weak(seen, open);) {
-        }
-        workers_.emplace_back([this, fd] { serve(fd); });
-    }
 }
 
 void LoopbackHttpServer::serve(int fd) {
@@ -160,7 +130,7 @@ void LoopbackHttpServer::serve(int fd) {
                     break;
                 }
             }
-            if (!wait_readable(fd, wake_.fd(), 10000)) break;
+            if (!wait_readable(fd, acceptor_.wake_fd(), 10000)) break;
             const long n = ::recv(fd, buffer, sizeof buffer, 0);
             if (n < 0 && (socket_errno() == EAGAIN || socket_errno() == EINTR)) continue;
             if (n <= 0) break;
@@ -176,8 +146,7 @@ void LoopbackHttpServer::serve(int fd) {
         };
         // A kept-alive connection that the client closes between requests ends here.
         if (served > 0 && request.empty() && !complete) {
-            close_socket(fd);
-            --open_;
+            acceptor_.close_connection(fd);
             break;
         }
         drain();
@@ -195,20 +164,20 @@ void LoopbackHttpServer::serve(int fd) {
         bool ok = true;
         for (const auto& piece : reply.silent ? std::vector<ScriptedReply::Piece>{} : reply.pieces) {
             if (piece.delay.count() > 0) {
-                pollfd p = poll_entry(wake_.fd(), POLLIN);
+                pollfd p = poll_entry(acceptor_.wake_fd(), POLLIN);
                 if (poll_sockets(&p, 1, static_cast<int>(piece.delay.count())) > 0) {
                     ok = false;
                     break;
                 }
             }
-            ok = send_all(fd, wake_.fd(), piece.bytes);
+            ok = send_all(fd, acceptor_.wake_fd(), piece.bytes);
             if (!ok) break;
         }
         more = more && ok;
         if (reply.silent || reply.hold_open) {
             // Held until the peer goes or the server stops.
-            while (!stopping_.load()) {
-                pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(wake_.fd(), POLLIN)};
+            while (!acceptor_.stopping()) {
+                pollfd p[2] = {poll_entry(fd, POLLIN), poll_entry(acceptor_.wake_fd(), POLLIN)};
                 if (poll_sockets(p, 2, 1000) > 0) {
                     if (p[1].revents) break;
                     if (::recv(fd, buffer, sizeof buffer, kReceiveFlags) <= 0) break;
@@ -217,8 +186,7 @@ void LoopbackHttpServer::serve(int fd) {
         }
         if (!more) {
             drain();
-            close_socket(fd);
-            --open_;
+            acceptor_.close_connection(fd);
         }
         {
             std::lock_guard lock(mutex_);

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/socket_wake.h"
+#include "support/loopback_acceptor.h"
 
 namespace vg::test {
 
@@ -50,7 +50,7 @@ public:
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return acceptor_.port(); }
     // "http://127.0.0.1:PORT" + path.
     std::string url(const std::string& path = "/") const;
 
@@ -58,30 +58,21 @@ public:
     std::vector<std::string> requests() const;
     // Waits (bounded) until the first `count` requests were received and their connections ended.
     bool wait_for_requests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    std::size_t connection_count() const { return connections_.load(); }
+    std::size_t connection_count() const { return acceptor_.connection_count(); }
     // Most connections that were open (accepted, not yet closed) at the same moment.
-    int max_open_connections() const { return max_open_.load(); }
+    int max_open_connections() const { return acceptor_.max_open_connections(); }
 
     void stop();
 
 private:
-    void accept_loop();
     void serve(int fd);
 
     Handler handler_;
-    int listen_fd_ = -1;
-    SocketWake wake_;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::size_t> connections_{0};
-    std::atomic<int> open_{0};
-    std::atomic<int> max_open_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::string> requests_;  // in arrival order
     std::vector<bool> done_;             // the request's connection has ended
-    std::vector<std::thread> workers_;
-    std::thread acceptor_;
+    LoopbackAcceptor acceptor_{"loopback server"};  // last: stopped before the rest goes
 };
 
 // A tinyproxy process on a free 127.0.0.1 port with a generated configuration, stopped and reaped

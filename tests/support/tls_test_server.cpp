@@ -108,17 +108,7 @@ TlsTestServer::TlsTestServer(const TestPki::Leaf& leaf, Handler handler) : handl
         SSL_CTX_use_PrivateKey_file(ctx, leaf.key_file.c_str(), SSL_FILETYPE_PEM) != 1)
         throw std::runtime_error("tls server: certificate");
     ctx_ = ctx;
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("tls server: socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("tls server: bind");
-    port_ = ntohs(addr.sin_port);
-    acceptor_ = std::thread([this] { accept_loop(); });
+    acceptor_.start([this](int fd) { serve(fd); });
 }
 
 TlsTestServer::~TlsTestServer() {
@@ -126,19 +116,10 @@ TlsTestServer::~TlsTestServer() {
     SSL_CTX_free(static_cast<SSL_CTX*>(ctx_));
 }
 
-void TlsTestServer::stop() {
-    if (stopping_.exchange(true)) return;
-    const char c = 'x';
-    [[maybe_unused]] auto n = ::write(wake_pipe_[1], &c, 1);
-    if (acceptor_.joinable()) acceptor_.join();
-    for (auto& worker : workers_) worker.join();
-    ::close(listen_fd_);
-    ::close(wake_pipe_[0]);
-    ::close(wake_pipe_[1]);
-}
+void TlsTestServer::stop() { acceptor_.stop(); }
 
 std::string TlsTestServer::url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(port_) + path;
+    return "https://127.0.0.1:" + std::to_string(port()) + path;
 }
 
 std::vector<std::string> TlsTestServer::requests() const {
@@ -146,31 +127,18 @@ std::vector<std::string> TlsTestServer::requests() const {
     return requests_;
 }
 
-void TlsTestServer::accept_loop() {
-    while (!stopping_.load()) {
-        pollfd p[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-        if (::poll(p, 2, 1000) <= 0 || (p[1].revents & POLLIN)) continue;
-        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        ++connections_;
-        const int now = ++open_;
-        int seen = max_open_.load();
-        while (now > seen && !max_open_.compare_exchange_weak(seen, now)) {
-        }
-        workers_.emplace_back([this, fd] { serve(fd); });
-    }
-}
-
 void TlsTestServer::serve(int fd) {
+    // OpenSSL reads and writes this connection as a blocking socket, bounded by a receive timeout.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     timeval guard{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
     SSL* ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
     SSL_set_fd(ssl, fd);
     // Waits until the peer sent something (or closed); false when the server stops.
     auto readable = [&] {
-        while (!stopping_.load()) {
+        while (!acceptor_.stopping()) {
             if (SSL_pending(ssl) > 0) return true;
-            pollfd p[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+            pollfd p[2] = {{fd, POLLIN, 0}, {acceptor_.wake_fd(), POLLIN, 0}};
             if (::poll(p, 2, 500) > 0) return !(p[1].revents & POLLIN);
         }
         return false;
@@ -203,7 +171,7 @@ void TlsTestServer::serve(int fd) {
             const ScriptedReply reply = handler_(request);
             for (const auto& piece : reply.pieces) {
                 if (piece.delay.count() > 0) {
-                    pollfd p{wake_pipe_[0], POLLIN, 0};
+                    pollfd p{acceptor_.wake_fd(), POLLIN, 0};
                     if (::poll(&p, 1, static_cast<int>(piece.delay.count())) > 0) open = false;
                 }
                 if (!open || SSL_write(ssl, piece.bytes.data(), static_cast<int>(piece.bytes.size())) <= 0) {
@@ -216,8 +184,7 @@ void TlsTestServer::serve(int fd) {
         SSL_shutdown(ssl);
     }
     SSL_free(ssl);
-    ::close(fd);
-    --open_;
+    acceptor_.close_connection(fd);
 }
 
 }  // namespace vg::test

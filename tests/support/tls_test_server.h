@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_acceptor.h"
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
 
@@ -49,32 +50,23 @@ public:
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return acceptor_.port(); }
     // "https://127.0.0.1:PORT" + path.
     std::string url(const std::string& path = "/") const;
     std::vector<std::string> requests() const;
-    std::size_t connection_count() const { return connections_.load(); }
+    std::size_t connection_count() const { return acceptor_.connection_count(); }
     // Most connections that were open (accepted, not yet closed) at the same moment.
-    int max_open_connections() const { return max_open_.load(); }
+    int max_open_connections() const { return acceptor_.max_open_connections(); }
     void stop();
 
 private:
-    void accept_loop();
     void serve(int fd);
 
     Handler handler_;
     void* ctx_ = nullptr;  // SSL_CTX
-    int listen_fd_ = -1;
-    int wake_pipe_[2] = {-1, -1};
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::size_t> connections_{0};
-    std::atomic<int> open_{0};
-    std::atomic<int> max_open_{0};
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
-    std::vector<std::thread> workers_;
-    std::thread acceptor_;
+    LoopbackAcceptor acceptor_{"tls server"};  // last: stopped before the rest goes
 };
 
 }  // namespace vg::test

@@ -21,12 +21,12 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/gps_monitor_texts.h"
 #include "gps/receiver_parser.h"
+#include "support/nmea_capture.h"
 #include "support/test_paths.h"
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
@@ -284,12 +284,7 @@ TEST(GpsMonitorDialog, TextsAndRowsThatKeepTheirOldText) {
 
 // Satellite data from a real receiver capture, read by the NMEA parser into a shared fix record.
 void feed_capture(SharedFix& shared, const std::string& name) {
-    std::istringstream in(test::read_file(test::shared_testdata() / "receivers" / name));
-    std::string bytes, line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '#') continue;
-        bytes += line + "\n";
-    }
+    const std::string bytes = test::nmea_log_bytes(name);
     auto parser = make_receiver_parser(DeviceType::Nmea, ParserContext{});
     shared.update([&](FixRecord& fix) {
         parser->feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), fix);
@@ -331,7 +326,7 @@ TEST(GpsMonitorDialog, SeveralMonitorsRefreshOnTheirTimersFromTheSharedFix) {
     QTRY_COMPARE_WITH_TIMEOUT(label_text(*second, "ctl2061"), QString("No Fix"), 20000);
     EXPECT_EQ(label_text(*second, "ctl2060"), " (UTC)");
 
-    feed_capture(shared, "ublox-lea-4h.log");
+    feed_capture(shared, "ublox-lea-4h");
     for (GpsMonitorDialog* monitor : monitors) {
         QTRY_COMPARE_WITH_TIMEOUT(label_text(*monitor, "ctl2061"), QString("49.1261 : -122.7102 : 98.50  (3D)"), 20000);
         EXPECT_EQ(label_text(*monitor, "ctl2060"), "2006/08/10 03:15:18 (UTC)");
@@ -352,7 +347,7 @@ TEST(GpsMonitorDialog, SeveralMonitorsRefreshOnTheirTimersFromTheSharedFix) {
 // system in a table that scrolls.
 TEST(GpsMonitorDialog, EverySystemsSatellitesInAScrollingTable) {
     SharedFix shared;
-    feed_capture(shared, "bu353-glonass.log");
+    feed_capture(shared, "bu353-glonass");
     const FixRecord fix = shared.snapshot();
     ASSERT_GT(fix.sky_count, 12);
     GpsMonitorDialog dialog;

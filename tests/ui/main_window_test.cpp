@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/paint_frame.h"
 #include "app/toolbar_layout.h"
 #include "platform/fix_notice.h"
 #include "resources/menu_resource.h"
@@ -443,61 +444,67 @@ TEST_F(MainWindowTest, ClipboardGetsACopyOfTheImageInTrueColours) {
               qRgb(9, 8, 7));
 }
 
-// A 512 x 512 display bitmap made of a real map tile repeated 2 x 2, as the small view's mosaic.
-Bitmap tile_mosaic(QImage& mosaic) {
+// A 512 x 512 mosaic (red, green, blue bytes) of a real map tile repeated 2 x 2, as the small view's.
+Mosaic tile_mosaic(QImage& mosaic) {
     const QImage tile((test::shared_testdata() / "images/bench/map256-rgb.png").c_str());
     EXPECT_EQ(tile.size(), QSize(256, 256));
     mosaic = QImage(512, 512, QImage::Format_RGB32);
     QPainter painter(&mosaic);
     for (int i = 0; i < 4; ++i) painter.drawImage(256 * (i % 2), 256 * (i / 2), tile);
     painter.end();
-    Bitmap bitmap(512, 512);
+    Mosaic out;
+    out.width = out.height = 512;
     for (int y = 0; y < 512; ++y)
-        for (int x = 0; x < 512; ++x) bitmap.set(x, y, mosaic.pixel(x, y));
-    return bitmap;
+        for (int x = 0; x < 512; ++x) {
+            const QRgb p = mosaic.pixel(x, y);
+            out.pixels.insert(out.pixels.end(), {std::uint8_t(qRed(p)), std::uint8_t(qGreen(p)), std::uint8_t(qBlue(p))});
+        }
+    return out;
 }
 
+// The view draws what its frame source answers, as the window does: the visible rows of the display
+// bitmap at (1, 49), and bytes drawn into the bitmap (overlays) at the next paint.
 TEST_F(MainWindowTest, MapViewShowsTheVisibleRowsOfTheBitmapAt1And49) {
     QImage mosaic;
-    Bitmap bitmap = tile_mosaic(mosaic);
-    // The middle three quarters of the rows are shown: 64 to 447.
-    ASSERT_TRUE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, 64, 384));
-    int handler_paints = 0;
-    view()->set_paint_handler([&](QPainter&) { ++handler_paints; });
+    DisplayBitmap bitmap;
+    ASSERT_TRUE(build_display_bitmap(tile_mosaic(mosaic), bitmap));
+    PaintFrame frame;
+    frame.draw_toolbar = true;
+    frame.bitmap = &bitmap;
+    frame.map_width = 512;
+    frame.map_height = 384;
+    frame.visible_first_row = 64;  // the middle three quarters of the rows: 64 to 447
+    view()->set_frame_source([&frame] { return frame; });
 
+    const int before = view()->paint_count();
     const QImage shot = view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(shot.size(), QSize(514, 435));
-    EXPECT_EQ(handler_paints, 1);
+    EXPECT_EQ(view()->paint_count(), before + 1);
     int wrong = 0;
     for (int y = 0; y < 384; ++y)
         for (int x = 0; x < 512; ++x)
             if (shot.pixel(1 + x, 49 + y) != mosaic.pixel(x, 64 + y)) ++wrong;
     EXPECT_EQ(wrong, 0);
-    // Around the map: the light-grey background.
-    for (QPoint p : {QPoint(0, 0), QPoint(0, 48), QPoint(513, 49), QPoint(0, 433), QPoint(1, 433), QPoint(513, 434)})
+    // Below the map: the light-grey background.
+    for (QPoint p : {QPoint(0, 434), QPoint(513, 434)})
         EXPECT_EQ(shot.pixel(p), qRgb(192, 192, 192)) << p.x() << "," << p.y();
 
     // Overlays drawn into the bytes show at the next paint without handing the bitmap over again.
-    bitmap.set(10, 64, qRgb(255, 0, 0));
+    std::uint8_t* red = bitmap.row(64) + 3 * 10;
+    red[0] = 0;
+    red[1] = 0;
+    red[2] = 255;
     EXPECT_EQ(view()->grab().toImage().pixel(11, 49), qRgb(255, 0, 0));
 
-    // Inconsistent descriptions show no bitmap.
-    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, 1535, 0, 512));
-    EXPECT_FALSE(view()->has_display_bitmap());
-    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, 200, 384));
-    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride, -1));
-    EXPECT_FALSE(view()->set_display_bitmap(nullptr, 512, 512, bitmap.stride));
-    EXPECT_FALSE(view()->set_display_bitmap(bitmap.bytes.data(), 0, 512, bitmap.stride));
+    // A frame without a bitmap shows the toolbar over the background only.
+    frame.bitmap = nullptr;
     EXPECT_EQ(view()->grab().toImage().pixel(11, 49), qRgb(192, 192, 192));
-    // Without a row range the whole bitmap is shown, clipped by the view.
-    ASSERT_TRUE(view()->set_display_bitmap(bitmap.bytes.data(), 512, 512, bitmap.stride));
-    EXPECT_EQ(view()->grab().toImage().pixel(11, 49 + 64), qRgb(255, 0, 0));
 }
 
 TEST_F(MainWindowTest, TimerCallsItsHandlerAndInvalidateRepaints) {
     show();
     int ticks = 0;
-    services->set_timer_handler([&] { ++ticks; });
+    QObject::connect(services->timer(), &QTimer::timeout, view(), [&] { ++ticks; });
     services->start_timer(0);  // runs at the shortest period
     EXPECT_TRUE(wait_until([&] { return ticks >= 3; }));
     services->start_timer(5000);  // restarting replaces the period
