@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "track/gpx.h"
@@ -24,7 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto runs = vg::read_track_log(bytes);
     std::size_t segments = 0;
     for (const auto& run : runs) segments += run.empty() ? 0 : 1;
+    const std::string out = vg::write_gpx(runs, bytes.substr(0, 40));
+#ifndef VG_NO_LIBXML2
+    // Without libxml2 (a build without it) GPX cannot be read back.
     vg::GpxData back;
-    if (!vg::read_gpx(vg::write_gpx(runs, bytes.substr(0, 40)), back, error) || back.lines.size() != segments) std::abort();
+    if (!vg::read_gpx(out, back, error) || back.lines.size() != segments) std::abort();
+#else
+    (void)segments;
+#endif
     return 0;
 }

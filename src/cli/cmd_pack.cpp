@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numbers>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -78,8 +79,8 @@ int tile_x(double lon, int z) {
 }
 int tile_y(double lat, int z) {
     const double n = std::ldexp(1.0, z);
-    const double r = std::clamp(lat, -85.0511287798, 85.0511287798) * M_PI / 180.0;
-    const double y = (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / M_PI) / 2.0 * n;
+    const double r = std::clamp(lat, -85.0511287798, 85.0511287798) * std::numbers::pi / 180.0;
+    const double y = (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / std::numbers::pi) / 2.0 * n;
     return std::clamp(static_cast<int>(std::floor(y)), 0, static_cast<int>(n) - 1);
 }
 

@@ -3,6 +3,8 @@
 
 #ifndef VG_NO_CURL
 #include <curl/curl.h>
+#else
+#include "net/http_client.h"
 #endif
 
 #include <algorithm>
@@ -592,8 +594,10 @@ std::size_t Fetcher::pending() const { return engine_->count.load(); }
 
 #else  // VG_NO_CURL
 
-// Without libcurl: one thread completes every request as unavailable, so callers see the same
-// contract (callbacks on the engine thread, exactly once) and a clear cause.
+// Without libcurl: one thread takes the requests in priority order. A plain http:// download into a
+// file goes through the program's own HTTP client (one at a time, within the request's limits), so
+// the map's tiles still fill in the background; every other request completes as unavailable with a
+// clear cause. Callers see the same contract (callbacks on the engine thread, exactly once).
 struct Fetcher::Engine {
     explicit Engine(FetcherOptions o) : options(std::move(o)), thread([this] { run(); }) {}
     ~Engine() {
@@ -616,15 +620,39 @@ struct Fetcher::Engine {
         for (;;) {
             cv.wait(lock, [this] { return stopping || !queue.empty(); });
             if (queue.empty()) return;
-            Item item = std::move(queue.front());
-            queue.erase(queue.begin());
+            // Highest priority first, then submission order.
+            auto next = queue.begin();
+            for (auto it = queue.begin(); it != queue.end(); ++it)
+                if (it->request.priority > next->request.priority) next = it;
+            Item item = std::move(*next);
+            queue.erase(next);
             const bool cancelled = stopping || std::find(cancels.begin(), cancels.end(), item.id) != cancels.end();
             lock.unlock();
             FetchResult r;
-            r.outcome = cancelled ? FetchOutcome::cancelled : FetchOutcome::unavailable;
-            r.cause = cancelled ? "cancelled" : "not available in this build (made without libcurl)";
-            if (r.outcome == FetchOutcome::unavailable && !options.quiet && !item.request.quiet)
-                print_transfer_error(0, item.request.url + ": " + r.cause);
+            if (cancelled) {
+                r.outcome = FetchOutcome::cancelled;
+                r.cause = "cancelled";
+            } else if (item.request.url.rfind("http://", 0) == 0 && !item.request.file.empty()) {
+                HttpOptions http;
+                http.connect_timeout = item.request.limits.connect;
+                http.idle_timeout = item.request.limits.idle;
+                http.total_timeout = item.request.limits.total;
+                http.max_body = item.request.limits.max_body;
+                if (http_get_file(item.request.url, item.request.file, http) == 1) {
+                    r.outcome = FetchOutcome::ok;
+                    r.status = 200;
+                    r.http_version = 1;
+                    std::error_code ec;
+                    r.bytes = std::filesystem::file_size(item.request.file, ec);
+                } else {
+                    r.outcome = FetchOutcome::transfer;  // its diagnostic line is printed
+                    r.cause = "transfer failed";
+                }
+            } else {
+                r.outcome = FetchOutcome::unavailable;
+                r.cause = "not available in this build (made without libcurl)";
+                if (!options.quiet && !item.request.quiet) print_transfer_error(0, item.request.url + ": " + r.cause);
+            }
             count.fetch_sub(1);
             item.done(item.id, std::move(r));
             lock.lock();
@@ -667,8 +695,12 @@ void Fetcher::cancel(const std::vector<RequestId>& ids) {
     engine_->cancels.insert(engine_->cancels.end(), ids.begin(), ids.end());
 }
 
-// Nothing waits to start: every request completes at once.
-void Fetcher::reprioritise(const std::vector<std::pair<RequestId, int>>&) {}
+void Fetcher::reprioritise(const std::vector<std::pair<RequestId, int>>& priorities) {
+    std::lock_guard lock(engine_->mutex);
+    for (auto& item : engine_->queue)
+        for (const auto& [id, priority] : priorities)
+            if (item.id == id) item.request.priority = priority;
+}
 
 FetchResult Fetcher::fetch(FetchRequest request) {
     note_network_wait();

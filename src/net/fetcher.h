@@ -22,7 +22,9 @@
 // - Every failure prints one diagnostic line on standard output: "Error: <code> in <url>: <cause>".
 // - A build made without libcurl (VG_WITH_CURL=OFF, which defines VG_NO_CURL; the Windows
 //   cross-build) keeps this interface:
-//   every request completes on the engine thread with outcome unavailable and the cause
+//   a plain http:// download into a file goes through the program's own HTTP client (http_client.h:
+//   one transfer at a time, its diagnostic lines, no headers in the result); every other request
+//   completes on the engine thread with outcome unavailable and the cause
 //   "not available in this build (made without libcurl)".
 #pragma once
 

@@ -49,7 +49,7 @@ bool flush_to_disk(int fd);
 // `temp` receives its path.
 int create_temp_beside(const std::filesystem::path& file, std::filesystem::path& temp);
 // Moves `from` over `to`, replacing it in one step; on Windows with MOVEFILE_REPLACE_EXISTING and
-// MOVEFILE_WRITE_THROUGH.
+// MOVEFILE_WRITE_THROUGH, tried again for about a second while another holder keeps `to` busy.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 // Replaces `file` with `bytes` whole: a new file beside it, written, moved over it (the new file is
 // deleted on failure), so that a reader sees the old contents or the new, never a part. With

@@ -88,7 +88,15 @@ int create_temp_beside(const std::filesystem::path& file, std::filesystem::path&
 }
 
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // While another replacement of the same file (two downloads of one tile) or a reader without
+    // delete sharing holds the target, Windows refuses with access denied or a sharing violation:
+    // such a hold is brief, so the move is tried again for up to about a second.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        if (attempt >= 50 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return false;
+        Sleep(20);
+    }
 }
 
 bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options) {

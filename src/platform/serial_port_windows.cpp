@@ -233,6 +233,15 @@ SerialPort::WaitResult SerialPort::wait(const WakeEvent* wake, int timeout_ms) {
     };
     if (!pending_) pending_ = new PendingWait;
     PendingWait& w = *pending_;
+    // Where the driver cannot keep a comm-event wait (Wine on a silent terminal fails it at once),
+    // the wait polls the queue in short steps instead, still ended at once by the wake-up event and
+    // never before the time given.
+    auto pause = [&]() -> bool {
+        const DWORD step = std::min<DWORD>(20, left());
+        if (wake) return wake->wait(static_cast<int>(step));
+        Sleep(step);
+        return false;
+    };
     for (;;) {
         if (wake && wake->wait(0)) return WaitResult::Woken;
         const long waiting = waiting_bytes(handle_);
@@ -249,11 +258,15 @@ SerialPort::WaitResult SerialPort::wait(const WakeEvent* wake, int timeout_ms) {
                 // Done at once without data (some drivers, and Wine, report other events so):
                 // look again after a short pause, within the time given.
                 if (left() == 0) return WaitResult::TimedOut;
-                Sleep(std::min<DWORD>(10, left()));
+                if (pause()) return WaitResult::Woken;
                 continue;
             }
-            if (GetLastError() != ERROR_IO_PENDING)
-                return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
+            if (GetLastError() != ERROR_IO_PENDING) {
+                if (waiting_bytes(handle_) < 0) return WaitResult::HungUp;
+                if (left() == 0) return WaitResult::TimedOut;
+                if (pause()) return WaitResult::Woken;
+                continue;
+            }
             w.issued = true;
         }
 
@@ -263,8 +276,12 @@ SerialPort::WaitResult SerialPort::wait(const WakeEvent* wake, int timeout_ms) {
         if (r == WAIT_OBJECT_0) {
             w.issued = false;
             DWORD ignored = 0;
-            if (!GetOverlappedResult(handle_, &w.ov, &ignored, FALSE))
-                return waiting_bytes(handle_) < 0 ? WaitResult::HungUp : WaitResult::TimedOut;
+            if (!GetOverlappedResult(handle_, &w.ov, &ignored, FALSE)) {
+                if (waiting_bytes(handle_) < 0) return WaitResult::HungUp;
+                if (left() == 0) return WaitResult::TimedOut;
+                if (pause()) return WaitResult::Woken;
+                continue;
+            }
             if (w.mask & EV_RXCHAR) return WaitResult::Readable;
             continue;  // another event: look at the queue again
         }

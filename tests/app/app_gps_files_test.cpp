@@ -3,6 +3,7 @@
 // that xmllint accepts against the schema.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/app_fixture.h"
@@ -75,6 +76,12 @@ TEST_F(GpsFiles, OpenGpxDrawsTracksAndRefusesWhatIsNotGpx) {
                      "</gpx>\n");
     window.next_open_file = (dir / "drive.gpx").string();
     app->on_command(Command::OpenGpx);
+#ifdef VG_NO_LIBXML2
+    // A build without libxml2 refuses the file with that cause.
+    ASSERT_EQ(window.boxes().size(), 1u);
+    EXPECT_NE(window.boxes()[0].find("not available in this build"), std::string::npos) << window.boxes()[0];
+    GTEST_SKIP() << "libxml2 is not available in this build: opening a GPX file says so";
+#endif
     EXPECT_TRUE(window.boxes().empty());
     app->paint();
     EXPECT_GT(line_pixels(), 20);
@@ -99,8 +106,12 @@ TEST_F(GpsFiles, ExportTrackWritesGpxThatValidates) {
     app->on_command(Command::ExportTrack);
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_EQ(count_calls("save file Export Track track.gpx"), 1);
+#ifdef _WIN32
+    std::printf("Not checked on Windows: the GPX schema check runs xmllint, a Linux program, through a POSIX shell\n");
+#else
     const std::string xsd = (test::shared_testdata() / "gpx/gpx11.xsd").string();
     EXPECT_EQ(std::system(("xmllint --noout --nonet --schema '" + xsd + "' '" + out + "' 2>/dev/null").c_str()), 0);
+#endif
     EXPECT_NE(test::read_file(out).find("<trkpt lat=\"60.1698"), std::string::npos) << test::read_file(out);
     EXPECT_EQ(test::read_file(dir / "track.txt").substr(0, log.size()), log);  // the log is only read
     // A folder that cannot be written gets a box, and nothing is left behind.

@@ -2,7 +2,8 @@
 // slave_path() like a serial device. On Linux a pseudo-terminal (the test holds the master side);
 // on Windows a pair of COM ports joined like a null-modem cable, named by VG_TEST_COM_PAIR
 // ("COM1,COM2": the port under test, then the test's end). scripts/test --windows makes that pair
-// under Wine from two Linux pseudo-terminals joined by socat.
+// under Wine from two Linux pseudo-terminals joined by socat (with VG_WINDOWS_SERIAL=1), and always
+// one silent port, VG_TEST_COM_PORT, for the tests that need no data.
 #pragma once
 
 #include <chrono>
@@ -79,6 +80,15 @@ private:
 };
 #define VG_REQUIRE_SERIAL_PEER(pair) \
     if (!(pair).ok()) GTEST_SKIP() << (pair).unavailable_reason()
+
+// One COM port with a device behind it and nobody sending (tests of settings and waits that need no
+// peer): VG_TEST_COM_PORT, else the port under test of VG_TEST_COM_PAIR; empty when neither is set.
+inline std::string silent_com_port() {
+    if (const char* port = std::getenv("VG_TEST_COM_PORT"); port && *port) return port;
+    const char* pair = std::getenv("VG_TEST_COM_PAIR");
+    const std::string names = pair ? pair : "";
+    return names.substr(0, names.find(','));
+}
 #else
 class PtyPair {
 public:

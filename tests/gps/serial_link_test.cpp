@@ -216,6 +216,9 @@ TEST_F(LinkFixture, PeerHangUpDoesNotSpinAndCloseStillWorks) {
 // A USB receiver pulled out and plugged in again: its stable name (as /dev/serial/by-id gives)
 // vanishes with the device and comes back pointing at the new one, which the reader opens again.
 TEST_F(LinkFixture, AGoneDeviceIsReopenedWhenItComesBack) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Linux only: the receiver's stable name is a symbolic link to a pseudo-terminal the test hangs up";
+#else
     const std::filesystem::path name = dir / "usb-receiver-if00";
     std::filesystem::create_symlink(pty.slave_path(), name);
     test::write_file(dir / "vor_ini.txt", "com3=" + name.string() + "\r\n");
@@ -241,6 +244,7 @@ TEST_F(LinkFixture, AGoneDeviceIsReopenedWhenItComesBack) {
     EXPECT_TRUE(link->close_link());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_EQ(link->reader_thread_id(), 0);
+#endif
 }
 
 TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {

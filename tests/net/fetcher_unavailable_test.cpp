@@ -1,5 +1,6 @@
 // A build made without libcurl keeps the fetcher's contract: every request completes once, on the
-// engine thread, as unavailable with a clear cause, and nothing is written.
+// engine thread; https is unavailable with a clear cause and writes nothing, a plain http download
+// goes through the program's own client.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "net/fetcher.h"
+#include "support/loopback_http_server.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -41,6 +43,21 @@ TEST(FetcherWithoutCurl, EveryRequestCompletesOnceAsUnavailableAndWritesNothing)
     }
     EXPECT_EQ(calls.load(), 1);
     EXPECT_FALSE(std::filesystem::exists(file));
+
+    // Plain http into a file: stored whole, and a refused reply leaves nothing.
+    test::LoopbackHttpServer server(test::ScriptedReply::make(200, "image/png", "png bytes", true));
+    Fetcher fetcher({"test", true});
+    FetchRequest request;
+    request.url = server.url("/tile.png");
+    request.file = file;
+    const FetchResult ok = fetcher.fetch(request);
+    EXPECT_TRUE(ok.ok()) << ok.cause;
+    EXPECT_EQ(test::read_file(file), "png bytes");
+    test::LoopbackHttpServer refuses(test::ScriptedReply::make(404, "text/html", "gone"));
+    request.url = refuses.url("/tile.png");
+    request.file = dir.path() / "other.png";
+    EXPECT_EQ(fetcher.fetch(request).outcome, FetchOutcome::transfer);
+    EXPECT_FALSE(std::filesystem::exists(request.file));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The Win32 serial port against a real peer: a null-modem pair of COM ports (under Wine two
-// pseudo-terminals joined by socat, see gps/pty_pair.h). Line settings are read back through the
-// Win32 API; waits are overlapped and end on the caller's wake-up event.
+// The Win32 serial port on real COM ports (under Wine Linux pseudo-terminals, see gps/pty_pair.h).
+// On one silent port: line settings read back through the Win32 API, and a blocked overlapped wait
+// ended by the wake-up event close_link raises. Through a null-modem pair: data both ways.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -31,14 +31,17 @@ DCB read_back(const SerialPort& port) {
     return dcb;
 }
 
+#define VG_REQUIRE_COM_PORT(name)                                                                  \
+    const std::string name = test::silent_com_port();                                             \
+    if (name.empty()) GTEST_SKIP() << "no COM port: set VG_TEST_COM_PORT (scripts/test --windows makes one under Wine)"
+
 TEST(SerialPortWindows, ComNamesOpenExclusivelyAndSettingsReadBack) {
-    test::PtyPair pair;
-    VG_REQUIRE_SERIAL_PEER(pair);
+    VG_REQUIRE_COM_PORT(name);
     SerialPort port;
-    ASSERT_TRUE(port.open(pair.slave_path()));  // "COM1": the device-namespace form is made here
+    ASSERT_TRUE(port.open(name)) << name;  // "COM1": the device-namespace form is made here
     SerialPort second;
     if (!under_wine()) {
-        EXPECT_FALSE(second.open(pair.slave_path()));  // no sharing
+        EXPECT_FALSE(second.open(name));  // no sharing
     }
 
     ASSERT_TRUE(port.configure({1, 4800, 8, 0, 0, 0}));
@@ -120,8 +123,7 @@ TEST(SerialPortWindows, OverlappedReadsWritesAndAWakeableWait) {
     EXPECT_TRUE(port.write(reinterpret_cast<const std::uint8_t*>(hello.data()), hello.size(), 1000));
     EXPECT_EQ(pair.receive(hello.size()), hello);
 
-    // A wait blocked in the overlapped comm-event wait ends when another thread raises the event,
-    // as close_link does, well within close_link's 5-second bound; a wait-out would take a minute.
+    // After a wait ended by the wake-up, data is still seen.
     const auto start = std::chrono::steady_clock::now();
     std::thread closer([&] {
         std::this_thread::sleep_for(200ms);
@@ -130,10 +132,46 @@ TEST(SerialPortWindows, OverlappedReadsWritesAndAWakeableWait) {
     EXPECT_EQ(port.wait(&wake, 60000), SerialPort::WaitResult::Woken);
     closer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    // The cancelled wait left the port usable.
     wake.reset();
     pair.send("$GPGGA\r\n");
     EXPECT_EQ(port.wait(&wake, 10000), SerialPort::WaitResult::Readable);
+}
+
+// A wait blocked in the overlapped comm-event wait on a port where nothing comes ends when another
+// thread raises the wake-up event, as close_link does, well within close_link's 5-second bound (a
+// wait-out would take a minute); a wake-up raised before the wait ends it at once; the wait left
+// outstanding is taken up again by the next wait, and close() ends it.
+TEST(SerialPortWindows, ABlockedWaitOnASilentPortEndsAtTheWakeUp) {
+    VG_REQUIRE_COM_PORT(name);
+    SerialPort port;
+    ASSERT_TRUE(port.open(name)) << name;
+    ASSERT_TRUE(port.configure({4800, 8, 0, 0, 0}));
+    WakeEvent wake;
+    ASSERT_TRUE(wake.open());
+    EXPECT_EQ(port.wait(&wake, 50), SerialPort::WaitResult::TimedOut);
+
+    for (int round = 0; round < 2; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        std::thread closer([&] {
+            std::this_thread::sleep_for(300ms);
+            wake.raise();
+        });
+        EXPECT_EQ(port.wait(&wake, 60000), SerialPort::WaitResult::Woken) << round;
+        closer.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << round;
+        wake.reset();
+    }
+    wake.raise();
+    EXPECT_EQ(port.wait(&wake, 60000), SerialPort::WaitResult::Woken);
+    wake.reset();
+    EXPECT_EQ(port.wait(&wake, 50), SerialPort::WaitResult::TimedOut);
+
+    // close() ends the outstanding comm-event wait promptly, and the port opens again.
+    const auto start = std::chrono::steady_clock::now();
+    port.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    ASSERT_TRUE(port.open(name));
+    EXPECT_EQ(port.wait(&wake, 50), SerialPort::WaitResult::TimedOut);
 }
 
 }  // namespace

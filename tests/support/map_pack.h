@@ -1,5 +1,6 @@
 // Map packs for the tests, written by the real sqlite3 command (Debian's sqlite3 package), so the
-// reader is tested against files it did not write itself.
+// reader is tested against files it did not write itself. On Windows (map_pack_windows.cpp) the same
+// SQL goes through SQLite's library, as no sqlite3 command or POSIX shell is there.
 #pragma once
 
 #include <filesystem>
