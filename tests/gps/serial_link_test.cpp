@@ -324,5 +324,36 @@ TEST_F(LinkFixture, RemoteStartsAndStopsTheServerWithoutAPort) {
     EXPECT_TRUE(port.open(pty.slave_path()));
 }
 
+#ifdef _WIN32
+// close_link on a receiver that sends nothing: the reader is blocked in its overlapped wait for
+// data, and the wake-up event ends it, so close_link returns well within its 5-second bound.
+TEST(SilentPortLink, CloseLinkWakesTheBlockedReaderWithinTheBound) {
+    const std::string name = test::silent_com_port();
+    if (name.empty()) GTEST_SKIP() << "no COM port: set VG_TEST_COM_PORT (scripts/test --windows makes one under Wine)";
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "com3=" + name + "\r\n");
+    SharedFix fix;
+    std::atomic<int> silence{50};
+    SerialLinkOptions options;
+    options.ini_file = dir / "vor_ini.txt";
+    SerialLink link(fix, silence, options);
+    LineSettings s;
+    s.port_number = 3;
+    s.baud_rate = 4800;
+    link.set_settings(s);
+    link.set_device_type(DeviceType::Nmea);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(link.open_link(), LinkOpen::Opened) << link.open_failure();
+        ASSERT_TRUE(test::wait_until([&] { return link.reader_thread_id() > 0; }));
+        std::this_thread::sleep_for(300ms);  // into the wait for data
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(link.close_link());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << round;
+        EXPECT_EQ(link.reader_thread_id(), 0);
+        EXPECT_FALSE(link.link_active());
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace vg
