@@ -145,7 +145,7 @@ TEST(SerialPortWindows, ABlockedWaitOnASilentPortEndsAtTheWakeUp) {
     VG_REQUIRE_COM_PORT(name);
     SerialPort port;
     ASSERT_TRUE(port.open(name)) << name;
-    ASSERT_TRUE(port.configure({4800, 8, 0, 0, 0}));
+    ASSERT_TRUE(port.configure({1, 4800, 8, 0, 0, 0}));
     WakeEvent wake;
     ASSERT_TRUE(wake.open());
     EXPECT_EQ(port.wait(&wake, 50), SerialPort::WaitResult::TimedOut);
