@@ -28,6 +28,7 @@
 
 #include "support/latency_relay.h"
 #include "support/loopback_http_server.h"
+#include "support/peers.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -131,14 +132,7 @@ struct Nghttpd {
             ::_exit(127);
         }
         for (int attempt = 0; attempt < 100 && pid > 0; ++attempt) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(static_cast<std::uint16_t>(port));
-            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-            ::close(fd);
-            if (up) return;
+            if (vg::test::loopback_port_accepts(port)) return;
             ::usleep(50 * 1000);
         }
         port = 0;

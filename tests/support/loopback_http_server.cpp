@@ -198,18 +198,4 @@ void LoopbackHttpServer::serve(int fd) {
     }
 }
 
-int free_loopback_port() {
-    const int fd = open_socket();
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close_socket(fd);
-    return port;
-}
-
 }  // namespace vg::test

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/loopback_acceptor.h"
+#include "support/peers.h"  // free_loopback_port
 
 namespace vg::test {
 
@@ -93,8 +94,5 @@ private:
     int port_ = 0;
     std::string dir_;
 };
-
-// A free TCP port on 127.0.0.1 at the time of the call.
-int free_loopback_port();
 
 }  // namespace vg::test

@@ -112,18 +112,19 @@ Gpsd::Gpsd(const std::filesystem::path& dir, const std::string& device, int port
                 (dir / ("gpsd-" + std::to_string(port_) + ".sock")).string(), device},
                dir / ("gpsd-" + std::to_string(port_) + ".out")) {}
 
-bool Gpsd::ready() const {
-    if (!real_peers_available()) return false;
+bool loopback_port_accepts(int port) {
     sockets_startup();
     const int fd = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port_));
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close_socket(fd);
     return ok;
 }
+
+bool Gpsd::ready() const { return real_peers_available() && loopback_port_accepts(port_); }
 
 NmeaServer::NmeaServer(std::string payload) : payload_(std::move(payload)) {
     sockets_startup();

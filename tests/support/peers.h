@@ -35,6 +35,9 @@ bool real_peers_available();
 // A TCP (or UDP) port on 127.0.0.1 that nothing listened on a moment ago.
 int free_loopback_port(bool udp = false);
 
+// True when a TCP connection to 127.0.0.1:`port` is accepted now (a started peer is ready).
+bool loopback_port_accepts(int port);
+
 // Polls `done` every 20 ms until it holds or `limit` passes (generous: slow machines only wait longer).
 bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60));
 

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "loopback_http_server.h"
+#include "support/peers.h"
 
 namespace vg::test {
 
@@ -49,14 +50,7 @@ TinyProxy::TinyProxy(int connect_port) {
     pid_ = pid;
     // Ready when it accepts a connection (bounded).
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::close(fd);
-        if (up) {
+        if (loopback_port_accepts(port)) {
             port_ = port;
             return;
         }
