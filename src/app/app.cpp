@@ -86,7 +86,7 @@ FetchContext App::fetch_context() const {
 
 const CatalogueEntry* App::current_entry() const {
     if (!ws_) return nullptr;
-    const CatalogueEntry* e = catalogue_.find(site_name_, ws_->aerial != 0);
+    const CatalogueEntry* e = catalogue_.find(site_name_, ws_->aerial);
     return e ? e : catalogue_.find(site_name_, false);
 }
 
@@ -137,7 +137,7 @@ void App::create(Window& window) {
     site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
     if (const CatalogueEntry* e = current_entry()) {
         ws_->map_source = static_cast<int>(e->geometry());
-        if (!catalogue_.has_aerial(e->name)) ws_->aerial = 0;
+        if (!catalogue_.has_aerial(e->name)) ws_->aerial = false;
         if (!e->original) {
             for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
             window.check_menu_item(static_cast<Command>(e->menu_id), true);
@@ -296,12 +296,12 @@ bool App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fe
     const std::string root = maps_root();
     // Tiles made on this machine need no network: missing ones are made at once, on line or off.
     if (fetch || made_here())
-        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, fetch_context());
-    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial != 0, grid_, current_entry());
+        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, fetch_context());
+    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, current_entry());
 }
 
 bool App::compose() {
-    if (!build_mosaic(table_, source(), ws_->aerial != 0, grid_, mosaic_)) {
+    if (!build_mosaic(table_, source(), ws_->aerial, grid_, mosaic_)) {
         if (window_) window_->warning_box(kMosaicFailedText);
         return false;
     }
@@ -406,7 +406,7 @@ bool App::background() const { return loader_ != nullptr && source() != MapSourc
 void App::request_view_tiles(bool all) {
     if (!background()) return;
     const MapSource src = source();
-    const bool aerial = ws_->aerial != 0;
+    const bool aerial = ws_->aerial;
     const std::string root = maps_root();
     const TileHosts& hosts = options_.tile_hosts ? *options_.tile_hosts : default_tile_hosts();
     const TileVersionTexts versions = current_version_texts(&versions_);
@@ -544,7 +544,7 @@ void App::take_landed_tiles() {
         if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
         table_.fit(grid_);
         table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
-        if (build_mosaic_cell(landed.path, src, ws_->aerial != 0, grid_, it->second, mosaic_) != 1)
+        if (build_mosaic_cell(landed.path, src, ws_->aerial, grid_, it->second, mosaic_) != 1)
             table_.slots[static_cast<std::size_t>(it->second)].clear();
         else if (!fine_.empty())
             fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
@@ -557,7 +557,7 @@ void App::draw_placeholders() {
     const MapSource src = source();
     // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
     if (src == MapSource::Etopo2 || rows_run_north(src) || !mosaic_.exists()) return;
-    const bool aerial = ws_->aerial != 0;
+    const bool aerial = ws_->aerial;
     const std::string root = maps_root();
     std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
     for (int r = 0; r < grid_.rows; ++r)
@@ -635,7 +635,7 @@ bool App::load_pending_view(Variant variant) {
 }
 
 void App::auto_pan_off() {
-    ws_->auto_pan = 0;
+    ws_->auto_pan = false;
     if (window_) window_->check_menu_item(Command::AutoPan, false);
 }
 

@@ -41,15 +41,15 @@ void App::select_source(const std::string& name) {
     site_name_ = chosen->name;
     health_->reset(chosen->name);  // choosing a source asks it again
     if (s == 1) {
-        ws_->aerial = 0;
+        ws_->aerial = false;
         view_.level = 0;
     } else if (!catalogue_.has_aerial(chosen->name)) {
-        ws_->aerial = 0;
+        ws_->aerial = false;
     }
-    if (!catalogue_.find(chosen->name, false)) ws_->aerial = 1;  // a source with an aerial layer only
+    if (!catalogue_.find(chosen->name, false)) ws_->aerial = true;  // a source with an aerial layer only
     for (int i = 1; i <= 5; ++i) window_->check_menu_item(source_command(i), false);
     for (const auto& e : catalogue_.entries) window_->check_menu_item(static_cast<Command>(e.menu_id), e.name == chosen->name);
-    window_->check_menu_item(Command::AerialPhoto, ws_->aerial != 0);
+    window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     write_setting("site", chosen->name, dir_);
     if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
         view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
@@ -128,10 +128,8 @@ void App::select_device(int d) {
 }
 
 void App::toggle_aerial() {
-    const MapSource s = source();
-    (void)s;
-    ws_->aerial = catalogue_.has_aerial(site_name_) ? !ws_->aerial : 0;
-    window_->check_menu_item(Command::AerialPhoto, ws_->aerial != 0);
+    ws_->aerial = catalogue_.has_aerial(site_name_) && !ws_->aerial;
+    window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     WaitCursor wait(window_);
     if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
         view_loaded_ = true;
@@ -139,7 +137,7 @@ void App::toggle_aerial() {
         if (background()) request_view_tiles(false);
     } else if (ws_->aerial) {
         window_->warning_box("No aerial map available");
-        ws_->aerial = 0;
+        ws_->aerial = false;
         window_->check_menu_item(Command::AerialPhoto, false);
     }
 }
@@ -189,7 +187,7 @@ void App::on_command(Command id) {
         WaitCursor wait(window_);
         TilePathTable scratch;
         delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
-                          ws_->aerial != 0, ws_->big_maps != 0, current_entry());
+                          ws_->aerial, ws_->big_maps, current_entry());
         if (const CatalogueEntry* e = current_entry()) health_->reset(e->name);  // the user asks again
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
@@ -273,24 +271,24 @@ void App::on_command(Command id) {
         break;
     case Command::AutoPan:
         ws_->auto_pan = !ws_->auto_pan;
-        w.check_menu_item(id, ws_->auto_pan != 0);
+        w.check_menu_item(id, ws_->auto_pan);
         w.invalidate(false);
         break;
     case Command::AutoZoom:
         ws_->auto_zoom = !ws_->auto_zoom;
-        w.check_menu_item(id, ws_->auto_zoom != 0);
+        w.check_menu_item(id, ws_->auto_zoom);
         view_.zoom_clock = now();
         w.invalidate(false);
         break;
     case Command::Track:
         ws_->track = !ws_->track;
-        w.check_menu_item(id, ws_->track != 0);
+        w.check_menu_item(id, ws_->track);
         w.invalidate(false);
         break;
     case Command::BigMaps: {
         WaitCursor wait(window_);
         ws_->big_maps = !ws_->big_maps;
-        w.check_menu_item(id, ws_->big_maps != 0);
+        w.check_menu_item(id, ws_->big_maps);
         set_map_size(view_, ws_->big_maps);
         grid_ = view_grid_covering(view_.map_width, view_.map_height);
         view_.pending_level = view_.level;
@@ -302,12 +300,12 @@ void App::on_command(Command id) {
     }
     case Command::MapCoordinates:
         ws_->map_coordinates = !ws_->map_coordinates;
-        w.check_menu_item(id, ws_->map_coordinates != 0);
+        w.check_menu_item(id, ws_->map_coordinates);
         w.invalidate(false);
         break;
     case Command::Night:  // Night: drawn differently at once; the tiles and the cache stay as they are
         ws_->night = !ws_->night;
-        w.check_menu_item(id, ws_->night != 0);
+        w.check_menu_item(id, ws_->night);
         write_setting("night", ws_->night ? "yes" : "no", dir_);
         w.invalidate(false);
         break;

@@ -52,7 +52,7 @@ void App::on_left_button(int x, int y) {
     if (b != toolbar::kButtonCount) {
         switch (b) {
         case toolbar::kAutoPan:
-            ws_->auto_pan = 1;
+            ws_->auto_pan = true;
             window_->check_menu_item(Command::AutoPan, true);
             window_->invalidate(false);
             break;

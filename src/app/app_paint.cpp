@@ -93,7 +93,7 @@ void App::draw_overlays(const FixRecord& fix) {
         }
         if (!ws_->track) rebuild_bitmap();
     }
-    draw_cross_hair(bitmap, c, r, ws_->track != 0, ws_->hair);
+    draw_cross_hair(bitmap, c, r, ws_->track, ws_->hair);
     draw_position_marker(bitmap, c, r);
     view_.marker_x = c;
     view_.marker_y = r;
@@ -180,7 +180,7 @@ PaintFrame App::paint() {
 
     // 2. The first fix of the run becomes the next start position.
     if (!view_.start_saved && fix_valid(fix)) {
-        view_.start_saved = 1;
+        view_.start_saved = true;
         std::ofstream out(settings_path(kPosFile), std::ios::binary | std::ios::trunc);
         if (out) out << start_position_text(fix.latitude, fix.longitude);
         view_.zoom_clock = now();
@@ -200,7 +200,7 @@ PaintFrame App::paint() {
             title = title_position_text(name, false, 0, 0);
         const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
-        title += title_time_text(utc, local, ws_->big_maps != 0,
+        title += title_time_text(utc, local, ws_->big_maps,
                                  ws_->device_type == static_cast<int>(DeviceType::TripMate),
                                  view_.zone_local ? std::string_view(fix.local_zone_name,
                                                                      strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
@@ -233,7 +233,7 @@ PaintFrame App::paint() {
             (view_.level == k ? toolbar::kBitmapLevelCurrentBase : toolbar::kBitmapLevelBase) + k;
     frame.map_width = view_.map_width;
     frame.map_height = view_.map_height;
-    frame.night = ws_->night != 0;
+    frame.night = ws_->night;
     frame.tiles_left = static_cast<int>(tiles_left());
     frame.failed_tiles = failed_tiles_;
     frame.failure_reason = failure_reason_;

@@ -22,7 +22,7 @@ char first_lower(std::string_view value) {
 
 }  // namespace
 
-void apply_size_setting(WindowState& ws, std::string_view value) { ws.big_maps = first_lower(value) == 's' ? 0 : 1; }
+void apply_size_setting(WindowState& ws, std::string_view value) { ws.big_maps = first_lower(value) != 's'; }
 
 void apply_dash_setting(WindowState& ws, std::string_view value) {
     const char c = first_lower(value);
@@ -36,7 +36,7 @@ void apply_dash_setting(WindowState& ws, std::string_view value) {
 
 void apply_base_setting(WindowState& ws, std::string_view value) {
     if (value.size() <= 8) return;
-    ws.base_enabled = 1;
+    ws.base_enabled = true;
     std::string_view text = value;
     if (text.substr(0, 7) == "http://") text.remove_prefix(7);
     // The port is taken from the whole text before the host is cut to its room, so a long host
@@ -98,12 +98,12 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.enable_menu_item(Command::Offline, false);
     window.enable_menu_item(Command::Connect, true);
     window.enable_menu_item(Command::Disconnect, false);
-    window.check_menu_item(Command::AutoPan, ws.auto_pan != 0);
-    window.check_menu_item(Command::AutoZoom, ws.auto_zoom != 0);
-    window.check_menu_item(Command::Track, ws.track != 0);
-    window.check_menu_item(Command::BigMaps, ws.big_maps != 0);
-    window.check_menu_item(Command::MapCoordinates, ws.map_coordinates != 0);
-    window.check_menu_item(Command::Night, ws.night != 0);
+    window.check_menu_item(Command::AutoPan, ws.auto_pan);
+    window.check_menu_item(Command::AutoZoom, ws.auto_zoom);
+    window.check_menu_item(Command::Track, ws.track);
+    window.check_menu_item(Command::BigMaps, ws.big_maps);
+    window.check_menu_item(Command::MapCoordinates, ws.map_coordinates);
+    window.check_menu_item(Command::Night, ws.night);
     for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
     window.check_menu_item(source_command(ws.map_source), true);
     for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, static_cast<int>(info.type) != ws.device_type);
@@ -130,12 +130,12 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(ini_file, "dash")) apply_dash_setting(*ws, *v);
     if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
     if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
-    if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y';
     if (auto v = setting(ini_file, "base")) apply_base_setting(*ws, *v);
     if (auto v = setting(set_file, "site")) apply_site_setting(*ws, *v);
     if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);
     if (auto v = setting(set_file, "port")) apply_port_setting(*ws, *v);
-    if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y' ? 1 : 0;
+    if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y';
 
     if (window) set_initial_menu_states(*ws, *window);
     return ws;
@@ -184,7 +184,7 @@ int read_start_level(int map_source, const std::filesystem::path& ini_file) {
     return level;
 }
 
-void set_map_size(ViewState& view, int big_maps) {
+void set_map_size(ViewState& view, bool big_maps) {
     view.map_width = big_maps ? 1024 : 512;
     view.map_height = big_maps ? 768 : 384;
 }

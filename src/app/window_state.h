@@ -41,22 +41,22 @@ struct WindowState {
     std::atomic<int> silence_ticks{0};
     int map_source = 4;   // MapSource, 1..5
     int device_type = 3;  // DeviceType, 1..6
-    int auto_pan = 1;
-    int auto_zoom = 0;
-    int track = 0;
-    int plot = 0;
-    int big_maps = 0;
-    int map_coordinates = 0;
-    int night = 0;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
+    bool auto_pan = true;
+    bool auto_zoom = false;
+    bool track = false;
+    bool plot = false;
+    bool big_maps = false;
+    bool map_coordinates = false;
+    bool night = false;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
     int hair = 0;
-    int dash = 0;  // 0 off, or 'k', 'm', 's'
+    char dash = 0;  // 0 off, or the letter 'k', 'm' or 's' read from the setting
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
-    int aerial = 0;
+    bool aerial = false;
     std::atomic<int> link_active{0};
     // The `port` setting: COM port (0 means none, at most 255), rate, parity, data and stop bits.
     LineSettings line;
-    int base_enabled = 0;
+    bool base_enabled = false;
     std::string base_host;  // at most kBaseHostMax characters
     int base_port = 0;
 };
@@ -98,9 +98,9 @@ struct ViewState {
     // The cursor to put back after a wait is kept by the platform window.
     int marker_x = 0;
     int marker_y = 0;
-    int last_fix_seen = 0;
-    int applied_big_maps = 0;
-    int start_saved = 0;
+    int last_fix_seen = 0;  // the fix dimension the bitmap was last rebuilt for
+    bool applied_big_maps = false;  // the map size the client area was last set for
+    bool start_saved = false;       // the first valid fix has been written as the start position
     std::int64_t zoom_clock = 0;
     std::int64_t upload_clock = 0;
     double uploaded_lat = 0;
@@ -130,7 +130,7 @@ ZoneSetting read_zone_setting(const std::filesystem::path& ini_file);
 int read_start_level(int map_source, const std::filesystem::path& ini_file);
 
 // Map area in pixels: 1024 × 768 with Big Maps, else 512 × 384.
-void set_map_size(ViewState& view, int big_maps);
+void set_map_size(ViewState& view, bool big_maps);
 
 // The settings part of the View state at window creation: map size, zone (also given to `fix` as its
 // local offset when the zone names hours), level, and the start position (kept as the last uploaded

@@ -48,7 +48,7 @@ int run_state(int argc, char** argv) {
     add_number(out, "flow_control", ws->line.flow_control);
     add_number(out, "big_maps", ws->big_maps);
     add_number(out, "hair", ws->hair);
-    add_string(out, "dash", ws->dash ? std::string(1, static_cast<char>(ws->dash)) : std::string());
+    add_string(out, "dash", ws->dash ? std::string(1, ws->dash) : std::string());
     add_string(out, "maps_dir", ws->maps_dir);
     add_string(out, "track_file", ws->track_file);
     add_number(out, "plot", ws->plot);

@@ -31,7 +31,7 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
     a.on_left_button(184, 20);  // pan east: the anchor is the new centre
     EXPECT_EQ(a.view().centre_x, c3.x + 256);
     EXPECT_EQ(a.view().anchor_x, c3.x + 256);
-    EXPECT_EQ(a.window_state()->auto_pan, 0);
+    EXPECT_FALSE(a.window_state()->auto_pan);
 
     a.on_left_button(282, 20);  // level 1: the current centre, rescaled
     EXPECT_EQ(a.view().level, 1);
@@ -57,7 +57,7 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
 
     // With Auto Pan and a fix, a level button centres the new level on the position.
     a.on_left_button(15, 6);
-    EXPECT_EQ(a.window_state()->auto_pan, 1);
+    EXPECT_TRUE(a.window_state()->auto_pan);
     EXPECT_TRUE(window.checked(Command::AutoPan));
     set_fix(kStartLat, kStartLon);
     a.on_left_button(239, 37);
@@ -80,12 +80,12 @@ TEST_F(AppCommands, ClicksCountOnlyInsideTheExactHitBoxes) {
         EXPECT_EQ(toolbar::hit_button(toolbar::kHitLeft[b], 38), toolbar::kButtonCount);
     }
     // The Auto Pan button through the handler.
-    a.window_state()->auto_pan = 0;
+    a.window_state()->auto_pan = false;
     a.on_left_button(14, 20);
     a.on_left_button(45, 38);
-    EXPECT_EQ(a.window_state()->auto_pan, 0);
+    EXPECT_FALSE(a.window_state()->auto_pan);
     a.on_left_button(45, 37);
-    EXPECT_EQ(a.window_state()->auto_pan, 1);
+    EXPECT_TRUE(a.window_state()->auto_pan);
 
     // The map area: 1 <= x <= 512, 49 <= y < 433. Right clicks outside change nothing.
     ASSERT_EQ(a.view().level, 2);
@@ -128,14 +128,14 @@ TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
     EXPECT_EQ(a.window_state()->map_source, 4);
 
     a.on_command(Command::AerialPhoto);  // VirtualEarth has photos
-    EXPECT_EQ(a.window_state()->aerial, 1);
+    EXPECT_TRUE(a.window_state()->aerial);
     EXPECT_TRUE(window.checked(Command::AerialPhoto));
     EXPECT_EQ(a.paint().button_bitmaps[toolbar::kAerial], 752);
     a.on_command(Command::OpenStreetMap);  // OpenStreetMap drops the photos
-    EXPECT_EQ(a.window_state()->aerial, 0);
+    EXPECT_FALSE(a.window_state()->aerial);
     EXPECT_FALSE(window.checked(Command::AerialPhoto));
     a.on_left_button(468, 6);  // and the Aerial button only clears the option
-    EXPECT_EQ(a.window_state()->aerial, 0);
+    EXPECT_FALSE(a.window_state()->aerial);
     EXPECT_FALSE(window.checked(Command::AerialPhoto));
     EXPECT_TRUE(window.boxes().empty());
 }

@@ -75,7 +75,7 @@ TEST_F(AppView, WithoutAStartFileNavigationStartsFromTheDefaultPosition) {
     EXPECT_EQ(a.view().centre_x, c.x + 256);
     EXPECT_EQ(a.view().centre_y, c.y);
     EXPECT_TRUE(mosaic_has_picture(256, 256));
-    EXPECT_EQ(a.window_state()->auto_pan, 0);
+    EXPECT_FALSE(a.window_state()->auto_pan);
     EXPECT_FALSE(window.checked(Command::AutoPan));
 }
 
@@ -182,7 +182,7 @@ TEST_F(AppView, AutoZoomStepsInOnlyOffLineEveryTwentySeconds) {
     App& a = start();
     set_fix(kStartLat, kStartLon);
     a.on_command(Command::AutoZoom);
-    ASSERT_EQ(a.window_state()->auto_zoom, 1);
+    ASSERT_TRUE(a.window_state()->auto_zoom);
 
     a.window_state()->online = 1;
     clock.seconds += 100;

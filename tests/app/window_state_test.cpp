@@ -38,13 +38,13 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->line.baud_rate, 4800u);
     EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, 2);  // a new vor_set.txt names OpenStreetMap
-    EXPECT_EQ(ws->big_maps, 0);
+    EXPECT_FALSE(ws->big_maps);
     EXPECT_EQ(ws->hair, 1);
     EXPECT_EQ(ws->dash, 0);
     EXPECT_EQ(ws->maps_dir, ".\\Maps");
     EXPECT_EQ(ws->track_file, "");
-    EXPECT_EQ(ws->plot, 0);
-    EXPECT_EQ(ws->base_enabled, 0);  // nothing is sent until a real base host is written
+    EXPECT_FALSE(ws->plot);
+    EXPECT_FALSE(ws->base_enabled);  // nothing is sent until a real base host is written
     EXPECT_EQ(ws->base_host, "");
     EXPECT_EQ(ws->line.byte_size, 8);
     EXPECT_EQ(ws->line.parity, 0);
@@ -73,10 +73,10 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, 4);
-    EXPECT_EQ(ws->auto_pan, 1);
+    EXPECT_TRUE(ws->auto_pan);
     EXPECT_EQ(ws->hair, 0);
     EXPECT_EQ(ws->maps_dir, ".\\Maps");
-    EXPECT_EQ(ws->base_enabled, 0);
+    EXPECT_FALSE(ws->base_enabled);
     EXPECT_EQ(ws->base_port, 0);
     // Each lookup in a file that cannot be opened is reported.
     const auto boxes = window.boxes();
@@ -141,12 +141,12 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     EXPECT_EQ(ws->device_type, 5);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->map_source, 2);
-    EXPECT_EQ(ws->big_maps, 0);
+    EXPECT_FALSE(ws->big_maps);
     ws = state_from(dir, "unit=remote\r\nsite=MapQuest\r\nsize=\r\n");
     EXPECT_EQ(ws->device_type, 6);
     EXPECT_EQ(ws->line.baud_rate, 19200u);
     EXPECT_EQ(ws->map_source, 5);
-    EXPECT_EQ(ws->big_maps, 1);  // only a value starting with "s" is small
+    EXPECT_TRUE(ws->big_maps);  // only a value starting with "s" is small
     // Unknown letters keep both device and baud, and the source.
     ws = state_from(dir, "unit=Zodiac\r\nsite=Bing\r\n");
     EXPECT_EQ(ws->device_type, 3);
@@ -160,7 +160,7 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     EXPECT_EQ(state_from(dir, "", "dash=Mph\r\n")->dash, 'm');
     EXPECT_EQ(state_from(dir, "", "dash=s\r\n")->dash, 's');
     EXPECT_EQ(state_from(dir, "", "dash=no\r\n")->dash, 0);
-    EXPECT_EQ(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->plot, 1);
+    EXPECT_TRUE(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->plot);
     EXPECT_EQ(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->hair, 5);
     EXPECT_EQ(state_from(dir, "", "hair=wide\r\n")->hair, 0);
 }
@@ -168,21 +168,21 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
 TEST(WindowState, BaseValues) {
     TempDir dir;
     auto ws = state_from(dir, "", "base=http://hostword:8080\r\n");
-    EXPECT_EQ(ws->base_enabled, 1);
+    EXPECT_TRUE(ws->base_enabled);
     EXPECT_EQ(ws->base_host, "hostword");
     EXPECT_EQ(ws->base_port, 8080);
 
     // The default files' value: eight characters, so the upload stays off until a real host is written.
     ws = state_from(dir, "", std::string("base=") + kDefaultBaseValue + "\r\n");
-    EXPECT_EQ(ws->base_enabled, 0);
+    EXPECT_FALSE(ws->base_enabled);
 
     ws = state_from(dir, "", "base=abcd:123\r\n");  // exactly 8 characters
-    EXPECT_EQ(ws->base_enabled, 0);
+    EXPECT_FALSE(ws->base_enabled);
     EXPECT_EQ(ws->base_host, "");
     EXPECT_EQ(ws->base_port, 0);
 
     ws = state_from(dir, "", "base=base.example.org\r\n");
-    EXPECT_EQ(ws->base_enabled, 1);
+    EXPECT_TRUE(ws->base_enabled);
     EXPECT_EQ(ws->base_host, "base.example.org");
     EXPECT_EQ(ws->base_port, 0);
 
