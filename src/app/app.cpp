@@ -172,7 +172,7 @@ void App::create(Window& window) {
     link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
     if (ws_->line.port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active() ? 1 : 0);
+        ws_->link_active.store(link_->link_active());
     }
 
     // 3. Map size; the client area fits it (two frame pixels across, the toolbar band and frame down).
@@ -268,13 +268,13 @@ void App::on_size(int width, int height) {
 void App::on_close() {
     if (!ws_ || !link_) return;
     close_link();
-    ws_->link_active.store(0);
+    ws_->link_active.store(false);
 }
 
 void App::on_destroy() {
     if (!ws_) return;
     if (link_ && link_->link_active()) close_link();
-    ws_->link_active.store(0);
+    ws_->link_active.store(false);
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
     probe_.reset();
@@ -307,7 +307,7 @@ bool App::compose() {
     }
     placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
     if (loader_) draw_placeholders();
-    if (ws_->online.load() == 0) draw_atlas_fallback(-1);
+    if (!ws_->online.load()) draw_atlas_fallback(-1);
     compose_fine();
     rebuild_bitmap();
     return true;
@@ -325,7 +325,7 @@ void App::set_device_scale(int scale) {
     device_scale_ = s;
     if (!ws_ || !view_loaded_) return;
     compose_fine();
-    if (background() && ws_->online.load() != 0) request_view_tiles(false);
+    if (background() && ws_->online.load()) request_view_tiles(false);
     if (window_) window_->invalidate(false);
 }
 
@@ -617,7 +617,7 @@ void App::normalise_pending() {
 bool App::load_pending_view(Variant variant) {
     const bool fetch = variant == Variant::Fetch ||
                        ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
-                        ws_->online.load() != 0);
+                        ws_->online.load());
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
     const bool later = fetch && background();

@@ -122,7 +122,7 @@ void App::select_device(int d) {
     if (type == DeviceType::Remote || is_network_device(type)) {
         close_link();
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active() ? 1 : 0);
+        ws_->link_active.store(link_->link_active());
         window_->invalidate(false);
     }
 }
@@ -203,20 +203,20 @@ void App::on_command(Command id) {
             else
                 w.warning_box(kNoInternetMessage);
         }
-        if (ws_->online.load() != 0 && view_loaded_) request_view_tiles(false);
+        if (ws_->online.load() && view_loaded_) request_view_tiles(false);
         break;
     }
     case Command::Offline:
-        ws_->online.store(0);  // no request is sent
+        ws_->online.store(false);  // no request is sent
         show_online_menus(w, false);
         break;
     case Command::Connect:
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active() ? 1 : 0);
+        ws_->link_active.store(link_->link_active());
         break;
     case Command::Disconnect:
         close_link();
-        ws_->link_active.store(0);
+        ws_->link_active.store(false);
         fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
         w.invalidate(false);
         break;

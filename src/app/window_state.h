@@ -37,7 +37,7 @@ inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 192
 struct WindowState {
     Window* owner_window = nullptr;
     // The serial port, the reader thread and the read/write wait records belong to SerialLink.
-    std::atomic<int> online{0};
+    std::atomic<bool> online{false};
     std::atomic<int> silence_ticks{0};
     int map_source = 4;   // MapSource, 1..5
     int device_type = 3;  // DeviceType, 1..6
@@ -53,7 +53,7 @@ struct WindowState {
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
     bool aerial = false;
-    std::atomic<int> link_active{0};
+    std::atomic<bool> link_active{false};
     // The `port` setting: COM port (0 means none, at most 255), rate, parity, data and stop bits.
     LineSettings line;
     bool base_enabled = false;

@@ -93,20 +93,20 @@ LinkOpen SerialLink::open_link() {
 
     if (device_type() == DeviceType::Remote) {
         if (!options_.remote.start || !options_.remote.start()) {
-            link_active_.store(0);
+            link_active_.store(false);
             return LinkOpen::Failed;
         }
-        link_active_.store(1);
+        link_active_.store(true);
         remote_open_ = true;
         return LinkOpen::Opened;
     }
 
     if (is_network_device(device_type())) {
         if (!options_.network.start || !options_.network.start(device_type())) {
-            link_active_.store(0);
+            link_active_.store(false);
             return LinkOpen::Failed;
         }
-        link_active_.store(1);
+        link_active_.store(true);
         network_open_ = true;
         return LinkOpen::Opened;
     }
@@ -119,7 +119,7 @@ LinkOpen SerialLink::open_link() {
     }
     port_.purge();
     if (!configure_port()) {
-        link_active_.store(0);
+        link_active_.store(false);
         port_.close();
         return LinkOpen::Failed;
     }
@@ -129,13 +129,13 @@ LinkOpen SerialLink::open_link() {
     }
     if (reader_.joinable()) reader_.join();  // a thread of an earlier connection that has ended
     hung_up_.store(false);
-    link_active_.store(1);
+    link_active_.store(true);
     reader_thread_id_.store(-1);  // set before the thread runs, so close_link always waits for it
     try {
         reader_ = std::thread(&SerialLink::reader_main, this);
     } catch (...) {
         reader_thread_id_.store(0);
-        link_active_.store(0);
+        link_active_.store(false);
         wake_.close();
         port_.close();
         return LinkOpen::Failed;
@@ -156,7 +156,7 @@ bool SerialLink::configure_port() {
 
 bool SerialLink::close_link() {
     if (!link_active_.load()) return false;
-    link_active_.store(0);
+    link_active_.store(false);
 
     if (remote_open_) {
         remote_open_ = false;

@@ -98,7 +98,7 @@ public:
     // the fix has just run out and the window should be repainted.
     bool garmin_timer_step();
 
-    bool link_active() const { return link_active_.load() != 0; }
+    bool link_active() const { return link_active_.load(); }
     int reader_thread_id() const { return reader_thread_id_.load(); }
     // True while the device is gone (a receiver unplugged) during this connection: the reader
     // closed it, said so once on standard error, and tries once a second to open the same path
@@ -124,7 +124,7 @@ private:
 
     LineSettings settings_;  // window thread only
     std::atomic<int> device_type_{static_cast<int>(DeviceType::EarthMate)};
-    std::atomic<int> link_active_{0};
+    std::atomic<bool> link_active_{false};
     std::atomic<int> reader_thread_id_{0};
     std::atomic<bool> hung_up_{false};
     std::atomic<unsigned> write_ms_per_byte_{4};  // from the baud rate of the last configure_port

@@ -90,11 +90,11 @@ bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& s
     return true;
 }
 
-bool connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions,
+bool connectivity_probe(const ProbeConfig& config, std::atomic<bool>& online, TileVersions& versions,
                         const std::function<void()>& went_online) {
     const bool answered = probe_site(config, config.first_site);
     if (answered) {
-        online.store(1);
+        online.store(true);
         if (went_online) went_online();
         versions.google_aerial.publish("55");
     }
@@ -106,13 +106,13 @@ bool connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, Til
     return answered;
 }
 
-bool online_command(const ProbeConfig& config, std::atomic<int>& online) {
+bool online_command(const ProbeConfig& config, std::atomic<bool>& online) {
     const bool answered = probe_site(config, config.online_site);
-    if (answered) online.store(1);
+    if (answered) online.store(true);
     return answered;
 }
 
-void ConnectivityProbe::start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions,
+void ConnectivityProbe::start(ProbeConfig config, std::atomic<bool>& online, TileVersions& versions,
                               std::function<void()> went_online) {
     wait();
     finished_.store(false);

@@ -70,12 +70,12 @@ struct ProbeConfig {
 // satellite version "55", and `went_online` called at once, before the second fetch, so the caller
 // can grey Online and enable Offline), then the second (both Virtual Earth versions "77"). True when
 // the program went on line.
-bool connectivity_probe(const ProbeConfig& config, std::atomic<int>& online, TileVersions& versions,
+bool connectivity_probe(const ProbeConfig& config, std::atomic<bool>& online, TileVersions& versions,
                         const std::function<void()>& went_online = {});
 
 // The Online command's check: fetches the well-known site; on line when it answers (true). The
 // caller shows the wait cursor around it and, when false, the kNoInternetMessage warning.
-bool online_command(const ProbeConfig& config, std::atomic<int>& online);
+bool online_command(const ProbeConfig& config, std::atomic<bool>& online);
 
 // Runs connectivity_probe on its own thread; the destructor waits for it (each fetch is bounded by
 // the HTTP waits), so the probe never outlives what it writes to. `went_online` (may be empty) is
@@ -88,7 +88,7 @@ public:
     ConnectivityProbe(const ConnectivityProbe&) = delete;
     ConnectivityProbe& operator=(const ConnectivityProbe&) = delete;
 
-    void start(ProbeConfig config, std::atomic<int>& online, TileVersions& versions,
+    void start(ProbeConfig config, std::atomic<bool>& online, TileVersions& versions,
                std::function<void()> went_online = {});
     bool finished() const { return finished_.load(); }
     void wait();

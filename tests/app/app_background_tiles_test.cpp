@@ -135,7 +135,7 @@ TEST_F(BackgroundTiles, MovingTheViewCancelsWhatItNoLongerNeeds) {
         gate.pass();
         return tile_reply();
     }, 1);
-    app->window_state()->online.store(1);  // on line: navigation fetches
+    app->window_state()->online.store(true);  // on line: navigation fetches
     const std::set<std::string> old_view = cell_requests();
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (server->requests().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);

@@ -156,7 +156,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
     EXPECT_EQ(a.window_state()->line.baud_rate, 19200u);
     ASSERT_TRUE(a.position_server()->running());
-    EXPECT_EQ(a.window_state()->link_active.load(), 1);
+    EXPECT_TRUE(a.window_state()->link_active.load());
     EXPECT_FALSE(window.enabled(Command::Connect));
     EXPECT_TRUE(window.boxes().empty());
 
@@ -172,7 +172,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     a.on_command(Command::Disconnect);  // Disconnect stops the server and drops the fix
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_EQ(a.fix().snapshot().fix_dimension, 0);
-    EXPECT_EQ(a.window_state()->link_active.load(), 0);
+    EXPECT_FALSE(a.window_state()->link_active.load());
     EXPECT_TRUE(window.enabled(Command::Connect));
     EXPECT_FALSE(window.enabled(Command::Disconnect));
 }
@@ -295,7 +295,7 @@ TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
     EXPECT_EQ(a.view().centre_y, c.y + 256);
     EXPECT_FALSE(mosaic_has_picture(0, 511));
     EXPECT_TRUE(mosaic_has_picture(0, 0));
-    a.window_state()->online = 1;
+    a.window_state()->online = true;
     a.on_key_up(Key::Right);
     EXPECT_TRUE(tiles.wait_for_requests(7));
     EXPECT_TRUE(mosaic_has_picture(511, 511));
@@ -365,12 +365,12 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     window.clear();
     a.on_command(Command::Online);
     EXPECT_EQ(window.calls(), (std::vector<std::string>{"wait on", "box VorGlobal: No Internet connection", "wait off"}));
-    EXPECT_EQ(a.window_state()->online.load(), 0);
+    EXPECT_FALSE(a.window_state()->online.load());
 
     answering = true;
     window.clear();
     a.on_command(Command::Online);
-    EXPECT_EQ(a.window_state()->online.load(), 1);
+    EXPECT_TRUE(a.window_state()->online.load());
     const std::vector<std::string> calls = window.calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
@@ -378,7 +378,7 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     EXPECT_FALSE(std::filesystem::exists(dir / "tcpip.tmp"));
     window.clear();
     a.on_command(Command::Offline);
-    EXPECT_EQ(a.window_state()->online.load(), 0);
+    EXPECT_FALSE(a.window_state()->online.load());
     EXPECT_EQ(window.calls(), (std::vector<std::string>{"enable 1002 on", "enable 1003 off"}));
 
     window.clear();

@@ -184,14 +184,14 @@ TEST_F(AppView, AutoZoomStepsInOnlyOffLineEveryTwentySeconds) {
     a.on_command(Command::AutoZoom);
     ASSERT_TRUE(a.window_state()->auto_zoom);
 
-    a.window_state()->online = 1;
+    a.window_state()->online = true;
     clock.seconds += 100;
     a.paint();
     EXPECT_EQ(a.view().level, 2);
 
     EXPECT_EQ(a.view().zoom_clock, clock.seconds);  // the first fix restarts the interval
 
-    a.window_state()->online = 0;
+    a.window_state()->online = false;
     clock.seconds += 20;
     a.paint();
     EXPECT_EQ(a.view().level, 2);

@@ -49,8 +49,8 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->line.byte_size, 8);
     EXPECT_EQ(ws->line.parity, 0);
     EXPECT_EQ(ws->line.stop_bits, 0);
-    EXPECT_EQ(ws->online.load(), 0);
-    EXPECT_EQ(ws->link_active.load(), 0);
+    EXPECT_FALSE(ws->online.load());
+    EXPECT_FALSE(ws->link_active.load());
     EXPECT_TRUE(window.boxes().empty());
 
     EXPECT_TRUE(window.enabled(Command::Online));

@@ -141,7 +141,7 @@ TEST_F(BaseLinkTest, TheRemotePollLetsTheServerWithdrawAStaleFix) {
 class ProbeTest : public ::testing::Test {
 protected:
     test::TempDir dir;
-    std::atomic<int> online{0};
+    std::atomic<bool> online{false};
     TileVersions versions;
     ProbeConfig config;
 
@@ -165,7 +165,7 @@ TEST_F(ProbeTest, BothSitesAnsweringSwitchOnLineAndSetTheVersionTexts) {
     probe.start(config, online, versions, [&] { ++went_online; });
     probe.wait();
     EXPECT_TRUE(probe.finished());
-    EXPECT_EQ(online.load(), 1);
+    EXPECT_TRUE(online.load());
     EXPECT_EQ(versions.google_aerial.get(), "55");
     EXPECT_EQ(versions.virtual_earth_road.get(), "77");
     EXPECT_EQ(versions.virtual_earth_aerial.get(), "77");
@@ -179,7 +179,7 @@ TEST_F(ProbeTest, ASiteWithoutContentTypeOrNotAnsweringChangesNothing) {
     LoopbackHttpServer bare(ScriptedReply::make(200, "", "<html></html>"));
     config.first_site = bare.url("/");  // answers without a Content-Type: not counted
     EXPECT_FALSE(connectivity_probe(config, online, versions, [] { ADD_FAILURE() << "not on line"; }));
-    EXPECT_EQ(online.load(), 0);
+    EXPECT_FALSE(online.load());
     EXPECT_EQ(versions.google_aerial.get(), "");
     EXPECT_EQ(versions.virtual_earth_road.get(), "");
     EXPECT_FALSE(probe_file_exists());
@@ -188,7 +188,7 @@ TEST_F(ProbeTest, ASiteWithoutContentTypeOrNotAnsweringChangesNothing) {
     LoopbackHttpServer bing(ScriptedReply::make(200, "text/html", "x"));
     config.second_site = bing.url("/");
     EXPECT_FALSE(connectivity_probe(config, online, versions));
-    EXPECT_EQ(online.load(), 0);
+    EXPECT_FALSE(online.load());
     EXPECT_EQ(versions.google_aerial.get(), "");
     EXPECT_EQ(versions.virtual_earth_aerial.get(), "77");
 }
@@ -196,12 +196,12 @@ TEST_F(ProbeTest, ASiteWithoutContentTypeOrNotAnsweringChangesNothing) {
 TEST_F(ProbeTest, OnlineCommand) {
     // Without an answer: still off line. The box and the menus are App's (tests/app).
     EXPECT_FALSE(online_command(config, online));
-    EXPECT_EQ(online.load(), 0);
+    EXPECT_FALSE(online.load());
 
     LoopbackHttpServer site(ScriptedReply::make(200, "text/html", "<html></html>"));
     config.online_site = site.url("/");
     EXPECT_TRUE(online_command(config, online));
-    EXPECT_EQ(online.load(), 1);
+    EXPECT_TRUE(online.load());
     EXPECT_EQ(versions.google_aerial.get(), "");
     EXPECT_FALSE(probe_file_exists());
     ASSERT_TRUE(site.wait_for_requests(1));

@@ -413,7 +413,7 @@ TEST_F(ShellTest, StandardShortcutsCopyReloadZoomAndQuit) {
 
 TEST_F(ShellTest, ResizedWindowGrowsTheViewGridToCoverTheMapArea) {
     start();
-    app->window_state()->online.store(1);  // on line: the new cells are fetched
+    app->window_state()->online.store(true);  // on line: the new cells are fetched
     window->resize(1300, 700 + window->menuBar()->height());
     ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1300, 700); }));
     ASSERT_TRUE(wait_until([&] { return app->view().map_width == 1298 && app->view().map_height == 649; }));
@@ -446,7 +446,7 @@ TEST_F(ShellTest, ClosingTheWindowClosesTheReceiverLink) {
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
     window->close();
     EXPECT_FALSE(app->link()->link_active());
-    EXPECT_EQ(app->window_state()->link_active.load(), 0);
+    EXPECT_FALSE(app->window_state()->link_active.load());
     close(master);
 }
 
