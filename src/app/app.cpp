@@ -49,8 +49,7 @@ App::~App() { on_destroy(); }
 std::filesystem::path App::settings_path(const std::string& name) const { return dir_ / name; }
 
 MapSource App::source() const {
-    const int s = ws_ ? ws_->map_source : 4;
-    return (s >= 1 && s <= 5) ? static_cast<MapSource>(s) : MapSource::VirtualEarth;
+    return ws_ ? ws_->map_source : MapSource::VirtualEarth;
 }
 
 std::string App::maps_root() const {
@@ -107,10 +106,11 @@ std::string App::attribution() const {
 
 // The name of the `site` value in the catalogue: the value itself when a source has that name,
 // else the original source its first letter selects (the window state's rule).
-static std::string site_from_setting(const Catalogue& catalogue, const std::filesystem::path& set_file, int map_source) {
+static std::string site_from_setting(const Catalogue& catalogue, const std::filesystem::path& set_file,
+                                     MapSource map_source) {
     if (const auto value = setting_value(set_file, "site"))
         if (catalogue.find(*value, false) || catalogue.find(*value, true)) return *value;
-    return kMapSources[(map_source >= 1 && map_source <= 5 ? map_source : 4) - 1].site_value;
+    return source_info(map_source).site_value;
 }
 
 // ---- creation and shutdown -------------------------------------------------------------------
@@ -136,10 +136,10 @@ void App::create(Window& window) {
     std::fflush(stdout);
     site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
     if (const CatalogueEntry* e = current_entry()) {
-        ws_->map_source = static_cast<int>(e->geometry());
+        ws_->map_source = e->geometry();
         if (!catalogue_.has_aerial(e->name)) ws_->aerial = false;
         if (!e->original) {
-            for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
+            for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
             window.check_menu_item(static_cast<Command>(e->menu_id), true);
         }
     }

@@ -175,7 +175,7 @@ private:
     void auto_pan_off();
     void pan(int dx, int dy);
     void level_button(int k);
-    void switch_source(int s);
+    void switch_source(MapSource s);
     // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
     void select_source(const std::string& name);
     void select_device(int d);

@@ -21,33 +21,41 @@ using app_detail::WaitCursor;
 
 namespace {
 
-const char* const kSourceMissing[] = {"No Etopo2 available", "No OpenStreetMap available",
-                                      "No Google Maps available", "No Virtual Earth available",
-                                      "No MapQuest available"};
+// The warning when an original source has no tiles for the view.
+const char* source_missing_text(MapSource s) {
+    switch (s) {
+    case MapSource::Etopo2: return "No Etopo2 available";
+    case MapSource::OpenStreetMap: return "No OpenStreetMap available";
+    case MapSource::GoogleMaps: return "No Google Maps available";
+    case MapSource::VirtualEarth: return "No Virtual Earth available";
+    case MapSource::MapQuest: return "No MapQuest available";
+    }
+    return "No map available";
+}
 
 }  // namespace
 
-void App::switch_source(int s) { select_source(kMapSources[s - 1].site_value); }
+void App::switch_source(MapSource s) { select_source(source_info(s).site_value); }
 
 void App::select_source(const std::string& name) {
     const CatalogueEntry* chosen = catalogue_.find(name, false);
     if (!chosen) chosen = catalogue_.find(name, true);
     if (!chosen) return;
-    const int s = static_cast<int>(chosen->geometry());
+    const MapSource s = chosen->geometry();
     const MapSource old = source();
     const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
     const double lon = pixel_to_longitude(view_.centre_x, old, view_.level);
     ws_->map_source = s;
     site_name_ = chosen->name;
     health_->reset(chosen->name);  // choosing a source asks it again
-    if (s == 1) {
+    if (s == MapSource::Etopo2) {
         ws_->aerial = false;
         view_.level = 0;
     } else if (!catalogue_.has_aerial(chosen->name)) {
         ws_->aerial = false;
     }
     if (!catalogue_.find(chosen->name, false)) ws_->aerial = true;  // a source with an aerial layer only
-    for (int i = 1; i <= 5; ++i) window_->check_menu_item(source_command(i), false);
+    for (const auto& info : kMapSources) window_->check_menu_item(info.command, false);
     for (const auto& e : catalogue_.entries) window_->check_menu_item(static_cast<Command>(e.menu_id), e.name == chosen->name);
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     write_setting("site", chosen->name, dir_);
@@ -59,7 +67,7 @@ void App::select_source(const std::string& name) {
     view_.centre_x = wrap_centre_x(p.x, view_.level, source());
     view_.centre_y = clamp_centre_y(p.y, view_.level, source());
     if (!prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
-        if (chosen->original) window_->warning_box(kSourceMissing[s - 1]);
+        if (chosen->original) window_->warning_box(source_missing_text(s));
         else window_->warning_box(chosen->name + " has no tiles at this level");
         return;
     }
@@ -235,7 +243,7 @@ void App::on_command(Command id) {
     case Command::GoogleMaps:
     case Command::VirtualEarth:
     case Command::MapQuest:
-        switch_source(command_source(id));
+        if (const auto s = source_from_command(id)) switch_source(*s);
         break;
     case Command::OpenMapPack:
         open_map_pack();

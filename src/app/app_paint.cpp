@@ -190,7 +190,7 @@ PaintFrame App::paint() {
     {
         const MapSource src = source();
         std::string title;
-        const char* name = site_name_.empty() ? source_title_name(ws_->map_source) : site_name_.c_str();
+        const char* name = site_name_.empty() ? source_info(ws_->map_source).site_value : site_name_.c_str();
         if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
             title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
                                         pixel_to_longitude(view_.pointer_x, src, view_.level));

@@ -51,7 +51,7 @@ void apply_base_setting(WindowState& ws, std::string_view value) {
 
 void apply_site_setting(WindowState& ws, std::string_view value) {
     if (value.empty()) return;
-    if (const auto source = source_from_letter(value[0])) ws.map_source = static_cast<int>(*source);
+    if (const auto source = source_from_letter(value[0])) ws.map_source = *source;
 }
 
 void apply_unit_setting(WindowState& ws, std::string_view value) {
@@ -104,8 +104,8 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(Command::BigMaps, ws.big_maps);
     window.check_menu_item(Command::MapCoordinates, ws.map_coordinates);
     window.check_menu_item(Command::Night, ws.night);
-    for (int s = 1; s <= 5; ++s) window.check_menu_item(source_command(s), false);
-    window.check_menu_item(source_command(ws.map_source), true);
+    for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
+    window.check_menu_item(source_info(ws.map_source).command, true);
     for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, static_cast<int>(info.type) != ws.device_type);
 }
 
@@ -175,8 +175,8 @@ ZoneSetting read_zone_setting(const std::filesystem::path& ini_file) {
     return {};
 }
 
-int read_start_level(int map_source, const std::filesystem::path& ini_file) {
-    if (map_source == static_cast<int>(MapSource::Etopo2)) return 0;  // Etopo2 has only level 0
+int read_start_level(MapSource map_source, const std::filesystem::path& ini_file) {
+    if (map_source == MapSource::Etopo2) return 0;  // Etopo2 has only level 0
     int level = 2;
     if (const auto value = setting_value(ini_file, "zoom")) {
         if (const auto zoom = scan_int(*value)) level = std::clamp(*zoom, 0, 4);

@@ -14,6 +14,7 @@
 #include "gps/serial_link.h"
 #include "settings/settings_file.h"
 #include "tiles/image_decode.h"
+#include "tiles/map_source.h"
 
 namespace vg {
 
@@ -39,7 +40,7 @@ struct WindowState {
     // The serial port, the reader thread and the read/write wait records belong to SerialLink.
     std::atomic<bool> online{false};
     std::atomic<int> silence_ticks{0};
-    int map_source = 4;   // MapSource, 1..5
+    MapSource map_source = MapSource::VirtualEarth;
     int device_type = 3;  // DeviceType, 1..6
     bool auto_pan = true;
     bool auto_zoom = false;
@@ -127,7 +128,7 @@ ZoneSetting parse_zone_setting(std::string_view value);
 ZoneSetting read_zone_setting(const std::filesystem::path& ini_file);
 
 // Start level: 0 for Etopo2, else the `zoom` key of `ini_file` clamped to 0..4, else 2.
-int read_start_level(int map_source, const std::filesystem::path& ini_file);
+int read_start_level(MapSource map_source, const std::filesystem::path& ini_file);
 
 // Map area in pixels: 1024 × 768 with Big Maps, else 512 × 384.
 void set_map_size(ViewState& view, bool big_maps);

@@ -38,7 +38,7 @@ int run_state(int argc, char** argv) {
     const auto ws = create_window_state({}, nullptr);
     if (!ws) return 1;
     std::string out = "{";
-    add_number(out, "map_source", ws->map_source);
+    add_number(out, "map_source", static_cast<int>(ws->map_source));
     add_number(out, "device_type", ws->device_type);
     add_number(out, "port_number", ws->line.port_number);
     add_number(out, "baud_rate", ws->line.baud_rate);

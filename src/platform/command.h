@@ -85,10 +85,6 @@ constexpr std::optional<Command> command_from_id(int id) {
     return std::nullopt;
 }
 
-// The Maps menu command of map source `source` (1 Etopo2 .. 5 MapQuest), and the source of such a
-// command.
-constexpr Command source_command(int source) { return static_cast<Command>(1020 + source); }
-constexpr int command_source(Command c) { return command_id(c) - 1020; }
 // The Device menu command of device type `type` (1 NMEA .. 6 Remote), and the type of such a command.
 constexpr Command device_command(int type) { return static_cast<Command>(1030 + type); }
 constexpr int command_device(Command c) { return command_id(c) - 1030; }

@@ -32,9 +32,11 @@ inline constexpr MapSourceInfo kMapSources[] = {
 
 inline const MapSourceInfo& source_info(MapSource s) { return kMapSources[static_cast<int>(s) - 1]; }
 
-// Title name of a source index; "Global" for anything outside 1..5.
-inline const char* source_title_name(int source) {
-    return (source >= 1 && source <= 5) ? kMapSources[source - 1].site_value : "Global";
+// The source whose Maps menu item `c` is, if it is one of theirs.
+inline std::optional<MapSource> source_from_command(Command c) {
+    for (const auto& info : kMapSources)
+        if (info.command == c) return info.source;
+    return std::nullopt;
 }
 
 inline std::optional<MapSource> source_from_letter(char c) {
@@ -46,5 +48,10 @@ inline std::optional<MapSource> source_from_letter(char c) {
 
 // Sources 1 (Etopo2) and 5 (MapQuest) number their rows northward; 2..4 southward.
 inline bool rows_run_north(MapSource s) { return s == MapSource::Etopo2 || s == MapSource::MapQuest; }
+
+// GoogleMaps, VirtualEarth and MapQuest have an aerial-photo layer beside the map.
+inline bool has_aerial_layer(MapSource s) {
+    return s == MapSource::GoogleMaps || s == MapSource::VirtualEarth || s == MapSource::MapQuest;
+}
 
 }  // namespace vg

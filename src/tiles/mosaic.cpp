@@ -19,9 +19,8 @@ namespace {
 enum class Decoder { Png, Jpeg, Gif };
 
 Decoder decoder_for(MapSource source, bool aerial) {
-    const int s = static_cast<int>(source);
     if (source == MapSource::Etopo2) return Decoder::Gif;
-    if (aerial && s >= 3 && s <= 5) return Decoder::Jpeg;
+    if (aerial && has_aerial_layer(source)) return Decoder::Jpeg;
     if (source == MapSource::MapQuest) return Decoder::Gif;
     return Decoder::Png;
 }

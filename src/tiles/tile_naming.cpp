@@ -7,10 +7,6 @@
 namespace vg {
 namespace {
 
-bool has_aerial_layer(MapSource source) {
-    return source == MapSource::GoogleMaps || source == MapSource::VirtualEarth || source == MapSource::MapQuest;
-}
-
 // Octal text of v, zero-padded to `width` digits; rows and columns are printed as the unsigned
 // numbers of their bits, so a negative row still gives a bounded text.
 std::string octal(int v, int width) {

@@ -107,7 +107,7 @@ TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
     write_settings();
     App& a = start();
     a.on_command(Command::Etopo2);  // Etopo2: level 0, same place
-    EXPECT_EQ(a.window_state()->map_source, 1);
+    EXPECT_EQ(a.window_state()->map_source, MapSource::Etopo2);
     EXPECT_EQ(a.view().level, 0);
     const WorldPixel e = centre_of(kStartLat, kStartLon, MapSource::Etopo2, 0);
     EXPECT_EQ(a.view().centre_x, e.x);
@@ -125,7 +125,7 @@ TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
 
     a.on_command(Command::VirtualEarth);  // back: level 0 kept
     EXPECT_EQ(a.view().level, 0);
-    EXPECT_EQ(a.window_state()->map_source, 4);
+    EXPECT_EQ(a.window_state()->map_source, MapSource::VirtualEarth);
 
     a.on_command(Command::AerialPhoto);  // VirtualEarth has photos
     EXPECT_TRUE(a.window_state()->aerial);

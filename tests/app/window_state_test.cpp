@@ -37,7 +37,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->device_type, 1);
     EXPECT_EQ(ws->line.baud_rate, 4800u);
     EXPECT_EQ(ws->line.port_number, 1);
-    EXPECT_EQ(ws->map_source, 2);  // a new vor_set.txt names OpenStreetMap
+    EXPECT_EQ(ws->map_source, MapSource::OpenStreetMap);  // a new vor_set.txt names OpenStreetMap
     EXPECT_FALSE(ws->big_maps);
     EXPECT_EQ(ws->hair, 1);
     EXPECT_EQ(ws->dash, 0);
@@ -60,7 +60,8 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_TRUE(window.checked(Command::AutoPan));
     for (Command id : {Command::AutoZoom, Command::Track, Command::BigMaps, Command::MapCoordinates})
         EXPECT_FALSE(window.checked(id)) << command_id(id);
-    for (int s = 1; s <= 5; ++s) EXPECT_EQ(window.checked(source_command(s)), s == 2) << s;
+    for (const auto& info : kMapSources)
+        EXPECT_EQ(window.checked(info.command), info.source == MapSource::OpenStreetMap) << info.site_value;
     for (int d = 1; d <= 6; ++d) EXPECT_EQ(window.enabled(device_command(d)), d != 1) << d;
 }
 
@@ -72,7 +73,7 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     EXPECT_EQ(ws->device_type, 3);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->line.port_number, 1);
-    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->map_source, MapSource::VirtualEarth);
     EXPECT_TRUE(ws->auto_pan);
     EXPECT_EQ(ws->hair, 0);
     EXPECT_EQ(ws->maps_dir, ".\\Maps");
@@ -140,18 +141,18 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     auto ws = state_from(dir, "unit=garmin\r\nsite=openstreetmap\r\nsize=Small\r\n");
     EXPECT_EQ(ws->device_type, 5);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
-    EXPECT_EQ(ws->map_source, 2);
+    EXPECT_EQ(ws->map_source, MapSource::OpenStreetMap);
     EXPECT_FALSE(ws->big_maps);
     ws = state_from(dir, "unit=remote\r\nsite=MapQuest\r\nsize=\r\n");
     EXPECT_EQ(ws->device_type, 6);
     EXPECT_EQ(ws->line.baud_rate, 19200u);
-    EXPECT_EQ(ws->map_source, 5);
+    EXPECT_EQ(ws->map_source, MapSource::MapQuest);
     EXPECT_TRUE(ws->big_maps);  // only a value starting with "s" is small
     // Unknown letters keep both device and baud, and the source.
     ws = state_from(dir, "unit=Zodiac\r\nsite=Bing\r\n");
     EXPECT_EQ(ws->device_type, 3);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
-    EXPECT_EQ(ws->map_source, 4);
+    EXPECT_EQ(ws->map_source, MapSource::VirtualEarth);
     // The port's baud, read after the unit, wins over the device's.
     EXPECT_EQ(state_from(dir, "unit=Remote\r\nport=COM1,4800\r\n")->line.baud_rate, 4800u);
 
@@ -259,16 +260,16 @@ TEST(ViewState, ZoneHoursAndLabel) {
 TEST(ViewState, StartLevel) {
     TempDir dir;
     const auto ini = dir / "vor_ini.txt";
-    EXPECT_EQ(read_start_level(4, ini), 2);
+    EXPECT_EQ(read_start_level(MapSource::VirtualEarth, ini), 2);
     write_file(ini, "zoom=3\r\n");
-    EXPECT_EQ(read_start_level(4, ini), 3);
-    EXPECT_EQ(read_start_level(1, ini), 0);  // Etopo2 has one level
+    EXPECT_EQ(read_start_level(MapSource::VirtualEarth, ini), 3);
+    EXPECT_EQ(read_start_level(MapSource::Etopo2, ini), 0);  // Etopo2 has one level
     write_file(ini, "zoom=7\r\n");
-    EXPECT_EQ(read_start_level(2, ini), 4);
+    EXPECT_EQ(read_start_level(MapSource::OpenStreetMap, ini), 4);
     write_file(ini, "zoom=-1\r\n");
-    EXPECT_EQ(read_start_level(3, ini), 0);
+    EXPECT_EQ(read_start_level(MapSource::GoogleMaps, ini), 0);
     write_file(ini, "zoom=deep\r\n");
-    EXPECT_EQ(read_start_level(5, ini), 2);
+    EXPECT_EQ(read_start_level(MapSource::MapQuest, ini), 2);
 }
 
 TEST(ViewState, InitFromTheSettingsFiles) {
