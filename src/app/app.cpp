@@ -169,8 +169,8 @@ void App::create(Window& window) {
     link_options.network.stop = [this] { stream_->stop(); };
     link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(ws_->line);
-    link_->set_device_type(static_cast<DeviceType>(ws_->device_type));
-    if (ws_->line.port_number != 0 || is_network_device(static_cast<DeviceType>(ws_->device_type))) {
+    link_->set_device_type(ws_->device_type);
+    if (ws_->line.port_number != 0 || is_network_device(ws_->device_type)) {
         if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active());
     }

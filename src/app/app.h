@@ -178,7 +178,7 @@ private:
     void switch_source(MapSource s);
     // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
     void select_source(const std::string& name);
-    void select_device(int d);
+    void select_device(DeviceType type);
     bool start_network_source(DeviceType type);
     void no_gps_connected();
     // The receiver link opened with the wait cursor, the Connect/Disconnect items following the

@@ -115,14 +115,13 @@ bool App::start_network_source(DeviceType type) {
     return address && stream_->start(type, *address);
 }
 
-void App::select_device(int d) {
-    const DeviceType type = static_cast<DeviceType>(d);
-    ws_->device_type = d;
+void App::select_device(DeviceType type) {
+    ws_->device_type = type;
     ws_->line.baud_rate = device_info(type).baud;
     ws_->line.byte_size = 8;
     ws_->line.parity = 0;
     ws_->line.stop_bits = 0;
-    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, static_cast<int>(info.type) != d);
+    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, info.type != type);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(ws_->line);
@@ -266,13 +265,9 @@ void App::on_command(Command id) {
     case Command::TripMate:
     case Command::Garmin:
     case Command::Remote:
-        select_device(command_device(id));
-        break;
     case Command::Gpsd:
-        select_device(static_cast<int>(DeviceType::Gpsd));
-        break;
     case Command::NmeaNetwork:
-        select_device(static_cast<int>(DeviceType::Network));
+        if (const auto type = device_from_command(id)) select_device(*type);
         break;
     case Command::GpsMonitor:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });

@@ -161,7 +161,7 @@ void App::on_mouse_move(int x, int y) {
 
 void App::on_timer() {
     if (!ws_) return;
-    const DeviceType device = static_cast<DeviceType>(ws_->device_type);
+    const DeviceType device = ws_->device_type;
 
     // 1. Garmin polling: position and date-time requests in turn.
     if (device == DeviceType::Garmin) {

@@ -201,7 +201,7 @@ PaintFrame App::paint() {
         const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
         title += title_time_text(utc, local, ws_->big_maps,
-                                 ws_->device_type == static_cast<int>(DeviceType::TripMate),
+                                 ws_->device_type == DeviceType::TripMate,
                                  view_.zone_local ? std::string_view(fix.local_zone_name,
                                                                      strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
                                                   : std::string_view(view_.zone_label));

@@ -56,7 +56,7 @@ void apply_site_setting(WindowState& ws, std::string_view value) {
 
 void apply_unit_setting(WindowState& ws, std::string_view value) {
     if (const auto type = device_from_unit(value)) {
-        ws.device_type = static_cast<int>(*type);
+        ws.device_type = *type;
         ws.line.baud_rate = device_info(*type).baud;
     }
 }
@@ -106,7 +106,7 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(Command::Night, ws.night);
     for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
     window.check_menu_item(source_info(ws.map_source).command, true);
-    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, static_cast<int>(info.type) != ws.device_type);
+    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, info.type != ws.device_type);
 }
 
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
 #include "settings/settings_file.h"
@@ -41,7 +42,7 @@ struct WindowState {
     std::atomic<bool> online{false};
     std::atomic<int> silence_ticks{0};
     MapSource map_source = MapSource::VirtualEarth;
-    int device_type = 3;  // DeviceType, 1..6
+    DeviceType device_type = DeviceType::EarthMate;
     bool auto_pan = true;
     bool auto_zoom = false;
     bool track = false;

@@ -39,7 +39,7 @@ int run_state(int argc, char** argv) {
     if (!ws) return 1;
     std::string out = "{";
     add_number(out, "map_source", static_cast<int>(ws->map_source));
-    add_number(out, "device_type", ws->device_type);
+    add_number(out, "device_type", static_cast<int>(ws->device_type));
     add_number(out, "port_number", ws->line.port_number);
     add_number(out, "baud_rate", ws->line.baud_rate);
     add_number(out, "byte_size", ws->line.byte_size);

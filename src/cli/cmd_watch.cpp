@@ -55,8 +55,8 @@ int run_watch(int argc, char** argv) {
     const std::filesystem::path dir = std::filesystem::current_path();
     std::unique_ptr<WindowState> ws = create_window_state(dir, nullptr);
     if (!ws) return watch_usage("cannot read the settings of this folder", nullptr);
-    if (type) ws->device_type = static_cast<int>(*type);
-    const DeviceType device = static_cast<DeviceType>(ws->device_type);
+    if (type) ws->device_type = *type;
+    const DeviceType device = ws->device_type;
 
     SharedFix fix;
     std::atomic<int> silence{0};

@@ -1,7 +1,7 @@
 // The receiver kinds: how the `unit` setting names them, their line speed and menu command.
 #pragma once
 
-#include <iterator>
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -74,10 +74,11 @@ inline std::optional<DeviceType> device_from_unit(std::string_view value) {
 // Devices read over the network by the link's network hooks instead of a serial port.
 inline bool is_network_device(DeviceType type) { return type == DeviceType::Gpsd || type == DeviceType::Network; }
 
-// The device type of a stored number, if it names one.
-inline std::optional<DeviceType> device_from_number(int n) {
-    if (n < 1 || n > static_cast<int>(std::size(kDeviceTypes))) return std::nullopt;
-    return static_cast<DeviceType>(n);
+// The device whose Device menu item `c` is, if it is one of theirs.
+inline std::optional<DeviceType> device_from_command(Command c) {
+    for (const auto& info : kDeviceTypes)
+        if (info.command == c) return info.type;
+    return std::nullopt;
 }
 
 inline bool is_nmea_device(DeviceType type) {

@@ -78,8 +78,8 @@ public:
     void set_settings(const LineSettings& settings);
     LineSettings settings() const;
     // Any thread; the reader takes it afresh for every chunk.
-    void set_device_type(DeviceType type) { device_type_.store(static_cast<int>(type)); }
-    DeviceType device_type() const { return static_cast<DeviceType>(device_type_.load()); }
+    void set_device_type(DeviceType type) { device_type_.store(type); }
+    DeviceType device_type() const { return device_type_.load(); }
 
     // Opens the link (port and reader thread, or the position server); AlreadyOpen when one is open.
     LinkOpen open_link();
@@ -123,7 +123,7 @@ private:
     SerialLinkOptions options_;
 
     LineSettings settings_;  // window thread only
-    std::atomic<int> device_type_{static_cast<int>(DeviceType::EarthMate)};
+    std::atomic<DeviceType> device_type_{DeviceType::EarthMate};
     std::atomic<bool> link_active_{false};
     std::atomic<int> reader_thread_id_{0};
     std::atomic<bool> hung_up_{false};

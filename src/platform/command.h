@@ -85,8 +85,4 @@ constexpr std::optional<Command> command_from_id(int id) {
     return std::nullopt;
 }
 
-// The Device menu command of device type `type` (1 NMEA .. 6 Remote), and the type of such a command.
-constexpr Command device_command(int type) { return static_cast<Command>(1030 + type); }
-constexpr int command_device(Command c) { return command_id(c) - 1030; }
-
 }  // namespace vg

@@ -144,7 +144,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     write_settings();
     App& a = start();
     a.on_command(Command::Garmin);
-    EXPECT_EQ(a.window_state()->device_type, 5);
+    EXPECT_EQ(a.window_state()->device_type, DeviceType::Garmin);
     EXPECT_EQ(a.window_state()->line.baud_rate, 9600u);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
     EXPECT_FALSE(window.enabled(Command::Garmin));
@@ -183,7 +183,7 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
     test::NmeaServer server("$GNGGA,133901.50,4134.50180366,N,09345.03586734,W,4,19,0.7,280.829,M,-31.442,M,7.5,0002*62\r\n");
     write_settings("unit=network\r\n", "nmea=tcp://127.0.0.1:" + std::to_string(server.port()) + "\r\n");
     App& a = start();
-    EXPECT_EQ(a.window_state()->device_type, static_cast<int>(DeviceType::Network));
+    EXPECT_EQ(a.window_state()->device_type, DeviceType::Network);
     EXPECT_FALSE(window.enabled(Command::NmeaNetwork));
     EXPECT_TRUE(window.enabled(Command::Gpsd));
     ASSERT_TRUE(a.link()->link_active());

@@ -34,7 +34,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     const auto ws = create_window_state(dir.path(), &window);
     ASSERT_TRUE(ws);
     EXPECT_EQ(ws->owner_window, &window);
-    EXPECT_EQ(ws->device_type, 1);
+    EXPECT_EQ(ws->device_type, DeviceType::Nmea);
     EXPECT_EQ(ws->line.baud_rate, 4800u);
     EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, MapSource::OpenStreetMap);  // a new vor_set.txt names OpenStreetMap
@@ -62,7 +62,8 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
         EXPECT_FALSE(window.checked(id)) << command_id(id);
     for (const auto& info : kMapSources)
         EXPECT_EQ(window.checked(info.command), info.source == MapSource::OpenStreetMap) << info.site_value;
-    for (int d = 1; d <= 6; ++d) EXPECT_EQ(window.enabled(device_command(d)), d != 1) << d;
+    for (const auto& info : kDeviceTypes)
+        EXPECT_EQ(window.enabled(info.command), info.type != DeviceType::Nmea) << info.unit_value;
 }
 
 TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
@@ -70,7 +71,7 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     FakeWindow window;
     const auto ws = create_window_state(dir.path(), &window);
     ASSERT_TRUE(ws);
-    EXPECT_EQ(ws->device_type, 3);
+    EXPECT_EQ(ws->device_type, DeviceType::EarthMate);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->line.port_number, 1);
     EXPECT_EQ(ws->map_source, MapSource::VirtualEarth);
@@ -139,18 +140,18 @@ TEST(WindowState, PortScanAppliesOnlyTheFieldsItReached) {
 TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     TempDir dir;
     auto ws = state_from(dir, "unit=garmin\r\nsite=openstreetmap\r\nsize=Small\r\n");
-    EXPECT_EQ(ws->device_type, 5);
+    EXPECT_EQ(ws->device_type, DeviceType::Garmin);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->map_source, MapSource::OpenStreetMap);
     EXPECT_FALSE(ws->big_maps);
     ws = state_from(dir, "unit=remote\r\nsite=MapQuest\r\nsize=\r\n");
-    EXPECT_EQ(ws->device_type, 6);
+    EXPECT_EQ(ws->device_type, DeviceType::Remote);
     EXPECT_EQ(ws->line.baud_rate, 19200u);
     EXPECT_EQ(ws->map_source, MapSource::MapQuest);
     EXPECT_TRUE(ws->big_maps);  // only a value starting with "s" is small
     // Unknown letters keep both device and baud, and the source.
     ws = state_from(dir, "unit=Zodiac\r\nsite=Bing\r\n");
-    EXPECT_EQ(ws->device_type, 3);
+    EXPECT_EQ(ws->device_type, DeviceType::EarthMate);
     EXPECT_EQ(ws->line.baud_rate, 9600u);
     EXPECT_EQ(ws->map_source, MapSource::VirtualEarth);
     // The port's baud, read after the unit, wins over the device's.
