@@ -283,7 +283,7 @@ void PositionServer::repaint() {
 bool PositionServer::start(const PositionServerConfig& config) {
     if (thread_.joinable()) stop();
     config_ = config;
-    server_running.store(1);
+    server_running.store(true);
 
     const std::filesystem::path ini = config.settings_dir / kIniFile;
     std::string bind_text = config.bind_address;
@@ -300,13 +300,13 @@ bool PositionServer::start(const PositionServerConfig& config) {
     if (!address) {
         std::printf("Error: %d in %s\n", -1, "GetLocalHost");
         std::fflush(stdout);
-        server_running.store(0);
+        server_running.store(false);
         return false;
     }
 
     listen_fd_ = open_socket();
     if (listen_fd_ < 0) {
-        server_running.store(0);
+        server_running.store(false);
         return false;
     }
     set_server_address_options(listen_fd_);
@@ -320,7 +320,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
         std::fflush(stdout);
         close_socket(listen_fd_);
         listen_fd_ = -1;
-        server_running.store(0);
+        server_running.store(false);
         return false;
     }
     socklen_t len = sizeof addr;
@@ -329,7 +329,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
         !wake_.open()) {
         close_socket(listen_fd_);
         listen_fd_ = -1;
-        server_running.store(0);
+        server_running.store(false);
         return false;
     }
     port_.store(ntohs(addr.sin_port));
@@ -339,7 +339,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
 }
 
 void PositionServer::stop() {
-    server_running.store(0);
+    server_running.store(false);
     if (!thread_.joinable()) return;
     wake_.raise();
     // The wake-up ends the thread's poll at once and it never waits for the window, so the join

@@ -118,9 +118,9 @@ public:
     // The port actually listened on.
     int port() const { return port_.load(); }
 
-    // 1 while the server is to keep accepting. Clearing it and then connecting once (any request)
+    // True while the server is to keep accepting. Clearing it and then connecting once (any request)
     // also ends the thread.
-    std::atomic<int> server_running{0};
+    std::atomic<bool> server_running{false};
     // Seconds of the last accepted position; 0 until one came.
     std::atomic<std::int64_t> remote_fix_time{0};
 

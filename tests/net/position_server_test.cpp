@@ -362,7 +362,7 @@ TEST_F(PositionServerTest, PostsOneCoalescedNoticeAndNeverWaitsForThePaint) {
 
 TEST_F(PositionServerTest, OneGetWakesTheServerAfterTheFlagIsCleared) {
     // How the link-closing routine stops it: clear the flag, then one request to the base address.
-    server.server_running = 0;
+    server.server_running = false;
     test::TempDir dir;
     HttpOptions o;
     o.settings_dir = dir.path();
@@ -618,7 +618,7 @@ TEST(PositionServerStart, ListensOnTheBindKeyOrReportsWhyNot) {
     PositionServer second(fix, nullptr);
     EXPECT_FALSE(second.start(c));
     EXPECT_FALSE(second.running());
-    EXPECT_EQ(second.server_running.load(), 0);  // nothing to wake when the link closes
+    EXPECT_FALSE(second.server_running.load());  // nothing to wake when the link closes
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: " + std::to_string(EADDRINUSE) + " in bind()\n");
 
     // An address that is not one.
