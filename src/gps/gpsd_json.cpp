@@ -282,31 +282,10 @@ GpsdReport gpsd_report(std::string_view line, FixRecord& fix) {
 
 void GpsdParser::feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) {
     if (data == nullptr) return;
-    const char* p = reinterpret_cast<const char*>(data);
-    const char* end = p + size;
-    while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* stop = lf ? lf : end;
-        const std::size_t count = static_cast<std::size_t>(stop - p);
-        if (!discarding_) {
-            if (count <= kLineBufferSize - length_) {
-                std::memcpy(line_ + length_, p, count);
-                length_ += count;
-            } else {
-                discarding_ = true;
-                length_ = 0;
-            }
-        }
-        if (!lf) break;
-        if (!discarding_) {
-            std::size_t n = length_;
-            if (n > 0 && line_[n - 1] == '\r') --n;
-            if (n > 0) gpsd_report(std::string_view(line_, n), fix);
-        }
-        discarding_ = false;
-        length_ = 0;
-        p = lf + 1;
-    }
+    lines_.feed(reinterpret_cast<const char*>(data), size, [&](std::string_view line) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) gpsd_report(line, fix);
+    });
 }
 
 }  // namespace vg
