@@ -33,7 +33,10 @@ inline const std::vector<std::string>& nmea_log_names() {
 }
 
 // A small JSON reader for the expected results and gpsd's reports (objects, arrays, strings with
-// the common escapes and \u00XX, numbers, true, false, null).
+// the common escapes and \u00XX, numbers, true, false, null). It stays apart from the reader in
+// gps/gpsd_json.cpp on purpose: it is the expected side of that parser's tests over the same gpsd
+// lines, so a fault shared by both would pass unseen; and it is lenient where the parser is strict
+// (\u00XX gives the byte, as `vortool decode` writes receiver bytes; no depth limit).
 struct Json {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
     bool boolean = false;
