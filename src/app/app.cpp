@@ -501,7 +501,12 @@ void App::request_view_tiles(bool all) {
 void App::take_landed_tiles() {
     if (!loader_) return;
     const MapSource src = source();
-    bool drawn = false;
+    // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
+    // the whole bitmap is made again only when it does not match the mosaic.
+    bool rebuild = false;
+    auto show_cell = [&](int index) {
+        if (!copy_cell_to_bitmap(mosaic_, grid_, index, view_.display_bitmap)) rebuild = true;
+    };
     // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
     // rest stays queued and counted, and the window is asked for another paint right away.
     constexpr auto kPaintBudget = std::chrono::milliseconds(6);
@@ -543,7 +548,7 @@ void App::take_landed_tiles() {
             failure_reason_ = landed.reason;
             // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
             draw_atlas_fallback(it->second);
-            drawn = true;
+            show_cell(it->second);
             continue;
         }
         // MapQuest answers a missing tile with a placeholder picture of a known size.
@@ -560,9 +565,9 @@ void App::take_landed_tiles() {
             table_.slots[static_cast<std::size_t>(it->second)].clear();
         else if (!fine_.empty())
             fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
-        drawn = true;
+        show_cell(it->second);
     }
-    if (drawn) rebuild_bitmap();
+    if (rebuild) rebuild_bitmap();
 }
 
 void App::draw_placeholders() {
