@@ -95,6 +95,11 @@ constexpr const char* kMarkerColour[kMarkerSize] = {
 
 }  // namespace
 
+void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels) {
+    static const SwapFn swap = pick_swap_red_blue();
+    swap(in, out, pixels);
+}
+
 bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap) {
     const int side = big_maps ? 1024 : 512;
     return make_display_bitmap(side, side, mosaic, bitmap);
@@ -140,10 +145,9 @@ bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBit
         rows = static_cast<int>(std::min<std::size_t>(
             {std::size_t(std::max(mosaic.height, 0)), std::size_t(height), mosaic.pixels.size() / in_stride}));
         columns = std::min(mosaic.width, width);
-        const SwapFn swap_red_blue = pick_swap_red_blue();
         for (int y = 0; y < rows; ++y) {
             std::uint8_t* out = bitmap.row(y);
-            swap_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
+            copy_swapping_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
             std::memset(out + std::size_t(columns) * 3, 0, std::size_t(stride) - std::size_t(columns) * 3);
         }
     }

@@ -120,6 +120,11 @@ bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap);
 bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
 inline constexpr const char* kDisplayBitmapFailedText = "Error in displaying the PNG image";
 
+// Copies `pixels` pixels of 3 bytes, swapping the first and third byte of each (red-green-blue in,
+// blue-green-red out, or back); a vector shuffle where the processor has one. The ranges must not
+// overlap.
+void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels);
+
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at
 // the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap.
