@@ -3,27 +3,16 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "gps/garmin.h"
 #include "gps/zodiac.h"
+#include "support/nmea_capture.h"
 
 namespace {
 
 // A capture without its leading "#" header lines.
-std::string capture(const char* name) {
-    std::ifstream in(std::string(VG_TESTDATA) + "/receivers/" + name, std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t pos = 0;
-    while (pos < all.size() && all[pos] == '#') {
-        const auto end = all.find('\n', pos);
-        if (end == std::string::npos) return {};
-        pos = end + 1;
-    }
-    return all.substr(pos);
-}
+std::string capture(const char* name) { return vg::test::binary_log_body(vg::test::receivers_dir() / name); }
 
 template <typename Parser>
 void feed_capture(benchmark::State& state, Parser& parser, const std::string& bytes) {

@@ -501,8 +501,24 @@ void App::request_view_tiles(bool all) {
 void App::take_landed_tiles() {
     if (!loader_) return;
     const MapSource src = source();
-    bool drawn = false;
-    for (const TileLoader::Landed& landed : loader_->take_landed()) {
+    // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
+    // the whole bitmap is made again only when it does not match the mosaic.
+    bool rebuild = false;
+    auto show_cell = [&](int index) {
+        if (!copy_cell_to_bitmap(mosaic_, grid_, index, view_.display_bitmap)) rebuild = true;
+    };
+    // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
+    // rest stays queued and counted, and the window is asked for another paint right away.
+    constexpr auto kPaintBudget = std::chrono::milliseconds(6);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (std::chrono::steady_clock::now() - start >= kPaintBudget) {
+            if (loader_->has_landed() && window_) window_->invalidate(false);
+            break;
+        }
+        std::vector<TileLoader::Landed> next = loader_->take_landed(1);
+        if (next.empty()) break;
+        const TileLoader::Landed& landed = next.front();
         if (auto f = fine_wanted_.find(landed.path); f != fine_wanted_.end()) {
             // A sharp tile: drawn into its cell's quarter (or the whole cell). One that failed
             // leaves the 1x tile enlarged there; the source's health has noted why.
@@ -525,13 +541,14 @@ void App::take_landed_tiles() {
             continue;
         }
         if (!landed.ok) {
+            // Only a cell of this view counts as failed; a tile of a view already left does not.
+            auto it = wanted_cells_.find(landed.path);
+            if (it == wanted_cells_.end()) continue;
             ++failed_tiles_;
             failure_reason_ = landed.reason;
             // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
-            if (auto it = wanted_cells_.find(landed.path); it != wanted_cells_.end()) {
-                draw_atlas_fallback(it->second);
-                drawn = true;
-            }
+            draw_atlas_fallback(it->second);
+            show_cell(it->second);
             continue;
         }
         // MapQuest answers a missing tile with a placeholder picture of a known size.
@@ -548,9 +565,9 @@ void App::take_landed_tiles() {
             table_.slots[static_cast<std::size_t>(it->second)].clear();
         else if (!fine_.empty())
             fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
-        drawn = true;
+        show_cell(it->second);
     }
-    if (drawn) rebuild_bitmap();
+    if (rebuild) rebuild_bitmap();
 }
 
 void App::draw_placeholders() {

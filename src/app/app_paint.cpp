@@ -1,5 +1,6 @@
 // App: the paint handler (window size, first fix, title, following, toolbar, overlays).
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -130,13 +131,7 @@ void App::fine_frame(PaintFrame& frame) {
         }
         auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
             const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
-            const std::uint8_t* in = f.image.pixels.data() + at;
-            std::uint8_t* out = f.shown.data() + at;
-            for (int k = 0; k < columns; ++k, in += 3, out += 3) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-            }
+            copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
         };
         for (const std::uint32_t at : f.stamps) {
             const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
@@ -150,9 +145,13 @@ void App::fine_frame(PaintFrame& frame) {
         f.dirty = 0;
         // Where the display bitmap differs from the mosaic an overlay (marker, cross-hair, track,
         // GPX) was stamped: its pixel covers the sharp picture, 2 × 2.
+        std::array<std::uint8_t, std::size_t(kTileSize) * 3> clean;
         for (int v = 0; v < kTileSize; ++v) {
             const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
             const std::uint8_t* m = mosaic_.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
+            // Most rows carry no overlay: one comparison of the whole row tells.
+            copy_swapping_red_blue(m, clean.data(), kTileSize);
+            if (std::memcmp(clean.data(), b, clean.size()) == 0) continue;
             for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
                 if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
                 put(f.shown, u, v, b);

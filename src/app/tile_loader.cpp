@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 
 #include "net/http_cache.h"
 
@@ -129,13 +130,14 @@ void TileLoader::cancel_all() {
     shared_->landed.clear();
 }
 
-std::vector<TileLoader::Landed> TileLoader::take_landed() {
+std::vector<TileLoader::Landed> TileLoader::take_landed(std::size_t most) {
     std::vector<std::pair<Fetcher::RequestId, Landed>> finished;
     std::vector<Landed> landed;
     {
         std::lock_guard lock(shared_->mutex);
-        finished.swap(shared_->landed);
-        for (auto& [id, l] : finished) {
+        std::size_t taken = 0;
+        for (; taken < shared_->landed.size() && landed.size() < most; ++taken) {
+            auto& [id, l] = shared_->landed[taken];
             auto c = std::find(shared_->cancelled.begin(), shared_->cancelled.end(), id);
             if (c != shared_->cancelled.end()) {
                 shared_->cancelled.erase(c);  // finished before its cancel reached the fetcher
@@ -143,12 +145,20 @@ std::vector<TileLoader::Landed> TileLoader::take_landed() {
             }
             landed.push_back(l);
         }
+        finished.assign(std::make_move_iterator(shared_->landed.begin()),
+                        std::make_move_iterator(shared_->landed.begin() + static_cast<std::ptrdiff_t>(taken)));
+        shared_->landed.erase(shared_->landed.begin(), shared_->landed.begin() + static_cast<std::ptrdiff_t>(taken));
     }
     for (auto& [id, l] : finished) {
         auto it = requested_.find(l.path);
         if (it != requested_.end() && it->second.id == id) requested_.erase(it);
     }
     return landed;
+}
+
+bool TileLoader::has_landed() const {
+    std::lock_guard lock(shared_->mutex);
+    return !shared_->landed.empty();
 }
 
 std::size_t TileLoader::outstanding() const { return requested_.size(); }

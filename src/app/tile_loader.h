@@ -65,8 +65,11 @@ public:
     void want(std::vector<Want> wants, const Policy& policy);
     // Window thread: cancels everything outstanding.
     void cancel_all();
-    // Window thread: the tiles that finished since the last call, in finishing order.
-    std::vector<Landed> take_landed();
+    // Window thread: the tiles that finished since the last call, in finishing order; at most `most`
+    // of them, the rest staying queued (and counted by outstanding()) for the next call.
+    std::vector<Landed> take_landed(std::size_t most = SIZE_MAX);
+    // Window thread: whether finished tiles are queued.
+    bool has_landed() const;
     // Requests submitted and not yet taken back with take_landed() (the count of tiles left).
     std::size_t outstanding() const;
 

@@ -16,6 +16,8 @@ namespace vg {
 
 namespace {
 
+struct Member;
+
 // A JSON value as far as the reports need one: objects, arrays, strings, numbers, true/false/null.
 struct Value {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
@@ -23,19 +25,30 @@ struct Value {
     double number = 0;
     std::string string;
     std::vector<Value> array;
-    std::vector<std::pair<std::string, Value>> object;
+    std::vector<Member> object;  // in the report's order
 
-    const Value* get(std::string_view key) const {
-        for (const auto& [k, v] : object)
-            if (k == key) return &v;
-        return nullptr;
-    }
-    std::optional<double> number_at(std::string_view key) const {
-        const Value* v = get(key);
-        if (!v || v->kind != Kind::Number || !std::isfinite(v->number)) return std::nullopt;
-        return v->number;
-    }
+    const Value* get(std::string_view key) const;
+    std::optional<double> number_at(std::string_view key) const;
 };
+
+// One "key": value of an object. A struct of its own rather than a std::pair, which would need
+// Value complete inside Value's own declaration (clang refuses that).
+struct Member {
+    std::string key;
+    Value value;
+};
+
+const Value* Value::get(std::string_view key) const {
+    for (const Member& m : object)
+        if (m.key == key) return &m.value;
+    return nullptr;
+}
+
+std::optional<double> Value::number_at(std::string_view key) const {
+    const Value* v = get(key);
+    if (!v || v->kind != Kind::Number || !std::isfinite(v->number)) return std::nullopt;
+    return v->number;
+}
 
 // Reads one JSON text. Nesting deeper than kMaxDepth is refused, so hostile input cannot exhaust the
 // stack; the text is at most one report line long, which bounds everything else.
@@ -135,7 +148,7 @@ private:
                 std::string key;
                 Value item;
                 if (!string(key) || !eat(':') || !value(item, depth + 1)) return false;
-                v.object.emplace_back(std::move(key), std::move(item));
+                v.object.push_back(Member{std::move(key), std::move(item)});
             } while (eat(','));
             return eat('}');
         }
@@ -282,31 +295,10 @@ GpsdReport gpsd_report(std::string_view line, FixRecord& fix) {
 
 void GpsdParser::feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) {
     if (data == nullptr) return;
-    const char* p = reinterpret_cast<const char*>(data);
-    const char* end = p + size;
-    while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* stop = lf ? lf : end;
-        const std::size_t count = static_cast<std::size_t>(stop - p);
-        if (!discarding_) {
-            if (count <= kLineBufferSize - length_) {
-                std::memcpy(line_ + length_, p, count);
-                length_ += count;
-            } else {
-                discarding_ = true;
-                length_ = 0;
-            }
-        }
-        if (!lf) break;
-        if (!discarding_) {
-            std::size_t n = length_;
-            if (n > 0 && line_[n - 1] == '\r') --n;
-            if (n > 0) gpsd_report(std::string_view(line_, n), fix);
-        }
-        discarding_ = false;
-        length_ = 0;
-        p = lf + 1;
-    }
+    lines_.feed(reinterpret_cast<const char*>(data), size, [&](std::string_view line) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) gpsd_report(line, fix);
+    });
 }
 
 }  // namespace vg

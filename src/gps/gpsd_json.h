@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "gps/fix_record.h"
+#include "gps/line_assembler.h"
 #include "gps/receiver_parser.h"
 
 namespace vg {
@@ -24,12 +25,10 @@ public:
     static constexpr std::size_t kLineBufferSize = 16384;
 
     void feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) override;
-    std::size_t pending() const { return discarding_ ? 0 : length_; }
+    std::size_t pending() const { return lines_.pending(); }
 
 private:
-    char line_[kLineBufferSize];
-    std::size_t length_ = 0;
-    bool discarding_ = false;
+    LineAssembler<kLineBufferSize> lines_;
 };
 
 // One report line (without its line end). None when the line is not a JSON object with a "class".

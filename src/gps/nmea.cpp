@@ -393,12 +393,10 @@ NmeaParser::Take NmeaParser::epoch_take(int kind, int rank, std::string_view tim
     return take;
 }
 
-void NmeaParser::complete_line(FixRecord& fix) {
-    std::size_t length = length_;
-    if (length > 0 && line_[length - 1] == '\r') --length;
+void NmeaParser::complete_line(std::string_view line, FixRecord& fix) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     // The text ends at its first NUL byte, as a C string would.
-    if (const void* nul = std::memchr(line_, '\0', length)) length = static_cast<const char*>(nul) - line_;
-    std::string_view line(line_, length);
+    if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
     if (!line.empty() && line.front() == '$') {
         nmea_dispatch(line.substr(1), fix);
     } else if (line.substr(0, 6) == "ASTRAL") {
@@ -408,28 +406,7 @@ void NmeaParser::complete_line(FixRecord& fix) {
 
 void NmeaParser::nmea_feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) {
     if (data == nullptr) return;
-    const char* p = reinterpret_cast<const char*>(data);
-    const char* end = p + size;
-    while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* stop = lf ? lf : end;
-        const std::size_t count = static_cast<std::size_t>(stop - p);
-        if (!discarding_) {
-            // The LF itself needs a place in the buffer, so a line holds at most size - 1 bytes.
-            if (count <= kLineBufferSize - 1 - length_) {
-                std::memcpy(line_ + length_, p, count);
-                length_ += count;
-            } else {
-                discarding_ = true;
-                length_ = 0;
-            }
-        }
-        if (!lf) break;
-        if (!discarding_) complete_line(fix);
-        discarding_ = false;
-        length_ = 0;
-        p = lf + 1;
-    }
+    lines_.feed(reinterpret_cast<const char*>(data), size, [&](std::string_view line) { complete_line(line, fix); });
 }
 
 }  // namespace vg

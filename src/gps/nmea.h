@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "gps/fix_record.h"
+#include "gps/line_assembler.h"
 #include "gps/receiver_parser.h"
 
 namespace vg {
@@ -38,7 +39,7 @@ public:
     void nmea_dispatch(std::string_view text, FixRecord& fix);
 
     // Bytes of an unfinished line waiting in the buffer (0 while an over-long line is skipped).
-    std::size_t pending() const { return discarding_ ? 0 : length_; }
+    std::size_t pending() const { return lines_.pending(); }
 
     // What one position sentence may change: its own fields (time, status, motion, altitude) and the
     // position. Within one epoch (the same time field) a talker of lower rank (GN over GP over any
@@ -51,7 +52,7 @@ public:
     };
 
 private:
-    void complete_line(FixRecord& fix);
+    void complete_line(std::string_view line, FixRecord& fix);
     Take epoch_take(int kind, int rank, std::string_view time_field, bool has_position);
 
     struct Epoch {
@@ -62,9 +63,7 @@ private:
     Epoch epoch_;
 
     AstralHook astral_;
-    char line_[kLineBufferSize];
-    std::size_t length_ = 0;
-    bool discarding_ = false;  // the current line overflowed; skip to the next LF
+    LineAssembler<kLineBufferSize - 1> lines_;  // the LF itself takes the buffer's last place
 };
 
 // Field n of a sentence text: field 0 is the sentence name, field n the text after the n-th comma up

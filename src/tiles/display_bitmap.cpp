@@ -25,16 +25,29 @@ void swap_red_blue_plain(const std::uint8_t* in, std::uint8_t* out, std::size_t 
 }
 
 #ifdef VG_HAVE_SSSE3_PATH
-// Five pixels a step with one byte shuffle. Each step loads and stores 16 bytes, the last of which
-// belongs to the next pixel and is rewritten by the next step or the plain tail, so the steps stop
-// while a whole 16 bytes still lie inside both rows.
+// Sixteen pixels (48 bytes) a step: three loads, and each of the three stores gathered from the
+// loaded vectors by byte shuffles (a pixel may straddle two of them), so no store overlaps another.
 __attribute__((target("ssse3"))) void swap_red_blue_ssse3(const std::uint8_t* in, std::uint8_t* out,
                                                           std::size_t n) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    const __m128i a0 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1);
+    const __m128i b0 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1);
+    const __m128i a1 = _mm_setr_epi8(-1, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i b1 = _mm_setr_epi8(0, -1, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, -1, 15);
+    const __m128i c1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, -1);
+    const __m128i b2 = _mm_setr_epi8(14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i c2 = _mm_setr_epi8(-1, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
     std::size_t i = 0;
-    for (; i + 6 <= n; i += 5) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(v, order));
+    for (; i + 16 <= n; i += 16) {
+        const std::uint8_t* p = in + 3 * i;
+        std::uint8_t* q = out + 3 * i;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm_or_si128(_mm_shuffle_epi8(a, a0), _mm_shuffle_epi8(b, b0)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 16),
+                         _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, a1), _mm_shuffle_epi8(b, b1)),
+                                      _mm_shuffle_epi8(c, c1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), _mm_or_si128(_mm_shuffle_epi8(b, b2), _mm_shuffle_epi8(c, c2)));
     }
     swap_red_blue_plain(in + 3 * i, out + 3 * i, n - i);
 }
@@ -95,6 +108,11 @@ constexpr const char* kMarkerColour[kMarkerSize] = {
 
 }  // namespace
 
+void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels) {
+    static const SwapFn swap = pick_swap_red_blue();
+    swap(in, out, pixels);
+}
+
 bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap) {
     const int side = big_maps ? 1024 : 512;
     return make_display_bitmap(side, side, mosaic, bitmap);
@@ -105,11 +123,10 @@ bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap) {
     return make_display_bitmap(mosaic.width, mosaic.height, mosaic, bitmap);
 }
 
-bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap) {
+bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap) {
     const int stride = DisplayBitmap::stride_for(width);
     const std::size_t bytes = std::size_t(height) * stride + kBitmapHeaderSize;
-    // Every byte is written below, so a previous block of the same size is reused; otherwise it is
-    // released first.
+    // A previous block of the same size is reused; otherwise it is released first.
     if (bitmap.block_.size() != bytes) {
         bitmap.release();
         try {
@@ -131,6 +148,27 @@ bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBit
     put_le16(h + 12, 1);                 // biPlanes
     put_le16(h + 14, 24);                // biBitCount
     // biCompression (BI_RGB), biSizeImage, resolutions and colour counts stay 0.
+    return true;
+}
+
+bool copy_cell_to_bitmap(const Mosaic& mosaic, const ViewGrid& grid, int index, DisplayBitmap& bitmap) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() || !bitmap.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows ||
+        mosaic.pixels.size() != std::size_t(mosaic.width) * std::size_t(mosaic.height) * 3 ||
+        bitmap.width() != mosaic.width || bitmap.height() != mosaic.height)
+        return false;
+    const int x0 = kTileSize * (index % grid.columns);
+    const int y0 = kTileSize * (index / grid.columns);
+    const std::size_t in_stride = std::size_t(mosaic.width) * 3;
+    for (int v = 0; v < kTileSize; ++v)
+        copy_swapping_red_blue(mosaic.pixels.data() + (std::size_t(y0) + v) * in_stride + std::size_t(x0) * 3,
+                               bitmap.row(y0 + v) + std::size_t(x0) * 3, kTileSize);
+    return true;
+}
+
+bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap) {
+    if (!size_display_bitmap(width, height, bitmap)) return false;
+    const int stride = bitmap.stride();
 
     // The mosaic's part that fits is copied as blue, green, red; the rest of the rows (only when
     // the mosaic is smaller or absent) and the row padding are cleared.
@@ -140,10 +178,9 @@ bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBit
         rows = static_cast<int>(std::min<std::size_t>(
             {std::size_t(std::max(mosaic.height, 0)), std::size_t(height), mosaic.pixels.size() / in_stride}));
         columns = std::min(mosaic.width, width);
-        const SwapFn swap_red_blue = pick_swap_red_blue();
         for (int y = 0; y < rows; ++y) {
             std::uint8_t* out = bitmap.row(y);
-            swap_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
+            copy_swapping_red_blue(mosaic.pixels.data() + y * in_stride, out, std::size_t(columns));
             std::memset(out + std::size_t(columns) * 3, 0, std::size_t(stride) - std::size_t(columns) * 3);
         }
     }

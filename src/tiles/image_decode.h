@@ -61,7 +61,7 @@ public:
     static int stride_for(int side) { return (3 * side + 3) & ~3; }
 
 private:
-    friend bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
+    friend bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap);
     std::vector<std::uint8_t> block_;
     int width_ = 0;
     int height_ = 0;
@@ -118,7 +118,18 @@ bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap);
 // The bitmap of `width` × `height` from the mosaic's part that fits (the rest black); false when the
 // allocation failed.
 bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
+// Sizes the bitmap to `width` × `height` and writes its header, keeping a block of the same size as
+// it is; the pixels are left for the caller to write. False when the allocation failed.
+bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap);
+// Copies cell `index` of a mosaic built for `grid` into a bitmap of the mosaic's size, as
+// build_display_bitmap would (overlays on that cell are erased). False when the sizes do not match.
+bool copy_cell_to_bitmap(const Mosaic& mosaic, const ViewGrid& grid, int index, DisplayBitmap& bitmap);
 inline constexpr const char* kDisplayBitmapFailedText = "Error in displaying the PNG image";
+
+// Copies `pixels` pixels of 3 bytes, swapping the first and third byte of each (red-green-blue in,
+// blue-green-red out, or back); a vector shuffle where the processor has one. The ranges must not
+// overlap.
+void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels);
 
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at

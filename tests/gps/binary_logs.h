@@ -9,21 +9,10 @@
 #include <string>
 
 #include "gps/fix_record.h"
+#include "support/nmea_capture.h"
 #include "support/test_paths.h"
 
 namespace vg::test {
-
-// The body of a binary capture: the leading block of "#" lines removed, the rest as it is.
-inline std::string binary_log_body(const std::filesystem::path& path) {
-    const std::string all = read_file(path);
-    std::size_t pos = 0;
-    while (pos < all.size() && all[pos] == '#') {
-        const auto end = all.find('\n', pos);
-        if (end == std::string::npos) return {};
-        pos = end + 1;
-    }
-    return all.substr(pos);
-}
 
 // The number after "key": in a flat JSON text, searching from `from`.
 inline double json_number_at(const std::string& json, const std::string& key, std::size_t from = 0) {

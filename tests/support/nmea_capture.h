@@ -1,4 +1,5 @@
-// The real receiver captures in the test data (tests/data/receivers, listed in its README.md).
+// The real receiver captures in the test data (tests/data/receivers, listed in its README.md), for
+// the tests and the benchmarks.
 #pragma once
 
 #include <filesystem>
@@ -23,6 +24,19 @@ inline std::string nmea_log_bytes(const std::string& name) {
         start = end;
     }
     return out;
+}
+
+// The body of a binary capture (Zodiac, Garmin): the leading block of "#" lines removed, the rest as
+// it is (the body itself holds "#", CR and LF bytes). Empty when the file is only header.
+inline std::string binary_log_body(const std::filesystem::path& path) {
+    const std::string all = read_file(path);
+    std::size_t pos = 0;
+    while (pos < all.size() && all[pos] == '#') {
+        const auto end = all.find('\n', pos);
+        if (end == std::string::npos) return {};
+        pos = end + 1;
+    }
+    return all.substr(pos);
 }
 
 }  // namespace vg::test

@@ -366,6 +366,31 @@ TEST(BuildMosaic, AnyGridOfCellsForAResizedWindow) {
     EXPECT_EQ(bitmap.row(1023)[1500 * 3], 0);
     draw_position_marker(bitmap, 1530, 1020);  // cut at the right edge, drawn down to the bottom row
     EXPECT_EQ(bitmap.row(1020)[1530 * 3 + 2], 0);  // the black centre
+
+    // One cell copied again shows the mosaic, its overlays erased, while the cross-hair stays on the
+    // other cells; a grid the mosaic was not built for is refused.
+    EXPECT_TRUE(copy_cell_to_bitmap(mosaic, ViewGrid{6, 4}, 23, bitmap));
+    EXPECT_EQ(pixel(bitmap, 1530, 1020), kGrey);
+    EXPECT_EQ(pixel(bitmap, 1500, 1000), kGrey);
+    EXPECT_EQ(pixel(bitmap, 1280, 768), pixel(small, 0, 0));
+    EXPECT_EQ(bitmap.row(700)[1500 * 3], 0);  // cell 17 keeps its line
+    EXPECT_FALSE(copy_cell_to_bitmap(mosaic, ViewGrid{4, 4}, 0, bitmap));
+    EXPECT_FALSE(copy_cell_to_bitmap(mosaic, ViewGrid{6, 4}, 24, bitmap));
+}
+
+TEST(BuildDisplayBitmap, RedBlueSwapAtEveryLengthWritesNothingPastTheEnd) {
+    // The vector path takes 16 pixels a step and leaves the rest to the plain one.
+    std::vector<std::uint8_t> in(3 * 50);
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t n = 0; n <= 50; ++n) {
+        std::vector<std::uint8_t> out(3 * 50 + 16, 0xAB);
+        copy_swapping_red_blue(in.data(), out.data(), n);
+        for (std::size_t k = 0; k < n; ++k)
+            ASSERT_TRUE(out[3 * k] == in[3 * k + 2] && out[3 * k + 1] == in[3 * k + 1] && out[3 * k + 2] == in[3 * k])
+                << n << " " << k;
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(3 * n), out.end(), [](int b) { return b == 0xAB; }))
+            << n;
+    }
 }
 
 TEST(BuildDisplayBitmap, HeaderAndBlueGreenRedRows) {
