@@ -561,7 +561,7 @@ void App::take_landed_tiles() {
         if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
         table_.fit(grid_);
         table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
-        if (build_mosaic_cell(landed.path, src, ws_->aerial, grid_, it->second, mosaic_) != 1)
+        if (!build_mosaic_cell(landed.path, src, ws_->aerial, grid_, it->second, mosaic_))
             table_.slots[static_cast<std::size_t>(it->second)].clear();
         else if (!fine_.empty())
             fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
@@ -592,7 +592,7 @@ void App::draw_placeholders() {
                 auto it = decoded.find(path);
                 if (it == decoded.end()) {
                     RgbImage image;
-                    if (load_tile_image(path, src, aerial, image) != 1) image = RgbImage{};
+                    if (!load_tile_image(path, src, aerial, image)) image = RgbImage{};
                     it = decoded.emplace(path, std::move(image)).first;
                 }
                 const RgbImage& a = it->second;

@@ -20,7 +20,7 @@ int run_get(int argc, char** argv) {
     if (url.substr(0, 8) != "https://") {
         HttpOptions options;
         options.max_body = file.empty() ? kOtherBodyLimit : kTileBodyLimit;
-        return http_get_file(url, file, options) == 1 ? 0 : 1;
+        return http_get_file(url, file, options) ? 0 : 1;
     }
 
     FetchRequest request;

@@ -13,7 +13,7 @@ int run_post(int argc, char** argv) {
     if (argc >= 1 && argv[0][0] == '-') return usage_error("post", "unknown option", argv[0]);
     if (argc != 2) return usage_error("post", argc > 2 ? "unexpected argument" : "a URL and a body are required",
                                       argc > 2 ? argv[2] : nullptr);
-    return http_post_form(argv[0], with_relay_key(argv[1], {})) == 1 ? 0 : 1;
+    return http_post_form(argv[0], with_relay_key(argv[1], {})) ? 0 : 1;
 }
 
 }  // namespace vg::cli

@@ -19,7 +19,7 @@ int run_setting(int argc, char** argv) {
         std::fwrite(value.data(), 1, value.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    if (argc == 3 && std::strcmp(argv[0], "set") == 0) return write_setting(argv[1], argv[2]) == 1 ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[0], "set") == 0) return write_setting(argv[1], argv[2]) ? 0 : 1;
     if (argc == 0) return usage_error("setting", "get or set is required");
     if (std::strcmp(argv[0], "get") != 0 && std::strcmp(argv[0], "set") != 0)
         return usage_error("setting", argv[0][0] == '-' ? "unknown option" : "unknown sub-command", argv[0]);

@@ -25,7 +25,7 @@ void remove_probe_file(const std::filesystem::path& file) {
 bool probe_site(const ProbeConfig& config, const std::string& url) {
     const std::filesystem::path file = config.work_dir / kProbeFile;
     remove_probe_file(file);
-    const bool answered = http_get_file(url, file, config.http) == 1;
+    const bool answered = http_get_file(url, file, config.http);
     remove_probe_file(file);
     return answered;
 }

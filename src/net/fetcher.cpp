@@ -638,7 +638,7 @@ struct Fetcher::Engine {
                 http.idle_timeout = item.request.limits.idle;
                 http.total_timeout = item.request.limits.total;
                 http.max_body = item.request.limits.max_body;
-                if (http_get_file(item.request.url, item.request.file, http) == 1) {
+                if (http_get_file(item.request.url, item.request.file, http)) {
                     r.outcome = FetchOutcome::ok;
                     r.status = 200;
                     r.http_version = 1;

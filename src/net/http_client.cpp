@@ -485,19 +485,19 @@ ChunkedDecoder::Status ChunkedDecoder::feed(std::string_view in, std::string& ou
     return status_;
 }
 
-int http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options) {
+bool http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options) {
     note_network_wait();
-    if (!acceptable_url(url)) return 0;
+    if (!acceptable_url(url)) return false;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
     net::Socket socket = connect_and_send(target, bounds, [&](bool proxy) { return format_get_request(target, proxy); });
-    if (!socket.valid()) return 0;
+    if (!socket.valid()) return false;
 
     ResponseHeader header;
     if (file.empty()) {
         // The request was made; what the reply says is printed when it fails, not returned.
         receive_into(socket, -1, {}, bounds, header);
-        return 1;
+        return true;
     }
 
     // The body goes to a temporary file beside the final one, renamed over it on success.
@@ -506,7 +506,7 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
     out.fd = create_temp_beside(file, temp);
     if (out.fd < 0) {
         print_transfer_error(errno, "open() of " + file.string() + ".part");
-        return 0;
+        return false;
     }
 
     bool ok = receive_into(socket, out.fd, file.string(), bounds, header);
@@ -522,24 +522,24 @@ int http_get_file(std::string_view url, const std::filesystem::path& file, const
         ok = false;
     }
     if (!ok) remove_file(temp);
-    return ok ? 1 : 0;
+    return ok;
 }
 
-int http_post_form(std::string_view url, std::string_view body, const HttpOptions& options) {
+bool http_post_form(std::string_view url, std::string_view body, const HttpOptions& options) {
     note_network_wait();
-    if (!acceptable_url(url)) return 0;
+    if (!acceptable_url(url)) return false;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
     net::Socket socket =
         connect_and_send(target, bounds, [&](bool proxy) { return format_post_request(target, proxy, body); });
-    if (!socket.valid()) return 0;
+    if (!socket.valid()) return false;
     ResponseHeader header;
     receive_into(socket, -1, {}, bounds, header);
     if (header.status != 0 && (header.status < 200 || header.status > 299)) {
         print_transfer_error(header.status, "reply (the form was refused)");
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 }  // namespace vg

@@ -33,18 +33,18 @@ struct HttpOptions {
 // `file` that is renamed over it only when the whole transfer succeeded, so a failed or interrupted
 // download never leaves a partial file under the final name. With an empty `file` the request is
 // sent and the reply read and discarded until the server closes (within the waits above).
-// Returns 1 when the request was sent, the response header was complete with an acceptable
+// Returns true when the request was sent, the response header was complete with an acceptable
 // Content-Type (".png" → image/png, ".gif" → image/gif, ".jpg" → image/jpeg, else any type, but
 // the field must be present) and the whole body was stored within options.max_body and
-// options.total_timeout; else 0, after one diagnostic line on standard output that says why (the
+// options.total_timeout; else false, after one diagnostic line on standard output that says why (the
 // status code is not a reason of its own, but is named when a reply is refused). A URL longer than
 // kMaxUrlLength is refused, never shortened.
-int http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options = {});
+bool http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options = {});
 
 // Posts the already form-encoded `body` to `url` (Content-type application/x-www-form-urlencoded)
-// and reads the reply until close without storing it. Returns 1 when the request was sent whole and
+// and reads the reply until close without storing it. Returns true when the request was sent whole and
 // the peer did not answer with a status outside 200-299 (a refusal prints its diagnostic line).
-int http_post_form(std::string_view url, std::string_view body, const HttpOptions& options = {});
+bool http_post_form(std::string_view url, std::string_view body, const HttpOptions& options = {});
 
 struct UrlParts {
     std::string host = "localhost";

@@ -247,22 +247,22 @@ std::string rewrite_setting_contents(std::string_view contents, std::string_view
     return replacement + "\r\n" + out;
 }
 
-int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir) {
+bool write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir) {
     return write_setting_file(dir / kSetFile, key, value);
 }
 
-int write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value) {
+bool write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value) {
     // An empty key would match every line; a line end would split the new line in two.
-    if (key.empty() || has_line_break_or_nul(key) || has_line_break_or_nul(value)) return 0;
+    if (key.empty() || has_line_break_or_nul(key) || has_line_break_or_nul(value)) return false;
     std::string old;
     const ReadResult read = read_whole(file, old);
-    if (read == ReadResult::failed) return 0;  // there is a file we cannot read: do not replace it
+    if (read == ReadResult::failed) return false;  // there is a file we cannot read: do not replace it
     const std::string contents = rewrite_setting_contents(read == ReadResult::ok ? old : std::string(), key, value);
     // A key or value that the lookup cannot read back (an upper-case first letter, a value beyond
     // the 127 characters a lookup sees) is refused rather than written without effect.
-    if (find_setting(contents, key) != value) return 0;
-    if (!write_file_replacing(file, contents, {.keep_permissions = true, .flush = true})) return 0;
-    return read == ReadResult::ok ? 1 : 0;
+    if (find_setting(contents, key) != value) return false;
+    if (!write_file_replacing(file, contents, {.keep_permissions = true, .flush = true})) return false;
+    return read == ReadResult::ok;
 }
 
 std::optional<ProxySetting> parse_proxy_setting(std::string_view contents) {

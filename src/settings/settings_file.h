@@ -44,16 +44,16 @@ bool read_setting(const std::filesystem::path& file, std::string_view key, std::
 std::optional<std::string> find_setting(std::string_view contents, std::string_view key);
 
 // Rewrites `dir`/vor_set.txt with every line that starts with `key` replaced by key=value (or the
-// line appended). Returns 1 when the file existed and was rewritten, 0 when it was created with the
+// line appended). Returns true when the file existed and was rewritten, false when it was created with the
 // single line or could not be written.
 // Every other line is kept whole, whatever its length and however many lines the file has. The new
 // file is written beside the old one and renamed over it, so a failed write leaves the old file as
-// it was. An empty key, or a key or value holding a line end or a NUL, is refused (result 0, file
+// it was. An empty key, or a key or value holding a line end or a NUL, is refused (false, file
 // untouched); so is a vor_set.txt that exists but cannot be read, and a key or value that the
 // lookup would not read back as written.
-int write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir = {});
+bool write_setting(std::string_view key, std::string_view value, const std::filesystem::path& dir = {});
 // The same for another settings file (vor_ini.txt for the comN lines the COM settings dialog writes).
-int write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value);
+bool write_setting_file(const std::filesystem::path& file, std::string_view key, std::string_view value);
 
 // The bytes write_setting writes: `contents` (the current file, or nothing when it does not exist)
 // with every line starting with `key` replaced by "key=value", or that line appended; CR LF line

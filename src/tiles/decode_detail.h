@@ -44,6 +44,6 @@ struct Cell {
 };
 
 // load_png, optionally decoding straight into a mosaic cell: then `out` receives only the size.
-int decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell);
+bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell);
 
 }  // namespace vg::decode_detail

@@ -484,29 +484,29 @@ void make_empty(RgbImage& image) {
 
 }  // namespace
 
-int gif_read(const std::uint8_t* data, std::size_t size, RgbImage& out) {
+bool gif_read(const std::uint8_t* data, std::size_t size, RgbImage& out) {
     make_empty(out);
     ByteSource in(data, size);
-    if (read_gif(in, out)) return 1;
+    if (read_gif(in, out)) return true;
     make_empty(out);
-    return 0;
+    return false;
 }
 
-int gif_read_file(const std::filesystem::path& path, RgbImage& out) {
+bool gif_read_file(const std::filesystem::path& path, RgbImage& out) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         make_empty(out);
-        return 0;
+        return false;
     }
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     return gif_read(bytes.data(), bytes.size(), out);
 }
 
-int gif_write(const RgbImage& image, std::vector<std::uint8_t>& out) {
+bool gif_write(const RgbImage& image, std::vector<std::uint8_t>& out) {
     out.clear();
-    if (image.width <= 0 || image.height <= 0 || image.width > 0xFFFF || image.height > 0xFFFF) return 0;
+    if (image.width <= 0 || image.height <= 0 || image.width > 0xFFFF || image.height > 0xFFFF) return false;
     const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    if (image.pixels.size() != pixels * 3) return 0;
+    if (image.pixels.size() != pixels * 3) return false;
 
     out.reserve(13 + 768 + 10 + 1 + pixels / 2 + 64);
     static constexpr std::uint8_t kSignature[6] = {'G', 'I', 'F', '8', '7', 'a'};
@@ -533,17 +533,17 @@ int gif_write(const RgbImage& image, std::vector<std::uint8_t>& out) {
     encoder->encode(image.pixels.data(), pixels);
     out.push_back(0);
     out.push_back(0x3B);
-    return 1;
+    return true;
 }
 
-int gif_write_file(const std::filesystem::path& path, const RgbImage& image) {
+bool gif_write_file(const std::filesystem::path& path, const RgbImage& image) {
     std::vector<std::uint8_t> bytes;
-    if (!gif_write(image, bytes)) return 0;
+    if (!gif_write(image, bytes)) return false;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) return 0;
+    if (!file) return false;
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     file.close();
-    return file ? 1 : 0;
+    return static_cast<bool>(file);
 }
 
 }  // namespace vg

@@ -16,19 +16,19 @@ namespace vg {
 // hostile header claiming more is refused like a failed allocation.
 inline constexpr std::size_t kGifMaxScreenPixels = std::size_t{4096} * 4096;
 
-// Decodes the first image of a GIF stream. On success (1) `out` holds the logical screen's pixels
+// Decodes the first image of a GIF stream. On success (true) `out` holds the logical screen's pixels
 // with the image placed at its (left, top); pixels outside the image are black, and so are pixels of
 // colour indexes without a table entry. A stream whose trailer comes before any image also succeeds
-// but leaves `out` empty: callers treat an empty result as "no image". On failure (0) `out` is empty.
-int gif_read(const std::uint8_t* data, std::size_t size, RgbImage& out);
-int gif_read_file(const std::filesystem::path& path, RgbImage& out);
+// but leaves `out` empty: callers treat an empty result as "no image". On failure (false) `out` is empty.
+bool gif_read(const std::uint8_t* data, std::size_t size, RgbImage& out);
+bool gif_read_file(const std::filesystem::path& path, RgbImage& out);
 
 // Encodes a picture as one complete GIF87a stream (fixed palette, 8-bit LZW) and replaces `out` with
-// it. Fails (0, `out` empty) only for a picture the format cannot hold: no pixels, a side above
+// it. Fails (false, `out` empty) only for a picture the format cannot hold: no pixels, a side above
 // 65535, or a pixel buffer whose size is not width × height × 3.
-int gif_write(const RgbImage& image, std::vector<std::uint8_t>& out);
-// Writes the encoded picture to a file (created or truncated); 0 when encoding or writing fails.
-int gif_write_file(const std::filesystem::path& path, const RgbImage& image);
+bool gif_write(const RgbImage& image, std::vector<std::uint8_t>& out);
+// Writes the encoded picture to a file (created or truncated); false when encoding or writing fails.
+bool gif_write_file(const std::filesystem::path& path, const RgbImage& image);
 
 // The fixed palette: index 64·b + 8·g + r (r, g in 0..7, b in 0..3) has red and green at the levels
 // 0, 36, 73, 109, 146, 182, 219, 255 and blue at 85·b.

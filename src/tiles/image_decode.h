@@ -68,13 +68,13 @@ private:
     int stride_ = 0;
 };
 
-// Decode a PNG file into red-green-blue pixels. 1 on success; 0 on failure, with `out` emptied.
+// Decode a PNG file into red-green-blue pixels. True on success; false on failure, with `out` emptied.
 // libpng's error text goes to standard error as "libpng error: ...".
-int load_png(const std::filesystem::path& path, RgbImage& out);
+bool load_png(const std::filesystem::path& path, RgbImage& out);
 
-// Decode a JPEG file into red-green-blue pixels (grey and CMYK images converted). 1 on success; 0 on
-// failure, with `out` emptied.
-int load_jpeg(const std::filesystem::path& path, RgbImage& out);
+// Decode a JPEG file into red-green-blue pixels (grey and CMYK images converted). True on success;
+// false on failure, with `out` emptied.
+bool load_jpeg(const std::filesystem::path& path, RgbImage& out);
 
 // Decode the files named in the table into the mosaic: 2 × 2 tiles, or 4 × 4 with big_maps. The
 // decoder follows the source and layer (GIF for Etopo2 and the MapQuest map layer, JPEG for aerial
@@ -87,15 +87,15 @@ bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, boo
 bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic);
 inline constexpr const char* kMosaicFailedText = "Error in loading the JPG image";
 
-// Decodes one tile file with the decoder of the source and layer (as build_mosaic does). 1 on
-// success; 0 on failure, with `out` emptied (the file is left alone).
-int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out);
+// Decodes one tile file with the decoder of the source and layer (as build_mosaic does). True on
+// success; false on failure, with `out` emptied (the file is left alone).
+bool load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out);
 
 // Decodes `path` into cell `index` (r · columns + c) of a mosaic built for `grid`: the tile that has
 // just arrived for a view already shown. A file that cannot be decoded is deleted and the cell made
-// grey. 1 when the tile was drawn, 0 when not (also for a cell outside the mosaic).
-int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
-                      Mosaic& mosaic);
+// grey. True when the tile was drawn, false when not (also for a cell outside the mosaic).
+bool build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
+                       Mosaic& mosaic);
 
 // A map cell at twice the resolution, for screens of twice the pixel density: 512 × 512
 // red-green-blue pixels made from four tiles of the next web zoom (one per quarter) or one 512-pixel

@@ -89,11 +89,11 @@ bool read_jpeg_protected(jpeg_decompress_struct& cinfo, JpegErrors& errors, std:
 
 }  // namespace
 
-int load_jpeg(const std::filesystem::path& path, RgbImage& out) {
+bool load_jpeg(const std::filesystem::path& path, RgbImage& out) {
     std::vector<std::uint8_t> image = std::move(out.pixels);  // reused, as for PNG
     out = RgbImage{};
     File file = open_for_reading(path);
-    if (!file) return 0;
+    if (!file) return false;
 
     jpeg_decompress_struct cinfo{};
     JpegErrors errors;
@@ -102,7 +102,7 @@ int load_jpeg(const std::filesystem::path& path, RgbImage& out) {
     // Creation itself can fail (for memory); the error exit then lands here.
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        return 0;
+        return false;
     }
     jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
 
@@ -110,10 +110,10 @@ int load_jpeg(const std::filesystem::path& path, RgbImage& out) {
     RgbImage result;
     const bool ok = read_jpeg_protected(cinfo, errors, file.get(), image, scanline, result);
     jpeg_destroy_decompress(&cinfo);
-    if (!ok) return 0;
+    if (!ok) return false;
     result.pixels = std::move(image);
     out = std::move(result);
-    return 1;
+    return true;
 }
 
 }  // namespace vg

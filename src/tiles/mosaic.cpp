@@ -29,7 +29,7 @@ Decoder decoder_for(MapSource source, bool aerial) {
 // their aerial layers, which take JPEG anyway.
 bool is_jpeg_name(std::string_view path) { return path.size() >= 4 && path.substr(path.size() - 4) == ".jpg"; }
 
-int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
+bool decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& image, Cell& cell) {
     switch (decoder) {
     case Decoder::Png:
         return decode_png(path, image, &cell);
@@ -38,7 +38,7 @@ int decode_tile(Decoder decoder, const std::filesystem::path& path, RgbImage& im
     case Decoder::Gif:
         return gif_read_file(path, image);
     }
-    return 0;
+    return false;
 }
 
 void fill_grey(Mosaic& mosaic, int x0, int y0, int x1, int y1) {
@@ -120,20 +120,20 @@ bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, con
     return true;
 }
 
-int load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {
+bool load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {
     switch (decoder_for(source, aerial)) {
     case Decoder::Png: return load_png(path, out);
     case Decoder::Jpeg: return load_jpeg(path, out);
     case Decoder::Gif: return gif_read_file(path, out);
     }
-    return 0;
+    return false;
 }
 
-int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
-                      Mosaic& mosaic) {
+bool build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
+                       Mosaic& mosaic) {
     if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
         mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
-        return 0;
+        return false;
     const int x0 = kTileSize * (index % grid.columns);
     const int y0 = kTileSize * (index / grid.columns);
     RgbImage image;
@@ -141,13 +141,13 @@ int build_mosaic_cell(const std::string& path, MapSource source, bool aerial, co
     if (path.empty() || !decode_tile(decoder_for(source, aerial), path, image, cell)) {
         if (!path.empty()) remove_file(path);
         fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        return 0;
+        return false;
     }
     if (cell.written)
         fill_uncovered(mosaic, x0, y0, image.width, image.height);
     else
         paste_tile(image, mosaic, x0, y0);
-    return 1;
+    return true;
 }
 
 bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep) {
@@ -184,9 +184,9 @@ bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, 
 bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine) {
     if (quarter < -1 || quarter > 3 || fine.width != kFineCellSize || fine.height != kFineCellSize) return false;
     RgbImage image;
-    const int decoded = is_jpeg_name(path.string()) ? load_jpeg(path, image) : load_png(path, image);
+    const bool decoded = is_jpeg_name(path.string()) ? load_jpeg(path, image) : load_png(path, image);
     const int side = quarter < 0 ? kFineCellSize : kTileSize;
-    if (decoded != 1 || image.width != side || image.height != side ||
+    if (!decoded || image.width != side || image.height != side ||
         image.pixels.size() != std::size_t(side) * side * 3)
         return false;
     const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;

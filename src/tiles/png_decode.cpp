@@ -103,34 +103,34 @@ bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::v
 }  // namespace
 
 // load_png, optionally decoding straight into a mosaic cell: then `out` receives only the size.
-int decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
+bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
     // The caller's buffer is reused for the pixels, so that decoding tile after tile into one
     // picture allocates once.
     std::vector<std::uint8_t> image = std::move(out.pixels);
     out = RgbImage{};
     File file = open_for_reading(path);
-    if (!file) return 0;
+    if (!file) return false;
     png_byte signature[8];
     if (std::fread(signature, 1, sizeof signature, file.get()) != sizeof signature ||
         png_sig_cmp(signature, 0, sizeof signature) != 0)
-        return 0;
+        return false;
 
     PngReader reader;
     reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_exit, nullptr);
-    if (!reader.png) return 0;
+    if (!reader.png) return false;
     reader.info = png_create_info_struct(reader.png);
-    if (!reader.info) return 0;
+    if (!reader.info) return false;
 
     std::vector<png_bytep> rows;
     RgbImage result;
-    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result, cell)) return 0;
+    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result, cell)) return false;
     result.pixels = std::move(image);
     out = std::move(result);
-    return 1;
+    return true;
 }
 
 }  // namespace decode_detail
 
-int load_png(const std::filesystem::path& path, RgbImage& out) { return decode_detail::decode_png(path, out, nullptr); }
+bool load_png(const std::filesystem::path& path, RgbImage& out) { return decode_detail::decode_png(path, out, nullptr); }
 
 }  // namespace vg

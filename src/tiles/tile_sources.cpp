@@ -72,7 +72,7 @@ void cut_etopo2_image(const RgbImage& image, int y2, int x2, const std::string& 
                             quarter.pixels.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * qw * 3));
             }
             const TileKey key{MapSource::Etopo2, false, 0, 2 * y2 + (half == 0 ? 1 : 0), 2 * x2 + side};
-            if (gif_write(quarter, encoded) == 1) write_file_whole(directory + kPathSeparator + tile_file_name(key), encoded);
+            if (gif_write(quarter, encoded)) write_file_whole(directory + kPathSeparator + tile_file_name(key), encoded);
         }
     }
 }
@@ -82,12 +82,12 @@ bool fetch_etopo2(const TileKey& key, const TilePaths& paths, const TileHosts& h
     const int y2 = key.row / 2;
     const int x2 = key.column / 2;
     const std::string image_path = paths.directory + kPathSeparator + etopo2_image_name(y2, x2);
-    if (http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http) != 1) {
+    if (!http_get_file(etopo2_image_address(y2, x2, hosts), image_path, http)) {
         remove_file(image_path);
         return false;
     }
     RgbImage image;
-    if (load_jpeg(image_path, image) != 1 ||
+    if (!load_jpeg(image_path, image) ||
         image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
         // Not a picture: drop it so that the next view fetches it again.
         remove_file(image_path);
@@ -179,7 +179,7 @@ bool fetch_tile(std::string& slot, int x, int y, int level, MapSource source, st
     if (!url) return false;
     HttpOptions http = context.http;
     if (!http.max_body) http.max_body = kTileBodyLimit;
-    if (http_get_file(*url, slot, http) != 1) {
+    if (!http_get_file(*url, slot, http)) {
         remove_file(slot);
         return false;
     }

@@ -188,7 +188,7 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
             const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, 2, r, c);
             const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
             const TileKey key = tile_key(ax, ay, 1, MapSource::OpenStreetMap, false);
-            ASSERT_EQ(load_png(tile_paths(key, root()).full_path, ancestor), 1);
+            ASSERT_TRUE(load_png(tile_paths(key, root()).full_path, ancestor));
             // Cell pixel (u, v) shows ancestor pixel (ax mod 256 + u / 8, ay mod 256 + v / 8).
             for (int uv : {0, 100, 255}) {
                 const std::uint8_t* want = &ancestor.pixels[((ay % 256 + uv / 8) * 256 + ax % 256 + uv / 8) * 3];
@@ -262,7 +262,7 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     EXPECT_LE(server->max_open_connections(), 2);
 
     RgbImage quarter;
-    ASSERT_EQ(load_png(fine_file, quarter), 1);
+    ASSERT_TRUE(load_png(fine_file, quarter));
     const PaintFrame frame = app->paint();
     ASSERT_EQ(frame.fine_cells.size(), 4u);
     for (const PaintFrame::FineCell& cell : frame.fine_cells) {

@@ -162,7 +162,7 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
 
     // A base copy posts its position: it reaches the fix record.
     const std::string url = "http://127.0.0.1:" + std::to_string(a.position_server()->port()) + "/vor/sendbase.cgi";
-    ASSERT_EQ(http_post_form(url, "latitude=61.500000&longitude=23.750000"), 1);
+    ASSERT_TRUE(http_post_form(url, "latitude=61.500000&longitude=23.750000"));
     for (int i = 0; i < 500 && a.fix().snapshot().fix_dimension == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const FixRecord f = a.fix().snapshot();

@@ -17,14 +17,14 @@ TEST(LocalTiles, AtlasReliefAndPackTilesDecodeFromTheCache) {
     test::TempDir dir;
     RgbImage image;
     ASSERT_TRUE(atlas::write_atlas_tile(4, 9, 4, (dir / "a.png").string()));
-    ASSERT_EQ(load_png(dir / "a.png", image), 1);
+    ASSERT_TRUE(load_png(dir / "a.png", image));
     EXPECT_EQ(image.width, 256);
     EXPECT_EQ(image.height, 256);
     // The top-left corner of tile 4/9/4 (22.5° E, 66.5° N) is Lapland: land colour.
     EXPECT_NEAR(image.pixels[0], qRed(atlas::kLandRgb), 6);
 
     ASSERT_TRUE(atlas::write_relief_tile(6, 9, (dir / "r.gif").string()));
-    ASSERT_EQ(gif_read_file(dir / "r.gif", image), 1);
+    ASSERT_TRUE(gif_read_file(dir / "r.gif", image));
     EXPECT_EQ(image.width, 256);
 
     const auto png = test::shared_testdata() / "images/bench/map256-rgb.png";

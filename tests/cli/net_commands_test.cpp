@@ -95,17 +95,17 @@ TEST(NetCommands, ServePrintsEachPositionUntilInterrupted) {
     o.idle_timeout = 5s;
     const std::string url = "http://127.0.0.1:" + port_text + "/vor/sendbase.cgi";
     // The server needs a moment to start listening: retry the first post (bounded).
-    int sent = 0;
+    bool sent = false;
     for (int i = 0; i < 100 && !sent; ++i) {
         testing::internal::CaptureStdout();
         sent = http_post_form(url, "latitude=60.175000&longitude=24.950000", o);
         testing::internal::GetCapturedStdout();
         if (!sent) std::this_thread::sleep_for(50ms);
     }
-    ASSERT_EQ(sent, 1);
-    EXPECT_EQ(http_post_form(url, "latitude=-12.5&longitude=130.84", o), 1);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(http_post_form(url, "latitude=-12.5&longitude=130.84", o));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_post_form(url, "longitude=1&latitude=2", o), 0);  // not taken: refused, no line
+    EXPECT_FALSE(http_post_form(url, "longitude=1&latitude=2", o));  // not taken: refused, no line
     testing::internal::GetCapturedStdout();
 
     std::string lines;

@@ -151,7 +151,7 @@ TEST(RenderCli, CachedTilesAreDrawnAndUndecodableOnesDeleted) {
 
     const RgbImage view = read_picture(dir / "view.bmp");
     RgbImage tile;
-    ASSERT_EQ(load_png(map, tile), 1);
+    ASSERT_TRUE(load_png(map, tile));
     const auto [col, row] = marker_of(run.out);
     for (int y = 0; y < 256; y += 15)
         for (int x = 0; x < 256; x += 15) {

@@ -67,8 +67,8 @@ protected:
 
 TEST_F(HttpClientTest, DirectRequestsAreSentByteForByte) {
     LoopbackHttpServer server(ScriptedReply::make(200, "text/html", "<html></html>"));
-    EXPECT_EQ(http_get_file(server.url("/kh/v=55&x=1&y=2&z=3"), out("page.tmp"), options()), 1);
-    EXPECT_EQ(http_post_form(server.url("/vor/sendbase.cgi"), "latitude=60.175000&longitude=24.950000", options()), 1);
+    EXPECT_TRUE(http_get_file(server.url("/kh/v=55&x=1&y=2&z=3"), out("page.tmp"), options()));
+    EXPECT_TRUE(http_post_form(server.url("/vor/sendbase.cgi"), "latitude=60.175000&longitude=24.950000", options()));
     ASSERT_TRUE(server.wait_for_requests(2));
     const auto requests = server.requests();
     EXPECT_EQ(requests[0],
@@ -85,9 +85,9 @@ TEST_F(HttpClientTest, ProxyRequestsCarryTheAbsoluteUrlAndTheTargetPort) {
     // The loopback server stands in as the proxy, so the bytes the proxy receives are recorded.
     LoopbackHttpServer proxy(ScriptedReply::make(200, "image/png", "PNG"));
     test::write_file(dir / "vor_ini.txt", "maps=.\\Maps\r\nprxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n");
-    EXPECT_EQ(http_get_file("http://tiles.example.org/1/2/3.png", out("t.png"), options()), 1);
-    EXPECT_EQ(http_get_file("http://base.example.org:4477/", {}, options()), 1);
-    EXPECT_EQ(http_post_form("http://base.example.org:4477/vor/sendbase.cgi", "latitude=1.5&longitude=2.5", options()), 1);
+    EXPECT_TRUE(http_get_file("http://tiles.example.org/1/2/3.png", out("t.png"), options()));
+    EXPECT_TRUE(http_get_file("http://base.example.org:4477/", {}, options()));
+    EXPECT_TRUE(http_post_form("http://base.example.org:4477/vor/sendbase.cgi", "latitude=1.5&longitude=2.5", options()));
     ASSERT_TRUE(proxy.wait_for_requests(3));
     const auto r = proxy.requests();
     EXPECT_EQ(r[0], "GET http://tiles.example.org/1/2/3.png HTTP/1.1\r\nHost: tiles.example.org\r\n"
@@ -103,7 +103,7 @@ TEST_F(HttpClientTest, OnlyTheFirstProxyLineCounts) {
     LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
     // The bare key comes first, so the later line naming a (dead) proxy is never looked at.
     test::write_file(dir / "vor_ini.txt", "prxy=\r\nprox=127.0.0.1:1\r\n");
-    EXPECT_EQ(http_get_file(server.url("/x"), out("x.tmp"), options()), 1);
+    EXPECT_TRUE(http_get_file(server.url("/x"), out("x.tmp"), options()));
     ASSERT_TRUE(server.wait_for_requests(1));
     EXPECT_EQ(server.requests()[0].substr(0, 17), "GET /x HTTP/1.1\r\n");
 }
@@ -119,9 +119,9 @@ TEST_F(HttpClientTest, GetAndPostThroughTinyproxyReachTheServer) {
     test::write_file(dir / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(proxy.port()) + "\r\n");
     auto o = options();
     o.idle_timeout = 20s;
-    EXPECT_EQ(http_get_file(server.url("/0/0/0.png"), out("0.png"), o), 1) << proxy.log();
+    EXPECT_TRUE(http_get_file(server.url("/0/0/0.png"), out("0.png"), o)) << proxy.log();
     EXPECT_EQ(test::read_file(out("0.png")), png);
-    EXPECT_EQ(http_post_form(server.url("/vor/sendbase.cgi"), "latitude=60.175000&longitude=24.950000", o), 1);
+    EXPECT_TRUE(http_post_form(server.url("/vor/sendbase.cgi"), "latitude=60.175000&longitude=24.950000", o));
     ASSERT_TRUE(server.wait_for_requests(2)) << proxy.log();
     const auto r = server.requests();
     EXPECT_EQ(r[0].rfind("GET /0/0/0.png HTTP/1.", 0), 0u) << r[0];
@@ -159,7 +159,7 @@ TEST_F(HttpClientTest, ContentTypeMustMatchTheFileExtension) {
     }
     // A type written after the colon without a blank is still one word.
     LoopbackHttpServer tight(ScriptedReply::make(200, "", "x", false, "Content-Type:image/gif\r\n"));
-    EXPECT_EQ(http_get_file(tight.url("/t"), out("f.gif"), options()), 1);
+    EXPECT_TRUE(http_get_file(tight.url("/t"), out("f.gif"), options()));
 }
 
 TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
@@ -168,7 +168,7 @@ TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
 
     {   // Until close, no length field.
         LoopbackHttpServer server(ScriptedReply::make(200, "image/gif", gif));
-        EXPECT_EQ(http_get_file(server.url("/"), out("close.gif"), options()), 1);
+        EXPECT_TRUE(http_get_file(server.url("/"), out("close.gif"), options()));
         EXPECT_EQ(test::read_file(out("close.gif")), gif);
     }
     {   // A full Content-Length ends the body although the server keeps the connection open.
@@ -178,7 +178,7 @@ TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
         auto o = options();
         o.idle_timeout = 60s;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(http_get_file(server.url("/"), out("length.jpg"), o), 1);
+        EXPECT_TRUE(http_get_file(server.url("/"), out("length.jpg"), o));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 50s);
         EXPECT_EQ(test::read_file(out("length.jpg")), jpg);
     }
@@ -188,13 +188,13 @@ TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
             auto reply = ScriptedReply::chunked("image/gif", body, chunk);
             reply.hold_open = true;
             LoopbackHttpServer server(reply);
-            EXPECT_EQ(http_get_file(server.url("/"), out("chunked.gif"), options()), 1) << chunk;
+            EXPECT_TRUE(http_get_file(server.url("/"), out("chunked.gif"), options())) << chunk;
             EXPECT_EQ(test::read_file(out("chunked.gif")), body) << chunk;
         }
     }
     {   // Header only, then close: an empty file and success.
         LoopbackHttpServer server(ScriptedReply::make(200, "image/png", ""));
-        EXPECT_EQ(http_get_file(server.url("/"), out("empty.png"), options()), 1);
+        EXPECT_TRUE(http_get_file(server.url("/"), out("empty.png"), options()));
         EXPECT_TRUE(std::filesystem::exists(out("empty.png")));
         EXPECT_EQ(std::filesystem::file_size(out("empty.png")), 0u);
     }
@@ -203,7 +203,7 @@ TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
         const std::string all = ScriptedReply::make(200, "image/jpeg", jpg, true).pieces[0].bytes;
         for (std::size_t at = 0; at < all.size(); at += 5000) reply.pieces.push_back({20ms, all.substr(at, 5000)});
         LoopbackHttpServer server(reply);
-        EXPECT_EQ(http_get_file(server.url("/"), out("slow.jpg"), options()), 1);
+        EXPECT_TRUE(http_get_file(server.url("/"), out("slow.jpg"), options()));
         EXPECT_EQ(test::read_file(out("slow.jpg")), jpg);
     }
     EXPECT_EQ(stray_files(dir.path()),
@@ -241,7 +241,7 @@ TEST_F(HttpClientTest, BrokenRepliesFailAndLeaveNoFile) {
     o.idle_timeout = 300ms;
     for (const auto& [what, reply] : cases) {
         LoopbackHttpServer server(reply);
-        EXPECT_EQ(http_get_file(server.url("/"), out("keep.jpg"), o), 0) << what;
+        EXPECT_FALSE(http_get_file(server.url("/"), out("keep.jpg"), o)) << what;
         EXPECT_EQ(test::read_file(out("keep.jpg")), "old tile") << what;
         server.stop();
     }
@@ -251,13 +251,13 @@ TEST_F(HttpClientTest, BrokenRepliesFailAndLeaveNoFile) {
 TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     const int closed_port = test::free_loopback_port();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_get_file("http://127.0.0.1:" + std::to_string(closed_port) + "/", out("x.png"), options()), 0);
-    EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(closed_port) + "/", "a=1", options()), 0);
-    EXPECT_EQ(http_get_file("http:///x", out("y.png"), options()), 0);  // no host name at all
+    EXPECT_FALSE(http_get_file("http://127.0.0.1:" + std::to_string(closed_port) + "/", out("x.png"), options()));
+    EXPECT_FALSE(http_post_form("http://127.0.0.1:" + std::to_string(closed_port) + "/", "a=1", options()));
+    EXPECT_FALSE(http_get_file("http:///x", out("y.png"), options()));  // no host name at all
     // Line ends inside an address would smuggle header fields in: nothing is sent.
     LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
-    EXPECT_EQ(http_get_file(server.url("/a\r\nCookie: x"), out("z.tmp"), options()), 0);
-    EXPECT_EQ(http_post_form(server.url("/a\nX: y"), "a=1", options()), 0);
+    EXPECT_FALSE(http_get_file(server.url("/a\r\nCookie: x"), out("z.tmp"), options()));
+    EXPECT_FALSE(http_post_form(server.url("/a\nX: y"), "a=1", options()));
     EXPECT_EQ(server.connection_count(), 0u);
     const std::string printed = testing::internal::GetCapturedStdout();
     // The error numbers are the system's (ECONNREFUSED 111 and EAI_NONAME -2 on Linux).
@@ -269,13 +269,13 @@ TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     // A proxy that cannot be reached fails the same way, though the target is up.
     test::write_file(dir / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(closed_port) + "\r\n");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_get_file(server.url("/"), out("z.tmp"), options()), 0);
+    EXPECT_FALSE(http_get_file(server.url("/"), out("z.tmp"), options()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n");
 }
 
 TEST_F(HttpClientTest, WithoutAFileTheRequestIsSentAndTheReplyDiscarded) {
     LoopbackHttpServer server(ScriptedReply::make(200, "text/html", std::string(100000, 'x')));
-    EXPECT_EQ(http_get_file(server.url("/"), {}, options()), 1);
+    EXPECT_TRUE(http_get_file(server.url("/"), {}, options()));
     ASSERT_TRUE(server.wait_for_requests(1));
     EXPECT_TRUE(stray_files(dir.path()).empty());
 
@@ -287,8 +287,8 @@ TEST_F(HttpClientTest, WithoutAFileTheRequestIsSentAndTheReplyDiscarded) {
     auto o = options();
     o.idle_timeout = 60s;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(http_get_file(keeps_open.url("/"), {}, o), 1);
-    EXPECT_EQ(http_post_form(keeps_open.url("/"), "a=1", o), 1);
+    EXPECT_TRUE(http_get_file(keeps_open.url("/"), {}, o));
+    EXPECT_TRUE(http_post_form(keeps_open.url("/"), "a=1", o));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 50s);
 }
 
@@ -338,7 +338,7 @@ TEST_F(HttpClientTest, TransfersEndAtTheirDeadlineAndSizeLimit) {
     for (auto& c : cases) {
         LoopbackHttpServer server(c.reply);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(http_get_file(server.url("/"), out("t.png"), o), 0) << c.what;
+        EXPECT_FALSE(http_get_file(server.url("/"), out("t.png"), o)) << c.what;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.what;
         server.stop();
     }
@@ -346,10 +346,10 @@ TEST_F(HttpClientTest, TransfersEndAtTheirDeadlineAndSizeLimit) {
 
     // Within the limit the same body is stored; unset, the limit is 1 MiB.
     LoopbackHttpServer fits(ScriptedReply::make(200, "image/png", std::string(65536, 'd'), true));
-    EXPECT_EQ(http_get_file(fits.url("/"), out("fits.png"), o), 1);
+    EXPECT_TRUE(http_get_file(fits.url("/"), out("fits.png"), o));
     LoopbackHttpServer big(ScriptedReply::make(200, "image/png", std::string(kOtherBodyLimit + 1, 'e')));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_get_file(big.url("/"), out("big.png"), options()), 0);
+    EXPECT_FALSE(http_get_file(big.url("/"), out("big.png"), options()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 27 in body over 1048576 bytes\n");
 }
 
@@ -380,7 +380,7 @@ TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
     for (const auto& c : cases) {
         LoopbackHttpServer server(c.reply);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(http_get_file(server.url("/"), out(c.file), o), 0) << c.file;
+        EXPECT_FALSE(http_get_file(server.url("/"), out(c.file), o)) << c.file;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.file;
         server.stop();
     }
@@ -388,9 +388,9 @@ TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
     // Over-long URLs are refused whole, never shortened and fetched; so are https ones.
     LoopbackHttpServer server(ScriptedReply::make(200, "text/plain", "ok"));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_get_file(server.url("/" + std::string(1100, 'a')), out("long.tmp"), o), 0);
-    EXPECT_EQ(http_post_form(server.url("/" + std::string(1100, 'a')), "a=1", o), 0);
-    EXPECT_EQ(http_get_file("https://127.0.0.1/", out("tls.tmp"), o), 0);
+    EXPECT_FALSE(http_get_file(server.url("/" + std::string(1100, 'a')), out("long.tmp"), o));
+    EXPECT_FALSE(http_post_form(server.url("/" + std::string(1100, 'a')), "a=1", o));
+    EXPECT_FALSE(http_get_file("https://127.0.0.1/", out("tls.tmp"), o));
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("Error: " + std::to_string(ENAMETOOLONG) + " in URL (1123 characters, at most 1023)\n"), std::string::npos) << printed;
     EXPECT_NE(printed.find("Error: " + std::to_string(EPROTONOSUPPORT) + " in URL (https"), std::string::npos) << printed;
@@ -399,7 +399,7 @@ TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
     // A form the peer refuses is not reported as sent.
     LoopbackHttpServer refuses(ScriptedReply::make(403, "text/plain", "no"));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_post_form(refuses.url("/"), "a=1", o), 0);
+    EXPECT_FALSE(http_post_form(refuses.url("/"), "a=1", o));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 403 in reply (the form was refused)\n");
     EXPECT_TRUE(stray_files(dir.path()).empty());
 }

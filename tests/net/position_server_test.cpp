@@ -291,9 +291,8 @@ TEST_F(PositionServerTest, TakesPostedPositionsAndRepaints) {
     HttpOptions o;
     test::TempDir dir;
     o.settings_dir = dir.path();
-    EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
-                             "latitude=-41.286460&longitude=174.776236", o),
-              1);
+    EXPECT_TRUE(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
+                             "latitude=-41.286460&longitude=174.776236", o));
     r = fix.snapshot();
     EXPECT_DOUBLE_EQ(r.latitude, -41.28646);
     EXPECT_DOUBLE_EQ(r.longitude, 174.776236);
@@ -493,13 +492,13 @@ TEST(PositionServerKey, OnlyPostsWithTheRelayKeyAreTaken) {
         EXPECT_EQ(reply.rfind("HTTP/1.0 403 Forbidden\r\n", 0), 0u) << body;
     }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(http_post_form(url, "latitude=1&longitude=2", o), 0);  // the form itself carries no key
+    EXPECT_FALSE(http_post_form(url, "latitude=1&longitude=2", o));  // the form itself carries no key
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 403 in reply (the form was refused)\n");
     EXPECT_EQ(fix.snapshot().fix_dimension, 0);
     // GETs need no key; the base's upload, which reads the same vor_ini.txt, carries it.
     EXPECT_EQ(exchange(server.port(), {"GET / HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 200 OK", 0), 0u);
     EXPECT_EQ(base_upload_body(1, 2, "s3cret &x"), "latitude=1.000000&longitude=2.000000&key=s3cret%20%26x");
-    EXPECT_EQ(http_post_form(url, with_relay_key(base_upload_body(-12.5, 130.75), dir.path()), o), 1);
+    EXPECT_TRUE(http_post_form(url, with_relay_key(base_upload_body(-12.5, 130.75), dir.path()), o));
     EXPECT_DOUBLE_EQ(fix.snapshot().latitude, -12.5);
     EXPECT_EQ(fix.snapshot().fix_dimension, 3);
 }
@@ -579,9 +578,8 @@ TEST_F(PositionServerTest, BaseUploadThroughTinyproxyReachesTheServer) {
     HttpOptions o;
     o.settings_dir = dir.path();
     o.idle_timeout = 20s;
-    EXPECT_EQ(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
-                             "latitude=35.681236&longitude=139.767125", o),
-              1);
+    EXPECT_TRUE(http_post_form("http://127.0.0.1:" + std::to_string(server.port()) + "/vor/sendbase.cgi",
+                             "latitude=35.681236&longitude=139.767125", o));
     const auto r = fix.snapshot();
     EXPECT_EQ(r.fix_dimension, 3) << proxy.log();
     EXPECT_DOUBLE_EQ(r.latitude, 35.681236);

@@ -114,16 +114,16 @@ protected:
 
 TEST_F(WriteSetting, ReplacesTheKeyAndKeepsTheRestWithCrLf) {
     write_file(set_file(), "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n");
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("size", "large", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "site=VirtualEarth\r\nsize=large\r\nunit=NMEA\r\nport=COM1\r\n");
-    EXPECT_EQ(write_setting("port", "COM7", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("port", "COM7", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "site=VirtualEarth\r\nsize=large\r\nunit=NMEA\r\nport=COM7\r\n");
     std::string value;
     ASSERT_TRUE(read_setting(set_file(), "port", value));
     EXPECT_EQ(value, "COM7");
     // A hand-edited file with LF line ends comes back with CR LF.
     write_file(set_file(), "site=Etopo2\nunit=NMEA\n");
-    EXPECT_EQ(write_setting("unit", "Garmin", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("unit", "Garmin", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "site=Etopo2\r\nunit=Garmin\r\n");
 }
 
@@ -145,28 +145,28 @@ TEST_F(WriteSetting, TheWrittenValueIsAlwaysTheOneRead) {
     };
     for (const auto& c : cases) {
         write_file(set_file(), c.before);
-        EXPECT_EQ(write_setting(c.key, c.value, dir_.path()), 1) << c.before;
+        EXPECT_TRUE(write_setting(c.key, c.value, dir_.path())) << c.before;
         EXPECT_EQ(read_file(set_file()), c.after) << c.before;
         EXPECT_EQ(setting_value(set_file(), c.key), c.value) << c.before;
     }
     // What the lookup can never read back is refused and changes nothing: an upper-case key, a value
     // longer than a lookup sees.
     write_file(set_file(), "unit=NMEA\r\n");
-    EXPECT_EQ(write_setting("Unit", "Garmin", dir_.path()), 0);
-    EXPECT_EQ(write_setting("unit", std::string(200, 'v'), dir_.path()), 0);
+    EXPECT_FALSE(write_setting("Unit", "Garmin", dir_.path()));
+    EXPECT_FALSE(write_setting("unit", std::string(200, 'v'), dir_.path()));
     EXPECT_EQ(read_file(set_file()), "unit=NMEA\r\n");
 }
 
 TEST_F(WriteSetting, EveryLineStartingWithTheKeyIsReplaced) {
     write_file(set_file(), "unit=NMEA\r\nport=COM1\r\nunit=Garmin\r\nunits=x\r\n");
-    EXPECT_EQ(write_setting("unit", "TripMate", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("unit", "TripMate", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "unit=TripMate\r\nport=COM1\r\nunit=TripMate\r\nunit=TripMate\r\n");
 }
 
 TEST_F(WriteSetting, MissingFileIsCreatedWithTheOneLineAndReportsZero) {
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 0);
+    EXPECT_FALSE(write_setting("size", "large", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "size=large\r\n");
-    EXPECT_EQ(write_setting("size", "small", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("size", "small", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "size=small\r\n");
     // Nothing is left behind beside the file.
     int entries = 0;
@@ -179,12 +179,12 @@ TEST_F(WriteSetting, LongerHandEditedFileKeepsEveryLine) {
     for (int i = 0; i < 12; ++i) contents += "note" + std::to_string(i) + "=hand edited\r\n";
     contents += "port=COM1\r\n";
     write_file(set_file(), contents);
-    EXPECT_EQ(write_setting("port", "COM2", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("port", "COM2", dir_.path()));
     std::string expected;
     for (int i = 0; i < 12; ++i) expected += "note" + std::to_string(i) + "=hand edited\r\n";
     expected += "port=COM2\r\n";
     EXPECT_EQ(read_file(set_file()), expected);
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("size", "large", dir_.path()));
     EXPECT_EQ(read_file(set_file()), expected + "size=large\r\n");
 }
 
@@ -193,37 +193,37 @@ TEST_F(WriteSetting, LongLineSurvivesWhole) {
     const std::string long_line = "maps=" + std::string(122, 'm') + "site=GoogleMaps" + std::string(150, 'n');
     write_file(set_file(), long_line + "\r\nsite=Etopo2\r\n");
     // The lookup sees that text as a line of its own, so the new line goes first.
-    EXPECT_EQ(write_setting("site", "MapQuest", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("site", "MapQuest", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "site=MapQuest\r\n" + long_line + "\r\nsite=MapQuest\r\n");
 }
 
 TEST_F(WriteSetting, LastLineWithoutLineEndDoesNotSwallowTheNewLine) {
     write_file(set_file(), "site=Etopo2\r\nport=COM1");
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("size", "large", dir_.path()));
     EXPECT_EQ(read_file(set_file()), "site=Etopo2\r\nport=COM1\r\nsize=large\r\n");
 }
 
 TEST_F(WriteSetting, BadKeysAndValuesAreRefusedAndNothingIsLost) {
     const std::string before = "site=Etopo2\r\nunit=NMEA\r\n";
     write_file(set_file(), before);
-    EXPECT_EQ(write_setting("", "x", dir_.path()), 0);
-    EXPECT_EQ(write_setting("site", "Etopo2\r\nunit=Garmin", dir_.path()), 0);
-    EXPECT_EQ(write_setting("si\nte", "x", dir_.path()), 0);
-    EXPECT_EQ(write_setting("site", std::string("a\0b", 3), dir_.path()), 0);
+    EXPECT_FALSE(write_setting("", "x", dir_.path()));
+    EXPECT_FALSE(write_setting("site", "Etopo2\r\nunit=Garmin", dir_.path()));
+    EXPECT_FALSE(write_setting("si\nte", "x", dir_.path()));
+    EXPECT_FALSE(write_setting("site", std::string("a\0b", 3), dir_.path()));
     EXPECT_EQ(read_file(set_file()), before);
 }
 
 TEST_F(WriteSetting, UnreadableOrUnwritablePlacesAreLeftAlone) {
     // A folder named vor_set.txt is not replaced by a file.
     std::filesystem::create_directory(set_file());
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 0);
+    EXPECT_FALSE(write_setting("size", "large", dir_.path()));
     EXPECT_TRUE(std::filesystem::is_directory(set_file()));
     // A folder that cannot hold files, and a "folder" that is a file.
-    EXPECT_EQ(write_setting("size", "large", "/proc/self"), 0);
+    EXPECT_FALSE(write_setting("size", "large", "/proc/self"));
     EXPECT_FALSE(std::filesystem::exists("/proc/self/vor_set.txt"));
     write_file(dir_ / "plain", "x");
-    EXPECT_EQ(write_setting("size", "large", dir_ / "plain"), 0);
-    EXPECT_EQ(write_setting("size", "large", dir_ / "no" / "such" / "folder"), 0);
+    EXPECT_FALSE(write_setting("size", "large", dir_ / "plain"));
+    EXPECT_FALSE(write_setting("size", "large", dir_ / "no" / "such" / "folder"));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 }
 
@@ -242,16 +242,16 @@ TEST_F(WriteSetting, FullDiskLeavesTheOldFileIntact) {
     struct rlimit small = old_limit;
     small.rlim_cur = 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = write_setting("site", "OpenStreetMap", dir_.path());
+    const bool rewritten = write_setting("site", "OpenStreetMap", dir_.path());
     setrlimit(RLIMIT_FSIZE, &old_limit);
     sigaction(SIGXFSZ, &old_action, nullptr);
 
-    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(rewritten);
     EXPECT_EQ(read_file(set_file()), before);
     int entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_.path())) ++entries;
     EXPECT_EQ(entries, 1) << "the unfinished new file must be removed";
-    EXPECT_EQ(write_setting("site", "OpenStreetMap", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("site", "OpenStreetMap", dir_.path()));
 #endif
 }
 
@@ -261,7 +261,7 @@ TEST_F(WriteSetting, KeepsTheFilePermissions) {
 #endif
     write_file(set_file(), "size=small\r\n");
     std::filesystem::permissions(set_file(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    EXPECT_EQ(write_setting("size", "large", dir_.path()), 1);
+    EXPECT_TRUE(write_setting("size", "large", dir_.path()));
     EXPECT_EQ(std::filesystem::status(set_file()).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }

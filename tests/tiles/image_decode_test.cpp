@@ -73,9 +73,9 @@ TEST(LoadPng, ConformanceFilesDecodeToReferencePixelsOrAreRefused) {
         SCOPED_TRACE(file);
         RgbImage image;
         image.width = 7;  // a stale result must not survive a failure
-        const int result = load_png(images() / file, image);
+        const bool result = load_png(images() / file, image);
         if (status == "ok") {
-            ASSERT_EQ(result, 1);
+            ASSERT_TRUE(result);
             const RgbImage ref = read_ppm(ref_for(file));
             ASSERT_FALSE(ref.empty());
             EXPECT_EQ(image.width, ref.width);
@@ -83,7 +83,7 @@ TEST(LoadPng, ConformanceFilesDecodeToReferencePixelsOrAreRefused) {
             EXPECT_TRUE(image.pixels == ref.pixels);
             ++decoded;
         } else {
-            EXPECT_EQ(result, 0) << status;
+            EXPECT_FALSE(result) << status;
             EXPECT_TRUE(image.empty());
             EXPECT_EQ(image.width, 0);
             ++refused;
@@ -96,23 +96,23 @@ TEST(LoadPng, ConformanceFilesDecodeToReferencePixelsOrAreRefused) {
 TEST(LoadPng, MissingOrForeignFilesAreRefused) {
     TempDir dir;
     RgbImage image;
-    EXPECT_EQ(load_png(dir / "absent.png", image), 0);
-    EXPECT_EQ(load_png("", image), 0);
+    EXPECT_FALSE(load_png(dir / "absent.png", image));
+    EXPECT_FALSE(load_png("", image));
     test::write_file(dir / "short.png", "\x89PNG");
-    EXPECT_EQ(load_png(dir / "short.png", image), 0);
+    EXPECT_FALSE(load_png(dir / "short.png", image));
     // A JPEG under a .png name: the signature check refuses it.
-    EXPECT_EQ(load_png(images() / "jpeg/wuffs/hat.jpeg", image), 0);
+    EXPECT_FALSE(load_png(images() / "jpeg/wuffs/hat.jpeg", image));
     // Cut short inside the image data.
     const std::string whole = test::read_file(images() / "png/pngsuite/basn2c08.png");
     test::write_file(dir / "cut.png", whole.substr(0, whole.size() / 2));
-    EXPECT_EQ(load_png(dir / "cut.png", image), 0);
+    EXPECT_FALSE(load_png(dir / "cut.png", image));
     // A header claiming 100000 × 32 pixels (with a correct checksum) is refused before any allocation.
     std::string wide = whole;
     wide.replace(16, 4, std::string("\x00\x01\x86\xA0", 4));
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17);
     for (int i = 0; i < 4; ++i) wide[29 + i] = char(crc >> (24 - 8 * i));
     test::write_file(dir / "wide.png", wide);
-    EXPECT_EQ(load_png(dir / "wide.png", image), 0);
+    EXPECT_FALSE(load_png(dir / "wide.png", image));
     EXPECT_TRUE(image.empty());
 }
 
@@ -123,9 +123,9 @@ TEST(LoadJpeg, SamplesDecodeToReferencePixelsOrAreRefused) {
     for (const auto& [file, status] : verdicts) {
         SCOPED_TRACE(file);
         RgbImage image;
-        const int result = load_jpeg(images() / file, image);
+        const bool result = load_jpeg(images() / file, image);
         if (status == "ok") {
-            ASSERT_EQ(result, 1);
+            ASSERT_TRUE(result);
             const RgbImage ref = read_ppm(ref_for(file));
             EXPECT_EQ(image.width, ref.width);
             EXPECT_EQ(image.height, ref.height);
@@ -136,7 +136,7 @@ TEST(LoadJpeg, SamplesDecodeToReferencePixelsOrAreRefused) {
             }
             ++decoded;
         } else {
-            EXPECT_EQ(result, 0);
+            EXPECT_FALSE(result);
             EXPECT_TRUE(image.empty());
         }
     }
@@ -175,7 +175,7 @@ TEST(LoadJpeg, CmykAddsTheFourthComponentLess256) {
     TempDir dir;
     write_cmyk_jpeg(dir / "cmyk.jpg", {200, 100, 30, 255}, {200, 100, 30, 0});
     RgbImage image;
-    ASSERT_EQ(load_jpeg(dir / "cmyk.jpg", image), 1);
+    ASSERT_TRUE(load_jpeg(dir / "cmyk.jpg", image));
     ASSERT_EQ(image.width, 32);
     ASSERT_EQ(image.height, 16);
     // Flat blocks at quality 100 survive compression within a step.
@@ -191,11 +191,11 @@ TEST(LoadJpeg, CmykAddsTheFourthComponentLess256) {
 TEST(LoadJpeg, MissingDamagedOrHugeFilesAreRefused) {
     TempDir dir;
     RgbImage image;
-    EXPECT_EQ(load_jpeg(dir / "absent.jpg", image), 0);
-    EXPECT_EQ(load_jpeg(images() / "png/pngsuite/basn2c08.png", image), 0);
+    EXPECT_FALSE(load_jpeg(dir / "absent.jpg", image));
+    EXPECT_FALSE(load_jpeg(images() / "png/pngsuite/basn2c08.png", image));
     // Only the start-of-image marker.
     test::write_file(dir / "soi.jpg", std::string("\xFF\xD8", 2));
-    EXPECT_EQ(load_jpeg(dir / "soi.jpg", image), 0);
+    EXPECT_FALSE(load_jpeg(dir / "soi.jpg", image));
     // A frame header claiming 60000 × 60000 pixels is refused before any allocation.
     std::string big = test::read_file(images() / "jpeg/wuffs/hat.jpeg");
     const auto sof = big.find("\xFF\xC0");
@@ -203,7 +203,7 @@ TEST(LoadJpeg, MissingDamagedOrHugeFilesAreRefused) {
     big[sof + 5] = big[sof + 7] = char(0xEA);
     big[sof + 6] = big[sof + 8] = char(0x60);
     test::write_file(dir / "big.jpg", big);
-    EXPECT_EQ(load_jpeg(dir / "big.jpg", image), 0);
+    EXPECT_FALSE(load_jpeg(dir / "big.jpg", image));
     EXPECT_TRUE(image.empty());
 }
 

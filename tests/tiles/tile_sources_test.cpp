@@ -258,7 +258,7 @@ void expect_quarters(const RgbImage& image, const std::string& dir, int y2, int 
         for (int side = 0; side < 2; ++side) {
             const TileKey key{MapSource::Etopo2, false, 0, 2 * y2 + 1 - half, 2 * x2 + side};
             RgbImage tile;
-            ASSERT_EQ(gif_read_file(dir + "/" + tile_file_name(key), tile), 1) << key.row << " " << key.column;
+            ASSERT_TRUE(gif_read_file(dir + "/" + tile_file_name(key), tile)) << key.row << " " << key.column;
             ASSERT_EQ(tile.width, qw);
             ASSERT_EQ(tile.height, qh);
             int mismatches = 0;
@@ -278,7 +278,7 @@ TEST_F(TileFetch, Etopo2ImageIsCutIntoFourGifTiles) {
     const std::string body = test::read_file(jpeg);
     answer([body](const std::string& url) { return image_reply(url, body); });
     RgbImage image;
-    ASSERT_EQ(load_jpeg(jpeg, image), 1);
+    ASSERT_TRUE(load_jpeg(jpeg, image));
 
     std::string slot;
     // Tile row 7, column 0: the image at 90N 180W, stored beside the tiles.
