@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gps/receiver_logs.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -16,11 +17,7 @@ namespace {
 
 using test::Json;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using ToolRun = test::RunResult;
 
 // Runs vortool with `args` (already shell-quoted where needed) in a scratch folder.
 ToolRun vortool(const test::TempDir& dir, const std::string& args) {

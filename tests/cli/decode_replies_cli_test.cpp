@@ -1,31 +1,21 @@
 // vortool decode for the binary receivers, and the bytes each parser sends back (--replies).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "gps/receiver_logs.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace vg {
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-};
-
-// Runs vortool in `dir` (where it finds vor_pos.txt) with `args`.
-ToolResult vortool(const test::TempDir& dir, const std::string& args) {
-    const std::string out = (dir / "stdout.txt").string();
-    const std::string cmd = "cd '" + dir.path().string() + "' && '" + test::vortool_path().string() + "' " + args +
-                            " > '" + out + "' 2>/dev/null";
-    const int status = std::system(cmd.c_str());
-    ToolResult run;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = test::read_file(out);
+// Runs vortool in `dir` (where it finds vor_pos.txt) with `args`; the output without its last line feed.
+test::RunResult vortool_in(const test::TempDir& dir, const std::string& args) {
+    test::RunResult run = test::run_shell("cd '" + dir.path().string() + "' && '" + test::vortool_path().string() +
+                                          "' " + args + " 2>/dev/null");
     if (!run.out.empty() && run.out.back() == '\n') run.out.pop_back();
     return run;
 }
@@ -53,7 +43,7 @@ TEST(DecodeRepliesCli, EarthmateCaptureAndItsAnswers) {
     const auto receivers = test::shared_testdata() / "receivers";
 
     // The EarthMate handshake: one answer per read holding "EARTHA", then message 1200 once.
-    ToolResult earthmate = vortool(dir, "decode --device e --replies replies.bin '" + (receivers / "earthmate").string() + "'");
+    test::RunResult earthmate = vortool_in(dir, "decode --device e --replies replies.bin '" + (receivers / "earthmate").string() + "'");
     ASSERT_EQ(earthmate.status, 0);
     EXPECT_EQ(test::without_added_keys(earthmate.out), expected("earthmate"));
     const std::string replies = test::read_file(dir / "replies.bin");
@@ -70,7 +60,7 @@ TEST(DecodeRepliesCli, AstralAnswersForEveryNmeaType) {
     test::write_file(dir / "astral.txt", "ASTRAL\r\nASTRAL\r\nastral\r\nASTRAL\n");
     for (const char* device : {"N", "U", "T"}) {
         SCOPED_TRACE(device);
-        ToolResult run = vortool(dir, std::string("decode --device ") + device + " --replies replies.txt astral.txt");
+        test::RunResult run = vortool_in(dir, std::string("decode --device ") + device + " --replies replies.txt astral.txt");
         ASSERT_EQ(run.status, 0);
         const std::string replies = test::read_file(dir / "replies.txt");
         const std::string query = "$IIGPQ,ASTRAL*73\r\n";
@@ -83,7 +73,7 @@ TEST(DecodeRepliesCli, AstralAnswersForEveryNmeaType) {
     }
     // Without vor_pos.txt only the queries are sent.
     std::filesystem::remove(dir / "vor_pos.txt");
-    ASSERT_EQ(vortool(dir, "decode --device T --replies replies.txt astral.txt").status, 0);
+    ASSERT_EQ(vortool_in(dir, "decode --device T --replies replies.txt astral.txt").status, 0);
     EXPECT_EQ(test::read_file(dir / "replies.txt"), "$IIGPQ,ASTRAL*73\r\n$IIGPQ,ASTRAL*73\r\n$IIGPQ,ASTRAL*73\r\n");
 }
 

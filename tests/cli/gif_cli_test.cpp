@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using vg::test::read_file;
 using vg::test::write_file;
 
-fs::path images() { return vg::test::shared_testdata() / "images"; }
+using vg::test::images;
 
 using ToolRun = vg::test::RunResult;
 

@@ -8,6 +8,7 @@
 
 #include "support/map_pack.h"
 #include "support/pnm.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
@@ -25,11 +26,7 @@ constexpr Rgb kGrey{192, 192, 192};
 constexpr Rgb kYellow{255, 255, 0};
 constexpr Rgb kBlack{0, 0, 0};
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using test::RunResult;
 
 RunResult render(const TempDir& dir, const std::string& args) {
     const std::string command = vg::test::vortool_path().string() + " render " + args + " >" +

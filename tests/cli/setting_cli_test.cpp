@@ -1,17 +1,11 @@
 // vortool setting and vortool state, run as the real program in a scratch working directory.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "support/run_program.h"
 #include "support/test_paths.h"
-
-extern char** environ;
 
 namespace vg {
 namespace {
@@ -20,44 +14,9 @@ using test::read_file;
 using test::TempDir;
 using test::write_file;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 // Runs vortool with `args` in `dir` and collects its exit status and output.
-RunResult run_vortool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
-    RunResult result;
-    const std::string tool = test::vortool_path().string();
-    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    if (rc == 0) {
-        for (auto [fd, text] : {std::pair{out_pipe[0], &result.out}, std::pair{err_pipe[0], &result.err}}) {
-            char buf[4096];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0) text->append(buf, static_cast<std::size_t>(n));
-        }
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    }
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    return result;
+test::RunResult run_vortool(const std::filesystem::path& dir, const std::vector<std::string>& args) {
+    return test::run_program(test::vortool_path().string(), args, dir);
 }
 
 TEST(SettingCli, GetPrintsTheValueOrFails) {

@@ -11,7 +11,7 @@ namespace {
 
 using test::TempDir;
 
-constexpr long long k20100214_123456 = 1266150896;  // 2010-02-14 12:34:56 UTC
+constexpr long long kClock20100214_123456 = 1266150896;  // 2010-02-14 12:34:56 UTC
 
 struct Astral {
     TempDir dir;
@@ -21,7 +21,7 @@ struct Astral {
     ParserContext make_context() {
         ParserContext c;
         c.reply = [this](const std::uint8_t* d, std::size_t n) { replies.append(reinterpret_cast<const char*>(d), n); };
-        c.utc_seconds = [] { return k20100214_123456; };
+        c.utc_seconds = [] { return kClock20100214_123456; };
         c.pos_file = (dir / "vor_pos.txt").string();
         return c;
     }

@@ -9,6 +9,8 @@
 namespace vg::test {
 
 inline std::filesystem::path shared_testdata() { return VG_TESTDATA; }
+// The conformance and bench pictures, with their reference decodes.
+inline std::filesystem::path images() { return shared_testdata() / "images"; }
 inline std::filesystem::path test_data() { return VG_DATA; }
 inline std::filesystem::path vortool_path() { return VG_VORTOOL; }
 

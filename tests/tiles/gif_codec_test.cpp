@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-fs::path images() { return test::shared_testdata() / "images"; }
+using test::images;
 
 Bytes load(const fs::path& path) {
     const std::string s = test::read_file(path);
@@ -104,8 +104,8 @@ struct GifBuilder {
     void trailer() { bytes.push_back(0x3B); }
 };
 
-constexpr std::uint8_t kRed[3] = {255, 0, 0}, kGreen[3] = {0, 255, 0}, kBlue[3] = {0, 0, 255},
-                       kWhite[3] = {255, 255, 255}, kBlack[3] = {0, 0, 0};
+constexpr std::uint8_t kPureRed[3] = {255, 0, 0}, kPureGreen[3] = {0, 255, 0}, kPureBlue[3] = {0, 0, 255},
+                       kPureWhite[3] = {255, 255, 255}, kPureBlack[3] = {0, 0, 0};
 
 ::testing::AssertionResult pixel_is(const RgbImage& image, int x, int y, const std::uint8_t (&rgb)[3]) {
     const std::size_t at = (static_cast<std::size_t>(y) * image.width + x) * 3;
@@ -245,8 +245,8 @@ TEST(GifRead, RefusesStreamsThatAreNotGif) {
     twelve.descriptor(0, 0, 3, 1);
     twelve.data(12, wide.bytes());
     ASSERT_TRUE(decode(twelve.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));  // index 7: no table entry
-    EXPECT_TRUE(pixel_is(image, 1, 0, kWhite));
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureBlack));  // index 7: no table entry
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureWhite));
 }
 
 TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
@@ -265,12 +265,12 @@ TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
     ASSERT_TRUE(decode(gif.bytes, image));
     ASSERT_EQ(image.width, 4);
     ASSERT_EQ(image.height, 3);
-    EXPECT_TRUE(pixel_is(image, 1, 1, kRed));
-    EXPECT_TRUE(pixel_is(image, 2, 1, kGreen));
-    EXPECT_TRUE(pixel_is(image, 1, 2, kBlue));
-    EXPECT_TRUE(pixel_is(image, 2, 2, kWhite));
-    for (int x : {0, 3}) EXPECT_TRUE(pixel_is(image, x, 1, kBlack));
-    for (int x = 0; x < 4; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kBlack));
+    EXPECT_TRUE(pixel_is(image, 1, 1, kPureRed));
+    EXPECT_TRUE(pixel_is(image, 2, 1, kPureGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 2, kPureBlue));
+    EXPECT_TRUE(pixel_is(image, 2, 2, kPureWhite));
+    for (int x : {0, 3}) EXPECT_TRUE(pixel_is(image, x, 1, kPureBlack));
+    for (int x = 0; x < 4; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kPureBlack));
 
     // An image reaching past the screen's right and bottom edges loses only those pixels.
     GifBuilder wide(3, 2);
@@ -279,8 +279,8 @@ TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
     wide.trailer();
     ASSERT_TRUE(decode(wide.bytes, image));
     EXPECT_EQ(image.pixels.size(), 3u * 2 * 3);
-    EXPECT_TRUE(pixel_is(image, 2, 1, kGreen));
-    EXPECT_TRUE(pixel_is(image, 1, 1, kBlack));
+    EXPECT_TRUE(pixel_is(image, 2, 1, kPureGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 1, kPureBlack));
 
     // A local table replaces the global one.
     GifBuilder local(2, 1);
@@ -298,7 +298,7 @@ TEST(GifRead, PlacesTheFirstImageOnTheScreen) {
     bare.indexes({2});
     bare.trailer();
     ASSERT_TRUE(decode(bare.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kBlue));
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureBlue));
 
     // The trailer before any image: success without pixels.
     GifBuilder none(5, 5);
@@ -320,7 +320,7 @@ TEST(GifRead, InterlacedRowsComeInFourPasses) {
         EXPECT_TRUE(decode(gif.bytes, image));
         std::string order;
         for (int y = 0; y < height; ++y)
-            order += pixel_is(image, 0, y, kRed) ? 'R' : pixel_is(image, 0, y, kGreen) ? 'G' : pixel_is(image, 0, y, kBlue) ? 'B' : '?';
+            order += pixel_is(image, 0, y, kPureRed) ? 'R' : pixel_is(image, 0, y, kPureGreen) ? 'G' : pixel_is(image, 0, y, kPureBlue) ? 'B' : '?';
         return order;
     };
     // Height 3: rows 0, 2, 1 receive the 1st, 2nd and 3rd value.
@@ -339,8 +339,8 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     few.indexes({1, 1});
     few.trailer();
     ASSERT_TRUE(decode(few.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 1, 0, kGreen));
-    EXPECT_TRUE(pixel_is(image, 2, 0, kBlack));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureGreen));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kPureBlack));
 
     // Too many pixels: decoding stops at the image's last pixel.
     GifBuilder many(2, 2);
@@ -348,8 +348,8 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     many.indexes({1, 2, 3, 3, 3});
     many.trailer();
     ASSERT_TRUE(decode(many.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 1, 0, kBlue));
-    EXPECT_TRUE(pixel_is(image, 0, 1, kBlack));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureBlue));
+    EXPECT_TRUE(pixel_is(image, 0, 1, kPureBlack));
 
     // An index without a table entry (an undefined code 300 right after the clear code) is black;
     // the next codes go on.
@@ -360,8 +360,8 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     big.data(8, codes.bytes());
     big.trailer();
     ASSERT_TRUE(decode(big.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));
-    EXPECT_TRUE(pixel_is(image, 1, 0, kWhite));
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureBlack));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureWhite));
 
     // Repeated clear codes are passed over; an end code right after a clear code ends the image.
     CodePacker clears;
@@ -371,10 +371,10 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     repeated.data(2, clears.bytes());
     repeated.trailer();
     ASSERT_TRUE(decode(repeated.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kGreen));
-    EXPECT_TRUE(pixel_is(image, 1, 0, kBlue));
-    EXPECT_TRUE(pixel_is(image, 2, 0, kBlack));
-    EXPECT_TRUE(pixel_is(image, 3, 0, kBlack));
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureGreen));
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureBlue));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kPureBlack));
+    EXPECT_TRUE(pixel_is(image, 3, 0, kPureBlack));
 
     // A self-referencing table entry ends the image: the first code 6 is undefined, code 7 then
     // defines entry 6 with old code 6 as its own prefix, and using code 6 loops.
@@ -384,10 +384,10 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     loop.descriptor(0, 0, 8, 1);
     loop.data(2, circular.bytes());
     ASSERT_TRUE(decode(loop.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kBlack));  // index 6: no table entry
-    EXPECT_TRUE(pixel_is(image, 1, 0, kRed));
-    EXPECT_TRUE(pixel_is(image, 2, 0, kRed));
-    for (int x = 3; x < 8; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kBlack)) << x;
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureBlack));  // index 6: no table entry
+    EXPECT_TRUE(pixel_is(image, 1, 0, kPureRed));
+    EXPECT_TRUE(pixel_is(image, 2, 0, kPureRed));
+    for (int x = 3; x < 8; ++x) EXPECT_TRUE(pixel_is(image, x, 0, kPureBlack)) << x;
 
     // Data cut inside a sub-block, and data without any sub-block.
     GifBuilder cut(4, 1);
@@ -396,7 +396,7 @@ TEST(GifRead, CorruptCodesEndTheImageEarlyAndKeepDecodedPixels) {
     cut.bytes.pop_back();  // the terminator
     cut.bytes.pop_back();  // and the last data byte: the block is short
     ASSERT_TRUE(decode(cut.bytes, image));
-    EXPECT_TRUE(pixel_is(image, 0, 0, kBlue));
+    EXPECT_TRUE(pixel_is(image, 0, 0, kPureBlue));
     GifBuilder empty(4, 1);
     empty.descriptor(0, 0, 4, 1);
     empty.raw({2});
@@ -469,8 +469,8 @@ TEST(GifWrite, RoundTripsGiveThePaletteColourOfEachPixel) {
         const std::uint8_t* q = &back.pixels[static_cast<std::size_t>(i) * 3];
         ASSERT_TRUE(q[0] == c.red && q[1] == c.green && q[2] == c.blue) << "pixel " << i;
     }
-    EXPECT_TRUE(pixel_is(back, 0, 0, kWhite));
-    EXPECT_TRUE(pixel_is(back, 1, 0, kBlack));
+    EXPECT_TRUE(pixel_is(back, 0, 0, kPureWhite));
+    EXPECT_TRUE(pixel_is(back, 1, 0, kPureBlack));
 
     // giflib wrote these with the same fixed palette: decode, re-encode, decode again.
     for (const char* name : {"map256.gif", "relief256.gif", "map1024.gif"}) {

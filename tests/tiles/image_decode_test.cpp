@@ -24,7 +24,7 @@ using test::shared_testdata;
 using test::read_ppm;
 using test::TempDir;
 
-fs::path images() { return shared_testdata() / "images"; }
+using test::images;
 
 // file (relative to images/) → the library's verdict: "ok" or "ERR:<reason>".
 std::map<std::string, std::string> read_summary(const std::string& name) {
