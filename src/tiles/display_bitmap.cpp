@@ -123,10 +123,26 @@ bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap) {
     return make_display_bitmap(mosaic.width, mosaic.height, mosaic, bitmap);
 }
 
-bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap) {
+bool copy_cell_to_bitmap(const Mosaic& mosaic, const ViewGrid& grid, int index, DisplayBitmap& bitmap) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() || !bitmap.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows ||
+        mosaic.pixels.size() != std::size_t(mosaic.width) * std::size_t(mosaic.height) * 3 ||
+        bitmap.width() != mosaic.width || bitmap.height() != mosaic.height)
+        return false;
+    const int x0 = kTileSize * (index % grid.columns);
+    const int y0 = kTileSize * (index / grid.columns);
+    const std::size_t in_stride = std::size_t(mosaic.width) * 3;
+    for (int v = 0; v < kTileSize; ++v)
+        copy_swapping_red_blue(mosaic.pixels.data() + (std::size_t(y0) + v) * in_stride + std::size_t(x0) * 3,
+                               bitmap.row(y0 + v) + std::size_t(x0) * 3, kTileSize);
+    return true;
+}
+
+bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap) {
     const int stride = DisplayBitmap::stride_for(width);
     const std::size_t bytes = std::size_t(height) * stride + kBitmapHeaderSize;
-    // A previous block of the same size is reused; otherwise it is released first.
+    // Every byte is written below, so a previous block of the same size is reused; otherwise it is
+    // released first.
     if (bitmap.block_.size() != bytes) {
         bitmap.release();
         try {
@@ -148,27 +164,6 @@ bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap) {
     put_le16(h + 12, 1);                 // biPlanes
     put_le16(h + 14, 24);                // biBitCount
     // biCompression (BI_RGB), biSizeImage, resolutions and colour counts stay 0.
-    return true;
-}
-
-bool copy_cell_to_bitmap(const Mosaic& mosaic, const ViewGrid& grid, int index, DisplayBitmap& bitmap) {
-    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() || !bitmap.exists() ||
-        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows ||
-        mosaic.pixels.size() != std::size_t(mosaic.width) * std::size_t(mosaic.height) * 3 ||
-        bitmap.width() != mosaic.width || bitmap.height() != mosaic.height)
-        return false;
-    const int x0 = kTileSize * (index % grid.columns);
-    const int y0 = kTileSize * (index / grid.columns);
-    const std::size_t in_stride = std::size_t(mosaic.width) * 3;
-    for (int v = 0; v < kTileSize; ++v)
-        copy_swapping_red_blue(mosaic.pixels.data() + (std::size_t(y0) + v) * in_stride + std::size_t(x0) * 3,
-                               bitmap.row(y0 + v) + std::size_t(x0) * 3, kTileSize);
-    return true;
-}
-
-bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap) {
-    if (!size_display_bitmap(width, height, bitmap)) return false;
-    const int stride = bitmap.stride();
 
     // The mosaic's part that fits is copied as blue, green, red; the rest of the rows (only when
     // the mosaic is smaller or absent) and the row padding are cleared.

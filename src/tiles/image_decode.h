@@ -61,7 +61,7 @@ public:
     static int stride_for(int side) { return (3 * side + 3) & ~3; }
 
 private:
-    friend bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap);
+    friend bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
     std::vector<std::uint8_t> block_;
     int width_ = 0;
     int height_ = 0;
@@ -118,9 +118,6 @@ bool build_display_bitmap(const Mosaic& mosaic, DisplayBitmap& bitmap);
 // The bitmap of `width` × `height` from the mosaic's part that fits (the rest black); false when the
 // allocation failed.
 bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
-// Sizes the bitmap to `width` × `height` and writes its header, keeping a block of the same size as
-// it is; the pixels are left for the caller to write. False when the allocation failed.
-bool size_display_bitmap(int width, int height, DisplayBitmap& bitmap);
 // Copies cell `index` of a mosaic built for `grid` into a bitmap of the mosaic's size, as
 // build_display_bitmap would (overlays on that cell are erased). False when the sizes do not match.
 bool copy_cell_to_bitmap(const Mosaic& mosaic, const ViewGrid& grid, int index, DisplayBitmap& bitmap);
