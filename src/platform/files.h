@@ -51,10 +51,16 @@ int create_temp_beside(const std::filesystem::path& file, std::filesystem::path&
 // Moves `from` over `to`, replacing it in one step; on Windows with MOVEFILE_REPLACE_EXISTING and
 // MOVEFILE_WRITE_THROUGH, tried again for about a second while another holder keeps `to` busy.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
+// Pushes the folder holding `file` to the disk, so that a file created, renamed or removed there
+// stays so after a crash (Linux; on Windows the moves write through, and this does nothing).
+bool flush_folder_of(const std::filesystem::path& file);
+// replace_file for a finished file that must survive a crash: its data pushed to the disk, moved
+// over `to`, then the folder flushed. False when any step failed (`from` is then left to the caller).
+bool replace_file_durably(const std::filesystem::path& from, const std::filesystem::path& to);
 // Replaces `file` with `bytes` whole: a new file beside it, written, moved over it (the new file is
 // deleted on failure), so that a reader sees the old contents or the new, never a part. With
 // `keep_permissions` the new file takes the old one's permissions (Linux); with `flush` its data
-// reaches the disk before the move.
+// reaches the disk before the move, and the folder after it.
 struct ReplaceOptions {
     bool keep_permissions = false;
     bool flush = false;

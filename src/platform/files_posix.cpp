@@ -74,6 +74,14 @@ bool replace_file(const std::filesystem::path& from, const std::filesystem::path
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool flush_folder_of(const std::filesystem::path& file) {
+    const std::filesystem::path parent = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = flush_to_disk(fd);
+    return close_file(fd) == 0 && ok;
+}
+
 bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options) {
     struct stat old {};
     const bool keep_mode = options.keep_permissions && ::stat(file.c_str(), &old) == 0;
@@ -86,6 +94,7 @@ bool write_file_replacing(const std::filesystem::path& file, std::string_view by
     if (close_file(fd) != 0) ok = false;  // a late write error shows up here
     if (ok) ok = replace_file(temp, file);
     if (!ok) remove_file(temp);
+    if (ok && options.flush) ok = flush_folder_of(file);
     return ok;
 }
 

@@ -99,6 +99,8 @@ bool replace_file(const std::filesystem::path& from, const std::filesystem::path
     }
 }
 
+bool flush_folder_of(const std::filesystem::path&) { return true; }  // MoveFileEx writes through
+
 bool write_file_replacing(const std::filesystem::path& file, std::string_view bytes, ReplaceOptions options) {
     std::filesystem::path temp;
     const int fd = create_temp_beside(file, temp);
@@ -108,6 +110,7 @@ bool write_file_replacing(const std::filesystem::path& file, std::string_view by
     if (close_file(fd) != 0) ok = false;  // a late write error shows up here
     if (ok) ok = replace_file(temp, file);
     if (!ok) remove_file(temp);
+    if (ok && options.flush) ok = flush_folder_of(file);
     return ok;
 }
 
