@@ -1,5 +1,5 @@
 // Fuzzes the settings readers over arbitrary file contents: the key lookup, the proxy line, the
-// start position and the rewrite of vor_set.txt. The first byte chooses how many of the next bytes
+// start position and the rewrite of vor_set.txt; and the printable form of text from files. The first byte chooses how many of the next bytes
 // form an extra key to look up; the rest is the file.
 #include <cmath>
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "settings/settings_file.h"
+#include "settings/text_scan.h"
 
 namespace {
 
@@ -59,6 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::size_t lines_out = 0;
         for (const char c : rewritten) lines_out += c == '\n';
         check(lines_out >= lines_in);
+    }
+
+    // The printable form holds no control character, C0, DEL or C1 (U+0080-U+009F as UTF-8), only
+    // well-formed UTF-8, and is the text itself when that was printable ASCII.
+    const std::string shown = vg::printable_text(input);
+    bool ascii = true;
+    for (const char c : input) ascii = ascii && c >= 0x20 && c < 0x7f;
+    if (ascii) check(shown == input);
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        check(c >= 0x20 && c != 0x7f && (c < 0x80 || c >= 0xc2) && c <= 0xf4);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+        check(i + length <= shown.size());
+        for (std::size_t k = 1; k < length; ++k) check((static_cast<unsigned char>(shown[i + k]) & 0xc0) == 0x80);
+        if (c == 0xc2) check(static_cast<unsigned char>(shown[i + 1]) >= 0xa0);
+        i += length;
     }
     return 0;
 }

@@ -111,4 +111,43 @@ std::string_view trim_blanks(std::string_view text) {
     return text;
 }
 
+std::string printable_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&out](unsigned char c) {
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence (shortest form, no surrogates, at most U+10FFFF) other than
+        // a C1 control (U+0080-U+009F) is kept whole.
+        std::size_t length = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+        if (length && i + length <= text.size()) {
+            const auto b1 = static_cast<unsigned char>(text[i + 1]);
+            bool ok = (b1 & 0xc0) == 0x80;
+            for (std::size_t k = 2; ok && k < length; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+            if (c == 0xc2 && b1 < 0xa0) ok = false;                  // C1 control
+            if ((c == 0xe0 && b1 < 0xa0) || (c == 0xf0 && b1 < 0x90)) ok = false;  // overlong
+            if ((c == 0xed && b1 >= 0xa0) || (c == 0xf4 && b1 >= 0x90)) ok = false;  // surrogate, too large
+            if (ok) {
+                out.append(text.substr(i, length));
+                i += length;
+                continue;
+            }
+        }
+        escape(c);
+        ++i;
+    }
+    return out;
+}
+
 }  // namespace vg

@@ -47,4 +47,9 @@ std::optional<int> scan_int(std::string_view text);
 // any of them is missing or not a digit.
 int fixed_digits(std::string_view text, std::size_t at, std::size_t count);
 
+// `text` made safe to print on a terminal, for text that came from a file: control characters (C0
+// including tab and line ends, DEL, and the C1 range) and bytes that are not well-formed UTF-8 become
+// "\xNN" escapes, one per byte, so no escape sequence reaches the terminal; other UTF-8 is kept.
+std::string printable_text(std::string_view text);
+
 }  // namespace vg
