@@ -132,7 +132,8 @@ void App::create(Window& window) {
     remove_stale_temporary_files(maps_root(), true, kStaleTempAge);
 
     // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
-    for (const auto& problem : catalogue_.problems) std::printf("Error: %s (line skipped)\n", problem.c_str());
+    for (const auto& problem : catalogue_.problems)
+        std::printf("Error: %s (%s skipped)\n", problem.c_str(), problem.starts_with(kSourcesFile) ? "line" : "map pack");
     std::fflush(stdout);
     site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
     if (const CatalogueEntry* e = current_entry()) {

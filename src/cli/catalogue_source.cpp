@@ -1,6 +1,7 @@
 #include "cli/catalogue_source.h"
 
 #include <cctype>
+#include <cstdio>
 
 #ifndef VG_NO_ATLAS
 #include "atlas/local_tiles.h"
@@ -13,7 +14,13 @@ namespace vg::cli {
 std::optional<ChosenSource> choose_source(std::string_view text, std::string_view root) {
     ChosenSource chosen;
     chosen.catalogue = load_catalogue(".");
-    if (!root.empty()) add_packs(chosen.catalogue, packs_folder(root));
+    if (!root.empty()) {
+        // A pack of the folder that is refused is skipped, and said so: the other sources work on.
+        const std::size_t before = chosen.catalogue.problems.size();
+        add_packs(chosen.catalogue, packs_folder(root));
+        for (std::size_t i = before; i < chosen.catalogue.problems.size(); ++i)
+            std::fprintf(stderr, "vortool: map pack skipped: %s\n", chosen.catalogue.problems[i].c_str());
+    }
     auto same = [](std::string_view a, std::string_view b) {
         if (a.size() != b.size()) return false;
         for (std::size_t i = 0; i < a.size(); ++i)

@@ -17,6 +17,7 @@
 #include "cli/catalogue_source.h"
 #include "cli/commands.h"
 #include "cli/tile_args.h"
+#include "settings/text_scan.h"
 #include "tiles/geometry.h"
 #include "tiles/mbtiles.h"
 #include "tiles/tile_naming.h"
@@ -35,15 +36,23 @@ int info(const char* path) {
         std::fprintf(stderr, "vortool pack: %s\n", error.c_str());
         return 1;
     }
+    // The metadata is the pack's own text: printed through printable_text, so control characters
+    // and escape sequences show as \xNN instead of acting on the terminal.
     const PackInfo& i = pack->info();
-    std::printf("name: %s\nformat: %s\nscheme: %s\n", i.name.c_str(), i.format.c_str(), i.scheme.c_str());
+    auto field = [](const char* label, const std::string& value) {
+        std::printf("%s: %s\n", label, printable_text(value).c_str());
+    };
+    field("name", i.name);
+    field("format", i.format);
+    field("scheme", i.scheme);
     if (i.min_zoom >= 0 || i.max_zoom >= 0) std::printf("zooms: %d-%d\n", i.min_zoom, i.max_zoom);
     if (i.has_bounds) std::printf("bounds: %.6f,%.6f,%.6f,%.6f\n", i.west, i.south, i.east, i.north);
-    if (!i.attribution.empty()) std::printf("attribution: %s\n", i.attribution.c_str());
-    if (!i.description.empty()) std::printf("description: %s\n", i.description.c_str());
+    if (!i.attribution.empty()) field("attribution", i.attribution);
+    if (!i.description.empty()) field("description", i.description);
     const auto counts = pack->tile_counts();
-    for (std::size_t z = 0; z < counts.size(); ++z)
-        if (counts[z] > 0) std::printf("tiles at zoom %zu: %lld\n", z, counts[z]);
+    if (!counts) std::printf("tiles per zoom: not counted (more than can be counted quickly)\n");
+    for (std::size_t z = 0; counts && z < counts->size(); ++z)
+        if ((*counts)[z] > 0) std::printf("tiles at zoom %zu: %lld\n", z, (*counts)[z]);
     return 0;
 }
 

@@ -227,13 +227,15 @@ const std::vector<Command>& command_table() {
          {"vortool pack info FILE",
           "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles"},
          "info prints what a raster map pack holds: name, format, scheme, zooms, bounds, attribution and the "
-         "number of tiles at each zoom. The pack is opened read only and never changed. A pack that cannot be "
-         "used (damaged, not a map pack, vector tiles, WebP) is refused with the reason, naming the file.\n"
+         "number of tiles at each zoom; control characters in the pack's text are printed as \\xNN escapes. The "
+         "pack is opened read only and never changed. A pack that cannot be used (damaged, not a map pack, "
+         "vector tiles, WebP, an endless or enormous view or table) is refused with the reason, naming the "
+         "file.\n"
          "\n"
          "export writes the cached tiles of a source inside an area as a new raster pack (MBTiles 1.3, TMS rows) "
          "that this program and others read; it downloads nothing, and prints the number of tiles of each level. "
          "Sources whose tile policy forbids offline archives (nobulk, such as OpenStreetMap) are refused. The "
-         "pack is written under a temporary name and appears only when complete.\n"
+         "pack is written under a temporary name, flushed to the disk, and appears only when complete.\n"
          "\n"
          "Exit status 1 for a pack that cannot be used, a refused source, an area without cached tiles or a "
          "file that cannot be written, 2 for wrong arguments.",

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "net/transfer_limits.h"
+#include "platform/files.h"
+#include "settings/text_scan.h"
+
 namespace vg {
 namespace {
 
@@ -40,11 +44,44 @@ std::string sqlite_file_uri(const std::string& path, const std::string& query) {
     return uri;
 }
 
-std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::string& error) {
-    std::unique_ptr<MbtilesPack> pack(new MbtilesPack);
-    pack->info_.path = path;
+namespace {
+
+// The progress handler runs every this many steps; budgets are counted in its calls.
+constexpr int kStepsPerProgressCall = 1000;
+
+// Statements on a pack may only read: a SELECT, the tables and views it reads and ordinary
+// functions. A recursive query (WITH RECURSIVE, also inside a view) is refused when prepared.
+int reading_only(void*, int action, const char*, const char*, const char*, const char*) {
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION: return SQLITE_OK;
+    default: return SQLITE_DENY;
+    }
+}
+
+}  // namespace
+
+int PackDatabase::on_progress(void* self) { return --static_cast<PackDatabase*>(self)->left_ < 0 ? 1 : 0; }
+
+void PackDatabase::allow_steps(long long steps) const { left_ = steps / kStepsPerProgressCall + 1; }
+
+std::string PackDatabase::refusal(const std::string& why) const {
+    return printable_text("\"" + path_ + "\": " + why);
+}
+
+std::string PackDatabase::failure() const {
+    if (left_ < 0) return "a query ran over its bound of work (an endless view or an enormous table)";
+    if (sqlite3_errcode(db_) == SQLITE_AUTH) return "a view that never ends (a recursive query)";
+    return sqlite3_errmsg(db_);
+}
+
+std::unique_ptr<PackDatabase> PackDatabase::open(const std::string& path, const std::vector<Table>& tables,
+                                                 std::string& error) {
+    std::unique_ptr<PackDatabase> pack(new PackDatabase);
+    pack->path_ = path;
     auto refuse = [&](const std::string& why) {
-        error = "\"" + path + "\": " + why;
+        error = pack->refusal(why);
         return nullptr;
     };
     std::error_code ec;
@@ -53,12 +90,54 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
     const std::string uri = sqlite_file_uri(std::filesystem::absolute(path, ec).string(), "mode=ro&immutable=1");
     if (sqlite3_open_v2(uri.c_str(), &pack->db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK)
         return refuse(std::string("cannot be opened (") + sqlite3_errmsg(pack->db_) + ")");
-    sqlite3_stmt* meta = nullptr;
-    if (sqlite3_prepare_v2(pack->db_, "SELECT name, value FROM metadata", -1, &meta, nullptr) != SQLITE_OK) {
-        const std::string why = sqlite3_errmsg(pack->db_);
-        return refuse(why.find("no such table") != std::string::npos ? "not a map pack (no metadata table)"
-                                                                     : "not a map pack (" + why + ")");
+    sqlite3* db = pack->db_;
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, static_cast<int>(kTileBodyLimit));
+    sqlite3_progress_handler(db, kStepsPerProgressCall, &PackDatabase::on_progress, pack.get());
+    sqlite3_set_authorizer(db, &reading_only, nullptr);
+
+    sqlite3_stmt* kind = nullptr;
+    pack->allow_steps(kPackQuerySteps);
+    if (sqlite3_prepare_v2(db, "SELECT type FROM sqlite_master WHERE name = ?1", -1, &kind, nullptr) != SQLITE_OK)
+        return refuse("not a map pack (" + pack->failure() + ")");
+    for (const Table& t : tables) {
+        sqlite3_reset(kind);
+        sqlite3_bind_text(kind, 1, t.name, -1, SQLITE_STATIC);
+        pack->allow_steps(kPackQuerySteps);
+        const int rc = sqlite3_step(kind);
+        const std::string type = rc == SQLITE_ROW ? column_text(kind, 0) : std::string();
+        std::string why;
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) why = "not a map pack (" + pack->failure() + ")";
+        else if (type.empty()) why = std::string("not a map pack (no ") + t.name + " table)";
+        else if (type != "table" && !(type == "view" && t.view_allowed))
+            why = std::string("not a map pack (") + t.name + " is a " + type + ", not a table)";
+        if (!why.empty()) {
+            sqlite3_finalize(kind);
+            return refuse(why);
+        }
     }
+    sqlite3_finalize(kind);
+    return pack;
+}
+
+PackDatabase::~PackDatabase() { sqlite3_close(db_); }
+
+std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::string& error) {
+    std::unique_ptr<MbtilesPack> pack(new MbtilesPack);
+    pack->info_.path = path;
+    // Deduplicating writers (mbutil) make `tiles` a view joining two tables.
+    pack->db_ = PackDatabase::open(path, {{"metadata"}, {"tiles", true}}, error);
+    if (!pack->db_) return nullptr;
+    const PackDatabase& db = *pack->db_;
+    auto refuse = [&](const std::string& why) {
+        error = db.refusal(why);
+        return nullptr;
+    };
+    sqlite3_stmt* meta = nullptr;
+    db.allow_steps(kPackQuerySteps);
+    if (sqlite3_prepare_v2(db.handle(), "SELECT name, value FROM metadata", -1, &meta, nullptr) != SQLITE_OK)
+        return refuse("not a map pack (" + db.failure() + ")");
     PackInfo& info = pack->info_;
     int rc;
     while ((rc = sqlite3_step(meta)) == SQLITE_ROW) {
@@ -74,24 +153,32 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
             info.has_bounds = std::sscanf(value.c_str(), "%lf,%lf,%lf,%lf", &info.west, &info.south, &info.east, &info.north) == 4;
     }
     sqlite3_finalize(meta);
-    if (rc != SQLITE_DONE) return refuse(std::string("damaged map pack (") + sqlite3_errmsg(pack->db_) + ")");
-    if (sqlite3_prepare_v2(pack->db_,
+    if (rc != SQLITE_DONE) return refuse("damaged map pack (metadata: " + db.failure() + ")");
+    db.allow_steps(kPackQuerySteps);
+    if (sqlite3_prepare_v2(db.handle(),
                            "SELECT tile_data FROM tiles WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3",
                            -1, &pack->tile_, nullptr) != SQLITE_OK)
-        return refuse("not a map pack (no tiles table)");
+        return refuse("not a map pack (tiles: " + db.failure() + ")");
     if (info.name.empty()) info.name = std::filesystem::path(path).stem().string();
     if (info.scheme.empty()) info.scheme = "tms";
     if (info.scheme != "tms" && info.scheme != "xyz") return refuse("unknown tile scheme \"" + info.scheme + "\"");
+    // One lookup as the map makes them: a pack whose tiles cannot be looked up within the bound
+    // (an endless or enormous view) is refused now rather than failing every cell later.
+    PackTileStatus probe = PackTileStatus::absent;
+    pack->read_tile(0, 0, 0, &probe);
+    if (probe == PackTileStatus::unreadable) return refuse("damaged map pack (tiles: " + db.failure() + ")");
     if (info.format.empty()) {
         // Older packs leave the format out: the first tile tells.
         sqlite3_stmt* first = nullptr;
-        if (sqlite3_prepare_v2(pack->db_, "SELECT tile_data FROM tiles LIMIT 1", -1, &first, nullptr) == SQLITE_OK &&
+        db.allow_steps(kPackQuerySteps);
+        if (sqlite3_prepare_v2(db.handle(), "SELECT substr(tile_data, 1, 16) FROM tiles LIMIT 1", -1, &first, nullptr) ==
+                SQLITE_OK &&
             sqlite3_step(first) == SQLITE_ROW) {
             const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(first, 0));
-            const std::vector<std::uint8_t> head(p, p + std::min(sqlite3_column_bytes(first, 0), 16));
-            info.format = sniff_format(head);
+            if (p) info.format = sniff_format(std::vector<std::uint8_t>(p, p + sqlite3_column_bytes(first, 0)));
         }
         sqlite3_finalize(first);
+        if (db.ran_out()) return refuse("damaged map pack (tiles: " + db.failure() + ")");
     }
     if (info.format == "jpeg") info.format = "jpg";
     if (info.format == "pbf" || info.format == "mvt") return refuse("vector tiles (" + info.format + ") cannot be drawn; only raster packs (png, jpg) are read");
@@ -101,34 +188,53 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
     return pack;
 }
 
-MbtilesPack::~MbtilesPack() {
-    sqlite3_finalize(tile_);
-    sqlite3_close(db_);
-}
+MbtilesPack::~MbtilesPack() { sqlite3_finalize(tile_); }
 
-std::optional<std::vector<std::uint8_t>> MbtilesPack::read_tile(int zoom, int x, int y) const {
+std::optional<std::vector<std::uint8_t>> MbtilesPack::read_tile(int zoom, int x, int y, PackTileStatus* status) const {
+    PackTileStatus ignored;
+    PackTileStatus& outcome = status ? *status : ignored;
+    outcome = PackTileStatus::absent;
     if (zoom < 0 || zoom > 30) return std::nullopt;
     const long long n = 1LL << zoom;
     if (x < 0 || y < 0 || x >= n || y >= n) return std::nullopt;
+    if (given_up_) {
+        outcome = PackTileStatus::unreadable;
+        return std::nullopt;
+    }
     const long long row = info_.scheme == "xyz" ? y : n - 1 - y;
     sqlite3_reset(tile_);
     sqlite3_bind_int(tile_, 1, zoom);
     sqlite3_bind_int64(tile_, 2, x);
     sqlite3_bind_int64(tile_, 3, row);
-    if (sqlite3_step(tile_) != SQLITE_ROW) return std::nullopt;
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(tile_, 0));
-    const int size = sqlite3_column_bytes(tile_, 0);
-    if (!p || size <= 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes(p, p + size);
+    db_->allow_steps(kPackQuerySteps);
+    const int rc = sqlite3_step(tile_);
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (rc == SQLITE_ROW) {
+        // SQLite refuses (SQLITE_TOOBIG) to load a value over the length limit, so this is the
+        // size of a tile within it.
+        const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(tile_, 0));
+        const int size = sqlite3_column_bytes(tile_, 0);
+        if (p && size > 0) {
+            bytes.emplace(p, p + size);
+            outcome = PackTileStatus::found;
+        }
+    } else if (rc == SQLITE_TOOBIG) {
+        outcome = PackTileStatus::too_large;
+    } else if (rc != SQLITE_DONE) {
+        outcome = PackTileStatus::unreadable;
+        given_up_ = db_->ran_out();
+    }
     sqlite3_reset(tile_);
     return bytes;
 }
 
-std::vector<long long> MbtilesPack::tile_counts() const {
+std::optional<std::vector<long long>> MbtilesPack::tile_counts() const {
     std::vector<long long> counts;
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level", -1, &s, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(s) == SQLITE_ROW) {
+    db_->allow_steps(kPackCountSteps);
+    int rc = sqlite3_prepare_v2(db_->handle(), "SELECT zoom_level, count(*) FROM tiles GROUP BY zoom_level", -1, &s, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             const int z = sqlite3_column_int(s, 0);
             if (z < 0 || z > 30) continue;
             if (counts.size() <= static_cast<std::size_t>(z)) counts.resize(static_cast<std::size_t>(z) + 1, 0);
@@ -136,6 +242,7 @@ std::vector<long long> MbtilesPack::tile_counts() const {
         }
     }
     sqlite3_finalize(s);
+    if (rc != SQLITE_DONE) return std::nullopt;
     return counts;
 }
 
@@ -206,7 +313,9 @@ bool MbtilesWriter::finish(std::string& error) {
     if (failed_ || !db_) why = db_ ? sqlite3_errmsg(db_) : "not open";
     else if (sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK) why = sqlite3_errmsg(db_);
     close();
-    if (why.empty() && std::rename(temp_.c_str(), path_.c_str()) != 0) why = "cannot rename into place";
+    // No journal was kept: the temporary file is thrown away on any failure. Once complete it is
+    // pushed to the disk before the rename, so a crash never leaves a half pack under the name.
+    if (why.empty() && !replace_file_durably(temp_, path_)) why = "cannot be flushed and renamed into place";
     if (!why.empty()) {
         error = "\"" + path_ + "\": cannot be written (" + why + ")";
         return false;

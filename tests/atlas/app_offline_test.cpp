@@ -60,12 +60,21 @@ TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
     }
     ASSERT_TRUE(test::make_pack(dir / "Maps/packs/city.mbtiles", {{"name", "City"}, {"format", "png"}}, tiles));
     test::write_file(dir / "Maps/packs/broken.mbtiles", "not a database at all");
+    // A pack whose tiles never end is named on standard output with its reason; the window comes up.
+    ASSERT_TRUE(test::run_sqlite(dir / "Maps/packs/endless.mbtiles", test::endless_pack_sql(false)));
     write_settings();
+    testing::internal::CaptureStdout();
     start();
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("endless.mbtiles\": not a map pack (tiles: a view that never ends (a recursive query)) "
+                        "(map pack skipped)"),
+              std::string::npos)
+        << said;
     const CatalogueEntry* city = app->catalogue().find("City", false);
     ASSERT_NE(city, nullptr);
     EXPECT_EQ(city->menu_id, command_id(Command::CatalogueFirst));
     EXPECT_EQ(app->catalogue().find("broken", false), nullptr);
+    EXPECT_EQ(app->catalogue().find("Endless", false), nullptr);
 
     app->on_command(Command::Atlas);
     ASSERT_EQ(app->current_entry()->name, "Atlas");

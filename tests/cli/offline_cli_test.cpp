@@ -57,6 +57,23 @@ TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
     r = run_shell(vortool("pack info '" + (dir / "bad.mbtiles").string() + "' 2>&1"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("bad.mbtiles\": not a map pack"), std::string::npos) << r.out;
+    // A pack whose tiles are an endless view is refused at once, with the reason.
+    ASSERT_TRUE(vg::test::run_sqlite(dir / "endless.mbtiles", vg::test::endless_pack_sql(false)));
+    r = run_shell(vortool("pack info '" + (dir / "endless.mbtiles").string() + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("endless.mbtiles\": not a map pack (tiles: a view that never ends"), std::string::npos) << r.out;
+    // Metadata is printed with its control characters (an OSC title change, a bell, CSI as C1, bytes
+    // that are not UTF-8) as \xNN; other UTF-8 text stays.
+    ASSERT_TRUE(vg::test::make_pack(dir / "loud.mbtiles",
+                                    {{"name", "Lake\x1b]0;pwned\x07"}, {"format", "png"},
+                                     {"attribution", "\xc2\xa9 Survey\xc2\x9b" "2J\xff"},
+                                     {"description", "one\rtwo\nlines\x7f"}},
+                                    {{4, 9, 11, png}}));
+    r = run_shell(vortool("pack info '" + (dir / "loud.mbtiles").string() + "'"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "name: Lake\\x1b]0;pwned\\x07\nformat: png\nscheme: tms\nattribution: \xc2\xa9 Survey\\xc2\\x9b2J\\xff\n"
+              "description: one\\x0dtwo\\x0alines\\x7f\ntiles at zoom 4: 1\n");
 }
 
 TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {

@@ -225,6 +225,13 @@ TEST(RenderCli, AtlasEtopo2AndPacksAreDrawnWithoutAnyNetwork) {
             EXPECT_EQ(test::read_file(e.path()), test::read_file(png));
         }
     EXPECT_EQ(files, 1);
+    // A pack there that never ends is skipped with its reason, and the other sources still render.
+    ASSERT_TRUE(test::run_sqlite(dir / "Maps/packs/zz-endless.mbtiles", test::endless_pack_sql(true)));
+    run = render(dir, "--root " + root + " --source Atlas --level 0 --lat -5 --lon -140 --out " +
+                          (dir / "again.png").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("map pack skipped: \"" + root + "/packs/zz-endless.mbtiles\": not a map pack (metadata is a view"),
+              std::string::npos) << run.err;
     // Another cache root has no such pack.
     EXPECT_EQ(render(dir, "--root " + (dir / "Other").string() + " --source Lake_Land --level 1 --lat 1 --lon 1 --out " +
                               (dir / "x.png").string()).status, 2);

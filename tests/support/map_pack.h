@@ -22,4 +22,15 @@ bool run_sqlite(const std::filesystem::path& db, const std::string& sql);
 bool make_pack(const std::filesystem::path& db, const std::vector<std::pair<std::string, std::string>>& metadata,
                const std::vector<PackTile>& tiles);
 
+// SQL of a pack whose `tiles` (or, with `metadata_too`, also `metadata`) is a view that never ends:
+// a recursive query with no stop. Reading it whole, or looking a tile up in it, would run forever.
+inline std::string endless_pack_sql(bool metadata_too) {
+    const std::string endless = "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) ";
+    return (metadata_too ? "CREATE VIEW metadata AS " + endless + "SELECT 'k' || n AS name, 'v' AS value FROM r;\n"
+                         : "CREATE TABLE metadata (name text, value text);\n"
+                           "INSERT INTO metadata VALUES ('name', 'Endless'), ('format', 'png');\n") +
+           "CREATE VIEW tiles AS " + endless +
+           "SELECT n AS zoom_level, n AS tile_column, n AS tile_row, x'00' AS tile_data FROM r;\n";
+}
+
 }  // namespace vg::test

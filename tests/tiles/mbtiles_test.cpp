@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/transfer_limits.h"
 #include "support/map_pack.h"
 #include "support/test_paths.h"
 #include "tiles/local_source.h"
@@ -121,6 +122,60 @@ TEST(MapPack, BadPacksAreRefusedNamingTheFile) {
     EXPECT_EQ(sniffed->info().format, "jpg");
 }
 
+// Packs made to hang or flood the reader: each is refused (or its tile refused) within a bound of
+// work, naming the file and the reason, while a pack whose tiles are an ordinary view (mbutil's
+// deduplicated layout) is read.
+TEST(MapPack, HostilePacksAreRefusedWithinABound) {
+    test::TempDir dir;
+    const std::string meta = "CREATE TABLE metadata (name text, value text);\n"
+                             "INSERT INTO metadata VALUES ('name', 'H'), ('format', 'png');\n";
+    ASSERT_TRUE(test::run_sqlite(dir / "endless-metadata.mbtiles", test::endless_pack_sql(true)));
+    ASSERT_TRUE(test::run_sqlite(dir / "endless-tiles.mbtiles", test::endless_pack_sql(false)));
+    // Finite but enormous: 10^9 rows from a table of 1000, no index to find one by.
+    ASSERT_TRUE(test::run_sqlite(dir / "enormous.mbtiles",
+                                 meta + "CREATE TABLE d (n);\n"
+                                        "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r WHERE n < 1000) "
+                                        "INSERT INTO d SELECT n FROM r;\n"
+                                        "CREATE VIEW tiles AS SELECT a.n % 20 AS zoom_level, b.n + c.n AS tile_column, "
+                                        "a.n * c.n AS tile_row, x'00' AS tile_data FROM d a, d b, d c;\n"));
+    struct Case {
+        std::string file, why;
+    } cases[] = {{"endless-metadata.mbtiles", "metadata is a view, not a table"},
+                 {"endless-tiles.mbtiles", "recursive"},
+                 {"enormous.mbtiles", "ran over its bound of work"}};
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(MbtilesPack::open((dir / c.file).string(), error)) << c.file;
+        EXPECT_NE(error.find(c.file + "\": "), std::string::npos) << error;
+        EXPECT_NE(error.find(c.why), std::string::npos) << error;
+    }
+
+    // Deduplicated tiles through a view are read; a tile over the tile limit is refused unread and
+    // never reaches the cache.
+    ASSERT_TRUE(test::run_sqlite(dir / "dedup.mbtiles",
+                                 meta + "CREATE TABLE map (zoom_level, tile_column, tile_row, tile_id);\n"
+                                        "CREATE UNIQUE INDEX map_index ON map (zoom_level, tile_column, tile_row);\n"
+                                        "CREATE TABLE images (tile_id PRIMARY KEY, tile_data);\n"
+                                        "INSERT INTO images VALUES (1, readfile(" + ("'" + kPng.string() + "'") + ")), "
+                                        "(2, zeroblob(" + std::to_string(kTileBodyLimit + 1) + "));\n"
+                                        "INSERT INTO map VALUES (4, 9, 11, 1), (4, 9, 10, 2);\n"
+                                        "CREATE VIEW tiles AS SELECT map.zoom_level AS zoom_level, map.tile_column AS "
+                                        "tile_column, map.tile_row AS tile_row, images.tile_data AS tile_data FROM map "
+                                        "JOIN images ON images.tile_id = map.tile_id;\n"));
+    std::string error;
+    const auto dedup = MbtilesPack::open((dir / "dedup.mbtiles").string(), error);
+    ASSERT_TRUE(dedup) << error;
+    PackTileStatus status;
+    EXPECT_EQ(dedup->read_tile(4, 9, 4, &status), bytes_of(kPng));
+    EXPECT_EQ(status, PackTileStatus::found);
+    EXPECT_FALSE(dedup->read_tile(4, 9, 5, &status));
+    EXPECT_EQ(status, PackTileStatus::too_large);
+    EXPECT_FALSE(copy_pack_tile(*dedup, 4, 9, 5, (dir / "big.png").string()));
+    EXPECT_FALSE(std::filesystem::exists(dir / "big.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "big.png.part"));
+    EXPECT_EQ(dedup->tile_counts(), (std::vector<long long>{0, 0, 0, 0, 2}));
+}
+
 // The packs folder of a cache root: each usable pack becomes a catalogue source after the user lines,
 // named so that it can be a folder, and its tiles are copied into the cache on demand.
 TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
@@ -175,10 +230,12 @@ TEST(MapPack, AnUnfinishedExportLeavesNothingBehind) {
     EXPECT_TRUE(writer->add_metadata("name", "Out") && writer->add_metadata("format", "png"));
     EXPECT_TRUE(writer->add_tile(7, 70, 40, bytes_of(kPng)));
     ASSERT_TRUE(writer->finish(error)) << error;
+    // Flushed and renamed into place: the one file left is the finished pack.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     const auto pack = MbtilesPack::open((dir / "x.mbtiles").string(), error);
     ASSERT_TRUE(pack) << error;
     EXPECT_EQ(pack->read_tile(7, 70, 40), bytes_of(kPng));
-    EXPECT_EQ(pack->tile_counts().at(7), 1);
+    EXPECT_EQ(pack->tile_counts()->at(7), 1);
     // Read by the sqlite3 command too: stored as TMS row 87.
     EXPECT_TRUE(test::run_sqlite(dir / "x.mbtiles", "SELECT CASE WHEN count(*) = 1 THEN 1 ELSE abs(-9223372036854775808) END "
                                                         "FROM tiles WHERE tile_row = 87;"));
