@@ -97,9 +97,10 @@ std::unique_ptr<PackDatabase> PackDatabase::open(const std::string& path, const 
     sqlite3_progress_handler(db, kStepsPerProgressCall, &PackDatabase::on_progress, pack.get());
     sqlite3_set_authorizer(db, &reading_only, nullptr);
 
+    // Table names are matched as SQLite matches them, in any case.
     sqlite3_stmt* kind = nullptr;
     pack->allow_steps(kPackQuerySteps);
-    if (sqlite3_prepare_v2(db, "SELECT type FROM sqlite_master WHERE name = ?1", -1, &kind, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, "SELECT type FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", -1, &kind, nullptr) != SQLITE_OK)
         return refuse("not a map pack (" + pack->failure() + ")");
     for (const Table& t : tables) {
         sqlite3_reset(kind);

@@ -165,6 +165,11 @@ TEST(MapPack, HostilePacksAreRefusedWithinABound) {
     std::string error;
     const auto dedup = MbtilesPack::open((dir / "dedup.mbtiles").string(), error);
     ASSERT_TRUE(dedup) << error;
+    // Table names in another case are the same tables to SQLite.
+    ASSERT_TRUE(test::run_sqlite(dir / "upper.mbtiles", "CREATE TABLE METADATA (name, value);\n"
+                                                        "INSERT INTO METADATA VALUES ('format', 'png');\n"
+                                                        "CREATE TABLE Tiles (zoom_level, tile_column, tile_row, tile_data);\n"));
+    EXPECT_TRUE(MbtilesPack::open((dir / "upper.mbtiles").string(), error)) << error;
     PackTileStatus status;
     EXPECT_EQ(dedup->read_tile(4, 9, 4, &status), bytes_of(kPng));
     EXPECT_EQ(status, PackTileStatus::found);
