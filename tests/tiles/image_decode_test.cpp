@@ -8,11 +8,11 @@
 #include <zlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "support/jpeg_files.h"
 #include "support/pnm.h"
 #include "support/test_paths.h"
 #include "tiles/gif_codec.h"
@@ -26,6 +26,8 @@ using test::read_ppm;
 using test::TempDir;
 
 using test::images;
+using test::progressive_jpeg;
+using test::with_repeated_last_scan;
 
 // file (relative to images/) → the library's verdict: "ok" or "ERR:<reason>".
 std::map<std::string, std::string> read_summary(const std::string& name) {
@@ -223,49 +225,6 @@ TEST(LoadJpeg, MissingDamagedOrHugeFilesAreRefused) {
     EXPECT_EQ(why, DecodeFailure::Damaged);
     EXPECT_FALSE(load_jpeg(images() / "png/pngsuite/basn2c08.png", image, &why));
     EXPECT_EQ(why, DecodeFailure::Unreadable);
-}
-
-// A side × side progressive JPEG (libjpeg's simple progression: 10 scans) of a pattern.
-std::string progressive_jpeg(int side) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = cinfo.image_height = JDIMENSION(side);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(std::size_t(side) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < side; ++x) {
-            row[x * 3] = JSAMPLE(x);
-            row[x * 3 + 1] = JSAMPLE(cinfo.next_scanline);
-            row[x * 3 + 2] = JSAMPLE(x ^ cinfo.next_scanline);
-        }
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string file(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return file;
-}
-
-// The file with its last scan (an AC refinement of the first component) repeated `repeats` more times
-// before the end marker: a decompression bomb, each copy making the decoder go over the image again.
-std::string with_repeated_last_scan(const std::string& file, int repeats) {
-    const auto last_scan = file.rfind("\xFF\xDA");
-    const auto end = file.size() - 2;  // the end-of-image marker
-    const std::string scan = file.substr(last_scan, end - last_scan);
-    std::string bomb = file.substr(0, end);
-    for (int i = 0; i < repeats; ++i) bomb += scan;
-    return bomb + file.substr(end);
 }
 
 TEST(LoadJpeg, FilesOfRepeatedScansAreRefusedAtTheScanLimit) {
