@@ -193,7 +193,7 @@ bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
                                                                  "gpx.xml", nullptr,
                                                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
     if (doctype) {
-        error = "a document type declaration (<!DOCTYPE ...>), which GPX files do not have";
+        error = "it has a document type declaration (<!DOCTYPE ...>), which GPX files never need";
         return false;
     }
     if (!doc) {
