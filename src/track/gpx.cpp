@@ -108,9 +108,10 @@ bool read_points(const xmlNode* parent, const char* point_name, std::vector<GpxP
 // character boundary (libxml2 hands over UTF-8). Entity references are not followed.
 std::string element_text(const xmlNode* element) {
     std::string text;
-    for (const xmlNode* c = element->children; c && text.size() < kGpxMaxText; c = c->next)
+    // One byte past the limit is kept, to tell where the cut falls.
+    for (const xmlNode* c = element->children; c && text.size() <= kGpxMaxText; c = c->next)
         if ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) && c->content)
-            text.append(reinterpret_cast<const char*>(c->content), 0, kGpxMaxText + 1);
+            text += std::string_view(reinterpret_cast<const char*>(c->content)).substr(0, kGpxMaxText + 1 - text.size());
     if (text.size() > kGpxMaxText) {
         std::size_t cut = kGpxMaxText;
         while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
