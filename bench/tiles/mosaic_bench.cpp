@@ -2,7 +2,9 @@
 // build_display_bitmap) against the bare libpng decodes of the same 16 files with the same
 // transformations, each into its own buffer allocated once (16 decoded tiles have to be somewhere,
 // just as the mosaic holds them). The difference is our overhead: file handling, the grey fill,
-// placing the tiles and the blue-green-red copy.
+// placing the tiles and the blue-green-red copy. Also what one JPEG can cost the window at most: the
+// largest picture the decoder takes with as many scans as its scan work limit allows, and the time to
+// refuse a bomb of 2000 repeated scans.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <stdlib.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/jpeg_files.h"
 #include "support/test_paths.h"
 #include "tiles/image_decode.h"
 
@@ -116,11 +119,37 @@ void BM_DisplayBitmap1024(benchmark::State& state) {
     }
 }
 
+// One JPEG file of side × side pixels with `repeats` copies of its last scan (10 + repeats scans).
+void jpeg_decode(benchmark::State& state, int side, int repeats, bool refused) {
+    vg::test::TempDir scratch;
+    const fs::path file = scratch.path() / "picture.jpg";
+    vg::test::write_file(file, vg::test::with_repeated_last_scan(vg::test::progressive_jpeg(side), repeats));
+    vg::RgbImage image;
+    for (auto _ : state) {
+        if (vg::load_jpeg(file, image) == refused) state.SkipWithError(refused ? "decoded" : "refused");
+        benchmark::DoNotOptimize(image.pixels.data());
+    }
+}
+
+// The work limit's worst case: 4096 × 4096 pixels, 12 scans.
+void BM_JpegLargestAllowed(benchmark::State& s) {
+    jpeg_decode(s, vg::kMaxDecodedSide, int(vg::kMaxJpegScanPixels / (vg::kMaxDecodedSide * vg::kMaxDecodedSide)) - 10,
+                false);
+}
+// The scan limit's worst case for a tile: 256 × 256 pixels, 64 scans.
+void BM_JpegTileMostScans(benchmark::State& s) { jpeg_decode(s, vg::kTileSize, vg::kMaxJpegScans - 10, false); }
+void BM_JpegBombRefused4096(benchmark::State& s) { jpeg_decode(s, vg::kMaxDecodedSide, 2000, true); }
+void BM_JpegBombRefused256(benchmark::State& s) { jpeg_decode(s, vg::kTileSize, 2000, true); }
+
 BENCHMARK(BM_BareLibpng16Rgb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MosaicAndBitmap16Rgb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareLibpng16Palette)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MosaicAndBitmap16Palette)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DisplayBitmap1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegLargestAllowed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegTileMostScans)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegBombRefused4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JpegBombRefused256)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

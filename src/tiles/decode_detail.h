@@ -44,6 +44,6 @@ struct Cell {
 };
 
 // load_png, optionally decoding straight into a mosaic cell: then `out` receives only the size.
-bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell);
+bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell, DecodeFailure* why = nullptr);
 
 }  // namespace vg::decode_detail

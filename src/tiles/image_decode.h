@@ -17,9 +17,32 @@ namespace vg {
 inline constexpr std::uint8_t kMosaicGrey = 192;
 // Length of the bitmap information header at the start of a display bitmap block.
 inline constexpr int kBitmapHeaderSize = 40;
-// Largest width or height the decoders accept. Tiles are 256 × 256; anything far larger is not a
-// tile, and refusing it keeps a damaged or hostile file from claiming gigabytes of memory.
+// Largest width or height the decoders accept, checked from the file's header before anything is
+// allocated. Tiles are 256 × 256 (512 × 512 for fine tiles); anything far larger is not a tile, and
+// refusing it keeps a damaged or hostile file from claiming gigabytes of memory.
 inline constexpr int kMaxDecodedSide = 4096;
+// A JPEG may have at most this many scans. Encoders write 1 (baseline), 3 or 4 (one scan a component)
+// or about 10 (progressive); a file of repeated scans makes the decoder redo the whole image per scan.
+inline constexpr int kMaxJpegScans = 64;
+// And at most this much scan work: each scan read counts the image's pixels. Twelve scans of the
+// largest picture allowed, so a normal progressive file of any allowed size decodes; a small tile
+// reaches kMaxJpegScans first.
+inline constexpr long long kMaxJpegScanPixels = 12LL * kMaxDecodedSide * kMaxDecodedSide;
+// With these limits one decode is bounded whatever the file holds: at most a 4096 × 4096 picture
+// (48 MiB of pixels) read by at most twelve whole-image scans, about 150 ms of processor time
+// (bench/tiles/mosaic_bench: BM_JpegLargestAllowed); a 256 × 256 tile of 64 scans takes about 2 ms.
+// The window decodes landed tiles on its own thread within its paint budget; this bound is what a
+// single tile can cost it.
+
+// Why a decoder refused a file.
+enum class DecodeFailure {
+    None,
+    Unreadable,    // missing, not a file of that type
+    Damaged,       // the library found the data broken or cut short
+    TooLarge,      // a side over kMaxDecodedSide, refused before any pixel memory was taken
+    TooManyScans,  // more than kMaxJpegScans scans or kMaxJpegScanPixels of scan work
+    NoMemory,      // the pixels' memory was not there
+};
 
 // The view's red-green-blue raster: side × side pixels, 3 bytes each, rows top-down, no padding.
 // Side is 512 (2 × 2 tiles) or 1024 (4 × 4 tiles).
@@ -68,13 +91,13 @@ private:
     int stride_ = 0;
 };
 
-// Decode a PNG file into red-green-blue pixels. True on success; false on failure, with `out` emptied.
-// libpng's error text goes to standard error as "libpng error: ...".
-bool load_png(const std::filesystem::path& path, RgbImage& out);
+// Decode a PNG file into red-green-blue pixels. True on success; false on failure, with `out` emptied
+// and the reason in `*why` when given. libpng's error text goes to standard error as "libpng error: ...".
+bool load_png(const std::filesystem::path& path, RgbImage& out, DecodeFailure* why = nullptr);
 
 // Decode a JPEG file into red-green-blue pixels (grey and CMYK images converted). True on success;
-// false on failure, with `out` emptied.
-bool load_jpeg(const std::filesystem::path& path, RgbImage& out);
+// false on failure, with `out` emptied and the reason in `*why` when given.
+bool load_jpeg(const std::filesystem::path& path, RgbImage& out, DecodeFailure* why = nullptr);
 
 // Decode the files named in the table into the mosaic: 2 × 2 tiles, or 4 × 4 with big_maps. The
 // decoder follows the source and layer (GIF for Etopo2 and the MapQuest map layer, JPEG for aerial

@@ -6,6 +6,7 @@
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "tiles/decode_detail.h"
 #include "tiles/image_decode.h"
@@ -23,11 +24,30 @@ static_assert(JPEG_LIB_VERSION == 62, "the JPEG decoder is written for the libjp
 struct JpegErrors {
     jpeg_error_mgr manager;  // first, so the library's pointer to it is a pointer to the whole
     std::jmp_buf jump;
+    DecodeFailure failure = DecodeFailure::Damaged;  // what a jump back means
 };
 
 [[noreturn]] void jpeg_error_exit(j_common_ptr cinfo) {
     auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+    switch (errors->manager.msg_code) {
+    case JERR_NO_SOI: errors->failure = DecodeFailure::Unreadable; break;
+    case JERR_OUT_OF_MEMORY: errors->failure = DecodeFailure::NoMemory; break;
+    default: errors->failure = DecodeFailure::Damaged; break;
+    }
     std::longjmp(errors->jump, 1);
+}
+
+// Called by the library as it reads the file's scans (once an iMCU row): abandons a file with more
+// scans, or more scan work, than any tile needs.
+void jpeg_scan_limit(j_common_ptr common) {
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    const long long scans = cinfo->input_scan_number;
+    if (scans > kMaxJpegScans ||
+        scans * static_cast<long long>(cinfo->image_width) * cinfo->image_height > kMaxJpegScanPixels) {
+        auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+        errors->failure = DecodeFailure::TooManyScans;
+        std::longjmp(errors->jump, 1);
+    }
 }
 
 // Converts one decoded scanline of `components` samples a pixel into a red-green-blue row.
@@ -56,9 +76,11 @@ bool read_jpeg_protected(jpeg_decompress_struct& cinfo, JpegErrors& errors, std:
     if (setjmp(errors.jump)) return false;
 
     jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    if (cinfo.image_width > JDIMENSION(kMaxDecodedSide) || cinfo.image_height > JDIMENSION(kMaxDecodedSide))
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    if (cinfo.image_width > JDIMENSION(kMaxDecodedSide) || cinfo.image_height > JDIMENSION(kMaxDecodedSide)) {
+        errors.failure = DecodeFailure::TooLarge;
         return false;
+    }
 #ifdef JCS_EXTENSIONS
     // Plain JCS_RGB output follows the library's build-time component order; ask for red, green,
     // blue explicitly where the library can say so.
@@ -70,8 +92,10 @@ bool read_jpeg_protected(jpeg_decompress_struct& cinfo, JpegErrors& errors, std:
     const int height = static_cast<int>(cinfo.output_height);
     const int components = cinfo.output_components;
     if (!try_resize(image, std::size_t(width) * 3 * height) ||
-        !try_resize(scanline, std::size_t(width) * std::max(components, 1)))
+        !try_resize(scanline, std::size_t(width) * std::max(components, 1))) {
+        errors.failure = DecodeFailure::NoMemory;
         return false;
+    }
 
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = static_cast<int>(cinfo.output_scanline);
@@ -87,33 +111,44 @@ bool read_jpeg_protected(jpeg_decompress_struct& cinfo, JpegErrors& errors, std:
     return true;
 }
 
-}  // namespace
 
-bool load_jpeg(const std::filesystem::path& path, RgbImage& out) {
+// load_jpeg's work, saying how it ended.
+DecodeFailure decode_jpeg(const std::filesystem::path& path, RgbImage& out) {
     std::vector<std::uint8_t> image = std::move(out.pixels);  // reused, as for PNG
     out = RgbImage{};
     File file = open_for_reading(path);
-    if (!file) return false;
+    if (!file) return DecodeFailure::Unreadable;
 
     jpeg_decompress_struct cinfo{};
     JpegErrors errors;
     cinfo.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpeg_error_exit;
-    // Creation itself can fail (for memory); the error exit then lands here.
+    // Creation itself can fail, only for memory; the error exit then lands here.
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DecodeFailure::NoMemory;
     }
     jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpeg_scan_limit;
+    cinfo.progress = &progress;
 
     std::vector<JSAMPLE> scanline;
     RgbImage result;
     const bool ok = read_jpeg_protected(cinfo, errors, file.get(), image, scanline, result);
     jpeg_destroy_decompress(&cinfo);
-    if (!ok) return false;
+    if (!ok) return errors.failure;
     result.pixels = std::move(image);
     out = std::move(result);
-    return true;
+    return DecodeFailure::None;
+}
+
+}  // namespace
+
+bool load_jpeg(const std::filesystem::path& path, RgbImage& out, DecodeFailure* why) {
+    const DecodeFailure failure = decode_jpeg(path, out);
+    if (why) *why = failure;
+    return failure == DecodeFailure::None;
 }
 
 }  // namespace vg

@@ -31,17 +31,23 @@ struct PngReader {
 // object with a destructor lives in the caller's frame, so the jump skips nothing that needs
 // cleaning; this frame holds only plain values.
 bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::vector<std::uint8_t>& image,
-                        std::vector<png_bytep>& rows, RgbImage& out, Cell* cell) {
+                        std::vector<png_bytep>& rows, RgbImage& out, Cell* cell, DecodeFailure& failure) {
     if (setjmp(png_jmpbuf(png))) return false;
 
     png_init_io(png, file);
     png_set_sig_bytes(png, 8);
-    png_set_user_limits(png, kMaxDecodedSide, kMaxDecodedSide);
+    // The sides are checked here below, so that a large picture is told from a broken one; libpng's
+    // own limit (a million) would refuse some first as damaged.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
 
     png_uint_32 width = 0, height = 0;
     int bit_depth = 0, colour_type = 0;
     png_get_IHDR(png, info, &width, &height, &bit_depth, &colour_type, nullptr, nullptr, nullptr);
+    if (width > png_uint_32(kMaxDecodedSide) || height > png_uint_32(kMaxDecodedSide)) {
+        failure = DecodeFailure::TooLarge;
+        return false;
+    }
 
     if (bit_depth == 16) png_set_strip_16(png);
     if (colour_type == PNG_COLOR_TYPE_PALETTE) png_set_expand(png);
@@ -67,7 +73,10 @@ bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::v
 
     if (cell && channels == 3 && width <= png_uint_32(kTileSize) && height <= png_uint_32(kTileSize)) {
         // Fits its cell as it is: decode straight into the mosaic's rows.
-        if (!try_resize(rows, height)) return false;
+        if (!try_resize(rows, height)) {
+            failure = DecodeFailure::NoMemory;
+            return false;
+        }
         const std::size_t stride = std::size_t(cell->mosaic.width) * 3;
         std::uint8_t* origin = cell->mosaic.pixels.data() + std::size_t(cell->y0) * stride + std::size_t(cell->x0) * 3;
         for (png_uint_32 y = 0; y < height; ++y) rows[y] = origin + y * stride;
@@ -79,7 +88,10 @@ bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::v
         return true;
     }
 
-    if (!try_resize(image, row_bytes * height) || !try_resize(rows, height)) return false;
+    if (!try_resize(image, row_bytes * height) || !try_resize(rows, height)) {
+        failure = DecodeFailure::NoMemory;
+        return false;
+    }
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.data() + y * row_bytes;
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
@@ -103,7 +115,10 @@ bool read_png_protected(png_structp png, png_infop info, std::FILE* file, std::v
 }  // namespace
 
 // load_png, optionally decoding straight into a mosaic cell: then `out` receives only the size.
-bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
+bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell, DecodeFailure* why) {
+    DecodeFailure ignored;
+    DecodeFailure& failure = why ? *why : ignored;
+    failure = DecodeFailure::Unreadable;
     // The caller's buffer is reused for the pixels, so that decoding tile after tile into one
     // picture allocates once.
     std::vector<std::uint8_t> image = std::move(out.pixels);
@@ -115,6 +130,7 @@ bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
         png_sig_cmp(signature, 0, sizeof signature) != 0)
         return false;
 
+    failure = DecodeFailure::NoMemory;
     PngReader reader;
     reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_exit, nullptr);
     if (!reader.png) return false;
@@ -123,7 +139,9 @@ bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
 
     std::vector<png_bytep> rows;
     RgbImage result;
-    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result, cell)) return false;
+    failure = DecodeFailure::Damaged;
+    if (!read_png_protected(reader.png, reader.info, file.get(), image, rows, result, cell, failure)) return false;
+    failure = DecodeFailure::None;
     result.pixels = std::move(image);
     out = std::move(result);
     return true;
@@ -131,6 +149,8 @@ bool decode_png(const std::filesystem::path& path, RgbImage& out, Cell* cell) {
 
 }  // namespace decode_detail
 
-bool load_png(const std::filesystem::path& path, RgbImage& out) { return decode_detail::decode_png(path, out, nullptr); }
+bool load_png(const std::filesystem::path& path, RgbImage& out, DecodeFailure* why) {
+    return decode_detail::decode_png(path, out, nullptr, why);
+}
 
 }  // namespace vg

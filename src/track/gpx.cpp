@@ -8,6 +8,7 @@
 #endif
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,18 +18,46 @@
 namespace vg {
 namespace {
 
+// Length of the well-formed UTF-8 sequence at the start of `text` whose character XML 1.0 allows
+// (not a C0 control other than tab and line ends, not a surrogate, U+FFFE or U+FFFF); 0 when there is none.
+std::size_t xml_character_length(std::string_view text) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+    const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() < length) return 0;
+    std::uint32_t code = c & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return 0;
+        code = code << 6 | (b(i) & 0x3F);
+    }
+    const bool shortest = length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
+    const bool allowed = code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE && code != 0xFFFF;
+    return shortest && allowed ? length : 0;
+}
+
+// The text as XML character data: markup characters escaped, and each byte that does not start an
+// allowed UTF-8 character (a stray or cut-short byte, a control character) replaced by U+FFFD, so
+// that whatever the name holds the document stays well-formed.
 std::string xml_escaped(std::string_view text) {
     std::string out;
-    for (const char c : text) {
-        switch (c) {
+    while (!text.empty()) {
+        std::size_t length = 1;
+        switch (text[0]) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         default:
-            // Control characters other than tab and line ends are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') out += c;
+            length = xml_character_length(text);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                length = 1;
+            } else {
+                out += text.substr(0, length);
+            }
         }
+        text.remove_prefix(length);
     }
     return out;
 }
@@ -75,8 +104,35 @@ bool read_points(const xmlNode* parent, const char* point_name, std::vector<GpxP
     return true;
 }
 
+// The text of an element's own text and CDATA children, at most kGpxMaxText bytes, cut at a
+// character boundary (libxml2 hands over UTF-8). Entity references are not followed.
+std::string element_text(const xmlNode* element) {
+    std::string text;
+    // One byte past the limit is kept, to tell where the cut falls.
+    for (const xmlNode* c = element->children; c && text.size() <= kGpxMaxText; c = c->next)
+        if ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) && c->content)
+            text += std::string_view(reinterpret_cast<const char*>(c->content)).substr(0, kGpxMaxText + 1 - text.size());
+    if (text.size() > kGpxMaxText) {
+        std::size_t cut = kGpxMaxText;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text.resize(cut);
+    }
+    return text;
+}
+
+// Called by libxml2 at a document type declaration, before its internal subset is read: stops the
+// parse there, so that no entity it could declare is ever read or expanded.
+void refuse_doctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+    auto* parser = static_cast<xmlParserCtxt*>(context);
+    *static_cast<bool*>(parser->_private) = true;
+    xmlStopParser(parser);
+}
+
 struct DocFree {
     void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+struct ParserFree {
+    void operator()(xmlParserCtxt* p) const { xmlFreeParserCtxt(p); }
 };
 #endif
 
@@ -125,12 +181,24 @@ bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
         error = "file too large";
         return false;
     }
-    // No network, no external entities or DTD loading, no entity substitution.
-    const std::unique_ptr<xmlDoc, DocFree> doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "gpx.xml",
-                                                             nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR |
-                                                                          XML_PARSE_NOWARNING));
+    // No network, no DTD at all (so no entities beyond XML's own five), no entity substitution.
+    const std::unique_ptr<xmlParserCtxt, ParserFree> parser(xmlNewParserCtxt());
+    if (!parser) {
+        error = "out of memory";
+        return false;
+    }
+    bool doctype = false;
+    parser->_private = &doctype;
+    parser->sax->internalSubset = refuse_doctype;
+    const std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(parser.get(), bytes.data(), static_cast<int>(bytes.size()),
+                                                                 "gpx.xml", nullptr,
+                                                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (doctype) {
+        error = "it has a document type declaration (<!DOCTYPE ...>), which GPX files never need";
+        return false;
+    }
     if (!doc) {
-        const xmlError* e = xmlGetLastError();
+        const xmlError* e = xmlCtxtGetLastError(parser.get());
         error = "not well-formed XML";
         if (e && e->message) {
             error += " (line " + std::to_string(e->line) + ": " + e->message;
@@ -149,11 +217,7 @@ bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
             GpxWaypoint w;
             if (!read_point(n, w.at, error)) return false;
             for (const xmlNode* c = n->children; c; c = c->next)
-                if (named(c, "name")) {
-                    xmlChar* text = xmlNodeGetContent(c);
-                    if (text) w.name = reinterpret_cast<const char*>(text);
-                    xmlFree(text);
-                }
+                if (named(c, "name")) w.name = element_text(c);
             out.waypoints.push_back(std::move(w));
         } else if (named(n, "rte")) {
             std::vector<GpxPoint> line;

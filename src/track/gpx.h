@@ -1,8 +1,9 @@
 // GPX 1.1: writing the track log as one track (a segment per run), and reading the tracks, routes
 // and waypoints of a GPX file written by any program (GPX 1.0 and 1.1; parsing by libxml2, with no
-// network access and no entity expansion).
+// network access, no document type declaration and no entity expansion).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,9 @@
 namespace vg {
 
 // The whole GPX 1.1 document: one `trk` named `track_name`, one `trkseg` per run, `time` in UTC
-// ISO 8601 and `ele` where known.
+// ISO 8601 and `ele` where known. Always well-formed: each byte of the name that does not start a
+// UTF-8 character XML allows (invalid UTF-8, a control character other than tab and line ends,
+// U+FFFE, U+FFFF) is written as U+FFFD.
 std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_name);
 
 struct GpxPoint {
@@ -30,8 +33,13 @@ struct GpxData {
     std::vector<GpxWaypoint> waypoints;
 };
 
-// Reads a GPX document. False, with a reason in `error`, when it is not well-formed XML, its root is
-// not `gpx`, or a point's lat/lon is missing or out of range. Elements of other namespaces
+// Longest text read from a GPX element (a waypoint's name), in bytes; longer text is cut at the last
+// UTF-8 character boundary within it.
+inline constexpr std::size_t kGpxMaxText = 1024;
+
+// Reads a GPX document. False, with a reason in `error`, when it is not well-formed XML, has a
+// document type declaration (whose entities could expand a small file into gigabytes; GPX files
+// never need one), its root is not `gpx`, or a point's lat/lon is missing or out of range. Elements of other namespaces
 // (extensions) are ignored. A build made without libxml2 (the Windows cross-build) always answers
 // false with "reading GPX is not available in this build (made without libxml2)".
 bool read_gpx(std::string_view bytes, GpxData& out, std::string& error);

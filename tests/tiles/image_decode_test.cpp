@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "support/jpeg_files.h"
 #include "support/pnm.h"
 #include "support/test_paths.h"
 #include "tiles/gif_codec.h"
@@ -25,6 +26,8 @@ using test::read_ppm;
 using test::TempDir;
 
 using test::images;
+using test::progressive_jpeg;
+using test::with_repeated_last_scan;
 
 // file (relative to images/) → the library's verdict: "ok" or "ERR:<reason>".
 std::map<std::string, std::string> read_summary(const std::string& name) {
@@ -112,8 +115,19 @@ TEST(LoadPng, MissingOrForeignFilesAreRefused) {
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17);
     for (int i = 0; i < 4; ++i) wide[29 + i] = char(crc >> (24 - 8 * i));
     test::write_file(dir / "wide.png", wide);
-    EXPECT_FALSE(load_png(dir / "wide.png", image));
+    DecodeFailure why = DecodeFailure::None;
+    EXPECT_FALSE(load_png(dir / "wide.png", image, &why));
+    EXPECT_EQ(why, DecodeFailure::TooLarge);
     EXPECT_TRUE(image.empty());
+    // Past libpng's own limit of a million the size is still what is refused.
+    wide.replace(16, 8, std::string("\x00\x98\x96\x80\x00\x98\x96\x80", 8));
+    const uLong crc2 = crc32(0, reinterpret_cast<const Bytef*>(wide.data() + 12), 17);
+    for (int i = 0; i < 4; ++i) wide[29 + i] = char(crc2 >> (24 - 8 * i));
+    test::write_file(dir / "huge.png", wide);
+    EXPECT_FALSE(load_png(dir / "huge.png", image, &why));
+    EXPECT_EQ(why, DecodeFailure::TooLarge);
+    EXPECT_FALSE(load_png(dir / "cut.png", image, &why));
+    EXPECT_EQ(why, DecodeFailure::Damaged);
 }
 
 TEST(LoadJpeg, SamplesDecodeToReferencePixelsOrAreRefused) {
@@ -203,8 +217,51 @@ TEST(LoadJpeg, MissingDamagedOrHugeFilesAreRefused) {
     big[sof + 5] = big[sof + 7] = char(0xEA);
     big[sof + 6] = big[sof + 8] = char(0x60);
     test::write_file(dir / "big.jpg", big);
-    EXPECT_FALSE(load_jpeg(dir / "big.jpg", image));
+    DecodeFailure why = DecodeFailure::None;
+    EXPECT_FALSE(load_jpeg(dir / "big.jpg", image, &why));
+    EXPECT_EQ(why, DecodeFailure::TooLarge);
     EXPECT_TRUE(image.empty());
+    EXPECT_FALSE(load_jpeg(dir / "soi.jpg", image, &why));
+    EXPECT_EQ(why, DecodeFailure::Damaged);
+    EXPECT_FALSE(load_jpeg(images() / "png/pngsuite/basn2c08.png", image, &why));
+    EXPECT_EQ(why, DecodeFailure::Unreadable);
+}
+
+TEST(LoadJpeg, FilesOfRepeatedScansAreRefusedAtTheScanLimit) {
+    TempDir dir;
+    RgbImage image;
+    DecodeFailure why = DecodeFailure::None;
+    // A tile of 10 scans decodes; with its last scan repeated up to the limit it still does.
+    const std::string tile = progressive_jpeg(256);
+    test::write_file(dir / "tile.jpg", tile);
+    ASSERT_TRUE(load_jpeg(dir / "tile.jpg", image, &why));
+    EXPECT_EQ(why, DecodeFailure::None);
+    test::write_file(dir / "limit.jpg", with_repeated_last_scan(tile, kMaxJpegScans - 10));
+    EXPECT_TRUE(load_jpeg(dir / "limit.jpg", image));
+    // One scan more, or two thousand, is refused for its scans, and the caller's picture emptied.
+    for (const int repeats : {kMaxJpegScans - 9, 2000}) {
+        test::write_file(dir / "bomb.jpg", with_repeated_last_scan(tile, repeats));
+        EXPECT_FALSE(load_jpeg(dir / "bomb.jpg", image, &why)) << repeats;
+        EXPECT_EQ(why, DecodeFailure::TooManyScans);
+        EXPECT_TRUE(image.empty());
+    }
+    // A large picture reaches the scan work limit sooner: 2048 × 2048 pixels allow 48 scans.
+    const int allowed = int(kMaxJpegScanPixels / (2048 * 2048));
+    const std::string large = progressive_jpeg(2048);
+    test::write_file(dir / "large.jpg", with_repeated_last_scan(large, allowed - 10));
+    EXPECT_TRUE(load_jpeg(dir / "large.jpg", image, &why));
+    EXPECT_EQ(image.width, 2048);
+    test::write_file(dir / "large-bomb.jpg", with_repeated_last_scan(large, allowed - 9));
+    EXPECT_FALSE(load_jpeg(dir / "large-bomb.jpg", image, &why));
+    EXPECT_EQ(why, DecodeFailure::TooManyScans);
+    // The bomb as a tile of an aerial layer: deleted like any undecodable tile, its cell grey.
+    test::write_file(dir / "cell.jpg", with_repeated_last_scan(tile, 2000));
+    TilePathTable table;
+    table.slots[0] = (dir / "cell.jpg").string();
+    Mosaic mosaic;
+    ASSERT_TRUE(build_mosaic(table, MapSource::GoogleMaps, true, false, mosaic));
+    EXPECT_EQ(pixel(mosaic, 10, 10), kGrey);
+    EXPECT_FALSE(fs::exists(dir / "cell.jpg"));
 }
 
 // -------------------------------------------------------------------------------------------- mosaic
