@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <tuple>
 
 #include "net/http_client.h"
 #include "net/http_text.h"
@@ -352,7 +354,9 @@ struct PositionServer::Connection {
     int fd = -1;
     std::string request;
     SteadyClock::time_point deadline;       // the whole request must have come by then
+    SteadyClock::time_point accepted;
     SteadyClock::time_point last_activity;  // the last bytes from the client (or its accept)
+    std::uint32_t peer = 0;                 // the client's IPv4 address (network byte order)
     std::optional<SteadyClock::time_point> header_seen;  // when the header had ended
     bool closing = false;                   // answered: reading what the client still sends
 };
@@ -365,13 +369,22 @@ void PositionServer::position_server() {
         close_socket(connections[i].fd);
         connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
     };
-    // The connection that has been idle longest, to make room for a new one.
-    auto drop_most_idle = [&] {
+    // Drops one connection to make room for a new one, by the order of PositionServerConfig:
+    // answered, past its grace, new; then the address holding most; then idle longest.
+    std::map<std::uint32_t, int> per_peer;
+    auto drop_one = [&] {
         if (connections.empty()) return false;
-        std::size_t oldest = 0;
+        const auto t = SteadyClock::now();
+        per_peer.clear();
+        for (const Connection& c : connections) ++per_peer[c.peer];
+        auto rank = [&](const Connection& c) {
+            const int group = c.closing ? 0 : t - c.accepted >= config_.new_connection_grace ? 1 : 2;
+            return std::tuple(group, -per_peer[c.peer], c.last_activity);
+        };
+        std::size_t victim = 0;
         for (std::size_t i = 1; i < connections.size(); ++i)
-            if (connections[i].last_activity < connections[oldest].last_activity) oldest = i;
-        close_at(oldest);
+            if (rank(connections[i]) < rank(connections[victim])) victim = i;
+        close_at(victim);
         return true;
     };
 
@@ -431,18 +444,23 @@ void PositionServer::position_server() {
             }
         }
 
-        // Take new connections, making room by dropping the one idle longest.
+        // Take new connections, making room by dropping one when all are taken.
         for (int taken = 0; taken < 256 && ready > 0 && (polls[1].revents & POLLIN); ++taken) {
             const int fd = accept_socket(listen_fd_);
             if (fd < 0) {
                 const int error = socket_errno();
-                if ((error == EMFILE || error == ENFILE) && drop_most_idle()) continue;
+                if ((error == EMFILE || error == ENFILE) && drop_one()) continue;
                 break;  // nothing waiting (or nothing to free): the next round tries again
             }
-            if (connections.size() >= kPositionServerConnections) drop_most_idle();
+            while (!connections.empty() && connections.size() >= std::max<std::size_t>(1, config_.max_connections))
+                drop_one();
             Connection c;
             c.fd = fd;
-            c.last_activity = SteadyClock::now();
+            sockaddr_in peer{};
+            socklen_t peer_length = sizeof peer;
+            if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 && peer.sin_family == AF_INET)
+                c.peer = peer.sin_addr.s_addr;
+            c.accepted = c.last_activity = SteadyClock::now();
             c.deadline = c.last_activity + config_.request_timeout;
             connections.push_back(std::move(c));
         }

@@ -23,8 +23,12 @@ namespace vg {
 
 inline constexpr std::size_t kPositionRequestBuffer = 16384;
 inline constexpr std::int64_t kRemoteStaleSeconds = 300;
-// Connections served at once; when a new one comes beyond this, the one idle longest is dropped.
+// Connections served at once; when a new one comes beyond this, one is dropped to make room (see
+// PositionServerConfig::new_connection_grace for which).
 inline constexpr std::size_t kPositionServerConnections = 256;
+// How long a new connection is kept from being dropped for a newcomer, so that a client that sends
+// soon after connecting (a phone within a second) is served beside crowds of idle ones.
+inline constexpr std::chrono::milliseconds kNewConnectionGrace{2000};
 // How long a POST whose header has ended without a Content-length waits for its body line.
 inline constexpr std::chrono::milliseconds kPositionBodyWait{1000};
 
@@ -89,6 +93,12 @@ struct PositionServerConfig {
     std::filesystem::path settings_dir;  // empty: the working directory
     // A client that has not sent its whole request within this time is dropped.
     std::chrono::milliseconds request_timeout{5000};
+    // Connections served at once. When a newcomer finds them all taken, the one dropped is, in this
+    // order, one already answered, one older than `new_connection_grace`, then a newer one; within
+    // that, one from the address holding the most connections, then the one idle longest. Idle and
+    // slow clients and a flood from one address thus go before a client that has just connected.
+    std::size_t max_connections = kPositionServerConnections;
+    std::chrono::milliseconds new_connection_grace{kNewConnectionGrace};
     // Seconds clock for remote_fix_time, the staleness rule and the Date line; default time().
     std::function<std::int64_t()> clock;
     // Called on the server thread after a position was taken (with the whole outcome, for the

@@ -160,9 +160,19 @@ TEST(PositionRequest, PhoneTimestamps) {
         EXPECT_FALSE(parse_phone_timestamp(bad)) << bad;
 }
 
-// Raw client helpers.
-int connect_to(int port) {
+// Raw client helpers. `from`: the loopback address the client connects from (127.0.0.N, any N),
+// so that one test can be several peers.
+int connect_to(int port, const char* from = nullptr) {
     const int fd = open_socket();
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close_socket(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -453,6 +463,46 @@ TEST_F(PositionServerTest, APostIsTakenWhileThousandsOfIdleAndSlowClientsAreConn
     EXPECT_EQ(positions.load(), 1);
     for (int fd : idle) close_socket(fd);
     for (int fd : slow) close_socket(fd);
+}
+
+// Whether the server has closed `fd` (within a second).
+bool closed_by_server(int fd) {
+    pollfd p = poll_entry(fd, POLLIN);
+    char byte = 0;
+    return poll_sockets(&p, 1, 1000) > 0 && ::recv(fd, &byte, 1, kReceiveFlags) == 0;
+}
+
+TEST(PositionServerCrowd, ANewConnectionIsNotDroppedForAFloodWithinItsGrace) {
+    SharedFix fix;
+    PositionServer server(fix, nullptr);
+    PositionServerConfig c;
+    c.port = 0;
+    c.bind_address = "127.0.0.1";
+    c.max_connections = 4;
+    c.new_connection_grace = 1s;
+    ASSERT_TRUE(server.start(c));
+    // Four idle clients fill the table and outlive their grace.
+    std::vector<int> idle;
+    for (int i = 0; i < 4; ++i) idle.push_back(connect_to(server.port()));
+    std::this_thread::sleep_for(1100ms);
+    // A phone connects from its own address: the idle client that came first makes room.
+    const int phone = connect_to(server.port(), "127.0.0.2");
+    ASSERT_GE(phone, 0);
+    EXPECT_TRUE(closed_by_server(idle[0]));
+    // A flood from the first address: the idle ones go, then the flood's own connections, never
+    // the phone (before, the phone went as soon as it was the one idle longest).
+    std::vector<int> flood;
+    for (int i = 0; i < 6; ++i) {
+        flood.push_back(connect_to(server.port()));
+        if (i < 3) EXPECT_TRUE(closed_by_server(idle[static_cast<std::size_t>(i) + 1])) << i;
+        else EXPECT_TRUE(closed_by_server(flood[static_cast<std::size_t>(i) - 3])) << i;
+    }
+    send_text(phone, "POST / HTTP/1.1\r\nContent-length: 26\r\n\r\nlatitude=1.5&longitude=2.5");
+    EXPECT_EQ(read_until_close(phone).rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 1.5);
+    for (int fd : idle) close_socket(fd);
+    for (int fd : flood) close_socket(fd);
+    close_socket(phone);
 }
 
 TEST_F(PositionServerTest, APostWithoutLengthWaitsForItsBodyAndOnlyTakenPostsAreOk) {
