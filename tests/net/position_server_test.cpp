@@ -217,8 +217,9 @@ std::string read_until_close(int fd) {
 }
 
 // Sends `request` in the given pieces (with a pause between them), returns the reply.
-std::string exchange(int port, std::vector<std::string> pieces, std::chrono::milliseconds pause = 0ms) {
-    const int fd = connect_to(port);
+std::string exchange(int port, std::vector<std::string> pieces, std::chrono::milliseconds pause = 0ms,
+                     const char* from = nullptr) {
+    const int fd = connect_to(port, from);
     if (fd < 0) return "<no connection>";
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0) std::this_thread::sleep_for(pause);
@@ -553,6 +554,49 @@ TEST(PositionServerKey, OnlyPostsWithTheRelayKeyAreTaken) {
     EXPECT_EQ(fix.snapshot().fix_dimension, 3);
 }
 
+TEST(PositionServerKey, WrongKeysBackOffTheirAddressForAGrowingTime) {
+    SharedFix fix;
+    PositionServerConfig c;
+    c.port = 0;
+    c.bind_address = "127.0.0.1";
+    c.relay_key = "right-key";
+    c.key_guess_peers = 2;
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    c.on_notice = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        notices.push_back(line);
+    };
+    PositionServer server(fix, nullptr);
+    ASSERT_TRUE(server.start(c));
+    auto post = [&](const char* from, const std::string& key, double latitude = 1) {
+        const std::string reply = exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=" + std::to_string(latitude) +
+                                                           "&longitude=2&key=" + key + "\r\n"}, 0ms, from);
+        return reply.substr(0, reply.find("\r\n"));
+    };
+    for (int i = 0; i < kWrongKeysBeforeBackoff; ++i) EXPECT_EQ(post("127.0.0.2", "guess" + std::to_string(i)), "HTTP/1.0 403 Forbidden");
+    // In back-off even the right key is refused, and nothing is taken; other addresses are served.
+    EXPECT_EQ(post("127.0.0.2", "right-key"), "HTTP/1.0 429 Too Many Requests");
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    EXPECT_EQ(post("127.0.0.3", "right-key", 3), "HTTP/1.0 200 OK");
+    std::this_thread::sleep_for(kFirstKeyBackoff + 100ms);
+    // After it, one more wrong key doubles the back-off.
+    EXPECT_EQ(post("127.0.0.2", "guess"), "HTTP/1.0 403 Forbidden");
+    EXPECT_EQ(post("127.0.0.2", "right-key"), "HTTP/1.0 429 Too Many Requests");
+    // A full table forgets an address not in back-off, never the one that guessed most.
+    EXPECT_EQ(post("127.0.0.4", "guess"), "HTTP/1.0 403 Forbidden");
+    EXPECT_EQ(post("127.0.0.5", "guess"), "HTTP/1.0 403 Forbidden");
+    EXPECT_EQ(post("127.0.0.2", "right-key"), "HTTP/1.0 429 Too Many Requests");
+    std::this_thread::sleep_for(2 * kFirstKeyBackoff + 100ms);
+    EXPECT_EQ(post("127.0.0.2", "right-key", 5), "HTTP/1.0 200 OK");
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 5);
+    server.stop();
+    // One line for each back-off, not one for each refused request.
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "Position server: 5 wrong relay keys from 127.0.0.2, its requests refused for 1 s",
+                           "Position server: 1 wrong relay key from 127.0.0.2, its requests refused for 2 s"}));
+}
+
 TEST_F(PositionServerTest, CurlIsUnderstood) {
 #ifdef _WIN32
     GTEST_SKIP() << "Linux only: runs /usr/bin/curl through a POSIX shell";
@@ -668,6 +712,20 @@ TEST(PositionServerStart, ListensOnTheBindKeyOrReportsWhyNot) {
     EXPECT_FALSE(second.running());
     EXPECT_FALSE(second.server_running.load());  // nothing to wake when the link closes
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: " + std::to_string(EADDRINUSE) + " in bind()\n");
+
+    // A relay key too short to stand guessing.
+    c.port = 0;
+    c.bind_address = "127.0.0.1";
+    c.relay_key = "7-chars";
+    testing::internal::CaptureStdout();
+    PositionServer weak(fix, nullptr);
+    EXPECT_FALSE(weak.start(c));
+    EXPECT_FALSE(weak.running());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: " + std::to_string(EINVAL) + " in relaykey (shorter than 8 characters)\n");
+    c.relay_key = "8-chars!";
+    EXPECT_TRUE(weak.start(c));
+    weak.stop();
+    c.relay_key.reset();
 
     // An address that is not one.
     test::write_file(dir / "vor_ini.txt", "bind=\r\n");
