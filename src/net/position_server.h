@@ -82,7 +82,7 @@ bool position_request_complete(std::string_view received);
 // `bearing`, `altitude`, `accuracy`; a body field wins over the query's). A GET without them is
 // only answered. Positions that are not finite or lie outside ±90° / ±180° are not taken. With a
 // non-empty `relay_key` a position request is taken only when its body or query carries "key="
-// with that key (percent-encoding undone); others are answered 403.
+// with that key (percent-encoding undone); others are answered 403 (wrong_key when one was given).
 PositionRequestOutcome handle_position_request(std::string_view received, std::string_view relay_key = {});
 
 // Writes a taken position into the fix record: latitude, longitude and fix dimension 3, and for the
