@@ -2,6 +2,10 @@
 // half second) are kept connected — each one the server drops is opened again at once — while a base
 // posts a position every second. Reports how many posts were taken and their latency (connect to
 // reply). The run lasts --soak-seconds=N (default 10; 60 for the full minute).
+//
+// delayed_phones: the same crowd with 100 slowloris clients (and, for the second run, a flood of new
+// connections from the crowd's address besides), while phones on their own addresses connect and
+// post only 50 ms to 1 s later. Reports the fraction of phone posts dropped (goal: 0).
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -12,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -32,28 +37,38 @@ int g_soak_seconds = 10;
 constexpr int kIdle = 2000;
 constexpr int kSlow = 20;
 
-int connect_to(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A connection to the server from 127.0.0.1, or from `from` (another loopback address: another peer).
+int connect_to(int port, const char* from = nullptr, bool wait = true) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (wait ? 0 : SOCK_NONBLOCK), 0);
     if (fd < 0) return -1;
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && (wait || errno != EINPROGRESS)) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-// Keeps kIdle silent and kSlow dripping clients connected until `stop`.
-void pressure(int port, const std::atomic<bool>& stop, std::atomic<long>& reopened) {
+// Keeps kIdle silent and `slow_count` dripping clients connected until `stop`.
+void pressure(int port, const std::atomic<bool>& stop, std::atomic<long>& reopened, int slow_count = kSlow) {
     struct Client {
         int fd = -1;
         bool slow = false;
         Clock::time_point next_byte{};
     };
-    std::vector<Client> clients(kIdle + kSlow);
+    std::vector<Client> clients(static_cast<std::size_t>(kIdle + slow_count));
     for (std::size_t i = 0; i < clients.size(); ++i) {
         clients[i].slow = i >= static_cast<std::size_t>(kIdle);
         clients[i].fd = connect_to(port);
@@ -171,6 +186,118 @@ void soak(benchmark::State& state) {
     }
 }
 BENCHMARK(soak)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// New connections from the crowd's address as fast as the server takes them, each left open (the
+// last 1000 at most) until the server drops it.
+void flood(int port, const std::atomic<bool>& stop, std::atomic<long>& opened) {
+    std::vector<int> ring(1000, -1);
+    std::size_t next = 0;
+    while (!stop.load()) {
+        for (int i = 0; i < 20; ++i) {
+            if (ring[next] >= 0) ::close(ring[next]);
+            ring[next] = connect_to(port, nullptr, false);
+            if (ring[next] >= 0) ++opened;
+            next = (next + 1) % ring.size();
+        }
+        std::this_thread::sleep_for(5ms);  // about 4000 a second
+    }
+    for (int fd : ring)
+        if (fd >= 0) ::close(fd);
+}
+
+constexpr std::chrono::milliseconds kPhoneDelays[] = {50ms, 100ms, 250ms, 500ms, 1000ms};
+
+// One phone post from `from`, sent `delay` after connecting; 1 when answered 200 OK, 0 when the
+// connection was dropped or not answered, -1 when no connection could be made.
+int phone_post(int port, const char* from, std::chrono::milliseconds delay) {
+    const int fd = connect_to(port, from);
+    if (fd < 0) return -1;
+    std::this_thread::sleep_for(delay);
+    const std::string request = "POST /?id=phone&lat=60.17&lon=24.94 HTTP/1.1\r\nHost: b\r\nContent-Length: 0\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char buffer[512];
+    const auto deadline = Clock::now() + 10s;
+    while (reply.find("\r\n\r\n") == std::string::npos && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) <= 0) continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return reply.rfind("HTTP/1.0 200 OK\r\n", 0) == 0 ? 1 : 0;
+}
+
+void delayed_phones(benchmark::State& state) {
+    const bool with_flood = state.range(0) != 0;
+    constexpr int kSlowloris = 100;
+    constexpr int kPhones = 8;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 65536 : limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < 2 * (kIdle + kSlowloris) + 1200 + 100) {
+        state.SkipWithError("the descriptor limit is too low for the crowd, the flood and their server ends");
+        return;
+    }
+
+    for (auto _ : state) {
+        vg::SharedFix fix;
+        vg::PositionServer server(fix, nullptr);
+        vg::PositionServerConfig config;
+        config.port = 0;
+        config.bind_address = "127.0.0.1";  // the phones connect from other loopback addresses
+        if (!server.start(config)) {
+            state.SkipWithError("server did not start");
+            return;
+        }
+        std::atomic<bool> stop{false};
+        std::atomic<long> reopened{0}, flooded{0};
+        std::thread load([&] { pressure(server.port(), stop, reopened, kSlowloris); });
+        std::this_thread::sleep_for(2s);  // let the crowd connect
+        std::thread flooder;
+        if (with_flood) flooder = std::thread([&] { flood(server.port(), stop, flooded); });
+
+        std::atomic<long> posts{0}, dropped{0}, unconnected{0}, dropped_50ms{0}, posts_50ms{0};
+        const auto end = Clock::now() + std::chrono::seconds(g_soak_seconds);
+        std::vector<std::thread> phones;
+        for (int i = 0; i < kPhones; ++i) {
+            phones.emplace_back([&, i] {
+                const std::string from = "127.0.0." + std::to_string(10 + i);
+                for (std::size_t n = static_cast<std::size_t>(i); Clock::now() < end; ++n) {
+                    const auto delay = kPhoneDelays[n % std::size(kPhoneDelays)];
+                    const int r = phone_post(server.port(), from.c_str(), delay);
+                    if (r < 0) {
+                        ++unconnected;
+                        continue;
+                    }
+                    ++posts;
+                    if (delay == 50ms) ++posts_50ms;
+                    if (r == 0) {
+                        ++dropped;
+                        if (delay == 50ms) ++dropped_50ms;
+                    }
+                }
+            });
+        }
+        for (auto& t : phones) t.join();
+        stop = true;
+        load.join();
+        if (flooder.joinable()) flooder.join();
+        server.stop();
+
+        state.counters["posts"] = static_cast<double>(posts.load());
+        state.counters["dropped"] = static_cast<double>(dropped.load());
+        state.counters["dropped_fraction"] = posts ? static_cast<double>(dropped) / static_cast<double>(posts) : 1.0;
+        state.counters["dropped_50ms_fraction"] =
+            posts_50ms ? static_cast<double>(dropped_50ms) / static_cast<double>(posts_50ms) : 1.0;
+        state.counters["not_connected"] = static_cast<double>(unconnected.load());
+        state.counters["flood_connections"] = static_cast<double>(flooded.load());
+    }
+}
+BENCHMARK(delayed_phones)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

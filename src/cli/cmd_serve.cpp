@@ -74,6 +74,11 @@ int run_serve(int argc, char** argv) {
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
     };
+    // Notices (wrong relay keys) go to standard error, so standard output stays JSON lines.
+    config.on_notice = [&](const std::string& line) {
+        std::lock_guard lock(out);
+        std::fprintf(stderr, "%s\n", line.c_str());
+    };
     config.on_stale = [&] {
         std::lock_guard lock(out);
         std::fputs("{\"stale\":true}\n", stdout);

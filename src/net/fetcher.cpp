@@ -496,6 +496,13 @@ struct Fetcher::Engine {
             }
             for (auto& t : arrived) {
                 t->seq = next_seq++;
+                // Refused before any connection, with the own client's line and limit.
+                if (refuse_overlong_url(t->request.url, options.quiet || t->request.quiet)) {
+                    t->result.outcome = FetchOutcome::bad_request;
+                    t->result.cause = "URL longer than " + std::to_string(kMaxUrlLength) + " characters";
+                    finish(std::move(t));
+                    continue;
+                }
                 if (t->host.empty()) {
                     fail_now(std::move(t), FetchOutcome::bad_request, "not an http or https address");
                     continue;

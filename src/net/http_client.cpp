@@ -74,9 +74,10 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
     int peer_port = use_proxy ? proxy->port : target.port;
     if (peer_port == 0) peer_port = 80;
 
-    const std::uint32_t address = resolve_host(peer_host);
+    int lookup_error = 0;
+    const std::uint32_t address = resolve_host(peer_host, &lookup_error);
     if (address == 0) {
-        diagnostic_error(-1, "GetLocalHost error");
+        print_transfer_error(lookup_error, "name lookup of \"" + peer_host + "\"");
         return {};
     }
     if (peer_port < 0 || peer_port > 65535) {
@@ -179,6 +180,11 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
         print_transfer_error(header.status, "reply of type " + *header.content_type + ", not " + std::string(expected));
         return false;
     }
+    // Only a success reply is stored, as the fetcher does: an error page is never a tile.
+    if (fd >= 0 && (header.status < 200 || header.status > 299)) {
+        print_transfer_error(header.status, "reply " + std::to_string(header.status) + " (not a success, not stored)");
+        return false;
+    }
     if (header.malformed_length && !header.chunked) {
         print_transfer_error(header.status, "reply with a bad Content-Length");
         return false;
@@ -255,11 +261,7 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
 
 // A URL the transfers take: not longer than the limit, and not one this client cannot speak.
 bool acceptable_url(std::string_view url) {
-    if (url.size() > kMaxUrlLength) {
-        print_transfer_error(ENAMETOOLONG, "URL (" + std::to_string(url.size()) + " characters, at most " +
-                                               std::to_string(kMaxUrlLength) + ")");
-        return false;
-    }
+    if (refuse_overlong_url(url)) return false;
     if (starts_with_nocase(url, "https://")) {
         print_transfer_error(EPROTONOSUPPORT, "URL (https needs TLS, which this client does not speak)");
         return false;
@@ -309,17 +311,17 @@ UrlParts split_url(std::string_view url) {
     return parts;
 }
 
-std::uint32_t resolve_host(std::string_view name) {
+std::uint32_t resolve_host(std::string_view name, int* error_out) {
     sockets_startup();
     const std::string text(name);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    const int error = text.empty() ? EAI_NONAME : ::getaddrinfo(text.c_str(), nullptr, &hints, &result);
+    int error = text.empty() ? EAI_NONAME : ::getaddrinfo(text.c_str(), nullptr, &hints, &result);
     if (error != 0 || result == nullptr) {
-        std::printf("gethostbyname error: %ld for %s\n", static_cast<long>(error), text.c_str());
-        std::fflush(stdout);
+        if (error == 0) error = EAI_NONAME;
+        if (error_out) *error_out = error;
         if (result) ::freeaddrinfo(result);
         return 0;
     }

@@ -35,10 +35,10 @@ struct HttpOptions {
 // sent and the reply read and discarded until the server closes (within the waits above).
 // Returns true when the request was sent, the response header was complete with an acceptable
 // Content-Type (".png" → image/png, ".gif" → image/gif, ".jpg" → image/jpeg, else any type, but
-// the field must be present) and the whole body was stored within options.max_body and
-// options.total_timeout; else false, after one diagnostic line on standard output that says why (the
-// status code is not a reason of its own, but is named when a reply is refused). A URL longer than
-// kMaxUrlLength is refused, never shortened.
+// the field must be present) and a success status (200-299), and the whole body was stored within
+// options.max_body and options.total_timeout; else false, after one diagnostic line on standard
+// output that says why (naming the status code). A URL longer than kMaxUrlLength is refused, never
+// shortened.
 bool http_get_file(std::string_view url, const std::filesystem::path& file, const HttpOptions& options = {});
 
 // Posts the already form-encoded `body` to `url` (Content-type application/x-www-form-urlencoded)
@@ -56,8 +56,9 @@ struct UrlParts {
 UrlParts split_url(std::string_view url);
 
 // The first IPv4 address of `name` (a dotted address is accepted), in network byte order, or 0
-// after printing "gethostbyname error: %ld for %s\n".
-std::uint32_t resolve_host(std::string_view name);
+// with getaddrinfo's code in `error` (when given). Prints nothing: the caller's one diagnostic line
+// says what failed.
+std::uint32_t resolve_host(std::string_view name, int* error = nullptr);
 
 // The first IPv4 address of this machine's host name (network byte order), or 0.
 std::uint32_t local_address();

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
+#include <tuple>
 
 #include "net/http_client.h"
 #include "net/http_text.h"
@@ -207,6 +209,7 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
         const auto key = field("key");
         if (!key || !same_key(*key, relay_key)) {
             outcome.status = 403;
+            outcome.wrong_key = key.has_value();
             outcome.phone_form = false;
             return outcome;
         }
@@ -266,6 +269,7 @@ std::string position_reply(std::int64_t now, int status) {
     char reply[256];
     const char* status_line = status == 403   ? "403 Forbidden"
                               : status == 400 ? "400 Bad Request"
+                              : status == 429 ? "429 Too Many Requests"
                                               : "200 OK";
     std::snprintf(reply, sizeof reply, "HTTP/1.0 %s\r\nServer: Vor %d.%d\r\nDate: %s\r\nContent-length: 0\r\n\r\n",
                   status_line, 1, 4, date);
@@ -291,6 +295,13 @@ bool PositionServer::start(const PositionServerConfig& config) {
         if (const auto value = setting_value(ini, "bind")) bind_text = std::string(trim_blanks(*value));
     }
     relay_key_ = config.relay_key ? *config.relay_key : read_relay_key(ini).value_or("");
+    guessers_.clear();
+    if (!relay_key_.empty() && relay_key_.size() < kMinRelayKeyLength) {
+        std::printf("Error: %d in relaykey (shorter than %zu characters)\n", EINVAL, kMinRelayKeyLength);
+        std::fflush(stdout);
+        server_running.store(false);
+        return false;
+    }
 
     // A dotted address is taken as it is, so that 0.0.0.0 (every address) is an address too.
     std::optional<std::uint32_t> address;
@@ -352,7 +363,9 @@ struct PositionServer::Connection {
     int fd = -1;
     std::string request;
     SteadyClock::time_point deadline;       // the whole request must have come by then
+    SteadyClock::time_point accepted;
     SteadyClock::time_point last_activity;  // the last bytes from the client (or its accept)
+    std::uint32_t peer = 0;                 // the client's IPv4 address (network byte order)
     std::optional<SteadyClock::time_point> header_seen;  // when the header had ended
     bool closing = false;                   // answered: reading what the client still sends
 };
@@ -365,13 +378,22 @@ void PositionServer::position_server() {
         close_socket(connections[i].fd);
         connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
     };
-    // The connection that has been idle longest, to make room for a new one.
-    auto drop_most_idle = [&] {
+    // Drops one connection to make room for a new one, by the order of PositionServerConfig:
+    // answered, past its grace, new; then the address holding most; then idle longest.
+    std::map<std::uint32_t, int> per_peer;
+    auto drop_one = [&] {
         if (connections.empty()) return false;
-        std::size_t oldest = 0;
+        const auto t = SteadyClock::now();
+        per_peer.clear();
+        for (const Connection& c : connections) ++per_peer[c.peer];
+        auto rank = [&](const Connection& c) {
+            const int group = c.closing ? 0 : t - c.accepted >= config_.new_connection_grace ? 1 : 2;
+            return std::tuple(group, -per_peer[c.peer], c.last_activity);
+        };
+        std::size_t victim = 0;
         for (std::size_t i = 1; i < connections.size(); ++i)
-            if (connections[i].last_activity < connections[oldest].last_activity) oldest = i;
-        close_at(oldest);
+            if (rank(connections[i]) < rank(connections[victim])) victim = i;
+        close_at(victim);
         return true;
     };
 
@@ -431,18 +453,23 @@ void PositionServer::position_server() {
             }
         }
 
-        // Take new connections, making room by dropping the one idle longest.
+        // Take new connections, making room by dropping one when all are taken.
         for (int taken = 0; taken < 256 && ready > 0 && (polls[1].revents & POLLIN); ++taken) {
             const int fd = accept_socket(listen_fd_);
             if (fd < 0) {
                 const int error = socket_errno();
-                if ((error == EMFILE || error == ENFILE) && drop_most_idle()) continue;
+                if ((error == EMFILE || error == ENFILE) && drop_one()) continue;
                 break;  // nothing waiting (or nothing to free): the next round tries again
             }
-            if (connections.size() >= kPositionServerConnections) drop_most_idle();
+            while (!connections.empty() && connections.size() >= std::max<std::size_t>(1, config_.max_connections))
+                drop_one();
             Connection c;
             c.fd = fd;
-            c.last_activity = SteadyClock::now();
+            sockaddr_in peer{};
+            socklen_t peer_length = sizeof peer;
+            if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 && peer.sin_family == AF_INET)
+                c.peer = peer.sin_addr.s_addr;
+            c.accepted = c.last_activity = SteadyClock::now();
             c.deadline = c.last_activity + config_.request_timeout;
             connections.push_back(std::move(c));
         }
@@ -465,8 +492,72 @@ void PositionServer::stale_check() {
     if (had_fix && config_.on_stale) config_.on_stale();
 }
 
+void PositionServer::notice(const std::string& line, SteadyClock::time_point now) {
+    if (last_notice_ != SteadyClock::time_point{} && now - last_notice_ < std::chrono::seconds(1)) {
+        ++notices_not_shown_;
+        return;
+    }
+    std::string text = line;
+    if (notices_not_shown_ > 0) text += " (" + std::to_string(notices_not_shown_) + " more not shown)";
+    notices_not_shown_ = 0;
+    last_notice_ = now;
+    if (config_.on_notice) {
+        config_.on_notice(text);
+    } else {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    }
+}
+
+void PositionServer::count_wrong_key(std::uint32_t peer, SteadyClock::time_point now) {
+    auto found = guessers_.find(peer);
+    if (found == guessers_.end()) {
+        // A full table forgets one address: one not in back-off first, then the one heard of
+        // longest ago, so that many sources cannot end the back-off of one that guessed most.
+        if (guessers_.size() >= std::max<std::size_t>(1, config_.key_guess_peers)) {
+            auto victim = guessers_.begin();
+            for (auto it = guessers_.begin(); it != guessers_.end(); ++it) {
+                const bool blocked = it->second.until > now, victim_blocked = victim->second.until > now;
+                if (blocked != victim_blocked ? !blocked : it->second.last < victim->second.last) victim = it;
+            }
+            guessers_.erase(victim);
+        }
+        found = guessers_.emplace(peer, KeyGuesser{}).first;
+    }
+    KeyGuesser& g = found->second;
+    g.last = now;
+    // The first back-off after kWrongKeysBeforeBackoff wrong keys; then each wrong key doubles it.
+    if (++g.wrong < (g.backoff.count() == 0 ? kWrongKeysBeforeBackoff : 1)) return;
+    const int wrong = g.wrong;
+    g.backoff = g.backoff.count() == 0 ? kFirstKeyBackoff : std::min(g.backoff * 2, kMaxKeyBackoff);
+    g.until = now + g.backoff;
+    g.wrong = 0;
+    in_addr address{};
+    address.s_addr = peer;
+    char text[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    notice("Position server: " + std::to_string(wrong) + " wrong relay key" + (wrong == 1 ? "" : "s") + " from " +
+               text + ", its requests refused for " + std::to_string(g.backoff.count() / 1000) + " s",
+           now);
+}
+
 bool PositionServer::answer(Connection& c) {
-    const PositionRequestOutcome outcome = handle_position_request(c.request, relay_key_);
+    PositionRequestOutcome outcome = handle_position_request(c.request, relay_key_);
+    if (!relay_key_.empty()) {
+        const auto t = SteadyClock::now();
+        const auto guesser = guessers_.find(c.peer);
+        if (guesser != guessers_.end() && t < guesser->second.until) {
+            // In back-off: whatever it sent, nothing is taken and its key is not told right or wrong.
+            PositionRequestOutcome refused;
+            refused.reply = outcome.reply;
+            refused.status = 429;
+            outcome = refused;
+        } else if (outcome.wrong_key) {
+            count_wrong_key(c.peer, t);
+        } else if (outcome.has_position() && guesser != guessers_.end()) {
+            guessers_.erase(guesser);  // the right key
+        }
+    }
     // The position is stored and counted before the client hears the answer, so whoever reads the
     // fix after the reply sees it.
     if (outcome.has_position()) {

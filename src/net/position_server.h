@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,8 +24,22 @@ namespace vg {
 
 inline constexpr std::size_t kPositionRequestBuffer = 16384;
 inline constexpr std::int64_t kRemoteStaleSeconds = 300;
-// Connections served at once; when a new one comes beyond this, the one idle longest is dropped.
+// Connections served at once; when a new one comes beyond this, one is dropped to make room (see
+// PositionServerConfig::new_connection_grace for which).
 inline constexpr std::size_t kPositionServerConnections = 256;
+// How long a new connection is kept from being dropped for a newcomer, so that a client that sends
+// soon after connecting (a phone within a second) is served beside crowds of idle ones.
+inline constexpr std::chrono::milliseconds kNewConnectionGrace{2000};
+// A relay key shorter than this is refused at start: it would be guessed too soon.
+inline constexpr std::size_t kMinRelayKeyLength = 8;
+// After this many wrong relay keys from one address, every request from it is answered 429 for
+// kFirstKeyBackoff; each wrong key after a back-off doubles it, up to kMaxKeyBackoff. The right
+// key clears the address's record.
+inline constexpr int kWrongKeysBeforeBackoff = 5;
+inline constexpr std::chrono::milliseconds kFirstKeyBackoff{1000};
+inline constexpr std::chrono::milliseconds kMaxKeyBackoff{60000};
+// Addresses whose wrong keys are remembered at most (see PositionServerConfig::key_guess_peers).
+inline constexpr std::size_t kKeyGuessPeers = 4096;
 // How long a POST whose header has ended without a Content-length waits for its body line.
 inline constexpr std::chrono::milliseconds kPositionBodyWait{1000};
 
@@ -33,6 +48,8 @@ struct PositionRequestOutcome {
     bool reply = false;    // send a reply (a request with an HTTP version)
     int status = 200;      // 200: a GET or a position taken; 400: a position request without a
                            // usable position; 403: one without the relay key the server requires
+                           // (the server answers 429 to an address in its back-off)
+    bool wrong_key = false;  // 403 for a key that was given but is not the relay key
     bool repaint = false;  // a position request: repaint whether or not a position was taken
     std::optional<double> latitude;
     std::optional<double> longitude;
@@ -65,7 +82,7 @@ bool position_request_complete(std::string_view received);
 // `bearing`, `altitude`, `accuracy`; a body field wins over the query's). A GET without them is
 // only answered. Positions that are not finite or lie outside ±90° / ±180° are not taken. With a
 // non-empty `relay_key` a position request is taken only when its body or query carries "key="
-// with that key (percent-encoding undone); others are answered 403.
+// with that key (percent-encoding undone); others are answered 403 (wrong_key when one was given).
 PositionRequestOutcome handle_position_request(std::string_view received, std::string_view relay_key = {});
 
 // Writes a taken position into the fix record: latitude, longitude and fix dimension 3, and for the
@@ -74,7 +91,8 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
 void store_position(const PositionRequestOutcome& taken, std::int64_t received_at, FixRecord& record);
 
 // The reply sent to every answered request, dated `now` (seconds) in local time: "200 OK", or for
-// the other statuses "400 Bad Request" and "403 Forbidden", in the same five lines.
+// the other statuses "400 Bad Request", "403 Forbidden" and "429 Too Many Requests", in the same
+// five lines.
 std::string position_reply(std::int64_t now, int status = 200);
 
 struct PositionServerConfig {
@@ -84,11 +102,24 @@ struct PositionServerConfig {
     // name.
     std::string bind_address;
     // The key a POST must carry. Unset: the `relaykey` line of vor_ini.txt in settings_dir, and
-    // without it none (every POST is taken, as from peers that know no key).
+    // without it none (every POST is taken, as from peers that know no key). A key shorter than
+    // kMinRelayKeyLength is refused: start() fails with its diagnostic line.
     std::optional<std::string> relay_key;
+    // Addresses whose wrong keys are remembered; beyond this one is forgotten (one not in back-off
+    // first, then the one heard of longest ago), so spoofed sources cannot grow the table.
+    std::size_t key_guess_peers = kKeyGuessPeers;
+    // Receives the server's notices (an address put in back-off for wrong keys: one line a burst,
+    // at most one a second, with the count of those not shown). Empty: standard output.
+    std::function<void(const std::string& line)> on_notice;
     std::filesystem::path settings_dir;  // empty: the working directory
     // A client that has not sent its whole request within this time is dropped.
     std::chrono::milliseconds request_timeout{5000};
+    // Connections served at once. When a newcomer finds them all taken, the one dropped is, in this
+    // order, one already answered, one older than `new_connection_grace`, then a newer one; within
+    // that, one from the address holding the most connections, then the one idle longest. Idle and
+    // slow clients and a flood from one address thus go before a client that has just connected.
+    std::size_t max_connections = kPositionServerConnections;
+    std::chrono::milliseconds new_connection_grace{kNewConnectionGrace};
     // Seconds clock for remote_fix_time, the staleness rule and the Date line; default time().
     std::function<std::int64_t()> clock;
     // Called on the server thread after a position was taken (with the whole outcome, for the
@@ -126,6 +157,17 @@ public:
 
 private:
     struct Connection;
+    // An address that sent wrong relay keys.
+    struct KeyGuesser {
+        int wrong = 0;                           // wrong keys since the last back-off began
+        std::chrono::milliseconds backoff{0};    // the last back-off given (0: none yet)
+        std::chrono::steady_clock::time_point until{};  // refused until then
+        std::chrono::steady_clock::time_point last{};   // the last wrong key
+    };
+    // Counts a wrong key from `peer`, starting its back-off when due.
+    void count_wrong_key(std::uint32_t peer, std::chrono::steady_clock::time_point now);
+    // Prints (or hands on_notice) one notice line, at most one a second.
+    void notice(const std::string& line, std::chrono::steady_clock::time_point now);
     // The server thread: serves connections until server_running is cleared.
     void position_server();
     std::int64_t now() const;
@@ -138,6 +180,9 @@ private:
     FixNotice* fix_notice_;
     PositionServerConfig config_;
     std::string relay_key_;
+    std::map<std::uint32_t, KeyGuesser> guessers_;  // server thread only
+    std::chrono::steady_clock::time_point last_notice_{};
+    int notices_not_shown_ = 0;
     int listen_fd_ = -1;
     SocketWake wake_;  // raised by stop() to end the loop's wait
     std::atomic<int> port_{0};

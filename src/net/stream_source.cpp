@@ -165,8 +165,8 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
                 Socket s(open_socket_for(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
                 if (!s.valid()) continue;
                 if (address.kind == StreamAddress::Kind::Udp) {
-                    const int yes = 1;
-                    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+                    // Exclusive: no other socket may bind the port beside ours and take its datagrams.
+                    set_server_address_options(s.get(), true);
                     if (::bind(s.get(), ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) socket = std::move(s);
                     continue;
                 }

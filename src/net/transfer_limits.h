@@ -47,4 +47,8 @@ struct TransferLimits {
 // `where` says in a few words what failed ("connect()", "recv", "body over 16777216 bytes", ...).
 void print_transfer_error(long code, std::string_view where);
 
+// Refuses a URL longer than kMaxUrlLength: prints "Error: ENAMETOOLONG in URL (N characters, at most
+// 1023)" (unless `quiet`) and returns true. False, printing nothing, for a URL short enough.
+bool refuse_overlong_url(std::string_view url, bool quiet = false);
+
 }  // namespace vg

@@ -51,8 +51,10 @@ inline pollfd poll_entry(int fd, short events) {
 int poll_sockets(pollfd* fds, unsigned count, int timeout_ms);
 // Lets a server bind its port again at once after a restart, while no other program may bind the
 // same address beside it: SO_REUSEADDR on Linux, SO_EXCLUSIVEADDRUSE on Windows (where
-// SO_REUSEADDR would let another program take the port over).
-void set_server_address_options(int fd);
+// SO_REUSEADDR would let another program take the port over). For a `datagram` listener nothing is
+// set on Linux, where SO_REUSEADDR on UDP would let a second socket share the port and take
+// datagrams meant for ours; Windows sets SO_EXCLUSIVEADDRUSE as for a stream.
+void set_server_address_options(int fd, bool datagram = false);
 
 // Flags for send and recv on the non-blocking sockets (no SIGPIPE on Linux).
 #ifdef _WIN32

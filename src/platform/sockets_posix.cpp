@@ -37,7 +37,8 @@ int pending_socket_error(int fd) {
 
 int poll_sockets(pollfd* fds, unsigned count, int timeout_ms) { return ::poll(fds, count, timeout_ms); }
 
-void set_server_address_options(int fd) {
+void set_server_address_options(int fd, bool datagram) {
+    if (datagram) return;
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 }

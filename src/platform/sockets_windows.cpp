@@ -96,7 +96,7 @@ int pending_socket_error(int fd) {
 
 int poll_sockets(pollfd* fds, unsigned count, int timeout_ms) { return WSAPoll(fds, count, timeout_ms); }
 
-void set_server_address_options(int fd) {
+void set_server_address_options(int fd, bool /*datagram*/) {
     BOOL one = TRUE;
     ::setsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
                  sizeof one);

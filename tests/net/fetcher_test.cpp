@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -203,6 +204,22 @@ TEST(Fetcher, BoundsSizeTypeAndWaitsAndLeavesNoFile) {
         auto r = request_for("http://127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/x.png");
         EXPECT_EQ(fetcher.fetch(r).outcome, FetchOutcome::no_route);
         EXPECT_EQ(fetcher.fetch(request_for("ftp://127.0.0.1/x")).outcome, FetchOutcome::bad_request);
+    }
+    {
+        // A URL longer than the own client takes is refused the same way, before any connection.
+        test::LoopbackHttpServer server(png_reply());
+        const std::string path = "/" + std::string(kMaxUrlLength, 'a');
+        testing::internal::CaptureStdout();
+        const FetchResult result = fetcher.fetch(request_for(server.url(path), dir.path() / "long.png"));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "Error: " + std::to_string(ENAMETOOLONG) + " in URL (" + std::to_string(server.url(path).size()) +
+                      " characters, at most 1023)\n");
+        EXPECT_EQ(result.outcome, FetchOutcome::bad_request);
+        EXPECT_EQ(server.connection_count(), 0u);
+        // At the limit it is fetched.
+        const std::string fits = path.substr(0, kMaxUrlLength - server.url("").size());
+        EXPECT_EQ(fetcher.fetch(request_for(server.url(fits), dir.path() / "fits.png")).outcome, FetchOutcome::ok);
+        std::filesystem::remove(dir.path() / "fits.png");
     }
     EXPECT_TRUE(leftovers(dir.path()).empty());
 }

@@ -1,6 +1,7 @@
 // The HTTP client against real peers on 127.0.0.1: a scripted loopback server and tinyproxy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <filesystem>
@@ -147,7 +148,9 @@ TEST_F(HttpClientTest, ContentTypeMustMatchTheFileExtension) {
         {"d.png", "", 200, 0},
         {"tcpip.tmp", "", 200, 0},
         {"tcpip2.tmp", "text/html", 200, 1},
-        {"e.png", "image/png", 404, 1},  // the status line is not examined
+        {"e.png", "image/png", 404, 0},  // an error page of the right type is still no tile
+        {"e.gif", "image/gif", 500, 0},
+        {"e.jpg", "image/jpeg", 204, 1},  // any success status
     };
     for (const auto& c : cases) {
         LoopbackHttpServer server(ScriptedReply::make(c.status, c.type, "BODY"));
@@ -157,6 +160,14 @@ TEST_F(HttpClientTest, ContentTypeMustMatchTheFileExtension) {
             EXPECT_EQ(test::read_file(out(c.file)), "BODY");
         }
     }
+    // A real picture sent with 404 replaces nothing and leaves no temporary file.
+    test::write_file(out("kept.png"), "old tile");
+    LoopbackHttpServer missing(ScriptedReply::make(404, "image/png", real_file("map256-rgb.png"), true));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(http_get_file(missing.url("/t"), out("kept.png"), options()));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: 404 in reply 404 (not a success, not stored)\n");
+    EXPECT_EQ(test::read_file(out("kept.png")), "old tile");
+    std::filesystem::remove(out("kept.png"));
     // A type written after the colon without a blank is still one word.
     LoopbackHttpServer tight(ScriptedReply::make(200, "", "x", false, "Content-Type:image/gif\r\n"));
     EXPECT_TRUE(http_get_file(tight.url("/t"), out("f.gif"), options()));
@@ -261,10 +272,24 @@ TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     EXPECT_EQ(server.connection_count(), 0u);
     const std::string printed = testing::internal::GetCapturedStdout();
     // The error numbers are the system's (ECONNREFUSED 111 and EAI_NONAME -2 on Linux).
-    EXPECT_EQ(printed, "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "gethostbyname error: " +
-                           std::to_string(EAI_NONAME) + " for \nError: -1 in GetLocalHost error\n"
+    // One failure, one line: a name that does not resolve too.
+    EXPECT_EQ(printed, "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" +
+                           "Error: " + std::to_string(EAI_NONAME) + " in name lookup of \"\"\n"
                            "Error: 22 in URL (control characters)\nError: 22 in URL (control characters)\n");
     EXPECT_TRUE(stray_files(dir.path()).empty());
+
+    // A name under .invalid never resolves; without a network the lookup fails at once, unless
+    // the resolver waits for a server that does not answer.
+    const auto before = std::chrono::steady_clock::now();
+    const bool resolves = resolve_host("probe.invalid") != 0;
+    if (!resolves && std::chrono::steady_clock::now() - before < 1s) {
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(http_get_file("http://tile.invalid/1/2/3.png", out("n.png"), options()));
+        const std::string line = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_EQ(line.rfind("Error: ", 0), 0u) << line;
+        EXPECT_NE(line.find(" in name lookup of \"tile.invalid\"\n"), std::string::npos) << line;
+    }
 
     // A proxy that cannot be reached fails the same way, though the target is up.
     test::write_file(dir / "vor_ini.txt", "prxy=127.0.0.1:" + std::to_string(closed_port) + "\r\n");
@@ -360,7 +385,7 @@ TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
         ScriptedReply reply;
         std::string printed;
     };
-    auto closes_early = ScriptedReply::make(404, "image/jpeg", jpg.substr(0, 10), false, "Content-Length: 20\r\n");
+    auto closes_early = ScriptedReply::make(200, "image/jpeg", jpg.substr(0, 10), false, "Content-Length: 20\r\n");
     ScriptedReply header_only;
     header_only.pieces.push_back({0ms, "HTTP/1.1 200 OK\r\n"});
     ScriptedReply silent;
@@ -369,7 +394,7 @@ TEST_F(HttpClientTest, EveryRefusedReplyPrintsItsCause) {
         {"a.png", ScriptedReply::make(404, "text/html", "<html>gone</html>"),
          "Error: 404 in reply of type text/html, not image/png\n"},
         {"b.png", ScriptedReply::make(503, "", "busy"), "Error: 503 in reply without Content-Type\n"},
-        {"c.jpg", closes_early, "Error: " + std::to_string(ECONNRESET) + " in reply 404 (closed after 10 of 20 bytes)\n"},
+        {"c.jpg", closes_early, "Error: " + std::to_string(ECONNRESET) + " in reply 200 (closed after 10 of 20 bytes)\n"},
         {"d.jpg", header_only, "Error: " + std::to_string(ECONNRESET) + " in reply header (closed before its end)\n"},
         {"e.jpg", silent, "Error: " + std::to_string(ETIMEDOUT) + " in recv\n"},
         {"f.jpg", ScriptedReply::make(200, "image/jpeg", "x", false, "Content-Length: 1x\r\n"),

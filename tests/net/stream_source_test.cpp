@@ -107,6 +107,17 @@ TEST(StreamSource, NmeaOverTcpAndUdp) {
             ::sendto(fd, without_end.data(), static_cast<int>(without_end.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
             return shared.snapshot().altitude == 14.6;
         }));
+        // The port is ours alone: another socket cannot bind it beside us, even asking to share
+        // it, on the same address or on every address.
+        for (const std::uint32_t host : {INADDR_LOOPBACK, INADDR_ANY}) {
+            const int intruder = open_socket(true);
+            const int yes = 1;
+            ::setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+            sockaddr_in same = a;
+            same.sin_addr.s_addr = htonl(host);
+            EXPECT_NE(::bind(intruder, reinterpret_cast<sockaddr*>(&same), sizeof same), 0) << host;
+            close_socket(intruder);
+        }
         close_socket(fd);
         source.stop();
         EXPECT_FALSE(source.running());
