@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 
 namespace vg {
 
@@ -75,6 +76,25 @@ std::optional<double> whole_c_number(std::string_view text) {
     const auto n = scan_c_number(text);
     if (!n || n->length != text.size()) return std::nullopt;
     return n->value;
+}
+
+std::size_t scan_c_numbers(std::string_view text, char separator, std::initializer_list<double*> targets) {
+    double values[8];
+    if (targets.size() > std::size(values)) return 0;
+    std::size_t used = 0, n = 0;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (i > 0) {
+            if (used >= text.size() || text[used] != separator) return 0;
+            ++used;
+        }
+        const auto number = scan_c_number(text.substr(used));
+        if (!number) return 0;
+        values[n++] = number->value;
+        used += number->length;
+    }
+    n = 0;
+    for (double* target : targets) *target = values[n++];
+    return used;
 }
 
 std::string fixed_text(double value, int decimals) {

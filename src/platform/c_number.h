@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ std::optional<ScannedNumber> scan_c_number(std::string_view text);
 
 // The whole of `text` read as scan_c_number reads it, or nullopt when anything is left over.
 std::optional<double> whole_c_number(std::string_view text);
+
+// sscanf(text, "%lf,%lf,...") == targets.size() with `separator` for the comma: numbers as
+// scan_c_number reads them, each but the last followed directly by `separator`. Stores them all and
+// gives the count of characters they took, or stores nothing and gives 0.
+std::size_t scan_c_numbers(std::string_view text, char separator, std::initializer_list<double*> targets);
 
 // printf("%.*f", decimals, value) of the C locale, for decimals from 0 to 17.
 std::string fixed_text(double value, int decimals);

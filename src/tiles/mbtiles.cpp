@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/c_number.h"
+
 namespace vg {
 namespace {
 
@@ -71,7 +73,7 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
         else if (key == "minzoom") info.min_zoom = std::atoi(value.c_str());
         else if (key == "maxzoom") info.max_zoom = std::atoi(value.c_str());
         else if (key == "bounds")
-            info.has_bounds = std::sscanf(value.c_str(), "%lf,%lf,%lf,%lf", &info.west, &info.south, &info.east, &info.north) == 4;
+            info.has_bounds = scan_c_numbers(value.c_str(), ',', {&info.west, &info.south, &info.east, &info.north}) > 0;
     }
     sqlite3_finalize(meta);
     if (rc != SQLITE_DONE) return refuse(std::string("damaged map pack (") + sqlite3_errmsg(pack->db_) + ")");

@@ -45,6 +45,22 @@ TEST(CNumber, ReadsWhatStrtodReads) {
     }
 }
 
+TEST(CNumber, NumberListsReadAsScanfReadsThem) {
+    const char* texts[] = {"20.5,59.8,25.25,61.0", " -1, 2,3e1,4x", "1,2,3", "1,2,,3,4", "1;2;3;4", "1,2,3,4,5", "", "a,1,2,3"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        double want[4] = {}, got[4] = {};
+        int used = 0;
+        const bool all = std::sscanf(text, "%lf,%lf,%lf,%lf%n", &want[0], &want[1], &want[2], &want[3], &used) == 4;
+        const std::size_t n = scan_c_numbers(text, ',', {&got[0], &got[1], &got[2], &got[3]});
+        EXPECT_EQ(n, all ? static_cast<std::size_t>(used) : 0u);
+        if (all)
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], want[i]);
+        else
+            for (const double v : got) EXPECT_EQ(v, 0.0);  // nothing stored
+    }
+}
+
 TEST(CNumber, FixedTextIsPrintfFixed) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> coordinate(-360.0, 360.0);
