@@ -10,6 +10,8 @@ namespace {
 
 bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // For a number from_chars found out of range (`s`: its digits, point and exponent, without sign or
@@ -53,7 +55,6 @@ std::optional<ScannedNumber> scan_c_number(std::string_view text) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     // from_chars takes a minus of its own; strtod takes one sign only.
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) return std::nullopt;
-    const char* const last = text.data() + text.size();
     const char* first = text.data() + i;
     double value = 0;
     std::from_chars_result r{first, std::errc::invalid_argument};
@@ -62,9 +63,24 @@ std::optional<ScannedNumber> scan_c_number(std::string_view text) {
         (is_hex_digit(text[i + 2]) || (text[i + 2] == '.' && text.size() - i > 3 && is_hex_digit(text[i + 3])))) {
         hex = true;
         first += 2;
-        r = std::from_chars(first, last, value, std::chars_format::hex);
+        // The extent is found here: from_chars of libstdc++ 12 takes "p+-4" as the exponent -4.
+        std::size_t j = i + 2;
+        while (j < text.size() && is_hex_digit(text[j])) ++j;
+        if (j < text.size() && text[j] == '.') {
+            ++j;
+            while (j < text.size() && is_hex_digit(text[j])) ++j;
+        }
+        if (j < text.size() && (text[j] | 0x20) == 'p') {
+            std::size_t k = j + 1;
+            if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
+            if (k < text.size() && is_digit(text[k])) {
+                while (k < text.size() && is_digit(text[k])) ++k;
+                j = k;
+            }
+        }
+        r = std::from_chars(first, text.data() + j, value, std::chars_format::hex);
     } else {
-        r = std::from_chars(first, last, value, std::chars_format::general);
+        r = std::from_chars(first, text.data() + text.size(), value, std::chars_format::general);
     }
     if (r.ec == std::errc::invalid_argument) return std::nullopt;
     if (r.ec == std::errc::result_out_of_range)
