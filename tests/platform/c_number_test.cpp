@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vg {
 namespace {
