@@ -10,6 +10,7 @@
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/c_number.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
@@ -68,10 +69,12 @@ void App::draw_overlays(const FixRecord& fix) {
         if (f) {
             char line[260];
             while (std::fgets(line, sizeof line, f)) {
-                double lat = 0, lon = 0;
-                if (std::sscanf(line, "%lf %lf", &lat, &lon) != 2) continue;
+                const std::string_view text(line);
+                const auto lat = scan_c_number(text);
+                const auto lon = lat ? scan_c_number(text.substr(lat->length)) : std::nullopt;
+                if (!lon) continue;
                 int c = 0, r = 0;
-                to_mosaic(lat, lon, c, r);
+                to_mosaic(lat->value, lon->value, c, r);
                 if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
             }
             std::fclose(f);

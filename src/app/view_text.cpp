@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/c_number.h"
 #include "tiles/geometry.h"
 
 namespace vg {
@@ -74,10 +75,7 @@ std::string start_position_text(double latitude, double longitude) {
 }
 
 std::string track_log_line(double latitude, double longitude, std::string_view calendar) {
-    // %f of a finite latitude or longitude is short; the buffer also holds the largest doubles.
-    char numbers[700];
-    std::snprintf(numbers, sizeof numbers, "%f %f - ", latitude, longitude);
-    std::string out = numbers;
+    std::string out = fixed_text(latitude, 6) + ' ' + fixed_text(longitude, 6) + " - ";
     out += calendar;
     out += '\n';
     return out;

@@ -1,5 +1,6 @@
 #include "atlas/local_tiles.h"
 
+#include <clocale>
 #include <cstdio>
 #include <fstream>
 
@@ -53,6 +54,8 @@ void ensure_offscreen_gui() {
     static char* argv[] = {name, option, platform, nullptr};
     static QGuiApplication* app = new QGuiApplication(argc, argv);  // kept for the process
     (void)app;
+    // Qt gave the C library the user's locale: numbers keep the decimal point in what vortool writes.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 }  // namespace vg::atlas

@@ -23,7 +23,8 @@ bool write_relief_tile(int row, int column, const std::string& path);
 void install_local_tile_maker();
 
 // For programs without a window (vortool): creates one QGuiApplication on the offscreen platform,
-// kept for the process, unless one exists. Call from the main thread.
+// kept for the process, unless one exists, with the C library's numbers left in the C locale. Call from
+// the main thread.
 void ensure_offscreen_gui();
 
 }  // namespace vg::atlas

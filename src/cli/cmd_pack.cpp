@@ -17,6 +17,7 @@
 #include "cli/catalogue_source.h"
 #include "cli/commands.h"
 #include "cli/tile_args.h"
+#include "platform/c_number.h"
 #include "settings/text_scan.h"
 #include "tiles/geometry.h"
 #include "tiles/mbtiles.h"
@@ -28,6 +29,11 @@ namespace {
 
 // More candidate tiles than this in one export is refused: the area is far larger than a cache holds.
 constexpr long long kMaxExportCandidates = 1LL << 22;
+
+// The bounds text of a map pack: "west,south,east,north", six decimals each.
+std::string bounds_text(double west, double south, double east, double north) {
+    return fixed_text(west, 6) + ',' + fixed_text(south, 6) + ',' + fixed_text(east, 6) + ',' + fixed_text(north, 6);
+}
 
 int info(const char* path) {
     std::string error;
@@ -46,7 +52,7 @@ int info(const char* path) {
     field("format", i.format);
     field("scheme", i.scheme);
     if (i.min_zoom >= 0 || i.max_zoom >= 0) std::printf("zooms: %d-%d\n", i.min_zoom, i.max_zoom);
-    if (i.has_bounds) std::printf("bounds: %.6f,%.6f,%.6f,%.6f\n", i.west, i.south, i.east, i.north);
+    if (i.has_bounds) std::printf("bounds: %s\n", bounds_text(i.west, i.south, i.east, i.north).c_str());
     if (!i.attribution.empty()) field("attribution", i.attribution);
     if (!i.description.empty()) field("description", i.description);
     const auto counts = pack->tile_counts();
@@ -62,8 +68,7 @@ struct Bounds {
 
 std::optional<Bounds> parse_bounds(const char* text) {
     Bounds b{};
-    char tail = 0;
-    if (std::sscanf(text, "%lf,%lf,%lf,%lf%c", &b.west, &b.south, &b.east, &b.north, &tail) != 4) return std::nullopt;
+    if (scan_c_numbers(text, ',', {&b.west, &b.south, &b.east, &b.north}) != std::strlen(text)) return std::nullopt;
     for (double v : {b.west, b.south, b.east, b.north})
         if (!std::isfinite(v)) return std::nullopt;
     if (b.west < -180 || b.west > 180 || b.east < -180 || b.east > 180 || b.south < -90 || b.north > 90 ||
@@ -215,8 +220,7 @@ int export_pack(int argc, char** argv) {
                      entry->name.c_str());
         return 1;
     }
-    char text[128];
-    std::snprintf(text, sizeof text, "%.6f,%.6f,%.6f,%.6f", bounds->west, bounds->south, bounds->east, bounds->north);
+    const std::string text = bounds_text(bounds->west, bounds->south, bounds->east, bounds->north);
     writer->add_metadata("name", entry->name);
     writer->add_metadata("format", format);
     writer->add_metadata("type", "baselayer");

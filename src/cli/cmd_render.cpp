@@ -17,6 +17,7 @@
 #include "cli/catalogue_source.h"
 #include "cli/commands.h"
 #include "cli/ppm.h"
+#include "platform/c_number.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
 #include "tiles/local_source.h"
@@ -55,9 +56,8 @@ std::optional<long> parse_long(const char* text) {
 }
 
 std::optional<double> parse_degrees(const char* text) {
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+    const auto v = whole_c_number(text);
+    if (!v || !std::isfinite(*v)) return std::nullopt;
     return v;
 }
 

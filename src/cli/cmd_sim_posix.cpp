@@ -31,6 +31,7 @@
 #include "gps/garmin.h"
 #include "gps/startup_commands.h"
 #include "gps/zodiac.h"
+#include "platform/c_number.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -108,9 +109,10 @@ std::string nmea_angle(double value, int degree_digits) {
         minutes = 0;
         ++degrees;
     }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%0*d%07.4f", degree_digits, degrees, minutes);
-    return buf;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*d", degree_digits, degrees);
+    const std::string mm = fixed_text(minutes, 4);  // "%07.4f": minutes below 10 get a leading 0
+    return buf + std::string(mm.size() < 7 ? 7 - mm.size() : 0, '0') + mm;
 }
 
 struct Satellite {
@@ -125,8 +127,7 @@ std::string nmea_epoch(const Point& p, const Motion& m, const std::tm& utc) {
     std::snprintf(date, sizeof date, "%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
     const std::string lat = nmea_angle(p.latitude, 2) + (p.latitude < 0 ? ",S" : ",N");
     const std::string lon = nmea_angle(p.longitude, 3) + (p.longitude < 0 ? ",W" : ",E");
-    char motion[64];
-    std::snprintf(motion, sizeof motion, "%.1f,%.1f", m.speed_knots, m.course);
+    const std::string motion = fixed_text(m.speed_knots, 1) + "," + fixed_text(m.course, 1);
     std::string out;
     out += sentence(std::string("GPRMC,") + time + ",A," + lat + "," + lon + "," + motion + "," + date + ",,");
     out += sentence(std::string("GPGGA,") + time + "," + lat + "," + lon + ",1,08,0.9,25.0,M,17.0,M,,");
@@ -333,9 +334,8 @@ int run_sim(int argc, char** argv) {
             } else if (arg == "--track") {
                 track = value;
             } else {
-                char* end = nullptr;
-                rate = std::strtod(value, &end);
-                if (!end || *end != '\0' || !(rate > 0) || rate > 100) return usage_error("rate must be above 0 and at most 100", value);
+                rate = whole_c_number(value).value_or(0);
+                if (!(rate > 0) || rate > 100) return usage_error("rate must be above 0 and at most 100", value);
             }
         } else {
             return usage_error("unknown argument", argv[i]);

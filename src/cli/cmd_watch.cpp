@@ -17,6 +17,7 @@
 #include "gps/serial_link.h"
 #include "net/position_server.h"
 #include "net/stream_source.h"
+#include "platform/c_number.h"
 #include "settings/settings_file.h"
 
 namespace vg::cli {
@@ -42,9 +43,8 @@ int run_watch(int argc, char** argv) {
             if (!type) return watch_usage("unknown device", value);
             ++i;
         } else if (arg == "--seconds") {
-            char* end = nullptr;
-            seconds = value ? std::strtod(value, &end) : -1;
-            if (!value || !end || *end != '\0' || !(seconds > 0) || seconds > 1e7)
+            seconds = value ? whole_c_number(value).value_or(-1) : -1;
+            if (!(seconds > 0) || seconds > 1e7)
                 return watch_usage("--seconds needs a positive number", value);
             ++i;
         } else {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/c_number.h"
 #include "settings/text_scan.h"
 
 namespace vg {
@@ -123,10 +124,9 @@ private:
         const std::size_t start = i_;
         while (i_ < s_.size() && std::strchr("+-0123456789.eE", s_[i_]) != nullptr && s_[i_] != '\0') ++i_;
         if (i_ == start || i_ - start > 64) return false;
-        const std::string text(s_.substr(start, i_ - start));
-        char* end = nullptr;
-        v.number = std::strtod(text.c_str(), &end);
-        if (end != text.c_str() + text.size()) return false;
+        const auto number = whole_c_number(s_.substr(start, i_ - start));
+        if (!number) return false;
+        v.number = *number;
         v.kind = Value::Kind::Number;
         return true;
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/c_number.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -37,9 +38,7 @@ std::string base_upload_url(const BaseLinkConfig& base) {
 }
 
 std::string base_upload_body(double latitude, double longitude, std::string_view relay_key) {
-    char body[128];
-    std::snprintf(body, sizeof body, "latitude=%lf&longitude=%lf", latitude, longitude);
-    std::string text = body;
+    std::string text = "latitude=" + fixed_text(latitude, 6) + "&longitude=" + fixed_text(longitude, 6);
     if (relay_key.empty()) return text;
     text += "&key=";
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -11,6 +11,7 @@
 
 #include "net/http_client.h"
 #include "net/http_text.h"
+#include "platform/c_number.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "settings/settings_file.h"
@@ -94,6 +95,19 @@ std::optional<double> number_value(const std::optional<std::string>& text) {
 }
 
 constexpr std::string_view kPhoneFields[] = {"lat", "lon"};
+
+// sscanf(body, "latitude=%lf&longitude=%lf") == 2, in the C locale's number form.
+bool base_form_numbers(std::string_view body, double& latitude, double& longitude) {
+    if (!body.starts_with("latitude=")) return false;
+    body.remove_prefix(9);
+    const auto lat = scan_c_number(body);
+    if (!lat || !body.substr(lat->length).starts_with("&longitude=")) return false;
+    const auto lon = scan_c_number(body.substr(lat->length + 11));
+    if (!lon) return false;
+    latitude = lat->value;
+    longitude = lon->value;
+    return true;
+}
 
 // Days from 1970-01-01 to a proleptic Gregorian date.
 std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
@@ -196,8 +210,7 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
     };
     const std::string body_text(post ? body : std::string_view());
     double latitude = 0, longitude = 0;
-    const bool base_form =
-        post && std::sscanf(body_text.c_str(), "latitude=%lf&longitude=%lf", &latitude, &longitude) == 2;
+    const bool base_form = post && base_form_numbers(body_text.c_str(), latitude, longitude);
     if (!base_form) {
         for (const std::string_view name : kPhoneFields)
             if (field(name)) outcome.phone_form = true;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "net/transfer_limits.h"
+#include "platform/c_number.h"
 #include "platform/files.h"
 #include "settings/text_scan.h"
 
@@ -151,7 +152,7 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
         else if (key == "minzoom") info.min_zoom = std::atoi(value.c_str());
         else if (key == "maxzoom") info.max_zoom = std::atoi(value.c_str());
         else if (key == "bounds")
-            info.has_bounds = std::sscanf(value.c_str(), "%lf,%lf,%lf,%lf", &info.west, &info.south, &info.east, &info.north) == 4;
+            info.has_bounds = scan_c_numbers(value.c_str(), ',', {&info.west, &info.south, &info.east, &info.north}) > 0;
     }
     sqlite3_finalize(meta);
     if (rc != SQLITE_DONE) return refuse("damaged map pack (metadata: " + db.failure() + ")");

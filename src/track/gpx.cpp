@@ -1,5 +1,6 @@
 #include "track/gpx.h"
 
+#include "platform/c_number.h"
 #include "platform/clock.h"
 
 #ifndef VG_NO_LIBXML2
@@ -84,9 +85,9 @@ bool read_point(const xmlNode* n, GpxPoint& p, std::string& error) {
             error = std::string("a point without ") + name;
             return false;
         }
-        char* end = nullptr;
-        v = std::strtod(reinterpret_cast<const char*>(text), &end);
-        const bool ok = end != reinterpret_cast<const char*>(text) && *end == '\0' && std::isfinite(v) && std::fabs(v) <= limit;
+        const auto number = whole_c_number(reinterpret_cast<const char*>(text));
+        if (number) v = *number;
+        const bool ok = number && std::isfinite(v) && std::fabs(v) <= limit;
         xmlFree(text);
         if (!ok) error = std::string("a point with a bad ") + name;
         return ok;
@@ -145,19 +146,14 @@ std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_
         " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
         " xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 http://www.topografix.com/GPX/1/1/gpx.xsd\">\n";
     out += "  <trk>\n    <name>" + xml_escaped(track_name) + "</name>\n";
-    char buf[96];
     for (const TrackRun& run : runs) {
         if (run.empty()) continue;
         out += "    <trkseg>\n";
         for (const TrackPoint& p : run) {
             // The schema's longitudes run from -180 up to, not including, 180: the date line is -180.
             const double lon = p.longitude >= 180.0 ? p.longitude - 360.0 : p.longitude;
-            std::snprintf(buf, sizeof buf, "      <trkpt lat=\"%.7f\" lon=\"%.7f\">", p.latitude, lon);
-            out += buf;
-            if (p.elevation) {
-                std::snprintf(buf, sizeof buf, "<ele>%.1f</ele>", *p.elevation);
-                out += buf;
-            }
+            out += "      <trkpt lat=\"" + fixed_text(p.latitude, 7) + "\" lon=\"" + fixed_text(lon, 7) + "\">";
+            if (p.elevation) out += "<ele>" + fixed_text(*p.elevation, 1) + "</ele>";
             if (p.utc_seconds) {
                 const std::string t = iso_utc(*p.utc_seconds);
                 if (!t.empty()) out += "<time>" + t + "</time>";

@@ -1,5 +1,7 @@
 #include "track/track_log.h"
 
+#include "platform/c_number.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -31,16 +33,16 @@ std::vector<TrackRun> read_track_log(std::string_view text) {
         const std::size_t nl = text.find('\n');
         const std::string line(text.substr(0, nl));
         text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-        const char* p = line.c_str();
-        char* end = nullptr;
-        const double lat = std::strtod(p, &end);
-        if (end == p) continue;
-        p = end;
-        const double lon = std::strtod(p, &end);
-        if (end == p || !std::isfinite(lat) || !std::isfinite(lon) || std::fabs(lat) > 90 || std::fabs(lon) > 180)
+        std::string_view rest(line.c_str());  // up to a NUL, as the C text was read
+        const auto lat = scan_c_number(rest);
+        if (!lat) continue;
+        rest.remove_prefix(lat->length);
+        const auto lon = scan_c_number(rest);
+        if (!lon || !std::isfinite(lat->value) || !std::isfinite(lon->value) || std::fabs(lat->value) > 90 ||
+            std::fabs(lon->value) > 180)
             continue;
-        TrackPoint point{lat, lon, std::nullopt, std::nullopt};
-        std::string_view rest(end);
+        TrackPoint point{lat->value, lon->value, std::nullopt, std::nullopt};
+        rest.remove_prefix(lon->length);
         while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
         if (rest.starts_with("- ")) point.utc_seconds = parse_calendar_text(rest.substr(2));
         // Points without a time are grouped together; timed points break at a backward step or a gap.

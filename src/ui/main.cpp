@@ -14,6 +14,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -92,6 +93,10 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // Qt gave the C library the user's locale; numbers go back to the decimal point, so that what the
+    // libraries we call read and write (libcurl, libxml2, SQLite) keeps it. Qt's own formatting for
+    // the window does not depend on this.
+    std::setlocale(LC_NUMERIC, "C");
     // The built-in world map and Etopo2's relief are drawn here, wherever tiles are made.
     vg::atlas::install_local_tile_maker();
     const std::string_view caption = vg::res::load_string(vg::res::kStringCaption);
