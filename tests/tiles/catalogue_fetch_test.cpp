@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 
 #include "net/http_cache.h"
+#include "platform/files.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
 #include "tiles/tile_sources.h"
@@ -118,6 +120,33 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     EXPECT_EQ(stale_time({{"cache-control", "max-age=600"}, {"age", "100"}}, kT0, 1), kT0 + 500);
     EXPECT_EQ(stale_time({{"expires", "Thu, 01 Jan 2026 00:10:00 GMT"}, {"date", "Thu, 01 Jan 2026 00:00:00 GMT"}}, kT0, 1),
               kT0 + 600);
+}
+
+// A record that is no regular file (a FIFO, a folder) or is too long is no record: the tile counts
+// from its file time, and reading it never waits for a writer.
+TEST(CatalogueFetch, ARecordThatIsNoRegularFileIsIgnoredAtOnce) {
+    test::TempDir dir;
+    const auto tile = dir.path() / "vor_2_0_0.png";
+    test::write_file(tile, kPng);
+    const long long modified = regular_modified_seconds(tile);
+    const auto meta = cache_record_path(tile);
+    test::write_file(meta, "etag=\"x\"\nmodified=\nstale=5\n" + std::string(5000, '#') + "\n");
+    EXPECT_EQ(read_cache_record(tile, 60)->stale_at, modified + 60);
+    std::filesystem::remove(meta);
+    std::filesystem::create_directory(meta);
+    EXPECT_EQ(read_cache_record(tile, 60)->stale_at, modified + 60);
+    std::filesystem::remove(meta);
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo(meta.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return read_cache_record(tile, 60); });
+    const bool prompt = read.wait_for(5s) == std::future_status::ready;
+    if (!prompt) ::close(::open(meta.c_str(), O_WRONLY | O_NONBLOCK));  // lets a blocked reader go
+    EXPECT_TRUE(prompt);
+    const auto record = read.get();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->etag, "");
+    EXPECT_EQ(record->stale_at, modified + 60);
+#endif
 }
 
 TEST(CatalogueFetch, RateLimitAndBlockPauseTheSourceWithAMessageInsteadOfRetrying) {
