@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "support/map_pack.h"
 #include "support/test_paths.h"
 #include "tiles/local_source.h"
@@ -156,6 +159,54 @@ TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
     EXPECT_FALSE(make_offline_tile(slot, 71 * 256, 40 * 256, 1, (dir / "Maps").string(), *a));
     EXPECT_TRUE(slot.empty());
     EXPECT_FALSE(make_offline_tile(slot, 70 * 256, 40 * 256, 1, (dir / "Maps").string(), *catalogue.find("Mine", false)));
+}
+
+// No vor_src.txt line or pack shares another source's cache folder, in any letter case, and none gets
+// a folder Windows cannot hold; the built-in sources keep the folders their stored caches are in.
+TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
+    test::TempDir dir;
+    const std::filesystem::path packs = packs_folder((dir / "Maps").string());
+    std::filesystem::create_directories(packs);
+    ASSERT_TRUE(test::make_pack(packs / "OS.mbtiles", {{"name", "OS"}, {"format", "png"}}, {{7, 70, 87, kPng}}));
+    ASSERT_TRUE(test::make_pack(packs / "p.mbtiles", {{"name", "packs"}, {"format", "png"}}, {}));
+    ASSERT_TRUE(test::make_pack(packs / "t.mbtiles", {{"name", "opentopomap"}, {"format", "png"}}, {}));
+    Catalogue c = builtin_catalogue();
+    std::string lines;
+    for (const char* name : {"OS", "os", "Gm", "VE", "MQ", "e2", "packs", "atlas", "CON", "nul.x", "Com1", "a.", "a",
+                             "~OS", "Atlas"})
+        lines += std::string(name) + "|map|https://example.org/{z}/{x}/{y}.png||x|\n";
+    lines += "OS|aerial|https://example.org/a/{z}/{x}/{y}.jpg||x|\n";
+    read_sources_text(lines, c);
+    EXPECT_EQ(add_packs(c, packs), 3);
+    EXPECT_EQ(c.find("OS", false)->cache_folder(), "~OS");
+    EXPECT_EQ(c.find("OS", true)->cache_folder(), "~OS/aerial");
+    EXPECT_EQ(c.find("os", false)->cache_folder(), "~os~2");
+    EXPECT_EQ(c.find("CON", false)->cache_folder(), "~CON");
+    EXPECT_EQ(c.find("a.", false)->cache_folder(), "~a.");
+    EXPECT_EQ(c.find("a", false)->cache_folder(), "a");
+    EXPECT_EQ(c.find("Atlas", false)->cache_folder(), "Atlas");  // a user line replacing the Atlas keeps its folder
+    EXPECT_EQ(c.find("OS-2", false)->cache_folder(), "OS-2");     // the pack named OS
+    EXPECT_EQ(c.find("packs", false)->cache_folder(), "~packs");
+    EXPECT_EQ(c.find("packs-2", false)->cache_folder(), "packs-2");
+    EXPECT_EQ(c.find("opentopomap", false)->cache_folder(), "~opentopomap");
+    const char* builtins[][2] = {{"Etopo2", "E2"},       {"OpenStreetMap", "OS"}, {"GoogleMaps", "GM"},
+                                 {"VirtualEarth", "VE"}, {"MapQuest", "MQ"},      {"OpenTopoMap", "OpenTopoMap"}};
+    for (const auto& [name, folder] : builtins) EXPECT_EQ(c.find(name, false)->cache_folder(), folder) << name;
+    // Every map layer's folder differs from every other one's as a case-blind file system sees it.
+    std::vector<std::string> seen;
+    for (const auto& e : c.entries) {
+        if (e.aerial) continue;
+        std::string key = e.cache_folder();
+        while (key.back() == '.') key.pop_back();
+        for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), key), 0) << e.name << " in " << e.cache_folder();
+        seen.push_back(key);
+    }
+    // The pack's tiles land in its own folder, not in OpenStreetMap's.
+    std::string slot;
+    ASSERT_TRUE(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *c.find("OS-2", false)));
+    EXPECT_NE(slot.find(test::native("/OS-2/")), std::string::npos) << slot;
+    EXPECT_FALSE(std::filesystem::exists(dir / "Maps" / "OS"));
 }
 
 TEST(MapPack, AnUnfinishedExportLeavesNothingBehind) {
