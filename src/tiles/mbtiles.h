@@ -51,7 +51,8 @@ private:
     PackInfo info_;
 };
 
-// Writes a new raster pack: metadata and tiles go into <path>.part inside one transaction, and the
+// Writes a new raster pack: metadata and tiles go into <path>.partXXXXXX (a file of its own; stale
+// ones of a killed export of the same path are removed first) inside one transaction, and the
 // finished file is renamed to `path` by finish(), so an interrupted export never leaves a half pack
 // under the final name. Rows are stored in TMS order (scheme tms, the format's default).
 class MbtilesWriter {

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/transfer_limits.h"
 #include "support/map_pack.h"
 #include "support/test_paths.h"
+#include "tiles/cache_sweep.h"
 #include "tiles/local_source.h"
 
 namespace vg {
@@ -207,6 +209,60 @@ TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
     ASSERT_TRUE(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *c.find("OS-2", false)));
     EXPECT_NE(slot.find(test::native("/OS-2/")), std::string::npos) << slot;
     EXPECT_FALSE(std::filesystem::exists(dir / "Maps" / "OS"));
+}
+
+// The start-up sweep with the cache root in a home folder ("maps=./home"): only the program's stale
+// temporary files in the program's own folders go, including a killed export's and a killed pack
+// copy's; a user's look-alikes anywhere, and fresh files, stay.
+TEST(MapPack, TheSweepRemovesOnlyTheProgramsOwnStaleFiles) {
+    namespace fs = std::filesystem;
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Mine|map|https://example.org/{z}/{x}/{y}.png||x|\n", c);
+    const char* stale[] = {
+        "vor_set.txt.partAb12Xy",                                      // settings rewrite
+        "tcpip.tmp.part4242_7",                                        // the connection check, on Windows
+        "home/OS/120000_050000/vor_1_120000_050000.png.partQ1w2E3",   // download
+        "home/OS/120000_050000/vor_1_120000_050000.png.meta.partZ9Z9Z9",
+        "home/OS@2x/120000_050000/vor_1_120000_050000_q0.png.partAAAAAA",
+        "home/E2/etopo_000000_000000.jpg.partabcdef",
+        "home/Mine/120000_050000/vor_1_120000_050000.png.part",        // a killed pack copy
+        "home/Atlas/faded/vor_0_100000_000000.png.part",               // a killed drawing
+        "home/packs/gulf.mbtiles.part",                                 // a killed export (older form)
+        "home/packs/lake.mbtiles.partA1b2C3",                           // a killed export
+    };
+    const char* kept[] = {
+        "home/Documents/report.part2final", "home/Videos/holiday.partABC123", "home/notes/notes.1.2.tmp",
+        "home/vor_1_120000_050000.png.partQ1w2E3",  // the cache root itself is the user's folder
+        "home/OS/report.part2final",                // not a name the program writes there
+        "home/packs/notes.txt.part", "report.partABCDEF", "vor_set.txt.part", "home/OS/120000_050000/vor_1_120000_050000.png",
+    };
+    const auto old = fs::file_time_type::clock::now() - 2h;
+    std::vector<const char*> all(std::begin(stale), std::end(stale));
+    all.insert(all.end(), std::begin(kept), std::end(kept));
+    for (const char* name : all) {
+        fs::create_directories((dir / name).parent_path());
+        test::write_file(dir / name, "x");
+        fs::last_write_time(dir / name, old);
+    }
+    test::write_file(dir / "home/OS/vor_0_100000_000000.png.partFresh1", "being written");
+    const auto places = temporary_file_places(c, (dir / "home").string(), dir.path());
+    EXPECT_EQ(remove_stale_temporary_files(places, kStaleTempAge), std::size(stale));
+    for (const char* name : stale) EXPECT_FALSE(fs::exists(dir / name)) << name;
+    for (const char* name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+    EXPECT_TRUE(fs::exists(dir / "home/OS/vor_0_100000_000000.png.partFresh1"));
+
+    // An export removes its own target's stale temporary files first, and nothing else.
+    test::write_file(dir / "out.mbtiles.partOld123", "x");
+    fs::last_write_time(dir / "out.mbtiles.partOld123", old);
+    test::write_file(dir / "out.mbtiles.part", "the user's");
+    fs::last_write_time(dir / "out.mbtiles.part", old);
+    std::string error;
+    auto writer = MbtilesWriter::create((dir / "out.mbtiles").string(), error);
+    ASSERT_TRUE(writer) << error;
+    EXPECT_FALSE(fs::exists(dir / "out.mbtiles.partOld123"));
+    EXPECT_TRUE(fs::exists(dir / "out.mbtiles.part"));
 }
 
 TEST(MapPack, AnUnfinishedExportLeavesNothingBehind) {
