@@ -325,7 +325,10 @@ long long time_of_day_ms(std::string_view field) {
     if (!hms) return -1;
     double fraction = 0;
     if (field.size() > 6 && field[6] == '.')
-        if (auto v = read_double(field.substr(6)); v && *v >= 0 && *v < 1) fraction = *v;  // ".5e300" is no fraction
+        if (auto v = read_double(field.substr(6))) {
+            if (!(*v >= 0 && *v < 1)) return -1;  // ".5e300" is no fraction of a second
+            fraction = *v;
+        }
     return (((*hms)[0] * 60LL + (*hms)[1]) * 60LL + (*hms)[2]) * 1000LL + std::llround(fraction * 1000.0);
 }
 

@@ -515,6 +515,8 @@ TEST(NmeaTalkers, CombinedSolutionWinsWithinAnEpoch) {
     feed(parser, fix, sentence("GPGGA,133901.50,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,") +
                           sentence("GPRMC,133901.50,A,4000.0,N,09000.0,W,5.0,10.0,180320,,") +
                           sentence("GLGLL,4000.0,N,09000.0,W,133901.50,A"));
+    // A time whose fraction is no fraction is unreadable: it starts no epoch of its own.
+    feed(parser, fix, sentence("GPGGA,133901.5e300,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,"));
     EXPECT_EQ(fix.latitude, lat);
     EXPECT_EQ(fix.longitude, lon);
     EXPECT_DOUBLE_EQ(fix.altitude, 280.829);
