@@ -17,6 +17,7 @@
 #include "platform/temp_files.h"
 #include "platform/system.h"
 #include "settings/settings_file.h"
+#include "tiles/cache_sweep.h"
 #include "tiles/geometry.h"
 #include "tiles/catalogue_fetch.h"
 #include "tiles/local_source.h"
@@ -127,9 +128,11 @@ void App::create(Window& window) {
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
     ws_->owner_window = &window;
-    // Temporary files that a killed run left beside the settings and in the tile cache.
-    remove_stale_temporary_files(dir_.empty() ? std::filesystem::path(".") : dir_, false, kStaleTempAge);
-    remove_stale_temporary_files(maps_root(), true, kStaleTempAge);
+    // Temporary files that a killed run left beside the settings, in the sources' cache folders and
+    // in the packs folder, swept off the window thread.
+    sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {
+        remove_stale_temporary_files(places, kStaleTempAge, &sweep_stop_);
+    });
 
     // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
     for (const auto& problem : catalogue_.problems)
@@ -273,6 +276,8 @@ void App::on_close() {
 }
 
 void App::on_destroy() {
+    sweep_stop_.store(true);
+    if (sweeper_.joinable()) sweeper_.join();
     if (!ws_) return;
     if (link_ && link_->link_active()) close_link();
     ws_->link_active.store(false);

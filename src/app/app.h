@@ -5,11 +5,13 @@
 // made the window state (or after on_destroy() freed it).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "app/paint_frame.h"
 #include "app/tile_loader.h"
@@ -244,6 +246,10 @@ private:
     Catalogue catalogue_;
     std::string site_name_;
     std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();
+    // The sweep of stale temporary files, started by create() on a thread of its own so that a large
+    // cache never delays the first paint; on_destroy() stops and joins it.
+    std::atomic<bool> sweep_stop_{false};
+    std::thread sweeper_;
 };
 
 }  // namespace vg

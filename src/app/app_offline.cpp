@@ -8,6 +8,9 @@
 #include <iterator>
 
 #include "app/app.h"
+#include "net/transfer_limits.h"
+#include "platform/files.h"
+#include "platform/temp_files.h"
 #include "tiles/geometry.h"
 #include "tiles/local_source.h"
 #include "tiles/mbtiles.h"
@@ -195,19 +198,10 @@ void App::export_track() {
     const std::string chosen = w.choose_file_to_save("Export Track", "GPX files (*.gpx)", name + ".gpx");
     if (chosen.empty()) return;
     const std::string gpx = write_gpx(runs, name);
-    // Written beside the target and renamed into place: an existing file is replaced whole or not at all.
-    const std::string temp = chosen + ".part";
-    bool ok = false;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(gpx.data(), static_cast<std::streamsize>(gpx.size()));
-        ok = static_cast<bool>(out.flush());
-    }
-    ok = ok && std::rename(temp.c_str(), chosen.c_str()) == 0;
-    if (!ok) {
-        std::remove(temp.c_str());
-        w.warning_box("\"" + chosen + "\" cannot be written.");
-    }
+    // Written beside the target and renamed into place: an existing file is replaced whole or not at
+    // all. A killed earlier export's stale temporary file of the same target goes first.
+    remove_stale_temporaries_of(chosen, kStaleTempAge);
+    if (!write_file_replacing(chosen, gpx)) w.warning_box("\"" + chosen + "\" cannot be written.");
 }
 
 }  // namespace vg

@@ -200,9 +200,9 @@ constexpr double kKnotsPerMetrePerSecond = 3600.0 / 1852.0;
 void take_tpv(const Value& r, FixRecord& fix) {
     if (const Value* t = r.get("time"); t && t->kind == Value::Kind::String) take_time(t->string, fix);
     if (auto mode = r.number_at("mode")) {
-        const int m = static_cast<int>(*mode);
-        if (m == 2 || m == 3) fix.fix_dimension = m;
-        else if (m == 0 || m == 1) fix.fix_dimension = 0;
+        // A mode outside 0..3 (or NaN) is no mode: the field is ignored, never converted.
+        if (*mode >= 2 && *mode < 4) fix.fix_dimension = static_cast<int>(*mode);
+        else if (*mode >= 0 && *mode < 2) fix.fix_dimension = 0;
     }
     auto lat = r.number_at("lat");
     auto lon = r.number_at("lon");
@@ -218,8 +218,10 @@ void take_tpv(const Value& r, FixRecord& fix) {
     if (auto track = r.number_at("track"); track && *track >= 0 && *track <= 360) fix.course = *track;
 }
 
-GnssSystem system_of_gnssid(int id) {
-    switch (id) {
+// An id outside gpsd's small table (however large, or NaN) is an unknown system.
+GnssSystem system_of_gnssid(double id) {
+    if (!(id >= 0 && id < 8)) return GnssSystem::Unknown;
+    switch (static_cast<int>(id)) {
     case 0: return GnssSystem::Gps;
     case 1: return GnssSystem::Sbas;
     case 2: return GnssSystem::Galileo;
@@ -249,11 +251,11 @@ void take_sky(const Value& r, FixRecord& fix) {
     for (const Value& s : list->array) {
         if (s.kind != Value::Kind::Object) continue;
         auto prn = s.number_at("PRN");
-        if (!prn || *prn < 1 || *prn > 1000) continue;
+        if (!prn || !(*prn >= 1 && *prn <= 1000)) continue;
         SkyEntry e;
         e.prn = static_cast<int>(*prn);
         auto gnssid = s.number_at("gnssid");
-        e.system = gnssid ? system_of_gnssid(static_cast<int>(*gnssid)) : gnss_system_of_prn(e.prn);
+        e.system = gnssid ? system_of_gnssid(*gnssid) : gnss_system_of_prn(e.prn);
         if (auto v = s.number_at("el")) e.elevation = clamp_int(*v, -90, 90);
         if (auto v = s.number_at("az")) e.azimuth = clamp_int(*v, 0, 360);
         if (auto v = s.number_at("ss")) e.snr = clamp_int(*v, 0, 99);

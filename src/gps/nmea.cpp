@@ -108,9 +108,16 @@ std::optional<double> read_angle(std::string_view value_field, std::string_view 
     return angle;
 }
 
+// A sentence's position is taken whole or not at all: a latitude without a usable longitude (or the
+// other way round) would make a position no sentence reported.
+void take_position(std::optional<double> lat, std::optional<double> lon, FixRecord& fix) {
+    if (!lat || !lon) return;
+    if (*lat != fix.latitude) fix.latitude = *lat;
+    if (*lon != fix.longitude) fix.longitude = *lon;
+}
+
 void position_from(const Fields& f, int n, FixRecord& fix) {
-    if (auto lat = read_angle(f[n], f[n + 1], 'S'); lat && *lat != fix.latitude) fix.latitude = *lat;
-    if (auto lon = read_angle(f[n + 2], f[n + 3], 'W'); lon && *lon != fix.longitude) fix.longitude = *lon;
+    take_position(read_angle(f[n], f[n + 1], 'S'), read_angle(f[n + 2], f[n + 3], 'W'), fix);
 }
 
 using Take = NmeaParser::Take;
@@ -318,7 +325,10 @@ long long time_of_day_ms(std::string_view field) {
     if (!hms) return -1;
     double fraction = 0;
     if (field.size() > 6 && field[6] == '.')
-        if (auto v = read_double(field.substr(6))) fraction = *v;
+        if (auto v = read_double(field.substr(6))) {
+            if (!(*v >= 0 && *v < 1)) return -1;  // ".5e300" is no fraction of a second
+            fraction = *v;
+        }
     return (((*hms)[0] * 60LL + (*hms)[1]) * 60LL + (*hms)[2]) * 1000LL + std::llround(fraction * 1000.0);
 }
 
@@ -339,10 +349,8 @@ std::string_view nmea_field(std::string_view text, int n) {
 
 void nmea_position(std::string_view text, int n, FixRecord& fix) {
     if (n < 0) return;
-    if (auto lat = read_angle(nmea_field(text, n), nmea_field(text, n + 1), 'S'); lat && *lat != fix.latitude)
-        fix.latitude = *lat;
-    if (auto lon = read_angle(nmea_field(text, n + 2), nmea_field(text, n + 3), 'W'); lon && *lon != fix.longitude)
-        fix.longitude = *lon;
+    take_position(read_angle(nmea_field(text, n), nmea_field(text, n + 1), 'S'),
+                  read_angle(nmea_field(text, n + 2), nmea_field(text, n + 3), 'W'), fix);
 }
 
 bool nmea_checksum_valid(std::string_view text) {

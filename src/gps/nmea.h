@@ -71,7 +71,7 @@ private:
 std::string_view nmea_field(std::string_view text, int n);
 
 // Reads latitude (field n, ddmm.mmmm), N/S (n+1), longitude (n+2, dddmm.mmmm) and E/W (n+3) into
-// the record; an empty or unreadable half leaves that coordinate unchanged.
+// the record, both or neither: an empty, unreadable or off-the-globe half leaves the position unchanged.
 void nmea_position(std::string_view text, int n, FixRecord& fix);
 
 // True when the text carries "*" followed by the two upper-case hexadecimal digits of the XOR of

@@ -5,9 +5,9 @@
 #endif
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "platform/files.h"
@@ -17,6 +17,28 @@ namespace {
 
 constexpr std::size_t kMaxRecordBytes = 4096;
 constexpr std::int64_t kMaxAge = 10LL * 365 * 86400;
+
+// The whole record file when it is a regular file of at most kMaxRecordBytes. Opened without
+// blocking and refused unless regular, so a FIFO or device put in its place cannot hold up the
+// revalidation that reads it.
+bool read_record_text(const std::filesystem::path& path, std::string& text) {
+    const int fd = open_file(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool ok = regular_size(fd) >= 0;
+    char chunk[1024];
+    while (ok) {
+        const long n = read_file_some(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        ok = text.size() <= kMaxRecordBytes;
+    }
+    close_file(fd);
+    return ok;
+}
 
 std::optional<std::int64_t> plain_number(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '"')) s.remove_prefix(1);
@@ -108,12 +130,8 @@ std::optional<CacheRecord> read_cache_record(const std::filesystem::path& tile, 
     if (modified < 0) return std::nullopt;
     CacheRecord r;
     r.stale_at = static_cast<std::int64_t>(modified) + default_seconds;
-    std::ifstream in(cache_record_path(tile), std::ios::binary);
-    if (!in) return r;
-    std::string text(kMaxRecordBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxRecordBytes) return r;
+    std::string text;
+    if (!read_record_text(cache_record_path(tile), text)) return r;
     CacheRecord read;
     bool have_stale = false;
     std::istringstream lines(text);

@@ -24,8 +24,8 @@ inline constexpr std::chrono::milliseconds kTransferDeadline{60000};
 // Longest URL a transfer takes; a longer one is refused with a diagnostic, never shortened.
 inline constexpr std::size_t kMaxUrlLength = 1023;
 
-// A temporary file (a download's ".part" file, a settings rewrite's ".tmp") older than this was left
-// by a run that was killed, and is removed.
+// A temporary file (platform/temp_files.h: a download's, a settings rewrite's, an export's) older than
+// this was left by a run that was killed, and is removed.
 inline constexpr std::chrono::seconds kStaleTempAge{3600};
 
 struct TransferLimits {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 
+#include "platform/files.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -32,20 +32,8 @@ bool is_cached(const std::string& path) {
 bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path) {
     const auto bytes = pack.read_tile(zoom, x, y);
     if (!bytes || bytes->empty()) return false;
-    const std::string temp = path + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
-        if (!out.flush()) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    // A file of its own beside the tile, renamed into place: two copies of one tile never share it.
+    return write_file_replacing(path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "net/transfer_limits.h"
 #include "platform/c_number.h"
 #include "platform/files.h"
+#include "platform/temp_files.h"
 #include "settings/text_scan.h"
 
 namespace vg {
@@ -255,8 +257,17 @@ namespace vg {
 std::unique_ptr<MbtilesWriter> MbtilesWriter::create(const std::string& path, std::string& error) {
     std::unique_ptr<MbtilesWriter> w(new MbtilesWriter);
     w->path_ = path;
-    w->temp_ = path + ".part";
-    std::remove(w->temp_.c_str());
+    // The pack is built in a file of its own beside the target ("OUT.partXXXXXX"), after the stale
+    // ones an earlier, killed export of the same file left there are removed.
+    remove_stale_temporaries_of(path, kStaleTempAge);
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(path, temp);
+    if (fd < 0) {
+        error = "\"" + path + "\": cannot be written (" + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    close_file(fd);
+    w->temp_ = temp.string();
     const std::string uri = sqlite_file_uri(w->temp_, "mode=rwc");
     const char* schema =
         "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"

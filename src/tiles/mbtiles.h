@@ -109,9 +109,11 @@ private:
     mutable bool given_up_ = false;  // a lookup ran over its bound: the pack is not asked again
 };
 
-// Writes a new raster pack: metadata and tiles go into <path>.part inside one transaction, and the
+// Writes a new raster pack: metadata and tiles go into <path>.partXXXXXX (a file of its own; stale
+// ones of a killed export of the same path are removed first) inside one transaction, and the
 // finished file is flushed to the disk and renamed to `path` by finish() (the folder flushed too), so
-// neither an interrupted export nor a crash soon after leaves a half pack under the final name. Rows are stored in TMS order (scheme tms, the format's default).
+// neither an interrupted export nor a crash soon after leaves a half pack under the final name. Rows
+// are stored in TMS order (scheme tms, the format's default).
 class MbtilesWriter {
 public:
     // Creates the file; null with `error` naming it when it cannot be made.

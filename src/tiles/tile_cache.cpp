@@ -26,10 +26,11 @@ std::string cached_tile_path(int x, int y, int level, MapSource source, std::str
     return path;
 }
 
-// Opens an existing file for reading; closes it when the object goes.
+// Opens an existing file for reading, without waiting (a FIFO of a tile's name opens at once and is
+// then no regular file); closes it when the object goes.
 class ReadHandle {
 public:
-    explicit ReadHandle(const std::string& path) : fd_(open_file(path, O_RDONLY)) {}
+    explicit ReadHandle(const std::string& path) : fd_(open_file(path, O_RDONLY | O_NONBLOCK)) {}
     ~ReadHandle() {
         if (fd_ >= 0) close_file(fd_);
     }

@@ -1,6 +1,7 @@
 #include "tiles/tile_catalogue.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -189,8 +190,51 @@ bool CatalogueEntry::has_level(int level) const {
 
 std::string CatalogueEntry::cache_folder() const {
     if (original) return site_code(*original);
-    return aerial ? name + "/aerial" : name;  // octal tile folders are never named "aerial"
+    const std::string& base = folder.empty() ? name : folder;
+    return aerial ? base + "/aerial" : base;  // octal tile folders are never named "aerial"
 }
+
+namespace {
+
+// How a file system that ignores letter case and trailing dots (Windows, macOS) sees a folder name.
+std::string folder_key(std::string_view folder) {
+    while (!folder.empty() && folder.back() == '.') folder.remove_suffix(1);
+    std::string key(folder);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
+// Whether Windows can hold `name` as a folder: no trailing ".", no device name before the first ".".
+bool windows_folder_name(std::string_view name) {
+    if (name.empty() || name.back() == '.') return false;
+    const std::string stem = folder_key(name.substr(0, name.find('.')));
+    static constexpr std::string_view kDevices[] = {"con", "prn", "aux", "nul"};
+    if (std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices)) return false;
+    const bool port = stem.size() == 4 && (stem.rfind("com", 0) == 0 || stem.rfind("lpt", 0) == 0) &&
+                      stem[3] >= '0' && stem[3] <= '9';
+    return !port;
+}
+
+// The folder of a new entry named `name`: empty (the name itself) when that is free and safe, else
+// "~NAME", "~NAME~2"...
+std::string free_folder(const std::vector<CatalogueEntry>& entries, const std::string& name) {
+    std::vector<std::string> taken = {kPacksFolder};
+    for (MapSource s : {MapSource::Etopo2, MapSource::OpenStreetMap, MapSource::GoogleMaps, MapSource::VirtualEarth,
+                        MapSource::MapQuest})
+        taken.push_back(folder_key(site_code(s)));
+    for (const auto& e : entries)
+        taken.push_back(folder_key(e.original ? site_code(*e.original) : e.folder.empty() ? e.name : e.folder));
+    auto is_free = [&](const std::string& folder) {
+        return std::find(taken.begin(), taken.end(), folder_key(folder)) == taken.end();
+    };
+    if (windows_folder_name(name) && is_free(name)) return {};
+    for (int n = 1;; ++n) {
+        const std::string folder = "~" + name + (n == 1 ? std::string() : "~" + std::to_string(n));
+        if (is_free(folder)) return folder;
+    }
+}
+
+}  // namespace
 
 std::string CatalogueEntry::extension() const {
     if (original) return tile_extension(*original, aerial);
@@ -234,12 +278,16 @@ int catalogue_menu_id(int count) {
 }
 
 bool Catalogue::put(CatalogueEntry entry) {
+    bool known = false;
     for (auto& e : entries) {
         if (e.name != entry.name) continue;
-        entry.menu_id = e.menu_id;  // the name keeps its menu place
+        entry.menu_id = e.menu_id;  // the name keeps its menu place and cache folder
         if (!entry.original) entry.original = e.original;
+        entry.folder = e.folder;
+        known = true;
         break;
     }
+    if (!known && !entry.original) entry.folder = free_folder(entries, entry.name);
     for (auto& e : entries) {
         if (e.name == entry.name && e.aerial == entry.aerial) {
             e = std::move(entry);

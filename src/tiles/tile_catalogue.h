@@ -54,10 +54,16 @@ struct CatalogueEntry {
     bool from_user_file = false;
     std::string pack_path;             // kind pack: the pack file
     std::string pack_format;           // kind pack: "png" or "jpg"
+    // The cache folder when the name cannot be it (set by Catalogue::put): see cache_folder().
+    std::string folder;
 
     MapSource geometry() const { return original.value_or(MapSource::OpenStreetMap); }
     bool has_level(int level) const;
-    // The cache folder below the root: the original site code, else the name.
+    // The cache folder below the root: the original site code, else the name, with "/aerial" for an
+    // aerial layer. A name whose folder would be another's, also in other letter case (E2, OS, GM, VE,
+    // MQ, packs, an earlier entry's folder) or which Windows cannot hold as a folder (CON, NUL, a name
+    // ending in ".") gets "~NAME" instead ("~NAME~2", "~NAME~3"... while that is taken too): names
+    // never hold "~", so such a folder is no other source's.
     std::string cache_folder() const;
     // The cached tiles' extension: the original one, else "png" for a template ending in .png, "jpg"
     // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
@@ -81,7 +87,8 @@ struct Catalogue {
     std::vector<std::string> names() const;
     bool has_aerial(std::string_view name) const { return find(name, true) != nullptr; }
     // Adds or replaces (same name and layer) an entry; a new name takes the next free menu id (false,
-    // nothing added, when none is left). A replacement keeps the name's menu id and original source.
+    // nothing added, when none is left) and a cache folder of its own. An entry of a name already
+    // there keeps that name's menu id, original source and cache folder.
     bool put(CatalogueEntry entry);
 };
 

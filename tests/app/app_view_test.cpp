@@ -2,6 +2,9 @@
 // log, over a real tile cache in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/view_text.h"
 #include "app_fixture.h"
 
@@ -20,7 +23,17 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     write_settings();
     const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
     cache_view(MapSource::VirtualEarth, 2, c.x, c.y);
+    // A killed run's stale settings rewrite and download, swept by a thread of the App's own.
+    const std::filesystem::path leftovers[] = {dir / "vor_set.txt.partAb12Xy", dir / "Maps/VE/vor_2_1_1.png.partAb12Xy"};
+    for (const auto& file : leftovers) {
+        std::filesystem::create_directories(file.parent_path());
+        write_file(file, "x");
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+    }
     App& a = start();
+    for (int i = 0; i < 500 && (std::filesystem::exists(leftovers[0]) || std::filesystem::exists(leftovers[1])); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const auto& file : leftovers) EXPECT_FALSE(std::filesystem::exists(file)) << file;
 
     EXPECT_EQ(window.calls().front(), "title Vor Global");
     EXPECT_EQ(window.calls().back(), "timer 5000");

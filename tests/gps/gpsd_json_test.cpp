@@ -65,6 +65,13 @@ TEST(GpsdReports, TpvAndSkyFields) {
     EXPECT_EQ(fix.sats_in_view, 1);
     EXPECT_EQ(fix.satellites[0].snr, 45);
     EXPECT_EQ(fix.satellites[0].used, 1);
+    // A gnssid beyond any system's (or beyond int) is an unknown system, not a conversion; a
+    // non-finite one is no gnssid (the system follows from the PRN).
+    gpsd_report(R"({"class":"SKY","satellites":[{"PRN":3,"gnssid":1e10},{"PRN":4,"gnssid":-5},{"PRN":6,"gnssid":1e999}]})", fix);
+    ASSERT_EQ(fix.sky_count, 3);
+    EXPECT_EQ(fix.sky[0].system, GnssSystem::Unknown);
+    EXPECT_EQ(fix.sky[1].system, GnssSystem::Unknown);
+    EXPECT_EQ(fix.sky[2].system, GnssSystem::Gps);
     // No fix: mode 1 clears the dimension but keeps the last position.
     gpsd_report(R"({"class":"TPV","mode":1})", fix);
     EXPECT_EQ(fix.fix_dimension, 0);
@@ -82,7 +89,8 @@ TEST(GpsdReports, BadReportsChangeOnlyLastMessage) {
              R"({"class":"TPV","speed":-1,"track":400,"alt":1e300})", R"({"class":"TPV","lat":10,"lon":20)",
              R"({"class":"TPV","lat":10,"lon":20}})", R"([[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]])",
              R"({"class":"SKY","satellites":{"PRN":1}})", R"({"class":"VERSION","release":"3.22"})",
-             "not json", "{\"class\":\"TPV\",\"lat\":\"\x01\"}", R"({"class":5})"}) {
+             "not json", "{\"class\":\"TPV\",\"lat\":\"\x01\"}", R"({"class":5})",
+             R"({"class":"TPV","mode":4e10})", R"({"class":"TPV","mode":-1e300})", R"({"class":"TPV","mode":1e999})"}) {
         SCOPED_TRACE(line);
         gpsd_report(line, fix);
         EXPECT_EQ(fix.latitude, before.latitude);
@@ -92,6 +100,7 @@ TEST(GpsdReports, BadReportsChangeOnlyLastMessage) {
         EXPECT_EQ(fix.speed_knots, before.speed_knots);
         EXPECT_EQ(fix.course, before.course);
         EXPECT_EQ(fix.sky_count, before.sky_count);
+        EXPECT_EQ(fix.fix_dimension, before.fix_dimension);  // a mode out of range is no mode
         EXPECT_EQ(std::string(fix.last_message), std::string(line).substr(0, 255));
     }
     // A report longer than the line buffer is dropped up to its line end; the next one counts.

@@ -311,11 +311,12 @@ TEST(NmeaPosition, DegreesMinutesAndHemispheres) {
     nmea_position("GPGLL,4807.038,S,01131.000,E", 1, fix);
     EXPECT_NEAR(fix.latitude, -48.1173, 1e-12);
     EXPECT_NEAR(fix.longitude, 11.516666666666667, 1e-12);
-    // Each half is independent: an empty latitude keeps the old one, the longitude is still read.
+    // A position is taken whole: an empty half leaves both as they were.
     nmea_position("GPGLL,,N,00030.000,W", 1, fix);
-    EXPECT_NEAR(fix.latitude, -48.1173, 1e-12);
-    EXPECT_NEAR(fix.longitude, -0.5, 1e-12);
     nmea_position("GPGLL,0030.000,N,,W", 1, fix);
+    EXPECT_NEAR(fix.latitude, -48.1173, 1e-12);
+    EXPECT_NEAR(fix.longitude, 11.516666666666667, 1e-12);
+    nmea_position("GPGLL,0030.000,N,00030.000,W", 1, fix);
     EXPECT_NEAR(fix.latitude, 0.5, 1e-12);
     EXPECT_NEAR(fix.longitude, -0.5, 1e-12);
     // Missing fields, unreadable and non-finite numbers change nothing.
@@ -327,6 +328,17 @@ TEST(NmeaPosition, DegreesMinutesAndHemispheres) {
     nmea_position("GPGLL,9000.001,S,-18000.01,E", 1, fix);
     EXPECT_NEAR(fix.latitude, 0.5, 1e-12);
     EXPECT_NEAR(fix.longitude, -0.5, 1e-12);
+    // Through the parser: a valid GGA, then an RMC whose latitude is good but whose longitude is off
+    // the globe; the position stays the GGA's, no mix of the two.
+    {
+        NmeaParser parser;
+        FixRecord mixed;
+        feed(parser, mixed, sentence(kGga.substr(0, kGga.size() - 3)));
+        ASSERT_NEAR(mixed.latitude, -(45 + 27.458 / 60), 1e-12);
+        feed(parser, mixed, sentence("GPRMC,225311,A,4000.000,N,19000.000,E,000.0,094.5,060601,024.1,E"));
+        EXPECT_NEAR(mixed.latitude, -(45 + 27.458 / 60), 1e-12);
+        EXPECT_NEAR(mixed.longitude, 167 + 9.165 / 60, 1e-12);
+    }
     nmea_position("GPGLL,9000.000,S,18000.000,W", 1, fix);  // the edges are on it
     EXPECT_NEAR(fix.latitude, -90, 1e-12);
     EXPECT_NEAR(fix.longitude, -180, 1e-12);
@@ -503,6 +515,8 @@ TEST(NmeaTalkers, CombinedSolutionWinsWithinAnEpoch) {
     feed(parser, fix, sentence("GPGGA,133901.50,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,") +
                           sentence("GPRMC,133901.50,A,4000.0,N,09000.0,W,5.0,10.0,180320,,") +
                           sentence("GLGLL,4000.0,N,09000.0,W,133901.50,A"));
+    // A time whose fraction is no fraction is unreadable: it starts no epoch of its own.
+    feed(parser, fix, sentence("GPGGA,133901.5e300,4000.0,N,09000.0,W,1,05,2.1,99.0,M,,M,,"));
     EXPECT_EQ(fix.latitude, lat);
     EXPECT_EQ(fix.longitude, lon);
     EXPECT_DOUBLE_EQ(fix.altitude, 280.829);

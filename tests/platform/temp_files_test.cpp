@@ -1,4 +1,4 @@
-// Leftovers of killed writers are recognised by name and removed only once they are stale.
+// Leftovers of killed writers are recognised by their exact names and removed only once they are stale.
 #include "platform/temp_files.h"
 
 #include <gtest/gtest.h>
@@ -13,37 +13,40 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TEST(TempFiles, StaleLeftoversGoAndEverythingElseStays) {
-    test::TempDir dir;
-    fs::create_directories(dir / "Maps/OSM/2/1");
-    const auto old = fs::file_time_type::clock::now() - 2h;
-    const char* stale[] = {"vor_set.txt.4242.0.tmp", "Maps/OSM/2/1/03.png.partAb12Xy", "tcpip.tmp.partQQQQQQ"};
-    const char* kept[] = {
-        "vor_set.txt",              // data
-        "tcpip.tmp",                // the probe's own scratch name
-        "Maps/OSM/2/1/03.png",      // a tile
-        "Maps/OSM/2/1/04.png.part", // not the temporary pattern
-        "notes.1.x.tmp",            // not PID.N
-    };
-    for (const char* name : stale) {
-        test::write_file(dir / name, "partial");
-        fs::last_write_time(dir / name, old);
-    }
-    for (const char* name : kept) {
-        test::write_file(dir / name, "data");
-        fs::last_write_time(dir / name, old);
-    }
-    // A fresh one may belong to a writer that is still running.
-    test::write_file(dir / "vor_set.txt.4243.1.tmp", "writing");
+TEST(TempFiles, TheWritersNamesAreKnownExactly) {
+    EXPECT_EQ(temporary_file_target("vor_set.txt.partAb12Xy", false), "vor_set.txt");     // mkstemp
+    EXPECT_EQ(temporary_file_target("vor_set.txt.part4242_17", false), "vor_set.txt");    // Windows
+    EXPECT_EQ(temporary_file_target("vor_2_1_2.png.part", true), "vor_2_1_2.png");        // plain, where allowed
+    EXPECT_EQ(temporary_file_target("vor_2_1_2.png.part", false), "");
+    for (const char* other : {"x.partAb12X", "x.partAb12Xy7", "x.partAb-2Xy", "x.part_1", "x.part1_", "x.part1_2_3",
+                              ".partAb12Xy", "x.parts", "x.png", "notes.1.2.tmp", "x.part\xC3\xA4\xC3\xA4\xC3\xA4"})
+        EXPECT_EQ(temporary_file_target(other, true), "") << other;
+}
 
-    EXPECT_EQ(remove_stale_temporary_files(dir.path(), false, 1h), 2u);  // the top folder only
-    EXPECT_FALSE(fs::exists(dir / stale[0]));
-    EXPECT_TRUE(fs::exists(dir / stale[1]));
-    EXPECT_EQ(remove_stale_temporary_files(dir.path(), true, 1h), 1u);
-    for (const char* name : stale) EXPECT_FALSE(fs::exists(dir / name)) << name;
-    for (const char* name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
-    EXPECT_TRUE(fs::exists(dir / "vor_set.txt.4243.1.tmp"));
-    EXPECT_EQ(remove_stale_temporary_files(dir / "no such folder", true, 1h), 0u);
+TEST(TempFiles, OnlyStaleOnesOfTheFilesAPlaceOwnsGo) {
+    test::TempDir dir;
+    fs::create_directories(dir / "sub");
+    const auto old = fs::file_time_type::clock::now() - 2h;
+    auto make = [&](const char* name, bool stale) {
+        test::write_file(dir / name, "partial");
+        if (stale) fs::last_write_time(dir / name, old);
+    };
+    make("out.gpx.partAb12Xy", true);
+    make("out.gpx.part77_1", true);
+    make("out.gpx.partFresh1", false);  // may belong to a writer that is still running
+    make("out.gpx.part", true);         // no name of this writer's
+    make("other.gpx.partAb12Xy", true);
+    make("sub/out.gpx.partAb12Xy", true);
+    EXPECT_EQ(remove_stale_temporaries_of(dir / "out.gpx", 1h), 2u);
+    for (const char* kept : {"out.gpx.partFresh1", "out.gpx.part", "other.gpx.partAb12Xy", "sub/out.gpx.partAb12Xy"})
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    // A place's subfolders only when recursive; a stop request ends the walk.
+    std::atomic<bool> stop{true};
+    const SweepPlace everything{dir.path(), true, true, {}};
+    EXPECT_EQ(remove_stale_temporary_files({everything}, 1h, &stop), 0u);
+    EXPECT_EQ(remove_stale_temporary_files({everything}, 1h), 3u);
+    EXPECT_TRUE(fs::exists(dir / "out.gpx.partFresh1"));
+    EXPECT_EQ(remove_stale_temporary_files({{dir / "no such folder", true, true, {}}}, 1h), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,14 @@
 #include "test_paths.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -35,6 +43,21 @@ std::string read_file(const std::filesystem::path& path) {
 void write_file(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool done_beside_fifo(const std::filesystem::path& path, const std::function<void()>& reader) {
+#ifdef _WIN32
+    (void)path;
+    (void)reader;
+    return true;
+#else
+    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo " + path.string());
+    auto done = std::async(std::launch::async, reader);
+    const bool prompt = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!prompt) ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+    done.get();
+    return prompt;
+#endif
 }
 
 }  // namespace vg::test

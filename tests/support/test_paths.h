@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/files.h"
@@ -37,5 +38,10 @@ inline std::string native(std::string path) {
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+// Puts a FIFO at `path` and runs `reader` on another thread: true when it returns within five seconds
+// (a reader that blocks on the FIFO is let go by opening its other end, so a test fails, not hangs).
+// Always true on Windows, which has no such files.
+bool done_beside_fifo(const std::filesystem::path& path, const std::function<void()>& reader);
 
 }  // namespace vg::test

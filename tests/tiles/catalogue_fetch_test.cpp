@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "net/http_cache.h"
@@ -118,6 +119,26 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     EXPECT_EQ(stale_time({{"cache-control", "max-age=600"}, {"age", "100"}}, kT0, 1), kT0 + 500);
     EXPECT_EQ(stale_time({{"expires", "Thu, 01 Jan 2026 00:10:00 GMT"}, {"date", "Thu, 01 Jan 2026 00:00:00 GMT"}}, kT0, 1),
               kT0 + 600);
+}
+
+// A record that is no regular file (a FIFO, a folder) or is too long is no record: the tile counts
+// from its file time, and reading it never waits for a writer.
+TEST(CatalogueFetch, ARecordThatIsNoRegularFileIsIgnoredAtOnce) {
+    test::TempDir dir;
+    const auto tile = dir.path() / "vor_2_0_0.png";
+    test::write_file(tile, kPng);
+    const long long modified = regular_modified_seconds(tile);
+    const auto meta = cache_record_path(tile);
+    test::write_file(meta, "etag=\"x\"\nmodified=\nstale=5\n" + std::string(5000, '#') + "\n");
+    EXPECT_EQ(read_cache_record(tile, 60)->stale_at, modified + 60);
+    std::filesystem::remove(meta);
+    std::filesystem::create_directory(meta);
+    EXPECT_EQ(read_cache_record(tile, 60)->stale_at, modified + 60);
+    std::filesystem::remove(meta);
+    std::optional<CacheRecord> record;
+    EXPECT_TRUE(test::done_beside_fifo(meta, [&] { record = read_cache_record(tile, 60); }));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->stale_at, modified + 60);
 }
 
 TEST(CatalogueFetch, RateLimitAndBlockPauseTheSourceWithAMessageInsteadOfRetrying) {

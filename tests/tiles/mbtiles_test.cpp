@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "net/transfer_limits.h"
 #include "support/map_pack.h"
 #include "support/test_paths.h"
+#include "tiles/cache_sweep.h"
 #include "tiles/local_source.h"
 
 namespace vg {
@@ -216,6 +220,108 @@ TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
     EXPECT_FALSE(make_offline_tile(slot, 71 * 256, 40 * 256, 1, (dir / "Maps").string(), *a));
     EXPECT_TRUE(slot.empty());
     EXPECT_FALSE(make_offline_tile(slot, 70 * 256, 40 * 256, 1, (dir / "Maps").string(), *catalogue.find("Mine", false)));
+}
+
+// No vor_src.txt line or pack shares another source's cache folder, in any letter case, and none gets
+// a folder Windows cannot hold; the built-in sources keep the folders their stored caches are in.
+TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
+    test::TempDir dir;
+    const std::filesystem::path packs = packs_folder((dir / "Maps").string());
+    std::filesystem::create_directories(packs);
+    ASSERT_TRUE(test::make_pack(packs / "OS.mbtiles", {{"name", "OS"}, {"format", "png"}}, {{7, 70, 87, kPng}}));
+    ASSERT_TRUE(test::make_pack(packs / "p.mbtiles", {{"name", "packs"}, {"format", "png"}}, {}));
+    ASSERT_TRUE(test::make_pack(packs / "t.mbtiles", {{"name", "opentopomap"}, {"format", "png"}}, {}));
+    Catalogue c = builtin_catalogue();
+    std::string lines;
+    for (const char* name : {"OS", "os", "Gm", "VE", "MQ", "e2", "packs", "atlas", "CON", "nul.x", "Com1", "a.", "a",
+                             "~OS", "Atlas"})
+        lines += std::string(name) + "|map|https://example.org/{z}/{x}/{y}.png||x|\n";
+    lines += "OS|aerial|https://example.org/a/{z}/{x}/{y}.jpg||x|\n";
+    read_sources_text(lines, c);
+    EXPECT_EQ(add_packs(c, packs), 3);
+    EXPECT_EQ(c.find("OS", false)->cache_folder(), "~OS");
+    EXPECT_EQ(c.find("OS", true)->cache_folder(), "~OS/aerial");
+    EXPECT_EQ(c.find("os", false)->cache_folder(), "~os~2");
+    EXPECT_EQ(c.find("CON", false)->cache_folder(), "~CON");
+    EXPECT_EQ(c.find("a.", false)->cache_folder(), "~a.");
+    EXPECT_EQ(c.find("a", false)->cache_folder(), "a");
+    EXPECT_EQ(c.find("Atlas", false)->cache_folder(), "Atlas");  // a user line replacing the Atlas keeps its folder
+    EXPECT_EQ(c.find("OS-2", false)->cache_folder(), "OS-2");     // the pack named OS
+    EXPECT_EQ(c.find("packs", false)->cache_folder(), "~packs");
+    EXPECT_EQ(c.find("packs-2", false)->cache_folder(), "packs-2");
+    EXPECT_EQ(c.find("opentopomap", false)->cache_folder(), "~opentopomap");
+    const char* builtins[][2] = {{"Etopo2", "E2"},       {"OpenStreetMap", "OS"}, {"GoogleMaps", "GM"},
+                                 {"VirtualEarth", "VE"}, {"MapQuest", "MQ"},      {"OpenTopoMap", "OpenTopoMap"}};
+    for (const auto& [name, folder] : builtins) EXPECT_EQ(c.find(name, false)->cache_folder(), folder) << name;
+    // Every map layer's folder differs from every other one's as a case-blind file system sees it.
+    std::vector<std::string> seen;
+    for (const auto& e : c.entries) {
+        if (e.aerial) continue;
+        std::string key = e.cache_folder();
+        while (key.back() == '.') key.pop_back();
+        for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), key), 0) << e.name << " in " << e.cache_folder();
+        seen.push_back(key);
+    }
+    // The pack's tiles land in its own folder, not in OpenStreetMap's.
+    std::string slot;
+    ASSERT_TRUE(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *c.find("OS-2", false)));
+    EXPECT_NE(slot.find(test::native("/OS-2/")), std::string::npos) << slot;
+    EXPECT_FALSE(std::filesystem::exists(dir / "Maps" / "OS"));
+}
+
+// The start-up sweep with the cache root in a home folder ("maps=./home"): only the program's stale
+// temporary files in the program's own folders go, including a killed export's and a killed pack
+// copy's; a user's look-alikes anywhere, and fresh files, stay.
+TEST(MapPack, TheSweepRemovesOnlyTheProgramsOwnStaleFiles) {
+    namespace fs = std::filesystem;
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Mine|map|https://example.org/{z}/{x}/{y}.png||x|\n", c);
+    const char* stale[] = {
+        "vor_set.txt.partAb12Xy",                                      // settings rewrite
+        "tcpip.tmp.part4242_7",                                        // the connection check, on Windows
+        "home/OS/120000_050000/vor_1_120000_050000.png.partQ1w2E3",   // download
+        "home/OS/120000_050000/vor_1_120000_050000.png.meta.partZ9Z9Z9",
+        "home/OS@2x/120000_050000/vor_1_120000_050000_q0.png.partAAAAAA",
+        "home/E2/etopo_000000_000000.jpg.partabcdef",
+        "home/Mine/120000_050000/vor_1_120000_050000.png.part",        // a killed pack copy
+        "home/Atlas/faded/vor_0_100000_000000.png.part",               // a killed drawing
+        "home/packs/gulf.mbtiles.part",                                 // a killed export (older form)
+        "home/packs/lake.mbtiles.partA1b2C3",                           // a killed export
+    };
+    const char* kept[] = {
+        "home/Documents/report.part2final", "home/Videos/holiday.partABC123", "home/notes/notes.1.2.tmp",
+        "home/vor_1_120000_050000.png.partQ1w2E3",  // the cache root itself is the user's folder
+        "home/OS/report.part2final",                // not a name the program writes there
+        "home/packs/notes.txt.part", "report.partABCDEF", "vor_set.txt.part", "home/OS/120000_050000/vor_1_120000_050000.png",
+    };
+    const auto old = fs::file_time_type::clock::now() - 2h;
+    std::vector<const char*> all(std::begin(stale), std::end(stale));
+    all.insert(all.end(), std::begin(kept), std::end(kept));
+    for (const char* name : all) {
+        fs::create_directories((dir / name).parent_path());
+        test::write_file(dir / name, "x");
+        fs::last_write_time(dir / name, old);
+    }
+    test::write_file(dir / "home/OS/vor_0_100000_000000.png.partFresh1", "being written");
+    const auto places = temporary_file_places(c, (dir / "home").string(), dir.path());
+    EXPECT_EQ(remove_stale_temporary_files(places, kStaleTempAge), std::size(stale));
+    for (const char* name : stale) EXPECT_FALSE(fs::exists(dir / name)) << name;
+    for (const char* name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+    EXPECT_TRUE(fs::exists(dir / "home/OS/vor_0_100000_000000.png.partFresh1"));
+
+    // An export removes its own target's stale temporary files first, and nothing else.
+    test::write_file(dir / "out.mbtiles.partOld123", "x");
+    fs::last_write_time(dir / "out.mbtiles.partOld123", old);
+    test::write_file(dir / "out.mbtiles.part", "the user's");
+    fs::last_write_time(dir / "out.mbtiles.part", old);
+    std::string error;
+    auto writer = MbtilesWriter::create((dir / "out.mbtiles").string(), error);
+    ASSERT_TRUE(writer) << error;
+    EXPECT_FALSE(fs::exists(dir / "out.mbtiles.partOld123"));
+    EXPECT_TRUE(fs::exists(dir / "out.mbtiles.part"));
 }
 
 TEST(MapPack, AnUnfinishedExportLeavesNothingBehind) {

@@ -69,6 +69,14 @@ TEST_F(TileCache, FindsCachedTilesInGridOrder) {
     EXPECT_TRUE(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), true));
     EXPECT_EQ(slot, aerial);
     EXPECT_FALSE(find_tile(slot, 1024, 9984, 1, MapSource::GoogleMaps, root(), false));
+    // A FIFO of a tile's name is no tile, and looking never waits for a writer.
+    const TilePaths fifo = tile_paths(TileKey{MapSource::GoogleMaps, false, 1, 40, 4}, root());
+    fs::create_directories(fifo.directory);
+    bool found = true;
+    EXPECT_TRUE(test::done_beside_fifo(fifo.full_path, [&] {
+        found = find_tile(slot, 1024, 10240, 1, MapSource::GoogleMaps, root(), false);
+    }));
+    EXPECT_FALSE(found);
 }
 
 TEST_F(TileCache, ColumnsBeyondTheWorldEdgeWrap) {
