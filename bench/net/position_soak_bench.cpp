@@ -107,18 +107,11 @@ void pressure(int port, const std::atomic<bool>& stop, std::atomic<long>& reopen
         if (c.fd >= 0) ::close(c.fd);
 }
 
-// One base post; true when answered 200 OK within 30 s (the base's own bound).
-bool post_position(int port, double latitude) {
-    const int fd = connect_to(port);
-    if (fd < 0) return false;
-    const std::string body = "latitude=" + std::to_string(latitude) + "&longitude=24.950000";
-    const std::string request = "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-type: "
-                                "application/x-www-form-urlencoded\r\nContent-length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+// Reads the reply's head (up to `wait`), closes the connection; true when it was 200 OK.
+bool answered_ok(int fd, std::chrono::seconds wait) {
     std::string reply;
     char buffer[512];
-    const auto deadline = Clock::now() + 30s;
+    const auto deadline = Clock::now() + wait;
     while (reply.find("\r\n\r\n") == std::string::npos && Clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 1000) <= 0) continue;
@@ -128,6 +121,18 @@ bool post_position(int port, double latitude) {
     }
     ::close(fd);
     return reply.rfind("HTTP/1.0 200 OK\r\n", 0) == 0;
+}
+
+// One base post; true when answered 200 OK within 30 s (the base's own bound).
+bool post_position(int port, double latitude) {
+    const int fd = connect_to(port);
+    if (fd < 0) return false;
+    const std::string body = "latitude=" + std::to_string(latitude) + "&longitude=24.950000";
+    const std::string request = "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\nConnection: close\r\nContent-type: "
+                                "application/x-www-form-urlencoded\r\nContent-length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    return answered_ok(fd, 30s);
 }
 
 void soak(benchmark::State& state) {
@@ -215,18 +220,7 @@ int phone_post(int port, const char* from, std::chrono::milliseconds delay) {
     std::this_thread::sleep_for(delay);
     const std::string request = "POST /?id=phone&lat=60.17&lon=24.94 HTTP/1.1\r\nHost: b\r\nContent-Length: 0\r\n\r\n";
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string reply;
-    char buffer[512];
-    const auto deadline = Clock::now() + 10s;
-    while (reply.find("\r\n\r\n") == std::string::npos && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) <= 0) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return reply.rfind("HTTP/1.0 200 OK\r\n", 0) == 0 ? 1 : 0;
+    return answered_ok(fd, 10s) ? 1 : 0;
 }
 
 void delayed_phones(benchmark::State& state) {
