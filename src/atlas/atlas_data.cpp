@@ -76,8 +76,8 @@ bool read_lines(Reader& r, std::vector<Line>& out) {
         line.points.reserve(points);
         std::int64_t x = 0, y = 0;
         for (std::uint64_t k = 0; k < points && r.ok; ++k) {
-            x += r.zigzag();
-            y += r.zigzag();
+            // Deltas that carry a coordinate past 64 bits are damaged data, not a wrap-around.
+            if (__builtin_add_overflow(x, r.zigzag(), &x) || __builtin_add_overflow(y, r.zigzag(), &y)) return false;
             line.points.push_back({tx + sx * static_cast<double>(x), ty + sy * static_cast<double>(y)});
         }
         out.push_back(std::move(line));
