@@ -5,6 +5,7 @@
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
 // server fails, the tiles still queued follow the middle when the view moves, and at a device scale
 // of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones.
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -14,6 +15,7 @@
 #include "app/tile_loader.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
+#include "support/tls_test_server.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_sources.h"
 
@@ -89,6 +91,12 @@ protected:
         std::vector<std::string> lines;
         for (const std::string& r : server->requests()) lines.push_back(r.substr(0, r.find(" HTTP/")));
         return lines;
+    }
+
+    // A catalogue source "Loop" at `url_template` with two connections per host, and a large view.
+    void write_loop_source(const std::string& url_template, const std::string& ini_lines = "") {
+        write_file(dir / "vor_src.txt", "Loop|map|" + url_template + "||Test|conn=2\r\n");
+        write_settings("site=Loop\r\nsize=large\r\n", ini_lines);
     }
 
     const std::filesystem::path kTile = shared_testdata() / "images/bench/map256-rgb.png";
@@ -277,6 +285,112 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     }
     // The sharp tiles are cached beside the 1x ones: the same view later needs no request.
     EXPECT_TRUE(std::filesystem::exists(dir / "Maps" / "Loop@2x"));
+}
+
+// A view of one conn=2 host whose tiles are half stale (max-age 0, ETag: revalidated) and half
+// missing never has more than two connections open to it: the revalidations and the missing tiles
+// go through the window's one engine. Over plain http and over TLS.
+TEST_F(BackgroundTiles, StaleAndMissingTilesOfAViewShareTheHostsConnections) {
+    const std::string tile = read_file(kTile);
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        std::filesystem::remove_all(dir / "Maps");
+        std::atomic<int> conditional{0};
+        auto reply = [&](const std::string& request) {
+            ScriptedReply r = request.find("If-None-Match:") != std::string::npos
+                                  ? (++conditional, ScriptedReply::make(304, "", "", true, "ETag: \"v1\"\r\n"))
+                                  : ScriptedReply::make(200, "image/png", tile, true,
+                                                        "ETag: \"v1\"\r\nCache-Control: max-age=0\r\n");
+            r.keep_alive = true;
+            return r.after(30ms);
+        };
+        // Every tile of the view cached, stale at once; then half of them removed.
+        {
+            LoopbackHttpServer first(reply);
+            write_loop_source(first.url("/{z}/{x}/{y}.png"));
+            AppOptions o = options();
+            o.background_tiles = true;
+            app = std::make_unique<App>(dir.path(), o);
+            app->create(window);
+            ASSERT_TRUE(paint_until_filled());
+            const auto& slots = app->tile_paths().slots;
+            ASSERT_EQ(slots.size(), 16u);
+            for (std::size_t i = 0; i < slots.size(); i += 2) ASSERT_TRUE(std::filesystem::remove(slots[i])) << i;
+            app.reset();
+        }
+        TestPki pki;
+        std::unique_ptr<LoopbackHttpServer> plain;
+        std::unique_ptr<TlsTestServer> secure;
+        std::string url_template;
+        if (tls) {
+            secure = std::make_unique<TlsTestServer>(pki.good, reply);
+            url_template = secure->url("/{z}/{x}/{y}.png");
+        } else {
+            plain = std::make_unique<LoopbackHttpServer>(reply);
+            url_template = plain->url("/{z}/{x}/{y}.png");
+        }
+        write_loop_source(url_template, tls ? "cafile=" + pki.ca_file + "\r\n" : "");
+        AppOptions o = options();
+        o.background_tiles = true;
+        app = std::make_unique<App>(dir.path(), o);
+        app->create(window);
+        EXPECT_EQ(app->tiles_left(), 8u);
+        ASSERT_TRUE(paint_until_filled());
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (revalidations_in_flight() > 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(conditional.load(), 8);
+        EXPECT_EQ(app->paint().failed_tiles, 0);
+        EXPECT_LE(tls ? secure->max_open_connections() : plain->max_open_connections(), 2);
+        app.reset();
+    }
+}
+
+// Reload Map asks a source that refused us (403, paused, "until Reload Map" on the map line) again,
+// also when the view fills in the background.
+TEST_F(BackgroundTiles, ReloadMapLiftsABlockedSourcesPause) {
+    const std::string tile = read_file(kTile);
+    std::atomic<bool> refuse{true};
+    server = std::make_unique<LoopbackHttpServer>([&](const std::string&) {
+        return refuse ? ScriptedReply::make(403, "text/plain", "go away", true)
+                      : ScriptedReply::make(200, "image/png", tile, true);
+    });
+    write_loop_source(server->url("/{z}/{x}/{y}.png"));
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    app->window_state()->online = true;  // the map line speaks of the network only on line
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_NE(app->map_message().find("not asked again until Reload Map"), std::string::npos) << app->map_message();
+    const std::size_t refused = server->requests().size();
+    refuse = false;
+    app->on_command(Command::ReloadMap);
+    EXPECT_EQ(app->tiles_left(), 16u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(server->requests().size(), refused + 16);
+    EXPECT_EQ(app->paint().failed_tiles, 0);
+    EXPECT_EQ(app->map_message(), "");
+}
+
+// A server that takes connections and never answers: the view gives up after one idle time-out per
+// connection slot (only the two slots' connections are ever opened), and the map line says why.
+TEST_F(BackgroundTiles, AServerThatNeverAnswersCostsOneTimeOutPerConnection) {
+    ScriptedReply silent;
+    silent.silent = true;
+    server = std::make_unique<LoopbackHttpServer>(silent);
+    write_loop_source(server->url("/{z}/{x}/{y}.png"));
+    AppOptions o = options();
+    o.background_tiles = true;
+    o.tile_limits.connect = 1s;
+    o.tile_limits.idle = 1s;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    app->window_state()->online = true;
+    EXPECT_EQ(app->tiles_left(), 16u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(app->paint().failed_tiles, 16);
+    EXPECT_LE(server->connection_count(), 2u);
+    EXPECT_EQ(app->map_message().rfind("Loop: no answer", 0), 0u) << app->map_message();
 }
 
 TEST(TileLoaderOrder, TilesStillQueuedFollowTheMovedMiddle) {
