@@ -4,7 +4,10 @@
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
 // server fails, the tiles still queued follow the middle when the view moves, and at a device scale
-// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones.
+// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones. The window's
+// one fetching engine keeps a view's revalidations and missing tiles within the host's connections,
+// Reload Map lifts a blocked source's pause, and a server that never answers costs one time-out per
+// connection.
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
