@@ -187,7 +187,9 @@ TEST(Fetcher, PlainHttpOpensItsAllowedConnectionsAtOnce) {
         // Held until a second request is in flight (bounded: alone, it is answered after 3 s).
         arrived_cv.wait_for(lock, 3s, [&] { return arrived >= 2; });
         if (arrived_at_first_reply == 0) arrived_at_first_reply = arrived;
-        return png_reply();
+        ScriptedReply reply = png_reply();
+        reply.keep_alive = true;  // the server's count of open connections is then the client's
+        return reply;
     });
     Fetcher fetcher;
     std::condition_variable done;
