@@ -3,18 +3,11 @@
 //   and without the wait to show the client's own cost per tile;
 // - fetcher_http1: all 16 handed to the fetcher at once, 2 kept-alive connections to the host, from a
 //   server that waits 20 ms before each reply;
-// - fetcher_http2_tls: the same from nghttpd (HTTP/2 over TLS, certificate made with openssl at run
-//   time) behind a relay that holds every byte 10 ms each way, counted in round trips of 20 ms
+// - fetcher_http2_tls: the same from nghttpd (HTTP/2 over TLS, with the tests' throw-away authority)
+//   behind a relay that holds every byte 10 ms each way, counted in round trips of 20 ms
 //   (a fresh fetcher each time, TLS handshake included: the TCP connect is not delayed; and a view
 //   after the first, over the open connection).
 #include <benchmark/benchmark.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -28,8 +21,9 @@
 
 #include "support/latency_relay.h"
 #include "support/loopback_http_server.h"
-#include "support/peers.h"
+#include "support/nghttpd.h"
 #include "support/test_paths.h"
+#include "support/tls_test_server.h"
 
 namespace {
 
@@ -102,47 +96,19 @@ void fetcher_http1(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(server.connection_count()) / static_cast<double>(state.iterations()));
 }
 
-// nghttpd serving 16 tiles over HTTP/2 with TLS, stopped by the destructor.
-struct Nghttpd {
+// nghttpd serving 16 tiles over HTTP/2 with TLS (the tests' throw-away authority).
+struct TileHttp2Server {
+    vg::test::TestPki pki;
     vg::test::TempDir dir;
-    pid_t pid = -1;
-    int port = 0;
-    std::string cafile;
-    Nghttpd() {
-        if (::access("/usr/sbin/nghttpd", X_OK) != 0 || dir.path().empty()) return;
-        const std::string key = (dir.path() / "key.pem").string(), cert = (dir.path() / "cert.pem").string();
-        const std::string make_cert = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                                      " -keyout " + key + " -out " + cert +
-                                      " -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
-        if (std::system(make_cert.c_str()) != 0) return;
-        cafile = cert;
+    std::unique_ptr<vg::test::Nghttpd> server;
+    TileHttp2Server() {
         const std::string tile = tile_bytes();
         for (int i = 0; i < 16; ++i) {
             fs::create_directories(dir.path() / "htdocs" / fs::path(tile_path(i).substr(1)).parent_path());
             std::ofstream(dir.path() / "htdocs" / tile_path(i).substr(1), std::ios::binary) << tile;
         }
-        port = vg::test::free_loopback_port();
-        const std::string docs = (dir.path() / "htdocs").string(), port_text = std::to_string(port);
-        pid = ::fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            ::execl("/usr/sbin/nghttpd", "nghttpd", "-a", "127.0.0.1", "-d", docs.c_str(), port_text.c_str(),
-                    key.c_str(), cert.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int attempt = 0; attempt < 100 && pid > 0; ++attempt) {
-            if (vg::test::loopback_port_accepts(port)) return;
-            ::usleep(50 * 1000);
-        }
-        port = 0;
-    }
-    ~Nghttpd() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-        }
+        server = std::make_unique<vg::test::Nghttpd>(dir.path() / "htdocs", pki.good.key_file, pki.good.cert_file,
+                                                     dir.path() / "nghttpd.log");
     }
 };
 
@@ -151,23 +117,24 @@ struct Nghttpd {
 void fetcher_http2_tls(benchmark::State& state) {
     const auto one_way = std::chrono::milliseconds(state.range(0) / 2);
     const bool warm = state.range(1) != 0;
-    Nghttpd server;
-    if (server.port == 0) {
-        state.SkipWithError("nghttpd (nghttp2-server) or openssl missing");
+    TileHttp2Server tiles;
+    if (!tiles.server->available()) {
+        state.SkipWithError("nghttpd (nghttp2-server) missing");
         return;
     }
-    vg::test::LatencyRelay relay(server.port, one_way);
+    const std::string& cafile = tiles.pki.ca_file;
+    vg::test::LatencyRelay relay(tiles.server->port(), one_way);
     vg::test::TempDir dir;
     const std::string base = "https://127.0.0.1:" + std::to_string(relay.port());
     vg::FetcherOptions fo;
     fo.quiet = true;
     vg::Fetcher shared(fo);
-    if (warm) fetch_view(shared, base, dir.path(), server.cafile);
+    if (warm) fetch_view(shared, base, dir.path(), cafile);
     std::chrono::nanoseconds total{0};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const auto [ok, version] = warm ? fetch_view(shared, base, dir.path(), server.cafile)
-                                        : fetch_view(base, dir.path(), server.cafile);
+        const auto [ok, version] = warm ? fetch_view(shared, base, dir.path(), cafile)
+                                        : fetch_view(base, dir.path(), cafile);
         total += std::chrono::steady_clock::now() - start;
         if (ok != 16 || version != 2) state.SkipWithError("a tile failed, or not over HTTP/2");
     }

@@ -66,6 +66,8 @@ std::filesystem::path App::track_path() const {
     return p.is_absolute() || dir_.empty() ? p : dir_ / p;
 }
 
+Fetcher* App::fetcher() const { return options_.fetcher ? options_.fetcher : fetcher_.get(); }
+
 FetchContext App::fetch_context() const {
     FetchContext context;
     context.hosts = options_.tile_hosts ? &*options_.tile_hosts : nullptr;
@@ -76,7 +78,7 @@ FetchContext App::fetch_context() const {
     // original plain-http forms.
     if (options_.tile_hosts && context.entry && context.entry->original && !context.entry->from_user_file)
         context.entry = nullptr;
-    context.fetcher = options_.fetcher;
+    context.fetcher = fetcher();
     context.settings = read_fetch_settings(dir_);
     if (context.entry) context.key = read_source_key(dir_, context.entry->name);
     context.health = health_;
@@ -187,12 +189,14 @@ void App::create(Window& window) {
     window.set_client_size(view_.client_width, view_.client_height);
     view_.applied_big_maps = ws_->big_maps;
 
-    if (options_.background_tiles) {
+    // One engine for every fetch of the window (the view's tiles, revalidations, Reload Map), so its
+    // per-host cap counts them all.
+    if (!options_.fetcher) {
         FetcherOptions fetcher_options;
         fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
-        if (!options_.fetcher) fetcher_ = std::make_unique<Fetcher>(fetcher_options);
-        loader_ = std::make_unique<TileLoader>(options_.fetcher ? *options_.fetcher : *fetcher_, &window);
+        fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
+    if (options_.background_tiles) loader_ = std::make_unique<TileLoader>(*fetcher(), &window);
 
     // 4. The connectivity probe.
     if (options_.start_probe) {
@@ -501,6 +505,7 @@ void App::request_view_tiles(bool all) {
         policy.fresh_seconds = static_cast<std::int64_t>(entry->fresh_days) * 86400;
         policy.now = options_.clock ? context.now : 0;
     }
+    policy.limits = options_.tile_limits;
     loader_->want(std::move(wants), policy);
 }
 

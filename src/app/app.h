@@ -55,8 +55,10 @@ struct AppOptions {
     HttpOptions http;  // settings_dir defaults to the settings directory
     // The position server of the Remote device (port 4477; settings_dir defaults as above).
     PositionServerConfig server;
-    // The engine of https and catalogue fetches; Fetcher::shared() when null.
+    // The engine of every fetch of the window; when null the window makes its own at create().
     Fetcher* fetcher = nullptr;
+    // Waits and size bound of each tile transfer (tests shorten the waits).
+    TransferLimits tile_limits = TransferLimits::tiles();
     // Missing tiles of the view are fetched in the background (the view changes at once and its
     // cells fill in as the tiles arrive). Off: fetched before the view changes, as scripts do.
     bool background_tiles = true;
@@ -140,6 +142,8 @@ private:
     std::int64_t now() const { return clock_->now_seconds(); }
     MapSource source() const;
     FetchContext fetch_context() const;
+    // The engine of the window's fetches: AppOptions::fetcher, else the window's own (null before create()).
+    Fetcher* fetcher() const;
     std::filesystem::path settings_path(const std::string& name) const;
     std::filesystem::path track_path() const;
     // Fills the tile path table for a view; false when the source has no tiles at that level.

@@ -185,6 +185,8 @@ void App::on_command(Command id) {
     Window& w = *window_;
     switch (id) {
     case Command::ReloadMap: {
+        const CatalogueEntry* reloaded = current_entry();
+        if (reloaded) health_->reset(reloaded->name);  // the user asks again: a pause ends
         if (background() && view_loaded_) {
             // Cached tiles stay (and are drawn) until their replacements have arrived whole.
             request_view_tiles(true);
@@ -195,7 +197,6 @@ void App::on_command(Command id) {
         TilePathTable scratch;
         delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
                           ws_->aerial, ws_->big_maps, current_entry());
-        if (const CatalogueEntry* e = current_entry()) health_->reset(e->name);  // the user asks again
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;

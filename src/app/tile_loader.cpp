@@ -66,6 +66,7 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
         request.cafile = policy.cafile;
         request.host_connections = std::max(1, policy.host_connections);
         request.priority = -w.distance;  // the middle of the view first
+        request.limits = policy.limits;
         request.quiet = policy.health != nullptr;  // SourceHealth reports each situation once
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(w.path).parent_path(), ec);

@@ -50,6 +50,7 @@ public:
         std::string source;
         std::int64_t fresh_seconds = 0;
         std::int64_t now = 0;  // seconds since the epoch; 0 means the system clock
+        TransferLimits limits = TransferLimits::tiles();
     };
 
     // `window` is invalidated (from the fetcher's thread) whenever a tile has finished.

@@ -57,9 +57,10 @@ void prepare_local_drawing(const CatalogueEntry* entry) {
 #endif
 }
 
-FetchContext catalogue_fetch_context(const CatalogueEntry* entry) {
+FetchContext catalogue_fetch_context(const CatalogueEntry* entry, Fetcher& fetcher) {
     FetchContext ctx;
     ctx.entry = entry;
+    ctx.fetcher = &fetcher;
     ctx.settings = read_fetch_settings(".");
     if (entry) ctx.key = read_source_key(".", entry->name);
     ctx.health = std::make_shared<SourceHealth>();

@@ -27,7 +27,8 @@ std::optional<ChosenSource> choose_source(std::string_view text, std::string_vie
 void prepare_local_drawing(const CatalogueEntry* entry);
 
 // The fetch context of the working folder for `entry`: proxy, cafile, contact and key from
-// ./vor_ini.txt, and a SourceHealth that prints each problem once.
-FetchContext catalogue_fetch_context(const CatalogueEntry* entry);
+// ./vor_ini.txt, a SourceHealth that prints each problem once, and `fetcher`, the command's one
+// engine, which must outlive every use of the context.
+FetchContext catalogue_fetch_context(const CatalogueEntry* entry, Fetcher& fetcher);
 
 }  // namespace vg::cli

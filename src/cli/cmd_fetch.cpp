@@ -70,7 +70,8 @@ int run_fetch(int argc, char** argv) {
     }
     const std::optional<MapSource> source = chosen->geometry;
     prepare_local_drawing(entry);
-    const FetchContext context = catalogue_fetch_context(entry);
+    Fetcher fetcher;  // the command's one engine: its per-host cap counts every transfer
+    const FetchContext context = catalogue_fetch_context(entry, fetcher);
 
     const int lvl = static_cast<int>(*level);
     const WorldPixel wanted = geo_to_pixel(*lat, *lon, *source, lvl);

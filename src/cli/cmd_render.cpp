@@ -234,9 +234,10 @@ int run_render(int argc, char** argv) {
     // On line the view's missing tiles are fetched first, as the window does; tiles that need no
     // network (the Atlas, Etopo2's relief, map packs) are made whenever they are missing.
     prepare_local_drawing(entry);
+    Fetcher fetcher;  // the command's one engine: its per-host cap counts every transfer
     const bool made_here = is_offline_entry(*entry) || args.source == MapSource::Etopo2;
     const bool prepared = args.online || made_here ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
-                                                        args.aerial, args.big_maps, catalogue_fetch_context(entry))
+                                                        args.aerial, args.big_maps, catalogue_fetch_context(entry, fetcher))
                                      : find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                        args.aerial, args.big_maps, entry);
     if (!prepared) {

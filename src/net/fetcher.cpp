@@ -62,20 +62,27 @@ bool type_acceptable(const std::string& expected, const char* actual) {
     return got == lower(expected);
 }
 
-// The host a request's connections go to (lower-cased), or empty when the URL is not usable.
-std::string url_host(const std::string& url) {
+// The host a request's connections go to (lower-cased), or empty when the URL is not usable; with
+// `server`, also its "scheme://host:port".
+std::string url_host(const std::string& url, std::string* server = nullptr) {
     CURLU* u = curl_url();
     std::string host;
     if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
         char* scheme = nullptr;
         char* h = nullptr;
+        char* port = nullptr;
         if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-            curl_url_get(u, CURLUPART_HOST, &h, 0) == CURLUE_OK) {
+            curl_url_get(u, CURLUPART_HOST, &h, 0) == CURLUE_OK &&
+            curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
             const std::string s = lower(scheme);
-            if (s == "http" || s == "https") host = lower(h);
+            if (s == "http" || s == "https") {
+                host = lower(h);
+                if (server) *server = s + "://" + host + ":" + port;
+            }
         }
         curl_free(scheme);
         curl_free(h);
+        curl_free(port);
     }
     curl_url_cleanup(u);
     return host;
@@ -177,6 +184,7 @@ struct Transfer {
     FetchRequest request;
     Fetcher::Callback done;
     std::string host;
+    std::string server;  // scheme://host:port
     CURL* easy = nullptr;
     curl_slist* header_list = nullptr;
     char error_text[CURL_ERROR_SIZE] = {};
@@ -358,7 +366,10 @@ struct Fetcher::Engine {
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+        // Only https can turn out to multiplex (HTTP/2 through ALPN): there a second transfer waits for
+        // the first connection rather than opening its own. Plain http never multiplexes, so its
+        // allowed connections open at once.
+        curl_easy_setopt(e, CURLOPT_PIPEWAIT, secure ? 1L : 0L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         if (!rq.cafile.empty()) {
@@ -438,7 +449,32 @@ struct Fetcher::Engine {
                 if (auto after = r.header("retry-after")) r.cause += ", retry after " + *after;
         }
         report(*t);
+        const bool unanswered = r.outcome == FetchOutcome::timeout && r.status == 0 && r.bytes == 0;
+        const std::string server = t->server;
+        const FetchResult given_up = unanswered ? r : FetchResult{};
         finish(std::move(t));
+        if (unanswered) give_up_on(server, given_up);
+    }
+
+    // A server that took a connection (or let it wait) and sent nothing within the waits: the requests
+    // queued for it fail at once with the same outcome and cause instead of each waiting in turn for
+    // a free connection slot and then the same time-out. Those already running end by their own
+    // waits, so a view gives up after about one time-out per connection slot. Requests submitted
+    // later are tried again.
+    void give_up_on(const std::string& server, const FetchResult& outcome) {
+        std::vector<std::unique_ptr<Transfer>> dropped;
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            if ((*it)->server == server) {
+                dropped.push_back(std::move(*it));
+                it = waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto& t : dropped) {
+            t->result.curl_code = outcome.curl_code;
+            fail_now(std::move(t), outcome.outcome, outcome.cause);
+        }
     }
 
     void cancel_one(RequestId id) {
@@ -547,7 +583,7 @@ Fetcher::~Fetcher() = default;
 Fetcher::RequestId Fetcher::submit(FetchRequest request, Callback done) {
     auto t = std::make_unique<Transfer>();
     t->id = engine_->next_id.fetch_add(1);
-    t->host = url_host(request.url);
+    t->host = url_host(request.url, &t->server);
     t->request = std::move(request);
     t->done = std::move(done);
     const RequestId id = t->id;
@@ -720,10 +756,5 @@ FetchResult Fetcher::fetch(FetchRequest request) {
 std::size_t Fetcher::pending() const { return engine_->count.load(); }
 
 #endif  // VG_NO_CURL
-
-Fetcher& Fetcher::shared() {
-    static Fetcher fetcher;
-    return fetcher;
-}
 
 }  // namespace vg

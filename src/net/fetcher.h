@@ -11,7 +11,13 @@
 // - Requests start in priority order (higher first, then submission order). At most
 //   `host_connections` transfers to one host run at a time, so never more connections than that are
 //   open to it; where the host speaks HTTP/2 the transfers share one multiplexed connection.
-//   Connections are kept alive between requests.
+//   Connections are kept alive between requests. The cap counts every transfer of this Fetcher, so
+//   a program makes one and hands it to everything that fetches. Over plain http the allowed
+//   connections open at once; over https a second transfer waits for the first connection, which
+//   may turn out to multiplex (HTTP/2).
+// - A transfer that times out with nothing received from its server (scheme, host and port) fails
+//   that server's queued requests at once with the same outcome and cause: a server that takes
+//   connections and never answers costs one time-out per connection slot, not one per request.
 // - https: certificates and host names are verified against the system store plus the optional
 //   `cafile`; SNI and HTTP/2 through ALPN. A verification failure is an error (Outcome::tls), never a
 //   fall-back to http; redirects from https never lead to http.
@@ -138,9 +144,6 @@ public:
 
     // Transfers queued or running now.
     std::size_t pending() const;
-
-    // One shared engine for the program's synchronous fetches.
-    static Fetcher& shared();
 
 private:
     struct Engine;

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -82,8 +83,8 @@ void revalidate_catalogue_tiles(const std::vector<CatalogueCell>& cells, int lev
                                 const FetchContext& ctx) {
     const CatalogueEntry& entry = *ctx.entry;
     const std::int64_t now = clock_now(ctx);
-    if (!entry.has_level(level) || (ctx.health && ctx.health->paused(entry.name, now))) return;
-    Fetcher& fetcher = ctx.fetcher ? *ctx.fetcher : Fetcher::shared();
+    if (!ctx.fetcher || !entry.has_level(level) || (ctx.health && ctx.health->paused(entry.name, now))) return;
+    Fetcher& fetcher = *ctx.fetcher;
     const std::int64_t default_seconds = static_cast<std::int64_t>(entry.fresh_days) * 86400;
     for (const auto& cell : cells) {
         const TileKey key = catalogue_tile_key(entry, cell.x, cell.y, level);
@@ -100,7 +101,11 @@ void revalidate_catalogue_tiles(const std::vector<CatalogueCell>& cells, int lev
 int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, std::string_view root,
                           const FetchContext& ctx) {
     const CatalogueEntry& entry = *ctx.entry;
-    Fetcher& fetcher = ctx.fetcher ? *ctx.fetcher : Fetcher::shared();
+    // Without the program's engine the missing tiles go through one of their own for this call, and
+    // stale ones are not revalidated (nothing would outlive the call to carry it).
+    std::unique_ptr<Fetcher> own;
+    if (!ctx.fetcher) own = std::make_unique<Fetcher>();
+    Fetcher& fetcher = ctx.fetcher ? *ctx.fetcher : *own;
     const std::int64_t now = clock_now(ctx);
     const std::int64_t default_seconds = static_cast<std::int64_t>(entry.fresh_days) * 86400;
 
@@ -149,7 +154,7 @@ int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, st
         }
         if (has_body(slot)) {
             const auto record = read_cache_record(slot, default_seconds);
-            if (record && now >= record->stale_at && !(ctx.health && ctx.health->paused(entry.name, now)))
+            if (ctx.fetcher && record && now >= record->stale_at && !(ctx.health && ctx.health->paused(entry.name, now)))
                 revalidate(ctx, fetcher, slot, *url, *record);
             continue;  // a cached tile is drawn at once, fresh or not
         }

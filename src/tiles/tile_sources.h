@@ -73,7 +73,9 @@ struct FetchContext {
     // a missing tile is fetched (all of a view's at once, within the per-host cap), a stale one is
     // used at once and revalidated in the background (a 304 refreshes only its freshness).
     const CatalogueEntry* entry = nullptr;
-    Fetcher* fetcher = nullptr;                // Fetcher::shared() when null
+    // The program's one engine (its per-host cap counts every transfer); when null, the missing tiles
+    // go through an engine of the call's own and stale ones are not revalidated.
+    Fetcher* fetcher = nullptr;
     FetchSettings settings;                    // proxy, cafile, contact (vor_ini.txt)
     std::string key;                           // the {key} value
     std::shared_ptr<SourceHealth> health;      // failures for the user, pauses; none when null

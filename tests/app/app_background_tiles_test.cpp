@@ -4,8 +4,13 @@
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
 // server fails, the tiles still queued follow the middle when the view moves, and at a device scale
-// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones.
+// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones. The window's
+// one fetching engine keeps a view's revalidations and missing tiles within the host's connections,
+// Reload Map lifts a blocked source's pause, and a server that never answers costs one time-out per
+// connection.
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -14,6 +19,11 @@
 #include "app/tile_loader.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
+#if !defined(VG_NO_CURL) && !defined(_WIN32)
+#include "support/latency_relay.h"
+#include "support/nghttpd.h"
+#include "support/tls_test_server.h"
+#endif
 #include "tiles/image_decode.h"
 #include "tiles/tile_sources.h"
 
@@ -89,6 +99,12 @@ protected:
         std::vector<std::string> lines;
         for (const std::string& r : server->requests()) lines.push_back(r.substr(0, r.find(" HTTP/")));
         return lines;
+    }
+
+    // A catalogue source "Loop" at `url_template` with two connections per host, and a large view.
+    void write_loop_source(const std::string& url_template, const std::string& ini_lines = "") {
+        write_file(dir / "vor_src.txt", "Loop|map|" + url_template + "||Test|conn=2\r\n");
+        write_settings("site=Loop\r\nsize=large\r\n", ini_lines);
     }
 
     const std::filesystem::path kTile = shared_testdata() / "images/bench/map256-rgb.png";
@@ -278,6 +294,144 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     // The sharp tiles are cached beside the 1x ones: the same view later needs no request.
     EXPECT_TRUE(std::filesystem::exists(dir / "Maps" / "Loop@2x"));
 }
+
+// The fetching engine's connection handling is libcurl's (a build without it fetches tiles one at a
+// time through the own client); the TLS and HTTP/2 peers are Linux test peers.
+#if !defined(VG_NO_CURL) && !defined(_WIN32)
+// A view of one conn=2 host whose tiles are half stale (max-age 0, ETag: revalidated) and half
+// missing never has more than two connections open to it: the revalidations and the missing tiles
+// go through the window's one engine. Over plain http, HTTP/1.1 over TLS, and HTTP/2 (nghttpd, which
+// answers a revalidation with the whole tile, behind a relay that counts the connections).
+TEST_F(BackgroundTiles, StaleAndMissingTilesOfAViewShareTheHostsConnections) {
+    const std::string tile = read_file(kTile);
+    enum class Transport { http, https, http2 };
+    for (const Transport transport : {Transport::http, Transport::https, Transport::http2}) {
+        SCOPED_TRACE(transport == Transport::http ? "http" : transport == Transport::https ? "https" : "HTTP/2");
+        std::filesystem::remove_all(dir / "Maps");
+        std::atomic<int> conditional{0};
+        auto reply = [&](const std::string& request) {
+            ScriptedReply r = request.find("If-None-Match:") != std::string::npos
+                                  ? (++conditional, ScriptedReply::make(304, "", "", true, "ETag: \"v1\"\r\n"))
+                                  : ScriptedReply::make(200, "image/png", tile, true,
+                                                        "ETag: \"v1\"\r\nCache-Control: max-age=0\r\n");
+            r.keep_alive = true;
+            return r.after(30ms);
+        };
+        // Every tile of the view cached, stale at once; then half of them removed.
+        std::vector<std::string> tile_paths;
+        {
+            LoopbackHttpServer first(reply);
+            write_loop_source(first.url("/{z}/{x}/{y}.png"));
+            AppOptions o = options();
+            o.background_tiles = true;
+            app = std::make_unique<App>(dir.path(), o);
+            app->create(window);
+            ASSERT_TRUE(paint_until_filled());
+            const auto& slots = app->tile_paths().slots;
+            ASSERT_EQ(slots.size(), 16u);
+            for (std::size_t i = 0; i < slots.size(); i += 2) ASSERT_TRUE(std::filesystem::remove(slots[i])) << i;
+            app.reset();
+            for (const std::string& r : first.requests()) tile_paths.push_back(r.substr(4, r.find(" HTTP/") - 4));
+        }
+        TestPki pki;
+        TempDir htdocs;
+        for (const std::string& path : tile_paths) {
+            std::filesystem::create_directories((htdocs / path.substr(1)).parent_path());
+            write_file(htdocs / path.substr(1), tile);
+        }
+        std::unique_ptr<LoopbackHttpServer> plain;
+        std::unique_ptr<TlsTestServer> secure;
+        std::unique_ptr<Nghttpd> h2;
+        std::unique_ptr<LatencyRelay> relay;
+        std::string base;
+        if (transport == Transport::http) {
+            plain = std::make_unique<LoopbackHttpServer>(reply);
+            base = plain->url("");
+        } else if (transport == Transport::https) {
+            secure = std::make_unique<TlsTestServer>(pki.good, reply);
+            base = secure->url("");
+        } else {
+            h2 = std::make_unique<Nghttpd>(htdocs.path(), pki.good.key_file, pki.good.cert_file, htdocs / "log");
+            if (!h2->available()) {
+                std::printf("nghttpd (nghttp2-server) missing: no HTTP/2 case\n");
+                continue;
+            }
+            relay = std::make_unique<LatencyRelay>(h2->port(), 15ms);
+            base = "https://127.0.0.1:" + std::to_string(relay->port());
+        }
+        write_loop_source(base + "/{z}/{x}/{y}.png", "cafile=" + pki.ca_file + "\r\n");
+        AppOptions o = options();
+        o.background_tiles = true;
+        app = std::make_unique<App>(dir.path(), o);
+        app->create(window);
+        EXPECT_EQ(app->tiles_left(), 8u);
+        ASSERT_TRUE(paint_until_filled());
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (revalidations_in_flight() > 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(revalidations_in_flight(), 0u);
+        EXPECT_EQ(app->paint().failed_tiles, 0);
+        app.reset();
+        if (transport == Transport::http2) {
+            EXPECT_EQ(relay->max_open_connections(), 1);  // every transfer multiplexed over one
+        } else {
+            EXPECT_EQ(conditional.load(), 8);
+            EXPECT_LE(plain ? plain->max_open_connections() : secure->max_open_connections(), 2);
+        }
+    }
+}
+
+#endif
+
+#ifndef VG_NO_CURL
+// Reload Map asks a source that refused us (403, paused, "until Reload Map" on the map line) again,
+// also when the view fills in the background.
+TEST_F(BackgroundTiles, ReloadMapLiftsABlockedSourcesPause) {
+    const std::string tile = read_file(kTile);
+    std::atomic<bool> refuse{true};
+    server = std::make_unique<LoopbackHttpServer>([&](const std::string&) {
+        return refuse ? ScriptedReply::make(403, "text/plain", "go away", true)
+                      : ScriptedReply::make(200, "image/png", tile, true);
+    });
+    write_loop_source(server->url("/{z}/{x}/{y}.png"));
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    app->window_state()->online = true;  // the map line speaks of the network only on line
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_NE(app->map_message().find("not asked again until Reload Map"), std::string::npos) << app->map_message();
+    const std::size_t refused = server->requests().size();
+    refuse = false;
+    app->on_command(Command::ReloadMap);
+    EXPECT_EQ(app->tiles_left(), 16u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(server->requests().size(), refused + 16);
+    EXPECT_EQ(app->paint().failed_tiles, 0);
+    EXPECT_EQ(app->map_message(), "");
+}
+
+// A server that takes connections and never answers: the view gives up after one idle time-out per
+// connection slot (only the two slots' connections are ever opened), and the map line says why.
+TEST_F(BackgroundTiles, AServerThatNeverAnswersCostsOneTimeOutPerConnection) {
+    ScriptedReply silent;
+    silent.silent = true;
+    server = std::make_unique<LoopbackHttpServer>(silent);
+    write_loop_source(server->url("/{z}/{x}/{y}.png"));
+    AppOptions o = options();
+    o.background_tiles = true;
+    o.tile_limits.connect = 1s;
+    o.tile_limits.idle = 1s;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    app->window_state()->online = true;
+    EXPECT_EQ(app->tiles_left(), 16u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(app->paint().failed_tiles, 16);
+    EXPECT_LE(server->connection_count(), 2u);
+    EXPECT_EQ(app->map_message().rfind("Loop: no answer", 0), 0u) << app->map_message();
+}
+
+#endif
 
 TEST(TileLoaderOrder, TilesStillQueuedFollowTheMovedMiddle) {
     Gate gate;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -170,6 +171,43 @@ TEST(Fetcher, NeverOpensMoreConnectionsToAHostThanItAllows) {
     EXPECT_EQ(good, 10);
     EXPECT_LE(server.max_open_connections(), 2);
     EXPECT_LE(server.connection_count(), 2u) << "connections are kept alive and reused";
+}
+
+// Plain http never multiplexes: the first requests to a slow server go out on both allowed
+// connections at once, without waiting for the first reply.
+TEST(Fetcher, PlainHttpOpensItsAllowedConnectionsAtOnce) {
+    std::mutex mutex;
+    std::condition_variable arrived_cv;
+    int arrived = 0;
+    int arrived_at_first_reply = 0;
+    test::LoopbackHttpServer server([&](const std::string&) {
+        std::unique_lock lock(mutex);
+        ++arrived;
+        arrived_cv.notify_all();
+        // Held until a second request is in flight (bounded: alone, it is answered after 3 s).
+        arrived_cv.wait_for(lock, 3s, [&] { return arrived >= 2; });
+        if (arrived_at_first_reply == 0) arrived_at_first_reply = arrived;
+        ScriptedReply reply = png_reply();
+        reply.keep_alive = true;  // the server's count of open connections is then the client's
+        return reply;
+    });
+    Fetcher fetcher;
+    std::condition_variable done;
+    int finished = 0;
+    for (int i = 0; i < 4; ++i) {
+        auto r = request_for(server.url("/t" + std::to_string(i) + ".png"));
+        r.host_connections = 2;
+        fetcher.submit(r, [&](Fetcher::RequestId, FetchResult&& result) {
+            EXPECT_TRUE(result.ok()) << result.cause;
+            std::lock_guard lock(mutex);
+            ++finished;
+            done.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(done.wait_for(lock, 30s, [&] { return finished == 4; }));
+    EXPECT_EQ(arrived_at_first_reply, 2);
+    EXPECT_LE(server.max_open_connections(), 2);
 }
 
 TEST(Fetcher, BoundsSizeTypeAndWaitsAndLeavesNoFile) {

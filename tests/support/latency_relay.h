@@ -19,6 +19,8 @@ public:
 
     int port() const { return acceptor_.port(); }
     std::size_t connection_count() const { return acceptor_.connection_count(); }
+    // Most client connections that were open at the same moment.
+    int max_open_connections() const { return acceptor_.max_open_connections(); }
     void stop() { acceptor_.stop(); }
 
 private:
