@@ -34,7 +34,7 @@ protected:
 };
 
 TEST_F(OfflineApp, AFirstStartWithoutNetworkShowsTheLighterAtlasNotGrey) {
-    write_settings();  // VirtualEarth, nothing cached, off line
+    write_settings();  // VirtualEarth, nothing cached, its host silent
     start();
     ASSERT_TRUE(app->view_loaded());
     EXPECT_TRUE(every_cell_has_picture());
