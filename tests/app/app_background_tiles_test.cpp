@@ -3,8 +3,9 @@
 // the server holds its replies), the middle cells are asked for first, never more connections than
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
-// server fails, the tiles still queued follow the middle when the view moves, and at a device scale
-// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones.
+// server fails, the tiles still queued follow the middle when the view moves, at a device scale
+// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones, an own source
+// fills with the probe's hosts unreachable, and a silent host is paused, not asked on every move.
 #include <condition_variable>
 #include <mutex>
 #include <set>
