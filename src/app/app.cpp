@@ -26,7 +26,6 @@
 
 namespace vg {
 
-using app_detail::show_online_menus;
 using app_detail::WaitCursor;
 
 App::App(std::filesystem::path settings_dir, AppOptions options)
@@ -100,6 +99,26 @@ std::string App::map_message() const {
         return "Receiver " + link_->device_path() + " has gone; it is opened again when it comes back";
     const CatalogueEntry* e = current_entry();
     return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+}
+
+bool App::may_fetch() const {
+    if (!ws_ || !ws_->online.load()) return false;
+    const CatalogueEntry* e = current_entry();
+    return !e || !health_->paused(e->name, now());
+}
+
+bool App::source_off_line() const {
+    if (!ws_ || !ws_->online.load()) return true;
+    const CatalogueEntry* e = current_entry();
+    return e && health_->silent(e->name);
+}
+
+void App::start_probe_if_needed() {
+    if (!options_.start_probe || probe_ || !ws_) return;
+    const CatalogueEntry* e = current_entry();
+    if (!e || !e->original || (*e->original != MapSource::GoogleMaps && *e->original != MapSource::VirtualEarth)) return;
+    probe_ = std::make_unique<ConnectivityProbe>();
+    probe_->start(options_.probe, versions_);
 }
 
 std::string App::attribution() const {
@@ -198,12 +217,8 @@ void App::create(Window& window) {
     }
     if (options_.background_tiles) loader_ = std::make_unique<TileLoader>(*fetcher(), &window);
 
-    // 4. The connectivity probe.
-    if (options_.start_probe) {
-        probe_ = std::make_unique<ConnectivityProbe>();
-        // On the probe thread: the window queues these menu changes for its own thread.
-        probe_->start(options_.probe, ws_->online, versions_, [&window] { show_online_menus(window, true); });
-    }
+    // 4. The version probe, only for the sources whose addresses need it.
+    start_probe_if_needed();
 
     // 5-7. Zone, level and start position.
     const std::optional<StartPosition> start = init_view_state(view_, *ws_, dir_, &fix_);
@@ -305,8 +320,15 @@ bool App::made_here() const {
 bool App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
     const std::string root = maps_root();
     // Tiles made on this machine need no network: missing ones are made at once, on line or off.
-    if (fetch || made_here())
-        return fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, fetch_context());
+    if (fetch || made_here()) {
+        const bool ok = fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, fetch_context());
+        // A cell still empty after downloading could not be had from the source: compose shows the
+        // Atlas there as it does off line.
+        fetch_missed_ = !made_here() &&
+                        std::any_of(table.slots.begin(), table.slots.end(), [](const std::string& s) { return s.empty(); });
+        return ok;
+    }
+    fetch_missed_ = false;
     return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, current_entry());
 }
 
@@ -317,7 +339,7 @@ bool App::compose() {
     }
     placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
     if (loader_) draw_placeholders();
-    if (!ws_->online.load()) draw_atlas_fallback(-1);
+    if (source_off_line() || fetch_missed_) draw_atlas_fallback(-1);
     compose_fine();
     rebuild_bitmap();
     return true;
@@ -335,7 +357,7 @@ void App::set_device_scale(int scale) {
     device_scale_ = s;
     if (!ws_ || !view_loaded_) return;
     compose_fine();
-    if (background() && ws_->online.load()) request_view_tiles(false);
+    if (background() && may_fetch()) request_view_tiles(false);
     if (window_) window_->invalidate(false);
 }
 
@@ -423,7 +445,11 @@ void App::request_view_tiles(bool all) {
     // A catalogue source fetched with its policy: its template, folders, connections and freshness.
     const FetchContext context = fetch_context();
     const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
-    const bool paused = entry && health_->paused(entry->name, context.now);
+    // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet,
+    // unless the user asks for every tile again (Reload Map).
+    const CatalogueEntry* shown = current_entry();
+    if (all && shown) health_->reset(shown->name);
+    const bool paused = shown && health_->paused(shown->name, context.now);
     std::vector<TileLoader::Want> wants;
     std::vector<CatalogueCell> cached;
     std::vector<std::string> cached_slots;
@@ -446,7 +472,7 @@ void App::request_view_tiles(bool all) {
                     cached.push_back({&cached_slots.back(), p.x, p.y});
                     continue;
                 }
-                if (paused) continue;  // a blocked or rate-limited source is not asked again yet
+                if (paused) continue;
                 const TileKey key = catalogue_tile_key(*entry, p.x, p.y, view_.level);
                 if (!tile_in_world(key)) continue;
                 path = catalogue_tile_paths(*entry, key, root).full_path;
@@ -459,7 +485,7 @@ void App::request_view_tiles(bool all) {
                     continue;
                 }
             } else {
-                if (!all && have) continue;
+                if ((!all && have) || paused) continue;
                 const TileKey key = tile_key(p.x, p.y, view_.level, src, aerial);
                 if (!tile_in_world(key)) continue;
                 path = vg::tile_paths(key, root).full_path;
@@ -503,6 +529,12 @@ void App::request_view_tiles(bool all) {
         policy.health = health_;
         policy.source = entry->name;
         policy.fresh_seconds = static_cast<std::int64_t>(entry->fresh_days) * 86400;
+        policy.now = options_.clock ? context.now : 0;
+    } else if (shown) {
+        // An original source: its transfers count for its health (pause, message), nothing more.
+        policy.health = health_;
+        policy.source = shown->name;
+        policy.cache_records = false;
         policy.now = options_.clock ? context.now : 0;
     }
     policy.limits = options_.tile_limits;
@@ -645,7 +677,7 @@ void App::normalise_pending() {
 bool App::load_pending_view(Variant variant) {
     const bool fetch = variant == Variant::Fetch ||
                        ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
-                        ws_->online.load());
+                        may_fetch());
     // The tiles go to a scratch table first, so that a failure leaves the current view whole.
     TilePathTable table = table_;
     const bool later = fetch && background();

@@ -1,5 +1,5 @@
 // The application: the one owner of the program-wide state (window state, view, fix record, tile
-// paths, mosaic, receiver link, position server, connectivity probe) and the handlers of the main
+// paths, mosaic, receiver link, position server, version probe) and the handlers of the main
 // window's events. Free of any toolkit: the window layer calls the handlers and draws the PaintFrame
 // that paint() returns. Every handler runs on the window thread and does nothing before create()
 // made the window state (or after on_destroy() freed it).
@@ -47,7 +47,8 @@ inline constexpr int kTimerPeriodMs = 5000;
 // What the program normally uses; tests replace the clock, the service hosts and the addresses.
 struct AppOptions {
     const Clock* clock = nullptr;  // system_clock() when null
-    // The connectivity probe at start. Tests switch it off so nothing leaves the machine.
+    // The probe of the version texts, run once when an original Google or Virtual Earth source is
+    // shown; downloading never waits for it. Tests switch it off so nothing leaves the machine.
     bool start_probe = true;
     ProbeConfig probe;  // work_dir and http.settings_dir default to the settings directory
     // Tile service hosts; default_tile_hosts() when empty.
@@ -164,6 +165,15 @@ private:
     void draw_atlas_fallback(int index);
     // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
     bool made_here() const;
+    // Navigation may download from the current source now: Offline is not chosen and the source is
+    // not paused after failures (its host silent, refusing or limiting us).
+    bool may_fetch() const;
+    // The current source shows the off-line look: Offline is chosen, or its host did not answer the
+    // last transfer. Decided by the source's own answers, never by other hosts.
+    bool source_off_line() const;
+    // Starts the version probe once, when the current source is an original Google or Virtual Earth
+    // one (their addresses carry the version texts it sets).
+    void start_probe_if_needed();
     // Gps menu: a map pack placed in the packs folder and shown; a GPX file drawn over the map; the
     // track log written as GPX 1.1 (app_offline.cpp).
     void open_map_pack();
@@ -247,6 +257,7 @@ private:
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
+    bool fetch_missed_ = false;  // the last download before a view left cells empty
     Catalogue catalogue_;
     std::string site_name_;
     std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();

@@ -48,6 +48,7 @@ void App::select_source(const std::string& name) {
     ws_->map_source = s;
     site_name_ = chosen->name;
     health_->reset(chosen->name);  // choosing a source asks it again
+    start_probe_if_needed();
     if (s == MapSource::Etopo2) {
         ws_->aerial = false;
         view_.level = 0;
@@ -204,14 +205,22 @@ void App::on_command(Command id) {
         break;
     }
     case Command::Online: {
-        {
+        // Downloads allowed again and the current source asked at once, a pause after its failures
+        // ended; whether it answers shows in its cells and the message line.
+        ws_->online.store(true);
+        show_online_menus(w, true);
+        if (const CatalogueEntry* e = current_entry()) health_->reset(e->name);
+        if (!view_loaded_) break;
+        if (background()) {
+            request_view_tiles(false);
+            w.invalidate(false);
+        } else {
             WaitCursor wait(window_);
-            if (online_command(options_.probe, ws_->online))
-                show_online_menus(w, true);
-            else
-                w.warning_box(kNoInternetMessage);
+            view_.pending_level = view_.level;
+            view_.pending_x = view_.centre_x;
+            view_.pending_y = view_.centre_y;
+            load_pending_view(Variant::Fetch);
         }
-        if (ws_->online.load() && view_loaded_) request_view_tiles(false);
         break;
     }
     case Command::Offline:

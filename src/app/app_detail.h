@@ -25,9 +25,9 @@ private:
     Window* window_;
 };
 
-// On line: Online greyed, Offline enabled; off line the other way round.
+// Offline is enabled while downloads are allowed; Online always (on line it asks the source again).
 inline void show_online_menus(Window& window, bool online) {
-    window.enable_menu_item(Command::Online, !online);
+    window.enable_menu_item(Command::Online, true);
     window.enable_menu_item(Command::Offline, online);
 }
 

@@ -30,7 +30,7 @@ bool App::follow(const FixRecord& fix) {
     };
     view_.pending_level = view_.level;
     pending_from_fix();
-    if (!ws_->online.load() && ws_->auto_zoom) {
+    if (source_off_line() && ws_->auto_zoom) {
         const std::int64_t t = now();
         if (t - view_.zoom_clock > 20) {
             if (view_.pending_level < 4) {

@@ -79,7 +79,7 @@ void TileLoader::want(std::vector<Want> wants, const Policy& policy) {
                 // Recorded whether or not the view still wants the tile: it is in the cache now.
                 const std::int64_t now =
                     recording.now != 0 ? recording.now : static_cast<std::int64_t>(std::time(nullptr));
-                if (result.ok() && result.bytes > 0)
+                if (recording.cache_records && result.ok() && result.bytes > 0)
                     write_cache_record(path, cache_record(result.headers, now, recording.fresh_seconds));
                 if (result.outcome != FetchOutcome::cancelled) recording.health->record(recording.source, result, url, now);
             }

@@ -51,6 +51,8 @@ public:
         std::int64_t fresh_seconds = 0;
         std::int64_t now = 0;  // seconds since the epoch; 0 means the system clock
         TransferLimits limits = TransferLimits::tiles();
+        // Off for the original sources: their tiles keep no validators, only their health counts.
+        bool cache_records = true;
     };
 
     // `window` is invalidated (from the fetcher's thread) whenever a tile has finished.

@@ -94,8 +94,9 @@ void apply_port_setting(WindowState& ws, std::string_view value) {
 }
 
 void set_initial_menu_states(const WindowState& ws, Window& window) {
+    // Online stays available: on line it asks the current source again at once.
     window.enable_menu_item(Command::Online, true);
-    window.enable_menu_item(Command::Offline, false);
+    window.enable_menu_item(Command::Offline, ws.online.load());
     window.enable_menu_item(Command::Connect, true);
     window.enable_menu_item(Command::Disconnect, false);
     window.check_menu_item(Command::AutoPan, ws.auto_pan);

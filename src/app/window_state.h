@@ -39,7 +39,9 @@ inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 192
 struct WindowState {
     Window* owner_window = nullptr;
     // The serial port, the reader thread and the read/write wait records belong to SerialLink.
-    std::atomic<bool> online{false};
+    // Downloads allowed: true until the user chooses Offline. Whether the current source answers is
+    // its own health's business (App::source_off_line).
+    std::atomic<bool> online{true};
     std::atomic<int> silence_ticks{0};
     MapSource map_source = MapSource::VirtualEarth;
     DeviceType device_type = DeviceType::EarthMate;

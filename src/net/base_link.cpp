@@ -89,14 +89,9 @@ bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& s
     return true;
 }
 
-bool connectivity_probe(const ProbeConfig& config, std::atomic<bool>& online, TileVersions& versions,
-                        const std::function<void()>& went_online) {
+bool connectivity_probe(const ProbeConfig& config, TileVersions& versions) {
     const bool answered = probe_site(config, config.first_site);
-    if (answered) {
-        online.store(true);
-        if (went_online) went_online();
-        versions.google_aerial.publish("55");
-    }
+    if (answered) versions.google_aerial.publish("55");
     if (probe_site(config, config.second_site)) {
         versions.virtual_earth_road.publish("77");
         versions.virtual_earth_aerial.publish("77");
@@ -105,18 +100,11 @@ bool connectivity_probe(const ProbeConfig& config, std::atomic<bool>& online, Ti
     return answered;
 }
 
-bool online_command(const ProbeConfig& config, std::atomic<bool>& online) {
-    const bool answered = probe_site(config, config.online_site);
-    if (answered) online.store(true);
-    return answered;
-}
-
-void ConnectivityProbe::start(ProbeConfig config, std::atomic<bool>& online, TileVersions& versions,
-                              std::function<void()> went_online) {
+void ConnectivityProbe::start(ProbeConfig config, TileVersions& versions) {
     wait();
     finished_.store(false);
-    thread_ = std::thread([this, config = std::move(config), &online, &versions, went_online = std::move(went_online)] {
-        connectivity_probe(config, online, versions, went_online);
+    thread_ = std::thread([this, config = std::move(config), &versions] {
+        connectivity_probe(config, versions);
         finished_.store(true);
     });
 }

@@ -1,13 +1,12 @@
-// The uses of the HTTP client that are not tile downloads: the connectivity probe that switches the
-// program on line and sets the tile version texts, the Online and Offline commands, the upload of
-// this copy's position to a base server, and the remote poll of a copy in Remote mode. The window
+// The uses of the HTTP client that are not tile downloads: the probe that sets the tile version
+// texts of the original Google and Virtual Earth addresses, the upload of this copy's position to a
+// base server, and the remote poll of a copy in Remote mode. The window
 // timer calls the upload and the poll every 5 seconds with the current time.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -20,7 +19,6 @@
 namespace vg {
 
 inline constexpr const char* kProbeFile = "tcpip.tmp";
-inline constexpr const char* kNoInternetMessage = "No Internet connection";
 
 // The base server (the `base` setting) and whether uploads or polls are on.
 struct BaseLinkConfig {
@@ -56,31 +54,22 @@ bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const F
 // when more than 60 seconds have passed. Returns true when a request was made.
 bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& state, std::int64_t now);
 
-// The reachability checks: the home pages fetched by the probe and by the Online command, and the
-// folder that receives the probe file.
+// The home pages of the two services whose original tile addresses carry a version text, and the
+// folder that receives the probe file. Whether the program downloads does not depend on them: each
+// source counts as reachable by its own answers (SourceHealth).
 struct ProbeConfig {
-    std::string first_site = "http://maps.google.com/";  // its answer switches on line, Google version
+    std::string first_site = "http://maps.google.com/";  // its answer sets the Google satellite version
     std::string second_site = "http://www.bing.com/";    // its answer sets the Virtual Earth versions
-    std::string online_site = "http://www.example.com/";  // fetched by the Online command
     std::filesystem::path work_dir;                       // where tcpip.tmp goes; empty: working directory
     HttpOptions http;
 };
 
-// The probe, run once on a thread of its own at start: fetches the first site (on line, Google
-// satellite version "55", and `went_online` called at once, before the second fetch, so the caller
-// can grey Online and enable Offline), then the second (both Virtual Earth versions "77"). True when
-// the program went on line.
-bool connectivity_probe(const ProbeConfig& config, std::atomic<bool>& online, TileVersions& versions,
-                        const std::function<void()>& went_online = {});
-
-// The Online command's check: fetches the well-known site; on line when it answers (true). The
-// caller shows the wait cursor around it and, when false, the kNoInternetMessage warning.
-bool online_command(const ProbeConfig& config, std::atomic<bool>& online);
+// The probe: fetches the first site (an answer sets the Google satellite version "55"), then the
+// second (an answer sets both Virtual Earth versions "77"). True when the first answered.
+bool connectivity_probe(const ProbeConfig& config, TileVersions& versions);
 
 // Runs connectivity_probe on its own thread; the destructor waits for it (each fetch is bounded by
-// the HTTP waits), so the probe never outlives what it writes to. `went_online` (may be empty) is
-// called on the probe thread when the probe put the program on line; it must not wait for the
-// window thread (Window calls from other threads are queued, never waited for).
+// the HTTP waits), so the probe never outlives what it writes to.
 class ConnectivityProbe {
 public:
     ConnectivityProbe() = default;
@@ -88,8 +77,7 @@ public:
     ConnectivityProbe(const ConnectivityProbe&) = delete;
     ConnectivityProbe& operator=(const ConnectivityProbe&) = delete;
 
-    void start(ProbeConfig config, std::atomic<bool>& online, TileVersions& versions,
-               std::function<void()> went_online = {});
+    void start(ProbeConfig config, TileVersions& versions);
     bool finished() const { return finished_.load(); }
     void wait();
 

@@ -16,9 +16,11 @@ void SourceHealth::record(const std::string& source, const FetchResult& r, const
         s.line.clear();
         s.shown.clear();
         s.pause_until = 0;
+        s.silent = false;
         return;
     }
     if (r.outcome == FetchOutcome::cancelled) return;
+    s.silent = r.outcome == FetchOutcome::dns || r.outcome == FetchOutcome::no_route || r.outcome == FetchOutcome::timeout;
     const std::string situation = fetch_situation(r);
     std::int64_t pause = 0;
     std::optional<std::int64_t> retry;
@@ -27,7 +29,7 @@ void SourceHealth::record(const std::string& source, const FetchResult& r, const
     else if (r.outcome == FetchOutcome::tls) pause = kBlockedPause;
     else if (r.outcome == FetchOutcome::http_error && r.status == 429) pause = retry.value_or(kRateLimitPause);
     else if (r.outcome == FetchOutcome::http_error && r.status >= 500) pause = retry.value_or(kNetworkPause);
-    else if (r.outcome == FetchOutcome::dns || r.outcome == FetchOutcome::no_route || r.outcome == FetchOutcome::timeout)
+    else if (s.silent)
         pause = kNetworkPause;
     pause = std::min(pause, kLongestPause);
     if (pause > 0) s.pause_until = std::max(s.pause_until, now + pause);
@@ -50,6 +52,12 @@ bool SourceHealth::paused(const std::string& source, std::int64_t now) const {
     std::lock_guard lock(mutex_);
     auto it = sources_.find(source);
     return it != sources_.end() && now < it->second.pause_until;
+}
+
+bool SourceHealth::silent(const std::string& source) const {
+    std::lock_guard lock(mutex_);
+    auto it = sources_.find(source);
+    return it != sources_.end() && it->second.silent;
 }
 
 void SourceHealth::reset(const std::string& source) {

@@ -3,7 +3,10 @@
 // line for the map and one diagnostic line on standard output; repeats of it stay quiet. A source that
 // refused us (403/418), limited us (429, or 503 with Retry-After), or whose certificate failed, is
 // paused: no request goes to it until the pause ends (Retry-After, else a fixed time) or the user
-// asks again (Reload Map, choosing the source). Safe from any thread.
+// asks again (Reload Map, Online, choosing the source). A source whose host did not answer at all
+// (name not found, connection refused or unreachable, time-out) is paused for kNetworkPause and counts
+// as silent until one of its transfers succeeds: that is what "off line" means for a source. Safe from
+// any thread.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +31,8 @@ public:
     void record(const std::string& source, const FetchResult& result, const std::string& url, std::int64_t now);
     // True while requests to `source` must not be sent.
     bool paused(const std::string& source, std::int64_t now) const;
+    // True when the last transfer of `source` found its host silent and none has succeeded since.
+    bool silent(const std::string& source) const;
     // Ends a pause and forgets the shown situations of `source` (the user asked again).
     void reset(const std::string& source);
     // The line to show over the map for `source`, empty when all is well.
@@ -40,6 +45,7 @@ private:
         std::string situation;     // current situation, empty when well
         std::string line;          // its message line
         std::int64_t pause_until = 0;
+        bool silent = false;
         std::set<std::string> shown;  // situations already announced
     };
     mutable std::mutex mutex_;

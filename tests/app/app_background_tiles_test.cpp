@@ -3,11 +3,12 @@
 // the server holds its replies), the middle cells are asked for first, never more connections than
 // allowed, a move of the view cancels what it no longer needs, a broken transfer leaves no file, the
 // waiting cells show an enlarged tile of a coarser level, Reload keeps the cached tiles when the
-// server fails, the tiles still queued follow the middle when the view moves, and at a device scale
-// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones. The window's
-// one fetching engine keeps a view's revalidations and missing tiles within the host's connections,
-// Reload Map lifts a blocked source's pause, and a server that never answers costs one time-out per
-// connection.
+// server fails, the tiles still queued follow the middle when the view moves, at a device scale
+// of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones, an own source
+// fills with the probe's hosts unreachable, and a silent host is paused, not asked on every move. The
+// window's one fetching engine keeps a view's revalidations and missing tiles within the host's
+// connections, Reload Map lifts a blocked source's pause, and a server that never answers costs one
+// time-out per connection.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -229,6 +230,91 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
     EXPECT_EQ(read_file(app->tile_paths().slots[0]), before);
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c) EXPECT_TRUE(mosaic_has_picture(c * 256 + 128, r * 256 + 128));
+}
+
+// An own tile server of vor_src.txt works with no route to the internet: the hosts of the version
+// probe do not answer, yet every pan and a larger window ask for their new cells at once, Offline
+// stops that and Online asks for the view's missing cells at once, without a box.
+TEST_F(BackgroundTiles, OwnSourceFillsAfterPansResizesAndOnlineWithTheProbeHostsUnreachable) {
+    server = std::make_unique<LoopbackHttpServer>([this](const std::string&) { return tile_reply(); });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    o.start_probe = true;
+    o.probe.first_site = o.probe.second_site = "http://127.0.0.1:1/";
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    auto every_cell_filled = [&] {
+        const ViewGrid g = app->grid();
+        for (int r = 0; r < g.rows; ++r)
+            for (int c = 0; c < g.columns; ++c)
+                if (!mosaic_has_picture(c * 256 + 128, r * 256 + 128)) return false;
+        return true;
+    };
+    auto asked_once_each = [&] {
+        const std::vector<std::string> lines = request_lines();
+        return std::set<std::string>(lines.begin(), lines.end()).size() == lines.size();
+    };
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(server->requests().size(), 4u);
+    app->on_key_up(Key::Right);
+    EXPECT_EQ(app->tiles_left(), 2u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(server->requests().size(), 6u);
+    EXPECT_TRUE(every_cell_filled());
+
+    app->on_size(900, 700);
+    ASSERT_GT(app->grid().cells(), 4);
+    EXPECT_GT(app->tiles_left(), 0u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_TRUE(every_cell_filled());
+    EXPECT_TRUE(asked_once_each());
+
+    app->on_command(Command::Offline);
+    const std::size_t asked = server->requests().size();
+    app->on_key_up(Key::Down);
+    EXPECT_EQ(app->tiles_left(), 0u);
+    EXPECT_FALSE(every_cell_filled());
+    app->on_command(Command::Online);
+    EXPECT_GT(app->tiles_left(), 0u);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_GT(server->requests().size(), asked);
+    EXPECT_TRUE(every_cell_filled());
+    EXPECT_TRUE(asked_once_each());
+    EXPECT_TRUE(window.boxes().empty());
+}
+
+// A source whose host does not answer (here the original OpenStreetMap at a closed port) is paused
+// after its failures: navigation asks it nothing until the pause has passed; Online and Reload Map ask
+// at once.
+TEST_F(BackgroundTiles, ASilentHostIsPausedNotAskedOnEveryMove) {
+    write_settings("site=OpenStreetMap\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    ASSERT_TRUE(paint_until_filled());
+    EXPECT_EQ(app->paint().failed_tiles, 4);
+    EXPECT_EQ(app->map_message().rfind("OpenStreetMap: ", 0), 0u) << app->map_message();
+    for (Key key : {Key::Right, Key::Down, Key::Left}) {
+        app->on_key_up(key);
+        EXPECT_EQ(app->tiles_left(), 0u);
+    }
+    clock.seconds += SourceHealth::kNetworkPause;
+    app->on_key_up(Key::Up);  // back at the start: its four cells are asked again
+    EXPECT_EQ(app->tiles_left(), 4u);
+    ASSERT_TRUE(paint_until_filled());
+    app->on_key_up(Key::Right);
+    EXPECT_EQ(app->tiles_left(), 0u);
+    app->on_command(Command::Online);
+    EXPECT_EQ(app->tiles_left(), 4u);
+    ASSERT_TRUE(paint_until_filled());
+    app->on_key_up(Key::Left);
+    EXPECT_EQ(app->tiles_left(), 0u);
+    app->on_command(Command::ReloadMap);
+    EXPECT_EQ(app->tiles_left(), 4u);
+    ASSERT_TRUE(paint_until_filled());
 }
 
 // At a device scale of 2 a catalogue source's cells are drawn from the next web zoom's four tiles,

@@ -49,12 +49,12 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     EXPECT_EQ(ws->line.byte_size, 8);
     EXPECT_EQ(ws->line.parity, 0);
     EXPECT_EQ(ws->line.stop_bits, 0);
-    EXPECT_FALSE(ws->online.load());
+    EXPECT_TRUE(ws->online.load());  // downloads allowed until Offline is chosen
     EXPECT_FALSE(ws->link_active.load());
     EXPECT_TRUE(window.boxes().empty());
 
     EXPECT_TRUE(window.enabled(Command::Online));
-    EXPECT_FALSE(window.enabled(Command::Offline));
+    EXPECT_TRUE(window.enabled(Command::Offline));
     EXPECT_TRUE(window.enabled(Command::Connect));
     EXPECT_FALSE(window.enabled(Command::Disconnect));
     EXPECT_TRUE(window.checked(Command::AutoPan));

@@ -3,6 +3,9 @@
 // Etopo2 are drawn, and map packs in the cache root's packs folder are sources of the Maps menu.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/app_fixture.h"
 #include "atlas/local_tiles.h"
 #include "support/map_pack.h"
@@ -34,7 +37,7 @@ protected:
 };
 
 TEST_F(OfflineApp, AFirstStartWithoutNetworkShowsTheLighterAtlasNotGrey) {
-    write_settings();  // VirtualEarth, nothing cached, off line
+    write_settings();  // VirtualEarth, nothing cached, its host silent
     start();
     ASSERT_TRUE(app->view_loaded());
     EXPECT_TRUE(every_cell_has_picture());
@@ -46,6 +49,25 @@ TEST_F(OfflineApp, AFirstStartWithoutNetworkShowsTheLighterAtlasNotGrey) {
         app->on_left_button(257, 241);
         if (app->view().level == 4) break;
     }
+    EXPECT_TRUE(every_cell_has_picture());
+}
+
+// Filling in the background, a source whose host did not answer keeps the Atlas look when the view
+// moves while it is paused: nothing is asked and no cell turns grey.
+TEST_F(OfflineApp, ASilentSourceKeepsTheAtlasLookWhileItIsPaused) {
+    write_settings();
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    for (int i = 0; i < 2000 && app->tiles_left() > 0; ++i) {
+        app->paint();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    app->paint();
+    ASSERT_EQ(app->tiles_left(), 0u);
+    app->on_key_up(Key::Right);
+    EXPECT_EQ(app->tiles_left(), 0u);
     EXPECT_TRUE(every_cell_has_picture());
 }
 

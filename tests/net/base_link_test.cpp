@@ -1,4 +1,4 @@
-// Base upload, remote poll, connectivity probe and the Online/Offline commands against loopback
+// Base upload, remote poll and the version probe against loopback
 // servers started here.
 #include <gtest/gtest.h>
 
@@ -141,7 +141,6 @@ TEST_F(BaseLinkTest, TheRemotePollLetsTheServerWithdrawAStaleFix) {
 class ProbeTest : public ::testing::Test {
 protected:
     test::TempDir dir;
-    std::atomic<bool> online{false};
     TileVersions versions;
     ProbeConfig config;
 
@@ -150,26 +149,23 @@ protected:
         config.http.settings_dir = dir.path();
         config.http.idle_timeout = 5s;
         const std::string dead = "http://127.0.0.1:" + std::to_string(test::free_loopback_port()) + "/";
-        config.first_site = config.second_site = config.online_site = dead;
+        config.first_site = config.second_site = dead;
     }
     bool probe_file_exists() const { return std::filesystem::exists(dir / kProbeFile); }
 };
 
-TEST_F(ProbeTest, BothSitesAnsweringSwitchOnLineAndSetTheVersionTexts) {
+TEST_F(ProbeTest, BothSitesAnsweringSetTheVersionTexts) {
     LoopbackHttpServer google(ScriptedReply::make(200, "text/html; charset=UTF-8", "<html>maps</html>"));
     LoopbackHttpServer bing(ScriptedReply::make(200, "text/html", "<html>bing</html>"));
     config.first_site = google.url("/");
     config.second_site = bing.url("/");
     ConnectivityProbe probe;
-    int went_online = 0;
-    probe.start(config, online, versions, [&] { ++went_online; });
+    probe.start(config, versions);
     probe.wait();
     EXPECT_TRUE(probe.finished());
-    EXPECT_TRUE(online.load());
     EXPECT_EQ(versions.google_aerial.get(), "55");
     EXPECT_EQ(versions.virtual_earth_road.get(), "77");
     EXPECT_EQ(versions.virtual_earth_aerial.get(), "77");
-    EXPECT_EQ(went_online, 1);
     EXPECT_FALSE(probe_file_exists());
     ASSERT_TRUE(google.wait_for_requests(1));
     EXPECT_EQ(google.requests()[0].substr(0, 16), "GET / HTTP/1.1\r\n");
@@ -178,33 +174,17 @@ TEST_F(ProbeTest, BothSitesAnsweringSwitchOnLineAndSetTheVersionTexts) {
 TEST_F(ProbeTest, ASiteWithoutContentTypeOrNotAnsweringChangesNothing) {
     LoopbackHttpServer bare(ScriptedReply::make(200, "", "<html></html>"));
     config.first_site = bare.url("/");  // answers without a Content-Type: not counted
-    EXPECT_FALSE(connectivity_probe(config, online, versions, [] { ADD_FAILURE() << "not on line"; }));
-    EXPECT_FALSE(online.load());
+    EXPECT_FALSE(connectivity_probe(config, versions));
     EXPECT_EQ(versions.google_aerial.get(), "");
     EXPECT_EQ(versions.virtual_earth_road.get(), "");
     EXPECT_FALSE(probe_file_exists());
 
-    // Only the second site answers: versions for it, still off line.
+    // Only the second site answers: versions for it.
     LoopbackHttpServer bing(ScriptedReply::make(200, "text/html", "x"));
     config.second_site = bing.url("/");
-    EXPECT_FALSE(connectivity_probe(config, online, versions));
-    EXPECT_FALSE(online.load());
+    EXPECT_FALSE(connectivity_probe(config, versions));
     EXPECT_EQ(versions.google_aerial.get(), "");
     EXPECT_EQ(versions.virtual_earth_aerial.get(), "77");
-}
-
-TEST_F(ProbeTest, OnlineCommand) {
-    // Without an answer: still off line. The box and the menus are App's (tests/app).
-    EXPECT_FALSE(online_command(config, online));
-    EXPECT_FALSE(online.load());
-
-    LoopbackHttpServer site(ScriptedReply::make(200, "text/html", "<html></html>"));
-    config.online_site = site.url("/");
-    EXPECT_TRUE(online_command(config, online));
-    EXPECT_TRUE(online.load());
-    EXPECT_EQ(versions.google_aerial.get(), "");
-    EXPECT_FALSE(probe_file_exists());
-    ASSERT_TRUE(site.wait_for_requests(1));
 }
 
 TEST(TileVersionText, IsPublishedOnceAndReadSafelyFromAnotherThread) {

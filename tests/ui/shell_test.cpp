@@ -413,7 +413,6 @@ TEST_F(ShellTest, StandardShortcutsCopyReloadZoomAndQuit) {
 
 TEST_F(ShellTest, ResizedWindowGrowsTheViewGridToCoverTheMapArea) {
     start();
-    app->window_state()->online.store(true);  // on line: the new cells are fetched
     window->resize(1300, 700 + window->menuBar()->height());
     ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1300, 700); }));
     ASSERT_TRUE(wait_until([&] { return app->view().map_width == 1298 && app->view().map_height == 649; }));
