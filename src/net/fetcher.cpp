@@ -681,6 +681,8 @@ struct Fetcher::Engine {
                 http.idle_timeout = item.request.limits.idle;
                 http.total_timeout = item.request.limits.total;
                 http.max_body = item.request.limits.max_body;
+                HttpOptions::Failure failure = HttpOptions::Failure::other;
+                http.failure = &failure;
                 if (http_get_file(item.request.url, item.request.file, http)) {
                     r.outcome = FetchOutcome::ok;
                     r.status = 200;
@@ -688,7 +690,14 @@ struct Fetcher::Engine {
                     std::error_code ec;
                     r.bytes = std::filesystem::file_size(item.request.file, ec);
                 } else {
-                    r.outcome = FetchOutcome::transfer;  // its diagnostic line is printed
+                    // Its diagnostic line is printed; the outcome says as much as libcurl's would, so
+                    // that a host that does not answer is paused alike.
+                    switch (failure) {
+                        case HttpOptions::Failure::name: r.outcome = FetchOutcome::dns; break;
+                        case HttpOptions::Failure::connect: r.outcome = FetchOutcome::no_route; break;
+                        case HttpOptions::Failure::timeout: r.outcome = FetchOutcome::timeout; break;
+                        case HttpOptions::Failure::other: r.outcome = FetchOutcome::transfer; break;
+                    }
                     r.cause = "transfer failed";
                 }
             } else {

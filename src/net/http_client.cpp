@@ -78,6 +78,7 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
     const std::uint32_t address = resolve_host(peer_host, &lookup_error);
     if (address == 0) {
         print_transfer_error(lookup_error, "name lookup of \"" + peer_host + "\"");
+        if (options.failure) *options.failure = HttpOptions::Failure::name;
         return {};
     }
     if (peer_port < 0 || peer_port > 65535) {
@@ -88,6 +89,8 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
                                                                     deadline - SteadyClock::now()));
     if (int error = net::connect_with_timeout(socket, address, peer_port, connect_wait); error != 0) {
         diagnostic_error(error, "connect()");
+        if (options.failure)
+            *options.failure = error == ETIMEDOUT ? HttpOptions::Failure::timeout : HttpOptions::Failure::connect;
         return {};
     }
     return socket;
@@ -123,6 +126,7 @@ struct Bounds {
     }
     // The diagnostic of a wait that ran out.
     void report_timeout(bool by_deadline) const {
+        if (options.failure) *options.failure = HttpOptions::Failure::timeout;
         if (by_deadline) {
             const std::string where = "transfer (not done within " +
                                       std::to_string(options.total_timeout.count() / 1000) + " s)";

@@ -27,6 +27,10 @@ struct HttpOptions {
     // A body longer than this (announced or received) fails the transfer. Unset: the limit of what
     // is fetched (tiles kTileBodyLimit, Etopo2 images kEtopo2BodyLimit), else kOtherBodyLimit.
     std::optional<std::uint64_t> max_body;
+    // When set, receives what ended a transfer that failed: the name lookup, the connection, a wait
+    // that ran out, or anything else (`other`). Left alone on success.
+    enum class Failure { other, name, connect, timeout };
+    Failure* failure = nullptr;
 };
 
 // Fetches `url` and writes the response body to `file`. The body goes to a temporary file beside

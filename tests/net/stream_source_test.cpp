@@ -109,7 +109,7 @@ TEST(StreamSource, NmeaOverTcpAndUdp) {
         }));
         // The port is ours alone: another socket cannot bind it beside us, even asking to share
         // it, on the same address or on every address.
-        for (const std::uint32_t host : {INADDR_LOOPBACK, INADDR_ANY}) {
+        for (const std::uint32_t host : {static_cast<std::uint32_t>(INADDR_LOOPBACK), static_cast<std::uint32_t>(INADDR_ANY)}) {
             const int intruder = open_socket(true);
             const int yes = 1;
             ::setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);

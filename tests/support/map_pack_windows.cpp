@@ -10,10 +10,20 @@ namespace vg::test {
 
 namespace {
 
+// readfile(PATH), as the sqlite3 command has it: the file's bytes as a blob, NULL when unreadable.
+void readfile(sqlite3_context* context, int, sqlite3_value** args) {
+    const auto* name = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+    std::error_code ec;
+    if (!name || !std::filesystem::is_regular_file(name, ec)) return sqlite3_result_null(context);
+    const std::string bytes = read_file(name);
+    sqlite3_result_blob64(context, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
+
 struct Db {
     sqlite3* handle = nullptr;
     explicit Db(const std::filesystem::path& path) {
-        if (sqlite3_open_v2(path.string().c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(path.string().c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+            sqlite3_create_function(handle, "readfile", 1, SQLITE_UTF8, nullptr, readfile, nullptr, nullptr) != SQLITE_OK) {
             sqlite3_close(handle);
             handle = nullptr;
         }

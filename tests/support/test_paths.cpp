@@ -47,8 +47,9 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
 
 bool done_beside_fifo(const std::filesystem::path& path, const std::function<void()>& reader) {
 #ifdef _WIN32
+    // No FIFOs here: the reader looks at the same name with nothing there.
     (void)path;
-    (void)reader;
+    reader();
     return true;
 #else
     if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo " + path.string());
