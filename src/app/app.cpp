@@ -148,7 +148,6 @@ void App::create(Window& window) {
     // 2. The window state, and the receiver link when a port is configured.
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
-    ws_->owner_window = &window;
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
     sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {

@@ -113,7 +113,6 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {
     std::unique_ptr<WindowState> ws(new (std::nothrow) WindowState());
     if (!ws) return nullptr;
-    ws->owner_window = window;
     const std::filesystem::path set_file = dir / kSetFile;
     const std::filesystem::path ini_file = dir / kIniFile;
     // Each lookup of a file that cannot be opened is told in a box, as it always was.

@@ -37,7 +37,6 @@ inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 192
 
 // One per main window; made by create_window_state, owned by the window.
 struct WindowState {
-    Window* owner_window = nullptr;
     // The serial port, the reader thread and the read/write wait records belong to SerialLink.
     // Downloads allowed: true until the user chooses Offline. Whether the current source answers is
     // its own health's business (App::source_off_line).

@@ -26,8 +26,6 @@ public:
 
     explicit NmeaParser(AstralHook astral = nullptr) : astral_(std::move(astral)) {}
 
-    void set_astral_hook(AstralHook astral) { astral_ = std::move(astral); }
-
     void feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) override { nmea_feed(data, size, fix); }
 
     // Appends the bytes to the line buffer and handles every line they complete. A partial line stays

@@ -33,7 +33,6 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     FakeWindow window;
     const auto ws = create_window_state(dir.path(), &window);
     ASSERT_TRUE(ws);
-    EXPECT_EQ(ws->owner_window, &window);
     EXPECT_EQ(ws->device_type, DeviceType::Nmea);
     EXPECT_EQ(ws->line.baud_rate, 4800u);
     EXPECT_EQ(ws->line.port_number, 1);

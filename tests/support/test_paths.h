@@ -12,7 +12,6 @@ namespace vg::test {
 inline std::filesystem::path shared_testdata() { return VG_TESTDATA; }
 // The conformance and bench pictures, with their reference decodes.
 inline std::filesystem::path images() { return shared_testdata() / "images"; }
-inline std::filesystem::path test_data() { return VG_DATA; }
 inline std::filesystem::path vortool_path() { return VG_VORTOOL; }
 
 // A fresh empty folder under the system temp folder, removed when the object goes.
