@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/diagnostics.h"
 #include "platform/system.h"
 #include "settings/settings_file.h"
 
@@ -278,7 +279,7 @@ void SerialLink::device_gone() {
         std::lock_guard lock(write_mutex_);
         port_.close();
     }
-    std::fprintf(stderr, "Receiver %s has gone; it is opened again when it comes back\n", device_path_.c_str());
+    report("Receiver " + device_path_ + " has gone; it is opened again when it comes back", DiagnosticStream::Error);
     // The window shows the change in its message line at its next paint.
     if (options_.fix_notice) options_.fix_notice->post();
 }
@@ -295,7 +296,7 @@ bool SerialLink::reopen_port() {
         port_.set_dtr(true);
         hung_up_.store(false);
     }
-    std::fprintf(stderr, "Receiver %s is back\n", device_path_.c_str());
+    report("Receiver " + device_path_ + " is back", DiagnosticStream::Error);
     // The window shows the change in its message line at its next paint.
     if (options_.fix_notice) options_.fix_notice->post();
     return true;

@@ -11,6 +11,7 @@
 
 #include "net/http_text.h"
 #include "net/socket_util.h"
+#include "platform/diagnostics.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "settings/settings_file.h"
@@ -203,8 +204,7 @@ bool receive_into(const net::Socket& socket, int fd, std::string_view file_name,
     auto store = [&](const char* data, std::size_t size) {
         if (size == 0 || write_failed || fd < 0) return;
         if (!write_all(fd, data, size)) {
-            std::printf("Error: in write to file\n");
-            std::fflush(stdout);
+            report("Error: in write to file");
             write_failed = true;
         }
     };
@@ -518,13 +518,11 @@ bool http_get_file(std::string_view url, const std::filesystem::path& file, cons
     bool ok = receive_into(socket, out.fd, file.string(), bounds, header);
     socket.reset();
     if (out.close_now() != 0 && ok) {
-        std::printf("Error: in write to file\n");
-        std::fflush(stdout);
+        report("Error: in write to file");
         ok = false;
     }
     if (ok && !replace_file(temp, file)) {
-        std::printf("Error: in write to file\n");
-        std::fflush(stdout);
+        report("Error: in write to file");
         ok = false;
     }
     if (!ok) remove_file(temp);

@@ -11,7 +11,9 @@
 
 #include "net/http_client.h"
 #include "net/http_text.h"
+#include "net/transfer_limits.h"
 #include "platform/c_number.h"
+#include "platform/diagnostics.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
 #include "settings/settings_file.h"
@@ -310,8 +312,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
     relay_key_ = config.relay_key ? *config.relay_key : read_relay_key(ini).value_or("");
     guessers_.clear();
     if (!relay_key_.empty() && relay_key_.size() < kMinRelayKeyLength) {
-        std::printf("Error: %d in relaykey (shorter than %zu characters)\n", EINVAL, kMinRelayKeyLength);
-        std::fflush(stdout);
+        print_transfer_error(EINVAL, "relaykey (shorter than " + std::to_string(kMinRelayKeyLength) + " characters)");
         server_running.store(false);
         return false;
     }
@@ -322,8 +323,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
     if (!bind_text.empty() && ::inet_pton(AF_INET, bind_text.c_str(), &dotted) == 1) address = dotted.s_addr;
     else if (const std::uint32_t a = bind_text.empty() ? local_address() : resolve_host(bind_text); a != 0) address = a;
     if (!address) {
-        std::printf("Error: %d in %s\n", -1, "GetLocalHost");
-        std::fflush(stdout);
+        print_transfer_error(-1, "GetLocalHost");
         server_running.store(false);
         return false;
     }
@@ -340,8 +340,7 @@ bool PositionServer::start(const PositionServerConfig& config) {
     addr.sin_port = htons(static_cast<std::uint16_t>(config.port));
     if (config.port < 0 || config.port > 65535 ||
         ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        std::printf("Error: %d in %s\n", config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
-        std::fflush(stdout);
+        print_transfer_error(config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
         close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(false);
@@ -517,8 +516,7 @@ void PositionServer::notice(const std::string& line, SteadyClock::time_point now
     if (config_.on_notice) {
         config_.on_notice(text);
     } else {
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+        report(text);
     }
 }
 

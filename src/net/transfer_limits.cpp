@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/diagnostics.h"
+
 namespace vg {
 
 void print_transfer_error(long code, std::string_view where) {
-    std::printf("Error: %ld in %.*s\n", code, static_cast<int>(where.size()), where.data());
-    std::fflush(stdout);
+    report("Error: " + std::to_string(code) + " in " + std::string(where));
 }
 
 bool refuse_overlong_url(std::string_view url, bool quiet) {

@@ -42,7 +42,7 @@ struct TransferLimits {
     static TransferLimits other() { return {}; }
 };
 
-// Prints the diagnostic line of a failed transfer to standard output, "Error: %d in %s\n": `code` is
+// Reports the diagnostic line of a failed transfer (standard output by default), "Error: %d in %s\n": `code` is
 // the HTTP status, the errno value (ETIMEDOUT, ECONNREFUSED, EFBIG, ...) or the library's own code,
 // `where` says in a few words what failed ("connect()", "recv", "body over 16777216 bytes", ...).
 void print_transfer_error(long code, std::string_view where);

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform/diagnostics.h"
 #include "tiles/decode_detail.h"
 #include "tiles/image_decode.h"
 
@@ -14,7 +16,7 @@ namespace decode_detail {
 namespace {
 
 [[noreturn]] void png_error_exit(png_structp png, png_const_charp message) {
-    std::fprintf(stderr, "libpng error: %s\n", message);
+    report(std::string("libpng error: ") + message, DiagnosticStream::Error);
     png_longjmp(png, 1);
 }
 

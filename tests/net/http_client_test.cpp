@@ -5,10 +5,13 @@
 #include <cerrno>
 
 #include <filesystem>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "support/loopback_http_server.h"
 #include "net/http_client.h"
+#include "support/captured_diagnostics.h"
 #include "support/test_paths.h"
 #include "platform/sockets.h"
 
@@ -261,7 +264,7 @@ TEST_F(HttpClientTest, BrokenRepliesFailAndLeaveNoFile) {
 
 TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     const int closed_port = test::free_loopback_port();
-    testing::internal::CaptureStdout();
+    auto diagnostics = std::make_unique<test::CapturedDiagnostics>();  // the lines, not the terminal
     EXPECT_FALSE(http_get_file("http://127.0.0.1:" + std::to_string(closed_port) + "/", out("x.png"), options()));
     EXPECT_FALSE(http_post_form("http://127.0.0.1:" + std::to_string(closed_port) + "/", "a=1", options()));
     EXPECT_FALSE(http_get_file("http:///x", out("y.png"), options()));  // no host name at all
@@ -270,12 +273,13 @@ TEST_F(HttpClientTest, UnreachablePeersFailWithTheirDiagnosticLine) {
     EXPECT_FALSE(http_get_file(server.url("/a\r\nCookie: x"), out("z.tmp"), options()));
     EXPECT_FALSE(http_post_form(server.url("/a\nX: y"), "a=1", options()));
     EXPECT_EQ(server.connection_count(), 0u);
-    const std::string printed = testing::internal::GetCapturedStdout();
     // The error numbers are the system's (ECONNREFUSED 111 and EAI_NONAME -2 on Linux).
     // One failure, one line: a name that does not resolve too.
-    EXPECT_EQ(printed, "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" + "Error: " + std::to_string(ECONNREFUSED) + " in connect()\n" +
-                           "Error: " + std::to_string(EAI_NONAME) + " in name lookup of \"\"\n"
-                           "Error: 22 in URL (control characters)\nError: 22 in URL (control characters)\n");
+    const std::string refused = "Error: " + std::to_string(ECONNREFUSED) + " in connect()";
+    EXPECT_EQ(diagnostics->lines(),
+              (std::vector<std::string>{refused, refused, "Error: " + std::to_string(EAI_NONAME) + " in name lookup of \"\"",
+                                        "Error: 22 in URL (control characters)", "Error: 22 in URL (control characters)"}));
+    diagnostics.reset();
     EXPECT_TRUE(stray_files(dir.path()).empty());
 
     // A name under .invalid never resolves; without a network the lookup fails at once, unless
