@@ -184,11 +184,11 @@ void App::create(Window& window) {
         return server_->start(config);
     };
     link_options.remote.stop = [this] { server_->stop(); };
-    net::StreamSourceOptions stream_options;
+    StreamSourceOptions stream_options;
     stream_options.fix_notice = fix_notice_.get();
     stream_options.clock_seconds = link_options.clock_seconds;
     stream_options.silence_ticks = &ws_->silence_ticks;
-    stream_ = std::make_unique<net::StreamSource>(fix_, std::move(stream_options));
+    stream_ = std::make_unique<StreamSource>(fix_, std::move(stream_options));
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
     link_options.network.stop = [this] { stream_->stop(); };
     link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));

@@ -252,7 +252,7 @@ private:
     GpxData gpx_;                          // the GPX file opened last
     Mosaic mosaic_;
     TileVersions versions_;
-    std::unique_ptr<net::StreamSource> stream_;  // before link_: the link stops it when closing
+    std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;

@@ -107,11 +107,11 @@ void App::close_link() {
 
 bool App::start_network_source(DeviceType type) {
     // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
-    std::optional<net::StreamAddress> address;
+    std::optional<StreamAddress> address;
     if (type == DeviceType::Gpsd) {
-        address = net::parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
+        address = parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
     } else if (auto value = setting_value(settings_path(kIniFile), "nmea=")) {
-        address = net::parse_nmea_address(*value);
+        address = parse_nmea_address(*value);
     }
     return address && stream_->start(type, *address);
 }

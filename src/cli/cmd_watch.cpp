@@ -61,7 +61,7 @@ int run_watch(int argc, char** argv) {
     SharedFix fix;
     std::atomic<int> silence{0};
     PositionServer server(fix, nullptr);
-    net::StreamSource stream(fix, {nullptr, nullptr, &silence});
+    StreamSource stream(fix, {nullptr, nullptr, &silence});
     SerialLinkOptions options;
     options.ini_file = dir / kIniFile;
     options.pos_file = dir / kPosFile;
@@ -73,11 +73,11 @@ int run_watch(int argc, char** argv) {
     };
     options.remote.stop = [&] { server.stop(); };
     options.network.start = [&](DeviceType t) {
-        std::optional<net::StreamAddress> address;
+        std::optional<StreamAddress> address;
         if (t == DeviceType::Gpsd)
-            address = net::parse_gpsd_address(setting_value(dir / kIniFile, "gpsd=").value_or(""));
+            address = parse_gpsd_address(setting_value(dir / kIniFile, "gpsd=").value_or(""));
         else if (auto v = setting_value(dir / kIniFile, "nmea="))
-            address = net::parse_nmea_address(*v);
+            address = parse_nmea_address(*v);
         return address && stream.start(t, *address);
     };
     options.network.stop = [&] { stream.stop(); };

@@ -51,13 +51,13 @@ bool sendable(std::string_view text) {
 
 // An open connection to the peer of `target` (the proxy when one is set), or an invalid socket after
 // the diagnostic line. `use_proxy` tells which route was taken.
-net::Socket open_connection(const UrlParts& target, const HttpOptions& options, SteadyClock::time_point deadline,
+Socket open_connection(const UrlParts& target, const HttpOptions& options, SteadyClock::time_point deadline,
                             bool& use_proxy) {
     if (!sendable(target.host) || !sendable(target.path)) {
         print_transfer_error(EINVAL, "URL (control characters)");
         return {};
     }
-    net::Socket socket = net::make_tcp_socket();
+    Socket socket = make_tcp_socket();
     if (!socket.valid()) return {};
 
     sockaddr_in any{};
@@ -88,7 +88,7 @@ net::Socket open_connection(const UrlParts& target, const HttpOptions& options, 
     }
     const auto connect_wait = std::min(options.connect_timeout, std::chrono::duration_cast<std::chrono::milliseconds>(
                                                                     deadline - SteadyClock::now()));
-    if (int error = net::connect_with_timeout(socket, address, peer_port, connect_wait); error != 0) {
+    if (int error = connect_with_timeout(socket, address, peer_port, connect_wait); error != 0) {
         diagnostic_error(error, "connect()");
         if (options.failure)
             *options.failure = error == ETIMEDOUT ? HttpOptions::Failure::timeout : HttpOptions::Failure::connect;
@@ -139,9 +139,9 @@ struct Bounds {
 };
 
 // Receives a bounded piece: the count, 0 at the peer's close, or -1 after the diagnostic line.
-long receive_bounded(const net::Socket& socket, char* buffer, std::size_t size, const Bounds& bounds) {
+long receive_bounded(const Socket& socket, char* buffer, std::size_t size, const Bounds& bounds) {
     bool by_deadline = false;
-    const long got = net::receive_some(socket, buffer, size, bounds.wait(by_deadline));
+    const long got = receive_some(socket, buffer, size, bounds.wait(by_deadline));
     if (got == -2) bounds.report_timeout(by_deadline);
     else if (got < 0) print_transfer_error(errno, "recv");
     return got < 0 ? -1 : got;
@@ -154,7 +154,7 @@ std::string with_status(const ResponseHeader& header, std::string_view what) {
 // Receives the header and the body into `fd` (discarded when -1) following the body rules, within
 // the bounds. Returns the header (status 0 when none came) and whether the transfer succeeded; every
 // failure has printed its one diagnostic line.
-bool receive_into(const net::Socket& socket, int fd, std::string_view file_name, const Bounds& bounds,
+bool receive_into(const Socket& socket, int fd, std::string_view file_name, const Bounds& bounds,
                   ResponseHeader& header) {
     const std::uint64_t limit = bounds.options.max_body.value_or(kOtherBodyLimit);
     std::string buffer(kTransferBuffer, '\0');
@@ -275,12 +275,12 @@ bool acceptable_url(std::string_view url) {
 
 // Connects and sends `request_of(use_proxy)`; an invalid socket after the diagnostic line.
 template <typename RequestOf>
-net::Socket connect_and_send(const UrlParts& target, const Bounds& bounds, RequestOf request_of) {
+Socket connect_and_send(const UrlParts& target, const Bounds& bounds, RequestOf request_of) {
     bool use_proxy = false;
-    net::Socket socket = open_connection(target, bounds.options, bounds.deadline, use_proxy);
+    Socket socket = open_connection(target, bounds.options, bounds.deadline, use_proxy);
     if (!socket.valid()) return {};
     bool by_deadline = false;
-    const int error = net::send_all(socket, request_of(use_proxy), bounds.wait(by_deadline));
+    const int error = send_all(socket, request_of(use_proxy), bounds.wait(by_deadline));
     if (error != 0) {
         if (error == ETIMEDOUT) bounds.report_timeout(by_deadline);
         else print_transfer_error(error, "send()");
@@ -496,7 +496,7 @@ bool http_get_file(std::string_view url, const std::filesystem::path& file, cons
     if (!acceptable_url(url)) return false;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
-    net::Socket socket = connect_and_send(target, bounds, [&](bool proxy) { return format_get_request(target, proxy); });
+    Socket socket = connect_and_send(target, bounds, [&](bool proxy) { return format_get_request(target, proxy); });
     if (!socket.valid()) return false;
 
     ResponseHeader header;
@@ -534,7 +534,7 @@ bool http_post_form(std::string_view url, std::string_view body, const HttpOptio
     if (!acceptable_url(url)) return false;
     const Bounds bounds{options, SteadyClock::now() + options.total_timeout};
     const UrlParts target = split_url(url);
-    net::Socket socket =
+    Socket socket =
         connect_and_send(target, bounds, [&](bool proxy) { return format_post_request(target, proxy, body); });
     if (!socket.valid()) return false;
     ResponseHeader header;

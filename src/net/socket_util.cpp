@@ -4,7 +4,7 @@
 
 #include "platform/sockets.h"
 
-namespace vg::net {
+namespace vg {
 
 namespace {
 
@@ -96,4 +96,4 @@ long receive_some(const Socket& socket, char* buffer, std::size_t size, std::chr
     }
 }
 
-}  // namespace vg::net
+}  // namespace vg

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace vg::net {
+namespace vg {
 
 class Socket {
 public:
@@ -53,4 +53,4 @@ int send_all(const Socket& socket, std::string_view data, std::chrono::milliseco
 // peer's close), -1 with errno set on failure, or -2 when nothing came in time.
 long receive_some(const Socket& socket, char* buffer, std::size_t size, std::chrono::milliseconds timeout);
 
-}  // namespace vg::net
+}  // namespace vg

@@ -11,7 +11,7 @@
 #include "net/socket_util.h"
 #include "platform/sockets.h"
 
-namespace vg::net {
+namespace vg {
 
 namespace {
 
@@ -228,4 +228,4 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
     running_.store(false);
 }
 
-}  // namespace vg::net
+}  // namespace vg

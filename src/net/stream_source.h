@@ -18,7 +18,7 @@
 #include "platform/fix_notice.h"
 #include "platform/socket_wake.h"
 
-namespace vg::net {
+namespace vg {
 
 struct StreamAddress {
     enum class Kind { Tcp, Udp } kind = Kind::Tcp;
@@ -74,4 +74,4 @@ private:
     long long repaint_second_ = 0;  // reader thread only
 };
 
-}  // namespace vg::net
+}  // namespace vg

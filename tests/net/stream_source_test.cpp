@@ -13,7 +13,7 @@
 #include "support/peers.h"
 #include "support/test_paths.h"
 
-namespace vg::net {
+namespace vg {
 namespace {
 
 // The simulator circles about 1 km around the default start position (60.175 N, 24.917 E).
@@ -147,4 +147,4 @@ TEST(StreamSource, SimulatorOverTcpAndUdp) {
 }
 
 }  // namespace
-}  // namespace vg::net
+}  // namespace vg
