@@ -135,16 +135,20 @@ bool post_position(int port, double latitude) {
     return answered_ok(fd, 30s);
 }
 
-void soak(benchmark::State& state) {
+// Raises the soft limit of open descriptors towards `want` (within the hard limit); the limit now in force.
+rlim_t raise_descriptor_limit(rlim_t want) {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
-    const rlim_t want = 8192;
     if (limit.rlim_cur < want) {
         limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? want : std::min(want, limit.rlim_max);
         ::setrlimit(RLIMIT_NOFILE, &limit);
         ::getrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (limit.rlim_cur < 2 * (kIdle + kSlow) + 100) {
+    return limit.rlim_cur;
+}
+
+void soak(benchmark::State& state) {
+    if (raise_descriptor_limit(8192) < 2 * (kIdle + kSlow) + 100) {
         state.SkipWithError("the descriptor limit is too low for 2020 clients and their server ends");
         return;
     }
@@ -227,12 +231,7 @@ void delayed_phones(benchmark::State& state) {
     const bool with_flood = state.range(0) != 0;
     constexpr int kSlowloris = 100;
     constexpr int kPhones = 8;
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 65536 : limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    if (limit.rlim_cur < 2 * (kIdle + kSlowloris) + 1200 + 100) {
+    if (raise_descriptor_limit(65536) < 2 * (kIdle + kSlowloris) + 1200 + 100) {
         state.SkipWithError("the descriptor limit is too low for the crowd, the flood and their server ends");
         return;
     }
