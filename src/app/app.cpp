@@ -444,10 +444,9 @@ void App::request_view_tiles(bool all) {
     // A catalogue source fetched with its policy: its template, folders, connections and freshness.
     const FetchContext context = fetch_context();
     const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
-    // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet,
-    // unless the user asks for every tile again (Reload Map).
+    // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet;
+    // Reload Map and Online end the pause before they get here.
     const CatalogueEntry* shown = current_entry();
-    if (all && shown) health_->reset(shown->name);
     const bool paused = shown && health_->paused(shown->name, context.now);
     std::vector<TileLoader::Want> wants;
     std::vector<CatalogueCell> cached;
