@@ -111,41 +111,40 @@ std::string_view trim_blanks(std::string_view text) {
     return text;
 }
 
+std::optional<Utf8Character> utf8_character(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = byte(0);
+    if (c < 0x80) return Utf8Character{c, 1};
+    const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() < length) return std::nullopt;
+    char32_t code = c & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return std::nullopt;
+        code = code << 6 | (byte(i) & 0x3F);
+    }
+    const bool shortest = length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
+    if (!shortest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
+    return Utf8Character{code, length};
+}
+
 std::string printable_text(std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
-    auto escape = [&out](unsigned char c) {
-        static const char kHex[] = "0123456789abcdef";
+    while (!text.empty()) {
+        // Kept whole: a character that is not a control (C0, DEL, C1). Else one byte as "\xNN".
+        const auto ch = utf8_character(text);
+        if (ch && ch->code >= 0x20 && !(ch->code >= 0x7F && ch->code <= 0x9F)) {
+            out.append(text.substr(0, ch->length));
+            text.remove_prefix(ch->length);
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(text[0]);
         out += "\\x";
         out += kHex[c >> 4];
         out += kHex[c & 15];
-    };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        // A well-formed UTF-8 sequence (shortest form, no surrogates, at most U+10FFFF) other than
-        // a C1 control (U+0080-U+009F) is kept whole.
-        std::size_t length = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
-        if (length && i + length <= text.size()) {
-            const auto b1 = static_cast<unsigned char>(text[i + 1]);
-            bool ok = (b1 & 0xc0) == 0x80;
-            for (std::size_t k = 2; ok && k < length; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-            if (c == 0xc2 && b1 < 0xa0) ok = false;                  // C1 control
-            if ((c == 0xe0 && b1 < 0xa0) || (c == 0xf0 && b1 < 0x90)) ok = false;  // overlong
-            if ((c == 0xed && b1 >= 0xa0) || (c == 0xf4 && b1 >= 0x90)) ok = false;  // surrogate, too large
-            if (ok) {
-                out.append(text.substr(i, length));
-                i += length;
-                continue;
-            }
-        }
-        escape(c);
-        ++i;
+        text.remove_prefix(1);
     }
     return out;
 }

@@ -47,6 +47,14 @@ std::optional<int> scan_int(std::string_view text);
 // any of them is missing or not a digit.
 int fixed_digits(std::string_view text, std::size_t at, std::size_t count);
 
+// The character that starts `text` when it begins with a well-formed UTF-8 sequence (shortest form,
+// no surrogate, at most U+10FFFF; ASCII included), and the sequence's length in bytes.
+struct Utf8Character {
+    char32_t code = 0;
+    std::size_t length = 0;
+};
+std::optional<Utf8Character> utf8_character(std::string_view text);
+
 // `text` made safe to print on a terminal, for text that came from a file: control characters (C0
 // including tab and line ends, DEL, and the C1 range) and bytes that are not well-formed UTF-8 become
 // "\xNN" escapes, one per byte, so no escape sequence reaches the terminal; other UTF-8 is kept.

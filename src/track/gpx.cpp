@@ -2,6 +2,7 @@
 
 #include "platform/c_number.h"
 #include "platform/clock.h"
+#include "settings/text_scan.h"
 
 #ifndef VG_NO_LIBXML2
 #include <libxml/parser.h>
@@ -19,24 +20,6 @@
 namespace vg {
 namespace {
 
-// Length of the well-formed UTF-8 sequence at the start of `text` whose character XML 1.0 allows
-// (not a C0 control other than tab and line ends, not a surrogate, U+FFFE or U+FFFF); 0 when there is none.
-std::size_t xml_character_length(std::string_view text) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char c = b(0);
-    if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
-    const std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (length == 0 || text.size() < length) return 0;
-    std::uint32_t code = c & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((b(i) & 0xC0) != 0x80) return 0;
-        code = code << 6 | (b(i) & 0x3F);
-    }
-    const bool shortest = length == 2 || (length == 3 && code >= 0x800) || (length == 4 && code >= 0x10000);
-    const bool allowed = code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE && code != 0xFFFF;
-    return shortest && allowed ? length : 0;
-}
-
 // The text as XML character data: markup characters escaped, and each byte that does not start an
 // allowed UTF-8 character (a stray or cut-short byte, a control character) replaced by U+FFFD, so
 // that whatever the name holds the document stays well-formed.
@@ -50,12 +33,14 @@ std::string xml_escaped(std::string_view text) {
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
         default:
-            length = xml_character_length(text);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                length = 1;
-            } else {
+            // XML 1.0 allows no C0 control but tab and line ends, and not U+FFFE or U+FFFF.
+            const auto ch = utf8_character(text);
+            if (ch && (ch->code >= 0x20 || ch->code == '\t' || ch->code == '\n' || ch->code == '\r') &&
+                ch->code != 0xFFFE && ch->code != 0xFFFF) {
+                length = ch->length;
                 out += text.substr(0, length);
+            } else {
+                out += "\xEF\xBF\xBD";
             }
         }
         text.remove_prefix(length);
