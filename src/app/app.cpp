@@ -164,7 +164,7 @@ void App::create(Window& window) {
         if (!catalogue_.has_aerial(e->name)) ws_->aerial = false;
         if (!e->original) {
             for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
-            window.check_menu_item(static_cast<Command>(e->menu_id), true);
+            window.check_menu_item(e->menu_id, true);
         }
     }
 

@@ -191,9 +191,9 @@ private:
     void auto_pan_off();
     void pan(int dx, int dy);
     void level_button(int k);
-    void switch_source(MapSource s);
-    // Selects a catalogue source by name (menu ids 1026 and up, and the originals).
-    void select_source(const std::string& name);
+    // Selects a catalogue source (an element of catalogue_: the entry of a Maps menu command or of an
+    // opened pack); the `site` setting keeps its name.
+    void select_source(const CatalogueEntry& chosen_entry);
     void select_device(DeviceType type);
     bool start_network_source(DeviceType type);
     void no_gps_connected();

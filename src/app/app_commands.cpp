@@ -35,12 +35,8 @@ const char* source_missing_text(MapSource s) {
 
 }  // namespace
 
-void App::switch_source(MapSource s) { select_source(source_info(s).site_value); }
-
-void App::select_source(const std::string& name) {
-    const CatalogueEntry* chosen = catalogue_.find(name, false);
-    if (!chosen) chosen = catalogue_.find(name, true);
-    if (!chosen) return;
+void App::select_source(const CatalogueEntry& chosen_entry) {
+    const CatalogueEntry* chosen = &chosen_entry;  // an element of catalogue_, its map layer when it has one
     const MapSource s = chosen->geometry();
     const MapSource old = source();
     const double lat = pixel_to_latitude(view_.centre_y, old, view_.level);
@@ -57,7 +53,7 @@ void App::select_source(const std::string& name) {
     }
     if (!catalogue_.find(chosen->name, false)) ws_->aerial = true;  // a source with an aerial layer only
     for (const auto& info : kMapSources) window_->check_menu_item(info.command, false);
-    for (const auto& e : catalogue_.entries) window_->check_menu_item(static_cast<Command>(e.menu_id), e.name == chosen->name);
+    for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     write_setting("site", chosen->name, dir_);
     if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
@@ -252,7 +248,9 @@ void App::on_command(Command id) {
     case Command::GoogleMaps:
     case Command::VirtualEarth:
     case Command::MapQuest:
-        if (const auto s = source_from_command(id)) switch_source(*s);
+    case Command::OpenTopoMap:
+    case Command::Atlas:
+        if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(*e);
         break;
     case Command::OpenMapPack:
         open_map_pack();
@@ -262,12 +260,6 @@ void App::on_command(Command id) {
         break;
     case Command::ExportTrack:
         export_track();
-        break;
-    case Command::OpenTopoMap:
-    case Command::Atlas:
-    case Command::CatalogueFirst:
-    case Command::CatalogueSecond:
-        if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);
         break;
     case Command::Nmea:
     case Command::EarthMateUsb:
@@ -344,8 +336,8 @@ void App::on_command(Command id) {
         break;
     }
     default:
-        if (id >= Command::CatalogueMore && id <= Command::CatalogueLast)
-            if (const CatalogueEntry* e = catalogue_.find_menu_id(command_id(id))) select_source(e->name);
+        if (is_catalogue_command(id))
+            if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(*e);
         break;
     }
 }

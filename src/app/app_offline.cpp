@@ -124,7 +124,7 @@ void App::open_map_pack() {
     const fs::path target = folder / fs::path(chosen).filename();
     for (const auto& e : catalogue_.entries)
         if (e.kind == SourceKind::pack && fs::equivalent(e.pack_path, chosen, ec)) {
-            select_source(e.name);  // already a source
+            select_source(e);  // already a source
             return;
         }
     bool placed = false;
@@ -154,8 +154,8 @@ void App::open_map_pack() {
         return;
     }
     const CatalogueEntry& added = catalogue_.entries.back();
-    w.add_map_source_item(added.name, static_cast<Command>(added.menu_id));
-    select_source(added.name);
+    w.add_map_source_item(added.name, added.menu_id);
+    select_source(added);
 }
 
 void App::open_gpx() {

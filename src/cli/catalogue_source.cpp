@@ -8,6 +8,7 @@
 #endif
 #include "cli/tile_args.h"
 #include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 
 namespace vg::cli {
 
@@ -47,7 +48,7 @@ std::optional<ChosenSource> choose_source(std::string_view text, std::string_vie
 }
 
 void prepare_local_drawing(const CatalogueEntry* entry) {
-    if (!entry || (entry->kind != SourceKind::local && entry->geometry() != MapSource::Etopo2)) return;
+    if (!entry || !tile_source_kind(*entry).drawn_by_maker(*entry)) return;
 #ifdef VG_NO_ATLAS
     // Made without the built-in map (no Qt): no local maker, so the Atlas and Etopo2 stay undrawn.
     (void)entry;

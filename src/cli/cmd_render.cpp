@@ -21,6 +21,7 @@
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
 #include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 
 namespace vg::cli {
@@ -235,7 +236,7 @@ int run_render(int argc, char** argv) {
     // network (the Atlas, Etopo2's relief, map packs) are made whenever they are missing.
     prepare_local_drawing(entry);
     Fetcher fetcher;  // the command's one engine: its per-host cap counts every transfer
-    const bool made_here = is_offline_entry(*entry) || args.source == MapSource::Etopo2;
+    const bool made_here = tile_source_kind(*entry).made_here(*entry);
     const bool prepared = args.online || made_here ? fetch_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,
                                                         args.aerial, args.big_maps, catalogue_fetch_context(entry, fetcher))
                                      : find_view_tiles(table, centre_x, centre_y, args.level, args.source, args.root,

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/fix_json.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_catalogue.h"
 
 namespace vg::cli {
@@ -29,10 +30,9 @@ int run_sources(int argc, char** argv) {
         line += ",\"conn\":" + std::to_string(e.conn);
         line += std::string(",\"nobulk\":") + (e.nobulk ? "true" : "false");
         line += ",\"fresh\":" + std::to_string(e.fresh_days);
-        line += ",\"menu_id\":" + std::to_string(e.menu_id);
-        static const char* const kinds[] = {"original", "remote", "local", "pack"};
+        line += ",\"menu_id\":" + std::to_string(command_id(e.menu_id));
         line += ",\"kind\":";
-        append_json_string(line, kinds[static_cast<int>(e.kind)], JsonText::utf8);
+        append_json_string(line, tile_source_kind(e).name(), JsonText::utf8);
         line += "}\n";
         std::fputs(line.c_str(), stdout);
     }

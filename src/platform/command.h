@@ -29,10 +29,6 @@ enum class Command : int {
     MapQuest = 1025,
     OpenTopoMap = 1026,
     Atlas = 1027,
-    // Further catalogue entries (user source lines, then map packs) take CatalogueFirst,
-    // CatalogueSecond, then CatalogueMore .. CatalogueLast in order.
-    CatalogueFirst = 1028,
-    CatalogueSecond = 1029,
     // Device menu: 1030 + device type (1 NMEA .. 6 Remote).
     Nmea = 1031,
     EarthMateUsb = 1032,
@@ -55,31 +51,36 @@ enum class Command : int {
     // Help menu.
     Keys = 1051,
     About = 1053,
-    // The range of the catalogue entries after CatalogueSecond.
-    CatalogueMore = 1101,
-    CatalogueLast = 1199,
+    // Maps menu: the further catalogue entries (vor_src.txt names, map packs). Each name's id lies in
+    // this range, derived from the name itself (tiles/tile_catalogue.h), so a script's id stays
+    // when lines are added or moved. No fixed command lies in it.
+    CatalogueFirst = 10000,
+    CatalogueLast = 59999,
 };
 
 // The integer id of a command (menus, scripts and the window's actions carry integers).
 constexpr int command_id(Command c) { return static_cast<int>(c); }
 
+// True for the ids of the further catalogue entries.
+constexpr bool is_catalogue_command(Command c) {
+    return command_id(c) >= command_id(Command::CatalogueFirst) && command_id(c) <= command_id(Command::CatalogueLast);
+}
+
 // The command with integer id `id`, when it names one: every enumerator above and every id of the
-// catalogue ranges.
+// catalogue range.
 constexpr std::optional<Command> command_from_id(int id) {
-    if (id >= command_id(Command::CatalogueMore) && id <= command_id(Command::CatalogueLast))
-        return static_cast<Command>(id);
+    if (is_catalogue_command(static_cast<Command>(id))) return static_cast<Command>(id);
     switch (static_cast<Command>(id)) {
     case Command::ReloadMap: case Command::Online: case Command::Offline: case Command::Connect:
     case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
     case Command::ExportTrack: case Command::Copy: case Command::Etopo2: case Command::OpenStreetMap:
     case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
-    case Command::OpenTopoMap: case Command::Atlas: case Command::CatalogueFirst:
-    case Command::CatalogueSecond: case Command::Nmea: case Command::EarthMateUsb:
+    case Command::OpenTopoMap: case Command::Atlas: case Command::Nmea: case Command::EarthMateUsb:
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
     case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Keys:
-    case Command::About: case Command::CatalogueMore: case Command::CatalogueLast:
+    case Command::About: case Command::CatalogueFirst: case Command::CatalogueLast:
         return static_cast<Command>(id);
     }
     return std::nullopt;

@@ -9,6 +9,7 @@
 #include "net/http_cache.h"
 #include "platform/files.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -202,6 +203,38 @@ int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, st
         }
     }
     return failed;
+}
+
+namespace {
+
+// A catalogue template fetched through the fetcher, with the entry's policy.
+class RemoteKind final : public TileSourceKind {
+public:
+    const char* name() const override { return "remote"; }
+    std::optional<std::string> address(const CatalogueEntry& entry, const TileKey& key, const FetchContext& context) const override {
+        return expand_template(entry, key.level, key.row, key.column, context.key);
+    }
+    bool made_here(const CatalogueEntry&) const override { return false; }
+    bool drawn_by_maker(const CatalogueEntry&) const override { return false; }
+    bool uses_fetcher() const override { return true; }
+    // Rows that count northwards (an entry keeping such an original's geometry) have no next web zoom.
+    bool has_fine_tiles(const CatalogueEntry& entry) const override { return !rows_run_north(entry.geometry()); }
+    bool make(const CatalogueEntry&, int, const TileKey&, const std::string&) const override { return false; }
+    int fill(const std::vector<CatalogueCell>& cells, int level, std::string_view root, const CatalogueEntry& entry,
+             const FetchContext& context) const override {
+        if (!source_has_level(entry.geometry(), level)) return static_cast<int>(cells.size());
+        if (context.entry == &entry) return fetch_catalogue_tiles(cells, level, root, context);
+        FetchContext own = context;
+        own.entry = &entry;
+        return fetch_catalogue_tiles(cells, level, root, own);
+    }
+};
+
+}  // namespace
+
+const TileSourceKind& remote_kind() {
+    static const RemoteKind kind;
+    return kind;
 }
 
 }  // namespace vg

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/files.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -80,7 +81,7 @@ CatalogueEntry atlas_entry() {
     e.zooms = {4, 7, 10, 13, 16};
     e.attribution = "Built-in map: Natural Earth (public domain); places: GeoNames (CC BY 4.0)";
     e.kind = SourceKind::local;
-    e.menu_id = 1027;
+    e.menu_id = Command::Atlas;
     return e;
 }
 
@@ -92,6 +93,15 @@ std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::stri
     if (pack) table.emplace(path, pack);
     return pack;
 }
+
+bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path) {
+    std::string error;
+    const auto pack = open_pack_shared(pack_path, error);
+    const std::lock_guard lock(g_packs_mutex);  // one statement per pack
+    return pack && copy_pack_tile(*pack, zoom, x, y, path);
+}
+
+bool is_offline_entry(const CatalogueEntry& e) { return tile_source_kind(e).made_here(e); }
 
 bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
     slot.clear();
@@ -105,16 +115,7 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
     }
     const int zoom = entry.zooms[static_cast<std::size_t>(level)];
     create_tile_directories(paths.directory);
-    bool made = false;
-    if (entry.kind == SourceKind::pack) {
-        std::string error;
-        const auto pack = open_pack_shared(entry.pack_path, error);
-        const std::lock_guard lock(g_packs_mutex);  // one statement per pack
-        made = pack && copy_pack_tile(*pack, zoom, key.column, key.row, paths.full_path);
-    } else {
-        made = make_local_tile_file({false, zoom, key.column, key.row, false}, paths.full_path);
-    }
-    if (!made) return false;
+    if (!tile_source_kind(entry).make(entry, zoom, key, paths.full_path)) return false;
     slot = paths.full_path;
     return true;
 }
@@ -174,6 +175,7 @@ int add_packs(Catalogue& catalogue, const std::filesystem::path& folder) {
         if (add_pack(catalogue, f, error)) ++added;
         else catalogue.problems.push_back(error);
     }
+    catalogue.settle_menu_ids();
     return added;
 }
 

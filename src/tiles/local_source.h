@@ -38,8 +38,8 @@ bool has_local_tile_maker();
 // Runs the maker; false without one or when it fails.
 bool make_local_tile_file(const LocalTileRequest& request, const std::string& path);
 
-// True for entries whose tiles are made here rather than downloaded.
-inline bool is_offline_entry(const CatalogueEntry& e) { return e.kind == SourceKind::local || e.kind == SourceKind::pack; }
+// True for entries whose tiles are made here rather than downloaded (made_here of their kind).
+bool is_offline_entry(const CatalogueEntry& e);
 
 // Makes sure the tile of `entry` holding world pixel (x, y) at `level` is in the cache, drawing it
 // or copying it out of the pack when missing. True when the file is there afterwards (its path in
@@ -49,12 +49,14 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
 // Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
 // cannot be written. One thread at a time per pack.
 bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path);
+// The same for the pack file `pack_path`, opened once for the run; any thread.
+bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path);
 
 // The faded Atlas picture for tile (x, y) of a Web-Mercator source at `level`, kept in the cache at
 // <root>/Atlas/faded; its path, or empty when it cannot be had (no maker, not a Mercator source).
 std::string faded_atlas_tile(int x, int y, int level, MapSource geometry, std::string_view root);
 
-// The Atlas entry of the built-in catalogue (menu id 1027).
+// The Atlas entry of the built-in catalogue (menu command Atlas).
 CatalogueEntry atlas_entry();
 
 // The pack of `path`, opened once and kept for the run; null with `error` naming the file when it

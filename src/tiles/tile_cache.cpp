@@ -4,24 +4,24 @@
 
 #include "platform/files.h"
 #include "tiles/geometry.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
 namespace {
 
 bool source_has_level(MapSource source, int level, const CatalogueEntry* entry) {
-    if (!is_valid_level(level)) return false;
-    if (entry && !entry->has_level(level)) return false;
-    return source != MapSource::Etopo2 || level == 0;
+    return vg::source_has_level(source, level) && (!entry || entry->has_level(level));
 }
 
 // The path of the tile holding (x, y), or an empty text when it has none (row outside the world, or
 // a path longer than a slot holds).
 std::string cached_tile_path(int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                              const CatalogueEntry* entry) {
-    const TileKey key = entry ? catalogue_tile_key(*entry, x, y, level) : tile_key(x, y, level, source, aerial);
+    const CatalogueEntry& e = entry ? *entry : original_form(source, aerial);
+    const TileKey key = catalogue_tile_key(e, x, y, level);
     if (!tile_in_world(key)) return {};
-    std::string path = (entry ? catalogue_tile_paths(*entry, key, root) : tile_paths(key, root)).full_path;
+    std::string path = tile_source_kind(e).cached_at(e, key, root).full_path;
     if (path.size() > kMaxTilePath) return {};
     return path;
 }

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "settings/settings_file.h"
 #include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -80,7 +83,7 @@ CatalogueEntry original_entry(MapSource source, bool aerial, std::string tmpl, s
     e.attribution = std::move(attribution);
     e.kind = SourceKind::legacy;
     e.original = source;
-    e.menu_id = command_id(source_info(source).command);
+    e.menu_id = source_info(source).command;
     return e;
 }
 
@@ -253,7 +256,7 @@ const CatalogueEntry* Catalogue::find(std::string_view name, bool aerial) const 
     return nullptr;
 }
 
-const CatalogueEntry* Catalogue::find_menu_id(int menu_id) const {
+const CatalogueEntry* Catalogue::find_menu_id(Command menu_id) const {
     const CatalogueEntry* found = nullptr;
     for (const auto& e : entries) {
         if (e.menu_id != menu_id) continue;
@@ -270,11 +273,46 @@ std::vector<std::string> Catalogue::names() const {
     return out;
 }
 
-int catalogue_menu_id(int count) {
-    if (count < 0) return 0;
-    if (count < 2) return command_id(Command::CatalogueFirst) + count;
-    const int more = command_id(Command::CatalogueMore) + (count - 2);
-    return more <= command_id(Command::CatalogueLast) ? more : 0;
+Command catalogue_home_id(std::string_view name) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    const auto first = static_cast<std::uint32_t>(command_id(Command::CatalogueFirst));
+    const auto size = static_cast<std::uint32_t>(command_id(Command::CatalogueLast)) - first + 1;
+    return static_cast<Command>(static_cast<int>(first + hash % size));
+}
+
+namespace {
+
+// The first id from `name`'s home id that no entry holds.
+Command free_menu_id(const std::vector<CatalogueEntry>& entries, std::string_view name) {
+    const int first = command_id(Command::CatalogueFirst);
+    const int size = command_id(Command::CatalogueLast) - first + 1;
+    const int home = command_id(catalogue_home_id(name)) - first;
+    for (int step = 0;; ++step) {  // ends: at most kMaxAddedNames ids are held
+        const auto id = static_cast<Command>(first + (home + step) % size);
+        if (std::none_of(entries.begin(), entries.end(), [&](const CatalogueEntry& e) { return e.menu_id == id; }))
+            return id;
+    }
+}
+
+}  // namespace
+
+void Catalogue::settle_menu_ids() {
+    std::vector<std::string> added;
+    for (auto& e : entries) {
+        if (!is_catalogue_command(e.menu_id)) continue;
+        e.menu_id = Command{};
+        if (std::find(added.begin(), added.end(), e.name) == added.end()) added.push_back(e.name);
+    }
+    std::sort(added.begin(), added.end());
+    for (const auto& name : added) {
+        const Command id = free_menu_id(entries, name);
+        for (auto& e : entries)
+            if (e.name == name) e.menu_id = id;
+    }
 }
 
 bool Catalogue::put(CatalogueEntry entry) {
@@ -294,14 +332,12 @@ bool Catalogue::put(CatalogueEntry entry) {
             return true;
         }
     }
-    if (entry.menu_id == 0) {
-        int added = 0;
-        for (const auto& name : names()) {
-            const auto* first = find(name, false) ? find(name, false) : find(name, true);
-            if (first && first->menu_id >= command_id(Command::CatalogueFirst)) ++added;
-        }
-        entry.menu_id = catalogue_menu_id(added);
-        if (entry.menu_id == 0) return false;
+    if (entry.menu_id == Command{}) {
+        std::set<Command> added;  // one id per name
+        for (const auto& e : entries)
+            if (is_catalogue_command(e.menu_id)) added.insert(e.menu_id);
+        if (added.size() >= static_cast<std::size_t>(kMaxAddedNames)) return false;
+        entry.menu_id = free_menu_id(entries, entry.name);
     }
     entries.push_back(std::move(entry));
     return true;
@@ -338,7 +374,7 @@ Catalogue builtin_catalogue() {
     topo.zooms = {4, 7, 10, 13, 16};
     topo.attribution = "Map data: © OpenStreetMap contributors, SRTM | Map style: © OpenTopoMap (CC-BY-SA)";
     topo.nobulk = true;
-    topo.menu_id = command_id(Command::OpenTopoMap);
+    topo.menu_id = Command::OpenTopoMap;
     c.entries.push_back(topo);
     c.entries.push_back(atlas_entry());
     return c;
@@ -364,6 +400,7 @@ void read_sources_text(std::string_view text, Catalogue& catalogue) {
             catalogue.problems.push_back(std::string(kSourcesFile) + ":" + std::to_string(number_of_line) +
                                          ": no menu place left for another source");
     }
+    catalogue.settle_menu_ids();
 }
 
 Catalogue load_catalogue(const std::filesystem::path& dir) {
@@ -421,6 +458,8 @@ std::optional<std::string> expand_template(const CatalogueEntry& entry, int leve
     if (!entry.has_level(level)) return std::nullopt;
     return expand_at_zoom(entry, entry.zooms[static_cast<std::size_t>(level)], row, column, key, false);
 }
+
+bool CatalogueEntry::uses_fetcher() const { return tile_source_kind(*this).uses_fetcher(); }
 
 bool CatalogueEntry::offers_fine_tiles() const { return tmpl.find("{r}") != std::string::npos; }
 

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/command.h"
 #include "tiles/geometry.h"
 #include "tiles/map_source.h"
 
@@ -28,7 +29,8 @@ namespace vg {
 
 inline constexpr const char* kSourcesFile = "vor_src.txt";
 
-// Where a source's tiles come from.
+// Where a source's tiles come from; each kind has one interface, TileSourceKind
+// (tiles/source_kind.h), chosen once by tile_source_kind.
 enum class SourceKind {
     legacy,  // one of the five original sources, addressed by the original plain-http forms
     remote,  // a template fetched through the libcurl fetcher, whatever its scheme
@@ -50,7 +52,9 @@ struct CatalogueEntry {
     // The original source whose geometry, cache folder and menu place this entry keeps; for every
     // other entry the geometry is OpenStreetMap's (Web Mercator rows from the north).
     std::optional<MapSource> original;
-    int menu_id = 0;
+    // Its Maps menu command: fixed for the built-ins, derived from the name for the others (both
+    // layers of a name share it); Command{} while it has none.
+    Command menu_id{};
     bool from_user_file = false;
     std::string pack_path;             // kind pack: the pack file
     std::string pack_format;           // kind pack: "png" or "jpg"
@@ -69,8 +73,9 @@ struct CatalogueEntry {
     // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
     // matching Content-Type (image/png or image/jpeg).
     std::string extension() const;
-    // True when this entry is fetched by the fetcher (https and every non-original address).
-    bool uses_fetcher() const { return kind == SourceKind::remote; }
+    // True when this entry is fetched by the fetcher (https and every non-original address): its
+    // kind's answer (tiles/source_kind.h).
+    bool uses_fetcher() const;
     // True when the template has {r}: the source also serves 512-pixel tiles ("@2x" in place of {r})
     // for screens of twice the pixel density.
     bool offers_fine_tiles() const;
@@ -81,16 +86,29 @@ struct Catalogue {
     std::vector<std::string> problems;    // "vor_src.txt:LINE: reason" of each skipped line
 
     const CatalogueEntry* find(std::string_view name, bool aerial) const;
-    // The entry of a menu id (map layer when the source has one).
-    const CatalogueEntry* find_menu_id(int menu_id) const;
+    // The entry of a menu command (map layer when the source has one).
+    const CatalogueEntry* find_menu_id(Command menu_id) const;
     // Distinct names in menu order.
     std::vector<std::string> names() const;
     bool has_aerial(std::string_view name) const { return find(name, true) != nullptr; }
-    // Adds or replaces (same name and layer) an entry; a new name takes the next free menu id (false,
-    // nothing added, when none is left) and a cache folder of its own. An entry of a name already
-    // there keeps that name's menu id, original source and cache folder.
+    // Adds or replaces (same name and layer) an entry; a new name takes the first free menu id from
+    // its home id (catalogue_home_id) and a cache folder of its own (false, nothing added, past
+    // kMaxAddedNames names). An entry of a name already there keeps that name's menu id, original
+    // source and cache folder.
     bool put(CatalogueEntry entry);
+    // Gives the names beyond the built-ins their menu ids again, in byte order of the names, each
+    // the first free id from its home id: the ids then depend only on the set of names, never on
+    // the order they were read in. Run after reading a whole file or folder.
+    void settle_menu_ids();
 };
+
+// At most this many names beyond the built-ins (vor_src.txt names and map packs together).
+inline constexpr int kMaxAddedNames = 1000;
+
+// The home menu id of a name beyond the built-ins: a hash of its bytes (FNV-1a) onto
+// Command::CatalogueFirst .. Command::CatalogueLast. Two names of one home id: the first in byte
+// order keeps it, the next takes the next free id above it (wrapping round to CatalogueFirst).
+Command catalogue_home_id(std::string_view name);
 
 // The built-in catalogue: Etopo2, OpenStreetMap (https), GoogleMaps, VirtualEarth, MapQuest with
 // their menu ids 1021-1025, then OpenTopoMap (1026) and the built-in Atlas (1027).
@@ -102,10 +120,6 @@ void read_sources_text(std::string_view text, Catalogue& catalogue);
 
 // The built-in catalogue with `dir`/vor_src.txt read over it (when present).
 Catalogue load_catalogue(const std::filesystem::path& dir);
-
-// The menu id a new name takes after `count` user or pack names: 1028, 1029, then 1101..1199;
-// 0 when none is left.
-int catalogue_menu_id(int count);
 
 // The address of tile (level, row, column) of `entry`, with `key` for {key}; nullopt when the level
 // has no tiles or the template needs a key that is missing.

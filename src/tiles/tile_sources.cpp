@@ -12,6 +12,7 @@
 #include "tiles/geometry.h"
 #include "tiles/gif_codec.h"
 #include "tiles/image_decode.h"
+#include "tiles/source_kind.h"
 
 namespace vg {
 namespace {
@@ -47,10 +48,6 @@ bool is_cached(const std::string& path) { return regular_file_size(path) > 0; }
 // is either complete or absent.
 bool write_file_whole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     return write_file_replacing(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
-bool source_has_level(MapSource source, int level) {
-    return is_valid_level(level) && (source != MapSource::Etopo2 || level == 0);
 }
 
 // Cuts a decoded Etopo2 image into its four level-0 tiles in `directory`. Image rows run southwards
@@ -151,45 +148,86 @@ std::string etopo2_image_name(int y2, int x2) {
     return format("etopo_%02o0000_%02o0000.jpg", static_cast<unsigned>(y2), static_cast<unsigned>(x2));
 }
 
+namespace {
+
+// The original sources on their plain-http forms, one tile after the other with the own client;
+// Etopo2's cells cut out of its images, or drawn here when a program can draw.
+class OriginalKind final : public TileSourceKind {
+public:
+    const char* name() const override { return "original"; }
+    std::optional<std::string> address(const CatalogueEntry&, const TileKey& key, const FetchContext& context) const override {
+        return tile_address(key, context.hosts ? *context.hosts : default_tile_hosts(), current_version_texts(context.versions));
+    }
+    bool made_here(const CatalogueEntry& entry) const override {
+        return drawn_by_maker(entry) && has_local_tile_maker();
+    }
+    bool drawn_by_maker(const CatalogueEntry& entry) const override { return entry.geometry() == MapSource::Etopo2; }
+    bool uses_fetcher() const override { return false; }
+    bool has_fine_tiles(const CatalogueEntry&) const override { return false; }
+    bool make(const CatalogueEntry& entry, int, const TileKey& key, const std::string& path) const override {
+        return made_here(entry) && make_local_tile_file({true, 0, key.column, key.row, false}, path);
+    }
+    int fill(const std::vector<CatalogueCell>& cells, int level, std::string_view root, const CatalogueEntry& entry,
+             const FetchContext& context) const override {
+        int failed = 0;
+        for (const auto& cell : cells)
+            if (!fetch(*cell.slot, cell.x, cell.y, level, root, entry, context)) ++failed;
+        return failed;
+    }
+
+private:
+    bool fetch(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry,
+               const FetchContext& context) const {
+        const MapSource source = entry.geometry();
+        if (!source_has_level(source, level)) return false;
+        const TileKey key = catalogue_tile_key(entry, x, y, level);
+        const TilePaths paths = cached_at(entry, key, root);
+        if (!tile_in_world(key) || paths.full_path.size() > kMaxTilePath) {
+            slot.clear();
+            return false;
+        }
+        slot = paths.full_path;
+        if (is_cached(slot)) return true;
+
+        create_tile_directories(paths.directory);
+        if (made_here(entry)) return make(entry, 0, key, slot) ? true : (slot.clear(), false);
+        const TileHosts& hosts = context.hosts ? *context.hosts : default_tile_hosts();
+        if (source == MapSource::Etopo2) return fetch_etopo2(key, paths, hosts, context.http);
+
+        const auto url = address(entry, key, context);
+        if (!url) return false;
+        HttpOptions http = context.http;
+        if (!http.max_body) http.max_body = kTileBodyLimit;
+        if (!http_get_file(*url, slot, http)) {
+            remove_file(slot);
+            return false;
+        }
+        const long long size = regular_file_size(slot);
+        // An empty body is no tile, and MapQuest answers a missing tile with a placeholder picture.
+        if (size <= 0 || (source == MapSource::MapQuest && size == kMapQuestNoTileSize)) {
+            remove_file(slot);
+            return false;
+        }
+        return true;
+    }
+};
+
+// The entry the call is about: the context's, else the source's original plain-http form.
+const CatalogueEntry& entry_of(const FetchContext& context, MapSource source, bool aerial) {
+    return context.entry ? *context.entry : original_form(source, aerial);
+}
+
+}  // namespace
+
+const TileSourceKind& original_kind() {
+    static const OriginalKind kind;
+    return kind;
+}
+
 bool fetch_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                 const FetchContext& context) {
-    if (context.entry && is_offline_entry(*context.entry)) return make_offline_tile(slot, x, y, level, root, *context.entry);
-    if (context.entry && context.entry->uses_fetcher()) {
-        if (!source_has_level(context.entry->geometry(), level)) return false;
-        return fetch_catalogue_tiles({{&slot, x, y}}, level, root, context) == 0;
-    }
-    if (!source_has_level(source, level)) return false;
-    const TileKey key = tile_key(x, y, level, source, aerial);
-    const TilePaths paths = tile_paths(key, root);
-    if (!tile_in_world(key) || paths.full_path.size() > kMaxTilePath) {
-        slot.clear();
-        return false;
-    }
-    slot = paths.full_path;
-    if (is_cached(slot)) return true;
-
-    create_tile_directories(paths.directory);
-    // Etopo2's image service is gone: its relief cells are drawn here when a program can draw.
-    if (source == MapSource::Etopo2 && has_local_tile_maker())
-        return make_local_tile_file({true, 0, key.column, key.row, false}, slot) ? true : (slot.clear(), false);
-    const TileHosts& hosts = context.hosts ? *context.hosts : default_tile_hosts();
-    if (source == MapSource::Etopo2) return fetch_etopo2(key, paths, hosts, context.http);
-
-    const auto url = tile_address(key, hosts, current_version_texts(context.versions));
-    if (!url) return false;
-    HttpOptions http = context.http;
-    if (!http.max_body) http.max_body = kTileBodyLimit;
-    if (!http_get_file(*url, slot, http)) {
-        remove_file(slot);
-        return false;
-    }
-    const long long size = regular_file_size(slot);
-    // An empty body is no tile, and MapQuest answers a missing tile with a placeholder picture.
-    if (size <= 0 || (source == MapSource::MapQuest && size == kMapQuestNoTileSize)) {
-        remove_file(slot);
-        return false;
-    }
-    return true;
+    const CatalogueEntry& entry = entry_of(context, source, aerial);
+    return tile_source_kind(entry).fill({{&slot, x, y}}, level, root, entry, context) == 0;
 }
 
 bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
@@ -199,28 +237,19 @@ bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int leve
 
 bool fetch_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                       std::string_view root, bool aerial, const ViewGrid& grid, const FetchContext& context) {
-    if (!source_has_level(source, level)) return false;
+    const CatalogueEntry& entry = entry_of(context, source, aerial);
+    if (!source_has_level(source, level) || !entry.has_level(level)) return false;
     table.fit(grid);
-    if (context.entry && is_offline_entry(*context.entry) && !context.entry->has_level(level)) return false;
-    if (context.entry && context.entry->uses_fetcher()) {
-        if (!context.entry->has_level(level)) return false;
-        std::vector<CatalogueCell> cells;
-        for (int r = 0; r < grid.rows; ++r) {
-            for (int c = 0; c < grid.columns; ++c) {
-                const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
-                cells.push_back({&table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y});
-            }
-        }
-        fetch_catalogue_tiles(cells, level, root, context);
-        return true;
-    }
+    std::vector<CatalogueCell> cells;
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
-            std::string& slot = table.slots[static_cast<std::size_t>(r * grid.columns + c)];
             const WorldPixel p = view_cell_pixel(source, centre_x, centre_y, grid, r, c);
-            if (!fetch_tile(slot, p.x, p.y, level, source, root, aerial, context)) slot.clear();
+            cells.push_back({&table.slots[static_cast<std::size_t>(r * grid.columns + c)], p.x, p.y});
         }
     }
+    if (tile_source_kind(entry).fill(cells, level, root, entry, context) > 0)
+        for (const auto& cell : cells)
+            if (!cell.slot->empty() && !is_cached(*cell.slot)) cell.slot->clear();
     return true;
 }
 

@@ -27,7 +27,7 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     for (const std::string& name : app.catalogue().names()) {
         const CatalogueEntry* e = app.catalogue().find(name, false);
         if (!e) e = app.catalogue().find(name, true);
-        if (e && !e->original) window.add_source_item(name, static_cast<Command>(e->menu_id));
+        if (e && !e->original) window.add_source_item(name, e->menu_id);
     }
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });

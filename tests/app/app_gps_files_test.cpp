@@ -49,9 +49,9 @@ TEST_F(GpsFiles, OpenMapPackPlacesItInThePacksFolderOrNamesTheDamagedFile) {
     app->on_command(Command::OpenMapPack);
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_TRUE(std::filesystem::exists(dir / "Maps/packs/city.mbtiles"));
-    EXPECT_EQ(count_calls("source City_Map 1028"), 1);
+    EXPECT_EQ(count_calls("source City_Map " + std::to_string(command_id(catalogue_home_id("City_Map")))), 1);
     ASSERT_EQ(app->current_entry()->name, "City_Map");
-    EXPECT_TRUE(window.checked(Command::CatalogueFirst));
+    EXPECT_TRUE(window.checked(catalogue_home_id("City_Map")));
     // Cancelling the dialog does nothing.
     window.next_open_file.clear();
     window.clear();

@@ -94,7 +94,7 @@ TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
         << said;
     const CatalogueEntry* city = app->catalogue().find("City", false);
     ASSERT_NE(city, nullptr);
-    EXPECT_EQ(city->menu_id, command_id(Command::CatalogueFirst));
+    EXPECT_EQ(city->menu_id, catalogue_home_id("City"));
     EXPECT_EQ(app->catalogue().find("broken", false), nullptr);
     EXPECT_EQ(app->catalogue().find("Endless", false), nullptr);
 
@@ -103,7 +103,7 @@ TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
     EXPECT_TRUE(every_cell_has_picture());
     EXPECT_GE(files_below(dir / "Maps/Atlas"), 4);
 
-    app->on_command(Command::CatalogueFirst);
+    app->on_command(city->menu_id);
     ASSERT_EQ(app->current_entry()->name, "City");
     EXPECT_EQ(files_below(dir / "Maps/City"), 1);  // the one tile the pack has in the view
 

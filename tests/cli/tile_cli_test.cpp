@@ -169,7 +169,7 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
         << r.out;
     EXPECT_NE(r.out.find("{\"name\":\"MyTopo\",\"layer\":\"map\",\"template\":\"https://tiles.example.org/{z}/{x}/{y}.png\","
                          "\"zooms\":[4,7,10,13,16],\"attribution\":\"© Example \\\"contributors\\\"\",\"conn\":2,\"nobulk\":true,"
-                         "\"fresh\":7,\"menu_id\":1028,\"kind\":\"remote\"}\n"),
+                         "\"fresh\":7,\"menu_id\":49295,\"kind\":\"remote\"}\n"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);  // the built-ins with Atlas, and MyTopo

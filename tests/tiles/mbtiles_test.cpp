@@ -205,9 +205,9 @@ TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
     const CatalogueEntry* a = catalogue.find("Lake_Land", false);
     const CatalogueEntry* b = catalogue.find("Lake_Land-2", false);
     ASSERT_TRUE(a && b);
-    EXPECT_EQ(catalogue.find("Mine", false)->menu_id, 1028);
-    EXPECT_EQ(a->menu_id, 1029);
-    EXPECT_EQ(b->menu_id, 1101);
+    EXPECT_EQ(catalogue.find("Mine", false)->menu_id, catalogue_home_id("Mine"));
+    EXPECT_EQ(a->menu_id, catalogue_home_id("Lake_Land"));
+    EXPECT_EQ(b->menu_id, catalogue_home_id("Lake_Land-2"));
     EXPECT_EQ(a->attribution, "© Survey");
     EXPECT_EQ(a->extension(), "png");
     EXPECT_EQ(b->extension(), "jpg");

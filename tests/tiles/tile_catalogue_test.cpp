@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "support/test_paths.h"
+#include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -16,7 +18,7 @@ TEST(TileCatalogue, BuiltInSourcesKeepTheirPlacesAndOpenStreetMapGoesOverHttps) 
     const auto* osm = c.find("OpenStreetMap", false);
     ASSERT_NE(osm, nullptr);
     EXPECT_EQ(osm->tmpl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
-    EXPECT_EQ(osm->menu_id, 1022);
+    EXPECT_EQ(osm->menu_id, Command::OpenStreetMap);
     EXPECT_EQ(osm->attribution, "© OpenStreetMap contributors");
     EXPECT_TRUE(osm->nobulk);
     EXPECT_EQ(osm->conn, 2);
@@ -30,15 +32,127 @@ TEST(TileCatalogue, BuiltInSourcesKeepTheirPlacesAndOpenStreetMapGoesOverHttps) 
     }
     EXPECT_EQ(c.find("VirtualEarth", true)->cache_folder(), "VE");
     EXPECT_EQ(c.find("VirtualEarth", true)->extension(), "jpg");
-    EXPECT_EQ(c.find("OpenTopoMap", false)->menu_id, 1026);
+    EXPECT_EQ(c.find("OpenTopoMap", false)->menu_id, Command::OpenTopoMap);
     EXPECT_FALSE(c.find("OpenTopoMap", false)->attribution.empty());
-    EXPECT_EQ(c.find_menu_id(1024)->name, "VirtualEarth");
-    EXPECT_FALSE(c.find_menu_id(1024)->aerial);
-    EXPECT_EQ(catalogue_menu_id(0), 1028);
-    EXPECT_EQ(catalogue_menu_id(1), 1029);
-    EXPECT_EQ(catalogue_menu_id(2), 1101);
-    EXPECT_EQ(catalogue_menu_id(100), 1199);
-    EXPECT_EQ(catalogue_menu_id(101), 0);
+    EXPECT_EQ(c.find_menu_id(Command::VirtualEarth)->name, "VirtualEarth");
+    EXPECT_FALSE(c.find_menu_id(Command::VirtualEarth)->aerial);
+    EXPECT_EQ(c.find_menu_id(Command::Atlas)->name, "Atlas");
+}
+
+// Each kind of source answers the questions about its tiles in one place.
+TEST(TileCatalogue, EachKindAnswersForItsOwnTiles) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("MapQuest|map|https://mq.example/{z}/{x}/{y}.png||a|\n", c);
+    CatalogueEntry pack;
+    pack.name = "Lake";
+    pack.kind = SourceKind::pack;
+    const CatalogueEntry& osm = *c.find("OpenStreetMap", false);
+    const CatalogueEntry& google = *c.find("GoogleMaps", false);
+    const CatalogueEntry& etopo = *c.find("Etopo2", false);
+    const CatalogueEntry& atlas = *c.find("Atlas", false);
+    const CatalogueEntry& plain_osm = original_form(MapSource::OpenStreetMap, false);
+    const FetchContext context;
+    const TileKey key{MapSource::OpenStreetMap, false, 0, 5, 3};
+    auto address = [&](const CatalogueEntry& e, const TileKey& k) { return tile_source_kind(e).address(e, k, context); };
+
+    EXPECT_STREQ(tile_source_kind(osm).name(), "remote");
+    EXPECT_EQ(address(osm, key), "https://tile.openstreetmap.org/4/3/5.png");
+    EXPECT_TRUE(tile_source_kind(osm).uses_fetcher());
+    EXPECT_TRUE(tile_source_kind(osm).has_fine_tiles(osm));
+    EXPECT_FALSE(tile_source_kind(osm).made_here(osm));
+    // Its old plain-http form keeps the same folder.
+    EXPECT_STREQ(tile_source_kind(plain_osm).name(), "original");
+    EXPECT_EQ(address(plain_osm, key), "http://tile.openstreetmap.org/4/3/5.png");
+    EXPECT_EQ(tile_source_kind(plain_osm).cached_at(plain_osm, key, "/m").full_path,
+              tile_source_kind(osm).cached_at(osm, key, "/m").full_path);
+    EXPECT_FALSE(tile_source_kind(plain_osm).uses_fetcher());
+    EXPECT_FALSE(tile_source_kind(plain_osm).has_fine_tiles(plain_osm));
+
+    EXPECT_EQ(address(google, {MapSource::GoogleMaps, false, 0, 5, 3}), "http://mt0.google.com/vt/x=3&y=5&z=4");
+    // A template over MapQuest's geometry (rows from the south) has no next web zoom to refine with.
+    const CatalogueEntry& mapquest = *c.find("MapQuest", false);
+    EXPECT_TRUE(tile_source_kind(mapquest).uses_fetcher());
+    EXPECT_FALSE(tile_source_kind(mapquest).has_fine_tiles(mapquest));
+
+    // Etopo2's relief is made here only while a program has installed the local maker.
+    set_local_tile_maker(nullptr);
+    EXPECT_TRUE(tile_source_kind(etopo).drawn_by_maker(etopo));
+    EXPECT_FALSE(tile_source_kind(etopo).made_here(etopo));
+    EXPECT_EQ(address(etopo, {MapSource::Etopo2, false, 0, 1, 1}), std::nullopt);
+    set_local_tile_maker(+[](const LocalTileRequest&, const std::string&) { return false; });
+    EXPECT_TRUE(tile_source_kind(etopo).made_here(etopo));
+    EXPECT_FALSE(tile_source_kind(google).made_here(google));
+    set_local_tile_maker(nullptr);
+
+    for (const CatalogueEntry* e : {&atlas, static_cast<const CatalogueEntry*>(&pack)}) {
+        const TileSourceKind& kind = tile_source_kind(*e);
+        EXPECT_TRUE(kind.made_here(*e)) << e->name;
+        EXPECT_FALSE(kind.uses_fetcher()) << e->name;
+        EXPECT_FALSE(kind.has_fine_tiles(*e)) << e->name;
+        EXPECT_EQ(address(*e, key), std::nullopt) << e->name;
+    }
+    EXPECT_STREQ(tile_source_kind(atlas).name(), "local");
+    EXPECT_TRUE(tile_source_kind(atlas).drawn_by_maker(atlas));
+    EXPECT_STREQ(tile_source_kind(pack).name(), "pack");
+    EXPECT_FALSE(tile_source_kind(pack).drawn_by_maker(pack));
+}
+
+// A script names a source by its menu id: the id follows the name, whatever the lines around it.
+TEST(TileCatalogue, MenuIdsFollowTheNamesNotTheOrderOfTheLines) {
+    const std::string topo = "MyTopo|map|https://tiles.example.org/{z}/{x}/{y}.png||a|\n";
+    const std::string sat = "MyTopo|aerial|https://sat.example.org/{z}/{x}/{y}.jpg||a|\n";
+    const std::string local = "Local|map|http://127.0.0.1:8080/{z}/{x}/{y}.png||a|\n";
+    Catalogue before = builtin_catalogue();
+    read_sources_text(topo + local + sat, before);
+    Catalogue after = builtin_catalogue();
+    read_sources_text("New|map|https://new.example/{z}/{x}/{y}.png||a|\n" + sat + local + topo, after);
+    ASSERT_TRUE(before.problems.empty() && after.problems.empty());
+    // The ids of this scheme are part of users' scripts: pinned.
+    EXPECT_EQ(command_id(before.find("MyTopo", false)->menu_id), 49295);
+    EXPECT_EQ(command_id(before.find("Local", false)->menu_id), 23176);
+    for (const Catalogue* c : {&before, &after}) {
+        EXPECT_EQ(c->find("MyTopo", false)->menu_id, catalogue_home_id("MyTopo"));
+        EXPECT_EQ(c->find("MyTopo", true)->menu_id, catalogue_home_id("MyTopo")) << "both layers share the id";
+        EXPECT_EQ(c->find("Local", false)->menu_id, catalogue_home_id("Local"));
+        EXPECT_EQ(c->find_menu_id(catalogue_home_id("MyTopo")), c->find("MyTopo", false));
+    }
+    const auto names = after.names();
+    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()), (std::vector<std::string>{"New", "MyTopo", "Local"}))
+        << "the menu keeps the order of the lines";
+
+    // Two names of one home id, here the last id of the range: the first in byte order keeps it,
+    // the other takes the next free one, wrapping round to the first id of the range, in whichever
+    // order the lines come.
+    std::vector<std::string> last;
+    for (int n = 0; last.size() < 2; ++n)
+        if (const std::string name = "n" + std::to_string(n); catalogue_home_id(name) == Command::CatalogueLast)
+            last.push_back(name);
+    ASSERT_LT(last[0], last[1]);
+    auto line = [](const std::string& name) { return name + "|map|https://x.example/{z}/{x}/{y}.png||a|\n"; };
+    for (const std::string& text : {line(last[0]) + line(last[1]), line(last[1]) + line(last[0])}) {
+        Catalogue c = builtin_catalogue();
+        read_sources_text(text, c);
+        EXPECT_EQ(c.find(last[0], false)->menu_id, Command::CatalogueLast);
+        EXPECT_EQ(c.find(last[1], false)->menu_id, Command::CatalogueFirst);
+    }
+    // No fixed command lies in the range, and every id of the range is a command.
+    for (int id = 0; id < 70000; ++id) {
+        const auto command = command_from_id(id);
+        const bool in_range = id >= command_id(Command::CatalogueFirst) && id <= command_id(Command::CatalogueLast);
+        EXPECT_EQ(command.has_value() && is_catalogue_command(*command), in_range) << id;
+        if (command && !in_range) {
+            EXPECT_LT(id, command_id(Command::CatalogueFirst)) << id;
+        }
+    }
+
+    // Past kMaxAddedNames names a line is refused with its line number.
+    std::string many;
+    for (int n = 0; n <= kMaxAddedNames; ++n) many += line("s" + std::to_string(n));
+    Catalogue full = builtin_catalogue();
+    read_sources_text(many, full);
+    EXPECT_EQ(full.problems, (std::vector<std::string>{"vor_src.txt:" + std::to_string(kMaxAddedNames + 1) +
+                                                        ": no menu place left for another source"}));
+    EXPECT_EQ(full.find("s" + std::to_string(kMaxAddedNames), false), nullptr);
 }
 
 TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAndSkipped) {
@@ -72,23 +186,23 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                                                    "OpenTopoMap", "Atlas", "MyTopo", "Local"}));
     const auto* topo = c.find("MyTopo", false);
     ASSERT_NE(topo, nullptr);
-    EXPECT_EQ(topo->menu_id, 1028);
+    EXPECT_EQ(topo->menu_id, catalogue_home_id("MyTopo"));
     EXPECT_EQ(topo->attribution, "© Example contributors");
     EXPECT_TRUE(topo->nobulk);
     EXPECT_EQ(topo->cache_folder(), "MyTopo");
     const auto* sat = c.find("MyTopo", true);
     ASSERT_NE(sat, nullptr);
-    EXPECT_EQ(sat->menu_id, 1028);
+    EXPECT_EQ(sat->menu_id, topo->menu_id);
     EXPECT_EQ(sat->servers, (std::vector<std::string>{"s1", "s2"}));
     EXPECT_EQ(sat->extension(), "jpg");
     const auto* local = c.find("Local", false);
-    EXPECT_EQ(local->menu_id, 1029);
+    EXPECT_EQ(local->menu_id, catalogue_home_id("Local"));
     EXPECT_EQ(local->conn, 6);
     EXPECT_EQ(local->fresh_days, 0);
     EXPECT_TRUE(local->has_level(2));
     EXPECT_FALSE(local->has_level(3));
     const auto* osm = c.find("OpenStreetMap", false);
-    EXPECT_EQ(osm->menu_id, 1022);
+    EXPECT_EQ(osm->menu_id, Command::OpenStreetMap);
     EXPECT_EQ(osm->cache_folder(), "OS");
     EXPECT_TRUE(osm->from_user_file);
     EXPECT_FALSE(osm->nobulk) << "the user line replaces the built-in one whole";
