@@ -81,4 +81,9 @@ const CatalogueEntry& original_form(MapSource source, bool aerial) {
     return forms[static_cast<std::size_t>(2 * (static_cast<int>(source) - 1) + (aerial ? 1 : 0))];
 }
 
+const CatalogueEntry& fetched_form(const CatalogueEntry& entry, bool hosts_given) {
+    if (!hosts_given || !entry.original || entry.from_user_file) return entry;
+    return original_form(*entry.original, entry.aerial);
+}
+
 }  // namespace vg

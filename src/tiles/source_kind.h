@@ -63,6 +63,11 @@ const TileSourceKind& tile_source_kind(const CatalogueEntry& entry);
 // folder and names): what the fetch and cache calls use when they are given no entry.
 const CatalogueEntry& original_form(MapSource source, bool aerial);
 
+// The entry whose tiles are fetched for `entry`: with tile hosts given explicitly (a deployment's own
+// servers, tests), a built-in original source keeps its original plain-http form (original_form);
+// otherwise the entry itself.
+const CatalogueEntry& fetched_form(const CatalogueEntry& entry, bool hosts_given);
+
 // True when `source`'s geometry has tiles at `level` (Etopo2 at level 0 only).
 inline bool source_has_level(MapSource source, int level) {
     return is_valid_level(level) && (source != MapSource::Etopo2 || level == 0);

@@ -67,6 +67,11 @@ TEST(TileCatalogue, EachKindAnswersForItsOwnTiles) {
               tile_source_kind(osm).cached_at(osm, key, "/m").full_path);
     EXPECT_FALSE(tile_source_kind(plain_osm).uses_fetcher());
     EXPECT_FALSE(tile_source_kind(plain_osm).has_fine_tiles(plain_osm));
+    // Hosts given explicitly keep a built-in original on that form; a user's line stays itself.
+    EXPECT_EQ(&fetched_form(osm, true), &plain_osm);
+    EXPECT_EQ(&fetched_form(osm, false), &osm);
+    EXPECT_EQ(&fetched_form(atlas, true), &atlas);
+    EXPECT_EQ(&fetched_form(*c.find("MapQuest", false), true), c.find("MapQuest", false));
 
     EXPECT_EQ(address(google, {MapSource::GoogleMaps, false, 0, 5, 3}), "http://mt0.google.com/vt/x=3&y=5&z=4");
     // A template over MapQuest's geometry (rows from the south) has no next web zoom to refine with.
