@@ -23,7 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& e : catalogue.entries) {
         check(!e.name.empty() && e.name.find_first_of("/\\|\n") == std::string::npos);
         check(e.conn >= 1 && e.zooms.size() <= 5);
-        check((e.menu_id >= 1021 && e.menu_id <= 1029) || (e.menu_id >= 1101 && e.menu_id <= 1199));
+        // A fixed Maps command for the built-ins, else one of the catalogue range; one id per name.
+        const int id = vg::command_id(e.menu_id);
+        check((id >= 1021 && id <= 1027) || vg::is_catalogue_command(e.menu_id));
+        for (const auto& other : catalogue.entries) check((other.name == e.name) == (other.menu_id == e.menu_id));
         if (!e.uses_fetcher()) continue;
         for (int level = 0; level < 5; ++level) {
             const auto url = vg::expand_template(e, level, level * 3, level * 5 + 1, "k");
