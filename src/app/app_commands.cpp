@@ -51,7 +51,7 @@ void App::select_source(const CatalogueEntry& chosen_entry) {
     } else if (!catalogue_.has_aerial(chosen->name)) {
         ws_->aerial = false;
     }
-    if (!catalogue_.find(chosen->name, false)) ws_->aerial = true;  // a source with an aerial layer only
+    if (chosen->aerial) ws_->aerial = true;  // a source with an aerial layer only
     for (const auto& info : kMapSources) window_->check_menu_item(info.command, false);
     for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
@@ -328,10 +328,8 @@ void App::on_command(Command id) {
         // The map data of every source is credited; the visible one first.
         if (const CatalogueEntry* e = current_entry(); e && !e->attribution.empty())
             sources += "\n\nMap: " + e->name + " " + e->attribution;
-        for (const auto& name : catalogue_.names()) {
-            const CatalogueEntry* e = catalogue_.find(name, false) ? catalogue_.find(name, false) : catalogue_.find(name, true);
-            if (e && !e->attribution.empty() && name != site_name_) sources += "\n" + name + ": " + e->attribution;
-        }
+        for (const CatalogueEntry* e : catalogue_.sources())
+            if (!e->attribution.empty() && e->name != site_name_) sources += "\n" + e->name + ": " + e->attribution;
         w.run_about_dialog(about_version_line(__DATE__), sources);
         break;
     }

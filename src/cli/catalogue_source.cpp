@@ -41,7 +41,7 @@ std::optional<ChosenSource> choose_source(std::string_view text, std::string_vie
         if (!original) return std::nullopt;
         chosen.name = source_info(*original).site_value;
     }
-    const CatalogueEntry* e = chosen.layer(false) ? chosen.layer(false) : chosen.layer(true);
+    const CatalogueEntry* e = chosen.catalogue.source(chosen.name);
     if (!e) return std::nullopt;
     chosen.geometry = e->geometry();
     return chosen;

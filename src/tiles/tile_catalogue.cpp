@@ -257,13 +257,20 @@ const CatalogueEntry* Catalogue::find(std::string_view name, bool aerial) const 
 }
 
 const CatalogueEntry* Catalogue::find_menu_id(Command menu_id) const {
-    const CatalogueEntry* found = nullptr;
-    for (const auto& e : entries) {
-        if (e.menu_id != menu_id) continue;
-        if (!e.aerial) return &e;
-        if (!found) found = &e;
-    }
-    return found;
+    for (const auto& e : entries)
+        if (e.menu_id == menu_id) return source(e.name);
+    return nullptr;
+}
+
+const CatalogueEntry* Catalogue::source(std::string_view name) const {
+    const CatalogueEntry* map = find(name, false);
+    return map ? map : find(name, true);
+}
+
+std::vector<const CatalogueEntry*> Catalogue::sources() const {
+    std::vector<const CatalogueEntry*> out;
+    for (const auto& name : names()) out.push_back(source(name));
+    return out;
 }
 
 std::vector<std::string> Catalogue::names() const {

@@ -90,6 +90,10 @@ struct Catalogue {
     const CatalogueEntry* find_menu_id(Command menu_id) const;
     // Distinct names in menu order.
     std::vector<std::string> names() const;
+    // The source of a name: its map layer, else its aerial layer; null when there is none.
+    const CatalogueEntry* source(std::string_view name) const;
+    // Each name's source, in menu order.
+    std::vector<const CatalogueEntry*> sources() const;
     bool has_aerial(std::string_view name) const { return find(name, true) != nullptr; }
     // Adds or replaces (same name and layer) an entry; a new name takes the first free menu id from
     // its home id (catalogue_home_id) and a cache folder of its own (false, nothing added, past

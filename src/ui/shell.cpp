@@ -24,11 +24,8 @@ Key key_for(int qt_key) {
 
 void connect_app(MainWindow& window, QtWindow& services, App& app) {
     // The catalogue sources beyond the five originals follow them in the Maps menu.
-    for (const std::string& name : app.catalogue().names()) {
-        const CatalogueEntry* e = app.catalogue().find(name, false);
-        if (!e) e = app.catalogue().find(name, true);
-        if (e && !e->original) window.add_source_item(name, e->menu_id);
-    }
+    for (const CatalogueEntry* e : app.catalogue().sources())
+        if (!e->original) window.add_source_item(e->name, e->menu_id);
     MapView* view = window.map_view();
     view->set_frame_source([&app] { return app.paint(); });
     // Sharp map cells on a screen of twice the pixel density, from the first view on.

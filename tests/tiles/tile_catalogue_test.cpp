@@ -110,7 +110,9 @@ TEST(TileCatalogue, MenuIdsFollowTheNamesNotTheOrderOfTheLines) {
     Catalogue before = builtin_catalogue();
     read_sources_text(topo + local + sat, before);
     Catalogue after = builtin_catalogue();
-    read_sources_text("New|map|https://new.example/{z}/{x}/{y}.png||a|\n" + sat + local + topo, after);
+    read_sources_text("New|map|https://new.example/{z}/{x}/{y}.png||a|\n" + sat + local + topo +
+                          "SatOnly|aerial|https://s.example/{z}/{x}/{y}.jpg||a|\n",
+                      after);
     ASSERT_TRUE(before.problems.empty() && after.problems.empty());
     // The ids of this scheme are part of users' scripts: pinned.
     EXPECT_EQ(command_id(before.find("MyTopo", false)->menu_id), 49295);
@@ -122,8 +124,13 @@ TEST(TileCatalogue, MenuIdsFollowTheNamesNotTheOrderOfTheLines) {
         EXPECT_EQ(c->find_menu_id(catalogue_home_id("MyTopo")), c->find("MyTopo", false));
     }
     const auto names = after.names();
-    EXPECT_EQ(std::vector<std::string>(names.end() - 3, names.end()), (std::vector<std::string>{"New", "MyTopo", "Local"}))
+    EXPECT_EQ(std::vector<std::string>(names.end() - 4, names.end()),
+              (std::vector<std::string>{"New", "MyTopo", "Local", "SatOnly"}))
         << "the menu keeps the order of the lines";
+    // A name's source is its map layer, else its only layer.
+    EXPECT_EQ(after.source("MyTopo"), after.find("MyTopo", false));
+    EXPECT_EQ(after.find_menu_id(catalogue_home_id("SatOnly")), after.find("SatOnly", true));
+    EXPECT_EQ(after.sources().back(), after.find("SatOnly", true));
 
     // Two names of one home id, here the last id of the range: the first in byte order keeps it,
     // the other takes the next free one, wrapping round to the first id of the range, in whichever
