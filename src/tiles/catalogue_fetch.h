@@ -1,5 +1,6 @@
-// The fetch path of catalogue sources that go through the fetcher (used by fetch_tile and
-// fetch_view_tiles when the FetchContext names such an entry).
+// The fetch path of catalogue sources that go through the fetcher: the remote kind of
+// tiles/source_kind.h, which fetch_tile and fetch_view_tiles reach when the FetchContext names such
+// an entry.
 #pragma once
 
 #include <string>

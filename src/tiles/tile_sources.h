@@ -85,7 +85,9 @@ struct FetchContext {
 // Tiles of `entry` whose background revalidation is still running (for tests and shutdown).
 std::size_t revalidations_in_flight();
 
-// Makes sure the tile holding world pixel (x, y) is in the cache, downloading it when missing.
+// Makes sure the tile holding world pixel (x, y) is in the cache, downloading or making it when
+// missing, the way the kind of the context's entry does (with no entry: `source`'s original
+// plain-http form, `aerial` its layer).
 // True when the tile file is in the cache afterwards; false on failure (download, wrong content type,
 // MapQuest placeholder, undecodable Etopo2 image, row outside the world). The tile's full path is
 // written to `slot`, except for Etopo2 above level 0 (slot untouched) and tiles with no path (slot
