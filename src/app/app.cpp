@@ -20,6 +20,7 @@
 #include "tiles/cache_sweep.h"
 #include "tiles/geometry.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
@@ -363,10 +364,12 @@ void App::set_device_scale(int scale) {
 const CatalogueEntry* App::fine_entry() const {
     if (device_scale_ < 2 || !ws_) return nullptr;
     const CatalogueEntry* e = current_entry();
-    if (!e || !e->uses_fetcher() || rows_run_north(e->geometry())) return nullptr;
+    // Any kind of source: the fetched ones, and the Atlas, Etopo2 and packs that make theirs here.
+    const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
+    if (origin == FineOrigin::none) return nullptr;
     // Hosts given explicitly keep the original sources on their plain-http forms (fetch_context).
-    if (options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
-    return e->has_level(view_.level) ? e : nullptr;
+    if (origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
+    return e;
 }
 
 std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& entry, int index) const {
@@ -374,15 +377,8 @@ std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& e
     if (grid_.columns < 1 || index < 0 || index >= grid_.cells()) return files;
     const WorldPixel p = view_cell_pixel(entry.geometry(), view_.centre_x, view_.centre_y, grid_,
                                          index / grid_.columns, index % grid_.columns);
-    const TileKey key = catalogue_tile_key(entry, p.x, p.y, view_.level);
-    if (!tile_in_world(key)) return files;
-    const std::string root = maps_root();
-    if (entry.offers_fine_tiles()) {
-        files.emplace_back(-1, fine_tile_path(entry, key, root, -1));
-    } else {
-        for (int q = 0; q < 4; ++q) files.emplace_back(q, fine_tile_path(entry, key, root, q));
-    }
-    return files;
+    // A source made here makes the missing ones now, as it makes its 1x tiles (no network).
+    return fine_tile_files(entry, catalogue_tile_key(entry, p.x, p.y, view_.level), maps_root());
 }
 
 void App::compose_fine() {

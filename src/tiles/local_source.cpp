@@ -93,6 +93,13 @@ std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::stri
     return pack;
 }
 
+bool copy_shared_pack_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path) {
+    std::string error;
+    const auto pack = open_pack_shared(pack_path, error);
+    const std::lock_guard lock(g_packs_mutex);  // one statement per pack
+    return pack && copy_pack_tile(*pack, zoom, x, y, path);
+}
+
 bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
     slot.clear();
     if (!is_offline_entry(entry) || !entry.has_level(level)) return false;
@@ -107,10 +114,7 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
     create_tile_directories(paths.directory);
     bool made = false;
     if (entry.kind == SourceKind::pack) {
-        std::string error;
-        const auto pack = open_pack_shared(entry.pack_path, error);
-        const std::lock_guard lock(g_packs_mutex);  // one statement per pack
-        made = pack && copy_pack_tile(*pack, zoom, key.column, key.row, paths.full_path);
+        made = copy_shared_pack_tile(entry.pack_path, zoom, key.column, key.row, paths.full_path);
     } else {
         made = make_local_tile_file({false, zoom, key.column, key.row, false}, paths.full_path);
     }
