@@ -53,7 +53,7 @@ FineOrigin fine_origin(const CatalogueEntry& entry, int level) {
 }
 
 std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& entry, const TileKey& key,
-                                                         std::string_view root) {
+                                                         std::string_view root, bool make) {
     std::vector<std::pair<int, std::string>> files;
     const FineOrigin origin = fine_origin(entry, key.level);
     if (origin == FineOrigin::none || !tile_in_world(key)) return files;
@@ -68,6 +68,7 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
     if (drawn_here(entry)) {
         std::string path = as_png(fine_tile_path(entry, key, root, -1));
         if (!is_cached(path)) {
+            if (!make) return files;
             create_tile_directories(std::filesystem::path(path).parent_path().string());
             if (!make_drawn(entry, key, path)) return files;
         }
@@ -77,6 +78,7 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
     for (int q = 0; q < 4; ++q) {
         std::string path = fine_tile_path(entry, key, root, q);
         if (!is_cached(path)) {
+            if (!make) continue;
             create_tile_directories(std::filesystem::path(path).parent_path().string());
             if (!copy_pack_quarter(entry, key, q, path)) continue;
         }

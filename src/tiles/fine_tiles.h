@@ -31,10 +31,11 @@ FineOrigin fine_origin(const CatalogueEntry& entry, int level);
 
 // The sharp tile files of cell `key` of `entry`: (quarter, path), quarter -1 for one 512-pixel tile
 // over the whole cell, 0..3 (north-west, north-east, south-west, south-east) for the four quarters.
-// Empty for a cell outside the world or a source without sharp tiles. For a source made here, the
-// missing files are made first and only the files that are there afterwards are listed: a pack that
-// lacks a finer tile (or cannot be read) leaves that quarter out.
+// Empty for a cell outside the world or a source without sharp tiles. For a source made here only
+// the files that are there are listed, the missing ones made first with `make` (a drawn 512-pixel
+// picture costs a few milliseconds, bench/atlas): a pack that lacks a finer tile (or cannot be read)
+// leaves that quarter out.
 std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& entry, const TileKey& key,
-                                                         std::string_view root);
+                                                         std::string_view root, bool make);
 
 }  // namespace vg
