@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "tiles/image_decode.h"
 #include "tiles/local_source.h"
 
 namespace vg {
@@ -35,6 +36,14 @@ bool make_drawn(const CatalogueEntry& entry, const TileKey& key, const std::stri
     request.x = key.column;
     request.y = key.row;
     return make_local_tile_file(request, path);
+}
+
+// True when the tile file is a 512-pixel picture (a pack made for screens of twice the density).
+bool is_whole_cell_picture(const std::string& path) {
+    RgbImage image;
+    const bool jpeg = path.size() >= 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;
+    return (jpeg ? load_jpeg(path, image) : load_png(path, image)) && image.width == kFineCellSize &&
+           image.height == kFineCellSize;
 }
 
 bool copy_pack_quarter(const CatalogueEntry& entry, const TileKey& key, int quarter, const std::string& path) {
@@ -73,6 +82,16 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
             if (!make_drawn(entry, key, path)) return files;
         }
         files.emplace_back(-1, std::move(path));
+        return files;
+    }
+    // A pack of 512-pixel tiles: its own tile is the whole sharp cell.
+    std::string whole = fine_tile_path(entry, key, root, -1);
+    if (!is_cached(whole) && make && is_whole_cell_picture(catalogue_tile_paths(entry, key, root).full_path)) {
+        create_tile_directories(std::filesystem::path(whole).parent_path().string());
+        copy_shared_pack_tile(entry.pack_path, entry.zooms[static_cast<std::size_t>(key.level)], key.column, key.row, whole);
+    }
+    if (is_cached(whole)) {
+        files.emplace_back(-1, std::move(whole));
         return files;
     }
     for (int q = 0; q < 4; ++q) {

@@ -4,7 +4,8 @@
 //   - sources fetched through the libcurl fetcher: their 512-pixel tile ({r} as "@2x"), else the
 //     next web zoom's four tiles, one per quarter of the cell;
 //   - the Atlas and Etopo2's relief: the cell drawn here at 512 pixels (PNG, by the local tile maker);
-//   - map packs: the pack's four tiles of the next zoom, copied out where the pack has them.
+//   - map packs: the pack's four tiles of the next zoom, copied out where the pack has them, or the
+//     pack's own tile when it is a 512-pixel picture.
 // A quarter without its sharp tile shows the cell's 1x tile enlarged (the window's business).
 #pragma once
 

@@ -211,7 +211,8 @@ TEST_F(OfflineApp, AtScaleTwoTheAtlasAndEtopo2AreDrawnAtDeviceResolution) {
 }
 
 // A pack with the next zoom's tiles gives sharp cells from them, one tile a quarter; a quarter whose
-// finer tile is missing, or is no picture, shows the 1x tile enlarged.
+// finer tile is missing, or is no picture, shows the 1x tile enlarged. A pack of 512-pixel tiles
+// gives its own tile as the whole sharp cell.
 TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesTheEnlargedTile) {
     const auto images = test::shared_testdata() / "images/bench";
     test::write_file(dir / "broken.png", "\x89PNG\r\n\x1a\n this is no picture");
@@ -229,6 +230,14 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
     tiles.push_back({z + 1, 2 * x + 1, tms(z + 1, 2 * y + 1), images / "map256-palette.png"});
     std::filesystem::create_directories(dir / "Maps/packs");
     ASSERT_TRUE(test::make_pack(dir / "Maps/packs/city.mbtiles", {{"name", "City"}, {"format", "png"}}, tiles));
+    // A pack made for such screens: 512-pixel tiles, each the whole sharp cell.
+    RgbImage wide;
+    wide.width = wide.height = kFineCellSize;
+    wide.pixels.resize(std::size_t(kFineCellSize) * kFineCellSize * 3);
+    for (std::size_t i = 0; i < wide.pixels.size(); ++i) wide.pixels[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    ASSERT_TRUE(write_png(dir / "wide.png", wide));
+    ASSERT_TRUE(test::make_pack(dir / "Maps/packs/wide.mbtiles", {{"name", "Wide"}, {"format", "png"}},
+                                {{z, x, tms(z, y), dir / "wide.png"}}));
     write_settings();
     start_at_scale_two();
     app->on_command(Command::CatalogueFirst);
@@ -257,6 +266,17 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
     EXPECT_LT(differ[1], 2000);
     EXPECT_LT(differ[2], 2000);
     EXPECT_EQ(files_below(dir / "Maps/City@2x"), 3);  // the missing one is not invented
+
+    app->on_command(Command::CatalogueSecond);
+    ASSERT_EQ(app->current_entry()->name, "Wide");
+    const PaintFrame whole = paint_until_sharp();
+    ASSERT_EQ(whole.fine_cells.size(), 1u);
+    int wide_differ = 0;
+    for (std::size_t i = 0; i < wide.pixels.size(); i += 3) {
+        const std::uint8_t* got = whole.fine_cells.front().bgr + i;
+        wide_differ += got[0] != wide.pixels[i + 2] || got[1] != wide.pixels[i + 1] || got[2] != wide.pixels[i];
+    }
+    EXPECT_LT(wide_differ, 4000);  // only the overlays
 }
 
 }  // namespace
