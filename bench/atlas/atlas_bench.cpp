@@ -178,7 +178,8 @@ void BM_AtlasFirstView(benchmark::State& state) {
             const auto painted = std::chrono::steady_clock::now();
             const double paint_cpu_start = thread_cpu_ms();
             const std::size_t sharp = app.paint().fine_cells.size();
-            longest = std::max(longest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - painted).count());
+            const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - painted;
+            longest = std::max(longest, took.count());
             longest_cpu = std::max(longest_cpu, thread_cpu_ms() - paint_cpu_start);
             if (scale == 1 || sharp >= (big ? 16u : 4u) || n == 64) {
                 paints += n;

@@ -398,7 +398,8 @@ void App::compose_fine() {
         const int dx = 2 * (i % grid_.columns) + 1 - grid_.columns, dy = 2 * (i / grid_.columns) + 1 - grid_.rows;
         return dx * dx + dy * dy;
     };
-    std::stable_sort(fine_to_make_.begin(), fine_to_make_.end(), [&](int a, int b) { return distance(a) < distance(b); });
+    std::stable_sort(fine_to_make_.begin(), fine_to_make_.end(),
+                     [&](int a, int b) { return distance(a) < distance(b); });
 }
 
 void App::make_fine_cells() {

@@ -243,7 +243,8 @@ private:
     const CatalogueEntry* fine_entry() const;
     // The sharp tile files of cell `index` (quarter, path): the 512-pixel one, or the four quarters;
     // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
-    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index, bool make = false) const;
+    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index,
+                                                        bool make = false) const;
     // Cells of a source made here whose sharp tiles are still to be made, nearest the middle first;
     // make_fine_cells makes a few milliseconds' worth a paint.
     std::vector<int> fine_to_make_;

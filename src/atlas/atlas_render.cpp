@@ -281,7 +281,8 @@ RgbImage rgb_pixels(const QImage& image) {
     out.height = rgb.height();
     const std::size_t row = std::size_t(out.width) * 3;
     out.pixels.resize(row * std::size_t(out.height));
-    for (int y = 0; y < out.height; ++y) std::copy_n(rgb.constScanLine(y), row, out.pixels.begin() + static_cast<std::ptrdiff_t>(row * y));
+    for (int y = 0; y < out.height; ++y)
+        std::copy_n(rgb.constScanLine(y), row, out.pixels.begin() + static_cast<std::ptrdiff_t>(row * y));
     return out;
 }
 

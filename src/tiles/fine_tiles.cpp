@@ -49,7 +49,8 @@ bool is_whole_cell_picture(const std::string& path) {
 bool copy_pack_quarter(const CatalogueEntry& entry, const TileKey& key, int quarter, const std::string& path) {
     const int zoom = entry.zooms[static_cast<std::size_t>(key.level)];
     if (zoom >= 30) return false;
-    return copy_shared_pack_tile(entry.pack_path, zoom + 1, 2 * key.column + quarter % 2, 2 * key.row + quarter / 2, path);
+    return copy_shared_pack_tile(entry.pack_path, zoom + 1, 2 * key.column + quarter % 2, 2 * key.row + quarter / 2,
+                                 path);
 }
 
 }  // namespace
@@ -88,7 +89,8 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
     std::string whole = fine_tile_path(entry, key, root, -1);
     if (!is_cached(whole) && make && is_whole_cell_picture(catalogue_tile_paths(entry, key, root).full_path)) {
         create_tile_directories(std::filesystem::path(whole).parent_path().string());
-        copy_shared_pack_tile(entry.pack_path, entry.zooms[static_cast<std::size_t>(key.level)], key.column, key.row, whole);
+        const int zoom = entry.zooms[static_cast<std::size_t>(key.level)];
+        copy_shared_pack_tile(entry.pack_path, zoom, key.column, key.row, whole);
     }
     if (is_cached(whole)) {
         files.emplace_back(-1, std::move(whole));

@@ -53,7 +53,8 @@ bool write_png(const std::filesystem::path& path, const RgbImage& image, int lev
     png_infop info = png_create_info_struct(png);
     std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
     for (int y = 0; y < image.height; ++y)
-        rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(image.pixels.data() + std::size_t(y) * image.width * 3);
+        rows[static_cast<std::size_t>(y)] =
+            const_cast<png_bytep>(image.pixels.data() + std::size_t(y) * std::size_t(image.width) * 3);
     const bool ok = info && write_png_protected(png, info, f.get(), image, rows, level > 9 ? 9 : level);
     png_destroy_write_struct(&png, info ? &info : nullptr);
     return ok && std::fclose(f.release()) == 0;
