@@ -31,8 +31,8 @@ QImage render_tile(const AtlasData& data, int zoom, int x, int y, bool faded = f
 QImage render_relief_tile(const AtlasData& data, int row, int column, int scale = 1);
 
 // zlib level of the PNG files written here: the tiles are made on the window thread, and the fastest
-// level (rows unfiltered) costs a fraction of the default's time for files somewhat larger
-// (bench/atlas: BM_AtlasTileWritten).
+// level (rows unfiltered) writes a tile in well under half the time of Qt's default writer, for files
+// about 2 % larger (bench/atlas: BM_AtlasTileWritten).
 inline constexpr int kTilePngLevel = 1;
 
 // The picture's pixels as red-green-blue bytes, the tile library's picture form.
