@@ -20,6 +20,7 @@
 #include "tiles/cache_sweep.h"
 #include "tiles/geometry.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
@@ -363,36 +364,62 @@ void App::set_device_scale(int scale) {
 const CatalogueEntry* App::fine_entry() const {
     if (device_scale_ < 2 || !ws_) return nullptr;
     const CatalogueEntry* e = current_entry();
-    if (!e || !e->uses_fetcher() || rows_run_north(e->geometry())) return nullptr;
+    // Any kind of source: the fetched ones, and the Atlas, Etopo2 and packs that make theirs here.
+    const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
+    if (origin == FineOrigin::none) return nullptr;
     // Hosts given explicitly keep the original sources on their plain-http forms (fetch_context).
-    if (options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
-    return e->has_level(view_.level) ? e : nullptr;
+    if (origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
+    return e;
 }
 
-std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& entry, int index) const {
+std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& entry, int index, bool make) const {
     std::vector<std::pair<int, std::string>> files;
     if (grid_.columns < 1 || index < 0 || index >= grid_.cells()) return files;
     const WorldPixel p = view_cell_pixel(entry.geometry(), view_.centre_x, view_.centre_y, grid_,
                                          index / grid_.columns, index % grid_.columns);
-    const TileKey key = catalogue_tile_key(entry, p.x, p.y, view_.level);
-    if (!tile_in_world(key)) return files;
-    const std::string root = maps_root();
-    if (entry.offers_fine_tiles()) {
-        files.emplace_back(-1, fine_tile_path(entry, key, root, -1));
-    } else {
-        for (int q = 0; q < 4; ++q) files.emplace_back(q, fine_tile_path(entry, key, root, q));
-    }
-    return files;
+    return fine_tile_files(entry, catalogue_tile_key(entry, p.x, p.y, view_.level), maps_root(), make);
 }
 
 void App::compose_fine() {
     fine_.clear();
     fine_wanted_.clear();
-    if (!fine_entry() || !mosaic_.exists()) return;
+    fine_to_make_.clear();
+    const CatalogueEntry* entry = fine_entry();
+    if (!entry || !mosaic_.exists()) return;
     fine_.resize(static_cast<std::size_t>(grid_.cells()));
+    const bool made_here = fine_origin(*entry, view_.level) == FineOrigin::made_here;
     for (int i = 0; i < grid_.cells(); ++i)
-        if (static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[static_cast<std::size_t>(i)].empty())
+        if (static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[static_cast<std::size_t>(i)].empty()) {
             fill_fine_cell(i, true);
+            if (made_here && fine_[static_cast<std::size_t>(i)].quarters != 0xFu) fine_to_make_.push_back(i);
+        }
+    // Sources made here draw (or copy) the missing ones over the next paints, middle cells first.
+    auto distance = [&](int i) {
+        const int dx = 2 * (i % grid_.columns) + 1 - grid_.columns, dy = 2 * (i / grid_.columns) + 1 - grid_.rows;
+        return dx * dx + dy * dy;
+    };
+    std::stable_sort(fine_to_make_.begin(), fine_to_make_.end(),
+                     [&](int a, int b) { return distance(a) < distance(b); });
+}
+
+void App::make_fine_cells() {
+    const CatalogueEntry* entry = fine_to_make_.empty() ? nullptr : fine_entry();
+    if (!entry) {
+        fine_to_make_.clear();
+        return;
+    }
+    // At least one cell a paint (a 512-pixel drawing takes a few milliseconds), then while the
+    // paint's budget lasts; the window is asked for another paint while some are left.
+    constexpr auto kPaintBudget = std::chrono::milliseconds(6);
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t done = 0;
+    while (done < fine_to_make_.size() && (done == 0 || std::chrono::steady_clock::now() - start < kPaintBudget)) {
+        const int index = fine_to_make_[done++];
+        fine_files(*entry, index, true);
+        fill_fine_cell(index, true);
+    }
+    fine_to_make_.erase(fine_to_make_.begin(), fine_to_make_.begin() + static_cast<std::ptrdiff_t>(done));
+    if (!fine_to_make_.empty() && window_) window_->invalidate(false);
 }
 
 void App::fill_fine_cell(int index, bool from_cache) {

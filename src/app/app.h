@@ -241,8 +241,14 @@ private:
     int device_scale_ = 1;
     // The entry whose cells are drawn sharp now, or null.
     const CatalogueEntry* fine_entry() const;
-    // The sharp tile files of cell `index` (quarter, path): the 512-pixel one, or the four quarters.
-    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index) const;
+    // The sharp tile files of cell `index` (quarter, path): the 512-pixel one, or the four quarters;
+    // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
+    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index,
+                                                        bool make = false) const;
+    // Cells of a source made here whose sharp tiles are still to be made, nearest the middle first;
+    // make_fine_cells makes a few milliseconds' worth a paint.
+    std::vector<int> fine_to_make_;
+    void make_fine_cells();
     // Makes the sharp cells of a newly composed view from the cache.
     void compose_fine();
     // Cell `index` enlarged from the mosaic where it is not sharp yet, with its cached sharp tiles.

@@ -252,6 +252,7 @@ PaintFrame App::paint() {
     // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
     frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
     frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
+    make_fine_cells();
     fine_frame(frame);
 
     const int kmh = speed_kmh(fix.speed_knots);

@@ -1,6 +1,5 @@
 #include "atlas/atlas_render.h"
 
-#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -12,6 +11,8 @@
 #include <cstdio>
 #include <numbers>
 #include <vector>
+
+#include "tiles/image_decode.h"
 
 namespace vg::atlas {
 namespace {
@@ -209,40 +210,45 @@ void draw_places(QPainter& painter, const AtlasData& data, const Projection& pro
     }
 }
 
-QImage blank(unsigned rgb) {
-    QImage image(kSize, kSize, QImage::Format_RGB32);
+QImage blank(unsigned rgb, int scale) {
+    QImage image(kSize * scale, kSize * scale, QImage::Format_RGB32);
     image.fill(QColor(QRgb(rgb)));
     return image;
 }
 
 }  // namespace
 
-QImage render_tile(const AtlasData& data, int zoom, int x, int y, bool faded) {
-    QImage image = blank(kSeaRgb);
+QImage render_tile(const AtlasData& data, int zoom, int x, int y, bool faded, int scale) {
+    scale = scale >= 2 ? 2 : 1;
+    QImage image = blank(kSeaRgb, scale);
     if (zoom < 0 || zoom > 22) return image;
     const int n = 1 << zoom;
     if (y < 0 || y >= n) return image;
     x = ((x % n) + n) % n;
     const MercatorTile proj(zoom, x, y);
-    const Detail& detail = data.details[zoom <= 5 ? kCoarse : kFine];
+    // Twice the pixels show the coasts of the next zoom; places and line widths stay this zoom's.
+    const Detail& detail = data.details[zoom + scale - 1 <= 5 ? kCoarse : kFine];
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
     const Box box = tile_box(proj, 4.0);
     painter.setPen(QPen(QColor(kCoastRgb), zoom >= 10 ? 1.2 : 0.8));
     painter.setBrush(QColor(QRgb(kLandRgb)));
     painter.drawPath(land_path(detail, proj, box));
     draw_borders(painter, detail, proj, box, zoom >= 10 ? 1.6 : 1.0);
     draw_places(painter, data, proj, tile_box(proj, 0.0), zoom);
-    if (faded) painter.fillRect(image.rect(), QColor(255, 255, 255, 110));
+    if (faded) painter.fillRect(QRectF(0, 0, kSize, kSize), QColor(255, 255, 255, 110));
     return image;
 }
 
-QImage render_relief_tile(const AtlasData& data, int row, int column) {
-    QImage image = blank(0x4f7fb8);
+QImage render_relief_tile(const AtlasData& data, int row, int column, int scale) {
+    scale = scale >= 2 ? 2 : 1;
+    QImage image = blank(0x4f7fb8, scale);
     if (row < 0 || row >= 8 || column < 0 || column >= 16) return image;
     const PlateTile proj(row, column);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
     // Sea darkens towards the open ocean's middle latitudes; land runs from green lowlands near the
     // equator through dry tan to ice near the poles.
     QLinearGradient sea(proj.to_pixel(0, 90), proj.to_pixel(0, -90));
@@ -251,7 +257,7 @@ QImage render_relief_tile(const AtlasData& data, int row, int column) {
     sea.setColorAt(0.5, QColor(0x3f73ad));
     sea.setColorAt(0.85, QColor(0x5d8fc4));
     sea.setColorAt(1.0, QColor(0x9fc3e0));
-    painter.fillRect(image.rect(), sea);
+    painter.fillRect(QRectF(0, 0, kSize, kSize), sea);
     QLinearGradient land(proj.to_pixel(0, 90), proj.to_pixel(0, -90));
     land.setColorAt(0.0, QColor(0xf4f4f2));
     land.setColorAt(0.12, QColor(0xdcd8c8));
@@ -268,15 +274,22 @@ QImage render_relief_tile(const AtlasData& data, int row, int column) {
     return image;
 }
 
-bool save_png_atomically(const QImage& image, const std::string& path) {
-    const QString target = QString::fromStdString(path);
-    const QString temp = target + QStringLiteral(".part");
-    if (!image.save(temp, "PNG")) {
-        QFile::remove(temp);
-        return false;
-    }
-    if (std::rename(temp.toStdString().c_str(), path.c_str()) != 0) {
-        QFile::remove(temp);
+RgbImage rgb_pixels(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    RgbImage out;
+    out.width = rgb.width();
+    out.height = rgb.height();
+    const std::size_t row = std::size_t(out.width) * 3;
+    out.pixels.resize(row * std::size_t(out.height));
+    for (int y = 0; y < out.height; ++y)
+        std::copy_n(rgb.constScanLine(y), row, out.pixels.begin() + static_cast<std::ptrdiff_t>(row * y));
+    return out;
+}
+
+bool save_png_atomically(const QImage& image, const std::string& path, int level) {
+    const std::string temp = path + ".part";
+    if (!write_png(temp, rgb_pixels(image), level) || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
         return false;
     }
     return true;

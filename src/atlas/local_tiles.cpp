@@ -12,18 +12,13 @@
 
 namespace vg::atlas {
 
-bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded) {
-    return save_png_atomically(render_tile(builtin_atlas(), zoom, x, y, faded), path);
+bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded, int scale) {
+    return save_png_atomically(render_tile(builtin_atlas(), zoom, x, y, faded, scale), path);
 }
 
-bool write_relief_tile(int row, int column, const std::string& path) {
-    const QImage image = render_relief_tile(builtin_atlas(), row, column).convertToFormat(QImage::Format_RGB888);
-    RgbImage rgb;
-    rgb.width = image.width();
-    rgb.height = image.height();
-    rgb.pixels.resize(static_cast<std::size_t>(rgb.width) * static_cast<std::size_t>(rgb.height) * 3);
-    for (int y = 0; y < rgb.height; ++y)
-        std::copy_n(image.constScanLine(y), rgb.width * 3, rgb.pixels.begin() + static_cast<std::ptrdiff_t>(y) * rgb.width * 3);
+bool write_relief_tile(int row, int column, const std::string& path, int scale) {
+    if (scale >= 2) return save_png_atomically(render_relief_tile(builtin_atlas(), row, column, 2), path);
+    const RgbImage rgb = rgb_pixels(render_relief_tile(builtin_atlas(), row, column));
     const std::string temp = path + ".part";
     if (!gif_write_file(temp, rgb) || std::rename(temp.c_str(), path.c_str()) != 0) {
         std::remove(temp.c_str());
@@ -39,8 +34,8 @@ namespace vg::atlas {
 namespace {
 
 bool make_tile(const LocalTileRequest& request, const std::string& path) {
-    if (request.relief) return write_relief_tile(request.y, request.x, path);
-    return write_atlas_tile(request.zoom, request.x, request.y, path, request.faded);
+    if (request.relief) return write_relief_tile(request.y, request.x, path, request.scale);
+    return write_atlas_tile(request.zoom, request.x, request.y, path, request.faded, request.scale);
 }
 
 }  // namespace

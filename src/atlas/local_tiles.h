@@ -12,11 +12,13 @@
 namespace vg::atlas {
 
 // The Atlas tile at web zoom `zoom`, column x (wrapped), row y (from the north). `faded` draws the
-// lighter picture shown in place of a tile that could not be downloaded. False when it cannot be written.
-bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded = false);
+// lighter picture shown in place of a tile that could not be downloaded. `scale` 2 writes the 512-pixel
+// picture of the same tile (render_tile). False when it cannot be written.
+bool write_atlas_tile(int zoom, int x, int y, const std::string& path, bool faded = false, int scale = 1);
 
-// The Etopo2 level-0 tile at `row` (0..7 from the south) and `column` (0..15 from 180° W).
-bool write_relief_tile(int row, int column, const std::string& path);
+// The Etopo2 level-0 tile at `row` (0..7 from the south) and `column` (0..15 from 180° W): GIF with the
+// fixed palette; `scale` 2 writes its 512-pixel picture as PNG instead.
+bool write_relief_tile(int row, int column, const std::string& path, int scale = 1);
 
 // Makes these writers the tile library's local maker (vg::set_local_tile_maker), so that the Atlas
 // and Etopo2 are drawn wherever tiles are fetched. The caller owns a QGuiApplication.

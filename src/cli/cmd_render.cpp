@@ -1,7 +1,6 @@
 // vortool render: draws the view around a position from the tile cache alone, exactly as the window
 // does off line (cache lookup, mosaic, display bitmap, cross-hair and marker), and writes the whole
 // display bitmap as a BMP, PPM or PNG file.
-#include <png.h>
 
 #include <cctype>
 #include <cerrno>
@@ -174,38 +173,6 @@ RgbImage to_rgb(const DisplayBitmap& bitmap) {
         }
     }
     return image;
-}
-
-[[noreturn]] void png_write_error(png_structp png, png_const_charp message) {
-    std::fprintf(stderr, "libpng error: %s\n", message);
-    png_longjmp(png, 1);
-}
-
-// Everything with a destructor lives in the caller's frame; libpng may jump back to the setjmp.
-bool write_png_protected(png_structp png, png_infop info, std::FILE* file, const RgbImage& image,
-                         std::vector<png_bytep>& rows) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_init_io(png, file);
-    png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    return true;
-}
-
-bool write_png(const std::string& path, const RgbImage& image) {
-    File f(std::fopen(path.c_str(), "wb"));
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_write_error, nullptr);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    std::vector<png_bytep> rows(image.height);
-    for (int y = 0; y < image.height; ++y)
-        rows[y] = const_cast<png_bytep>(image.pixels.data() + std::size_t(y) * image.width * 3);
-    const bool ok = info && write_png_protected(png, info, f.get(), image, rows);
-    png_destroy_write_struct(&png, info ? &info : nullptr);
-    return ok && std::fclose(f.release()) == 0;
 }
 
 }  // namespace

@@ -94,6 +94,12 @@ private:
 // Decode a PNG file into red-green-blue pixels. True on success; false on failure, with `out` emptied
 // and the reason in `*why` when given. libpng's error text goes to standard error as "libpng error: ...".
 bool load_png(const std::filesystem::path& path, RgbImage& out, DecodeFailure* why = nullptr);
+// Writes red-green-blue pixels as an 8-bit RGB PNG file at zlib `level` (0..9; -1 libpng's default,
+// 6). Levels 0..2 write the rows unfiltered: the fastest file (for a drawn map tile of flat colours
+// hardly larger than at the default, bench/atlas; a photograph grows more). False when the
+// picture is empty or inconsistent or the file cannot be written (a partial file may stay: write
+// under a temporary name).
+bool write_png(const std::filesystem::path& path, const RgbImage& image, int level = -1);
 
 // Decode a JPEG file into red-green-blue pixels (grey and CMYK images converted). True on success;
 // false on failure, with `out` emptied and the reason in `*why` when given.

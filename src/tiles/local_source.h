@@ -21,13 +21,15 @@ inline constexpr const char* kPacksFolder = "packs";
 
 // What a maker is asked for: an Atlas tile (web zoom, column, row from the north; `faded` for the
 // lighter picture shown in place of a tile that could not be downloaded) or an Etopo2 relief cell
-// (`relief`: row from the south in y, column from 180° W in x).
+// (`relief`: row from the south in y, column from 180° W in x). `scale` 2: the same tile drawn
+// 512 pixels square for a screen of twice the pixel density, always as PNG.
 struct LocalTileRequest {
     bool relief = false;
     int zoom = 0;
     int x = 0;
     int y = 0;
     bool faded = false;
+    int scale = 1;
 };
 using LocalTileMaker = bool (*)(const LocalTileRequest& request, const std::string& path);
 
@@ -49,7 +51,8 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
 // Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
 // cannot be written. One thread at a time per pack.
 bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path);
-// The same for the pack file `pack_path`, opened once for the run; any thread.
+// The same for the pack of file `pack_path` as the program keeps it open (open_pack_shared), its
+// reads serialised with every other thread's: false also when the pack cannot be opened.
 bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path);
 
 // The faded Atlas picture for tile (x, y) of a Web-Mercator source at `level`, kept in the cache at
