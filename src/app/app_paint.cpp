@@ -63,22 +63,11 @@ void App::draw_overlays(const FixRecord& fix) {
 
     draw_gpx();
 
-    // Logged points.
+    // Logged points, kept by the log since it was opened (read again only when `file` names another).
+    if (!ws_->track_file.empty()) track_log_.open(track_path());
     if (ws_->plot && !ws_->track_file.empty()) {
-        std::FILE* f = open_stream(track_path(), "r");
-        if (f) {
-            char line[260];
-            while (std::fgets(line, sizeof line, f)) {
-                const std::string_view text(line);
-                const auto lat = scan_c_number(text);
-                const auto lon = lat ? scan_c_number(text.substr(lat->length)) : std::nullopt;
-                if (!lon) continue;
-                int c = 0, r = 0;
-                to_mosaic(lat->value, lon->value, c, r);
-                if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
-            }
-            std::fclose(f);
-        }
+        const TrackPlot::View shown{src, view_.level, view_.centre_x, view_.centre_y, w, h};
+        for (const auto& [c, r] : track_plot_.places(track_log_, shown, to_mosaic)) draw_position_marker(bitmap, c, r);
     }
 
     // The position.
@@ -87,14 +76,7 @@ void App::draw_overlays(const FixRecord& fix) {
     to_mosaic(fix.latitude, fix.longitude, c, r);
     if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
-        if (!ws_->track_file.empty()) {
-            std::FILE* f = open_stream(track_path(), "a");
-            if (f) {
-                const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
-                std::fputs(line.c_str(), f);
-                std::fclose(f);
-            }
-        }
+        if (!ws_->track_file.empty()) track_log_.append(fix.latitude, fix.longitude, clock_->local_calendar_text());
         if (!ws_->track) rebuild_bitmap();
     }
     draw_cross_hair(bitmap, c, r, ws_->track, ws_->hair);

@@ -74,13 +74,6 @@ std::string start_position_text(double latitude, double longitude) {
     return text;
 }
 
-std::string track_log_line(double latitude, double longitude, std::string_view calendar) {
-    std::string out = fixed_text(latitude, 6) + ' ' + fixed_text(longitude, 6) + " - ";
-    out += calendar;
-    out += '\n';
-    return out;
-}
-
 int speed_kmh(double speed_knots) { return whole(std::floor(speed_knots * 1.852)); }
 
 std::string speed_text(int kmh, double course) {

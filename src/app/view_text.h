@@ -1,5 +1,5 @@
-// The texts the main window writes: the title line, the start-position file, the track-log line,
-// the speed text and the About lines. Pure functions over plain values.
+// The texts the main window writes: the title line, the start-position file, the speed text and the
+// About lines. Pure functions over plain values.
 #pragma once
 
 #include <string>
@@ -31,9 +31,6 @@ std::string title_time_text(std::string_view utc_text, std::string_view local_te
 // The two lines of vor_pos.txt for a position: "%c %3d %02d %02d\n" for the latitude and the
 // longitude.
 std::string start_position_text(double latitude, double longitude);
-
-// One track-log line: "%f %f - %s\n" with the position and the 24-character calendar text.
-std::string track_log_line(double latitude, double longitude, std::string_view calendar);
 
 // The shown speed value: the receiver's knots as whole kilometres per hour (rounded down; 0 for
 // values that are not finite or out of range).

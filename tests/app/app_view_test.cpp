@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "app/view_text.h"
 #include "app_fixture.h"
@@ -250,6 +251,62 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     a.on_command(Command::Track);  // track on: markers stay, no cross-hair
     a.paint();
     EXPECT_EQ(read_file(dir / "track.txt"), "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
+}
+
+// The display bitmap's pixels.
+std::vector<std::uint8_t> pixels_of(const DisplayBitmap& b) {
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < b.height(); ++y) out.insert(out.end(), b.row(y), b.row(y) + 3 * b.width());
+    return out;
+}
+
+TEST_F(AppView, LoggedPointsAreKeptInMemory) {
+    // Without a log: the map as it is.
+    write_settings("", "file=track.txt\r\nplot=yes\r\n");
+    const std::vector<std::uint8_t> bare = pixels_of(*start().paint().bitmap);
+    app.reset();
+
+    // Points near the start position are drawn; a bad line and a line cut short are skipped.
+    write_file(dir / "track.txt", "60.18 24.96 - Mon Dec  7 05:09:35 2026\ngarbage\n60.16 24.88 - Mon Dec  7 05:09:36 2026\n60.1");
+    const PaintFrame f = start().paint();
+    const std::vector<std::uint8_t> plotted = pixels_of(*f.bitmap);
+    EXPECT_NE(plotted, bare);
+    // Kept in memory: a paint does not read the file again.
+    std::filesystem::remove(dir / "track.txt");
+    EXPECT_EQ(pixels_of(*app->paint().bitmap), plotted);
+}
+
+TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
+    test::TempDir dir;
+    write_file(dir / "a.txt", "1 1\n1.2 1.4\n2 3\n9 9\n");
+    TrackLog log;
+    log.open(dir / "a.txt");
+    TrackPlot plot;
+    int asked = 0;
+    auto place = [&](double lat, double lon, int& c, int& r) {  // whole degrees as pixels
+        ++asked;
+        c = static_cast<int>(lon);
+        r = static_cast<int>(lat);
+    };
+    using Places = std::vector<TrackPlot::Place>;
+    const TrackPlot::View view{MapSource::OpenStreetMap, 2, 0, 0, 5, 5};
+    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}}));  // (9, 9) is outside
+    EXPECT_EQ(asked, 4);
+    // Unchanged: nothing asked. An append: only the new position.
+    plot.places(log, view, place);
+    EXPECT_EQ(asked, 4);
+    ASSERT_TRUE(log.append(4, 0, "Mon Dec  7 05:09:35 2026"));
+    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}, {0, 4}}));
+    EXPECT_EQ(asked, 5);
+    // Another view or another log: all again.
+    TrackPlot::View panned = view;
+    panned.centre_x = 256;
+    plot.places(log, panned, place);
+    EXPECT_EQ(asked, 10);
+    write_file(dir / "b.txt", "0 0\n");
+    log.open(dir / "b.txt");
+    EXPECT_EQ(plot.places(log, panned, place), (Places{{0, 0}}));
+    EXPECT_EQ(asked, 11);
 }
 
 TEST(ViewText, AnglesStartFileAndAboutLines) {
