@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "app/app.h"
 #include "app/app_detail.h"
@@ -165,8 +164,9 @@ PaintFrame App::paint() {
     // 2. The first fix of the run becomes the next start position.
     if (!view_.start_saved && fix_valid(fix)) {
         view_.start_saved = true;
-        std::ofstream out(settings_path(kPosFile), std::ios::binary | std::ios::trunc);
-        if (out) out << start_position_text(fix.latitude, fix.longitude);
+        // Replaced whole, as every settings file: a crash or a full disk leaves the old start.
+        write_file_replacing(settings_path(kPosFile), start_position_text(fix.latitude, fix.longitude),
+                             {.keep_permissions = true, .flush = true});
         view_.zoom_clock = now();
     }
 

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "app/view_text.h"
 #include "app_fixture.h"
@@ -251,6 +256,31 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     a.on_command(Command::Track);  // track on: markers stay, no cross-hair
     a.paint();
     EXPECT_EQ(read_file(dir / "track.txt"), "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
+}
+
+TEST_F(AppView, AFailedStartFileWriteLeavesTheOldOne) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the full disk is made with a POSIX file size limit";
+#else
+    write_settings();
+    App& a = start();
+    // A disk that fills after 4 bytes: the start file is replaced whole or not at all, and the new
+    // file beside it is removed.
+    const std::string old = read_file(dir / "vor_pos.txt");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    set_fix(-33.5, -70.5);
+    a.paint();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, saved_signal);
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), old);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+#endif
 }
 
 // The display bitmap's pixels.
