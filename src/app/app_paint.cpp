@@ -244,6 +244,11 @@ PaintFrame App::paint() {
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
         frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
     }
+    const MapSource src = source();
+    if (const auto bar = scale_bar_length(
+            metres_per_pixel(src, view_.level, pixel_to_latitude(view_.centre_y, src, view_.level)),
+            PaintFrame::kScaleBarMostPixels))
+        frame.scale_bar = {true, bar->pixels, bar->label};
     frame.attribution = attribution();
     frame.message = map_message();
     return frame;

@@ -1,8 +1,9 @@
 // Window creation, the paint handler's title, following, Auto Zoom, the start file and the track
-// log, over a real tile cache in a scratch folder.
+// log, the scale bar, over a real tile cache in a scratch folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -290,7 +291,7 @@ std::vector<std::uint8_t> pixels_of(const DisplayBitmap& b) {
     return out;
 }
 
-TEST_F(AppView, LoggedPointsAreKeptInMemory) {
+TEST_F(AppView, LoggedPointsAreKeptInMemoryAndTheScaleBarFollowsTheLatitude) {
     // Without a log: the map as it is.
     write_settings("", "file=track.txt\r\nplot=yes\r\n");
     const std::vector<std::uint8_t> bare = pixels_of(*start().paint().bitmap);
@@ -304,6 +305,12 @@ TEST_F(AppView, LoggedPointsAreKeptInMemory) {
     // Kept in memory: a paint does not read the file again.
     std::filesystem::remove(dir / "track.txt");
     EXPECT_EQ(pixels_of(*app->paint().bitmap), plotted);
+
+    // Level 2 (web zoom 10) at 60.2° N: about 76 m a pixel, so 5 km is the longest round length
+    // within the bar's 120 pixels.
+    EXPECT_TRUE(f.scale_bar.show);
+    EXPECT_EQ(f.scale_bar.label, "5 km");
+    EXPECT_NEAR(f.scale_bar.pixels, 5000 / (152.874 * std::cos(60.2 * 3.14159265 / 180)), 1.0);
 }
 
 TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
@@ -337,6 +344,26 @@ TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
     log.open(dir / "b.txt");
     EXPECT_EQ(plot.places(log, panned, place), (Places{{0, 0}}));
     EXPECT_EQ(asked, 11);
+}
+
+TEST(ViewText, ScaleBarLengths) {
+    const auto equator = scale_bar_length(152.874, 120);  // web zoom 10 at the equator
+    ASSERT_TRUE(equator);
+    EXPECT_EQ(equator->label, "10 km");
+    EXPECT_EQ(equator->pixels, 65);
+    // 1, 2 and 5 steps, metres below a kilometre; a whole power of ten reached exactly.
+    EXPECT_EQ(scale_bar_length(1.0, 120)->label, "100 m");
+    EXPECT_EQ(scale_bar_length(1.0, 120)->pixels, 100);
+    EXPECT_EQ(scale_bar_length(0.3, 120)->label, "20 m");
+    EXPECT_EQ(scale_bar_length(0.3, 120)->pixels, 67);
+    EXPECT_EQ(scale_bar_length(10.0, 100)->label, "1 km");
+    EXPECT_EQ(scale_bar_length(10.0, 100)->pixels, 100);
+    EXPECT_EQ(scale_bar_length(9783.94, 120)->label, "1000 km");
+    EXPECT_EQ(scale_bar_length(0.01, 120)->label, "1 m");
+    // No bar where nothing sensible fits.
+    for (const double bad : {0.001, 0.0, -5.0, std::nan(""), HUGE_VAL, 1e300})
+        EXPECT_FALSE(scale_bar_length(bad, 120)) << bad;
+    EXPECT_FALSE(scale_bar_length(10.0, 0));
 }
 
 TEST(ViewText, AnglesStartFileAndAboutLines) {
