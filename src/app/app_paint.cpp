@@ -9,7 +9,6 @@
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
-#include "platform/c_number.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"

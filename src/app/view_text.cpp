@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/c_number.h"
 #include "tiles/geometry.h"
 
 namespace vg {
