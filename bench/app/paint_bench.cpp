@@ -1,10 +1,11 @@
-// Start-up to the first painted map with a warm tile cache, and the paint handler for a marker move
-// that needs no reload, with small and Big Maps views.
+// Start-up to the first painted map with a warm tile cache, the paint handler for a marker move
+// that needs no reload, with small and Big Maps views, and a paint that plots a long track log.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "app/app.h"
 #include "support/test_paths.h"
@@ -40,11 +41,11 @@ constexpr double kLon = 24.916667;
 struct Workspace {
     test::TempDir scratch;
     std::filesystem::path dir = scratch.path();
-    explicit Workspace(bool big) {
+    explicit Workspace(bool big, std::string_view more_ini = {}) {
         const std::string root = (dir / "Maps").string();
         std::ofstream(dir / "vor_set.txt") << "site=VirtualEarth\r\nsize=" << (big ? "large" : "small")
                                            << "\r\nunit=NMEA\r\nport=COM0\r\n";
-        std::ofstream(dir / "vor_ini.txt") << "maps=" << root << "\r\nzoom=2\r\nhair=1\r\ndash=k\r\n";
+        std::ofstream(dir / "vor_ini.txt") << "maps=" << root << "\r\nzoom=2\r\nhair=1\r\ndash=k\r\n" << more_ini;
         std::ofstream(dir / "vor_pos.txt") << "N 60 10 30\r\nE 24 55 00\r\n";
         const MapSource ve = MapSource::VirtualEarth;
         const WorldPixel p = geo_to_pixel(kLat, kLon, ve, 2);
@@ -71,6 +72,15 @@ AppOptions bench_options() {
     return o;
 }
 
+// A 3D fix at the start position.
+void put_fix_at_start(App& app) {
+    app.fix().update([](FixRecord& f) {
+        f.latitude = kLat;
+        f.longitude = kLon;
+        f.fix_dimension = 3;
+    });
+}
+
 void BM_StartupFirstPaint(benchmark::State& state) {
     const bool big = state.range(0) != 0;
     Workspace ws(big);
@@ -78,11 +88,7 @@ void BM_StartupFirstPaint(benchmark::State& state) {
     for (auto _ : state) {
         App app(ws.dir, bench_options());
         app.create(window);
-        app.fix().update([](FixRecord& f) {
-            f.latitude = kLat;
-            f.longitude = kLon;
-            f.fix_dimension = 3;
-        });
+        put_fix_at_start(app);
         PaintFrame frame = app.paint();
         benchmark::DoNotOptimize(frame.bitmap);
         if (!frame.bitmap) state.SkipWithError("no map painted");
@@ -115,6 +121,28 @@ void BM_MarkerMove(benchmark::State& state) {
     if (app.view().centre_x != cx) state.SkipWithError("the view moved");
 }
 BENCHMARK(BM_MarkerMove)->Arg(0)->Arg(1)->ArgNames({"big"})->Unit(benchmark::kMicrosecond);
+
+// A paint with `plot=yes` and a track log of 100 000 points around the view (the marker stays, so
+// nothing is appended): the cost of drawing the logged points back.
+void BM_PlotTrackLog(benchmark::State& state) {
+    Workspace ws(false, "file=track.txt\r\nplot=yes\r\n");
+    {
+        std::ofstream log(ws.dir / "track.txt", std::ios::binary);
+        for (int i = 0; i < 100000; ++i)
+            log << std::fixed << kLat + (i % 500) * 1e-4 << ' ' << kLon + (i / 500) * 1e-4
+                << " - Mon Dec  7 05:09:35 2026\n";
+    }
+    NullWindow window;
+    App app(ws.dir, bench_options());
+    app.create(window);
+    put_fix_at_start(app);
+    app.paint();
+    for (auto _ : state) {
+        PaintFrame frame = app.paint();
+        benchmark::DoNotOptimize(frame.bitmap);
+    }
+}
+BENCHMARK(BM_PlotTrackLog)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

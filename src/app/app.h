@@ -15,6 +15,7 @@
 
 #include "app/paint_frame.h"
 #include "app/tile_loader.h"
+#include "app/track_plot.h"
 #include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
@@ -30,6 +31,7 @@
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
 #include "track/gpx.h"
+#include "track/track_log.h"
 #include "tiles/tile_sources.h"
 #include "tiles/tile_types.h"
 
@@ -256,6 +258,8 @@ private:
     // The sharp cells with the display bitmap's overlays into `frame`.
     void fine_frame(PaintFrame& frame);
     GpxData gpx_;                          // the GPX file opened last
+    TrackLog track_log_;                   // the `file` setting's log, its positions kept for the plot
+    TrackPlot track_plot_;                 // their places in the current view's bitmap
     Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing

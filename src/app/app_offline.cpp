@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// GPX files and track logs larger than this are refused rather than read into memory.
+// GPX files larger than this are refused rather than read into memory.
 constexpr std::uintmax_t kMaxTextFile = 64u << 20;
 
 bool read_text_file(const fs::path& path, std::string& out) {
@@ -183,13 +183,14 @@ void App::export_track() {
         w.warning_box("There is no track log to export: the file line of vor_ini.txt names none.");
         return;
     }
-    std::string text;
     const fs::path log = track_path();
-    if (!read_text_file(log, text)) {
+    track_log_.open(log);
+    const std::optional<std::vector<TrackRun>> read = track_log_.read_runs();
+    if (!read) {
         w.warning_box("The track log \"" + log.string() + "\" cannot be read.");
         return;
     }
-    const std::vector<TrackRun> runs = read_track_log(text);
+    const std::vector<TrackRun>& runs = *read;
     if (runs.empty()) {
         w.warning_box("The track log \"" + log.string() + "\" holds no positions yet.");
         return;

@@ -3,14 +3,12 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "app/app.h"
 #include "app/app_detail.h"
 #include "app/toolbar_layout.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
-#include "platform/c_number.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
@@ -63,22 +61,11 @@ void App::draw_overlays(const FixRecord& fix) {
 
     draw_gpx();
 
-    // Logged points.
+    // Logged points, kept by the log since it was opened (read again only when `file` names another).
+    if (!ws_->track_file.empty()) track_log_.open(track_path());
     if (ws_->plot && !ws_->track_file.empty()) {
-        std::FILE* f = open_stream(track_path(), "r");
-        if (f) {
-            char line[260];
-            while (std::fgets(line, sizeof line, f)) {
-                const std::string_view text(line);
-                const auto lat = scan_c_number(text);
-                const auto lon = lat ? scan_c_number(text.substr(lat->length)) : std::nullopt;
-                if (!lon) continue;
-                int c = 0, r = 0;
-                to_mosaic(lat->value, lon->value, c, r);
-                if (c >= 0 && c < w && r >= 0 && r < h) draw_position_marker(bitmap, c, r);
-            }
-            std::fclose(f);
-        }
+        const TrackPlot::View shown{src, view_.level, view_.centre_x, view_.centre_y, w, h};
+        for (const auto& [c, r] : track_plot_.places(track_log_, shown, to_mosaic)) draw_position_marker(bitmap, c, r);
     }
 
     // The position.
@@ -87,14 +74,7 @@ void App::draw_overlays(const FixRecord& fix) {
     to_mosaic(fix.latitude, fix.longitude, c, r);
     if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
-        if (!ws_->track_file.empty()) {
-            std::FILE* f = open_stream(track_path(), "a");
-            if (f) {
-                const std::string line = track_log_line(fix.latitude, fix.longitude, clock_->local_calendar_text());
-                std::fputs(line.c_str(), f);
-                std::fclose(f);
-            }
-        }
+        if (!ws_->track_file.empty()) track_log_.append(fix.latitude, fix.longitude, clock_->local_calendar_text());
         if (!ws_->track) rebuild_bitmap();
     }
     draw_cross_hair(bitmap, c, r, ws_->track, ws_->hair);
@@ -183,8 +163,9 @@ PaintFrame App::paint() {
     // 2. The first fix of the run becomes the next start position.
     if (!view_.start_saved && fix_valid(fix)) {
         view_.start_saved = true;
-        std::ofstream out(settings_path(kPosFile), std::ios::binary | std::ios::trunc);
-        if (out) out << start_position_text(fix.latitude, fix.longitude);
+        // Replaced whole, as every settings file: a crash or a full disk leaves the old start.
+        write_file_replacing(settings_path(kPosFile), start_position_text(fix.latitude, fix.longitude),
+                             {.keep_permissions = true, .flush = true});
         view_.zoom_clock = now();
     }
 
@@ -263,6 +244,11 @@ PaintFrame App::paint() {
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
         frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
     }
+    const MapSource src = source();
+    if (const auto bar = scale_bar_length(
+            metres_per_pixel(src, view_.level, pixel_to_latitude(view_.centre_y, src, view_.level)),
+            PaintFrame::kScaleBarMostPixels))
+        frame.scale_bar = {true, bar->pixels, bar->label};
     frame.attribution = attribution();
     frame.message = map_message();
     return frame;

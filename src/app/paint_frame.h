@@ -52,6 +52,15 @@ struct PaintFrame {
         int x = 0;            // left edge of the text
         int y = 0;            // top edge of the text
     } speed;
+    // A bar of `pixels` map pixels (at most kScaleBarMostPixels) and its ground length, as "5 km",
+    // over the map's bottom-left corner above the attribution and message lines: the scale at the
+    // latitude of the view's centre, east-west.
+    static constexpr int kScaleBarMostPixels = 120;
+    struct ScaleBar {
+        bool show = false;
+        int pixels = 0;
+        std::string label;
+    } scale_bar;
     // Drawn over the map's bottom-left corner, small, on a light band so it reads on any tile: the
     // visible source's attribution. Above it, when the source has a problem, one message line.
     std::string attribution;

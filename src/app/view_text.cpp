@@ -1,10 +1,10 @@
 #include "app/view_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/c_number.h"
 #include "tiles/geometry.h"
 
 namespace vg {
@@ -74,19 +74,31 @@ std::string start_position_text(double latitude, double longitude) {
     return text;
 }
 
-std::string track_log_line(double latitude, double longitude, std::string_view calendar) {
-    std::string out = fixed_text(latitude, 6) + ' ' + fixed_text(longitude, 6) + " - ";
-    out += calendar;
-    out += '\n';
-    return out;
-}
-
 int speed_kmh(double speed_knots) { return whole(std::floor(speed_knots * 1.852)); }
 
 std::string speed_text(int kmh, double course) {
     char text[64];
     std::snprintf(text, sizeof text, "%d km/h %s", kmh, compass_point(course));
     return text;
+}
+
+std::optional<ScaleBarLength> scale_bar_length(double metres_per_pixel, int most_pixels) {
+    if (!(metres_per_pixel > 0) || !std::isfinite(metres_per_pixel) || most_pixels <= 0) return std::nullopt;
+    const double most = metres_per_pixel * most_pixels;
+    if (most < 1 || most > 1e9) return std::nullopt;  // not even 1 m, or more than the earth
+    double power = std::pow(10.0, std::floor(std::log10(most)));
+    if (power * 10 <= most) power *= 10;  // log10 a hair short of a whole power
+    double length = power;
+    for (const double step : {5.0, 2.0})
+        if (step * power <= most) {
+            length = step * power;
+            break;
+        }
+    const long long whole = std::llround(length);
+    ScaleBarLength bar;
+    bar.pixels = std::max(1, static_cast<int>(std::lround(length / metres_per_pixel)));
+    bar.label = whole >= 1000 ? std::to_string(whole / 1000) + " km" : std::to_string(whole) + " m";
+    return bar;
 }
 
 std::string about_version_line(std::string_view compiler_date) {

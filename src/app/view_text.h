@@ -1,7 +1,8 @@
-// The texts the main window writes: the title line, the start-position file, the track-log line,
-// the speed text and the About lines. Pure functions over plain values.
+// The texts the main window writes: the title line, the start-position file, the speed text, the
+// scale bar's length and the About lines. Pure functions over plain values.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,14 +33,21 @@ std::string title_time_text(std::string_view utc_text, std::string_view local_te
 // longitude.
 std::string start_position_text(double latitude, double longitude);
 
-// One track-log line: "%f %f - %s\n" with the position and the 24-character calendar text.
-std::string track_log_line(double latitude, double longitude, std::string_view calendar);
-
 // The shown speed value: the receiver's knots as whole kilometres per hour (rounded down; 0 for
 // values that are not finite or out of range).
 int speed_kmh(double speed_knots);
 // "%d km/h %s" with the speed value and the compass point of the course.
 std::string speed_text(int kmh, double course);
+
+// The scale bar: the longest round length (1, 2 or 5 times a power of ten; metres, or kilometres
+// from 1 km) that takes at most `most_pixels` pixels at `metres_per_pixel`, its pixels (rounded)
+// and its label ("200 m", "5 km"). Nothing when not even 1 m fits, or the scale is not a positive
+// finite number.
+struct ScaleBarLength {
+    int pixels = 0;
+    std::string label;
+};
+std::optional<ScaleBarLength> scale_bar_length(double metres_per_pixel, int most_pixels);
 
 // "VorGlobal ver 1.4 - build YYYYMMMDD" from a compiler date text ("Dec  7 2026").
 std::string about_version_line(std::string_view compiler_date);

@@ -108,6 +108,12 @@ double pixel_to_latitude(int y, MapSource source, int level) {
     return (2.0 * std::atan(std::pow(kE, t)) - kPi / 2.0) * 180.0 / kPi;
 }
 
+double metres_per_pixel(MapSource source, int level, double latitude) {
+    const double width = source == MapSource::MapQuest ? mapquest_width(level) : world_width(level);
+    const double phi = std::clamp(latitude, -90.0, 90.0) * kPi / 180.0;
+    return kEquatorMetres * std::max(0.0, std::cos(phi)) / width;
+}
+
 int rescale_x(int x, int from_level, int to_level, MapSource source) {
     if (source != MapSource::MapQuest) return shift_levels(x, from_level, to_level);
     const double longitude = static_cast<double>(x) / mapquest_width(from_level) * 360.0 - 180.0;

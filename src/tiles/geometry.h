@@ -47,6 +47,14 @@ int web_zoom(int level);
 // True for the spherical Mercator sources (OpenStreetMap, GoogleMaps, VirtualEarth).
 bool is_mercator(MapSource source);
 
+// Ground metres along the parallel at `latitude` that one world pixel of `source` at `level` covers
+// (the map's east-west scale there): the equator's length (WGS 84, kEquatorMetres) times cos(latitude)
+// over the world's width in pixels. For the Mercator sources that is their scale at that latitude in
+// both directions (pixels per metre grow as 1/cos towards the poles); Etopo2 and MapQuest, whose
+// pixels are equal steps of longitude, have it east-west. Latitudes beyond ±90 count as ±90.
+inline constexpr double kEquatorMetres = 40075016.68557849;
+double metres_per_pixel(MapSource source, int level, double latitude);
+
 // Degrees (north and east positive) to the world pixel of `source` at `level`. Results beyond the
 // int range saturate and a NaN coordinate gives 0, so any input yields a defined pixel. For the
 // Mercator sources a latitude at or beyond a pole is taken as ±kMercatorLimit; other latitudes

@@ -159,9 +159,9 @@ QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
 }
 
 // Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
-// on any tile: the message line (dark red) above the attribution.
-static void draw_map_notes(QPainter& painter, const PaintFrame& frame) {
-    QFont font = painter.font();
+// on any tile: the message line (dark red) above the attribution. Gives the top edge of the lines.
+static int draw_map_notes(QPainter& painter, const PaintFrame& frame) {
+    QFont font;  // the plain font, whatever the speed text left in the painter
     font.setPixelSize(11);
     painter.setFont(font);
     const QFontMetrics metrics(font);
@@ -179,6 +179,28 @@ static void draw_map_notes(QPainter& painter, const PaintFrame& frame) {
     };
     note(frame.attribution, QColor(32, 32, 32));
     note(frame.message, QColor(160, 0, 0));
+    return bottom;
+}
+
+// The scale bar on the same kind of band, its bottom edge at `bottom` (above the notes, left of the
+// speed text): a dark bar of the frame's length with a tick at each end, and the length beside it.
+static void draw_scale_bar(QPainter& painter, const PaintFrame& frame, int bottom) {
+    const PaintFrame::ScaleBar& bar = frame.scale_bar;
+    if (!bar.show || bar.pixels <= 0) return;
+    const QFontMetrics metrics(painter.font());  // the notes' small font
+    const QString label = QString::fromUtf8(bar.label.data(), static_cast<qsizetype>(bar.label.size()));
+    const int height = metrics.height() + 4;
+    const int left = MapView::kMapLeft + 4;
+    const QRect band(MapView::kMapLeft, bottom - height, bar.pixels + metrics.horizontalAdvance(label) + 16, height);
+    painter.fillRect(band, QColor(255, 255, 255, 200));
+    const QColor ink(MapView::kScaleBarInk);
+    const int base = band.bottom() - 3;  // the bar's lower row
+    painter.fillRect(QRect(left, base - 1, bar.pixels, 2), ink);
+    painter.fillRect(QRect(left, band.top() + 3, 1, base - band.top() - 3), ink);
+    painter.fillRect(QRect(left + bar.pixels - 1, band.top() + 3, 1, base - band.top() - 3), ink);
+    painter.setPen(ink);
+    painter.drawText(QRect(left + bar.pixels + 6, band.top(), band.right() - left - bar.pixels - 6, height),
+                     Qt::AlignVCenter | Qt::AlignLeft, label);
 }
 
 void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag) {
@@ -219,7 +241,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
     if (frame.speed.show && frame.speed.font_height > 0)
         draw_speed(painter, frame.speed, frame.map_width, frame.night);
     draw_progress(painter, frame);
-    draw_map_notes(painter, frame);
+    draw_scale_bar(painter, frame, draw_map_notes(painter, frame));
 }
 
 void MapView::paintEvent(QPaintEvent* event) {

@@ -38,6 +38,8 @@ public:
     // The speed text: white outline, dark blue letters.
     static constexpr QRgb kSpeedOutline = 0xFFFFFFFF;
     static constexpr QRgb kSpeedText = 0xFF000077;
+    // The scale bar and its length: dark grey on the notes' light band.
+    static constexpr QRgb kScaleBarInk = 0xFF202020;
     // At night: the map and the toolbar are multiplied by this colour (dimmed, blue and green more
     // than red), the background is dark and the speed text dark red on black.
     static constexpr QRgb kNightTint = 0xFF735A4D;

@@ -1,9 +1,16 @@
 // Window creation, the paint handler's title, following, Auto Zoom, the start file and the track
-// log, over a real tile cache in a scratch folder.
+// log, the scale bar, over a real tile cache in a scratch folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "app/view_text.h"
 #include "app_fixture.h"
@@ -250,6 +257,113 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     a.on_command(Command::Track);  // track on: markers stay, no cross-hair
     a.paint();
     EXPECT_EQ(read_file(dir / "track.txt"), "garbage\n60.17\n\n" + log + std::string(600, 'x') + "\n");
+}
+
+TEST_F(AppView, AFailedStartFileWriteLeavesTheOldOne) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the full disk is made with a POSIX file size limit";
+#else
+    write_settings();
+    App& a = start();
+    // A disk that fills after 4 bytes: the start file is replaced whole or not at all, and the new
+    // file beside it is removed.
+    const std::string old = read_file(dir / "vor_pos.txt");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    set_fix(-33.5, -70.5);
+    a.paint();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, saved_signal);
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), old);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+#endif
+}
+
+// The display bitmap's pixels.
+std::vector<std::uint8_t> pixels_of(const DisplayBitmap& b) {
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < b.height(); ++y) out.insert(out.end(), b.row(y), b.row(y) + 3 * b.width());
+    return out;
+}
+
+TEST_F(AppView, LoggedPointsAreKeptInMemoryAndTheScaleBarFollowsTheLatitude) {
+    // Without a log: the map as it is.
+    write_settings("", "file=track.txt\r\nplot=yes\r\n");
+    const std::vector<std::uint8_t> bare = pixels_of(*start().paint().bitmap);
+    app.reset();
+
+    // Points near the start position are drawn; a bad line and a line cut short are skipped.
+    write_file(dir / "track.txt", "60.18 24.96 - Mon Dec  7 05:09:35 2026\ngarbage\n60.16 24.88 - Mon Dec  7 05:09:36 2026\n60.1");
+    const PaintFrame f = start().paint();
+    const std::vector<std::uint8_t> plotted = pixels_of(*f.bitmap);
+    EXPECT_NE(plotted, bare);
+    // Kept in memory: a paint does not read the file again.
+    std::filesystem::remove(dir / "track.txt");
+    EXPECT_EQ(pixels_of(*app->paint().bitmap), plotted);
+
+    // Level 2 (web zoom 10) at 60.2° N: about 76 m a pixel, so 5 km is the longest round length
+    // within the bar's 120 pixels.
+    EXPECT_TRUE(f.scale_bar.show);
+    EXPECT_EQ(f.scale_bar.label, "5 km");
+    EXPECT_NEAR(f.scale_bar.pixels, 5000 / (152.874 * std::cos(60.2 * 3.14159265 / 180)), 1.0);
+}
+
+TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
+    test::TempDir dir;
+    write_file(dir / "a.txt", "1 1\n1.2 1.4\n2 3\n9 9\n");
+    TrackLog log;
+    log.open(dir / "a.txt");
+    TrackPlot plot;
+    int asked = 0;
+    auto place = [&](double lat, double lon, int& c, int& r) {  // whole degrees as pixels
+        ++asked;
+        c = static_cast<int>(lon);
+        r = static_cast<int>(lat);
+    };
+    using Places = std::vector<TrackPlot::Place>;
+    const TrackPlot::View view{MapSource::OpenStreetMap, 2, 0, 0, 5, 5};
+    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}}));  // (9, 9) is outside
+    EXPECT_EQ(asked, 4);
+    // Unchanged: nothing asked. An append: only the new position.
+    plot.places(log, view, place);
+    EXPECT_EQ(asked, 4);
+    ASSERT_TRUE(log.append(4, 0, "Mon Dec  7 05:09:35 2026"));
+    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}, {0, 4}}));
+    EXPECT_EQ(asked, 5);
+    // Another view or another log: all again.
+    TrackPlot::View panned = view;
+    panned.centre_x = 256;
+    plot.places(log, panned, place);
+    EXPECT_EQ(asked, 10);
+    write_file(dir / "b.txt", "0 0\n");
+    log.open(dir / "b.txt");
+    EXPECT_EQ(plot.places(log, panned, place), (Places{{0, 0}}));
+    EXPECT_EQ(asked, 11);
+}
+
+TEST(ViewText, ScaleBarLengths) {
+    const auto equator = scale_bar_length(152.874, 120);  // web zoom 10 at the equator
+    ASSERT_TRUE(equator);
+    EXPECT_EQ(equator->label, "10 km");
+    EXPECT_EQ(equator->pixels, 65);
+    // 1, 2 and 5 steps, metres below a kilometre; a whole power of ten reached exactly.
+    EXPECT_EQ(scale_bar_length(1.0, 120)->label, "100 m");
+    EXPECT_EQ(scale_bar_length(1.0, 120)->pixels, 100);
+    EXPECT_EQ(scale_bar_length(0.3, 120)->label, "20 m");
+    EXPECT_EQ(scale_bar_length(0.3, 120)->pixels, 67);
+    EXPECT_EQ(scale_bar_length(10.0, 100)->label, "1 km");
+    EXPECT_EQ(scale_bar_length(10.0, 100)->pixels, 100);
+    EXPECT_EQ(scale_bar_length(9783.94, 120)->label, "1000 km");
+    EXPECT_EQ(scale_bar_length(0.01, 120)->label, "1 m");
+    // No bar where nothing sensible fits.
+    for (const double bad : {0.001, 0.0, -5.0, std::nan(""), HUGE_VAL, 1e300})
+        EXPECT_FALSE(scale_bar_length(bad, 120)) << bad;
+    EXPECT_FALSE(scale_bar_length(10.0, 0));
 }
 
 TEST(ViewText, AnglesStartFileAndAboutLines) {

@@ -38,6 +38,19 @@ TEST(Geometry, PerLevelTable) {
     EXPECT_DOUBLE_EQ(pixels_per_degree(4), 46603.37777777778);
 }
 
+TEST(Geometry, MetresPerPixelAlongTheParallel) {
+    // Web zoom 10 (level 2) at the equator: 152.87 m; half of it at 60°; none at a pole.
+    EXPECT_NEAR(metres_per_pixel(MapSource::OpenStreetMap, 2, 0.0), 152.874, 0.001);
+    EXPECT_NEAR(metres_per_pixel(MapSource::VirtualEarth, 2, 60.0), 76.437, 0.001);
+    EXPECT_NEAR(metres_per_pixel(MapSource::GoogleMaps, 4, -45.0), 1.68904, 0.00001);
+    // Etopo2 and MapQuest by their own widths.
+    EXPECT_NEAR(metres_per_pixel(MapSource::Etopo2, 0, 0.0), 9783.94, 0.01);
+    EXPECT_NEAR(metres_per_pixel(MapSource::MapQuest, 0, 0.0), 13045.25, 0.01);
+    EXPECT_NEAR(metres_per_pixel(MapSource::OpenStreetMap, 2, 90.0), 0.0, 1e-9);
+    EXPECT_NEAR(metres_per_pixel(MapSource::OpenStreetMap, 2, 1000.0), 0.0, 1e-9);
+    EXPECT_EQ(metres_per_pixel(MapSource::OpenStreetMap, 2, std::nan("")), 0.0);
+}
+
 TEST(Geometry, OriginAndDateLine) {
     for (int level = 0; level < kLevelCount; ++level) {
         const int w = world_width(level);

@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -147,25 +148,44 @@ TEST_F(ShellTest, ClientAreaShowsToolbarFrameAndMap) {
     }
 }
 
-TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
+// A frame of the small view over an all-black map in `bitmap`, with the speed text.
+PaintFrame black_map_frame(DisplayBitmap& bitmap) {
     PaintFrame frame;
     frame.draw_toolbar = true;
-    DisplayBitmap bitmap;
     Mosaic mosaic;
     mosaic.width = mosaic.height = 512;
     mosaic.pixels.assign(512 * 512 * 3, 0);  // a black map shows the white outline
-    ASSERT_TRUE(build_display_bitmap(false, mosaic, bitmap));
+    EXPECT_TRUE(build_display_bitmap(false, mosaic, bitmap));
     frame.bitmap = &bitmap;
     frame.map_width = 512;
     frame.map_height = 384;
     frame.visible_first_row = 64;
     frame.speed = {true, "88 km/h NE", 24, 512 - 11 * 10, 384 + 48 - 24};
+    return frame;
+}
+
+// The client area of the small view as MapView draws `frame`.
+QImage drawn(const PaintFrame& frame) {
     QImage image(514, 435, QImage::Format_RGB32);
     image.fill(MapView::kBackground);
-    {
-        QPainter painter(&image);
-        MapView::draw_frame(painter, frame, 514);
-    }
+    QPainter painter(&image);
+    MapView::draw_frame(painter, frame, 514);
+    return image;
+}
+
+// The smallest rectangle holding every pixel where `a` and `b` differ.
+QRect changed(const QImage& a, const QImage& b) {
+    QRect box;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
+    DisplayBitmap bitmap;
+    PaintFrame frame = black_map_frame(bitmap);
+    QImage image = drawn(frame);
     int blue = 0, white = 0;
     const QRect box(frame.speed.x - 2, frame.speed.y - 2, 11 * 10 + 4, 24 + 4);
     for (int y = box.top(); y <= box.bottom(); ++y)
@@ -183,20 +203,44 @@ TEST_F(ShellTest, SpeedTextIsDarkBlueOutlinedInWhite) {
 
     // Without a bitmap only the toolbar is drawn; a failed composition draws nothing at all.
     frame.bitmap = nullptr;
-    image.fill(MapView::kBackground);
-    {
-        QPainter painter(&image);
-        MapView::draw_frame(painter, frame, 514);
-    }
+    image = drawn(frame);
     EXPECT_EQ(image.pixel(5, 1), kBlack);
     EXPECT_EQ(image.pixel(0, 48), MapView::kBackground);
     frame.draw_toolbar = false;
-    image.fill(MapView::kBackground);
-    {
-        QPainter painter(&image);
-        MapView::draw_frame(painter, frame, 514);
-    }
-    EXPECT_EQ(image.pixel(5, 1), MapView::kBackground);
+    EXPECT_EQ(drawn(frame).pixel(5, 1), MapView::kBackground);
+}
+
+TEST_F(ShellTest, ScaleBarStandsAboveTheNotesAndClearOfTheSpeed) {
+    DisplayBitmap bitmap;
+    PaintFrame frame = black_map_frame(bitmap);
+    const QImage map_only = drawn(frame);
+    frame.attribution = "\u00a9 OpenStreetMap contributors";
+    frame.message = "The tile server does not answer";
+    const QImage notes = drawn(frame);
+    frame.scale_bar = {true, 66, "5 km"};
+    const QImage with_bar = drawn(frame);
+    PaintFrame without_speed = frame;
+    without_speed.speed.show = false;
+    const QRect notes_box = changed(map_only, notes), bar_box = changed(notes, with_bar),
+                speed_box = changed(drawn(without_speed), with_bar);
+    ASSERT_FALSE(bar_box.isEmpty());
+    ASSERT_FALSE(speed_box.isEmpty());
+    // In the map's bottom-left corner, over neither the attribution and message nor the speed (which
+    // leaves the notes' font as it was).
+    EXPECT_EQ(bar_box.left(), MapView::kMapLeft);
+    EXPECT_EQ(bar_box.bottom() + 1, notes_box.top());
+    EXPECT_FALSE(bar_box.intersects(speed_box));
+    // The bar itself: one row of 66 dark pixels, as long as the frame says.
+    int longest = 0;
+    for (int y = bar_box.top(); y <= bar_box.bottom(); ++y)
+        for (int x = bar_box.left(), run = 0; x <= bar_box.right(); ++x) {
+            run = with_bar.pixel(x, y) == MapView::kScaleBarInk ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    EXPECT_EQ(longest, 66);
+    // No bar when the frame has none.
+    frame.scale_bar.show = false;
+    EXPECT_EQ(drawn(frame), notes);
 }
 
 TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
