@@ -240,7 +240,7 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
                                 {{z, x, tms(z, y), dir / "wide.png"}}));
     write_settings();
     start_at_scale_two();
-    app->on_command(Command::CatalogueFirst);
+    app->on_command(app->catalogue().find("City", false)->menu_id);
     ASSERT_EQ(app->current_entry()->name, "City");
     const PaintFrame frame = paint_until_sharp();
     // Only the first cell has finer tiles.
@@ -267,7 +267,7 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
     EXPECT_LT(differ[2], 2000);
     EXPECT_EQ(files_below(dir / "Maps/City@2x"), 3);  // the missing one is not invented
 
-    app->on_command(Command::CatalogueSecond);
+    app->on_command(app->catalogue().find("Wide", false)->menu_id);
     ASSERT_EQ(app->current_entry()->name, "Wide");
     const PaintFrame whole = paint_until_sharp();
     ASSERT_EQ(whole.fine_cells.size(), 1u);
