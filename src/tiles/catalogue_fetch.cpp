@@ -6,9 +6,9 @@
 #include <mutex>
 #include <set>
 
-#include "net/http_cache.h"
 #include "platform/files.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/http_cache.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {

@@ -17,7 +17,6 @@
 #include <thread>
 
 #include "app/app_fixture.h"
-#include "app/tile_loader.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
 #if !defined(VG_NO_CURL) && !defined(_WIN32)
@@ -26,6 +25,7 @@
 #include "support/tls_test_server.h"
 #endif
 #include "tiles/image_decode.h"
+#include "tiles/tile_loader.h"
 #include "tiles/tile_sources.h"
 
 namespace vg::test {

@@ -7,9 +7,9 @@
 #include <optional>
 #include <thread>
 
-#include "net/http_cache.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
+#include "tiles/http_cache.h"
 #include "tiles/tile_sources.h"
 
 namespace vg {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "net/fetcher.h"
-#include "net/source_health.h"
+#include "tiles/source_health.h"
 
 namespace vg {
 

@@ -1,11 +1,11 @@
-#include "app/tile_loader.h"
+#include "tiles/tile_loader.h"
 
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <iterator>
 
-#include "net/http_cache.h"
+#include "tiles/http_cache.h"
 
 #include "platform/window.h"
 
