@@ -1,14 +1,18 @@
-// Background filling of the view's missing tiles. The window thread says which tiles the view wants
-// (nearest the view centre first); the loader hands them to the fetcher, whose own thread downloads
-// them within the source's connection limit and writes each through a temporary file renamed into
-// place. Requests for tiles that have left the view are cancelled when the view moves, and those
-// still queued take their new distance from the centre. Each finished
-// tile is queued and the window is invalidated; the window thread takes the queue in its paint and
-// draws the tiles. The window thread never waits for the network here.
+// The one way a tile is fetched through the fetcher. The window fills its view in the background with
+// a TileLoader: the window thread says which tiles the view wants (nearest the view centre first);
+// the loader hands them to the fetcher, whose own thread downloads them within the source's
+// connection limit and writes each through a temporary file renamed into place. Requests for tiles
+// that have left the view are cancelled when the view moves, and those still queued take their new
+// distance from the centre. Each finished tile is queued and the loader's notify callback runs (the
+// window passes one that invalidates it); the window thread takes the queue in its paint and draws
+// the tiles. The window thread never waits for the network here. Scripts and vortool fetch the same
+// wants with the same policy through fetch_tiles_and_wait. Every finished transfer, of either and of
+// the revalidations, goes through land_tile.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,11 +20,10 @@
 #include <vector>
 
 #include "net/fetcher.h"
+#include "tiles/http_cache.h"
 #include "tiles/source_health.h"
 
 namespace vg {
-
-class Window;
 
 class TileLoader {
 public:
@@ -42,6 +45,7 @@ public:
         int host_connections = 2;
         std::string proxy;
         std::string cafile;
+        std::string user_agent;  // empty: the fetcher's
         std::string expected_type = "image/*";
         // A catalogue source fetched with its policy: each transfer is recorded in `health` under
         // `source` (one message per situation; the fetcher stays quiet), and each tile that lands
@@ -53,11 +57,15 @@ public:
         TransferLimits limits = TransferLimits::tiles();
         // Off for the original sources: their tiles keep no validators, only their health counts.
         bool cache_records = true;
+        // The seconds since the epoch a landing is recorded at.
+        std::int64_t now_or_clock() const;
     };
+    // Runs on the fetcher's thread whenever a tile has finished; must not wait for the window thread.
+    using Notify = std::function<void()>;
 
-    // `window` is invalidated (from the fetcher's thread) whenever a tile has finished.
-    TileLoader(Fetcher& fetcher, Window* window);
-    // Cancels what is still outstanding; callbacks that come later find the loader gone.
+    TileLoader(Fetcher& fetcher, Notify notify);
+    // Cancels what is still outstanding; callbacks that come later find the loader gone (`notify` is
+    // never called once the destructor has begun).
     ~TileLoader();
     TileLoader(const TileLoader&) = delete;
     TileLoader& operator=(const TileLoader&) = delete;
@@ -76,6 +84,9 @@ public:
     // Requests submitted and not yet taken back with take_landed() (the count of tiles left).
     std::size_t outstanding() const;
 
+    // The request of one want under `policy` (its directories made).
+    static FetchRequest request_of(const Want& want, const Policy& policy);
+
 private:
     struct Shared;
     void cancel(std::vector<Fetcher::RequestId> ids);
@@ -87,5 +98,20 @@ private:
     };
     std::map<std::string, Requested> requested_;  // by path; window thread only
 };
+
+// The landing step of every finished tile transfer (the fetcher has already renamed a 2xx body into
+// place at `path`): with `cache_records` on, a tile that landed gets its cache record (validators,
+// freshness) and a 304 of a revalidation renews the `previous` record (its validators kept where the
+// reply names none); with a `health`, the transfer is recorded there under `source` (cancelled ones
+// are not). Returns the tile's outcome: ok only for a 2xx with a body.
+TileLoader::Landed land_tile(const std::string& path, const std::string& url, const FetchResult& result,
+                             const TileLoader::Policy& policy, const CacheRecord* previous = nullptr);
+
+// The synchronous form, for scripts and vortool: fetches `wants` with `policy` (nearest first, within
+// its connections) and waits for every one, each landed through land_tile. A transfer that has not
+// ended within the bound of its turn ((connect + total) per round of `host_connections`, plus a
+// margin) is cancelled. Returns one Landed per want, in the order given. Never from the window thread.
+std::vector<TileLoader::Landed> fetch_tiles_and_wait(Fetcher& fetcher, const std::vector<TileLoader::Want>& wants,
+                                                     const TileLoader::Policy& policy);
 
 }  // namespace vg
