@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include "platform/files.h"
+
 namespace vg {
 
 std::int64_t TileLoader::Policy::now_or_clock() const {
@@ -18,6 +20,16 @@ TileLoader::Landed land_tile(const std::string& path, const std::string& url, co
     landed.path = path;
     landed.ok = result.ok() && result.bytes > 0;
     if (!landed.ok) landed.reason = result.ok() ? "empty" : fetch_situation(result);
+    // Only a body replaces what the cache holds: an empty reply leaves the cached tile as it was.
+    if (!result.temporary.empty()) {
+        if (!landed.ok) {
+            remove_file(result.temporary);
+        } else if (!replace_file(result.temporary, path)) {
+            remove_file(result.temporary);
+            landed.ok = false;
+            landed.reason = "cannot write the cache";
+        }
+    }
     if (!policy.cache_records && !policy.health) return landed;
     const std::int64_t now = policy.now_or_clock();
     if (policy.cache_records) {
@@ -46,6 +58,7 @@ FetchRequest TileLoader::request_of(const Want& want, const Policy& policy) {
     request.priority = -want.distance;  // the middle of the view first
     request.limits = policy.limits;
     request.quiet = policy.health != nullptr;  // SourceHealth reports each situation once
+    request.keep_temporary = true;             // land_tile renames the body into place
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(want.path).parent_path(), ec);
     return request;

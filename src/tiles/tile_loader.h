@@ -99,11 +99,12 @@ private:
     std::map<std::string, Requested> requested_;  // by path; window thread only
 };
 
-// The landing step of every finished tile transfer (the fetcher has already renamed a 2xx body into
-// place at `path`): with `cache_records` on, a tile that landed gets its cache record (validators,
-// freshness) and a 304 of a revalidation renews the `previous` record (its validators kept where the
-// reply names none); with a `health`, the transfer is recorded there under `source` (cancelled ones
-// are not). Returns the tile's outcome: ok only for a 2xx with a body.
+// The landing step of every finished tile transfer: a 2xx body (the fetcher leaves it in its
+// temporary file) is renamed into place at `path`, an empty one removed, leaving the cached tile as it
+// was; with `cache_records` on, a tile that landed gets its cache record (validators, freshness),
+// written after the tile, and a 304 of a revalidation renews the `previous` record (its validators
+// kept where the reply names none); with a `health`, the transfer is recorded there under `source`
+// (cancelled ones are not). Returns the tile's outcome: ok only for a 2xx with a body now in place.
 TileLoader::Landed land_tile(const std::string& path, const std::string& url, const FetchResult& result,
                              const TileLoader::Policy& policy, const CacheRecord* previous = nullptr);
 

@@ -126,9 +126,11 @@ TEST(CatalogueFetch, TheSynchronousEntryTakesTheNearestFirstAndAnswersInTheOrder
 TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheirFreshness) {
     std::mutex mutex;
     int served = 0;
+    bool empty = false;
     test::TlsTestServer server(pki().good, [&](const std::string& request) {
         std::lock_guard lock(mutex);
         ++served;
+        if (empty) return ScriptedReply::make(200, "image/png", "", true, "ETag: \"v2\"\r\n");
         if (request.find("If-None-Match: \"v1\"") != std::string::npos)
             return ScriptedReply::make(304, "", "", false, "ETag: \"v1\"\r\nCache-Control: max-age=1000\r\n");
         return ScriptedReply::make(200, "image/png", kPng, true, "ETag: \"v1\"\r\nCache-Control: public, max-age=100\r\n");
@@ -154,6 +156,17 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     ASSERT_TRUE(s.fetch(slot, kT0 + 1000));
     wait_for_revalidations();
     EXPECT_EQ(server.requests().size(), 2u);
+
+    // A revalidation answered with an empty picture keeps the cached tile and its record.
+    {
+        std::lock_guard lock(mutex);
+        empty = true;
+    }
+    ASSERT_TRUE(s.fetch(slot, kT0 + 2000));
+    wait_for_revalidations();
+    ASSERT_EQ(server.requests().size(), 3u);
+    EXPECT_EQ(test::read_file(slot), kPng);
+    EXPECT_EQ(*read_cache_record(slot, 0), renewed);
     // A reply without caching fields stays fresh for the source's fresh=7 days.
     EXPECT_EQ(stale_time({}, kT0, 7 * 86400), kT0 + 7 * 86400);
     EXPECT_EQ(stale_time({{"cache-control", "no-cache"}}, kT0, 7 * 86400), kT0);
