@@ -215,7 +215,8 @@ void App::create(Window& window) {
         fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
-    if (options_.background_tiles) loader_ = std::make_unique<TileLoader>(*fetcher(), &window);
+    if (options_.background_tiles)
+        loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();

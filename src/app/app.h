@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "app/paint_frame.h"
-#include "app/tile_loader.h"
 #include "app/track_plot.h"
 #include "app/window_state.h"
 #include "gps/fix_record.h"
@@ -22,18 +21,19 @@
 #include "net/base_link.h"
 #include "net/position_server.h"
 #include "net/stream_source.h"
-#include "net/tile_versions.h"
-#include "platform/command.h"
 #include "platform/clock.h"
+#include "platform/command.h"
 #include "platform/fix_notice.h"
 #include "platform/serial_ports.h"
 #include "platform/window.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
-#include "track/gpx.h"
 #include "track/track_log.h"
+#include "tiles/tile_loader.h"
 #include "tiles/tile_sources.h"
 #include "tiles/tile_types.h"
+#include "tiles/tile_versions.h"
+#include "track/gpx.h"
 
 namespace vg {
 

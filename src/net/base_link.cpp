@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <system_error>
 
 #include "platform/c_number.h"
 #include "settings/settings_file.h"
@@ -16,20 +15,6 @@ constexpr std::int64_t kUploadSeconds = 60;
 // A move counts when it is more than 0.0005 degrees; the small margin keeps a move of exactly
 // 0.0005 in decimal from counting through the rounding of its binary difference.
 constexpr double kMoveDegrees = 0.0005 + 1e-9;
-
-void remove_probe_file(const std::filesystem::path& file) {
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-}
-
-// Fetches `url` into the probe file, which is removed before and after. True when answered.
-bool probe_site(const ProbeConfig& config, const std::string& url) {
-    const std::filesystem::path file = config.work_dir / kProbeFile;
-    remove_probe_file(file);
-    const bool answered = http_get_file(url, file, config.http);
-    remove_probe_file(file);
-    return answered;
-}
 
 }  // namespace
 
@@ -87,30 +72,6 @@ bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& s
     http_get_file("http://" + base.base_host + ":" + std::to_string(base.base_port) + "/", {}, base.http);
     state.upload_clock = now;
     return true;
-}
-
-bool connectivity_probe(const ProbeConfig& config, TileVersions& versions) {
-    const bool answered = probe_site(config, config.first_site);
-    if (answered) versions.google_aerial.publish("55");
-    if (probe_site(config, config.second_site)) {
-        versions.virtual_earth_road.publish("77");
-        versions.virtual_earth_aerial.publish("77");
-    }
-    remove_probe_file(config.work_dir / kProbeFile);
-    return answered;
-}
-
-void ConnectivityProbe::start(ProbeConfig config, TileVersions& versions) {
-    wait();
-    finished_.store(false);
-    thread_ = std::thread([this, config = std::move(config), &versions] {
-        connectivity_probe(config, versions);
-        finished_.store(true);
-    });
-}
-
-void ConnectivityProbe::wait() {
-    if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace vg

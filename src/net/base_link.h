@@ -1,24 +1,18 @@
-// The uses of the HTTP client that are not tile downloads: the probe that sets the tile version
-// texts of the original Google and Virtual Earth addresses, the upload of this copy's position to a
-// base server, and the remote poll of a copy in Remote mode. The window
+// The link to a base copy over the HTTP client: the upload of this copy's position to a base
+// server, and the remote poll of a copy in Remote mode. The window
 // timer calls the upload and the poll every 5 seconds with the current time.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "net/http_client.h"
-#include "net/tile_versions.h"
 
 namespace vg {
-
-inline constexpr const char* kProbeFile = "tcpip.tmp";
 
 // The base server (the `base` setting) and whether uploads or polls are on.
 struct BaseLinkConfig {
@@ -53,37 +47,5 @@ bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const F
 // Timer duty: with the base on and the Remote device, requests the root page of the base address
 // when more than 60 seconds have passed. Returns true when a request was made.
 bool remote_poll(const BaseLinkConfig& base, DeviceType device, BaseLinkState& state, std::int64_t now);
-
-// The home pages of the two services whose original tile addresses carry a version text, and the
-// folder that receives the probe file. Whether the program downloads does not depend on them: each
-// source counts as reachable by its own answers (SourceHealth).
-struct ProbeConfig {
-    std::string first_site = "http://maps.google.com/";  // its answer sets the Google satellite version
-    std::string second_site = "http://www.bing.com/";    // its answer sets the Virtual Earth versions
-    std::filesystem::path work_dir;                       // where tcpip.tmp goes; empty: working directory
-    HttpOptions http;
-};
-
-// The probe: fetches the first site (an answer sets the Google satellite version "55"), then the
-// second (an answer sets both Virtual Earth versions "77"). True when the first answered.
-bool connectivity_probe(const ProbeConfig& config, TileVersions& versions);
-
-// Runs connectivity_probe on its own thread; the destructor waits for it (each fetch is bounded by
-// the HTTP waits), so the probe never outlives what it writes to.
-class ConnectivityProbe {
-public:
-    ConnectivityProbe() = default;
-    ~ConnectivityProbe() { wait(); }
-    ConnectivityProbe(const ConnectivityProbe&) = delete;
-    ConnectivityProbe& operator=(const ConnectivityProbe&) = delete;
-
-    void start(ProbeConfig config, TileVersions& versions);
-    bool finished() const { return finished_.load(); }
-    void wait();
-
-private:
-    std::thread thread_;
-    std::atomic<bool> finished_{false};
-};
 
 }  // namespace vg

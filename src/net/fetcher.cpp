@@ -435,7 +435,10 @@ struct Fetcher::Engine {
                     ok = close_file(t->fd) == 0;
                     t->fd = -1;
                 }
-                if (ok && replace_file(t->temp, t->request.file)) {
+                if (ok && t->request.keep_temporary) {
+                    r.temporary = t->temp;
+                    t->temp.clear();
+                } else if (ok && replace_file(t->temp, t->request.file)) {
                     t->temp.clear();
                 } else {
                     r.outcome = FetchOutcome::write;
@@ -689,6 +692,19 @@ struct Fetcher::Engine {
                     r.http_version = 1;
                     std::error_code ec;
                     r.bytes = std::filesystem::file_size(item.request.file, ec);
+                    // The own client writes in place: a body the callback is to judge is moved aside.
+                    if (item.request.keep_temporary) {
+                        std::filesystem::path temp;
+                        const int fd = create_temp_beside(item.request.file, temp);
+                        if (fd >= 0) close_file(fd);
+                        if (fd >= 0 && replace_file(item.request.file, temp)) {
+                            r.temporary = temp;
+                        } else {
+                            if (fd >= 0) remove_file(temp);
+                            r.outcome = FetchOutcome::write;
+                            r.cause = "cannot write " + item.request.file.string();
+                        }
+                    }
                 } else {
                     // Its diagnostic line is printed; the outcome says as much as libcurl's would, so
                     // that a host that does not answer is paused alike.

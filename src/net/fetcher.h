@@ -23,7 +23,9 @@
 //   fall-back to http; redirects from https never lead to http.
 // - A body with a 2xx status goes to a temporary file beside `file`, renamed over it only when the
 //   whole transfer succeeded (so no partial file is ever left under the final name, nor a temporary
-//   one); with an empty `file` it is kept in FetchResult::body. Bodies of other statuses are never
+//   one); with an empty `file` it is kept in FetchResult::body. With `keep_temporary` the complete
+//   body stays in its temporary file, named in FetchResult::temporary, and the callback decides:
+//   rename it into place or remove it (the tiles' landing step judges the body first). Bodies of other statuses are never
 //   stored (up to 64 KiB kept in `body` for diagnostics).
 // - Every failure prints one diagnostic line on standard output: "Error: <code> in <url>: <cause>".
 // - A build made without libcurl (VG_WITH_CURL=OFF, which defines VG_NO_CURL; the Windows
@@ -60,6 +62,7 @@ struct FetchRequest {
     int host_connections = 2;             // most transfers at once to this request's host (>= 1)
     int priority = 0;                     // higher starts first
     bool quiet = false;                   // no diagnostic line (the caller reports failures itself)
+    bool keep_temporary = false;          // a 2xx body is left in FetchResult::temporary for the callback
     TransferLimits limits = TransferLimits::tiles();
 };
 
@@ -90,6 +93,7 @@ struct FetchResult {
     int curl_code = 0;
     int http_version = 0;                       // 1 or 2 (0 unknown)
     std::uint64_t bytes = 0;                    // body bytes received
+    std::filesystem::path temporary;            // with keep_temporary and ok: the body's file, the callback's
     std::optional<std::string> header(const std::string& lower_name) const;
     bool ok() const { return outcome == FetchOutcome::ok; }
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "net/base_link.h"
+#include "tiles/tile_versions.h"
 #include "tiles/local_source.h"
 #include "tiles/tile_naming.h"
 

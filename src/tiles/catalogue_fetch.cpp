@@ -1,15 +1,15 @@
 // Fetching the tiles of a catalogue source through the fetcher, with the cache's freshness records.
 
-#include <condition_variable>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <set>
 
-#include "net/http_cache.h"
 #include "platform/files.h"
 #include "tiles/catalogue_fetch.h"
+#include "tiles/http_cache.h"
 #include "tiles/source_kind.h"
+#include "tiles/tile_loader.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -26,16 +26,21 @@ bool has_body(const std::string& path) {
     return regular_size(path) > 0;
 }
 
-FetchRequest tile_request(const FetchContext& ctx, const std::string& url, const std::string& file) {
-    FetchRequest r;
-    r.url = url;
-    r.file = file;
-    r.expected_type = ctx.entry->extension() == "jpg" ? "image/jpeg" : "image/png";
-    r.host_connections = ctx.entry->conn;
-    r.limits = TransferLimits::tiles();
-    r.quiet = true;  // SourceHealth reports each situation once
-    ctx.settings.apply_to(r);
-    return r;
+// How the entry's tiles are fetched: its connections, picture type and freshness, the proxy, extra
+// certificates and contact of vor_ini.txt, every transfer recorded in the context's health.
+TileLoader::Policy tile_policy(const FetchContext& ctx) {
+    TileLoader::Policy p;
+    p.host_connections = ctx.entry->conn;
+    p.expected_type = ctx.entry->extension() == "jpg" ? "image/jpeg" : "image/png";
+    p.proxy = ctx.settings.proxy;
+    p.cafile = ctx.settings.cafile;
+    p.user_agent = vorglobal_user_agent(ctx.settings.contact);
+    p.health = ctx.health;
+    p.source = ctx.entry->name;
+    p.fresh_seconds = static_cast<std::int64_t>(ctx.entry->fresh_days) * 86400;
+    p.now = ctx.now;
+    p.limits = TransferLimits::tiles();
+    return p;
 }
 
 void note(const FetchContext& ctx, const FetchResult& result, const std::string& url, std::int64_t now) {
@@ -50,24 +55,12 @@ void revalidate(const FetchContext& ctx, Fetcher& fetcher, const std::string& pa
         std::lock_guard lock(g_revalidating_mutex);
         if (!g_revalidating.insert(path).second) return;
     }
-    FetchRequest r = tile_request(ctx, url, path);
+    const TileLoader::Policy policy = tile_policy(ctx);
+    FetchRequest r = TileLoader::request_of({path, url, 0}, policy);
     r.headers = revalidation_headers(record);
     r.priority = -1;  // after the tiles that are missing
-    const std::int64_t fixed_now = ctx.now;
-    const std::int64_t default_seconds = static_cast<std::int64_t>(ctx.entry->fresh_days) * 86400;
-    auto health = ctx.health;
-    const std::string name = ctx.entry->name;
     fetcher.submit(std::move(r), [=](Fetcher::RequestId, FetchResult&& result) {
-        const std::int64_t now = fixed_now != 0 ? fixed_now : static_cast<std::int64_t>(std::time(nullptr));
-        if (result.outcome == FetchOutcome::ok) {
-            write_cache_record(path, cache_record(result.headers, now, default_seconds));
-        } else if (result.outcome == FetchOutcome::not_modified) {
-            CacheRecord renewed = cache_record(result.headers, now, default_seconds);
-            if (renewed.etag.empty()) renewed.etag = record.etag;
-            if (renewed.last_modified.empty()) renewed.last_modified = record.last_modified;
-            write_cache_record(path, renewed);
-        }
-        if (health) health->record(name, result, url, now);
+        land_tile(path, url, result, policy, &record);
         std::lock_guard lock(g_revalidating_mutex);
         g_revalidating.erase(path);
     });
@@ -110,19 +103,8 @@ int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, st
     const std::int64_t now = clock_now(ctx);
     const std::int64_t default_seconds = static_cast<std::int64_t>(entry.fresh_days) * 86400;
 
-    struct Wait {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::size_t left = 0;
-    };
-    auto wait = std::make_shared<Wait>();
-    struct Job {
-        std::string* slot;
-        std::string path;
-        std::string url;
-        FetchResult result;
-    };
-    std::vector<std::unique_ptr<Job>> jobs;
+    std::vector<TileLoader::Want> wants;
+    std::vector<std::string*> slots;  // the slot of each want
     int failed = 0;
 
     for (const auto& cell : cells) {
@@ -165,40 +147,16 @@ int fetch_catalogue_tiles(const std::vector<CatalogueCell>& cells, int level, st
             continue;
         }
         create_tile_directories(paths.directory);
-        jobs.push_back(std::make_unique<Job>(Job{&slot, paths.full_path, *url, {}}));
+        wants.push_back({paths.full_path, *url, -1});  // ahead of the revalidations
+        slots.push_back(&slot);
     }
 
-    wait->left = jobs.size();
-    std::vector<Fetcher::RequestId> ids;
-    for (auto& job : jobs) {
-        FetchRequest r = tile_request(ctx, job->url, job->path);
-        r.priority = 1;
-        Job* j = job.get();
-        ids.push_back(fetcher.submit(std::move(r), [wait, j](Fetcher::RequestId, FetchResult&& result) {
-            std::lock_guard lock(wait->mutex);
-            j->result = std::move(result);
-            if (--wait->left == 0) wait->done.notify_all();
-        }));
-    }
-    if (!jobs.empty()) {
-        // Each transfer ends within its own deadline once started; at most `conn` run at a time.
-        const auto limits = TransferLimits::tiles();
-        const auto rounds = static_cast<long>(jobs.size() / static_cast<std::size_t>(std::max(1, entry.conn)) + 1);
-        const auto bound = (limits.total + limits.connect) * rounds + std::chrono::seconds(5);
-        std::unique_lock lock(wait->mutex);
-        if (!wait->done.wait_for(lock, bound, [&] { return wait->left == 0; })) {
-            lock.unlock();
-            for (auto id : ids) fetcher.cancel(id);
-            lock.lock();
-            wait->done.wait(lock, [&] { return wait->left == 0; });  // cancelling always completes
-        }
-    }
-    for (auto& job : jobs) {
-        note(ctx, job->result, job->url, now);
-        if (job->result.ok() && has_body(job->path)) {
-            write_cache_record(job->path, cache_record(job->result.headers, now, default_seconds));
-        } else {
-            job->slot->clear();
+    TileLoader::Policy policy = tile_policy(ctx);
+    policy.now = now;  // every tile of the call is recorded at the call's time
+    const std::vector<TileLoader::Landed> landed = fetch_tiles_and_wait(fetcher, wants, policy);
+    for (std::size_t i = 0; i < landed.size(); ++i) {
+        if (!landed[i].ok) {
+            slots[i]->clear();
             ++failed;
         }
     }

@@ -13,12 +13,12 @@
 
 #include "net/fetcher.h"
 #include "net/http_client.h"
-#include "net/source_health.h"
-#include "net/tile_versions.h"
 #include "tiles/map_source.h"
+#include "tiles/source_health.h"
 #include "tiles/tile_catalogue.h"
 #include "tiles/tile_naming.h"
 #include "tiles/tile_types.h"
+#include "tiles/tile_versions.h"
 
 namespace vg {
 

@@ -73,6 +73,15 @@ TEST(Fetcher, HttpsWithTrustedCertificateStoresTheBodyAndSendsOurUserAgent) {
               std::string::npos)
         << requests[0];
     EXPECT_EQ(vorglobal_user_agent(), std::string("VorGlobal/") + VG_VERSION + " (+" + kProjectContact + ")");
+
+    // Kept for the callback: the whole body in its temporary file beside, the file itself untouched.
+    r.keep_temporary = true;
+    const FetchResult kept = fetcher.fetch(r);
+    ASSERT_EQ(kept.outcome, FetchOutcome::ok) << kept.cause;
+    EXPECT_EQ(kept.temporary.parent_path(), dir.path());
+    EXPECT_EQ(test::read_file(kept.temporary), kPng);
+    EXPECT_TRUE(std::filesystem::remove(kept.temporary));
+    EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{"t.png"});
 }
 
 TEST(Fetcher, RefusesCertificatesThatDoNotVerifyWithTheirReason) {

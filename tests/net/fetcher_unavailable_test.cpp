@@ -58,6 +58,16 @@ TEST(FetcherWithoutCurl, EveryRequestCompletesOnceAsUnavailableAndWritesNothing)
     request.file = dir.path() / "other.png";
     EXPECT_EQ(fetcher.fetch(request).outcome, FetchOutcome::transfer);
     EXPECT_FALSE(std::filesystem::exists(request.file));
+
+    // Kept for the callback: the whole body beside the file, nothing under its name.
+    request.url = server.url("/tile.png");
+    request.file = dir.path() / "kept.png";
+    request.keep_temporary = true;
+    const FetchResult kept = fetcher.fetch(request);
+    ASSERT_TRUE(kept.ok()) << kept.cause;
+    EXPECT_FALSE(std::filesystem::exists(request.file));
+    EXPECT_EQ(kept.temporary.parent_path(), dir.path());
+    EXPECT_EQ(test::read_file(kept.temporary), "png bytes");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Catalogue sources fetched over https from a test server on 127.0.0.1: the per-host connection cap,
-// the freshness records (max-age, ETag and 304), and the pauses after 429 and 403 with their messages.
+// the synchronous entry's order and landings, the freshness records (max-age, ETag and 304), and the
+// pauses after 429 and 403 with their messages.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,9 +8,10 @@
 #include <optional>
 #include <thread>
 
-#include "net/http_cache.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
+#include "tiles/http_cache.h"
+#include "tiles/tile_loader.h"
 #include "tiles/tile_sources.h"
 
 namespace vg {
@@ -82,12 +84,53 @@ TEST(CatalogueFetch, AViewComesThroughAtMostTwoConnectionsWithOurUserAgent) {
     EXPECT_EQ(s.ctx.health->message("Test", kT0), "");
 }
 
+// The synchronous entry asks for the nearest tile first, one connection at a time here, and answers in
+// the order it was asked; only a tile with a body lands and gets its record.
+TEST(CatalogueFetch, TheSynchronousEntryTakesTheNearestFirstAndAnswersInTheOrderAsked) {
+    test::TlsTestServer server(pki().good, [](const std::string& request) {
+        if (request.rfind("GET /far ", 0) == 0) return ScriptedReply::make(404, "text/plain", "none", true);
+        if (request.rfind("GET /empty ", 0) == 0) return ScriptedReply::make(200, "image/png", "", true);
+        return ScriptedReply::make(200, "image/png", kPng, true);
+    });
+    test::TempDir dir;
+    Fetcher fetcher;
+    TileLoader::Policy policy;
+    policy.host_connections = 1;
+    policy.cafile = pki().ca_file;
+    policy.health = std::make_shared<SourceHealth>();
+    policy.source = "Test";
+    policy.fresh_seconds = 3600;
+    policy.now = kT0;
+    auto want = [&](const std::string& name, int distance) {
+        return TileLoader::Want{(dir / (name + ".png")).string(), server.url("/" + name), distance};
+    };
+    const auto landed =
+        fetch_tiles_and_wait(fetcher, {want("far", 4), want("near", 1), want("empty", 3), want("mid", 2)}, policy);
+    std::vector<std::string> order;
+    for (const std::string& r : server.requests()) order.push_back(r.substr(0, r.find(" HTTP/")));
+    EXPECT_EQ(order, (std::vector<std::string>{"GET /near", "GET /mid", "GET /empty", "GET /far"}));
+    ASSERT_EQ(landed.size(), 4u);
+    EXPECT_EQ(landed[0].path, want("far", 0).path);
+    EXPECT_FALSE(landed[0].ok);
+    EXPECT_EQ(landed[0].reason, "no tile there");
+    EXPECT_FALSE(landed[2].ok);
+    EXPECT_EQ(landed[2].reason, "empty");
+    EXPECT_FALSE(std::filesystem::exists(cache_record_path(landed[2].path)));
+    for (const std::size_t i : {1u, 3u}) {
+        EXPECT_TRUE(landed[i].ok) << landed[i].reason;
+        EXPECT_EQ(test::read_file(landed[i].path), kPng);
+        EXPECT_EQ(read_cache_record(landed[i].path, 0)->stale_at, kT0 + 3600);
+    }
+}
+
 TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheirFreshness) {
     std::mutex mutex;
     int served = 0;
+    bool empty = false;
     test::TlsTestServer server(pki().good, [&](const std::string& request) {
         std::lock_guard lock(mutex);
         ++served;
+        if (empty) return ScriptedReply::make(200, "image/png", "", true, "ETag: \"v2\"\r\n");
         if (request.find("If-None-Match: \"v1\"") != std::string::npos)
             return ScriptedReply::make(304, "", "", false, "ETag: \"v1\"\r\nCache-Control: max-age=1000\r\n");
         return ScriptedReply::make(200, "image/png", kPng, true, "ETag: \"v1\"\r\nCache-Control: public, max-age=100\r\n");
@@ -113,6 +156,17 @@ TEST(CatalogueFetch, StaleTilesAreUsedAtOnceAndRevalidatedAndA304RenewsOnlyTheir
     ASSERT_TRUE(s.fetch(slot, kT0 + 1000));
     wait_for_revalidations();
     EXPECT_EQ(server.requests().size(), 2u);
+
+    // A revalidation answered with an empty picture keeps the cached tile and its record.
+    {
+        std::lock_guard lock(mutex);
+        empty = true;
+    }
+    ASSERT_TRUE(s.fetch(slot, kT0 + 2000));
+    wait_for_revalidations();
+    ASSERT_EQ(server.requests().size(), 3u);
+    EXPECT_EQ(test::read_file(slot), kPng);
+    EXPECT_EQ(*read_cache_record(slot, 0), renewed);
     // A reply without caching fields stays fresh for the source's fresh=7 days.
     EXPECT_EQ(stale_time({}, kT0, 7 * 86400), kT0 + 7 * 86400);
     EXPECT_EQ(stale_time({{"cache-control", "no-cache"}}, kT0, 7 * 86400), kT0);

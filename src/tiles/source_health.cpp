@@ -1,9 +1,9 @@
-#include "net/source_health.h"
+#include "tiles/source_health.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "net/http_cache.h"
+#include "tiles/http_cache.h"
 
 namespace vg {
 

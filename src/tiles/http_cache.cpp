@@ -1,4 +1,4 @@
-#include "net/http_cache.h"
+#include "tiles/http_cache.h"
 
 #ifndef VG_NO_CURL
 #include <curl/curl.h>

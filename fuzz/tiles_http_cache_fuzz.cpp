@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/http_cache.h"
+#include "tiles/http_cache.h"
 
 namespace {
 
