@@ -76,13 +76,9 @@ void App::draw_gpx() {
     DisplayBitmap& bitmap = view_.display_bitmap;
     if (!bitmap.exists()) return;
     const MapSource src = source();
-    const bool north = rows_run_north(src);
-    const long long w = bitmap.width(), h = bitmap.height();
     auto at = [&](const GpxPoint& g) {
         const WorldPixel p = geo_to_pixel(g.latitude, g.longitude, src, view_.level);
-        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
-                                   : static_cast<long long>(p.y) - view_.centre_y;
-        return std::pair<long long, long long>{static_cast<long long>(p.x) - view_.centre_x + w / 2, dr + h / 2};
+        return std::pair<long long, long long>{layer_.mosaic_x(p.x), layer_.mosaic_y(p.y)};
     };
     static constexpr std::uint8_t kLine[3] = {0xb0, 0x20, 0xc0};  // purple, apart from the yellow marker
     static constexpr std::uint8_t kMark[3] = {0x80, 0x30, 0x00};  // dark blue

@@ -133,6 +133,13 @@ bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, 
 // be decoded or has another size (`fine` unchanged then; the file is left alone).
 bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine);
 
+// Draws the square of `ancestor` (a decoded coarser tile) from pixel (sx, sy), `span` pixels a side,
+// enlarged over cell `index` of a mosaic built for `grid`: the placeholder of a cell whose own tile
+// has not arrived. False (the mosaic unchanged) when the ancestor is smaller than a tile or the cell
+// lies outside the mosaic.
+bool draw_enlarged_part(const RgbImage& ancestor, int sx, int sy, int span, const ViewGrid& grid, int index,
+                        Mosaic& mosaic);
+
 // Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. True; false when the
 // allocation failed, the bitmap then absent (the window then says kDisplayBitmapFailedText).
 bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap);
@@ -150,6 +157,20 @@ inline constexpr const char* kDisplayBitmapFailedText = "Error in displaying the
 // blue-green-red out, or back); a vector shuffle where the processor has one. The ranges must not
 // overlap.
 void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels);
+
+// A map cell drawn sharp at a device scale of 2, as the window shows it.
+struct FineCell {
+    RgbImage image;                     // kFineCellSize square; empty: the cell is not drawn sharp
+    unsigned quarters = 0;              // bit q: quarter q shows its sharp tile
+    std::vector<std::uint8_t> shown;    // blue-green-red with the overlays stamped in
+    std::vector<std::uint32_t> stamps;  // display bitmap pixels (v · 256 + u) stamped into `shown`
+    unsigned dirty = 0xFu;              // bit q: quarter q of `image` changed since `shown` was made
+};
+// Makes `cell.shown` current for the cell whose top-left display bitmap pixel is (x0, y0): last
+// paint's overlay pixels and the changed quarters taken again from the picture, then every pixel
+// where the bitmap differs from the mosaic (an overlay) stamped in 2 × 2. False when the cell has no
+// sharp picture or lies outside the bitmap.
+bool refresh_fine_cell(FineCell& cell, const Mosaic& mosaic, const DisplayBitmap& bitmap, int x0, int y0);
 
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at

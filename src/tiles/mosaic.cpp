@@ -198,4 +198,78 @@ bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fi
     return true;
 }
 
+bool draw_enlarged_part(const RgbImage& a, int sx, int sy, int span, const ViewGrid& grid, int index,
+                        Mosaic& mosaic) {
+    if (a.width < kTileSize || a.height < kTileSize || a.pixels.size() < std::size_t(a.width) * a.height * 3 ||
+        grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        return false;
+    span = std::clamp(span, 1, kTileSize);
+    sx = std::clamp(sx, 0, kTileSize - 1);
+    sy = std::clamp(sy, 0, kTileSize - 1);
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    const int r = index / grid.columns, c = index % grid.columns;
+    for (int v = 0; v < kTileSize; ++v) {
+        const int yy = std::min(sy + v * span / kTileSize, kTileSize - 1);
+        std::uint8_t* out = mosaic.pixels.data() + (std::size_t(r) * kTileSize + v) * stride + std::size_t(c) * kTileSize * 3;
+        const std::uint8_t* in = a.pixels.data() + std::size_t(yy) * a.width * 3;
+        for (int u = 0; u < kTileSize; ++u, out += 3) {
+            const int xx = std::min(sx + u * span / kTileSize, kTileSize - 1);
+            out[0] = in[3 * xx];
+            out[1] = in[3 * xx + 1];
+            out[2] = in[3 * xx + 2];
+        }
+    }
+    return true;
+}
+
+bool refresh_fine_cell(FineCell& f, const Mosaic& mosaic, const DisplayBitmap& bitmap, int x0, int y0) {
+    if (f.quarters == 0 || f.image.width != kFineCellSize || f.image.height != kFineCellSize ||
+        f.image.pixels.size() != std::size_t(kFineCellSize) * kFineCellSize * 3 || x0 < 0 || y0 < 0 ||
+        bitmap.width() != mosaic.width || bitmap.height() != mosaic.height || x0 + kTileSize > mosaic.width ||
+        y0 + kTileSize > mosaic.height)
+        return false;
+    constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
+    const std::size_t mosaic_stride = std::size_t(mosaic.width) * 3;
+    if (f.shown.size() != f.image.pixels.size()) {
+        f.shown.assign(f.image.pixels.size(), 0);
+        f.dirty = 0xFu;
+        f.stamps.clear();
+    }
+    auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
+        const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
+        copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
+    };
+    for (const std::uint32_t at : f.stamps) {
+        const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+        restore(2 * u, 2 * v, 2);
+        restore(2 * u, 2 * v + 1, 2);
+    }
+    f.stamps.clear();
+    for (int q = 0; q < 4; ++q)
+        if (f.dirty & (1u << q))
+            for (int y = 0; y < kTileSize; ++y) restore((q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
+    f.dirty = 0;
+    // An overlay pixel covers the sharp picture 2 × 2. Most rows carry none: one comparison of the
+    // whole row tells.
+    std::vector<std::uint8_t> clean(std::size_t(kTileSize) * 3);
+    for (int v = 0; v < kTileSize; ++v) {
+        const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
+        const std::uint8_t* m = mosaic.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
+        copy_swapping_red_blue(m, clean.data(), kTileSize);
+        if (std::memcmp(clean.data(), b, clean.size()) == 0) continue;
+        for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
+            if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
+            std::uint8_t* o = f.shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+            for (int k = 0; k < 2; ++k, o += kFineStride) {
+                o[0] = o[3] = b[0];
+                o[1] = o[4] = b[1];
+                o[2] = o[5] = b[2];
+            }
+            f.stamps.push_back(static_cast<std::uint32_t>(v * kTileSize + u));
+        }
+    }
+    return true;
+}
+
 }  // namespace vg

@@ -54,6 +54,9 @@ private:
 
 class BackgroundTiles : public AppFixture {
 protected:
+    // These views are centred on a tile corner: the classic cells, counted below.
+    void SetUp() override { start_on_tile_corner(); }
+
     void start_with(std::function<ScriptedReply(const std::string&)> reply, int connections = 2,
                     const std::string& size = "small") {
         server = std::make_unique<LoopbackHttpServer>(std::move(reply));
@@ -85,15 +88,12 @@ protected:
     std::set<std::string> cell_requests(bool middle_only = false) const {
         std::set<std::string> out;
         const ViewGrid g = app->grid();
-        const ViewState& v = app->view();
-        for (int r = 0; r < g.rows; ++r)
-            for (int c = 0; c < g.columns; ++c) {
-                if (middle_only && (std::abs(2 * r + 1 - g.rows) > 1 || std::abs(2 * c + 1 - g.columns) > 1)) continue;
-                const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, g, r, c);
-                const auto url = tile_address(tile_key(p.x, p.y, v.level, MapSource::OpenStreetMap, false),
-                                              hosts, {});
-                if (url) out.insert("GET " + url->substr(url->find('/', 7)));
-            }
+        const int level = app->view().level;
+        app->layer().for_each_cell([&](int, int r, int c, WorldPixel p) {
+            if (middle_only && (std::abs(2 * r + 1 - g.rows) > 1 || std::abs(2 * c + 1 - g.columns) > 1)) return;
+            const auto url = tile_address(tile_key(p.x, p.y, level, MapSource::OpenStreetMap, false), hosts, {});
+            if (url) out.insert("GET " + url->substr(url->find('/', 7)));
+        });
         return out;
     }
     std::vector<std::string> request_lines() const {
@@ -191,7 +191,7 @@ TEST_F(BackgroundTiles, BrokenTransferLeavesNoFileAndCountsAsFailed) {
 
 TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
     // Level 1 is cached around the start; level 2 is not, and the server never answers.
-    const WorldPixel l1 = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 1);
+    const WorldPixel l1 = centre_of(start_lat, start_lon, MapSource::OpenStreetMap, 1);
     cache_view(MapSource::OpenStreetMap, 1, l1.x, l1.y);
     ScriptedReply silent;
     silent.silent = true;
@@ -202,7 +202,8 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
     const ViewState& v = app->view();
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c) {
-            const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, 2, r, c);
+            const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, round_to_tile_edge(v.centre_x),
+                                                 round_to_tile_edge(v.centre_y), 2, r, c);
             const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
             const TileKey key = tile_key(ax, ay, 1, MapSource::OpenStreetMap, false);
             ASSERT_TRUE(load_png(tile_paths(key, root()).full_path, ancestor));
@@ -217,7 +218,7 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
 }
 
 TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
-    const WorldPixel centre = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
+    const WorldPixel centre = centre_of(start_lat, start_lon, MapSource::OpenStreetMap, 2);
     cache_view(MapSource::OpenStreetMap, 2, centre.x, centre.y);
     start_with([](const std::string&) { return ScriptedReply::make(503, "text/plain", "busy", true); });
     EXPECT_EQ(app->tiles_left(), 0u);  // everything was cached

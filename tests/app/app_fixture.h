@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <optional>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -34,11 +37,39 @@ class AppFixture : public ::testing::Test {
 protected:
     // Settings files: `set_lines` and `ini_lines` come before (and so override) lines that keep the link closed and
     // put the cache into the scratch folder.
+    // vor_pos.txt holds `pos_lines`, by default `start_pos`.
     void write_settings(const std::string& set_lines = "", const std::string& ini_lines = "",
-                        const std::string& pos_lines = "N 60 10 30\r\nE 24 55 00\r\n") {
+                        const std::optional<std::string>& pos_lines = std::nullopt) {
         write_file(dir / "vor_set.txt", set_lines + "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM0\r\n");
         write_file(dir / "vor_ini.txt", ini_lines + "maps=" + root() + "\r\nzoom=2\r\nhair=1\r\n");
-        if (!pos_lines.empty()) write_file(dir / "vor_pos.txt", pos_lines);
+        const std::string& pos = pos_lines ? *pos_lines : start_pos;
+        if (!pos.empty()) write_file(dir / "vor_pos.txt", pos);
+    }
+
+    // Makes the start position the whole-second position nearest Helsinki whose level-2 pixel is a
+    // tile corner of the Mercator sources: the start view then has the classic 2 × 2 (4 × 4) cells.
+    void start_on_tile_corner() {
+        const MapSource ve = MapSource::VirtualEarth;
+        const WorldPixel p = geo_to_pixel(kStartLat, kStartLon, ve, 2);
+        const WorldPixel corner{round_to_tile_edge(p.x), round_to_tile_edge(p.y)};
+        // Whole seconds are about 0.2 pixels at level 2: one of the seconds around the corner's own
+        // angle lands on its pixel.
+        auto seconds_on = [&](bool latitude) {
+            const double angle = latitude ? pixel_to_latitude(corner.y, ve, 2) : pixel_to_longitude(corner.x, ve, 2);
+            const long long around = std::llround(angle * 3600);
+            for (long long s = around - 3; s <= around + 3; ++s) {
+                const WorldPixel q = latitude ? geo_to_pixel(s / 3600.0, kStartLon, ve, 2) : geo_to_pixel(kStartLat, s / 3600.0, ve, 2);
+                if ((latitude ? q.y : q.x) == (latitude ? corner.y : corner.x)) return s;
+            }
+            return around;
+        };
+        const long long lat = seconds_on(true), lon = seconds_on(false);
+        start_lat = lat / 3600.0;
+        start_lon = lon / 3600.0;
+        char text[64];
+        std::snprintf(text, sizeof text, "N %lld %02lld %02lld\r\nE %lld %02lld %02lld\r\n", lat / 3600, lat / 60 % 60,
+                      lat % 60, lon / 3600, lon / 60 % 60, lon % 60);
+        start_pos = text;
     }
 
     std::string root() const { return (dir.path() / "Maps").string(); }
@@ -68,13 +99,21 @@ protected:
         return *app;
     }
 
+    // The cells of a classic view (512 × 384, or 1024 × 768 with Big Maps) centred on (cx, cy): the
+    // map area around the nearest tile corner, widened by the centre's distance from it.
+    static ViewGrid classic_grid(int cx, int cy, bool big = false) {
+        const int w = big ? 1024 : 512, h = big ? 768 : 384;
+        return view_grid_covering(w + 2 * std::abs(cx - round_to_tile_edge(cx)), h + 2 * std::abs(cy - round_to_tile_edge(cy)));
+    }
+
     // Puts a real tile picture (PNG, GIF or JPEG by the source and layer) into the cache for every
-    // cell of the view around (cx, cy).
+    // cell of the classic view centred on (cx, cy).
     void cache_view(MapSource source, int level, int cx, int cy, bool big = false, bool aerial = false) {
-        const int g = view_grid_size(big);
-        for (int r = 0; r < g; ++r)
-            for (int c = 0; c < g; ++c) {
-                const WorldPixel p = view_cell_pixel(source, cx, cy, g, r, c);
+        const ViewGrid g = classic_grid(cx, cy, big);
+        const int gx = round_to_tile_edge(cx), gy = round_to_tile_edge(cy);
+        for (int r = 0; r < g.rows; ++r)
+            for (int c = 0; c < g.columns; ++c) {
+                const WorldPixel p = view_cell_pixel(source, gx, gy, g, r, c);
                 const TileKey key = tile_key(p.x, p.y, level, source, aerial);
                 if (!tile_in_world(key)) continue;
                 const TilePaths paths = tile_paths(key, root());
@@ -86,10 +125,10 @@ protected:
             }
     }
 
-    // The tile-aligned centre of a position.
+    // The view centre of a position: its own pixel, wrapped and clamped into the usable rows.
     static WorldPixel centre_of(double lat, double lon, MapSource source, int level) {
         const WorldPixel p = geo_to_pixel(lat, lon, source, level);
-        return {wrap_centre_x(p.x, level, source), clamp_centre_y(p.y, level, source)};
+        return {wrap_view_x(p.x, level, source), clamp_view_y(p.y, level, source)};
     }
 
     void set_fix(double lat, double lon, int dimension = 3, double knots = 0) {
@@ -115,6 +154,8 @@ protected:
         return n;
     }
 
+    std::string start_pos = "N 60 10 30\r\nE 24 55 00\r\n";
+    double start_lat = kStartLat, start_lon = kStartLon;
     TempDir dir;
     SettableClock clock;
     FakeWindow window;
