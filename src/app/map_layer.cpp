@@ -68,7 +68,6 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
         // The same cells: only the centre moves within them.
         centre_x_ = cx;
         centre_y_ = cy;
-        if (fetch == Fetch::Later && background(src) && !loader_->outstanding()) request(src, false);
         return Shown::Shown;
     }
     // The tiles go to a scratch table first, so that a view without tiles leaves the current one whole.

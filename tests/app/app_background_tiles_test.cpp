@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -316,6 +317,127 @@ TEST_F(BackgroundTiles, ASilentHostIsPausedNotAskedOnEveryMove) {
     app->on_command(Command::ReloadMap);
     EXPECT_EQ(app->tiles_left(), 4u);
     ASSERT_TRUE(paint_until_filled());
+}
+
+// A view centred on its own pixel (not a tile corner) in windows of any size: every cell the map area
+// shows gets the source's own tile, Big Maps and back give the classic sizes again, a drag moves the
+// view by exactly the dragged pixels, and the marker sits on its map place.
+TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixels) {
+    start_pos = "N 60 10 30\r\nE 24 55 00\r\n";  // not on a tile corner at any level
+    server = std::make_unique<LoopbackHttpServer>([this](const std::string&) { return tile_reply(); });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    const WorldPixel start = geo_to_pixel(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
+    EXPECT_EQ(app->view().centre_x, start.x);
+    EXPECT_EQ(app->view().centre_y, start.y);
+    // Every cell the map area shows holds the source's tile, none the Atlas nor grey.
+    auto map_area_filled = [&](const char* when) {
+        const PaintFrame f = app->paint();
+        EXPECT_EQ(f.map_width, app->view().map_width) << when;
+        int shown = 0;
+        app->layer().for_each_cell([&](int i, int r, int c, WorldPixel) {
+            const int x0 = c * kTileSize, y0 = r * kTileSize;
+            if (x0 + kTileSize <= f.visible_first_column || x0 >= f.visible_first_column + f.map_width ||
+                y0 + kTileSize <= f.visible_first_row || y0 >= f.visible_first_row + f.map_height)
+                return;
+            ++shown;
+            const std::string& slot = app->tile_paths().slots[static_cast<std::size_t>(i)];
+            EXPECT_NE(slot.find("Loop"), std::string::npos) << when << " cell " << r << "," << c << " " << slot;
+            EXPECT_TRUE(mosaic_has_picture(x0 + 128, y0 + 128)) << when << " cell " << r << "," << c;
+        });
+        EXPECT_GE(shown * kTileSize * kTileSize, f.map_width * f.map_height) << when;
+        EXPECT_LE(f.visible_first_column + f.map_width, app->mosaic().width) << when;
+        EXPECT_LE(f.visible_first_row + f.map_height, app->mosaic().height) << when;
+    };
+    ASSERT_TRUE(paint_until_filled());
+    map_area_filled("start");
+    for (const auto& [w, h] : {std::pair{900, 700}, std::pair{1600, 1200}}) {
+        app->on_size(w, h);
+        EXPECT_EQ(app->view().map_width, w - 2);
+        ASSERT_TRUE(paint_until_filled());
+        map_area_filled(w == 900 ? "900 x 700" : "1600 x 1200");
+    }
+    // Big Maps and back: the classic client sizes.
+    window.clear();
+    app->on_command(Command::BigMaps);
+    app->paint();
+    EXPECT_EQ(count_calls("size 1026x819"), 1);
+    app->on_command(Command::BigMaps);
+    app->paint();
+    EXPECT_EQ(count_calls("size 514x435"), 1);
+    app->on_size(514, 435);
+    EXPECT_EQ(app->view().map_width, 512);
+    EXPECT_EQ(app->view().map_height, 384);
+
+    // A drag right and down by 170 × 90 shows what lies west and north by exactly that.
+    const WorldPixel before{app->view().centre_x, app->view().centre_y};
+    app->on_drag(170, 90);
+    EXPECT_EQ(app->view().centre_x, before.x - 170);
+    EXPECT_EQ(app->view().centre_y, before.y - 90);
+    ASSERT_TRUE(paint_until_filled());
+    map_area_filled("after the drag");
+
+    // A fix 37 pixels east and 21 north of the centre: the marker is drawn on the tile that holds
+    // the place, at the place's pixel of it, and 37, −21 pixels from the middle of the map area.
+    const WorldPixel fix{app->view().centre_x + 37, app->view().centre_y - 21};
+    set_fix(pixel_to_latitude(fix.y, MapSource::OpenStreetMap, 2) - 1e-7,
+            pixel_to_longitude(fix.x, MapSource::OpenStreetMap, 2) + 1e-7);
+    const PaintFrame f = app->paint();
+    const int mx = app->view().marker_x, my = app->view().marker_y;
+    EXPECT_EQ(mx - f.visible_first_column, 256 + 37);
+    EXPECT_EQ(my - f.visible_first_row, 192 - 21);
+    const CatalogueEntry* loop = app->current_entry();
+    ASSERT_NE(loop, nullptr);
+    const std::string place_tile =
+        catalogue_tile_paths(*loop, catalogue_tile_key(*loop, fix.x, fix.y, 2), root()).full_path;
+    const int cell = my / kTileSize * app->grid().columns + mx / kTileSize;
+    EXPECT_EQ(app->tile_paths().slots[static_cast<std::size_t>(cell)], place_tile);
+    EXPECT_EQ(mx % kTileSize, fix.x % kTileSize);
+    EXPECT_EQ(my % kTileSize, fix.y % kTileSize);
+}
+
+// A catalogue source's waiting cells show its own cached tile of a coarser level, enlarged.
+TEST_F(BackgroundTiles, ACatalogueSourcesWaitingCellsShowItsCoarserTileEnlarged) {
+    ScriptedReply silent;
+    silent.silent = true;
+    server = std::make_unique<LoopbackHttpServer>([silent](const std::string&) { return silent; });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    const CatalogueEntry* loop = app->current_entry();
+    ASSERT_NE(loop, nullptr);
+    // Level 1 cached in the source's own folder, then the view moved: its new cells wait.
+    std::map<std::string, int> cached;
+    app->layer().for_each_cell([&](int, int, int, WorldPixel p) {
+        for (int dx : {-256, 0, 256}) {
+            const int ax = rescale_x(p.x + dx, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
+            const TilePaths paths = catalogue_tile_paths(*loop, catalogue_tile_key(*loop, ax, ay, 1), root());
+            create_tile_directories(paths.directory);
+            std::filesystem::copy_file(kTile, paths.full_path, std::filesystem::copy_options::overwrite_existing);
+        }
+    });
+    app->on_key_up(Key::Right);
+    ASSERT_GT(app->tiles_left(), 0u);
+    RgbImage ancestor;
+    ASSERT_TRUE(load_png(kTile, ancestor));
+    app->layer().for_each_cell([&](int i, int r, int c, WorldPixel p) {
+        ASSERT_TRUE(app->tile_paths().slots[static_cast<std::size_t>(i)].empty());
+        const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
+        // Cell pixel (u, v) shows ancestor pixel (ax mod 256 + u / 8, ay mod 256 + v / 8).
+        for (int uv : {0, 100, 255}) {
+            const std::uint8_t* want = &ancestor.pixels[((ay % 256 + uv / 8) * 256 + ax % 256 + uv / 8) * 3];
+            const Mosaic& m = app->mosaic();
+            const std::uint8_t* got = &m.pixels[((std::size_t(r) * 256 + uv) * m.width + c * 256 + uv) * 3];
+            EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(want, want + 3)) << r << c << " " << uv;
+        }
+    });
 }
 
 // At a device scale of 2 a catalogue source's cells are drawn from the next web zoom's four tiles,
