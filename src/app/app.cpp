@@ -360,6 +360,7 @@ void App::request_view_tiles(bool all) { layer_.request(layer_source(), all); }
 
 void App::rebuild_bitmap() {
     if (!layer_.mosaic().exists()) return;
+    layer_.overlays_cleared();
     if (!build_display_bitmap(layer_.mosaic(), view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
 }
 

@@ -37,10 +37,7 @@ bool read_text_file(const fs::path& path, std::string& out) {
 // One pixel of the display bitmap in blue, green, red order, when inside.
 void put(DisplayBitmap& bitmap, long long c, long long r, const std::uint8_t bgr[3]) {
     if (c < 0 || r < 0 || c >= bitmap.width() || r >= bitmap.height()) return;
-    std::uint8_t* p = bitmap.row(static_cast<int>(r)) + 3 * c;
-    p[0] = bgr[0];
-    p[1] = bgr[1];
-    p[2] = bgr[2];
+    bitmap.put_overlay_pixel(static_cast<int>(c), static_cast<int>(r), bgr);
 }
 
 // A two-pixel-wide line; segments wholly outside one side are skipped, and a segment longer than

@@ -189,7 +189,10 @@ PaintFrame App::paint() {
         rebuild_bitmap();
         view_.last_fix_seen = fix.fix_dimension;
     }
+    // The overlays go into the bitmap and, at a device scale of 2, into the sharp cells at their size.
+    view_.display_bitmap.set_overlay_sink(layer_.overlay_sink());
     draw_overlays(fix);
+    view_.display_bitmap.set_overlay_sink(nullptr);
     frame.bitmap = &view_.display_bitmap;
     layer_.fill(frame, view_.display_bitmap);
 

@@ -213,6 +213,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
     // the whole bitmap is made again only when it does not match the mosaic.
     auto show_cell = [&](int index) {
         if (!copy_cell_to_bitmap(mosaic_, grid_, index, bitmap)) rebuild = true;
+        else if (static_cast<std::size_t>(index) < fine_.size()) clear_fine_cell_overlays(fine_[static_cast<std::size_t>(index)]);
     };
     // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
     // rest stays queued and counted for the next paint.
@@ -384,6 +385,17 @@ void MapLayer::fill_fine_cell(const LayerSource& src, int index, bool from_cache
     f.dirty = 0xFu;
 }
 
+void MapLayer::overlay_pixel(int c, int r, const std::uint8_t* bgr) {
+    if (c < 0 || r < 0 || grid_.columns < 1) return;
+    const std::size_t index = static_cast<std::size_t>(r / kTileSize * grid_.columns + c / kTileSize);
+    if (c / kTileSize < grid_.columns && index < fine_.size())
+        stamp_fine_cell(fine_[index], c % kTileSize, r % kTileSize, bgr);
+}
+
+void MapLayer::overlays_cleared() {
+    for (FineCell& f : fine_) clear_fine_cell_overlays(f);
+}
+
 void MapLayer::fill(PaintFrame& frame, const DisplayBitmap& bitmap) {
     // The map area shows the bitmap around the centre's own pixel: for a centre on a tile corner
     // the middle of the bitmap (rows W/8 .. 7W/8 − 1 of the original square views).
@@ -399,7 +411,7 @@ void MapLayer::fill(PaintFrame& frame, const DisplayBitmap& bitmap) {
             y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + area_height_)
             continue;
         FineCell& f = fine_[static_cast<std::size_t>(i)];
-        if (refresh_fine_cell(f, mosaic_, bitmap, x0, y0)) frame.fine_cells.push_back({x0, y0, f.shown.data()});
+        if (ready_fine_cell(f, bitmap, x0, y0)) frame.fine_cells.push_back({x0, y0, f.shown.data()});
     }
 }
 

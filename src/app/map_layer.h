@@ -44,7 +44,7 @@ struct LayerSource {
     const CatalogueEntry* fine = nullptr;
 };
 
-class MapLayer {
+class MapLayer : private OverlaySink {
 public:
     // How a view's missing tiles are had: downloaded before it shows, from the cache now and the
     // rest in the background, or from the cache only.
@@ -81,8 +81,13 @@ public:
     // `rebuild` is set when the bitmap must be made again from the mosaic.
     bool take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
                      std::chrono::milliseconds budget = std::chrono::milliseconds(6));
+    // Where the overlays of a paint go besides the display bitmap: the sharp cells, when there are
+    // any (null otherwise).
+    OverlaySink* overlay_sink() { return fine_.empty() ? nullptr : this; }
+    // The display bitmap was made again from the mosaic: the overlays are gone from it.
+    void overlays_cleared();
     // The map part of a paint: which part of `bitmap` the map area shows and the sharp cells with
-    // the bitmap's overlays stamped in.
+    // the overlays drawn over them.
     void fill(PaintFrame& frame, const DisplayBitmap& bitmap);
     // The device scale (1, or 2 for sharp cells): the sharp cells are made or dropped and, when
     // `request_tiles`, their tiles asked for. True when it changed.
@@ -114,6 +119,7 @@ public:
     }
 
 private:
+    void overlay_pixel(int c, int r, const std::uint8_t* bgr) override;
     bool has_tile(int index) const;
     // Cells without a tile show the best cached tile of a coarser level, enlarged.
     void draw_placeholders(const LayerSource& src);

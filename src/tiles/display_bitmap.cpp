@@ -75,23 +75,16 @@ void put_le16(std::uint8_t* p, std::uint16_t v) {
     p[1] = std::uint8_t(v >> 8);
 }
 
-// Sets one bitmap pixel from red, green and blue.
-inline void set_pixel(std::uint8_t* row, int column, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    std::uint8_t* p = row + std::size_t(column) * 3;
-    p[0] = blue;
-    p[1] = green;
-    p[2] = red;
-}
-
 void paint_row(DisplayBitmap& bitmap, int r, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     if (r < 0 || r >= bitmap.height()) return;
-    std::uint8_t* row = bitmap.row(r);
-    for (int x = 0; x < bitmap.width(); ++x) set_pixel(row, x, red, green, blue);
+    const std::uint8_t bgr[3] = {blue, green, red};
+    for (int x = 0; x < bitmap.width(); ++x) bitmap.put_overlay_pixel(x, r, bgr);
 }
 
 void paint_column(DisplayBitmap& bitmap, int c, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     if (c < 0 || c >= bitmap.width()) return;
-    for (int y = 0; y < bitmap.height(); ++y) set_pixel(bitmap.row(y), c, red, green, blue);
+    const std::uint8_t bgr[3] = {blue, green, red};
+    for (int y = 0; y < bitmap.height(); ++y) bitmap.put_overlay_pixel(c, y, bgr);
 }
 
 // The position marker, row by row from the top: where the mask is set the pixel is painted, yellow
@@ -191,11 +184,11 @@ void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
         if (y < 0 || y >= bitmap.height()) return;
         const int x0 = c - 5;
         if (x0 < 0) continue;
-        std::uint8_t* row = bitmap.row(y);
         for (int j = 0; j < kMarkerSize && x0 + j < width; ++j) {
             if (kMarkerMask[i][j] != '1') continue;
             const std::uint8_t v = kMarkerColour[i][j] == '1' ? 0xFF : 0x00;
-            set_pixel(row, x0 + j, v, v, 0);
+            const std::uint8_t bgr[3] = {0, v, v};
+            bitmap.put_overlay_pixel(x0 + j, y, bgr);
         }
     }
 }

@@ -223,52 +223,86 @@ bool draw_enlarged_part(const RgbImage& a, int sx, int sy, int span, const ViewG
     return true;
 }
 
-bool refresh_fine_cell(FineCell& f, const Mosaic& mosaic, const DisplayBitmap& bitmap, int x0, int y0) {
-    if (f.quarters == 0 || f.image.width != kFineCellSize || f.image.height != kFineCellSize ||
-        f.image.pixels.size() != std::size_t(kFineCellSize) * kFineCellSize * 3 || x0 < 0 || y0 < 0 ||
-        bitmap.width() != mosaic.width || bitmap.height() != mosaic.height || x0 + kTileSize > mosaic.width ||
-        y0 + kTileSize > mosaic.height)
-        return false;
-    constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
-    const std::size_t mosaic_stride = std::size_t(mosaic.width) * 3;
-    if (f.shown.size() != f.image.pixels.size()) {
-        f.shown.assign(f.image.pixels.size(), 0);
-        f.dirty = 0xFu;
-        f.stamps.clear();
+namespace {
+
+constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
+
+bool fine_picture(const FineCell& f) {
+    return f.image.width == kFineCellSize && f.image.height == kFineCellSize &&
+           f.image.pixels.size() == kFineStride * kFineCellSize;
+}
+
+// Fine pixels (x .. x + columns − 1, y) of `shown` from the picture.
+void restore_fine(FineCell& f, int x, int y, int columns) {
+    const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
+    copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
+}
+
+void put_fine(FineCell& f, int u, int v, const std::uint8_t* bgr) {
+    std::uint8_t* o = f.shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+    for (int k = 0; k < 2; ++k, o += kFineStride) {
+        o[0] = o[3] = bgr[0];
+        o[1] = o[4] = bgr[1];
+        o[2] = o[5] = bgr[2];
     }
-    auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
-        const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
-        copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
-    };
+}
+
+// `shown` made from the whole picture when it is not there yet; false without a picture.
+bool fine_shown(FineCell& f) {
+    if (!fine_picture(f)) return false;
+    if (f.shown.size() != f.image.pixels.size()) {
+        f.shown.resize(f.image.pixels.size());
+        copy_swapping_red_blue(f.image.pixels.data(), f.shown.data(), std::size_t(kFineCellSize) * kFineCellSize);
+        f.dirty = 0;
+        f.stamps.clear();
+        f.stamped.assign(std::size_t(kTileSize) * kTileSize / 64, 0);
+    }
+    return true;
+}
+
+}  // namespace
+
+void stamp_fine_cell(FineCell& f, int u, int v, const std::uint8_t* bgr) {
+    if (f.quarters == 0 || u < 0 || v < 0 || u >= kTileSize || v >= kTileSize || !fine_shown(f)) return;
+    put_fine(f, u, v, bgr);
+    const std::uint32_t at = static_cast<std::uint32_t>(v * kTileSize + u);
+    std::uint64_t& word = f.stamped[at / 64];
+    if (!(word & (std::uint64_t{1} << (at % 64)))) {
+        word |= std::uint64_t{1} << (at % 64);
+        f.stamps.push_back(at);
+    }
+}
+
+void clear_fine_cell_overlays(FineCell& f) {
+    if (f.shown.size() != f.image.pixels.size() || !fine_picture(f)) {
+        f.stamps.clear();
+        return;
+    }
     for (const std::uint32_t at : f.stamps) {
         const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
-        restore(2 * u, 2 * v, 2);
-        restore(2 * u, 2 * v + 1, 2);
+        restore_fine(f, 2 * u, 2 * v, 2);
+        restore_fine(f, 2 * u, 2 * v + 1, 2);
     }
     f.stamps.clear();
+    std::fill(f.stamped.begin(), f.stamped.end(), 0);
+}
+
+bool ready_fine_cell(FineCell& f, const DisplayBitmap& bitmap, int x0, int y0) {
+    if (f.quarters == 0 || x0 < 0 || y0 < 0 || x0 + kTileSize > bitmap.width() || y0 + kTileSize > bitmap.height() ||
+        !fine_shown(f))
+        return false;
+    if (f.dirty == 0) return true;
     for (int q = 0; q < 4; ++q)
         if (f.dirty & (1u << q))
-            for (int y = 0; y < kTileSize; ++y) restore((q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
-    f.dirty = 0;
-    // An overlay pixel covers the sharp picture 2 × 2. Most rows carry none: one comparison of the
-    // whole row tells.
-    std::vector<std::uint8_t> clean(std::size_t(kTileSize) * 3);
-    for (int v = 0; v < kTileSize; ++v) {
-        const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
-        const std::uint8_t* m = mosaic.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
-        copy_swapping_red_blue(m, clean.data(), kTileSize);
-        if (std::memcmp(clean.data(), b, clean.size()) == 0) continue;
-        for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
-            if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
-            std::uint8_t* o = f.shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
-            for (int k = 0; k < 2; ++k, o += kFineStride) {
-                o[0] = o[3] = b[0];
-                o[1] = o[4] = b[1];
-                o[2] = o[5] = b[2];
-            }
-            f.stamps.push_back(static_cast<std::uint32_t>(v * kTileSize + u));
-        }
+            for (int y = 0; y < kTileSize; ++y) restore_fine(f, (q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
+    // The overlays over the quarters taken again, from the bitmap where they are drawn.
+    constexpr int kHalf = kTileSize / 2;
+    for (const std::uint32_t at : f.stamps) {
+        const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+        const unsigned quarter = (v >= kHalf ? 2u : 0u) + (u >= kHalf ? 1u : 0u);
+        if (f.dirty & (1u << quarter)) put_fine(f, u, v, bitmap.row(y0 + v) + std::size_t(x0 + u) * 3);
     }
+    f.dirty = 0;
     return true;
 }
 

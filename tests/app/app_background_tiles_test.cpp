@@ -500,6 +500,27 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
             }
         EXPECT_EQ(differ, 0u) << cell.x << "," << cell.y;
     }
+    // The overlays are drawn over the sharp cells at their size: the marker's centre pixel as a
+    // 2 × 2 block; when the marker moves its old place shows the sharp picture again.
+    auto fine_pixel = [&](const PaintFrame& f, int x, int y) {  // display bitmap pixel (x, y), top-left device pixel
+        for (const PaintFrame::FineCell& cell : f.fine_cells)
+            if (x >= cell.x && x < cell.x + 256 && y >= cell.y && y < cell.y + 256)
+                return std::vector<int>(cell.bgr + ((std::size_t(2 * (y - cell.y)) * kFineCellSize) + 2 * (x - cell.x)) * 3,
+                                        cell.bgr + ((std::size_t(2 * (y - cell.y)) * kFineCellSize) + 2 * (x - cell.x)) * 3 + 3);
+        return std::vector<int>();
+    };
+    app->window_state()->auto_pan = false;
+    const ViewState& v = app->view();
+    set_fix(pixel_to_latitude(v.centre_y + 40, MapSource::OpenStreetMap, 2), pixel_to_longitude(v.centre_x + 30, MapSource::OpenStreetMap, 2));
+    PaintFrame marked = app->paint();
+    const int mx = v.marker_x, my = v.marker_y;
+    EXPECT_EQ(fine_pixel(marked, mx, my), (std::vector<int>{0, 0, 0})) << "the marker's black centre";
+    set_fix(pixel_to_latitude(v.centre_y - 60, MapSource::OpenStreetMap, 2), pixel_to_longitude(v.centre_x - 50, MapSource::OpenStreetMap, 2));
+    marked = app->paint();
+    ASSERT_NE(v.marker_x, mx);
+    const int qx = 2 * ((mx - 0) % 256) % 256, qy = 2 * (my % 256) % 256;  // the quarter picture's pixel there
+    const std::uint8_t* q = &quarter.pixels[(std::size_t(qy) * 256 + qx) * 3];
+    EXPECT_EQ(fine_pixel(marked, mx, my), (std::vector<int>{q[2], q[1], q[0]}));
     // The sharp tiles are cached beside the 1x ones: the same view later needs no request.
     EXPECT_TRUE(std::filesystem::exists(dir / "Maps" / "Loop@2x"));
 }

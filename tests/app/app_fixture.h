@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "platform/clock.h"
 #include "support/fake_window.h"
 #include "support/test_paths.h"
+#include "support/view_places.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
 
@@ -47,30 +47,8 @@ protected:
     }
 
     // Makes the start position the whole-second position nearest Helsinki whose level-2 pixel is a
-    // tile corner of the Mercator sources: the start view then has the classic 2 × 2 (4 × 4) cells.
-    void start_on_tile_corner() {
-        const MapSource ve = MapSource::VirtualEarth;
-        const WorldPixel p = geo_to_pixel(kStartLat, kStartLon, ve, 2);
-        const WorldPixel corner{round_to_tile_edge(p.x), round_to_tile_edge(p.y)};
-        // Whole seconds are about 0.2 pixels at level 2: one of the seconds around the corner's own
-        // angle lands on its pixel.
-        auto seconds_on = [&](bool latitude) {
-            const double angle = latitude ? pixel_to_latitude(corner.y, ve, 2) : pixel_to_longitude(corner.x, ve, 2);
-            const long long around = std::llround(angle * 3600);
-            for (long long s = around - 3; s <= around + 3; ++s) {
-                const WorldPixel q = latitude ? geo_to_pixel(s / 3600.0, kStartLon, ve, 2) : geo_to_pixel(kStartLat, s / 3600.0, ve, 2);
-                if ((latitude ? q.y : q.x) == (latitude ? corner.y : corner.x)) return s;
-            }
-            return around;
-        };
-        const long long lat = seconds_on(true), lon = seconds_on(false);
-        start_lat = lat / 3600.0;
-        start_lon = lon / 3600.0;
-        char text[64];
-        std::snprintf(text, sizeof text, "N %lld %02lld %02lld\r\nE %lld %02lld %02lld\r\n", lat / 3600, lat / 60 % 60,
-                      lat % 60, lon / 3600, lon / 60 % 60, lon % 60);
-        start_pos = text;
-    }
+    // tile corner: the start view then has the classic 2 × 2 (4 × 4) cells.
+    void start_on_tile_corner() { start_pos = tile_corner_position(kStartLat, kStartLon, 2, &start_lat, &start_lon); }
 
     std::string root() const { return (dir.path() / "Maps").string(); }
 
