@@ -34,38 +34,6 @@ bool read_text_file(const fs::path& path, std::string& out) {
     return !in.bad();
 }
 
-// One pixel of the display bitmap in blue, green, red order, when inside.
-void put(DisplayBitmap& bitmap, long long c, long long r, const std::uint8_t bgr[3]) {
-    if (c < 0 || r < 0 || c >= bitmap.width() || r >= bitmap.height()) return;
-    bitmap.put_overlay_pixel(static_cast<int>(c), static_cast<int>(r), bgr);
-}
-
-// A two-pixel-wide line; segments wholly outside one side are skipped, and a segment longer than
-// the world (a jump round the date line) is not drawn.
-void line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1, const std::uint8_t bgr[3]) {
-    const long long w = bitmap.width(), h = bitmap.height();
-    if ((c0 < 0 && c1 < 0) || (r0 < 0 && r1 < 0) || (c0 >= w && c1 >= w) || (r0 >= h && r1 >= h)) return;
-    const long long dc = std::llabs(c1 - c0), dr = std::llabs(r1 - r0);
-    if (dc > (1 << 24) || dr > (1 << 24)) return;
-    const long long sc = c0 < c1 ? 1 : -1, sr = r0 < r1 ? 1 : -1;
-    long long err = dc - dr;
-    for (long long steps = 0; steps <= dc + dr; ++steps) {
-        put(bitmap, c0, r0, bgr);
-        put(bitmap, c0 + 1, r0, bgr);
-        put(bitmap, c0, r0 + 1, bgr);
-        if (c0 == c1 && r0 == r1) break;
-        const long long e2 = 2 * err;
-        if (e2 > -dr) {
-            err -= dr;
-            c0 += sc;
-        }
-        if (e2 < dc) {
-            err += dc;
-            r0 += sr;
-        }
-    }
-}
-
 }  // namespace
 
 void App::draw_gpx() {
@@ -83,21 +51,16 @@ void App::draw_gpx() {
         for (std::size_t i = 1; i < points.size(); ++i) {
             const auto [c0, r0] = at(points[i - 1]);
             const auto [c1, r1] = at(points[i]);
-            line(bitmap, c0, r0, c1, r1, kLine);
+            draw_overlay_line(bitmap, c0, r0, c1, r1, kLine);
         }
         if (points.size() == 1) {
             const auto [c, r] = at(points[0]);
-            line(bitmap, c, r, c, r, kLine);
+            draw_overlay_line(bitmap, c, r, c, r, kLine);
         }
     }
     for (const GpxWaypoint& wp : gpx_.waypoints) {
         const auto [c, r] = at(wp.at);
-        for (int d = -3; d <= 3; ++d) {  // a small square
-            put(bitmap, c + d, r - 3, kMark);
-            put(bitmap, c + d, r + 3, kMark);
-            put(bitmap, c - 3, r + d, kMark);
-            put(bitmap, c + 3, r + d, kMark);
-        }
+        draw_overlay_square(bitmap, c, r, 3, kMark);
     }
 }
 

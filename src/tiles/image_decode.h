@@ -204,6 +204,14 @@ bool ready_fine_cell(FineCell& cell, const DisplayBitmap& bitmap, int x0, int y0
 // the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap.
 void draw_position_marker(DisplayBitmap& bitmap, int c, int r);
 
+// A two-pixel-wide line from bitmap pixel (c0, r0) to (c1, r1) in blue-green-red `bgr`, clipped to
+// the bitmap; segments wholly outside one side are skipped, and a segment longer than the world (a
+// jump round the date line) is not drawn.
+void draw_overlay_line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1,
+                       const std::uint8_t* bgr);
+// The outline of the square of side 2 · half + 1 around bitmap pixel (c, r), clipped to the bitmap.
+void draw_overlay_square(DisplayBitmap& bitmap, long long c, long long r, int half, const std::uint8_t* bgr);
+
 // Draw the cross-hair through bitmap pixel (c, r): with hair/2 = b > 0 a yellow band of rows r−b..r+b
 // and columns c−b..c+b across the bitmap, then with hair > 0 a black row r and column c. Nothing when
 // track is on or hair is 0 or less.
