@@ -21,6 +21,7 @@
 #include "app/tile_loader.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
+#include "support/view_fill_contract.h"
 #if !defined(VG_NO_CURL) && !defined(_WIN32)
 #include "support/latency_relay.h"
 #include "support/nghttpd.h"
@@ -334,33 +335,11 @@ TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixel
     const WorldPixel start = geo_to_pixel(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
     EXPECT_EQ(app->view().centre_x, start.x);
     EXPECT_EQ(app->view().centre_y, start.y);
-    // Every cell the map area shows holds the source's tile, none the Atlas nor grey.
-    auto map_area_filled = [&](const char* when) {
-        const PaintFrame f = app->paint();
-        EXPECT_EQ(f.map_width, app->view().map_width) << when;
-        int shown = 0;
-        app->layer().for_each_cell([&](int i, int r, int c, WorldPixel) {
-            const int x0 = c * kTileSize, y0 = r * kTileSize;
-            if (x0 + kTileSize <= f.visible_first_column || x0 >= f.visible_first_column + f.map_width ||
-                y0 + kTileSize <= f.visible_first_row || y0 >= f.visible_first_row + f.map_height)
-                return;
-            ++shown;
-            const std::string& slot = app->tile_paths().slots[static_cast<std::size_t>(i)];
-            EXPECT_NE(slot.find("Loop"), std::string::npos) << when << " cell " << r << "," << c << " " << slot;
-            EXPECT_TRUE(mosaic_has_picture(x0 + 128, y0 + 128)) << when << " cell " << r << "," << c;
-        });
-        EXPECT_GE(shown * kTileSize * kTileSize, f.map_width * f.map_height) << when;
-        EXPECT_LE(f.visible_first_column + f.map_width, app->mosaic().width) << when;
-        EXPECT_LE(f.visible_first_row + f.map_height, app->mosaic().height) << when;
-    };
-    ASSERT_TRUE(paint_until_filled());
-    map_area_filled("start");
-    for (const auto& [w, h] : {std::pair{900, 700}, std::pair{1600, 1200}}) {
-        app->on_size(w, h);
-        EXPECT_EQ(app->view().map_width, w - 2);
-        ASSERT_TRUE(paint_until_filled());
-        map_area_filled(w == 900 ? "900 x 700" : "1600 x 1200");
-    }
+    // Every cell the map area shows holds the source's own tile, none the Atlas nor grey.
+    auto resize = [&](int w, int h) { app->on_size(w, h); };
+    auto settle = [&] { return paint_until_filled(); };
+    for (const auto& [w, h] : {std::pair{514, 435}, std::pair{900, 700}, std::pair{1600, 1200}})
+        expect_resize_fills(*app, w, h, resize, settle);
     // Big Maps and back: the classic client sizes.
     window.clear();
     app->on_command(Command::BigMaps);
@@ -378,8 +357,7 @@ TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixel
     app->on_drag(170, 90);
     EXPECT_EQ(app->view().centre_x, before.x - 170);
     EXPECT_EQ(app->view().centre_y, before.y - 90);
-    ASSERT_TRUE(paint_until_filled());
-    map_area_filled("after the drag");
+    expect_resize_fills(*app, 514, 435, resize, settle);
 
     // A fix 37 pixels east and 21 north of the centre: the marker is drawn on the tile that holds
     // the place, at the place's pixel of it, and 37, −21 pixels from the middle of the map area.

@@ -8,6 +8,7 @@
 #include "resources/menu_resource.h"
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
+#include "support/view_fill_contract.h"
 #include "support/view_places.h"
 
 #include <gtest/gtest.h>
@@ -416,17 +417,27 @@ TEST_F(ShellTest, StandardShortcutsCopyReloadZoomAndQuit) {
 
 // A view centred on its own pixel (not a tile corner) fills windows of any size: the map reaches
 // every corner of the map area, framed as before.
+// A view centred on its own pixel (not a tile corner) fills windows of any size: every cell the map
+// area shows holds its own tile (the checks the recording window passes too), the map reaches every
+// corner of the map area, framed as before.
 TEST_F(ShellTest, ResizedWindowFillsTheMapAreaWithTheViewsCells) {
     start("small", "", "N 60 10 30\r\nE 24 55 00\r\n");
-    for (const QSize size : {QSize(900, 700), QSize(1600, 1200)}) {
-        window->resize(size.width(), size.height() + window->menuBar()->height());
-        ASSERT_TRUE(wait_until([&] { return view()->size() == size; })) << size.width();
-        const int w = size.width() - 2, h = size.height() - 51;
-        ASSERT_TRUE(wait_until([&] { return app->view().map_width == w && app->view().map_height == h; }));
+    QSize size;
+    auto resize = [&](int w, int h) {
+        size = QSize(w, h);
+        window->resize(w, h + window->menuBar()->height());
+    };
+    auto settle = [&] {
+        return wait_until([&] {
+            return view()->size() == size && app->view().map_width == size.width() - 2 &&
+                   app->view().map_height == size.height() - 51;
+        });
+    };
+    for (const QSize wanted : {QSize(900, 700), QSize(1600, 1200)}) {
+        test::expect_resize_fills(*app, wanted.width(), wanted.height(), resize, settle);
+        const int w = wanted.width() - 2, h = wanted.height() - 51;
         // Every cell holds the same tile: map pixel (x, y) is the tile's pixel at the bitmap's.
         const PaintFrame f = app->paint();
-        ASSERT_LE(f.visible_first_column + w, app->view().display_bitmap.width());
-        ASSERT_LE(f.visible_first_row + h, app->view().display_bitmap.height());
         auto expected = [&](int x, int y) { return tile.pixel((f.visible_first_column + x) % 256, (f.visible_first_row + y) % 256); };
         ASSERT_TRUE(wait_until([&] { return shot().pixel(1 + w - 1, 49 + h - 1) == expected(w - 1, h - 1); })) << w;
         const QImage image = shot();
