@@ -54,28 +54,22 @@ public:
     // Background loading: without a loader every view is prepared whole.
     void attach_loader(std::unique_ptr<TileLoader> loader) { loader_ = std::move(loader); }
     void release_loader() { loader_.reset(); }
-    bool has_loader() const { return loader_ != nullptr; }
     // True when `src`'s tiles come through the loader.
     bool background(const LayerSource& src) const;
 
     // The map area in logical pixels (the next show() uses it).
     void set_area(int width, int height);
-    int area_width() const { return area_width_; }
-    int area_height() const { return area_height_; }
     // The cells a view centred on world pixel (cx, cy) needs for the map area.
     ViewGrid grid_for(int cx, int cy) const;
 
     // Makes the view of `level` centred on (cx, cy) the layer's: its tiles found (or fetched), the
     // mosaic composed with its placeholders, the sharp cells made and, with Fetch::Later, the missing
     // tiles requested. NoTiles leaves the current view whole. A view that keeps the cells of the one
-    // shown (only the centre moved within them) keeps its mosaic and requests.
+    // shown (only the centre moved within them) keeps its mosaic and requests unless `force`.
     Shown show(const LayerSource& src, int level, int cx, int cy, Fetch fetch, bool force = false);
     // Asks for the missing tiles of the view (every tile when `all`, replacing cached ones) and
     // its sharp tiles; requests for tiles no longer in view are cancelled.
     void request(const LayerSource& src, bool all);
-    void cancel_requests() {
-        if (loader_) loader_->cancel_all();
-    }
     // Draws the tiles that landed into their cells (and into `bitmap`, which mirrors the mosaic),
     // for at most `budget`. True when some are still queued (the window should paint again).
     // `rebuild` is set when the bitmap must be made again from the mosaic.
@@ -96,9 +90,6 @@ public:
 
     // The view.
     bool loaded() const { return loaded_; }
-    int level() const { return level_; }
-    int centre_x() const { return centre_x_; }
-    int centre_y() const { return centre_y_; }
     const ViewGrid& grid() const { return grid_; }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
