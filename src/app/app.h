@@ -98,7 +98,7 @@ public:
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
     // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
-    // point under client point (x, y) near the pointer.
+    // point under client point (x, y) under the pointer.
     void on_wheel(int steps, int x, int y);
     // The map was dragged by (dx, dy) client pixels: the view moves by exactly that.
     void on_drag(int dx, int dy);
