@@ -127,10 +127,11 @@ void MapLayer::request(const LayerSource& src, bool all) {
     wanted_cells_.clear();
     failed_tiles_ = 0;
     failure_reason_.clear();
-    // Squared distance of a cell's middle from the centre, in half cells.
+    // Squared distance of a cell's middle from the view's centre pixel, in units of 32 pixels squared.
+    const long long mx = mosaic_x(centre_x_), my = mosaic_y(centre_y_);
     auto distance = [&](int r, int c) {
-        const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
-        return dx * dx + dy * dy;
+        const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
+        return static_cast<int>(std::min<long long>((dx * dx + dy * dy) / 1024, 1 << 29));
     };
     for_each_cell([&](int i, int r, int c, WorldPixel p) {
         const bool have = has_tile(i);
@@ -171,7 +172,7 @@ void MapLayer::request(const LayerSource& src, bool all) {
     // On a screen of twice the pixel density, the sharp tiles of the cells come after every 1x tile.
     fine_wanted_.clear();
     if (const CatalogueEntry* fine = entry && !paused ? fine_entry(src) : nullptr) {
-        constexpr int kAfterEveryCell = 1 << 20;
+        constexpr int kAfterEveryCell = 1 << 30;
         for_each_cell([&](int i, int r, int c, WorldPixel p) {
             const TileKey key = catalogue_tile_key(*fine, p.x, p.y, level_);
             for (auto& [q, path] : fine_files(src, i)) {
