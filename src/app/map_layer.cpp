@@ -364,8 +364,9 @@ void MapLayer::compose_fine(const LayerSource& src) {
     fine_wanted_.clear();
     if (!fine_entry(src) || !mosaic_.exists()) return;
     fine_.resize(static_cast<std::size_t>(grid_.cells()));
-    for (int i = 0; i < grid_.cells(); ++i)
+    for_each_cell([&](int i, int, int, WorldPixel) {
         if (has_tile(i)) fill_fine_cell(src, i, true);
+    });
 }
 
 void MapLayer::fill_fine_cell(const LayerSource& src, int index, bool from_cache) {
@@ -405,15 +406,16 @@ void MapLayer::fill(PaintFrame& frame, const DisplayBitmap& bitmap) {
     frame.visible_first_column = static_cast<int>(std::clamp<long long>(first_x, 0, std::max(0, bitmap.width() - 1)));
     frame.visible_first_row = static_cast<int>(std::clamp<long long>(first_y, 0, std::max(0, bitmap.height() - 1)));
     if (fine_.empty()) return;
-    for (int i = 0; i < grid_.cells() && static_cast<std::size_t>(i) < fine_.size(); ++i) {
-        const int x0 = kTileSize * (i % grid_.columns), y0 = kTileSize * (i / grid_.columns);
+    for_each_cell([&](int i, int r, int c, WorldPixel) {
+        const int x0 = kTileSize * c, y0 = kTileSize * r;
         // Cells wholly outside the map area are not shown.
-        if (x0 + kTileSize <= frame.visible_first_column || x0 >= frame.visible_first_column + area_width_ ||
-            y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + area_height_)
-            continue;
+        if (static_cast<std::size_t>(i) >= fine_.size() || x0 + kTileSize <= frame.visible_first_column ||
+            x0 >= frame.visible_first_column + area_width_ || y0 + kTileSize <= frame.visible_first_row ||
+            y0 >= frame.visible_first_row + area_height_)
+            return;
         FineCell& f = fine_[static_cast<std::size_t>(i)];
         if (ready_fine_cell(f, bitmap, x0, y0)) frame.fine_cells.push_back({x0, y0, f.shown.data()});
-    }
+    });
 }
 
 }  // namespace vg
