@@ -50,9 +50,10 @@ struct Workspace {
         const MapSource ve = MapSource::VirtualEarth;
         const WorldPixel p = geo_to_pixel(kLat, kLon, ve, 2);
         const int cx = wrap_centre_x(p.x, 2, ve), cy = clamp_centre_y(p.y, 2, ve);
-        for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 4; ++c) {
-                const WorldPixel cell = view_cell_pixel(ve, cx, cy, 4, r, c);
+        // The cells around the start, enough for the view centred on it (off its tile corner).
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) {
+                const WorldPixel cell = view_cell_pixel(ve, cx, cy, 8, r, c);
                 const TilePaths paths = tile_paths(tile_key(cell.x, cell.y, 2, ve, false), root);
                 create_tile_directories(paths.directory);
                 std::filesystem::copy_file(std::filesystem::path(VG_TESTDATA) / "images/bench/map256-rgb.png",
@@ -102,12 +103,13 @@ void BM_MarkerMove(benchmark::State& state) {
     NullWindow window;
     App app(ws.dir, bench_options());
     app.create(window);
+    app.window_state()->auto_pan = false;  // the marker moves over a view that stays
     const MapSource ve = MapSource::VirtualEarth;
     const int cx = app.view().centre_x, cy = app.view().centre_y;
     const double lat = pixel_to_latitude(cy, ve, 2);
     int step = 0;
     for (auto _ : state) {
-        // Back and forth within the half tile around the centre: the marker moves, the view stays.
+        // Back and forth east of the centre: the marker moves, the view stays.
         const double lon = pixel_to_longitude(cx + (step++ % 2 ? 20 : 60), ve, 2);
         app.fix().update([&](FixRecord& f) {
             f.latitude = lat;

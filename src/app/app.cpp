@@ -31,7 +31,7 @@ using app_detail::WaitCursor;
 
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
-      clock_(options_.clock ? options_.clock : &system_clock()), device_scale_(options_.device_scale >= 2 ? 2 : 1) {
+      clock_(options_.clock ? options_.clock : &system_clock()) {
     catalogue_ = load_catalogue(dir_);
     // Map packs in the packs folder of the cache root are sources too, after the user lines.
     std::string maps = setting_value(dir_ / kIniFile, "maps").value_or(kDefaultMapsDir);
@@ -43,6 +43,7 @@ App::App(std::filesystem::path settings_dir, AppOptions options)
     if (options_.probe.http.settings_dir.empty()) options_.probe.http.settings_dir = dir_;
     if (options_.server.settings_dir.empty()) options_.server.settings_dir = dir_;
     if (!options_.server.clock) options_.server.clock = [clock = clock_] { return clock->now_seconds(); };
+    layer_.set_device_scale(LayerSource{}, options_.device_scale, false);
 }
 
 App::~App() { on_destroy(); }
@@ -202,9 +203,9 @@ void App::create(Window& window) {
 
     // 3. Map size; the client area fits it (two frame pixels across, the toolbar band and frame down).
     set_map_size(view_, ws_->big_maps);
-    grid_ = view_grid_covering(view_.map_width, view_.map_height);
-    view_.client_width = view_.map_width + 2;
-    view_.client_height = view_.map_height + 51;
+    layer_.set_area(view_.map_width, view_.map_height);
+    view_.client_width = view_.map_width + toolbar::kFrameWidth;
+    view_.client_height = view_.map_height + toolbar::kBandAndFrameHeight;
     window.set_client_size(view_.client_width, view_.client_height);
     view_.applied_big_maps = ws_->big_maps;
 
@@ -215,8 +216,7 @@ void App::create(Window& window) {
         fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
-    if (options_.background_tiles)
-        loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
+    if (options_.background_tiles) layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();
@@ -231,8 +231,8 @@ void App::create(Window& window) {
     const double lat = start ? start->latitude : kDefaultStartLatitude;
     const double lon = start ? start->longitude : kDefaultStartLongitude;
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
-    view_.centre_x = wrap_centre_x(p.x, view_.level, source());
-    view_.centre_y = clamp_centre_y(p.y, view_.level, source());
+    view_.centre_x = wrap_view_x(p.x, view_.level, source());
+    view_.centre_y = clamp_view_y(p.y, view_.level, source());
     view_.anchor_x = view_.centre_x;
     view_.anchor_y = view_.centre_y;
     view_.anchor_level = view_.level;
@@ -242,21 +242,11 @@ void App::create(Window& window) {
     }
 
     if (start) {
-        // 9-11. The first view, fetched whatever the network state says.
-        if (background()) {
-            // The cached part at once; the rest arrives in the background.
-            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, false)) {
-                view_loaded_ = true;
-                if (compose()) window.invalidate(true);
-                request_view_tiles(false);
-            }
-        } else {
-            WaitCursor wait(&window);
-            if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, true)) {
-                view_loaded_ = true;
-                if (compose()) window.invalidate(true);
-            }
-        }
+        // 9-11. The first view, fetched whatever the network state says: in the background the
+        // cached part at once and the rest as it arrives.
+        WaitCursor wait(background() ? nullptr : &window);
+        show_view(view_.level, view_.centre_x, view_.centre_y,
+                  background() ? MapLayer::Fetch::Later : MapLayer::Fetch::Now);
     }
 
     // 12. The timer.
@@ -265,9 +255,9 @@ void App::create(Window& window) {
 
 void App::set_map_area(int client_width, int client_height) {
     // Two frame pixels across; the toolbar band, the frame and a pixel below it down.
-    view_.map_width = std::max(1, client_width - 2);
-    view_.map_height = std::max(1, client_height - 51);
-    grid_ = view_grid_covering(view_.map_width, view_.map_height);
+    view_.map_width = std::max(1, client_width - toolbar::kFrameWidth);
+    view_.map_height = std::max(1, client_height - toolbar::kBandAndFrameHeight);
+    layer_.set_area(view_.map_width, view_.map_height);
 }
 
 void App::on_size(int width, int height) {
@@ -276,10 +266,9 @@ void App::on_size(int width, int height) {
     view_.client_height = height;
     // The map area takes the space; when it needs more (or fewer) cells the view is loaded again
     // around the same centre.
-    const ViewGrid before = grid_;
     set_map_area(width, height);
     if (window_) window_->invalidate(true);
-    if (view_loaded_ && !(grid_ == before)) {
+    if (view_loaded_ && !(layer_.grid_for(view_.centre_x, view_.centre_y) == layer_.grid())) {
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -304,7 +293,7 @@ void App::on_destroy() {
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
     probe_.reset();
-    loader_.reset();
+    layer_.release_loader();
     fetcher_.reset();
     link_.reset();
     server_.reset();
@@ -318,406 +307,81 @@ bool App::made_here() const {
     return (e && is_offline_entry(*e)) || (source() == MapSource::Etopo2 && has_local_tile_maker());
 }
 
-bool App::prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch) {
-    const std::string root = maps_root();
-    // Tiles made on this machine need no network: missing ones are made at once, on line or off.
-    if (fetch || made_here()) {
-        const bool ok = fetch_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, fetch_context());
-        // A cell still empty after downloading could not be had from the source: compose shows the
-        // Atlas there as it does off line.
-        fetch_missed_ = !made_here() &&
-                        std::any_of(table.slots.begin(), table.slots.end(), [](const std::string& s) { return s.empty(); });
-        return ok;
-    }
-    fetch_missed_ = false;
-    return find_view_tiles(table, cx, cy, level, source(), root, ws_->aerial, grid_, current_entry());
+LayerSource App::layer_source(bool with_context) const {
+    LayerSource src;
+    if (!ws_) return src;
+    src.source = source();
+    src.aerial = ws_->aerial;
+    src.root = maps_root();
+    src.shown = current_entry();
+    if (with_context) src.context = fetch_context();
+    src.hosts = options_.tile_hosts ? &*options_.tile_hosts : nullptr;
+    src.made_here = made_here();
+    src.off_line = source_off_line();
+    src.connections = options_.tile_connections;
+    src.limits = options_.tile_limits;
+    src.test_clock = options_.clock != nullptr;
+    // Sharp cells for any kind of source: the fetched ones, and the Atlas, Etopo2 and packs that make
+    // theirs here. Hosts given explicitly keep the original sources on their plain-http forms
+    // (fetch_context).
+    const CatalogueEntry* e = src.shown;
+    const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
+    if (origin != FineOrigin::none &&
+        !(origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file))
+        src.fine = e;
+    return src;
 }
 
-bool App::compose() {
-    if (!build_mosaic(table_, source(), ws_->aerial, grid_, mosaic_)) {
+MapLayer::Shown App::show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force) {
+    const MapLayer::Shown shown = layer_.show(layer_source(), level, cx, cy, fetch, force);
+    if (shown == MapLayer::Shown::NoTiles) return shown;
+    view_.level = level;
+    view_.centre_x = cx;
+    view_.centre_y = cy;
+    view_loaded_ = true;
+    if (shown == MapLayer::Shown::MosaicFailed) {
         if (window_) window_->warning_box(kMosaicFailedText);
-        return false;
+        return shown;
     }
-    placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
-    if (loader_) draw_placeholders();
-    if (source_off_line() || fetch_missed_) draw_atlas_fallback(-1);
-    compose_fine();
     rebuild_bitmap();
-    return true;
+    if (window_) window_->invalidate(true);
+    return shown;
 }
-
-// ---- sharp cells on a screen of twice the pixel density ------------------------------------------
-// The 1x mosaic and display bitmap stay exactly as on any screen; a sharp cell is drawn over its
-// cell by the window layer. The sharp tiles are cached in their own folder beside the source's, are
-// fetched after every 1x tile of the view (lower priority, same connections and health), and a cell
-// shows its 1x tile enlarged until they land.
 
 void App::set_device_scale(int scale) {
-    const int s = scale >= 2 ? 2 : 1;
-    if (s == device_scale_) return;
-    device_scale_ = s;
-    if (!ws_ || !view_loaded_) return;
-    compose_fine();
-    if (background() && may_fetch()) request_view_tiles(false);
-    if (window_) window_->invalidate(false);
-}
-
-const CatalogueEntry* App::fine_entry() const {
-    if (device_scale_ < 2 || !ws_) return nullptr;
-    const CatalogueEntry* e = current_entry();
-    // Any kind of source: the fetched ones, and the Atlas, Etopo2 and packs that make theirs here.
-    const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
-    if (origin == FineOrigin::none) return nullptr;
-    // Hosts given explicitly keep the original sources on their plain-http forms (fetch_context).
-    if (origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file) return nullptr;
-    return e;
-}
-
-std::vector<std::pair<int, std::string>> App::fine_files(const CatalogueEntry& entry, int index, bool make) const {
-    std::vector<std::pair<int, std::string>> files;
-    if (grid_.columns < 1 || index < 0 || index >= grid_.cells()) return files;
-    const WorldPixel p = view_cell_pixel(entry.geometry(), view_.centre_x, view_.centre_y, grid_,
-                                         index / grid_.columns, index % grid_.columns);
-    return fine_tile_files(entry, catalogue_tile_key(entry, p.x, p.y, view_.level), maps_root(), make);
-}
-
-void App::compose_fine() {
-    fine_.clear();
-    fine_wanted_.clear();
-    fine_to_make_.clear();
-    const CatalogueEntry* entry = fine_entry();
-    if (!entry || !mosaic_.exists()) return;
-    fine_.resize(static_cast<std::size_t>(grid_.cells()));
-    const bool made_here = fine_origin(*entry, view_.level) == FineOrigin::made_here;
-    for (int i = 0; i < grid_.cells(); ++i)
-        if (static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[static_cast<std::size_t>(i)].empty()) {
-            fill_fine_cell(i, true);
-            if (made_here && fine_[static_cast<std::size_t>(i)].quarters != 0xFu) fine_to_make_.push_back(i);
-        }
-    // Sources made here draw (or copy) the missing ones over the next paints, middle cells first.
-    auto distance = [&](int i) {
-        const int dx = 2 * (i % grid_.columns) + 1 - grid_.columns, dy = 2 * (i / grid_.columns) + 1 - grid_.rows;
-        return dx * dx + dy * dy;
-    };
-    std::stable_sort(fine_to_make_.begin(), fine_to_make_.end(),
-                     [&](int a, int b) { return distance(a) < distance(b); });
-}
-
-void App::make_fine_cells() {
-    const CatalogueEntry* entry = fine_to_make_.empty() ? nullptr : fine_entry();
-    if (!entry) {
-        fine_to_make_.clear();
+    if (!ws_) {
+        layer_.set_device_scale(LayerSource{}, scale, false);
         return;
     }
-    // At least one cell a paint (a 512-pixel drawing takes a few milliseconds), then while the
-    // paint's budget lasts; the window is asked for another paint while some are left.
-    constexpr auto kPaintBudget = std::chrono::milliseconds(6);
-    const auto start = std::chrono::steady_clock::now();
-    std::size_t done = 0;
-    while (done < fine_to_make_.size() && (done == 0 || std::chrono::steady_clock::now() - start < kPaintBudget)) {
-        const int index = fine_to_make_[done++];
-        fine_files(*entry, index, true);
-        fill_fine_cell(index, true);
-    }
-    fine_to_make_.erase(fine_to_make_.begin(), fine_to_make_.begin() + static_cast<std::ptrdiff_t>(done));
-    if (!fine_to_make_.empty() && window_) window_->invalidate(false);
+    if (layer_.set_device_scale(layer_source(), scale, background() && may_fetch()) && window_)
+        window_->invalidate(false);
 }
 
-void App::fill_fine_cell(int index, bool from_cache) {
-    const CatalogueEntry* entry = fine_entry();
-    if (!entry || index < 0 || static_cast<std::size_t>(index) >= fine_.size()) return;
-    FineCell& f = fine_[static_cast<std::size_t>(index)];
-    std::vector<std::pair<int, std::string>> cached;
-    if (from_cache) {
-        for (auto& [q, path] : fine_files(*entry, index)) {
-            const unsigned bits = q < 0 ? 0xFu : 1u << q;
-            std::error_code ec;
-            if ((f.quarters & bits) != bits && std::filesystem::file_size(path, ec) > 0 && !ec)
-                cached.emplace_back(q, std::move(path));
-        }
-        // Nothing sharp to show: the window layer draws the 1x cell enlarged, which looks the same.
-        if (cached.empty() && f.quarters == 0) return;
-    }
-    if (!enlarge_mosaic_cell(mosaic_, grid_, index, f.image, f.quarters)) return;
-    for (const auto& [q, path] : cached)
-        if (draw_fine_tile(path, q, f.image)) f.quarters |= q < 0 ? 0xFu : 1u << q;
-    f.dirty = 0xFu;
-}
+bool App::background() const { return ws_ && layer_.background(layer_source(false)); }
 
-void App::draw_atlas_fallback(int index) {
-    const MapSource src = source();
-    if (!is_mercator(src) || made_here() || !mosaic_.exists()) return;
-    const std::string root = maps_root();
-    for (int i = index < 0 ? 0 : index; i < (index < 0 ? grid_.cells() : index + 1); ++i) {
-        const std::size_t at = static_cast<std::size_t>(i);
-        if (at < table_.slots.size() && !table_.slots[at].empty()) continue;
-        if (at < placeholder_cells_.size() && placeholder_cells_[at]) continue;
-        const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, i / grid_.columns,
-                                             i % grid_.columns);
-        const std::string path = faded_atlas_tile(p.x, p.y, view_.level, src, root);
-        // The Atlas is PNG whatever the source's own tiles are.
-        if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, i, mosaic_);
-    }
-}
-
-bool App::background() const { return loader_ != nullptr && source() != MapSource::Etopo2 && !made_here(); }
-
-void App::request_view_tiles(bool all) {
-    if (!background()) return;
-    const MapSource src = source();
-    const bool aerial = ws_->aerial;
-    const std::string root = maps_root();
-    const TileHosts& hosts = options_.tile_hosts ? *options_.tile_hosts : default_tile_hosts();
-    const TileVersionTexts versions = current_version_texts(&versions_);
-    // A catalogue source fetched with its policy: its template, folders, connections and freshness.
-    const FetchContext context = fetch_context();
-    const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
-    // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet;
-    // Reload Map and Online end the pause before they get here.
-    const CatalogueEntry* shown = current_entry();
-    const bool paused = shown && health_->paused(shown->name, context.now);
-    std::vector<TileLoader::Want> wants;
-    std::vector<CatalogueCell> cached;
-    std::vector<std::string> cached_slots;
-    cached_slots.reserve(static_cast<std::size_t>(grid_.rows * grid_.columns));
-    wanted_cells_.clear();
-    failed_tiles_ = 0;
-    failure_reason_.clear();
-    for (int r = 0; r < grid_.rows; ++r)
-        for (int c = 0; c < grid_.columns; ++c) {
-            const int i = r * grid_.columns + c;
-            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
-            const bool have = static_cast<std::size_t>(i) < table_.slots.size() && !table_.slots[i].empty();
-            std::string path;
-            std::optional<std::string> url;
-            if (entry) {
-                if (!entry->has_level(view_.level)) continue;
-                if (have && !all) {
-                    // Drawn at once; a stale one is revalidated in the background.
-                    cached_slots.push_back(table_.slots[i]);
-                    cached.push_back({&cached_slots.back(), p.x, p.y});
-                    continue;
-                }
-                if (paused) continue;
-                const TileKey key = catalogue_tile_key(*entry, p.x, p.y, view_.level);
-                if (!tile_in_world(key)) continue;
-                path = catalogue_tile_paths(*entry, key, root).full_path;
-                url = expand_template(*entry, view_.level, key.row, key.column, context.key);
-                if (!url) {
-                    FetchResult missing;
-                    missing.outcome = FetchOutcome::bad_request;
-                    missing.cause = "no key_" + entry->name + " line in vor_ini.txt";
-                    health_->record(entry->name, missing, entry->tmpl, context.now);
-                    continue;
-                }
-            } else {
-                if ((!all && have) || paused) continue;
-                const TileKey key = tile_key(p.x, p.y, view_.level, src, aerial);
-                if (!tile_in_world(key)) continue;
-                path = vg::tile_paths(key, root).full_path;
-                url = tile_address(key, hosts, versions);
-                if (!url) continue;
-            }
-            if (path.empty() || path.size() > kMaxTilePath) continue;
-            // Squared distance of the cell's middle from the view's middle, in half cells.
-            const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
-            wants.push_back({path, *url, dx * dx + dy * dy});
-            wanted_cells_[path] = i;
-        }
-    // On a screen of twice the pixel density, the sharp tiles of the cells come after every 1x tile.
-    fine_wanted_.clear();
-    if (const CatalogueEntry* fine = entry && !paused ? fine_entry() : nullptr) {
-        constexpr int kAfterEveryCell = 1 << 20;
-        for (int i = 0; i < grid_.cells(); ++i) {
-            const int dx = 2 * (i % grid_.columns) + 1 - grid_.columns, dy = 2 * (i / grid_.columns) + 1 - grid_.rows;
-            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, i / grid_.columns,
-                                                 i % grid_.columns);
-            const TileKey key = catalogue_tile_key(*fine, p.x, p.y, view_.level);
-            for (auto& [q, path] : fine_files(*fine, i)) {
-                std::error_code ec;
-                if (!all && std::filesystem::file_size(path, ec) > 0 && !ec) continue;
-                const auto url = expand_fine_template(*fine, view_.level, key.row, key.column, q, context.key);
-                if (!url || path.size() > kMaxTilePath) continue;
-                wants.push_back({path, *url, kAfterEveryCell + dx * dx + dy * dy});
-                fine_wanted_[path] = {i, q};
-            }
-        }
-    }
-    if (entry && !cached.empty()) revalidate_catalogue_tiles(cached, view_.level, root, context);
-    const FetchSettings settings = read_fetch_settings(dir_);
-    TileLoader::Policy policy;
-    policy.host_connections = options_.tile_connections;
-    policy.proxy = settings.proxy;
-    policy.cafile = settings.cafile;
-    if (entry) {
-        policy.host_connections = entry->conn;
-        policy.expected_type = entry->extension() == "jpg" ? "image/jpeg" : "image/png";
-        policy.health = health_;
-        policy.source = entry->name;
-        policy.fresh_seconds = static_cast<std::int64_t>(entry->fresh_days) * 86400;
-        policy.now = options_.clock ? context.now : 0;
-    } else if (shown) {
-        // An original source: its transfers count for its health (pause, message), nothing more.
-        policy.health = health_;
-        policy.source = shown->name;
-        policy.cache_records = false;
-        policy.now = options_.clock ? context.now : 0;
-    }
-    policy.limits = options_.tile_limits;
-    loader_->want(std::move(wants), policy);
-}
-
-void App::take_landed_tiles() {
-    if (!loader_) return;
-    const MapSource src = source();
-    // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
-    // the whole bitmap is made again only when it does not match the mosaic.
-    bool rebuild = false;
-    auto show_cell = [&](int index) {
-        if (!copy_cell_to_bitmap(mosaic_, grid_, index, view_.display_bitmap)) rebuild = true;
-    };
-    // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
-    // rest stays queued and counted, and the window is asked for another paint right away.
-    constexpr auto kPaintBudget = std::chrono::milliseconds(6);
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        if (std::chrono::steady_clock::now() - start >= kPaintBudget) {
-            if (loader_->has_landed() && window_) window_->invalidate(false);
-            break;
-        }
-        std::vector<TileLoader::Landed> next = loader_->take_landed(1);
-        if (next.empty()) break;
-        const TileLoader::Landed& landed = next.front();
-        if (auto f = fine_wanted_.find(landed.path); f != fine_wanted_.end()) {
-            // A sharp tile: drawn into its cell's quarter (or the whole cell). One that failed
-            // leaves the 1x tile enlarged there; the source's health has noted why.
-            const auto [index, quarter] = f->second;
-            if (landed.ok && static_cast<std::size_t>(index) < fine_.size()) {
-                FineCell& cell = fine_[static_cast<std::size_t>(index)];
-                // The first sharp tile of a cell starts from its 1x pixels enlarged; later ones only
-                // replace their quarter (a 1x tile landing refreshes the rest, fill_fine_cell).
-                bool ready = cell.image.width == kFineCellSize;
-                if (!ready && enlarge_mosaic_cell(mosaic_, grid_, index, cell.image)) {
-                    ready = true;
-                    cell.dirty = 0xFu;
-                }
-                const unsigned bits = quarter < 0 ? 0xFu : 1u << quarter;
-                if (ready && draw_fine_tile(landed.path, quarter, cell.image)) {
-                    cell.quarters |= bits;
-                    cell.dirty |= bits;
-                }
-            }
-            continue;
-        }
-        if (!landed.ok) {
-            // Only a cell of this view counts as failed; a tile of a view already left does not.
-            auto it = wanted_cells_.find(landed.path);
-            if (it == wanted_cells_.end()) continue;
-            ++failed_tiles_;
-            failure_reason_ = landed.reason;
-            // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
-            draw_atlas_fallback(it->second);
-            show_cell(it->second);
-            continue;
-        }
-        // MapQuest answers a missing tile with a placeholder picture of a known size.
-        std::error_code ec;
-        if (src == MapSource::MapQuest && std::filesystem::file_size(landed.path, ec) == kMapQuestNoTileSize) {
-            std::filesystem::remove(landed.path, ec);
-            continue;
-        }
-        auto it = wanted_cells_.find(landed.path);
-        if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
-        table_.fit(grid_);
-        table_.slots[static_cast<std::size_t>(it->second)] = landed.path;
-        if (!build_mosaic_cell(landed.path, src, ws_->aerial, grid_, it->second, mosaic_))
-            table_.slots[static_cast<std::size_t>(it->second)].clear();
-        else if (!fine_.empty())
-            fill_fine_cell(it->second, true);  // the quarters not sharp yet show the new tile enlarged
-        show_cell(it->second);
-    }
-    if (rebuild) rebuild_bitmap();
-}
-
-void App::draw_placeholders() {
-    const MapSource src = source();
-    // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
-    if (src == MapSource::Etopo2 || rows_run_north(src) || !mosaic_.exists()) return;
-    const bool aerial = ws_->aerial;
-    const std::string root = maps_root();
-    std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
-    for (int r = 0; r < grid_.rows; ++r)
-        for (int c = 0; c < grid_.columns; ++c) {
-            const std::size_t i = static_cast<std::size_t>(r * grid_.columns + c);
-            if (i < table_.slots.size() && !table_.slots[i].empty()) continue;
-            const WorldPixel p = view_cell_pixel(src, view_.centre_x, view_.centre_y, grid_, r, c);
-            for (int k = view_.level - 1; k >= 0; --k) {
-                const int ax = rescale_x(p.x, view_.level, k, src), ay = rescale_y(p.y, view_.level, k, src);
-                const TileKey key = tile_key(ax, ay, k, src, aerial);
-                if (!tile_in_world(key)) break;
-                const std::string path = vg::tile_paths(key, root).full_path;
-                std::error_code ec;
-                if (path.empty() || std::filesystem::file_size(path, ec) == 0 || ec) continue;
-                auto it = decoded.find(path);
-                if (it == decoded.end()) {
-                    RgbImage image;
-                    if (!load_tile_image(path, src, aerial, image)) image = RgbImage{};
-                    it = decoded.emplace(path, std::move(image)).first;
-                }
-                const RgbImage& a = it->second;
-                if (a.width < kTileSize || a.height < kTileSize) continue;
-                // The cell's part of the ancestor: a square of 256 / 8^(level − k) pixels, enlarged.
-                int span = kTileSize;
-                for (int j = k; j < view_.level; ++j) span /= 8;
-                if (span < 1) span = 1;
-                const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
-                const std::size_t stride = std::size_t(mosaic_.width) * 3;
-                for (int v = 0; v < kTileSize; ++v) {
-                    const int yy = std::min(sy + v * span / kTileSize, kTileSize - 1);
-                    std::uint8_t* out = mosaic_.pixels.data() + (std::size_t(r) * kTileSize + v) * stride +
-                                        std::size_t(c) * kTileSize * 3;
-                    const std::uint8_t* in = a.pixels.data() + std::size_t(yy) * a.width * 3;
-                    for (int u = 0; u < kTileSize; ++u, out += 3) {
-                        const int xx = std::min(sx + u * span / kTileSize, kTileSize - 1);
-                        out[0] = in[3 * xx];
-                        out[1] = in[3 * xx + 1];
-                        out[2] = in[3 * xx + 2];
-                    }
-                }
-                if (i < placeholder_cells_.size()) placeholder_cells_[i] = 1;
-                break;
-            }
-        }
-}
+void App::request_view_tiles(bool all) { layer_.request(layer_source(), all); }
 
 void App::rebuild_bitmap() {
-    if (!mosaic_.exists()) return;
-    if (!build_display_bitmap(mosaic_, view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
+    if (!layer_.mosaic().exists()) return;
+    layer_.overlays_cleared();
+    if (!build_display_bitmap(layer_.mosaic(), view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
 }
 
 void App::normalise_pending() {
-    view_.pending_x = wrap_centre_x(view_.pending_x, view_.pending_level, source());
-    view_.pending_y = clamp_centre_y(view_.pending_y, view_.pending_level, source());
+    view_.pending_x = wrap_view_x(view_.pending_x, view_.pending_level, source());
+    view_.pending_y = clamp_view_y(view_.pending_y, view_.pending_level, source());
 }
 
 bool App::load_pending_view(Variant variant) {
     const bool fetch = variant == Variant::Fetch ||
                        ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
                         may_fetch());
-    // The tiles go to a scratch table first, so that a failure leaves the current view whole.
-    TilePathTable table = table_;
-    const bool later = fetch && background();
-    if (!prepare_tiles(table, view_.pending_x, view_.pending_y, view_.pending_level, fetch && !later)) return true;
-    if (loader_ && !later) loader_->cancel_all();
-    table_ = std::move(table);
-    view_.level = view_.pending_level;
-    view_.centre_x = view_.pending_x;
-    view_.centre_y = view_.pending_y;
-    view_loaded_ = true;
-    if (!compose()) return false;
-    if (later) request_view_tiles(false);
-    if (window_) window_->invalidate(true);
-    return true;
+    const MapLayer::Fetch how = !fetch ? MapLayer::Fetch::CacheOnly
+                                : background() ? MapLayer::Fetch::Later
+                                               : MapLayer::Fetch::Now;
+    // Fetch asks the source again for every cell, even when the cells are those shown.
+    return show_view(view_.pending_level, view_.pending_x, view_.pending_y, how, variant == Variant::Fetch) !=
+           MapLayer::Shown::MosaicFailed;
 }
 
 void App::auto_pan_off() {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/map_layer.h"
 #include "app/paint_frame.h"
 #include "app/track_plot.h"
 #include "app/window_state.h"
@@ -99,14 +100,14 @@ public:
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
     // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
-    // point under client point (x, y) near the pointer.
+    // point under client point (x, y) under the pointer.
     void on_wheel(int steps, int x, int y);
-    // The map was dragged by (dx, dy) client pixels: the view follows in whole tiles.
+    // The map was dragged by (dx, dy) client pixels: the view moves by exactly that.
     void on_drag(int dx, int dy);
     void on_timer();
     // The window moved to a screen of another pixel density (1, or 2 for sharp cells).
     void set_device_scale(int scale);
-    int device_scale() const { return device_scale_; }
+    int device_scale() const { return layer_.device_scale(); }
 
     // State, for the window layer and tests.
     const WindowState* window_state() const { return ws_.get(); }
@@ -115,12 +116,13 @@ public:
     SharedFix& fix() { return fix_; }
     // Null before create().
     FixNotice* fix_notice() { return fix_notice_.get(); }
-    const Mosaic& mosaic() const { return mosaic_; }
-    const TilePathTable& tile_paths() const { return table_; }
-    // The cells of the view: enough to cover the map area.
-    const ViewGrid& grid() const { return grid_; }
+    const Mosaic& mosaic() const { return layer_.mosaic(); }
+    const TilePathTable& tile_paths() const { return layer_.tile_paths(); }
+    // The cells of the view: enough to cover the map area around the centre.
+    const ViewGrid& grid() const { return layer_.grid(); }
+    const MapLayer& layer() const { return layer_; }
     // Tiles of the view still on their way (background fetching).
-    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
+    std::size_t tiles_left() const { return layer_.tiles_left(); }
     SerialLink* link() { return link_.get(); }
     PositionServer* position_server() { return server_.get(); }
     // True once a view has been loaded (the centre, level and mosaic belong together).
@@ -149,22 +151,18 @@ private:
     Fetcher* fetcher() const;
     std::filesystem::path settings_path(const std::string& name) const;
     std::filesystem::path track_path() const;
-    // Fills the tile path table for a view; false when the source has no tiles at that level.
-    bool prepare_tiles(TilePathTable& table, int cx, int cy, int level, bool fetch);
-    // Makes the mosaic and the display bitmap from the table. False when the mosaic failed.
-    bool compose();
+    // What the layer needs of the current source; `with_context` reads the fetch settings too (for
+    // loading a view and requesting tiles; a paint does without).
+    LayerSource layer_source(bool with_context = true) const;
+    // Shows the view of `level` around (cx, cy) through the layer: on success it becomes the view,
+    // its bitmap is made and the window invalidated. NoTiles leaves the current view; MosaicFailed
+    // has shown its message.
+    MapLayer::Shown show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force = false);
     // True when the current source's tiles are fetched in the background.
     bool background() const;
     // Asks for the view's missing tiles (all of them when `all`, to replace cached ones) in the
-    // background, the middle ones first; requests for tiles no longer in view are cancelled.
+    // background, the middle ones first.
     void request_view_tiles(bool all);
-    // Draws the tiles that arrived since the last paint into their cells.
-    void take_landed_tiles();
-    // Cells without a tile show the best cached tile of a coarser level, enlarged.
-    void draw_placeholders();
-    // Cell `index` (every cell still grey when -1) shows the lighter Atlas tile: the source cannot be
-    // reached (off line, or its download failed) and nothing better is cached.
-    void draw_atlas_fallback(int index);
     // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
     bool made_here() const;
     // Navigation may download from the current source now: Offline is not chosen and the source is
@@ -188,7 +186,7 @@ private:
     // it. False only when composing failed (its message has been shown).
     bool load_pending_view(Variant variant);
     void normalise_pending();
-    // Sets the map area (and the grid of cells covering it) for a client area.
+    // Sets the map area for a client area.
     void set_map_area(int client_width, int client_height);
     void auto_pan_off();
     void pan(int dx, int dy);
@@ -221,53 +219,18 @@ private:
     SharedFix fix_;
     // The reader and server threads' "fix changed" notice; made with the window, before them.
     std::unique_ptr<FixNotice> fix_notice_;
-    TilePathTable table_;
-    ViewGrid grid_;
-    // Background fetching: the fetcher's engine thread and the requests of the current view.
+    // The view's tiles: cells, mosaic, background loading, placeholders and sharp cells.
+    MapLayer layer_;
     std::unique_ptr<Fetcher> fetcher_;
-    std::unique_ptr<TileLoader> loader_;
-    std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
-    int failed_tiles_ = 0;
-    std::string failure_reason_;
-    std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
-    // Sharp cells at a device scale of 2 (one per cell of the grid; empty at scale 1).
-    struct FineCell {
-        RgbImage image;                   // kFineCellSize square; empty: the cell is not drawn sharp
-        unsigned quarters = 0;            // bit q: quarter q shows its sharp tile
-        std::vector<std::uint8_t> shown;  // blue-green-red with the overlays stamped in
-        std::vector<std::uint32_t> stamps;  // display bitmap pixels (v · 256 + u) stamped into `shown`
-        unsigned dirty = 0xFu;            // bit q: quarter q of `image` changed since `shown` was made
-    };
-    std::vector<FineCell> fine_;
-    std::map<std::string, std::pair<int, int>> fine_wanted_;  // cache path → cell, quarter (-1 whole)
-    int device_scale_ = 1;
-    // The entry whose cells are drawn sharp now, or null.
-    const CatalogueEntry* fine_entry() const;
-    // The sharp tile files of cell `index` (quarter, path): the 512-pixel one, or the four quarters;
-    // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
-    std::vector<std::pair<int, std::string>> fine_files(const CatalogueEntry& entry, int index,
-                                                        bool make = false) const;
-    // Cells of a source made here whose sharp tiles are still to be made, nearest the middle first;
-    // make_fine_cells makes a few milliseconds' worth a paint.
-    std::vector<int> fine_to_make_;
-    void make_fine_cells();
-    // Makes the sharp cells of a newly composed view from the cache.
-    void compose_fine();
-    // Cell `index` enlarged from the mosaic where it is not sharp yet, with its cached sharp tiles.
-    void fill_fine_cell(int index, bool from_cache);
-    // The sharp cells with the display bitmap's overlays into `frame`.
-    void fine_frame(PaintFrame& frame);
     GpxData gpx_;                          // the GPX file opened last
     TrackLog track_log_;                   // the `file` setting's log, its positions kept for the plot
     TrackPlot track_plot_;                 // their places in the current view's bitmap
-    Mosaic mosaic_;
     TileVersions versions_;
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
-    bool fetch_missed_ = false;  // the last download before a view left cells empty
     Catalogue catalogue_;
     std::string site_name_;
     std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();

@@ -61,17 +61,13 @@ void App::select_source(const CatalogueEntry& chosen_entry) {
 
     WaitCursor wait(window_);
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
-    view_.centre_x = wrap_centre_x(p.x, view_.level, source());
-    view_.centre_y = clamp_centre_y(p.y, view_.level, source());
-    if (!prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
+    view_.centre_x = wrap_view_x(p.x, view_.level, source());
+    view_.centre_y = clamp_view_y(p.y, view_.level, source());
+    if (show_view(view_.level, view_.centre_x, view_.centre_y,
+                  background() ? MapLayer::Fetch::Later : MapLayer::Fetch::Now, true) == MapLayer::Shown::NoTiles) {
         if (chosen->original) window_->warning_box(source_missing_text(s));
         else window_->warning_box(chosen->name + " has no tiles at this level");
-        return;
     }
-    view_loaded_ = true;
-    if (compose()) window_->invalidate(true);
-    if (background()) request_view_tiles(false);
-    else if (loader_) loader_->cancel_all();
 }
 
 void App::no_gps_connected() {
@@ -135,11 +131,10 @@ void App::toggle_aerial() {
     ws_->aerial = catalogue_.has_aerial(site_name_) && !ws_->aerial;
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     WaitCursor wait(window_);
-    if (prepare_tiles(table_, view_.centre_x, view_.centre_y, view_.level, !background())) {
-        view_loaded_ = true;
-        if (compose()) window_->invalidate(true);
-        if (background()) request_view_tiles(false);
-    } else if (ws_->aerial) {
+    const bool shown = show_view(view_.level, view_.centre_x, view_.centre_y,
+                                 background() ? MapLayer::Fetch::Later : MapLayer::Fetch::Now,
+                                 true) != MapLayer::Shown::NoTiles;
+    if (!shown && ws_->aerial) {
         window_->warning_box("No aerial map available");
         ws_->aerial = false;
         window_->check_menu_item(Command::AerialPhoto, false);
@@ -192,8 +187,10 @@ void App::on_command(Command id) {
         }
         WaitCursor wait(window_);
         TilePathTable scratch;
-        delete_view_tiles(scratch, view_.centre_x, view_.centre_y, view_.level, source(), maps_root(),
-                          ws_->aerial, ws_->big_maps, current_entry());
+        // The cells shown: around the tile corner nearest the centre.
+        delete_view_tiles(scratch, round_to_tile_edge(view_.centre_x), round_to_tile_edge(view_.centre_y), view_.level,
+                          source(), maps_root(), ws_->aerial, layer_.grid_for(view_.centre_x, view_.centre_y),
+                          current_entry());
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;
@@ -295,7 +292,7 @@ void App::on_command(Command id) {
         ws_->big_maps = !ws_->big_maps;
         w.check_menu_item(id, ws_->big_maps);
         set_map_size(view_, ws_->big_maps);
-        grid_ = view_grid_covering(view_.map_width, view_.map_height);
+        layer_.set_area(view_.map_width, view_.map_height);
         view_.pending_level = view_.level;
         view_.pending_x = view_.centre_x;
         view_.pending_y = view_.centre_y;

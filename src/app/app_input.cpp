@@ -130,15 +130,13 @@ void App::on_wheel(int steps, int x, int y) {
 
 void App::on_drag(int dx, int dy) {
     if (!ws_) return;
-    // Dragging right shows what lies to the west; the view moves by the nearest whole tiles.
-    auto tiles = [](int pixels) { return (pixels >= 0 ? pixels + kTileSize / 2 : pixels - kTileSize / 2) / kTileSize; };
-    const int tx = tiles(dx), ty = tiles(dy);
-    if (tx == 0 && ty == 0) {
+    // Dragging right shows what lies to the west: the map point under the pointer stays under it.
+    if (dx == 0 && dy == 0) {
         if (window_) window_->invalidate(false);
         return;
     }
     WaitCursor wait(window_);
-    pan(-tx * kTileSize, -ty * kTileSize);
+    pan(-dx, -dy);
 }
 
 void App::on_mouse_move(int x, int y) {

@@ -34,41 +34,6 @@ bool read_text_file(const fs::path& path, std::string& out) {
     return !in.bad();
 }
 
-// One pixel of the display bitmap in blue, green, red order, when inside.
-void put(DisplayBitmap& bitmap, long long c, long long r, const std::uint8_t bgr[3]) {
-    if (c < 0 || r < 0 || c >= bitmap.width() || r >= bitmap.height()) return;
-    std::uint8_t* p = bitmap.row(static_cast<int>(r)) + 3 * c;
-    p[0] = bgr[0];
-    p[1] = bgr[1];
-    p[2] = bgr[2];
-}
-
-// A two-pixel-wide line; segments wholly outside one side are skipped, and a segment longer than
-// the world (a jump round the date line) is not drawn.
-void line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1, const std::uint8_t bgr[3]) {
-    const long long w = bitmap.width(), h = bitmap.height();
-    if ((c0 < 0 && c1 < 0) || (r0 < 0 && r1 < 0) || (c0 >= w && c1 >= w) || (r0 >= h && r1 >= h)) return;
-    const long long dc = std::llabs(c1 - c0), dr = std::llabs(r1 - r0);
-    if (dc > (1 << 24) || dr > (1 << 24)) return;
-    const long long sc = c0 < c1 ? 1 : -1, sr = r0 < r1 ? 1 : -1;
-    long long err = dc - dr;
-    for (long long steps = 0; steps <= dc + dr; ++steps) {
-        put(bitmap, c0, r0, bgr);
-        put(bitmap, c0 + 1, r0, bgr);
-        put(bitmap, c0, r0 + 1, bgr);
-        if (c0 == c1 && r0 == r1) break;
-        const long long e2 = 2 * err;
-        if (e2 > -dr) {
-            err -= dr;
-            c0 += sc;
-        }
-        if (e2 < dc) {
-            err += dc;
-            r0 += sr;
-        }
-    }
-}
-
 }  // namespace
 
 void App::draw_gpx() {
@@ -76,13 +41,9 @@ void App::draw_gpx() {
     DisplayBitmap& bitmap = view_.display_bitmap;
     if (!bitmap.exists()) return;
     const MapSource src = source();
-    const bool north = rows_run_north(src);
-    const long long w = bitmap.width(), h = bitmap.height();
     auto at = [&](const GpxPoint& g) {
         const WorldPixel p = geo_to_pixel(g.latitude, g.longitude, src, view_.level);
-        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
-                                   : static_cast<long long>(p.y) - view_.centre_y;
-        return std::pair<long long, long long>{static_cast<long long>(p.x) - view_.centre_x + w / 2, dr + h / 2};
+        return std::pair<long long, long long>{layer_.mosaic_x(p.x), layer_.mosaic_y(p.y)};
     };
     static constexpr std::uint8_t kLine[3] = {0xb0, 0x20, 0xc0};  // purple, apart from the yellow marker
     static constexpr std::uint8_t kMark[3] = {0x80, 0x30, 0x00};  // dark blue
@@ -90,21 +51,16 @@ void App::draw_gpx() {
         for (std::size_t i = 1; i < points.size(); ++i) {
             const auto [c0, r0] = at(points[i - 1]);
             const auto [c1, r1] = at(points[i]);
-            line(bitmap, c0, r0, c1, r1, kLine);
+            draw_overlay_line(bitmap, c0, r0, c1, r1, kLine);
         }
         if (points.size() == 1) {
             const auto [c, r] = at(points[0]);
-            line(bitmap, c, r, c, r, kLine);
+            draw_overlay_line(bitmap, c, r, c, r, kLine);
         }
     }
     for (const GpxWaypoint& wp : gpx_.waypoints) {
         const auto [c, r] = at(wp.at);
-        for (int d = -3; d <= 3; ++d) {  // a small square
-            put(bitmap, c + d, r - 3, kMark);
-            put(bitmap, c + d, r + 3, kMark);
-            put(bitmap, c - 3, r + d, kMark);
-            put(bitmap, c + 3, r + d, kMark);
-        }
+        draw_overlay_square(bitmap, c, r, 3, kMark);
     }
 }
 

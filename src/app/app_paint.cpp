@@ -50,13 +50,11 @@ void App::draw_overlays(const FixRecord& fix) {
     const int w = bitmap.width();
     const int h = bitmap.height();
     const MapSource src = source();
-    const bool north = rows_run_north(src);
+    // The bitmap pixel of a position: where the layer's cells hold its map place.
     auto to_mosaic = [&](double lat, double lon, int& c, int& r) {
         const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
-        const long long dr = north ? static_cast<long long>(view_.centre_y) - p.y
-                                   : static_cast<long long>(p.y) - view_.centre_y;
-        r = static_cast<int>(std::clamp<long long>(dr + h / 2, -1, h));
-        c = static_cast<int>(std::clamp<long long>(static_cast<long long>(p.x) - view_.centre_x + w / 2, -1, w));
+        r = static_cast<int>(std::clamp<long long>(layer_.mosaic_y(p.y), -1, h));
+        c = static_cast<int>(std::clamp<long long>(layer_.mosaic_x(p.x), -1, w));
     };
 
     draw_gpx();
@@ -83,68 +81,6 @@ void App::draw_overlays(const FixRecord& fix) {
     view_.marker_y = r;
 }
 
-void App::fine_frame(PaintFrame& frame) {
-    const DisplayBitmap& bitmap = view_.display_bitmap;
-    if (fine_.empty() || bitmap.width() != mosaic_.width || bitmap.height() != mosaic_.height) return;
-    constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
-    const std::size_t mosaic_stride = std::size_t(mosaic_.width) * 3;
-    // Puts 1x pixel (u, v) of the cell into `shown` as its 2 × 2 block, from blue-green-red `bgr`.
-    auto put = [](std::vector<std::uint8_t>& shown, int u, int v, const std::uint8_t* bgr) {
-        std::uint8_t* o = shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
-        for (int k = 0; k < 2; ++k, o += kFineStride) {
-            o[0] = o[3] = bgr[0];
-            o[1] = o[4] = bgr[1];
-            o[2] = o[5] = bgr[2];
-        }
-    };
-    for (int i = 0; i < grid_.cells() && static_cast<std::size_t>(i) < fine_.size(); ++i) {
-        FineCell& f = fine_[static_cast<std::size_t>(i)];
-        if (f.quarters == 0 || f.image.width != kFineCellSize) continue;
-        const int x0 = kTileSize * (i % grid_.columns), y0 = kTileSize * (i / grid_.columns);
-        // Cells wholly outside the map area are not shown.
-        if (x0 + kTileSize <= frame.visible_first_column || x0 >= frame.visible_first_column + view_.map_width ||
-            y0 + kTileSize <= frame.visible_first_row || y0 >= frame.visible_first_row + view_.map_height)
-            continue;
-        // Last paint's overlay pixels go back to the sharp picture, then the quarters that changed
-        // are made blue-green-red afresh.
-        if (f.shown.size() != f.image.pixels.size()) {
-            f.shown.assign(f.image.pixels.size(), 0);
-            f.dirty = 0xFu;
-            f.stamps.clear();
-        }
-        auto restore = [&](int x, int y, int columns) {  // fine pixels (x .. x + columns − 1, y)
-            const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
-            copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
-        };
-        for (const std::uint32_t at : f.stamps) {
-            const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
-            restore(2 * u, 2 * v, 2);
-            restore(2 * u, 2 * v + 1, 2);
-        }
-        f.stamps.clear();
-        for (int q = 0; q < 4; ++q)
-            if (f.dirty & (1u << q))
-                for (int y = 0; y < kTileSize; ++y) restore((q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
-        f.dirty = 0;
-        // Where the display bitmap differs from the mosaic an overlay (marker, cross-hair, track,
-        // GPX) was stamped: its pixel covers the sharp picture, 2 × 2.
-        std::array<std::uint8_t, std::size_t(kTileSize) * 3> clean;
-        for (int v = 0; v < kTileSize; ++v) {
-            const std::uint8_t* b = bitmap.row(y0 + v) + std::size_t(x0) * 3;
-            const std::uint8_t* m = mosaic_.pixels.data() + (std::size_t(y0) + v) * mosaic_stride + std::size_t(x0) * 3;
-            // Most rows carry no overlay: one comparison of the whole row tells.
-            copy_swapping_red_blue(m, clean.data(), kTileSize);
-            if (std::memcmp(clean.data(), b, clean.size()) == 0) continue;
-            for (int u = 0; u < kTileSize; ++u, b += 3, m += 3) {
-                if (b[0] == m[2] && b[1] == m[1] && b[2] == m[0]) continue;
-                put(f.shown, u, v, b);
-                f.stamps.push_back(static_cast<std::uint32_t>(v * kTileSize + u));
-            }
-        }
-        frame.fine_cells.push_back({x0, y0, f.shown.data()});
-    }
-}
-
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
@@ -154,8 +90,9 @@ PaintFrame App::paint() {
 
     // 1. Window size after a Big Maps change.
     if (ws_->big_maps != view_.applied_big_maps) {
-        view_.client_width = (ws_->big_maps ? 1024 : 512) + 2;
-        view_.client_height = (ws_->big_maps ? 768 : 384) + 51;
+        view_.client_width = (ws_->big_maps ? toolbar::kBigMapWidth : toolbar::kSmallMapWidth) + toolbar::kFrameWidth;
+        view_.client_height =
+            (ws_->big_maps ? toolbar::kBigMapHeight : toolbar::kSmallMapHeight) + toolbar::kBandAndFrameHeight;
         view_.applied_big_maps = ws_->big_maps;
         if (window_) window_->set_client_size(view_.client_width, view_.client_height);
     }
@@ -199,8 +136,13 @@ PaintFrame App::paint() {
         if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
     }
 
-    // Tiles that arrived in the background go into their cells.
-    take_landed_tiles();
+    // Tiles that arrived in the background go into their cells; what one paint cannot draw in its
+    // few milliseconds asks for another paint.
+    if (view_loaded_) {
+        bool rebuild = false;
+        if (layer_.take_landed(layer_source(false), view_.display_bitmap, rebuild) && window_) window_->invalidate(false);
+        if (rebuild) rebuild_bitmap();
+    }
 
     // 5. Toolbar.
     frame.draw_toolbar = true;
@@ -218,8 +160,8 @@ PaintFrame App::paint() {
     frame.map_height = view_.map_height;
     frame.night = ws_->night;
     frame.tiles_left = static_cast<int>(tiles_left());
-    frame.failed_tiles = failed_tiles_;
-    frame.failure_reason = failure_reason_;
+    frame.failed_tiles = layer_.failed_tiles();
+    frame.failure_reason = layer_.failure_reason();
 
     // 6. The map.
     if (!view_.display_bitmap.exists()) return frame;
@@ -228,13 +170,13 @@ PaintFrame App::paint() {
         rebuild_bitmap();
         view_.last_fix_seen = fix.fix_dimension;
     }
+    // The overlays go into the bitmap and, at a device scale of 2, into the sharp cells at their size.
+    view_.display_bitmap.set_overlay_sink(layer_.overlay_sink());
     draw_overlays(fix);
+    view_.display_bitmap.set_overlay_sink(nullptr);
     frame.bitmap = &view_.display_bitmap;
-    // The map area shows the middle of the bitmap: rows W/8 .. 7W/8 − 1 of the original square views.
-    frame.visible_first_row = std::max(0, (view_.display_bitmap.height() - view_.map_height) / 2);
-    frame.visible_first_column = std::max(0, (view_.display_bitmap.width() - view_.map_width) / 2);
-    make_fine_cells();
-    fine_frame(frame);
+    if (layer_.make_fine_cells(layer_source(false)) && window_) window_->invalidate(false);
+    layer_.fill(frame, view_.display_bitmap);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && kmh > 1) {
@@ -242,7 +184,7 @@ PaintFrame App::paint() {
         frame.speed.text = speed_text(kmh, fix.course);
         frame.speed.font_height = ws_->big_maps ? 36 : 24;
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
-        frame.speed.y = view_.map_height + 48 - frame.speed.font_height;
+        frame.speed.y = view_.map_height + toolbar::kMapTop - 1 - frame.speed.font_height;
     }
     const MapSource src = source();
     if (const auto bar = scale_bar_length(

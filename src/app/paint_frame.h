@@ -17,7 +17,7 @@ struct PaintFrame {
     // Resource ids of the eleven button pictures in toolbar order (see toolbar_layout.h):
     // 701/702, 721..724, 730..734 or 740..744, 751/752.
     std::array<int, 11> button_bitmaps{};
-    // The display bitmap (side W × W, top-down, blue-green-red rows); nullptr: no map to show.
+    // The display bitmap (the view's cells, top-down, blue-green-red rows); nullptr: no map to show.
     const DisplayBitmap* bitmap = nullptr;
     int map_width = 0;
     int map_height = 0;
@@ -33,9 +33,11 @@ struct PaintFrame {
     std::vector<FineCell> fine_cells;
     // The sunken frame around the map area (only drawn when there is a bitmap).
     bool draw_frame = false;
-    // First bitmap row shown at y = 49 (W/8 for the square views); map_height rows are shown from it.
+    // First bitmap row shown at y = 49: the view centre's row less half the map height (W/8 for the
+    // square views centred on a tile corner); map_height rows are shown from it.
     int visible_first_row = 0;
-    // First bitmap column shown at x = 1 (0 for the square views); map_width columns from it.
+    // First bitmap column shown at x = 1, the same way (0 for the square views on a tile corner);
+    // map_width columns from it.
     int visible_first_column = 0;
     // Background fetching: tiles of the view still on their way, and those that failed with the
     // reason of the last failure ("not found", "timeout", ...).

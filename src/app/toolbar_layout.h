@@ -67,8 +67,18 @@ inline constexpr int kBitmapLevelCurrentBase = 740;  // + level: greyed, the cur
 inline constexpr int kBitmapAerial = 751;            // shows "Aerial": switches to photos
 inline constexpr int kBitmapMaps = 752;              // shows "Maps": switches back to maps
 
-// Map area: the display bitmap's top-left corner.
+// Map area: the display bitmap's top-left corner, inside the sunken frame (its top line at
+// kMapTop − 1, its left one at 0).
 inline constexpr int kMapLeft = 1;
 inline constexpr int kMapTop = 49;
+// The client area around the map area: the frame's two columns across; the band, the frame's top
+// line and one more row below the map down.
+inline constexpr int kFrameWidth = 2;
+inline constexpr int kBandAndFrameHeight = kMapTop + 2;
+// Client size of the classic map areas (512 × 384, and 1024 × 768 with Big Maps).
+inline constexpr int kSmallMapWidth = 512;
+inline constexpr int kSmallMapHeight = 384;
+inline constexpr int kBigMapWidth = 1024;
+inline constexpr int kBigMapHeight = 768;
 
 }  // namespace vg::toolbar

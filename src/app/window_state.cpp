@@ -1,4 +1,5 @@
 #include "app/window_state.h"
+#include "app/toolbar_layout.h"
 
 #include <algorithm>
 #include <cctype>
@@ -185,8 +186,8 @@ int read_start_level(MapSource map_source, const std::filesystem::path& ini_file
 }
 
 void set_map_size(ViewState& view, bool big_maps) {
-    view.map_width = big_maps ? 1024 : 512;
-    view.map_height = big_maps ? 768 : 384;
+    view.map_width = big_maps ? toolbar::kBigMapWidth : toolbar::kSmallMapWidth;
+    view.map_height = big_maps ? toolbar::kBigMapHeight : toolbar::kSmallMapHeight;
 }
 
 std::optional<StartPosition> init_view_state(ViewState& view, const WindowState& ws, const std::filesystem::path& dir,

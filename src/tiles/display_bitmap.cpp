@@ -1,6 +1,7 @@
 // The display bitmap made from the mosaic, and the overlays stamped into it (position marker,
 // cross-hair).
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -75,23 +76,22 @@ void put_le16(std::uint8_t* p, std::uint16_t v) {
     p[1] = std::uint8_t(v >> 8);
 }
 
-// Sets one bitmap pixel from red, green and blue.
-inline void set_pixel(std::uint8_t* row, int column, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    std::uint8_t* p = row + std::size_t(column) * 3;
-    p[0] = blue;
-    p[1] = green;
-    p[2] = red;
-}
-
 void paint_row(DisplayBitmap& bitmap, int r, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     if (r < 0 || r >= bitmap.height()) return;
-    std::uint8_t* row = bitmap.row(r);
-    for (int x = 0; x < bitmap.width(); ++x) set_pixel(row, x, red, green, blue);
+    const std::uint8_t bgr[3] = {blue, green, red};
+    for (int x = 0; x < bitmap.width(); ++x) bitmap.put_overlay_pixel(x, r, bgr);
 }
 
 void paint_column(DisplayBitmap& bitmap, int c, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     if (c < 0 || c >= bitmap.width()) return;
-    for (int y = 0; y < bitmap.height(); ++y) set_pixel(bitmap.row(y), c, red, green, blue);
+    const std::uint8_t bgr[3] = {blue, green, red};
+    for (int y = 0; y < bitmap.height(); ++y) bitmap.put_overlay_pixel(c, y, bgr);
+}
+
+// One pixel of the display bitmap in blue, green, red order, when inside.
+void put(DisplayBitmap& bitmap, long long c, long long r, const std::uint8_t* bgr) {
+    if (c < 0 || r < 0 || c >= bitmap.width() || r >= bitmap.height()) return;
+    bitmap.put_overlay_pixel(static_cast<int>(c), static_cast<int>(r), bgr);
 }
 
 // The position marker, row by row from the top: where the mask is set the pixel is painted, yellow
@@ -191,11 +191,11 @@ void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
         if (y < 0 || y >= bitmap.height()) return;
         const int x0 = c - 5;
         if (x0 < 0) continue;
-        std::uint8_t* row = bitmap.row(y);
         for (int j = 0; j < kMarkerSize && x0 + j < width; ++j) {
             if (kMarkerMask[i][j] != '1') continue;
             const std::uint8_t v = kMarkerColour[i][j] == '1' ? 0xFF : 0x00;
-            set_pixel(row, x0 + j, v, v, 0);
+            const std::uint8_t bgr[3] = {0, v, v};
+            bitmap.put_overlay_pixel(x0 + j, y, bgr);
         }
     }
 }
@@ -210,6 +210,41 @@ void draw_cross_hair(DisplayBitmap& bitmap, int c, int r, bool track, int hair) 
     if (hair > 0) {
         paint_row(bitmap, r, 0, 0, 0);
         paint_column(bitmap, c, 0, 0, 0);
+    }
+}
+
+// A two-pixel-wide line; segments wholly outside one side are skipped, and a segment longer than
+// the world (a jump round the date line) is not drawn.
+void draw_overlay_line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1, const std::uint8_t* bgr) {
+    const long long w = bitmap.width(), h = bitmap.height();
+    if ((c0 < 0 && c1 < 0) || (r0 < 0 && r1 < 0) || (c0 >= w && c1 >= w) || (r0 >= h && r1 >= h)) return;
+    const long long dc = std::llabs(c1 - c0), dr = std::llabs(r1 - r0);
+    if (dc > (1 << 24) || dr > (1 << 24)) return;
+    const long long sc = c0 < c1 ? 1 : -1, sr = r0 < r1 ? 1 : -1;
+    long long err = dc - dr;
+    for (long long steps = 0; steps <= dc + dr; ++steps) {
+        put(bitmap, c0, r0, bgr);
+        put(bitmap, c0 + 1, r0, bgr);
+        put(bitmap, c0, r0 + 1, bgr);
+        if (c0 == c1 && r0 == r1) break;
+        const long long e2 = 2 * err;
+        if (e2 > -dr) {
+            err -= dr;
+            c0 += sc;
+        }
+        if (e2 < dc) {
+            err += dc;
+            r0 += sr;
+        }
+    }
+}
+
+void draw_overlay_square(DisplayBitmap& bitmap, long long c, long long r, int half, const std::uint8_t* bgr) {
+    for (int d = -half; d <= half; ++d) {
+        put(bitmap, c + d, r - half, bgr);
+        put(bitmap, c + d, r + half, bgr);
+        put(bitmap, c - half, r + d, bgr);
+        put(bitmap, c + half, r + d, bgr);
     }
 }
 

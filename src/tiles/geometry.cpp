@@ -130,7 +130,7 @@ int round_to_tile_edge(long long v) {
     return saturate(floor_div(v + kTileSize / 2, kTileSize) * kTileSize);
 }
 
-int clamp_centre_y(int y, int level, MapSource source) {
+int clamp_view_y(int y, int level, MapSource source) {
     long long lower = 0;
     long long upper = 0;
     const long long w = world_width(level);
@@ -151,15 +151,19 @@ int clamp_centre_y(int y, int level, MapSource source) {
     long long v = y;
     if (v < lower) v = lower;
     if (v > upper) v = upper;
-    return round_to_tile_edge(v);
+    return static_cast<int>(v);
 }
 
-int wrap_centre_x(int x, int level, MapSource source) {
+int clamp_centre_y(int y, int level, MapSource source) { return round_to_tile_edge(clamp_view_y(y, level, source)); }
+
+int wrap_view_x(int x, int level, MapSource source) {
     const long long wx = source == MapSource::MapQuest ? mapquest_width(level) : world_width(level);
     long long v = x;
     if (v < 0 || v >= wx) v = positive_mod(v, wx);
-    return round_to_tile_edge(v);
+    return static_cast<int>(v);
 }
+
+int wrap_centre_x(int x, int level, MapSource source) { return round_to_tile_edge(wrap_view_x(x, level, source)); }
 
 int tile_row(int y) { return static_cast<int>(floor_div(y, kTileSize)); }
 

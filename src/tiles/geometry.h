@@ -76,6 +76,11 @@ int clamp_centre_y(int y, int level, MapSource source);
 // world width; the grid's column wrap handles that).
 int wrap_centre_x(int x, int level, MapSource source);
 
+// The same rules without the rounding, for a view centred on any pixel: a row clamped into the
+// source's usable rows, a column wrapped into 0 .. world width − 1.
+int clamp_view_y(int y, int level, MapSource source);
+int wrap_view_x(int x, int level, MapSource source);
+
 // Tile row of a world pixel row: floor(y / 256), never wrapped.
 int tile_row(int y);
 // Tile column of a world pixel column: floor(x / 256) wrapped into 0 .. tiles_per_row − 1.

@@ -58,6 +58,16 @@ struct Mosaic {
 // A 24-bit device-independent bitmap in one block: the 40-byte header (width side, height −side
 // for top-down rows, 1 plane, 24 bits, no compression) followed by side rows of blue-green-red
 // pixels, each row padded to a multiple of 4 bytes.
+// Told of every overlay pixel drawn into a display bitmap (marker, cross-hair, track, GPX): the
+// window's sharp cells draw the same pixel at their own resolution.
+class OverlaySink {
+public:
+    virtual void overlay_pixel(int c, int r, const std::uint8_t* bgr) = 0;
+
+protected:
+    ~OverlaySink() = default;
+};
+
 class DisplayBitmap {
 public:
     bool exists() const { return !block_.empty(); }
@@ -73,6 +83,16 @@ public:
     const std::uint8_t* pixels() const { return exists() ? block_.data() + kBitmapHeaderSize : nullptr; }
     std::uint8_t* row(int r) { return pixels() + static_cast<std::size_t>(r) * stride_; }
     const std::uint8_t* row(int r) const { return pixels() + static_cast<std::size_t>(r) * stride_; }
+    // Overlays drawn from now on are told to `sink` as well (none when null).
+    void set_overlay_sink(OverlaySink* sink) { sink_ = sink; }
+    // Sets overlay pixel (c, r), which must lie inside the bitmap, to blue-green-red `bgr`.
+    void put_overlay_pixel(int c, int r, const std::uint8_t* bgr) {
+        std::uint8_t* p = row(r) + static_cast<std::size_t>(c) * 3;
+        p[0] = bgr[0];
+        p[1] = bgr[1];
+        p[2] = bgr[2];
+        if (sink_) sink_->overlay_pixel(c, r, bgr);
+    }
     void release() {
         block_ = {};
         width_ = 0;
@@ -89,6 +109,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;
+    OverlaySink* sink_ = nullptr;
 };
 
 // Decode a PNG file into red-green-blue pixels. True on success; false on failure, with `out` emptied
@@ -139,6 +160,13 @@ bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, 
 // be decoded or has another size (`fine` unchanged then; the file is left alone).
 bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fine);
 
+// Draws the square of `ancestor` (a decoded coarser tile) from pixel (sx, sy), `span` pixels a side,
+// enlarged over cell `index` of a mosaic built for `grid`: the placeholder of a cell whose own tile
+// has not arrived. False (the mosaic unchanged) when the ancestor is smaller than a tile or the cell
+// lies outside the mosaic.
+bool draw_enlarged_part(const RgbImage& ancestor, int sx, int sy, int span, const ViewGrid& grid, int index,
+                        Mosaic& mosaic);
+
 // Make the display bitmap from the mosaic: side 1024 with big_maps, else 512. True; false when the
 // allocation failed, the bitmap then absent (the window then says kDisplayBitmapFailedText).
 bool build_display_bitmap(bool big_maps, const Mosaic& mosaic, DisplayBitmap& bitmap);
@@ -157,10 +185,38 @@ inline constexpr const char* kDisplayBitmapFailedText = "Error in displaying the
 // overlap.
 void copy_swapping_red_blue(const std::uint8_t* in, std::uint8_t* out, std::size_t pixels);
 
+// A map cell drawn sharp at a device scale of 2, as the window shows it: its picture with the
+// overlays of its part of the display bitmap drawn over it, each overlay pixel 2 × 2.
+struct FineCell {
+    RgbImage image;                     // kFineCellSize square; empty: the cell is not drawn sharp
+    unsigned quarters = 0;              // bit q: quarter q shows its sharp tile
+    std::vector<std::uint8_t> shown;    // blue-green-red with the overlays drawn in
+    std::vector<std::uint32_t> stamps;  // the cell's overlay pixels (v · 256 + u) drawn into `shown`
+    std::vector<std::uint64_t> stamped; // the same as one bit a pixel
+    unsigned dirty = 0xFu;              // bit q: quarter q of `image` changed since `shown` was made
+};
+// Draws overlay pixel (u, v) of the cell (0..255 each) into `shown` as its 2 × 2 block.
+void stamp_fine_cell(FineCell& cell, int u, int v, const std::uint8_t* bgr);
+// The cell's overlays are gone (its part of the bitmap was made again from the mosaic): `shown`
+// takes their pixels from the picture again.
+void clear_fine_cell_overlays(FineCell& cell);
+// Makes `shown` current before it is drawn: the quarters whose picture changed are taken again and
+// the overlay pixels in them drawn again from `bitmap`, whose cell's top-left pixel is (x0, y0).
+// False when the cell has no sharp picture or lies outside the bitmap.
+bool ready_fine_cell(FineCell& cell, const DisplayBitmap& bitmap, int x0, int y0);
+
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at
 // the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap.
 void draw_position_marker(DisplayBitmap& bitmap, int c, int r);
+
+// A two-pixel-wide line from bitmap pixel (c0, r0) to (c1, r1) in blue-green-red `bgr`, clipped to
+// the bitmap; segments wholly outside one side are skipped, and a segment longer than the world (a
+// jump round the date line) is not drawn.
+void draw_overlay_line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1,
+                       const std::uint8_t* bgr);
+// The outline of the square of side 2 · half + 1 around bitmap pixel (c, r), clipped to the bitmap.
+void draw_overlay_square(DisplayBitmap& bitmap, long long c, long long r, int half, const std::uint8_t* bgr);
 
 // Draw the cross-hair through bitmap pixel (c, r): with hair/2 = b > 0 a yellow band of rows r−b..r+b
 // and columns c−b..c+b across the bitmap, then with hair > 0 a black row r and column c. Nothing when

@@ -198,4 +198,112 @@ bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fi
     return true;
 }
 
+bool draw_enlarged_part(const RgbImage& a, int sx, int sy, int span, const ViewGrid& grid, int index,
+                        Mosaic& mosaic) {
+    if (a.width < kTileSize || a.height < kTileSize || a.pixels.size() < std::size_t(a.width) * a.height * 3 ||
+        grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
+        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        return false;
+    span = std::clamp(span, 1, kTileSize);
+    sx = std::clamp(sx, 0, kTileSize - 1);
+    sy = std::clamp(sy, 0, kTileSize - 1);
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    const int r = index / grid.columns, c = index % grid.columns;
+    for (int v = 0; v < kTileSize; ++v) {
+        const int yy = std::min(sy + v * span / kTileSize, kTileSize - 1);
+        std::uint8_t* out = mosaic.pixels.data() + (std::size_t(r) * kTileSize + v) * stride + std::size_t(c) * kTileSize * 3;
+        const std::uint8_t* in = a.pixels.data() + std::size_t(yy) * a.width * 3;
+        for (int u = 0; u < kTileSize; ++u, out += 3) {
+            const int xx = std::min(sx + u * span / kTileSize, kTileSize - 1);
+            out[0] = in[3 * xx];
+            out[1] = in[3 * xx + 1];
+            out[2] = in[3 * xx + 2];
+        }
+    }
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t kFineStride = std::size_t(kFineCellSize) * 3;
+
+bool fine_picture(const FineCell& f) {
+    return f.image.width == kFineCellSize && f.image.height == kFineCellSize &&
+           f.image.pixels.size() == kFineStride * kFineCellSize;
+}
+
+// Fine pixels (x .. x + columns − 1, y) of `shown` from the picture.
+void restore_fine(FineCell& f, int x, int y, int columns) {
+    const std::size_t at = std::size_t(y) * kFineStride + std::size_t(x) * 3;
+    copy_swapping_red_blue(f.image.pixels.data() + at, f.shown.data() + at, std::size_t(columns));
+}
+
+void put_fine(FineCell& f, int u, int v, const std::uint8_t* bgr) {
+    std::uint8_t* o = f.shown.data() + std::size_t(2 * v) * kFineStride + std::size_t(6 * u);
+    for (int k = 0; k < 2; ++k, o += kFineStride) {
+        o[0] = o[3] = bgr[0];
+        o[1] = o[4] = bgr[1];
+        o[2] = o[5] = bgr[2];
+    }
+}
+
+// `shown` made from the whole picture when it is not there yet; false without a picture.
+bool fine_shown(FineCell& f) {
+    if (!fine_picture(f)) return false;
+    if (f.shown.size() != f.image.pixels.size()) {
+        f.shown.resize(f.image.pixels.size());
+        copy_swapping_red_blue(f.image.pixels.data(), f.shown.data(), std::size_t(kFineCellSize) * kFineCellSize);
+        f.dirty = 0;
+        f.stamps.clear();
+        f.stamped.assign(std::size_t(kTileSize) * kTileSize / 64, 0);
+    }
+    return true;
+}
+
+}  // namespace
+
+void stamp_fine_cell(FineCell& f, int u, int v, const std::uint8_t* bgr) {
+    if (f.quarters == 0 || u < 0 || v < 0 || u >= kTileSize || v >= kTileSize || !fine_shown(f)) return;
+    put_fine(f, u, v, bgr);
+    const std::uint32_t at = static_cast<std::uint32_t>(v * kTileSize + u);
+    std::uint64_t& word = f.stamped[at / 64];
+    if (!(word & (std::uint64_t{1} << (at % 64)))) {
+        word |= std::uint64_t{1} << (at % 64);
+        f.stamps.push_back(at);
+    }
+}
+
+void clear_fine_cell_overlays(FineCell& f) {
+    if (f.shown.size() != f.image.pixels.size() || !fine_picture(f)) {
+        f.stamps.clear();
+        return;
+    }
+    for (const std::uint32_t at : f.stamps) {
+        const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+        restore_fine(f, 2 * u, 2 * v, 2);
+        restore_fine(f, 2 * u, 2 * v + 1, 2);
+    }
+    f.stamps.clear();
+    std::fill(f.stamped.begin(), f.stamped.end(), 0);
+}
+
+bool ready_fine_cell(FineCell& f, const DisplayBitmap& bitmap, int x0, int y0) {
+    if (f.quarters == 0 || x0 < 0 || y0 < 0 || x0 + kTileSize > bitmap.width() || y0 + kTileSize > bitmap.height() ||
+        !fine_shown(f))
+        return false;
+    if (f.dirty == 0) return true;
+    for (int q = 0; q < 4; ++q)
+        if (f.dirty & (1u << q))
+            for (int y = 0; y < kTileSize; ++y) restore_fine(f, (q % 2) * kTileSize, (q / 2) * kTileSize + y, kTileSize);
+    // The overlays over the quarters taken again, from the bitmap where they are drawn.
+    constexpr int kHalf = kTileSize / 2;
+    for (const std::uint32_t at : f.stamps) {
+        const int u = static_cast<int>(at % kTileSize), v = static_cast<int>(at / kTileSize);
+        const unsigned quarter = (v >= kHalf ? 2u : 0u) + (u >= kHalf ? 1u : 0u);
+        if (f.dirty & (1u << quarter)) put_fine(f, u, v, bitmap.row(y0 + v) + std::size_t(x0 + u) * 3);
+    }
+    f.dirty = 0;
+    return true;
+}
+
 }  // namespace vg

@@ -41,7 +41,7 @@ void vertical_line(QPainter& painter, int x, int y_from, int y_to, QRgb colour) 
 
 constexpr QRgb kBlack = 0xFF000000;
 constexpr QRgb kWhite = 0xFFFFFFFF;
-constexpr int kMapLeftEdge = 1;
+constexpr int kMapLeftEdge = toolbar::kMapLeft;
 
 // Multiplies what is already drawn in `area` by the night tint: darker, and blue and green more than
 // red, which keeps the eyes used to the dark.
@@ -69,13 +69,15 @@ void draw_toolbar(QPainter& painter, const PaintFrame& frame, int client_width) 
     if (frame.night) tint_for_night(painter, QRect(0, 0, client_width, toolbar::kBandHeight));
 }
 
-// The sunken frame around a map area of map_width x map_height at (1, 49): black along the top and
-// left, white along the bottom and right.
+// The sunken frame around a map area of map_width x map_height at (kMapLeft, kMapTop): black along
+// the top and left, white along the bottom and right.
 void draw_map_frame(QPainter& painter, int map_width, int map_height) {
-    horizontal_line(painter, 0, map_width + 2, 48, kBlack);
-    vertical_line(painter, 0, 48, map_height + 50, kBlack);
-    horizontal_line(painter, 0, map_width + 2, map_height + 49, kWhite);
-    vertical_line(painter, map_width + 1, 48, map_height + 50, kWhite);
+    constexpr int top = toolbar::kMapTop - 1;
+    const int bottom = toolbar::kMapTop + map_height;
+    horizontal_line(painter, 0, map_width + toolbar::kFrameWidth, top, kBlack);
+    vertical_line(painter, 0, top, bottom + 1, kBlack);
+    horizontal_line(painter, 0, map_width + toolbar::kFrameWidth, bottom, kWhite);
+    vertical_line(painter, map_width + 1, top, bottom + 1, kWhite);
 }
 
 void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width, bool night) {

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/toolbar_layout.h"
+
 class QPainter;
 
 namespace vg {
@@ -26,13 +28,13 @@ struct PaintFrame;
 class MapView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kSmallWidth = 514;
-    static constexpr int kSmallHeight = 435;
-    static constexpr int kBigWidth = 1026;
-    static constexpr int kBigHeight = 819;
+    static constexpr int kSmallWidth = toolbar::kSmallMapWidth + toolbar::kFrameWidth;
+    static constexpr int kSmallHeight = toolbar::kSmallMapHeight + toolbar::kBandAndFrameHeight;
+    static constexpr int kBigWidth = toolbar::kBigMapWidth + toolbar::kFrameWidth;
+    static constexpr int kBigHeight = toolbar::kBigMapHeight + toolbar::kBandAndFrameHeight;
     // Top-left corner of the map area, in client pixels.
-    static constexpr int kMapLeft = 1;
-    static constexpr int kMapTop = 49;
+    static constexpr int kMapLeft = toolbar::kMapLeft;
+    static constexpr int kMapTop = toolbar::kMapTop;
     // The window background (the light-grey stock brush).
     static constexpr QRgb kBackground = 0xFFC0C0C0;
     // The speed text: white outline, dark blue letters.
@@ -47,8 +49,8 @@ public:
     static constexpr QRgb kNightSpeedOutline = 0xFF000000;
     static constexpr QRgb kNightSpeedText = 0xFF902010;
     // Smallest client area: the toolbar and one row of cells.
-    static constexpr int kMinimumWidth = 514;
-    static constexpr int kMinimumHeight = 49 + 256 + 2;
+    static constexpr int kMinimumWidth = kSmallWidth;
+    static constexpr int kMinimumHeight = toolbar::kBandAndFrameHeight + 256;
 
     enum class MouseButton { Left, Right };
 

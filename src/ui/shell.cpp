@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/help_text.h"
+#include "app/toolbar_layout.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
@@ -42,7 +43,8 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     QObject::connect(view, &MapView::wheel_turned, view, [&app](int steps, int x, int y) { app.on_wheel(steps, x, y); });
     // + and - zoom around the middle of the map area.
     QObject::connect(&window, &MainWindow::zoom_key_pressed, view, [&app, view](int step) {
-        app.on_wheel(step, MapView::kMapLeft + (view->width() - 2) / 2, MapView::kMapTop + (view->height() - 51) / 2);
+        app.on_wheel(step, MapView::kMapLeft + (view->width() - toolbar::kFrameWidth) / 2,
+                     MapView::kMapTop + (view->height() - toolbar::kBandAndFrameHeight) / 2);
     });
     QObject::connect(view, &MapView::key_released, view, [&app](int key) { app.on_key_up(key_for(key)); });
     QObject::connect(view, &MapView::resized, view, [&app](int width, int height) { app.on_size(width, height); });

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "app/app_fixture.h"
 #include "net/network_wait.h"
 #include "support/loopback_http_server.h"
+#include "support/view_fill_contract.h"
 #if !defined(VG_NO_CURL) && !defined(_WIN32)
 #include "support/latency_relay.h"
 #include "support/nghttpd.h"
@@ -54,6 +56,9 @@ private:
 
 class BackgroundTiles : public AppFixture {
 protected:
+    // These views are centred on a tile corner: the classic cells, counted below.
+    void SetUp() override { start_on_tile_corner(); }
+
     void start_with(std::function<ScriptedReply(const std::string&)> reply, int connections = 2,
                     const std::string& size = "small") {
         server = std::make_unique<LoopbackHttpServer>(std::move(reply));
@@ -85,15 +90,12 @@ protected:
     std::set<std::string> cell_requests(bool middle_only = false) const {
         std::set<std::string> out;
         const ViewGrid g = app->grid();
-        const ViewState& v = app->view();
-        for (int r = 0; r < g.rows; ++r)
-            for (int c = 0; c < g.columns; ++c) {
-                if (middle_only && (std::abs(2 * r + 1 - g.rows) > 1 || std::abs(2 * c + 1 - g.columns) > 1)) continue;
-                const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, g, r, c);
-                const auto url = tile_address(tile_key(p.x, p.y, v.level, MapSource::OpenStreetMap, false),
-                                              hosts, {});
-                if (url) out.insert("GET " + url->substr(url->find('/', 7)));
-            }
+        const int level = app->view().level;
+        app->layer().for_each_cell([&](int, int r, int c, WorldPixel p) {
+            if (middle_only && (std::abs(2 * r + 1 - g.rows) > 1 || std::abs(2 * c + 1 - g.columns) > 1)) return;
+            const auto url = tile_address(tile_key(p.x, p.y, level, MapSource::OpenStreetMap, false), hosts, {});
+            if (url) out.insert("GET " + url->substr(url->find('/', 7)));
+        });
         return out;
     }
     std::vector<std::string> request_lines() const {
@@ -193,7 +195,7 @@ TEST_F(BackgroundTiles, BrokenTransferLeavesNoFileAndCountsAsFailed) {
 
 TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
     // Level 1 is cached around the start; level 2 is not, and the server never answers.
-    const WorldPixel l1 = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 1);
+    const WorldPixel l1 = centre_of(start_lat, start_lon, MapSource::OpenStreetMap, 1);
     cache_view(MapSource::OpenStreetMap, 1, l1.x, l1.y);
     ScriptedReply silent;
     silent.silent = true;
@@ -204,7 +206,8 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
     const ViewState& v = app->view();
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c) {
-            const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, v.centre_x, v.centre_y, 2, r, c);
+            const WorldPixel p = view_cell_pixel(MapSource::OpenStreetMap, round_to_tile_edge(v.centre_x),
+                                                 round_to_tile_edge(v.centre_y), 2, r, c);
             const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
             const TileKey key = tile_key(ax, ay, 1, MapSource::OpenStreetMap, false);
             ASSERT_TRUE(load_png(tile_paths(key, root()).full_path, ancestor));
@@ -219,7 +222,7 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
 }
 
 TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
-    const WorldPixel centre = centre_of(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
+    const WorldPixel centre = centre_of(start_lat, start_lon, MapSource::OpenStreetMap, 2);
     cache_view(MapSource::OpenStreetMap, 2, centre.x, centre.y);
     start_with([](const std::string&) { return ScriptedReply::make(503, "text/plain", "busy", true); });
     EXPECT_EQ(app->tiles_left(), 0u);  // everything was cached
@@ -319,6 +322,104 @@ TEST_F(BackgroundTiles, ASilentHostIsPausedNotAskedOnEveryMove) {
     ASSERT_TRUE(paint_until_filled());
 }
 
+// A view centred on its own pixel (not a tile corner) in windows of any size: every cell the map area
+// shows gets the source's own tile, Big Maps and back give the classic sizes again, a drag moves the
+// view by exactly the dragged pixels, and the marker sits on its map place.
+TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixels) {
+    start_pos = "N 60 10 30\r\nE 24 55 00\r\n";  // not on a tile corner at any level
+    server = std::make_unique<LoopbackHttpServer>([this](const std::string&) { return tile_reply(); });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    const WorldPixel start = geo_to_pixel(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
+    EXPECT_EQ(app->view().centre_x, start.x);
+    EXPECT_EQ(app->view().centre_y, start.y);
+    // Every cell the map area shows holds the source's own tile, none the Atlas nor grey.
+    auto resize = [&](int w, int h) { app->on_size(w, h); };
+    auto settle = [&] { return paint_until_filled(); };
+    for (const auto& [w, h] : {std::pair{514, 435}, std::pair{900, 700}, std::pair{1600, 1200}})
+        expect_resize_fills(*app, w, h, resize, settle);
+    // Big Maps and back: the classic client sizes.
+    window.clear();
+    app->on_command(Command::BigMaps);
+    app->paint();
+    EXPECT_EQ(count_calls("size 1026x819"), 1);
+    app->on_command(Command::BigMaps);
+    app->paint();
+    EXPECT_EQ(count_calls("size 514x435"), 1);
+    app->on_size(514, 435);
+    EXPECT_EQ(app->view().map_width, 512);
+    EXPECT_EQ(app->view().map_height, 384);
+
+    // A drag right and down by 170 × 90 shows what lies west and north by exactly that.
+    const WorldPixel before{app->view().centre_x, app->view().centre_y};
+    app->on_drag(170, 90);
+    EXPECT_EQ(app->view().centre_x, before.x - 170);
+    EXPECT_EQ(app->view().centre_y, before.y - 90);
+    expect_resize_fills(*app, 514, 435, resize, settle);
+
+    // A fix 37 pixels east and 21 north of the centre: the marker is drawn on the tile that holds
+    // the place, at the place's pixel of it, and 37, −21 pixels from the middle of the map area.
+    const WorldPixel fix{app->view().centre_x + 37, app->view().centre_y - 21};
+    set_fix(pixel_to_latitude(fix.y, MapSource::OpenStreetMap, 2) - 1e-7,
+            pixel_to_longitude(fix.x, MapSource::OpenStreetMap, 2) + 1e-7);
+    const PaintFrame f = app->paint();
+    const int mx = app->view().marker_x, my = app->view().marker_y;
+    EXPECT_EQ(mx - f.visible_first_column, 256 + 37);
+    EXPECT_EQ(my - f.visible_first_row, 192 - 21);
+    const CatalogueEntry* loop = app->current_entry();
+    ASSERT_NE(loop, nullptr);
+    const std::string place_tile =
+        catalogue_tile_paths(*loop, catalogue_tile_key(*loop, fix.x, fix.y, 2), root()).full_path;
+    const int cell = my / kTileSize * app->grid().columns + mx / kTileSize;
+    EXPECT_EQ(app->tile_paths().slots[static_cast<std::size_t>(cell)], place_tile);
+    EXPECT_EQ(mx % kTileSize, fix.x % kTileSize);
+    EXPECT_EQ(my % kTileSize, fix.y % kTileSize);
+}
+
+// A catalogue source's waiting cells show its own cached tile of a coarser level, enlarged.
+TEST_F(BackgroundTiles, ACatalogueSourcesWaitingCellsShowItsCoarserTileEnlarged) {
+    ScriptedReply silent;
+    silent.silent = true;
+    server = std::make_unique<LoopbackHttpServer>([silent](const std::string&) { return silent; });
+    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    write_settings("site=Loop\r\nsize=small\r\n");
+    AppOptions o = options();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    const CatalogueEntry* loop = app->current_entry();
+    ASSERT_NE(loop, nullptr);
+    // Level 1 cached in the source's own folder, then the view moved: its new cells wait.
+    std::map<std::string, int> cached;
+    app->layer().for_each_cell([&](int, int, int, WorldPixel p) {
+        for (int dx : {-256, 0, 256}) {
+            const int ax = rescale_x(p.x + dx, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
+            const TilePaths paths = catalogue_tile_paths(*loop, catalogue_tile_key(*loop, ax, ay, 1), root());
+            create_tile_directories(paths.directory);
+            std::filesystem::copy_file(kTile, paths.full_path, std::filesystem::copy_options::overwrite_existing);
+        }
+    });
+    app->on_key_up(Key::Right);
+    ASSERT_GT(app->tiles_left(), 0u);
+    RgbImage ancestor;
+    ASSERT_TRUE(load_png(kTile, ancestor));
+    app->layer().for_each_cell([&](int i, int r, int c, WorldPixel p) {
+        ASSERT_TRUE(app->tile_paths().slots[static_cast<std::size_t>(i)].empty());
+        const int ax = rescale_x(p.x, 2, 1, MapSource::OpenStreetMap), ay = rescale_y(p.y, 2, 1, MapSource::OpenStreetMap);
+        // Cell pixel (u, v) shows ancestor pixel (ax mod 256 + u / 8, ay mod 256 + v / 8).
+        for (int uv : {0, 100, 255}) {
+            const std::uint8_t* want = &ancestor.pixels[((ay % 256 + uv / 8) * 256 + ax % 256 + uv / 8) * 3];
+            const Mosaic& m = app->mosaic();
+            const std::uint8_t* got = &m.pixels[((std::size_t(r) * 256 + uv) * m.width + c * 256 + uv) * 3];
+            EXPECT_EQ(std::vector<int>(got, got + 3), std::vector<int>(want, want + 3)) << r << c << " " << uv;
+        }
+    });
+}
+
 // At a device scale of 2 a catalogue source's cells are drawn from the next web zoom's four tiles,
 // asked for after every 1x tile and over the same connections; until they land a cell shows its 1x
 // tile (enlarged by the window layer), then their own pixels, one for each device pixel.
@@ -379,6 +480,27 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
             }
         EXPECT_EQ(differ, 0u) << cell.x << "," << cell.y;
     }
+    // The overlays are drawn over the sharp cells at their size: the marker's centre pixel as a
+    // 2 × 2 block; when the marker moves its old place shows the sharp picture again.
+    auto fine_pixel = [&](const PaintFrame& f, int x, int y) {  // display bitmap pixel (x, y), top-left device pixel
+        for (const PaintFrame::FineCell& cell : f.fine_cells)
+            if (x >= cell.x && x < cell.x + 256 && y >= cell.y && y < cell.y + 256)
+                return std::vector<int>(cell.bgr + ((std::size_t(2 * (y - cell.y)) * kFineCellSize) + 2 * (x - cell.x)) * 3,
+                                        cell.bgr + ((std::size_t(2 * (y - cell.y)) * kFineCellSize) + 2 * (x - cell.x)) * 3 + 3);
+        return std::vector<int>();
+    };
+    app->window_state()->auto_pan = false;
+    const ViewState& v = app->view();
+    set_fix(pixel_to_latitude(v.centre_y + 40, MapSource::OpenStreetMap, 2), pixel_to_longitude(v.centre_x + 30, MapSource::OpenStreetMap, 2));
+    PaintFrame marked = app->paint();
+    const int mx = v.marker_x, my = v.marker_y;
+    EXPECT_EQ(fine_pixel(marked, mx, my), (std::vector<int>{0, 0, 0})) << "the marker's black centre";
+    set_fix(pixel_to_latitude(v.centre_y - 60, MapSource::OpenStreetMap, 2), pixel_to_longitude(v.centre_x - 50, MapSource::OpenStreetMap, 2));
+    marked = app->paint();
+    ASSERT_NE(v.marker_x, mx);
+    const int qx = 2 * ((mx - 0) % 256) % 256, qy = 2 * (my % 256) % 256;  // the quarter picture's pixel there
+    const std::uint8_t* q = &quarter.pixels[(std::size_t(qy) * 256 + qx) * 3];
+    EXPECT_EQ(fine_pixel(marked, mx, my), (std::vector<int>{q[2], q[1], q[0]}));
     // The sharp tiles are cached beside the 1x ones: the same view later needs no request.
     EXPECT_TRUE(std::filesystem::exists(dir / "Maps" / "Loop@2x"));
 }

@@ -19,13 +19,17 @@ using test::kStartLat;
 using test::kStartLon;
 using test::read_file;
 
-class AppCommands : public AppFixture {};
+// Views centred on a tile corner show the classic cells (2 × 2, 4 × 4 with Big Maps).
+class AppCommands : public AppFixture {
+protected:
+    void SetUp() override { start_on_tile_corner(); }
+};
 
 TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
     write_settings("", "zoom=3\r\n");
     App& a = start();
     const MapSource ve = MapSource::VirtualEarth;
-    const WorldPixel c3 = centre_of(kStartLat, kStartLon, ve, 3);
+    const WorldPixel c3 = centre_of(start_lat, start_lon, ve, 3);
     ASSERT_EQ(a.view().level, 3);
 
     a.on_left_button(184, 20);  // pan east: the anchor is the new centre
@@ -35,7 +39,7 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
 
     a.on_left_button(282, 20);  // level 1: the current centre, rescaled
     EXPECT_EQ(a.view().level, 1);
-    EXPECT_EQ(a.view().centre_x, wrap_centre_x(rescale_x(c3.x + 256, 3, 1, ve), 1, ve));
+    EXPECT_EQ(a.view().centre_x, wrap_view_x(rescale_x(c3.x + 256, 3, 1, ve), 1, ve));
     EXPECT_EQ(a.view().pointer_x, a.view().centre_x);
 
     a.on_left_button(368, 20);  // back to 3: the anchor, not the zoomed-out centre
@@ -109,7 +113,7 @@ TEST_F(AppCommands, SourceSwitchKeepsTheCentreAndAerialFollowsTheSource) {
     a.on_command(Command::Etopo2);  // Etopo2: level 0, same place
     EXPECT_EQ(a.window_state()->map_source, MapSource::Etopo2);
     EXPECT_EQ(a.view().level, 0);
-    const WorldPixel e = centre_of(kStartLat, kStartLon, MapSource::Etopo2, 0);
+    const WorldPixel e = centre_of(start_lat, start_lon, MapSource::Etopo2, 0);
     EXPECT_EQ(a.view().centre_x, e.x);
     EXPECT_EQ(a.view().centre_y, e.y);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("site=Etopo2\r\n"), std::string::npos);
@@ -274,7 +278,7 @@ TEST_F(AppCommands, ReloadMapDeletesAndDownloadsTheViewsTiles) {
     write_settings();
     AppOptions o = options();
     o.tile_hosts->virtual_earth_road.fill("127.0.0.1:" + std::to_string(tiles.port()));
-    const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
+    const WorldPixel c = centre_of(start_lat, start_lon, MapSource::VirtualEarth, 2);
     cache_view(MapSource::VirtualEarth, 2, c.x, c.y);
     app = std::make_unique<App>(dir.path(), o);
     app->create(window);

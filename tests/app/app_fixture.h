@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@
 #include "platform/clock.h"
 #include "support/fake_window.h"
 #include "support/test_paths.h"
+#include "support/view_places.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
 
@@ -34,12 +37,18 @@ class AppFixture : public ::testing::Test {
 protected:
     // Settings files: `set_lines` and `ini_lines` come before (and so override) lines that keep the link closed and
     // put the cache into the scratch folder.
+    // vor_pos.txt holds `pos_lines`, by default `start_pos`.
     void write_settings(const std::string& set_lines = "", const std::string& ini_lines = "",
-                        const std::string& pos_lines = "N 60 10 30\r\nE 24 55 00\r\n") {
+                        const std::optional<std::string>& pos_lines = std::nullopt) {
         write_file(dir / "vor_set.txt", set_lines + "site=VirtualEarth\r\nsize=small\r\nunit=NMEA\r\nport=COM0\r\n");
         write_file(dir / "vor_ini.txt", ini_lines + "maps=" + root() + "\r\nzoom=2\r\nhair=1\r\n");
-        if (!pos_lines.empty()) write_file(dir / "vor_pos.txt", pos_lines);
+        const std::string& pos = pos_lines ? *pos_lines : start_pos;
+        if (!pos.empty()) write_file(dir / "vor_pos.txt", pos);
     }
+
+    // Makes the start position the whole-second position nearest Helsinki whose level-2 pixel is a
+    // tile corner: the start view then has the classic 2 × 2 (4 × 4) cells.
+    void start_on_tile_corner() { start_pos = tile_corner_position(kStartLat, kStartLon, 2, &start_lat, &start_lon); }
 
     std::string root() const { return (dir.path() / "Maps").string(); }
 
@@ -68,13 +77,21 @@ protected:
         return *app;
     }
 
+    // The cells of a classic view (512 × 384, or 1024 × 768 with Big Maps) centred on (cx, cy): the
+    // map area around the nearest tile corner, widened by the centre's distance from it.
+    static ViewGrid classic_grid(int cx, int cy, bool big = false) {
+        const int w = big ? 1024 : 512, h = big ? 768 : 384;
+        return view_grid_covering(w + 2 * std::abs(cx - round_to_tile_edge(cx)), h + 2 * std::abs(cy - round_to_tile_edge(cy)));
+    }
+
     // Puts a real tile picture (PNG, GIF or JPEG by the source and layer) into the cache for every
-    // cell of the view around (cx, cy).
+    // cell of the classic view centred on (cx, cy).
     void cache_view(MapSource source, int level, int cx, int cy, bool big = false, bool aerial = false) {
-        const int g = view_grid_size(big);
-        for (int r = 0; r < g; ++r)
-            for (int c = 0; c < g; ++c) {
-                const WorldPixel p = view_cell_pixel(source, cx, cy, g, r, c);
+        const ViewGrid g = classic_grid(cx, cy, big);
+        const int gx = round_to_tile_edge(cx), gy = round_to_tile_edge(cy);
+        for (int r = 0; r < g.rows; ++r)
+            for (int c = 0; c < g.columns; ++c) {
+                const WorldPixel p = view_cell_pixel(source, gx, gy, g, r, c);
                 const TileKey key = tile_key(p.x, p.y, level, source, aerial);
                 if (!tile_in_world(key)) continue;
                 const TilePaths paths = tile_paths(key, root());
@@ -86,10 +103,10 @@ protected:
             }
     }
 
-    // The tile-aligned centre of a position.
+    // The view centre of a position: its own pixel, wrapped and clamped into the usable rows.
     static WorldPixel centre_of(double lat, double lon, MapSource source, int level) {
         const WorldPixel p = geo_to_pixel(lat, lon, source, level);
-        return {wrap_centre_x(p.x, level, source), clamp_centre_y(p.y, level, source)};
+        return {wrap_view_x(p.x, level, source), clamp_view_y(p.y, level, source)};
     }
 
     void set_fix(double lat, double lon, int dimension = 3, double knots = 0) {
@@ -115,6 +132,8 @@ protected:
         return n;
     }
 
+    std::string start_pos = "N 60 10 30\r\nE 24 55 00\r\n";
+    double start_lat = kStartLat, start_lon = kStartLon;
     TempDir dir;
     SettableClock clock;
     FakeWindow window;

@@ -24,11 +24,15 @@ using test::kStartLon;
 using test::read_file;
 using test::write_file;
 
-class AppView : public AppFixture {};
+// Views centred on a tile corner show the classic cells (2 × 2, 4 × 4 with Big Maps).
+class AppView : public AppFixture {
+protected:
+    void SetUp() override { start_on_tile_corner(); }
+};
 
 TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     write_settings();
-    const WorldPixel c = centre_of(kStartLat, kStartLon, MapSource::VirtualEarth, 2);
+    const WorldPixel c = centre_of(start_lat, start_lon, MapSource::VirtualEarth, 2);
     cache_view(MapSource::VirtualEarth, 2, c.x, c.y);
     // A killed run's stale settings rewrite and download, swept by a thread of the App's own.
     const std::filesystem::path leftovers[] = {dir / "vor_set.txt.partAb12Xy", dir / "Maps/VE/vor_2_1_1.png.partAb12Xy"};
@@ -152,33 +156,25 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
     EXPECT_EQ(window.title(), "Vor VirtualEarth");
 }
 
-TEST_F(AppView, FollowingMovesTheViewInWholeTilesAndTheMarkerByPixels) {
+TEST_F(AppView, FollowingKeepsThePositionInTheMiddleOfTheMapArea) {
     write_settings();
     App& a = start();
-    const WorldPixel c = a.view().centre_x == 0 ? WorldPixel{} : WorldPixel{a.view().centre_x, a.view().centre_y};
+    const WorldPixel c{a.view().centre_x, a.view().centre_y};
     const MapSource ve = MapSource::VirtualEarth;
     const double lat = pixel_to_latitude(c.y, ve, 2);
     auto lon_at = [&](int dx) { return pixel_to_longitude(c.x + dx, ve, 2); };
 
-    set_fix(lat, lon_at(100));
-    window.clear();
-    a.paint();
-    EXPECT_EQ(a.view().centre_x, c.x);
-    EXPECT_EQ(count_calls("invalidate erase"), 0);
-    EXPECT_NEAR(a.view().marker_x, 256 + 100, 1);
-    EXPECT_NEAR(a.view().marker_y, 256, 1);
-
-    set_fix(lat, lon_at(127));
-    a.paint();
-    EXPECT_EQ(a.view().centre_x, c.x);
-    EXPECT_NEAR(a.view().marker_x, 256 + 127, 1);
-
-    // Past the half-tile line: one tile east, reloaded; the marker keeps its map position.
-    set_fix(lat, lon_at(140));
-    a.paint();
-    EXPECT_EQ(a.view().centre_x, c.x + 256);
-    EXPECT_EQ(count_calls("invalidate erase"), 1);
-    EXPECT_NEAR(a.view().marker_x, 256 + 140 - 256, 1);
+    // The view follows the position pixel by pixel; the cells change only past the half-tile line.
+    for (int dx : {100, 127, 140}) {
+        set_fix(lat, lon_at(dx));
+        const PaintFrame f = a.paint();
+        EXPECT_NEAR(a.view().centre_x, c.x + dx, 1) << dx;
+        EXPECT_EQ(a.view().centre_y, c.y);
+        EXPECT_EQ(a.layer().grid().columns, 4) << "the cells uncovered by the offset" << dx;
+        EXPECT_EQ(a.view().marker_x - f.visible_first_column, 256) << dx;
+        EXPECT_EQ(a.view().marker_y - f.visible_first_row, 192) << dx;
+        EXPECT_EQ(round_to_tile_edge(a.view().centre_x), dx < 128 ? c.x : c.x + 256);
+    }
 
     // The marker is stamped into the bitmap at its mosaic pixel (black centre).
     const DisplayBitmap& b = a.view().display_bitmap;
@@ -236,7 +232,7 @@ TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {
     write_settings("", "file=track.txt\r\nplot=yes\r\n");
     App& a = start();
     a.paint();
-    EXPECT_EQ(read_file(dir / "vor_pos.txt"), "N 60 10 30\r\nE 24 55 00\r\n");
+    EXPECT_EQ(read_file(dir / "vor_pos.txt"), start_pos);
 
     set_fix(-(33.0 + 52.0 / 60), -(70.0 + 40.0 / 60));
     a.paint();

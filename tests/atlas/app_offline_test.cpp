@@ -171,6 +171,7 @@ TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
 // coasts, borders and labels have detail inside each 1x pixel, and the picture is still the same map.
 // The 512-pixel drawings are cached beside the 1x tiles; Etopo2's relief is drawn sharp the same way.
 TEST_F(OfflineApp, AtScaleTwoTheAtlasAndEtopo2AreDrawnAtDeviceResolution) {
+    start_on_tile_corner();  // the classic 2 x 2 cells
     write_settings("zoom=2\r\n");
     start_at_scale_two();
     app->on_command(Command::Atlas);
@@ -238,6 +239,7 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
     ASSERT_TRUE(write_png(dir / "wide.png", wide));
     ASSERT_TRUE(test::make_pack(dir / "Maps/packs/wide.mbtiles", {{"name", "Wide"}, {"format", "png"}},
                                 {{z, x, tms(z, y), dir / "wide.png"}}));
+    start_on_tile_corner();
     write_settings();
     start_at_scale_two();
     app->on_command(app->catalogue().find("City", false)->menu_id);

@@ -162,6 +162,15 @@ TEST(Geometry, ViewCentreRules) {
     EXPECT_EQ(wrap_centre_x(1000, 0, MapSource::GoogleMaps), 1024);
     EXPECT_EQ(wrap_centre_x(3072 + 10, 0, MapSource::MapQuest), 0);
     EXPECT_EQ(wrap_centre_x(std::numeric_limits<int>::min(), 4, MapSource::MapQuest) % 256, 0);
+    // A view's own centre: the same bounds and wrap, no rounding.
+    EXPECT_EQ(clamp_view_y(99999, 0, MapSource::OpenStreetMap), 3583);
+    EXPECT_EQ(clamp_view_y(1000, 0, MapSource::OpenStreetMap), 1000);
+    EXPECT_EQ(clamp_view_y(-5, 0, MapSource::Etopo2), 512);
+    EXPECT_EQ(wrap_view_x(-100, 0, MapSource::GoogleMaps), 3996);
+    EXPECT_EQ(wrap_view_x(4096 + 300, 0, MapSource::GoogleMaps), 300);
+    EXPECT_EQ(wrap_view_x(3072 + 10, 0, MapSource::MapQuest), 10);
+    const int far_west = wrap_view_x(std::numeric_limits<int>::min(), 4, MapSource::MapQuest);
+    EXPECT_TRUE(far_west >= 0 && far_west < mapquest_width(4)) << far_west;
 }
 
 TEST(Geometry, TileOfPixelAndViewGrid) {

@@ -453,15 +453,16 @@ TEST(EndToEndTest, ScaleTwoKeepsTheLogicalSizeWithSharpToolbarPicturesAndMapCell
                                         2 * toolbar::kButtonSize, 2 * toolbar::kButtonSize);
         EXPECT_NE(std::find(fine.begin(), fine.end(), button), fine.end()) << "button " << b;
     }
-    // A stretch of the map area away from the notes: the small view shows bitmap rows from 64 on, and
-    // every cell is a whole tile, so device pixel (X, Y) shows pixel (2u + X mod 2, 2v + Y mod 2) of
-    // its quarter's tile (taken mod 256), where (u, v) is the logical pixel's place in its cell.
+    // A stretch of the map area away from the notes: the view is centred on the start position's
+    // pixel (logical map pixel 256, 192), and every cell is a whole tile, so device pixel (X, Y) shows
+    // pixel (2u + X mod 2, 2v + Y mod 2) of its quarter's tile (taken mod 256), where (u, v) is the
+    // logical pixel's place in its tile.
     const QImage quarter = QImage(QString::fromStdString(fine_tile.string())).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(quarter.width(), 256);
     int differ = 0, compared = 0;
     for (int y = 2 * 80; y < 2 * 200; ++y)
         for (int x = 2 * 20; x < 2 * 240; ++x) {
-            const int u = (x / 2 - 1) % 256, v = (y / 2 - 49 + 64) % 256;
+            const int u = (x / 2 - 1 - 256 + centre.x) % 256, v = (y / 2 - 49 - 192 + centre.y) % 256;
             differ += shot.pixel(x, y) != quarter.pixel((2 * u + x % 2) % 256, (2 * v + y % 2) % 256);
             ++compared;
         }

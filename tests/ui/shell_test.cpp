@@ -8,6 +8,8 @@
 #include "resources/menu_resource.h"
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
+#include "support/view_fill_contract.h"
+#include "support/view_places.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -58,13 +60,15 @@ protected:
         while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
     }
 
-    // `com1`: the device COM1 stands for; without one no receiver port is configured.
-    void start(const std::string& size = "small", const std::string& com1 = "") {
+    // `com1`: the device COM1 stands for; without one no receiver port is configured. The view
+    // starts on a tile corner (the classic cells) unless `pos` says otherwise.
+    void start(const std::string& size = "small", const std::string& com1 = "", std::string pos = "") {
         test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=" + size + "\r\nunit=NMEA\r\nport=" +
                                                   (com1.empty() ? "COM0" : "COM1") + "\r\n");
         test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\ncom1=" +
                                                   com1 + "\r\n");
-        test::write_file(dir / "vor_pos.txt", "N 60 10 30\r\nE 24 55 00\r\n");
+        if (pos.empty()) pos = test::tile_corner_position(60.0 + 10.0 / 60 + 30.0 / 3600, 24.0 + 55.0 / 60, 2);
+        test::write_file(dir / "vor_pos.txt", pos);
         AppOptions options;
         options.start_probe = false;
         // Each view is whole when its command returns (background filling is tested with the App).
@@ -419,15 +423,15 @@ TEST_F(ShellTest, WheelZoomsAroundThePointerAndDragPansWhileAClickStillZooms) {
     EXPECT_EQ(v.level, 2);
     EXPECT_EQ(v.centre_x, x0);
 
-    // A drag of 300 pixels to the right shows what lies west: the centre moves one tile west.
+    // A drag of 300 pixels right and 5 down shows what lies west and north by exactly that.
     mouse(QEvent::MouseButtonPress, QPoint(100, 200), Qt::LeftButton);
     mouse(QEvent::MouseMove, QPoint(250, 200), Qt::LeftButton);
     EXPECT_EQ(view()->drag_offset(), QPoint(150, 0));
     mouse(QEvent::MouseMove, QPoint(400, 205), Qt::LeftButton);
     mouse(QEvent::MouseButtonRelease, QPoint(400, 205), Qt::NoButton);
     EXPECT_EQ(v.level, 2);
-    EXPECT_EQ(v.centre_x, x0 - 256);
-    EXPECT_EQ(v.centre_y, y0);
+    EXPECT_EQ(v.centre_x, x0 - 300);
+    EXPECT_EQ(v.centre_y, y0 - 5);
     EXPECT_EQ(view()->drag_offset(), QPoint());
     EXPECT_FALSE(action(Command::AutoPan)->isChecked());
     // A press and release without movement is still a click: zoom in.
@@ -455,20 +459,37 @@ TEST_F(ShellTest, StandardShortcutsCopyReloadZoomAndQuit) {
     ASSERT_TRUE(wait_until([&] { return !window->isVisible(); }));
 }
 
-TEST_F(ShellTest, ResizedWindowGrowsTheViewGridToCoverTheMapArea) {
-    start();
-    window->resize(1300, 700 + window->menuBar()->height());
-    ASSERT_TRUE(wait_until([&] { return view()->size() == QSize(1300, 700); }));
-    ASSERT_TRUE(wait_until([&] { return app->view().map_width == 1298 && app->view().map_height == 649; }));
-    const DisplayBitmap& bitmap = app->view().display_bitmap;
-    // 1298 x 649 needs 6 columns and 4 rows of cells around the centre corner.
-    ASSERT_TRUE(wait_until([&] { return bitmap.width() == 1536 && bitmap.height() == 1024; }));
-    // The map reaches the bottom-right corner of the map area (once its tiles are in), framed as before.
-    const QRgb corner = tile.pixel((1297 + 119) % 256, (648 + 187) % 256);
-    ASSERT_TRUE(wait_until([&] { return shot().pixel(1298, 697) == corner; }));
-    const QImage image = shot();
-    EXPECT_EQ(image.pixel(1299, 300), kWhite);
-    EXPECT_EQ(image.pixel(0, 48), kBlack);
+// A view centred on its own pixel (not a tile corner) fills windows of any size: the map reaches
+// every corner of the map area, framed as before.
+// A view centred on its own pixel (not a tile corner) fills windows of any size: every cell the map
+// area shows holds its own tile (the checks the recording window passes too), the map reaches every
+// corner of the map area, framed as before.
+TEST_F(ShellTest, ResizedWindowFillsTheMapAreaWithTheViewsCells) {
+    start("small", "", "N 60 10 30\r\nE 24 55 00\r\n");
+    QSize size;
+    auto resize = [&](int w, int h) {
+        size = QSize(w, h);
+        window->resize(w, h + window->menuBar()->height());
+    };
+    auto settle = [&] {
+        return wait_until([&] {
+            return view()->size() == size && app->view().map_width == size.width() - 2 &&
+                   app->view().map_height == size.height() - 51;
+        });
+    };
+    for (const QSize wanted : {QSize(900, 700), QSize(1600, 1200)}) {
+        test::expect_resize_fills(*app, wanted.width(), wanted.height(), resize, settle);
+        const int w = wanted.width() - 2, h = wanted.height() - 51;
+        // Every cell holds the same tile: map pixel (x, y) is the tile's pixel at the bitmap's.
+        const PaintFrame f = app->paint();
+        auto expected = [&](int x, int y) { return tile.pixel((f.visible_first_column + x) % 256, (f.visible_first_row + y) % 256); };
+        ASSERT_TRUE(wait_until([&] { return shot().pixel(1 + w - 1, 49 + h - 1) == expected(w - 1, h - 1); })) << w;
+        const QImage image = shot();
+        for (const QPoint at : {QPoint(0, 0), QPoint(w - 1, 0), QPoint(0, h - 1), QPoint(w / 2, h / 2)})
+            EXPECT_EQ(image.pixel(1 + at.x(), 49 + at.y()), expected(at.x(), at.y())) << w << ": " << at.x() << "," << at.y();
+        EXPECT_EQ(image.pixel(w + 1, 300), kWhite);
+        EXPECT_EQ(image.pixel(0, 48), kBlack);
+    }
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
 }
 

@@ -1,0 +1,447 @@
+// The map layer: the view's cells, their tiles (cached, fetched now or in the background), the
+// placeholders of cells still waiting and the sharp cells of a device scale of 2.
+#include "app/map_layer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tiles/catalogue_fetch.h"
+#include "tiles/fine_tiles.h"
+#include "tiles/local_source.h"
+#include "tiles/tile_cache.h"
+#include "tiles/tile_naming.h"
+
+namespace vg {
+
+namespace {
+
+// The tile corner a view centred on `v` is built around: the nearest multiple of 256.
+int corner_of(int v) { return round_to_tile_edge(v); }
+
+std::string key_of(const LayerSource& src) {
+    return std::to_string(static_cast<int>(src.source)) + (src.aerial ? "a:" : ":") +
+           (src.shown ? src.shown->name : std::string()) + "|" + src.root;
+}
+
+bool file_present(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::file_size(path, ec) > 0 && !ec;
+}
+
+}  // namespace
+
+bool MapLayer::background(const LayerSource& src) const {
+    return loader_ != nullptr && src.source != MapSource::Etopo2 && !src.made_here;
+}
+
+void MapLayer::set_area(int width, int height) {
+    area_width_ = std::max(1, width);
+    area_height_ = std::max(1, height);
+}
+
+ViewGrid MapLayer::grid_for(int cx, int cy) const {
+    // The map area centred on the corner, widened on both sides by the centre's distance from it.
+    const int off_x = std::abs(cx - corner_of(cx)), off_y = std::abs(cy - corner_of(cy));
+    return view_grid_covering(area_width_ + 2 * off_x, area_height_ + 2 * off_y);
+}
+
+long long MapLayer::mosaic_x(int x) const {
+    return static_cast<long long>(x) - corner_x_ + static_cast<long long>(grid_.columns / 2) * kTileSize;
+}
+
+long long MapLayer::mosaic_y(int y) const {
+    const long long d = static_cast<long long>(y) - corner_y_;
+    return (rows_run_north(source_) ? -d : d) + static_cast<long long>(grid_.rows / 2) * kTileSize;
+}
+
+bool MapLayer::has_tile(int index) const {
+    const std::size_t i = static_cast<std::size_t>(index);
+    return index >= 0 && i < table_.slots.size() && !table_.slots[i].empty();
+}
+
+MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy, Fetch fetch, bool force) {
+    const int gx = corner_of(cx), gy = corner_of(cy);
+    const ViewGrid grid = grid_for(cx, cy);
+    const std::string key = key_of(src);
+    if (!force && loaded_ && level == level_ && gx == corner_x_ && gy == corner_y_ &&
+        grid == grid_ && key == source_key_ && mosaic_.exists()) {
+        // The same cells: only the centre moves within them.
+        centre_x_ = cx;
+        centre_y_ = cy;
+        return Shown::Shown;
+    }
+    // The tiles go to a scratch table first, so that a view without tiles leaves the current one whole.
+    TilePathTable table;
+    const bool later = fetch == Fetch::Later && background(src);
+    bool missed = false;
+    bool ok;
+    if ((fetch == Fetch::Now && !later) || src.made_here) {
+        // Tiles made on this machine need no network: missing ones are made at once, on line or off.
+        ok = fetch_view_tiles(table, gx, gy, level, src.source, src.root, src.aerial, grid, src.context);
+        // A cell still empty after downloading could not be had from the source: the Atlas stands in.
+        missed = !src.made_here &&
+                 std::any_of(table.slots.begin(), table.slots.end(), [](const std::string& s) { return s.empty(); });
+    } else {
+        ok = find_view_tiles(table, gx, gy, level, src.source, src.root, src.aerial, grid, src.shown);
+    }
+    if (!ok) return Shown::NoTiles;
+    if (loader_ && !later) loader_->cancel_all();
+    table_ = std::move(table);
+    fetch_missed_ = missed;
+    source_ = src.source;
+    source_key_ = key;
+    level_ = level;
+    centre_x_ = cx;
+    centre_y_ = cy;
+    corner_x_ = gx;
+    corner_y_ = gy;
+    grid_ = grid;
+    loaded_ = true;
+    wanted_cells_.clear();
+    failed_tiles_ = 0;
+    failure_reason_.clear();
+    if (!build_mosaic(table_, src.source, src.aerial, grid_, mosaic_)) return Shown::MosaicFailed;
+    placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
+    if (loader_) draw_placeholders(src);
+    if (src.off_line || fetch_missed_) draw_atlas_fallback(src, -1);
+    compose_fine(src);
+    if (later) request(src, false);
+    return Shown::Shown;
+}
+
+void MapLayer::request(const LayerSource& src, bool all) {
+    if (!background(src) || !loaded_) return;
+    const TileHosts& hosts = src.hosts ? *src.hosts : default_tile_hosts();
+    const TileVersionTexts versions = current_version_texts(src.context.versions);
+    // A catalogue source fetched with its policy: its template, folders, connections and freshness.
+    const FetchContext& context = src.context;
+    const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
+    // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet;
+    // Reload Map and Online end the pause before they get here.
+    const CatalogueEntry* shown = src.shown;
+    const bool paused = shown && context.health && context.health->paused(shown->name, context.now);
+    std::vector<TileLoader::Want> wants;
+    std::vector<CatalogueCell> cached;
+    std::vector<std::string> cached_slots;
+    cached_slots.reserve(static_cast<std::size_t>(grid_.cells()));
+    wanted_cells_.clear();
+    failed_tiles_ = 0;
+    failure_reason_.clear();
+    // Squared distance of a cell's middle from the view's centre pixel, in units of 32 pixels squared.
+    const long long mx = mosaic_x(centre_x_), my = mosaic_y(centre_y_);
+    auto distance = [&](int r, int c) {
+        const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
+        return static_cast<int>(std::min<long long>((dx * dx + dy * dy) / 1024, 1 << 29));
+    };
+    for_each_cell([&](int i, int r, int c, WorldPixel p) {
+        const bool have = has_tile(i);
+        std::string path;
+        std::optional<std::string> url;
+        if (entry) {
+            if (!entry->has_level(level_)) return;
+            if (have && !all) {
+                // Drawn at once; a stale one is revalidated in the background.
+                cached_slots.push_back(table_.slots[static_cast<std::size_t>(i)]);
+                cached.push_back({&cached_slots.back(), p.x, p.y});
+                return;
+            }
+            if (paused) return;
+            const TileKey key = catalogue_tile_key(*entry, p.x, p.y, level_);
+            if (!tile_in_world(key)) return;
+            path = catalogue_tile_paths(*entry, key, src.root).full_path;
+            url = expand_template(*entry, level_, key.row, key.column, context.key);
+            if (!url) {
+                FetchResult missing;
+                missing.outcome = FetchOutcome::bad_request;
+                missing.cause = "no key_" + entry->name + " line in vor_ini.txt";
+                if (context.health) context.health->record(entry->name, missing, entry->tmpl, context.now);
+                return;
+            }
+        } else {
+            if ((!all && have) || paused) return;
+            const TileKey key = tile_key(p.x, p.y, level_, src.source, src.aerial);
+            if (!tile_in_world(key)) return;
+            path = vg::tile_paths(key, src.root).full_path;
+            url = tile_address(key, hosts, versions);
+            if (!url) return;
+        }
+        if (path.empty() || path.size() > kMaxTilePath) return;
+        wants.push_back({path, *url, distance(r, c)});
+        wanted_cells_[path] = i;
+    });
+    // On a screen of twice the pixel density, the sharp tiles of the cells come after every 1x tile.
+    fine_wanted_.clear();
+    const CatalogueEntry* fine = entry && !paused ? fine_entry(src) : nullptr;
+    if (fine && fine_origin(*fine, level_) == FineOrigin::fetched) {
+        constexpr int kAfterEveryCell = 1 << 30;
+        for_each_cell([&](int i, int r, int c, WorldPixel p) {
+            const TileKey key = catalogue_tile_key(*fine, p.x, p.y, level_);
+            for (auto& [q, path] : fine_files(src, i)) {
+                if (!all && file_present(path)) continue;
+                const auto url = expand_fine_template(*fine, level_, key.row, key.column, q, context.key);
+                if (!url || path.size() > kMaxTilePath) continue;
+                wants.push_back({path, *url, kAfterEveryCell + distance(r, c)});
+                fine_wanted_[path] = {i, q};
+            }
+        });
+    }
+    if (entry && !cached.empty()) revalidate_catalogue_tiles(cached, level_, src.root, context);
+    TileLoader::Policy policy;
+    policy.host_connections = src.connections;
+    policy.proxy = context.settings.proxy;
+    policy.cafile = context.settings.cafile;
+    if (entry) {
+        policy.host_connections = entry->conn;
+        policy.expected_type = entry->extension() == "jpg" ? "image/jpeg" : "image/png";
+        policy.health = context.health;
+        policy.source = entry->name;
+        policy.fresh_seconds = static_cast<std::int64_t>(entry->fresh_days) * 86400;
+        policy.now = src.test_clock ? context.now : 0;
+    } else if (shown) {
+        // An original source: its transfers count for its health (pause, message), nothing more.
+        policy.health = context.health;
+        policy.source = shown->name;
+        policy.cache_records = false;
+        policy.now = src.test_clock ? context.now : 0;
+    }
+    policy.limits = src.limits;
+    loader_->want(std::move(wants), policy);
+}
+
+bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
+                           std::chrono::milliseconds budget) {
+    if (!loader_) return false;
+    // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
+    // the whole bitmap is made again only when it does not match the mosaic.
+    auto show_cell = [&](int index) {
+        if (!copy_cell_to_bitmap(mosaic_, grid_, index, bitmap)) rebuild = true;
+        else if (static_cast<std::size_t>(index) < fine_.size()) clear_fine_cell_overlays(fine_[static_cast<std::size_t>(index)]);
+    };
+    // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
+    // rest stays queued and counted for the next paint.
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (std::chrono::steady_clock::now() - start >= budget) return loader_->has_landed();
+        std::vector<TileLoader::Landed> next = loader_->take_landed(1);
+        if (next.empty()) return false;
+        const TileLoader::Landed& landed = next.front();
+        if (auto f = fine_wanted_.find(landed.path); f != fine_wanted_.end()) {
+            // A sharp tile: drawn into its cell's quarter (or the whole cell). One that failed
+            // leaves the 1x tile enlarged there; the source's health has noted why.
+            const auto [index, quarter] = f->second;
+            if (landed.ok && static_cast<std::size_t>(index) < fine_.size()) {
+                FineCell& cell = fine_[static_cast<std::size_t>(index)];
+                // The first sharp tile of a cell starts from its 1x pixels enlarged; later ones only
+                // replace their quarter (a 1x tile landing refreshes the rest, fill_fine_cell).
+                bool ready = cell.image.width == kFineCellSize;
+                if (!ready && enlarge_mosaic_cell(mosaic_, grid_, index, cell.image)) {
+                    ready = true;
+                    cell.dirty = 0xFu;
+                }
+                const unsigned bits = quarter < 0 ? 0xFu : 1u << quarter;
+                if (ready && draw_fine_tile(landed.path, quarter, cell.image)) {
+                    cell.quarters |= bits;
+                    cell.dirty |= bits;
+                }
+            }
+            continue;
+        }
+        auto it = wanted_cells_.find(landed.path);
+        if (!landed.ok) {
+            // Only a cell of this view counts as failed; a tile of a view already left does not.
+            if (it == wanted_cells_.end()) continue;
+            ++failed_tiles_;
+            failure_reason_ = landed.reason;
+            // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
+            draw_atlas_fallback(src, it->second);
+            show_cell(it->second);
+            continue;
+        }
+        // MapQuest answers a missing tile with a placeholder picture of a known size.
+        std::error_code ec;
+        if (src.source == MapSource::MapQuest && std::filesystem::file_size(landed.path, ec) == kMapQuestNoTileSize) {
+            std::filesystem::remove(landed.path, ec);
+            continue;
+        }
+        if (it == wanted_cells_.end()) continue;  // arrived for a view already left: it stays cached
+        table_.fit(grid_);
+        const std::size_t at = static_cast<std::size_t>(it->second);
+        table_.slots[at] = landed.path;
+        if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_))
+            table_.slots[at].clear();
+        else if (!fine_.empty())
+            fill_fine_cell(src, it->second, true);  // the quarters not sharp yet show the new tile enlarged
+        show_cell(it->second);
+    }
+}
+
+void MapLayer::draw_placeholders(const LayerSource& src) {
+    // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
+    if (src.source == MapSource::Etopo2 || rows_run_north(src.source) || !mosaic_.exists()) return;
+    // A catalogue source's tiles are where its own cache layout puts them.
+    const CatalogueEntry* entry = src.shown && !src.shown->original ? src.shown : nullptr;
+    std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
+    for_each_cell([&](int i, int, int, WorldPixel p) {
+        if (has_tile(i)) return;
+        for (int k = level_ - 1; k >= 0; --k) {
+            if (entry && !entry->has_level(k)) continue;
+            const int ax = rescale_x(p.x, level_, k, src.source), ay = rescale_y(p.y, level_, k, src.source);
+            const TileKey key = entry ? catalogue_tile_key(*entry, ax, ay, k) : tile_key(ax, ay, k, src.source, src.aerial);
+            if (!tile_in_world(key)) break;
+            const std::string path = entry ? catalogue_tile_paths(*entry, key, src.root).full_path
+                                           : vg::tile_paths(key, src.root).full_path;
+            if (!file_present(path)) continue;
+            auto it = decoded.find(path);
+            if (it == decoded.end()) {
+                RgbImage image;
+                const bool jpeg = path.size() > 4 && path.ends_with(".jpg");
+                const bool ok = entry ? (jpeg ? load_jpeg(path, image) : load_png(path, image))
+                                      : load_tile_image(path, src.source, src.aerial, image);
+                if (!ok) image = RgbImage{};
+                it = decoded.emplace(path, std::move(image)).first;
+            }
+            // The cell's part of the ancestor: a square of 256 / 8^(level − k) pixels, enlarged.
+            int span = kTileSize;
+            for (int j = k; j < level_; ++j) span /= 8;
+            const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
+            if (!draw_enlarged_part(it->second, sx, sy, span, grid_, i, mosaic_)) continue;
+            placeholder_cells_[static_cast<std::size_t>(i)] = 1;
+            return;
+        }
+    });
+}
+
+void MapLayer::draw_atlas_fallback(const LayerSource& src, int index) {
+    if (!is_mercator(src.source) || src.made_here || !mosaic_.exists()) return;
+    for_each_cell([&](int i, int, int, WorldPixel p) {
+        if ((index >= 0 && i != index) || has_tile(i)) return;
+        if (static_cast<std::size_t>(i) < placeholder_cells_.size() && placeholder_cells_[static_cast<std::size_t>(i)])
+            return;
+        const std::string path = faded_atlas_tile(p.x, p.y, level_, src.source, src.root);
+        // The Atlas is PNG whatever the source's own tiles are.
+        if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, i, mosaic_);
+    });
+}
+
+// ---- sharp cells on a screen of twice the pixel density ------------------------------------------
+// The 1x mosaic and display bitmap stay exactly as on any screen; a sharp cell is drawn over its
+// cell by the window layer. The sharp tiles are cached in their own folder beside the source's, are
+// fetched after every 1x tile of the view (lower priority, same connections and health), and a cell
+// shows its 1x tile enlarged until they land.
+
+bool MapLayer::set_device_scale(const LayerSource& src, int scale, bool request_tiles) {
+    const int s = scale >= 2 ? 2 : 1;
+    if (s == device_scale_) return false;
+    device_scale_ = s;
+    if (!loaded_) return true;
+    compose_fine(src);
+    if (request_tiles) request(src, false);
+    return true;
+}
+
+const CatalogueEntry* MapLayer::fine_entry(const LayerSource& src) const {
+    if (device_scale_ < 2 || !src.fine) return nullptr;
+    return fine_origin(*src.fine, level_) != FineOrigin::none ? src.fine : nullptr;
+}
+
+std::vector<std::pair<int, std::string>> MapLayer::fine_files(const LayerSource& src, int index, bool make) const {
+    const CatalogueEntry* entry = fine_entry(src);
+    if (!entry || grid_.columns < 1 || index < 0 || index >= grid_.cells()) return {};
+    const WorldPixel p = view_cell_pixel(entry->geometry(), corner_x_, corner_y_, grid_, index / grid_.columns,
+                                         index % grid_.columns);
+    return fine_tile_files(*entry, catalogue_tile_key(*entry, p.x, p.y, level_), src.root, make);
+}
+
+void MapLayer::compose_fine(const LayerSource& src) {
+    fine_.clear();
+    fine_wanted_.clear();
+    fine_to_make_.clear();
+    const CatalogueEntry* entry = fine_entry(src);
+    if (!entry || !mosaic_.exists()) return;
+    fine_.resize(static_cast<std::size_t>(grid_.cells()));
+    const bool made_here = fine_origin(*entry, level_) == FineOrigin::made_here;
+    std::vector<std::pair<int, int>> to_make;  // distance from the middle, cell
+    for_each_cell([&](int i, int r, int c, WorldPixel) {
+        if (!has_tile(i)) return;
+        fill_fine_cell(src, i, true);
+        if (made_here && fine_[static_cast<std::size_t>(i)].quarters != 0xFu) {
+            const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
+            to_make.emplace_back(dx * dx + dy * dy, i);
+        }
+    });
+    // Sources made here draw (or copy) the missing ones over the next paints, middle cells first.
+    std::stable_sort(to_make.begin(), to_make.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [d, i] : to_make) fine_to_make_.push_back(i);
+}
+
+bool MapLayer::make_fine_cells(const LayerSource& src) {
+    if (fine_to_make_.empty()) return false;
+    if (!fine_entry(src)) {
+        fine_to_make_.clear();
+        return false;
+    }
+    // At least one cell a paint (a 512-pixel drawing takes a few milliseconds), then while the
+    // paint's budget lasts.
+    constexpr auto kPaintBudget = std::chrono::milliseconds(6);
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t done = 0;
+    while (done < fine_to_make_.size() && (done == 0 || std::chrono::steady_clock::now() - start < kPaintBudget)) {
+        const int index = fine_to_make_[done++];
+        fine_files(src, index, true);
+        fill_fine_cell(src, index, true);
+    }
+    fine_to_make_.erase(fine_to_make_.begin(), fine_to_make_.begin() + static_cast<std::ptrdiff_t>(done));
+    return !fine_to_make_.empty();
+}
+
+void MapLayer::fill_fine_cell(const LayerSource& src, int index, bool from_cache) {
+    if (!fine_entry(src) || index < 0 || static_cast<std::size_t>(index) >= fine_.size()) return;
+    FineCell& f = fine_[static_cast<std::size_t>(index)];
+    std::vector<std::pair<int, std::string>> cached;
+    if (from_cache) {
+        for (auto& [q, path] : fine_files(src, index)) {
+            const unsigned bits = q < 0 ? 0xFu : 1u << q;
+            if ((f.quarters & bits) != bits && file_present(path)) cached.emplace_back(q, std::move(path));
+        }
+        // Nothing sharp to show: the window layer draws the 1x cell enlarged, which looks the same.
+        if (cached.empty() && f.quarters == 0) return;
+    }
+    if (!enlarge_mosaic_cell(mosaic_, grid_, index, f.image, f.quarters)) return;
+    for (const auto& [q, path] : cached)
+        if (draw_fine_tile(path, q, f.image)) f.quarters |= q < 0 ? 0xFu : 1u << q;
+    f.dirty = 0xFu;
+}
+
+void MapLayer::overlay_pixel(int c, int r, const std::uint8_t* bgr) {
+    if (c < 0 || r < 0 || grid_.columns < 1) return;
+    const std::size_t index = static_cast<std::size_t>(r / kTileSize * grid_.columns + c / kTileSize);
+    if (c / kTileSize < grid_.columns && index < fine_.size())
+        stamp_fine_cell(fine_[index], c % kTileSize, r % kTileSize, bgr);
+}
+
+void MapLayer::overlays_cleared() {
+    for (FineCell& f : fine_) clear_fine_cell_overlays(f);
+}
+
+void MapLayer::fill(PaintFrame& frame, const DisplayBitmap& bitmap) {
+    // The map area shows the bitmap around the centre's own pixel: for a centre on a tile corner
+    // the middle of the bitmap (rows W/8 .. 7W/8 − 1 of the original square views).
+    const long long first_x = mosaic_x(centre_x_) - area_width_ / 2;
+    const long long first_y = mosaic_y(centre_y_) - area_height_ / 2;
+    frame.visible_first_column = static_cast<int>(std::clamp<long long>(first_x, 0, std::max(0, bitmap.width() - 1)));
+    frame.visible_first_row = static_cast<int>(std::clamp<long long>(first_y, 0, std::max(0, bitmap.height() - 1)));
+    if (fine_.empty()) return;
+    for_each_cell([&](int i, int r, int c, WorldPixel) {
+        const int x0 = kTileSize * c, y0 = kTileSize * r;
+        // Cells wholly outside the map area are not shown.
+        if (static_cast<std::size_t>(i) >= fine_.size() || x0 + kTileSize <= frame.visible_first_column ||
+            x0 >= frame.visible_first_column + area_width_ || y0 + kTileSize <= frame.visible_first_row ||
+            y0 >= frame.visible_first_row + area_height_)
+            return;
+        FineCell& f = fine_[static_cast<std::size_t>(i)];
+        if (ready_fine_cell(f, bitmap, x0, y0)) frame.fine_cells.push_back({x0, y0, f.shown.data()});
+    });
+}
+
+}  // namespace vg

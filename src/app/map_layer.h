@@ -1,0 +1,153 @@
+// The map layer: the one owner of the view's tiles. It keeps the cells of the current view (the grid
+// around the tile corner nearest the centre, the tile path table and the decoded mosaic), asks the
+// loader for the missing tiles nearest the middle first, draws the tiles that land into their cells,
+// shows the best cached coarser tile enlarged (or the lighter Atlas tile off line) in cells still
+// waiting, and at a device scale of 2 keeps a sharp 512-pixel picture per cell. App says which view
+// to show and where the map area is; the layer says what to draw (PaintFrame's map part).
+//
+// The centre is any world pixel: the grid is as large as the map area needs around it, plus the cells
+// its offset from the nearest tile corner uncovers, so a view never shows an empty edge. Everything
+// here runs on the window thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/paint_frame.h"
+#include "tiles/tile_loader.h"
+#include "tiles/geometry.h"
+#include "tiles/image_decode.h"
+#include "tiles/tile_catalogue.h"
+#include "tiles/tile_sources.h"
+#include "tiles/tile_types.h"
+
+namespace vg {
+
+// The source the layer shows, as App decides it for one call.
+struct LayerSource {
+    MapSource source = MapSource::VirtualEarth;
+    bool aerial = false;
+    std::string root;                       // the cache root, relative roots resolved
+    const CatalogueEntry* shown = nullptr;  // the selected entry (health, placeholders' cache layout)
+    FetchContext context;                   // the entry in it is null where the plain original forms are used
+    const TileHosts* hosts = nullptr;       // the original sources' hosts (default ones when null)
+    bool made_here = false;                 // tiles made on this machine (Atlas, Etopo2's relief, map packs)
+    bool off_line = false;                  // the source shows the off-line look
+    int connections = 2;                    // per host, for the original sources
+    TransferLimits limits = TransferLimits::tiles();
+    bool test_clock = false;                // the freshness clock is the context's `now`
+    // The entry whose cells may be drawn sharp at a device scale of 2 (fetched by the fetcher, or made
+    // here: the Atlas, Etopo2, packs), or null.
+    const CatalogueEntry* fine = nullptr;
+};
+
+class MapLayer : private OverlaySink {
+public:
+    // How a view's missing tiles are had: downloaded before it shows, from the cache now and the
+    // rest in the background, or from the cache only.
+    enum class Fetch { Now, Later, CacheOnly };
+    enum class Shown { NoTiles, Shown, MosaicFailed };
+
+    // Background loading: without a loader every view is prepared whole.
+    void attach_loader(std::unique_ptr<TileLoader> loader) { loader_ = std::move(loader); }
+    void release_loader() { loader_.reset(); }
+    // True when `src`'s tiles come through the loader.
+    bool background(const LayerSource& src) const;
+
+    // The map area in logical pixels (the next show() uses it).
+    void set_area(int width, int height);
+    // The cells a view centred on world pixel (cx, cy) needs for the map area.
+    ViewGrid grid_for(int cx, int cy) const;
+
+    // Makes the view of `level` centred on (cx, cy) the layer's: its tiles found (or fetched), the
+    // mosaic composed with its placeholders, the sharp cells made and, with Fetch::Later, the missing
+    // tiles requested. NoTiles leaves the current view whole. A view that keeps the cells of the one
+    // shown (only the centre moved within them) keeps its mosaic and requests unless `force`.
+    Shown show(const LayerSource& src, int level, int cx, int cy, Fetch fetch, bool force = false);
+    // Asks for the missing tiles of the view (every tile when `all`, replacing cached ones) and
+    // its sharp tiles; requests for tiles no longer in view are cancelled.
+    void request(const LayerSource& src, bool all);
+    // Draws the tiles that landed into their cells (and into `bitmap`, which mirrors the mosaic),
+    // for at most `budget`. True when some are still queued (the window should paint again).
+    // `rebuild` is set when the bitmap must be made again from the mosaic.
+    bool take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
+                     std::chrono::milliseconds budget = std::chrono::milliseconds(6));
+    // Where the overlays of a paint go besides the display bitmap: the sharp cells, when there are
+    // any (null otherwise).
+    OverlaySink* overlay_sink() { return fine_.empty() ? nullptr : this; }
+    // The display bitmap was made again from the mosaic: the overlays are gone from it.
+    void overlays_cleared();
+    // The map part of a paint: which part of `bitmap` the map area shows and the sharp cells with
+    // the overlays drawn over them.
+    void fill(PaintFrame& frame, const DisplayBitmap& bitmap);
+    // Makes a few milliseconds' worth of the sharp cells a source made here still lacks (middle cells
+    // first, at least one a call). True when some are left (the window should paint again).
+    bool make_fine_cells(const LayerSource& src);
+    // The device scale (1, or 2 for sharp cells): the sharp cells are made or dropped and, when
+    // `request_tiles`, their tiles asked for. True when it changed.
+    bool set_device_scale(const LayerSource& src, int scale, bool request_tiles);
+    int device_scale() const { return device_scale_; }
+
+    // The view.
+    bool loaded() const { return loaded_; }
+    const ViewGrid& grid() const { return grid_; }
+    const Mosaic& mosaic() const { return mosaic_; }
+    const TilePathTable& tile_paths() const { return table_; }
+    // The mosaic pixel of world pixel (x, y) of the shown view (outside the mosaic when out of view).
+    long long mosaic_x(int x) const;
+    long long mosaic_y(int y) const;
+    // Counts of the background fill: tiles still on their way, failed ones and the last reason.
+    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
+    int failed_tiles() const { return failed_tiles_; }
+    const std::string& failure_reason() const { return failure_reason_; }
+
+    // Calls f(index, row, column, world pixel of the cell) for each cell of the shown view.
+    template <typename F>
+    void for_each_cell(F&& f) const {
+        for (int r = 0; r < grid_.rows; ++r)
+            for (int c = 0; c < grid_.columns; ++c)
+                f(r * grid_.columns + c, r, c, view_cell_pixel(source_, corner_x_, corner_y_, grid_, r, c));
+    }
+
+private:
+    void overlay_pixel(int c, int r, const std::uint8_t* bgr) override;
+    bool has_tile(int index) const;
+    // Cells without a tile show the best cached tile of a coarser level, enlarged.
+    void draw_placeholders(const LayerSource& src);
+    // Cell `index` (every cell still grey when -1) shows the lighter Atlas tile.
+    void draw_atlas_fallback(const LayerSource& src, int index);
+    // The sharp tile files of cell `index` (quarter, path).
+    // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
+    std::vector<std::pair<int, std::string>> fine_files(const LayerSource& src, int index, bool make = false) const;
+    const CatalogueEntry* fine_entry(const LayerSource& src) const;
+    void compose_fine(const LayerSource& src);
+    void fill_fine_cell(const LayerSource& src, int index, bool from_cache);
+
+    std::unique_ptr<TileLoader> loader_;
+    int area_width_ = 512;
+    int area_height_ = 384;
+    bool loaded_ = false;
+    MapSource source_ = MapSource::VirtualEarth;
+    std::string source_key_;  // source, layer and root of the shown view
+    int level_ = 0;
+    int centre_x_ = 0, centre_y_ = 0;
+    int corner_x_ = 0, corner_y_ = 0;  // the tile corner the grid is built around
+    ViewGrid grid_;
+    TilePathTable table_;
+    Mosaic mosaic_;
+    bool fetch_missed_ = false;                // the last download before a view left cells empty
+    std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
+    int failed_tiles_ = 0;
+    std::string failure_reason_;
+    std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
+    std::vector<FineCell> fine_;
+    std::map<std::string, std::pair<int, int>> fine_wanted_;  // cache path → cell, quarter (-1 whole)
+    std::vector<int> fine_to_make_;  // cells of a source made here whose sharp tiles are still to be made
+    int device_scale_ = 1;
+};
+
+}  // namespace vg
