@@ -217,7 +217,8 @@ TEST_F(OfflineApp, AtScaleTwoTheAtlasAndEtopo2AreDrawnAtDeviceResolution) {
 TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesTheEnlargedTile) {
     const auto images = test::shared_testdata() / "images/bench";
     test::write_file(dir / "broken.png", "\x89PNG\r\n\x1a\n this is no picture");
-    const WorldPixel centre = centre_of(test::kStartLat, test::kStartLon, MapSource::OpenStreetMap, 2);
+    start_on_tile_corner();  // the classic 2 x 2 cells
+    const WorldPixel centre = centre_of(start_lat, start_lon, MapSource::OpenStreetMap, 2);
     const WorldPixel first = view_cell_pixel(MapSource::OpenStreetMap, centre.x, centre.y, 2, 0, 0);
     const int z = web_zoom(2), x = first.x / 256, y = first.y / 256;
     auto tms = [](int zoom, int row) { return (1 << zoom) - 1 - row; };
@@ -239,7 +240,6 @@ TEST_F(OfflineApp, APacksNextZoomGivesSharpQuartersAndAMissingOrBrokenOneLeavesT
     ASSERT_TRUE(write_png(dir / "wide.png", wide));
     ASSERT_TRUE(test::make_pack(dir / "Maps/packs/wide.mbtiles", {{"name", "Wide"}, {"format", "png"}},
                                 {{z, x, tms(z, y), dir / "wide.png"}}));
-    start_on_tile_corner();
     write_settings();
     start_at_scale_two();
     app->on_command(app->catalogue().find("City", false)->menu_id);
