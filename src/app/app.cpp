@@ -22,6 +22,7 @@
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
 
@@ -77,8 +78,7 @@ FetchContext App::fetch_context() const {
     context.entry = current_entry();
     // Hosts given explicitly (a deployment's own servers, tests) keep the original sources on their
     // original plain-http forms.
-    if (options_.tile_hosts && context.entry && context.entry->original && !context.entry->from_user_file)
-        context.entry = nullptr;
+    if (context.entry) context.entry = &fetched_form(*context.entry, options_.tile_hosts.has_value());
     context.fetcher = fetcher();
     context.settings = read_fetch_settings(dir_);
     if (context.entry) context.key = read_source_key(dir_, context.entry->name);
@@ -304,7 +304,7 @@ void App::on_destroy() {
 
 bool App::made_here() const {
     const CatalogueEntry* e = current_entry();
-    return (e && is_offline_entry(*e)) || (source() == MapSource::Etopo2 && has_local_tile_maker());
+    return e && tile_source_kind(*e).made_here(*e);
 }
 
 LayerSource App::layer_source(bool with_context) const {
@@ -315,7 +315,6 @@ LayerSource App::layer_source(bool with_context) const {
     src.root = maps_root();
     src.shown = current_entry();
     if (with_context) src.context = fetch_context();
-    src.hosts = options_.tile_hosts ? &*options_.tile_hosts : nullptr;
     src.made_here = made_here();
     src.off_line = source_off_line();
     src.connections = options_.tile_connections;

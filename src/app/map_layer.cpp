@@ -9,6 +9,7 @@
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
+#include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
 
@@ -112,11 +113,12 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
 
 void MapLayer::request(const LayerSource& src, bool all) {
     if (!background(src) || !loaded_) return;
-    const TileHosts& hosts = src.hosts ? *src.hosts : default_tile_hosts();
-    const TileVersionTexts versions = current_version_texts(src.context.versions);
-    // A catalogue source fetched with its policy: its template, folders, connections and freshness.
+    // The source in the form its tiles are fetched in; a catalogue source fetched with its policy:
+    // its template, folders, connections and freshness.
     const FetchContext& context = src.context;
-    const CatalogueEntry* entry = context.entry && context.entry->uses_fetcher() ? context.entry : nullptr;
+    const CatalogueEntry& form = context.entry ? *context.entry : original_form(src.source, src.aerial);
+    const TileSourceKind& kind = tile_source_kind(form);
+    const CatalogueEntry* entry = kind.uses_fetcher() ? &form : nullptr;
     // A source paused after failures (silent host, blocked, rate-limited) is not asked again yet;
     // Reload Map and Online end the pause before they get here.
     const CatalogueEntry* shown = src.shown;
@@ -135,36 +137,28 @@ void MapLayer::request(const LayerSource& src, bool all) {
         return static_cast<int>(std::min<long long>((dx * dx + dy * dy) / 1024, 1 << 29));
     };
     for_each_cell([&](int i, int r, int c, WorldPixel p) {
-        const bool have = has_tile(i);
-        std::string path;
-        std::optional<std::string> url;
-        if (entry) {
-            if (!entry->has_level(level_)) return;
-            if (have && !all) {
-                // Drawn at once; a stale one is revalidated in the background.
+        if (!form.has_level(level_)) return;
+        if (has_tile(i) && !all) {
+            // Drawn at once; a stale one of the fetcher's is revalidated in the background.
+            if (entry) {
                 cached_slots.push_back(table_.slots[static_cast<std::size_t>(i)]);
                 cached.push_back({&cached_slots.back(), p.x, p.y});
-                return;
             }
-            if (paused) return;
-            const TileKey key = catalogue_tile_key(*entry, p.x, p.y, level_);
-            if (!tile_in_world(key)) return;
-            path = catalogue_tile_paths(*entry, key, src.root).full_path;
-            url = expand_template(*entry, level_, key.row, key.column, context.key);
-            if (!url) {
+            return;
+        }
+        if (paused) return;
+        const TileKey key = catalogue_tile_key(form, p.x, p.y, level_);
+        if (!tile_in_world(key)) return;
+        const std::string path = kind.cached_at(form, key, src.root).full_path;
+        const std::optional<std::string> url = kind.address(form, key, context);
+        if (!url) {
+            if (entry) {  // a template's only missing piece is its key
                 FetchResult missing;
                 missing.outcome = FetchOutcome::bad_request;
                 missing.cause = "no key_" + entry->name + " line in vor_ini.txt";
                 if (context.health) context.health->record(entry->name, missing, entry->tmpl, context.now);
-                return;
             }
-        } else {
-            if ((!all && have) || paused) return;
-            const TileKey key = tile_key(p.x, p.y, level_, src.source, src.aerial);
-            if (!tile_in_world(key)) return;
-            path = vg::tile_paths(key, src.root).full_path;
-            url = tile_address(key, hosts, versions);
-            if (!url) return;
+            return;
         }
         if (path.empty() || path.size() > kMaxTilePath) return;
         wants.push_back({path, *url, distance(r, c)});

@@ -34,7 +34,6 @@ struct LayerSource {
     std::string root;                       // the cache root, relative roots resolved
     const CatalogueEntry* shown = nullptr;  // the selected entry (health, placeholders' cache layout)
     FetchContext context;                   // the entry in it is null where the plain original forms are used
-    const TileHosts* hosts = nullptr;       // the original sources' hosts (default ones when null)
     bool made_here = false;                 // tiles made on this machine (Atlas, Etopo2's relief, map packs)
     bool off_line = false;                  // the source shows the off-line look
     int connections = 2;                    // per host, for the original sources

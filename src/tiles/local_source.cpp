@@ -101,11 +101,9 @@ bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, c
     return pack && copy_pack_tile(*pack, zoom, x, y, path);
 }
 
-bool is_offline_entry(const CatalogueEntry& e) { return tile_source_kind(e).made_here(e); }
-
 bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_view root, const CatalogueEntry& entry) {
     slot.clear();
-    if (!is_offline_entry(entry) || !entry.has_level(level)) return false;
+    if (!tile_source_kind(entry).made_here(entry) || !entry.has_level(level)) return false;
     const TileKey key = catalogue_tile_key(entry, x, y, level);
     if (!tile_in_world(key)) return false;
     const TilePaths paths = catalogue_tile_paths(entry, key, root);

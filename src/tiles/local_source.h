@@ -40,8 +40,6 @@ bool has_local_tile_maker();
 // Runs the maker; false without one or when it fails.
 bool make_local_tile_file(const LocalTileRequest& request, const std::string& path);
 
-// True for entries whose tiles are made here rather than downloaded (made_here of their kind).
-bool is_offline_entry(const CatalogueEntry& e);
 
 // Makes sure the tile of `entry` holding world pixel (x, y) at `level` is in the cache, drawing it
 // or copying it out of the pack when missing. True when the file is there afterwards (its path in
