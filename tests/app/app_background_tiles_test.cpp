@@ -22,6 +22,7 @@
 #include "support/loopback_http_server.h"
 #include "support/view_fill_contract.h"
 #if !defined(VG_NO_CURL) && !defined(_WIN32)
+#include "support/https_source_contract.h"
 #include "support/latency_relay.h"
 #include "support/nghttpd.h"
 #include "support/tls_test_server.h"
@@ -590,6 +591,23 @@ TEST_F(BackgroundTiles, StaleAndMissingTilesOfAViewShareTheHostsConnections) {
     }
 }
 
+
+// The built-in https OpenStreetMap with no plain-http hosts given, re-defined at a loopback TLS
+// server: the window's own engine fills, pans, pauses on a 403 and reloads (the Qt window runs the
+// same steps).
+TEST_F(BackgroundTiles, ABuiltInHttpsSourceGoesThroughTheWindowsOwnEngine) {
+    HttpsTilePeer peer;
+    write_file(dir / "vor_src.txt", peer.sources_line());
+    write_settings("site=OpenStreetMap\r\n", peer.ini_lines());
+    AppOptions o = options();
+    o.tile_hosts.reset();
+    o.background_tiles = true;
+    app = std::make_unique<App>(dir.path(), o);
+    app->create(window);
+    expect_https_source_contract(*app, peer,
+                                 {[&] { return paint_until_filled(); }, [&] { app->on_key_up(Key::Right); },
+                                  [&](Command id) { app->on_command(id); }});
+}
 #endif
 
 #ifndef VG_NO_CURL

@@ -6,6 +6,7 @@
 
 #include "app/toolbar_layout.h"
 #include "resources/menu_resource.h"
+#include "support/https_source_contract.h"
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
 #include "support/view_fill_contract.h"
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,11 +64,13 @@ protected:
 
     // `com1`: the device COM1 stands for; without one no receiver port is configured. The view
     // starts on a tile corner (the classic cells) unless `pos` says otherwise.
-    void start(const std::string& size = "small", const std::string& com1 = "", std::string pos = "") {
+    // `adjust` changes the options before the App is made.
+    void start(const std::string& size = "small", const std::string& com1 = "", std::string pos = "",
+               const std::function<void(AppOptions&)>& adjust = {}) {
         test::write_file(dir / "vor_set.txt", "site=OpenStreetMap\r\nsize=" + size + "\r\nunit=NMEA\r\nport=" +
                                                   (com1.empty() ? "COM0" : "COM1") + "\r\n");
         test::write_file(dir / "vor_ini.txt", "maps=./Maps\r\nzoom=2\r\nhair=1\r\nzone=\r\ndash=\r\nfile=\r\ncom1=" +
-                                                  com1 + "\r\n");
+                                                  com1 + "\r\n" + extra_ini);
         if (pos.empty()) pos = test::tile_corner_position(60.0 + 10.0 / 60 + 30.0 / 3600, 24.0 + 55.0 / 60, 2);
         test::write_file(dir / "vor_pos.txt", pos);
         AppOptions options;
@@ -79,6 +83,7 @@ protected:
         hosts.virtual_earth_road.fill(host);
         hosts.virtual_earth_aerial.fill(host);
         options.tile_hosts = hosts;
+        if (adjust) adjust(options);
         window = std::make_unique<MainWindow>();
         services = std::make_unique<QtWindow>(*window);
         services->set_warning_function([this](QWidget*, const QString&, const QString& text) {
@@ -98,6 +103,7 @@ protected:
     QImage shot() const { return view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
     QAction* action(Command id) const { return window->menu_action(id); }
 
+    std::string extra_ini;  // vor_ini.txt lines after the ones start() writes
     test::TempDir dir;
     std::unique_ptr<test::LoopbackHttpServer> server;
     QImage tile;
@@ -490,6 +496,23 @@ TEST_F(ShellTest, ResizedWindowFillsTheMapAreaWithTheViewsCells) {
         EXPECT_EQ(image.pixel(w + 1, 300), kWhite);
         EXPECT_EQ(image.pixel(0, 48), kBlack);
     }
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+}
+
+// The built-in https OpenStreetMap with no plain-http hosts given, re-defined at a loopback TLS
+// server: the checks the recording window passes, through the Qt window's own paints, keys and menu.
+TEST_F(ShellTest, BuiltInHttpsSourceGoesThroughTheWindowsOwnEngine) {
+    test::HttpsTilePeer peer;
+    test::write_file(dir / "vor_src.txt", peer.sources_line());
+    extra_ini = peer.ini_lines();
+    start("small", "", "", [](AppOptions& o) {
+        o.tile_hosts.reset();
+        o.background_tiles = true;
+    });
+    test::expect_https_source_contract(
+        *app, peer,
+        {[&] { return wait_until([&] { return app->tiles_left() == 0; }); },
+         [&] { QTest::keyClick(window->windowHandle(), Qt::Key_Right); }, [&](Command id) { action(id)->trigger(); }});
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
 }
 
