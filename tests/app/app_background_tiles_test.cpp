@@ -7,8 +7,8 @@
 // of 2 the cells turn sharp from the next web zoom's tiles fetched after the 1x ones, an own source
 // fills with the probe's hosts unreachable, and a silent host is paused, not asked on every move. The
 // window's one fetching engine keeps a view's revalidations and missing tiles within the host's
-// connections, Reload Map lifts a blocked source's pause, and a server that never answers costs one
-// time-out per connection.
+// connections, Reload Map lifts a blocked source's pause, a server that never answers costs one
+// time-out per connection, and a built-in https source goes through the window's own engine.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>

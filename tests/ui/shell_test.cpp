@@ -1,12 +1,15 @@
 // The window joined to the real application logic, offscreen: what the client area shows, where its
 // clicks and keys go, the client size for both map sizes, the clipboard, and the program's options.
-// Tiles come from a loopback server that answers every request with a real map tile.
+// Tiles come from a loopback server that answers every request with a real map tile (a loopback TLS
+// server for the built-in https source).
 
 #include "ui/shell.h"
 
 #include "app/toolbar_layout.h"
 #include "resources/menu_resource.h"
+#ifndef VG_NO_CURL
 #include "support/https_source_contract.h"
+#endif
 #include "support/loopback_http_server.h"
 #include "support/test_paths.h"
 #include "support/view_fill_contract.h"
@@ -499,6 +502,7 @@ TEST_F(ShellTest, ResizedWindowFillsTheMapAreaWithTheViewsCells) {
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
 }
 
+#ifndef VG_NO_CURL
 // The built-in https OpenStreetMap with no plain-http hosts given, re-defined at a loopback TLS
 // server: the checks the recording window passes, through the Qt window's own paints, keys and menu.
 TEST_F(ShellTest, BuiltInHttpsSourceGoesThroughTheWindowsOwnEngine) {
@@ -515,6 +519,7 @@ TEST_F(ShellTest, BuiltInHttpsSourceGoesThroughTheWindowsOwnEngine) {
          [&] { QTest::keyClick(window->windowHandle(), Qt::Key_Right); }, [&](Command id) { action(id)->trigger(); }});
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
 }
+#endif
 
 TEST_F(ShellTest, ExitClosesTheWindow) {
     start();
