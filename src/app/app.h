@@ -205,7 +205,8 @@ private:
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
-    WorldPixel pointed_pixel(int x, int y) const;
+    // The map point under client point (x, y), at the view's level.
+    ViewTarget pointed_target(int x, int y) const;
     // Auto Pan and Auto Zoom for a valid fix. False when composing a new view failed.
     bool follow(const FixRecord& fix);
     void draw_overlays(const FixRecord& fix);

@@ -191,9 +191,7 @@ void App::on_command(Command id) {
         delete_view_tiles(scratch, round_to_tile_edge(view_.centre_x), round_to_tile_edge(view_.centre_y), view_.level,
                           source(), maps_root(), ws_->aerial, layer_.grid_for(view_.centre_x, view_.centre_y),
                           current_entry());
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
+        view_.pending = view_.centre();
         load_pending_view(Variant::Fetch);
         break;
     }
@@ -209,9 +207,7 @@ void App::on_command(Command id) {
             w.invalidate(false);
         } else {
             WaitCursor wait(window_);
-            view_.pending_level = view_.level;
-            view_.pending_x = view_.centre_x;
-            view_.pending_y = view_.centre_y;
+            view_.pending = view_.centre();
             load_pending_view(Variant::Fetch);
         }
         break;
@@ -293,9 +289,7 @@ void App::on_command(Command id) {
         w.check_menu_item(id, ws_->big_maps);
         set_map_size(view_, ws_->big_maps);
         layer_.set_area(view_.map_width, view_.map_height);
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
+        view_.pending = view_.centre();
         load_pending_view(Variant::ByOnline);
         write_setting("size", ws_->big_maps ? "large" : "small", dir_);
         break;

@@ -2,12 +2,19 @@
 // app_input.cpp). Not part of App's interface.
 #pragma once
 
+#include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "platform/window.h"
+#include "tiles/geometry.h"
 
 namespace vg::app_detail {
 
 inline bool fix_valid(const FixRecord& fix) { return fix.fix_dimension > 0; }
+
+// The same map point as `t` at level `to`.
+inline ViewTarget at_level(const ViewTarget& t, int to, MapSource source) {
+    return {to, rescale_x(t.x, t.level, to, source), rescale_y(t.y, t.level, to, source)};
+}
 
 // Shows the wait cursor for the life of the object.
 class WaitCursor {

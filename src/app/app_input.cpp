@@ -7,6 +7,7 @@
 
 namespace vg {
 
+using app_detail::at_level;
 using app_detail::fix_valid;
 using app_detail::WaitCursor;
 
@@ -28,26 +29,19 @@ void App::level_button(int k) {
     const FixRecord fix = fix_.snapshot();
     if (ws_->auto_pan && fix_valid(fix)) {
         const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, m);
-        view_.pending_x = p.x;
-        view_.pending_y = p.y;
-    } else if (m > view_.level) {
-        view_.pending_x = rescale_x(view_.anchor_x, view_.anchor_level, m, src);
-        view_.pending_y = rescale_y(view_.anchor_y, view_.anchor_level, m, src);
+        view_.pending = {m, p.x, p.y};
     } else {
-        view_.pending_x = rescale_x(view_.centre_x, view_.level, m, src);
-        view_.pending_y = rescale_y(view_.centre_y, view_.level, m, src);
+        view_.pending = at_level(m > view_.level ? view_.anchor : view_.centre(), m, src);
     }
-    view_.pending_level = m;
     normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
 }
 
 void App::on_left_button(int x, int y) {
     if (!ws_) return;
     WaitCursor wait(window_);
-    view_.pending_level = view_.level;
+    view_.pending.level = view_.level;
     const toolbar::Button b = toolbar::hit_button(x, y);
     if (b != toolbar::kButtonCount) {
         switch (b) {
@@ -67,16 +61,10 @@ void App::on_left_button(int x, int y) {
         auto_pan_off();
         const MapSource src = source();
         const int m = (src == MapSource::Etopo2 || view_.level >= 4) ? view_.level : view_.level + 1;
-        const WorldPixel p = pointed_pixel(x, y);
-        view_.anchor_x = rescale_x(p.x, view_.level, m, src);
-        view_.anchor_y = rescale_y(p.y, view_.level, m, src);
-        view_.anchor_level = m;
-        view_.pending_x = view_.anchor_x;
-        view_.pending_y = view_.anchor_y;
-        view_.pending_level = m;
+        view_.anchor = at_level(pointed_target(x, y), m, src);
+        view_.pending = view_.anchor;
         normalise_pending();
-        view_.pointer_x = view_.pending_x;
-        view_.pointer_y = view_.pending_y;
+        view_.pointer = view_.pending;
         load_pending_view(Variant::ByOnline);
     }
     if (ws_) view_.zoom_clock = now();
@@ -89,13 +77,9 @@ void App::on_right_button(int x, int y) {
     auto_pan_off();
     const MapSource src = source();
     const int m = view_.level > 0 ? view_.level - 1 : 0;
-    const WorldPixel p = pointed_pixel(x, y);
-    view_.pending_x = rescale_x(p.x, view_.level, m, src);
-    view_.pending_y = rescale_y(p.y, view_.level, m, src);
-    view_.pending_level = m;
+    view_.pending = at_level(pointed_target(x, y), m, src);
     normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
     view_.zoom_clock = now();
 }
@@ -111,19 +95,16 @@ void App::on_wheel(int steps, int x, int y) {
     // The pointed map point keeps its place under the pointer: the new centre lies as far from it,
     // at the new level, as the pointer lies from the middle of the map area.
     const bool inside = in_map(x, y);
-    const WorldPixel p = inside ? pointed_pixel(x, y) : WorldPixel{view_.centre_x, view_.centre_y};
+    const ViewTarget p = inside ? pointed_target(x, y) : view_.centre();
     const int off_x = inside ? x - 1 - view_.map_width / 2 : 0;
     int off_y = inside ? y - toolbar::kMapTop - view_.map_height / 2 : 0;
     if (rows_run_north(src)) off_y = -off_y;
-    view_.pending_level = m;
-    view_.pending_x = rescale_x(p.x, view_.level, m, src) - off_x;
-    view_.pending_y = rescale_y(p.y, view_.level, m, src) - off_y;
+    view_.pending = at_level(p, m, src);
+    view_.pending.x -= off_x;
+    view_.pending.y -= off_y;
     normalise_pending();
-    view_.anchor_x = view_.pending_x;
-    view_.anchor_y = view_.pending_y;
-    view_.anchor_level = m;
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.anchor = view_.pending;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
     view_.zoom_clock = now();
 }
@@ -142,17 +123,9 @@ void App::on_drag(int dx, int dy) {
 void App::on_mouse_move(int x, int y) {
     if (!ws_ || !ws_->map_coordinates) return;
     if (in_map(x, y)) {
-        if (view_.level > 4) {
-            view_.pointer_x = kNoPointer;
-            view_.pointer_y = kNoPointer;
-        } else {
-            const WorldPixel p = pointed_pixel(x, y);
-            view_.pointer_x = p.x;
-            view_.pointer_y = p.y;
-        }
+        view_.pointer = view_.level > 4 ? ViewTarget{view_.level, kNoPointer, kNoPointer} : pointed_target(x, y);
     } else {
-        view_.pointer_x = view_.centre_x;
-        view_.pointer_y = view_.centre_y;
+        view_.pointer = view_.centre();
     }
     if (window_) window_->invalidate(false);
 }

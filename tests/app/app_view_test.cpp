@@ -54,8 +54,8 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     EXPECT_EQ(a.view().level, 2);
     EXPECT_EQ(a.view().centre_x, c.x);
     EXPECT_EQ(a.view().centre_y, c.y);
-    EXPECT_EQ(a.view().anchor_x, c.x);
-    EXPECT_EQ(a.view().anchor_level, 2);
+    EXPECT_EQ(a.view().anchor.x, c.x);
+    EXPECT_EQ(a.view().anchor.level, 2);
     EXPECT_TRUE(a.view().display_bitmap.exists());
     for (int y : {0, 511})
         for (int x : {0, 511}) EXPECT_TRUE(mosaic_has_picture(x, y)) << x << "," << y;
@@ -146,8 +146,8 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
                                                   pixel_to_longitude(v.centre_x, MapSource::VirtualEarth, v.level)));
     // Over the map: the pointed pixel (middle of the map area is the centre plus one column).
     a.on_mouse_move(1 + 256, 49 + 192 + 10);
-    EXPECT_EQ(v.pointer_x, v.centre_x);
-    EXPECT_EQ(v.pointer_y, v.centre_y + 10);
+    EXPECT_EQ(v.pointer.x, v.centre_x);
+    EXPECT_EQ(v.pointer.y, v.centre_y + 10);
 
     // Without auto pan and Map Coordinates the title names only the source.
     a.on_command(Command::MapCoordinates);
