@@ -56,8 +56,11 @@ void App::select_source(const CatalogueEntry& chosen_entry) {
     for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     write_setting("site", chosen->name, dir_);
+    // A zoom the new source lacks becomes its nearest coarser level.
+    if (!has_scale(source(), view_.level)) view_.level = level_at_or_below(web_zoom(view_.level));
     if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
-        view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
+        view_.level =
+            std::min(level_at_or_below(web_zoom(view_.level)), std::max(0, static_cast<int>(e->zooms.size()) - 1));
 
     WaitCursor wait(window_);
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);

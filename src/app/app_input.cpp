@@ -8,6 +8,8 @@
 namespace vg {
 
 using app_detail::at_level;
+using app_detail::coarser_level;
+using app_detail::finer_level;
 using app_detail::fix_valid;
 using app_detail::WaitCursor;
 
@@ -31,7 +33,7 @@ void App::level_button(int k) {
         const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, m);
         view_.pending = {m, p.x, p.y};
     } else {
-        view_.pending = at_level(m > view_.level ? view_.anchor : view_.centre(), m, src);
+        view_.pending = at_level(web_zoom(m) > web_zoom(view_.level) ? view_.anchor : view_.centre(), m, src);
     }
     normalise_pending();
     view_.pointer = view_.pending;
@@ -60,7 +62,7 @@ void App::on_left_button(int x, int y) {
     } else if (in_map(x, y)) {
         auto_pan_off();
         const MapSource src = source();
-        const int m = (src == MapSource::Etopo2 || view_.level >= 4) ? view_.level : view_.level + 1;
+        const int m = src == MapSource::Etopo2 ? view_.level : finer_level(view_.level);
         view_.anchor = at_level(pointed_target(x, y), m, src);
         view_.pending = view_.anchor;
         normalise_pending();
@@ -76,7 +78,7 @@ void App::on_right_button(int x, int y) {
     if (!in_map(x, y)) return;
     auto_pan_off();
     const MapSource src = source();
-    const int m = view_.level > 0 ? view_.level - 1 : 0;
+    const int m = coarser_level(view_.level);
     view_.pending = at_level(pointed_target(x, y), m, src);
     normalise_pending();
     view_.pointer = view_.pending;
@@ -88,7 +90,7 @@ void App::on_wheel(int steps, int x, int y) {
     if (!ws_ || steps == 0) return;
     const MapSource src = source();
     if (src == MapSource::Etopo2) return;  // one level only
-    const int m = std::clamp(view_.level + steps, 0, 4);
+    const int m = wheel_level(steps);
     if (m == view_.level) return;
     WaitCursor wait(window_);
     auto_pan_off();
@@ -109,6 +111,21 @@ void App::on_wheel(int steps, int x, int y) {
     view_.zoom_clock = now();
 }
 
+int App::wheel_level(int steps) const {
+    const MapSource src = source();
+    const CatalogueEntry* e = current_entry();
+    const auto shown = [&](int k) { return has_scale(src, k) && (!e || e->has_level(k)); };
+    const int way = steps > 0 ? 1 : -1;
+    int level = view_.level;
+    for (int n = steps > 0 ? steps : -steps; n > 0; --n) {
+        int z = web_zoom(level) + way;
+        while (z >= 0 && z <= kMaxWebZoom && !shown(zoom_code(z))) z += way;
+        if (z < 0 || z > kMaxWebZoom) break;
+        level = zoom_code(z);
+    }
+    return level;
+}
+
 void App::on_drag(int dx, int dy) {
     if (!ws_) return;
     // Dragging right shows what lies to the west: the map point under the pointer stays under it.
@@ -123,7 +140,8 @@ void App::on_drag(int dx, int dy) {
 void App::on_mouse_move(int x, int y) {
     if (!ws_ || !ws_->map_coordinates) return;
     if (in_map(x, y)) {
-        view_.pointer = view_.level > 4 ? ViewTarget{view_.level, kNoPointer, kNoPointer} : pointed_target(x, y);
+        view_.pointer = !has_scale(source(), view_.level) ? ViewTarget{view_.level, kNoPointer, kNoPointer}
+                                                                  : pointed_target(x, y);
     } else {
         view_.pointer = view_.centre();
     }

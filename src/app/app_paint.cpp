@@ -31,8 +31,8 @@ bool App::follow(const FixRecord& fix) {
     if (source_off_line() && ws_->auto_zoom) {
         const std::int64_t t = now();
         if (t - view_.zoom_clock > 20) {
-            if (view_.pending.level < 4) {
-                ++view_.pending.level;
+            if (const int finer = app_detail::finer_level(view_.pending.level); finer != view_.pending.level) {
+                view_.pending.level = finer;
                 pending_from_fix();
             }
             view_.zoom_clock = t;
