@@ -223,8 +223,7 @@ void App::create(Window& window) {
 
     // 5-7. Zone, level and start position.
     const std::optional<StartPosition> start = init_view_state(view_, *ws_, dir_, &fix_);
-    view_.pointer_x = 0;
-    view_.pointer_y = 0;
+    view_.pointer = {};
 
     // 8. The start centre. Without a start position the view starts from the default one, but no
     // view is loaded until navigation or the first fix asks for one.
@@ -233,9 +232,7 @@ void App::create(Window& window) {
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
     view_.centre_x = wrap_view_x(p.x, view_.level, source());
     view_.centre_y = clamp_view_y(p.y, view_.level, source());
-    view_.anchor_x = view_.centre_x;
-    view_.anchor_y = view_.centre_y;
-    view_.anchor_level = view_.level;
+    view_.anchor = view_.centre();
     if (!start) {
         view_.uploaded_lat = lat;
         view_.uploaded_lon = lon;
@@ -269,9 +266,7 @@ void App::on_size(int width, int height) {
     set_map_area(width, height);
     if (window_) window_->invalidate(true);
     if (view_loaded_ && !(layer_.grid_for(view_.centre_x, view_.centre_y) == layer_.grid())) {
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
+        view_.pending = view_.centre();
         load_pending_view(Variant::CacheOnlyThenOnline);
         return;
     }
@@ -367,8 +362,9 @@ void App::rebuild_bitmap() {
 }
 
 void App::normalise_pending() {
-    view_.pending_x = wrap_view_x(view_.pending_x, view_.pending_level, source());
-    view_.pending_y = clamp_view_y(view_.pending_y, view_.pending_level, source());
+    ViewTarget& t = view_.pending;
+    t.x = wrap_view_x(t.x, t.level, source());
+    t.y = clamp_view_y(t.y, t.level, source());
 }
 
 bool App::load_pending_view(Variant variant) {
@@ -379,7 +375,7 @@ bool App::load_pending_view(Variant variant) {
                                 : background() ? MapLayer::Fetch::Later
                                                : MapLayer::Fetch::Now;
     // Fetch asks the source again for every cell, even when the cells are those shown.
-    return show_view(view_.pending_level, view_.pending_x, view_.pending_y, how, variant == Variant::Fetch) !=
+    return show_view(view_.pending.level, view_.pending.x, view_.pending.y, how, variant == Variant::Fetch) !=
            MapLayer::Shown::MosaicFailed;
 }
 
@@ -391,15 +387,10 @@ void App::auto_pan_off() {
 void App::pan(int dx, int dy) {
     auto_pan_off();
     if (rows_run_north(source())) dy = -dy;
-    view_.pending_level = view_.level;
-    view_.pending_x = view_.centre_x + dx;
-    view_.pending_y = view_.centre_y + dy;
+    view_.pending = {view_.level, view_.centre_x + dx, view_.centre_y + dy};
     normalise_pending();
-    view_.anchor_x = view_.pending_x;
-    view_.anchor_y = view_.pending_y;
-    view_.anchor_level = view_.pending_level;
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.anchor = view_.pending;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
 }
 
@@ -408,12 +399,10 @@ bool App::in_map(int x, int y) const {
            x <= view_.map_width;
 }
 
-WorldPixel App::pointed_pixel(int x, int y) const {
+ViewTarget App::pointed_target(int x, int y) const {
     const int dy = y - toolbar::kMapTop - view_.map_height / 2;
-    WorldPixel p;
-    p.x = x - 1 - view_.map_width / 2 + view_.centre_x;
-    p.y = rows_run_north(source()) ? view_.centre_y - dy : view_.centre_y + dy;
-    return p;
+    return {view_.level, x - 1 - view_.map_width / 2 + view_.centre_x,
+            rows_run_north(source()) ? view_.centre_y - dy : view_.centre_y + dy};
 }
 
 }  // namespace vg

@@ -99,8 +99,9 @@ public:
     void on_left_button(int x, int y);
     void on_right_button(int x, int y);
     void on_mouse_move(int x, int y);
-    // The mouse wheel or the + and - keys: `steps` levels in (positive) or out, keeping the map
-    // point under client point (x, y) under the pointer.
+    // The mouse wheel or the + and - keys: `steps` zooms in (positive) or out, keeping the map point
+    // under client point (x, y) under the pointer. A source that has the web zooms between its levels
+    // steps through every one of them (up to the entry's finest); the others step level by level.
     void on_wheel(int steps, int x, int y);
     // The map was dragged by (dx, dy) client pixels: the view moves by exactly that.
     void on_drag(int dx, int dy);
@@ -205,7 +206,10 @@ private:
     void toggle_aerial();
     void com_settings();
     bool in_map(int x, int y) const;
-    WorldPixel pointed_pixel(int x, int y) const;
+    // The level or zoom code `steps` wheel steps from the view's.
+    int wheel_level(int steps) const;
+    // The map point under client point (x, y), at the view's level.
+    ViewTarget pointed_target(int x, int y) const;
     // Auto Pan and Auto Zoom for a valid fix. False when composing a new view failed.
     bool follow(const FixRecord& fix);
     void draw_overlays(const FixRecord& fix);

@@ -56,8 +56,11 @@ void App::select_source(const CatalogueEntry& chosen_entry) {
     for (const auto& e : catalogue_.entries) window_->check_menu_item(e.menu_id, e.name == chosen->name);
     window_->check_menu_item(Command::AerialPhoto, ws_->aerial);
     write_setting("site", chosen->name, dir_);
+    // A zoom the new source lacks becomes its nearest coarser level.
+    if (!has_scale(source(), view_.level)) view_.level = level_at_or_below(web_zoom(view_.level));
     if (const CatalogueEntry* e = current_entry(); e && !e->has_level(view_.level))
-        view_.level = std::max(0, static_cast<int>(e->zooms.size()) - 1);
+        view_.level =
+            std::min(level_at_or_below(web_zoom(view_.level)), std::max(0, static_cast<int>(e->zooms.size()) - 1));
 
     WaitCursor wait(window_);
     const WorldPixel p = geo_to_pixel(lat, lon, source(), view_.level);
@@ -191,9 +194,7 @@ void App::on_command(Command id) {
         delete_view_tiles(scratch, round_to_tile_edge(view_.centre_x), round_to_tile_edge(view_.centre_y), view_.level,
                           source(), maps_root(), ws_->aerial, layer_.grid_for(view_.centre_x, view_.centre_y),
                           current_entry());
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
+        view_.pending = view_.centre();
         load_pending_view(Variant::Fetch);
         break;
     }
@@ -209,9 +210,7 @@ void App::on_command(Command id) {
             w.invalidate(false);
         } else {
             WaitCursor wait(window_);
-            view_.pending_level = view_.level;
-            view_.pending_x = view_.centre_x;
-            view_.pending_y = view_.centre_y;
+            view_.pending = view_.centre();
             load_pending_view(Variant::Fetch);
         }
         break;
@@ -293,9 +292,7 @@ void App::on_command(Command id) {
         w.check_menu_item(id, ws_->big_maps);
         set_map_size(view_, ws_->big_maps);
         layer_.set_area(view_.map_width, view_.map_height);
-        view_.pending_level = view_.level;
-        view_.pending_x = view_.centre_x;
-        view_.pending_y = view_.centre_y;
+        view_.pending = view_.centre();
         load_pending_view(Variant::ByOnline);
         write_setting("size", ws_->big_maps ? "large" : "small", dir_);
         break;

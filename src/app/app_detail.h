@@ -2,12 +2,34 @@
 // app_input.cpp). Not part of App's interface.
 #pragma once
 
+#include <algorithm>
+
+#include "app/window_state.h"
 #include "gps/fix_record.h"
 #include "platform/window.h"
+#include "tiles/geometry.h"
 
 namespace vg::app_detail {
 
 inline bool fix_valid(const FixRecord& fix) { return fix.fix_dimension > 0; }
+
+// The next level finer than `level` (a level or a zoom code), or `level` itself at level 4 and beyond.
+inline int finer_level(int level) {
+    const int z = web_zoom(level);
+    if (z >= web_zoom(kLevelCount - 1)) return level;
+    return z < web_zoom(0) ? 0 : level_at_or_below(z) + 1;
+}
+// The next level coarser than `level`: 0 stays 0, and zooms coarser than level 0's stay.
+inline int coarser_level(int level) {
+    const int z = web_zoom(level);
+    if (z <= web_zoom(0)) return z == web_zoom(0) ? 0 : level;
+    return std::min((z - web_zoom(0) - 1) / 3, kLevelCount - 1);
+}
+
+// The same map point as `t` at level `to`.
+inline ViewTarget at_level(const ViewTarget& t, int to, MapSource source) {
+    return {to, rescale_x(t.x, t.level, to, source), rescale_y(t.y, t.level, to, source)};
+}
 
 // Shows the wait cursor for the life of the object.
 class WaitCursor {

@@ -7,6 +7,9 @@
 
 namespace vg {
 
+using app_detail::at_level;
+using app_detail::coarser_level;
+using app_detail::finer_level;
 using app_detail::fix_valid;
 using app_detail::WaitCursor;
 
@@ -28,26 +31,19 @@ void App::level_button(int k) {
     const FixRecord fix = fix_.snapshot();
     if (ws_->auto_pan && fix_valid(fix)) {
         const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, m);
-        view_.pending_x = p.x;
-        view_.pending_y = p.y;
-    } else if (m > view_.level) {
-        view_.pending_x = rescale_x(view_.anchor_x, view_.anchor_level, m, src);
-        view_.pending_y = rescale_y(view_.anchor_y, view_.anchor_level, m, src);
+        view_.pending = {m, p.x, p.y};
     } else {
-        view_.pending_x = rescale_x(view_.centre_x, view_.level, m, src);
-        view_.pending_y = rescale_y(view_.centre_y, view_.level, m, src);
+        view_.pending = at_level(web_zoom(m) > web_zoom(view_.level) ? view_.anchor : view_.centre(), m, src);
     }
-    view_.pending_level = m;
     normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
 }
 
 void App::on_left_button(int x, int y) {
     if (!ws_) return;
     WaitCursor wait(window_);
-    view_.pending_level = view_.level;
+    view_.pending.level = view_.level;
     const toolbar::Button b = toolbar::hit_button(x, y);
     if (b != toolbar::kButtonCount) {
         switch (b) {
@@ -66,17 +62,11 @@ void App::on_left_button(int x, int y) {
     } else if (in_map(x, y)) {
         auto_pan_off();
         const MapSource src = source();
-        const int m = (src == MapSource::Etopo2 || view_.level >= 4) ? view_.level : view_.level + 1;
-        const WorldPixel p = pointed_pixel(x, y);
-        view_.anchor_x = rescale_x(p.x, view_.level, m, src);
-        view_.anchor_y = rescale_y(p.y, view_.level, m, src);
-        view_.anchor_level = m;
-        view_.pending_x = view_.anchor_x;
-        view_.pending_y = view_.anchor_y;
-        view_.pending_level = m;
+        const int m = src == MapSource::Etopo2 ? view_.level : finer_level(view_.level);
+        view_.anchor = at_level(pointed_target(x, y), m, src);
+        view_.pending = view_.anchor;
         normalise_pending();
-        view_.pointer_x = view_.pending_x;
-        view_.pointer_y = view_.pending_y;
+        view_.pointer = view_.pending;
         load_pending_view(Variant::ByOnline);
     }
     if (ws_) view_.zoom_clock = now();
@@ -88,14 +78,10 @@ void App::on_right_button(int x, int y) {
     if (!in_map(x, y)) return;
     auto_pan_off();
     const MapSource src = source();
-    const int m = view_.level > 0 ? view_.level - 1 : 0;
-    const WorldPixel p = pointed_pixel(x, y);
-    view_.pending_x = rescale_x(p.x, view_.level, m, src);
-    view_.pending_y = rescale_y(p.y, view_.level, m, src);
-    view_.pending_level = m;
+    const int m = coarser_level(view_.level);
+    view_.pending = at_level(pointed_target(x, y), m, src);
     normalise_pending();
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
     view_.zoom_clock = now();
 }
@@ -104,28 +90,40 @@ void App::on_wheel(int steps, int x, int y) {
     if (!ws_ || steps == 0) return;
     const MapSource src = source();
     if (src == MapSource::Etopo2) return;  // one level only
-    const int m = std::clamp(view_.level + steps, 0, 4);
+    const int m = wheel_level(steps);
     if (m == view_.level) return;
     WaitCursor wait(window_);
     auto_pan_off();
     // The pointed map point keeps its place under the pointer: the new centre lies as far from it,
     // at the new level, as the pointer lies from the middle of the map area.
     const bool inside = in_map(x, y);
-    const WorldPixel p = inside ? pointed_pixel(x, y) : WorldPixel{view_.centre_x, view_.centre_y};
+    const ViewTarget p = inside ? pointed_target(x, y) : view_.centre();
     const int off_x = inside ? x - 1 - view_.map_width / 2 : 0;
     int off_y = inside ? y - toolbar::kMapTop - view_.map_height / 2 : 0;
     if (rows_run_north(src)) off_y = -off_y;
-    view_.pending_level = m;
-    view_.pending_x = rescale_x(p.x, view_.level, m, src) - off_x;
-    view_.pending_y = rescale_y(p.y, view_.level, m, src) - off_y;
+    view_.pending = at_level(p, m, src);
+    view_.pending.x -= off_x;
+    view_.pending.y -= off_y;
     normalise_pending();
-    view_.anchor_x = view_.pending_x;
-    view_.anchor_y = view_.pending_y;
-    view_.anchor_level = m;
-    view_.pointer_x = view_.pending_x;
-    view_.pointer_y = view_.pending_y;
+    view_.anchor = view_.pending;
+    view_.pointer = view_.pending;
     load_pending_view(Variant::ByOnline);
     view_.zoom_clock = now();
+}
+
+int App::wheel_level(int steps) const {
+    const MapSource src = source();
+    const CatalogueEntry* e = current_entry();
+    const auto shown = [&](int k) { return has_scale(src, k) && (!e || e->has_level(k)); };
+    const int way = steps > 0 ? 1 : -1;
+    int level = view_.level;
+    for (int n = steps > 0 ? steps : -steps; n > 0; --n) {
+        int z = web_zoom(level) + way;
+        while (z >= 0 && z <= kMaxWebZoom && !shown(zoom_code(z))) z += way;
+        if (z < 0 || z > kMaxWebZoom) break;
+        level = zoom_code(z);
+    }
+    return level;
 }
 
 void App::on_drag(int dx, int dy) {
@@ -142,17 +140,10 @@ void App::on_drag(int dx, int dy) {
 void App::on_mouse_move(int x, int y) {
     if (!ws_ || !ws_->map_coordinates) return;
     if (in_map(x, y)) {
-        if (view_.level > 4) {
-            view_.pointer_x = kNoPointer;
-            view_.pointer_y = kNoPointer;
-        } else {
-            const WorldPixel p = pointed_pixel(x, y);
-            view_.pointer_x = p.x;
-            view_.pointer_y = p.y;
-        }
+        view_.pointer = !has_scale(source(), view_.level) ? ViewTarget{view_.level, kNoPointer, kNoPointer}
+                                                                  : pointed_target(x, y);
     } else {
-        view_.pointer_x = view_.centre_x;
-        view_.pointer_y = view_.centre_y;
+        view_.pointer = view_.centre();
     }
     if (window_) window_->invalidate(false);
 }

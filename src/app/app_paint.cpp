@@ -21,25 +21,24 @@ using app_detail::WaitCursor;
 bool App::follow(const FixRecord& fix) {
     const MapSource src = source();
     auto pending_from_fix = [&] {
-        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.pending_level);
-        view_.pending_x = p.x;
-        view_.pending_y = p.y;
+        const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.pending.level);
+        view_.pending.x = p.x;
+        view_.pending.y = p.y;
         normalise_pending();
     };
-    view_.pending_level = view_.level;
+    view_.pending.level = view_.level;
     pending_from_fix();
     if (source_off_line() && ws_->auto_zoom) {
         const std::int64_t t = now();
         if (t - view_.zoom_clock > 20) {
-            if (view_.pending_level < 4) {
-                ++view_.pending_level;
+            if (const int finer = app_detail::finer_level(view_.pending.level); finer != view_.pending.level) {
+                view_.pending.level = finer;
                 pending_from_fix();
             }
             view_.zoom_clock = t;
         }
     }
-    if (view_loaded_ && view_.pending_level == view_.level && view_.pending_x == view_.centre_x &&
-        view_.pending_y == view_.centre_y)
+    if (view_loaded_ && view_.pending == view_.centre())
         return true;
     WaitCursor wait(window_);
     return load_pending_view(Variant::ByOnline);
@@ -111,9 +110,9 @@ PaintFrame App::paint() {
         const MapSource src = source();
         std::string title;
         const char* name = site_name_.empty() ? source_info(ws_->map_source).site_value : site_name_.c_str();
-        if (ws_->map_coordinates && view_.pointer_x != kNoPointer)
-            title = title_position_text(name, true, pixel_to_latitude(view_.pointer_y, src, view_.level),
-                                        pixel_to_longitude(view_.pointer_x, src, view_.level));
+        if (ws_->map_coordinates && view_.pointer.x != kNoPointer)
+            title = title_position_text(name, true, pixel_to_latitude(view_.pointer.y, src, view_.level),
+                                        pixel_to_longitude(view_.pointer.x, src, view_.level));
         else if (ws_->auto_pan && fix_valid(fix))
             title = title_position_text(name, true, fix.latitude, fix.longitude);
         else

@@ -278,8 +278,10 @@ void MapLayer::draw_placeholders(const LayerSource& src) {
     std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
     for_each_cell([&](int i, int, int, WorldPixel p) {
         if (has_tile(i)) return;
-        for (int k = level_ - 1; k >= 0; --k) {
-            if (entry && !entry->has_level(k)) continue;
+        // Every coarser zoom, nearest first.
+        for (int up = 1; web_zoom(level_) - up >= 0; ++up) {
+            const int k = zoom_code(web_zoom(level_) - up);
+            if (entry ? !entry->has_level(k) : !has_scale(src.source, k)) continue;
             const int ax = rescale_x(p.x, level_, k, src.source), ay = rescale_y(p.y, level_, k, src.source);
             const TileKey key = entry ? catalogue_tile_key(*entry, ax, ay, k) : tile_key(ax, ay, k, src.source, src.aerial);
             if (!tile_in_world(key)) break;
@@ -295,9 +297,8 @@ void MapLayer::draw_placeholders(const LayerSource& src) {
                 if (!ok) image = RgbImage{};
                 it = decoded.emplace(path, std::move(image)).first;
             }
-            // The cell's part of the ancestor: a square of 256 / 8^(level − k) pixels, enlarged.
-            int span = kTileSize;
-            for (int j = k; j < level_; ++j) span /= 8;
+            // The cell's part of the ancestor: a square of 256 / 2^up pixels (at least one), enlarged.
+            const int span = up < 8 ? kTileSize >> up : 1;
             const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
             if (!draw_enlarged_part(it->second, sx, sy, span, grid_, i, mosaic_)) continue;
             placeholder_cells_[static_cast<std::size_t>(i)] = 1;

@@ -204,7 +204,7 @@ std::optional<StartPosition> init_view_state(ViewState& view, const WindowState&
             record.local_zone_system = zone.local;
         });
     view.level = read_start_level(ws.map_source, ini_file);
-    view.anchor_level = view.level;
+    view.anchor.level = view.level;
     const auto start = read_start_position(dir / kPosFile);
     if (start) {
         view.uploaded_lat = start->latitude;

@@ -80,19 +80,22 @@ void apply_port_setting(WindowState& ws, std::string_view value);
 // Menu check and grey states of a new window from the record.
 void set_initial_menu_states(const WindowState& ws, Window& window);
 
+// A map point at a level: world pixel (x, y) of that level.
+struct ViewTarget {
+    int level = 0;
+    int x = 0;
+    int y = 0;
+    bool operator==(const ViewTarget&) const = default;
+};
+
 // The program-wide view: what part of which map is shown.
 struct ViewState {
     int level = 0;
     int centre_x = 0;
     int centre_y = 0;
-    int anchor_x = 0;
-    int anchor_y = 0;
-    int anchor_level = 0;
-    int pending_level = 0;
-    int pending_x = 0;
-    int pending_y = 0;
-    int pointer_x = 0;  // 2147483647: no pointer
-    int pointer_y = 0;
+    ViewTarget anchor;   // where zooming in from the level buttons aims (the last point chosen)
+    ViewTarget pending;  // the view about to be loaded
+    ViewTarget pointer;  // the map point the title shows; x kNoPointer: none
     int map_width = 512;
     int map_height = 384;
     int client_width = 0;
@@ -112,6 +115,9 @@ struct ViewState {
     bool zone_local = false;  // the title shows the system's local time and its zone abbreviation
     std::string zone_label;  // at most kZoneLabelMax characters when read from the settings
     std::string title_text;
+
+    // The current centre as a target.
+    ViewTarget centre() const { return {level, centre_x, centre_y}; }
 };
 
 inline constexpr int kNoPointer = 2147483647;

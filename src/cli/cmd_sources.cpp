@@ -30,6 +30,7 @@ int run_sources(int argc, char** argv) {
         line += ",\"conn\":" + std::to_string(e.conn);
         line += std::string(",\"nobulk\":") + (e.nobulk ? "true" : "false");
         line += ",\"fresh\":" + std::to_string(e.fresh_days);
+        line += ",\"maxzoom\":" + std::to_string(e.max_zoom());
         line += ",\"menu_id\":" + std::to_string(command_id(e.menu_id));
         line += ",\"kind\":";
         append_json_string(line, tile_source_kind(e).name(), JsonText::utf8);

@@ -191,7 +191,7 @@ const std::vector<Command>& command_table() {
          {"vortool sources"},
          "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
          "sources, then the lines of vor_src.txt), one JSON line per source and layer with the keys name, "
-         "layer, template, zooms, attribution, conn, nobulk, fresh, menu_id and kind. A malformed line of "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind. A malformed line of "
          "vor_src.txt is named on standard error with its line number and skipped.\n"
          "\n"
          "Exit status 2 for wrong arguments.",

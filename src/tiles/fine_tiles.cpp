@@ -31,7 +31,7 @@ bool make_drawn(const CatalogueEntry& entry, const TileKey& key, const std::stri
     if (entry.original == MapSource::Etopo2) {
         request.relief = true;
     } else {
-        request.zoom = entry.zooms[static_cast<std::size_t>(key.level)];
+        request.zoom = entry.zoom_of(key.level);
     }
     request.x = key.column;
     request.y = key.row;
@@ -47,7 +47,7 @@ bool is_whole_cell_picture(const std::string& path) {
 }
 
 bool copy_pack_quarter(const CatalogueEntry& entry, const TileKey& key, int quarter, const std::string& path) {
-    const int zoom = entry.zooms[static_cast<std::size_t>(key.level)];
+    const int zoom = entry.zoom_of(key.level);
     if (zoom >= 30) return false;
     return copy_pack_file_tile(entry.pack_path, zoom + 1, 2 * key.column + quarter % 2, 2 * key.row + quarter / 2,
                                  path);
@@ -89,7 +89,7 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
     std::string whole = fine_tile_path(entry, key, root, -1);
     if (!is_cached(whole) && make && is_whole_cell_picture(catalogue_tile_paths(entry, key, root).full_path)) {
         create_tile_directories(std::filesystem::path(whole).parent_path().string());
-        const int zoom = entry.zooms[static_cast<std::size_t>(key.level)];
+        const int zoom = entry.zoom_of(key.level);
         copy_pack_file_tile(entry.pack_path, zoom, key.column, key.row, whole);
     }
     if (is_cached(whole)) {

@@ -22,6 +22,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kE = 2.7182818284;
 
 int level_index(int level) { return std::clamp(level, 0, kLevelCount - 1); }
+int zoom_index(int zoom) { return std::clamp(zoom, 0, kMaxWebZoom); }
 
 // floor(v) as an int, saturating at the int range; NaN gives 0.
 int floor_to_int(double v) {
@@ -48,23 +49,42 @@ long long positive_mod(long long a, long long m) {
 }
 
 int shift_levels(int v, int from_level, int to_level) {
-    const int d = 3 * (level_index(to_level) - level_index(from_level));
+    const int d = web_zoom(to_level) - web_zoom(from_level);
     if (d > 0) return saturate(static_cast<long long>(v) * (1LL << d));
     return static_cast<int>(v / (1LL << -d));  // truncates towards zero
 }
 
 }  // namespace
 
-int world_width(int level) { return kWorldWidth[level_index(level)]; }
-double pixels_per_degree(int level) { return kWorldWidth[level_index(level)] / 360.0; }
+int world_width(int level) {
+    return is_zoom_code(level) ? kTileSize << (level - kZoomCode) : kWorldWidth[level_index(level)];
+}
+double pixels_per_degree(int level) { return world_width(level) / 360.0; }
 int mapquest_width(int level) { return kMapQuestWidth[level_index(level)]; }
 int mapquest_height(int level) { return kMapQuestHeight[level_index(level)]; }
 int mapquest_tiles_per_row(int level) { return kMapQuestTilesPerRow[level_index(level)]; }
-int web_zoom(int level) { return 3 * level_index(level) + 4; }
+int web_zoom(int level) { return is_zoom_code(level) ? level - kZoomCode : 3 * level_index(level) + 4; }
+
+int zoom_code(int zoom) {
+    const int level = level_of_zoom(zoom_index(zoom));
+    return level >= 0 ? level : kZoomCode + zoom_index(zoom);
+}
+
+int level_of_zoom(int zoom) {
+    if (zoom < 4 || zoom > web_zoom(kLevelCount - 1) || (zoom - 4) % 3 != 0) return -1;
+    return (zoom - 4) / 3;
+}
+
+int level_at_or_below(int zoom) { return std::clamp((zoom - 4) / 3, 0, kLevelCount - 1); }
 
 bool is_mercator(MapSource source) {
     return source == MapSource::OpenStreetMap || source == MapSource::GoogleMaps ||
            source == MapSource::VirtualEarth;
+}
+
+bool has_scale(MapSource source, int level) {
+    if (is_zoom_code(level)) return is_mercator(source);
+    return is_valid_level(level) && (source != MapSource::Etopo2 || level == 0);
 }
 
 int tiles_per_row(MapSource source, int level) {
@@ -146,6 +166,8 @@ int clamp_view_y(int y, int level, MapSource source) {
         default:
             lower = w / 16 + 256;
             upper = 15 * w / 16 - 257;
+            // The coarsest zooms' worlds are smaller than that: their middle row.
+            if (lower > upper) return static_cast<int>(w / 2);
             break;
     }
     long long v = y;

@@ -2,9 +2,11 @@
 // view-centre rules, the view grid, the Virtual Earth quadtree key and the compass-point names.
 // Every function here is pure and may be called from any thread.
 //
-// Levels are 0 to 4. A level outside that range is treated as the nearest valid level so that no
-// table is ever read out of bounds; callers that take a level from outside validate it first
-// (`is_valid_level`).
+// Levels are 0 to 4. The Mercator sources also have the web zooms between and beyond them: a "level"
+// argument may be such a zoom's code, kZoomCode + zoom (zoom_code; a level's own zoom is always given
+// as the level), and every function here takes it as that zoom's world (256 · 2^zoom pixels). Any
+// other level outside 0 to 4 is treated as the nearest valid level so that no table is ever read out
+// of bounds; callers that take a level from outside validate it first (`is_valid_level`).
 #pragma once
 
 #include <optional>
@@ -28,6 +30,24 @@ struct WorldPixel {
 
 inline constexpr bool is_valid_level(int level) { return level >= 0 && level < kLevelCount; }
 
+// The web tile pyramid, which the Mercator sources follow at any zoom: zooms 0 to kMaxWebZoom, the
+// world 256 · 2^zoom pixels wide and high, north at row 0. Level L is zoom web_zoom(L) with the same
+// pixels (4096 · 8^L = 256 · 2^(3L + 4)).
+inline constexpr int kMaxWebZoom = 19;
+inline constexpr int kZoomCode = 100;
+inline constexpr bool is_zoom_code(int level) { return level >= kZoomCode && level <= kZoomCode + kMaxWebZoom; }
+// The level of `zoom` when it is a level's zoom, else its code (zooms outside 0 .. kMaxWebZoom are
+// taken as the nearest valid one).
+int zoom_code(int zoom);
+// The web zoom of a level or zoom code.
+int web_zoom(int level);
+// The level whose web zoom `zoom` is, or -1 for a zoom between (or beyond) the levels.
+int level_of_zoom(int zoom);
+// The finest level whose zoom is at most `zoom` (0 for zooms below level 0's).
+int level_at_or_below(int zoom);
+// True when `source`'s geometry has `level` (a level, or a zoom code for the Mercator sources).
+bool has_scale(MapSource source, int level);
+
 // W(level): the world width in pixels of sources 1 to 4 (4096 · 8^level).
 int world_width(int level);
 // W(level) / 360 as a double.
@@ -42,8 +62,6 @@ int tiles_per_row(MapSource source, int level);
 int world_height(MapSource source, int level);
 // Number of tile rows that hold any of the world (rows outside 0 .. n − 1 have no tile).
 int tile_rows(MapSource source, int level);
-// Zoom number of the standard web tile pyramid: 3 · level + 4.
-int web_zoom(int level);
 // True for the spherical Mercator sources (OpenStreetMap, GoogleMaps, VirtualEarth).
 bool is_mercator(MapSource source);
 

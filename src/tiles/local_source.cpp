@@ -111,7 +111,7 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
         slot = paths.full_path;
         return true;
     }
-    const int zoom = entry.zooms[static_cast<std::size_t>(level)];
+    const int zoom = entry.zoom_of(level);
     create_tile_directories(paths.directory);
     if (!tile_source_kind(entry).make(entry, zoom, key, paths.full_path)) return false;
     slot = paths.full_path;
@@ -119,7 +119,7 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
 }
 
 std::string faded_atlas_tile(int x, int y, int level, MapSource geometry, std::string_view root) {
-    if (!is_mercator(geometry) || !is_valid_level(level) || !has_local_tile_maker()) return {};
+    if (!is_mercator(geometry) || !has_scale(geometry, level) || !has_local_tile_maker()) return {};
     CatalogueEntry faded = atlas_entry();
     faded.name = std::string(kAtlasName) + "/faded";
     const TileKey key = catalogue_tile_key(faded, x, y, level);

@@ -68,10 +68,9 @@ const CatalogueEntry& original_form(MapSource source, bool aerial);
 // otherwise the entry itself.
 const CatalogueEntry& fetched_form(const CatalogueEntry& entry, bool hosts_given);
 
-// True when `source`'s geometry has tiles at `level` (Etopo2 at level 0 only).
-inline bool source_has_level(MapSource source, int level) {
-    return is_valid_level(level) && (source != MapSource::Etopo2 || level == 0);
-}
+// True when `source`'s geometry has tiles at `level` (Etopo2 at level 0 only; zoom codes for the
+// Mercator sources).
+inline bool source_has_level(MapSource source, int level) { return has_scale(source, level); }
 
 // The kinds, for tile_source_kind (each lives beside the code it runs).
 const TileSourceKind& original_kind();  // tile_sources.cpp

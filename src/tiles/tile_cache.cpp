@@ -77,7 +77,7 @@ bool find_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level
 
 bool delete_tile(std::string& slot, int x, int y, int level, MapSource source, std::string_view root, bool aerial,
                  const CatalogueEntry* entry) {
-    if (source == MapSource::Etopo2 || !is_valid_level(level)) return false;
+    if (source == MapSource::Etopo2 || !has_scale(source, level)) return false;
     slot = cached_tile_path(x, y, level, source, root, aerial, entry);
     if (slot.empty()) return false;
     {
@@ -95,7 +95,7 @@ bool delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int lev
 
 bool delete_view_tiles(TilePathTable& table, int centre_x, int centre_y, int level, MapSource source,
                        std::string_view root, bool aerial, const ViewGrid& grid, const CatalogueEntry* entry) {
-    if (source == MapSource::Etopo2 || !is_valid_level(level)) return false;
+    if (source == MapSource::Etopo2 || !has_scale(source, level)) return false;
     table.fit(grid);
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {

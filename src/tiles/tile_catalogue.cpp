@@ -21,7 +21,7 @@ constexpr std::size_t kMaxTemplateLength = 900;
 constexpr std::size_t kMaxAttributionLength = 200;
 constexpr int kMaxConnections = 16;
 constexpr int kMaxFreshDays = 3650;
-constexpr int kMaxWebZoom = 24;
+constexpr int kMaxZoomNumber = 24;
 
 std::vector<std::string_view> split(std::string_view text, char sep) {
     std::vector<std::string_view> parts;
@@ -114,7 +114,7 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
         e.zooms = {4, 7, 10, 13, 16};
     } else {
         for (auto z : split(zooms, ',')) {
-            const auto value = number(trim(z), 0, kMaxWebZoom);
+            const auto value = number(trim(z), 0, kMaxZoomNumber);
             const int level = static_cast<int>(e.zooms.size());
             if (!value || level >= kLevelCount) {
                 why = "zooms must be up to 5 numbers";
@@ -146,6 +146,13 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
                 return std::nullopt;
             }
             e.conn = *n;
+        } else if (flag.rfind("maxzoom=", 0) == 0) {
+            const auto n = number(flag.substr(8), 0, kMaxWebZoom);
+            if (!n || e.zooms.empty() || *n < e.zooms.back()) {
+                why = "maxzoom must be 0 to 19, not below the last level's zoom";
+                return std::nullopt;
+            }
+            e.finest_zoom = *n;
         } else if (flag.rfind("fresh=", 0) == 0) {
             const auto n = number(flag.substr(6), 0, kMaxFreshDays);
             if (!n) {
@@ -188,7 +195,21 @@ std::string quadkey_of(int level_zoom, int row, int column) {
 }  // namespace
 
 bool CatalogueEntry::has_level(int level) const {
+    if (is_zoom_code(level)) return has_zooms_between() && web_zoom(level) <= max_zoom();
     return level >= 0 && level < static_cast<int>(zooms.size());
+}
+
+bool CatalogueEntry::has_zooms_between() const {
+    return kind != SourceKind::pack && is_mercator(geometry()) && !zooms.empty();
+}
+
+int CatalogueEntry::max_zoom() const {
+    if (zooms.empty()) return -1;
+    return std::min(finest_zoom, zooms.size() == static_cast<std::size_t>(kLevelCount) ? kMaxWebZoom : zooms.back());
+}
+
+int CatalogueEntry::zoom_of(int level) const {
+    return is_zoom_code(level) ? web_zoom(level) : zooms[static_cast<std::size_t>(level)];
 }
 
 std::string CatalogueEntry::cache_folder() const {
@@ -379,6 +400,7 @@ Catalogue builtin_catalogue() {
     topo.tmpl = "https://{s}.tile.opentopomap.org/{z}/{x}/{y}.png";
     topo.servers = {"a", "b", "c"};
     topo.zooms = {4, 7, 10, 13, 16};
+    topo.finest_zoom = 17;  // the server's last zoom
     topo.attribution = "Map data: © OpenStreetMap contributors, SRTM | Map style: © OpenTopoMap (CC-BY-SA)";
     topo.nobulk = true;
     topo.menu_id = Command::OpenTopoMap;
@@ -463,7 +485,7 @@ std::optional<std::string> expand_at_zoom(const CatalogueEntry& entry, int z, in
 std::optional<std::string> expand_template(const CatalogueEntry& entry, int level, int row, int column,
                                            std::string_view key) {
     if (!entry.has_level(level)) return std::nullopt;
-    return expand_at_zoom(entry, entry.zooms[static_cast<std::size_t>(level)], row, column, key, false);
+    return expand_at_zoom(entry, entry.zoom_of(level), row, column, key, false);
 }
 
 bool CatalogueEntry::uses_fetcher() const { return tile_source_kind(*this).uses_fetcher(); }
@@ -473,7 +495,7 @@ bool CatalogueEntry::offers_fine_tiles() const { return tmpl.find("{r}") != std:
 std::optional<std::string> expand_fine_template(const CatalogueEntry& entry, int level, int row, int column,
                                                 int quarter, std::string_view key) {
     if (!entry.has_level(level) || quarter < -1 || quarter > 3) return std::nullopt;
-    const int z = entry.zooms[static_cast<std::size_t>(level)];
+    const int z = entry.zoom_of(level);
     if (quarter < 0) {
         if (!entry.offers_fine_tiles()) return std::nullopt;
         return expand_at_zoom(entry, z, row, column, key, true);

@@ -6,8 +6,9 @@
 // layer "map" or "aerial"; zooms the web zoom of each of our five levels (empty: 4,7,10,13,16; a
 // shorter list leaves the finer levels without tiles); flags comma-separated: conn=N (connections per
 // host, default 2), nobulk (no area pre-fetch or pack export), fresh=DAYS (least freshness, default 7),
-// servers=a,b,c (the values of {s}). Lines starting with "#" and blank lines are ignored. A user line
-// with the name of a built-in source replaces that source's layer.
+// maxzoom=N (the server's finest web zoom, at least the last level's; default 19), servers=a,b,c
+// (the values of {s}). Lines starting with "#" and blank lines are ignored. A user line with the name
+// of a built-in source replaces that source's layer.
 //
 // Template placeholders: {z} web zoom, {x} column, {y} row from the north, {-y} row from the south
 // (TMS), {q} quadkey, {s} server (from `servers`, else the last quadkey digit), {key} the value of
@@ -47,6 +48,7 @@ struct CatalogueEntry {
     int conn = 2;
     bool nobulk = false;
     int fresh_days = 7;
+    int finest_zoom = kMaxWebZoom;     // the server's finest web zoom (maxzoom=N), bounding max_zoom()
     std::vector<std::string> servers;  // values of {s}
     SourceKind kind = SourceKind::remote;
     // The original source whose geometry, cache folder and menu place this entry keeps; for every
@@ -62,7 +64,16 @@ struct CatalogueEntry {
     std::string folder;
 
     MapSource geometry() const { return original.value_or(MapSource::OpenStreetMap); }
+    // True for a level it has tiles at, and for the code of a zoom between or beyond the levels
+    // (geometry.h) up to max_zoom() when it has such zooms.
     bool has_level(int level) const;
+    // Every web zoom up to max_zoom() can be shown: Web Mercator entries other than packs.
+    bool has_zooms_between() const;
+    // The finest zoom: kMaxWebZoom (or the server's finest_zoom) for an entry with all five levels,
+    // else its last level's.
+    int max_zoom() const;
+    // The web zoom of a level it has or of a zoom code.
+    int zoom_of(int level) const;
     // The cache folder below the root: the original site code, else the name, with "/aerial" for an
     // aerial layer. A name whose folder would be another's, also in other letter case (E2, OS, GM, VE,
     // MQ, packs, an earlier entry's folder) or which Windows cannot hold as a folder (CON, NUL, a name

@@ -40,8 +40,7 @@ TileKey tile_key(int x, int y, int level, MapSource source, bool aerial) {
 }
 
 bool tile_in_world(const TileKey& key) {
-    if (!is_valid_level(key.level)) return false;
-    if (key.source == MapSource::Etopo2 && key.level != 0) return false;
+    if (!has_scale(key.source, key.level)) return false;
     return key.row >= 0 && key.row < tile_rows(key.source, key.level);
 }
 
@@ -63,7 +62,16 @@ const char* tile_extension(MapSource source, bool aerial) {
 
 namespace {
 
+// A zoom between the levels: "z<zoom>" folders, one a row below it, and "vor_z<zoom>_<row>_<column>"
+// (rows and columns as the unsigned numbers of their bits).
+std::string zoom_part(const TileKey& key) {
+    return "z" + std::to_string(web_zoom(key.level));
+}
+
 std::string file_name_with(const TileKey& key, std::string_view extension) {
+    if (is_zoom_code(key.level))
+        return "vor_" + zoom_part(key) + "_" + std::to_string(static_cast<unsigned>(key.row)) + "_" +
+               std::to_string(static_cast<unsigned>(key.column)) + "." + std::string(extension);
     const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
     return "vor_" + std::to_string(level) + "_" + ancestor_name(key.row, key.column, level, 0) + "." +
            std::string(extension);
@@ -84,6 +92,12 @@ TilePaths tile_paths_in(const TileKey& key, std::string_view root, std::string_v
     const int level = key.level < 0 ? 0 : (key.level > 4 ? 4 : key.level);
     TilePaths paths;
     paths.directory = normalise_root(root) + kPathSeparator + std::string(folder);
+    if (is_zoom_code(key.level)) {
+        paths.directory +=
+            kPathSeparator + zoom_part(key) + kPathSeparator + std::to_string(static_cast<unsigned>(key.row));
+        paths.full_path = paths.directory + kPathSeparator + file_name_with(key, extension);
+        return paths;
+    }
     for (int ancestor = 0; ancestor < level; ++ancestor)
         paths.directory += kPathSeparator + ancestor_name(key.row, key.column, ancestor, level - ancestor);
     paths.full_path = paths.directory + kPathSeparator + file_name_with(key, extension);

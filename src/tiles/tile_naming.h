@@ -39,7 +39,8 @@ struct TilePaths {
     bool operator==(const TilePaths&) const = default;
 };
 
-// The directory and full path of a tile below `root`. Touches nothing on disk.
+// The directory and full path of a tile below `root`. Touches nothing on disk. A zoom between the
+// levels keeps its tiles in "z<zoom>/<row>/vor_z<zoom>_<row>_<column>.<ext>" below the folder.
 TilePaths tile_paths(const TileKey& key, std::string_view root);
 // The same for a tile kept in `folder` below the root (instead of the site code) with `extension`:
 // the catalogue sources other than the five originals.

@@ -107,7 +107,7 @@ TileVersionTexts current_version_texts(const TileVersions* versions) {
 const char* mapquest_scale_text(int level) { return kMapQuestScale[is_valid_level(level) ? level : 0]; }
 
 std::optional<std::string> tile_address(const TileKey& key, const TileHosts& hosts, const TileVersionTexts& versions) {
-    if (!is_valid_level(key.level)) return std::nullopt;
+    if (!has_scale(key.source, key.level)) return std::nullopt;
     const int z = web_zoom(key.level);
     switch (key.source) {
         case MapSource::Etopo2:

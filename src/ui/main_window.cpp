@@ -147,7 +147,7 @@ void MainWindow::build_accelerators() {
 }
 
 void MainWindow::build_zoom_keys() {
-    // + and - (with or without Ctrl, on the main keys or the keypad) zoom in and out one level.
+    // + and - (with or without Ctrl, on the main keys or the keypad) zoom in and out as the wheel does.
     const std::pair<QKeySequence, int> keys[] = {
         {QKeySequence(Qt::Key_Plus), 1},           {QKeySequence(Qt::Key_Equal), 1},
         {QKeySequence(Qt::CTRL | Qt::Key_Plus), 1}, {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},

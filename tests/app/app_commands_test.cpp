@@ -34,13 +34,13 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
 
     a.on_left_button(184, 20);  // pan east: the anchor is the new centre
     EXPECT_EQ(a.view().centre_x, c3.x + 256);
-    EXPECT_EQ(a.view().anchor_x, c3.x + 256);
+    EXPECT_EQ(a.view().anchor.x, c3.x + 256);
     EXPECT_FALSE(a.window_state()->auto_pan);
 
     a.on_left_button(282, 20);  // level 1: the current centre, rescaled
     EXPECT_EQ(a.view().level, 1);
     EXPECT_EQ(a.view().centre_x, wrap_view_x(rescale_x(c3.x + 256, 3, 1, ve), 1, ve));
-    EXPECT_EQ(a.view().pointer_x, a.view().centre_x);
+    EXPECT_EQ(a.view().pointer.x, a.view().centre_x);
 
     a.on_left_button(368, 20);  // back to 3: the anchor, not the zoomed-out centre
     EXPECT_EQ(a.view().level, 3);
@@ -51,8 +51,8 @@ TEST_F(AppCommands, LevelButtonsReturnToTheAnchorWhenZoomingIn) {
     // A left click on the map zooms in on the clicked point and makes it the anchor.
     a.on_left_button(1 + 256 + 40, 49 + 192);
     EXPECT_EQ(a.view().level, 4);
-    EXPECT_EQ(a.view().anchor_level, 4);
-    EXPECT_EQ(a.view().anchor_x, rescale_x(c3.x + 256 + 40, 3, 4, ve));
+    EXPECT_EQ(a.view().anchor.level, 4);
+    EXPECT_EQ(a.view().anchor.x, rescale_x(c3.x + 256 + 40, 3, 4, ve));
     // At level 4 a click only re-centres; a right click zooms out.
     a.on_left_button(1 + 256, 49 + 192);
     EXPECT_EQ(a.view().level, 4);

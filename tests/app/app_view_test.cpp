@@ -14,6 +14,8 @@
 
 #include "app/view_text.h"
 #include "app_fixture.h"
+#include "app/toolbar_layout.h"
+#include "support/loopback_http_server.h"
 
 namespace vg {
 namespace {
@@ -54,8 +56,8 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     EXPECT_EQ(a.view().level, 2);
     EXPECT_EQ(a.view().centre_x, c.x);
     EXPECT_EQ(a.view().centre_y, c.y);
-    EXPECT_EQ(a.view().anchor_x, c.x);
-    EXPECT_EQ(a.view().anchor_level, 2);
+    EXPECT_EQ(a.view().anchor.x, c.x);
+    EXPECT_EQ(a.view().anchor.level, 2);
     EXPECT_TRUE(a.view().display_bitmap.exists());
     for (int y : {0, 511})
         for (int x : {0, 511}) EXPECT_TRUE(mosaic_has_picture(x, y)) << x << "," << y;
@@ -146,8 +148,8 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
                                                   pixel_to_longitude(v.centre_x, MapSource::VirtualEarth, v.level)));
     // Over the map: the pointed pixel (middle of the map area is the centre plus one column).
     a.on_mouse_move(1 + 256, 49 + 192 + 10);
-    EXPECT_EQ(v.pointer_x, v.centre_x);
-    EXPECT_EQ(v.pointer_y, v.centre_y + 10);
+    EXPECT_EQ(v.pointer.x, v.centre_x);
+    EXPECT_EQ(v.pointer.y, v.centre_y + 10);
 
     // Without auto pan and Map Coordinates the title names only the source.
     a.on_command(Command::MapCoordinates);
@@ -226,6 +228,106 @@ TEST_F(AppView, AutoZoomStepsInOnlyOffLineEveryTwentySeconds) {
     clock.seconds += 21;
     a.paint();
     EXPECT_EQ(a.view().level, 4);
+}
+
+// A Web Mercator source of vor_src.txt: the wheel steps through every web zoom, z11 and z12 between
+// the level 2 and level 3 presets, asking the tile server for those zooms' tiles and keeping the
+// pointed place under the pointer; the marker and the plotted log stay on their map places there;
+// the level buttons still give zooms 4, 7, 10, 13 and 16, and `zoom=2` still starts at zoom 10.
+TEST_F(AppView, WheelStepsThroughTheWebZoomsBetweenTheLevels) {
+    const std::string tile = read_file(test::shared_testdata() / "images/bench/map256-rgb.png");
+    test::LoopbackHttpServer server(test::ScriptedReply::make(200, "image/png", tile, false));
+    write_file(dir / "vor_src.txt", "Loop|map|" + server.url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
+    const MapSource osm = MapSource::OpenStreetMap;
+    // A logged point five level-2 pixels south-east of the place under the pointer.
+    const int px = 101, py = toolbar::kMapTop + 50;  // client point: map-area pixel (100, 50)
+    const WorldPixel c2 = centre_of(start_lat, start_lon, osm, 2);
+    const WorldPixel at2{c2.x + 100 - 256, c2.y + 50 - 192};
+    const double lat = pixel_to_latitude(at2.y, osm, 2), lon = pixel_to_longitude(at2.x, osm, 2);
+    char log_line[96];
+    std::snprintf(log_line, sizeof log_line, "%.9f %.9f - Mon Dec  7 05:09:35 2026\n",
+                  pixel_to_latitude(at2.y + 5, osm, 2), pixel_to_longitude(at2.x + 5, osm, 2));
+    write_file(dir / "track.txt", log_line);
+    write_settings("site=Loop\r\n", "file=track.txt\r\nplot=yes\r\n");
+    App& a = start();
+    ASSERT_EQ(a.view().level, 2);
+    auto asked_at = [&](int zoom) {
+        std::set<std::string> lines;
+        for (const std::string& r : server.requests())
+            if (r.rfind("GET /" + std::to_string(zoom) + "/", 0) == 0) lines.insert(r.substr(4, r.find(" HTTP/") - 4));
+        return lines;
+    };
+    EXPECT_EQ(asked_at(10).size(), 4u);
+    auto black_near = [&](const PaintFrame& f, int x, int y) {
+        const DisplayBitmap& b = a.view().display_bitmap;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int c = f.visible_first_column + x + dx, r = f.visible_first_row + y + dy;
+                if (r < 0 || r >= b.height() || c < 0 || c >= b.width()) continue;
+                const std::uint8_t* px = b.row(r) + 3 * c;
+                if (px[0] + px[1] + px[2] == 0) return true;
+            }
+        return false;
+    };
+
+    auto tile_line = [](int zoom, int x, int y) {
+        return "/" + std::to_string(zoom) + "/" + std::to_string(x / 256) + "/" + std::to_string(y / 256) + ".png";
+    };
+    for (int zoom : {11, 12}) {
+        a.on_wheel(1, px, py);
+        ASSERT_EQ(web_zoom(a.view().level), zoom);
+        EXPECT_EQ(level_of_zoom(zoom), -1);
+        // Every cell's tile of this zoom was asked for, by its own column and row.
+        std::set<std::string> want;
+        a.layer().for_each_cell([&](int, int, int, WorldPixel p) {
+            want.insert(tile_line(zoom, p.x, p.y));
+        });
+        EXPECT_EQ(asked_at(zoom), want);
+        const WorldPixel place = geo_to_pixel(lat, lon, osm, a.view().level);
+        EXPECT_EQ(want.count(tile_line(zoom, place.x, place.y)), 1u);
+        // The pointed place is still under the pointer (to the pixel).
+        EXPECT_NEAR(a.view().centre_x + 100 - a.view().map_width / 2, place.x, 1) << zoom;
+        EXPECT_NEAR(a.view().centre_y + 50 - a.view().map_height / 2, place.y, 1) << zoom;
+        // A fix there: the marker is drawn under the pointer, the logged point 5 · 2^(zoom − 10) pixels off.
+        set_fix(lat, lon);
+        a.paint();  // the marker moved: the bitmap is made again, the next paint plots the log over it
+        const PaintFrame f = a.paint();
+        EXPECT_NEAR(a.view().marker_x - f.visible_first_column, 100, 1) << zoom;
+        EXPECT_NEAR(a.view().marker_y - f.visible_first_row, 50, 1) << zoom;
+        const int off = 5 << (zoom - 10);
+        EXPECT_TRUE(black_near(f, 100 + off, 50 + off)) << zoom;
+    }
+    a.on_wheel(1, px, py);
+    EXPECT_EQ(a.view().level, 3);
+    // Clicks between the levels zoom to the next level in or out.
+    a.on_wheel(-2, px, py);
+    a.on_left_button(px, py);
+    EXPECT_EQ(a.view().level, 3);
+    a.on_wheel(-1, px, py);
+    a.on_right_button(px, py);
+    EXPECT_EQ(a.view().level, 2);
+
+    // The level buttons are the classic presets.
+    for (int k = 0; k < kLevelCount; ++k) {
+        a.on_left_button(toolbar::kHitLeft[toolbar::kLevel0 + k] + 5, 20);
+        EXPECT_EQ(a.view().level, k);
+        EXPECT_EQ(asked_at(4 + 3 * k).empty(), false) << k;
+    }
+    for (int zoom : {5, 6, 8, 9, 14, 15}) EXPECT_TRUE(asked_at(zoom).empty()) << zoom;
+    // Beyond level 4 the wheel goes on to zoom 19, and no further.
+    a.on_wheel(5, px, py);
+    EXPECT_EQ(web_zoom(a.view().level), 19);
+}
+
+// MapQuest's rows are not the web pyramid's: the wheel steps level by level there.
+TEST_F(AppView, WheelStepsLevelByLevelOnASourceWithoutWebZooms) {
+    write_settings("site=MapQuest\r\n");
+    App& a = start();
+    const MapSource mq = MapSource::MapQuest;
+    const WorldPixel c = {a.view().centre_x, a.view().centre_y};
+    cache_view(mq, 3, rescale_x(c.x, 2, 3, mq), rescale_y(c.y, 2, 3, mq));
+    a.on_wheel(1, 0, 0);  // outside the map: around the centre
+    EXPECT_EQ(a.view().level, 3);
 }
 
 TEST_F(AppView, FirstFixIsWrittenOnceAndMarkerMovesAreLogged) {

@@ -288,7 +288,7 @@ TEST(ViewState, InitFromTheSettingsFiles) {
     EXPECT_DOUBLE_EQ(view.uploaded_lat, start->latitude);
     EXPECT_DOUBLE_EQ(view.uploaded_lon, start->longitude);
     EXPECT_EQ(view.level, 0);
-    EXPECT_EQ(view.anchor_level, 0);
+    EXPECT_EQ(view.anchor.level, 0);
     EXPECT_EQ(view.map_width, 1024);
     EXPECT_EQ(view.map_height, 768);
     EXPECT_EQ(view.zone_hours, 2);

@@ -164,12 +164,12 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("{\"name\":\"OpenStreetMap\",\"layer\":\"map\",\"template\":\"https://tile.openstreetmap.org/{z}/{x}/{y}.png\","
                          "\"zooms\":[4,7,10,13,16],\"attribution\":\"© OpenStreetMap contributors\",\"conn\":2,\"nobulk\":true,"
-                         "\"fresh\":7,\"menu_id\":1022,\"kind\":\"remote\"}\n"),
+                         "\"fresh\":7,\"maxzoom\":19,\"menu_id\":1022,\"kind\":\"remote\"}\n"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("{\"name\":\"MyTopo\",\"layer\":\"map\",\"template\":\"https://tiles.example.org/{z}/{x}/{y}.png\","
                          "\"zooms\":[4,7,10,13,16],\"attribution\":\"© Example \\\"contributors\\\"\",\"conn\":2,\"nobulk\":true,"
-                         "\"fresh\":7,\"menu_id\":49295,\"kind\":\"remote\"}\n"),
+                         "\"fresh\":7,\"maxzoom\":19,\"menu_id\":49295,\"kind\":\"remote\"}\n"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);  // the built-ins with Atlas, and MyTopo

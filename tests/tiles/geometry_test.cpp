@@ -2,6 +2,8 @@
 // changes, view-centre rules, quadtree keys and compass names, plus a round-trip property over many
 // random positions.
 #include "tiles/geometry.h"
+#include "tiles/tile_catalogue.h"
+#include "tiles/tile_naming.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +133,66 @@ TEST(Geometry, Rescale) {
     EXPECT_EQ(rescale_x(1536, 0, 1, MapSource::MapQuest), 59909 / 2);
     EXPECT_EQ(rescale_y(969, 0, 4, MapSource::MapQuest), 22719784 / 2);
     EXPECT_EQ(rescale_x(0, 4, 0, MapSource::MapQuest), 0);
+}
+
+TEST(Geometry, WebZoomsBetweenTheLevels) {
+    const MapSource osm = MapSource::OpenStreetMap;
+    // A level's zoom is always the level; the zooms between have codes with worlds of their own.
+    for (int level = 0; level < kLevelCount; ++level) {
+        EXPECT_EQ(zoom_code(web_zoom(level)), level);
+        EXPECT_EQ(level_of_zoom(web_zoom(level)), level);
+        EXPECT_EQ(level_at_or_below(web_zoom(level) + 2), level);
+    }
+    const int z11 = zoom_code(11), z12 = zoom_code(12);
+    EXPECT_EQ(web_zoom(z11), 11);
+    EXPECT_EQ(level_of_zoom(11), -1);
+    EXPECT_EQ(world_width(z11), 256 << 11);
+    EXPECT_EQ(zoom_code(25), zoom_code(kMaxWebZoom));
+    EXPECT_EQ(zoom_code(-3), zoom_code(0));
+    // One zoom doubles the pixels, across levels and codes alike.
+    EXPECT_EQ(rescale_x(1000, 2, z11, osm), 2000);
+    EXPECT_EQ(rescale_y(1000, z12, 3, osm), 2000);
+    EXPECT_EQ(rescale_x(-1001, z12, z11, osm), -500);
+    // Helsinki's standard tiles at zoom 11, and back.
+    const WorldPixel h = geo_to_pixel(60.17, 24.94, osm, z11);
+    EXPECT_EQ(h.x / 256, 1165);
+    EXPECT_EQ(h.y / 256, 592);
+    EXPECT_NEAR(pixel_to_latitude(h.y, MapSource::VirtualEarth, z11), 60.17, 1e-3);
+    EXPECT_EQ(make_quadkey(z11, h.x, h.y)->size(), 11u);
+    // Only the Mercator sources have them.
+    EXPECT_TRUE(has_scale(MapSource::VirtualEarth, z12));
+    EXPECT_FALSE(has_scale(MapSource::MapQuest, z12));
+    EXPECT_FALSE(has_scale(MapSource::Etopo2, z11));
+    EXPECT_FALSE(has_scale(osm, 5));
+    // Worlds smaller than the map area keep their middle row.
+    EXPECT_EQ(clamp_view_y(0, zoom_code(0), osm), 128);
+    EXPECT_EQ(clamp_view_y(5000, zoom_code(2), osm), 15 * 1024 / 16 - 257);
+    // Their tiles have files of their own beside the levels' folders.
+    const TileKey key = tile_key(h.x, h.y, z11, osm, false);
+    EXPECT_TRUE(tile_in_world(key));
+    EXPECT_EQ(tile_paths(key, "m").full_path, "m/OS/z11/592/vor_z11_592_1165.png");
+    // A catalogue entry with all five levels goes on to zoom 19, one with fewer to its last level's;
+    // packs keep their levels.
+    Catalogue cat;
+    read_sources_text("Five|map|http://127.0.0.1:1/{z}/{x}/{y}.png||T|\n"
+                      "Three|map|http://127.0.0.1:1/{z}/{x}/{y}.png|4,7,10|T|\n"
+                      "Topo|map|http://127.0.0.1:1/{z}/{x}/{y}.png||T|maxzoom=17\n"
+                      "Low|map|http://127.0.0.1:1/{z}/{x}/{y}.png||T|maxzoom=12\n", cat);
+    ASSERT_EQ(cat.problems.size(), 1u);
+    EXPECT_NE(cat.problems[0].find(":4: maxzoom must be"), std::string::npos) << cat.problems[0];
+    EXPECT_EQ(cat.find("Topo", false)->max_zoom(), 17);
+    EXPECT_EQ(builtin_catalogue().find("OpenTopoMap", false)->max_zoom(), 17);
+    const CatalogueEntry* five = cat.find("Five", false);
+    const CatalogueEntry* three = cat.find("Three", false);
+    ASSERT_TRUE(five && three);
+    EXPECT_TRUE(five->has_level(zoom_code(19)));
+    EXPECT_EQ(five->zoom_of(z12), 12);
+    EXPECT_TRUE(three->has_level(zoom_code(9)));
+    EXPECT_FALSE(three->has_level(z11));
+    CatalogueEntry pack = *five;
+    pack.kind = SourceKind::pack;
+    EXPECT_FALSE(pack.has_level(z11));
+    EXPECT_TRUE(pack.has_level(2));
 }
 
 TEST(Geometry, ViewCentreRules) {
