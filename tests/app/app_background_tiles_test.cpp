@@ -129,13 +129,20 @@ TEST_F(BackgroundTiles, ViewChangesAtOnceAndCellsFillInMiddleFirstWithinTheConne
     ASSERT_TRUE(app->view_loaded());
     EXPECT_EQ(app->tiles_left(), 16u);
     EXPECT_EQ(app->paint().tiles_left, 16);
-    // Plain http: both allowed connections carry a request at once, before the first reply.
+    // Plain http: both allowed connections carry a request at once, before the first reply (a build
+    // without libcurl downloads one tile at a time).
+#ifdef VG_NO_CURL
+    constexpr std::size_t kInFlight = 1;
+#else
+    constexpr std::size_t kInFlight = 2;
+#endif
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (server->requests().size() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    while (server->requests().size() < kInFlight && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
     // While the server holds its replies, no more requests than connections allowed reach it, and
     // those are among the four middle cells.
     std::this_thread::sleep_for(50ms);  // a third request would have arrived by now
-    EXPECT_EQ(server->requests().size(), 2u);
+    EXPECT_EQ(server->requests().size(), kInFlight);
     const std::set<std::string> middle = cell_requests(true);
     for (const std::string& line : request_lines()) EXPECT_EQ(middle.count(line), 1u) << line;
     // Navigation goes on meanwhile: Map Coordinates, a paint, a timer tick.
