@@ -107,7 +107,10 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
             if (has_tile(i) && composed(i)) kept.emplace(table_.slots[static_cast<std::size_t>(i)], i);
     Mosaic before;
     const ViewGrid grid_before = grid_;
-    if (!kept.empty()) before = std::move(mosaic_);
+    if (!kept.empty()) {
+        before = std::move(mosaic_);
+        mosaic_ = std::move(spare_);  // its buffer, when of the same size, is used again
+    }
     table_ = std::move(table);
     made_form_ = std::move(made_form);
     fetch_missed_ = missed;
@@ -145,6 +148,7 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
         const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
         order.emplace_back(dx * dx + dy * dy, i);
     });
+    if (before.exists()) spare_ = std::move(before);
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [d, i] : order) to_compose_.push_back(i);
     compose_fine(src);

@@ -152,6 +152,7 @@ private:
     ViewGrid grid_;
     TilePathTable table_;
     Mosaic mosaic_;
+    Mosaic spare_;  // the mosaic before the last view that kept cells of it: its buffer serves the next one
     bool fetch_missed_ = false;                // the last download before a view left cells empty
     std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
     int failed_tiles_ = 0;
