@@ -1,5 +1,6 @@
 // The map layer: the one owner of the view's tiles. It keeps the cells of the current view (the grid
-// around the tile corner nearest the centre, the tile path table and the decoded mosaic), asks the
+// around the tile corner nearest the centre, the tile path table and the decoded mosaic), composes a
+// new view's cells over the paints that follow it (keeping those of the view before), asks the
 // loader for the missing tiles nearest the middle first, draws the tiles that land into their cells,
 // shows the best cached coarser tile enlarged (or the lighter Atlas tile off line) in cells still
 // waiting, and at a device scale of 2 keeps a sharp 512-pixel picture per cell. App says which view
@@ -52,7 +53,7 @@ public:
     enum class Fetch { Now, Later, CacheOnly };
     enum class Shown { NoTiles, Shown, MosaicFailed };
 
-    // Background loading: without a loader every view is prepared whole.
+    // Background loading: without a loader every view's tiles are had before it shows.
     void attach_loader(std::unique_ptr<TileLoader> loader) { loader_ = std::move(loader); }
     void release_loader() { loader_.reset(); }
     // True when `src`'s tiles come through the loader.
