@@ -106,10 +106,12 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
         for (int i = 0; i < grid_.cells(); ++i)
             if (has_tile(i) && composed(i)) kept.emplace(table_.slots[static_cast<std::size_t>(i)], i);
     Mosaic before;
+    std::vector<FineCell> fine_before;  // their sharp pictures, kept with them
     const ViewGrid grid_before = grid_;
     if (!kept.empty()) {
         before = std::move(mosaic_);
         mosaic_ = std::move(spare_);  // its buffer, when of the same size, is used again
+        fine_before = std::move(fine_);
     }
     table_ = std::move(table);
     made_form_ = std::move(made_form);
@@ -139,10 +141,13 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     }
     const long long mx = mosaic_x(centre_x_), my = mosaic_y(centre_y_);
     std::vector<std::pair<long long, int>> order;  // squared distance of the cell's middle from the centre, cell
+    std::vector<FineCell> fine_kept(cells);
     for_each_cell([&](int i, int r, int c, WorldPixel) {
         const auto at = has_tile(i) ? kept.find(table_.slots[static_cast<std::size_t>(i)]) : kept.end();
         if (at != kept.end() && copy_mosaic_cell(before, grid_before, at->second, grid_, i, mosaic_)) {
             composed_[static_cast<std::size_t>(i)] = 1;
+            if (static_cast<std::size_t>(at->second) < fine_before.size())
+                fine_kept[static_cast<std::size_t>(i)] = std::move(fine_before[static_cast<std::size_t>(at->second)]);
             return;
         }
         const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
@@ -151,7 +156,7 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     if (before.exists()) spare_ = std::move(before);
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [d, i] : order) to_compose_.push_back(i);
-    compose_fine(src);
+    compose_fine(src, std::move(fine_kept));
     if (later) request(src, false);
     return Shown::Shown;
 }
@@ -434,7 +439,7 @@ std::vector<std::pair<int, std::string>> MapLayer::fine_files(const LayerSource&
     return fine_tile_files(*entry, catalogue_tile_key(*entry, p.x, p.y, level_), src.root, make);
 }
 
-void MapLayer::compose_fine(const LayerSource& src) {
+void MapLayer::compose_fine(const LayerSource& src, std::vector<FineCell> kept) {
     fine_.clear();
     fine_wanted_.clear();
     fine_to_make_.clear();
@@ -450,7 +455,17 @@ void MapLayer::compose_fine(const LayerSource& src) {
         ready.emplace_back(dx * dx + dy * dy, i);
     });
     std::stable_sort(ready.begin(), ready.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [d, i] : ready) start_fine_cell(src, i, made_here);
+    for (const auto& [d, i] : ready) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        if (at < kept.size() && kept[at].image.width == kFineCellSize) {
+            // Kept with its cell: its overlays go when the bitmap is made again (overlays_cleared).
+            fine_[at] = std::move(kept[at]);
+            fine_[at].dirty = 0xFu;
+            if (made_here && fine_[at].quarters != 0xFu) fine_to_make_.push_back(i);
+        } else {
+            start_fine_cell(src, i, made_here);
+        }
+    }
 }
 
 void MapLayer::start_fine_cell(const LayerSource& src, int index, bool made_here) {

@@ -136,7 +136,8 @@ private:
     // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
     std::vector<std::pair<int, std::string>> fine_files(const LayerSource& src, int index, bool make = false) const;
     const CatalogueEntry* fine_entry(const LayerSource& src) const;
-    void compose_fine(const LayerSource& src);
+    // The sharp cells of the composed cells; `kept` (by cell) those kept from the view before.
+    void compose_fine(const LayerSource& src, std::vector<FineCell> kept = {});
     // The sharp picture of composed cell `index`; a source made here queues it to be made.
     void start_fine_cell(const LayerSource& src, int index, bool made_here);
     void fill_fine_cell(const LayerSource& src, int index, bool from_cache);

@@ -201,6 +201,21 @@ TEST_F(OfflineApp, AtScaleTwoTheAtlasAndEtopo2AreDrawnAtDeviceResolution) {
     app->set_device_scale(2);
     EXPECT_EQ(app->paint().fine_cells.size(), 4u);
 
+    // A pan by one tile keeps two cells with their sharp pictures, moved with them: the same as
+    // those made afresh.
+    app->on_key_up(Key::Right);
+    auto sharp_cells = [&] {
+        std::vector<std::vector<std::uint8_t>> cells;
+        for (const PaintFrame::FineCell& cell : paint_until_sharp().fine_cells)
+            cells.emplace_back(cell.bgr, cell.bgr + std::size_t(kFineCellSize) * kFineCellSize * 3);
+        return cells;
+    };
+    const auto moved = sharp_cells();
+    EXPECT_EQ(moved.size(), 4u);
+    app->set_device_scale(1);
+    app->set_device_scale(2);
+    EXPECT_TRUE(sharp_cells() == moved);
+
     app->on_command(Command::Etopo2);
     const PaintFrame relief = paint_until_sharp();
     ASSERT_FALSE(relief.fine_cells.empty());
