@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
@@ -295,6 +296,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         if (!first && std::chrono::steady_clock::now() - start >= budget) return true;
         const int index = to_compose_[composed_next_++];
         if (composed(index)) continue;  // a tile landed there first
+        composed_this_paint_ = true;
         compose_cell(src, index);
         show_cell(index, bitmap, rebuild);
     }
@@ -476,9 +478,10 @@ void MapLayer::start_fine_cell(const LayerSource& src, int index, bool made_here
 }
 
 bool MapLayer::make_fine_cells(const LayerSource& src) {
+    const bool spent = std::exchange(composed_this_paint_, false);
     if (fine_to_make_.empty()) return false;
-    // The view's own cells come first: their paints have spent their budget on them.
-    if (cells_to_compose() > 0) return true;
+    // The view's own cells come first: a paint that composed some has spent its budget on them.
+    if (cells_to_compose() > 0 || spent) return true;
     if (!fine_entry(src)) {
         fine_to_make_.clear();
         return false;

@@ -163,6 +163,7 @@ private:
     std::vector<char> composed_;           // per cell: composed (decoded, kept, made or placeholder)
     std::vector<int> to_compose_;          // cells to compose, middle first; done up to composed_next_
     std::size_t composed_next_ = 0;
+    bool composed_this_paint_ = false;     // take_landed composed cells: the sharp ones wait a paint
     bool fallback_ = false;                // cells without a tile show the lighter Atlas (off line, missed)
     std::optional<CatalogueEntry> made_form_;    // a source made here: the entry its tiles are made with
     std::map<std::string, RgbImage> ancestors_;  // coarser tiles decoded for this view's placeholders
