@@ -336,8 +336,8 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
             ++failed_tiles_;
             failure_reason_ = landed.reason;
             // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
-            if (!composed(it->second)) {
-                composed_[static_cast<std::size_t>(it->second)] = 1;
+            if (const std::size_t at = static_cast<std::size_t>(it->second); at < composed_.size() && !composed_[at]) {
+                composed_[at] = 1;
                 draw_placeholder(src, it->second);
             }
             draw_atlas_fallback(src, it->second);
