@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
@@ -61,6 +62,11 @@ bool MapLayer::has_tile(int index) const {
     return index >= 0 && i < table_.slots.size() && !table_.slots[i].empty();
 }
 
+bool MapLayer::composed(int index) const {
+    const std::size_t i = static_cast<std::size_t>(index);
+    return index >= 0 && i < composed_.size() && composed_[i];
+}
+
 MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy, Fetch fetch, bool force) {
     const int gx = corner_of(cx), gy = corner_of(cy);
     const ViewGrid grid = grid_for(cx, cy);
@@ -77,18 +83,39 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     const bool later = fetch == Fetch::Later && background(src);
     bool missed = false;
     bool ok;
-    if ((fetch == Fetch::Now && !later) || src.made_here) {
-        // Tiles made on this machine need no network: missing ones are made at once, on line or off.
+    std::optional<CatalogueEntry> made_form;
+    if (src.made_here) {
+        // Tiles made on this machine need no network: the cached ones are found now, the missing ones
+        // made (on line or off) as their cells are composed.
+        made_form = src.context.entry ? *src.context.entry : original_form(src.source, src.aerial);
+        ok = made_form->has_level(level) &&
+             find_view_tiles(table, gx, gy, level, src.source, src.root, src.aerial, grid, src.shown);
+    } else if (fetch == Fetch::Now && !later) {
         ok = fetch_view_tiles(table, gx, gy, level, src.source, src.root, src.aerial, grid, src.context);
         // A cell still empty after downloading could not be had from the source: the Atlas stands in.
-        missed = !src.made_here &&
-                 std::any_of(table.slots.begin(), table.slots.end(), [](const std::string& s) { return s.empty(); });
+        missed = std::any_of(table.slots.begin(), table.slots.end(), [](const std::string& s) { return s.empty(); });
     } else {
         ok = find_view_tiles(table, gx, gy, level, src.source, src.root, src.aerial, grid, src.shown);
     }
     if (!ok) return Shown::NoTiles;
     if (loader_ && !later) loader_->cancel_all();
+    // Cells of the view shown before keep their decoded pixels where the new view has the same tile;
+    // the others are composed over the next paints.
+    const bool keep = !force && loaded_ && level == level_ && key == source_key_ && mosaic_.exists();
+    std::map<std::string, int> kept;  // tile path → cell of the mosaic before
+    if (keep)
+        for (int i = 0; i < grid_.cells(); ++i)
+            if (has_tile(i) && composed(i)) kept.emplace(table_.slots[static_cast<std::size_t>(i)], i);
+    Mosaic before;
+    std::vector<FineCell> fine_before;  // their sharp pictures, kept with them
+    const ViewGrid grid_before = grid_;
+    if (!kept.empty()) {
+        before = std::move(mosaic_);
+        mosaic_ = std::move(spare_);  // its buffer, when of the same size, is used again
+        fine_before = std::move(fine_);
+    }
     table_ = std::move(table);
+    made_form_ = std::move(made_form);
     fetch_missed_ = missed;
     source_ = src.source;
     source_key_ = key;
@@ -102,11 +129,35 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     wanted_cells_.clear();
     failed_tiles_ = 0;
     failure_reason_.clear();
-    if (!build_mosaic(table_, src.source, src.aerial, grid_, mosaic_)) return Shown::MosaicFailed;
-    placeholder_cells_.assign(static_cast<std::size_t>(grid_.cells()), 0);
-    if (loader_) draw_placeholders(src);
-    if (src.off_line || fetch_missed_) draw_atlas_fallback(src, -1);
-    compose_fine(src);
+    const std::size_t cells = static_cast<std::size_t>(grid_.cells());
+    placeholder_cells_.assign(cells, 0);
+    composed_.assign(cells, 0);
+    to_compose_.clear();
+    composed_next_ = 0;
+    fallback_ = src.off_line || fetch_missed_;
+    ancestors_.clear();
+    if (!grey_mosaic(grid_, mosaic_)) {
+        composed_.clear();
+        return Shown::MosaicFailed;
+    }
+    const long long mx = mosaic_x(centre_x_), my = mosaic_y(centre_y_);
+    std::vector<std::pair<long long, int>> order;  // squared distance of the cell's middle from the centre, cell
+    std::vector<FineCell> fine_kept(cells);
+    for_each_cell([&](int i, int r, int c, WorldPixel) {
+        const auto at = has_tile(i) ? kept.find(table_.slots[static_cast<std::size_t>(i)]) : kept.end();
+        if (at != kept.end() && copy_mosaic_cell(before, grid_before, at->second, grid_, i, mosaic_)) {
+            composed_[static_cast<std::size_t>(i)] = 1;
+            if (static_cast<std::size_t>(at->second) < fine_before.size())
+                fine_kept[static_cast<std::size_t>(i)] = std::move(fine_before[static_cast<std::size_t>(at->second)]);
+            return;
+        }
+        const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
+        order.emplace_back(dx * dx + dy * dy, i);
+    });
+    if (before.exists()) spare_ = std::move(before);
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [d, i] : order) to_compose_.push_back(i);
+    compose_fine(src, std::move(fine_kept));
     if (later) request(src, false);
     return Shown::Shown;
 }
@@ -203,18 +254,55 @@ void MapLayer::request(const LayerSource& src, bool all) {
     loader_->want(std::move(wants), policy);
 }
 
-bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
-                           std::chrono::milliseconds budget) {
-    if (!loader_) return false;
+void MapLayer::show_cell(int index, DisplayBitmap& bitmap, bool& rebuild) {
     // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
     // the whole bitmap is made again only when it does not match the mosaic.
-    auto show_cell = [&](int index) {
-        if (!copy_cell_to_bitmap(mosaic_, grid_, index, bitmap)) rebuild = true;
-        else if (static_cast<std::size_t>(index) < fine_.size()) clear_fine_cell_overlays(fine_[static_cast<std::size_t>(index)]);
-    };
+    if (!copy_cell_to_bitmap(mosaic_, grid_, index, bitmap)) rebuild = true;
+    else if (static_cast<std::size_t>(index) < fine_.size()) clear_fine_cell_overlays(fine_[static_cast<std::size_t>(index)]);
+}
+
+void MapLayer::compose_cell(const LayerSource& src, int index) {
+    const std::size_t at = static_cast<std::size_t>(index);
+    if (at >= composed_.size() || composed_[at]) return;
+    composed_[at] = 1;
+    table_.fit(grid_);
+    std::string& slot = table_.slots[at];
+    if (made_form_ && slot.empty()) {
+        const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                             index % grid_.columns);
+        FetchContext context;
+        context.entry = &*made_form_;
+        if (!fetch_tile(slot, p.x, p.y, level_, source_, src.root, src.aerial, context) && !file_present(slot))
+            slot.clear();
+    }
+    if (!slot.empty()) {
+        // A file that cannot be decoded is deleted and its cell left grey; its slot stays, as a
+        // mosaic built whole keeps it.
+        build_mosaic_cell(slot, source_, src.aerial, grid_, index, mosaic_);
+        const CatalogueEntry* fine = fine_entry(src);
+        start_fine_cell(src, index, fine && fine_origin(*fine, level_) == FineOrigin::made_here);
+        return;
+    }
+    if (loader_) draw_placeholder(src, index);
+    if (fallback_) draw_atlas_fallback(src, index);
+}
+
+bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
+                           std::chrono::milliseconds budget) {
+    // The view's cells still grey first, middle ones first: at least one a paint, then while the
+    // budget lasts; what is left asks for another paint.
+    const auto start = std::chrono::steady_clock::now();
+    for (bool first = true; composed_next_ < to_compose_.size(); first = false) {
+        if (!first && std::chrono::steady_clock::now() - start >= budget) return true;
+        const int index = to_compose_[composed_next_++];
+        if (composed(index)) continue;  // a tile landed there first
+        composed_this_paint_ = true;
+        compose_cell(src, index);
+        show_cell(index, bitmap, rebuild);
+    }
+    if (!loader_) return false;
     // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
     // rest stays queued and counted for the next paint.
-    const auto start = std::chrono::steady_clock::now();
     for (;;) {
         if (std::chrono::steady_clock::now() - start >= budget) return loader_->has_landed();
         std::vector<TileLoader::Landed> next = loader_->take_landed(1);
@@ -248,8 +336,12 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
             ++failed_tiles_;
             failure_reason_ = landed.reason;
             // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
+            if (const std::size_t at = static_cast<std::size_t>(it->second); at < composed_.size() && !composed_[at]) {
+                composed_[at] = 1;
+                draw_placeholder(src, it->second);
+            }
             draw_atlas_fallback(src, it->second);
-            show_cell(it->second);
+            show_cell(it->second, bitmap, rebuild);
             continue;
         }
         // MapQuest answers a missing tile with a placeholder picture of a known size.
@@ -262,61 +354,63 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         table_.fit(grid_);
         const std::size_t at = static_cast<std::size_t>(it->second);
         table_.slots[at] = landed.path;
+        if (at < composed_.size()) composed_[at] = 1;
         if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_))
             table_.slots[at].clear();
         else if (!fine_.empty())
             fill_fine_cell(src, it->second, true);  // the quarters not sharp yet show the new tile enlarged
-        show_cell(it->second);
+        show_cell(it->second, bitmap, rebuild);
     }
 }
 
-void MapLayer::draw_placeholders(const LayerSource& src) {
+void MapLayer::draw_placeholder(const LayerSource& src, int index) {
     // Ancestors are found for sources whose rows run from the north (their tiles nest simply).
-    if (src.source == MapSource::Etopo2 || rows_run_north(src.source) || !mosaic_.exists()) return;
+    if (src.source == MapSource::Etopo2 || rows_run_north(src.source) || !mosaic_.exists() || has_tile(index) ||
+        grid_.columns < 1 || index < 0 || index >= grid_.cells())
+        return;
     // A catalogue source's tiles are where its own cache layout puts them.
     const CatalogueEntry* entry = src.shown && !src.shown->original ? src.shown : nullptr;
-    std::map<std::string, RgbImage> decoded;  // each ancestor decoded once
-    for_each_cell([&](int i, int, int, WorldPixel p) {
-        if (has_tile(i)) return;
-        // Every coarser zoom, nearest first.
-        for (int up = 1; web_zoom(level_) - up >= 0; ++up) {
-            const int k = zoom_code(web_zoom(level_) - up);
-            if (entry ? !entry->has_level(k) : !has_scale(src.source, k)) continue;
-            const int ax = rescale_x(p.x, level_, k, src.source), ay = rescale_y(p.y, level_, k, src.source);
-            const TileKey key = entry ? catalogue_tile_key(*entry, ax, ay, k) : tile_key(ax, ay, k, src.source, src.aerial);
-            if (!tile_in_world(key)) break;
-            const std::string path = entry ? catalogue_tile_paths(*entry, key, src.root).full_path
-                                           : vg::tile_paths(key, src.root).full_path;
-            if (!file_present(path)) continue;
-            auto it = decoded.find(path);
-            if (it == decoded.end()) {
-                RgbImage image;
-                const bool jpeg = path.size() > 4 && path.ends_with(".jpg");
-                const bool ok = entry ? (jpeg ? load_jpeg(path, image) : load_png(path, image))
-                                      : load_tile_image(path, src.source, src.aerial, image);
-                if (!ok) image = RgbImage{};
-                it = decoded.emplace(path, std::move(image)).first;
-            }
-            // The cell's part of the ancestor: a square of 256 / 2^up pixels (at least one), enlarged.
-            const int span = up < 8 ? kTileSize >> up : 1;
-            const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
-            if (!draw_enlarged_part(it->second, sx, sy, span, grid_, i, mosaic_)) continue;
-            placeholder_cells_[static_cast<std::size_t>(i)] = 1;
-            return;
+    const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                         index % grid_.columns);
+    // Every coarser zoom, nearest first.
+    for (int up = 1; web_zoom(level_) - up >= 0; ++up) {
+        const int k = zoom_code(web_zoom(level_) - up);
+        if (entry ? !entry->has_level(k) : !has_scale(src.source, k)) continue;
+        const int ax = rescale_x(p.x, level_, k, src.source), ay = rescale_y(p.y, level_, k, src.source);
+        const TileKey key = entry ? catalogue_tile_key(*entry, ax, ay, k) : tile_key(ax, ay, k, src.source, src.aerial);
+        if (!tile_in_world(key)) break;
+        const std::string path = entry ? catalogue_tile_paths(*entry, key, src.root).full_path
+                                       : vg::tile_paths(key, src.root).full_path;
+        if (!file_present(path)) continue;
+        auto it = ancestors_.find(path);  // each ancestor decoded once a view
+        if (it == ancestors_.end()) {
+            RgbImage image;
+            const bool jpeg = path.size() > 4 && path.ends_with(".jpg");
+            const bool ok = entry ? (jpeg ? load_jpeg(path, image) : load_png(path, image))
+                                  : load_tile_image(path, src.source, src.aerial, image);
+            if (!ok) image = RgbImage{};
+            it = ancestors_.emplace(path, std::move(image)).first;
         }
-    });
+        // The cell's part of the ancestor: a square of 256 / 2^up pixels (at least one), enlarged.
+        const int span = up < 8 ? kTileSize >> up : 1;
+        const int sx = ((ax % kTileSize) + kTileSize) % kTileSize, sy = ((ay % kTileSize) + kTileSize) % kTileSize;
+        if (!draw_enlarged_part(it->second, sx, sy, span, grid_, index, mosaic_)) continue;
+        placeholder_cells_[static_cast<std::size_t>(index)] = 1;
+        return;
+    }
 }
 
 void MapLayer::draw_atlas_fallback(const LayerSource& src, int index) {
-    if (!is_mercator(src.source) || src.made_here || !mosaic_.exists()) return;
-    for_each_cell([&](int i, int, int, WorldPixel p) {
-        if ((index >= 0 && i != index) || has_tile(i)) return;
-        if (static_cast<std::size_t>(i) < placeholder_cells_.size() && placeholder_cells_[static_cast<std::size_t>(i)])
-            return;
-        const std::string path = faded_atlas_tile(p.x, p.y, level_, src.source, src.root);
-        // The Atlas is PNG whatever the source's own tiles are.
-        if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, i, mosaic_);
-    });
+    if (!is_mercator(src.source) || src.made_here || !mosaic_.exists() || has_tile(index) || grid_.columns < 1 ||
+        index < 0 || index >= grid_.cells())
+        return;
+    if (static_cast<std::size_t>(index) < placeholder_cells_.size() && placeholder_cells_[static_cast<std::size_t>(index)])
+        return;
+    const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                         index % grid_.columns);
+    const std::string path = faded_atlas_tile(p.x, p.y, level_, src.source, src.root);
+    // The Atlas is PNG whatever the source's own tiles are.
+    if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, index, mosaic_);
 }
 
 // ---- sharp cells on a screen of twice the pixel density ------------------------------------------
@@ -348,7 +442,7 @@ std::vector<std::pair<int, std::string>> MapLayer::fine_files(const LayerSource&
     return fine_tile_files(*entry, catalogue_tile_key(*entry, p.x, p.y, level_), src.root, make);
 }
 
-void MapLayer::compose_fine(const LayerSource& src) {
+void MapLayer::compose_fine(const LayerSource& src, std::vector<FineCell> kept) {
     fine_.clear();
     fine_wanted_.clear();
     fine_to_make_.clear();
@@ -356,22 +450,39 @@ void MapLayer::compose_fine(const LayerSource& src) {
     if (!entry || !mosaic_.exists()) return;
     fine_.resize(static_cast<std::size_t>(grid_.cells()));
     const bool made_here = fine_origin(*entry, level_) == FineOrigin::made_here;
-    std::vector<std::pair<int, int>> to_make;  // distance from the middle, cell
+    // Cells still to be composed start theirs when they are (middle cells first, as those are).
+    std::vector<std::pair<int, int>> ready;  // distance from the middle, cell
     for_each_cell([&](int i, int r, int c, WorldPixel) {
-        if (!has_tile(i)) return;
-        fill_fine_cell(src, i, true);
-        if (made_here && fine_[static_cast<std::size_t>(i)].quarters != 0xFu) {
-            const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
-            to_make.emplace_back(dx * dx + dy * dy, i);
-        }
+        if (!has_tile(i) || !composed(i)) return;
+        const int dx = 2 * c + 1 - grid_.columns, dy = 2 * r + 1 - grid_.rows;
+        ready.emplace_back(dx * dx + dy * dy, i);
     });
-    // Sources made here draw (or copy) the missing ones over the next paints, middle cells first.
-    std::stable_sort(to_make.begin(), to_make.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [d, i] : to_make) fine_to_make_.push_back(i);
+    std::stable_sort(ready.begin(), ready.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [d, i] : ready) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        if (at < kept.size() && kept[at].image.width == kFineCellSize) {
+            // Kept with its cell: its overlays go when the bitmap is made again (overlays_cleared).
+            fine_[at] = std::move(kept[at]);
+            fine_[at].dirty = 0xFu;
+            if (made_here && fine_[at].quarters != 0xFu) fine_to_make_.push_back(i);
+        } else {
+            start_fine_cell(src, i, made_here);
+        }
+    }
+}
+
+void MapLayer::start_fine_cell(const LayerSource& src, int index, bool made_here) {
+    if (index < 0 || static_cast<std::size_t>(index) >= fine_.size()) return;
+    fill_fine_cell(src, index, true);
+    // Sources made here draw (or copy) the missing ones over the next paints.
+    if (made_here && fine_[static_cast<std::size_t>(index)].quarters != 0xFu) fine_to_make_.push_back(index);
 }
 
 bool MapLayer::make_fine_cells(const LayerSource& src) {
+    const bool spent = std::exchange(composed_this_paint_, false);
     if (fine_to_make_.empty()) return false;
+    // The view's own cells come first: a paint that composed some has spent its budget on them.
+    if (cells_to_compose() > 0 || spent) return true;
     if (!fine_entry(src)) {
         fine_to_make_.clear();
         return false;

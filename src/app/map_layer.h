@@ -1,5 +1,6 @@
 // The map layer: the one owner of the view's tiles. It keeps the cells of the current view (the grid
-// around the tile corner nearest the centre, the tile path table and the decoded mosaic), asks the
+// around the tile corner nearest the centre, the tile path table and the decoded mosaic), composes a
+// new view's cells over the paints that follow it (keeping those of the view before), asks the
 // loader for the missing tiles nearest the middle first, draws the tiles that land into their cells,
 // shows the best cached coarser tile enlarged (or the lighter Atlas tile off line) in cells still
 // waiting, and at a device scale of 2 keeps a sharp 512-pixel picture per cell. App says which view
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,7 +53,7 @@ public:
     enum class Fetch { Now, Later, CacheOnly };
     enum class Shown { NoTiles, Shown, MosaicFailed };
 
-    // Background loading: without a loader every view is prepared whole.
+    // Background loading: without a loader every view's tiles are had before it shows.
     void attach_loader(std::unique_ptr<TileLoader> loader) { loader_ = std::move(loader); }
     void release_loader() { loader_.reset(); }
     // True when `src`'s tiles come through the loader.
@@ -62,17 +64,21 @@ public:
     // The cells a view centred on world pixel (cx, cy) needs for the map area.
     ViewGrid grid_for(int cx, int cy) const;
 
-    // Makes the view of `level` centred on (cx, cy) the layer's: its tiles found (or fetched), the
-    // mosaic composed with its placeholders, the sharp cells made and, with Fetch::Later, the missing
-    // tiles requested. NoTiles leaves the current view whole. A view that keeps the cells of the one
-    // shown (only the centre moved within them) keeps its mosaic and requests unless `force`.
+    // Makes the view of `level` centred on (cx, cy) the layer's: its tiles found (or fetched) and,
+    // with Fetch::Later, the missing ones requested. The mosaic shows at once the cells of the view
+    // before that it keeps (same source, level and tile); the others are grey until the paints that
+    // follow compose them (take_landed). NoTiles leaves the current view whole. A view that keeps the
+    // cells of the one shown (only the centre moved within them) keeps its mosaic and requests unless
+    // `force`.
     Shown show(const LayerSource& src, int level, int cx, int cy, Fetch fetch, bool force = false);
     // Asks for the missing tiles of the view (every tile when `all`, replacing cached ones) and
     // its sharp tiles; requests for tiles no longer in view are cancelled.
     void request(const LayerSource& src, bool all);
-    // Draws the tiles that landed into their cells (and into `bitmap`, which mirrors the mosaic),
-    // for at most `budget`. True when some are still queued (the window should paint again).
-    // `rebuild` is set when the bitmap must be made again from the mosaic.
+    // Composes the view's cells still grey, middle cells first (a cached tile decoded, a tile made
+    // here made first; a cell without one gets its placeholder), then draws the tiles that landed
+    // into their cells; each into `bitmap` too, which mirrors the mosaic. At least one cell a call,
+    // then while `budget` lasts. True when some are left (the window should paint again). `rebuild`
+    // is set when the bitmap must be made again from the mosaic.
     bool take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& rebuild,
                      std::chrono::milliseconds budget = std::chrono::milliseconds(6));
     // Where the overlays of a paint go besides the display bitmap: the sharp cells, when there are
@@ -93,6 +99,8 @@ public:
 
     // The view.
     bool loaded() const { return loaded_; }
+    // Cells of the shown view still to be composed; 0 once the view is complete.
+    std::size_t cells_to_compose() const { return to_compose_.size() - composed_next_; }
     const ViewGrid& grid() const { return grid_; }
     const Mosaic& mosaic() const { return mosaic_; }
     const TilePathTable& tile_paths() const { return table_; }
@@ -115,15 +123,23 @@ public:
 private:
     void overlay_pixel(int c, int r, const std::uint8_t* bgr) override;
     bool has_tile(int index) const;
-    // Cells without a tile show the best cached tile of a coarser level, enlarged.
-    void draw_placeholders(const LayerSource& src);
-    // Cell `index` (every cell still grey when -1) shows the lighter Atlas tile.
+    bool composed(int index) const;
+    // Composes cell `index`: its tile (made first by a source made here), else its placeholder.
+    void compose_cell(const LayerSource& src, int index);
+    // Cell `index` (the bitmap's too) drawn anew: `rebuild` when the bitmap does not match the mosaic.
+    void show_cell(int index, DisplayBitmap& bitmap, bool& rebuild);
+    // Cell `index` without a tile shows the best cached tile of a coarser level, enlarged.
+    void draw_placeholder(const LayerSource& src, int index);
+    // Cell `index`, when still grey, shows the lighter Atlas tile.
     void draw_atlas_fallback(const LayerSource& src, int index);
     // The sharp tile files of cell `index` (quarter, path).
     // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).
     std::vector<std::pair<int, std::string>> fine_files(const LayerSource& src, int index, bool make = false) const;
     const CatalogueEntry* fine_entry(const LayerSource& src) const;
-    void compose_fine(const LayerSource& src);
+    // The sharp cells of the composed cells; `kept` (by cell) those kept from the view before.
+    void compose_fine(const LayerSource& src, std::vector<FineCell> kept = {});
+    // The sharp picture of composed cell `index`; a source made here queues it to be made.
+    void start_fine_cell(const LayerSource& src, int index, bool made_here);
     void fill_fine_cell(const LayerSource& src, int index, bool from_cache);
 
     std::unique_ptr<TileLoader> loader_;
@@ -138,11 +154,19 @@ private:
     ViewGrid grid_;
     TilePathTable table_;
     Mosaic mosaic_;
+    Mosaic spare_;  // the mosaic before the last view that kept cells of it: its buffer serves the next one
     bool fetch_missed_ = false;                // the last download before a view left cells empty
     std::map<std::string, int> wanted_cells_;  // cache path → cell index of the current view
     int failed_tiles_ = 0;
     std::string failure_reason_;
-    std::vector<char> placeholder_cells_;  // cells that draw_placeholders filled
+    std::vector<char> placeholder_cells_;  // cells that draw_placeholder filled
+    std::vector<char> composed_;           // per cell: composed (decoded, kept, made or placeholder)
+    std::vector<int> to_compose_;          // cells to compose, middle first; done up to composed_next_
+    std::size_t composed_next_ = 0;
+    bool composed_this_paint_ = false;     // take_landed composed cells: the sharp ones wait a paint
+    bool fallback_ = false;                // cells without a tile show the lighter Atlas (off line, missed)
+    std::optional<CatalogueEntry> made_form_;    // a source made here: the entry its tiles are made with
+    std::map<std::string, RgbImage> ancestors_;  // coarser tiles decoded for this view's placeholders
     std::vector<FineCell> fine_;
     std::map<std::string, std::pair<int, int>> fine_wanted_;  // cache path → cell, quarter (-1 whole)
     std::vector<int> fine_to_make_;  // cells of a source made here whose sharp tiles are still to be made

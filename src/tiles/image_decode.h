@@ -141,11 +141,19 @@ inline constexpr const char* kMosaicFailedText = "Error in loading the JPG image
 // success; false on failure, with `out` emptied (the file is left alone).
 bool load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out);
 
-// Decodes `path` into cell `index` (r · columns + c) of a mosaic built for `grid`: the tile that has
-// just arrived for a view already shown. A file that cannot be decoded is deleted and the cell made
-// grey. True when the tile was drawn, false when not (also for a cell outside the mosaic).
+// Decodes `path` into cell `index` (r · columns + c) of a mosaic built for `grid`, as build_mosaic
+// would: a tile that has just arrived, or a cell of a view composed over several paints. A file that
+// cannot be decoded is deleted and the cell made grey. True when the tile was drawn, false when not
+// (also for a cell outside the mosaic).
 bool build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
                        Mosaic& mosaic);
+// A mosaic for `grid` with every cell grey (its cells then drawn one by one); false when the
+// allocation failed.
+bool grey_mosaic(const ViewGrid& grid, Mosaic& mosaic);
+// Copies cell `from_index` of `from` (built for `from_grid`) into cell `index` of `mosaic` (built for
+// `grid`): a decoded cell kept when the view's grid moves. False when either cell is outside its mosaic.
+bool copy_mosaic_cell(const Mosaic& from, const ViewGrid& from_grid, int from_index, const ViewGrid& grid, int index,
+                      Mosaic& mosaic);
 
 // A map cell at twice the resolution, for screens of twice the pixel density: 512 × 512
 // red-green-blue pixels made from four tiles of the next web zoom (one per quarter) or one 512-pixel

@@ -71,20 +71,14 @@ void paste_tile(const RgbImage& image, Mosaic& mosaic, int x0, int y0) {
     fill_uncovered(mosaic, x0, y0, columns, rows);
 }
 
-}  // namespace
-
-bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, bool big_maps, Mosaic& mosaic) {
-    return build_mosaic(table, source, aerial, view_grid_of(big_maps), mosaic);
-}
-
-bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic) {
+// Sizes the mosaic for `grid`. A previous mosaic of the same size is kept as it is (when
+// `grey`, made grey); otherwise it is released first and a grey one allocated.
+bool size_mosaic(const ViewGrid& grid, Mosaic& mosaic, bool grey) {
     const int columns = std::clamp(grid.columns, 1, kMaxGridSide);
     const int grid_rows = std::clamp(grid.rows, 1, kMaxGridSide);
     const std::size_t bytes = std::size_t(kTileSize) * columns * kTileSize * grid_rows * 3;
     mosaic.width = kTileSize * columns;
     mosaic.height = kTileSize * grid_rows;
-    // Every cell is written below (tile or grey), so a previous mosaic of the same size is simply
-    // reused; otherwise it is released first and a grey one allocated.
     if (mosaic.pixels.size() != bytes) {
         mosaic.pixels = {};
         try {
@@ -92,32 +86,68 @@ bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, con
         } catch (const std::bad_alloc&) {
             mosaic.pixels = {};
         }
+    } else if (grey) {
+        std::fill(mosaic.pixels.begin(), mosaic.pixels.end(), kMosaicGrey);
     }
-    if (!mosaic.exists()) return false;
+    return mosaic.exists();
+}
 
-    const Decoder decoder = decoder_for(source, aerial);
+// Decodes `path` into the cell whose top-left mosaic pixel is (x0, y0). An empty path leaves the cell
+// grey; a file that cannot be decoded is deleted (so that the next visit on line fetches it again;
+// remove_file never removes a directory that a slot might name by mistake) and the cell made grey.
+bool draw_cell(const std::string& path, Decoder decoder, Mosaic& mosaic, int x0, int y0) {
     RgbImage image;
+    Cell cell{mosaic, x0, y0};
+    if (path.empty() || !decode_tile(is_jpeg_name(path) ? Decoder::Jpeg : decoder, path, image, cell)) {
+        if (!path.empty()) remove_file(path);
+        fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
+        return false;
+    }
+    if (cell.written)
+        fill_uncovered(mosaic, x0, y0, image.width, image.height);
+    else
+        paste_tile(image, mosaic, x0, y0);
+    return true;
+}
+
+bool fits(const Mosaic& mosaic, const ViewGrid& grid, int index) {
+    return grid.columns >= 1 && index >= 0 && index < grid.cells() && mosaic.exists() &&
+           mosaic.width == kTileSize * grid.columns && mosaic.height == kTileSize * grid.rows;
+}
+
+}  // namespace
+
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, const ViewGrid& grid, Mosaic& mosaic) {
+    // Every cell is written below (tile or grey), so a previous mosaic of the same size is simply reused.
+    if (!size_mosaic(grid, mosaic, false)) return false;
+    const int columns = mosaic.width / kTileSize, grid_rows = mosaic.height / kTileSize;
+    const Decoder decoder = decoder_for(source, aerial);
     for (int i = 0; i < columns * grid_rows; ++i) {
-        const int x0 = kTileSize * (i % columns);
-        const int y0 = kTileSize * (i / columns);
         static const std::string kNone;
         const std::string& path = static_cast<std::size_t>(i) < table.slots.size() ? table.slots[i] : kNone;
-        Cell cell{mosaic, x0, y0};
-        if (path.empty()) {
-            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        } else if (!decode_tile(is_jpeg_name(path) ? Decoder::Jpeg : decoder, path, image, cell)) {
-            // Delete the damaged file so that the next visit on line fetches it again. remove_file
-            // never removes a directory that a slot might name by mistake.
-            remove_file(path);
-            image = RgbImage{};
-            fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        } else if (cell.written) {
-            fill_uncovered(mosaic, x0, y0, image.width, image.height);
-        } else {
-            paste_tile(image, mosaic, x0, y0);
-        }
+        draw_cell(path, decoder, mosaic, kTileSize * (i % columns), kTileSize * (i / columns));
     }
     return true;
+}
+
+bool grey_mosaic(const ViewGrid& grid, Mosaic& mosaic) { return size_mosaic(grid, mosaic, true); }
+
+bool copy_mosaic_cell(const Mosaic& from, const ViewGrid& from_grid, int from_index, const ViewGrid& grid, int index,
+                      Mosaic& mosaic) {
+    if (!fits(from, from_grid, from_index) || !fits(mosaic, grid, index) || &from == &mosaic) return false;
+    const std::size_t in_stride = std::size_t(from.width) * 3, out_stride = std::size_t(mosaic.width) * 3;
+    const std::size_t fx = std::size_t(from_index % from_grid.columns) * kTileSize * 3;
+    const std::size_t fy = std::size_t(from_index / from_grid.columns) * kTileSize;
+    const std::size_t x = std::size_t(index % grid.columns) * kTileSize * 3;
+    const std::size_t y = std::size_t(index / grid.columns) * kTileSize;
+    for (std::size_t v = 0; v < kTileSize; ++v)
+        std::memcpy(mosaic.pixels.data() + (y + v) * out_stride + x, from.pixels.data() + (fy + v) * in_stride + fx,
+                    std::size_t(kTileSize) * 3);
+    return true;
+}
+
+bool build_mosaic(const TilePathTable& table, MapSource source, bool aerial, bool big_maps, Mosaic& mosaic) {
+    return build_mosaic(table, source, aerial, view_grid_of(big_maps), mosaic);
 }
 
 bool load_tile_image(const std::filesystem::path& path, MapSource source, bool aerial, RgbImage& out) {
@@ -131,29 +161,13 @@ bool load_tile_image(const std::filesystem::path& path, MapSource source, bool a
 
 bool build_mosaic_cell(const std::string& path, MapSource source, bool aerial, const ViewGrid& grid, int index,
                        Mosaic& mosaic) {
-    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
-        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
-        return false;
-    const int x0 = kTileSize * (index % grid.columns);
-    const int y0 = kTileSize * (index / grid.columns);
-    RgbImage image;
-    Cell cell{mosaic, x0, y0};
-    if (path.empty() || !decode_tile(decoder_for(source, aerial), path, image, cell)) {
-        if (!path.empty()) remove_file(path);
-        fill_grey(mosaic, x0, y0, x0 + kTileSize, y0 + kTileSize);
-        return false;
-    }
-    if (cell.written)
-        fill_uncovered(mosaic, x0, y0, image.width, image.height);
-    else
-        paste_tile(image, mosaic, x0, y0);
-    return true;
+    if (!fits(mosaic, grid, index)) return false;
+    return draw_cell(path, decoder_for(source, aerial), mosaic, kTileSize * (index % grid.columns),
+                     kTileSize * (index / grid.columns));
 }
 
 bool enlarge_mosaic_cell(const Mosaic& mosaic, const ViewGrid& grid, int index, RgbImage& fine, unsigned keep) {
-    if (grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
-        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
-        return false;
+    if (!fits(mosaic, grid, index)) return false;
     const std::size_t fine_stride = std::size_t(kFineCellSize) * 3;
     if (fine.width != kFineCellSize || fine.height != kFineCellSize || fine.pixels.size() != fine_stride * kFineCellSize) {
         fine.width = fine.height = kFineCellSize;
@@ -201,8 +215,7 @@ bool draw_fine_tile(const std::filesystem::path& path, int quarter, RgbImage& fi
 bool draw_enlarged_part(const RgbImage& a, int sx, int sy, int span, const ViewGrid& grid, int index,
                         Mosaic& mosaic) {
     if (a.width < kTileSize || a.height < kTileSize || a.pixels.size() < std::size_t(a.width) * a.height * 3 ||
-        grid.columns < 1 || index < 0 || index >= grid.cells() || !mosaic.exists() ||
-        mosaic.width != kTileSize * grid.columns || mosaic.height != kTileSize * grid.rows)
+        !fits(mosaic, grid, index))
         return false;
     span = std::clamp(span, 1, kTileSize);
     sx = std::clamp(sx, 0, kTileSize - 1);

@@ -210,6 +210,7 @@ TEST_F(BackgroundTiles, WaitingCellsShowTheCoarserLevelsTileEnlarged) {
     start_with([silent](const std::string&) { return silent; });
     ASSERT_EQ(app->view().level, 2);
     EXPECT_EQ(app->tiles_left(), 4u);
+    compose_view();
     RgbImage ancestor;
     const ViewState& v = app->view();
     for (int r = 0; r < 2; ++r)
@@ -413,6 +414,7 @@ TEST_F(BackgroundTiles, ACatalogueSourcesWaitingCellsShowItsCoarserTileEnlarged)
     });
     app->on_key_up(Key::Right);
     ASSERT_GT(app->tiles_left(), 0u);
+    compose_view();
     RgbImage ancestor;
     ASSERT_TRUE(load_png(kTile, ancestor));
     app->layer().for_each_cell([&](int i, int r, int c, WorldPixel p) {

@@ -119,7 +119,17 @@ protected:
     }
 
     // True when the mosaic pixel (x, y) holds picture, not the grey of a missing tile.
-    bool mosaic_has_picture(int x, int y) const {
+    // Paints until every cell of the view is composed (a view shows at once and its cells are drawn
+    // over the paints that follow); the number of paints.
+    int compose_view() {
+        int paints = 0;
+        for (; app->layer().cells_to_compose() > 0 && paints < 1000; ++paints) app->paint();
+        return paints;
+    }
+
+    // True when mosaic pixel (x, y) of the composed view is not the grey of a cell without a tile.
+    bool mosaic_has_picture(int x, int y) {
+        compose_view();
         const Mosaic& m = app->mosaic();
         if (!m.exists()) return false;
         const std::uint8_t* p = &m.pixels[(static_cast<std::size_t>(y) * m.width + x) * 3];

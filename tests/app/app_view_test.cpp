@@ -87,6 +87,50 @@ TEST_F(AppView, CreationLoadsTheStartViewFromTheCacheAndStartsTheTimer) {
     a.on_command(Command::BigMaps);  // handlers without a state do nothing
 }
 
+// A resize to a large window shows at once: the cells it keeps are there, the rest grey until the
+// paints that follow decode them, middle cells first. Composed, the view is the mosaic built whole
+// from its tiles; back to the classic size every cell is kept and nothing is left to compose.
+TEST_F(AppView, ALargeResizeIsComposedOverThePaintsThatFollowIt) {
+    write_settings();
+    const WorldPixel c = centre_of(start_lat, start_lon, MapSource::VirtualEarth, 2);
+    // Each tile marked with its place in its first row, so that a cell drawn in the wrong place shows.
+    RgbImage map;
+    ASSERT_TRUE(load_png(test::shared_testdata() / "images" / "bench" / "map256-rgb.png", map));
+    for (int r = -3; r < 3; ++r)  // the 8 × 6 cells of a 1600 × 1200 window
+        for (int k = -4; k < 4; ++k) {
+            const TileKey key = tile_key(c.x + 256 * k, c.y + 256 * r, 2, MapSource::VirtualEarth, false);
+            const TilePaths paths = tile_paths(key, root());
+            create_tile_directories(paths.directory);
+            RgbImage tile = map;
+            for (int x = 0; x < 16; ++x) {
+                tile.pixels[3 * x] = static_cast<std::uint8_t>(key.column);
+                tile.pixels[3 * x + 1] = static_cast<std::uint8_t>(key.row);
+            }
+            ASSERT_TRUE(write_png(paths.full_path, tile, 1));
+        }
+    App& a = start();
+    compose_view();
+    const std::vector<std::uint8_t> classic = a.mosaic().pixels;
+
+    a.on_size(1600, 1200);
+    const ViewGrid g = a.grid();
+    ASSERT_EQ(g.cells(), 48);
+    EXPECT_GT(a.layer().cells_to_compose(), 0u);
+    const std::size_t middle = (std::size_t(g.rows / 2) * 256 * a.mosaic().width + std::size_t(g.columns / 2) * 256) * 3;
+    for (std::size_t k : {0, 1}) EXPECT_EQ(a.mosaic().pixels[middle + k], classic[(std::size_t(256) * 512 + 256) * 3 + k]);  // a kept cell
+    EXPECT_EQ(a.mosaic().pixels[0], kMosaicGrey);  // a corner cell, still to compose
+    EXPECT_GE(compose_view(), 1);
+    EXPECT_TRUE(mosaic_has_picture(0, 0));
+    Mosaic whole;
+    ASSERT_TRUE(build_mosaic(a.tile_paths(), MapSource::VirtualEarth, false, g, whole));
+    ASSERT_EQ(a.mosaic().width, whole.width);
+    EXPECT_TRUE(a.mosaic().pixels == whole.pixels);
+
+    a.on_size(514, 435);
+    EXPECT_EQ(a.layer().cells_to_compose(), 0u);
+    EXPECT_TRUE(a.mosaic().pixels == classic);
+}
+
 TEST_F(AppView, WithoutAStartFileNavigationStartsFromTheDefaultPosition) {
     write_settings("", "", "");
     std::filesystem::create_directory(dir / "vor_pos.txt");  // cannot be read as a file

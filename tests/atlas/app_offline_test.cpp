@@ -25,7 +25,8 @@ protected:
         app.reset();
         set_local_tile_maker(nullptr);
     }
-    bool every_cell_has_picture() const {
+    bool every_cell_has_picture() {
+        compose_view();
         const Mosaic& m = app->mosaic();
         for (int y = 128; y < m.height; y += 256)
             for (int x = 128; x < m.width; x += 256)
@@ -41,6 +42,7 @@ protected:
     }
     // The sharp drawings are made a few a paint: paints enough for a whole view.
     PaintFrame paint_until_sharp() {
+        compose_view();
         for (int i = 0; i < 16; ++i) app->paint();
         return app->paint();
     }
@@ -160,6 +162,7 @@ TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
 
     app->on_command(city->menu_id);
     ASSERT_EQ(app->current_entry()->name, "City");
+    compose_view();  // the pack's tiles are copied out as the cells are composed
     EXPECT_EQ(files_below(dir / "Maps/City"), 1);  // the one tile the pack has in the view
 
     app->on_command(Command::Etopo2);
@@ -197,6 +200,21 @@ TEST_F(OfflineApp, AtScaleTwoTheAtlasAndEtopo2AreDrawnAtDeviceResolution) {
     EXPECT_TRUE(app->paint().fine_cells.empty());
     app->set_device_scale(2);
     EXPECT_EQ(app->paint().fine_cells.size(), 4u);
+
+    // A pan by one tile keeps two cells with their sharp pictures, moved with them: the same as
+    // those made afresh.
+    app->on_key_up(Key::Right);
+    auto sharp_cells = [&] {
+        std::vector<std::vector<std::uint8_t>> cells;
+        for (const PaintFrame::FineCell& cell : paint_until_sharp().fine_cells)
+            cells.emplace_back(cell.bgr, cell.bgr + std::size_t(kFineCellSize) * kFineCellSize * 3);
+        return cells;
+    };
+    const auto moved = sharp_cells();
+    EXPECT_EQ(moved.size(), 4u);
+    app->set_device_scale(1);
+    app->set_device_scale(2);
+    EXPECT_TRUE(sharp_cells() == moved);
 
     app->on_command(Command::Etopo2);
     const PaintFrame relief = paint_until_sharp();
