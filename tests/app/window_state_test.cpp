@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
+#include <set>
 #include <string>
 
+#include "platform/command.h"
+#include "settings/settings_file.h"
 #include "support/fake_window.h"
 #include "support/test_paths.h"
 
@@ -319,6 +323,49 @@ TEST(ViewState, InitFromTheSettingsFiles) {
     ViewState view3;
     EXPECT_FALSE(init_view_state(view3, *ws2, fresh.path()));
     EXPECT_EQ(view3.uploaded_lat, 0);
+}
+
+// The manual's paragraph that begins with `start` (up to the next blank line).
+std::string manual_paragraph(const std::string& start) {
+    const std::string manual = test::read_file(test::shared_testdata() / ".." / ".." / "README.md");
+    const std::size_t at = manual.find(start);
+    if (at == std::string::npos) return {};
+    return manual.substr(at, manual.find("\n\n", at) - at);
+}
+
+// The manual states the default lines the program writes and every fixed menu command id.
+TEST(Manual, StatesTheProgramsDefaultsAndCommandIds) {
+    const std::regex key_value("`([a-z]+)=([^`]*)`");
+    for (const char* file : {"vor_set.txt", "vor_ini.txt"}) {
+        SCOPED_TRACE(file);
+        const std::string paragraph = manual_paragraph(std::string("**`") + file + "`**");
+        ASSERT_FALSE(paragraph.empty());
+        std::string defaults = paragraph.substr(paragraph.find("Defaults:"));
+        defaults = defaults.substr(0, defaults.find("Also read"));
+        std::string stated;
+        for (std::sregex_iterator it(defaults.begin(), defaults.end(), key_value), end; it != end; ++it)
+            stated += (*it)[1].str() + "=" + (*it)[2].str() + "\r\n";
+        std::string written = default_file_contents(file);
+        EXPECT_EQ(stated, written);
+    }
+    const std::string pos = manual_paragraph("**`vor_pos.txt`**");
+    EXPECT_NE(pos.find("`N 60 10 30` and `E 24 55 00` (the default)"), std::string::npos);
+    EXPECT_EQ(default_file_contents("vor_pos.txt"), "N 60 10 30\r\nE 24 55 00\r\n");
+
+    // "NAME ID" and "NAME FIRST–LAST" entries of the list; the catalogue range is not a command.
+    const std::string list = manual_paragraph("Menu command ids");
+    ASSERT_FALSE(list.empty());
+    std::set<int> stated;
+    const std::regex id("\\b(1[0-9]{3})\\b(?:–(1[0-9]{3})\\b)?");
+    for (std::sregex_iterator it(list.begin(), list.end(), id), end; it != end; ++it) {
+        const int first = std::stoi((*it)[1].str());
+        const int last = (*it)[2].matched ? std::stoi((*it)[2].str()) : first;
+        for (int n = first; n <= last; ++n) stated.insert(n);
+    }
+    std::set<int> commands;
+    for (int n = 1000; n < command_id(Command::CatalogueFirst); ++n)
+        if (command_from_id(n)) commands.insert(n);
+    EXPECT_EQ(stated, commands);
 }
 
 }  // namespace
