@@ -13,14 +13,26 @@ KeysDialog::KeysDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dlg431"));
 
     auto* caption = plain_label(QStringLiteral("VorGlobal"), this, QStringLiteral("caption"));
-    auto* text1 = plain_label(
-        tr("The function of mouse buttons and cursor keys can be modified using the Shift, Ctrl or Alt keys."),
-        this, QStringLiteral("text1"));
+    // Every mouse action and key the map window answers to (MapView's events, MainWindow's shortcuts).
+    auto* text1 = plain_label(tr("On the map the mouse and the keys do the following; the toolbar buttons show "
+                                 "their names when the pointer rests on them."),
+                              this, QStringLiteral("text1"));
     text1->setWordWrap(true);
-    auto* text2 = plain_label(
-        tr("Mouse buttons\n\tleft button\t- zoom-in on map\n\tright button \t- zoom-out"), this,
-        QStringLiteral("text2"));
-    auto* text3 = plain_label(tr("Cursor keys\n\tnormal\t\t- pan w/n/s/e"), this, QStringLiteral("text3"));
+    auto* text2 = plain_label(tr("Mouse\n"
+                                 "\tleft button\t- zoom in on the clicked point\n"
+                                 "\tright button\t- zoom out around the clicked point\n"
+                                 "\twheel\t\t- zoom in and out around the pointer\n"
+                                 "\tleft-button drag\t- move the map with the pointer"),
+                              this, QStringLiteral("text2"));
+    auto* text3 = plain_label(tr("Keys\n"
+                                 "\tarrow keys\t- pan west/north/east/south one tile\n"
+                                 "\t+ and -\t\t- zoom in and out as the wheel does\n"
+                                 "\tShift+PgUp\t- connect\n"
+                                 "\tShift+PgDown\t- disconnect\n"
+                                 "\tF5\t\t- reload the map\n"
+                                 "\tCtrl+C\t\t- copy the map\n"
+                                 "\tCtrl+Q\t\t- quit"),
+                              this, QStringLiteral("text3"));
     // The wrapped line is as wide as the tabbed lines below it.
     text1->setMinimumWidth(text2->sizeHint().width());
 
