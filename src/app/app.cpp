@@ -125,7 +125,11 @@ void App::start_probe_if_needed() {
 
 std::string App::attribution() const {
     const CatalogueEntry* e = current_entry();
-    return e ? e->attribution : std::string();
+    const std::string own = e ? e->attribution : std::string();
+    // Cells the source could not give show the lighter Atlas: the credit names what is drawn.
+    if (!layer_.shows_stand_ins()) return own;
+    if (!layer_.shows_source_tiles()) return atlas_entry().attribution;
+    return own.empty() ? std::string("Atlas stand-ins") : own + " · Atlas stand-ins";
 }
 
 // The name of the `site` value in the catalogue: the value itself when a source has that name,

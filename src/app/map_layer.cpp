@@ -131,6 +131,7 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     failure_reason_.clear();
     const std::size_t cells = static_cast<std::size_t>(grid_.cells());
     placeholder_cells_.assign(cells, 0);
+    stand_in_cells_.assign(cells, 0);
     composed_.assign(cells, 0);
     to_compose_.clear();
     composed_next_ = 0;
@@ -355,6 +356,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         const std::size_t at = static_cast<std::size_t>(it->second);
         table_.slots[at] = landed.path;
         if (at < composed_.size()) composed_[at] = 1;
+        if (at < stand_in_cells_.size()) stand_in_cells_[at] = 0;
         if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_))
             table_.slots[at].clear();
         else if (!fine_.empty())
@@ -410,7 +412,19 @@ void MapLayer::draw_atlas_fallback(const LayerSource& src, int index) {
                                          index % grid_.columns);
     const std::string path = faded_atlas_tile(p.x, p.y, level_, src.source, src.root);
     // The Atlas is PNG whatever the source's own tiles are.
-    if (!path.empty()) build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, index, mosaic_);
+    if (!path.empty() && build_mosaic_cell(path, MapSource::OpenStreetMap, false, grid_, index, mosaic_) &&
+        static_cast<std::size_t>(index) < stand_in_cells_.size())
+        stand_in_cells_[static_cast<std::size_t>(index)] = 1;
+}
+
+bool MapLayer::shows_stand_ins() const {
+    return std::any_of(stand_in_cells_.begin(), stand_in_cells_.end(), [](char c) { return c != 0; });
+}
+
+bool MapLayer::shows_source_tiles() const {
+    for (int i = 0; i < grid_.cells(); ++i)
+        if (has_tile(i) && composed(i)) return true;
+    return false;
 }
 
 // ---- sharp cells on a screen of twice the pixel density ------------------------------------------

@@ -111,6 +111,10 @@ public:
     std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
     int failed_tiles() const { return failed_tiles_; }
     const std::string& failure_reason() const { return failure_reason_; }
+    // Whether some cell shows the lighter Atlas standing in for the source, and whether some shows
+    // a tile of the source itself (what the attribution has to credit).
+    bool shows_stand_ins() const;
+    bool shows_source_tiles() const;
 
     // Calls f(index, row, column, world pixel of the cell) for each cell of the shown view.
     template <typename F>
@@ -160,6 +164,7 @@ private:
     int failed_tiles_ = 0;
     std::string failure_reason_;
     std::vector<char> placeholder_cells_;  // cells that draw_placeholder filled
+    std::vector<char> stand_in_cells_;     // cells that show the lighter Atlas instead of the source
     std::vector<char> composed_;           // per cell: composed (decoded, kept, made or placeholder)
     std::vector<int> to_compose_;          // cells to compose, middle first; done up to composed_next_
     std::size_t composed_next_ = 0;

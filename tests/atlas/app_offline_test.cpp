@@ -110,7 +110,7 @@ TEST_F(OfflineApp, AFirstStartWithoutNetworkShowsTheLighterAtlasNotGrey) {
 }
 
 // Filling in the background, a source whose host did not answer keeps the Atlas look when the view
-// moves while it is paused: nothing is asked and no cell turns grey.
+// moves while it is paused: nothing is asked and no cell turns grey. The Atlas is credited.
 TEST_F(OfflineApp, ASilentSourceKeepsTheAtlasLookWhileItIsPaused) {
     write_settings();
     AppOptions o = options();
@@ -121,11 +121,22 @@ TEST_F(OfflineApp, ASilentSourceKeepsTheAtlasLookWhileItIsPaused) {
         app->paint();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    app->paint();
+    PaintFrame frame = app->paint();
     ASSERT_EQ(app->tiles_left(), 0u);
+    EXPECT_GT(frame.failed_tiles, 0);
+    // Nothing of the source is drawn: the credit is the Atlas's, not the silent source's.
+    EXPECT_EQ(frame.attribution, atlas_entry().attribution);
     app->on_key_up(Key::Right);
     EXPECT_EQ(app->tiles_left(), 0u);
     EXPECT_TRUE(every_cell_has_picture());
+
+    // Another source's view starts with no failures of its own.
+    app->on_command(Command::Atlas);
+    compose_view();
+    frame = app->paint();
+    EXPECT_EQ(frame.failed_tiles, 0);
+    EXPECT_EQ(frame.failure_reason, "");
+    EXPECT_EQ(frame.attribution, atlas_entry().attribution);
 }
 
 TEST_F(OfflineApp, AtlasAndEtopo2AreDrawnAndPacksAreSources) {
