@@ -117,7 +117,7 @@ void App::select_device(DeviceType type) {
     ws_->line.byte_size = 8;
     ws_->line.parity = 0;
     ws_->line.stop_bits = 0;
-    for (const auto& info : kDeviceTypes) window_->enable_menu_item(info.command, info.type != type);
+    for (const auto& info : kDeviceTypes) window_->check_menu_item(info.command, info.type == type);
     write_setting("unit", device_info(type).unit_value, dir_);
     link_->set_device_type(type);
     link_->set_settings(ws_->line);
@@ -265,7 +265,8 @@ void App::on_command(Command id) {
     case Command::Remote:
     case Command::Gpsd:
     case Command::NmeaNetwork:
-        if (const auto type = device_from_command(id)) select_device(*type);
+        // The current receiver chosen again changes nothing.
+        if (const auto type = device_from_command(id); type && *type != ws_->device_type) select_device(*type);
         break;
     case Command::GpsMonitor:
         w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });

@@ -108,7 +108,7 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(Command::Night, ws.night);
     for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
     window.check_menu_item(source_info(ws.map_source).command, true);
-    for (const auto& info : kDeviceTypes) window.enable_menu_item(info.command, info.type != ws.device_type);
+    for (const auto& info : kDeviceTypes) window.check_menu_item(info.command, info.type == ws.device_type);
 }
 
 std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& dir, Window* window) {

@@ -61,8 +61,9 @@ MainWindow::~MainWindow() = default;
 void MainWindow::build_menu() {
     // An in-window menu bar, so the client area sits at the same place on every desktop.
     menuBar()->setNativeMenuBar(false);
-    // One map source and one receiver at a time: the Maps sources carry one check mark, the
-    // current receiver is the greyed Device item.
+    // One map source and one receiver at a time: the Maps sources and the receivers each carry one
+    // check mark. Items that can carry a mark show their box from the start; greying is only for
+    // what cannot be chosen now.
     maps_group_ = new QActionGroup(this);
     maps_group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     device_group_ = new QActionGroup(this);
@@ -79,6 +80,7 @@ void MainWindow::build_menu() {
                                   : popup.items.data() == res::kDeviceItems && is_device(*item.id) ? device_group_
                                                                                                   : nullptr;
             QAction* action = add_item(menu, translated(item.text), *item.id, group);
+            if (popup.items.data() == res::kOptionsItems) action->setCheckable(true);
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
             if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
@@ -92,7 +94,10 @@ void MainWindow::build_menu() {
 QAction* MainWindow::add_item(QMenu* menu, const QString& text, Command id, QActionGroup* group) {
     QAction* action = menu->addAction(text);
     action->setData(command_id(id));
-    if (group != nullptr) group->addAction(action);
+    if (group != nullptr) {
+        group->addAction(action);
+        action->setCheckable(true);
+    }
     connect(action, &QAction::triggered, this, [this, action, id] {
         // Choosing an item never changes a check mark by itself: Qt has just toggled a checkable
         // item (and, in a group, cleared its neighbour), so put the program's marks back; the

@@ -151,8 +151,8 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_EQ(a.window_state()->device_type, DeviceType::Garmin);
     EXPECT_EQ(a.window_state()->line.baud_rate, 9600u);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
-    EXPECT_FALSE(window.enabled(Command::Garmin));
-    EXPECT_TRUE(window.enabled(Command::Nmea));
+    EXPECT_TRUE(window.checked(Command::Garmin));
+    EXPECT_FALSE(window.checked(Command::Nmea));
     EXPECT_FALSE(a.position_server()->running());
     EXPECT_FALSE(a.link()->link_active());
 
@@ -188,8 +188,8 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
     write_settings("unit=network\r\n", "nmea=tcp://127.0.0.1:" + std::to_string(server.port()) + "\r\n");
     App& a = start();
     EXPECT_EQ(a.window_state()->device_type, DeviceType::Network);
-    EXPECT_FALSE(window.enabled(Command::NmeaNetwork));
-    EXPECT_TRUE(window.enabled(Command::Gpsd));
+    EXPECT_TRUE(window.checked(Command::NmeaNetwork));
+    EXPECT_FALSE(window.checked(Command::Gpsd));
     ASSERT_TRUE(a.link()->link_active());
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_TRUE(test::eventually([&] { return std::fabs(a.fix().snapshot().latitude - 41.5750300) < 1e-6; }));

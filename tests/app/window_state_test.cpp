@@ -66,7 +66,7 @@ TEST(WindowState, DefaultFilesGiveNmeaOnCom1AndMenuStates) {
     for (const auto& info : kMapSources)
         EXPECT_EQ(window.checked(info.command), info.source == MapSource::OpenStreetMap) << info.site_value;
     for (const auto& info : kDeviceTypes)
-        EXPECT_EQ(window.enabled(info.command), info.type != DeviceType::Nmea) << info.unit_value;
+        EXPECT_EQ(window.checked(info.command), info.type == DeviceType::Nmea) << info.unit_value;
 }
 
 TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
@@ -89,7 +89,8 @@ TEST(WindowState, NoSettingsFilesKeepTheCreationValues) {
     EXPECT_EQ(boxes.front(), "Config file " + (dir / "vor_set.txt").string() + " not found!");
     EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Config file " + (dir / "vor_ini.txt").string() + " not found!"),
               boxes.end());
-    EXPECT_FALSE(window.enabled(Command::EarthMate));
+    EXPECT_TRUE(window.checked(Command::EarthMate));
+    EXPECT_TRUE(window.enabled(Command::EarthMate));
     EXPECT_TRUE(window.checked(Command::VirtualEarth));
     // Without a window nothing is shown and the files are not written.
     EXPECT_TRUE(create_window_state(dir.path(), nullptr));

@@ -116,10 +116,16 @@ TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
               " &Night 1046 - Aerial &Photo 1047\n"
               "&Help: &Keys 1051 &About 1053\n");
     // Every item starts enabled and is found by its id; separators and gaps in the ids are not items.
+    // The sources, receivers and options show their check box from the start, the others none.
     for (QAction* popup : window->menuBar()->actions())
         for (QAction* item : popup->menu()->actions())
             if (!item->isSeparator()) {
                 EXPECT_TRUE(item->isEnabled()) << item->data().toInt();
+                const QString menu = popup->text();
+                const bool markable = menu == "Maps" || menu == "&Options" ||
+                                      (menu == "&Device" && item->data().toInt() != command_id(Command::SettingsCom) &&
+                                       item->data().toInt() != command_id(Command::GpsMonitor));
+                EXPECT_EQ(item->isCheckable(), markable) << item->data().toInt();
                 EXPECT_EQ(window->menu_action(static_cast<Command>(item->data().toInt())), item);
             }
     EXPECT_EQ(window->menu_action(Command::CatalogueLast), nullptr);
