@@ -1,5 +1,7 @@
 #include "ui/dialog_gps_monitor.h"
 
+#include <algorithm>
+
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -72,7 +74,12 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     sky_->setSelectionMode(QAbstractItemView::NoSelection);
     sky_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     sky_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    sky_->setMinimumHeight(sky_->verticalHeader()->defaultSectionSize() * 8);
+    // Compact rows, one line of text each; the table grows with the sky (see fit_sky).
+    const int row_height = sky_->fontMetrics().height() + 4;
+    sky_->verticalHeader()->setMinimumSectionSize(row_height);
+    sky_->verticalHeader()->setDefaultSectionSize(row_height);
+    sky_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fit_sky();
 
     auto* top = new QHBoxLayout;
     top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
@@ -113,6 +120,7 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
         if (texts.rows[i]) rows_[i]->setText(QtWindow::to_qstring(*texts.rows[i]));
     }
     sky_->setRowCount(static_cast<int>(texts.sky.size()));
+    fit_sky();
     for (std::size_t r = 0; r < texts.sky.size(); ++r) {
         for (std::size_t c = 0; c < texts.sky[r].size(); ++c) {
             const QString text = QtWindow::to_qstring(texts.sky[r][c]);
@@ -125,6 +133,14 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
             if (item->text() != text) item->setText(text);
         }
     }
+}
+
+void GpsMonitorDialog::fit_sky() {
+    // As tall as its rows (at least a few, at most kSkyRowsShown), so a usual sky shows whole.
+    const int rows = std::clamp(sky_->rowCount(), 4, kSkyRowsShown);
+    const int height = sky_->horizontalHeader()->sizeHint().height() + rows * sky_->verticalHeader()->defaultSectionSize() +
+                       2 * sky_->frameWidth();
+    if (sky_->minimumHeight() != height) sky_->setMinimumHeight(height);
 }
 
 GpsMonitorDialog* open_gps_monitor(QWidget* parent, std::function<MonitorTexts()> poll) {

@@ -26,6 +26,8 @@ public:
     // First refresh 100 ms after creation, then every 200 ms.
     static constexpr int kFirstRefreshMs = 100;
     static constexpr int kRefreshPeriodMs = 200;
+    // The all-systems table shows up to this many satellites without scrolling.
+    static constexpr int kSkyRowsShown = 32;
 
     explicit GpsMonitorDialog(QWidget* parent = nullptr);
 
@@ -43,6 +45,8 @@ Q_SIGNALS:
     void refresh_due();
 
 private:
+    void fit_sky();
+
     QTimer* timer_ = nullptr;
     int refreshes_ = 0;
     QLabel* time_ = nullptr;

@@ -345,8 +345,8 @@ TEST(GpsMonitorDialog, SeveralMonitorsRefreshOnTheirTimersFromTheSharedFix) {
 }
 
 // A GPS + GLONASS receiver: the twelve GPS rows as always, and below them every satellite of every
-// system in a table that scrolls.
-TEST(GpsMonitorDialog, EverySystemsSatellitesInAScrollingTable) {
+// system in a table of compact rows that shows them all, scrolling only past its limit.
+TEST(GpsMonitorDialog, EverySystemsSatellitesInACompactTable) {
     SharedFix shared;
     feed_capture(shared, "bu353-glonass");
     const FixRecord fix = shared.snapshot();
@@ -370,7 +370,17 @@ TEST(GpsMonitorDialog, EverySystemsSatellitesInAScrollingTable) {
         EXPECT_EQ(sky->item(r, 5)->text(), e.used ? "Yes" : "No");
     }
     EXPECT_EQ(systems, (QSet<QString>{"GPS", "GLONASS"}));
-    QTRY_VERIFY_WITH_TIMEOUT(sky->verticalScrollBar()->maximum() > 0, 10000);  // more rows than it shows
+    EXPECT_LE(sky->rowHeight(0), sky->fontMetrics().height() + 6);
+    QTRY_VERIFY_WITH_TIMEOUT(sky->viewport()->height() >= sky->rowCount() * sky->rowHeight(0), 10000);
+    EXPECT_EQ(sky->verticalScrollBar()->maximum(), 0);  // every satellite shown
+
+    // A sky fuller than the table's limit scrolls.
+    FixRecord full = fix;
+    for (int i = fix.sky_count; i < kSkyEntries; ++i) full.sky[static_cast<std::size_t>(i)] = fix.sky[0];
+    full.sky_count = kSkyEntries;
+    dialog.show_texts(gps_monitor_texts(full));
+    ASSERT_EQ(sky->rowCount(), kSkyEntries);
+    QTRY_VERIFY_WITH_TIMEOUT(sky->verticalScrollBar()->maximum() > 0, 10000);
 }
 
 TEST(KeysAndAboutDialogs, TextsAndClosing) {
