@@ -11,6 +11,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPalette>
 #include <QShortcut>
 #include <QString>
 
@@ -54,6 +55,7 @@ MainWindow::MainWindow(bool big_maps, QWidget* parent) : QMainWindow(parent) {
     set_client_size(big_maps ? MapView::kBigWidth : MapView::kSmallWidth,
                     big_maps ? MapView::kBigHeight : MapView::kSmallHeight);
     view_->setFocus();
+    day_palette_ = palette();
 }
 
 MainWindow::~MainWindow() = default;
@@ -128,6 +130,31 @@ void MainWindow::set_item_checked(Command id, bool checked) {
     action->setChecked(checked);
     const QList<QAction*> affected = action->actionGroup() ? action->actionGroup()->actions() : QList<QAction*>{action};
     for (QAction* a : affected) marks_[a] = a->isChecked();
+    if (id == Command::Night) set_night(checked);
+}
+
+void MainWindow::set_night(bool night) {
+    if (night == night_) return;
+    night_ = night;
+    // Dark grounds and dim red text, as the map's night tint, so nothing in the window glares.
+    QPalette dark;
+    const QColor ground = QColor::fromRgb(MapView::kNightBackground), text(0xB0, 0x50, 0x38);
+    for (const auto role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button,
+                            QPalette::ToolTipBase})
+        dark.setColor(role, ground);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText,
+                            QPalette::BrightText})
+        dark.setColor(role, text);
+    dark.setColor(QPalette::Highlight, QColor(0x60, 0x20, 0x14));
+    dark.setColor(QPalette::HighlightedText, QColor(0xD0, 0x70, 0x50));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, ground.lighter(160));
+    dark.setColor(QPalette::Disabled, QPalette::Text, ground.lighter(160));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, ground.lighter(160));
+    const QPalette& chosen = night ? dark : day_palette_;
+    setPalette(chosen);
+    // The menus are windows of their own: they take the palette each.
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->isWindow()) w->setPalette(chosen);
 }
 
 void MainWindow::add_source_item(const std::string& name, Command id) {

@@ -50,6 +50,7 @@ public Q_SLOTS:
     void on_command_id(int id);
     // Sets or clears the check mark of command `id`'s item (the program's marks: choosing an item
     // never changes them by itself). Checking an item of an exclusive group clears the others.
+    // Night's mark also turns the whole window (its menu bar and menus) dark.
     void set_item_checked(vg::Command id, bool checked);
 
 Q_SIGNALS:
@@ -69,6 +70,7 @@ private:
     void build_zoom_keys();
     QAction* add_item(QMenu* menu, const QString& text, Command id, QActionGroup* group);
     void restore_marks(QAction* chosen);
+    void set_night(bool night);
 
     MapView* view_ = nullptr;
     std::map<Command, QAction*> actions_;
@@ -76,6 +78,8 @@ private:
     QActionGroup* maps_group_ = nullptr;
     QActionGroup* device_group_ = nullptr;
     std::map<QAction*, bool> marks_;  // the check marks as the program set them
+    QPalette day_palette_;             // the window's palette before Night
+    bool night_ = false;
 };
 
 }  // namespace vg

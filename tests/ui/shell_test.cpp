@@ -25,6 +25,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QTest>
@@ -388,6 +389,13 @@ bool near_colour(QRgb a, QRgb b) {
 TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
     start();
     const QImage day = shot();
+    const QColor day_ground = window->menuBar()->palette().color(QPalette::Window);
+    // The menu bar and every menu follow: nothing in the window stays bright.
+    auto grounds_are = [&](QColor ground) {
+        bool all = window->menuBar()->palette().color(QPalette::Window) == ground;
+        for (QMenu* menu : window->menuBar()->findChildren<QMenu*>()) all &= menu->palette().color(QPalette::Window) == ground;
+        return all;
+    };
     const std::string cached = test::read_file(app->tile_paths().slots[0]);
     const std::size_t requests = server->requests().size();
     action(Command::Night)->trigger();
@@ -398,12 +406,15 @@ TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
         EXPECT_TRUE(near_colour(night.pixel(p), night_of(day.pixel(p))))
             << p.x() << "," << p.y() << " " << std::hex << night.pixel(p) << " " << day.pixel(p);
     EXPECT_EQ(night.pixel(0, 440 - 6), MapView::kNightBackground);
+    EXPECT_TRUE(grounds_are(QColor::fromRgb(MapView::kNightBackground)));
+    EXPECT_LT(window->menuBar()->palette().color(QPalette::WindowText).lightness(), 128);
     EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=yes\r\n"), std::string::npos);
     // Nothing was fetched or rewritten for it.
     EXPECT_EQ(server->requests().size(), requests);
     EXPECT_EQ(test::read_file(app->tile_paths().slots[0]), cached);
     action(Command::Night)->trigger();
     ASSERT_TRUE(wait_until([&] { return shot() == day; }));
+    EXPECT_TRUE(grounds_are(day_ground));
     EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=no\r\n"), std::string::npos);
 }
 
