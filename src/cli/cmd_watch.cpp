@@ -29,6 +29,13 @@ extern "C" void on_watch_signal(int) { g_watch_stop = 1; }
 
 int watch_usage(const char* what, const char* arg) { return usage_error("watch", what, arg); }
 
+// Whether the receiver has told anything yet: a time, a position, a fix or satellites. Records
+// before that (a greeting or a bare message line) would print as all zeros.
+bool has_reading(const FixRecord& fix) {
+    return fix.utc_text[0] != '\0' || fix.latitude != 0 || fix.longitude != 0 || fix.fix_dimension > 0 ||
+           fix.sats_in_view > 0 || fix.sky_count > 0;
+}
+
 }  // namespace
 
 int run_watch(int argc, char** argv) {
@@ -105,7 +112,9 @@ int run_watch(int argc, char** argv) {
     std::string printed = fix_to_json(fix.snapshot());
     while (!g_watch_stop && (seconds == 0 || std::chrono::steady_clock::now() < end)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::string json = fix_to_json(fix.snapshot());
+        const FixRecord now = fix.snapshot();
+        if (!has_reading(now)) continue;
+        std::string json = fix_to_json(now);
         if (json != printed) {
             std::printf("%s\n", json.c_str());
             std::fflush(stdout);

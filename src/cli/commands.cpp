@@ -89,7 +89,8 @@ const std::vector<Command>& command_table() {
          {"vortool watch [--device DEVICE] [--seconds S]"},
          "Opens the receiver that vor_set.txt and vor_ini.txt of the current folder name (the serial port and "
          "unit, gpsd, NMEA network or Remote) exactly as the window would, and prints the fix record as one "
-         "JSON line in the form of vortool decode whenever it changes, until S seconds have passed or it is "
+         "JSON line in the form of vortool decode whenever it changes, from the receiver's first time, position "
+         "or satellites on (nothing before that), until S seconds have passed or it is "
          "interrupted. Checks a receiver without the window.\n"
          "\n"
          "Exit status 1 when the receiver cannot be opened (with the cause), 2 for wrong arguments.",

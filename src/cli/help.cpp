@@ -181,10 +181,12 @@ std::string vortool_man_page() {
 std::string bash_completion_script() {
     std::vector<std::string> names;
     for (const Command& command : command_table()) names.push_back(command.name);
-    std::vector<std::string> devices;
+    // The device words; sim plays only the receivers of a serial line.
+    std::vector<std::string> devices, serial_devices;
     for (const DeviceTypeInfo& info : kDeviceTypes) {
         const std::string_view unit = info.unit_value;
         devices.emplace_back(unit.substr(0, unit.find(' ')));
+        if (info.type != DeviceType::Remote && !is_network_device(info.type)) serial_devices.push_back(devices.back());
     }
     std::vector<std::string> sources;
     for (const MapSourceInfo& info : kMapSources) sources.emplace_back(info.site_value);
@@ -235,8 +237,8 @@ std::string bash_completion_script() {
         if (!(devices_case + sources_case + files_case + folders_case + other_case).empty()) {
             s += "        case $prev in\n";
             if (!devices_case.empty())
-                s += "        " + devices_case + ") COMPREPLY=($(compgen -W '" + join(devices) +
-                     "' -- \"$cur\")); return ;;\n";
+                s += "        " + devices_case + ") COMPREPLY=($(compgen -W '" +
+                     join(std::string_view(command.name) == "sim" ? serial_devices : devices) + "' -- \"$cur\")); return ;;\n";
             if (!sources_case.empty())
                 s += "        " + sources_case +
                      ") IFS=$'\\n' COMPREPLY=($(compgen -W \"$(_vortool_sources \"$tool\")\" -- \"$cur\")); return ;;\n";

@@ -30,6 +30,11 @@ TEST(WatchCli, FollowsTheNetworkSourceOfTheSettingsAndNamesAMissingPort) {
     ASSERT_EQ(run_in(dir, "watch --seconds 4"), 0) << test::read_file(dir / "err.txt");
     const std::string out = test::read_file(dir / "out.txt");
     ASSERT_FALSE(out.empty());
+    // The first record already holds a reading, never only zeros.
+    const auto first = test::parse_json(out.substr(0, out.find('\n')));
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(!(*first)["utc"].string.empty() || (*first)["lat"].number != 0 || (*first)["sats_in_view"].number != 0)
+        << out.substr(0, out.find('\n'));
     const auto start = out.rfind('\n', out.size() - 2);
     auto fix = test::parse_json(out.substr(start == std::string::npos ? 0 : start + 1));
     ASSERT_TRUE(fix);

@@ -41,7 +41,8 @@ expect "get set" "$vortool" setting ''
 expect "decode encode" "$vortool" gif ''
 expect "--device" "$vortool" decode --d
 expect "--lat --level --lon" "$vortool" render --l
-expect "EarthMate Garmin NMEA TripMate USB gpsd network remote" "$vortool" sim --device ''
+expect "EarthMate Garmin NMEA TripMate USB" "$vortool" sim --device ''
+expect "EarthMate Garmin NMEA TripMate USB gpsd network remote" "$vortool" watch --device ''
 expect "Garmin" "$vortool" decode --device G
 expect "GoogleMaps" "$vortool" tile --source G
 expect "Maps tracks" "$vortool" render --root ''
