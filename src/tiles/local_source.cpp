@@ -139,11 +139,17 @@ bool add_pack(Catalogue& catalogue, const std::filesystem::path& file, std::stri
     const auto pack = open_pack_shared(file.string(), error);
     if (!pack) return false;
     const PackInfo& info = pack->info();
+    const auto taken = [&catalogue](const std::string& n) { return catalogue.find(n, false) || catalogue.find(n, true); };
+    const std::string stem = folder_safe_name(file.stem().string());
     std::string base = folder_safe_name(info.name);
-    if (base.empty()) base = folder_safe_name(file.stem().string());
+    if (base.empty()) base = stem;
     if (base.empty()) base = "pack";
+    // A pack exported from a source carries that source's name: it is named after its file instead,
+    // else "<name>-pack", so that it does not read as a second copy of the source.
     std::string name = base;
-    for (int n = 2; catalogue.find(name, false) || catalogue.find(name, true); ++n) name = base + "-" + std::to_string(n);
+    if (taken(name) && !stem.empty() && !taken(stem)) name = stem;
+    if (taken(name)) base = name = base + "-pack";
+    for (int n = 2; taken(name); ++n) name = base + "-" + std::to_string(n);
     CatalogueEntry e;
     e.name = name;
     e.tmpl = file.string();

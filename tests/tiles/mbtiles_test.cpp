@@ -203,11 +203,11 @@ TEST(MapPack, PacksInTheFolderBecomeSourcesAndFillTheCache) {
     ASSERT_EQ(catalogue.problems.size(), 1u);
     EXPECT_NE(catalogue.problems[0].find("c.mbtiles\""), std::string::npos) << catalogue.problems[0];
     const CatalogueEntry* a = catalogue.find("Lake_Land", false);
-    const CatalogueEntry* b = catalogue.find("Lake_Land-2", false);
+    const CatalogueEntry* b = catalogue.find("b", false);  // the name taken: its file's
     ASSERT_TRUE(a && b);
     EXPECT_EQ(catalogue.find("Mine", false)->menu_id, catalogue_home_id("Mine"));
     EXPECT_EQ(a->menu_id, catalogue_home_id("Lake_Land"));
-    EXPECT_EQ(b->menu_id, catalogue_home_id("Lake_Land-2"));
+    EXPECT_EQ(b->menu_id, catalogue_home_id("b"));
     EXPECT_EQ(a->attribution, "© Survey");
     EXPECT_EQ(a->extension(), "png");
     EXPECT_EQ(b->extension(), "jpg");
@@ -231,6 +231,7 @@ TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
     ASSERT_TRUE(test::make_pack(packs / "OS.mbtiles", {{"name", "OS"}, {"format", "png"}}, {{7, 70, 87, kPng}}));
     ASSERT_TRUE(test::make_pack(packs / "p.mbtiles", {{"name", "packs"}, {"format", "png"}}, {}));
     ASSERT_TRUE(test::make_pack(packs / "t.mbtiles", {{"name", "opentopomap"}, {"format", "png"}}, {}));
+    ASSERT_TRUE(test::make_pack(packs / "Atlas.mbtiles", {{"name", "Atlas"}, {"format", "png"}}, {}));  // exported
     Catalogue c = builtin_catalogue();
     std::string lines;
     for (const char* name : {"OS", "os", "Gm", "VE", "MQ", "e2", "packs", "atlas", "CON", "nul.x", "Com1", "a.", "a",
@@ -238,7 +239,7 @@ TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
         lines += std::string(name) + "|map|https://example.org/{z}/{x}/{y}.png||x|\n";
     lines += "OS|aerial|https://example.org/a/{z}/{x}/{y}.jpg||x|\n";
     read_sources_text(lines, c);
-    EXPECT_EQ(add_packs(c, packs), 3);
+    EXPECT_EQ(add_packs(c, packs), 4);
     EXPECT_EQ(c.find("OS", false)->cache_folder(), "~OS");
     EXPECT_EQ(c.find("OS", true)->cache_folder(), "~OS/aerial");
     EXPECT_EQ(c.find("os", false)->cache_folder(), "~os~2");
@@ -246,9 +247,10 @@ TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
     EXPECT_EQ(c.find("a.", false)->cache_folder(), "~a.");
     EXPECT_EQ(c.find("a", false)->cache_folder(), "a");
     EXPECT_EQ(c.find("Atlas", false)->cache_folder(), "Atlas");  // a user line replacing the Atlas keeps its folder
-    EXPECT_EQ(c.find("OS-2", false)->cache_folder(), "OS-2");     // the pack named OS
+    EXPECT_EQ(c.find("OS-pack", false)->cache_folder(), "OS-pack");        // the pack named OS, in OS.mbtiles
+    EXPECT_EQ(c.find("Atlas-pack", false)->cache_folder(), "Atlas-pack");  // not "Atlas-2"
     EXPECT_EQ(c.find("packs", false)->cache_folder(), "~packs");
-    EXPECT_EQ(c.find("packs-2", false)->cache_folder(), "packs-2");
+    EXPECT_EQ(c.find("p", false)->cache_folder(), "p");  // the pack named packs, in p.mbtiles
     EXPECT_EQ(c.find("opentopomap", false)->cache_folder(), "~opentopomap");
     const char* builtins[][2] = {{"Etopo2", "E2"},       {"OpenStreetMap", "OS"}, {"GoogleMaps", "GM"},
                                  {"VirtualEarth", "VE"}, {"MapQuest", "MQ"},      {"OpenTopoMap", "OpenTopoMap"}};
@@ -265,8 +267,8 @@ TEST(MapPack, NoSourceWritesIntoAnotherSourcesCacheFolder) {
     }
     // The pack's tiles land in its own folder, not in OpenStreetMap's.
     std::string slot;
-    ASSERT_TRUE(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *c.find("OS-2", false)));
-    EXPECT_NE(slot.find(test::native("/OS-2/")), std::string::npos) << slot;
+    ASSERT_TRUE(make_offline_tile(slot, 70 * 256 + 5, 40 * 256 + 5, 1, (dir / "Maps").string(), *c.find("OS-pack", false)));
+    EXPECT_NE(slot.find(test::native("/OS-pack/")), std::string::npos) << slot;
     EXPECT_FALSE(std::filesystem::exists(dir / "Maps" / "OS"));
 }
 
