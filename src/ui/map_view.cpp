@@ -80,7 +80,8 @@ void draw_map_frame(QPainter& painter, int map_width, int map_height) {
     vertical_line(painter, map_width + 1, top, bottom + 1, kWhite);
 }
 
-void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width, bool night) {
+// Gives the text's left edge.
+int draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width, bool night) {
     QFont font;
     font.setStyleHint(QFont::SansSerif);
     font.setFamily(QStringLiteral("sans-serif"));
@@ -103,6 +104,7 @@ void draw_speed(QPainter& painter, const PaintFrame::Speed& speed, int map_width
     for (const QPoint& offset : outline) painter.drawText(QPoint(x, baseline) + offset, text);
     painter.setPen(QColor::fromRgb(night ? MapView::kNightSpeedText : MapView::kSpeedText));
     painter.drawText(QPoint(x, baseline), text);
+    return x - 2;  // its outline
 }
 
 // While tiles are on their way: "N tiles left" (and how many failed, with the last reason) in small
@@ -161,8 +163,9 @@ QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
 }
 
 // Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
-// on any tile: the message line (dark red) above the attribution. Gives the top edge of the lines.
-static int draw_map_notes(QPainter& painter, const PaintFrame& frame) {
+// on any tile: the message line (dark red) above the attribution, ending before `right` (the speed
+// text's left edge). Gives the top edge of the lines.
+static int draw_map_notes(QPainter& painter, const PaintFrame& frame, int right) {
     QFont font;  // the plain font, whatever the speed text left in the painter
     font.setPixelSize(11);
     painter.setFont(font);
@@ -171,7 +174,7 @@ static int draw_map_notes(QPainter& painter, const PaintFrame& frame) {
     auto note = [&](const std::string& text, QColor colour) {
         if (text.empty()) return;
         const QString line = metrics.elidedText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                                Qt::ElideRight, frame.map_width - 8);
+                                                Qt::ElideRight, std::min(frame.map_width, right - MapView::kMapLeft - 4) - 8);
         const int height = metrics.height() + 2;
         const QRect band(MapView::kMapLeft, bottom - height, metrics.horizontalAdvance(line) + 8, height);
         painter.fillRect(band, QColor(255, 255, 255, 200));
@@ -240,10 +243,11 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
     }
     if (frame.night) tint_for_night(painter, area);
     painter.restore();
+    int notes_right = kMapLeft + frame.map_width;
     if (frame.speed.show && frame.speed.font_height > 0)
-        draw_speed(painter, frame.speed, frame.map_width, frame.night);
+        notes_right = draw_speed(painter, frame.speed, frame.map_width, frame.night);
     draw_progress(painter, frame);
-    draw_scale_bar(painter, frame, draw_map_notes(painter, frame));
+    draw_scale_bar(painter, frame, draw_map_notes(painter, frame, notes_right));
 }
 
 void MapView::paintEvent(QPaintEvent* event) {

@@ -257,6 +257,15 @@ TEST_F(ShellTest, ScaleBarStandsAboveTheNotesAndClearOfTheSpeed) {
     // No bar when the frame has none.
     frame.scale_bar.show = false;
     EXPECT_EQ(drawn(frame), notes);
+    // A credit longer than the map is wide is cut short before the speed text, never drawn over it.
+    frame.attribution = "\u00a9 OpenStreetMap contributors \u00b7 Atlas stand-ins \u00b7 " + std::string(80, 'x');
+    const QRect long_box = changed(map_only, drawn(frame));
+    EXPECT_LT(long_box.right(), speed_box.left());
+    frame.speed.show = false;  // without it the credit takes the whole width
+    PaintFrame no_notes = frame;
+    no_notes.attribution.clear();
+    no_notes.message.clear();
+    EXPECT_GT(changed(drawn(no_notes), drawn(frame)).right(), speed_box.left());
 }
 
 TEST_F(ShellTest, ClicksAndKeysReachTheirHandlers) {
