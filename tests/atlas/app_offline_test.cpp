@@ -136,6 +136,7 @@ TEST_F(OfflineApp, ASilentSourceKeepsTheAtlasLookWhileItIsPaused) {
     frame = app->paint();
     EXPECT_EQ(frame.failed_tiles, 0);
     EXPECT_EQ(frame.failure_reason, "");
+    EXPECT_EQ(frame.message, "");
     EXPECT_EQ(frame.attribution, atlas_entry().attribution);
 }
 
