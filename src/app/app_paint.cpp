@@ -167,8 +167,6 @@ PaintFrame App::paint() {
         if (ws_->map_coordinates && view_.pointer.x != kNoPointer)
             title = title_position_text(name, true, pixel_to_latitude(view_.pointer.y, src, view_.level),
                                         pixel_to_longitude(view_.pointer.x, src, view_.level));
-        else if (ws_->auto_pan && stale)
-            title = title_position_text(name, true, last_fix_.latitude, last_fix_.longitude);
         else if (ws_->auto_pan && fix_valid(fix))
             title = title_position_text(name, true, fix.latitude, fix.longitude);
         else
