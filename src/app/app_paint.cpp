@@ -113,11 +113,17 @@ void App::age_fix(const FixRecord& fix) {
     }
     if (!last_fix_.seen) return;
     const std::int64_t age = t - last_fix_.at;
-    last_fix_.stale = !link_->link_active() || !fix_valid(fix) || age >= ws_->stale_seconds;
+    // A Garmin is asked for its position every other timer tick: it is not late before two such
+    // rounds have passed.
+    const std::int64_t garmin_round = 2 * kTimerPeriodMs / 1000;
+    const std::int64_t stale_after = ws_->device_type == DeviceType::Garmin
+                                         ? std::max<std::int64_t>(ws_->stale_seconds, 2 * garmin_round)
+                                         : ws_->stale_seconds;
+    last_fix_.stale = !link_->link_active() || !fix_valid(fix) || age >= stale_after;
     // One wake-up for the next change, never a loop: the moment the fix turns old, then each time
     // the age in the title reads differently. The margin keeps the wake from landing in the second
     // before.
-    const std::int64_t wait = last_fix_.stale ? fix_age_text_lasts(age) : ws_->stale_seconds - age;
+    const std::int64_t wait = last_fix_.stale ? fix_age_text_lasts(age) : stale_after - age;
     if (window_) window_->repaint_after(static_cast<int>(wait * 1000 + 50));
 }
 
