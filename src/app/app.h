@@ -141,6 +141,9 @@ public:
     // attribution of the visible source (drawn bottom-left on the map).
     std::string map_message() const;
     std::string attribution() const;
+    // True when the fix shown is old: one was seen, and since then the link closed, the receiver
+    // lost its fix, or no new position came for the `stale` seconds. Decided by the last paint.
+    bool fix_stale() const { return last_fix_.stale; }
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
@@ -213,6 +216,12 @@ private:
     // Auto Pan and Auto Zoom for a valid fix. False when composing a new view failed.
     bool follow(const FixRecord& fix);
     void draw_overlays(const FixRecord& fix);
+    // Takes a new position of `fix` as the last fix seen, decides whether the last fix is stale and
+    // asks for the paint that shows the next change (turning stale, or the age text moving on).
+    void age_fix(const FixRecord& fix);
+    // Why no new fix comes, as far as the link knows: "disconnected", "receiver gone", "no data",
+    // "no fix", or empty.
+    std::string stale_reason(const FixRecord& fix) const;
 
     std::filesystem::path dir_;
     AppOptions options_;
@@ -235,6 +244,16 @@ private:
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
+    // The last fix seen by a paint: what the title, speed and marker show once it is old.
+    struct LastFix {
+        bool seen = false;
+        bool stale = false;
+        unsigned positions = 0;  // FixRecord::positions of the fix
+        std::int64_t at = 0;     // clock second it was seen
+        double latitude = 0;
+        double longitude = 0;
+        std::string utc_text, local_text, zone_name;
+    } last_fix_;
     Catalogue catalogue_;
     std::string site_name_;
     std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();

@@ -65,9 +65,18 @@ void App::draw_overlays(const FixRecord& fix) {
         for (const auto& [c, r] : track_plot_.places(track_log_, shown, to_mosaic)) draw_position_marker(bitmap, c, r);
     }
 
-    // The position.
-    if (!fix_valid(fix)) return;
+    // The position; an old one greyed at the last place seen (nothing is logged for it).
     int c = 0, r = 0;
+    if (last_fix_.stale) {
+        to_mosaic(last_fix_.latitude, last_fix_.longitude, c, r);
+        if (c < 0 || c >= w || r < 0 || r >= h) return;
+        draw_cross_hair(bitmap, c, r, ws_->track, ws_->hair);
+        draw_position_marker(bitmap, c, r, true);
+        view_.marker_x = c;
+        view_.marker_y = r;
+        return;
+    }
+    if (!fix_valid(fix)) return;
     to_mosaic(fix.latitude, fix.longitude, c, r);
     if (c < 0 || c >= w || r < 0 || r >= h) return;
     if (c != view_.marker_x || r != view_.marker_y) {
@@ -80,12 +89,63 @@ void App::draw_overlays(const FixRecord& fix) {
     view_.marker_y = r;
 }
 
+std::string App::stale_reason(const FixRecord& fix) const {
+    if (!link_ || !link_->link_active()) return "disconnected";
+    if (link_->port_hung_up()) return "receiver gone";
+    const bool network = ws_->device_type == DeviceType::Gpsd || ws_->device_type == DeviceType::Network;
+    if (network && stream_ && !stream_->connected()) return "receiver gone";
+    if (ws_->silence_ticks.load() > 0) return "no data";
+    if (!fix_valid(fix)) return "no fix";
+    return {};
+}
+
+void App::age_fix(const FixRecord& fix) {
+    const std::int64_t t = now();
+    if (fix_valid(fix) && (!last_fix_.seen || fix.positions != last_fix_.positions) && link_ && link_->link_active()) {
+        last_fix_.seen = true;
+        last_fix_.positions = fix.positions;
+        last_fix_.at = t;
+        last_fix_.latitude = fix.latitude;
+        last_fix_.longitude = fix.longitude;
+        last_fix_.utc_text.assign(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
+        last_fix_.local_text.assign(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
+        last_fix_.zone_name.assign(fix.local_zone_name, strnlen(fix.local_zone_name, sizeof fix.local_zone_name));
+    }
+    if (!last_fix_.seen) return;
+    const std::int64_t age = t - last_fix_.at;
+    // A Garmin is asked for its position every other timer tick: it is not late before two such
+    // rounds have passed.
+    const std::int64_t garmin_round = 2 * kTimerPeriodMs / 1000;
+    const std::int64_t stale_after = ws_->device_type == DeviceType::Garmin
+                                         ? std::max<std::int64_t>(ws_->stale_seconds, 2 * garmin_round)
+                                         : ws_->stale_seconds;
+    last_fix_.stale = !link_->link_active() || !fix_valid(fix) || age >= stale_after;
+    // One wake-up for the next change, never a loop: the moment the fix turns old, then each time
+    // the age in the title reads differently. The margin keeps the wake from landing in the second
+    // before.
+    const std::int64_t wait = last_fix_.stale ? fix_age_text_lasts(age) : stale_after - age;
+    if (window_) window_->repaint_after(static_cast<int>(wait * 1000 + 50));
+}
+
+// "No fix since 12:04:31: no data": the time of day of the last fix (the receiver's, else the
+// system's local time when it was seen) and the reason when known.
+static std::string stale_message(const std::string& local_text, std::int64_t seen_at, const std::string& reason) {
+    const std::size_t space = local_text.find(' ');
+    std::string when = space == std::string::npos ? std::string{} : local_text.substr(space + 1);
+    if (when.empty()) when = calendar_text(seen_at).substr(11, 8);
+    std::string out = "No fix since " + when;
+    if (!reason.empty()) out += ": " + reason;
+    return out;
+}
+
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
     // Cleared before the fix is read: a fix that lands after the snapshot asks for the next paint.
     if (fix_notice_) fix_notice_->painted();
     const FixRecord fix = fix_.snapshot();
+    age_fix(fix);
+    const bool stale = last_fix_.stale;
 
     // 1. Window size after a Big Maps change.
     if (ws_->big_maps != view_.applied_big_maps) {
@@ -117,13 +177,21 @@ PaintFrame App::paint() {
             title = title_position_text(name, true, fix.latitude, fix.longitude);
         else
             title = title_position_text(name, false, 0, 0);
-        const std::string_view utc(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
-        const std::string_view local(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
-        title += title_time_text(utc, local, ws_->big_maps,
-                                 ws_->device_type == DeviceType::TripMate,
-                                 view_.zone_local ? std::string_view(fix.local_zone_name,
-                                                                     strnlen(fix.local_zone_name, sizeof fix.local_zone_name))
-                                                  : std::string_view(view_.zone_label));
+        // An old fix keeps its own time, followed by its age.
+        const std::string_view utc = stale ? std::string_view(last_fix_.utc_text)
+                                           : std::string_view(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
+        const std::string_view local =
+            stale ? std::string_view(last_fix_.local_text)
+                  : std::string_view(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
+        const std::string_view zone_name =
+            stale ? std::string_view(last_fix_.zone_name)
+                  : std::string_view(fix.local_zone_name, strnlen(fix.local_zone_name, sizeof fix.local_zone_name));
+        title += title_time_text(utc, local, ws_->big_maps, ws_->device_type == DeviceType::TripMate,
+                                 view_.zone_local ? zone_name : std::string_view(view_.zone_label));
+        if (stale) {
+            while (!title.empty() && title.back() == ' ') title.pop_back();  // no zone label
+            title += fix_age_text(now() - last_fix_.at);
+        }
         if (title != view_.title_text) {
             if (window_) window_->set_title(title);
             view_.title_text = title;
@@ -178,11 +246,13 @@ PaintFrame App::paint() {
     layer_.fill(frame, view_.display_bitmap);
 
     const int kmh = speed_kmh(fix.speed_knots);
-    if (ws_->dash != 0 && kmh > 1) {
+    if (ws_->dash != 0 && (stale || kmh > 1)) {
         frame.speed.show = true;
-        frame.speed.text = speed_text(kmh, fix.course);
+        // An old speed is never shown as a number.
+        frame.speed.text = stale ? kStaleSpeedText : speed_text(kmh, fix.course);
+        const int characters = stale ? kStaleSpeedCharacters : static_cast<int>(frame.speed.text.size());
         frame.speed.font_height = ws_->big_maps ? 36 : 24;
-        frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * static_cast<int>(frame.speed.text.size());
+        frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * characters;
         frame.speed.y = view_.map_height + toolbar::kMapTop - 1 - frame.speed.font_height;
     }
     const MapSource src = source();
@@ -192,6 +262,10 @@ PaintFrame App::paint() {
         frame.scale_bar = {true, bar->pixels, bar->label};
     frame.attribution = attribution();
     frame.message = map_message();
+    if (stale) {
+        const std::string said = stale_message(last_fix_.local_text, last_fix_.at, stale_reason(fix));
+        frame.message = frame.message.empty() ? said : said + "; " + frame.message;
+    }
     return frame;
 }
 

@@ -65,6 +65,25 @@ std::string title_time_text(std::string_view utc_text, std::string_view local_te
     return out;
 }
 
+std::string fix_age_text(std::int64_t age_seconds) {
+    const long long age = age_seconds < 0 ? 0 : age_seconds;
+    char text[48];
+    if (age < 60)
+        std::snprintf(text, sizeof text, " (%lld s old)", age);
+    else if (age < 3600)
+        std::snprintf(text, sizeof text, " (%lld min old)", age / 60);
+    else
+        std::snprintf(text, sizeof text, " (%lld h old)", age / 3600);
+    return text;
+}
+
+int fix_age_text_lasts(std::int64_t age_seconds) {
+    const long long age = age_seconds < 0 ? 0 : age_seconds;
+    if (age < 60) return 1;
+    if (age < 3600) return static_cast<int>(60 - age % 60);
+    return static_cast<int>(3600 - age % 3600);
+}
+
 std::string start_position_text(double latitude, double longitude) {
     const AngleParts a = angle_parts(std::fabs(latitude));
     const AngleParts b = angle_parts(std::fabs(longitude));

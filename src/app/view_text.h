@@ -2,6 +2,7 @@
 // scale bar's length and the About lines. Pure functions over plain values.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,12 @@ std::string title_position_text(std::string_view source_name, bool with_position
 std::string title_time_text(std::string_view utc_text, std::string_view local_text, bool big_maps, bool tripmate,
                             std::string_view zone_label);
 
+// How old the shown fix is, as the title appends it: " (8 s old)" under a minute, " (4 min old)" under
+// an hour, else " (2 h old)" (whole units, rounded down; a negative age counts as 0).
+std::string fix_age_text(std::int64_t age_seconds);
+// Seconds until fix_age_text of an age that grows from `age_seconds` next reads differently.
+int fix_age_text_lasts(std::int64_t age_seconds);
+
 // The two lines of vor_pos.txt for a position: "%c %3d %02d %02d\n" for the latitude and the
 // longitude.
 std::string start_position_text(double latitude, double longitude);
@@ -38,6 +45,9 @@ std::string start_position_text(double latitude, double longitude);
 int speed_kmh(double speed_knots);
 // "%d km/h %s" with the speed value and the compass point of the course.
 std::string speed_text(int kmh, double course);
+// The speed of a fix that is no longer current (UTF-8; six characters as drawn).
+inline constexpr const char* kStaleSpeedText = "\xE2\x80\x94 km/h";
+inline constexpr int kStaleSpeedCharacters = 6;
 
 // The scale bar: the longest round length (1, 2 or 5 times a power of ten; metres, or kilometres
 // from 1 km) that takes at most `most_pixels` pixels at `metres_per_pixel`, its pixels (rounded)

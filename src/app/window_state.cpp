@@ -35,6 +35,18 @@ void apply_dash_setting(WindowState& ws, std::string_view value) {
         ws.dash = 0;
 }
 
+void apply_stale_setting(WindowState& ws, std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (value.empty() || value.size() > 4) return;
+    int seconds = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return;
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds >= 1 && seconds <= kMostStaleSeconds) ws.stale_seconds = seconds;
+}
+
 void apply_base_setting(WindowState& ws, std::string_view value) {
     if (value.size() <= 8) return;
     ws.base_enabled = true;
@@ -129,6 +141,7 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
         if (const auto hair = scan_int(*v)) ws->hair = *hair;
     }
     if (auto v = setting(ini_file, "dash")) apply_dash_setting(*ws, *v);
+    if (auto v = setting(ini_file, "stale")) apply_stale_setting(*ws, *v);
     if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
     if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
     if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y';

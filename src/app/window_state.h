@@ -32,6 +32,10 @@ inline void set_bounded(std::string& field, std::string_view text, std::size_t m
     field.assign(text.substr(0, max));
 }
 
+// The `stale` setting: its default and the range a value must lie in (whole seconds).
+inline constexpr int kDefaultStaleSeconds = 3;
+inline constexpr int kMostStaleSeconds = 3600;
+
 // Baud rates the `port` setting may choose.
 inline constexpr unsigned kPortBaudRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
 
@@ -53,6 +57,8 @@ struct WindowState {
     bool night = false;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
     int hair = 0;
     char dash = 0;  // 0 off, or the letter 'k', 'm' or 's' read from the setting
+    // Seconds without a new fix after which the title, speed and marker show the data as old.
+    int stale_seconds = kDefaultStaleSeconds;
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
     bool aerial = false;
@@ -73,6 +79,9 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
 // The steps of create_window_state, each over one setting value.
 void apply_size_setting(WindowState& ws, std::string_view value);
 void apply_dash_setting(WindowState& ws, std::string_view value);
+// A whole number of seconds, 1 to kMostStaleSeconds, spaces around allowed; anything else keeps the
+// value the state has.
+void apply_stale_setting(WindowState& ws, std::string_view value);
 void apply_base_setting(WindowState& ws, std::string_view value);
 void apply_site_setting(WindowState& ws, std::string_view value);
 void apply_unit_setting(WindowState& ws, std::string_view value);

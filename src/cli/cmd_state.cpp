@@ -49,6 +49,7 @@ int run_state(int argc, char** argv) {
     add_number(out, "big_maps", ws->big_maps);
     add_number(out, "hair", ws->hair);
     add_string(out, "dash", ws->dash ? std::string(1, ws->dash) : std::string());
+    add_number(out, "stale", ws->stale_seconds);
     add_string(out, "maps_dir", ws->maps_dir);
     add_string(out, "track_file", ws->track_file);
     add_number(out, "plot", ws->plot);

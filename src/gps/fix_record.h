@@ -67,6 +67,9 @@ struct FixRecord {
     std::array<SkyEntry, kSkyEntries> sky{};
     int sky_count = 0;
     unsigned sky_clock = 0;  // advanced by each satellite report group
+    // Advanced by every position stored (even the same place again): the window tells a fix that
+    // keeps arriving from one that stopped.
+    unsigned positions = 0;
 };
 
 // Whether a position can be stored: finite, latitude within ±90°, longitude within ±180°. Every

@@ -111,6 +111,7 @@ void GarminParser::handle_packet(FixRecord& fix) const {
             if (!valid_coordinates(latitude, longitude)) return;
             fix.latitude = latitude;
             fix.longitude = longitude;
+            ++fix.positions;
             fix.fix_dimension = 3;
             return;
         }

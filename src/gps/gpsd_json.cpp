@@ -209,6 +209,7 @@ void take_tpv(const Value& r, FixRecord& fix) {
     if (lat && lon && std::fabs(*lat) <= 90 && std::fabs(*lon) <= 180) {
         fix.latitude = *lat;
         fix.longitude = *lon;
+        ++fix.positions;
     }
     auto alt = r.number_at("altMSL");
     if (!alt) alt = r.number_at("alt");

@@ -114,6 +114,7 @@ void take_position(std::optional<double> lat, std::optional<double> lon, FixReco
     if (!lat || !lon) return;
     if (*lat != fix.latitude) fix.latitude = *lat;
     if (*lon != fix.longitude) fix.longitude = *lon;
+    ++fix.positions;
 }
 
 void position_from(const Fields& f, int n, FixRecord& fix) {

@@ -199,6 +199,7 @@ void ZodiacParser::decode_1000(FixRecord& fix) const {
     if (!valid_coordinates(latitude, longitude)) return;
     fix.latitude = latitude;
     fix.longitude = longitude;
+    ++fix.positions;
     fix.altitude = signed_pair(w, 25) / 100.0;
     fix.speed_knots = unsigned_pair(w, 28) / 100.0 * 1.94387;
     fix.course = w[30] * 180.0 / 3141.592653589793;

@@ -259,6 +259,7 @@ void store_position(const PositionRequestOutcome& taken, std::int64_t received_a
     if (!taken.has_position()) return;
     r.latitude = *taken.latitude;
     r.longitude = *taken.longitude;
+    ++r.positions;
     r.fix_dimension = 3;
     if (!taken.phone_form) return;
     if (taken.speed_knots) r.speed_knots = *taken.speed_knots;

@@ -193,6 +193,7 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
             continue;
         }
         connections_.fetch_add(1);
+        connected_.store(true);
         if (type == DeviceType::Gpsd) {
             if (send_all(socket, kGpsdWatch, std::chrono::milliseconds(kWaitCycleMs)) != 0) {
                 if (!pause(backoff)) break;
@@ -220,11 +221,13 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
                 deliver(*parser, kLineEnd, sizeof kLineEnd);
             }
         }
+        connected_.store(false);
         if (received) backoff = kFirstBackoffMs;
         if (!active_.load()) break;
         if (!pause(backoff)) break;
         backoff = std::min(backoff * 2, kMaxBackoffMs);
     }
+    connected_.store(false);
     running_.store(false);
 }
 

@@ -58,6 +58,9 @@ public:
     bool running() const { return running_.load(); }
     // Connections made (TCP) or sockets bound (UDP) since start; for status and tests.
     int connections() const { return connections_.load(); }
+    // True while a TCP connection is up or the UDP socket is bound; false while the reader waits
+    // to reconnect after the peer went away (a gpsd that ended, a phone app closed).
+    bool connected() const { return connected_.load(); }
 
 private:
     void reader_main(DeviceType type, StreamAddress address);
@@ -69,6 +72,7 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> active_{false};
     std::atomic<int> connections_{0};
+    std::atomic<bool> connected_{false};
     SocketWake wake_;  // raised by stop() to end the reader's waits
     std::thread reader_;
     long long repaint_second_ = 0;  // reader thread only

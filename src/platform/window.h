@@ -57,6 +57,9 @@ public:
     // A top-down 24-bit image, bytes blue, green, red, rows of `stride` bytes.
     virtual void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) = 0;
     virtual void start_timer(int period_ms) = 0;
+    // Asks for one paint after `ms` milliseconds (a single shot, apart from the window timer); a
+    // later call replaces the one still waiting.
+    virtual void repaint_after(int /*ms*/) {}
 
     // Closes the main window (as the close box does); the program ends after it.
     virtual void close_window() = 0;

@@ -183,7 +183,7 @@ bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBit
     return true;
 }
 
-void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
+void draw_position_marker(DisplayBitmap& bitmap, int c, int r, bool greyed) {
     if (!bitmap.exists()) return;
     const int width = bitmap.width();
     for (int i = 0; i < kMarkerSize; ++i) {
@@ -193,8 +193,11 @@ void draw_position_marker(DisplayBitmap& bitmap, int c, int r) {
         if (x0 < 0) continue;
         for (int j = 0; j < kMarkerSize && x0 + j < width; ++j) {
             if (kMarkerMask[i][j] != '1') continue;
-            const std::uint8_t v = kMarkerColour[i][j] == '1' ? 0xFF : 0x00;
-            const std::uint8_t bgr[3] = {0, v, v};
+            const bool disc = kMarkerColour[i][j] == '1';
+            // Yellow and black; greyed: mid and dark grey (darker than the grey of a missing tile), so
+            // an old position never looks live.
+            const std::uint8_t v = disc ? (greyed ? 0x98 : 0xFF) : (greyed ? 0x48 : 0x00);
+            const std::uint8_t bgr[3] = {greyed ? v : std::uint8_t{0}, v, v};
             bitmap.put_overlay_pixel(x0 + j, y, bgr);
         }
     }

@@ -215,8 +215,9 @@ bool ready_fine_cell(FineCell& cell, const DisplayBitmap& bitmap, int x0, int y0
 
 // Stamp the 11 × 11 position marker (a yellow disc with black ticks and a black centre) centred on
 // bitmap pixel (c, r). Nothing when there is no bitmap; rows from the first one above the top or at
-// the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap.
-void draw_position_marker(DisplayBitmap& bitmap, int c, int r);
+// the bottom edge on are not drawn, nor any row whose first pixel lies left of the bitmap. `greyed`:
+// the same shape in light and mid grey, for a position that is no longer current.
+void draw_position_marker(DisplayBitmap& bitmap, int c, int r, bool greyed = false);
 
 // A two-pixel-wide line from bitmap pixel (c0, r0) to (c1, r1) in blue-green-red `bgr`, clipped to
 // the bitmap; segments wholly outside one side are skipped, and a segment longer than the world (a

@@ -41,6 +41,9 @@ bool valid_image(const std::uint8_t* bgr, int width, int height, int stride) {
 QtWindow::QtWindow(MainWindow& window)
     : window_(window), context_(std::make_unique<QObject>()), warning_function_(default_warning) {
     timer_ = new QTimer(context_.get());
+    wake_ = new QTimer(context_.get());
+    wake_->setSingleShot(true);
+    QObject::connect(wake_, &QTimer::timeout, context_.get(), [this] { window_.map_view()->update(); });
 }
 
 QtWindow::~QtWindow() = default;
@@ -119,6 +122,12 @@ void QtWindow::start_timer(int period_ms) {
     constexpr int kMinimumPeriod = 10;
     const int period = period_ms < kMinimumPeriod ? kMinimumPeriod : period_ms;
     run_on_window_thread([this, period] { timer_->start(period); });
+}
+
+void QtWindow::repaint_after(int ms) {
+    constexpr int kShortestWait = 10;
+    const int wait = ms < kShortestWait ? kShortestWait : ms;
+    run_on_window_thread([this, wait] { wake_->start(wait); });
 }
 
 // Dialogs: wired to the dialog implementations as they are added.

@@ -56,6 +56,8 @@ public:
     void copy_image_to_clipboard(const std::uint8_t* bgr, int width, int height, int stride) override;
     // (Re)starts the single window timer; periods below 10 ms run at 10 ms.
     void start_timer(int period_ms) override;
+    // One map repaint after `ms` (at least 10 ms); a later call restarts the wait.
+    void repaint_after(int ms) override;
     void close_window() override;
     bool run_com_settings_dialog(ComSettings& settings) override;
     void open_gps_monitor(std::function<MonitorTexts()> poll) override;
@@ -79,6 +81,7 @@ private:
     // Receiver of queued calls; deleting it drops calls still queued.
     std::unique_ptr<QObject> context_;
     QTimer* timer_ = nullptr;  // child of context_
+    QTimer* wake_ = nullptr;   // single shot of repaint_after(); child of context_
     WarningFunction warning_function_;
     int wait_cursor_depth_ = 0;
 };

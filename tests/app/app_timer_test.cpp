@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 
+#include <array>
 #include <atomic>
+#include <cstdio>
 
+#include "app/view_text.h"
 #include "app_fixture.h"
 #include "gps/garmin.h"
 #include "gps/pty_pair.h"
@@ -134,6 +137,83 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     a.window_state()->silence_ticks = 0;
     a.on_timer();
     EXPECT_EQ(a.window_state()->silence_ticks.load(), 0);
+}
+
+// An RMC sentence of a moving receiver (20 knots east) at 12:04:`second` on 8 Dec 2026, near the start.
+std::string rmc_at(int second) {
+    char body[96];
+    std::snprintf(body, sizeof body, "GPRMC,1204%02d,A,6010.500,N,02455.000,E,20.0,90.0,081226,,", second);
+    unsigned sum = 0;
+    for (const char* c = body; *c; ++c) sum ^= static_cast<unsigned char>(*c);
+    char line[128];
+    std::snprintf(line, sizeof line, "$%s*%02X\r\n", body, sum);
+    return line;
+}
+
+// The colour of a disc pixel of the position marker (blue, green, red).
+std::array<int, 3> marker_disc(const App& a) {
+    const DisplayBitmap& b = a.view().display_bitmap;
+    const std::uint8_t* p = b.row(a.view().marker_y - 2) + 3 * (a.view().marker_x - 2);
+    return {p[0], p[1], p[2]};
+}
+
+// A fix that stops coming turns old after the `stale` seconds: the title keeps its time with the age,
+// the speed and the marker lose their live look and the map says since when and why; a new fix makes
+// it live again, and Disconnect makes it old at once.
+TEST_F(AppTimer, AFixThatStopsComingIsShownAsOld) {
+    PtyPair pty;
+    VG_REQUIRE_SERIAL_PEER(pty);
+    write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\ndash=yes\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    const auto send_fix = [&](int second) {
+        const unsigned before = a.fix().snapshot().positions;
+        pty.send(rmc_at(second));
+        ASSERT_TRUE(test::wait_until([&] { return a.fix().snapshot().positions != before; }));
+    };
+    const std::array<int, 3> yellow{0, 0xFF, 0xFF};
+
+    send_fix(31);
+    window.clear();
+    PaintFrame frame = a.paint();
+    EXPECT_FALSE(a.fix_stale());
+    EXPECT_NE(window.title().find("12:04:31"), std::string::npos);
+    EXPECT_EQ(window.title().find("old"), std::string::npos);
+    EXPECT_EQ(frame.speed.text, "37 km/h E");
+    EXPECT_EQ(marker_disc(a), yellow);
+    EXPECT_EQ(frame.message.find("No fix"), std::string::npos);
+    // The window is woken when the fix turns old, not by a polling loop.
+    EXPECT_EQ(count_calls("repaint after 3050"), 1);
+
+    clock.seconds += 2;
+    EXPECT_FALSE((a.paint(), a.fix_stale()));
+    clock.seconds += 1;
+    frame = a.paint();
+    EXPECT_TRUE(a.fix_stale());
+    EXPECT_TRUE(window.title().ends_with("12:04:31 (3 s old)")) << window.title();
+    EXPECT_EQ(frame.speed.text, kStaleSpeedText);
+    EXPECT_NE(marker_disc(a), yellow);
+    EXPECT_EQ(frame.message.rfind("No fix since 12:04:31", 0), 0u) << frame.message;
+    // The silent receiver is named once the timer has seen no data; the message stays put after it.
+    a.on_timer();
+    clock.seconds += 5;
+    frame = a.paint();
+    EXPECT_EQ(frame.message.rfind("No fix since 12:04:31: no data", 0), 0u) << frame.message;
+    EXPECT_TRUE(window.title().ends_with("12:04:31 (8 s old)")) << window.title();
+
+    send_fix(40);
+    frame = a.paint();
+    EXPECT_FALSE(a.fix_stale());
+    EXPECT_EQ(window.title().find("old"), std::string::npos);
+    EXPECT_EQ(frame.speed.text, "37 km/h E");
+    EXPECT_EQ(marker_disc(a), yellow);
+
+    a.on_command(Command::Disconnect);
+    frame = a.paint();
+    EXPECT_TRUE(a.fix_stale());
+    EXPECT_TRUE(window.title().ends_with("12:04:40 (0 s old)")) << window.title();
+    EXPECT_EQ(frame.message.rfind("No fix since 12:04:40: disconnected", 0), 0u) << frame.message;
+    EXPECT_NE(marker_disc(a), yellow);
 }
 
 // The reader asks for a paint without waiting for it: nobody paints here, yet it goes on and

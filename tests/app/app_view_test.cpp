@@ -488,6 +488,20 @@ TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
     EXPECT_EQ(asked, 11);
 }
 
+// The age of an old fix in whole units, and how long each text stays (the window wakes when it changes).
+TEST(ViewText, FixAges) {
+    EXPECT_EQ(fix_age_text(-4), " (0 s old)");  // a clock set back
+    EXPECT_EQ(fix_age_text(59), " (59 s old)");
+    EXPECT_EQ(fix_age_text(60), " (1 min old)");
+    EXPECT_EQ(fix_age_text(3599), " (59 min old)");
+    EXPECT_EQ(fix_age_text(7300), " (2 h old)");
+    EXPECT_EQ(fix_age_text_lasts(8), 1);
+    EXPECT_EQ(fix_age_text_lasts(61), 59);
+    EXPECT_EQ(fix_age_text_lasts(3600 + 100), 3500);
+    for (const std::int64_t age : {0, 59, 60, 119, 3599, 3600, 86399})
+        EXPECT_NE(fix_age_text(age), fix_age_text(age + fix_age_text_lasts(age))) << age;
+}
+
 TEST(ViewText, ScaleBarLengths) {
     const auto equator = scale_bar_length(152.874, 120);  // web zoom 10 at the equator
     ASSERT_TRUE(equator);

@@ -169,6 +169,14 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     EXPECT_TRUE(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->plot);
     EXPECT_EQ(state_from(dir, "", "plot=Yes\r\nhair=5\r\n")->hair, 5);
     EXPECT_EQ(state_from(dir, "", "hair=wide\r\n")->hair, 0);
+
+    // Whole seconds 1 to 3600; anything else keeps the 3-second default.
+    EXPECT_EQ(state_from(dir, "", "")->stale_seconds, 3);
+    EXPECT_EQ(state_from(dir, "", "stale= 10 \r\n")->stale_seconds, 10);
+    EXPECT_EQ(state_from(dir, "", "stale=3600\r\n")->stale_seconds, 3600);
+    for (const char* bad : {"stale=0\r\n", "stale=3601\r\n", "stale=-5\r\n", "stale=5s\r\n", "stale=2.5\r\n",
+                            "stale=\r\n", "stale=99999999999\r\n"})
+        EXPECT_EQ(state_from(dir, "", bad)->stale_seconds, 3) << bad;
 }
 
 TEST(WindowState, BaseValues) {

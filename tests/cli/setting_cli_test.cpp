@@ -64,7 +64,7 @@ TEST(StateCli, PrintsTheWindowStateAsJson) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "{\"map_source\":4,\"device_type\":3,\"port_number\":1,\"baud_rate\":9600,\"byte_size\":8,"
-              "\"parity\":0,\"stop_bits\":0,\"flow_control\":0,\"big_maps\":0,\"hair\":0,\"dash\":\"\","
+              "\"parity\":0,\"stop_bits\":0,\"flow_control\":0,\"big_maps\":0,\"hair\":0,\"dash\":\"\",\"stale\":3,"
               "\"maps_dir\":\".\\\\Maps\",\"track_file\":\"\",\"plot\":0,\"base_enabled\":0,\"base_host\":\"\","
               "\"base_port\":0}\n");
     EXPECT_TRUE(r.err.empty());
@@ -74,12 +74,12 @@ TEST(StateCli, PrintsTheWindowStateAsJson) {
     write_file(dir / "vor_set.txt", "site=Etopo2\r\nsize=large\r\nunit=Garmin\r\nport=COM3,7200,x,7,3\r\n");
     write_file(dir / "vor_ini.txt",
                "maps=C:\\maps \"new\"\r\nhair=3\r\ndash=m\r\nfile=/tmp/track\ttab\r\nplot=yes\r\n"
-               "base=http://base.lan:8080\r\n");
+               "base=http://base.lan:8080\r\nstale=5 s\r\n");
     r = run_vortool(dir.path(), {"state"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "{\"map_source\":1,\"device_type\":5,\"port_number\":3,\"baud_rate\":9600,\"byte_size\":7,"
-              "\"parity\":0,\"stop_bits\":0,\"flow_control\":0,\"big_maps\":1,\"hair\":3,\"dash\":\"m\","
+              "\"parity\":0,\"stop_bits\":0,\"flow_control\":0,\"big_maps\":1,\"hair\":3,\"dash\":\"m\",\"stale\":3,"
               "\"maps_dir\":\"C:\\\\maps \\\"new\\\"\",\"track_file\":\"/tmp/track\\u0009tab\",\"plot\":1,"
               "\"base_enabled\":1,\"base_host\":\"base.lan\",\"base_port\":8080}\n");
     EXPECT_EQ(run_vortool(dir.path(), {"state", "extra"}).status, 2);

@@ -51,7 +51,9 @@ TEST(GarminFeed, PositionAndDateTimePackets) {
     FixRecord fix;
     feed(p, date_time_packet(2010, 2, 14, 12, 34, 56), fix);
     EXPECT_STREQ(fix.utc_text, "2010/02/14 12:34:56");
+    EXPECT_EQ(fix.positions, 0u);  // a time is no position
     feed(p, position_packet(60.175, -24.9166), fix);
+    EXPECT_EQ(fix.positions, 1u);
     EXPECT_NEAR(fix.latitude, 60.175, 1e-12);
     EXPECT_NEAR(fix.longitude, -24.9166, 1e-12);
     EXPECT_EQ(fix.fix_dimension, 3);

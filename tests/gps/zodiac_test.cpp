@@ -195,9 +195,12 @@ TEST(ZodiacFramer, Message1000DecodesPositionTimeAndFix) {
     off_globe[21] = 160000000 & 0xFFFF;
     off_globe[22] = 160000000 >> 16;
     h.fix.fix_dimension = 0;
+    const unsigned positions = h.fix.positions;
+    EXPECT_EQ(positions, 6u);  // one for each position stored above
     h.feed(zodiac_frame(1000, off_globe));
     EXPECT_NEAR(h.fix.latitude, 60.175, 1e-6);
     EXPECT_EQ(h.fix.fix_dimension, 0);
+    EXPECT_EQ(h.fix.positions, positions);
 }
 
 TEST(ZodiacFramer, SplitFramesResyncAndBadChecksums) {

@@ -144,6 +144,7 @@ TEST(PositionRequest, PhoneTrackerFormByGetOrPost) {
     EXPECT_STREQ(r.utc_text, "2023/11/14 22:13:20");
     store_position(handle_position_request("GET /?lat=1&lon=2 HTTP/1.1\r\n\r\n"), 86400, r);
     EXPECT_STREQ(r.utc_text, "1970/01/02 00:00:00");
+    EXPECT_EQ(r.positions, 2u);  // the same place again is still a new fix
 }
 
 TEST(PositionRequest, PhoneTimestamps) {

@@ -67,12 +67,16 @@ TEST(StreamSource, RealGpsdFedBySimulatorMovesTheFixAndIsFollowedAfterARestart) 
     EXPECT_STRNE(fix.utc_text, "");
     EXPECT_GT(fix.sats_in_view, 0);
     EXPECT_EQ(fix.sky[0].system, GnssSystem::Gps);
+    EXPECT_GT(fix.positions, 0u);
+    EXPECT_TRUE(source.connected());
 
-    // gpsd goes away and comes back on the same port: the source connects again by itself.
+    // gpsd goes away and comes back on the same port: the source says so and connects again by itself.
     gpsd.reset();
+    EXPECT_TRUE(test::eventually([&] { return !source.connected(); }));
     shared.update([](FixRecord& f) { f = FixRecord{}; });
     gpsd = std::make_unique<test::Gpsd>(dir.path(), sim.first_line(), port);
     EXPECT_TRUE(test::eventually([&] { return source.connections() >= 2 && near_start(shared.snapshot()); }));
+    EXPECT_TRUE(source.connected());
     source.stop();
     EXPECT_FALSE(source.running());
 }

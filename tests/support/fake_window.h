@@ -40,6 +40,7 @@ public:
         record("clipboard " + std::to_string(w) + "x" + std::to_string(h));
     }
     void start_timer(int ms) override { record("timer " + std::to_string(ms)); }
+    void repaint_after(int ms) override { record("repaint after " + std::to_string(ms)); }
     void close_window() override { record("close"); }
     bool run_com_settings_dialog(ComSettings& settings) override {
         record("dialog com");

@@ -412,6 +412,14 @@ TEST_F(MainWindowTest, AFixNoticeFromAThreadPaintsOnceLaterWithoutWaiting) {
     EXPECT_EQ(notice.posts(), 1);
     EXPECT_EQ(view()->paint_count(), before);
     EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
+
+    // A wake-up asked for later paints once, when it is due; asking again replaces the waiting one.
+    services->repaint_after(5000);
+    services->repaint_after(30);
+    const int woken = view()->paint_count();
+    EXPECT_TRUE(wait_until([&] { return view()->paint_count() > woken; }));
+    QTest::qWait(100);
+    EXPECT_EQ(view()->paint_count(), woken + 1);
 }
 
 TEST_F(MainWindowTest, ClipboardGetsACopyOfTheImageInTrueColours) {
