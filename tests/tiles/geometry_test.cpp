@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <set>
@@ -170,7 +171,7 @@ TEST(Geometry, WebZoomsBetweenTheLevels) {
     // Their tiles have files of their own beside the levels' folders.
     const TileKey key = tile_key(h.x, h.y, z11, osm, false);
     EXPECT_TRUE(tile_in_world(key));
-    EXPECT_EQ(tile_paths(key, "m").full_path, "m/OS/z11/592/vor_z11_592_1165.png");
+    EXPECT_EQ(std::filesystem::path(tile_paths(key, "m").full_path).generic_string(), "m/OS/z11/592/vor_z11_592_1165.png");
     // A catalogue entry with all five levels goes on to zoom 19, one with fewer to its last level's;
     // packs keep their levels.
     Catalogue cat;
