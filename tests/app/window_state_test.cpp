@@ -357,6 +357,14 @@ TEST(Manual, StatesTheProgramsDefaultsAndCommandIds) {
         std::string written = default_file_contents(file);
         EXPECT_EQ(stated, written);
     }
+    // The demonstration of scripts/run writes the same default lines when the files are missing.
+    const std::string run = test::read_file(test::shared_testdata() / ".." / ".." / "scripts" / "run");
+    for (const char* file : {"vor_set.txt", "vor_ini.txt"}) {
+        std::string line = default_file_contents(file);
+        for (std::size_t at = 0; (at = line.find_first_of("\\\r\n", at)) != std::string::npos; at += 2)
+            line.replace(at, 1, line[at] == '\\' ? "\\\\" : line[at] == '\r' ? "\\r" : "\\n");
+        EXPECT_NE(run.find("printf '" + line + "' >" + file), std::string::npos) << line;
+    }
     const std::string pos = manual_paragraph("**`vor_pos.txt`**");
     EXPECT_NE(pos.find("`N 60 10 30` and `E 24 55 00` (the default)"), std::string::npos);
     EXPECT_EQ(default_file_contents("vor_pos.txt"), "N 60 10 30\r\nE 24 55 00\r\n");
