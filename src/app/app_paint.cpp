@@ -242,7 +242,9 @@ PaintFrame App::paint() {
     draw_overlays(fix);
     view_.display_bitmap.set_overlay_sink(nullptr);
     frame.bitmap = &view_.display_bitmap;
-    if (layer_.make_fine_cells(layer_source(false)) && window_) window_->invalidate(false);
+    const bool more = layer_.make_fine_cells(layer_source(false));
+    if (more && window_) window_->invalidate(false);
+    frame.view_complete = !more && layer_.cells_to_compose() == 0;
     layer_.fill(frame, view_.display_bitmap);
 
     const int kmh = speed_kmh(fix.speed_knots);

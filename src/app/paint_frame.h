@@ -44,6 +44,9 @@ struct PaintFrame {
     int tiles_left = 0;
     int failed_tiles = 0;
     std::string failure_reason;
+    // False while the cells of a new view (or their sharp pictures) are still being drawn over the
+    // next paints; tiles still downloading do not count.
+    bool view_complete = true;
     // Night mode: the window layer dims and colour-shifts the map and the toolbar as it draws them and
     // uses dark colours for the speed text; the display bitmap itself is untouched.
     bool night = false;

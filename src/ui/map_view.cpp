@@ -260,7 +260,8 @@ void MapView::paintEvent(QPaintEvent* event) {
         const PaintFrame frame = frame_source_();
         painter.fillRect(event->rect(), QColor::fromRgb(frame.night ? kNightBackground : kBackground));
         draw_frame(painter, frame, width(), drag_offset());
-        if (!first_map_shown_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists()) {
+        if (!first_map_shown_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists() &&
+            frame.view_complete) {
             // After this paint has reached the window: a grab made from inside the paint would be empty.
             first_map_shown_ = true;
             QTimer::singleShot(0, this, &MapView::first_map_painted);

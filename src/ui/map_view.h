@@ -96,7 +96,8 @@ Q_SIGNALS:
     void key_released(int key);
     // The client area changed size.
     void resized(int width, int height);
-    // Once, after the first paint that showed a map (a frame with a bitmap) has reached the window.
+    // Once, after the first paint that showed a whole view (a frame with a bitmap, its cells all
+    // drawn) has reached the window.
     void first_map_painted();
     // The widget is now painted at another device scale (moved to a screen of another density).
     void device_scale_changed(int scale);

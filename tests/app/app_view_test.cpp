@@ -119,8 +119,10 @@ TEST_F(AppView, ALargeResizeIsComposedOverThePaintsThatFollowIt) {
     const std::size_t middle = (std::size_t(g.rows / 2) * 256 * a.mosaic().width + std::size_t(g.columns / 2) * 256) * 3;
     for (std::size_t k : {0, 1}) EXPECT_EQ(a.mosaic().pixels[middle + k], classic[(std::size_t(256) * 512 + 256) * 3 + k]);  // a kept cell
     EXPECT_EQ(a.mosaic().pixels[0], kMosaicGrey);  // a corner cell, still to compose
+    EXPECT_FALSE(a.paint().view_complete);  // a screenshot waits for the rest
     EXPECT_GE(compose_view(), 1);
     EXPECT_TRUE(mosaic_has_picture(0, 0));
+    EXPECT_TRUE(a.paint().view_complete);
     Mosaic whole;
     ASSERT_TRUE(build_mosaic(a.tile_paths(), MapSource::VirtualEarth, false, g, whole));
     ASSERT_EQ(a.mosaic().width, whole.width);
