@@ -271,7 +271,7 @@ void App::on_size(int width, int height) {
     if (window_) window_->invalidate(true);
     if (view_loaded_ && !(layer_.grid_for(view_.centre_x, view_.centre_y) == layer_.grid())) {
         view_.pending = view_.centre();
-        load_pending_view(Variant::CacheOnlyThenOnline);
+        load_pending_view(Variant::CacheOnlyThenOnline, true);
         return;
     }
     rebuild_bitmap();
@@ -330,7 +330,7 @@ LayerSource App::layer_source(bool with_context) const {
     return src;
 }
 
-MapLayer::Shown App::show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force) {
+MapLayer::Shown App::show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force, bool bitmap_later) {
     const MapLayer::Shown shown = layer_.show(layer_source(), level, cx, cy, fetch, force);
     if (shown == MapLayer::Shown::NoTiles) return shown;
     view_.level = level;
@@ -341,7 +341,10 @@ MapLayer::Shown App::show_view(int level, int cx, int cy, MapLayer::Fetch fetch,
         if (window_) window_->warning_box(kMosaicFailedText);
         return shown;
     }
-    rebuild_bitmap();
+    if (bitmap_later)
+        bitmap_due_ = true;
+    else
+        rebuild_bitmap();
     if (window_) window_->invalidate(true);
     return shown;
 }
@@ -360,6 +363,7 @@ bool App::background() const { return ws_ && layer_.background(layer_source(fals
 void App::request_view_tiles(bool all) { layer_.request(layer_source(), all); }
 
 void App::rebuild_bitmap() {
+    bitmap_due_ = false;
     if (!layer_.mosaic().exists()) return;
     layer_.overlays_cleared();
     if (!build_display_bitmap(layer_.mosaic(), view_.display_bitmap) && window_) window_->warning_box(kDisplayBitmapFailedText);
@@ -371,7 +375,7 @@ void App::normalise_pending() {
     t.y = clamp_view_y(t.y, t.level, source());
 }
 
-bool App::load_pending_view(Variant variant) {
+bool App::load_pending_view(Variant variant, bool bitmap_later) {
     const bool fetch = variant == Variant::Fetch ||
                        ((variant == Variant::ByOnline || variant == Variant::CacheOnlyThenOnline) &&
                         may_fetch());
@@ -379,8 +383,8 @@ bool App::load_pending_view(Variant variant) {
                                 : background() ? MapLayer::Fetch::Later
                                                : MapLayer::Fetch::Now;
     // Fetch asks the source again for every cell, even when the cells are those shown.
-    return show_view(view_.pending.level, view_.pending.x, view_.pending.y, how, variant == Variant::Fetch) !=
-           MapLayer::Shown::MosaicFailed;
+    return show_view(view_.pending.level, view_.pending.x, view_.pending.y, how, variant == Variant::Fetch,
+                     bitmap_later) != MapLayer::Shown::MosaicFailed;
 }
 
 void App::auto_pan_off() {

@@ -159,9 +159,10 @@ private:
     // loading a view and requesting tiles; a paint does without).
     LayerSource layer_source(bool with_context = true) const;
     // Shows the view of `level` around (cx, cy) through the layer: on success it becomes the view,
-    // its bitmap is made and the window invalidated. NoTiles leaves the current view; MosaicFailed
-    // has shown its message.
-    MapLayer::Shown show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force = false);
+    // its bitmap is made (by the next paint when `bitmap_later`) and the window invalidated. NoTiles
+    // leaves the current view; MosaicFailed has shown its message.
+    MapLayer::Shown show_view(int level, int cx, int cy, MapLayer::Fetch fetch, bool force = false,
+                              bool bitmap_later = false);
     // True when the current source's tiles are fetched in the background.
     bool background() const;
     // Asks for the view's missing tiles (all of them when `all`, to replace cached ones) in the
@@ -186,9 +187,12 @@ private:
     // The opened GPX file's lines and waypoints over the display bitmap.
     void draw_gpx();
     void rebuild_bitmap();
+    // A resize made a larger view: its display bitmap (megabytes to allocate and fill) is made by
+    // the next paint rather than in the resize handler as well.
+    bool bitmap_due_ = false;
     // Prepares the tiles of the pending view and, when that succeeds, makes it current and composes
     // it. False only when composing failed (its message has been shown).
-    bool load_pending_view(Variant variant);
+    bool load_pending_view(Variant variant, bool bitmap_later = false);
     void normalise_pending();
     // Sets the map area for a client area.
     void set_map_area(int client_width, int client_height);

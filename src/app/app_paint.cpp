@@ -206,6 +206,7 @@ PaintFrame App::paint() {
     // Tiles that arrived in the background go into their cells; what one paint cannot draw in its
     // few milliseconds asks for another paint.
     if (view_loaded_) {
+        if (bitmap_due_) rebuild_bitmap();
         bool rebuild = false;
         if (layer_.take_landed(layer_source(false), view_.display_bitmap, rebuild) && window_) window_->invalidate(false);
         if (rebuild) rebuild_bitmap();

@@ -143,7 +143,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // The display bitmap as a BMP file: the 14-byte file header, then the block unchanged (its header
 // says 24 bits, top-down rows).
 bool write_bmp(const std::string& path, const DisplayBitmap& bitmap) {
-    const std::vector<std::uint8_t>& block = bitmap.block();
+    const BitmapBlock& block = bitmap.block();
     const std::uint32_t file_size = static_cast<std::uint32_t>(14 + block.size());
     const std::uint32_t offset = 14 + kBitmapHeaderSize;
     const std::uint8_t header[14] = {'B', 'M',

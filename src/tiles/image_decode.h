@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "tiles/map_source.h"
@@ -68,6 +71,29 @@ protected:
     ~OverlaySink() = default;
 };
 
+// An allocator whose vectors leave new bytes uninitialised when resized: the display bitmap's block
+// is written whole right after it is sized, so zero-filling a large one first would only double the
+// window thread's work.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    UninitialisedAllocator() = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using BitmapBlock = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+
 class DisplayBitmap {
 public:
     bool exists() const { return !block_.empty(); }
@@ -77,7 +103,7 @@ public:
     int height() const { return height_; }
     int stride() const { return stride_; }
     // The whole block, header first.
-    const std::vector<std::uint8_t>& block() const { return block_; }
+    const BitmapBlock& block() const { return block_; }
     // The pixel rows after the header; null when there is no bitmap.
     std::uint8_t* pixels() { return exists() ? block_.data() + kBitmapHeaderSize : nullptr; }
     const std::uint8_t* pixels() const { return exists() ? block_.data() + kBitmapHeaderSize : nullptr; }
@@ -105,7 +131,7 @@ public:
 
 private:
     friend bool make_display_bitmap(int width, int height, const Mosaic& mosaic, DisplayBitmap& bitmap);
-    std::vector<std::uint8_t> block_;
+    BitmapBlock block_;
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;

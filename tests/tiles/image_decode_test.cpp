@@ -461,7 +461,7 @@ TEST(BuildDisplayBitmap, HeaderAndBlueGreenRedRows) {
 
     DisplayBitmap bitmap;
     ASSERT_TRUE(build_display_bitmap(false, mosaic, bitmap));
-    const std::vector<std::uint8_t>& block = bitmap.block();
+    const BitmapBlock& block = bitmap.block();
     ASSERT_EQ(block.size(), 512u * 1536 + 40);
     const std::uint8_t header[40] = {40, 0, 0, 0, 0x00, 0x02, 0, 0, 0x00, 0xFE, 0xFF, 0xFF, 1, 0, 24, 0};
     EXPECT_TRUE(std::equal(header, header + 40, block.begin()));
