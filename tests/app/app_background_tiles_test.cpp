@@ -105,10 +105,23 @@ protected:
         return lines;
     }
 
-    // A catalogue source "Loop" at `url_template` with two connections per host, and a large view.
-    void write_loop_source(const std::string& url_template, const std::string& ini_lines = "") {
+    // A catalogue source "Loop" at `url_template` with two connections per host, and a view of `size`.
+    void write_loop_source(const std::string& url_template, const std::string& ini_lines = "",
+                           const std::string& size = "large") {
         write_file(dir / "vor_src.txt", "Loop|map|" + url_template + "||Test|conn=2\r\n");
-        write_settings("site=Loop\r\nsize=large\r\n", ini_lines);
+        write_settings("site=Loop\r\nsize=" + size + "\r\n", ini_lines);
+    }
+    // The window started on "Loop" served by a loopback server answering `reply`, a small view
+    // filled in the background; `adjust` changes the options first.
+    void start_loop(std::function<ScriptedReply(const std::string&)> reply,
+                    const std::function<void(AppOptions&)>& adjust = {}) {
+        server = std::make_unique<LoopbackHttpServer>(std::move(reply));
+        write_loop_source(server->url("/{z}/{x}/{y}.png"), "", "small");
+        AppOptions o = options();
+        o.background_tiles = true;
+        if (adjust) adjust(o);
+        app = std::make_unique<App>(dir.path(), o);
+        app->create(window);
     }
 
     const std::filesystem::path kTile = shared_testdata() / "images/bench/map256-rgb.png";
@@ -250,15 +263,10 @@ TEST_F(BackgroundTiles, ReloadKeepsTheCachedTilesWhenTheServerFails) {
 // probe do not answer, yet every pan and a larger window ask for their new cells at once, Offline
 // stops that and Online asks for the view's missing cells at once, without a box.
 TEST_F(BackgroundTiles, OwnSourceFillsAfterPansResizesAndOnlineWithTheProbeHostsUnreachable) {
-    server = std::make_unique<LoopbackHttpServer>([this](const std::string&) { return tile_reply(); });
-    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
-    write_settings("site=Loop\r\nsize=small\r\n");
-    AppOptions o = options();
-    o.background_tiles = true;
-    o.start_probe = true;
-    o.probe.first_site = o.probe.second_site = "http://127.0.0.1:1/";
-    app = std::make_unique<App>(dir.path(), o);
-    app->create(window);
+    start_loop([this](const std::string&) { return tile_reply(); }, [](AppOptions& o) {
+        o.start_probe = true;
+        o.probe.first_site = o.probe.second_site = "http://127.0.0.1:1/";
+    });
     auto every_cell_filled = [&] {
         const ViewGrid g = app->grid();
         for (int r = 0; r < g.rows; ++r)
@@ -336,13 +344,7 @@ TEST_F(BackgroundTiles, ASilentHostIsPausedNotAskedOnEveryMove) {
 // view by exactly the dragged pixels, and the marker sits on its map place.
 TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixels) {
     start_pos = "N 60 10 30\r\nE 24 55 00\r\n";  // not on a tile corner at any level
-    server = std::make_unique<LoopbackHttpServer>([this](const std::string&) { return tile_reply(); });
-    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
-    write_settings("site=Loop\r\nsize=small\r\n");
-    AppOptions o = options();
-    o.background_tiles = true;
-    app = std::make_unique<App>(dir.path(), o);
-    app->create(window);
+    start_loop([this](const std::string&) { return tile_reply(); });
     const WorldPixel start = geo_to_pixel(kStartLat, kStartLon, MapSource::OpenStreetMap, 2);
     EXPECT_EQ(app->view().centre_x, start.x);
     EXPECT_EQ(app->view().centre_y, start.y);
@@ -393,13 +395,7 @@ TEST_F(BackgroundTiles, AnyWindowFillsWithTheSourcesTilesAndADragMovesByItsPixel
 TEST_F(BackgroundTiles, ACatalogueSourcesWaitingCellsShowItsCoarserTileEnlarged) {
     ScriptedReply silent;
     silent.silent = true;
-    server = std::make_unique<LoopbackHttpServer>([silent](const std::string&) { return silent; });
-    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
-    write_settings("site=Loop\r\nsize=small\r\n");
-    AppOptions o = options();
-    o.background_tiles = true;
-    app = std::make_unique<App>(dir.path(), o);
-    app->create(window);
+    start_loop([silent](const std::string&) { return silent; });
     const CatalogueEntry* loop = app->current_entry();
     ASSERT_NE(loop, nullptr);
     // Level 1 cached in the source's own folder, then the view moved: its new cells wait.
@@ -438,21 +434,16 @@ TEST_F(BackgroundTiles, ScaleTwoCellsTurnSharpFromTheNextZoomsTilesWithinTheConn
     const std::filesystem::path fine_file = shared_testdata() / "images/bench/map256-palette.png";
     const std::string fine = read_file(fine_file);
     // Kept-alive connections, so that the server's count of open ones is the client's.
-    server = std::make_unique<LoopbackHttpServer>([&](const std::string& request) {
-        // Level 2 is web zoom 10; its quarters come from zoom 11 and wait for the gate.
-        const bool quarter = request.rfind("GET /11/", 0) == 0;
-        if (quarter) gate.pass();
-        ScriptedReply reply = ScriptedReply::make(200, "image/png", quarter ? fine : coarse, true);
-        reply.keep_alive = true;
-        return reply;
-    });
-    write_file(dir / "vor_src.txt", "Loop|map|" + server->url("/{z}/{x}/{y}.png") + "||Test|conn=2\r\n");
-    write_settings("site=Loop\r\nsize=small\r\n");
-    AppOptions o = options();
-    o.background_tiles = true;
-    o.device_scale = 2;
-    app = std::make_unique<App>(dir.path(), o);
-    app->create(window);
+    start_loop(
+        [&](const std::string& request) {
+            // Level 2 is web zoom 10; its quarters come from zoom 11 and wait for the gate.
+            const bool quarter = request.rfind("GET /11/", 0) == 0;
+            if (quarter) gate.pass();
+            ScriptedReply reply = ScriptedReply::make(200, "image/png", quarter ? fine : coarse, true);
+            reply.keep_alive = true;
+            return reply;
+        },
+        [](AppOptions& o) { o.device_scale = 2; });
     ASSERT_EQ(app->view().level, 2);
     EXPECT_EQ(app->tiles_left(), 4u + 16u);
     // The 1x tiles land while the quarters are held: no cell is sharp yet, none is grey.
