@@ -54,7 +54,9 @@ std::vector<std::uint32_t> encode(const Feature& feature) {
 
 void expect_value(const Value& value, const json& expected, const std::string& where) {
     SCOPED_TRACE(where);
-    const auto& [kind, v] = *expected.items().begin();
+    const auto first = expected.begin();
+    const std::string kind = first.key();
+    const json& v = first.value();
     if (kind == "string_value") {
         EXPECT_EQ(value.kind, Value::Kind::String);
         EXPECT_EQ(value.string, v.is_string() ? v.get<std::string>() : v.dump());  // 076 writes a number
