@@ -1,5 +1,6 @@
 #include "tiles/pmtiles_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 

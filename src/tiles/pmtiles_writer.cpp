@@ -44,11 +44,17 @@ std::unique_ptr<Writer> Writer::create(const std::string& path, const WriterOpti
         return nullptr;
     }
     w->spool_path_ = spool.string();
+    w->spool_read_ = open_file(spool, O_RDONLY);
+    if (w->spool_read_ < 0) {
+        error = "\"" + path + "\": cannot be written (" + std::strerror(errno) + ")";
+        return nullptr;
+    }
     return w;
 }
 
 Writer::~Writer() {
     if (spool_ >= 0) close_file(spool_);
+    if (spool_read_ >= 0) close_file(spool_read_);
     if (!spool_path_.empty()) remove_file(spool_path_);
 }
 
@@ -68,7 +74,7 @@ bool Writer::add_tile(int z, int x, int y, std::span<const std::uint8_t> bytes) 
         const Content& c = contents_[it->second];
         if (c.length != bytes.size()) continue;
         seen.resize(c.length);
-        if (!read_file_at(spool_, c.spool_offset, seen, why)) {
+        if (!read_file_at(spool_read_, c.spool_offset, seen, why)) {
             failed_ = true;
             return false;
         }
@@ -203,7 +209,7 @@ bool Writer::finish(std::string& error) {
     for (std::size_t i = 0; ok && i < write_order.size(); ++i) {
         const Content& c = contents_[write_order[i]];
         bytes.resize(c.length);
-        ok = read_file_at(spool_, c.spool_offset, bytes, why) && write_all(fd, bytes.data(), bytes.size());
+        ok = read_file_at(spool_read_, c.spool_offset, bytes, why) && write_all(fd, bytes.data(), bytes.size());
     }
     close_file(fd);
     if (!ok || !replace_file_durably(temp, path_)) {

@@ -70,7 +70,8 @@ private:
     };
     std::string path_, spool_path_;
     WriterOptions options_;
-    int spool_ = -1;
+    int spool_ = -1;       // written at its end
+    int spool_read_ = -1;  // read back at any offset (a descriptor of its own: no shared position)
     std::uint64_t spool_size_ = 0;
     std::vector<Tile> tiles_;
     std::vector<Content> contents_;

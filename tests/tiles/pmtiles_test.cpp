@@ -5,7 +5,9 @@
 
 #include <fstream>
 #include <map>
+#include <thread>
 
+#include "support/map_pack.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
 #include "tiles/pmtiles_file.h"
@@ -150,6 +152,27 @@ TEST(Pmtiles, OurArchivesAreReadByUsAndByThePeer) {
                                                                                      (compression_available(Compression::zstd) ? 0 : 2));
 }
 
+// The view reads tiles from several threads at once: leaves are read, cached and (with a cache of
+// a few leaves) dropped again concurrently, every tile still right.
+TEST(Pmtiles, ManyThreadsReadOneArchive) {
+    test::TempDir dir;
+    WriterOptions options;
+    options.always_leaves = true;
+    options.leaf_entries = 40;
+    options.tile_compression = Compression::none;
+    std::string error;
+    auto writer = Writer::create((dir / "t.pmtiles").string(), options, error);
+    for (const auto& [a, body] : tile_set())
+        writer->add_tile(a.z, static_cast<int>(a.x), static_cast<int>(a.y),
+                         std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
+    ASSERT_TRUE(writer->finish(error)) << error;
+    const auto archive = Archive::open(LocalFileSource::open((dir / "t.pmtiles").string(), error), error, 4096);
+    ASSERT_TRUE(archive) << error;
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) readers.emplace_back([&] { expect_tile_set(*archive); });
+    for (auto& t : readers) t.join();
+}
+
 TEST(Pmtiles, HostileArchivesAreRefused) {
     test::TempDir dir;
     std::string error;
@@ -234,6 +257,37 @@ TEST(Pmtiles, HostileArchivesAreRefused) {
     EXPECT_FALSE(decode_directory(std::vector<std::uint8_t>{2, 1, 0, 1, 1, 1, 1, 1, 0}, error));  // ids not increasing
     EXPECT_FALSE(decode_directory(std::vector<std::uint8_t>{1, 1, 1, 0, 1}, error));               // length 0
     EXPECT_FALSE(decode_directory(std::vector<std::uint8_t>{1, 1, 1, 1, 1, 9}, error));            // bytes left over
+}
+
+// A vector MBTiles pack (written by the sqlite3 tool): recognised only when asked for, its layers
+// read from the json row, its gzip tiles given as plain MVT; layer lists name their schema.
+TEST(Pmtiles, VectorPacksAndTheirLayers) {
+    test::TempDir dir;
+    std::string error;
+    const std::string mvt = "\x1a\x05water";  // what the tile holds does not matter here
+    const auto packed = *compress(Compression::gzip, std::span(reinterpret_cast<const std::uint8_t*>(mvt.data()), mvt.size()), error);
+    write_all_bytes(dir / "tile.gz", packed);
+    const std::string json = R"({"vector_layers":[{"id":"water","minzoom":0,"maxzoom":14,"fields":{"class":"String"}},)"
+                             R"({"id":"transportation","fields":{}},{"id":"place"}]})";
+    ASSERT_TRUE(test::make_pack(dir / "v.mbtiles", {{"name", "Vec"}, {"format", "pbf"}, {"json", json}},
+                                {{3, 4, 5, dir / "tile.gz"}}));
+    EXPECT_FALSE(MbtilesPack::open((dir / "v.mbtiles").string(), error));
+    const auto pack = MbtilesPack::open((dir / "v.mbtiles").string(), error, true);
+    ASSERT_TRUE(pack) << error;
+    ASSERT_EQ(pack->info().vector_layers.size(), 3u);
+    EXPECT_EQ(pack->info().vector_layers[0].fields, std::vector<std::string>{"class"});
+    EXPECT_EQ(pack->info().vector_layers[0].max_zoom, 14);
+    EXPECT_EQ(pack->info().vector_layers[1].min_zoom, -1);
+    const auto tile = pack->read_tile(3, 4, 7 - 5);
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(std::string(tile->begin(), tile->end()), mvt);
+    EXPECT_STREQ(guess_tile_schema(pack->info().vector_layers), "openmaptiles");
+
+    const auto protomaps = parse_vector_layers(R"({"vector_layers":[{"id":"earth"},{"id":"roads"},{"id":"water"},{"id":"places"}]})", error);
+    EXPECT_STREQ(guess_tile_schema(*protomaps), "protomaps");
+    EXPECT_STREQ(guess_tile_schema(*parse_vector_layers(R"({"vector_layers":[{"id":"contours"}]})", error)), "unknown");
+    EXPECT_FALSE(parse_vector_layers("[1,2", error));
+    EXPECT_FALSE(parse_vector_layers(R"({"vector_layers":[{"name":"no id"}]})", error));
 }
 
 }  // namespace
