@@ -1,6 +1,8 @@
-// vortool pack: map packs (MBTiles).
+// vortool pack: map packs (MBTiles, PMTiles).
 //   vortool pack info FILE     what a pack holds: name, format, scheme, zooms, bounds, attribution,
-//                              tiles per zoom; a pack that cannot be read is refused with the reason
+//                              tiles per zoom; for PMTiles the header (tile type, compressions,
+//                              centre, counts); for vector packs the layers and the schema they
+//                              suggest; a pack that cannot be read is refused with the reason
 //   vortool pack export ...    the cached tiles of an area written as a new pack (no downloads);
 //                              refused for sources whose terms forbid offline archives (nobulk)
 #include <cmath>
@@ -21,6 +23,8 @@
 #include "settings/text_scan.h"
 #include "tiles/geometry.h"
 #include "tiles/mbtiles.h"
+#include "tiles/pmtiles_file.h"
+#include "tiles/vector_layers.h"
 #include "tiles/tile_naming.h"
 
 namespace vg::cli {
@@ -35,9 +39,57 @@ std::string bounds_text(double west, double south, double east, double north) {
     return fixed_text(west, 6) + ',' + fixed_text(south, 6) + ',' + fixed_text(east, 6) + ',' + fixed_text(north, 6);
 }
 
-int info(const char* path) {
+// The layers of a vector pack, one line each, and the schema they suggest.
+void print_layers(const std::vector<VectorLayer>& layers) {
+    for (const VectorLayer& l : layers) {
+        std::string line = "layer: " + l.id;
+        if (l.min_zoom >= 0 || l.max_zoom >= 0)
+            line += " (zooms " + std::to_string(l.min_zoom) + "-" + std::to_string(l.max_zoom) + ")";
+        for (std::size_t i = 0; i < l.fields.size(); ++i) line += (i ? ", " : ": ") + l.fields[i];
+        std::printf("%s\n", printable_text(line).c_str());
+    }
+    std::printf("schema: %s\n", guess_tile_schema(layers));
+}
+
+double degrees(std::int32_t e7) { return e7 / 1e7; }
+
+int pmtiles_info(const char* path) {
     std::string error;
-    const auto pack = MbtilesPack::open(path, error);
+    const auto archive = pmtiles::Archive::open_file(path, error);
+    const auto metadata = archive ? archive->metadata(error) : std::nullopt;
+    if (!metadata) {
+        std::fprintf(stderr, "vortool pack: %s\n", printable_text(error).c_str());
+        return 1;
+    }
+    const pmtiles::Header& h = archive->header();
+    std::vector<VectorLayer> layers;
+    if (const auto parsed = parse_vector_layers(*metadata, error)) layers = *parsed;
+    std::printf("type: pmtiles\n");
+    std::printf("tile type: %s\n", pmtiles::tile_type_name(h.tile_type));
+    std::printf("tile compression: %s\n", compression_name(h.tile_compression));
+    std::printf("internal compression: %s\n", compression_name(h.internal_compression));
+    std::printf("zooms: %d-%d\n", h.min_zoom, h.max_zoom);
+    std::printf("bounds: %s\n", bounds_text(degrees(h.min_lon_e7), degrees(h.min_lat_e7), degrees(h.max_lon_e7),
+                                            degrees(h.max_lat_e7)).c_str());
+    std::printf("center: %s,%s zoom %d\n", fixed_text(degrees(h.center_lon_e7), 6).c_str(),
+                fixed_text(degrees(h.center_lat_e7), 6).c_str(), h.center_zoom);
+    std::printf("tiles: %llu (entries %llu, distinct %llu)\n", static_cast<unsigned long long>(h.addressed_tiles),
+                static_cast<unsigned long long>(h.tile_entries), static_cast<unsigned long long>(h.tile_contents));
+    std::printf("clustered: %s\n", h.clustered ? "yes" : "no");
+    if (h.tile_type == pmtiles::TileType::mvt) print_layers(layers);
+    return 0;
+}
+
+bool is_pmtiles(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    char magic[7] = {};
+    return in.read(magic, 7) && std::memcmp(magic, "PMTiles", 7) == 0;
+}
+
+int info(const char* path) {
+    if (is_pmtiles(path)) return pmtiles_info(path);
+    std::string error;
+    const auto pack = MbtilesPack::open(path, error, true);
     if (!pack) {
         std::fprintf(stderr, "vortool pack: %s\n", error.c_str());
         return 1;
@@ -59,6 +111,7 @@ int info(const char* path) {
     if (!counts) std::printf("tiles per zoom: not counted (more than can be counted quickly)\n");
     for (std::size_t z = 0; counts && z < counts->size(); ++z)
         if ((*counts)[z] > 0) std::printf("tiles at zoom %zu: %lld\n", z, (*counts)[z]);
+    if (i.format == "pbf") print_layers(i.vector_layers);
     return 0;
 }
 

@@ -238,14 +238,18 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
 
-        {"pack", run_pack, "describe a map pack (MBTiles), or export cached tiles as one",
+        {"pack", run_pack, "describe a map pack (MBTiles, PMTiles), or export cached tiles as one",
          {"vortool pack info FILE",
           "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles"},
-         "info prints what a raster map pack holds: name, format, scheme, zooms, bounds, attribution and the "
-         "number of tiles at each zoom; control characters in the pack's text are printed as \\xNN escapes. The "
+         "info prints what a map pack holds. For an MBTiles pack: name, format, scheme, zooms, bounds, "
+         "attribution and the number of tiles at each zoom. For a PMTiles archive: tile type, tile and "
+         "internal compressions, zooms, bounds, centre, the numbers of tiles, entries and distinct tiles, and "
+         "whether it is clustered. For vector packs (MBTiles format pbf, PMTiles tile type mvt) also each layer "
+         "with its zooms and fields, and the tile schema the layers suggest (openmaptiles, protomaps or "
+         "unknown). Control characters in the pack's text are printed as \\xNN escapes. The "
          "pack is opened read only and never changed. A pack that cannot be used (damaged, not a map pack, "
-         "vector tiles, WebP, an endless or enormous view or table) is refused with the reason, naming the "
-         "file.\n"
+         "WebP, a compression not in this build, an endless or enormous view or table) is refused with the "
+         "reason, naming the file.\n"
          "\n"
          "export writes the cached tiles of a source inside an area as a new raster pack (MBTiles 1.3, TMS rows) "
          "that this program and others read; it downloads nothing, and prints the number of tiles of each level. "

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/temp_files.h"
 #include "settings/text_scan.h"
+#include "tiles/compression.h"
 
 namespace vg {
 namespace {
@@ -127,7 +128,7 @@ std::unique_ptr<PackDatabase> PackDatabase::open(const std::string& path, const 
 
 PackDatabase::~PackDatabase() { sqlite3_close(db_); }
 
-std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::string& error) {
+std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::string& error, bool vector_allowed) {
     std::unique_ptr<MbtilesPack> pack(new MbtilesPack);
     pack->info_.path = path;
     // Deduplicating writers (mbutil) make `tiles` a view joining two tables.
@@ -143,6 +144,7 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
     if (sqlite3_prepare_v2(db.handle(), "SELECT name, value FROM metadata", -1, &meta, nullptr) != SQLITE_OK)
         return refuse("not a map pack (" + db.failure() + ")");
     PackInfo& info = pack->info_;
+    std::string json;
     int rc;
     while ((rc = sqlite3_step(meta)) == SQLITE_ROW) {
         const std::string key = column_text(meta, 0), value = column_text(meta, 1);
@@ -151,6 +153,7 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
         else if (key == "scheme") info.scheme = value;
         else if (key == "attribution") info.attribution = value;
         else if (key == "description") info.description = value;
+        else if (key == "json") json = value;
         else if (key == "minzoom") info.min_zoom = std::atoi(value.c_str());
         else if (key == "maxzoom") info.max_zoom = std::atoi(value.c_str());
         else if (key == "bounds")
@@ -185,7 +188,13 @@ std::unique_ptr<MbtilesPack> MbtilesPack::open(const std::string& path, std::str
         if (db.ran_out()) return refuse("damaged map pack (tiles: " + db.failure() + ")");
     }
     if (info.format == "jpeg") info.format = "jpg";
-    if (info.format == "pbf" || info.format == "mvt") return refuse("vector tiles (" + info.format + ") cannot be drawn; only raster packs (png, jpg) are read");
+    if (info.format == "mvt") info.format = "pbf";
+    if (info.format == "pbf" && vector_allowed) {
+        std::string ignored;
+        info.vector_layers = parse_vector_layers(json, ignored).value_or(std::vector<VectorLayer>{});
+        return pack;
+    }
+    if (info.format == "pbf") return refuse("vector tiles (" + info.format + ") cannot be drawn; only raster packs (png, jpg) are read");
     if (info.format == "webp") return refuse("WebP tiles cannot be decoded here; only png and jpg packs are read");
     if (info.format != "png" && info.format != "jpg")
         return refuse(info.format.empty() ? "no tile format and no tiles" : "unknown tile format \"" + info.format + "\"");
@@ -221,6 +230,12 @@ std::optional<std::vector<std::uint8_t>> MbtilesPack::read_tile(int zoom, int x,
         if (p && size > 0) {
             bytes.emplace(p, p + size);
             outcome = PackTileStatus::found;
+            if (info_.format == "pbf" && size >= 2 && p[0] == 0x1f && p[1] == 0x8b) {
+                std::string why;
+                bytes = decompress(Compression::gzip, *bytes, kTileBodyLimit, why);
+                if (!bytes)
+                    outcome = why.starts_with("decompresses to more") ? PackTileStatus::too_large : PackTileStatus::unreadable;
+            }
         }
     } else if (rc == SQLITE_TOOBIG) {
         outcome = PackTileStatus::too_large;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tiles/vector_layers.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -75,27 +77,31 @@ enum class PackTileStatus {
 struct PackInfo {
     std::string path;
     std::string name;         // metadata `name`; the file's base name when missing
-    std::string format;       // "png" or "jpg"
+    std::string format;       // "png" or "jpg"; "pbf" for a vector pack (opened with vector_allowed)
     std::string scheme;       // "tms" or "xyz"
     std::string attribution;  // may be empty
     std::string description;
     int min_zoom = -1, max_zoom = -1;  // -1 when the metadata does not say
     bool has_bounds = false;
     double west = 0, south = 0, east = 0, north = 0;
+    // Vector packs: the `json` metadata's vector_layers (empty when missing or malformed).
+    std::vector<VectorLayer> vector_layers;
 };
 
 class MbtilesPack {
 public:
     // Opens a pack. On failure returns null and sets `error` to a message naming the file: not a
-    // database or damaged, no metadata or tiles table, vector tiles, WebP or another unknown format.
-    static std::unique_ptr<MbtilesPack> open(const std::string& path, std::string& error);
+    // database or damaged, no metadata or tiles table, vector tiles (unless `vector_allowed`), WebP
+    // or another unknown format.
+    static std::unique_ptr<MbtilesPack> open(const std::string& path, std::string& error, bool vector_allowed = false);
     ~MbtilesPack();
     MbtilesPack(const MbtilesPack&) = delete;
     MbtilesPack& operator=(const MbtilesPack&) = delete;
 
     const PackInfo& info() const { return info_; }
     // The bytes of web tile (zoom, x, y), rows counted from the north as on the web; empty when the
-    // pack has no such tile or it cannot be read, `status` (when given) saying which.
+    // pack has no such tile or it cannot be read, `status` (when given) saying which. A vector
+    // pack's tiles are given as plain MVT (gzip-compressed ones decompressed, within kTileBodyLimit).
     std::optional<std::vector<std::uint8_t>> read_tile(int zoom, int x, int y, PackTileStatus* status = nullptr) const;
     // Number of tiles at each zoom (index = zoom); reads only the index. Empty when counting ran
     // over kPackCountSteps.

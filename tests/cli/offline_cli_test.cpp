@@ -10,6 +10,7 @@
 #include "support/map_pack.h"
 #include "tiles/local_source.h"
 #include "tiles/mbtiles.h"
+#include "tiles/pmtiles_writer.h"
 #include "tiles/tile_naming.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
@@ -85,6 +86,29 @@ TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {
     EXPECT_EQ(r.out,
               "name: Lake\\x1b]0;pwned\\x07\nformat: png\nscheme: tms\nattribution: \xc2\xa9 Survey\\xc2\\x9b2J\\xff\n"
               "description: one\\x0dtwo\\x0alines\\x7f\ntiles at zoom 4: 1\n");
+}
+
+TEST(OfflineCli, PackInfoDescribesAPmtilesArchive) {
+    vg::test::TempDir dir;
+    vg::pmtiles::WriterOptions options;
+    options.metadata_json = R"({"vector_layers":[{"id":"roads","fields":{"kind":"String"}},{"id":"earth"},{"id":"places"}]})";
+    std::string error;
+    auto writer = vg::pmtiles::Writer::create((dir / "a.pmtiles").string(), options, error);
+    const std::vector<std::uint8_t> tile = *vg::compress(vg::Compression::gzip, std::vector<std::uint8_t>{0x1a, 0}, error);
+    ASSERT_TRUE(writer->add_tile(2, 1, 1, tile) && writer->add_tile(2, 2, 1, tile) && writer->finish(error)) << error;
+    ShellRun r = run_shell(vortool("pack info '" + (dir / "a.pmtiles").string() + "'"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "type: pmtiles\ntile type: mvt\ntile compression: gzip\ninternal compression: gzip\nzooms: 2-2\n"
+              "bounds: -90.000000,0.000000,90.000000,66.513260\ncenter: 0.000000,33.256630 zoom 2\n"
+              "tiles: 2 (entries 2, distinct 1)\nclustered: yes\nlayer: roads: kind\nlayer: earth\nlayer: places\n"
+              "schema: protomaps\n");
+    auto bytes = vg::test::read_file(dir / "a.pmtiles");
+    bytes[99] = 4;  // webp
+    vg::test::write_file(dir / "w.pmtiles", bytes);
+    r = run_shell(vortool("pack info '" + (dir / "w.pmtiles").string() + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("w.pmtiles\": webp tiles are not supported"), std::string::npos) << r.out;
 }
 
 TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
