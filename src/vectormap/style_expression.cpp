@@ -438,27 +438,15 @@ Expr Compiler::compile_text_field(const QJsonValue& json) {
 namespace {
 
 const mvt::Value* property(const FeatureContext& ctx, std::string_view key) {
-    if (ctx.layer == nullptr || ctx.feature == nullptr) return nullptr;
-    const auto& tags = ctx.feature->tags;
-    const auto& keys = ctx.layer->keys;
-    for (std::size_t i = 0; i + 1 < tags.size(); i += 2) {
-        if (tags[i] < keys.size() && keys[tags[i]] == key) {
-            return tags[i + 1] < ctx.layer->values.size() ? &ctx.layer->values[tags[i + 1]] : nullptr;
-        }
-    }
-    return nullptr;
+    return ctx.layer && ctx.feature ? ctx.layer->property(*ctx.feature, key) : nullptr;
 }
 
 Val from_mvt(const mvt::Value& v) {
     switch (v.kind) {
     case mvt::Value::Kind::String: return Val{v.string};
     case mvt::Value::Kind::Bool: return Val{v.bool_value};
-    case mvt::Value::Kind::Int: return Val{static_cast<double>(v.int_value)};
-    case mvt::Value::Kind::UInt: return Val{static_cast<double>(v.uint_value)};
-    case mvt::Value::Kind::Float:
-    case mvt::Value::Kind::Double: return Val{v.number};
+    default: return Val{v.as_number().value_or(0)};
     }
-    return {};
 }
 
 std::optional<double> parse_number(const std::string& s) {
