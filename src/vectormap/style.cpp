@@ -116,12 +116,15 @@ Font split_font(const QString& name) {
 
 // The first of the fonts that the system has; without a GUI application (no font database) the
 // family stays empty and only the weight and slant of the first are kept.
-Font resolve_font(const Val& fonts) {
+Font resolve_font(const Val& fonts, std::optional<QStringList>& families_cache) {
     Font first;
     const auto* list = fonts.array();
     if (!list) return first;
-    const bool have_db = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
-    const QStringList families = have_db ? QFontDatabase::families() : QStringList();
+    if (!families_cache) {
+        const bool have_db = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+        families_cache = have_db ? QFontDatabase::families() : QStringList();
+    }
+    const QStringList& families = *families_cache;
     bool have_first = false;
     for (const auto& v : *list) {
         if (!v.string()) continue;
@@ -204,6 +207,7 @@ std::optional<Style> Style::parse(std::string_view json, std::string& error) {
     auto d = std::make_unique<Data>();
     d->name = root.value(QLatin1String("name")).toString().toStdString();
     expr::Compiler compiler(d->unsupported);
+    std::optional<QStringList> families;  // the system's font families, asked for once
     for (const auto& lv : root.value(QLatin1String("layers")).toArray()) {
         const QJsonObject lo = lv.toObject();
         const QString type_name = lo.value(QLatin1String("type")).toString();
@@ -241,7 +245,7 @@ std::optional<Style> Style::parse(std::string_view json, std::string& error) {
             }
         }
         if (const auto& font = rules.props[static_cast<std::size_t>(Prop::TextFont)]) {
-            if (font->constant()) rules.font = resolve_font(expr::evaluate(*font, FeatureContext{}));
+            if (font->constant()) rules.font = resolve_font(expr::evaluate(*font, FeatureContext{}), families);
         }
         d->layers.push_back(std::move(layer));
         d->rules.push_back(std::move(rules));

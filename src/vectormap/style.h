@@ -95,7 +95,7 @@ public:
     const std::string& name() const;
     const std::vector<Layer>& layers() const;
     // Names of the properties, layer types and expression operators the style used and this program
-    // does not support, each once, in the order first met.
+    // does not support, each once, in the order first met (the first 100).
     const std::vector<std::string>& unsupported() const;
 
     // True when `layer` is drawn at `zoom` (visibility, minzoom ≤ zoom < maxzoom).

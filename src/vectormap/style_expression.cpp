@@ -146,7 +146,9 @@ bool operator==(const Val& a, const Val& b) {
 }
 
 void Compiler::report(const std::string& name) {
-    if (std::find(unsupported_.begin(), unsupported_.end(), name) == unsupported_.end()) {
+    // Bounded, so that a style of a million odd names costs no more than a short list.
+    if (unsupported_.size() < kMaxReported &&
+        std::find(unsupported_.begin(), unsupported_.end(), name) == unsupported_.end()) {
         unsupported_.push_back(name);
     }
 }

@@ -75,6 +75,7 @@ public:
     explicit Compiler(std::vector<std::string>& unsupported) : unsupported_(unsupported) {}
 
     static constexpr int kMaxDepth = 32;
+    static constexpr std::size_t kMaxReported = 100;  // names past these are not listed
 
     // An expression, a legacy function ({"stops": …}) or a plain value.
     Expr compile(const QJsonValue& json, Hint hint);

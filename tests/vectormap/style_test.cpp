@@ -195,6 +195,11 @@ TEST(StyleParse, HostileDocumentsHaveDefinedOutcomes) {
     EXPECT_TRUE(p.dash.empty());
     EXPECT_EQ(p.cap, Qt::FlatCap);
 
+    // Odd names are listed up to a hundred.
+    std::string many = R"({"layers":[{"id":"m","type":"fill","paint":{)";
+    for (int i = 0; i < 300; ++i) many += (i ? ",\"p" : "\"p") + std::to_string(i) + "\":1";
+    EXPECT_EQ(parse_ok(many + "}}]}").unsupported().size(), 100u);
+
     // A layer index that is not the style's own gives defaults, not a read past the end.
     Style::Layer stranger;
     stranger.index = 99;
