@@ -310,8 +310,22 @@ def main():
                      "sources": {"vector": {"type": "vector"}},
                      "layers": build(palette, look == "night")}
             with open(os.path.join(out, "%s-%s.json" % (schema, look)), "w") as f:
-                json.dump(style, f, indent=1)
-                f.write("\n")
+                f.write(dump(style))
+
+
+def dump(style):
+    """JSON with one line per layer key, so that a layer reads at a glance."""
+    compact = lambda v: json.dumps(v, separators=(", ", ": "))
+    head = ",\n".join(" %s: %s" % (compact(k), compact(v)) for k, v in style.items() if k != "layers")
+    layers = []
+    for l in style["layers"]:
+        keys = list(l.keys())
+        first = [k for k in keys if k in ("id", "type", "source", "source-layer", "minzoom", "maxzoom")]
+        rest = [k for k in keys if k not in first]
+        lines = ["  {" + ", ".join("%s: %s" % (compact(k), compact(l[k])) for k in first)]
+        lines += ["   %s: %s" % (compact(k), compact(l[k])) for k in rest]
+        layers.append(",\n".join(lines) + "}")
+    return "{\n" + head + ",\n \"layers\": [\n" + ",\n".join(layers) + "\n ]\n}\n"
 
 
 if __name__ == "__main__":
