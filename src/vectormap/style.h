@@ -1,11 +1,15 @@
-// Map styles for vector tiles: a documented subset of the MapLibre style specification, read with
-// Qt's JSON. Layers of type background, fill, line, symbol (text) and circle; legacy filters and the
-// common expressions (==, !=, <, <=, >, >=, in, !, all, any, has, get, match, case, coalesce, zoom,
-// interpolate linear/exponential, step, and the literals they need). A property or expression outside
-// the subset is reported once by name (unsupported()) and skipped: the layer keeps its defaults, and a
-// filter that cannot be read hides its layer. Built in: a day and a night style for the OpenMapTiles
-// schema and for the Protomaps basemap schema.
+// Map styles for vector tiles: a documented subset of the MapLibre style format (README, "Vector map
+// styles"), read with Qt's JSON. Layers of type background, fill, line, symbol (text) and circle;
+// legacy filters and functions and the common expressions (get has zoom geometry-type id literal, ==
+// != < <= > >= ! all any in, match case coalesce, interpolate linear/exponential, step, to-string
+// to-number to-boolean to-color concat format downcase upcase + - * / min max), compiled once when
+// the style is read, so that evaluating them per feature does no JSON work. A property, layer type or
+// operator outside the subset is reported once by name (unsupported()) and skipped: the property keeps
+// its default, and a filter that cannot be evaluated hides the feature. Expressions nest at most 32
+// deep; numbers that size or widen something are clamped (a line is at most 256 pixels wide).
+// Built in: a day and a night style for the OpenMapTiles schema and for the Protomaps basemap schema.
 // A Style is immutable after parse/builtin: const methods may be called from any thread at once.
+// text-font is resolved against QFontDatabase while parsing, when a QGuiApplication exists.
 #pragma once
 
 #include <QColor>
@@ -91,7 +95,7 @@ public:
     const std::string& name() const;
     const std::vector<Layer>& layers() const;
     // Names of the properties, layer types and expression operators the style used and this program
-    // does not support, each once, in the order first met.
+    // does not support, each once, in the order first met (the first 100).
     const std::vector<std::string>& unsupported() const;
 
     // True when `layer` is drawn at `zoom` (visibility, minzoom ≤ zoom < maxzoom).
@@ -99,7 +103,8 @@ public:
     // True when the feature passes the layer's filter (and the layer's source-layer is its layer).
     bool matches(const Layer& layer, const FeatureContext& ctx) const;
 
-    QColor background(double zoom) const;  // the background layer's colour (opacity applied)
+    // The first background layer shown at `zoom` (opacity applied); transparent when there is none.
+    QColor background(double zoom) const;
     FillPaint fill(const Layer& layer, const FeatureContext& ctx) const;
     LinePaint line(const Layer& layer, const FeatureContext& ctx) const;
     TextPaint text(const Layer& layer, const FeatureContext& ctx) const;
