@@ -90,7 +90,9 @@ int open_journal(const fs::path& path) {
 std::string journal_line(const TrackPoint& point) {
     std::string out = std::to_string(point.utc_seconds.value_or(0));
     out += ' ' + fixed_text(point.latitude, 7) + ' ' + fixed_text(point.longitude, 7) + ' ';
-    out += point.elevation && std::isfinite(*point.elevation) ? fixed_text(*point.elevation, 1) : std::string("-");
+    // Heights beyond a million metres are no receiver's: left out, so that the line stays short.
+    const bool height = point.elevation && std::isfinite(*point.elevation) && std::fabs(*point.elevation) < 1e6;
+    out += height ? fixed_text(*point.elevation, 1) : std::string("-");
     out += '\n';
     return out;
 }
