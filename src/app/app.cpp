@@ -154,6 +154,9 @@ void App::create(Window& window) {
     // 2. The window state, and the receiver link when a port is configured.
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
+    if (ws_->recording.record)
+        recorder_ = std::make_unique<TrackRecorder>(
+            TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
     sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {
@@ -296,6 +299,7 @@ void App::on_destroy() {
     fetcher_.reset();
     link_.reset();
     server_.reset();
+    recorder_.reset();  // the day's GPX written whole
     ws_.reset();
 }
 

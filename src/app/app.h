@@ -35,6 +35,7 @@
 #include "tiles/tile_types.h"
 #include "tiles/tile_versions.h"
 #include "track/gpx.h"
+#include "track/track_record.h"
 
 namespace vg {
 
@@ -186,6 +187,11 @@ private:
     void export_track();
     // The opened GPX file's lines and waypoints over the display bitmap.
     void draw_gpx();
+    void gpx_labels(PaintFrame& frame) const;
+    // Moves the view to the opened GPX file: its middle, at the finest zoom that shows all of it.
+    void fit_view_to_gpx();
+    static void draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,
+                                const std::uint8_t* bgr);
     void rebuild_bitmap();
     // A resize made a larger view: its display bitmap (megabytes to allocate and fill) is made by
     // the next paint rather than in the resize handler as well.
@@ -242,6 +248,9 @@ private:
     GpxData gpx_;                          // the GPX file opened last
     TrackLog track_log_;                   // the `file` setting's log, its positions kept for the plot
     TrackPlot track_plot_;                 // their places in the current view's bitmap
+    // Every new fix recorded into the day's track (record=yes), and its places in the view.
+    std::unique_ptr<TrackRecorder> recorder_;
+    TrackPlot recorded_plot_;
     TileVersions versions_;
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;

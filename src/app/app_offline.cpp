@@ -64,6 +64,36 @@ void App::draw_gpx() {
     }
 }
 
+void App::fit_view_to_gpx() {
+    double south = 90, north = -90, west = 180, east = -180;
+    auto take = [&](const GpxPoint& p) {
+        south = std::min(south, p.latitude);
+        north = std::max(north, p.latitude);
+        west = std::min(west, p.longitude);
+        east = std::max(east, p.longitude);
+    };
+    for (const auto& line : gpx_.lines)
+        for (const GpxPoint& p : line) take(p);
+    for (const GpxWaypoint& wp : gpx_.waypoints) take(wp.at);
+    if (south > north) return;
+    const MapSource src = source();
+    const CatalogueEntry* entry = current_entry();
+    // A margin of 16 pixels on each side, so that markers and names at the edge stay in view.
+    const int room_x = std::max(view_.map_width - 32, 1), room_y = std::max(view_.map_height - 32, 1);
+    for (int zoom = kMaxWebZoom; zoom >= 0; --zoom) {
+        const int level = zoom_code(zoom);
+        if (!has_scale(src, level) || (entry && !entry->has_level(level))) continue;
+        const WorldPixel nw = geo_to_pixel(north, west, src, level);
+        const WorldPixel se = geo_to_pixel(south, east, src, level);
+        if ((se.x - nw.x > room_x || se.y - nw.y > room_y) && zoom > 0) continue;
+        view_.pending = {level, static_cast<int>((static_cast<long long>(nw.x) + se.x) / 2),
+                         static_cast<int>((static_cast<long long>(nw.y) + se.y) / 2)};
+        normalise_pending();
+        load_pending_view(Variant::ByOnline);
+        return;
+    }
+}
+
 void App::open_map_pack() {
     Window& w = *window_;
     const std::string chosen = w.choose_file_to_open("Open Map Pack", "Map packs (*.mbtiles);;All files (*)");
@@ -130,13 +160,24 @@ void App::open_gpx() {
     }
     gpx_ = std::move(data);
     rebuild_bitmap();
+    fit_view_to_gpx();
     w.invalidate(false);
 }
 
 void App::export_track() {
     Window& w = *window_;
+    // The recorded track of today (or of the one file with recsplit=none), else the `file` log.
+    if (recorder_ && !recorder_->points().empty()) {
+        const std::string name = recorder_->name();
+        const std::string chosen = w.choose_file_to_save("Export Track", "GPX files (*.gpx)", name + ".gpx");
+        if (chosen.empty()) return;
+        remove_stale_temporaries_of(chosen, kStaleTempAge);
+        if (!write_file_replacing(chosen, write_gpx(split_runs(recorder_->points()), name)))
+            w.warning_box("\"" + chosen + "\" cannot be written.");
+        return;
+    }
     if (ws_->track_file.empty()) {
-        w.warning_box("There is no track log to export: the file line of vor_ini.txt names none.");
+        w.warning_box("There is no track to export yet: no fix has been recorded today.");
         return;
     }
     const fs::path log = track_path();

@@ -1,6 +1,7 @@
 // App: the paint handler (window size, first fix, title, following, toolbar, overlays).
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -58,11 +59,27 @@ void App::draw_overlays(const FixRecord& fix) {
 
     draw_gpx();
 
-    // Logged points, kept by the log since it was opened (read again only when `file` names another).
+    // The tracks as lines (`plot=yes`): the day's recording, broken where no fix came for a while,
+    // and the log, kept by the log since it was opened (read again only when `file` names another).
     if (!ws_->track_file.empty()) track_log_.open(track_path());
-    if (ws_->plot && !ws_->track_file.empty()) {
+    if (ws_->plot) {
         const TrackPlot::View shown{src, view_.level, view_.centre_x, view_.centre_y, w, h};
-        for (const auto& [c, r] : track_plot_.places(track_log_, shown, to_mosaic)) draw_position_marker(bitmap, c, r);
+        auto place = [&](double lat, double lon, long long& c, long long& r) {
+            const WorldPixel p = geo_to_pixel(lat, lon, src, view_.level);
+            c = layer_.mosaic_x(p.x);
+            r = layer_.mosaic_y(p.y);
+        };
+        static constexpr std::uint8_t kTrackLine[3] = {0x10, 0x40, 0xe0};  // orange-red
+        if (recorder_) {
+            auto joined = [](const TrackPoint& a, const TrackPoint& b) { return same_segment(a, b); };
+            draw_track_line(bitmap, recorded_plot_.places(recorder_->points(), recorder_->version(), shown, place, joined),
+                            kTrackLine);
+        }
+        if (!ws_->track_file.empty()) {
+            auto joined = [](const LoggedPosition&, const LoggedPosition&) { return true; };
+            draw_track_line(bitmap, track_plot_.places(track_log_.positions(), track_log_.version(), shown, place, joined),
+                            kTrackLine);
+        }
     }
 
     // The position; an old one greyed at the last place seen (nothing is logged for it).
@@ -89,6 +106,32 @@ void App::draw_overlays(const FixRecord& fix) {
     view_.marker_y = r;
 }
 
+void App::gpx_labels(PaintFrame& frame) const {
+    // At most this many names, so that a file of thousands of waypoints does not bury the map.
+    constexpr std::size_t kMostLabels = 200;
+    const MapSource src = source();
+    for (const GpxWaypoint& wp : gpx_.waypoints) {
+        if (wp.name.empty()) continue;
+        const WorldPixel p = geo_to_pixel(wp.at.latitude, wp.at.longitude, src, view_.level);
+        const long long x = layer_.mosaic_x(p.x) - frame.visible_first_column + 6;  // right of the square
+        const long long y = layer_.mosaic_y(p.y) - frame.visible_first_row;
+        if (x < 0 || x >= view_.map_width || y < 0 || y >= view_.map_height) continue;
+        frame.labels.push_back({wp.name, static_cast<int>(x), static_cast<int>(y)});
+        if (frame.labels.size() == kMostLabels) break;
+    }
+}
+
+void App::draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,
+                          const std::uint8_t* bgr) {
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const TrackPlot::Place& to = places[i];
+        // A place without a line to either side is drawn as a dot.
+        const TrackPlot::Place& from = to.starts ? to : places[i - 1];
+        const bool alone = to.starts && (i + 1 == places.size() || places[i + 1].starts);
+        if (!to.starts || alone) draw_overlay_line(bitmap, from.c, from.r, to.c, to.r, bgr);
+    }
+}
+
 std::string App::stale_reason(const FixRecord& fix) const {
     if (!link_ || !link_->link_active()) return "disconnected";
     if (link_->port_hung_up()) return "receiver gone";
@@ -110,6 +153,11 @@ void App::age_fix(const FixRecord& fix) {
         last_fix_.utc_text.assign(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         last_fix_.local_text.assign(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
         last_fix_.zone_name.assign(fix.local_zone_name, strnlen(fix.local_zone_name, sizeof fix.local_zone_name));
+        if (recorder_) {
+            TrackPoint point{fix.latitude, fix.longitude, t, std::nullopt};
+            if (fix.fix_dimension >= 3 && std::isfinite(fix.altitude)) point.elevation = fix.altitude;
+            recorder_->record(point);  // queued for the recorder's writer: no disk work here
+        }
     }
     if (!last_fix_.seen) return;
     const std::int64_t age = t - last_fix_.at;
@@ -247,6 +295,7 @@ PaintFrame App::paint() {
     if (more && window_) window_->invalidate(false);
     frame.view_complete = !more && layer_.cells_to_compose() == 0;
     layer_.fill(frame, view_.display_bitmap);
+    gpx_labels(frame);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && (stale || kmh > 1)) {

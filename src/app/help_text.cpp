@@ -288,7 +288,8 @@ const Section& files_section() {
           {"vor_ini.txt",
            "Yours to edit; the program only reads it: maps (the tile cache folder, default .\\Maps), zoom "
            "(start level 0 to 4), hair (cross-hair width), zone (hours from UTC and a label), dash (speed "
-           "display), file (track log), plot (draw the logged points), prxy (HTTP proxy host:port), base "
+           "display), file (track log), plot (draw the tracks as lines), record, recdir and recsplit (the "
+           "daily GPX recording of every fix: on, its folder, day or none), prxy (HTTP proxy host:port), base "
            "(base server host:port), bind (the position server's address) and comN lines that map a COM "
            "port to a device, such as com1=/dev/ttyUSB0."},
           {"vor_pos.txt",

@@ -70,6 +70,14 @@ struct PaintFrame {
     // visible source's attribution. Above it, when the source has a problem, one message line.
     std::string attribution;
     std::string message;
+    // Names of the opened GPX file's waypoints in the map area, each beside its marker: the text's
+    // left end and vertical middle in map-area pixels (0, 0 is the map area's top-left corner).
+    struct Label {
+        std::string text;
+        int x = 0;
+        int y = 0;
+    };
+    std::vector<Label> labels;
 };
 
 }  // namespace vg

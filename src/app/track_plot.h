@@ -1,14 +1,12 @@
-// The logged positions' places in the display bitmap (`plot=yes`), each distinct place listed once
-// and worked out again only when the view or the log changes: a paint of an unchanged view only
-// stamps the markers, whatever the length of the log.
+// A track's places in the display bitmap, as a line: consecutive positions at one place listed once,
+// and a break where the track has a gap. Worked out again only when the view or the track changes:
+// a paint of an unchanged view only draws the listed lines, whatever the length of the track.
 #pragma once
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "tiles/map_source.h"
-#include "track/track_log.h"
 
 namespace vg {
 
@@ -24,28 +22,31 @@ public:
         int height = 0;
         bool operator==(const View&) const = default;
     };
-    using Place = std::pair<int, int>;  // bitmap column and row
+    struct Place {
+        long long c = 0;  // bitmap column and row (may lie outside the bitmap)
+        long long r = 0;
+        bool starts = true;  // no line joins it to the place before
+    };
 
-    // The places of `log`'s positions inside the view's bitmap. `place(latitude, longitude, c, r)`
-    // gives a position's place; it is asked only for positions new since the last call, or for all
-    // of them when the view or the log's version changed.
-    template <class PlaceOf>
-    const std::vector<Place>& places(const TrackLog& log, const View& view, PlaceOf&& place) {
-        const auto& positions = log.positions();
-        if (!(view == view_) || log.version() != version_ || positions.size() < seen_) {
+    // The places of `points` (each with latitude and longitude) in the view's bitmap.
+    // `place(latitude, longitude, c, r)` gives a position's place; `joined(a, b)` whether b continues
+    // a's line. Only points new since the last call are looked at, unless the view or `version`
+    // changed or the points became fewer.
+    template <class Points, class PlaceOf, class Joined>
+    const std::vector<Place>& places(const Points& points, std::uint64_t version, const View& view, PlaceOf&& place,
+                                     Joined&& joined) {
+        if (!(view == view_) || version != version_ || points.size() < seen_) {
             view_ = view;
-            version_ = log.version();
+            version_ = version;
             seen_ = 0;
             places_.clear();
-            taken_.assign(static_cast<std::size_t>(view.width > 0 && view.height > 0 ? view.width * view.height : 0), 0);
         }
-        for (; seen_ < positions.size(); ++seen_) {
-            int c = 0, r = 0;
-            place(positions[seen_].latitude, positions[seen_].longitude, c, r);
-            if (c < 0 || c >= view.width || r < 0 || r >= view.height) continue;
-            std::uint8_t& taken = taken_[static_cast<std::size_t>(r) * static_cast<std::size_t>(view.width) + c];
-            if (!taken) places_.emplace_back(c, r);
-            taken = 1;
+        for (; seen_ < points.size(); ++seen_) {
+            Place p;
+            place(points[seen_].latitude, points[seen_].longitude, p.c, p.r);
+            p.starts = seen_ == 0 || !joined(points[seen_ - 1], points[seen_]);
+            if (!p.starts && !places_.empty() && places_.back().c == p.c && places_.back().r == p.r) continue;
+            places_.push_back(p);
         }
         return places_;
     }
@@ -53,8 +54,7 @@ public:
 private:
     View view_;
     std::uint64_t version_ = 0;
-    std::size_t seen_ = 0;            // positions of the log looked at
-    std::vector<std::uint8_t> taken_;  // width × height: 1 where a place is listed
+    std::size_t seen_ = 0;  // points looked at
     std::vector<Place> places_;
 };
 

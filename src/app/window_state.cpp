@@ -145,6 +145,7 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
     if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
     if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y';
+    ws->recording = read_recording_settings(ini_file);
     if (auto v = setting(ini_file, "base")) apply_base_setting(*ws, *v);
     if (auto v = setting(set_file, "site")) apply_site_setting(*ws, *v);
     if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);

@@ -13,6 +13,7 @@
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
+#include "settings/recording_settings.h"
 #include "settings/settings_file.h"
 #include "tiles/image_decode.h"
 #include "tiles/map_source.h"
@@ -61,6 +62,7 @@ struct WindowState {
     int stale_seconds = kDefaultStaleSeconds;
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
+    RecordingSettings recording;       // record, recdir, recsplit of vor_ini.txt
     bool aerial = false;
     std::atomic<bool> link_active{false};
     // The `port` setting: COM port (0 means none, at most 255), rate, parity, data and stop bits.

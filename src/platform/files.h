@@ -26,7 +26,7 @@ namespace vg {
 // fopen() of a path in any script (the wide-character form on Windows).
 std::FILE* open_stream(const std::filesystem::path& path, const char* mode);
 
-// open() with the flags O_RDONLY, O_WRONLY, O_CREAT, O_EXCL, O_NONBLOCK, always binary and
+// open() with the flags O_RDONLY, O_WRONLY, O_CREAT, O_EXCL, O_APPEND, O_NONBLOCK, always binary and
 // close-on-exec; -1 on failure (errno set).
 int open_file(const std::filesystem::path& path, int flags, int mode = 0666);
 int close_file(int fd);

@@ -1,6 +1,7 @@
 // The display bitmap made from the mosaic, and the overlays stamped into it (position marker,
 // cross-hair).
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -221,6 +222,27 @@ void draw_cross_hair(DisplayBitmap& bitmap, int c, int r, bool track, int hair) 
 void draw_overlay_line(DisplayBitmap& bitmap, long long c0, long long r0, long long c1, long long r1, const std::uint8_t* bgr) {
     const long long w = bitmap.width(), h = bitmap.height();
     if ((c0 < 0 && c1 < 0) || (r0 < 0 && r1 < 0) || (c0 >= w && c1 >= w) || (r0 >= h && r1 >= h)) return;
+    // A long line is cut to the bitmap (with a pixel's margin) first, so that its steps outside cost
+    // nothing: the parts of the line from (c0, r0) to (c1, r1) with t in [t0, t1] lie within.
+    if (c0 < -1 || c0 > w || r0 < -1 || r0 > h || c1 < -1 || c1 > w || r1 < -1 || r1 > h) {
+        const double dx = static_cast<double>(c1 - c0), dy = static_cast<double>(r1 - r0);
+        double t0 = 0.0, t1 = 1.0;
+        auto clip = [&](double p, double q) {  // keeps the part where p·t <= q
+            if (p == 0.0) return q >= 0.0;
+            const double t = q / p;
+            if (p < 0.0) t0 = std::max(t0, t);
+            else t1 = std::min(t1, t);
+            return t0 <= t1;
+        };
+        if (!clip(-dx, static_cast<double>(c0) + 1) || !clip(dx, static_cast<double>(w - c0)) ||
+            !clip(-dy, static_cast<double>(r0) + 1) || !clip(dy, static_cast<double>(h - r0)))
+            return;
+        const long long sc0 = c0 + std::llround(t0 * dx), sr0 = r0 + std::llround(t0 * dy);
+        c1 = c0 + std::llround(t1 * dx);
+        r1 = r0 + std::llround(t1 * dy);
+        c0 = sc0;
+        r0 = sr0;
+    }
     const long long dc = std::llabs(c1 - c0), dr = std::llabs(r1 - r0);
     if (dc > (1 << 24) || dr > (1 << 24)) return;
     const long long sc = c0 < c1 ? 1 : -1, sr = r0 < r1 ? 1 : -1;

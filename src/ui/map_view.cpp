@@ -241,6 +241,21 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
         fine.setDevicePixelRatio(2.0);
         painter.drawImage(QPoint(kMapLeft + cell.x - first_column, kMapTop + cell.y - first) + drag, fine);
     }
+    // Waypoint names, dark blue like their markers, outlined in white so that they read on any tile.
+    if (!frame.labels.empty()) {
+        QFont font = painter.font();
+        font.setPixelSize(11);
+        painter.setFont(font);
+        const int middle = QFontMetrics(font).ascent() / 2 - 1;
+        for (const PaintFrame::Label& label : frame.labels) {
+            const QPoint at = QPoint(kMapLeft + label.x, kMapTop + label.y + middle) + drag;
+            const QString text = QString::fromStdString(label.text);
+            painter.setPen(Qt::white);
+            for (const QPoint d : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)}) painter.drawText(at + d, text);
+            painter.setPen(QColor(0x00, 0x30, 0x80));
+            painter.drawText(at, text);
+        }
+    }
     if (frame.night) tint_for_night(painter, area);
     painter.restore();
     int notes_right = kMapLeft + frame.map_width;

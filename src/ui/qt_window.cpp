@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QObject>
 #include <QStringDecoder>
 #include <QThread>
@@ -156,16 +158,20 @@ void QtWindow::run_about_dialog(const std::string& version_line, const std::stri
     });
 }
 
-// File dialogs run on the window thread, where the menu commands that ask for them arrive.
+// File dialogs run on the window thread, where the menu commands that ask for them arrive. They start
+// in the user's documents folder (the program's own folder holds settings and cache, not the user's files).
+static QString documents_folder() { return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation); }
+
 std::string QtWindow::choose_file_to_open(const std::string& title, const std::string& filter) {
-    const QString path = QFileDialog::getOpenFileName(&window_, QObject::tr(title.c_str()), QString(), to_qstring(filter));
+    const QString path =
+        QFileDialog::getOpenFileName(&window_, QObject::tr(title.c_str()), documents_folder(), to_qstring(filter));
     return path.toStdString();
 }
 
 std::string QtWindow::choose_file_to_save(const std::string& title, const std::string& filter,
                                           const std::string& suggested) {
-    const QString path = QFileDialog::getSaveFileName(&window_, QObject::tr(title.c_str()), to_qstring(suggested),
-                                                      to_qstring(filter));
+    const QString start = QDir(documents_folder()).filePath(to_qstring(suggested));
+    const QString path = QFileDialog::getSaveFileName(&window_, QObject::tr(title.c_str()), start, to_qstring(filter));
     return path.toStdString();
 }
 

@@ -83,8 +83,23 @@ TEST_F(GpsFiles, OpenGpxDrawsTracksAndRefusesWhatIsNotGpx) {
     GTEST_SKIP() << "libxml2 is not available in this build: opening a GPX file says so";
 #endif
     EXPECT_TRUE(window.boxes().empty());
-    app->paint();
+    const PaintFrame f = app->paint();
     EXPECT_GT(line_pixels(), 20);
+    // The view moved to the file: its middle, at a zoom finer than the start's that shows all of it.
+    const int level = app->view().level;
+    const MapSource src = MapSource::VirtualEarth;
+    const WorldPixel nw = geo_to_pixel(60.190, 24.900, src, level), se = geo_to_pixel(60.160, 24.960, src, level);
+    EXPECT_GT(web_zoom(level), web_zoom(2));
+    EXPECT_NEAR(app->view().centre_x, (nw.x + se.x) / 2, 1);
+    EXPECT_NEAR(app->view().centre_y, (nw.y + se.y) / 2, 1);
+    const int left = app->view().centre_x - app->view().map_width / 2, top = app->view().centre_y - app->view().map_height / 2;
+    EXPECT_TRUE(nw.x >= left && nw.y >= top && se.x < left + app->view().map_width && se.y < top + app->view().map_height);
+    // The waypoint's name beside its marker.
+    ASSERT_EQ(f.labels.size(), 1u);
+    EXPECT_EQ(f.labels[0].text, "Home");
+    const WorldPixel home = geo_to_pixel(60.170, 24.940, src, level);
+    EXPECT_NEAR(f.labels[0].x, home.x - left + 6, 1);
+    EXPECT_NEAR(f.labels[0].y, home.y - top, 1);
 
     test::write_file(dir / "notes.gpx", "<html><body>not a track</body></html>");
     window.next_open_file = (dir / "notes.gpx").string();

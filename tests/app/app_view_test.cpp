@@ -6,6 +6,7 @@
 #include <cmath>
 #include <csignal>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -304,14 +305,14 @@ TEST_F(AppView, WheelStepsThroughTheWebZoomsBetweenTheLevels) {
         return lines;
     };
     EXPECT_EQ(asked_at(10).size(), 4u);
-    auto black_near = [&](const PaintFrame& f, int x, int y) {
+    auto track_near = [&](const PaintFrame& f, int x, int y) {
         const DisplayBitmap& b = a.view().display_bitmap;
         for (int dy = -1; dy <= 1; ++dy)
             for (int dx = -1; dx <= 1; ++dx) {
                 const int c = f.visible_first_column + x + dx, r = f.visible_first_row + y + dy;
                 if (r < 0 || r >= b.height() || c < 0 || c >= b.width()) continue;
                 const std::uint8_t* px = b.row(r) + 3 * c;
-                if (px[0] + px[1] + px[2] == 0) return true;
+                if (px[0] == 0x10 && px[1] == 0x40 && px[2] == 0xe0) return true;  // the track's colour
             }
         return false;
     };
@@ -341,7 +342,7 @@ TEST_F(AppView, WheelStepsThroughTheWebZoomsBetweenTheLevels) {
         EXPECT_NEAR(a.view().marker_x - f.visible_first_column, 100, 1) << zoom;
         EXPECT_NEAR(a.view().marker_y - f.visible_first_row, 50, 1) << zoom;
         const int off = 5 << (zoom - 10);
-        EXPECT_TRUE(black_near(f, 100 + off, 50 + off)) << zoom;
+        EXPECT_TRUE(track_near(f, 100 + off, 50 + off)) << zoom;
     }
     a.on_wheel(1, px, py);
     EXPECT_EQ(a.view().level, 3);
@@ -457,37 +458,52 @@ TEST_F(AppView, LoggedPointsAreKeptInMemoryAndTheScaleBarFollowsTheLatitude) {
     EXPECT_NEAR(f.scale_bar.pixels, 5000 / (152.874 * std::cos(60.2 * 3.14159265 / 180)), 1.0);
 }
 
-TEST(TrackPlotPlaces, EachPlaceOnceWorkedOutAgainOnlyForChanges) {
+TEST(TrackPlotPlaces, OneLineBrokenAtGapsWorkedOutAgainOnlyForChanges) {
     test::TempDir dir;
     write_file(dir / "a.txt", "1 1\n1.2 1.4\n2 3\n9 9\n");
     TrackLog log;
     log.open(dir / "a.txt");
     TrackPlot plot;
     int asked = 0;
-    auto place = [&](double lat, double lon, int& c, int& r) {  // whole degrees as pixels
+    auto place = [&](double lat, double lon, long long& c, long long& r) {  // whole degrees as pixels
         ++asked;
-        c = static_cast<int>(lon);
-        r = static_cast<int>(lat);
+        c = static_cast<long long>(lon);
+        r = static_cast<long long>(lat);
     };
-    using Places = std::vector<TrackPlot::Place>;
+    auto joined = [](const LoggedPosition&, const LoggedPosition&) { return true; };
+    auto places = [&](const TrackPlot::View& v) {
+        std::vector<std::tuple<long long, long long, bool>> out;
+        for (const auto& p : plot.places(log.positions(), log.version(), v, place, joined)) out.emplace_back(p.c, p.r, p.starts);
+        return out;
+    };
+    using Places = std::vector<std::tuple<long long, long long, bool>>;
     const TrackPlot::View view{MapSource::OpenStreetMap, 2, 0, 0, 5, 5};
-    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}}));  // (9, 9) is outside
+    // (1.2, 1.4) is at (1, 1) again; (9, 9) outside the bitmap stays, as the line to it crosses it.
+    EXPECT_EQ(places(view), (Places{{1, 1, true}, {3, 2, false}, {9, 9, false}}));
     EXPECT_EQ(asked, 4);
     // Unchanged: nothing asked. An append: only the new position.
-    plot.places(log, view, place);
+    places(view);
     EXPECT_EQ(asked, 4);
     ASSERT_TRUE(log.append(4, 0, "Mon Dec  7 05:09:35 2026"));
-    EXPECT_EQ(plot.places(log, view, place), (Places{{1, 1}, {3, 2}, {0, 4}}));
+    EXPECT_EQ(places(view).back(), std::make_tuple(0LL, 4LL, false));
     EXPECT_EQ(asked, 5);
     // Another view or another log: all again.
     TrackPlot::View panned = view;
     panned.centre_x = 256;
-    plot.places(log, panned, place);
+    places(panned);
     EXPECT_EQ(asked, 10);
     write_file(dir / "b.txt", "0 0\n");
     log.open(dir / "b.txt");
-    EXPECT_EQ(plot.places(log, panned, place), (Places{{0, 0}}));
+    EXPECT_EQ(places(panned), (Places{{0, 0, true}}));
     EXPECT_EQ(asked, 11);
+
+    // Recorded fixes: a new line after a gap without fixes.
+    const std::vector<TrackPoint> fixes{{1, 1, 100, {}}, {2, 2, 101, {}}, {3, 3, 101 + kFixGapSeconds + 1, {}}};
+    TrackPlot recorded;
+    auto by_time = [](const TrackPoint& a, const TrackPoint& b) { return same_segment(a, b); };
+    std::vector<bool> starts;
+    for (const auto& p : recorded.places(fixes, 0, view, place, by_time)) starts.push_back(p.starts);
+    EXPECT_EQ(starts, (std::vector<bool>{true, false, true}));
 }
 
 // The age of an old fix in whole units, and how long each text stays (the window wakes when it changes).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "support/gpx_schema.h"
 #include "support/test_paths.h"
 #include "track/track_log.h"
 
@@ -15,16 +16,8 @@ namespace {
 
 const std::filesystem::path kGpxData = test::shared_testdata() / "gpx";
 
-// Runs the document through `xmllint --schema` (Debian libxml2-utils); true when it validates.
-bool schema_valid(const std::string& gpx, std::string* report = nullptr) {
-    test::TempDir dir;
-    test::write_file(dir / "t.gpx", gpx);
-    const std::string cmd = "xmllint --noout --nonet --schema '" + (kGpxData / "gpx11.xsd").string() + "' '" +
-                            (dir / "t.gpx").string() + "' > '" + (dir / "out").string() + "' 2>&1";
-    const bool ok = std::system(cmd.c_str()) == 0;
-    if (report) *report = test::read_file(dir / "out");
-    return ok;
-}
+// Runs the document through `xmllint --schema`; true when it validates.
+bool schema_valid(const std::string& gpx, std::string* report = nullptr) { return test::gpx_text_valid(gpx, report); }
 
 // The tests read the program's local calendar texts in a fixed zone with summer time.
 class GpxTest : public ::testing::Test {
