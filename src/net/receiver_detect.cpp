@@ -135,8 +135,10 @@ std::optional<DetectedReceiver> ReceiverDetect::try_gpsd(const DetectOptions& op
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.gpsd_ms);
     const Socket s = open_address(options.gpsd_host, options.gpsd_port, false, deadline, cancelled_);
     if (!s.valid()) return std::nullopt;
-    // gpsd greets every new client with its VERSION object; then it lists its devices when asked.
+    // gpsd answers ?VERSION with its VERSION object (some versions also greet with one); then it
+    // lists its devices when asked.
     std::string text;
+    if (send_all(s, "?VERSION;\n", std::chrono::milliseconds(kDetectSliceMs)) != 0) return std::nullopt;
     if (!receive_until(s, text, deadline, cancelled_, [](const std::string& t) { return gpsd_version_seen(t); }))
         return std::nullopt;
     DetectedReceiver r;

@@ -38,7 +38,7 @@ struct DetectOptions {
     // The serial devices to try; nothing: the machine's (platform/serial_ports.h).
     std::optional<std::vector<std::string>> serial_paths;
     std::vector<unsigned> bauds = {4800, 9600, 38400, 115200};
-    int gpsd_ms = 2000;    // connection and both replies
+    int gpsd_ms = 3000;    // connection and both replies
     int udp_ms = 2000;     // listening for a datagram
     int serial_ms = 1500;  // listening at one speed
 };

@@ -61,11 +61,12 @@ TEST(ReceiverDetect, FindsARealGpsdAndASerialNmeaReceiver) {
 
     DetectRun run;
     DetectOptions options = nothing_but(gpsd.port(), 0, {receiver.first_line(), (dir.path() / "no-such-tty").string()});
+    options.gpsd_ms = 20000;  // a gpsd that has just opened its device answers once it is done probing it
     ASSERT_TRUE(run.start(options));
     EXPECT_FALSE(run.start(options));  // one run at a time
     ASSERT_TRUE(test::eventually([&] { return run.done.load(); }));
     const auto found = run.results();
-    ASSERT_EQ(found.size(), 2u);
+    ASSERT_EQ(found.size(), 2u) << (found.empty() ? std::string() : found[0].text);
     EXPECT_EQ(found[0].kind, DetectedReceiver::Kind::Gpsd);
     // gpsd may not have opened the terminal yet when asked: it lists what it reads now.
     EXPECT_EQ(found[0].text.rfind("gpsd on localhost:" + std::to_string(gpsd.port()) + ": ", 0), 0u) << found[0].text;

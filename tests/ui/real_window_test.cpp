@@ -113,6 +113,7 @@ TEST_F(RealWindow, DetectFindsGpsdAndAReceiverAndAKilledGpsdShowsAtOnce) {
     test::Simulator receiver(other.path());
     start([&](AppOptions& o) {
         o.detect.gpsd_port = gpsd->port();
+        o.detect.gpsd_ms = 20000;  // a gpsd that has just opened its device answers once it is done probing it
         o.detect.udp_port = 0;
         o.detect.serial_paths = std::vector<std::string>{receiver.first_line()};
     });
