@@ -3,6 +3,7 @@
 
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -94,7 +95,9 @@ const CatalogueEntry* App::current_entry() const {
 }
 
 std::string App::map_message() const {
-    // The receiver's state comes first: why it could not be opened, or that it has gone.
+    // The receiver's state comes first: none chosen yet, why it could not be opened, or that it has gone.
+    if (!receiver_chosen_ && link_ && !link_->link_active() && link_->open_failure().empty())
+        return kNoReceiverChosenText;
     if (link_ && !link_->link_active() && !link_->open_failure().empty())
         return "No GPS connected: " + link_->open_failure();
     if (link_ && link_->link_active() && link_->port_hung_up())
@@ -203,8 +206,12 @@ void App::create(Window& window) {
     link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));
     link_->set_settings(ws_->line);
     link_->set_device_type(ws_->device_type);
-    if (ws_->line.port_number != 0 || is_network_device(ws_->device_type)) {
-        if (!open_link()) no_gps_connected();
+    // A start where no receiver was ever chosen opens nothing; a receiver that cannot be opened at
+    // start is told in the message line (with Detect beside it), never in a box: nothing is asked.
+    receiver_chosen_ = ws_->device_type == DeviceType::Remote || is_network_device(ws_->device_type) ||
+                       look_up_setting(settings_path(kSetFile), "port").status == SettingLookup::Status::Found;
+    if (receiver_chosen_ && (ws_->line.port_number != 0 || is_network_device(ws_->device_type))) {
+        if (!open_link() && !link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
         ws_->link_active.store(link_->link_active());
     }
 
@@ -287,6 +294,7 @@ void App::on_close() {
 }
 
 void App::on_destroy() {
+    detect_.cancel();  // its callbacks reach the window
     sweep_stop_.store(true);
     if (sweeper_.joinable()) sweeper_.join();
     if (!ws_) return;

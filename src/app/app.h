@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "gps/serial_link.h"
 #include "net/base_link.h"
 #include "net/position_server.h"
+#include "net/receiver_detect.h"
 #include "net/stream_source.h"
 #include "platform/clock.h"
 #include "platform/command.h"
@@ -74,6 +76,8 @@ struct AppOptions {
     int device_scale = 1;
     // Where the COM settings dialog looks for serial devices (tests point it at a made-up tree).
     SerialPortRoots serial_ports;
+    // What Gps → Detect Receiver tries (tests point it at their own gpsd, port and terminal).
+    DetectOptions detect;
 };
 
 class App {
@@ -146,6 +150,20 @@ public:
     // lost its fix, or no new position came for the `stale` seconds. Decided by the last paint.
     bool fix_stale() const { return last_fix_.stale; }
 
+    // False on a start where no receiver was ever chosen: the receiver is one of the serial kinds
+    // and vor_set.txt has no `port` line (the default files carry none; Settings COM, a Device menu
+    // receiver and Detect's choice write one). Nothing is opened then, and the message line says
+    // kNoReceiverChosenText with Detect beside it.
+    bool receiver_chosen() const { return receiver_chosen_; }
+    // Detect's results so far, in the order found (the list the window shows).
+    std::vector<DetectedReceiver> detected() const;
+    bool detecting() const { return detect_.running(); }
+    // The user chose result `index` of Detect's list: its device is set, through the same settings
+    // and steps as the menus, and connected. An index beyond the list does nothing.
+    void choose_detected(std::size_t index);
+    // Detect's list was closed: a search still running ends.
+    void cancel_detect() { detect_.request_cancel(); }
+
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
 
@@ -211,6 +229,12 @@ private:
     void select_device(DeviceType type);
     bool start_network_source(DeviceType type);
     void no_gps_connected();
+    // Gps → Detect Receiver: a new search in the background; its list opens at once.
+    void start_detect();
+    // The receiver, its place and state as the status bar shows it.
+    std::string receiver_status() const;
+    // The status bar's fields and Detect's offer for this paint.
+    void fill_status(PaintFrame& frame, const FixRecord& fix) const;
     // The receiver link opened with the wait cursor, the Connect/Disconnect items following the
     // outcome; false when no link is open afterwards (the caller says "No GPS connected").
     bool open_link();
@@ -270,6 +294,12 @@ private:
     Catalogue catalogue_;
     std::string site_name_;
     std::shared_ptr<SourceHealth> health_ = std::make_shared<SourceHealth>();
+    bool receiver_chosen_ = true;
+    // Detect: its worker, and what it found (written by the worker, shown by the next paint).
+    ReceiverDetect detect_;
+    mutable std::mutex detect_mutex_;
+    std::vector<DetectedReceiver> detected_;
+    std::atomic<bool> detect_news_{false};
     // The sweep of stale temporary files, started by create() on a thread of its own so that a large
     // cache never delays the first paint; on_destroy() stops and joins it.
     std::atomic<bool> sweep_stop_{false};

@@ -111,7 +111,81 @@ bool App::start_network_source(DeviceType type) {
     return address && stream_->start(type, *address);
 }
 
+void App::start_detect() {
+    {
+        std::lock_guard lock(detect_mutex_);
+        if (detect_.running()) return;
+        detected_.clear();
+    }
+    // The program's own receiver keeps its port: Detect tries the others.
+    DetectOptions options = options_.detect;
+    if (link_->link_active() && !options.serial_paths) {
+        std::vector<std::string> paths;
+        for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports))
+            if (p.accessible && p.path != link_->device_path() && p.device != link_->device_path()) paths.push_back(p.path);
+        options.serial_paths = std::move(paths);
+    }
+    Window* window = window_;
+    const bool started = detect_.start(
+        std::move(options),
+        [this, window](const DetectedReceiver& found) {
+            {
+                std::lock_guard lock(detect_mutex_);
+                detected_.push_back(found);
+            }
+            detect_news_.store(true);
+            window->invalidate(false);
+        },
+        [this, window](bool) {
+            detect_news_.store(true);
+            window->invalidate(false);
+        });
+    window_->show_detect_results({{}, started});
+}
+
+std::vector<DetectedReceiver> App::detected() const {
+    std::lock_guard lock(detect_mutex_);
+    return detected_;
+}
+
+void App::choose_detected(std::size_t index) {
+    if (!ws_ || !window_) return;
+    const std::vector<DetectedReceiver> found = detected();
+    if (index >= found.size()) return;
+    const DetectedReceiver& r = found[index];
+    const std::filesystem::path ini = settings_path(kIniFile);
+    close_link();
+    ws_->link_active.store(false);
+    if (r.kind == DetectedReceiver::Kind::Gpsd) {
+        // The gpsd= line only when the address is not the one read without it.
+        const std::string address = r.address.host + ":" + std::to_string(r.address.port);
+        const auto now = parse_gpsd_address(setting_value(ini, "gpsd=").value_or(""));
+        if (!now || now->host != r.address.host || now->port != r.address.port) write_setting_file(ini, "gpsd", address);
+        select_device(DeviceType::Gpsd);
+        return;
+    }
+    if (r.kind == DetectedReceiver::Kind::Udp) {
+        write_setting_file(ini, "nmea", "udp://:" + std::to_string(r.address.port));
+        select_device(DeviceType::Network);
+        return;
+    }
+    // A serial receiver becomes the comN line of the current port (COM1 when none), at the speed it
+    // answered at.
+    const int port = ws_->line.port_number > 0 ? ws_->line.port_number : 1;
+    if (serial_device_path(port, ini) != r.path) write_setting_file(ini, "com" + std::to_string(port), r.path);
+    select_device(r.device);
+    ws_->line.port_number = port;
+    ws_->line.baud_rate = r.baud;
+    write_setting("port", "COM" + std::to_string(port) + "," + std::to_string(r.baud), dir_);
+    link_->set_settings(ws_->line);
+    receiver_chosen_ = true;
+    if (!open_link()) no_gps_connected();
+    ws_->link_active.store(link_->link_active());
+    window_->invalidate(false);
+}
+
 void App::select_device(DeviceType type) {
+    receiver_chosen_ = true;
     ws_->device_type = type;
     ws_->line.baud_rate = device_info(type).baud;
     ws_->line.byte_size = 8;
@@ -169,6 +243,7 @@ void App::com_settings() {
             if (serial_device_path(ws_->line.port_number, ini) != s.device) window_->warning_box("Settings failed");
         }
         write_setting("port", "COM" + std::to_string(ws_->line.port_number), dir_);
+        receiver_chosen_ = true;
         link_->set_settings(ws_->line);
         if (link_->link_active() && !link_->configure_port()) window_->warning_box("Settings failed");
     }
@@ -223,6 +298,17 @@ void App::on_command(Command id) {
         if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active());
         break;
+    case Command::DetectReceiver:
+        start_detect();
+        break;
+    case Command::StatusBar: {
+        const bool on = !w.status_bar_shown();
+        ws_->status_bar = on;
+        write_setting("statusbar", on ? "yes" : "no", dir_);
+        w.set_status_bar(on);
+        w.check_menu_item(Command::StatusBar, on);
+        break;
+    }
     case Command::Disconnect:
         close_link();
         ws_->link_active.store(false);

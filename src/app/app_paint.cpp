@@ -186,6 +186,30 @@ static std::string stale_message(const std::string& local_text, std::int64_t see
     return out;
 }
 
+std::string App::receiver_status() const {
+    if (!receiver_chosen_ && !link_->link_active()) return kNoReceiverChosenText;
+    const DeviceType type = ws_->device_type;
+    std::string name = type == DeviceType::Network ? "NMEA network" : device_info(type).unit_value;
+    if (!is_network_device(type) && type != DeviceType::Remote && !link_->device_path().empty())
+        name += " " + link_->device_path();
+    if (!link_->link_active())
+        return name + (link_->open_failure().empty() ? ": disconnected" : ": not opened (" + link_->open_failure() + ")");
+    if (link_->port_hung_up() || (is_network_device(type) && !stream_->connected())) return name + ": receiver gone";
+    if (ws_->silence_ticks.load() > 0) return name + ": no data";
+    return name + ": connected";
+}
+
+void App::fill_status(PaintFrame& frame, const FixRecord& fix) const {
+    PaintFrame::Status& status = frame.status;
+    status.receiver = receiver_status();
+    const bool current = link_->link_active() && fix_valid(fix);
+    status.fix = current ? fix_status_text(fix.fix_dimension, fix.sats_in_view) : fix_status_text(0, 0);
+    status.age = fix_age_status_text(last_fix_.seen, now() - last_fix_.at);
+    status.tiles = tiles_status_text(frame.tiles_left, frame.failed_tiles, frame.failure_reason);
+    status.line = ws_->online.load() ? "On line" : "Off line";
+    frame.offer_detect = !link_->link_active() && (!receiver_chosen_ || !link_->open_failure().empty());
+}
+
 PaintFrame App::paint() {
     PaintFrame frame;
     if (!ws_) return frame;
@@ -278,6 +302,13 @@ PaintFrame App::paint() {
     frame.tiles_left = static_cast<int>(tiles_left());
     frame.failed_tiles = layer_.failed_tiles();
     frame.failure_reason = layer_.failure_reason();
+    fill_status(frame, fix);
+    if (detect_news_.exchange(false) && window_) {
+        DetectTexts texts;
+        texts.searching = detect_.running();
+        for (const DetectedReceiver& r : detected()) texts.found.push_back(r.text);
+        window_->show_detect_results(texts);
+    }
 
     // 6. The map.
     if (!view_.display_bitmap.exists()) return frame;

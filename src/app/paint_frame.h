@@ -78,6 +78,17 @@ struct PaintFrame {
         int y = 0;
     };
     std::vector<Label> labels;
+    // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
+    bool offer_detect = false;
+    // The status bar's fields, from the state the paint already has.
+    struct Status {
+        std::string receiver;  // "gpsd 127.0.0.1:2947: connected", "NMEA /dev/ttyUSB0: no data"
+        std::string fix;       // fix_status_text
+        std::string age;       // fix_age_status_text
+        std::string tiles;     // tiles_status_text
+        std::string line;      // "On line" or "Off line"
+        bool operator==(const Status&) const = default;
+    } status;
 };
 
 }  // namespace vg

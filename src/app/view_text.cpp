@@ -148,4 +148,26 @@ std::string about_system_line(std::string_view release, std::string_view system)
     return text;
 }
 
+std::string fix_status_text(int dimension, int satellites) {
+    if (dimension < 2) return "No fix";
+    std::string text = (dimension == 2 ? "2D fix, " : "3D fix, ") + std::to_string(std::max(0, satellites));
+    return text + (satellites == 1 ? " satellite" : " satellites");
+}
+
+std::string tiles_status_text(int left, int failed, std::string_view reason) {
+    if (left <= 0 && failed <= 0) return "Tiles: all here";
+    std::string text = "Tiles: " + std::to_string(std::max(0, left)) + " left";
+    if (failed > 0) {
+        text += ", " + std::to_string(failed) + " failed";
+        if (!reason.empty()) text += " (" + std::string(reason) + ")";
+    }
+    return text;
+}
+
+std::string fix_age_status_text(bool seen, std::int64_t age_seconds) {
+    if (!seen) return "No fix yet";
+    const std::string age = fix_age_text(age_seconds);  // " (8 s old)"
+    return "Fix " + age.substr(2, age.size() - 3);
+}
+
 }  // namespace vg

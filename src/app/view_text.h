@@ -36,6 +36,16 @@ std::string fix_age_text(std::int64_t age_seconds);
 // Seconds until fix_age_text of an age that grows from `age_seconds` next reads differently.
 int fix_age_text_lasts(std::int64_t age_seconds);
 
+// The message line and status bar of a start where no receiver was ever chosen (UTF-8 dash).
+inline constexpr const char* kNoReceiverChosenText = "No receiver chosen \xE2\x80\x94 Preferences or Detect";
+
+// Status bar fields: "No fix", "2D fix, 5 satellites", "3D fix, 1 satellite" (a dimension below 2
+// is no fix); "Tiles: all here", "Tiles: 3 left", "Tiles: 3 left, 2 failed (timeout)"; "No fix yet"
+// or "Fix 8 s old" (fix_age_text's units).
+std::string fix_status_text(int dimension, int satellites);
+std::string tiles_status_text(int left, int failed, std::string_view reason);
+std::string fix_age_status_text(bool seen, std::int64_t age_seconds);
+
 // The two lines of vor_pos.txt for a position: "%c %3d %02d %02d\n" for the latitude and the
 // longitude.
 std::string start_position_text(double latitude, double longitude);

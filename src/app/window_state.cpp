@@ -118,6 +118,8 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(Command::BigMaps, ws.big_maps);
     window.check_menu_item(Command::MapCoordinates, ws.map_coordinates);
     window.check_menu_item(Command::Night, ws.night);
+    window.set_status_bar(ws.status_bar);
+    if (ws.status_bar) window.check_menu_item(Command::StatusBar, *ws.status_bar);
     for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
     window.check_menu_item(source_info(ws.map_source).command, true);
     for (const auto& info : kDeviceTypes) window.check_menu_item(info.command, info.type == ws.device_type);
@@ -151,6 +153,7 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);
     if (auto v = setting(set_file, "port")) apply_port_setting(*ws, *v);
     if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y';
+    if (auto v = setting(set_file, "statusbar")) ws->status_bar = first_lower(*v) == 'y';
 
     if (window) set_initial_menu_states(*ws, *window);
     return ws;

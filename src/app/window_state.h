@@ -55,6 +55,8 @@ struct WindowState {
     bool plot = false;
     bool big_maps = false;
     bool map_coordinates = false;
+    // The status bar (`statusbar` of vor_set.txt): yes or no; nothing: the window's own rule.
+    std::optional<bool> status_bar;
     bool night = false;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
     int hair = 0;
     char dash = 0;  // 0 off, or the letter 'k', 'm' or 's' read from the setting

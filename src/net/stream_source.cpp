@@ -222,6 +222,8 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
             }
         }
         connected_.store(false);
+        // The window shows the peer gone at once, not only when the fix turns old.
+        if (options_.fix_notice && active_.load()) options_.fix_notice->post();
         if (received) backoff = kFirstBackoffMs;
         if (!active_.load()) break;
         if (!pause(backoff)) break;

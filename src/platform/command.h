@@ -19,6 +19,7 @@ enum class Command : int {
     OpenMapPack = 1007,   // "Open Map Pack..."
     OpenGpx = 1008,       // "Open GPX..."
     ExportTrack = 1009,   // "Export Track..."
+    DetectReceiver = 1010,  // "Detect Receiver..."
     // Edit menu.
     Copy = 1011,
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
@@ -51,6 +52,8 @@ enum class Command : int {
     // Help menu.
     Keys = 1051,
     About = 1053,
+    // View menu.
+    StatusBar = 1061,
     // Maps menu: the further catalogue entries (vor_src.txt names, map packs). Each name's id lies in
     // this range, derived from the name itself (tiles/tile_catalogue.h), so a script's id stays
     // when lines are added or moved. No fixed command lies in it.
@@ -80,7 +83,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Keys:
-    case Command::About: case Command::CatalogueFirst: case Command::CatalogueLast:
+    case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
         return static_cast<Command>(id);
     }
     return std::nullopt;

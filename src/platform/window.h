@@ -39,6 +39,13 @@ struct MonitorTexts {
     std::vector<std::array<std::string, 6>> sky;
 };
 
+// The results of Detect as its small non-modal list shows them: one line for each receiver that
+// answered, and whether the search still runs.
+struct DetectTexts {
+    std::vector<std::string> found;
+    bool searching = false;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -80,6 +87,12 @@ public:
     }
     // A source added to the Maps menu while the program runs (a map pack opened from the Gps menu).
     virtual void add_map_source_item(const std::string& /*name*/, Command /*id*/) {}
+    // The status bar: shown or hidden, or nullopt for the window's own rule (shown except at the
+    // classic client sizes); whether it is shown now.
+    virtual void set_status_bar(std::optional<bool> /*on*/) {}
+    virtual bool status_bar_shown() const { return false; }
+    // Detect's list (non-modal): opened on the first call, its lines replaced by each later one.
+    virtual void show_detect_results(const DetectTexts& /*texts*/) {}
 };
 
 }  // namespace vg

@@ -35,6 +35,8 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Open &GPX...", Command::OpenGpx},
     {"&Export Track...", Command::ExportTrack},
     {},
+    {"De&tect Receiver...", Command::DetectReceiver},
+    {},
     {"E&xit", Command::Exit},
 };
 
@@ -75,6 +77,10 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"Aerial &Photo", Command::AerialPhoto},
 };
 
+inline constexpr MenuItem kViewItems[] = {
+    {"&Status Bar", Command::StatusBar},
+};
+
 inline constexpr MenuItem kHelpItems[] = {
     {"&Keys", Command::Keys},
     {"&About", Command::About},
@@ -86,6 +92,7 @@ inline constexpr MenuPopup kMainMenu[] = {
     {"Maps", kMapsItems},
     {"&Device", kDeviceItems},
     {"&Options", kOptionsItems},
+    {"&View", kViewItems},
     {"&Help", kHelpItems},
 };
 

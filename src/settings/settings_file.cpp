@@ -282,7 +282,8 @@ std::string default_file_contents(std::string_view file_name) {
         return std::string("maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=local\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\nbase=") +
                kDefaultBaseValue + "\r\n";
     }
-    if (file_name == kSetFile) return "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n";
+    // No `port` line: no receiver is chosen until the user picks one (App::receiver_chosen).
+    if (file_name == kSetFile) return "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\n";
     if (file_name == kPosFile) return "N 60 10 30\r\nE 24 55 00\r\n";
     return {};
 }

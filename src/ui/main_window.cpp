@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPalette>
+#include <QResizeEvent>
 #include <QShortcut>
 #include <QString>
 
@@ -21,7 +22,9 @@
 #include "resources/menu_resource.h"
 #include "resources/strings.h"
 #include "ui/dialog_common.h"
+#include "ui/dialog_detect.h"
 #include "ui/map_view.h"
+#include "ui/status_panel.h"
 
 namespace vg {
 
@@ -50,6 +53,11 @@ MainWindow::MainWindow(bool big_maps, QWidget* parent) : QMainWindow(parent) {
     build_menu();
     build_accelerators();
     build_zoom_keys();
+    status_ = new StatusPanel(this);
+    setStatusBar(status_);
+    status_->hide();
+    connect(status_, &StatusPanel::detect_clicked, this, [this] { on_command(Command::DetectReceiver); });
+    detect_ = new DetectDialog(this);
     // The window opens around a client area of the Big Maps or small size and can then be resized
     // and maximised; the map area takes the space.
     set_client_size(big_maps ? MapView::kBigWidth : MapView::kSmallWidth,
@@ -82,7 +90,8 @@ void MainWindow::build_menu() {
                                   : popup.items.data() == res::kDeviceItems && is_device(*item.id) ? device_group_
                                                                                                   : nullptr;
             QAction* action = add_item(menu, translated(item.text), *item.id, group);
-            if (popup.items.data() == res::kOptionsItems) action->setCheckable(true);
+            if (popup.items.data() == res::kOptionsItems || popup.items.data() == res::kViewItems)
+                action->setCheckable(true);
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
             if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
@@ -227,7 +236,45 @@ void MainWindow::set_client_size(int width, int height) {
         height = std::max(MapView::kMinimumHeight, std::min(height, free.height() - decoration.height() - menu));
     }
     view_->resize(width, height);
-    resize(width, height + menu);
+    // The status bar's rule looks at the space below the menu bar: decided before the resize.
+    const bool bar = status_mode_.value_or(!is_classic_client(width, height));
+    status_->setVisible(bar);
+    resize(width, height + menu + (bar ? status_->sizeHint().height() : 0));
+}
+
+// ---- status bar --------------------------------------------------------------------------------
+
+bool MainWindow::is_classic_client(int width, int height) {
+    return (width == MapView::kSmallWidth && height == MapView::kSmallHeight) ||
+           (width == MapView::kBigWidth && height == MapView::kBigHeight);
+}
+
+void MainWindow::set_status_mode(std::optional<bool> on) {
+    status_mode_ = on;
+    const bool before = status_bar_shown();
+    apply_status_mode();
+    // Turned on or off by the user: the window grows or shrinks by the bar, the map keeps its size.
+    if (on && status_bar_shown() != before) {
+        const int bar = status_->sizeHint().height();
+        resize(width(), height() + (status_bar_shown() ? bar : -bar));
+    }
+}
+
+bool MainWindow::status_bar_shown() const { return status_ != nullptr && !status_->isHidden(); }
+
+void MainWindow::apply_status_mode() {
+    if (status_ == nullptr) return;
+    // Under the rule, the space below the menu bar (map and bar together) decides: a classic size
+    // hides the bar, so the map keeps it whole; any other shows it.
+    const int below_menu = height() - menuBar()->sizeHint().height();
+    const bool shown = status_mode_.value_or(!is_classic_client(width(), below_menu));
+    if (shown != status_bar_shown()) status_->setVisible(shown);
+    set_item_checked(Command::StatusBar, shown);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (!status_mode_) apply_status_mode();
 }
 
 }  // namespace vg

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/command.h"
@@ -16,7 +17,9 @@ class QMenu;
 
 namespace vg {
 
+class DetectDialog;
 class MapView;
+class StatusPanel;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -42,6 +45,15 @@ public:
     // Maps menu, with its command id. An id already in the menu is not added again.
     void add_source_item(const std::string& name, Command id);
 
+    // The status bar below the client area (set_client_size keeps the client area and adds its
+    // height): on, off, or nullopt for the rule "shown except at the classic client sizes",
+    // 514 x 435 and 1026 x 819, decided from the window's size so that showing it never flips it.
+    StatusPanel* status_panel() const { return status_; }
+    void set_status_mode(std::optional<bool> on);
+    bool status_bar_shown() const;
+    // Detect's non-modal list, made with the window and hidden.
+    DetectDialog* detect_dialog() const { return detect_; }
+
 public Q_SLOTS:
     // Runs a command as if its menu item had been chosen. Greyed items are not refused here (the
     // menu and the accelerators never deliver them).
@@ -63,6 +75,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void build_menu();
@@ -71,6 +84,8 @@ private:
     QAction* add_item(QMenu* menu, const QString& text, Command id, QActionGroup* group);
     void restore_marks(QAction* chosen);
     void set_night(bool night);
+    void apply_status_mode();
+    static bool is_classic_client(int width, int height);
 
     MapView* view_ = nullptr;
     std::map<Command, QAction*> actions_;
@@ -80,6 +95,9 @@ private:
     std::map<QAction*, bool> marks_;  // the check marks as the program set them
     QPalette day_palette_;             // the window's palette before Night
     bool night_ = false;
+    StatusPanel* status_ = nullptr;
+    DetectDialog* detect_ = nullptr;
+    std::optional<bool> status_mode_;
 };
 
 }  // namespace vg

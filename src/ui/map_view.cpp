@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHelpEvent>
+#include <QPushButton>
 #include <QStatusTipEvent>
 #include <QToolTip>
 #include <QFont>
@@ -143,6 +144,11 @@ MapView::MapView(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kSmallWidth, kSmallHeight);
+    detect_ = new QPushButton(tr("Detect"), this);
+    detect_->setObjectName(QStringLiteral("map_detect"));
+    detect_->setToolTip(tr("Look for a receiver: gpsd, NMEA on UDP 10110 and the serial ports"));
+    detect_->hide();
+    connect(detect_, &QPushButton::clicked, this, &MapView::detect_requested);
 }
 
 QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
@@ -163,28 +169,52 @@ QImage MapView::toolbar_picture(int id, qreal device_pixel_ratio) {
 }
 
 // Small text lines over the map's bottom-left corner, each on a translucent white band so it reads
-// on any tile: the message line (dark red) above the attribution, ending before `right` (the speed
-// text's left edge). Gives the top edge of the lines.
-static int draw_map_notes(QPainter& painter, const PaintFrame& frame, int right) {
+// on any tile: the message line (dark red, on up to two lines, never cut) above the attribution,
+// ending before `right` (the speed text's left edge). Gives the top edge of the lines.
+static int draw_map_notes(QPainter& painter, const PaintFrame& frame, int right, QRect* message_band) {
     QFont font;  // the plain font, whatever the speed text left in the painter
     font.setPixelSize(11);
     painter.setFont(font);
     const QFontMetrics metrics(font);
     int bottom = MapView::kMapTop + frame.map_height - 1;
-    auto note = [&](const std::string& text, QColor colour) {
-        if (text.empty()) return;
-        const QString line = metrics.elidedText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                                                Qt::ElideRight, std::min(frame.map_width, right - MapView::kMapLeft - 4) - 8);
-        const int height = metrics.height() + 2;
-        const QRect band(MapView::kMapLeft, bottom - height, metrics.horizontalAdvance(line) + 8, height);
+    const int width = std::min(frame.map_width, right - MapView::kMapLeft - 4) - 8;
+    auto note = [&](const QStringList& lines, QColor colour) {
+        if (lines.isEmpty()) return QRect();
+        int widest = 0;
+        for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+        const int line_height = metrics.height() + 2;
+        const QRect band(MapView::kMapLeft, bottom - line_height * static_cast<int>(lines.size()), widest + 8,
+                         line_height * static_cast<int>(lines.size()));
         painter.fillRect(band, QColor(255, 255, 255, 200));
         painter.setPen(colour);
-        painter.drawText(band.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
-        bottom -= height;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            painter.drawText(QRect(band.left() + 4, band.top() + static_cast<int>(i) * line_height, widest, line_height),
+                             Qt::AlignVCenter | Qt::AlignLeft, lines[i]);
+        bottom = band.top();
+        return band;
     };
-    note(frame.attribution, QColor(32, 32, 32));
-    note(frame.message, QColor(160, 0, 0));
+    const QString attribution = QString::fromUtf8(frame.attribution.data(), static_cast<qsizetype>(frame.attribution.size()));
+    if (!attribution.isEmpty()) note({metrics.elidedText(attribution, Qt::ElideRight, width)}, QColor(32, 32, 32));
+    const QString message = QString::fromUtf8(frame.message.data(), static_cast<qsizetype>(frame.message.size()));
+    const int message_width = width - (frame.offer_detect ? MapView::kDetectButtonWidth : 0);
+    const QRect band = message.isEmpty() ? QRect() : note(MapView::message_lines(font, message, message_width), QColor(160, 0, 0));
+    if (message_band) *message_band = band;
     return bottom;
+}
+
+QStringList MapView::message_lines(const QFont& font, const QString& text, int width) {
+    const QFontMetrics metrics(font);
+    if (text.isEmpty() || metrics.horizontalAdvance(text) <= width) return {text};
+    // The longest first line that fits, broken at a space; the rest on the second line.
+    qsizetype cut = -1;
+    for (qsizetype i = text.lastIndexOf(QLatin1Char(' ')); i > 0; i = text.lastIndexOf(QLatin1Char(' '), i - 1)) {
+        if (metrics.horizontalAdvance(text.left(i)) <= width) {
+            cut = i;
+            break;
+        }
+    }
+    if (cut <= 0) return {metrics.elidedText(text, Qt::ElideMiddle, width)};
+    return {text.left(cut), metrics.elidedText(text.mid(cut + 1), Qt::ElideMiddle, width)};
 }
 
 // The scale bar on the same kind of band, its bottom edge at `bottom` (above the notes, left of the
@@ -208,7 +238,9 @@ static void draw_scale_bar(QPainter& painter, const PaintFrame& frame, int botto
                      Qt::AlignVCenter | Qt::AlignLeft, label);
 }
 
-void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag) {
+void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag,
+                         QRect* message_band) {
+    if (message_band) *message_band = QRect();
     if (!frame.draw_toolbar) return;
     draw_toolbar(painter, frame, client_width);
     const DisplayBitmap* bitmap = frame.bitmap;
@@ -262,7 +294,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
     if (frame.speed.show && frame.speed.font_height > 0)
         notes_right = draw_speed(painter, frame.speed, frame.map_width, frame.night);
     draw_progress(painter, frame);
-    draw_scale_bar(painter, frame, draw_map_notes(painter, frame, notes_right));
+    draw_scale_bar(painter, frame, draw_map_notes(painter, frame, notes_right, message_band));
 }
 
 void MapView::paintEvent(QPaintEvent* event) {
@@ -274,7 +306,15 @@ void MapView::paintEvent(QPaintEvent* event) {
     if (frame_source_) {
         const PaintFrame frame = frame_source_();
         painter.fillRect(event->rect(), QColor::fromRgb(frame.night ? kNightBackground : kBackground));
-        draw_frame(painter, frame, width(), drag_offset());
+        draw_frame(painter, frame, width(), drag_offset(), &message_band_);
+        message_text_ = QString::fromUtf8(frame.message.data(), static_cast<qsizetype>(frame.message.size()));
+        // Detect beside the message line while it is offered.
+        const bool offer = frame.offer_detect && !message_band_.isEmpty();
+        if (offer) {
+            const QRect place(message_band_.right() + 4, message_band_.bottom() - 21, kDetectButtonWidth - 8, 22);
+            if (detect_->geometry() != place) detect_->setGeometry(place);
+        }
+        if (detect_->isVisible() != offer) detect_->setVisible(offer);
         if (!first_map_shown_ && frame.draw_toolbar && frame.bitmap != nullptr && frame.bitmap->exists() &&
             frame.view_complete) {
             // After this paint has reached the window: a grab made from inside the paint would be empty.
@@ -406,7 +446,9 @@ bool MapView::event(QEvent* event) {
         // The toolbar is painted, not made of widgets: the tip is the button under the pointer's.
         auto* help = static_cast<QHelpEvent*>(event);
         const int button = toolbar::hit_button(help->pos().x(), help->pos().y());
-        if (button != toolbar::kButtonCount) {
+        if (message_band_.contains(help->pos()) && !message_text_.isEmpty()) {
+            QToolTip::showText(help->globalPos(), message_text_, this, message_band_);  // the whole text
+        } else if (button != toolbar::kButtonCount) {
             const QRect box(toolbar::kHitLeft[static_cast<std::size_t>(button)], toolbar::kHitTop,
                             toolbar::kHitRight[static_cast<std::size_t>(button)] - toolbar::kHitLeft[static_cast<std::size_t>(button)] + 1,
                             toolbar::kHitBottom - toolbar::kHitTop + 1);

@@ -20,6 +20,8 @@
 
 class QPainter;
 
+class QPushButton;
+
 namespace vg {
 
 // What one paint shows (app/paint_frame.h).
@@ -73,8 +75,19 @@ public:
     // The current drag movement of the map picture (0, 0 when none).
     QPoint drag_offset() const { return dragging_ ? drag_offset_ : QPoint(); }
 
-    // Draws `frame` on a client area `client_width` pixels wide, the map picture moved by `drag`.
-    static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag = {});
+    // Draws `frame` on a client area `client_width` pixels wide, the map picture moved by `drag`;
+    // `message_band` (when given) receives the message line's band (empty without a message).
+    static void draw_frame(QPainter& painter, const PaintFrame& frame, int client_width, QPoint drag = {},
+                           QRect* message_band = nullptr);
+    // The message line as drawn within `width` pixels in `font`: whole on one line when it fits,
+    // else wrapped at a space onto two lines, the second elided in the middle when still too long
+    // (and one line elided in the middle when there is no space to wrap at).
+    static QStringList message_lines(const QFont& font, const QString& text, int width);
+    // Room kept right of the message for the Detect button while it is offered.
+    static constexpr int kDetectButtonWidth = 64;
+    // The message line's band and full text of the last paint (its tooltip shows the text whole).
+    QRect message_band() const { return message_band_; }
+    QString message_text() const { return message_text_; }
 
     // The short name of toolbar button `button` (toolbar::Button: tooltip and accessible name) and
     // the longer status tip; empty for no button.
@@ -101,6 +114,8 @@ Q_SIGNALS:
     void first_map_painted();
     // The widget is now painted at another device scale (moved to a screen of another density).
     void device_scale_changed(int scale);
+    // The Detect button beside the message line was pressed.
+    void detect_requested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -127,6 +142,9 @@ private:
     int hovered_button_ = -1;  // the toolbar button under the pointer, for its status tip
     std::atomic<int> paint_count_{0};
     int device_scale_ = 0;  // of the last paint
+    QRect message_band_;
+    QString message_text_;
+    QPushButton* detect_ = nullptr;  // beside the message line while Detect is offered
 };
 
 }  // namespace vg

@@ -22,6 +22,7 @@
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
+#include "ui/dialog_detect.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 
@@ -176,5 +177,15 @@ std::string QtWindow::choose_file_to_save(const std::string& title, const std::s
 }
 
 void QtWindow::add_map_source_item(const std::string& name, Command id) { window_.add_source_item(name, id); }
+
+void QtWindow::set_status_bar(std::optional<bool> on) {
+    run_on_window_thread([this, on] { window_.set_status_mode(on); });
+}
+
+bool QtWindow::status_bar_shown() const { return window_.status_bar_shown(); }
+
+void QtWindow::show_detect_results(const DetectTexts& texts) {
+    run_on_window_thread([this, texts] { window_.detect_dialog()->show_texts(texts); });
+}
 
 }  // namespace vg

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/window.h"
@@ -67,6 +68,10 @@ public:
     std::string choose_file_to_save(const std::string& title, const std::string& filter,
                                     const std::string& suggested) override;
     void add_map_source_item(const std::string& name, Command id) override;
+    void set_status_bar(std::optional<bool> on) override;
+    // On the window thread only (App asks from its command handler).
+    bool status_bar_shown() const override;
+    void show_detect_results(const DetectTexts& texts) override;
 
     // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
     // (a degree sign written as the single byte 176 stays a degree sign).

@@ -8,7 +8,9 @@
 #include "app/help_text.h"
 #include "app/toolbar_layout.h"
 #include "ui/main_window.h"
+#include "ui/dialog_detect.h"
 #include "ui/map_view.h"
+#include "ui/status_panel.h"
 #include "ui/qt_window.h"
 
 namespace vg {
@@ -28,7 +30,18 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     for (const CatalogueEntry* e : app.catalogue().sources())
         if (!e->original) window.add_source_item(e->name, e->menu_id);
     MapView* view = window.map_view();
-    view->set_frame_source([&app] { return app.paint(); });
+    // Each paint's frame also carries the status bar's fields.
+    StatusPanel* status = window.status_panel();
+    view->set_frame_source([&app, status] {
+        PaintFrame frame = app.paint();
+        status->show_status(frame.status, frame.offer_detect);
+        return frame;
+    });
+    // Detect: offered beside the message line and in the status bar; its list says what was chosen.
+    QObject::connect(view, &MapView::detect_requested, &window, [&window] { window.on_command(Command::DetectReceiver); });
+    QObject::connect(window.detect_dialog(), &DetectDialog::chosen, &window,
+                     [&app](int index) { app.choose_detected(static_cast<std::size_t>(index)); });
+    QObject::connect(window.detect_dialog(), &DetectDialog::closed, &window, [&app] { app.cancel_detect(); });
     // Sharp map cells on a screen of twice the pixel density, from the first view on.
     app.set_device_scale(MapView::device_scale_of(view->devicePixelRatioF()));
     QObject::connect(view, &MapView::device_scale_changed, view, [&app](int scale) { app.set_device_scale(scale); });

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/toolbar_layout.h"
+#include "app/view_text.h"
 #include "app_fixture.h"
 #include "support/peers.h"
 #include "net/http_client.h"
@@ -207,11 +208,36 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
 }
 
 TEST_F(AppCommands, NetworkDeviceWithAMalformedAddressIsNotConnected) {
+    // At start nothing is asked of the user: no box, the receiver's state is in the status fields.
     write_settings("unit=NETWORK \r\n", "nmea=10110\r\n");
     App& a = start();
     EXPECT_FALSE(a.link()->link_active());
+    EXPECT_TRUE(window.boxes().empty());
+    EXPECT_EQ(a.paint().status.receiver, "NMEA network: disconnected");
+    // Asked for by Connect, the failure is told.
+    a.on_command(Command::Connect);
     ASSERT_EQ(window.boxes().size(), 1u);
     EXPECT_NE(window.boxes()[0].find("No GPS connected"), std::string::npos);
+}
+
+TEST_F(AppCommands, AFirstStartChoosesNoReceiverAndOffersDetect) {
+    // No settings files at all: the defaults name no port, nothing is opened and nothing is asked.
+    App& a = start();
+    EXPECT_TRUE(window.boxes().empty());
+    EXPECT_FALSE(a.receiver_chosen());
+    EXPECT_FALSE(a.link()->link_active());
+    PaintFrame frame = a.paint();
+    EXPECT_EQ(frame.message, kNoReceiverChosenText);
+    EXPECT_TRUE(frame.offer_detect);
+    EXPECT_EQ(frame.status.receiver, kNoReceiverChosenText);
+    EXPECT_EQ(frame.status.fix, "No fix");
+    EXPECT_EQ(frame.status.age, "No fix yet");
+    EXPECT_EQ(frame.status.line, "On line");
+    // A receiver chosen from the Device menu is a choice: the line goes and the next start keeps it.
+    a.on_command(Command::Gpsd);
+    EXPECT_TRUE(a.receiver_chosen());
+    EXPECT_NE(a.paint().message, kNoReceiverChosenText);
+    a.on_command(Command::Disconnect);
 }
 
 TEST_F(AppCommands, BigMapsComSettingsCopyAndDialogs) {
@@ -347,9 +373,11 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     app = std::make_unique<App>(dir.path(), options());
     app->create(window);
     App& a = *app;
-    // The configured port cannot be opened: one message, and the program runs on.
-    EXPECT_EQ(window.boxes(), std::vector<std::string>{"No GPS connected"});
+    // The configured port cannot be opened: no box at start (nothing is asked), Detect is offered,
+    // and the program runs on.
+    EXPECT_TRUE(window.boxes().empty());
     EXPECT_FALSE(a.link()->link_active());
+    EXPECT_TRUE(a.paint().offer_detect);
     // The map's message line says why.
     EXPECT_EQ(a.paint().message.rfind("No GPS connected: Cannot open " + (dir / "no-such-device").string() +
                                           ": No such file or directory - is the receiver plugged in?",

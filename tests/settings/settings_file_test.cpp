@@ -309,7 +309,7 @@ TEST(DefaultFiles, WrittenOnlyWhereMissing) {
     EXPECT_EQ(read_file(dir / "vor_ini.txt"),
               "maps=.\\Maps\r\nzoom=2\r\nhair=1\r\nzone=local\r\ndash=\r\nfile=\r\nplot=no\r\nprxy=\r\n"
               "base=off:4477\r\n");
-    EXPECT_EQ(read_file(dir / "vor_set.txt"), "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\nport=COM1\r\n");
+    EXPECT_EQ(read_file(dir / "vor_set.txt"), "site=OpenStreetMap\r\nsize=small\r\nunit=NMEA\r\n");
     EXPECT_EQ(read_file(dir / "vor_pos.txt"), "N 60 10 30\r\nE 24 55 00\r\n");
 
     TempDir other;

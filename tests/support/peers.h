@@ -59,6 +59,7 @@ class Gpsd {
 public:
     Gpsd(const std::filesystem::path& dir, const std::string& device, int port = 0);
     int port() const { return port_; }
+    pid_t pid() const { return process_.pid(); }
     // True once gpsd accepts connections.
     bool ready() const;
 

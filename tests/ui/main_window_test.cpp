@@ -107,13 +107,14 @@ std::string describe_menu(QMenuBar* bar) {
 TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
     EXPECT_EQ(describe_menu(window->menuBar()),
               "&Gps: &Reload Map 1001 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - Open Map &Pack... 1007 "
-              "Open &GPX... 1008 &Export Track... 1009 - E&xit 1006\n"
+              "Open &GPX... 1008 &Export Track... 1009 - De&tect Receiver... 1010 - E&xit 1006\n"
               "&Edit: &Copy 1011\n"
               "Maps: Etopo2 1021 &OpenStreetMap 1022 &GoogleMaps 1023 &VirtualEarth 1024 &MapQuest 1025\n"
               "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036 gps&d 1038 NMEA ne&twork 1039"
               " - Settings &COM 1048 GPS &Monitor 1037\n"
               "&Options: &Auto Pan 1041* Auto &Zoom 1042 &Track 1043 &Big Maps 1044 &Map Coordinates 1045"
               " &Night 1046 - Aerial &Photo 1047\n"
+              "&View: &Status Bar 1061\n"
               "&Help: &Keys 1051 &About 1053\n");
     // Every item starts enabled and is found by its id; separators and gaps in the ids are not items.
     // The sources, receivers and options show their check box from the start, the others none.
@@ -122,7 +123,7 @@ TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
             if (!item->isSeparator()) {
                 EXPECT_TRUE(item->isEnabled()) << item->data().toInt();
                 const QString menu = popup->text();
-                const bool markable = menu == "Maps" || menu == "&Options" ||
+                const bool markable = menu == "Maps" || menu == "&Options" || menu == "&View" ||
                                       (menu == "&Device" && item->data().toInt() != command_id(Command::SettingsCom) &&
                                        item->data().toInt() != command_id(Command::GpsMonitor));
                 EXPECT_EQ(item->isCheckable(), markable) << item->data().toInt();

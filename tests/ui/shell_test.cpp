@@ -40,6 +40,7 @@
 #include "ui/main_window.h"
 #include "ui/map_view.h"
 #include "ui/qt_window.h"
+#include "ui/status_panel.h"
 #include "ui/qt_test_util.h"
 
 namespace vg {
@@ -500,7 +501,8 @@ TEST_F(ShellTest, ResizedWindowFillsTheMapAreaWithTheViewsCells) {
     QSize size;
     auto resize = [&](int w, int h) {
         size = QSize(w, h);
-        window->resize(w, h + window->menuBar()->height());
+        // Away from the classic sizes the status bar is shown below the map area.
+        window->resize(w, h + window->menuBar()->height() + window->status_panel()->sizeHint().height());
     };
     auto settle = [&] {
         return wait_until([&] {
