@@ -82,7 +82,7 @@ void MainWindow::build_menu() {
                                   : popup.items.data() == res::kDeviceItems && is_device(*item.id) ? device_group_
                                                                                                   : nullptr;
             QAction* action = add_item(menu, translated(item.text), *item.id, group);
-            if (popup.items.data() == res::kOptionsItems) action->setCheckable(true);
+            if (popup.items.data() == res::kOptionsItems && item.id != Command::Preferences) action->setCheckable(true);
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
             if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
