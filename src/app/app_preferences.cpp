@@ -52,22 +52,19 @@ void App::preferences() {
 
 std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     if (!ws_ || !window_) return "no window";
-    // Everything is checked before anything takes effect.
-    for (const auto& [name, value] : chosen.values)
-        if (std::string why = preference_problem(name, value); !why.empty()) return why;
+    // What changed is checked before anything takes effect (the values by write_preferences, the new
+    // source lines here); lines the user wrote by hand and did not touch stay as they are.
+    const std::vector<std::string> old_lines = read_source_lines(dir_);
     for (const std::string& line : chosen.source_lines)
-        if (std::string why = source_line_problem(line); !why.empty()) return std::string(kSourcesFile) + ": " + why;
+        if (std::find(old_lines.begin(), old_lines.end(), line) == old_lines.end())
+            if (std::string why = source_line_problem(line); !why.empty()) return std::string(kSourcesFile) + ": " + why;
+    if (const auto unit = chosen.values.find("unit"); unit != chosen.values.end() && !device_from_unit(unit->second))
+        return "unit: no such receiver";
     const auto wanted = [&chosen](const std::string& name) -> std::optional<std::string> {
         const auto it = chosen.values.find(name);
         if (it == chosen.values.end()) return std::nullopt;
         return it->second;
     };
-
-    // The receiver and Night as their menu commands do it (they write `unit` and `night`).
-    if (const auto unit = wanted("unit"))
-        if (const auto type = device_from_unit(*unit); type && *type != ws_->device_type)
-            on_command(device_info(*type).command);
-    if (const auto night = wanted("night"); night && (*night == "yes") != ws_->night) on_command(Command::Night);
 
     Preferences rest(chosen.values.begin(), chosen.values.end());
     rest.erase("unit");
@@ -80,7 +77,25 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     const auto changed_device_line = std::any_of(written.changed.begin(), written.changed.end(),
                                                  [](const std::string& name) { return name.starts_with("com"); });
 
-    if (chosen.source_lines != read_source_lines(dir_)) {
+    // The base line before the receiver: Remote's server listens on its port.
+    if (changed("base")) {
+        ws_->base_enabled = false;
+        ws_->base_host.clear();
+        ws_->base_port = 0;
+        apply_base_setting(*ws_, wanted("base").value_or(""));
+    }
+
+    // The receiver and Night as their menu commands do it (they write `unit` and `night`); a new
+    // network or Remote receiver connects with the lines just written.
+    bool device_changed = false;
+    if (const auto unit = wanted("unit"))
+        if (const auto type = device_from_unit(*unit); type && *type != ws_->device_type) {
+            on_command(device_info(*type).command);
+            device_changed = true;
+        }
+    if (const auto night = wanted("night"); night && (*night == "yes") != ws_->night) on_command(Command::Night);
+
+    if (chosen.source_lines != old_lines) {
         if (!write_source_lines(dir_, chosen.source_lines)) return std::string(kSourcesFile) + " could not be written";
         reload_sources();
     }
@@ -89,12 +104,6 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     const std::filesystem::path ini = settings_path(kIniFile);
     read_display_settings(*ws_, [&ini](std::string_view key) { return setting_value(ini, key); });
     if (changed("zone")) set_view_zone(view_, &fix_, ini);
-    if (changed("base")) {
-        ws_->base_enabled = false;
-        ws_->base_host.clear();
-        ws_->base_port = 0;
-        apply_base_setting(*ws_, wanted("base").value_or(""));
-    }
 
     // The line settings and the receiver's connection: a changed line of the receiver in use
     // reconnects it.
@@ -108,7 +117,7 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     if (changed("nmea") && ws_->device_type == DeviceType::Network) reconnect = true;
     if ((changed("base") || changed("bind") || changed("relaykey")) && ws_->device_type == DeviceType::Remote)
         reconnect = true;
-    if (reconnect && link_->link_active()) {
+    if (reconnect && !device_changed && link_->link_active()) {
         close_link();
         if (!open_link()) no_gps_connected();
         ws_->link_active.store(link_->link_active());

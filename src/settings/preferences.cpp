@@ -103,7 +103,7 @@ std::string value_problem(std::string_view name, std::string_view v) {
     if (name == "prxy") return v.empty() ? "" : host_port_problem(v, false);
     if (name == "speed") return one_of(v, {"kmh", "mph", "kn"}) ? "" : "must be kmh, mph or kn";
     if (name == "zone") {
-        if (v == "local") return {};
+        if (v == "local" || v.empty()) return {};
         TextScanner scan(v);
         const auto hours = scan.integer();
         if (!hours || *hours < -12 || *hours > 14) return "write local, or hours from -12 to 14 and a label";

@@ -18,6 +18,7 @@
 
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
+#include "ui/dialog_preferences.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
 #include "ui/main_window.h"
@@ -170,5 +171,14 @@ std::string QtWindow::choose_file_to_save(const std::string& title, const std::s
 }
 
 void QtWindow::add_map_source_item(const std::string& name, Command id) { window_.add_source_item(name, id); }
+
+void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {
+    window_.set_source_items(sources);
+}
+
+bool QtWindow::run_preferences_dialog(PreferencesDialogData& data) {
+    if (!on_window_thread()) return false;
+    return vg::run_preferences_dialog(&window_, data);
+}
 
 }  // namespace vg

@@ -67,6 +67,8 @@ public:
     std::string choose_file_to_save(const std::string& title, const std::string& filter,
                                     const std::string& suggested) override;
     void add_map_source_item(const std::string& name, Command id) override;
+    void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
+    bool run_preferences_dialog(PreferencesDialogData& data) override;
 
     // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
     // (a degree sign written as the single byte 176 stays a degree sign).
