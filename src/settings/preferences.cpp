@@ -232,7 +232,7 @@ std::vector<std::string> source_lines_of(std::string_view contents) {
         const std::size_t end = lf == std::string_view::npos ? contents.size() : lf;
         std::string_view line = contents.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!trim_blanks(line).empty() && line.front() != '#') out.emplace_back(line);
+        if (const std::string_view t = trim_blanks(line); !t.empty() && t.front() != '#') out.emplace_back(line);
         start = end + 1;
     }
     return out;
@@ -250,7 +250,7 @@ std::string rewrite_source_lines(std::string_view contents, const std::vector<st
         if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         start = end;
-        if (trim_blanks(line).empty() || line.front() == '#') {
+        if (const std::string_view t = trim_blanks(line); t.empty() || t.front() == '#') {
             out += whole;
         } else if (next < lines.size()) {
             if (lines[next] == line) out += whole;
