@@ -34,12 +34,7 @@ using app_detail::WaitCursor;
 App::App(std::filesystem::path settings_dir, AppOptions options)
     : dir_(std::move(settings_dir)), options_(std::move(options)),
       clock_(options_.clock ? options_.clock : &system_clock()) {
-    catalogue_ = load_catalogue(dir_);
-    // Map packs in the packs folder of the cache root are sources too, after the user lines.
-    std::string maps = setting_value(dir_ / kIniFile, "maps").value_or(kDefaultMapsDir);
-    std::filesystem::path maps_path(normalise_root(maps));
-    if (!maps_path.is_absolute() && !dir_.empty()) maps_path = dir_ / maps_path;
-    add_packs(catalogue_, packs_folder(maps_path.string()));
+    catalogue_ = load_sources(dir_);
     if (options_.http.settings_dir.empty()) options_.http.settings_dir = dir_;
     if (options_.probe.work_dir.empty()) options_.probe.work_dir = dir_;
     if (options_.probe.http.settings_dir.empty()) options_.probe.http.settings_dir = dir_;
@@ -49,6 +44,16 @@ App::App(std::filesystem::path settings_dir, AppOptions options)
 }
 
 App::~App() { on_destroy(); }
+
+Catalogue App::load_sources(const std::filesystem::path& dir) {
+    Catalogue catalogue = load_catalogue(dir);
+    // Map packs in the packs folder of the cache root are sources too, after the user lines.
+    std::string maps = setting_value(dir / kIniFile, "maps").value_or(kDefaultMapsDir);
+    std::filesystem::path maps_path(normalise_root(maps));
+    if (!maps_path.is_absolute() && !dir.empty()) maps_path = dir / maps_path;
+    add_packs(catalogue, packs_folder(maps_path.string()));
+    return catalogue;
+}
 
 std::filesystem::path App::settings_path(const std::string& name) const { return dir_ / name; }
 

@@ -242,6 +242,18 @@ private:
     void close_link();
     void toggle_aerial();
     void com_settings();
+    // The serial devices offered for a port (path, what the system says), and in `chosen` the one
+    // `named` (a comN device) is, when it is among them.
+    std::vector<std::pair<std::string, std::string>> serial_device_choices(const std::string& named,
+                                                                           std::string* chosen) const;
+    // Options → Preferences (app_preferences.cpp): the dialog over the settings files; Apply and OK
+    // make the changes take effect at once through the same steps as the menu commands.
+    void preferences();
+    std::string apply_preferences(const PreferencesDialogData& chosen);
+    // The built-in sources, vor_src.txt and the map packs of `dir`'s cache root.
+    static Catalogue load_sources(const std::filesystem::path& dir);
+    // The sources read again and the Maps menu following; the source shown stays when it still exists.
+    void reload_sources();
     bool in_map(int x, int y) const;
     // The level or zoom code `steps` wheel steps from the view's.
     int wheel_level(int steps) const;

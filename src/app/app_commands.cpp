@@ -218,20 +218,26 @@ void App::toggle_aerial() {
     }
 }
 
+std::vector<std::pair<std::string, std::string>> App::serial_device_choices(const std::string& named,
+                                                                          std::string* chosen) const {
+    std::vector<std::pair<std::string, std::string>> devices;
+    for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports)) {
+        std::string about = p.description.empty() ? p.kind : p.description;
+        if (p.device != p.path) about += ", " + p.device;
+        if (!p.accessible) about += "; no access: join the dialout group";
+        devices.emplace_back(p.path, about);
+        if (chosen && (p.path == named || p.device == named)) *chosen = p.path;
+    }
+    return devices;
+}
+
 void App::com_settings() {
     ComSettings s;
     s.line = ws_->line;
     s.port_locked = link_->link_active();
     // The devices that exist, the one the port names now chosen when it is among them.
     const std::filesystem::path ini = settings_path(kIniFile);
-    const std::string named = serial_device_path(ws_->line.port_number, ini);
-    for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports)) {
-        std::string about = p.description.empty() ? p.kind : p.description;
-        if (p.device != p.path) about += ", " + p.device;
-        if (!p.accessible) about += "; no access: join the dialout group";
-        s.devices.emplace_back(p.path, about);
-        if (p.path == named || p.device == named) s.device = p.path;
-    }
+    s.devices = serial_device_choices(serial_device_path(ws_->line.port_number, ini), &s.device);
     if (window_->run_com_settings_dialog(s)) {
         // The port number keeps its 8-bit room; a locked port stays as it is.
         const int port = ws_->line.port_number;
@@ -400,6 +406,9 @@ void App::on_command(Command id) {
         break;
     case Command::SettingsCom:
         com_settings();
+        break;
+    case Command::Preferences:
+        preferences();
         break;
     case Command::Keys:
         w.run_keys_dialog();

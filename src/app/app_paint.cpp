@@ -332,8 +332,10 @@ PaintFrame App::paint() {
     if (ws_->dash != 0 && (stale || kmh > 1)) {
         frame.speed.show = true;
         // An old speed is never shown as a number.
-        frame.speed.text = stale ? kStaleSpeedText : speed_text(kmh, fix.course);
-        const int characters = stale ? kStaleSpeedCharacters : static_cast<int>(frame.speed.text.size());
+        frame.speed.text = stale ? stale_speed_text(ws_->speed_unit)
+                                 : speed_text(speed_in(fix.speed_knots, ws_->speed_unit), fix.course, ws_->speed_unit);
+        const int characters =
+            stale ? stale_speed_characters(ws_->speed_unit) : static_cast<int>(frame.speed.text.size());
         frame.speed.font_height = ws_->big_maps ? 36 : 24;
         frame.speed.x = view_.map_width - (ws_->big_maps ? 17 : 11) * characters;
         frame.speed.y = view_.map_height + toolbar::kMapTop - 1 - frame.speed.font_height;

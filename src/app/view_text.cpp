@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 
+#include "settings/text_scan.h"
 #include "tiles/geometry.h"
 
 namespace vg {
@@ -95,11 +97,40 @@ std::string start_position_text(double latitude, double longitude) {
 
 int speed_kmh(double speed_knots) { return whole(std::floor(speed_knots * 1.852)); }
 
-std::string speed_text(int kmh, double course) {
+SpeedUnit speed_unit_from(std::string_view value) {
+    value = trim_blanks(value);
+    if (value == "mph") return SpeedUnit::mph;
+    if (value == "kn") return SpeedUnit::knots;
+    return SpeedUnit::kmh;
+}
+
+const char* speed_unit_text(SpeedUnit unit) {
+    switch (unit) {
+    case SpeedUnit::mph: return "mph";
+    case SpeedUnit::knots: return "kn";
+    case SpeedUnit::kmh: break;
+    }
+    return "km/h";
+}
+
+int speed_in(double speed_knots, SpeedUnit unit) {
+    switch (unit) {
+    case SpeedUnit::mph: return whole(std::floor(speed_knots * 1.852 / 1.609344));
+    case SpeedUnit::knots: return whole(std::floor(speed_knots));
+    case SpeedUnit::kmh: break;
+    }
+    return speed_kmh(speed_knots);
+}
+
+std::string speed_text(int value, double course, SpeedUnit unit) {
     char text[64];
-    std::snprintf(text, sizeof text, "%d km/h %s", kmh, compass_point(course));
+    std::snprintf(text, sizeof text, "%d %s %s", value, speed_unit_text(unit), compass_point(course));
     return text;
 }
+
+std::string stale_speed_text(SpeedUnit unit) { return std::string("\xE2\x80\x94 ") + speed_unit_text(unit); }
+
+int stale_speed_characters(SpeedUnit unit) { return 2 + static_cast<int>(std::strlen(speed_unit_text(unit))); }
 
 std::optional<ScaleBarLength> scale_bar_length(double metres_per_pixel, int most_pixels) {
     if (!(metres_per_pixel > 0) || !std::isfinite(metres_per_pixel) || most_pixels <= 0) return std::nullopt;

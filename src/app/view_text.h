@@ -53,11 +53,21 @@ std::string start_position_text(double latitude, double longitude);
 // The shown speed value: the receiver's knots as whole kilometres per hour (rounded down; 0 for
 // values that are not finite or out of range).
 int speed_kmh(double speed_knots);
-// "%d km/h %s" with the speed value and the compass point of the course.
-std::string speed_text(int kmh, double course);
-// The speed of a fix that is no longer current (UTF-8; six characters as drawn).
+// The unit of the speed text, the `speed` setting of vor_ini.txt: "mph", "kn", else km/h.
+enum class SpeedUnit { kmh, mph, knots };
+SpeedUnit speed_unit_from(std::string_view value);
+// "km/h", "mph" or "kn".
+const char* speed_unit_text(SpeedUnit unit);
+// The shown speed value in `unit`, rounded down as speed_kmh.
+int speed_in(double speed_knots, SpeedUnit unit);
+// "%d <unit> %s" with the speed value and the compass point of the course.
+std::string speed_text(int value, double course, SpeedUnit unit = SpeedUnit::kmh);
+// The speed of a fix that is no longer current (UTF-8; six characters as drawn in km/h).
 inline constexpr const char* kStaleSpeedText = "\xE2\x80\x94 km/h";
 inline constexpr int kStaleSpeedCharacters = 6;
+// The same in `unit`, and its characters as drawn.
+std::string stale_speed_text(SpeedUnit unit);
+int stale_speed_characters(SpeedUnit unit);
 
 // The scale bar: the longest round length (1, 2 or 5 times a power of ten; metres, or kilometres
 // from 1 km) that takes at most `most_pixels` pixels at `metres_per_pixel`, its pixels (rounded)

@@ -106,6 +106,17 @@ void apply_port_setting(WindowState& ws, std::string_view value) {
     if (*stop == 2) ws.line.stop_bits = 2;
 }
 
+void read_display_settings(WindowState& ws,
+                           const std::function<std::optional<std::string>(std::string_view key)>& setting) {
+    if (auto v = setting("hair")) {
+        if (const auto hair = scan_int(*v)) ws.hair = *hair;
+    }
+    if (auto v = setting("dash")) apply_dash_setting(ws, *v);
+    if (auto v = setting("stale")) apply_stale_setting(ws, *v);
+    if (auto v = setting("plot")) ws.plot = first_lower(*v) == 'y';
+    ws.speed_unit = speed_unit_from(setting("speed=").value_or(""));
+}
+
 void set_initial_menu_states(const WindowState& ws, Window& window) {
     // Online stays available: on line it asks the current source again at once.
     window.enable_menu_item(Command::Online, true);
@@ -139,14 +150,12 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     };
 
     if (auto v = setting(set_file, "size")) apply_size_setting(*ws, *v);
-    if (auto v = setting(ini_file, "hair")) {
-        if (const auto hair = scan_int(*v)) ws->hair = *hair;
-    }
-    if (auto v = setting(ini_file, "dash")) apply_dash_setting(*ws, *v);
-    if (auto v = setting(ini_file, "stale")) apply_stale_setting(*ws, *v);
+    // The speed unit is newer than the boxes for a missing file: its lookup adds none.
+    read_display_settings(*ws, [&](std::string_view key) {
+        return key == "speed=" ? setting_value(ini_file, key) : setting(ini_file, key);
+    });
     if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
     if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);
-    if (auto v = setting(ini_file, "plot")) ws->plot = first_lower(*v) == 'y';
     ws->recording = read_recording_settings(ini_file);
     if (auto v = setting(ini_file, "base")) apply_base_setting(*ws, *v);
     if (auto v = setting(set_file, "site")) apply_site_setting(*ws, *v);
@@ -207,10 +216,7 @@ void set_map_size(ViewState& view, bool big_maps) {
     view.map_height = big_maps ? toolbar::kBigMapHeight : toolbar::kSmallMapHeight;
 }
 
-std::optional<StartPosition> init_view_state(ViewState& view, const WindowState& ws, const std::filesystem::path& dir,
-                                             SharedFix* fix) {
-    const std::filesystem::path ini_file = dir / kIniFile;
-    set_map_size(view, ws.big_maps);
+void set_view_zone(ViewState& view, SharedFix* fix, const std::filesystem::path& ini_file) {
     const ZoneSetting zone = read_zone_setting(ini_file);
     view.zone_hours = zone.hours;
     view.zone_label = zone.label;
@@ -220,6 +226,13 @@ std::optional<StartPosition> init_view_state(ViewState& view, const WindowState&
             if (zone.hours_read) record.local_offset_hours = zone.hours;
             record.local_zone_system = zone.local;
         });
+}
+
+std::optional<StartPosition> init_view_state(ViewState& view, const WindowState& ws, const std::filesystem::path& dir,
+                                             SharedFix* fix) {
+    const std::filesystem::path ini_file = dir / kIniFile;
+    set_map_size(view, ws.big_maps);
+    set_view_zone(view, fix, ini_file);
     view.level = read_start_level(ws.map_source, ini_file);
     view.anchor.level = view.level;
     const auto start = read_start_position(dir / kPosFile);

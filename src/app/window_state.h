@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/view_text.h"
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
@@ -60,6 +62,7 @@ struct WindowState {
     bool night = false;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
     int hair = 0;
     char dash = 0;  // 0 off, or the letter 'k', 'm' or 's' read from the setting
+    SpeedUnit speed_unit = SpeedUnit::kmh;  // `speed` of vor_ini.txt
     // Seconds without a new fix after which the title, speed and marker show the data as old.
     int stale_seconds = kDefaultStaleSeconds;
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
@@ -90,6 +93,10 @@ void apply_base_setting(WindowState& ws, std::string_view value);
 void apply_site_setting(WindowState& ws, std::string_view value);
 void apply_unit_setting(WindowState& ws, std::string_view value);
 void apply_port_setting(WindowState& ws, std::string_view value);
+// The display settings of vor_ini.txt (hair, dash, stale, plot, speed) read again from `ini_file`:
+// at creation and when the Preferences dialog changed them. `setting` looks one key up.
+void read_display_settings(WindowState& ws,
+                           const std::function<std::optional<std::string>(std::string_view key)>& setting);
 // Menu check and grey states of a new window from the record.
 void set_initial_menu_states(const WindowState& ws, Window& window);
 
@@ -153,6 +160,10 @@ int read_start_level(MapSource map_source, const std::filesystem::path& ini_file
 
 // Map area in pixels: 1024 × 768 with Big Maps, else 512 × 384.
 void set_map_size(ViewState& view, bool big_maps);
+
+// The `zone` line of `ini_file` into the view (hours, label, local) and into `fix` (its local offset
+// when the zone names hours).
+void set_view_zone(ViewState& view, SharedFix* fix, const std::filesystem::path& ini_file);
 
 // The settings part of the View state at window creation: map size, zone (also given to `fix` as its
 // local offset when the zone names hours), level, and the start position (kept as the last uploaded

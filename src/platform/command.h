@@ -49,6 +49,7 @@ enum class Command : int {
     Night = 1046,
     AerialPhoto = 1047,
     SettingsCom = 1048,
+    Preferences = 1049,  // "Preferences..."
     // Help menu.
     Keys = 1051,
     About = 1053,
@@ -82,7 +83,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
     case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
-    case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Keys:
+    case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
         return static_cast<Command>(id);
     }

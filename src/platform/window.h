@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +48,22 @@ struct DetectTexts {
     bool searching = false;
 };
 
+// What the Preferences dialog shows and the hooks it calls (all on the window thread). `values` are
+// the settings by key as settings/preferences.h names them, `source_lines` the user lines of
+// vor_src.txt. The checks answer "" for an acceptable value or line, else the reason; `apply` makes
+// the values take effect and answers "" or what failed; `clean_cache` starts the cache clean-up and
+// answers what it does.
+struct PreferencesDialogData {
+    std::map<std::string, std::string, std::less<>> values;
+    std::vector<std::string> source_lines;
+    std::vector<std::pair<std::string, std::string>> receivers;  // (text shown, `unit` value)
+    std::vector<std::pair<std::string, std::string>> devices;    // serial devices, as ComSettings::devices
+    std::function<std::string(std::string_view name, std::string_view value)> check_value;
+    std::function<std::string(std::string_view line)> check_source_line;
+    std::function<std::string(const PreferencesDialogData&)> apply;
+    std::function<std::string()> clean_cache;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -76,6 +94,8 @@ public:
     // Opens a new modeless GPS monitor that calls `poll` on the window thread for each refresh.
     virtual void open_gps_monitor(std::function<MonitorTexts()> poll) = 0;
     virtual void run_keys_dialog() = 0;
+    // The modal Preferences dialog: Apply and OK call data.apply; true when closed with OK.
+    virtual bool run_preferences_dialog(PreferencesDialogData& /*data*/) { return false; }
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,
@@ -93,6 +113,9 @@ public:
     virtual bool status_bar_shown() const { return false; }
     // Detect's list (non-modal): opened on the first call, its lines replaced by each later one.
     virtual void show_detect_results(const DetectTexts& /*texts*/) {}
+    // The Maps menu's sources after the five originals replaced by `sources` (name, id), in order:
+    // the catalogue read again.
+    virtual void set_map_source_items(const std::vector<std::pair<std::string, Command>>& /*sources*/) {}
 };
 
 }  // namespace vg

@@ -75,6 +75,8 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"&Night", Command::Night},
     {},
     {"Aerial &Photo", Command::AerialPhoto},
+    {},
+    {"&Preferences...", Command::Preferences},
 };
 
 inline constexpr MenuItem kViewItems[] = {

@@ -168,7 +168,7 @@ StartPosition position_in(TextSource& source) {
     return pos;
 }
 
-enum class ReadResult { ok, missing, failed };
+using ReadResult = SettingsRead;
 
 ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
     out.clear();
@@ -188,6 +188,8 @@ ReadResult read_whole(const std::filesystem::path& file, std::string& out) {
 bool has_line_break_or_nul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
 
 }  // namespace
+
+SettingsRead read_settings_bytes(const std::filesystem::path& file, std::string& out) { return read_whole(file, out); }
 
 std::optional<std::string> find_setting(std::string_view contents, std::string_view key) {
     TextSource source(contents);

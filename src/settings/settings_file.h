@@ -39,6 +39,11 @@ std::optional<std::string> setting_value(const std::filesystem::path& file, std:
 // The same filling `value`; true when found.
 bool read_setting(const std::filesystem::path& file, std::string_view key, std::string& value);
 
+// The whole bytes of a settings file into `out`: ok, missing (no such file; `out` empty) or failed
+// (it exists but cannot be read: a folder, a device, no permission).
+enum class SettingsRead { ok, missing, failed };
+SettingsRead read_settings_bytes(const std::filesystem::path& file, std::string& out);
+
 // The lookup of read_setting over the bytes of a settings file (CR LF or LF line ends).
 // A line that contains the key but no "=" has no value and the search goes on.
 std::optional<std::string> find_setting(std::string_view contents, std::string_view key);

@@ -409,6 +409,16 @@ Catalogue builtin_catalogue() {
     return c;
 }
 
+std::string source_line_problem(std::string_view line) {
+    if (line.find('\n') != std::string_view::npos) return "one line only";
+    Catalogue c = builtin_catalogue();
+    read_sources_text(line, c);
+    if (c.problems.empty()) return {};
+    const std::string& why = c.problems.front();
+    const std::string prefix = std::string(kSourcesFile) + ":1: ";
+    return why.starts_with(prefix) ? why.substr(prefix.size()) : why;
+}
+
 void read_sources_text(std::string_view text, Catalogue& catalogue) {
     int number_of_line = 0;
     while (!text.empty()) {

@@ -133,6 +133,10 @@ Catalogue builtin_catalogue();
 // catalogue.problems with their line number.
 void read_sources_text(std::string_view text, Catalogue& catalogue);
 
+// Why one vor_src.txt line would be skipped, as the reading above says it (without the file and
+// line number); "" when the line is read (or is a comment or blank).
+std::string source_line_problem(std::string_view line);
+
 // The built-in catalogue with `dir`/vor_src.txt read over it (when present).
 Catalogue load_catalogue(const std::filesystem::path& dir);
 

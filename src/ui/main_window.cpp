@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -63,10 +64,12 @@ MainWindow::MainWindow(bool big_maps, QWidget* parent) : QMainWindow(parent) {
     set_client_size(big_maps ? MapView::kBigWidth : MapView::kSmallWidth,
                     big_maps ? MapView::kBigHeight : MapView::kSmallHeight);
     view_->setFocus();
-    day_palette_ = palette();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The application's palette is the day's again when a window goes at night.
+    if (night_) set_night(false);
+}
 
 void MainWindow::build_menu() {
     // An in-window menu bar, so the client area sits at the same place on every desktop.
@@ -90,7 +93,8 @@ void MainWindow::build_menu() {
                                   : popup.items.data() == res::kDeviceItems && is_device(*item.id) ? device_group_
                                                                                                   : nullptr;
             QAction* action = add_item(menu, translated(item.text), *item.id, group);
-            if (popup.items.data() == res::kOptionsItems || popup.items.data() == res::kViewItems)
+            if ((popup.items.data() == res::kOptionsItems && item.id != Command::Preferences) ||
+                popup.items.data() == res::kViewItems)
                 action->setCheckable(true);
             // The desktop's standard keys beside the program's own: Ctrl+C copies the map, Ctrl+Q
             // quits, F5 reloads the map.
@@ -159,11 +163,32 @@ void MainWindow::set_night(bool night) {
     dark.setColor(QPalette::Disabled, QPalette::WindowText, ground.lighter(160));
     dark.setColor(QPalette::Disabled, QPalette::Text, ground.lighter(160));
     dark.setColor(QPalette::Disabled, QPalette::ButtonText, ground.lighter(160));
-    const QPalette& chosen = night ? dark : day_palette_;
-    setPalette(chosen);
-    // The menus are windows of their own: they take the palette each.
+    // The desktop may give menus and the menu bar palettes of their own: those follow too.
+    if (night) {
+        day_palette_ = QApplication::palette();
+        day_menu_palette_ = QApplication::palette("QMenu");
+        day_menu_bar_palette_ = QApplication::palette("QMenuBar");
+    }
+    QApplication::setPalette(night ? dark : day_palette_);
+    QApplication::setPalette(night ? dark : day_menu_palette_, "QMenu");
+    QApplication::setPalette(night ? dark : day_menu_bar_palette_, "QMenuBar");
+    // The menus, popups of their own, are given it each (an empty palette: the application's again).
     for (QWidget* w : findChildren<QWidget*>())
-        if (w->isWindow()) w->setPalette(chosen);
+        if (w->isWindow()) w->setPalette(night ? dark : QPalette());
+}
+
+void MainWindow::set_source_items(const std::vector<std::pair<std::string, Command>>& sources) {
+    if (maps_menu_ == nullptr) return;
+    for (QAction* action : maps_menu_->actions()) {
+        const auto id = command_from_id(action->data().toInt());
+        if (!id || *id <= Command::MapQuest) continue;  // the five originals stay
+        actions_.erase(*id);
+        marks_.erase(action);
+        maps_menu_->removeAction(action);
+        maps_group_->removeAction(action);
+        action->deleteLater();
+    }
+    for (const auto& [name, id] : sources) add_source_item(name, id);
 }
 
 void MainWindow::add_source_item(const std::string& name, Command id) {

@@ -8,6 +8,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/command.h"
 
@@ -44,6 +46,8 @@ public:
     // Adds a source of the tile catalogue (OpenTopoMap, vor_src.txt lines, map packs) at the end of the
     // Maps menu, with its command id. An id already in the menu is not added again.
     void add_source_item(const std::string& name, Command id);
+    // The Maps menu's items after the five originals replaced by `sources` (name, id), in order.
+    void set_source_items(const std::vector<std::pair<std::string, Command>>& sources);
 
     // The status bar below the client area (set_client_size keeps the client area and adds its
     // height): on, off, or nullopt for the rule "shown except at the classic client sizes",
@@ -62,7 +66,9 @@ public Q_SLOTS:
     void on_command_id(int id);
     // Sets or clears the check mark of command `id`'s item (the program's marks: choosing an item
     // never changes them by itself). Checking an item of an exclusive group clears the others.
-    // Night's mark also turns the whole window (its menu bar and menus) dark.
+    // Night's mark also turns the whole program dark: the application's palette, so that the menus,
+    // dialogs, message boxes and status bar, also those made later, take it; day gives back the
+    // palette the application had.
     void set_item_checked(vg::Command id, bool checked);
 
 Q_SIGNALS:
@@ -93,7 +99,9 @@ private:
     QActionGroup* maps_group_ = nullptr;
     QActionGroup* device_group_ = nullptr;
     std::map<QAction*, bool> marks_;  // the check marks as the program set them
-    QPalette day_palette_;             // the window's palette before Night
+    QPalette day_palette_;             // the application's palettes before Night
+    QPalette day_menu_palette_;
+    QPalette day_menu_bar_palette_;
     bool night_ = false;
     StatusPanel* status_ = nullptr;
     DetectDialog* detect_ = nullptr;

@@ -20,6 +20,7 @@
 
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
+#include "ui/dialog_preferences.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
 #include "ui/dialog_detect.h"
@@ -186,6 +187,15 @@ bool QtWindow::status_bar_shown() const { return window_.status_bar_shown(); }
 
 void QtWindow::show_detect_results(const DetectTexts& texts) {
     run_on_window_thread([this, texts] { window_.detect_dialog()->show_texts(texts); });
+}
+
+void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {
+    window_.set_source_items(sources);
+}
+
+bool QtWindow::run_preferences_dialog(PreferencesDialogData& data) {
+    if (!on_window_thread()) return false;
+    return vg::run_preferences_dialog(&window_, data);
 }
 
 }  // namespace vg

@@ -72,6 +72,8 @@ public:
     // On the window thread only (App asks from its command handler).
     bool status_bar_shown() const override;
     void show_detect_results(const DetectTexts& texts) override;
+    void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
+    bool run_preferences_dialog(PreferencesDialogData& data) override;
 
     // Texts from the application logic are UTF-8; a text that is not valid UTF-8 is read as Latin-1
     // (a degree sign written as the single byte 176 stays a degree sign).

@@ -35,33 +35,13 @@
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
 #include "ui/main_window.h"
+#include "ui/qt_test_util.h"
 #include "ui/qt_window.h"
 
 namespace vg {
 namespace {
 
-// Once the next modal dialog is up, runs `act` on it (which must end it). Polls, so it does not
-// matter whether exec() has started when the timer is set. The 10 s backstop rejects a dialog the
-// action failed to end, so a fault fails the test instead of hanging it.
-void act_on_next_modal(std::function<void(QDialog&)> act) {
-    auto* poller = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poller, &QTimer::timeout, [poller, tries, act = std::move(act)] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) {
-            if (++*tries > 500) poller->deleteLater();
-            return;
-        }
-        poller->stop();
-        poller->deleteLater();
-        act(*dialog);
-        if (dialog->isVisible()) {
-            ADD_FAILURE() << "the action left the dialog open";
-            dialog->reject();
-        }
-    });
-    poller->start(20);
-}
+using test::act_on_next_modal;
 
 template <typename T = QWidget>
 T* child(const QWidget& parent, const QString& name) {

@@ -22,6 +22,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
@@ -426,6 +432,71 @@ TEST_F(ShellTest, NightDimsTheMapAndToolbarAtOnceAndLeavesTheCacheAlone) {
     ASSERT_TRUE(wait_until([&] { return shot() == day; }));
     EXPECT_TRUE(grounds_are(day_ground));
     EXPECT_NE(test::read_file(dir / "vor_set.txt").find("night=no\r\n"), std::string::npos);
+}
+
+// Options → Preferences: the receiver set to gpsd with its host, a source line added (refused with
+// its reason until it is right), OK; the files say what the dialog showed, the user's own line is
+// kept, the Device and Maps menus follow.
+TEST_F(ShellTest, PreferencesWritesWhatTheDialogShowsAndTakesEffectAtOnce) {
+    extra_ini = "my own line = keep me\r\n";
+    start();
+    const std::string home = "Home|map|http://127.0.0.1:" + std::to_string(server->port()) + "/{z}/{x}/{y}.png||© me|";
+    bool acted = false;
+    test::act_on_next_modal([&](QDialog& d) {
+        acted = true;
+        auto* unit = d.findChild<QComboBox*>("pref_unit");
+        auto* gpsd = d.findChild<QLineEdit*>("pref_gpsd");
+        auto* sources = d.findChild<QListWidget*>("pref_sources");
+        auto* add = d.findChild<QPushButton*>("pref_source_add");
+        auto* problem = d.findChild<QLabel*>("pref_problem");
+        auto* buttons = d.findChild<QDialogButtonBox*>();
+        ASSERT_TRUE(unit && gpsd && sources && add && problem && buttons);
+        QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+        EXPECT_EQ(unit->currentData().toString(), "NMEA");
+        unit->setCurrentIndex(unit->findData("gpsd"));
+        gpsd->setText("127.0.0.1:1");
+        QTest::mouseClick(add, Qt::LeftButton);
+        ASSERT_EQ(sources->count(), 1);
+        sources->item(0)->setText("Home|map|ftp://x/{z}/{x}/{y}.png||© me|");
+        EXPECT_FALSE(ok->isEnabled());
+        EXPECT_TRUE(problem->text().contains("Source line 1")) << problem->text().toStdString();
+        sources->item(0)->setText(QString::fromStdString(home));
+        gpsd->setText("127.0.0.1");  // no port: refused too
+        EXPECT_FALSE(ok->isEnabled());
+        EXPECT_TRUE(problem->text().startsWith("gpsd:")) << problem->text().toStdString();
+        gpsd->setText("127.0.0.1:1");
+        EXPECT_TRUE(ok->isEnabled()) << problem->text().toStdString();
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    action(Command::Preferences)->trigger();
+    EXPECT_TRUE(acted);
+    const std::string ini = test::read_file(dir / "vor_ini.txt");
+    EXPECT_NE(ini.find("\r\ngpsd=127.0.0.1:1\r\n"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("\r\nmy own line = keep me\r\n"), std::string::npos) << ini;
+    EXPECT_NE(test::read_file(dir / "vor_set.txt").find("\r\nunit=gpsd\r\n"), std::string::npos);
+    EXPECT_EQ(test::read_file(dir / "vor_src.txt"), home + "\r\n");
+    EXPECT_TRUE(action(Command::Gpsd)->isChecked());
+    const CatalogueEntry* added = app->catalogue().find("Home", false);
+    ASSERT_NE(added, nullptr);
+    ASSERT_NE(action(added->menu_id), nullptr);
+    EXPECT_EQ(action(added->menu_id)->text(), "Home");
+}
+
+// Night styles the whole program: a dialog opened at night has a dark window colour, and day gives
+// the desktop's colours back.
+TEST_F(ShellTest, NightDarkensTheDialogsOpenedLater) {
+    start();
+    const QColor day = QApplication::palette().color(QPalette::Window);
+    action(Command::Night)->trigger();
+    QColor seen;
+    test::act_on_next_modal([&](QDialog& d) {
+        seen = d.palette().color(QPalette::Window);
+        d.reject();
+    });
+    action(Command::Preferences)->trigger();
+    EXPECT_LT(seen.lightness(), 64) << seen.name().toStdString();
+    action(Command::Night)->trigger();
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), day);
 }
 
 TEST_F(ShellTest, WheelZoomsAroundThePointerAndDragPansWhileAClickStillZooms) {
