@@ -279,6 +279,7 @@ QImage render_cell(const TileId& cell, const mvt::Tile& tile, const TileId& sour
                    double device_scale, RenderInfo* info) {
     const int scale = device_scale >= 1.5 ? 2 : 1;
     const int size = static_cast<int>(kCellSize) * scale;
+    if (info) *info = RenderInfo();
     QImage image(size, size, QImage::Format_RGB32);
     const bool drawable = valid(cell) && is_ancestor(source, cell);
     const double zoom = style_zoom(cell.zoom);

@@ -62,7 +62,7 @@ double style_zoom(int zoom);
 
 // Draws `cell` from `tile`, the decoded data of `source` (the cell itself or an ancestor, see above),
 // at `device_scale` (1 or 2; anything else is taken as the nearer of the two). The image is
-// Format_RGB32. `info`, when given, receives the placed labels.
+// Format_RGB32. `info`, when given, is filled afresh with the placed labels.
 QImage render_cell(const TileId& cell, const mvt::Tile& tile, const TileId& source, const Style& style,
                    double device_scale, RenderInfo* info = nullptr);
 
