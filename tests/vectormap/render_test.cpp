@@ -7,6 +7,7 @@
 #include <QImage>
 #include <cmath>
 #include <map>
+#include <thread>
 
 #include "support/mvt_builder.h"
 #include "vectormap/render.h"
@@ -173,6 +174,39 @@ TEST(VectorRender, NamesInOtherScriptsAreDrawn) {
             for (int x = box.left(); x <= box.right(); ++x) ink += !near(image.pixel(x, y), background, 30);
         EXPECT_GT(ink, 20) << name;
     }
+}
+
+TEST(VectorRender, DegenerateGeometryAndFarCoordinatesAreDrawnWithoutHarm) {
+    TileBuilder b;
+    b.layer("water").features.push_back({});  // no geometry at all
+    mvt::Feature empty_rings;
+    empty_rings.type = mvt::GeomType::Polygon;
+    empty_rings.parts = {{}, {{5, 5}}, {{1, 1}, {2, 2}}};
+    b.layer("water").features.push_back(empty_rings);
+    constexpr std::int32_t kFar = 2'000'000'000;
+    b.polygon("water", {{{-kFar, -kFar}, {kFar, -kFar}, {kFar, kFar}, {-kFar, kFar}}}, {{"class", text_value("lake")}});
+    b.line("transportation", {{-kFar, 2048}, {kFar, 2048}}, {{"class", text_value("primary")}});
+    b.line("transportation", {{100, 100}}, {{"class", text_value("primary")}});
+    b.point("place", {kFar, kFar}, {{"name", text_value("Far")}, {"class", text_value("city")}});
+    const QColor water = style_colour(Style::LayerType::Fill, b.tile(), "water", style_zoom(20));
+    for (const TileId& cell : {kCell, TileId{20, kCell.x * 64 + 63, kCell.y * 64}}) {
+        RenderInfo info;
+        const QImage image = render_cell(cell, b.tile(), kCell, omt(), 1, &info);
+        EXPECT_TRUE(near(image.pixel(10, 10), water)) << cell.zoom;
+        EXPECT_TRUE(info.labels.empty());
+    }
+}
+
+TEST(VectorRender, CellsDrawnOnSeveralThreadsAtOnceAreTheSame) {
+    const mvt::Tile city = test::city_tile();
+    const QImage expected = render_cell(kCell, city, kCell, omt(), 1);
+    QImage drawn[2];
+    std::thread a([&] { drawn[0] = render_cell(kCell, city, kCell, omt(), 1); });
+    std::thread b([&] { drawn[1] = render_cell(kCell, city, kCell, omt(), 1); });
+    a.join();
+    b.join();
+    EXPECT_EQ(drawn[0], expected);
+    EXPECT_EQ(drawn[1], expected);
 }
 
 }  // namespace
