@@ -7,7 +7,8 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libxml2-dev
   tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel nghttp2-server
   groff-base desktop-file-utils appstream dpkg-dev lintian
-  libprotozero-dev libbrotli-dev libzstd-dev tilemaker osmium-tool xvfb xauth)
+  libprotozero-dev libbrotli-dev libzstd-dev tilemaker osmium-tool xvfb xauth
+  nlohmann-json3-dev)
 
 # The Windows stage (./scripts/test --windows, scripts/windows-deps.sh) adds: the mingw-w64 cross
 # compiler (posix threads), Wine, zlib for the target, dpkg-dev and tcl (to build libpng,

@@ -8,6 +8,7 @@
 // not justify.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,7 +66,45 @@ struct Tile {
 };
 
 // Decodes a whole (uncompressed) tile. Returns nullopt with `error` saying what was wrong and where
-// ("layer 2 feature 7: geometry command past the end").
+// ("layer 2 (roads): feature 7: geometry command past the end (count 9)").
+//
+// What is read and what is refused (the whole tile; there is no partial result):
+// - Layers: a name (non-empty), a version (1 or 2; 1 when absent, the encoding's default), an extent
+//   (any value above 0; 4096 when absent). Two layers of one name are refused. A tile without layers is
+//   an empty Tile.
+// - Features: the id is optional; a feature without a type has GeomType::Unknown (the encoding's
+//   default), whose geometry is not read. Points, lines and polygons need a geometry, and one only.
+//   Tags come in pairs whose indices must be inside the layer's keys and values (which may follow
+//   the features in the layer).
+// - Values: exactly one of the seven kinds; a value with none of them (only unknown fields) or two
+//   is refused, as is a known field with the wrong wire type anywhere.
+// - Geometry: MoveTo/LineTo counts above 0 and within the integers left; MoveTo of a line or
+//   polygon has count 1; ClosePath has count 1 and closes a polygon ring of at least 3 points. In a
+//   version 1 layer ClosePath may also have count 0 and close a line, which then ends with its first
+//   point. A line needs 2 points or more.
+//   Unknown commands are refused. Coordinates are int32 sums of the deltas and wrap like int32
+//   arithmetic; repeated points are kept.
+// - Unknown fields of any message are skipped, so later revisions of the encoding still read.
 std::optional<Tile> decode(std::string_view bytes, std::string& error);
+
+// Signed (shoelace) area of a closed ring in tile coordinates: positive for a ring that is
+// clockwise on screen (y down), an exterior ring; negative for a hole.
+double ring_area(const std::vector<Point>& ring);
+
+// The polygons of a Polygon feature: each a run of `count` parts from `first`, an exterior ring then
+// its holes. A ring of positive area starts a polygon; a first ring of other winding (tiles that
+// break the rule) starts one too, so nothing is dropped. Empty for other types.
+struct RingGroup {
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
+std::vector<RingGroup> polygons(const Feature& feature);
+
+// Tiles are often stored gzip-compressed (MBTiles, most servers): bytes that start with the gzip
+// magic are inflated (zlib), anything else is returned unchanged. Nullopt with `error` for a broken
+// or truncated gzip stream, or one that inflates to more than `limit` bytes.
+constexpr std::size_t kMaxTileBytes = 64U << 20;
+std::optional<std::string> unwrap_gzip(std::string_view bytes, std::string& error,
+                                       std::size_t limit = kMaxTileBytes);
 
 }  // namespace vg::mvt
