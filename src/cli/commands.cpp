@@ -13,6 +13,7 @@ int run_ports(int argc, char** argv);
 int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
+int run_mvt(int argc, char** argv);
 int run_get(int argc, char** argv);
 int run_post(int argc, char** argv);
 int run_serve(int argc, char** argv);
@@ -155,6 +156,19 @@ const std::vector<Command>& command_table() {
          "tiles; decode writes the first image of a GIF at the logical screen's size as a binary PPM.\n"
          "\n"
          "Exit status 1 when a file cannot be read, decoded or written, 2 for wrong arguments.",
+         {}},
+
+        {"mvt", run_mvt, "print the features of a vector tile as JSON lines",
+         {"vortool mvt FILE"},
+         "Reads one vector tile (Mapbox Vector Tile 2.1, raw or gzip-compressed as map packs store them) and "
+         "prints each feature of each layer as one line of JSON: {\"layer\": NAME, \"id\": ID or null, "
+         "\"type\": \"Point\", \"LineString\", \"Polygon\" or \"Unknown\", \"properties\": {KEY: VALUE, ...}, "
+         "\"geometry\": [[[x, y], ...], ...]}, one list per point, line or ring (rings closed, exterior rings "
+         "clockwise on screen), in tile coordinates (0 to the layer's extent, y down). A malformed tile is "
+         "refused whole: the reason goes to standard error.\n"
+         "\n"
+         "Exit status 1 when the file cannot be read or the tile is malformed (or, in a build without "
+         "vector tiles, not available in this build), 2 for wrong arguments.",
          {}},
 
         {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
