@@ -2,8 +2,8 @@
 // resolution (a cell is 256 × 256 CSS pixels; device scale 2 gives 512 × 512 with the same layout).
 // Layers are drawn in style order: background, fills (rings grouped as mvt.h says, non-zero winding so
 // holes stay open and overlapping parts stay filled), lines (width, dashes, caps and joins from the
-// style; casings are their own style layers), circles, then the text labels of the symbol layers
-// above all of it (labels.h says how they are placed).
+// style; casings are their own style layers; a gap width is not drawn), circles, then the text labels
+// of the symbol layers above all of it (labels.h says how they are placed). Icons are not drawn.
 //
 // Over-zoom: a cell finer than the tile set's deepest zoom is drawn from an ancestor tile (source):
 // the cell's sub-square of it, scaled as vectors and clipped to the cell, so edges stay sharp.
