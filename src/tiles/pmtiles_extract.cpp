@@ -11,6 +11,7 @@
 #include "platform/c_number.h"
 #include "platform/files.h"
 #include "tiles/geometry.h"
+#include "tiles/pmtiles_writer.h"
 
 namespace vg::pmtiles {
 
@@ -29,48 +30,10 @@ struct Range {
     std::size_t first = 0, last = 0;
 };
 
-struct Layout {
-    Header header;
-    std::vector<std::uint8_t> prefix;  // header, root, metadata and leaves: everything before the data
-};
-
 std::span<const std::uint8_t> span_of(const std::vector<std::uint8_t>& v) { return {v.data(), v.size()}; }
 
 int tile_column(double lon, int z) { return web_tile_column(lon, z); }
 int tile_row(double lat, int z) { return web_tile_row(lat, z); }
-
-std::int32_t e7(double degrees) { return static_cast<std::int32_t>(std::lround(degrees * 1e7)); }
-
-// Directories of `entries` with `c`: all in the root when it fits in the first 16 KiB, else leaves
-// of a size doubled until the root of leaf pointers fits.
-bool build_directories(const Directory& entries, Compression c, std::vector<std::uint8_t>& root,
-                       std::vector<std::uint8_t>& leaves, std::string& error) {
-    auto encode = [&](const Directory& d) { return compress(c, span_of(encode_directory(d)), error); };
-    auto whole = encode(entries);
-    if (!whole) return false;
-    if (whole->size() <= kRootBytes - kHeaderSize) {
-        root = std::move(*whole);
-        return true;
-    }
-    for (std::size_t per_leaf = 4096;; per_leaf *= 2) {
-        leaves.clear();
-        Directory pointers;
-        for (std::size_t at = 0; at < entries.size(); at += per_leaf) {
-            const Directory part(entries.begin() + static_cast<std::ptrdiff_t>(at),
-                                 entries.begin() + static_cast<std::ptrdiff_t>(std::min(entries.size(), at + per_leaf)));
-            auto bytes = encode(part);
-            if (!bytes) return false;
-            pointers.push_back({part.front().tile_id, leaves.size(), static_cast<std::uint32_t>(bytes->size()), 0});
-            leaves.insert(leaves.end(), bytes->begin(), bytes->end());
-        }
-        auto r = encode(pointers);
-        if (!r) return false;
-        if (r->size() <= kRootBytes - kHeaderSize) {
-            root = std::move(*r);
-            return true;
-        }
-    }
-}
 
 std::string journal_head(const ExtractRequest& rq, const std::string& version, std::uint64_t size) {
     std::ostringstream s;
@@ -183,48 +146,18 @@ ExtractResult extract_region(Fetcher& fetcher, const ExtractRequest& rq,
     if (out_entries.empty()) return fail(ExtractResult::Status::failed, "the archive holds no tiles in that area at those zooms");
     result.tile_bytes = data_length;
 
-    // The output's layout: header, root, metadata (the source's, as it is), leaves, data.
-    RangeRead metadata;
-    metadata.outcome = FetchOutcome::ok;
+    // The source's metadata goes with the tiles.
+    std::string metadata_json = "{}";
     if (in.metadata_length > 0) {
-        metadata = archive.read_at(in.metadata_offset, in.metadata_length);
-        if (!metadata.ok())
+        const RangeRead raw = archive.read_at(in.metadata_offset, in.metadata_length);
+        if (!raw.ok())
             return fail(ExtractResult::Status::failed,
-                        metadata.outcome == FetchOutcome::changed ? "the source changed; run again" : "cannot read the metadata: " + metadata.error);
+                        raw.outcome == FetchOutcome::changed ? "the source changed; run again" : "cannot read the metadata: " + raw.error);
+        const auto plain = decompress(in.internal_compression, span_of(raw.bytes), kDirectoryBytesLimit, error);
+        if (!plain) return fail(ExtractResult::Status::failed, "cannot read the metadata: " + error);
+        metadata_json.assign(plain->begin(), plain->end());
     }
-    std::vector<std::uint8_t> root, leaves;
-    if (!build_directories(out_entries, in.internal_compression, root, leaves, error))
-        return fail(ExtractResult::Status::failed, "cannot write the directories: " + error);
-    Header h = in;
-    h.clustered = true;
-    h.root_offset = kHeaderSize;
-    h.root_length = root.size();
-    h.metadata_offset = h.root_offset + h.root_length;
-    h.metadata_length = metadata.bytes.size();
-    h.leaf_offset = h.metadata_offset + h.metadata_length;
-    h.leaf_length = leaves.size();
-    h.data_offset = h.leaf_offset + h.leaf_length;
-    h.data_length = data_length;
-    h.addressed_tiles = result.tiles;
-    h.tile_entries = out_entries.size();
-    h.tile_contents = contents.size();
-    h.min_zoom = static_cast<std::uint8_t>(std::max<int>(rq.min_zoom, in.min_zoom));
-    h.max_zoom = static_cast<std::uint8_t>(std::min<int>(rq.max_zoom, in.max_zoom));
-    if (h.min_zoom > h.max_zoom) h.max_zoom = h.min_zoom;
-    h.min_lon_e7 = e7(rq.west);
-    h.max_lon_e7 = e7(rq.east);
-    h.min_lat_e7 = e7(rq.south);
-    h.max_lat_e7 = e7(rq.north);
-    h.center_zoom = h.min_zoom;
-    h.center_lat_e7 = e7((rq.south + rq.north) / 2);
-    h.center_lon_e7 = rq.west < rq.east ? e7((rq.west + rq.east) / 2) : e7(std::remainder((rq.west + rq.east + 360) / 2, 360.0));
-    std::vector<std::uint8_t> prefix;
-    const auto head_bytes = encode_header(h);
-    prefix.insert(prefix.end(), head_bytes.begin(), head_bytes.end());
-    prefix.insert(prefix.end(), root.begin(), root.end());
-    prefix.insert(prefix.end(), metadata.bytes.begin(), metadata.bytes.end());
-    prefix.insert(prefix.end(), leaves.begin(), leaves.end());
-    const std::uint64_t file_size = h.data_offset + data_length;
+    const std::uint64_t file_size = data_length;
 
     // The ranges: contents by source offset, neighbours merged while the gap is small and the
     // bytes skipped over stay within 15 % of the tiles' bytes.
@@ -262,7 +195,6 @@ ExtractResult extract_region(Fetcher& fetcher, const ExtractRequest& rq,
     if (kept.empty()) {
         remove_file(journal);
         std::ofstream create(part, std::ios::binary | std::ios::trunc);
-        create.write(reinterpret_cast<const char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
         create.seekp(static_cast<std::streamoff>(file_size - 1));
         create.put('\0');
         std::ofstream j(journal, std::ios::binary | std::ios::trunc);
@@ -321,7 +253,7 @@ ExtractResult extract_region(Fetcher& fetcher, const ExtractRequest& rq,
         }
         for (std::size_t k = r.first; k < r.last; ++k) {
             const Content& c = contents[order[k]];
-            file.seekp(static_cast<std::streamoff>(h.data_offset + c.out));
+            file.seekp(static_cast<std::streamoff>(c.out));
             file.write(reinterpret_cast<const char*>(read.bytes.data() + (c.source - r.offset)), c.length);
             p.bytes += c.length;
         }
@@ -337,9 +269,35 @@ ExtractResult extract_region(Fetcher& fetcher, const ExtractRequest& rq,
         p.tiles = tiles_share();
         if (progress) progress(p);
     }
-    file.close();
     log.close();
-    if (!file || !replace_file_durably(part, rq.out)) return fail(ExtractResult::Status::failed, "cannot write " + rq.out.string());
+    // Every tile is in the part file: the archive is written from it by the one PMTiles writer.
+    WriterOptions options;
+    options.tile_type = in.tile_type;
+    options.tile_compression = in.tile_compression;
+    options.internal_compression = in.internal_compression;
+    options.metadata_json = metadata_json;
+    options.has_bounds = true;
+    options.west = rq.west;
+    options.south = rq.south;
+    options.east = rq.east;
+    options.north = rq.north;
+    auto writer = Writer::create(rq.out.string(), options, error);
+    if (!writer) return fail(ExtractResult::Status::failed, error);
+    std::vector<std::uint8_t> bytes;
+    for (const Entry& e : out_entries) {
+        bytes.resize(e.length);
+        file.seekg(static_cast<std::streamoff>(e.offset));
+        file.read(reinterpret_cast<char*>(bytes.data()), e.length);
+        if (!file) return fail(ExtractResult::Status::failed, "cannot read " + part.string());
+        for (std::uint64_t id = e.tile_id; id < e.tile_id + e.run_length; ++id) {
+            const auto t = tile_address(id);
+            if (!t || !writer->add_tile(t->z, static_cast<int>(t->x), static_cast<int>(t->y), bytes))
+                return fail(ExtractResult::Status::failed, "cannot write " + rq.out.string());
+        }
+    }
+    file.close();
+    if (!writer->finish(error)) return fail(ExtractResult::Status::failed, error);
+    remove_file(part);
     remove_file(journal);
     const auto stats = archive.stats();
     result.fetched = stats.bytes;

@@ -3,18 +3,19 @@
 // download.
 //
 // How: the tile ids of the area and zooms are worked out, only the directory entries for them are
-// read (the root, and the leaf directories whose id span meets them), and the output's whole layout
-// (header, directories, data) is fixed before any tile is fetched: tiles of one content are stored
-// once, in tile-id order. The contents are then read by ranges of the source's data section, one
+// read (the root, and the leaf directories whose id span meets them), and where each tile content
+// goes is fixed before any is fetched: tiles of one content are stored once, in tile-id order. The contents are then read by ranges of the source's data section, one
 // range merging neighbouring contents while the gap between them is under `merge_gap` and the bytes
 // skipped over all stay under 15 % of the tiles' bytes (so bytes fetched stay within about 1.2 times
 // the bytes written, directories included, for any area of more than a few tiles).
 //
-// Files: the output is built in OUT.part, with a journal OUT.part.journal beside it (source,
-// version, area, zooms, then one line per range written). An interrupted extract (cancelled, the
-// server gone, the program killed) started again with the same source and area fetches only the
-// ranges the journal lacks; when the source's version (ETag) differs, it starts over. When every range
-// is written, the part file is flushed and renamed to OUT and the journal removed.
+// Files: the tiles are gathered in OUT.part (each content once, at a place fixed by the plan), with
+// a journal OUT.part.journal beside it (source, version, area, zooms, then one line per range
+// written). An interrupted extract (cancelled, the server gone, the program killed) started again
+// with the same source and area fetches only the ranges the journal lacks; when the source's version
+// (ETag) differs, it starts over. When every range is there, the archive is written from the part
+// file by the PMTiles writer (pmtiles_writer.h: flushed, renamed into place as OUT), and the part
+// file and journal are removed.
 //
 // Threads: extract_region is synchronous and waits for the network: run it on a worker thread,
 // never the window thread. `progress` is called on that thread (after planning, then after every
