@@ -1,10 +1,8 @@
 #include "tiles/pmtiles_remote.h"
 
 #include <algorithm>
-#include <fstream>
-#include <future>
+#include <functional>
 
-#include "net/network_wait.h"
 #include "platform/files.h"
 #include "tiles/tile_catalogue.h"
 
@@ -15,13 +13,6 @@ namespace {
 bool is_address(const std::string& source) {
     return source.rfind("http://", 0) == 0 || source.rfind("https://", 0) == 0;
 }
-
-std::span<const std::uint8_t> span_of(const std::vector<std::uint8_t>& v) { return {v.data(), v.size()}; }
-
-std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
-
-// A leaf's cost in the cache.
-std::size_t weight(const Directory& dir) { return sizeof(Directory) + dir.size() * sizeof(Entry); }
 
 }  // namespace
 
@@ -37,87 +28,9 @@ RemotePolicy remote_policy(const CatalogueEntry* entry, const FetchSettings& set
     return p;
 }
 
-struct RemoteArchive::Job {
-    std::uint64_t id = 0;
-    int retries = 0;  // re-openings after the archive changed under this tile
-    bool open_only = false;  // ends once the archive is open
-    TileDone done;
-};
-
-RemoteArchive::RemoteArchive(Fetcher& fetcher, std::string source, RemotePolicy policy, std::size_t leaf_cache_bytes)
-    : fetcher_(fetcher),
-      source_(std::move(source)),
-      policy_(std::move(policy)),
-      local_(!is_address(source_)),
-      leaf_budget_(leaf_cache_bytes) {}
-
-RemoteArchive::~RemoteArchive() {
-    std::vector<Fetcher::RequestId> ids;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [id, unused] : in_flight_) ids.push_back(id);
-    }
-    fetcher_.cancel(ids);
-    std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return pending_ == 0; });
-}
-
-RemoteArchive::Stats RemoteArchive::stats() const {
-    std::lock_guard lock(mutex_);
-    return {requests_.load(), bytes_.load(), openings_};
-}
-
-Header RemoteArchive::header() const {
-    std::lock_guard lock(mutex_);
-    return header_;
-}
-
-std::string RemoteArchive::version() const {
-    std::lock_guard lock(mutex_);
-    return version_;
-}
-
-std::uint64_t RemoteArchive::size() const {
-    std::lock_guard lock(mutex_);
-    return size_;
-}
-
-void RemoteArchive::read_range(std::uint64_t offset, std::uint64_t length, const std::string& if_match, RangeDone done) {
-    requests_.fetch_add(1);
-    if (local_) {
-        // A local file: its version is its size and modification time.
-        FetchResult r;
-        const long long size = regular_size(std::filesystem::path(source_));
-        if (size < 0) {
-            r.outcome = FetchOutcome::no_route;
-            r.cause = "cannot read " + source_;
-        } else {
-            r.etag = std::to_string(size) + ":" + std::to_string(regular_modified_seconds(source_));
-            r.total_size = static_cast<std::uint64_t>(size);
-            r.ranged_ok = true;
-            if (!if_match.empty() && if_match != r.etag) {
-                r.outcome = FetchOutcome::changed;
-                r.cause = "the file changed";
-            } else if (offset >= r.total_size) {
-                r.outcome = FetchOutcome::http_error;
-                r.status = 416;
-                r.cause = "range beyond the end of " + source_;
-            } else {
-                std::ifstream in(std::filesystem::path(source_), std::ios::binary);
-                r.body.resize(static_cast<std::size_t>(std::min(length, r.total_size - offset)));
-                in.seekg(static_cast<std::streamoff>(offset));
-                in.read(r.body.data(), static_cast<std::streamsize>(r.body.size()));
-                r.outcome = in ? FetchOutcome::ok : FetchOutcome::transfer;
-                if (!in) r.cause = "cannot read " + source_;
-                r.bytes = r.body.size();
-            }
-        }
-        bytes_.fetch_add(r.bytes);
-        done(std::move(r));
-        return;
-    }
+FetchResult RemoteSource::fetch(std::uint64_t offset, std::uint64_t length) const {
     FetchRequest request;
-    request.url = source_;
+    request.url = url_;
     request.user_agent = policy_.user_agent;
     request.proxy = policy_.proxy;
     request.cafile = policy_.cafile;
@@ -125,276 +38,144 @@ void RemoteArchive::read_range(std::uint64_t offset, std::uint64_t length, const
     request.limits = policy_.limits;
     request.quiet = true;  // the reader reports through its results
     request.range = ByteRange{offset, length};
-    request.if_match = if_match;
-    {
-        std::lock_guard lock(mutex_);
-        ++pending_;
-    }
-    const auto id = fetcher_.submit(std::move(request), [this, done = std::move(done)](Fetcher::RequestId id, FetchResult&& r) {
-        bytes_.fetch_add(r.bytes);
-        done(std::move(r));
-        std::lock_guard lock(mutex_);
-        in_flight_.erase(id);
-        if (--pending_ == 0) in_flight_.clear();  // ids recorded after their callback ran
-        idle_.notify_all();
-    });
-    std::lock_guard lock(mutex_);
-    if (pending_ > 0) in_flight_[id] = true;
+    request.if_match = version_;
+    requests_.fetch_add(1);
+    FetchResult r = fetcher_.fetch(std::move(request));
+    bytes_.fetch_add(r.bytes);
+    if (r.outcome == FetchOutcome::changed) changed_ = true;
+    return r;
 }
 
-FetchResult RemoteArchive::read_range_wait(std::uint64_t offset, std::uint64_t length, const std::string& if_match) {
-    if (!local_) note_network_wait();
-    std::promise<FetchResult> promise;
-    auto future = promise.get_future();
-    read_range(offset, length, if_match, [&promise](FetchResult&& r) { promise.set_value(std::move(r)); });
-    return future.get();  // the request's own limits bound it
-}
-
-std::optional<Directory> RemoteArchive::decode_dir(const std::vector<std::uint8_t>& bytes, std::string& error) const {
-    Compression c;
-    {
-        std::lock_guard lock(mutex_);
-        c = header_.internal_compression;
-    }
-    auto plain = decompress(c, span_of(bytes), kDirectoryBytesLimit, error);
-    if (!plain) return std::nullopt;
-    return decode_directory(span_of(*plain), error);
-}
-
-void RemoteArchive::start_open() {
-    read_range(0, kRootBytes, {}, [this](FetchResult&& r) { opened(std::move(r)); });
-}
-
-void RemoteArchive::opened(FetchResult&& r) {
-    std::string error;
-    std::optional<Header> header;
-    std::optional<Directory> root;
+std::unique_ptr<RemoteSource> RemoteSource::open(Fetcher& fetcher, const std::string& url, const RemotePolicy& policy,
+                                                 std::string& error) {
+    std::unique_ptr<RemoteSource> s(new RemoteSource(fetcher, url, policy));
+    const FetchResult r = s->fetch(0, kRootBytes);
     if (!r.ok()) {
         error = r.cause.empty() ? fetch_situation(r) : r.cause;
-    } else if (r.total_size == 0) {
+        return nullptr;
+    }
+    if (r.total_size == 0) {
         error = "the server does not say the archive's size";
-    } else {
-        const auto bytes = bytes_of(r.body);
-        header = decode_header(span_of(bytes), r.total_size, error);
-        if (header && header->root_offset + header->root_length > bytes.size()) {
-            error = "root directory beyond the first " + std::to_string(kRootBytes) + " bytes";
-            header.reset();
-        }
-        if (header) {
-            {
-                std::lock_guard lock(mutex_);
-                header_ = *header;
-            }
-            const std::vector<std::uint8_t> raw(bytes.begin() + static_cast<std::ptrdiff_t>(header->root_offset),
-                                                bytes.begin() + static_cast<std::ptrdiff_t>(header->root_offset + header->root_length));
-            root = decode_dir(raw, error);
-        }
+        return nullptr;
     }
-    std::vector<std::shared_ptr<Job>> waiting;
-    {
-        std::lock_guard lock(mutex_);
-        opening_ = false;
-        waiting.swap(waiting_);
-        if (root) {
-            open_ = true;
-            open_error_.clear();
-            version_ = r.version();
-            size_ = r.total_size;
-            root_ = std::move(*root);
-            ++openings_;
-        } else {
-            open_error_ = error;
-        }
-    }
-    for (const auto& job : waiting) {
-        if (root)
-            step(job);
-        else
-            finish(job, TileRead{TileRead::Status::failed, {}, "cannot open the archive: " + error});
-    }
+    s->version_ = r.version();
+    s->size_ = r.total_size;
+    s->head_.assign(r.body.begin(), r.body.end());
+    return s;
 }
 
-// The archive changed since opening `generation`: everything cached goes, the next step opens again.
-void RemoteArchive::changed_under(std::uint64_t generation) {
+bool RemoteSource::read(std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out,
+                        std::string& error) const {
+    if (offset + length <= head_.size()) {
+        out.assign(head_.begin() + static_cast<std::ptrdiff_t>(offset),
+                   head_.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        return true;
+    }
+    const FetchResult r = fetch(offset, length);
+    if (!r.ok()) {
+        error = r.outcome == FetchOutcome::changed ? "the archive changed on the server" : r.cause;
+        return false;
+    }
+    if (r.body.size() != length) {
+        error = "short read of " + url_;
+        return false;
+    }
+    out.assign(r.body.begin(), r.body.end());
+    return true;
+}
+
+RemoteArchive::RemoteArchive(Fetcher& fetcher, std::string source, RemotePolicy policy, std::size_t leaf_cache_bytes)
+    : fetcher_(fetcher), source_(std::move(source)), policy_(std::move(policy)), leaf_cache_bytes_(leaf_cache_bytes) {}
+
+std::shared_ptr<RemoteArchive::Opened> RemoteArchive::current(std::string& error) {
     std::lock_guard lock(mutex_);
-    if (generation != generation_) return;  // already dropped
-    ++generation_;
-    open_ = false;
-    root_.clear();
-    leaves_.clear();
-    use_order_.clear();
-    leaf_bytes_ = 0;
-}
-
-const Directory* RemoteArchive::cached_leaf(std::uint64_t offset) {
-    auto it = leaves_.find(offset);
-    if (it == leaves_.end()) return nullptr;
-    use_order_.splice(use_order_.begin(), use_order_, it->second.use);
-    return &it->second.dir;
-}
-
-void RemoteArchive::keep_leaf(std::uint64_t offset, Directory dir) {
-    if (leaves_.count(offset)) return;
-    leaf_bytes_ += weight(dir);
-    use_order_.push_front(offset);
-    leaves_.emplace(offset, Leaf{std::move(dir), use_order_.begin()});
-    // The least recently used go; the newest stays even when it alone is over the budget.
-    while (leaf_bytes_ > leaf_budget_ && use_order_.size() > 1) {
-        const auto oldest = use_order_.back();
-        use_order_.pop_back();
-        leaf_bytes_ -= weight(leaves_[oldest].dir);
-        leaves_.erase(oldest);
-    }
-}
-
-void RemoteArchive::finish(const std::shared_ptr<Job>& job, TileRead&& read) {
-    auto done = std::move(job->done);
-    if (done) done(std::move(read));
-}
-
-void RemoteArchive::tile_async(int z, std::uint32_t x, std::uint32_t y, TileDone done) {
-    auto job = std::make_shared<Job>();
-    job->done = std::move(done);
-    const auto id = tile_id(z, x, y);
-    if (!id) {
-        finish(job, TileRead{TileRead::Status::missing, {}, "no such tile"});
-        return;
-    }
-    job->id = *id;
-    step(job);
-}
-
-void RemoteArchive::step(const std::shared_ptr<Job>& job) {
-    std::unique_lock lock(mutex_);
-    if (!open_) {
-        waiting_.push_back(job);
-        if (opening_) return;
-        opening_ = true;
-        lock.unlock();
-        start_open();
-        return;
-    }
-    if (job->open_only) {
-        lock.unlock();
-        return finish(job, TileRead{TileRead::Status::ok, {}, {}});
-    }
-    const std::uint64_t generation = generation_;
-    const std::string version = version_;
-    // A step that meets another version retries once on the new one.
-    auto on_changed = [this, job, generation] {
-        changed_under(generation);
-        if (job->retries++ >= 1) {
-            finish(job, TileRead{TileRead::Status::failed, {}, "the archive keeps changing on the server"});
-            return;
+    if (opened_) return opened_;
+    auto o = std::make_shared<Opened>();
+    if (is_address(source_)) {
+        auto remote = RemoteSource::open(fetcher_, source_, policy_, error);
+        if (!remote) {
+            error = "cannot open the archive: " + error;
+            return nullptr;
         }
-        step(job);
-    };
-    const Directory* dir = &root_;
-    for (int depth = 0; depth <= kMaxLeafDepth; ++depth) {
-        const Entry* e = find_entry(*dir, job->id);
-        if (!e) {
-            lock.unlock();
-            finish(job, TileRead{TileRead::Status::missing, {}, {}});
-            return;
-        }
-        if (e->run_length > 0) {
-            const std::uint64_t offset = header_.data_offset + e->offset;
-            const std::uint32_t length = e->length;
-            lock.unlock();
-            read_range(offset, length, version, [this, job, on_changed, generation, length](FetchResult&& r) {
-                if (r.outcome == FetchOutcome::changed) return on_changed();
-                if (!r.ok()) return finish(job, TileRead{TileRead::Status::failed, {}, r.cause});
-                {
-                    std::unique_lock check(mutex_);
-                    if (generation != generation_) {  // opened again meanwhile: these bytes are of the old one
-                        check.unlock();
-                        return step(job);
-                    }
-                }
-                if (r.body.size() != length)
-                    return finish(job, TileRead{TileRead::Status::failed, {}, "tile shorter than its entry"});
-                finish(job, TileRead{TileRead::Status::ok, bytes_of(r.body), {}});
-            });
-            return;
-        }
-        const std::uint64_t leaf_offset = header_.leaf_offset + e->offset;
-        if (const Directory* leaf = cached_leaf(leaf_offset)) {
-            dir = leaf;
-            continue;
-        }
-        const std::uint32_t length = e->length;
-        lock.unlock();
-        read_range(leaf_offset, length, version, [this, job, on_changed, generation, leaf_offset](FetchResult&& r) {
-            if (r.outcome == FetchOutcome::changed) return on_changed();
-            if (!r.ok()) return finish(job, TileRead{TileRead::Status::failed, {}, r.cause});
-            std::string error;
-            auto leaf = decode_dir(bytes_of(r.body), error);
-            if (!leaf) return finish(job, TileRead{TileRead::Status::failed, {}, "leaf directory: " + error});
-            {
-                std::lock_guard keep(mutex_);
-                if (generation == generation_) keep_leaf(leaf_offset, std::move(*leaf));
-            }
-            step(job);
-        });
-        return;
+        o->remote = remote.get();
+        o->version = remote->version();
+        o->source = std::move(remote);
+    } else {
+        auto local = LocalFileSource::open(source_, error);
+        if (!local) return nullptr;
+        o->version = std::to_string(local->size()) + ":" + std::to_string(regular_modified_seconds(source_));
+        o->source = std::move(local);
     }
-    lock.unlock();
-    finish(job, TileRead{TileRead::Status::failed, {}, "leaf directories nested too deep"});
+    o->archive = Archive::open(o->source, error, leaf_cache_bytes_);
+    if (!o->archive) {
+        if (o->remote) {
+            past_requests_ += o->remote->requests();
+            past_bytes_ += o->remote->bytes();
+        }
+        error = "cannot open the archive: " + error;
+        return nullptr;
+    }
+    ++openings_;
+    opened_ = o;
+    return o;
+}
+
+void RemoteArchive::drop(const std::shared_ptr<Opened>& stale) {
+    std::lock_guard lock(mutex_);
+    if (opened_ != stale) return;
+    if (stale->remote) {
+        past_requests_ += stale->remote->requests();
+        past_bytes_ += stale->remote->bytes();
+    }
+    opened_.reset();
+}
+
+bool RemoteArchive::open(std::string& error) { return current(error) != nullptr; }
+
+Header RemoteArchive::header() const {
+    std::lock_guard lock(mutex_);
+    return opened_ ? opened_->archive->header() : Header{};
+}
+
+std::string RemoteArchive::version() const {
+    std::lock_guard lock(mutex_);
+    return opened_ ? opened_->version : std::string();
+}
+
+RemoteArchive::Stats RemoteArchive::stats() const {
+    std::lock_guard lock(mutex_);
+    Stats s{past_requests_, past_bytes_, openings_};
+    if (opened_ && opened_->remote) {
+        s.requests += opened_->remote->requests();
+        s.bytes += opened_->remote->bytes();
+    }
+    return s;
 }
 
 TileRead RemoteArchive::tile(int z, std::uint32_t x, std::uint32_t y) {
-    if (!local_) note_network_wait();
-    std::promise<TileRead> promise;
-    auto future = promise.get_future();
-    tile_async(z, x, y, [&promise](TileRead&& r) { promise.set_value(std::move(r)); });
-    return future.get();
-}
-
-bool RemoteArchive::open(std::string& error) {
-    {
-        std::lock_guard lock(mutex_);
-        if (open_) return true;
+    const auto id = tile_id(z, x, y);
+    if (!id) return {TileRead::Status::missing, {}, {}};
+    for (int attempt = 0;; ++attempt) {
+        std::string error;
+        const auto o = current(error);
+        if (!o) return {TileRead::Status::failed, {}, error};
+        PackTileStatus status = PackTileStatus::found;
+        auto bytes = o->archive->stored_tile(*id, &status, &error);
+        if (bytes) return {TileRead::Status::ok, std::move(*bytes), {}};
+        if (status == PackTileStatus::absent) return {TileRead::Status::missing, {}, {}};
+        if (!o->remote || !o->remote->changed()) return {TileRead::Status::failed, {}, error};
+        // Another version on the server: every cached directory goes with the old reader.
+        drop(o);
+        if (attempt == 1) return {TileRead::Status::failed, {}, "the archive keeps changing on the server"};
     }
-    std::promise<TileRead> promise;
-    auto future = promise.get_future();
-    auto job = std::make_shared<Job>();
-    job->open_only = true;
-    job->done = [&promise](TileRead&& r) { promise.set_value(std::move(r)); };
-    if (!local_) note_network_wait();
-    {
-        std::unique_lock lock(mutex_);
-        if (!open_) {
-            waiting_.push_back(job);
-            if (!opening_) {
-                opening_ = true;
-                lock.unlock();
-                start_open();
-            }
-        } else {
-            return true;
-        }
-    }
-    const TileRead r = future.get();
-    std::lock_guard lock(mutex_);
-    if (open_) return true;
-    error = r.error.empty() ? open_error_ : r.error;
-    return false;
 }
 
 bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vector<Entry>& out, std::string& error,
                                  bool* changed) {
     if (changed) *changed = false;
-    if (!open(error)) return false;
-    Directory root;
-    std::string version;
-    std::uint64_t leaf_offset = 0;
-    {
-        std::lock_guard lock(mutex_);
-        root = root_;
-        version = version_;
-        leaf_offset = header_.leaf_offset;
-    }
-    // Depth-first over the directories, entering only the leaves whose id span meets first..last.
+    const auto o = current(error);
+    if (!o) return false;
+    // Depth-first over the directories, entering only the leaves whose id span holds a wanted id.
     std::function<bool(const Directory&, int)> walk = [&](const Directory& dir, int depth) -> bool {
         if (depth > kMaxLeafDepth) {
             error = "leaf directories nested too deep";
@@ -411,46 +192,50 @@ bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vec
                 out.push_back(e);
                 continue;
             }
-            const std::uint64_t at = leaf_offset + e.offset;
-            std::optional<Directory> leaf;
-            {
-                std::lock_guard lock(mutex_);
-                if (const Directory* d = cached_leaf(at)) leaf = *d;
-            }
+            const auto leaf = o->archive->leaf(e.offset, e.length, error);
             if (!leaf) {
-                FetchResult r = read_range_wait(at, e.length, version);
-                if (r.outcome == FetchOutcome::changed && changed) *changed = true;
-                if (!r.ok()) {
-                    error = r.cause;
-                    return false;
-                }
-                leaf = decode_dir(bytes_of(r.body), error);
-                if (!leaf) {
-                    error = "leaf directory: " + error;
-                    return false;
-                }
-                std::lock_guard lock(mutex_);
-                if (version == version_) keep_leaf(at, *leaf);
+                if (changed && o->remote && o->remote->changed()) *changed = true;
+                return false;
             }
             if (!walk(*leaf, depth + 1)) return false;
         }
         return true;
     };
-    return walk(root, 0);
+    const bool ok = walk(o->archive->root(), 0);
+    if (!ok && o->remote && o->remote->changed()) drop(o);
+    return ok;
 }
 
 RangeRead RemoteArchive::read_at(std::uint64_t offset, std::uint64_t length) {
-    const std::string version = this->version();
-    FetchResult r = read_range_wait(offset, length, version);
-    RangeRead out;
-    out.outcome = r.outcome;
-    out.error = r.cause;
-    if (r.ok() && r.body.size() != length) {
-        out.outcome = FetchOutcome::transfer;
-        out.error = "short read of the archive's tiles";
+    RangeRead r;
+    std::shared_ptr<Opened> o;
+    {
+        std::lock_guard lock(mutex_);
+        o = opened_;
+        if (!o && openings_ > 0) {  // dropped: the version these ranges were planned on is gone
+            r.outcome = FetchOutcome::changed;
+            r.error = "the archive changed on the server";
+            return r;
+        }
     }
-    if (out.ok()) out.bytes = bytes_of(r.body);
-    return out;
+    if (!o) o = current(r.error);
+    if (!o) {
+        r.outcome = FetchOutcome::transfer;
+        return r;
+    }
+    if (offset > o->source->size() || length > o->source->size() - offset) {
+        r.outcome = FetchOutcome::http_error;
+        r.error = "range beyond the end of the archive";
+        return r;
+    }
+    if (o->source->read(offset, length, r.bytes, r.error)) {
+        r.outcome = FetchOutcome::ok;
+    } else {
+        r.outcome = o->remote && o->remote->changed() ? FetchOutcome::changed : FetchOutcome::transfer;
+        r.bytes.clear();
+        if (r.outcome == FetchOutcome::changed) drop(o);
+    }
+    return r;
 }
 
 }  // namespace vg::pmtiles
