@@ -290,12 +290,14 @@ int extract_pack(int argc, char** argv) {
     }
     Fetcher fetcher;
     const auto mb = [](std::uint64_t bytes) { return fixed_text(static_cast<double>(bytes) / 1e6, 1); };
+    bool progressed = false;  // a progress line is open on standard error
     const auto progress = [&](const pmtiles::ExtractProgress& p) {
         if (p.planned) {
             std::fprintf(stderr, "%llu tiles, %s MB to fetch%s\n", static_cast<unsigned long long>(p.tiles_total),
                          mb(p.fetch_total).c_str(), p.resumed ? " (resuming: the rest of an earlier run)" : "");
             return;
         }
+        progressed = true;
         std::fprintf(stderr, "\r%llu/%llu tiles, %s/%s MB, %s MB/s, %s s left   ", static_cast<unsigned long long>(p.tiles),
                      static_cast<unsigned long long>(p.tiles_total), mb(p.bytes).c_str(), mb(p.bytes_total).c_str(),
                      mb(static_cast<std::uint64_t>(p.rate)).c_str(),
@@ -303,10 +305,10 @@ int extract_pack(int argc, char** argv) {
     };
     const auto r = pmtiles::extract_region(fetcher, rq, progress);
     if (r.status != pmtiles::ExtractResult::Status::ok) {
-        std::fprintf(stderr, "\nvortool pack: %s\n", r.error.c_str());
+        std::fprintf(stderr, "%svortool pack: %s\n", progressed ? "\n" : "", r.error.c_str());
         return r.status == pmtiles::ExtractResult::Status::refused ? 2 : 1;
     }
-    std::fprintf(stderr, "\n");
+    if (progressed) std::fprintf(stderr, "\n");
     std::printf("%s: %llu tiles, %llu bytes of tiles; %llu bytes fetched in %llu requests\n", out.c_str(),
                 static_cast<unsigned long long>(r.tiles), static_cast<unsigned long long>(r.tile_bytes),
                 static_cast<unsigned long long>(r.fetched), static_cast<unsigned long long>(r.requests));

@@ -224,7 +224,7 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
 
-        {"pack", run_pack, "describe a map pack (MBTiles), export cached tiles as one, or extract a region",
+        {"pack", run_pack, "map packs: describe, export cached tiles, extract a region",
          {"vortool pack info FILE",
           "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles",
           "vortool pack extract --from URL|FILE|SOURCE --bounds W,S,E,N --zooms A-B OUT.pmtiles"},
