@@ -34,6 +34,7 @@ struct Shaped {
     std::vector<Glyph> glyphs;
     QPainterPath whole;
     QPainterPath whole_halo;
+    bool halos_made = false;
     double width = 0;
     double height = 0;
 };
@@ -94,22 +95,25 @@ Shaped shape(const TextPaint& paint, bool wrap) {
         }
     }
     std::sort(out.glyphs.begin(), out.glyphs.end(), [](const Glyph& a, const Glyph& b) { return a.x < b.x; });
-    // Halos are the costliest part of a label: their outlines are made once, with the layout.
-    if (paint.halo_width > 0) {
-        QPainterPathStroker stroker;
-        stroker.setWidth(2 * paint.halo_width);
-        stroker.setCapStyle(Qt::RoundCap);
-        stroker.setJoinStyle(Qt::RoundJoin);
-        // Without its overlaps (simplified) the outline fills in under half the time.
-        for (Glyph& glyph : out.glyphs) glyph.halo = stroker.createStroke(glyph.path).simplified();
-        out.whole_halo = stroker.createStroke(out.whole).simplified();
-    }
     return out;
+}
+
+// Halos are the costliest part of a label: their outlines are made once, when the text is first
+// drawn (the whole text's without its overlaps, which then fills in under half the time).
+void make_halos(Shaped& s, double halo_width) {
+    if (s.halos_made || halo_width <= 0) return;
+    s.halos_made = true;
+    QPainterPathStroker stroker;
+    stroker.setWidth(2 * halo_width);
+    stroker.setCapStyle(Qt::RoundCap);
+    stroker.setJoinStyle(Qt::RoundJoin);
+    for (Glyph& glyph : s.glyphs) glyph.halo = flattened(stroker.createStroke(glyph.path));
+    s.whole_halo = stroker.createStroke(s.whole).simplified();
 }
 
 // Shaping costs more than drawing: each thread keeps the layouts it made (names repeat from cell to
 // cell), dropped all at once when there are many.
-const Shaped& shaped(const TextPaint& paint, bool wrap) {
+Shaped& shaped(const TextPaint& paint, bool wrap) {
     thread_local QHash<QString, Shaped> cache;
     const QString key = paint.text + QChar(0x1f) + paint.font_family + QChar(0x1f) +
                         QString::number(std::lround(paint.size)) + QChar(paint.bold ? 'b' : '-') +
@@ -204,15 +208,18 @@ public:
     Placement(QPainter& painter, std::vector<PlacedLabel>* placed) : painter_(painter), placed_(placed) {}
 
     void point(const TextPaint& paint, const std::string& layer_id, QPointF anchor) {
-        const Shaped& s = shaped(paint, true);
+        Shaped& s = shaped(paint, true);
         if (s.glyphs.empty()) return;
         const double margin = paint.halo_width + paint.padding, gap = paint.size * 0.4;
         const double w = s.width, h = s.height, x = anchor.x(), y = anchor.y();
+        // Centred, then beside, above and below, then at the four corners (for a place near a cell's corner).
         for (const QPointF& at : {QPointF(x - w / 2, y - h / 2), QPointF(x + gap, y - h / 2), QPointF(x - gap - w, y - h / 2),
-                                  QPointF(x - w / 2, y - gap - h), QPointF(x - w / 2, y + gap)}) {
+                                  QPointF(x - w / 2, y - gap - h), QPointF(x - w / 2, y + gap), QPointF(x - gap - w, y - gap - h),
+                                  QPointF(x + gap, y - gap - h), QPointF(x - gap - w, y + gap), QPointF(x + gap, y + gap)}) {
             const QRectF box = QRectF(at, QSizeF(w, h)).adjusted(-margin, -margin, margin, margin);
             if (!kCell.contains(box) || !free_of(taken_, box)) continue;
             taken_.push_back(box);
+            make_halos(s, paint.halo_width);
             draw(paint, s.whole.translated(at), s.whole_halo.translated(at));
             if (placed_) placed_->push_back({paint.text, layer_id, box, {box}, false});
             return;
@@ -221,7 +228,7 @@ public:
 
     void along(const TextPaint& paint, const std::string& layer_id, const std::vector<QPolygonF>& lines) {
         if (line_texts_.count(paint.text)) return;
-        const Shaped& s = shaped(paint, false);
+        Shaped& s = shaped(paint, false);
         if (s.glyphs.empty()) return;
         const double margin = paint.halo_width + paint.padding, w = s.width, h = s.height;
         for (const QPolygonF& line : lines) {
@@ -241,7 +248,7 @@ public:
     }
 
 private:
-    bool try_along(const TextPaint& paint, const std::string& layer_id, const Shaped& s, const Walk& walk, double c,
+    bool try_along(const TextPaint& paint, const std::string& layer_id, Shaped& s, const Walk& walk, double c,
                    double margin, double h) {
         const double w = s.width;
         const bool reversed = walk.at(c + w / 2).first.x() < walk.at(c - w / 2).first.x();
@@ -265,6 +272,7 @@ private:
             t.translate(-xc, -h / 2);
             glyph_at_.push_back(t);
         }
+        make_halos(s, paint.halo_width);
         QPainterPath path, halo;
         halo.setFillRule(Qt::WindingFill);
         for (std::size_t g = 0; g < s.glyphs.size(); ++g) {

@@ -6,7 +6,8 @@
 //     middle of its run of text, which lies inside its box);
 //   - it is placed only if its whole box, halo and padding included, lies inside that cell;
 //   - within the cell, labels are placed in priority order and a label touching one already placed
-//     is tried at its next candidate position (point: centred, right, left, above, below; line: the
+//     is tried at its next candidate position (point: centred, right, left, above, below, then the four
+//     corners; line: the
 //     middle of each part, then steps either side) and dropped when none fits.
 // Boxes of different cells cannot meet, so the rules above hold for the whole view. Priority: the
 // later style layer first (it is drawn on top, as in MapLibre), then the larger place (OpenMapTiles
