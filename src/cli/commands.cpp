@@ -239,7 +239,7 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
 
-        {"pack", run_pack, "describe a map pack (MBTiles, PMTiles), or export cached tiles as one",
+        {"pack", run_pack, "describe a map pack (MBTiles, PMTiles) or export cached tiles",
          {"vortool pack info FILE",
           "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles"},
          "info prints what a map pack holds. For an MBTiles pack: name, format, scheme, zooms, bounds, "

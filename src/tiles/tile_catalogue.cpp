@@ -72,6 +72,10 @@ std::string check_template(std::string_view t) {
         if (std::find(std::begin(kPlaceholders), std::end(kPlaceholders), word) == std::end(kPlaceholders))
             return "unknown placeholder " + std::string(word);
     }
+    // Vector tiles are drawn only from packs: a template of them would be fetched as pictures.
+    const std::string_view path = t.substr(0, t.find('?'));
+    if (path.ends_with(".pbf") || path.ends_with(".mvt"))
+        return "vector tile templates are not supported; put the tiles in a vector pack";
     return {};
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/map_layer.h"
 #include "atlas/local_tiles.h"
 #include "support/test_paths.h"
 #include "support/vector_town.h"
@@ -148,6 +149,46 @@ TEST_F(VectorSource, AStyleFileBesideThePackDrawsIt) {
     EXPECT_EQ(land.b, 0);
     const Rgb lake = pixel(*broken, 4, kLake[0], kLake[1]);
     EXPECT_GT(lake.b, lake.r + 30);
+}
+
+// Off line, a raster source's cell with nothing cached shows a vector pack that has it, before the
+// lighter Atlas, which stands in only where no pack reaches.
+TEST_F(VectorSource, OffLineAPackStandsInForARasterSourceBeforeTheAtlas) {
+    VG_TOWN_MBTILES(town);
+    const fs::path packs = packs_folder(dir_.path().string());
+    fs::create_directories(packs);
+    fs::copy_file(town, packs / "town.mbtiles");
+    Catalogue catalogue = builtin_catalogue();
+    ASSERT_EQ(add_packs(catalogue, packs), 1);
+    const CatalogueEntry* topo = catalogue.find("OpenTopoMap", false);
+    ASSERT_TRUE(topo);
+    LayerSource src;
+    src.source = MapSource::OpenStreetMap;
+    src.root = dir_.path().string();
+    src.shown = topo;
+    src.off_line = true;
+    src.stand_in_packs = {&catalogue.entries.back()};
+    ASSERT_EQ(src.stand_in_packs[0]->kind, SourceKind::vector);
+
+    for (const bool in_town : {true, false}) {
+        SCOPED_TRACE(in_town ? "in the town" : "far from it");
+        const double lat = in_town ? kLake[0] : 47.6, lon = kLake[1];
+        MapLayer layer;
+        layer.set_area(512, 512);
+        const WorldPixel p = geo_to_pixel(lat, lon, MapSource::OpenStreetMap, 4);
+        ASSERT_EQ(layer.show(src, 4, static_cast<int>(p.x), static_cast<int>(p.y), MapLayer::Fetch::CacheOnly),
+                  MapLayer::Shown::Shown);
+        DisplayBitmap bitmap;
+        bool rebuild = false;
+        while (layer.take_landed(src, bitmap, rebuild)) {
+        }
+        const Mosaic& m = layer.mosaic();
+        const std::size_t at = 3 * (static_cast<std::size_t>(layer.mosaic_y(static_cast<int>(p.y))) * m.width +
+                                    static_cast<std::size_t>(layer.mosaic_x(static_cast<int>(p.x))));
+        ASSERT_LT(at + 2, m.pixels.size());
+        if (in_town) EXPECT_GT(m.pixels[at + 2], m.pixels[at] + 30);  // the lake, from the pack
+        else EXPECT_TRUE(layer.shows_stand_ins());                    // the Atlas
+    }
 }
 
 }  // namespace
