@@ -165,6 +165,7 @@ void App::create(Window& window) {
     if (ws_->recording.record)
         recorder_ = std::make_unique<TrackRecorder>(
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
+    set_vector_night_style(ws_->night);
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
     sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {
@@ -340,6 +341,9 @@ LayerSource App::layer_source(bool with_context) const {
     // theirs here. Hosts given explicitly keep the original sources on their plain-http forms
     // (fetch_context).
     const CatalogueEntry* e = src.shown;
+    if (!src.made_here)
+        for (const CatalogueEntry& pack : catalogue_.entries)
+            if (pack.kind == SourceKind::vector && pack.pack_path.size() > 0) src.stand_in_packs.push_back(&pack);
     const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
     if (origin != FineOrigin::none &&
         !(origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file))

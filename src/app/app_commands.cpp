@@ -12,6 +12,7 @@
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_cache.h"
+#include "tiles/tile_catalogue.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -395,12 +396,18 @@ void App::on_command(Command id) {
         w.check_menu_item(id, ws_->map_coordinates);
         w.invalidate(false);
         break;
-    case Command::Night:  // Night: drawn differently at once; the tiles and the cache stay as they are
+    case Command::Night: {  // Night: drawn differently at once; raster tiles and their cache stay as they are
         ws_->night = !ws_->night;
         w.check_menu_item(id, ws_->night);
         write_setting("night", ws_->night ? "yes" : "no", dir_);
+        set_vector_night_style(ws_->night);
+        // A vector source shows its cells of the other style (drawn into a cache folder of their own).
+        const CatalogueEntry* e = current_entry();
+        if (e && e->kind == SourceKind::vector && view_loaded_)
+            show_view(view_.level, view_.centre_x, view_.centre_y, MapLayer::Fetch::Later, true);
         w.invalidate(false);
         break;
+    }
     case Command::AerialPhoto:
         toggle_aerial();
         break;

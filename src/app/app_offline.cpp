@@ -14,6 +14,7 @@
 #include "tiles/geometry.h"
 #include "tiles/local_source.h"
 #include "tiles/mbtiles.h"
+#include "tiles/tile_pack.h"
 #include "track/track_log.h"
 
 namespace vg {
@@ -96,11 +97,11 @@ void App::fit_view_to_gpx() {
 
 void App::open_map_pack() {
     Window& w = *window_;
-    const std::string chosen = w.choose_file_to_open("Open Map Pack", "Map packs (*.mbtiles);;All files (*)");
+    const std::string chosen = w.choose_file_to_open("Open Map Pack", "Map packs (*.mbtiles *.pmtiles);;All files (*)");
     if (chosen.empty()) return;
     std::string error;
-    // Refused before anything is placed: damaged, not a map pack, vector or WebP tiles.
-    if (!MbtilesPack::open(chosen, error)) {
+    // Refused before anything is placed: damaged, not a map pack, WebP tiles.
+    if (!TilePack::open(chosen, error)) {
         w.warning_box(error);
         return;
     }
@@ -109,7 +110,7 @@ void App::open_map_pack() {
     fs::create_directories(folder, ec);
     const fs::path target = folder / fs::path(chosen).filename();
     for (const auto& e : catalogue_.entries)
-        if (e.kind == SourceKind::pack && fs::equivalent(e.pack_path, chosen, ec)) {
+        if ((e.kind == SourceKind::pack || e.kind == SourceKind::vector) && fs::equivalent(e.pack_path, chosen, ec)) {
             select_source(e);  // already a source
             return;
         }

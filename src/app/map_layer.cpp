@@ -284,6 +284,7 @@ void MapLayer::compose_cell(const LayerSource& src, int index) {
         start_fine_cell(src, index, fine && fine_origin(*fine, level_) == FineOrigin::made_here);
         return;
     }
+    if (fallback_ && draw_pack_fallback(src, index)) return;
     if (loader_) draw_placeholder(src, index);
     if (fallback_) draw_atlas_fallback(src, index);
 }
@@ -339,7 +340,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
             // The source cannot give this cell: the Atlas stands in, lighter, instead of grey.
             if (const std::size_t at = static_cast<std::size_t>(it->second); at < composed_.size() && !composed_[at]) {
                 composed_[at] = 1;
-                draw_placeholder(src, it->second);
+                if (!draw_pack_fallback(src, it->second)) draw_placeholder(src, it->second);
             }
             draw_atlas_fallback(src, it->second);
             show_cell(it->second, bitmap, rebuild);
@@ -400,6 +401,22 @@ void MapLayer::draw_placeholder(const LayerSource& src, int index) {
         placeholder_cells_[static_cast<std::size_t>(index)] = 1;
         return;
     }
+}
+
+bool MapLayer::draw_pack_fallback(const LayerSource& src, int index) {
+    if (src.stand_in_packs.empty() || !is_mercator(src.source) || src.made_here || !mosaic_.exists() ||
+        has_tile(index) || grid_.columns < 1 || index < 0 || index >= grid_.cells())
+        return false;
+    const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                         index % grid_.columns);
+    for (const CatalogueEntry* pack : src.stand_in_packs) {
+        std::string slot;
+        if (!pack->has_level(level_) || !make_offline_tile(slot, p.x, p.y, level_, src.root, *pack)) continue;
+        if (!build_mosaic_cell(slot, MapSource::OpenStreetMap, false, grid_, index, mosaic_)) continue;
+        placeholder_cells_[static_cast<std::size_t>(index)] = 1;  // no coarser tile or Atlas over it
+        return true;
+    }
+    return false;
 }
 
 void MapLayer::draw_atlas_fallback(const LayerSource& src, int index) {

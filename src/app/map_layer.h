@@ -44,6 +44,9 @@ struct LayerSource {
     // The entry whose cells may be drawn sharp at a device scale of 2 (fetched by the fetcher, or made
     // here: the Atlas, Etopo2, packs), or null.
     const CatalogueEntry* fine = nullptr;
+    // Vector packs that stand in first for a cell the source cannot give (off line, or its tile
+    // failed), before its coarser cached tiles and the Atlas.
+    std::vector<const CatalogueEntry*> stand_in_packs;
 };
 
 class MapLayer : private OverlaySink {
@@ -135,6 +138,8 @@ private:
     // Cell `index` without a tile shows the best cached tile of a coarser level, enlarged.
     void draw_placeholder(const LayerSource& src, int index);
     // Cell `index`, when still grey, shows the lighter Atlas tile.
+    // A vector pack's cell in place of the source's (src.stand_in_packs): true when one was drawn.
+    bool draw_pack_fallback(const LayerSource& src, int index);
     void draw_atlas_fallback(const LayerSource& src, int index);
     // The sharp tile files of cell `index` (quarter, path).
     // `make`: a source made here makes its missing ones first (tiles/fine_tiles.h).

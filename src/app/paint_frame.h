@@ -50,6 +50,7 @@ struct PaintFrame {
     // Night mode: the window layer dims and colour-shifts the map and the toolbar as it draws them and
     // uses dark colours for the speed text; the display bitmap itself is untouched.
     bool night = false;
+    bool dim_map = false;  // night over a raster map: its tiles are tinted (vector maps have a night style)
     struct Speed {
         bool show = false;
         std::string text;     // "%d km/h %s"

@@ -7,6 +7,9 @@
 #include "atlas/atlas_data.h"
 #include "atlas/atlas_render.h"
 #include "tiles/gif_codec.h"
+#ifdef VG_WITH_VECTORMAP
+#include "vectormap/pack_cells.h"
+#endif
 
 #include <QGuiApplication>
 
@@ -34,6 +37,14 @@ namespace vg::atlas {
 namespace {
 
 bool make_tile(const LocalTileRequest& request, const std::string& path) {
+    if (!request.vector_pack.empty()) {
+#ifdef VG_WITH_VECTORMAP
+        const QImage cell = vmap::draw_pack_cell(request);
+        return !cell.isNull() && save_png_atomically(cell, path);
+#else
+        return false;
+#endif
+    }
     if (request.relief) return write_relief_tile(request.y, request.x, path, request.scale);
     return write_atlas_tile(request.zoom, request.x, request.y, path, request.faded, request.scale);
 }

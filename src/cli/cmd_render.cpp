@@ -83,6 +83,10 @@ std::optional<std::string> parse_args(int argc, char** argv, RenderArgs& args) {
             args.online = true;
             continue;
         }
+        if (name == "--night") {
+            set_vector_night_style(true);
+            continue;
+        }
         if (!option_takes_value("render", name)) return "unknown option " + std::string(name);
         if (i + 1 >= argc) return "missing value after " + std::string(name);
         const char* value = argv[++i];

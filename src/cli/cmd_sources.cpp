@@ -7,14 +7,17 @@
 
 #include "cli/commands.h"
 #include "cli/fix_json.h"
+#include "tiles/local_source.h"
 #include "tiles/source_kind.h"
 #include "tiles/tile_catalogue.h"
 
 namespace vg::cli {
 
 int run_sources(int argc, char** argv) {
-    if (argc != 0) return usage_error("sources", "unexpected argument", argv[0]);
-    const Catalogue catalogue = load_catalogue(".");
+    if (argc != 0 && (argc != 2 || std::string_view(argv[0]) != "--root"))
+        return usage_error("sources", "unexpected argument", argv[0]);
+    Catalogue catalogue = load_catalogue(".");
+    if (argc == 2) add_packs(catalogue, packs_folder(argv[1]));
     for (const auto& problem : catalogue.problems) std::fprintf(stderr, "vortool sources: %s\n", problem.c_str());
     for (const auto& e : catalogue.entries) {
         std::string line = "{\"name\":";

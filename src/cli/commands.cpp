@@ -136,7 +136,7 @@ const std::vector<Command>& command_table() {
 
         {"render", run_render, "draw the view around a position from the tile cache into a picture",
          {"vortool render --root DIR --source SOURCE --level L --lat A --lon B [--aerial] [--big] [--hair N] "
-          "[--track] [--online] --out FILE"},
+          "[--track] [--online] [--night] --out FILE"},
          "Draws the view exactly as the window does off line: the tiles around the tile corner nearest the "
          "position, grey squares where none is cached, the cross-hair and the yellow position marker. Cached "
          "tiles that cannot be decoded are deleted, as in the window. Prints one line, \"centre X Y side W "
@@ -148,6 +148,7 @@ const std::vector<Command>& command_table() {
           {"--online", "fetch the view's missing (and revalidate its stale) tiles first, as the window on line"},
           {"--hair N", "cross-hair width as the hair setting (default 1; 0 draws none)"},
           {"--track", "no cross-hair, as with the Track option on"},
+          {"--night", "vector sources in their night style, as with the Night option on"},
           {"--out FILE", "the picture of the whole view: .bmp (24-bit, top-down), .ppm or .png by the name"}}},
 
         {"gif", run_gif, "convert between PPM and GIF with the cache's own GIF codec",
@@ -203,14 +204,14 @@ const std::vector<Command>& command_table() {
           {"--bind ADDR", "the address to listen on, as the bind setting (default: the host name's first address)"}}},
 
         {"sources", run_sources, "list the tile sources of the catalogue, as JSON",
-         {"vortool sources"},
+         {"vortool sources [--root DIR]"},
          "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
-         "sources, then the lines of vor_src.txt), one JSON line per source and layer with the keys name, "
-         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind. A malformed line of "
+         "sources, then the lines of vor_src.txt, then with --root the map packs of DIR/packs), one JSON line per source and layer with the keys name, "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind (original, remote, local, pack or vector). A malformed line of "
          "vor_src.txt is named on standard error with its line number and skipped.\n"
          "\n"
          "Exit status 2 for wrong arguments.",
-         {}},
+         {kRootOption}},
 
         {"setting", run_setting, "read a settings key, or change one in vor_set.txt",
          {"vortool setting get FILE KEY", "vortool setting set KEY VALUE"},

@@ -9,7 +9,8 @@ namespace vg {
 namespace {
 
 bool drawn_here(const CatalogueEntry& e) {
-    return has_local_tile_maker() && (e.kind == SourceKind::local || e.original == MapSource::Etopo2);
+    return has_local_tile_maker() &&
+           (e.kind == SourceKind::local || e.kind == SourceKind::vector || e.original == MapSource::Etopo2);
 }
 
 bool is_cached(const std::string& path) {
@@ -26,6 +27,8 @@ std::string as_png(std::string path) {
 }
 
 bool make_drawn(const CatalogueEntry& entry, const TileKey& key, const std::string& path) {
+    if (entry.kind == SourceKind::vector)
+        return make_local_tile_file(vector_tile_request(entry, entry.zoom_of(key.level), key.column, key.row, 2), path);
     LocalTileRequest request;
     request.scale = 2;
     if (entry.original == MapSource::Etopo2) {

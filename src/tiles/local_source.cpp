@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "tiles/source_kind.h"
+#include "tiles/tile_pack.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -96,6 +97,12 @@ std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::stri
 
 bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path) {
     std::string error;
+    if (pack_path.ends_with(".pmtiles")) {
+        const auto archive = open_tile_pack_shared(pack_path, error);
+        const auto bytes = archive ? archive->tile(zoom, x, y) : std::nullopt;
+        return bytes && !bytes->empty() &&
+               write_file_replacing(path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    }
     const auto pack = open_pack_shared(pack_path, error);
     const std::lock_guard lock(g_packs_mutex);  // one statement per pack
     return pack && copy_pack_tile(*pack, zoom, x, y, path);
@@ -127,7 +134,7 @@ std::string faded_atlas_tile(int x, int y, int level, MapSource geometry, std::s
     const TilePaths paths = catalogue_tile_paths(faded, key, root);
     if (is_cached(paths.full_path)) return paths.full_path;
     create_tile_directories(paths.directory);
-    if (!make_local_tile_file({false, web_zoom(level), key.column, key.row, true}, paths.full_path)) return {};
+    if (!make_local_tile_file(drawn_tile_request(false, web_zoom(level), key.column, key.row, true), paths.full_path)) return {};
     return paths.full_path;
 }
 
@@ -135,13 +142,34 @@ std::filesystem::path packs_folder(std::string_view root) {
     return std::filesystem::path(normalise_root(root)) / kPacksFolder;
 }
 
+LocalTileRequest drawn_tile_request(bool relief, int zoom, int x, int y, bool faded) {
+    LocalTileRequest request;
+    request.relief = relief;
+    request.zoom = zoom;
+    request.x = x;
+    request.y = y;
+    request.faded = faded;
+    return request;
+}
+
+LocalTileRequest vector_tile_request(const CatalogueEntry& entry, int zoom, int x, int y, int scale) {
+    LocalTileRequest request;
+    request.zoom = zoom;
+    request.x = x;
+    request.y = y;
+    request.scale = scale;
+    request.vector_pack = entry.pack_path;
+    request.style_path = entry.style_path;
+    request.night = vector_night_style();
+    return request;
+}
+
 bool add_pack(Catalogue& catalogue, const std::filesystem::path& file, std::string& error) {
-    const auto pack = open_pack_shared(file.string(), error);
+    const auto pack = open_tile_pack_shared(file.string(), error);
     if (!pack) return false;
-    const PackInfo& info = pack->info();
     const auto taken = [&catalogue](const std::string& n) { return catalogue.find(n, false) || catalogue.find(n, true); };
     const std::string stem = folder_safe_name(file.stem().string());
-    std::string base = folder_safe_name(info.name);
+    std::string base = folder_safe_name(pack->name());
     if (base.empty()) base = stem;
     if (base.empty()) base = "pack";
     // A pack exported from a source carries that source's name: it is named after its file instead,
@@ -154,10 +182,15 @@ bool add_pack(Catalogue& catalogue, const std::filesystem::path& file, std::stri
     e.name = name;
     e.tmpl = file.string();
     e.zooms = {4, 7, 10, 13, 16};
-    e.attribution = plain_text(info.attribution);
-    e.kind = SourceKind::pack;
+    e.attribution = plain_text(pack->attribution());
+    e.kind = pack->is_vector() ? SourceKind::vector : SourceKind::pack;
     e.pack_path = file.string();
-    e.pack_format = pack_tile_extension(info);
+    e.pack_format = pack->format();
+    // A vector pack's own style: <stem>.style.json beside it.
+    std::error_code ec;
+    if (std::filesystem::path style = file.parent_path() / (file.stem().string() + ".style.json");
+        pack->is_vector() && std::filesystem::is_regular_file(style, ec))
+        e.style_path = style.string();
     if (!catalogue.put(std::move(e))) {
         error = file.string() + ": no menu place left for another map source";
         return false;
@@ -170,7 +203,7 @@ int add_packs(Catalogue& catalogue, const std::filesystem::path& folder) {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const auto& p = it->path();
-        if (p.extension() == ".mbtiles" && it->is_regular_file(ec)) files.push_back(p);
+        if ((p.extension() == ".mbtiles" || p.extension() == ".pmtiles") && it->is_regular_file(ec)) files.push_back(p);
     }
     std::sort(files.begin(), files.end());
     int added = 0;

@@ -2,7 +2,8 @@
 // ones (same naming, written under a temporary name and renamed into place):
 //   - drawn on this machine (the Atlas, Etopo2's relief cells) by a maker that a program linking
 //     the built-in map installs at start (the drawing needs Qt GUI, which this library does not);
-//   - copied out of a map pack (MBTiles), toolkit-free.
+//   - drawn from the vector tiles of a pack (MBTiles or PMTiles) by the same maker;
+//   - copied out of a raster map pack (MBTiles or PMTiles), toolkit-free.
 // Any thread: the pack table is guarded, and a pack's reads are serialised by it.
 #pragma once
 
@@ -22,7 +23,10 @@ inline constexpr const char* kPacksFolder = "packs";
 // What a maker is asked for: an Atlas tile (web zoom, column, row from the north; `faded` for the
 // lighter picture shown in place of a tile that could not be downloaded) or an Etopo2 relief cell
 // (`relief`: row from the south in y, column from 180° W in x). `scale` 2: the same tile drawn
-// 512 pixels square for a screen of twice the pixel density, always as PNG.
+// 512 pixels square for a screen of twice the pixel density, always as PNG. `vector_pack` set: the
+// cell drawn from that vector pack's tiles (the deepest tile above `zoom` past the pack's zooms) with
+// the style file `style_path` (empty: the built-in style of the pack's schema), `night` its night
+// style.
 struct LocalTileRequest {
     bool relief = false;
     int zoom = 0;
@@ -30,7 +34,14 @@ struct LocalTileRequest {
     int y = 0;
     bool faded = false;
     int scale = 1;
+    std::string vector_pack;
+    std::string style_path;
+    bool night = false;
 };
+// The request for an Atlas tile, or with `relief` an Etopo2 relief cell.
+LocalTileRequest drawn_tile_request(bool relief, int zoom, int x, int y, bool faded = false);
+// The request for cell (zoom, x, y) of vector source `entry` in the style now in use.
+LocalTileRequest vector_tile_request(const CatalogueEntry& entry, int zoom, int x, int y, int scale);
 using LocalTileMaker = bool (*)(const LocalTileRequest& request, const std::string& path);
 
 // Installs (or with null removes) the maker. Without one, the Atlas has no tiles and Etopo2 is
@@ -49,8 +60,9 @@ bool make_offline_tile(std::string& slot, int x, int y, int level, std::string_v
 // Copies web tile (zoom, x, y) of a pack to `path`; false when the pack has no such tile or the file
 // cannot be written. One thread at a time per pack.
 bool copy_pack_tile(const MbtilesPack& pack, int zoom, int x, int y, const std::string& path);
-// The same for the pack of file `pack_path` as the program keeps it open (open_pack_shared), its
-// reads serialised with every other thread's: false also when the pack cannot be opened.
+// The same for the pack of file `pack_path` as the program keeps it open (open_pack_shared, a
+// PMTiles archive open_tile_pack_shared), its reads serialised with every other thread's: false also
+// when the pack cannot be opened.
 bool copy_pack_file_tile(const std::string& pack_path, int zoom, int x, int y, const std::string& path);
 
 // The faded Atlas picture for tile (x, y) of a Web-Mercator source at `level`, kept in the cache at
@@ -67,7 +79,8 @@ std::shared_ptr<MbtilesPack> open_pack_shared(const std::string& path, std::stri
 // The packs folder of a cache root: <root>/packs.
 std::filesystem::path packs_folder(std::string_view root);
 
-// Adds every usable *.mbtiles file of `folder` (sorted by file name) to the catalogue as a source
+// Adds every usable *.mbtiles and *.pmtiles file of `folder` (raster packs as kind pack, vector ones
+// as kind vector, with the style file <stem>.style.json beside the pack when there is one) (sorted by file name) to the catalogue as a source
 // named after its metadata name (characters a folder name cannot hold become "_"; a name already
 // taken gets "-2", "-3"...), after the user lines. A pack that cannot be used is named in
 // catalogue.problems with the reason. Returns the number added.

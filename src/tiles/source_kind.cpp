@@ -32,7 +32,7 @@ public:
     const char* name() const override { return "local"; }
     bool drawn_by_maker(const CatalogueEntry&) const override { return true; }
     bool make(const CatalogueEntry&, int zoom, const TileKey& key, const std::string& path) const override {
-        return make_local_tile_file({false, zoom, key.column, key.row, false}, path);
+        return make_local_tile_file(drawn_tile_request(false, zoom, key.column, key.row), path);
     }
 };
 
@@ -45,16 +45,27 @@ public:
     }
 };
 
+class VectorKind final : public MadeHereKind {
+public:
+    const char* name() const override { return "vector"; }
+    bool drawn_by_maker(const CatalogueEntry&) const override { return true; }
+    bool make(const CatalogueEntry& entry, int zoom, const TileKey& key, const std::string& path) const override {
+        return make_local_tile_file(vector_tile_request(entry, zoom, key.column, key.row, 1), path);
+    }
+};
+
 }  // namespace
 
 const TileSourceKind& tile_source_kind(const CatalogueEntry& entry) {
     static const LocalKind local;
     static const PackKind pack;
+    static const VectorKind vector;
     switch (entry.kind) {
     case SourceKind::legacy: return original_kind();
     case SourceKind::remote: return remote_kind();
     case SourceKind::local: return local;
     case SourceKind::pack: return pack;
+    case SourceKind::vector: return vector;
     }
     return original_kind();
 }

@@ -3,10 +3,10 @@
 //              when a program has installed the local tile maker);
 //   remote   - a catalogue template fetched through the fetcher (https and every user line);
 //   local    - drawn on this machine (the Atlas);
-//   pack     - copied out of a map pack file.
+//   pack     - copied out of a map pack file;
+//   vector   - drawn by the local tile maker from a vector pack's tiles, in the style in use.
 // Every kind keeps its tiles where catalogue_tile_paths says (the original sources in their old
-// folders). A further kind (vector packs) is one more implementation and one more case of
-// tile_source_kind.
+// folders).
 #pragma once
 
 #include <optional>
@@ -24,7 +24,7 @@ class TileSourceKind {
 public:
     virtual ~TileSourceKind() = default;
 
-    // The kind's name as `vortool sources` prints it: original, remote, local or pack.
+    // The kind's name as `vortool sources` prints it: original, remote, local, pack or vector.
     virtual const char* name() const = 0;
     // Where tile `key` of `entry` is cached below `root` (the same rule for every kind).
     TilePaths cached_at(const CatalogueEntry& entry, const TileKey& key, std::string_view root) const {

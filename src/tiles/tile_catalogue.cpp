@@ -1,6 +1,7 @@
 #include "tiles/tile_catalogue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -71,6 +72,10 @@ std::string check_template(std::string_view t) {
         if (std::find(std::begin(kPlaceholders), std::end(kPlaceholders), word) == std::end(kPlaceholders))
             return "unknown placeholder " + std::string(word);
     }
+    // Vector tiles are drawn only from packs: a template of them would be fetched as pictures.
+    const std::string_view path = t.substr(0, t.find('?'));
+    if (path.ends_with(".pbf") || path.ends_with(".mvt"))
+        return "vector tile templates are not supported; put the tiles in a vector pack";
     return {};
 }
 
@@ -199,8 +204,15 @@ bool CatalogueEntry::has_level(int level) const {
     return level >= 0 && level < static_cast<int>(zooms.size());
 }
 
+namespace {
+std::atomic<bool> g_vector_night{false};
+}  // namespace
+
+void set_vector_night_style(bool night) { g_vector_night.store(night); }
+bool vector_night_style() { return g_vector_night.load(); }
+
 bool CatalogueEntry::has_zooms_between() const {
-    return kind != SourceKind::pack && is_mercator(geometry()) && !zooms.empty();
+    return kind != SourceKind::pack && is_mercator(geometry()) && !zooms.empty();  // vector: drawn at any zoom
 }
 
 int CatalogueEntry::max_zoom() const {
@@ -215,6 +227,7 @@ int CatalogueEntry::zoom_of(int level) const {
 std::string CatalogueEntry::cache_folder() const {
     if (original) return site_code(*original);
     const std::string& base = folder.empty() ? name : folder;
+    if (kind == SourceKind::vector) return base + (vector_night_style() ? "/night" : "/day");
     return aerial ? base + "/aerial" : base;  // octal tile folders are never named "aerial"
 }
 

@@ -37,6 +37,7 @@ enum class SourceKind {
     remote,  // a template fetched through the libcurl fetcher, whatever its scheme
     local,   // drawn on this machine (no network)
     pack,    // read from a map pack file (no network)
+    vector,  // drawn on this machine from the vector tiles of a pack (no network)
 };
 
 struct CatalogueEntry {
@@ -59,7 +60,8 @@ struct CatalogueEntry {
     Command menu_id{};
     bool from_user_file = false;
     std::string pack_path;             // kind pack: the pack file
-    std::string pack_format;           // kind pack: "png" or "jpg"
+    std::string pack_format;           // kind pack: "png" or "jpg"; kind vector: "pbf"
+    std::string style_path;            // kind vector: a style file, else the schema's built-in style
     // The cache folder when the name cannot be it (set by Catalogue::put): see cache_folder().
     std::string folder;
 
@@ -78,7 +80,8 @@ struct CatalogueEntry {
     // aerial layer. A name whose folder would be another's, also in other letter case (E2, OS, GM, VE,
     // MQ, packs, an earlier entry's folder) or which Windows cannot hold as a folder (CON, NUL, a name
     // ending in ".") gets "~NAME" instead ("~NAME~2", "~NAME~3"... while that is taken too): names
-    // never hold "~", so such a folder is no other source's.
+    // never hold "~", so such a folder is no other source's. A vector source's tiles are drawn in
+    // "<folder>/day" or "<folder>/night" after the style in use (vector_night_style).
     std::string cache_folder() const;
     // The cached tiles' extension: the original one, else "png" for a template ending in .png, "jpg"
     // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
@@ -116,6 +119,11 @@ struct Catalogue {
     // the order they were read in. Run after reading a whole file or folder.
     void settle_menu_ids();
 };
+
+// Whether vector sources are drawn with their night style (Options → Night) or their day style; any
+// thread (an atomic flag). Each style has its own cache folder (CatalogueEntry::cache_folder).
+void set_vector_night_style(bool night);
+bool vector_night_style();
 
 // At most this many names beyond the built-ins (vor_src.txt names and map packs together).
 inline constexpr int kMaxAddedNames = 1000;

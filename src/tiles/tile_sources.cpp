@@ -165,7 +165,7 @@ public:
     bool uses_fetcher() const override { return false; }
     bool has_fine_tiles(const CatalogueEntry&) const override { return false; }
     bool make(const CatalogueEntry& entry, int, const TileKey& key, const std::string& path) const override {
-        return made_here(entry) && make_local_tile_file({true, 0, key.column, key.row, false}, path);
+        return made_here(entry) && make_local_tile_file(drawn_tile_request(true, 0, key.column, key.row), path);
     }
     int fill(const std::vector<CatalogueCell>& cells, int level, std::string_view root, const CatalogueEntry& entry,
              const FetchContext& context) const override {

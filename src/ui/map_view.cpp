@@ -288,7 +288,7 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
             painter.drawText(at, text);
         }
     }
-    if (frame.night) tint_for_night(painter, area);
+    if (frame.dim_map) tint_for_night(painter, area);
     painter.restore();
     int notes_right = kMapLeft + frame.map_width;
     if (frame.speed.show && frame.speed.font_height > 0)

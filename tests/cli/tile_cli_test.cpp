@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/loopback_http_server.h"
+#include "support/map_pack.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
@@ -181,6 +182,14 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
     const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
     ::pclose(pipe);
     EXPECT_EQ(std::string(buffer, n), "vortool sources: vor_src.txt:3: expected 6 fields separated by |, found 2\n");
+    // With --root, the packs there follow: a vector pack with kind vector.
+    std::filesystem::create_directories(dir / "Maps/packs");
+    ASSERT_TRUE(vg::test::make_pack(dir / "Maps/packs/v.mbtiles", {{"name", "Vec"}, {"format", "pbf"}, {"json", "{}"}}, {}));
+    const ToolRun packs = vortool("--root Maps", "sources", dir.path().string());
+    EXPECT_EQ(packs.status, 0);
+    EXPECT_NE(packs.out.find("{\"name\":\"Vec\",\"layer\":\"map\",\"template\":\"Maps/packs/v.mbtiles\""), std::string::npos)
+        << packs.out;
+    EXPECT_NE(packs.out.find("\"kind\":\"vector\"}"), std::string::npos);
 }
 
 // A vor_src.txt source served over https by a test server, reached through tinyproxy with the

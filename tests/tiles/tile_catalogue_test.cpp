@@ -182,6 +182,7 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                       "Bad|map|https://x.example/{z}/{x}/{y}.png||a|conn=0\n"
                       "Bad|map|https://x.example/{z}/{x}/{y}.png||a|fast\n"
                       "../etc|map|https://x.example/{z}/{x}/{y}.png||a|\n"
+                      "Vec|map|https://x.example/{z}/{x}/{y}.pbf?k=1||a|\n"
                       "MyTopo|aerial|https://sat.example.org/{q}.jpg?key={key}||© Sat|servers=s1,s2\n",
                       c);
     EXPECT_EQ(c.problems, (std::vector<std::string>{
@@ -193,6 +194,7 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                               "vor_src.txt:11: conn must be 1 to 16",
                               "vor_src.txt:12: unknown flag fast",
                               "vor_src.txt:13: name must be 1 to 40 letters, digits, '-', '_' or '.'",
+                              "vor_src.txt:14: vector tile templates are not supported; put the tiles in a vector pack",
                           }));
     EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
                                                    "OpenTopoMap", "Atlas", "MyTopo", "Local"}));
