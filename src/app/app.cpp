@@ -15,8 +15,10 @@
 #include "tiles/image_decode.h"
 #include "gps/device_type.h"
 #include "net/transfer_limits.h"
+#include "platform/diagnostics.h"
 #include "platform/temp_files.h"
 #include "platform/system.h"
+#include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "tiles/cache_sweep.h"
 #include "tiles/geometry.h"
@@ -171,6 +173,11 @@ void App::create(Window& window) {
     sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {
         remove_stale_temporary_files(places, kStaleTempAge, &sweep_stop_);
     });
+    // The tile cache brought under its size limit, when one is set, in the background too.
+    if (const auto mb = setting_value(settings_path(kIniFile), "cachemb=");
+        mb && preference_problem("cachemb", *mb).empty())
+        if (const std::uint64_t limit = std::stoull(*mb); limit > 0)
+            start_cache_trim(limit, [](const std::string& result) { report("Tile cache: " + result); });
 
     // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
     for (const auto& problem : catalogue_.problems)
@@ -303,6 +310,8 @@ void App::on_destroy() {
     detect_.cancel();  // its callbacks reach the window
     sweep_stop_.store(true);
     if (sweeper_.joinable()) sweeper_.join();
+    trim_stop_.store(true);
+    if (trimmer_.joinable()) trimmer_.join();
     if (!ws_) return;
     if (link_ && link_->link_active()) close_link();
     ws_->link_active.store(false);

@@ -254,6 +254,9 @@ private:
     static Catalogue load_sources(const std::filesystem::path& dir);
     // The sources read again and the Maps menu following; the source shown stays when it still exists.
     void reload_sources();
+    // Trims the tile cache to `megabytes` (0: nothing removed, what it holds is counted) on a thread of
+    // its own; `done` gets the result text there. False when a trim still runs.
+    bool start_cache_trim(std::uint64_t megabytes, std::function<void(const std::string&)> done);
     bool in_map(int x, int y) const;
     // The level or zoom code `steps` wheel steps from the view's.
     int wheel_level(int steps) const;
@@ -316,6 +319,11 @@ private:
     // cache never delays the first paint; on_destroy() stops and joins it.
     std::atomic<bool> sweep_stop_{false};
     std::thread sweeper_;
+    // The trim of the tile cache to its size limit (at start when `cachemb` is set, and from
+    // Preferences); `trimming_` is true until its result has been handed on; on_destroy() stops and joins it.
+    std::atomic<bool> trim_stop_{false};
+    std::atomic<bool> trimming_{false};
+    std::thread trimmer_;
 };
 
 }  // namespace vg

@@ -8,6 +8,7 @@
 #include "gps/device_type.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
+#include "tiles/cache_sweep.h"
 
 namespace vg {
 
@@ -46,6 +47,12 @@ void App::preferences() {
     data.check_value = [](std::string_view name, std::string_view value) { return preference_problem(name, value); };
     data.check_source_line = [](std::string_view line) { return source_line_problem(line); };
     data.apply = [this](const PreferencesDialogData& chosen) { return apply_preferences(chosen); };
+    data.clean_cache = [this](std::string_view megabytes, std::function<void(const std::string&)> done) {
+        if (std::string why = preference_problem("cachemb", megabytes); !why.empty()) return why;
+        if (!start_cache_trim(std::stoull(std::string(megabytes)), std::move(done)))
+            return std::string("a clean-up is still running");
+        return std::string();
+    };
     window_->run_preferences_dialog(data);
     window_->invalidate(false);
 }
@@ -126,7 +133,25 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     return {};
 }
 
+bool App::start_cache_trim(std::uint64_t megabytes, std::function<void(const std::string&)> done) {
+    if (trimming_.exchange(true)) return false;
+    // The one before has handed on its result and is at most returning.
+    if (trimmer_.joinable()) trimmer_.join();
+    trim_stop_.store(false);
+    trimmer_ = std::thread([this, folders = tile_cache_folders(catalogue_, maps_root()), megabytes,
+                            done = std::move(done)] {
+        const std::uint64_t limit = megabytes * kCacheMegabyte;
+        const CacheTrim trim = trim_cache(folders, limit, &trim_stop_);
+        if (done) done(cache_trim_text(trim, limit));
+        trimming_.store(false);
+    });
+    return true;
+}
+
 void App::reload_sources() {
+    // The old catalogue can go at once: no other thread holds its entries. The map layer's
+    // requests carry copies (addresses, paths, the loader's policy), the revalidations likewise,
+    // and the window thread builds its LayerSource afresh from the catalogue for every step.
     catalogue_ = load_sources(dir_);
     std::vector<std::pair<std::string, Command>> items;
     for (const CatalogueEntry* e : catalogue_.sources())

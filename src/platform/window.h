@@ -51,8 +51,9 @@ struct DetectTexts {
 // What the Preferences dialog shows and the hooks it calls (all on the window thread). `values` are
 // the settings by key as settings/preferences.h names them, `source_lines` the user lines of
 // vor_src.txt. The checks answer "" for an acceptable value or line, else the reason; `apply` makes
-// the values take effect and answers "" or what failed; `clean_cache` starts the cache clean-up and
-// answers what it does.
+// the values take effect and answers "" or what failed; `clean_cache` starts the tile cache's
+// clean-up down to `megabytes` (the size field's text) and answers "" when it started, else why not;
+// it never waits for the clean-up, whose result text goes to `done` once, on the clean-up's own thread.
 struct PreferencesDialogData {
     std::map<std::string, std::string, std::less<>> values;
     std::vector<std::string> source_lines;
@@ -61,7 +62,8 @@ struct PreferencesDialogData {
     std::function<std::string(std::string_view name, std::string_view value)> check_value;
     std::function<std::string(std::string_view line)> check_source_line;
     std::function<std::string(const PreferencesDialogData&)> apply;
-    std::function<std::string()> clean_cache;
+    using CleanDone = std::function<void(const std::string& result)>;
+    std::function<std::string(std::string_view megabytes, CleanDone done)> clean_cache;
 };
 
 class Window {

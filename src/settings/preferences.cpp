@@ -46,6 +46,9 @@ std::string host_port_problem(std::string_view text, bool host_optional) {
 
 bool yes_or_no(std::string_view value) { return value == "yes" || value == "no"; }
 
+// The largest cache size limit, in megabytes (100 TB): more would overflow no count, but no disk holds it.
+constexpr long kMaxCacheMegabytes = 100'000'000;
+
 // The check of each key's value; "" when it can be saved.
 std::string value_problem(std::string_view name, std::string_view v) {
     if (name == "unit") return v.empty() ? "choose a receiver" : "";
@@ -116,6 +119,8 @@ std::string value_problem(std::string_view name, std::string_view v) {
     if (name == "hair") return whole_number(v, 0, 99) ? "" : "must be a whole number of pixels from 0 to 99";
     if (name == "stale") return whole_number(v, 1, 3600) ? "" : "must be a whole number of seconds from 1 to 3600";
     if (name == "recsplit") return one_of(v, {"day", "none"}) ? "" : "must be day or none";
+    if (name == "cachemb")
+        return whole_number(v, 0, kMaxCacheMegabytes) ? "" : "must be whole megabytes, 0 for none";
     if (name == "file") return v.size() > 63 ? "at most 63 characters are used" : "";
     return {};  // paths: cafile, recdir, comN
 }
@@ -135,6 +140,7 @@ const std::vector<PreferenceKey>& preference_keys() {
         // Maps.
         {"cafile", SettingsFile::ini, "cafile=", ""},
         {"prxy", SettingsFile::ini, "prxy", ""},
+        {"cachemb", SettingsFile::ini, "cachemb=", "0"},
         // Display.
         {"speed", SettingsFile::ini, "speed=", "kmh"},
         {"zone", SettingsFile::ini, "zone", "0"},

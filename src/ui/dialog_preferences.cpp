@@ -1,5 +1,6 @@
 #include "ui/dialog_preferences.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -8,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMetaObject>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -190,6 +193,36 @@ QWidget* PreferencesDialog::maps_tab() {
     auto* form = new QFormLayout;
     form->addRow(tr("&Certificates file (cafile):"), line_edit("cafile", tab));
     form->addRow(tr("&Proxy (host:port):"), line_edit("prxy", tab));
+    // The cache's size limit, and its clean-up: the result comes from the clean-up's thread, handed to
+    // this thread through the application object, which outlives the dialog.
+    auto* cache_row = new QHBoxLayout;
+    cache_row->addWidget(line_edit("cachemb", tab));
+    auto* clean = new QPushButton(tr("C&lean up now"), tab);
+    clean->setObjectName(QStringLiteral("pref_clean_cache"));
+    cache_row->addWidget(clean);
+    form->addRow(tr("Cache &size limit (MB, 0 for none):"), cache_row);
+    cache_result_ = new QLabel(tab);
+    cache_result_->setObjectName(QStringLiteral("pref_cache_result"));
+    cache_result_->setTextFormat(Qt::PlainText);
+    form->addRow(cache_result_);
+    connect(clean, &QPushButton::clicked, this, [this, clean] {
+        if (!data_.clean_cache) return;
+        QPointer<QLabel> shown = cache_result_;
+        QPointer<QPushButton> button = clean;
+        const auto done = [shown, button](const std::string& result) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [shown, button, text = q(result)] {
+                    if (shown) shown->setText(text);
+                    if (button) button->setEnabled(true);
+                },
+                Qt::QueuedConnection);
+        };
+        const std::string limit = edits_.at("cachemb")->text().trimmed().toStdString();
+        const std::string refused = data_.clean_cache(limit, done);
+        cache_result_->setText(refused.empty() ? tr("Cleaning up...") : q(refused));
+        clean->setEnabled(!refused.empty());
+    });
     layout->addLayout(form);
     return tab;
 }

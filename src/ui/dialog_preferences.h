@@ -2,9 +2,11 @@
 // Recording) over the settings of PreferencesDialogData, with OK, Cancel and Apply. Each control is
 // named "pref_<key>" after the setting it shows ("pref_port_number", "pref_baud", "pref_parity",
 // "pref_bits", "pref_stop" and "pref_device" make up `port` and the comN line; "pref_sources" is the
-// vor_src.txt list). Every change is checked at once through the data's checks: the first problem is
-// shown under the tabs and OK and Apply wait until there is none. Apply and OK hand the values to
-// data.apply; what it says failed is shown and the dialog stays. Window thread only.
+// vor_src.txt list; "pref_clean_cache" starts the cache clean-up, whose result "pref_cache_result"
+// shows when it ends, the dialog staying usable meanwhile). Every change is checked at once through
+// the data's checks: the first problem is shown under the tabs and OK and Apply wait until there is
+// none. Apply and OK hand the values to data.apply; what it says failed is shown and the dialog
+// stays. Window thread only.
 #pragma once
 
 #include <QDialog>
@@ -62,6 +64,7 @@ private:
     std::string initial_line_;  // the line controls' first state, so an untouched `port` stays as written
     QListWidget* sources_ = nullptr;
     QLabel* problem_ = nullptr;
+    QLabel* cache_result_ = nullptr;  // what the last cache clean-up did
     QDialogButtonBox* buttons_ = nullptr;
 };
 

@@ -60,6 +60,7 @@ TEST(Preferences, BadValuesAreRefusedWithAReasonAndWriteNothing) {
         {"night", "maybe"},             {"relaykey", "short"},        {"bind", "0.0.0"},
         {"speed", "knots"},             {"recsplit", "week"},         {"prxy", "proxy"},
         {"cafile", "a\nb"},             {"nosuchkey", "1"},           {"com0", "/dev/ttyS0"},
+        {"cachemb", "-1"},              {"cachemb", "2 GB"},          {"cachemb", "100000001"},
     };
     for (const auto& [key, value] : bad) EXPECT_NE(preference_problem(key, value), "") << key << "=" << value;
     const std::pair<const char*, const char*> good[] = {
@@ -67,6 +68,7 @@ TEST(Preferences, BadValuesAreRefusedWithAReasonAndWriteNothing) {
         {"port", "COM3"},      {"port", "COM3,4800,e,7,2"}, {"zone", "-5 EST"},       {"zone", "local"},
         {"base", "off:4477"},  {"base", "http://base.example:4477"}, {"bind", "0.0.0.0"},
         {"relaykey", "secret-123"}, {"speed", "mph"}, {"com12", "/dev/serial/by-id/usb-x"},
+        {"cachemb", "0"},      {"cachemb", "2048"},
     };
     for (const auto& [key, value] : good) EXPECT_EQ(preference_problem(key, value), "") << key << "=" << value;
 

@@ -482,6 +482,43 @@ TEST_F(ShellTest, PreferencesWritesWhatTheDialogShowsAndTakesEffectAtOnce) {
     EXPECT_EQ(action(added->menu_id)->text(), "Home");
 }
 
+// Preferences → Maps: a cache size limit and Clean up now. The clean-up runs while the dialog stays
+// usable, removes the old tile that puts the cache over the limit (not the view's fresh ones), shows
+// what it did, and OK writes the limit.
+TEST_F(ShellTest, PreferencesCleansTheCacheDownToItsLimitWhileTheDialogStays) {
+    start();
+    const std::filesystem::path old_tile = dir / "Maps/OS/z3/1/vor_z3_1_1.png";
+    std::filesystem::create_directories(old_tile.parent_path());
+    test::write_file(old_tile, std::string(2 * 1024 * 1024, 'x'));
+    const auto two_days_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    std::filesystem::last_write_time(old_tile, two_days_ago);
+    QString result;
+    test::act_on_next_modal([&](QDialog& d) {
+        auto* limit = d.findChild<QLineEdit*>("pref_cachemb");
+        auto* clean = d.findChild<QPushButton*>("pref_clean_cache");
+        auto* shown = d.findChild<QLabel*>("pref_cache_result");
+        auto* buttons = d.findChild<QDialogButtonBox*>();
+        ASSERT_TRUE(limit && clean && shown && buttons);
+        EXPECT_EQ(limit->text(), "0");
+        limit->setText("1");
+        QTest::mouseClick(clean, Qt::LeftButton);
+        EXPECT_TRUE(wait_until([&] { return shown->text().startsWith("Removed"); }))
+            << shown->text().toStdString();
+        result = shown->text();
+        EXPECT_TRUE(clean->isEnabled());
+        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    action(Command::Preferences)->trigger();
+    EXPECT_EQ(result, "Removed 1 tile, 2 MB");
+    EXPECT_FALSE(std::filesystem::exists(old_tile));
+    for (const std::string& slot : app->tile_paths().slots) {
+        if (!slot.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(slot)) << slot;
+        }
+    }
+    EXPECT_NE(test::read_file(dir / "vor_ini.txt").find("\r\ncachemb=1\r\n"), std::string::npos);
+}
+
 // Night styles the whole program: a dialog opened at night has a dark window colour, and day gives
 // the desktop's colours back.
 TEST_F(ShellTest, NightDarkensTheDialogsOpenedLater) {
