@@ -5,6 +5,9 @@
 //                              suggest; a pack that cannot be read is refused with the reason
 //   vortool pack export ...    the cached tiles of an area written as a new pack (no downloads);
 //                              refused for sources whose terms forbid offline archives (nobulk)
+//   vortool pack extract ...   an area and zooms of a PMTiles archive (address or file) copied into
+//                              a new PMTiles file over range requests, resumable
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +26,7 @@
 #include "settings/text_scan.h"
 #include "tiles/geometry.h"
 #include "tiles/mbtiles.h"
+#include "tiles/pmtiles_extract.h"
 #include "tiles/pmtiles_file.h"
 #include "tiles/vector_layers.h"
 #include "tiles/tile_naming.h"
@@ -139,17 +143,8 @@ bool parse_levels(std::string_view text, int& first, int& last) {
     return first >= 0 && last >= first;
 }
 
-// Web-Mercator tile column and row of a position at zoom z (latitude clamped to the square world).
-int tile_x(double lon, int z) {
-    const double n = std::ldexp(1.0, z);
-    return std::clamp(static_cast<int>(std::floor((lon + 180.0) / 360.0 * n)), 0, static_cast<int>(n) - 1);
-}
-int tile_y(double lat, int z) {
-    const double n = std::ldexp(1.0, z);
-    const double r = std::clamp(lat, -85.0511287798, 85.0511287798) * std::numbers::pi / 180.0;
-    const double y = (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / std::numbers::pi) / 2.0 * n;
-    return std::clamp(static_cast<int>(std::floor(y)), 0, static_cast<int>(n) - 1);
-}
+int tile_x(double lon, int z) { return web_tile_column(lon, z); }
+int tile_y(double lat, int z) { return web_tile_row(lat, z); }
 
 bool has_format(const std::string& bytes, const std::string& format) {
     if (format == "png") return bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0;
@@ -293,12 +288,93 @@ int export_pack(int argc, char** argv) {
     return 0;
 }
 
+// "A-B" or "A" with 0 <= A <= B <= 31.
+bool parse_zooms(std::string_view text, int& first, int& last) {
+    const auto dash = text.find('-');
+    auto number = [](std::string_view t, int& out) {
+        const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
+        return ec == std::errc() && end == t.data() + t.size() && out >= 0 && out <= pmtiles::kMaxZoom;
+    };
+    if (dash == std::string_view::npos) return number(text, first) && number(text, last);
+    return number(text.substr(0, dash), first) && number(text.substr(dash + 1), last) && first <= last;
+}
+
+int extract_pack(int argc, char** argv) {
+    std::string from, out;
+    std::optional<Bounds> bounds;
+    int first = 0, last = -1;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with("--")) {
+            if (!option_takes_value("pack", arg)) return usage_error("pack", "unknown option", argv[i]);
+            if (i + 1 >= argc) return usage_error("pack", "a value is required after", argv[i]);
+            const char* value = argv[++i];
+            if (arg == "--from") from = value;
+            else if (arg == "--bounds") {
+                if (!(bounds = parse_bounds(value))) return usage_error("pack", "bounds must be W,S,E,N in degrees", value);
+            } else if (arg == "--zooms") {
+                if (!parse_zooms(value, first, last)) return usage_error("pack", "zooms must be A-B within 0-31", value);
+            } else return usage_error("pack", "unknown option", argv[i - 1]);
+        } else if (out.empty()) out = arg;
+        else return usage_error("pack", "one output file only", argv[i]);
+    }
+    if (from.empty() || !bounds || last < 0 || out.empty())
+        return usage_error("pack", "extract needs --from, --bounds, --zooms and the output file");
+    // A catalogue source by name (its template is the archive's address) or by that address: its
+    // tile policy applies.
+    const Catalogue catalogue = load_catalogue(".");
+    const CatalogueEntry* entry = nullptr;
+    for (const auto& e : catalogue.entries)
+        if (e.name == from || e.tmpl == from) entry = &e;
+    pmtiles::ExtractRequest rq;
+    rq.source = entry && entry->name == from ? entry->tmpl : from;
+    rq.policy = pmtiles::remote_policy(entry, read_fetch_settings("."));
+    rq.west = bounds->west;
+    rq.south = bounds->south;
+    rq.east = bounds->east;
+    rq.north = bounds->north;
+    rq.min_zoom = first;
+    rq.max_zoom = last;
+    rq.out = out;
+    if (rq.policy.nobulk) {
+        std::fprintf(stderr, "vortool pack: %s's tile policy forbids downloading regions (nobulk); nothing fetched\n",
+                     entry->name.c_str());
+        return 1;
+    }
+    Fetcher fetcher;
+    const auto mb = [](std::uint64_t bytes) { return fixed_text(static_cast<double>(bytes) / 1e6, 1); };
+    bool progressed = false;  // a progress line is open on standard error
+    const auto progress = [&](const pmtiles::ExtractProgress& p) {
+        if (p.planned) {
+            std::fprintf(stderr, "%llu tiles, %s MB to fetch%s\n", static_cast<unsigned long long>(p.tiles_total),
+                         mb(p.fetch_total).c_str(), p.resumed ? " (resuming: the rest of an earlier run)" : "");
+            return;
+        }
+        progressed = true;
+        std::fprintf(stderr, "\r%llu/%llu tiles, %s/%s MB, %s MB/s, %s s left   ", static_cast<unsigned long long>(p.tiles),
+                     static_cast<unsigned long long>(p.tiles_total), mb(p.bytes).c_str(), mb(p.bytes_total).c_str(),
+                     mb(static_cast<std::uint64_t>(p.rate)).c_str(),
+                     p.seconds_left < 0 ? "?" : fixed_text(p.seconds_left, 0).c_str());
+    };
+    const auto r = pmtiles::extract_region(fetcher, rq, progress);
+    if (r.status != pmtiles::ExtractResult::Status::ok) {
+        std::fprintf(stderr, "%svortool pack: %s\n", progressed ? "\n" : "", r.error.c_str());
+        return r.status == pmtiles::ExtractResult::Status::refused ? 2 : 1;
+    }
+    if (progressed) std::fprintf(stderr, "\n");
+    std::printf("%s: %llu tiles, %llu bytes of tiles; %llu bytes fetched in %llu requests\n", out.c_str(),
+                static_cast<unsigned long long>(r.tiles), static_cast<unsigned long long>(r.tile_bytes),
+                static_cast<unsigned long long>(r.fetched), static_cast<unsigned long long>(r.requests));
+    return 0;
+}
+
 }  // namespace
 
 int run_pack(int argc, char** argv) {
-    if (argc == 0) return usage_error("pack", "info or export is required");
+    if (argc == 0) return usage_error("pack", "info, export or extract is required");
     const std::string_view sub = argv[0];
     if (sub == "export") return export_pack(argc - 1, argv + 1);
+    if (sub == "extract") return extract_pack(argc - 1, argv + 1);
     if (sub != "info") return usage_error("pack", "unknown sub-command", argv[0]);
     if (argc != 2) return usage_error("pack", "info needs one pack file");
     return info(argv[1]);

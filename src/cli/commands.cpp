@@ -238,9 +238,10 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
 
-        {"pack", run_pack, "describe a map pack (MBTiles, PMTiles); export cached tiles as one",
+        {"pack", run_pack, "map packs: describe, export cached tiles, extract a region",
          {"vortool pack info FILE",
-          "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles"},
+          "vortool pack export --source SOURCE --bounds W,S,E,N --levels A-B [--aerial] [--root DIR] OUT.mbtiles",
+          "vortool pack extract --from URL|FILE|SOURCE --bounds W,S,E,N --zooms A-B OUT.pmtiles"},
          "info prints what a map pack holds. For an MBTiles pack: name, format, scheme, zooms, bounds, "
          "attribution and the number of tiles at each zoom. For a PMTiles archive: tile type, tile and "
          "internal compressions, zooms, bounds, centre, the numbers of tiles, entries and distinct tiles, and "
@@ -256,14 +257,24 @@ const std::vector<Command>& command_table() {
          "Sources whose tile policy forbids offline archives (nobulk, such as OpenStreetMap) are refused. The "
          "pack is written under a temporary name, flushed to the disk, and appears only when complete.\n"
          "\n"
-         "Exit status 1 for a pack that cannot be used, a refused source, an area without cached tiles or a "
-         "file that cannot be written, 2 for wrong arguments.",
+         "extract copies the tiles of an area and zooms out of a PMTiles archive, at an https address (read "
+         "with range requests: only the directories and tiles of the area) or in a file, into a new PMTiles "
+         "file. It first prints how many tiles and megabytes it will fetch, then its progress on standard "
+         "error. It builds OUT.part with a journal beside it: run the same command again after an interruption "
+         "and it fetches only what is missing (or starts over when the archive changed on the server); OUT "
+         "appears when complete. A catalogue source whose policy forbids offline archives (nobulk) is refused.\n"
+         "\n"
+         "Exit status 1 for a pack that cannot be used, a refused source, an area without cached tiles, an "
+         "extract that failed or a file that cannot be written, 2 for wrong arguments.",
          {kCatalogueSourceOption,
           {"--bounds W,S,E,N", "the area: west, south, east and north edges in degrees (west above east crosses "
                                "the date line)"},
           {"--levels A-B", "zoom levels 0 (World) to 4 (Street), such as 0-4 or 2-3"},
           {"--aerial", "the aerial-photo layer"},
-          {"--root DIR", "the tile cache folder (default .\\Maps)"}}},
+          {"--root DIR", "the tile cache folder (default .\\Maps)"},
+          {"--from URL|FILE|SOURCE", "extract: the archive: an https address, a file, or a catalogue source whose "
+                                     "template is the archive's address"},
+          {"--zooms A-B", "extract: web zooms 0 to 31, such as 0-14"}}},
     };
     return table;
 }

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdio>
 #include <future>
@@ -88,6 +90,25 @@ std::string url_host(const std::string& url, std::string* server = nullptr) {
     return host;
 }
 
+// "bytes A-B/N" (N may be "*", given as 0): false when the text is not of that form.
+bool parse_content_range(std::string_view text, std::uint64_t& first, std::uint64_t& last, std::uint64_t& total) {
+    if (text.rfind("bytes ", 0) != 0) return false;
+    text.remove_prefix(6);
+    auto number = [&](std::uint64_t& out) {
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+        if (ec != std::errc() || end == text.data()) return false;
+        text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+        return true;
+    };
+    if (!number(first) || text.empty() || text.front() != '-') return false;
+    text.remove_prefix(1);
+    if (!number(last) || text.empty() || text.front() != '/') return false;
+    text.remove_prefix(1);
+    total = 0;
+    if (text == "*") return last >= first;
+    return number(total) && text.empty() && last >= first && last < total;
+}
+
 FetchOutcome classify(CURLcode code) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -143,6 +164,7 @@ const char* fetch_situation(const FetchResult& r) {
         case FetchOutcome::bad_request: return "bad address";
         case FetchOutcome::cancelled: return "cancelled";
         case FetchOutcome::unavailable: return "not available in this build";
+        case FetchOutcome::changed: return "changed on the server";
         case FetchOutcome::http_error:
             if (r.status == 403 || r.status == 418) return "blocked";
             if (r.status == 429) return "rate limited";
@@ -197,6 +219,15 @@ struct Transfer {
     bool wrong_type = false;
     bool write_failed = false;
     bool multiplexed = false;  // a response came over HTTP/2: its host takes more transfers at once
+    // Range requests: the response is a 200 whose asked slice is kept (`seen` body bytes so far), the
+    // slice is complete (the rest of such a body is not read), the 206's Content-Range was wrong.
+    bool slicing = false;
+    bool slice_done = false;
+    bool bad_range = false;
+    std::uint64_t seen = 0;
+    std::uint64_t kept = 0;
+    std::uint64_t expected = 0;  // bytes a 206 announces
+    bool version_changed = false;
 
     ~Transfer() {
         if (fd >= 0) close_file(fd);
@@ -212,6 +243,31 @@ struct Transfer {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
         success_status = code >= 200 && code < 300;
         if (!success_status) return true;
+        if (!request.if_match.empty()) {
+            const auto& h = result.headers;
+            const auto etag = h.find("etag");
+            const auto modified = h.find("last-modified");
+            if ((etag != h.end() && etag->second != request.if_match) ||
+                (etag == h.end() && modified != h.end() && modified->second != request.if_match)) {
+                version_changed = true;
+                return false;
+            }
+        }
+        if (request.range && code == 206) {
+            std::uint64_t first = 0, last = 0, total = 0;
+            const auto cr = result.headers.find("content-range");
+            const std::uint64_t end = request.range->offset + request.range->length - 1;
+            if (cr == result.headers.end() || !parse_content_range(cr->second, first, last, total) ||
+                first != request.range->offset || last > end || (last < end && last + 1 != total)) {
+                bad_range = true;
+                return false;
+            }
+            expected = last - first + 1;
+            result.total_size = total;
+            result.ranged_ok = true;
+        } else if (request.range) {
+            slicing = true;
+        }
         const char* type = nullptr;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type);
         if (!type_acceptable(request.expected_type, type)) {
@@ -244,19 +300,35 @@ struct Transfer {
                 t->result.body.append(data, std::min(n, kErrorBodyRoom - t->result.body.size()));
             return n;
         }
-        if (t->request.file.empty()) {
-            t->result.body.append(data, n);
-            return n;
-        }
-        if (t->fd < 0 && !t->open_temp()) {
-            t->write_failed = true;
-            return 0;
-        }
-        if (!write_all(t->fd, data, n)) {
-            t->write_failed = true;
+        if (!t->slicing) return t->store(data, n) ? n : 0;
+        // A whole body to a range request: keep the asked slice, stop once it is complete.
+        const std::uint64_t start = t->seen;
+        t->seen += n;
+        const std::uint64_t from = std::max(start, t->request.range->offset);
+        const std::uint64_t to = std::min(t->seen, t->request.range->offset + t->request.range->length);
+        if (to > from && !t->store(data + (from - start), static_cast<std::size_t>(to - from))) return 0;
+        if (t->kept == t->request.range->length) {
+            t->slice_done = true;
             return 0;
         }
         return n;
+    }
+
+    bool store(const char* data, std::size_t n) {
+        kept += n;
+        if (request.file.empty()) {
+            result.body.append(data, n);
+            return true;
+        }
+        if (fd < 0 && !open_temp()) {
+            write_failed = true;
+            return false;
+        }
+        if (!write_all(fd, data, n)) {
+            write_failed = true;
+            return false;
+        }
+        return true;
     }
 
     static size_t on_header(char* data, size_t size, size_t count, void* user) {
@@ -390,6 +462,14 @@ struct Fetcher::Engine {
         const std::string& agent = rq.user_agent.empty() ? options.user_agent : rq.user_agent;
         curl_easy_setopt(e, CURLOPT_USERAGENT, agent.empty() ? vorglobal_user_agent().c_str() : agent.c_str());
         for (const auto& h : rq.headers) t.header_list = curl_slist_append(t.header_list, h.c_str());
+        if (rq.range) {
+            const std::string range = "Range: bytes=" + std::to_string(rq.range->offset) + "-" +
+                                      std::to_string(rq.range->offset + rq.range->length - 1);
+            t.header_list = curl_slist_append(t.header_list, range.c_str());
+        }
+        // If-Match compares strongly: a weak ETag would never match, so it is only compared.
+        if (!rq.if_match.empty() && rq.if_match.front() == '"')
+            t.header_list = curl_slist_append(t.header_list, ("If-Match: " + rq.if_match).c_str());
         if (t.header_list) curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.header_list);
         return curl_multi_add_handle(multi, e) == CURLM_OK;
     }
@@ -403,6 +483,7 @@ struct Fetcher::Engine {
         curl_multi_remove_handle(multi, t->easy);
 
         auto& r = t->result;
+        if (t->slice_done && code == CURLE_WRITE_ERROR) code = CURLE_OK;  // stopped on purpose
         r.curl_code = static_cast<int>(code);
         curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &r.status);
         long version = 0;
@@ -410,7 +491,16 @@ struct Fetcher::Engine {
         r.http_version = version == CURL_HTTP_VERSION_2_0 ? 2 : (version ? 1 : 0);
         if (r.http_version == 2) multiplexed_hosts.insert(t->host);
 
-        if (t->too_large || code == CURLE_FILESIZE_EXCEEDED) {
+        if (auto v = r.header("etag")) r.etag = *v;
+        if (auto v = r.header("last-modified")) r.last_modified = *v;
+        if (!t->status_checked && r.status >= 200 && r.status < 300 && code == CURLE_OK) t->check_response();
+        if (t->version_changed || (r.status == 412 && !t->request.if_match.empty())) {
+            r.outcome = FetchOutcome::changed;
+            r.cause = "the resource changed on the server";
+        } else if (t->bad_range) {
+            r.outcome = FetchOutcome::transfer;
+            r.cause = "wrong Content-Range " + r.header("content-range").value_or("(none)");
+        } else if (t->too_large || code == CURLE_FILESIZE_EXCEEDED) {
             r.outcome = FetchOutcome::too_large;
             r.cause = "reply larger than " + std::to_string(t->request.limits.max_body) + " bytes";
         } else if (t->wrong_type) {
@@ -426,10 +516,22 @@ struct Fetcher::Engine {
             r.outcome = FetchOutcome::not_modified;
         } else if (r.status >= 200 && r.status < 300) {
             r.outcome = FetchOutcome::ok;
-            if (!t->status_checked && !t->check_response()) {  // an empty body: the type still counts
-                r.outcome = FetchOutcome::wrong_type;
-                r.cause = "unexpected Content-Type " + r.header("content-type").value_or("(none)");
-            } else if (!t->request.file.empty()) {
+            if (t->slicing) {
+                const auto length = r.header("content-length");
+                r.total_size = t->slice_done ? (length ? std::strtoull(length->c_str(), nullptr, 10) : 0) : r.bytes;
+            }
+            // A whole body that ends inside the range gives its bytes up to the end, as a 206 would;
+            // one that ends before the range is answered as a 416.
+            if (t->slicing && !t->slice_done && r.bytes <= t->request.range->offset) {
+                r.outcome = FetchOutcome::http_error;
+                r.status = 416;
+                r.cause = "range beyond the end (" + std::to_string(r.bytes) + " bytes)";
+            } else if (t->request.range && !t->slicing && t->kept != t->expected) {
+                r.outcome = FetchOutcome::transfer;
+                r.cause = "body of " + std::to_string(t->kept) + " bytes where the range says " +
+                          std::to_string(t->expected);
+            }
+            if (r.outcome == FetchOutcome::ok && !t->request.file.empty()) {
                 bool ok = t->fd >= 0 || t->open_temp();
                 if (ok) {
                     ok = close_file(t->fd) == 0;
@@ -678,7 +780,8 @@ struct Fetcher::Engine {
             if (cancelled) {
                 r.outcome = FetchOutcome::cancelled;
                 r.cause = "cancelled";
-            } else if (item.request.url.rfind("http://", 0) == 0 && !item.request.file.empty()) {
+            } else if (item.request.url.rfind("http://", 0) == 0 && !item.request.file.empty() &&
+                       !item.request.range && item.request.if_match.empty()) {
                 HttpOptions http;
                 http.connect_timeout = item.request.limits.connect;
                 http.idle_timeout = item.request.limits.idle;

@@ -27,6 +27,17 @@
 //   body stays in its temporary file, named in FetchResult::temporary, and the callback decides:
 //   rename it into place or remove it (the tiles' landing step judges the body first). Bodies of other statuses are never
 //   stored (up to 64 KiB kept in `body` for diagnostics).
+// - Byte ranges: a request with `range` asks for those bytes only ("Range: bytes=A-B", one range). A 206
+//   is ok when its Content-Range starts at the offset and ends at the range's end (or earlier, at the
+//   resource's last byte); any other Content-Range fails as `transfer`. A 200 (a server that ignores
+//   Range) is ok too: the whole body is received, counted in `bytes` and held to `limits.max_body`
+//   (too_large past it), and only the asked slice is kept; when the body ends before the offset the
+//   result is http_error with status 416, as a 416 from the server is. `total_size` is the resource's
+//   size (Content-Range's "/N", or the 200 body's length) and `ranged_ok` says which of the two came.
+// - Versions: `etag` and `last_modified` of the final response are reported. With `if_match` set, a
+//   strong ETag is sent as If-Match; a 412, or a response whose ETag (or, without ETags,
+//   Last-Modified) differs from it, completes as `changed` with no body kept: the resource is another
+//   version. A weak ETag (W/"...") is not sent (If-Match compares strongly) but is still compared.
 // - Every failure prints one diagnostic line on standard output: "Error: <code> in <url>: <cause>".
 // - A build made without libcurl (VG_WITH_CURL=OFF, which defines VG_NO_CURL; the Windows
 //   cross-build) keeps this interface:
@@ -51,6 +62,12 @@
 
 namespace vg {
 
+// Bytes [offset, offset + length) of a resource; length >= 1.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
 struct FetchRequest {
     std::string url;
     std::filesystem::path file;           // where a 2xx body goes; empty: kept in FetchResult::body
@@ -64,6 +81,8 @@ struct FetchRequest {
     bool quiet = false;                   // no diagnostic line (the caller reports failures itself)
     bool keep_temporary = false;          // a 2xx body is left in FetchResult::temporary for the callback
     TransferLimits limits = TransferLimits::tiles();
+    std::optional<ByteRange> range;       // only these bytes (see the contract above)
+    std::string if_match;                 // the version expected: an ETag (or a Last-Modified text)
 };
 
 enum class FetchOutcome {
@@ -81,6 +100,7 @@ enum class FetchOutcome {
     bad_request,    // an address the fetcher cannot use
     cancelled,
     unavailable,    // this build has no fetcher (made without libcurl): nothing was sent
+    changed,        // the resource is not the version of `if_match` (412, or another ETag)
 
 };
 
@@ -94,6 +114,12 @@ struct FetchResult {
     int http_version = 0;                       // 1 or 2 (0 unknown)
     std::uint64_t bytes = 0;                    // body bytes received
     std::filesystem::path temporary;            // with keep_temporary and ok: the body's file, the callback's
+    std::string etag;                           // the final response's ETag ("" none)
+    std::string last_modified;                  // its Last-Modified ("" none)
+    std::uint64_t total_size = 0;               // range requests: the resource's whole size (0 unknown)
+    bool ranged_ok = false;                     // range requests: the server answered 206
+    // The version text of the response: its ETag, else its Last-Modified ("" when neither).
+    std::string version() const { return etag.empty() ? last_modified : etag; }
     std::optional<std::string> header(const std::string& lower_name) const;
     bool ok() const { return outcome == FetchOutcome::ok; }
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdint>
 #include <limits>
 
@@ -234,6 +235,18 @@ const char* compass_point(double course) {
     if (wrapped < 0) wrapped += 360.0;
     const int sector = static_cast<int>(std::floor((wrapped + 22.5) / 45.0)) % 8;
     return kNames[sector];
+}
+
+int web_tile_column(double longitude, int zoom) {
+    const double n = std::ldexp(1.0, zoom);
+    return static_cast<int>(std::clamp(std::floor((longitude + 180.0) / 360.0 * n), 0.0, n - 1));
+}
+
+int web_tile_row(double latitude, int zoom) {
+    const double n = std::ldexp(1.0, zoom);
+    const double r = std::clamp(latitude, -85.0511287798, 85.0511287798) * std::numbers::pi / 180.0;
+    const double y = (1.0 - std::log(std::tan(r) + 1.0 / std::cos(r)) / std::numbers::pi) / 2.0 * n;
+    return static_cast<int>(std::clamp(std::floor(y), 0.0, n - 1));
 }
 
 }  // namespace vg

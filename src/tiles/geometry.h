@@ -88,6 +88,10 @@ int rescale_y(int y, int from_level, int to_level, MapSource source);
 
 // The multiple of 256 nearest to v, halves rounded up (also for negative v).
 int round_to_tile_edge(long long v);
+// The Web Mercator tile column and row (from the north) holding a position at web zoom `zoom` (0..31),
+// latitude clamped to the square world; worked out in doubles, so every zoom's grid is reached.
+int web_tile_column(double longitude, int zoom);
+int web_tile_row(double latitude, int zoom);
 // View-centre row for a wanted row: clamped into the source's usable rows, then rounded to 256.
 int clamp_centre_y(int y, int level, MapSource source);
 // View-centre column for a wanted column: wrapped into the world, then rounded to 256 (may equal the

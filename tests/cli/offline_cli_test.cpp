@@ -1,5 +1,6 @@
-// `vortool gpx` and `vortool pack info` as real processes: a track log exported and checked by xmllint
-// against the GPX 1.1 schema, a pack made by sqlite3 described, and bad input refused.
+// `vortool gpx` and `vortool pack` as real processes: a track log exported and checked by xmllint
+// against the GPX 1.1 schema, a pack made by sqlite3 described, a region extracted from a PMTiles
+// file, and bad input refused.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -10,6 +11,7 @@
 #include "support/map_pack.h"
 #include "tiles/local_source.h"
 #include "tiles/mbtiles.h"
+#include "tiles/pmtiles_file.h"
 #include "tiles/pmtiles_writer.h"
 #include "tiles/tile_naming.h"
 #include "support/run_program.h"
@@ -157,6 +159,42 @@ TEST(OfflineCli, PackExportWritesTheCachedTilesOfAnAreaAndNothingElse) {
                                 "' 2>/dev/null")).status, 2) << args;
     EXPECT_FALSE(std::filesystem::exists(other));
     EXPECT_EQ(temporary_files_of(other), 0);
+}
+
+TEST(OfflineCli, PackExtractCopiesARegionOfAnArchiveAndRefusesNobulkSources) {
+    vg::test::TempDir temp;
+    const auto dir = temp.path();
+    const std::string world = (dir / "world.pmtiles").string(), out = (dir / "north.pmtiles").string();
+    vg::pmtiles::WriterOptions options;
+    options.tile_type = vg::pmtiles::TileType::png;
+    options.tile_compression = vg::Compression::none;
+    std::string error;
+    auto writer = vg::pmtiles::Writer::create(world, options, error);
+    ASSERT_TRUE(writer) << error;
+    for (int z = 0; z <= 3; ++z)
+        for (int y = 0; y < (1 << z); ++y)
+            for (int x = 0; x < (1 << z); ++x) {
+                const std::string t = "tile " + std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y);
+                ASSERT_TRUE(writer->add_tile(z, x, y, {reinterpret_cast<const std::uint8_t*>(t.data()), t.size()}));
+            }
+    ASSERT_TRUE(writer->finish(error)) << error;
+    ShellRun r = run_shell("cd '" + dir.string() + "' && " +
+                           vortool("pack extract --from world.pmtiles --bounds 20,58,30,62 --zooms 2-3 north.pmtiles 2>&1"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("2 tiles, 0.0 MB to fetch"), std::string::npos) << r.out;
+    const auto archive = vg::pmtiles::Archive::open_file(out, error);
+    ASSERT_TRUE(archive) << error;
+    const auto tile = archive->tile(3, 4, 2);  // Helsinki at zoom 3
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(std::string(tile->begin(), tile->end()), "tile 3/4/2");
+    EXPECT_FALSE(archive->tile(3, 0, 0));
+    EXPECT_EQ(temporary_files_of(out), 0);
+
+    r = run_shell("cd '" + dir.string() + "' && " +
+                  vortool("pack extract --from OpenStreetMap --bounds 20,58,30,62 --zooms 2-3 osm.pmtiles 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("forbids downloading regions (nobulk)"), std::string::npos) << r.out;
+    EXPECT_EQ(run_shell(vortool("pack extract --from '" + world + "' --bounds 20,58,30,62 --zooms 3-32 x.pmtiles")).status, 2);
 }
 
 }  // namespace

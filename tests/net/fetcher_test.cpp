@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "support/loopback_http_server.h"
+#include "support/range_file.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
 
@@ -82,6 +83,73 @@ TEST(Fetcher, HttpsWithTrustedCertificateStoresTheBodyAndSendsOurUserAgent) {
     EXPECT_EQ(test::read_file(kept.temporary), kPng);
     EXPECT_TRUE(std::filesystem::remove(kept.temporary));
     EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{"t.png"});
+}
+
+TEST(Fetcher, RangesKeepTheirSliceAndAnotherVersionIsDetected) {
+    std::string bytes(100000, 0);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+    test::RangeFile file(bytes);
+    TlsTestServer server(pki().good, file.handler());
+    test::TempDir dir;
+    Fetcher fetcher;
+    auto ranged = [&](std::uint64_t offset, std::uint64_t length, const std::filesystem::path& to = {}) {
+        auto r = request_for(server.url("/a.pmtiles"), to);
+        r.range = ByteRange{offset, length};
+        return r;
+    };
+    FetchResult r = fetcher.fetch(ranged(1000, 500));
+    ASSERT_EQ(r.outcome, FetchOutcome::ok) << r.cause;
+    EXPECT_EQ(r.status, 206);
+    EXPECT_TRUE(r.ranged_ok);
+    EXPECT_EQ(r.body, bytes.substr(1000, 500));
+    EXPECT_EQ(r.total_size, bytes.size());
+    EXPECT_EQ(r.etag, file.etag());
+    const std::string first_version = r.version();
+    // Into a file; a range over the end gives the tail, one past the end is a 416.
+    r = fetcher.fetch(ranged(99900, 500, dir.path() / "tail"));
+    ASSERT_EQ(r.outcome, FetchOutcome::ok) << r.cause;
+    EXPECT_EQ(test::read_file(dir.path() / "tail"), bytes.substr(99900));
+    r = fetcher.fetch(ranged(100000, 10));
+    EXPECT_EQ(r.outcome, FetchOutcome::http_error);
+    EXPECT_EQ(r.status, 416);
+    EXPECT_EQ(file.log(), (std::vector<std::string>{"1000-1499", "99900-100399", "100000-100009"}));
+
+    // A server that ignores Range: the slice is cut from the whole body, whose reading stops there;
+    // past the body limit it is refused.
+    file.ignore_ranges(true);
+    r = fetcher.fetch(ranged(2000, 300));
+    ASSERT_EQ(r.outcome, FetchOutcome::ok) << r.cause;
+    EXPECT_FALSE(r.ranged_ok);
+    EXPECT_EQ(r.body, bytes.substr(2000, 300));
+    EXPECT_EQ(r.total_size, bytes.size());
+    auto limited = ranged(10, 10);
+    limited.limits.max_body = 50000;
+    EXPECT_EQ(fetcher.fetch(limited).outcome, FetchOutcome::too_large);
+    file.ignore_ranges(false);
+
+    // Another version of the file: If-Match answers 412, and a server that does not check If-Match
+    // is caught by the ETag it sends.
+    file.replace(bytes + "more");
+    auto expecting_old = ranged(0, 100);
+    expecting_old.if_match = first_version;
+    r = fetcher.fetch(expecting_old);
+    EXPECT_EQ(r.outcome, FetchOutcome::changed);
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_NE(server.requests().back().find("\r\nIf-Match: " + first_version + "\r\n"), std::string::npos);
+    TlsTestServer careless(pki().good, [&](const std::string&) {
+        return ScriptedReply::make(206, "application/octet-stream", bytes.substr(0, 100), true,
+                                   "ETag: " + file.etag() + "\r\nContent-Range: bytes 0-99/100004\r\n");
+    });
+    expecting_old.url = careless.url("/a.pmtiles");
+    EXPECT_EQ(fetcher.fetch(expecting_old).outcome, FetchOutcome::changed);
+    expecting_old.if_match = file.etag();
+    EXPECT_EQ(fetcher.fetch(expecting_old).outcome, FetchOutcome::ok);
+    // A 206 for other bytes than those asked is refused.
+    expecting_old.range = ByteRange{50, 50};
+    r = fetcher.fetch(expecting_old);
+    EXPECT_EQ(r.outcome, FetchOutcome::transfer);
+    EXPECT_NE(r.cause.find("Content-Range"), std::string::npos) << r.cause;
+    EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{"tail"});
 }
 
 TEST(Fetcher, RefusesCertificatesThatDoNotVerifyWithTheirReason) {
