@@ -110,7 +110,9 @@ std::string App::map_message() const {
     if (link_ && link_->link_active() && link_->port_hung_up())
         return "Receiver " + link_->device_path() + " has gone; it is opened again when it comes back";
     const CatalogueEntry* e = current_entry();
-    return e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+    std::string message = e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+    if (message.empty() && !region_message_.empty() && now() < region_message_until_) message = region_message_;
+    return message;
 }
 
 bool App::may_fetch() const {
@@ -308,6 +310,7 @@ void App::on_close() {
 
 void App::on_destroy() {
     detect_.cancel();  // its callbacks reach the window
+    stop_region();     // within one range of the archive; its progress reaches the window
     sweep_stop_.store(true);
     if (sweeper_.joinable()) sweeper_.join();
     trim_stop_.store(true);

@@ -163,6 +163,8 @@ public:
     void choose_detected(std::size_t index);
     // Detect's list was closed: a search still running ends.
     void cancel_detect() { detect_.request_cancel(); }
+    // True while a Download Region worker runs (app_region.cpp).
+    bool region_running() const { return region_running_.load(); }
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
@@ -257,6 +259,15 @@ private:
     // Trims the tile cache to `megabytes` (0: nothing removed, what it holds is counted) on a thread of
     // its own; `done` gets the result text there. False when a trim still runs.
     bool start_cache_trim(std::uint64_t megabytes, std::function<void(const std::string&)> done);
+    // Gps → Download Region (app_region.cpp): the dialog preset to the view; a region extract on a
+    // worker thread of its own; its state for the dialog; the finished pack added to the catalogue
+    // (by the paint after the worker ended).
+    void download_region();
+    RegionChoice region_preset() const;
+    std::string start_region(const RegionChoice& choice);
+    RegionTexts region_texts() const;
+    void finish_region();
+    void stop_region();
     bool in_map(int x, int y) const;
     // The level or zoom code `steps` wheel steps from the view's.
     int wheel_level(int steps) const;
@@ -324,6 +335,19 @@ private:
     std::atomic<bool> trim_stop_{false};
     std::atomic<bool> trimming_{false};
     std::thread trimmer_;
+    // Download Region: the worker, its cancel flag and news, and under region_mutex_ its last
+    // progress and outcome (written by the worker, read by the dialog's polls). region_message_ is
+    // shown on the message line until region_message_until_.
+    std::thread region_worker_;
+    std::atomic<bool> region_cancel_{false};
+    std::atomic<bool> region_running_{false};
+    std::atomic<bool> region_done_{false};
+    mutable std::mutex region_mutex_;
+    RegionTexts region_state_;
+    std::string region_out_;
+    bool region_ok_ = false;
+    std::string region_message_;
+    std::int64_t region_message_until_ = 0;
 };
 
 }  // namespace vg

@@ -305,6 +305,7 @@ PaintFrame App::paint() {
     frame.failed_tiles = layer_.failed_tiles();
     frame.failure_reason = layer_.failure_reason();
     fill_status(frame, fix);
+    if (region_done_.load()) finish_region();
     if (detect_news_.exchange(false) && window_) {
         DetectTexts texts;
         texts.searching = detect_.running();

@@ -22,6 +22,8 @@ enum class Command : int {
     DetectReceiver = 1010,  // "Detect Receiver..."
     // Edit menu.
     Copy = 1011,
+    // Gps menu, after its first ten.
+    DownloadRegion = 1012,  // "Download Region..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
     OpenStreetMap = 1022,
@@ -77,7 +79,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     switch (static_cast<Command>(id)) {
     case Command::ReloadMap: case Command::Online: case Command::Offline: case Command::Connect:
     case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
-    case Command::ExportTrack: case Command::Copy: case Command::Etopo2: case Command::OpenStreetMap:
+    case Command::ExportTrack: case Command::Copy: case Command::DownloadRegion: case Command::Etopo2: case Command::OpenStreetMap:
     case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
     case Command::OpenTopoMap: case Command::Atlas: case Command::Nmea: case Command::EarthMateUsb:
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:

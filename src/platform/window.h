@@ -66,6 +66,35 @@ struct PreferencesDialogData {
     std::function<std::string(std::string_view megabytes, CleanDone done)> clean_cache;
 };
 
+// Gps → Download Region: what the dialog edits (an area of a PMTiles archive, by address, file or
+// catalogue source name; degrees, west > east crossing the date line; web zooms; the output file).
+struct RegionChoice {
+    std::string source;
+    double west = 0, south = 0, east = 0, north = 0;
+    int min_zoom = 0, max_zoom = 0;
+    std::string out;
+};
+
+// A region download as its dialog shows it: the size once planned ("N tiles, X MB to fetch"), the
+// progress line, percent done (-1 before planning), whether it runs, and how the last run ended.
+struct RegionTexts {
+    std::string size;
+    std::string progress;
+    int percent = -1;
+    bool running = false;
+    std::string outcome;
+};
+
+// The dialog's preset and hooks (all called on the window thread, none waits for the network):
+// `start` answers "" when the download began, else why not; `cancel` stops it (kept for a resume);
+// `poll` reads its state.
+struct RegionDialogData {
+    RegionChoice preset;
+    std::function<std::string(const RegionChoice&)> start;
+    std::function<void()> cancel;
+    std::function<RegionTexts()> poll;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -98,6 +127,8 @@ public:
     virtual void run_keys_dialog() = 0;
     // The modal Preferences dialog: Apply and OK call data.apply; true when closed with OK.
     virtual bool run_preferences_dialog(PreferencesDialogData& /*data*/) { return false; }
+    // Opens the non-modal Download Region dialog (or raises the one open, with its own values).
+    virtual void open_region_dialog(RegionDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,

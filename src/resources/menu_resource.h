@@ -34,6 +34,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Open Map &Pack...", Command::OpenMapPack},
     {"Open &GPX...", Command::OpenGpx},
     {"&Export Track...", Command::ExportTrack},
+    {"Download &Region...", Command::DownloadRegion},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

@@ -21,6 +21,7 @@
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_preferences.h"
+#include "ui/dialog_region.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
 #include "ui/dialog_detect.h"
@@ -187,6 +188,10 @@ bool QtWindow::status_bar_shown() const { return window_.status_bar_shown(); }
 
 void QtWindow::show_detect_results(const DetectTexts& texts) {
     run_on_window_thread([this, texts] { window_.detect_dialog()->show_texts(texts); });
+}
+
+void QtWindow::open_region_dialog(RegionDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_region_dialog(&window_, std::move(data)); });
 }
 
 void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {

@@ -72,6 +72,7 @@ public:
     // On the window thread only (App asks from its command handler).
     bool status_bar_shown() const override;
     void show_detect_results(const DetectTexts& texts) override;
+    void open_region_dialog(RegionDialogData data) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
 

@@ -191,7 +191,7 @@ class RecordingView : public test::AppFixture {};
 // At Street level the log is one line: the pixels between two logged points are the track's.
 TEST_F(RecordingView, TheTrackIsALineAtStreetLevel) {
     const MapSource ve = MapSource::VirtualEarth;
-    const WorldPixel c = centre_of(kStartLat, kStartLon, ve, 4);
+    const WorldPixel c = centre_of(test::kStartLat, test::kStartLon, ve, 4);
     auto at = [&](int dx) {
         char line[96];
         std::snprintf(line, sizeof line, "%.9f %.9f - Mon Dec  7 05:09:35 2026\n", pixel_to_latitude(c.y, ve, 4),

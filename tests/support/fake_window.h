@@ -52,6 +52,11 @@ public:
         std::lock_guard l(m_);
         monitors.push_back(std::move(poll));
     }
+    void open_region_dialog(RegionDialogData data) override {
+        record("dialog region");
+        std::lock_guard l(m_);
+        regions.push_back(std::move(data));
+    }
     void run_keys_dialog() override { record("dialog keys"); }
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
         record("dialog about " + version_line + " | " + system_line);
@@ -75,6 +80,7 @@ public:
     // What the COM settings dialog "does" in a test: edit the settings and return true for OK.
     std::function<bool(ComSettings&)> com_dialog;
     std::vector<std::function<MonitorTexts()>> monitors;
+    std::vector<RegionDialogData> regions;  // each Download Region dialog opened
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }

@@ -6,6 +6,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QScrollBar>
 #include <QShortcut>
@@ -15,6 +18,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "app/gps_monitor_texts.h"
+#include "ui/dialog_region.h"
 #include "gps/receiver_parser.h"
 #include "support/nmea_capture.h"
 #include "support/test_paths.h"
@@ -416,6 +421,54 @@ TEST(KeysAndAboutDialogs, TextsAndClosing) {
     });
     EXPECT_TRUE(services.run_com_settings_dialog(settings));
     EXPECT_EQ(settings.line.port_number, 2);
+}
+
+}  // namespace
+}  // namespace vg
+
+namespace vg {
+namespace {
+
+TEST(RegionDialog, OpensWithTheViewsBoundsAndStartsWithWhatTheControlsHold) {
+    RegionDialogData data;
+    data.preset = {"https://maps.example.org/planet.pmtiles", 24.5, 60.0, 25.25, 60.375, 9, 14, "/maps/packs/region.pmtiles"};
+    std::vector<RegionChoice> started;
+    RegionTexts state;
+    data.start = [&](const RegionChoice& c) {
+        started.push_back(c);
+        return started.size() == 1 ? std::string("the zooms must run from the first to the last") : std::string();
+    };
+    data.poll = [&] { return state; };
+    QWidget parent;
+    QPointer<RegionDialog> dialog = open_region_dialog(&parent, data);
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_EQ(open_region_dialog(&parent, data), dialog.data()) << "one dialog, raised";
+    auto spin = [&](const char* name) { return dialog->findChild<QDoubleSpinBox*>(name)->value(); };
+    EXPECT_DOUBLE_EQ(spin("west"), 24.5);
+    EXPECT_DOUBLE_EQ(spin("south"), 60.0);
+    EXPECT_DOUBLE_EQ(spin("east"), 25.25);
+    EXPECT_DOUBLE_EQ(spin("north"), 60.375);
+    EXPECT_EQ(dialog->findChild<QSpinBox*>("min_zoom")->value(), 9);
+    EXPECT_EQ(dialog->findChild<QLineEdit*>("out")->text(), "/maps/packs/region.pmtiles");
+
+    // A refusal is shown; then a running download's texts and bar, Start off and Cancel on.
+    dialog->findChild<QDoubleSpinBox*>("west")->setValue(20);
+    dialog->findChild<QPushButton*>("start")->click();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_DOUBLE_EQ(started[0].west, 20);
+    EXPECT_EQ(started[0].source, "https://maps.example.org/planet.pmtiles");
+    EXPECT_EQ(dialog->findChild<QLabel*>("outcome")->text(), "the zooms must run from the first to the last");
+    state = {"120 tiles, 3.4 MB to fetch", "60 of 120 tiles", 50, true, ""};
+    dialog->findChild<QPushButton*>("start")->click();
+    EXPECT_EQ(started.size(), 2u);
+    EXPECT_EQ(dialog->findChild<QLabel*>("size")->text(), "120 tiles, 3.4 MB to fetch");
+    EXPECT_EQ(dialog->findChild<QProgressBar*>("bar")->value(), 50);
+    EXPECT_FALSE(dialog->findChild<QPushButton*>("start")->isEnabled());
+    EXPECT_TRUE(dialog->findChild<QPushButton*>("cancel")->isEnabled());
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(dialog);
 }
 
 }  // namespace
