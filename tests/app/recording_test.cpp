@@ -55,6 +55,7 @@ std::vector<TrackPoint> capture_fixes(const std::string& name) {
     return out;
 }
 
+#ifndef VG_NO_LIBXML2
 std::vector<GpxPoint> gpx_points(const std::filesystem::path& file) {
     GpxData data;
     std::string error;
@@ -62,6 +63,19 @@ std::vector<GpxPoint> gpx_points(const std::filesystem::path& file) {
     std::vector<GpxPoint> out;
     for (const auto& line : data.lines) out.insert(out.end(), line.begin(), line.end());
     return out;
+}
+#endif
+
+// The track points of a written GPX file: read back where GPX can be read, else counted in its text.
+std::size_t gpx_point_count(const std::filesystem::path& file) {
+#ifdef VG_NO_LIBXML2
+    const std::string text = read_file(file);
+    std::size_t count = 0;
+    for (auto at = text.find("<trkpt "); at != std::string::npos; at = text.find("<trkpt ", at + 1)) ++count;
+    return count;
+#else
+    return gpx_points(file).size();
+#endif
 }
 
 #if !defined(_WIN32) && !defined(VG_NO_LIBXML2)
@@ -162,10 +176,10 @@ TEST(Recording, JournalLinesAndTheDayChange) {
         EXPECT_EQ(recorder.points().size(), 1u);
         ASSERT_TRUE(recorder.flush(std::chrono::seconds(10)));
         EXPECT_FALSE(std::filesystem::exists(dir / (name1 + ".journal")));
-        EXPECT_EQ(gpx_points(dir / (name1 + ".gpx")).size(), 2u);
+        EXPECT_EQ(gpx_point_count(dir / (name1 + ".gpx")), 2u);
     }
     // A clean stop leaves the day's GPX whole, and its journal for a later start that day.
-    EXPECT_EQ(gpx_points(dir / (name2 + ".gpx")).size(), 1u);
+    EXPECT_EQ(gpx_point_count(dir / (name2 + ".gpx")), 1u);
     EXPECT_TRUE(std::filesystem::exists(dir / (name2 + ".journal")));
     EXPECT_EQ(recording_name(day1, false), "track");
 }
