@@ -57,17 +57,17 @@ ScriptedReply RangeFile::answer(const std::string& request) {
     log_.push_back(range.rfind("bytes=", 0) == 0 && !ignore_ranges_ ? range.substr(6) : "whole");
     if (!if_match.empty() && if_match != tag && if_match != "*") return reply(412, "", "");
     if (range.rfind("bytes=", 0) != 0 || ignore_ranges_) return reply(200, bytes_, "");
-    const std::string spec = range.substr(6);
-    const auto dash = spec.find('-');
+    const std::string asked = range.substr(6);
+    const auto dash = asked.find('-');
     std::uint64_t first = 0, last = size ? size - 1 : 0;
-    bool ok = dash != std::string::npos && spec.find(',') == std::string::npos;
+    bool ok = dash != std::string::npos && asked.find(',') == std::string::npos;
     if (ok && dash == 0) {  // the last N bytes
         std::uint64_t n = 0;
-        ok = number(spec.substr(1), n) && n > 0;
+        ok = number(asked.substr(1), n) && n > 0;
         if (ok) first = n >= size ? 0 : size - n;
     } else if (ok) {
-        ok = number(spec.substr(0, dash), first);
-        if (ok && dash + 1 < spec.size()) ok = number(spec.substr(dash + 1), last) && last >= first;
+        ok = number(asked.substr(0, dash), first);
+        if (ok && dash + 1 < asked.size()) ok = number(asked.substr(dash + 1), last) && last >= first;
         if (ok && last >= size) last = size - 1;
     }
     if (!ok) return reply(200, bytes_, "");  // a form this server does not take: the whole file

@@ -132,7 +132,7 @@ TEST(MvtFixtures, ValidTilesDecodeToTheirContentAndInvalidOnesAreRefused) {
         if (auto it = decided_otherwise().find(name); it != decided_otherwise().end()) expect_valid = it->second;
         std::string error;
         const auto tile = decode(test::read_file(dir.path() / "tile.mvt"), error);
-        ASSERT_EQ(tile.has_value(), expect_valid) << name << ": " << info.value("description", "") << " / " << error;
+        ASSERT_EQ(tile.has_value(), expect_valid) << name << ": " << error;
         if (!tile) {
             EXPECT_FALSE(error.empty()) << name;
             ++refused;
