@@ -24,6 +24,9 @@ enum class Command : int {
     Copy = 1011,
     // Gps menu, after its first ten.
     DownloadRegion = 1012,  // "Download Region..."
+    // Reserved for menu items being built; command_from_id names them once their items exist.
+    Trip = 1013,            // "Trip..."
+    Profile = 1014,         // "Profile..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
     OpenStreetMap = 1022,
@@ -32,6 +35,7 @@ enum class Command : int {
     MapQuest = 1025,
     OpenTopoMap = 1026,
     Atlas = 1027,
+    OpenFreeMap = 1028,
     // Device menu: 1030 + device type (1 NMEA .. 6 Remote).
     Nmea = 1031,
     EarthMateUsb = 1032,
@@ -52,6 +56,7 @@ enum class Command : int {
     AerialPhoto = 1047,
     SettingsCom = 1048,
     Preferences = 1049,  // "Preferences..."
+    Hillshade = 1050,
     // Help menu.
     Keys = 1051,
     About = 1053,
@@ -88,6 +93,8 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
         return static_cast<Command>(id);
+    case Command::Trip: case Command::Profile: case Command::OpenFreeMap: case Command::Hillshade:
+        break;  // reserved, no menu item yet
     }
     return std::nullopt;
 }

@@ -170,6 +170,13 @@ TileRead RemoteArchive::tile(int z, std::uint32_t x, std::uint32_t y) {
     }
 }
 
+std::vector<TileRead> RemoteArchive::tiles(const std::vector<TileKey>& keys, std::uint64_t) {
+    std::vector<TileRead> out;
+    out.reserve(keys.size());
+    for (const auto& k : keys) out.push_back(tile(k.z, k.x, k.y));
+    return out;
+}
+
 bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vector<Entry>& out, std::string& error,
                                  bool* changed) {
     if (changed) *changed = false;

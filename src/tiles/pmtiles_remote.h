@@ -118,6 +118,16 @@ public:
     // Tile (z, x, y), rows from the north; read again once on the new version when the archive changed.
     TileRead tile(int z, std::uint32_t x, std::uint32_t y);
 
+    // Many tiles at once, as a view wants them: one TileRead per key, in the keys' order. The leaf
+    // directories they need are read once, and the tiles' byte ranges that lie within `gap` bytes of
+    // each other are read with one request (a clustered archive keeps neighbouring tiles together), so
+    // a view costs a few requests once the directories are cached.
+    struct TileKey {
+        int z = 0;
+        std::uint32_t x = 0, y = 0;
+    };
+    std::vector<TileRead> tiles(const std::vector<TileKey>& keys, std::uint64_t gap = 64 * 1024);
+
     // The tile entries (run_length > 0) whose runs hold any of `sorted_ids`, in id order, reading
     // only the leaf directories whose id span holds one of them. False with `error` on a failure;
     // `changed` is set when the archive changed meanwhile.

@@ -57,11 +57,23 @@ std::string iso_utc(std::int64_t seconds) {
     return buf;
 }
 
+// Days from 1970-01-01 to the civil date y-m-d (proleptic Gregorian).
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
 #ifndef VG_NO_LIBXML2
 bool named(const xmlNode* n, const char* name) {
     return n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0 &&
            (!n->ns || std::strncmp(reinterpret_cast<const char*>(n->ns->href), "http://www.topografix.com/GPX/", 30) == 0);
 }
+
+std::string element_text(const xmlNode* element);
 
 bool read_point(const xmlNode* n, GpxPoint& p, std::string& error) {
     auto attribute = [&](const char* name, double limit, double& v) {
@@ -77,7 +89,20 @@ bool read_point(const xmlNode* n, GpxPoint& p, std::string& error) {
         if (!ok) error = std::string("a point with a bad ") + name;
         return ok;
     };
-    return attribute("lat", 90.0, p.latitude) && attribute("lon", 180.0, p.longitude);
+    if (!attribute("lat", 90.0, p.latitude) || !attribute("lon", 180.0, p.longitude)) return false;
+    // `ele` and `time` are optional; a value that cannot be read is left out, not an error.
+    for (const xmlNode* c = n->children; c; c = c->next) {
+        if (named(c, "ele")) {
+            std::string text = element_text(c);
+            text.erase(0, text.find_first_not_of(" \t\r\n"));
+            text.erase(text.find_last_not_of(" \t\r\n") + 1);
+            const auto v = whole_c_number(text.c_str());
+            if (v && std::isfinite(*v) && std::fabs(*v) < 100000.0) p.elevation = *v;
+        } else if (named(c, "time")) {
+            p.utc_seconds = parse_iso_time(element_text(c));
+        }
+    }
+    return true;
 }
 
 bool read_points(const xmlNode* parent, const char* point_name, std::vector<GpxPoint>& line, std::string& error) {
@@ -123,6 +148,49 @@ struct ParserFree {
 #endif
 
 }  // namespace
+
+std::optional<double> parse_iso_time(std::string_view t) {
+    // YYYY-MM-DDTHH:MM:SS[.f...][Z|+hh:mm|-hh:mm]
+    auto digits = [&](std::size_t at, std::size_t n, int& v) {
+        if (at + n > t.size()) return false;
+        v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            if (t[i] < '0' || t[i] > '9') return false;
+            v = v * 10 + (t[i] - '0');
+        }
+        return true;
+    };
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\n' || t.front() == '\t' || t.front() == '\r')) t.remove_prefix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\n' || t.back() == '\t' || t.back() == '\r')) t.remove_suffix(1);
+    int y, mo, d, h, mi, s;
+    if (!digits(0, 4, y) || t.size() < 19 || t[4] != '-' || !digits(5, 2, mo) || t[7] != '-' || !digits(8, 2, d) ||
+        (t[10] != 'T' && t[10] != 't' && t[10] != ' ') || !digits(11, 2, h) || t[13] != ':' || !digits(14, 2, mi) ||
+        t[16] != ':' || !digits(17, 2, s))
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return std::nullopt;
+    std::size_t i = 19;
+    double fraction = 0;
+    if (i < t.size() && t[i] == '.') {
+        double scale = 0.1;
+        ++i;
+        const std::size_t start = i;
+        for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i, scale /= 10) fraction += (t[i] - '0') * scale;
+        if (i == start) return std::nullopt;
+    }
+    int offset = 0;
+    if (i < t.size()) {
+        if ((t[i] == 'Z' || t[i] == 'z') && i + 1 == t.size()) {
+        } else if ((t[i] == '+' || t[i] == '-') && t.size() == i + 6 && t[i + 3] == ':') {
+            int oh, om;
+            if (!digits(i + 1, 2, oh) || !digits(i + 4, 2, om) || oh > 23 || om > 59) return std::nullopt;
+            offset = (oh * 60 + om) * 60 * (t[i] == '-' ? -1 : 1);
+        } else {
+            return std::nullopt;
+        }
+    }
+    const std::int64_t days = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    return static_cast<double>(days * 86400 + h * 3600 + mi * 60 + s - offset) + fraction;
+}
 
 std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_name) {
     std::string out =

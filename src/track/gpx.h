@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,13 @@ std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_
 struct GpxPoint {
     double latitude = 0.0;
     double longitude = 0.0;
+    std::optional<double> elevation;    // `ele`, metres, when given and a number
+    std::optional<double> utc_seconds;  // `time` (ISO 8601, UTC or with an offset; fractions kept), when valid
 };
+
+// Seconds since the epoch of an ISO 8601 date and time as GPX writes them ("2024-05-01T10:20:30Z",
+// fractions of a second and a "+hh:mm" offset allowed; no zone is read as UTC); nullopt when malformed.
+std::optional<double> parse_iso_time(std::string_view text);
 
 struct GpxWaypoint {
     GpxPoint at;

@@ -129,6 +129,31 @@ TEST(GpxRead, RoutesWaypointsVersionTenAndExtensions) {
     EXPECT_EQ(data.lines[0].size(), 2u);
 }
 
+TEST(GpxRead, TimesAndElevationsOfPointsAreKept) {
+    const std::string gpx = R"(<?xml version="1.0"?>
+<gpx version="1.1" creator="hand" xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>
+  <trkpt lat="60.1" lon="24.9"><ele>12.5</ele><time>2024-02-29T23:59:59Z</time></trkpt>
+  <trkpt lat="60.2" lon="24.9"><ele> -3 </ele><time>2024-03-01T02:00:00.250+02:00</time></trkpt>
+  <trkpt lat="60.3" lon="24.9"><ele>high</ele><time>2024-13-01T00:00:00Z</time></trkpt>
+  <trkpt lat="60.4" lon="24.9"><time>1969-12-31T23:59:59</time></trkpt>
+</trkseg></trk></gpx>)";
+    GpxData data;
+    std::string error;
+    ASSERT_TRUE(read_gpx(gpx, data, error)) << error;
+    ASSERT_EQ(data.lines.size(), 1u);
+    const auto& p = data.lines[0];
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(p[0].elevation, 12.5);
+    EXPECT_EQ(p[0].utc_seconds, 1709251199.0);
+    EXPECT_EQ(p[1].elevation, -3.0);
+    EXPECT_EQ(p[1].utc_seconds, 1709251200.25);  // the offset taken off
+    EXPECT_FALSE(p[2].elevation);                 // unreadable values are left out, the point kept
+    EXPECT_FALSE(p[2].utc_seconds);
+    EXPECT_EQ(p[3].utc_seconds, -1.0);            // no zone: UTC
+    for (const char* bad : {"", "2024-01-01", "2024-01-01T10:00:00+2", "2024-01-01T10:00:00Zjunk", "2024-01-01T10:00:00."})
+        EXPECT_FALSE(parse_iso_time(bad)) << bad;
+}
+
 TEST(GpxRead, BadFilesAreRefusedWithAReason) {
     struct Case {
         const char* text;
