@@ -14,6 +14,7 @@ int run_tile(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
 int run_mvt(int argc, char** argv);
+int run_ais(int argc, char** argv);
 int run_get(int argc, char** argv);
 int run_post(int argc, char** argv);
 int run_serve(int argc, char** argv);
@@ -170,6 +171,18 @@ const std::vector<Command>& command_table() {
          "\n"
          "Exit status 1 when the file cannot be read or the tile is malformed (or, in a build without "
          "vector tiles, not available in this build), 2 for wrong arguments.",
+         {}},
+
+        {"ais", run_ais, "decode the AIS sentences of a log as JSON lines",
+         {"vortool ais [FILE]"},
+         "Reads a log (FILE, or standard input) and decodes its !AIVDM and !AIVDO sentences (other lines are "
+         "skipped; multi-sentence messages are put together) into one line of JSON per message, with gpsd's "
+         "field names and its unscaled values (\"scaled\":false): positions in 1/10000 minute (type 27: 1/10 "
+         "minute), speed in 1/10 knot, course in 1/10 degree. Types 1-5, 18, 19, 21, 24 and 27 are decoded "
+         "field by field; others give their type, repeat and MMSI. A type 24 part B carries the name of its "
+         "part A. A sentence with a bad checksum or malformed fields is named on standard error and skipped.\n"
+         "\n"
+         "Exit status 1 when the file cannot be read, 2 for wrong arguments.",
          {}},
 
         {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
