@@ -1,6 +1,8 @@
 // vortool ais: decodes the !AIVDM / !AIVDO sentences of a log (any other lines skipped) into one JSON
-// object per message, with gpsd's field names and its unscaled values ("scaled":false), so that the
-// output can be compared with gpsd's. The descriptive "..._text" fields gpsd adds are left out.
+// object per message, with gpsd's field names and values scaled as gpsd prints them by default
+// (degrees, knots; "scaled":true), or as the messages carry them with --unscaled (gpsd's -u), so that
+// the output can be compared with gpsd's. The descriptive "..._text" fields gpsd adds are left out
+// (except a long-range report's status, which gpsd prints as its text when scaled).
 #include <cstdio>
 #include <map>
 #include <string>
@@ -14,7 +16,7 @@ namespace {
 
 class Json {
 public:
-    explicit Json(const ais::Message& m) {
+    Json(const ais::Message& m, bool scaled) {
         out_ = "{\"class\":\"AIS\"";
         num("type", m.type);
         num("repeat", m.repeat);
@@ -22,7 +24,7 @@ public:
         std::snprintf(mmsi, sizeof mmsi, "%u", m.mmsi);
         out_ += ",\"mmsi\":";
         out_ += mmsi;
-        out_ += ",\"scaled\":false";
+        out_ += scaled ? ",\"scaled\":true" : ",\"scaled\":false";
     }
     void num(const char* key, long long v) {
         key_(key);
@@ -35,6 +37,13 @@ public:
     void text(const char* key, const std::string& v) {
         key_(key);
         append_json_string(out_, v, JsonText::utf8);
+    }
+    // A number already formatted (as gpsd formats it).
+    void formatted(const char* key, const char* format, double v) {
+        char text[48];
+        std::snprintf(text, sizeof text, format, v);
+        key_(key);
+        out_ += text;
     }
     std::string done() { return out_ + "}\n"; }
 
@@ -60,23 +69,63 @@ void dimensions(Json& j, const ais::Message& m) {
     j.num("to_starboard", m.to_starboard);
 }
 
-void position(Json& j, const ais::Message& m) {
-    j.num("lon", m.lon);
-    j.num("lat", m.lat);
+// Scaled values, as gpsd prints them: degrees with six decimals (a long-range report: one), knots and
+// degrees of course with one decimal, "nan" where a speed is not available.
+struct Scale {
+    bool on = false;
+    void position(Json& j, const ais::Message& m) const {
+        if (!on) {
+            j.num("lon", m.lon);
+            j.num("lat", m.lat);
+        } else if (m.type == 27) {
+            j.formatted("lon", "%.1f", m.lon / 600.0);
+            j.formatted("lat", "%.1f", m.lat / 600.0);
+        } else {
+            j.formatted("lon", "%.6f", m.lon / 600000.0);
+            j.formatted("lat", "%.6f", m.lat / 600000.0);
+        }
+    }
+    void speed(Json& j, const ais::Message& m) const {
+        if (!on) j.num("speed", m.speed);
+        else if (m.speed == 1023) j.text("speed", "nan");
+        else j.formatted("speed", "%.1f", m.speed / 10.0);
+    }
+    void course(Json& j, const ais::Message& m) const {
+        if (!on) j.num("course", m.course);
+        else j.formatted("course", "%.1f", m.course / 10.0);
+    }
+    void turn(Json& j, const ais::Message& m) const {
+        if (!on) return j.num("turn", m.turn);
+        if (m.turn == -128) return j.text("turn", "nan");
+        if (m.turn == -127) return j.text("turn", "fastleft");
+        if (m.turn == 127) return j.text("turn", "fastright");
+        // The indicator is 4.733 times the square root of the rate in degrees a minute.
+        const double root = m.turn / 4.733;
+        j.formatted("turn", "%.0f", root < 0 ? -root * root : root * root);
+    }
+};
+
+const char* status_text(int status) {
+    static const char* const kText[] = {"Under way using engine", "At anchor", "Not under command",
+                                        "Restricted manoeuverability", "Constrained by her draught", "Moored",
+                                        "Aground", "Engaged in fishing", "Under way sailing",
+                                        "Reserved for HSC", "Reserved for WIG", "Reserved",
+                                        "Reserved", "Reserved", "AIS-SART is active", "Not defined"};
+    return kText[status & 15];
 }
 
 // `names`: the last part A name of each MMSI, which a type 24 part B carries along as gpsd does.
-std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::string>& names) {
-    Json j(m);
+std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::string>& names, const Scale& sc) {
+    Json j(m, sc.on);
     if (!m.decoded) return j.done();
     switch (m.type) {
     case 1: case 2: case 3:
         j.num("status", m.status);
-        j.num("turn", m.turn);
-        j.num("speed", m.speed);
+        sc.turn(j, m);
+        sc.speed(j, m);
         j.flag("accuracy", m.accuracy);
-        position(j, m);
-        j.num("course", m.course);
+        sc.position(j, m);
+        sc.course(j, m);
         j.num("heading", m.heading);
         j.num("second", m.second);
         j.num("maneuver", m.maneuver);
@@ -91,7 +140,7 @@ std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::str
             j.text("timestamp", stamp);
         }
         j.flag("accuracy", m.accuracy);
-        position(j, m);
+        sc.position(j, m);
         j.num("epfd", m.epfd);
         j.flag("raim", m.raim);
         j.num("radio", m.radio);
@@ -105,16 +154,17 @@ std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::str
         dimensions(j, m);
         j.num("epfd", m.epfd);
         j.text("eta", two(m.eta_month) + "-" + two(m.eta_day) + "T" + two(m.eta_hour) + ":" + two(m.eta_minute) + "Z");
-        j.num("draught", m.draught);
+        if (sc.on) j.formatted("draught", "%.1f", m.draught / 10.0);
+        else j.num("draught", m.draught);
         j.text("destination", m.destination);
         j.num("dte", m.dte ? 1 : 0);
         break;
     case 18: case 19:
         j.num("reserved", m.reserved);
-        j.num("speed", m.speed);
+        sc.speed(j, m);
         j.flag("accuracy", m.accuracy);
-        position(j, m);
-        j.num("course", m.course);
+        sc.position(j, m);
+        sc.course(j, m);
         j.num("heading", m.heading);
         j.num("second", m.second);
         j.num("regional", m.regional);
@@ -139,7 +189,7 @@ std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::str
     case 21:
         j.num("aid_type", m.aid_type);
         j.text("name", m.shipname);
-        position(j, m);
+        sc.position(j, m);
         j.flag("accuracy", m.accuracy);
         dimensions(j, m);
         j.num("epfd", m.epfd);
@@ -165,10 +215,11 @@ std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::str
         break;
     }
     case 27:
-        j.num("status", m.status);
-        j.num("speed", m.speed);
+        if (sc.on) j.text("status", status_text(m.status));
+        else j.num("status", m.status);
         j.flag("accuracy", m.accuracy);
-        position(j, m);
+        sc.position(j, m);
+        j.num("speed", m.speed);
         j.num("course", m.course);
         j.flag("raim", m.raim);
         j.flag("gnss", m.gnss);
@@ -182,6 +233,12 @@ std::string message_json(const ais::Message& m, std::map<std::uint32_t, std::str
 }  // namespace
 
 int run_ais(int argc, char** argv) {
+    Scale scale{true};
+    if (argc >= 1 && (std::string(argv[0]) == "--unscaled" || std::string(argv[0]) == "-u")) {
+        scale.on = false;
+        ++argv;
+        --argc;
+    }
     if (argc >= 1 && argv[0][0] == '-' && argv[0][1] != '\0') return usage_error("ais", "unknown option", argv[0]);
     if (argc > 1) return usage_error("ais", "reads one log file (or standard input)");
     std::FILE* in = argc == 1 && std::string(argv[0]) != "-" ? std::fopen(argv[0], "rb") : stdin;
@@ -207,7 +264,7 @@ int run_ais(int argc, char** argv) {
                     if (names.size() >= 4096) names.clear();  // bounded: parts A never completed
                     names[m->mmsi] = m->shipname;
                 }
-                const std::string json = part_a ? std::string() : message_json(*m, names);
+                const std::string json = part_a ? std::string() : message_json(*m, names, scale);
                 if (json.empty() && !part_a)
                     std::fprintf(stderr, "vortool ais: a type 24 part B from %09u without its part A\n", m->mmsi);
                 std::fwrite(json.data(), 1, json.size(), stdout);

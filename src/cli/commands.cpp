@@ -174,16 +174,19 @@ const std::vector<Command>& command_table() {
          {}},
 
         {"ais", run_ais, "decode the AIS sentences of a log as JSON lines",
-         {"vortool ais [FILE]"},
+         {"vortool ais [--unscaled] [FILE]"},
          "Reads a log (FILE, or standard input) and decodes its !AIVDM and !AIVDO sentences (other lines are "
          "skipped; multi-sentence messages are put together) into one line of JSON per message, with gpsd's "
-         "field names and its unscaled values (\"scaled\":false): positions in 1/10000 minute (type 27: 1/10 "
-         "minute), speed in 1/10 knot, course in 1/10 degree. Types 1-5, 18, 19, 21, 24 and 27 are decoded "
-         "field by field; others give their type, repeat and MMSI. A type 24 part B carries the name of its "
-         "part A. A sentence with a bad checksum or malformed fields is named on standard error and skipped.\n"
+         "field names and values scaled as gpsdecode prints them (\"scaled\":true): degrees, knots and "
+         "degrees of course. Types 1-5, 18, 19, 21, 24 and 27 are decoded field by field; others give their "
+         "type, repeat and MMSI. As gpsd does, a type 24 part A is kept until its part B, which is printed with "
+         "the name; a part B without its part A is named on standard error. A sentence with a bad checksum or "
+         "malformed fields is named on standard error and skipped.\n"
          "\n"
          "Exit status 1 when the file cannot be read, 2 for wrong arguments.",
-         {}},
+         {{"--unscaled", "the values as the messages carry them, as gpsdecode -u prints them (\"scaled\":false): "
+                         "positions in 1/10000 minute (type 27: 1/10 minute), speed in 1/10 knot, course in 1/10 "
+                         "degree; -u is the same"}}},
 
         {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
          {"vortool get URL [FILE]"},

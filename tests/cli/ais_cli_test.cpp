@@ -1,5 +1,6 @@
 // `vortool ais` run as a real process on gpsd's AIS captures, compared message by message with gpsd's own
-// decodes: its JSON (types 1, 3, 5, 18, 24 of a live feed) and its `|` lines (every type of the sample).
+// decodes: its unscaled JSON (types 1, 3, 5, 18, 24 of a live feed), its `|` lines (every type of the
+// sample), and what gpsdecode prints (scaled) for both, run beside it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -26,19 +27,15 @@ std::string read(const std::filesystem::path& p) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-vg::test::RunResult ais_tool(const std::string& file) {
-    return vg::test::run_shell(vg::test::vortool_path().string() + " ais '" +
-                               (vg::test::shared_testdata() / "ais" / file).string() + "'");
+std::string capture(const std::string& file) { return "'" + (vg::test::shared_testdata() / "ais" / file).string() + "'"; }
+
+vg::test::RunResult ais_tool(const std::string& options) {
+    return vg::test::run_shell(vg::test::vortool_path().string() + " ais " + options);
 }
 
-TEST(AisCli, LiveFeedDecodesAsGpsdDoesMessageByMessage) {
-    const auto run = ais_tool("ais-nmea.log");
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto ours = json_lines(run.out);
-    // gpsd printed some messages twice in a row; each is one message.
-    std::vector<nlohmann::json> gpsd;
-    for (auto& j : json_lines(read(vg::test::shared_testdata() / "ais" / "ais-nmea.log.chk")))
-        if (gpsd.empty() || gpsd.back() != j) gpsd.push_back(std::move(j));
+// Each of our messages has gpsd's values for every key it prints, and every key gpsd prints but its
+// descriptive texts (for the types decoded field by field).
+void expect_as_gpsd(const std::vector<nlohmann::json>& ours, std::vector<nlohmann::json> gpsd) {
     ASSERT_EQ(ours.size(), gpsd.size());
     for (std::size_t i = 0; i < ours.size(); ++i) {
         SCOPED_TRACE(ours[i].dump());
@@ -48,12 +45,32 @@ TEST(AisCli, LiveFeedDecodesAsGpsdDoesMessageByMessage) {
             EXPECT_EQ(value, gpsd[i][key]) << key;
             ++keys;
         }
-        // Every field but gpsd's descriptive texts, of the types decoded field by field (not type 8's
-        // application data).
-        if (ours[i]["type"] == 8) continue;
-        std::size_t texts = 0;
-        for (const auto& [key, value] : gpsd[i].items()) texts += key.ends_with("_text");
-        EXPECT_EQ(keys + texts, gpsd[i].size());
+        const int type = ours[i]["type"];
+        if (!(type <= 5 || type == 18 || type == 19 || type == 21 || type == 24 || type == 27)) continue;
+        std::size_t others = 0;
+        for (const auto& [key, value] : gpsd[i].items()) others += key.ends_with("_text") || key == "device";
+        EXPECT_EQ(keys + others, gpsd[i].size());
+    }
+}
+
+TEST(AisCli, LiveFeedDecodesAsGpsdDoesMessageByMessage) {
+    const auto run = ais_tool("--unscaled " + capture("ais-nmea.log"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    // gpsd printed some messages twice in a row; each is one message.
+    std::vector<nlohmann::json> gpsd;
+    for (auto& j : json_lines(read(vg::test::shared_testdata() / "ais" / "ais-nmea.log.chk")))
+        if (gpsd.empty() || gpsd.back() != j) gpsd.push_back(std::move(j));
+    expect_as_gpsd(json_lines(run.out), gpsd);
+}
+
+TEST(AisCli, ScaledValuesAreGpsdecodesOwn) {
+    if (vg::test::run_shell("command -v gpsdecode >/dev/null").status != 0) GTEST_SKIP() << "gpsdecode (gpsd-clients) is not installed";
+    for (const char* file : {"ais-nmea.log", "sample.aivdm"}) {
+        SCOPED_TRACE(file);
+        const auto ours = ais_tool(capture(file) + " 2>/dev/null");
+        const auto gpsd = vg::test::run_shell("gpsdecode < " + capture(file) + " 2>/dev/null | grep '\"class\":\"AIS\"'");
+        ASSERT_EQ(ours.status, 0);
+        expect_as_gpsd(json_lines(ours.out), json_lines(gpsd.out));
     }
 }
 
@@ -73,7 +90,7 @@ const char* pipe_fields(int type) {
 }
 
 TEST(AisCli, EveryTypeOfTheSampleDecodesAsGpsdDoes) {
-    const auto run = ais_tool("sample.aivdm");
+    const auto run = ais_tool("-u " + capture("sample.aivdm"));
     ASSERT_EQ(run.status, 0) << run.err;
     const auto ours = json_lines(run.out);
     std::vector<std::vector<std::string>> gpsd;
