@@ -164,10 +164,28 @@ TEST(RemoteArchive, BadArchivesFailWithAReason) {
         RangeFile file(bytes);
         TlsTestServer server(pki().good, file.handler());
         RemoteArchive archive(fetcher, server.url("/bad.pmtiles"), test_policy());
-        const TileRead r = archive.tile(1, 0, 0);
-        EXPECT_EQ(r.status, TileRead::Status::failed);
-        EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
+        for (const TileRead& r : {archive.tile(1, 0, 0), archive.tiles({{1, 0, 0}}).front()}) {
+            EXPECT_EQ(r.status, TileRead::Status::failed);
+            EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
+        }
     }
+    // The server refuses the range of the last tile: that tile fails, one read by another range comes.
+    const auto tiles = world_tiles(2, "");
+    const std::string whole = clustered_archive(tiles, 0);
+    RangeFile file(whole);
+    const std::uint64_t refused_from = whole.size() - tiles.rbegin()->second.size();
+    TlsTestServer server(pki().good, [&](const std::string& request) {
+        const auto at = request.find("bytes=");
+        if (at != std::string::npos && std::stoull(request.substr(at + 6)) >= refused_from)
+            return test::ScriptedReply::make(404, "text/plain", "gone", true);
+        return file.answer(request);
+    });
+    RemoteArchive archive(fetcher, server.url("/cut.pmtiles"), test_policy());
+    const auto last = *tile_address(tiles.rbegin()->first);
+    const auto got = archive.tiles({{0, 0, 0}, {last.z, last.x, last.y}}, 0);
+    ASSERT_EQ(got[0].status, TileRead::Status::ok) << got[0].error;
+    EXPECT_EQ(text(got[0].bytes), tiles.begin()->second);
+    EXPECT_EQ(got[1].status, TileRead::Status::failed);
 }
 
 class Extract : public ::testing::Test {
