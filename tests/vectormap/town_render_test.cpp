@@ -1,6 +1,7 @@
 // A real producer's tiles drawn as a view: tilemaker's OpenMapTiles tiles of the test town, every
 // zoom-14 tile of the pack a cell, with the built-in day style. Each place is named once in the view
-// (the tiles' buffers repeat places near their edges), and no two labels meet.
+// (the tiles' buffers repeat places near their edges), and no two labels meet. The lake's name on its
+// polygon, which tiles of zoom 16 cut four ways, is drawn once at every zoom.
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
