@@ -30,9 +30,10 @@ Made make_lakes() { return make_town(); }
 // Debian's tilemaker package ships the OpenMapTiles config and process script as examples.
 const fs::path kTilemakerExamples = "/usr/share/doc/tilemaker/examples";
 
-// The town through tilemaker with `config` and `process` into <build>/vector-town/<name>.mbtiles.
-Made make_pack(const std::string& name, const fs::path& config, const fs::path& process) {
-    const fs::path osm = shared_testdata() / "vector" / "town.osm";
+// tests/data/vector/<source>.osm through tilemaker with `config` and `process` into
+// <build>/vector-town/<name>.mbtiles.
+Made make_pack(const std::string& source, const std::string& name, const fs::path& config, const fs::path& process) {
+    const fs::path osm = shared_testdata() / "vector" / (source + ".osm");
     const fs::path folder = fs::path(VG_TEST_BUILD_DIR) / "vector-town";
     const fs::path pack = folder / (name + ".mbtiles");
     std::error_code ec;
@@ -48,9 +49,9 @@ Made make_pack(const std::string& name, const fs::path& config, const fs::path& 
     const fs::path work = folder / ("make-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(work, ec);
     fs::create_directories(work, ec);
-    const auto pbf = run_program("osmium", {"cat", osm.string(), "-o", "town.osm.pbf"}, work);
+    const auto pbf = run_program("osmium", {"cat", osm.string(), "-o", "in.osm.pbf"}, work);
     if (pbf.status != 0) return {"", "osmium cat failed: " + pbf.err};
-    const auto tiles = run_program("tilemaker", {"--input", "town.osm.pbf", "--output", "out.mbtiles", "--config",
+    const auto tiles = run_program("tilemaker", {"--input", "in.osm.pbf", "--output", "out.mbtiles", "--config",
                                                  config.string(), "--process", process.string(), "--threads", "1"},
                                    work);
     if (tiles.status != 0) return {"", "tilemaker failed: " + tiles.out + tiles.err};
@@ -61,12 +62,12 @@ Made make_pack(const std::string& name, const fs::path& config, const fs::path& 
 }
 
 Made make_town() {
-    return make_pack("town", kTilemakerExamples / "config-openmaptiles.json",
+    return make_pack("town", "town", kTilemakerExamples / "config-openmaptiles.json",
                      kTilemakerExamples / "process-openmaptiles.lua");
 }
 
-// Named water areas as polygons with their names, zooms 14 to 16 (the config and script are written
-// beside the pack).
+// The wide lake's polygon with its name, zooms 14 to 16 (the config and script are written beside the
+// pack).
 Made make_lakes() {
     const fs::path folder = fs::path(VG_TEST_BUILD_DIR) / "vector-town";
     std::error_code ec;
@@ -86,7 +87,7 @@ function way_function(way)
   end
 end
 )");
-    return make_pack("lakes", config, process);
+    return make_pack("broadwater", "broadwater", config, process);
 }
 #endif
 

@@ -16,10 +16,11 @@ namespace vg::test {
 std::string town_mbtiles();
 std::string town_mbtiles_problem();
 
-// The town's named water areas by tilemaker with a small config of the tests' own: one layer `water`
-// whose polygons keep their `name` (the OpenMapTiles config puts names on points instead), zooms 14
-// to 16; at zoom 16 the lake crosses tile edges, so four tiles each hold a clip of it. "" when it
-// cannot be made (town_lakes_problem() says why).
+// tests/data/vector/broadwater.osm, a named lake wider than four tiles of zoom 16, by tilemaker with a
+// small config of the tests' own: one layer `water` whose polygons keep their `name` (the OpenMapTiles
+// config puts names on points instead), zooms 14 to 16, so tiles of every zoom cut the lake (beyond
+// tilemaker's wide buffer at zooms 15 and 16). "" when it cannot be made (town_lakes_problem() says
+// why).
 std::string town_lakes_mbtiles();
 std::string town_lakes_problem();
 

@@ -1,7 +1,7 @@
 // A real producer's tiles drawn as a view: tilemaker's OpenMapTiles tiles of the test town, every
 // zoom-14 tile of the pack a cell, with the built-in day style. Each place is named once in the view
-// (the tiles' buffers repeat places near their edges), and no two labels meet. The lake's name on its
-// polygon, which tiles of zoom 16 cut four ways, is drawn once at every zoom.
+// (the tiles' buffers repeat places near their edges), and no two labels meet. A lake's name on its
+// polygon, which the tiles cut, is drawn once at every zoom.
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -69,8 +69,8 @@ TEST(VectorTownRender, EachPlaceIsNamedOnceInTheView) {
     for (const auto& [name, count] : named) EXPECT_EQ(count, 1) << name.toStdString();
 }
 
-// The lake's name on its polygon: at zoom 16 four tiles each hold a clip of the lake, and cells at
-// zoom 17 are drawn from them; at every zoom the name is drawn by exactly one cell.
+// A lake's name on its polygon: tiles of zooms 14 to 16 each hold a clip of the lake (with their
+// buffer), and cells at zoom 17 are drawn from zoom 16; at every zoom exactly one cell draws the name.
 TEST(VectorTownRender, ALakesNameIsDrawnOnceWhereverTilesCutTheLake) {
     const std::string pack = test::town_lakes_mbtiles();
     if (pack.empty()) GTEST_SKIP() << test::town_lakes_problem();
@@ -83,7 +83,7 @@ TEST(VectorTownRender, ALakesNameIsDrawnOnceWhereverTilesCutTheLake) {
     for (int zoom = 14; zoom <= 17; ++zoom) {
         const int source_zoom = std::min(zoom, 16), depth = zoom - source_zoom;
         const auto tiles = read_zoom(pack, source_zoom);
-        ASSERT_EQ(tiles.size(), zoom >= 16 ? 4u : 1u);
+        ASSERT_GE(tiles.size(), 4u);
         int drawn = 0;
         for (const auto& [at, tile] : tiles) {
             const TileId source{source_zoom, at.first, at.second};
@@ -91,7 +91,7 @@ TEST(VectorTownRender, ALakesNameIsDrawnOnceWhereverTilesCutTheLake) {
                 for (int dx = 0; dx < (1 << depth); ++dx) {
                     RenderInfo info;
                     render_cell({zoom, (at.first << depth) + dx, (at.second << depth) + dy}, tile, source, *style, 1, &info);
-                    for (const PlacedLabel& l : info.labels) drawn += l.text == "Mirror Lake";
+                    for (const PlacedLabel& l : info.labels) drawn += l.text == "Broadwater";
                 }
         }
         EXPECT_EQ(drawn, 1) << "zoom " << zoom;
