@@ -27,12 +27,7 @@ void BM_PmtilesExtractFetchRatio(benchmark::State& state) {
     for (auto _ : state) {
         vg::pmtiles::ExtractRequest rq;
         rq.source = server.url("/world.pmtiles");
-        rq.west = 5;
-        rq.south = 35;
-        rq.east = 40;
-        rq.north = 60;
-        rq.min_zoom = 2;
-        rq.max_zoom = 8;
+        vg::test::set_extract_area(rq);
         rq.out = dir / ("area-" + std::to_string(run++) + ".pmtiles");
         last = vg::pmtiles::extract_region(fetcher, rq);
         if (last.status != vg::pmtiles::ExtractResult::Status::ok) {

@@ -85,4 +85,13 @@ std::map<std::uint64_t, std::string> world_tiles(int max, const std::string& tag
     return tiles;
 }
 
+void set_extract_area(pmtiles::ExtractRequest& rq) {
+    rq.west = 5;
+    rq.south = 35;
+    rq.east = 40;
+    rq.north = 60;
+    rq.min_zoom = 2;
+    rq.max_zoom = 8;
+}
+
 }  // namespace vg::test

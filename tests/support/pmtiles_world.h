@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "tiles/pmtiles_extract.h"
+
 namespace vg::test {
 
 // An archive of `tiles` (tile id -> bytes): equal contents stored once, neighbours of one content
@@ -18,5 +20,9 @@ std::string clustered_archive(const std::map<std::uint64_t, std::string>& tiles,
 // Every tile of zooms 0..max: a few hundred to a few thousand bytes named after it (with `tag`), and
 // the sea (the southern half at zoom 4 and finer) one shared content.
 std::map<std::uint64_t, std::string> world_tiles(int max, const std::string& tag);
+
+// The region the extract tests and benchmark copy out of world_tiles(8): 5° E to 40° E, 35° N to 60° N
+// at zooms 2 to 8 (about a thousand tiles).
+void set_extract_area(pmtiles::ExtractRequest& rq);
 
 }  // namespace vg::test

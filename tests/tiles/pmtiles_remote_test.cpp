@@ -200,12 +200,7 @@ protected:
         ExtractRequest rq;
         rq.source = server.url("/world.pmtiles");
         rq.policy = test_policy();
-        rq.west = 5;
-        rq.south = 35;
-        rq.east = 40;
-        rq.north = 60;
-        rq.min_zoom = 2;
-        rq.max_zoom = 8;
+        test::set_extract_area(rq);
         rq.out = dir.path() / name;
         return rq;
     }
