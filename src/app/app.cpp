@@ -138,10 +138,14 @@ void App::start_probe_if_needed() {
 std::string App::attribution() const {
     const CatalogueEntry* e = current_entry();
     const std::string own = e ? e->attribution : std::string();
-    // Cells the source could not give show the lighter Atlas: the credit names what is drawn.
-    if (!layer_.shows_stand_ins()) return own;
-    if (!layer_.shows_source_tiles()) return atlas_entry().attribution;
-    return own.empty() ? std::string("Atlas stand-ins") : own + " · Atlas stand-ins";
+    // Cells the source could not give show a vector pack or the lighter Atlas: the credit names what
+    // is drawn.
+    std::string credit = own;
+    if (layer_.shows_stand_ins())
+        credit = !layer_.shows_source_tiles() ? atlas_entry().attribution
+                                               : (own.empty() ? std::string("Atlas stand-ins") : own + " · Atlas stand-ins");
+    for (const std::string& pack : layer_.stand_in_pack_credits()) credit += (credit.empty() ? "" : " · ") + pack;
+    return credit;
 }
 
 // The name of the `site` value in the catalogue: the value itself when a source has that name,

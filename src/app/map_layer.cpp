@@ -132,6 +132,7 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
     const std::size_t cells = static_cast<std::size_t>(grid_.cells());
     placeholder_cells_.assign(cells, 0);
     stand_in_cells_.assign(cells, 0);
+    pack_cells_.assign(cells, {});
     composed_.assign(cells, 0);
     to_compose_.clear();
     composed_next_ = 0;
@@ -358,6 +359,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         table_.slots[at] = landed.path;
         if (at < composed_.size()) composed_[at] = 1;
         if (at < stand_in_cells_.size()) stand_in_cells_[at] = 0;
+        if (at < pack_cells_.size()) pack_cells_[at].clear();
         if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_))
             table_.slots[at].clear();
         else if (!fine_.empty())
@@ -414,6 +416,8 @@ bool MapLayer::draw_pack_fallback(const LayerSource& src, int index) {
         if (!pack->has_level(level_) || !make_offline_tile(slot, p.x, p.y, level_, src.root, *pack)) continue;
         if (!build_mosaic_cell(slot, MapSource::OpenStreetMap, false, grid_, index, mosaic_)) continue;
         placeholder_cells_[static_cast<std::size_t>(index)] = 1;  // no coarser tile or Atlas over it
+        if (static_cast<std::size_t>(index) < pack_cells_.size())
+            pack_cells_[static_cast<std::size_t>(index)] = pack->attribution.empty() ? pack->name : pack->attribution;
         return true;
     }
     return false;
@@ -436,6 +440,13 @@ void MapLayer::draw_atlas_fallback(const LayerSource& src, int index) {
 
 bool MapLayer::shows_stand_ins() const {
     return std::any_of(stand_in_cells_.begin(), stand_in_cells_.end(), [](char c) { return c != 0; });
+}
+
+std::vector<std::string> MapLayer::stand_in_pack_credits() const {
+    std::vector<std::string> credits;
+    for (const std::string& c : pack_cells_)
+        if (!c.empty() && std::find(credits.begin(), credits.end(), c) == credits.end()) credits.push_back(c);
+    return credits;
 }
 
 bool MapLayer::shows_source_tiles() const {

@@ -118,6 +118,9 @@ public:
     // a tile of the source itself (what the attribution has to credit).
     bool shows_stand_ins() const;
     bool shows_source_tiles() const;
+    // The credits of the vector packs standing in for the source in some cell of the view (each
+    // pack's attribution, else its name), once each, in cell order.
+    std::vector<std::string> stand_in_pack_credits() const;
 
     // Calls f(index, row, column, world pixel of the cell) for each cell of the shown view.
     template <typename F>
@@ -170,6 +173,7 @@ private:
     std::string failure_reason_;
     std::vector<char> placeholder_cells_;  // cells that draw_placeholder filled
     std::vector<char> stand_in_cells_;     // cells that show the lighter Atlas instead of the source
+    std::vector<std::string> pack_cells_;  // per cell: the credit of the vector pack shown there, or ""
     std::vector<char> composed_;           // per cell: composed (decoded, kept, made or placeholder)
     std::vector<int> to_compose_;          // cells to compose, middle first; done up to composed_next_
     std::size_t composed_next_ = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/files.h"
 #include "tiles/tile_catalogue.h"
@@ -170,11 +172,104 @@ TileRead RemoteArchive::tile(int z, std::uint32_t x, std::uint32_t y) {
     }
 }
 
-std::vector<TileRead> RemoteArchive::tiles(const std::vector<TileKey>& keys, std::uint64_t) {
-    std::vector<TileRead> out;
-    out.reserve(keys.size());
-    for (const auto& k : keys) out.push_back(tile(k.z, k.x, k.y));
-    return out;
+std::vector<TileRead> RemoteArchive::tiles(const std::vector<TileKey>& keys, std::uint64_t gap) {
+    std::vector<TileRead> out(keys.size());
+    std::vector<std::optional<std::uint64_t>> key_ids(keys.size());
+    std::vector<std::uint64_t> ids;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        key_ids[i] = tile_id(keys[i].z, keys[i].x, keys[i].y);
+        if (key_ids[i]) ids.push_back(*key_ids[i]);
+        else out[i].status = TileRead::Status::missing;
+    }
+    if (ids.empty()) return out;
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    auto fail_all = [&](const std::string& error) {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (key_ids[i]) out[i] = {TileRead::Status::failed, {}, error};
+        return out;
+    };
+    for (int attempt = 0;; ++attempt) {
+        std::string error;
+        const auto o = current(error);
+        if (!o) return fail_all(error);
+        if (read_batch(*o, key_ids, ids, gap, out, error)) return out;
+        if (!o->remote || !o->remote->changed()) return fail_all(error);
+        // Another version on the server: what was read of the old one is dropped with its reader, and
+        // the whole batch is read again from the new one.
+        drop(o);
+        if (attempt == 1) return fail_all("the archive keeps changing on the server");
+    }
+}
+
+bool RemoteArchive::read_batch(const Opened& o, const std::vector<std::optional<std::uint64_t>>& key_ids,
+                               const std::vector<std::uint64_t>& ids, std::uint64_t gap, std::vector<TileRead>& out,
+                               std::string& error) const {
+    std::vector<Entry> found;
+    if (!entries_of(o, ids, found, error)) return false;
+    const Header& h = o.archive->header();
+    // One piece per stored content (tiles of one content share its offset), with the keys it serves.
+    struct Piece {
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        std::vector<std::size_t> keys;
+    };
+    std::vector<Piece> pieces;
+    std::unordered_map<std::uint64_t, std::size_t> piece_at;  // data offset -> index in pieces
+    for (std::size_t i = 0; i < key_ids.size(); ++i) {
+        if (!key_ids[i]) continue;
+        const std::uint64_t id = *key_ids[i];
+        const auto next = std::upper_bound(found.begin(), found.end(), id,
+                                           [](std::uint64_t v, const Entry& e) { return v < e.tile_id; });
+        if (next == found.begin() || id >= std::prev(next)->tile_id + std::prev(next)->run_length) {
+            out[i] = {TileRead::Status::missing, {}, {}};
+            continue;
+        }
+        const Entry& e = *std::prev(next);
+        if (e.offset > h.data_length || e.length > h.data_length - e.offset) {
+            out[i] = {TileRead::Status::failed, {}, "a tile lies outside the tile data"};
+            continue;
+        }
+        if (e.length > kTileBodyLimit) {
+            out[i] = {TileRead::Status::failed, {}, "a tile is too large"};
+            continue;
+        }
+        const auto [at, added] = piece_at.emplace(e.offset, pieces.size());
+        if (added) pieces.push_back({e.offset, e.length, {}});
+        pieces[at->second].keys.push_back(i);
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+    // Neighbouring pieces (less than `gap` bytes apart) are read with one range, within one
+    // transfer's body limit.
+    const std::uint64_t most = std::max<std::uint64_t>(policy_.limits.max_body, kTileBodyLimit);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t first = 0; first < pieces.size();) {
+        std::uint64_t end = pieces[first].offset + pieces[first].length;
+        std::size_t last = first + 1;
+        while (last < pieces.size() && pieces[last].offset <= end + gap &&
+               std::max(end, pieces[last].offset + pieces[last].length) - pieces[first].offset <= most) {
+            end = std::max(end, pieces[last].offset + pieces[last].length);
+            ++last;
+        }
+        const std::uint64_t start = pieces[first].offset;
+        std::string why;
+        if (!o.source->read(h.data_offset + start, end - start, bytes, why)) {
+            if (o.remote && o.remote->changed()) {
+                error = why;
+                return false;
+            }
+            for (std::size_t p = first; p < last; ++p)
+                for (const std::size_t k : pieces[p].keys) out[k] = {TileRead::Status::failed, {}, why};
+        } else {
+            for (std::size_t p = first; p < last; ++p) {
+                const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(pieces[p].offset - start);
+                for (const std::size_t k : pieces[p].keys)
+                    out[k] = {TileRead::Status::ok, std::vector<std::uint8_t>(from, from + pieces[p].length), {}};
+            }
+        }
+        first = last;
+    }
+    return true;
 }
 
 bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vector<Entry>& out, std::string& error,
@@ -182,6 +277,16 @@ bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vec
     if (changed) *changed = false;
     const auto o = current(error);
     if (!o) return false;
+    if (entries_of(*o, ids, out, error)) return true;
+    if (o->remote && o->remote->changed()) {
+        if (changed) *changed = true;
+        drop(o);
+    }
+    return false;
+}
+
+bool RemoteArchive::entries_of(const Opened& o, const std::vector<std::uint64_t>& ids, std::vector<Entry>& out,
+                               std::string& error) const {
     // Depth-first over the directories, entering only the leaves whose id span holds a wanted id.
     std::function<bool(const Directory&, int)> walk = [&](const Directory& dir, int depth) -> bool {
         if (depth > kMaxLeafDepth) {
@@ -199,18 +304,13 @@ bool RemoteArchive::tile_entries(const std::vector<std::uint64_t>& ids, std::vec
                 out.push_back(e);
                 continue;
             }
-            const auto leaf = o->archive->leaf(e.offset, e.length, error);
-            if (!leaf) {
-                if (changed && o->remote && o->remote->changed()) *changed = true;
-                return false;
-            }
+            const auto leaf = o.archive->leaf(e.offset, e.length, error);
+            if (!leaf) return false;
             if (!walk(*leaf, depth + 1)) return false;
         }
         return true;
     };
-    const bool ok = walk(o->archive->root(), 0);
-    if (!ok && o->remote && o->remote->changed()) drop(o);
-    return ok;
+    return walk(o.archive->root(), 0);
 }
 
 RangeRead RemoteArchive::read_at(std::uint64_t offset, std::uint64_t length) {

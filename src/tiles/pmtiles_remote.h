@@ -5,12 +5,13 @@
 //
 // Reading: opening takes the first 16 KiB with one request (header and root directory, which the
 // reader then gets from memory); the reader keeps the root and caches leaf directories (bounded by
-// bytes); tiles are read by their own range. Every range carries the version the source was opened
-// at (its ETag, else its Last-Modified) as If-Match and is compared with the answer's. When the
-// archive changed on the server, RemoteArchive drops the reader with every cached directory, opens
-// the archive again and reads the tile once more on the new version: bytes of two versions are never
-// mixed. A server that gives neither ETag nor Last-Modified cannot be checked (nothing is); a local
-// file's version is its size and modification time when opened.
+// bytes); a tile is read by its own range, a view's tiles together (tiles()). Every range carries
+// the version the source was opened at (its ETag, else its Last-Modified) as If-Match and is
+// compared with the answer's. When the archive changed on the server, RemoteArchive drops the reader
+// with every cached directory, opens the archive again and reads the tiles once more on the new
+// version: bytes of two versions are never mixed. A server that gives neither ETag nor Last-Modified
+// cannot be checked (nothing is); a local file's version is its size and modification time when
+// opened.
 //
 // The fetching policy is the catalogue entry's (remote_policy): its User-Agent, proxy, certificates
 // and connections per host. `nobulk` forbids region extracts (pmtiles_extract.h), not a view's tiles.
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,10 +120,13 @@ public:
     // Tile (z, x, y), rows from the north; read again once on the new version when the archive changed.
     TileRead tile(int z, std::uint32_t x, std::uint32_t y);
 
-    // Many tiles at once, as a view wants them: one TileRead per key, in the keys' order. The leaf
-    // directories they need are read once, and the tiles' byte ranges that lie within `gap` bytes of
-    // each other are read with one request (a clustered archive keeps neighbouring tiles together), so
-    // a view costs a few requests once the directories are cached.
+    // Many tiles at once, as a view wants them: one TileRead per key, in the keys' order (outcomes as
+    // tile()'s). The entries come from one pass over the directories (each leaf read once, then
+    // cached); the tiles' byte ranges, in archive order, are read with one request while less than
+    // `gap` bytes lie between them (a clustered archive keeps neighbouring tiles together), so a view
+    // costs a few requests once the directories are cached. A content several keys share is read
+    // once. When the archive changed on the server meanwhile, the whole batch is read again once from
+    // the new version (no result mixes versions); a range's transfer failure fails its tiles only.
     struct TileKey {
         int z = 0;
         std::uint32_t x = 0, y = 0;
@@ -156,6 +161,15 @@ private:
     std::shared_ptr<Opened> current(std::string& error);
     // Drops `stale` (when it is still the current opening) so that the next call opens again.
     void drop(const std::shared_ptr<Opened>& stale);
+    // The entries of `sorted_ids` in `o`'s directories (tile_entries on one opening).
+    bool entries_of(const Opened& o, const std::vector<std::uint64_t>& sorted_ids, std::vector<Entry>& out,
+                    std::string& error) const;
+    // tiles() on one opening: fills `out` for the keys with an id (`key_ids`, their sorted distinct
+    // ids `ids`). False with `error` when the directories cannot be read or a range met another
+    // version (nothing of `out` is then to be kept); a range's transfer failure fails its tiles only.
+    bool read_batch(const Opened& o, const std::vector<std::optional<std::uint64_t>>& key_ids,
+                    const std::vector<std::uint64_t>& ids, std::uint64_t gap, std::vector<TileRead>& out,
+                    std::string& error) const;
 
     Fetcher& fetcher_;
     const std::string source_;

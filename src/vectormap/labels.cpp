@@ -133,25 +133,11 @@ double importance(const mvt::Layer& layer, const mvt::Feature& feature) {
     return 0;
 }
 
-// Where a point label of a line or polygon goes: the middle of the first line, the area's centre of
-// the first ring.
-std::optional<QPointF> anchor_of(const mvt::Feature& feature, const CellMapping& mapping) {
+// Where a point label of a line goes: the middle of its first part.
+std::optional<QPointF> line_anchor(const mvt::Feature& feature, const CellMapping& mapping) {
     if (feature.parts.empty() || feature.parts[0].empty()) return std::nullopt;
-    const auto& part = feature.parts[0];
-    if (feature.type == mvt::GeomType::Polygon) {
-        double area = 0, cx = 0, cy = 0;
-        for (std::size_t i = 0; i + 1 < part.size(); ++i) {
-            const QPointF a = mapping.map(part[i]), b = mapping.map(part[i + 1]);
-            const double cross = a.x() * b.y() - b.x() * a.y();
-            area += cross;
-            cx += (a.x() + b.x()) * cross;
-            cy += (a.y() + b.y()) * cross;
-        }
-        if (std::abs(area) < 1e-9) return mapping.map(part[0]);
-        return QPointF(cx / (3 * area), cy / (3 * area));
-    }
     QPolygonF line;
-    for (const mvt::Point& p : part) line << mapping.map(p);
+    for (const mvt::Point& p : feature.parts[0]) line << mapping.map(p);
     double total = 0;
     for (qsizetype i = 1; i < line.size(); ++i) total += QLineF(line[i - 1], line[i]).length();
     double left = total / 2;
@@ -161,6 +147,68 @@ std::optional<QPointF> anchor_of(const mvt::Feature& feature, const CellMapping&
         left -= len;
     }
     return line[0];
+}
+
+// The area's centre of a ring; nullopt when it has no area.
+std::optional<QPointF> centroid(const QPolygonF& ring) {
+    double area = 0, cx = 0, cy = 0;
+    for (qsizetype i = 0; i < ring.size(); ++i) {
+        const QPointF a = ring[i], b = ring[(i + 1) % ring.size()];
+        const double cross = a.x() * b.y() - b.x() * a.y();
+        area += cross;
+        cx += (a.x() + b.x()) * cross;
+        cy += (a.y() + b.y()) * cross;
+    }
+    if (std::abs(area) < 1e-9) return std::nullopt;
+    return QPointF(cx / (3 * area), cy / (3 * area));
+}
+
+// The ring cut to the square [0, side]² (Sutherland–Hodgman: the square is convex).
+QPolygonF clip_to_square(QPolygonF ring, double side) {
+    for (int edge = 0; edge < 4; ++edge) {
+        const bool horizontal = edge >= 2, low = edge % 2 == 0;
+        const double limit = low ? 0 : side;
+        auto inside = [&](QPointF p) {
+            const double v = horizontal ? p.y() : p.x();
+            return low ? v >= limit : v <= limit;
+        };
+        QPolygonF out;
+        for (qsizetype i = 0; i < ring.size(); ++i) {
+            const QPointF a = ring[i], b = ring[(i + 1) % ring.size()];
+            if (inside(a)) out << a;
+            if (inside(a) != inside(b)) {
+                const double t = horizontal ? (limit - a.y()) / (b.y() - a.y()) : (limit - a.x()) / (b.x() - a.x());
+                out << a + (b - a) * t;
+            }
+        }
+        ring = std::move(out);
+    }
+    return ring;
+}
+
+// Where the label of a polygon goes, in units of its tile; nullopt when this tile does not label it.
+// A tile holds only its clip of a polygon (with a buffer around the tile), so the anchor is chosen
+// by what neighbouring tiles agree on. A first ring wholly inside the tile's square: its centre, and
+// no other tile labels it (each sees it go on into its buffer past its own edge). A ring that reaches
+// the square's edges: the tile labels it only when the ring does not go on to the left or above
+// (there the tile left of it or above labels it), at the centre of its part inside the square.
+std::optional<QPointF> polygon_anchor(const mvt::Feature& feature, std::uint32_t extent) {
+    if (feature.parts.empty() || feature.parts[0].size() < 3) return std::nullopt;
+    const double side = extent;
+    QPolygonF ring;
+    bool whole = true;
+    for (const mvt::Point& p : feature.parts[0]) {
+        // On the left or top edge counts as going on: a producer without a buffer cuts there.
+        if (p.x <= 0 || p.y <= 0) return std::nullopt;
+        whole = whole && p.x < side && p.y < side;
+        ring << QPointF(p.x, p.y);
+    }
+    if (ring.size() > 1 && ring.front() == ring.back()) ring.removeLast();
+    if (whole) {
+        if (const auto c = centroid(ring)) return c;
+        return ring.front();
+    }
+    return centroid(clip_to_square(ring, side));
 }
 
 const QRectF kCell(0, 0, kCellSize, kCellSize);
@@ -355,7 +403,14 @@ void LabelPlacer::add(const Style::Layer& layer, const TextPaint& paint, const m
         if (feature.parts.empty() || feature.parts[0].empty() || !mapping.owns(feature.parts[0][0])) return;
         c.anchor = mapping.map(feature.parts[0][0]);
     } else {
-        const std::optional<QPointF> anchor = anchor_of(feature, mapping);
+        std::optional<QPointF> anchor;
+        if (feature.type == mvt::GeomType::Polygon) {
+            if (const auto at = polygon_anchor(feature, mapping.extent))
+                anchor = QPointF(at->x() * mapping.factor - static_cast<double>(mapping.column) * kCellSize,
+                                 at->y() * mapping.factor - static_cast<double>(mapping.row) * kCellSize);
+        } else {
+            anchor = line_anchor(feature, mapping);
+        }
         if (!anchor || anchor->x() < 0 || anchor->x() >= kCellSize || anchor->y() < 0 || anchor->y() >= kCellSize) return;
         c.anchor = *anchor;
     }

@@ -3,7 +3,10 @@
 // and a tile repeats its neighbours' features in its buffer:
 //   - a label belongs to the one cell that holds its anchor in world coordinates (a point: checked in
 //     integer tile units, so two neighbouring tiles never both claim it; a label along a line: the
-//     middle of its run of text, which lies inside its box);
+//     middle of its run of text, which lies inside its box; a polygon's name: the centre of its first
+//     ring when the ring lies inside the tile's square, else only the tile the ring does not leave
+//     to the left or above labels it, at the centre of the ring's part in its square, so the tiles
+//     sharing a polygon agree on one of them);
 //   - it is placed only if its whole box, halo and padding included, lies inside that cell;
 //   - within the cell, labels are placed in priority order and a label touching one already placed
 //     is tried at its next candidate position (point: centred, right, left, above, below, then the four

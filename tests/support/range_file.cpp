@@ -41,7 +41,24 @@ void RangeFile::ignore_ranges(bool ignore) {
     ignore_ranges_ = ignore;
 }
 
+void RangeFile::replace_from(std::uint64_t offset, std::string bytes) {
+    std::lock_guard lock(mutex_);
+    pending_ = std::move(bytes);
+    pending_at_ = offset;
+}
+
 ScriptedReply RangeFile::answer(const std::string& request) {
+    {
+        std::lock_guard lock(mutex_);
+        const std::string range = field(request, "range:");
+        std::uint64_t first = 0;
+        if (pending_ && range.rfind("bytes=", 0) == 0 && number(range.substr(6, range.find('-') - 6), first) &&
+            first >= pending_at_) {
+            bytes_ = std::move(*pending_);
+            pending_.reset();
+            ++version_;
+        }
+    }
     const std::string tag = etag();
     std::lock_guard lock(mutex_);
     const std::uint64_t size = bytes_.size();

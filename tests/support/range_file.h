@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
 
     // Serves `bytes` from now on, under a new ETag.
     void replace(std::string bytes);
+    // Serves `bytes` under a new ETag from the first request for a range that starts at or after
+    // `offset` on (that request included): a file replaced in the middle of a reading.
+    void replace_from(std::uint64_t offset, std::string bytes);
     std::string etag() const;
     // Answer ranges with the whole file, as a server that ignores Range does.
     void ignore_ranges(bool ignore);
@@ -43,6 +47,8 @@ private:
     std::string bytes_;
     int version_ = 0;
     bool ignore_ranges_ = false;
+    std::optional<std::string> pending_;  // replace_from's bytes, not served yet
+    std::uint64_t pending_at_ = 0;
     std::vector<std::string> log_;
     std::uint64_t sent_ = 0;
 };

@@ -16,6 +16,14 @@ namespace vg::test {
 std::string town_mbtiles();
 std::string town_mbtiles_problem();
 
+// tests/data/vector/broadwater.osm, a named lake wider than four tiles of zoom 16, by tilemaker with a
+// small config of the tests' own: one layer `water` whose polygons keep their `name` (the OpenMapTiles
+// config puts names on points instead), zooms 14 to 16, so tiles of every zoom cut the lake (beyond
+// tilemaker's wide buffer at zooms 15 and 16). "" when it cannot be made (town_lakes_problem() says
+// why).
+std::string town_lakes_mbtiles();
+std::string town_lakes_problem();
+
 }  // namespace vg::test
 
 // Starts a test that needs the town's pack: `var` is its path; the test is skipped with the reason

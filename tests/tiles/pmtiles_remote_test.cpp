@@ -10,9 +10,9 @@
 #include <atomic>
 #include <map>
 #include <thread>
-#include <random>
 #include <set>
 
+#include "support/pmtiles_world.h"
 #include "support/range_file.h"
 #include "support/test_paths.h"
 #include "support/tls_test_server.h"
@@ -20,89 +20,15 @@
 namespace vg::pmtiles {
 namespace {
 
+using test::clustered_archive;
 using test::RangeFile;
 using test::TestPki;
 using test::TlsTestServer;
+using test::world_tiles;
 
 TestPki& pki() {
     static TestPki p;
     return p;
-}
-
-std::string gzip(const std::vector<std::uint8_t>& raw) {
-    std::string error;
-    const auto c = compress(Compression::gzip, {raw.data(), raw.size()}, error);
-    return {c->begin(), c->end()};
-}
-
-// An archive of `tiles` (tile id -> bytes): equal contents stored once, neighbours of one content
-// as runs, directories gzipped, all in the root or in leaves of `per_leaf` entries.
-std::string make_archive(const std::map<std::uint64_t, std::string>& tiles, std::size_t per_leaf) {
-    Directory entries;
-    std::string data;
-    std::map<std::string, std::uint64_t> stored;
-    for (const auto& [id, bytes] : tiles) {
-        auto [it, added] = stored.emplace(bytes, data.size());
-        if (added) data += bytes;
-        if (!entries.empty() && entries.back().offset == it->second &&
-            entries.back().tile_id + entries.back().run_length == id) {
-            ++entries.back().run_length;
-            continue;
-        }
-        entries.push_back({id, it->second, static_cast<std::uint32_t>(bytes.size()), 1});
-    }
-    std::string root, leaves;
-    if (per_leaf == 0) {
-        root = gzip(encode_directory(entries));
-    } else {
-        Directory pointers;
-        for (std::size_t at = 0; at < entries.size(); at += per_leaf) {
-            const Directory part(entries.begin() + static_cast<long>(at),
-                                 entries.begin() + static_cast<long>(std::min(entries.size(), at + per_leaf)));
-            const std::string bytes = gzip(encode_directory(part));
-            pointers.push_back({part.front().tile_id, leaves.size(), static_cast<std::uint32_t>(bytes.size()), 0});
-            leaves += bytes;
-        }
-        root = gzip(encode_directory(pointers));
-    }
-    const std::string metadata = gzip(std::vector<std::uint8_t>{'{', '}'});
-    Header h;
-    h.root_offset = kHeaderSize;
-    h.root_length = root.size();
-    h.metadata_offset = h.root_offset + root.size();
-    h.metadata_length = metadata.size();
-    h.leaf_offset = h.metadata_offset + metadata.size();
-    h.leaf_length = leaves.size();
-    h.data_offset = h.leaf_offset + leaves.size();
-    h.data_length = data.size();
-    h.clustered = true;
-    h.internal_compression = Compression::gzip;
-    h.tile_compression = Compression::none;
-    h.tile_type = TileType::png;
-    h.min_zoom = static_cast<std::uint8_t>(tile_address(tiles.begin()->first)->z);
-    h.max_zoom = static_cast<std::uint8_t>(tile_address(tiles.rbegin()->first)->z);
-    h.min_lon_e7 = -1800000000;
-    h.max_lon_e7 = 1800000000;
-    h.min_lat_e7 = -850000000;
-    h.max_lat_e7 = 850000000;
-    const auto head = encode_header(h);
-    return std::string(head.begin(), head.end()) + root + metadata + leaves + data;
-}
-
-// Every tile of zooms 0..max: a few hundred to a few thousand bytes named after it (with `tag`), and
-// the sea (the southern half at zoom 4 and finer) one shared content.
-std::map<std::uint64_t, std::string> world(int max, const std::string& tag) {
-    std::map<std::uint64_t, std::string> tiles;
-    std::mt19937 random(7);
-    const std::string sea(700, 's');
-    for (int z = 0; z <= max; ++z)
-        for (std::uint32_t y = 0; y < (1u << z); ++y)
-            for (std::uint32_t x = 0; x < (1u << z); ++x) {
-                std::string bytes = tag + std::to_string(z) + "/" + std::to_string(x) + "/" + std::to_string(y) + ":";
-                bytes.resize(300 + random() % 2500, static_cast<char>('a' + random() % 26));
-                tiles[*tile_id(z, x, y)] = z >= 4 && y >= (1u << z) / 2 ? sea : bytes;
-            }
-    return tiles;
 }
 
 std::string text(const std::vector<std::uint8_t>& v) { return {v.begin(), v.end()}; }
@@ -114,8 +40,8 @@ RemotePolicy test_policy() {
 }
 
 TEST(RemoteArchive, AViewCostsItsTilesOnceDirectoriesAreCachedAndAReplacedArchiveIsReadAnew) {
-    auto tiles = world(7, "");
-    RangeFile file(make_archive(tiles, 256));
+    auto tiles = world_tiles(7, "");
+    RangeFile file(clustered_archive(tiles, 256));
     TlsTestServer server(pki().good, file.handler());
     Fetcher fetcher;
     RemoteArchive archive(fetcher, server.url("/world.pmtiles"), test_policy());
@@ -148,8 +74,8 @@ TEST(RemoteArchive, AViewCostsItsTilesOnceDirectoriesAreCachedAndAReplacedArchiv
 
     // The archive is replaced on the server (new tiles, another layout): the next tile meets the new
     // ETag, the cached directories go, and the tile comes from the new version.
-    auto replaced = world(7, "new ");
-    file.replace(make_archive(replaced, 100));
+    auto replaced = world_tiles(7, "new ");
+    file.replace(clustered_archive(replaced, 100));
     const TileRead r = archive.tile(7, 62, 42);
     ASSERT_EQ(r.status, TileRead::Status::ok) << r.error;
     EXPECT_EQ(text(r.bytes), replaced[*tile_id(7, 62, 42)]);
@@ -157,23 +83,115 @@ TEST(RemoteArchive, AViewCostsItsTilesOnceDirectoriesAreCachedAndAReplacedArchiv
     EXPECT_EQ(archive.version(), file.etag());
 }
 
+// The tiles of a view at zoom 7, rows from y0, columns from x0.
+std::vector<RemoteArchive::TileKey> view_keys(std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::uint32_t h) {
+    std::vector<RemoteArchive::TileKey> keys;
+    for (std::uint32_t y = y0; y < y0 + h; ++y)
+        for (std::uint32_t x = x0; x < x0 + w; ++x) keys.push_back({7, x, y});
+    return keys;
+}
+
+TEST(RemoteArchive, AViewsTilesComeInAFewRequestsAsTheLocalReaderReadsThem) {
+    const auto tiles = world_tiles(7, "");
+    const std::string bytes = clustered_archive(tiles, 256);
+    test::TempDir dir;
+    test::write_file(dir / "world.pmtiles", bytes);
+    std::string error;
+    const auto local = Archive::open_file((dir / "world.pmtiles").string(), error);
+    ASSERT_TRUE(local) << error;
+    RangeFile file(bytes);
+    TlsTestServer server(pki().good, file.handler());
+    Fetcher fetcher;
+    RemoteArchive archive(fetcher, server.url("/world.pmtiles"), test_policy());
+
+    auto expect_local = [&](const std::vector<RemoteArchive::TileKey>& keys, const std::vector<TileRead>& got) {
+        ASSERT_EQ(got.size(), keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const auto id = tile_id(keys[i].z, keys[i].x, keys[i].y);
+            const auto want = id ? local->stored_tile(*id) : std::nullopt;
+            ASSERT_EQ(got[i].status, want ? TileRead::Status::ok : TileRead::Status::missing)
+                << keys[i].z << "/" << keys[i].x << "/" << keys[i].y << " " << got[i].error;
+            if (want) {
+                EXPECT_EQ(got[i].bytes, *want);
+            }
+        }
+    };
+    // A 4 x 4 view, and a 6 x 5 one across the coast (the sea is one content) with a tile outside the
+    // grid, a zoom the archive lacks and a tile asked twice; each read twice, the second time with
+    // the directories cached.
+    auto wide = view_keys(29, 61, 6, 5);
+    wide.push_back({7, 200, 0});
+    wide.push_back({8, 3, 3});
+    wide.push_back({7, 30, 62});
+    for (const auto& keys : {view_keys(60, 40, 4, 4), wide}) {
+        const auto cold = archive.tiles(keys);
+        expect_local(keys, cold);
+        file.clear_log();
+        const auto warm = archive.tiles(keys);
+        expect_local(keys, warm);
+        std::printf("view of %zu tiles: %zu requests with the directories cached\n", keys.size(), file.request_count());
+        EXPECT_LE(file.request_count(), keys.size() == 16 ? 1u : 3u);
+    }
+    // With no gap allowed, exactly the view's contents are fetched, the sea's once for its 12 tiles.
+    std::set<std::string> contents;
+    for (const auto& k : wide)
+        if (const auto id = tile_id(k.z, k.x, k.y); id && tiles.count(*id)) contents.insert(tiles.at(*id));
+    std::uint64_t content_bytes = 0;
+    for (const auto& c : contents) content_bytes += c.size();
+    EXPECT_EQ(contents.size(), 30u - 12u + 1u);
+    file.clear_log();
+    expect_local(wide, archive.tiles(wide, 0));
+    EXPECT_EQ(file.bytes_sent(), content_bytes);
+
+    // The archive is replaced (new tiles, another layout) between reading the directories and the
+    // tiles: the batch is read again, all of it from the new version.
+    const auto replaced = world_tiles(7, "new ");
+    file.replace_from(archive.header().data_offset, clustered_archive(replaced, 100));
+    const auto keys = view_keys(10, 20, 6, 5);
+    const auto got = archive.tiles(keys);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        ASSERT_EQ(got[i].status, TileRead::Status::ok) << got[i].error;
+        EXPECT_EQ(text(got[i].bytes), replaced.at(*tile_id(7, keys[i].x, keys[i].y)));
+    }
+    EXPECT_EQ(archive.stats().openings, 2u);
+    EXPECT_EQ(archive.version(), file.etag());
+}
+
 TEST(RemoteArchive, BadArchivesFailWithAReason) {
     Fetcher fetcher;
     for (const std::string& bytes : {std::string("not an archive at all"), std::string(20000, '\0'),
-                                     make_archive(world(2, ""), 0).substr(0, 200)}) {
+                                     clustered_archive(world_tiles(2, ""), 0).substr(0, 200)}) {
         RangeFile file(bytes);
         TlsTestServer server(pki().good, file.handler());
         RemoteArchive archive(fetcher, server.url("/bad.pmtiles"), test_policy());
-        const TileRead r = archive.tile(1, 0, 0);
-        EXPECT_EQ(r.status, TileRead::Status::failed);
-        EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
+        for (const TileRead& r : {archive.tile(1, 0, 0), archive.tiles({{1, 0, 0}}).front()}) {
+            EXPECT_EQ(r.status, TileRead::Status::failed);
+            EXPECT_NE(r.error.find("cannot open"), std::string::npos) << r.error;
+        }
     }
+    // The server refuses the range of the last tile: that tile fails, one read by another range comes.
+    const auto tiles = world_tiles(2, "");
+    const std::string whole = clustered_archive(tiles, 0);
+    RangeFile file(whole);
+    const std::uint64_t refused_from = whole.size() - tiles.rbegin()->second.size();
+    TlsTestServer server(pki().good, [&](const std::string& request) {
+        const auto at = request.find("bytes=");
+        if (at != std::string::npos && std::stoull(request.substr(at + 6)) >= refused_from)
+            return test::ScriptedReply::make(404, "text/plain", "gone", true);
+        return file.answer(request);
+    });
+    RemoteArchive archive(fetcher, server.url("/cut.pmtiles"), test_policy());
+    const auto last = *tile_address(tiles.rbegin()->first);
+    const auto got = archive.tiles({{0, 0, 0}, {last.z, last.x, last.y}}, 0);
+    ASSERT_EQ(got[0].status, TileRead::Status::ok) << got[0].error;
+    EXPECT_EQ(text(got[0].bytes), tiles.begin()->second);
+    EXPECT_EQ(got[1].status, TileRead::Status::failed);
 }
 
 class Extract : public ::testing::Test {
 protected:
-    std::map<std::uint64_t, std::string> tiles = world(8, "");
-    RangeFile file{make_archive(tiles, 300)};
+    std::map<std::uint64_t, std::string> tiles = world_tiles(8, "");
+    RangeFile file{clustered_archive(tiles, 300)};
     TlsTestServer server{pki().good, file.handler()};
     Fetcher fetcher;
     test::TempDir dir;
@@ -182,12 +200,7 @@ protected:
         ExtractRequest rq;
         rq.source = server.url("/world.pmtiles");
         rq.policy = test_policy();
-        rq.west = 5;
-        rq.south = 35;
-        rq.east = 40;
-        rq.north = 60;
-        rq.min_zoom = 2;
-        rq.max_zoom = 8;
+        test::set_extract_area(rq);
         rq.out = dir.path() / name;
         return rq;
     }
@@ -267,8 +280,8 @@ TEST_F(Extract, ResumesWithoutFetchingAgainAndStartsOverWhenTheSourceChanged) {
     cancel = false;
     ASSERT_EQ(extract_region(fetcher, other, [&](const ExtractProgress& p) { if (!p.planned) cancel = true; }, &cancel).status,
               ExtractResult::Status::cancelled);
-    tiles = world(8, "v2 ");
-    file.replace(make_archive(tiles, 300));
+    tiles = world_tiles(8, "v2 ");
+    file.replace(clustered_archive(tiles, 300));
     const auto over = extract_region(fetcher, other);
     ASSERT_EQ(over.status, ExtractResult::Status::ok) << over.error;
     EXPECT_EQ(over.ranges_kept, 0u);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/app_fixture.h"
 #include "app/map_layer.h"
 #include "atlas/local_tiles.h"
 #include "support/test_paths.h"
@@ -188,6 +189,33 @@ TEST_F(VectorSource, OffLineAPackStandsInForARasterSourceBeforeTheAtlas) {
         ASSERT_LT(at + 2, m.pixels.size());
         if (in_town) EXPECT_GT(m.pixels[at + 2], m.pixels[at] + 30);  // the lake, from the pack
         else EXPECT_TRUE(layer.shows_stand_ins());                    // the Atlas
+    }
+}
+
+// Off line, the attribution line credits a vector pack while it stands in for cells of the source
+// (the pack's own attribution), and only then.
+class PackCredit : public test::AppFixture {};
+
+TEST_F(PackCredit, TheAttributionCreditsAPackWhileItStandsIn) {
+    VG_TOWN_MBTILES(town);
+    atlas::install_local_tile_maker();
+    const fs::path packs = packs_folder(root());
+    fs::create_directories(packs);
+    fs::copy_file(town, packs / "town.mbtiles");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((packs / "town.mbtiles").string().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO metadata VALUES ('attribution', 'Town survey')", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    for (const bool in_town : {true, false}) {
+        SCOPED_TRACE(in_town ? "in the town" : "far from it");
+        start_pos = in_town ? test::tile_corner_position(kLake[0], kLake[1], 4) : test::tile_corner_position(60.17, 24.92, 4);
+        write_settings("site=OpenStreetMap\r\n", "zoom=4\r\n");
+        App& a = start();
+        a.on_command(Command::Offline);
+        a.on_command(Command::ReloadMap);
+        const std::string credit = a.paint().attribution;
+        EXPECT_EQ(credit.find("Town survey") != std::string::npos, in_town) << credit;
     }
 }
 
