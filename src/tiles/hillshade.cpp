@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <limits>
 #include <numbers>
+
+#include "tiles/geometry.h"
 
 namespace vg {
 
@@ -129,25 +133,115 @@ void relief_colour(float metres, std::uint8_t rgb[3]) {
 }
 
 bool relief_picture(std::span<const float> heights, int width, int height, std::span<const PixelMetres> metres,
-                    int strength, unsigned void_rgb, RgbImage& out) {
+                    int strength, std::span<std::uint8_t> rgb, int channels) {
+    if ((channels != 3 && channels != 4) || rgb.size() != std::size_t(width) * std::size_t(height) * channels)
+        return false;
     std::vector<std::uint8_t> shade;
     if (!hillshade(heights, width, height, metres, shade)) return false;
-    out.width = width;
-    out.height = height;
-    out.pixels.resize(shade.size() * 3);
     const std::size_t stride = std::size_t(width) + 2;
-    std::uint8_t* p = out.pixels.data();
+    std::uint8_t* p = rgb.data();
     for (int r = 0; r < height; ++r) {
         const float* row = heights.data() + (std::size_t(r) + 1) * stride + 1;
-        for (int i = 0; i < width; ++i, p += 3) {
-            if (std::isnan(row[i])) {
-                p[0] = std::uint8_t(void_rgb >> 16), p[1] = std::uint8_t(void_rgb >> 8), p[2] = std::uint8_t(void_rgb);
-            } else {
-                relief_colour(row[i], p);
+        for (int i = 0; i < width; ++i, p += channels)
+            if (!std::isnan(row[i])) relief_colour(row[i], p);  // voids keep the picture's colour
+    }
+    return blend_shade(rgb, channels, shade, strength);
+}
+
+namespace {
+
+// The square's pixels copied out into a packed buffer and back: the shade works on packed rows.
+std::vector<std::uint8_t> packed(const PixelSquare& square) {
+    const std::size_t row = std::size_t(square.size) * 3;
+    std::vector<std::uint8_t> out(row * std::size_t(square.size));
+    for (int r = 0; r < square.size; ++r)
+        std::memcpy(out.data() + row * std::size_t(r), square.first + square.stride * std::size_t(r), row);
+    return out;
+}
+
+void unpack(const std::vector<std::uint8_t>& pixels, const PixelSquare& square) {
+    const std::size_t row = std::size_t(square.size) * 3;
+    for (int r = 0; r < square.size; ++r)
+        std::memcpy(square.first + square.stride * std::size_t(r), pixels.data() + row * std::size_t(r), row);
+}
+
+double mercator_latitude(double py, double world) {
+    return std::atan(std::sinh(std::numbers::pi * (1.0 - 2.0 * py / world))) * 180.0 / std::numbers::pi;
+}
+
+double cos_degrees(double degrees) { return std::cos(degrees * std::numbers::pi / 180.0); }
+
+}  // namespace
+
+PixelSquare mosaic_cell_square(Mosaic& mosaic, const ViewGrid& grid, int index) {
+    if (grid.columns < 1 || index < 0 || index >= grid.cells()) return {};
+    const int c = index % grid.columns, r = index / grid.columns;
+    if ((c + 1) * kTileSize > mosaic.width || (r + 1) * kTileSize > mosaic.height ||
+        mosaic.pixels.size() < std::size_t(mosaic.width) * std::size_t(mosaic.height) * 3)
+        return {};
+    const std::size_t stride = std::size_t(mosaic.width) * 3;
+    return {mosaic.pixels.data() + std::size_t(r) * kTileSize * stride + std::size_t(c) * kTileSize * 3, stride,
+            kTileSize};
+}
+
+PixelSquare picture_square(RgbImage& picture, int quarter) {
+    if (picture.width <= 0 || picture.width != picture.height || picture.width % 2 != 0 || quarter > 3 ||
+        picture.pixels.size() != std::size_t(picture.width) * std::size_t(picture.height) * 3)
+        return {};
+    const std::size_t stride = std::size_t(picture.width) * 3;
+    if (quarter < 0) return {picture.pixels.data(), stride, picture.width};
+    const int half = picture.width / 2;
+    return {picture.pixels.data() + std::size_t(quarter / 2) * half * stride + std::size_t(quarter % 2) * half * 3,
+            stride, half};
+}
+
+bool shade_web_square(PixelSquare square, const ElevationModel& model, int z, std::uint32_t x, std::uint32_t y,
+                      int strength) {
+    if (!square.first || square.size <= 0 || strength <= 0) return false;
+    std::vector<float> heights;
+    if (!sample_web_tile(model, z, x, y, square.size, heights)) return false;
+    // A Mercator pixel covers the same ground both ways: the equator's share, times cos(latitude).
+    const double world = std::ldexp(double(square.size), z);
+    std::vector<PixelMetres> metres(std::size_t(square.size));
+    for (int r = 0; r < square.size; ++r) {
+        const double m = kEquatorMetres / world * cos_degrees(mercator_latitude(double(y) * square.size + r + 0.5, world));
+        metres[std::size_t(r)] = {m, m};
+    }
+    std::vector<std::uint8_t> shade;
+    if (!hillshade(heights, square.size, square.size, metres, shade)) return false;
+    std::vector<std::uint8_t> pixels = packed(square);
+    blend_shade(pixels, 3, shade, strength);
+    unpack(pixels, square);
+    return true;
+}
+
+bool relief_degree_square(PixelSquare square, const ElevationModel& model, double south, double west, double north,
+                          double east, int strength) {
+    if (!square.first || square.size <= 0 || !(north > south) || !(east > west)) return false;
+    const int n = square.size + 2;
+    const double step_lat = (north - south) / square.size, step_lon = (east - west) / square.size;
+    if (!model.covers(south - step_lat, west - step_lon, north + step_lat, east + step_lon)) return false;
+    std::vector<float> heights(std::size_t(n) * n, std::numeric_limits<float>::quiet_NaN());
+    std::vector<PixelMetres> metres(std::size_t(square.size));
+    bool any = false;
+    for (int r = 0; r < n; ++r) {
+        const double lat = north - (r - 0.5) * step_lat;
+        for (int c = 0; c < n; ++c) {
+            if (const auto h = model.elevation(lat, west + (c - 0.5) * step_lon)) {
+                heights[std::size_t(r) * n + c] = float(*h);
+                any = true;
             }
         }
+        if (r >= 1 && r <= square.size) {
+            const double per_degree = kEquatorMetres / 360.0;
+            metres[std::size_t(r - 1)] = {std::max(1.0, step_lon * per_degree * cos_degrees(lat)), step_lat * per_degree};
+        }
     }
-    return blend_shade(out.pixels, 3, shade, strength);
+    if (!any) return false;
+    std::vector<std::uint8_t> pixels = packed(square);
+    if (!relief_picture(heights, square.size, square.size, metres, strength, pixels, 3)) return false;
+    unpack(pixels, square);
+    return true;
 }
 
 }  // namespace vg

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "tiles/elevation.h"
+#include "tiles/image_decode.h"
 #include "tiles/tile_types.h"
 
 namespace vg {
@@ -46,9 +48,33 @@ bool blend_shade(std::span<std::uint8_t> rgb, int channels, std::span<const std:
 // Linear between the ramp's stops (hillshade.cpp, kLandRamp and kSeaRamp).
 void relief_colour(float metres, std::uint8_t rgb[3]);
 
-// The relief picture of a `width` × `height` cell from its bordered grid (as hillshade): tints under
-// the shade at `strength` percent; void pixels (NaN) stay `void_rgb`. False when the sizes differ.
+// Relief over a `width` × `height` picture (`channels` 3 or 4 bytes a pixel, rows packed) from its
+// bordered grid (as hillshade): each pixel with a height takes its tint, shaded at `strength` percent;
+// void pixels (NaN) keep the picture's colour. False (nothing changed) when the sizes differ.
 bool relief_picture(std::span<const float> heights, int width, int height, std::span<const PixelMetres> metres,
-                    int strength, unsigned void_rgb, RgbImage& out);
+                    int strength, std::span<std::uint8_t> rgb, int channels);
+
+// A square of `size` × `size` red-green-blue pixels inside a larger picture: its first byte and the
+// picture's row length in bytes (a mosaic's cell, a quarter of a sharp cell).
+struct PixelSquare {
+    std::uint8_t* first = nullptr;
+    std::size_t stride = 0;
+    int size = 0;
+};
+// Cell `index` of a mosaic built for `grid`; empty (size 0) when it lies outside the mosaic.
+PixelSquare mosaic_cell_square(Mosaic& mosaic, const ViewGrid& grid, int index);
+// Quarter `quarter` (0 north-west .. 3 south-east; −1 the whole) of a sharp cell's square picture.
+PixelSquare picture_square(RgbImage& picture, int quarter);
+
+// Shades `square`, web tile (z, x, y) drawn at the square's size, with the heights of `model` at
+// `strength` percent. False (nothing changed) when the model has no data in the tile or the square is
+// empty. The ground size of a pixel follows the latitude of its row.
+bool shade_web_square(PixelSquare square, const ElevationModel& model, int z, std::uint32_t x, std::uint32_t y,
+                      int strength);
+// Relief (tints under the shade, relief_picture) over `square`, the equal-angle box south..north,
+// west..east in degrees (an Etopo2 cell or a part of one), where `model` has heights; elsewhere the
+// square keeps its picture. False (nothing changed) when the model has no data in the box.
+bool relief_degree_square(PixelSquare square, const ElevationModel& model, double south, double west, double north,
+                          double east, int strength);
 
 }  // namespace vg

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "tiles/image_decode.h"
+
 #include "support/run_program.h"
 #include "support/terrain.h"
 #include "support/test_paths.h"
@@ -107,18 +109,66 @@ TEST(Relief, TintsLandAndSeaAndKeepsVoids) {
     EXPECT_GT(shallow[2], shallow[0]);                 // blue sea...
     EXPECT_LT(deep[2], shallow[2]);                    // ...darker with depth
 
-    // A void stays the given colour; the rest is tinted and shaded.
+    // A void keeps the picture's colour; the rest is tinted and shaded.
     std::vector<float> grid(5 * 5, 800.0f);
     grid[2 * 5 + 2] = std::numeric_limits<float>::quiet_NaN();
     const PixelMetres step{90, 90};
-    RgbImage picture;
-    ASSERT_TRUE(relief_picture(grid, 3, 3, {&step, 1}, 100, 0x123456, picture));
-    ASSERT_EQ(picture.pixels.size(), 27u);
-    EXPECT_EQ(picture.pixels[12], 0x12);
-    EXPECT_EQ(picture.pixels[14], 0x56);
+    std::vector<std::uint8_t> picture;
+    for (int i = 0; i < 9; ++i) picture.insert(picture.end(), {0x12, 0x34, 0x56});
+    ASSERT_TRUE(relief_picture(grid, 3, 3, {&step, 1}, 100, picture, 3));
+    EXPECT_EQ(picture[12], 0x12);
+    EXPECT_EQ(picture[14], 0x56);
     std::uint8_t tint[3];
     relief_colour(800, tint);
-    EXPECT_EQ(picture.pixels[0], std::uint8_t(std::lround(tint[0] * kFlatShade / 255.0)));
+    EXPECT_EQ(picture[0], std::uint8_t(std::lround(tint[0] * kFlatShade / 255.0)));
+    EXPECT_FALSE(relief_picture(grid, 3, 3, {&step, 1}, 100, {picture.data(), 26}, 3));
+}
+
+// The mean red of a box of a mosaic cell.
+double mean_red(const PixelSquare& square, int x0, int y0, int side) {
+    double sum = 0;
+    for (int r = y0; r < y0 + side; ++r)
+        for (int c = x0; c < x0 + side; ++c) sum += square.first[square.stride * std::size_t(r) + std::size_t(c) * 3];
+    return sum / (side * side);
+}
+
+TEST(ShadeCells, LightsTheNorthWestSlopesOfAWebCellAndLeavesCellsWithoutData) {
+    // Zoom 8 tile (132, 91) holds the synthetic summit near its pixel (159, 146).
+    const test::SyntheticElevation model;
+    Mosaic mosaic{512, 512, std::vector<std::uint8_t>(512 * 512 * 3, 200)};
+    const ViewGrid grid{2, 2};
+    const PixelSquare cell = mosaic_cell_square(mosaic, grid, 3);
+    ASSERT_EQ(cell.first, mosaic.pixels.data() + 256 * 512 * 3 + 256 * 3);
+    EXPECT_EQ(mosaic_cell_square(mosaic, grid, 4).size, 0);  // outside the grid
+
+    EXPECT_FALSE(shade_web_square(cell, model, 8, 132, 91, 0));  // strength 0: unchanged
+    EXPECT_FALSE(shade_web_square(cell, model, 8, 10, 91, 60));  // no data in that tile
+    EXPECT_EQ(mosaic.pixels, std::vector<std::uint8_t>(512 * 512 * 3, 200));
+    ASSERT_TRUE(shade_web_square(cell, model, 8, 132, 91, 100));
+    EXPECT_GT(mean_red(cell, 124, 111, 20), mean_red(cell, 174, 161, 20) + 15);  // north-west lit, south-east dark
+    EXPECT_EQ(mosaic.pixels[0], 200);                                            // the other cells untouched
+
+    // The sharp picture's quarters are the zoom-9 tiles: the same ground, the same light.
+    RgbImage fine{512, 512, std::vector<std::uint8_t>(512 * 512 * 3, 200)};
+    const PixelSquare south_east = picture_square(fine, 3);
+    ASSERT_EQ(south_east.size, 256);
+    ASSERT_TRUE(shade_web_square(picture_square(fine, -1), model, 8, 132, 91, 100));
+    EXPECT_NEAR(mean_red(picture_square(fine, -1), 248, 222, 40), mean_red(cell, 124, 111, 20), 6);
+}
+
+TEST(ShadeCells, ReliefTintsTheCoveredPartOfAnEtopoCell) {
+    // The Etopo2 cell 22.5° N .. 45° N, 0° .. 22.5° E; the model covers 40..50° N, 0..10° E.
+    const test::SyntheticElevation model;
+    RgbImage cell{256, 256, std::vector<std::uint8_t>(256 * 256 * 3, 99)};
+    ASSERT_TRUE(relief_degree_square(picture_square(cell, -1), model, 22.5, 0, 45, 22.5, 60));
+    const auto at = [&](double lat, double lon) {
+        const int r = int((45 - lat) / 22.5 * 256), c = int(lon / 22.5 * 256);
+        return cell.pixels.data() + (std::size_t(r) * 256 + std::size_t(c)) * 3;
+    };
+    EXPECT_EQ(at(30, 15)[0], 99);         // no data: the picture kept
+    EXPECT_GT(at(43, 2)[2], at(43, 2)[0]);  // the synthetic sea west of 5.4° E is blue
+    EXPECT_GT(at(44.5, 8)[1], at(44.5, 8)[2]);  // its land is not
+    EXPECT_FALSE(relief_degree_square(picture_square(cell, -1), model, -45, 100, -22.5, 122.5, 60));
 }
 
 }  // namespace
