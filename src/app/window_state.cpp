@@ -166,7 +166,9 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(set_file, "hillshade")) ws->hillshade = first_lower(*v) == 'y';
     if (auto v = setting(set_file, "shading")) {
         TextScanner scan(*v);  // a whole percentage; anything else keeps the default
-        if (const auto n = scan.integer(); n && *n >= 0 && *n <= 100) ws->shading = *n;
+        const auto n = scan.integer();
+        scan.skip_space();
+        if (n && scan.at_end() && *n >= 0 && *n <= 100) ws->shading = *n;
     }
     if (auto v = setting(set_file, "statusbar")) ws->status_bar = first_lower(*v) == 'y';
 
