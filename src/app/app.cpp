@@ -112,6 +112,8 @@ std::string App::map_message() const {
     const CatalogueEntry* e = current_entry();
     std::string message = e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
     if (message.empty() && !region_message_.empty() && now() < region_message_until_) message = region_message_;
+    if (message.empty() && source() == MapSource::Etopo2 && !elevation())
+        message = etopo2_without_elevation_text(maps_root());
     return message;
 }
 
@@ -335,6 +337,16 @@ void App::on_destroy() {
 
 // ---- views -------------------------------------------------------------------------------------
 
+std::shared_ptr<const ElevationModel> App::elevation() const {
+    // No elevation source in the catalogue yet: the maps folder's own data.
+    return options_.elevation ? options_.elevation : elevation_for(maps_root(), nullptr);
+}
+
+std::string etopo2_without_elevation_text(const std::string& maps_root) {
+    return "No elevation data \u2014 Etopo2 shows the Atlas; put .hgt files in " +
+           (std::filesystem::path(maps_root) / "dem").string();
+}
+
 bool App::made_here() const {
     const CatalogueEntry* e = current_entry();
     return e && tile_source_kind(*e).made_here(*e);
@@ -360,6 +372,9 @@ LayerSource App::layer_source(bool with_context) const {
     if (!src.made_here)
         for (const CatalogueEntry& pack : catalogue_.entries)
             if (pack.kind == SourceKind::vector && pack.pack_path.size() > 0) src.stand_in_packs.push_back(&pack);
+    src.elevation = elevation();
+    src.hillshade = ws_->hillshade;
+    src.shading = ws_->shading;
     const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
     if (origin != FineOrigin::none &&
         !(origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file))

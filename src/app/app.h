@@ -29,6 +29,7 @@
 #include "platform/fix_notice.h"
 #include "platform/serial_ports.h"
 #include "platform/window.h"
+#include "tiles/elevation.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
 #include "track/track_log.h"
@@ -78,7 +79,12 @@ struct AppOptions {
     SerialPortRoots serial_ports;
     // What Gps → Detect Receiver tries (tests point it at their own gpsd, port and terminal).
     DetectOptions detect;
+    // Elevation data in place of the maps folder's (tests give a synthetic landscape).
+    std::shared_ptr<const ElevationModel> elevation;
 };
+
+// The message line of Etopo2 shown without elevation data: the Atlas picture stands in.
+std::string etopo2_without_elevation_text(const std::string& maps_root);
 
 class App {
 public:
@@ -191,6 +197,8 @@ private:
     void request_view_tiles(bool all);
     // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
     bool made_here() const;
+    // The elevation data of the maps folder (AppOptions::elevation in tests); null when there is none.
+    std::shared_ptr<const ElevationModel> elevation() const;
     // Navigation may download from the current source now: Offline is not chosen and the source is
     // not paused after failures (its host silent, refusing or limiting us).
     bool may_fetch() const;

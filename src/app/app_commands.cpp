@@ -411,6 +411,13 @@ void App::on_command(Command id) {
         w.invalidate(false);
         break;
     }
+    case Command::Hillshade:  // the view's cells shaded (or no longer) from the elevation data
+        ws_->hillshade = !ws_->hillshade;
+        w.check_menu_item(id, ws_->hillshade);
+        write_setting("hillshade", ws_->hillshade ? "yes" : "no", dir_);
+        if (view_loaded_) show_view(view_.level, view_.centre_x, view_.centre_y, MapLayer::Fetch::Later, true);
+        w.invalidate(false);
+        break;
     case Command::AerialPhoto:
         toggle_aerial();
         break;

@@ -101,6 +101,12 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
             device_changed = true;
         }
     if (const auto night = wanted("night"); night && (*night == "yes") != ws_->night) on_command(Command::Night);
+    // Hillshade as its menu command does it; a new strength shades the view again.
+    if (const auto shading = wanted("shading"); shading && changed("shading")) {
+        ws_->shading = std::stoi(*shading);
+        if (view_loaded_) show_view(view_.level, view_.centre_x, view_.centre_y, MapLayer::Fetch::Later, true);
+    }
+    if (const auto on = wanted("hillshade"); on && (*on == "yes") != ws_->hillshade) on_command(Command::Hillshade);
 
     if (chosen.source_lines != old_lines) {
         if (!write_source_lines(dir_, chosen.source_lines)) return std::string(kSourcesFile) + " could not be written";

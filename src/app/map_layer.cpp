@@ -22,8 +22,11 @@ namespace {
 int corner_of(int v) { return round_to_tile_edge(v); }
 
 std::string key_of(const LayerSource& src) {
+    // Cells shaded differently are not kept from one view to the next.
+    const bool shaded = src.elevation && (src.hillshade || src.source == MapSource::Etopo2);
     return std::to_string(static_cast<int>(src.source)) + (src.aerial ? "a:" : ":") +
-           (src.shown ? src.shown->name : std::string()) + "|" + src.root;
+           (src.shown ? src.shown->name : std::string()) + "|" + src.root +
+           (shaded ? "|shade" + std::to_string(src.hillshade ? src.shading : -src.shading) : std::string());
 }
 
 bool file_present(const std::string& path) {
@@ -280,7 +283,8 @@ void MapLayer::compose_cell(const LayerSource& src, int index) {
     if (!slot.empty()) {
         // A file that cannot be decoded is deleted and its cell left grey; its slot stays, as a
         // mosaic built whole keeps it.
-        build_mosaic_cell(slot, source_, src.aerial, grid_, index, mosaic_);
+        if (build_mosaic_cell(slot, source_, src.aerial, grid_, index, mosaic_))
+            shade(src, mosaic_cell_square(mosaic_, grid_, index), index, -1);
         const CatalogueEntry* fine = fine_entry(src);
         start_fine_cell(src, index, fine && fine_origin(*fine, level_) == FineOrigin::made_here);
         return;
@@ -326,6 +330,7 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
                 }
                 const unsigned bits = quarter < 0 ? 0xFu : 1u << quarter;
                 if (ready && draw_fine_tile(landed.path, quarter, cell.image)) {
+                    shade(src, picture_square(cell.image, quarter), index, quarter);
                     cell.quarters |= bits;
                     cell.dirty |= bits;
                 }
@@ -360,10 +365,12 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         if (at < composed_.size()) composed_[at] = 1;
         if (at < stand_in_cells_.size()) stand_in_cells_[at] = 0;
         if (at < pack_cells_.size()) pack_cells_[at].clear();
-        if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_))
+        if (!build_mosaic_cell(landed.path, src.source, src.aerial, grid_, it->second, mosaic_)) {
             table_.slots[at].clear();
-        else if (!fine_.empty())
-            fill_fine_cell(src, it->second, true);  // the quarters not sharp yet show the new tile enlarged
+        } else {
+            shade(src, mosaic_cell_square(mosaic_, grid_, it->second), it->second, -1);
+            if (!fine_.empty()) fill_fine_cell(src, it->second, true);
+        }  // the quarters not sharp yet show the new tile enlarged
         show_cell(it->second, bitmap, rebuild);
     }
 }
@@ -556,9 +563,47 @@ void MapLayer::fill_fine_cell(const LayerSource& src, int index, bool from_cache
         if (cached.empty() && f.quarters == 0) return;
     }
     if (!enlarge_mosaic_cell(mosaic_, grid_, index, f.image, f.quarters)) return;
-    for (const auto& [q, path] : cached)
-        if (draw_fine_tile(path, q, f.image)) f.quarters |= q < 0 ? 0xFu : 1u << q;
+    for (const auto& [q, path] : cached) {
+        if (!draw_fine_tile(path, q, f.image)) continue;
+        f.quarters |= q < 0 ? 0xFu : 1u << q;
+        shade(src, picture_square(f.image, q), index, q);
+    }
     f.dirty = 0xFu;
+}
+
+void MapLayer::shade(const LayerSource& src, PixelSquare square, int index, int quarter) const {
+    const bool relief = source_ == MapSource::Etopo2;
+    if (!src.elevation || !square.first || grid_.columns < 1 || (!relief && (!src.hillshade || !is_mercator(source_))))
+        return;
+    const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                         index % grid_.columns);
+    int zoom = web_zoom(level_), column = tile_column(p.x, source_, level_), row = tile_row(p.y);
+    if (src.shown) {
+        const TileKey key = catalogue_tile_key(*src.shown, p.x, p.y, level_);
+        zoom = src.shown->zoom_of(key.level);
+        column = key.column;
+        row = key.row;
+    }
+    if (relief) {
+        // Etopo2's cells are 22.5° squares, rows from the south pole, columns from 180° W; a quarter
+        // of the sharp picture is a 11.25° square (quarters count from the north west).
+        constexpr double kCell = 22.5;
+        double west = -180.0 + column * kCell, south = -90.0 + row * kCell, side = kCell;
+        if (quarter >= 0) {
+            side = kCell / 2;
+            west += (quarter % 2) * side;
+            south += (1 - quarter / 2) * side;
+        }
+        relief_degree_square(square, *src.elevation, south, west, south + side, west + side, src.shading);
+        return;
+    }
+    if (quarter >= 0) {
+        zoom += 1;
+        column = 2 * column + quarter % 2;
+        row = 2 * row + quarter / 2;
+    }
+    if (zoom < 0 || zoom > 30 || column < 0 || row < 0) return;
+    shade_web_square(square, *src.elevation, zoom, std::uint32_t(column), std::uint32_t(row), src.shading);
 }
 
 void MapLayer::overlay_pixel(int c, int r, const std::uint8_t* bgr) {

@@ -21,7 +21,9 @@
 
 #include "app/paint_frame.h"
 #include "tiles/tile_loader.h"
+#include "tiles/elevation.h"
 #include "tiles/geometry.h"
+#include "tiles/hillshade.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
 #include "tiles/tile_sources.h"
@@ -47,6 +49,11 @@ struct LayerSource {
     // Vector packs that stand in first for a cell the source cannot give (off line, or its tile
     // failed), before its coarser cached tiles and the Atlas.
     std::vector<const CatalogueEntry*> stand_in_packs;
+    // Elevation data of the maps folder (null: none). With it, `hillshade` shades each cell at
+    // `shading` percent, and Etopo2 shows relief tints under that shade instead of the Atlas picture.
+    std::shared_ptr<const ElevationModel> elevation;
+    bool hillshade = false;
+    int shading = 60;
 };
 
 class MapLayer : private OverlaySink {
@@ -153,6 +160,9 @@ private:
     // The sharp picture of composed cell `index`; a source made here queues it to be made.
     void start_fine_cell(const LayerSource& src, int index, bool made_here);
     void fill_fine_cell(const LayerSource& src, int index, bool from_cache);
+    // Hillshade, or Etopo2's relief, over `square`: cell `index`'s picture (or its `quarter` of the
+    // sharp picture, −1 the whole), where the elevation data covers it (tiles/hillshade.h).
+    void shade(const LayerSource& src, PixelSquare square, int index, int quarter) const;
 
     std::unique_ptr<TileLoader> loader_;
     int area_width_ = 512;

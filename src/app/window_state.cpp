@@ -129,6 +129,7 @@ void set_initial_menu_states(const WindowState& ws, Window& window) {
     window.check_menu_item(Command::BigMaps, ws.big_maps);
     window.check_menu_item(Command::MapCoordinates, ws.map_coordinates);
     window.check_menu_item(Command::Night, ws.night);
+    window.check_menu_item(Command::Hillshade, ws.hillshade);
     window.set_status_bar(ws.status_bar);
     if (ws.status_bar) window.check_menu_item(Command::StatusBar, *ws.status_bar);
     for (const auto& info : kMapSources) window.check_menu_item(info.command, false);
@@ -162,6 +163,13 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(set_file, "unit")) apply_unit_setting(*ws, *v);
     if (auto v = setting(set_file, "port")) apply_port_setting(*ws, *v);
     if (auto v = setting(set_file, "night")) ws->night = first_lower(*v) == 'y';
+    if (auto v = setting(set_file, "hillshade")) ws->hillshade = first_lower(*v) == 'y';
+    if (auto v = setting(set_file, "shading")) {
+        TextScanner scan(*v);  // a whole percentage; anything else keeps the default
+        const auto n = scan.integer();
+        scan.skip_space();
+        if (n && scan.at_end() && *n >= 0 && *n <= 100) ws->shading = *n;
+    }
     if (auto v = setting(set_file, "statusbar")) ws->status_bar = first_lower(*v) == 'y';
 
     if (window) set_initial_menu_states(*ws, *window);

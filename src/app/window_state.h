@@ -60,6 +60,10 @@ struct WindowState {
     // The status bar (`statusbar` of vor_set.txt): yes or no; nothing: the window's own rule.
     std::optional<bool> status_bar;
     bool night = false;  // the map and toolbar drawn dimmed for a dark cab (`night` of vor_set.txt)
+    // Hillshade over the map where elevation data covers it (`hillshade` of vor_set.txt) and its
+    // strength in percent (`shading`, 0..100).
+    bool hillshade = false;
+    int shading = 60;
     int hair = 0;
     char dash = 0;  // 0 off, or the letter 'k', 'm' or 's' read from the setting
     SpeedUnit speed_unit = SpeedUnit::kmh;  // `speed` of vor_ini.txt

@@ -74,6 +74,7 @@ inline constexpr MenuItem kOptionsItems[] = {
     {"&Big Maps", Command::BigMaps},
     {"&Map Coordinates", Command::MapCoordinates},
     {"&Night", Command::Night},
+    {"&Hillshade", Command::Hillshade},
     {},
     {"Aerial &Photo", Command::AerialPhoto},
     {},

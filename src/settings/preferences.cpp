@@ -72,7 +72,8 @@ std::string value_problem(std::string_view name, std::string_view v) {
         if (fields.size() > 4 && !one_of(fields[4], {"1", "2"})) return "the stop bits must be 1 or 2";
         return {};
     }
-    if (name == "night" || name == "plot" || name == "record") return yes_or_no(v) ? "" : "must be yes or no";
+    if (name == "shading") return whole_number(v, 0, 100) ? "" : "must be a whole number of percent from 0 to 100";
+    if (name == "night" || name == "hillshade" || name == "plot" || name == "record") return yes_or_no(v) ? "" : "must be yes or no";
     if (name == "gpsd") return v.empty() ? "" : host_port_problem(v, false);
     if (name == "nmea") {
         if (v.empty()) return {};
@@ -146,6 +147,8 @@ const std::vector<PreferenceKey>& preference_keys() {
         {"zone", SettingsFile::ini, "zone", "0"},
         {"hair", SettingsFile::ini, "hair", "0"},
         {"night", SettingsFile::set, "night", "no"},
+        {"hillshade", SettingsFile::set, "hillshade", "no"},
+        {"shading", SettingsFile::set, "shading", "60"},
         {"plot", SettingsFile::ini, "plot", "no"},
         {"stale", SettingsFile::ini, "stale", "3"},
         // Recording.

@@ -235,6 +235,8 @@ QWidget* PreferencesDialog::display_tab() {
     form->addRow(tr("&Cross-hair width (pixels):"), line_edit("hair", tab));
     form->addRow(tr("Fix &old after (seconds):"), line_edit("stale", tab));
     form->addRow(check_box("night", tr("&Night"), tab));
+    form->addRow(check_box("hillshade", tr("&Hillshade where elevation data covers the map"), tab));
+    form->addRow(tr("Hillshade &strength (percent):"), line_edit("shading", tab));
     form->addRow(check_box("plot", tr("&Plot the track log on the map"), tab));
     return tab;
 }

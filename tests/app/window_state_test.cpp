@@ -177,6 +177,13 @@ TEST(WindowState, UnitSiteSizeDashAndPlotByFirstLetter) {
     for (const char* bad : {"stale=0\r\n", "stale=3601\r\n", "stale=-5\r\n", "stale=5s\r\n", "stale=2.5\r\n",
                             "stale=\r\n", "stale=99999999999\r\n"})
         EXPECT_EQ(state_from(dir, "", bad)->stale_seconds, 3) << bad;
+
+    // Hillshade off and 60 % without the lines; a strength outside 0..100 or not a number keeps 60.
+    EXPECT_FALSE(state_from(dir, "")->hillshade);
+    EXPECT_TRUE(state_from(dir, "hillshade=yes\r\nshading=0\r\n")->hillshade);
+    EXPECT_EQ(state_from(dir, "shading=0\r\n")->shading, 0);
+    for (const char* bad : {"", "shading=101\r\n", "shading=-1\r\n", "shading=60%\r\n", "shading=\r\n"})
+        EXPECT_EQ(state_from(dir, bad)->shading, 60) << bad;
 }
 
 TEST(WindowState, BaseValues) {

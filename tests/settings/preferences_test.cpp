@@ -61,6 +61,7 @@ TEST(Preferences, BadValuesAreRefusedWithAReasonAndWriteNothing) {
         {"speed", "knots"},             {"recsplit", "week"},         {"prxy", "proxy"},
         {"cafile", "a\nb"},             {"nosuchkey", "1"},           {"com0", "/dev/ttyS0"},
         {"cachemb", "-1"},              {"cachemb", "2 GB"},          {"cachemb", "100000001"},
+        {"hillshade", "on"},            {"shading", "101"},           {"shading", "60%"},
     };
     for (const auto& [key, value] : bad) EXPECT_NE(preference_problem(key, value), "") << key << "=" << value;
     const std::pair<const char*, const char*> good[] = {
@@ -68,7 +69,7 @@ TEST(Preferences, BadValuesAreRefusedWithAReasonAndWriteNothing) {
         {"port", "COM3"},      {"port", "COM3,4800,e,7,2"}, {"zone", "-5 EST"},       {"zone", "local"},
         {"base", "off:4477"},  {"base", "http://base.example:4477"}, {"bind", "0.0.0.0"},
         {"relaykey", "secret-123"}, {"speed", "mph"}, {"com12", "/dev/serial/by-id/usb-x"},
-        {"cachemb", "0"},      {"cachemb", "2048"},
+        {"cachemb", "0"},      {"cachemb", "2048"},  {"shading", "0"}, {"shading", "100"}, {"hillshade", "yes"},
     };
     for (const auto& [key, value] : good) EXPECT_EQ(preference_problem(key, value), "") << key << "=" << value;
 

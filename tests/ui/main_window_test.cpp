@@ -113,7 +113,7 @@ TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
               "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036 gps&d 1038 NMEA ne&twork 1039"
               " - Settings &COM 1048 GPS &Monitor 1037\n"
               "&Options: &Auto Pan 1041* Auto &Zoom 1042 &Track 1043 &Big Maps 1044 &Map Coordinates 1045"
-              " &Night 1046 - Aerial &Photo 1047 - &Preferences... 1049\n"
+              " &Night 1046 &Hillshade 1050 - Aerial &Photo 1047 - &Preferences... 1049\n"
               "&View: &Status Bar 1061\n"
               "&Help: &Keys 1051 &About 1053\n");
     // Every item starts enabled and is found by its id; separators and gaps in the ids are not items.
