@@ -61,6 +61,11 @@ void TripStats::add(const TripSample& in) {
         recent_.clear();
         smooth_.clear();
         smooth_sum_ = 0;
+        // Climb is not counted across a break either: the leg under way ends there.
+        if (dir_ == 1) ascent_ += ext_ - ref_;
+        if (dir_ == -1) descent_ += ref_ - ext_;
+        dir_ = 0;
+        climb_start_ = true;
         moving_ = false;
         pending_s_ = pending_d_ = run_s_ = away_m_ = 0;
         rest_.reset();
@@ -116,7 +121,13 @@ void TripStats::settle(const Point& p) {
                 v_spans = *t - r.t >= kSpeedSpanS;
             }
         }
-        if (dt && v) classify(*dt, d, *v, p);
+        // A step no vehicle makes (a receiver settling after a cold start): measured in the distance,
+        // as the points say, but not as travel in the moving distance.
+        bool step = false;
+        if (dt && *dt > 0 && d > kSpikeMinDetourM && last_speed_)
+            step = std::fabs(d / *dt - last_speed_->second) >
+                   kMaxAccelMps2 * std::max(0.0, *t - last_speed_->first) + kAccelSlackMps;
+        if (dt && v) classify(*dt, step ? 0.0 : d, *v, p);
         if (t && v && v_spans) take_max_speed(*v, *t);
     } else {
         if (t) recent_.push_back({*t, p.s.latitude, p.s.longitude});
@@ -189,11 +200,15 @@ void TripStats::take_height(double h, std::optional<double> t) {
     const double e = smooth_sum_ / static_cast<double>(smooth_.size());
     if (!have_height_) {
         have_height_ = true;
-        min_h_ = max_h_ = ref_ = ext_ = e;
-        return;
+        min_h_ = max_h_ = e;
     }
     min_h_ = std::min(min_h_, e);
     max_h_ = std::max(max_h_, e);
+    if (climb_start_) {
+        climb_start_ = false;
+        ref_ = ext_ = e;
+        return;
+    }
     // Climb in legs between turning points at least the hysteresis apart.
     switch (dir_) {
     case 0:

@@ -10,7 +10,8 @@
 //   receiver's noise) and would need an impossible speed both to reach and to leave it (each more than
 //   kSpikeExcessMps above the straight way) is dropped whole; a
 //   maximum-speed reading that needs more than kMaxAccelMps2 of acceleration from the last accepted one
-//   is not taken as the maximum.
+//   is not taken as the maximum, and a step of the position (over kSpikeMinDetourM) that would need it
+//   is measured in the distance but is no travel in the moving distance (the average speed).
 // - Speed: the receiver's speed when a point has one, else the positions' speed over at least
 //   kSpeedSpanS seconds.
 // - Moving time with hysteresis: at rest, moving starts once the speed stays above kStartMps for
@@ -22,7 +23,7 @@
 //   kSmoothS seconds (kSmoothPoints points on an untimed track), and climb is counted only in legs of
 //   at least the hysteresis (kGpsHysteresisM for GPS altitude, kDemHysteresisM for a model) between
 //   turning points, so that altitude noise of a few metres adds no climb. Minimum and maximum are of
-//   the smoothed heights.
+//   the smoothed heights. Climb, like distance, is not counted across a segment break.
 // Bad input: a point with a position that is not a number or out of range is skipped (`rejected`); a
 // time, altitude or speed that is not a finite number (a negative speed) is taken as absent.
 // Threads: an accumulator belongs to one thread. Ownership: the model (optional) must outlive it.
@@ -138,6 +139,7 @@ private:
     double min_h_ = 0, max_h_ = 0;
     double ascent_ = 0, descent_ = 0;
     int dir_ = 0;  // 0 undecided, +1 climbing, -1 descending
+    bool climb_start_ = true;  // the next height starts the legs (a new segment)
     double ref_ = 0, ext_ = 0;
 };
 

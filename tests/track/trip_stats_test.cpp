@@ -125,6 +125,16 @@ TEST(TripOutliers, AJumpAndAnImpossibleSpeedAreNotTaken) {
     EXPECT_EQ(f.points, 100u);
     EXPECT_NEAR(f.distance_m, 990, 0.5);
     EXPECT_DOUBLE_EQ(*f.max_mps, 10);
+
+    // A step of 500 m in a second that never comes back (a receiver settling): in the distance, not
+    // in the average speed.
+    std::vector<TripSample> step;
+    ride(step, 5, 60);
+    ride(step, 500, 1);
+    ride(step, 5, 60);
+    const TripFigures g = figures_of(step);
+    EXPECT_NEAR(g.distance_m, 5 * 119 + 500, 0.5);
+    EXPECT_NEAR(*g.avg_moving_mps, 5, 0.1);
 }
 
 TEST(TripBadInput, DefinedFiguresForEveryCase) {
@@ -168,6 +178,10 @@ TEST(TripBadInput, DefinedFiguresForEveryCase) {
     const TripFigures b = figures_of(back);
     EXPECT_NEAR(b.distance_m, 40, 0.01);
     EXPECT_DOUBLE_EQ(*b.total_s, 8);
+    // Nor is climb: the second segment is 100 m higher.
+    for (int k = 5; k < 10; ++k) back[k].altitude_m = 600;
+    EXPECT_EQ(*figures_of(back).ascent_m, 0);
+
 }
 
 }  // namespace
