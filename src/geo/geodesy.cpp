@@ -143,6 +143,22 @@ double distance_m(double lat1, double lon1, double lat2, double lon2) {
     return inverse(lat1, lon1, lat2, lon2).distance_m;
 }
 
+double short_distance_m(double lat1, double lon1, double lat2, double lon2) {
+    constexpr double kE2 = kF * (2 - kF);
+    constexpr double kNear = 0.009;  // degrees: about a kilometre of latitude
+    double dlon = std::remainder(lon2 - lon1, 360.0);
+    const double dlat = lat2 - lat1;
+    if (!(std::fabs(dlat) < kNear && std::fabs(dlon) < kNear) || std::fabs(lat1) > 80 || std::fabs(lat2) > 80)
+        return distance_m(lat1, lon1, lat2, lon2);
+    const double phi = (lat1 + lat2) / 2 * kRad, s = std::sin(phi), w = 1 - kE2 * s * s;
+    const double n = kA / std::sqrt(w);  // prime vertical radius
+    const double m = n * (1 - kE2) / w;  // meridian radius
+    const double east = n * std::cos(phi) * dlon * kRad, north = m * dlat * kRad;
+    // Beyond a kilometre of longitude near the poles the flat step is not good enough.
+    if (east * east + north * north > 1.0e6) return distance_m(lat1, lon1, lat2, lon2);
+    return std::hypot(east, north);
+}
+
 Position direct(double lat, double lon, double bearing_deg, double distance) {
     lat = clamp_lat(lat);
 #ifdef VG_WITH_GEOGRAPHICLIB

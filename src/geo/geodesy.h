@@ -23,6 +23,11 @@ Inverse inverse(double lat1, double lon1, double lat2, double lon2);
 // The distance alone (same as inverse().distance_m).
 double distance_m(double lat1, double lon1, double lat2, double lon2);
 
+// The distance of two points less than about a kilometre apart (a track's steps), from the ellipsoid's
+// radii of curvature at their mean latitude: within 0.1 mm of the geodesic there and far cheaper;
+// points farther apart, or beyond 80 degrees of latitude, are measured by distance_m.
+double short_distance_m(double lat1, double lon1, double lat2, double lon2);
+
 struct Position {
     double lat = 0;
     double lon = 0;

@@ -17,7 +17,7 @@ std::optional<double> finite(std::optional<double> v) {
 }
 
 double between(const TripSample& a, const TripSample& b) {
-    return geo::distance_m(a.latitude, a.longitude, b.latitude, b.longitude);
+    return geo::short_distance_m(a.latitude, a.longitude, b.latitude, b.longitude);
 }
 
 // Seconds from a to b, when both have a time.
@@ -42,7 +42,8 @@ void TripStats::add(const TripSample& in) {
         ++fig_.rejected;
         return;
     }
-    Point p{in, std::nullopt};
+    Point p;
+    p.s = in;
     p.s.utc_seconds = finite(in.utc_seconds);
     p.s.altitude_m = finite(in.altitude_m);
     p.s.speed_mps = finite(in.speed_mps);
@@ -74,14 +75,18 @@ void TripStats::add(const TripSample& in) {
     if (held_) {
         // The held point is dropped when going to it and from it both need far more speed than the
         // straight way from the point before to this one.
+        const double d_hp = between(held_->s, p.s);
+        p.step_m = d_hp;
         bool jump = false;
         if (last_) {
             const auto t_ah = seconds(last_->s, held_->s), t_hp = seconds(held_->s, p.s), t_ap = seconds(last_->s, p.s);
-            if (t_ah && t_hp && t_ap && *t_ah > 0 && *t_hp > 0 && *t_ap <= kSpikeMaxSpanS) {
-                const double d_ah = between(last_->s, held_->s), d_hp = between(held_->s, p.s);
+            const double d_ah = held_->step_m;
+            if (t_ah && t_hp && t_ap && *t_ah > 0 && *t_hp > 0 && *t_ap <= kSpikeMaxSpanS &&
+                d_ah + d_hp > kSpikeMinDetourM) {
                 const double d_ap = between(last_->s, p.s), straight = d_ap / *t_ap;
                 jump = d_ah + d_hp - d_ap > kSpikeMinDetourM && d_ah / *t_ah > straight + kSpikeExcessMps &&
                        d_hp / *t_hp > straight + kSpikeExcessMps;
+                if (jump) p.step_m = d_ap;
             }
         }
         if (jump)
@@ -100,7 +105,7 @@ void TripStats::flush() {
 void TripStats::settle(const Point& p) {
     const std::optional<double> t = p.s.utc_seconds;
     if (last_) {
-        const double d = between(last_->s, p.s);
+        const double d = p.step_m;  // from last_, worked out when the point came
         distance_ += d;
         const auto dt = seconds(last_->s, p.s);
         if (dt) {
@@ -117,7 +122,7 @@ void TripStats::settle(const Point& p) {
             while (recent_.size() >= 2 && recent_[1].t <= *t - kSpeedSpanS) recent_.pop_front();
             const Recent& r = recent_.front();
             if (*t > r.t) {
-                v = geo::distance_m(r.lat, r.lon, p.s.latitude, p.s.longitude) / (*t - r.t);
+                v = geo::short_distance_m(r.lat, r.lon, p.s.latitude, p.s.longitude) / (*t - r.t);
                 v_spans = *t - r.t >= kSpeedSpanS;
             }
         }

@@ -95,6 +95,7 @@ private:
     struct Point {
         TripSample s;
         std::optional<double> height;
+        double step_m = 0;  // from the point before it in the segment
     };
     void settle(const Point& p);  // takes a point that passed the outlier check
     void flush();                 // settles the held point

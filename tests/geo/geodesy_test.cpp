@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace vg::geo {
 namespace {
@@ -41,6 +42,19 @@ TEST(Geodesy, KnownGeodesicsThroughBothSolvers) {
             EXPECT_NEAR(p.lon, k.lon2, 1e-7);
         }
     }
+}
+
+TEST(Geodesy, ShortStepsAgreeWithTheGeodesic) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> lat(-85, 85), lon(-180, 180), bearing(0, 360), length(0, 1500);
+    for (int i = 0; i < 2000; ++i) {
+        const double a = lat(rng), b = lon(rng);
+        const Position p = direct(a, b, bearing(rng), length(rng));
+        EXPECT_NEAR(short_distance_m(a, b, p.lat, p.lon), distance_m(a, b, p.lat, p.lon), 1e-4) << a << " " << b;
+    }
+    // Across the date line, and far apart.
+    EXPECT_NEAR(short_distance_m(10, 179.9995, 10, -179.9995), distance_m(10, 179.9995, 10, -179.9995), 1e-4);
+    EXPECT_EQ(short_distance_m(10, 20, 11, 20), distance_m(10, 20, 11, 20));
 }
 
 TEST(Geodesy, EdgeCasesHaveDefinedAnswers) {
