@@ -11,8 +11,9 @@
 namespace vg {
 namespace {
 
-std::optional<double> finite(std::optional<double> v) {
-    if (v && std::isfinite(*v)) return v;
+// A value within `limit` of zero (so that sums and differences of them stay finite), else none.
+std::optional<double> bounded(std::optional<double> v, double limit) {
+    if (v && std::fabs(*v) <= limit) return v;
     return std::nullopt;
 }
 
@@ -44,11 +45,11 @@ void TripStats::add(const TripSample& in) {
     }
     Point p;
     p.s = in;
-    p.s.utc_seconds = finite(in.utc_seconds);
-    p.s.altitude_m = finite(in.altitude_m);
-    p.s.speed_mps = finite(in.speed_mps);
+    p.s.utc_seconds = bounded(in.utc_seconds, kMaxAbsSeconds);
+    p.s.altitude_m = bounded(in.altitude_m, kMaxAbsHeightM);
+    p.s.speed_mps = bounded(in.speed_mps, kMaxSpeedMps);
     if (p.s.speed_mps && *p.s.speed_mps < 0) p.s.speed_mps.reset();
-    p.height = model_ ? finite(model_->elevation(p.s.latitude, p.s.longitude)) : p.s.altitude_m;
+    p.height = model_ ? bounded(model_->elevation(p.s.latitude, p.s.longitude), kMaxAbsHeightM) : p.s.altitude_m;
     ++fig_.points;
 
     const Point* before = held_ ? &*held_ : last_ ? &*last_ : nullptr;
@@ -132,6 +133,7 @@ void TripStats::settle(const Point& p) {
         if (dt && *dt > 0 && d > kSpikeMinDetourM && last_speed_)
             step = std::fabs(d / *dt - last_speed_->second) >
                    kMaxAccelMps2 * std::max(0.0, *t - last_speed_->first) + kAccelSlackMps;
+        if (v && !(*v <= kMaxSpeedMps)) v.reset();  // times a hair apart: no speed
         if (dt && v) classify(*dt, step ? 0.0 : d, *v, p);
         if (t && v && v_spans) take_max_speed(*v, *t);
     } else {
@@ -251,7 +253,7 @@ TripFigures TripStats::current() const {
     if (timed_) {
         f.total_s = total_s_;
         f.moving_s = moving_s_;
-        if (moving_s_ > 0) f.avg_moving_mps = moving_d_ / moving_s_;
+        if (moving_s_ > 0 && moving_d_ / moving_s_ <= kMaxSpeedMps) f.avg_moving_mps = moving_d_ / moving_s_;
     }
     f.max_mps = max_mps_;
     if (have_height_) {

@@ -25,7 +25,8 @@
 //   turning points, so that altitude noise of a few metres adds no climb. Minimum and maximum are of
 //   the smoothed heights. Climb, like distance, is not counted across a segment break.
 // Bad input: a point with a position that is not a number or out of range is skipped (`rejected`); a
-// time, altitude or speed that is not a finite number (a negative speed) is taken as absent.
+// time, altitude or speed that is not a number or beyond its bound below (a negative speed) is taken
+// as absent, so that every figure stays a finite number.
 // Threads: an accumulator belongs to one thread. Ownership: the model (optional) must outlive it.
 #pragma once
 
@@ -82,6 +83,9 @@ public:
     static constexpr std::size_t kSmoothPoints = 5;
     static constexpr double kGpsHysteresisM = 5;
     static constexpr double kDemHysteresisM = 2;
+    static constexpr double kMaxAbsSeconds = 1e11;  // some 3000 years from 1970
+    static constexpr double kMaxAbsHeightM = 1e6;
+    static constexpr double kMaxSpeedMps = 1e5;
 
     explicit TripStats(const ElevationModel* model = nullptr);
 
