@@ -39,6 +39,7 @@
 #include "tiles/tile_versions.h"
 #include "track/gpx.h"
 #include "track/track_record.h"
+#include "track/trip_stats.h"
 
 namespace vg {
 
@@ -276,6 +277,11 @@ private:
     RegionTexts region_texts() const;
     void finish_region();
     void stop_region();
+    // Gps → Trip (app_trip.cpp): the live trip's dialog, its texts, Reset and Lap; each new fix is fed
+    // to the trip and the running lap (age_fix).
+    void open_trip();
+    TripTexts trip_texts() const;
+    void trip_fix(const TrackPoint& point);
     bool in_map(int x, int y) const;
     // The level or zoom code `steps` wheel steps from the view's.
     int wheel_level(int steps) const;
@@ -308,6 +314,10 @@ private:
     TrackPlot track_plot_;                 // their places in the current view's bitmap
     // Every new fix recorded into the day's track (record=yes), and its places in the view.
     std::unique_ptr<TrackRecorder> recorder_;
+    // The live trip, the lap running and the laps taken (window thread), fed the fixes the recorder
+    // records, as it records them, so that the figures are those of the saved recording.
+    RecordedTrip trip_, lap_;
+    std::vector<TripFigures> laps_;
     TrackPlot recorded_plot_;
     TileVersions versions_;
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing

@@ -344,6 +344,9 @@ void App::on_command(Command id) {
     case Command::OpenMapPack:
         open_map_pack();
         break;
+    case Command::Trip:
+        open_trip();
+        break;
     case Command::DownloadRegion:
         download_region();
         break;

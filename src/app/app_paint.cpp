@@ -153,11 +153,10 @@ void App::age_fix(const FixRecord& fix) {
         last_fix_.utc_text.assign(fix.utc_text, strnlen(fix.utc_text, sizeof fix.utc_text));
         last_fix_.local_text.assign(fix.local_text, strnlen(fix.local_text, sizeof fix.local_text));
         last_fix_.zone_name.assign(fix.local_zone_name, strnlen(fix.local_zone_name, sizeof fix.local_zone_name));
-        if (recorder_) {
-            TrackPoint point{fix.latitude, fix.longitude, t, std::nullopt};
-            if (fix.fix_dimension >= 3 && std::isfinite(fix.altitude)) point.elevation = fix.altitude;
-            recorder_->record(point);  // queued for the recorder's writer: no disk work here
-        }
+        TrackPoint point{fix.latitude, fix.longitude, t, std::nullopt};
+        if (fix.fix_dimension >= 3 && std::isfinite(fix.altitude)) point.elevation = fix.altitude;
+        if (recorder_) recorder_->record(point);  // queued for the recorder's writer: no disk work here
+        trip_fix(point);
     }
     if (!last_fix_.seen) return;
     const std::int64_t age = t - last_fix_.at;

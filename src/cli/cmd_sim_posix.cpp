@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "geo/geodesy.h"
 #include "gps/device_type.h"
 #include "gps/garmin.h"
 #include "gps/startup_commands.h"
@@ -85,13 +86,12 @@ struct Motion {
     double course = 0;  // degrees from true north
 };
 
+// Speed and course from one position to the next, on the ellipsoid.
 Motion motion_between(const Point& a, const Point& b, double seconds) {
-    const double north_m = (b.latitude - a.latitude) * 111320.0;
-    const double east_m = (b.longitude - a.longitude) * 111320.0 * std::cos(a.latitude * std::numbers::pi / 180);
+    const geo::Inverse g = geo::inverse(a.latitude, a.longitude, b.latitude, b.longitude);
     Motion m;
-    const double metres = std::hypot(north_m, east_m);
-    m.speed_knots = seconds > 0 ? metres / seconds * 3600 / 1852 : 0;
-    m.course = std::fmod(std::atan2(east_m, north_m) * 180 / std::numbers::pi + 360, 360);
+    m.speed_knots = seconds > 0 ? g.distance_m / seconds * 3600 / 1852 : 0;
+    m.course = g.distance_m > 0 ? g.bearing_deg : 0;
     return m;
 }
 

@@ -24,6 +24,7 @@ int run_state(int argc, char** argv);
 
 int run_render(int argc, char** argv);
 int run_gpx(int argc, char** argv);
+int run_stats(int argc, char** argv);
 int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
 
@@ -254,6 +255,19 @@ const std::vector<Command>& command_table() {
          "\n"
          "Exit status 1 when the log cannot be read or the output cannot be written, 2 for wrong arguments.",
          {{"--name NAME", "the track's name in the file"}}},
+
+        {"stats", run_stats, "print the trip figures of a saved track (JSON)",
+         {"vortool stats [--dem DIR] FILE"},
+         "Reads a track (a GPX file, a track log of the file setting, or a recording's .journal) and prints one "
+         "JSON object of its trip figures, worked out as the Trip window works them out live: distance_m, "
+         "moving_s, total_s, avg_moving_kmh, max_kmh, ascent_m, descent_m, min_ele_m, max_ele_m and points. "
+         "A figure the track cannot give is null: the times and speeds without timed points, the heights "
+         "without heights. Nothing is measured across segments (GPX segments, the log's runs, the "
+         "recording's gaps). Track log times are read in this process's time zone (TZ).\n"
+         "\n"
+         "Exit status 1 when the file cannot be read, is malformed GPX, or DIR has no elevation data, 2 for "
+         "wrong arguments.",
+         {{"--dem DIR", "heights from the elevation data of the maps folder DIR instead of the track's"}}},
 
         {"pack", run_pack, "map packs: describe, export cached tiles, extract a region",
          {"vortool pack info FILE",

@@ -1,8 +1,8 @@
 // Distances, bearings and destinations on the WGS84 ellipsoid: the one place the program measures on
 // the Earth (track lengths, speeds from positions, trip figures, closest approach of targets, region
 // sizes). Computed with GeographicLib's geodesic solution (accurate to nanometres); a build without
-// GeographicLib (the Windows cross build) uses the same ellipsoid through Vincenty's formulae, with
-// the points near antipodal falling back to the sphere of the mean radius.
+// GeographicLib (the Windows cross build) uses the same ellipsoid through Vincenty's formulae (inverse
+// and direct), with the points near antipodal falling back to the sphere of the mean radius.
 // Threads: every function may be called from any thread at once. Failure: none; latitudes outside
 // [-90, 90] are clamped and longitudes taken modulo 360.
 #pragma once
@@ -23,6 +23,11 @@ Inverse inverse(double lat1, double lon1, double lat2, double lon2);
 // The distance alone (same as inverse().distance_m).
 double distance_m(double lat1, double lon1, double lat2, double lon2);
 
+// The distance of two points less than about a kilometre apart (a track's steps), from the ellipsoid's
+// radii of curvature at their mean latitude: within 0.1 mm of the geodesic there and far cheaper;
+// points farther apart, or beyond 80 degrees of latitude, are measured by distance_m.
+double short_distance_m(double lat1, double lon1, double lat2, double lon2);
+
 struct Position {
     double lat = 0;
     double lon = 0;
@@ -32,5 +37,12 @@ Position direct(double lat, double lon, double bearing_deg, double distance_m);
 
 // True when geodesics are solved by GeographicLib in this build.
 bool exact();
+
+// The fallback's own formulae (Vincenty's inverse and direct on WGS84), compiled in every build so that
+// the tests check them where GeographicLib is used; accurate to a millimetre except near antipodes.
+namespace vincenty {
+Inverse inverse(double lat1, double lon1, double lat2, double lon2);
+Position direct(double lat, double lon, double bearing_deg, double distance_m);
+}  // namespace vincenty
 
 }  // namespace vg::geo

@@ -92,10 +92,11 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
+    case Command::Trip:
         return static_cast<Command>(id);
     case Command::Hillshade:
         return static_cast<Command>(id);
-    case Command::Trip: case Command::Profile: case Command::OpenFreeMap:
+    case Command::Profile: case Command::OpenFreeMap:
         break;  // reserved, no menu item yet
     }
     return std::nullopt;

@@ -95,6 +95,22 @@ struct RegionDialogData {
     std::function<RegionTexts()> poll;
 };
 
+// Gps → Trip: the live trip as its non-modal dialog shows it, in the units of the `speed` setting:
+// one (name, value) row per figure of the whole trip, the lap running, and one line per lap taken.
+struct TripTexts {
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::string lap;
+    std::vector<std::string> laps;
+};
+
+// The dialog's hooks (window thread, none waits): `poll` reads the figures, `reset` starts the trip
+// and its laps again, `lap` keeps the lap running and starts the next.
+struct TripDialogData {
+    std::function<TripTexts()> poll;
+    std::function<void()> reset;
+    std::function<void()> lap;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -129,6 +145,8 @@ public:
     virtual bool run_preferences_dialog(PreferencesDialogData& /*data*/) { return false; }
     // Opens the non-modal Download Region dialog (or raises the one open, with its own values).
     virtual void open_region_dialog(RegionDialogData /*data*/) {}
+    // Opens the non-modal Trip dialog (or raises the one open).
+    virtual void open_trip_dialog(TripDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,

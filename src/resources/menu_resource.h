@@ -35,6 +35,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Open &GPX...", Command::OpenGpx},
     {"&Export Track...", Command::ExportTrack},
     {"Download &Region...", Command::DownloadRegion},
+    {"Tr&ip...", Command::Trip},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

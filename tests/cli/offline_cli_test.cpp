@@ -14,6 +14,8 @@
 #include "tiles/pmtiles_file.h"
 #include "tiles/pmtiles_writer.h"
 #include "tiles/tile_naming.h"
+#include "track/gpx.h"
+#include "track/trip_stats.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
 
@@ -52,6 +54,42 @@ TEST(OfflineCli, GpxExportValidatesAndKeepsTheLog) {
 
     EXPECT_EQ(run_shell(vortool("gpx '" + (dir / "missing.txt").string() + "' 2>/dev/null")).status, 1);
     EXPECT_EQ(run_shell(vortool("gpx 2>/dev/null")).status, 2);
+}
+
+TEST(OfflineCli, StatsOfAGpxFileATrackLogAndBadFiles) {
+    vg::test::TempDir dir;
+    // A real receiver's drive (gpsd's bt451 capture through GPSBabel): the same figures as the library.
+    const std::string gpx = (vg::test::shared_testdata() / "gpx/receivers/bt451.gpx").string();
+    ShellRun r = run_shell(vortool("stats '" + gpx + "'"));
+    ASSERT_EQ(r.status, 0);
+    vg::GpxData data;
+    std::string error;
+    ASSERT_TRUE(vg::read_gpx(vg::test::read_file(gpx), data, error));
+    EXPECT_EQ(r.out, vg::trip_figures_json(vg::trip_figures(data)) + "\n");
+    EXPECT_NE(r.out.find("\"points\":12}"), std::string::npos) << r.out;
+
+    // A track log: times, no heights.
+    vg::test::write_file(dir / "track.txt", "60.169800 24.938400 - Mon Jul  6 14:00:00 2026\n"
+                                            "60.170000 24.939000 - Mon Jul  6 14:00:05 2026\n");
+    r = run_shell("TZ=UTC " + vortool("stats '" + (dir / "track.txt").string() + "'"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, 20), "{\"distance_m\":40.1,\"") << r.out;
+    EXPECT_NE(r.out.find("\"total_s\":5.0,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"ascent_m\":null,"), std::string::npos) << r.out;
+
+    // An empty file is an empty track; a damaged GPX file, a missing one and a folder without elevation
+    // data are refused.
+    vg::test::write_file(dir / "empty.txt", "");
+    r = run_shell(vortool("stats '" + (dir / "empty.txt").string() + "'"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"moving_s\":null,"), std::string::npos) << r.out;
+    vg::test::write_file(dir / "bad.gpx", "<gpx><trk><trkseg><trkpt lat=\"1\"");
+    r = run_shell(vortool("stats '" + (dir / "bad.gpx").string() + "' 2>&1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("bad.gpx"), std::string::npos) << r.out;
+    EXPECT_EQ(run_shell(vortool("stats '" + (dir / "missing.gpx").string() + "' 2>/dev/null")).status, 1);
+    EXPECT_EQ(run_shell(vortool("stats --dem '" + dir.path().string() + "' '" + gpx + "' 2>/dev/null")).status, 1);
+    EXPECT_EQ(run_shell(vortool("stats 2>/dev/null")).status, 2);
 }
 
 TEST(OfflineCli, PackInfoDescribesAPackAndRefusesADamagedOne) {

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QSpinBox>
 #include <QComboBox>
 #include <QScrollBar>
@@ -31,6 +32,7 @@
 
 #include "app/gps_monitor_texts.h"
 #include "ui/dialog_region.h"
+#include "ui/dialog_trip.h"
 #include "gps/receiver_parser.h"
 #include "support/nmea_capture.h"
 #include "support/test_paths.h"
@@ -467,6 +469,45 @@ TEST(RegionDialog, OpensWithTheViewsBoundsAndStartsWithWhatTheControlsHold) {
     EXPECT_FALSE(dialog->findChild<QPushButton*>("start")->isEnabled());
     EXPECT_TRUE(dialog->findChild<QPushButton*>("cancel")->isEnabled());
     dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(dialog);
+}
+
+}  // namespace
+}  // namespace vg
+
+namespace vg {
+namespace {
+
+TEST(TripDialog, ShowsTheFiguresAndItsButtonsCallTheHooks) {
+    int laps = 0;
+    TripDialogData data;
+    data.poll = [&] {
+        TripTexts t;
+        t.rows = {{"Distance", "1.00 km"}, {"Ascent", "-"}};
+        t.lap = "Lap " + std::to_string(laps + 1) + ": ...";
+        for (int i = 0; i < laps; ++i) t.laps.push_back("Lap " + std::to_string(i + 1));
+        return t;
+    };
+    data.lap = [&] { ++laps; };
+    data.reset = [&] { laps = 0; };
+    QWidget parent;
+    QPointer<TripDialog> dialog = open_trip_dialog(&parent, data);
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_EQ(open_trip_dialog(&parent, data), dialog.data()) << "one dialog, raised";
+    EXPECT_EQ(dialog->findChild<QLabel*>("row0")->text(), "1.00 km");
+    EXPECT_EQ(dialog->findChild<QLabel*>("row1")->text(), "-");
+    EXPECT_EQ(dialog->findChild<QLabel*>("row2")->text(), "");
+    auto* list = dialog->findChild<QListWidget*>("laps");
+    dialog->findChild<QPushButton*>("lap_button")->click();
+    dialog->findChild<QPushButton*>("lap_button")->click();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(1)->text(), "Lap 2");
+    EXPECT_EQ(dialog->findChild<QLabel*>("lap")->text(), "Lap 3: ...");
+    dialog->findChild<QPushButton*>("reset")->click();
+    EXPECT_EQ(list->count(), 0);
+    dialog->findChild<QPushButton*>("close")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(dialog);
 }
