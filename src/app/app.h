@@ -217,6 +217,8 @@ private:
     // The opened GPX file's lines and waypoints over the display bitmap.
     void draw_gpx();
     void gpx_labels(PaintFrame& frame) const;
+    // The circle of the fix's horizontal error, when known and large enough to see.
+    void accuracy_circle(PaintFrame& frame, const FixRecord& fix, bool stale) const;
     // Moves the view to the opened GPX file: its middle, at the finest zoom that shows all of it.
     void fit_view_to_gpx();
     static void draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,

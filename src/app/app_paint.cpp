@@ -121,6 +121,19 @@ void App::gpx_labels(PaintFrame& frame) const {
     }
 }
 
+void App::accuracy_circle(PaintFrame& frame, const FixRecord& fix, bool stale) const {
+    if (stale || !fix_valid(fix) || !std::isfinite(fix.h_error_m) || fix.h_error_m <= 0) return;
+    const MapSource src = source();
+    const double metres = metres_per_pixel(src, view_.level, fix.latitude);
+    if (!(metres > 0)) return;
+    const double radius = fix.h_error_m / metres;
+    // Below a few pixels it hides under the marker; beyond the view it says nothing.
+    if (radius < 4 || radius > 4 * std::max(view_.map_width, view_.map_height)) return;
+    const WorldPixel p = geo_to_pixel(fix.latitude, fix.longitude, src, view_.level);
+    frame.accuracy = {true, static_cast<int>(layer_.mosaic_x(p.x) - frame.visible_first_column),
+                      static_cast<int>(layer_.mosaic_y(p.y) - frame.visible_first_row), static_cast<int>(std::lround(radius))};
+}
+
 void App::draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,
                           const std::uint8_t* bgr) {
     for (std::size_t i = 0; i < places.size(); ++i) {
@@ -262,6 +275,17 @@ PaintFrame App::paint() {
         if (stale) {
             while (!title.empty() && title.back() == ' ') title.pop_back();  // no zone label
             title += fix_age_text(now() - last_fix_.at);
+        } else if (fix.quality >= 2 && fix_valid(fix)) {
+            // A fix better than plain GPS says so ("RTK fixed"), with its error when known; a plain
+            // receiver's title stays as it always was.
+            while (!title.empty() && title.back() == ' ') title.pop_back();
+            title += "  ";
+            title += fix_quality_name(fix);
+            if (std::isfinite(fix.h_error_m)) {
+                char error[32];
+                std::snprintf(error, sizeof error, fix.h_error_m < 1 ? " \u00b1%.2f m" : " \u00b1%.1f m", fix.h_error_m);
+                title += error;
+            }
         }
         if (title != view_.title_text) {
             if (window_) window_->set_title(title);
@@ -329,6 +353,7 @@ PaintFrame App::paint() {
     frame.view_complete = !more && layer_.cells_to_compose() == 0;
     layer_.fill(frame, view_.display_bitmap);
     gpx_labels(frame);
+    accuracy_circle(frame, fix, stale);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && (stale || kmh > 1)) {

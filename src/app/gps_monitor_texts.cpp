@@ -1,5 +1,6 @@
 #include "app/gps_monitor_texts.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -42,8 +43,20 @@ std::string_view field_text(const char (&field)[N]) {
 
 }  // namespace
 
+std::string fix_quality_text(const FixRecord& fix) {
+    std::string text;
+    if (fix.quality >= 2) text = fix_quality_name(fix);
+    const auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    if (fix.quality >= 2 && std::isfinite(fix.correction_age)) add(format("corrections %.1f s old", fix.correction_age));
+    if (fix.quality >= 2 && fix.station_id >= 0) add(format("station %d", fix.station_id));
+    if (fix.quality != 0 && std::isfinite(fix.h_error_m))
+        add(fix.h_error_m < 1 ? format("\u00b1%.2f m", fix.h_error_m) : format("\u00b1%.1f m", fix.h_error_m));
+    return text;
+}
+
 MonitorTexts gps_monitor_texts(const FixRecord& fix) {
     MonitorTexts texts;
+    texts.quality = fix_quality_text(fix);
     texts.time = format("%.*s (UTC)", static_cast<int>(field_text(fix.utc_text).size()), fix.utc_text);
     if (fix.fix_dimension > 0) {
         texts.position = format("%.4f : %.4f : %.2f  (%dD)", fix.latitude, fix.longitude, fix.altitude,

@@ -26,4 +26,8 @@ inline constexpr const char* kMonitorHeader = "PRN\t AZM\tELV\t SS\t USE";
 // `sky` lists the record's sky table, every system, in its order (at most kSkyEntries rows).
 MonitorTexts gps_monitor_texts(const FixRecord& fix);
 
+// The fix's quality as one line (see MonitorTexts::quality): the quality's name when it is better
+// than a plain fix, the corrections' age and station, and the horizontal error; "" when none is known.
+std::string fix_quality_text(const FixRecord& fix);
+
 }  // namespace vg

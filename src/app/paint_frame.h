@@ -79,6 +79,12 @@ struct PaintFrame {
         int y = 0;
     };
     std::vector<Label> labels;
+    // A circle of the fix's horizontal error around the position (map-area pixels), when the receiver
+    // gives one that is large enough to see.
+    struct AccuracyCircle {
+        bool show = false;
+        int x = 0, y = 0, radius = 0;
+    } accuracy;
     // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
     bool offer_detect = false;
     // The status bar's fields, from the state the paint already has.

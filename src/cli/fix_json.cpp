@@ -151,6 +151,16 @@ std::string fix_to_json(const FixRecord& fix) {
                ", \"used\": " + std::to_string(sat.used) + '}';
     }
     out += ']';
+    // How good the fix is, each key only when known.
+    if (fix.quality >= 0) out += ", \"quality\": " + std::to_string(fix.quality);
+    if (std::isfinite(fix.correction_age)) {
+        out += ", \"correction_age\": ";
+        append_json_number(out, fix.correction_age);
+    }
+    if (std::isfinite(fix.h_error_m)) {
+        out += ", \"h_error_m\": ";
+        append_json_number(out, fix.h_error_m);
+    }
     out += '}';
     return out;
 }

@@ -100,4 +100,21 @@ void set_receiver_time(FixRecord& fix, int year, int month, int day, int hour, i
                   fix.day, fix.hour, fix.minute, fix.second);
 }
 
+const char* fix_quality_name(const FixRecord& fix) {
+    switch (fix.quality) {
+    case 2: return "DGPS";
+    case 3: return "PPS";
+    case 4: return "RTK fixed";
+    case 5: return "RTK float";
+    case 6: return "Dead reckoning";
+    case 7: return "Manual";
+    case 8: return "Simulated";
+    default: break;
+    }
+    if (fix.quality == 0) return "";
+    if (fix.fix_dimension >= 3) return "3D";
+    if (fix.fix_dimension == 2) return "2D";
+    return fix.fix_dimension == 1 || fix.quality == 1 ? "Fix" : "";
+}
+
 }  // namespace vg

@@ -70,7 +70,21 @@ struct FixRecord {
     // Advanced by every position stored (even the same place again): the window tells a fix that
     // keeps arriving from one that stopped.
     unsigned positions = 0;
+    // How good the fix is, where the receiver says: the GGA quality (0 none, 1 GPS, 2 DGPS, 3 PPS,
+    // 4 RTK fixed, 5 RTK float, 6 dead reckoning, 7 manual, 8 simulated; gpsd's status mapped to it),
+    // -1 when unknown; the age of the corrections in seconds and the correction station (NaN, -1
+    // when not given); the horizontal error estimate in metres at one sigma (GST, gpsd's eph), NaN
+    // when unknown.
+    int quality = -1;
+    double correction_age = std::nan("");
+    int station_id = -1;
+    double h_error_m = std::nan("");
 };
+
+// The name of a fix's quality for the window ("RTK fixed", "RTK float", "DGPS", "3D", "2D", "Dead
+// reckoning", ...): the quality when the receiver gave one above a plain fix, else the dimension;
+// "" without a fix.
+const char* fix_quality_name(const FixRecord& fix);
 
 // Whether a position can be stored: finite, latitude within ±90°, longitude within ±180°. Every
 // receiver type and the position server refuse anything else.

@@ -217,6 +217,19 @@ void take_tpv(const Value& r, FixRecord& fix) {
     if (auto speed = r.number_at("speed"); speed && *speed >= 0 && *speed < 1e6)
         fix.speed_knots = *speed * kKnotsPerMetrePerSecond;
     if (auto track = r.number_at("track"); track && *track >= 0 && *track <= 360) fix.course = *track;
+    // gpsd's status (0 unknown, 1 GPS, 2 DGPS, 3 RTK fixed, 4 RTK float, 5 dead reckoning, 6 GNSS and
+    // dead reckoning, 7 surveyed time, 8 simulated) as a GGA quality.
+    if (auto status = r.number_at("status"); status && *status >= 0 && *status <= 9) {
+        static constexpr int kQuality[] = {-1, 1, 2, 4, 5, 6, 6, 7, 8, 1};
+        fix.quality = kQuality[static_cast<int>(*status)];
+    }
+    if (auto age = r.number_at("dgpsAge"); age && *age >= 0 && *age < 1e6) fix.correction_age = *age;
+    if (auto station = r.number_at("dgpsSta"); station && *station >= 0 && *station <= 4095)
+        fix.station_id = static_cast<int>(*station);
+    // The receiver's own horizontal estimate when gpsd has one (epx, epy), else gpsd's eph.
+    const auto epx = r.number_at("epx"), epy = r.number_at("epy"), eph = r.number_at("eph");
+    if (epx && epy && *epx >= 0 && *epy >= 0 && *epx < 1e6 && *epy < 1e6) fix.h_error_m = std::hypot(*epx, *epy);
+    else if (eph && *eph >= 0 && *eph < 1e6) fix.h_error_m = *eph;
 }
 
 // An id outside gpsd's small table (however large, or NaN) is an unknown system.

@@ -142,6 +142,18 @@ void handle_gga(const Fields& f, FixRecord& fix, Take take) {
     if (take.position) position_from(f, 2, fix);
     if (!take.fields) return;
     if (auto altitude = read_double(f[9])) fix.altitude = *altitude;
+    // Quality, and the corrections' age and station (empty without corrections).
+    if (auto quality = read_int(f[6]); quality && *quality >= 0 && *quality <= 8) fix.quality = *quality;
+    const auto age = read_double(f[13]);
+    fix.correction_age = age && *age >= 0 && *age < 1e6 ? *age : std::nan("");
+    const auto station = read_int(f[14]);
+    fix.station_id = station && *station >= 0 && *station <= 4095 ? *station : -1;
+}
+
+// GST: the receiver's error estimates; the horizontal one from the latitude and longitude sigmas.
+void handle_gst(const Fields& f, FixRecord& fix) {
+    const auto lat = read_double(f[6]), lon = read_double(f[7]);
+    if (lat && lon && *lat >= 0 && *lon >= 0 && *lat < 1e6 && *lon < 1e6) fix.h_error_m = std::hypot(*lat, *lon);
 }
 
 // ---- Talkers and the sky of every system --------------------------------------------------------------
@@ -386,6 +398,8 @@ void NmeaParser::nmea_dispatch(std::string_view text, FixRecord& fix) {
             fix.talker[1] = text[1];
             fix.talker[2] = '\0';
         }
+    } else if (type == "GST") {
+        handle_gst(Fields(text), fix);
     } else if (type == "GSA") {
         handle_gsa(Fields(text), fix, talker);
     } else if (type == "GSV") {

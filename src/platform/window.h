@@ -33,6 +33,9 @@ struct ComSettings {
 struct MonitorTexts {
     std::string time;      // UTC date and time
     std::string position;  // position line or "No Fix"
+    // How good the fix is ("RTK fixed, corrections 1.2 s old, station 2, ±0.02 m"); "" when the
+    // receiver says nothing beyond a plain fix.
+    std::string quality;
     std::string message;   // last message
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;

@@ -49,6 +49,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     const QString blank = QString::fromLatin1(kMonitorBlank);
     time_ = plain_label({}, this, control_name(kControlTime));
     position_ = plain_label({}, this, control_name(kControlPosition));
+    quality_ = plain_label({}, this, QStringLiteral("quality"));
     message_ = plain_label(blank, this, control_name(kControlMessage));
     header_ = plain_label(blank, this, control_name(kControlHeader));
     // Room for a full message line, so the dialog keeps its size while the texts change.
@@ -85,7 +86,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
     auto* right = new QVBoxLayout;
     right->addWidget(group_of(tr("Date / Time"), {time_}, this));
-    right->addWidget(group_of(tr("Lat / Long / Alt"), {position_}, this));
+    right->addWidget(group_of(tr("Lat / Long / Alt"), {position_, quality_}, this));
     top->addLayout(right, 1);
 
     auto* ok = control_button(tr("OK"), kControlOk, this);
@@ -114,6 +115,8 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     ++refreshes_;
     time_->setText(QtWindow::to_qstring(texts.time));
     position_->setText(QtWindow::to_qstring(texts.position));
+    quality_->setText(QtWindow::to_qstring(texts.quality));
+    quality_->setVisible(!texts.quality.empty());
     message_->setText(QtWindow::to_qstring(texts.message));
     header_->setText(QtWindow::to_qstring(texts.header));
     for (std::size_t i = 0; i < rows_.size(); ++i) {

@@ -273,6 +273,16 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
         fine.setDevicePixelRatio(2.0);
         painter.drawImage(QPoint(kMapLeft + cell.x - first_column, kMapTop + cell.y - first) + drag, fine);
     }
+    // The fix's horizontal error: a translucent blue disc with a rim around the position.
+    if (frame.accuracy.show) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0x10, 0x60, 0xd0, 200), 1.5));
+        painter.setBrush(QColor(0x10, 0x60, 0xd0, 40));
+        const QPointF centre = QPointF(kMapLeft + frame.accuracy.x + 0.5, kMapTop + frame.accuracy.y + 0.5) + drag;
+        painter.drawEllipse(centre, frame.accuracy.radius, frame.accuracy.radius);
+        painter.restore();
+    }
     // Waypoint names, dark blue like their markers, outlined in white so that they read on any tile.
     if (!frame.labels.empty()) {
         QFont font = painter.font();

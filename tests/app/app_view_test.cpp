@@ -162,6 +162,19 @@ TEST_F(AppView, TitleTextsForTheReceiverTimeAndTheMousePointer) {
     const std::string position = "Vor VirtualEarth - N 60\xC2\xB0" "10'30\" / E 24\xC2\xB0" "55'00\"";
     EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]");
 
+    // An RTK receiver's fix says so, with its error; the error circle shows once it is large enough to see.
+    app->fix().update([](FixRecord& f) { f.quality = 4, f.h_error_m = 0.02; });
+    EXPECT_FALSE(a.paint().accuracy.show);
+    EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]  RTK fixed \u00b10.02 m");
+    app->fix().update([](FixRecord& f) { f.quality = 2, f.h_error_m = 3000; });
+    const PaintFrame frame = a.paint();
+    ASSERT_TRUE(frame.accuracy.show);
+    EXPECT_NEAR(frame.accuracy.radius, 3000 / metres_per_pixel(MapSource::VirtualEarth, a.view().level, kStartLat), 1);
+    EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]  DGPS \u00b13000.0 m");
+    app->fix().update([](FixRecord& f) { f.quality = -1, f.h_error_m = std::nan(""); });
+    EXPECT_FALSE(a.paint().accuracy.show);
+    EXPECT_EQ(window.title(), position + " - 07:09:35 [GMT+2]");
+
     a.on_command(Command::TripMate);  // TripMate: no seconds
     a.paint();
     EXPECT_EQ(window.title(), position + " - 07:09 [GMT+2]");

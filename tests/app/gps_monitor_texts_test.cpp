@@ -71,6 +71,17 @@ TEST(GpsMonitorTexts, BeforeAnyFixAndWithAThreeDimensionalFix) {
     EXPECT_EQ(gps_monitor_texts(fix).position, "No Fix");
 }
 
+TEST(GpsMonitorTexts, QualityLineOfAnRtkReceiverAndNoneForAPlainOne) {
+    EXPECT_EQ(gps_monitor_texts(fed_with_capture("ublox-lea-4h")).quality, "");  // plain GPS, no estimate
+    FixRecord rtk = fed_with_capture("nmea-rtk");
+    EXPECT_EQ(gps_monitor_texts(rtk).quality, "RTK fixed, corrections 7.5 s old, station 2");
+    rtk.h_error_m = 0.014;
+    EXPECT_EQ(fix_quality_text(rtk), "RTK fixed, corrections 7.5 s old, station 2, \u00b10.01 m");
+    FixRecord plain = fed_with_capture("ublox-lea-4h");
+    plain.h_error_m = 3.25;
+    EXPECT_EQ(fix_quality_text(plain), "\u00b13.2 m");
+}
+
 TEST(GpsMonitorTexts, TableFollowsCountAndEndsAtTheEndOfListMark) {
     FixRecord fix;
     for (int i = 0; i < kSatelliteSlots; ++i) set_satellite(fix, i, i + 1, 10 * i, 5 + i, 30 + i, i % 2);
