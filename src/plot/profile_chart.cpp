@@ -221,7 +221,8 @@ void ProfileChart::draw(QPainter& painter, std::optional<std::size_t> cursor) co
         const QPointF at(column_of(*profile_x(p, options_.axis)), row_of(*shown_value(p)));
         painter.setPen(QPen(Qt::black, 4));
         painter.drawPoint(at);
-        const int decimals = options_.quantity == Quantity::elevation ? 0 : 1;
+        // As precise as the axis labels (speeds to a tenth at least).
+        const int decimals = options_.quantity == Quantity::speed ? std::max(1, y_ticks_.decimals) : y_ticks_.decimals;
         const QString text = q(std::string(word) + " " + fixed_text(*shown_value(p), decimals) + " " + y_unit_);
         const double w = metrics.horizontalAdvance(text) + 4;
         const double left = std::clamp(at.x() - w / 2, frame_.left() + 2, frame_.right() - w - 2);

@@ -29,24 +29,29 @@ void fill_speeds(Profile& profile, const std::vector<std::optional<double>>& own
         const double dt = *pts[i].seconds - *pts[i - 1].seconds;
         if (dt > 0) step[i] = (pts[i].distance_m - pts[i - 1].distance_m) / dt;
     }
-    std::size_t line_start = 0;
+    // Each point pools the 2 * kSpeedSteps + 1 steps around it, the window moved inwards at either
+    // end of its line so that the first and last points are outvoted the same way.
     std::vector<double> pool;
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-        if (pts[i].starts_line) line_start = i;
-        if (own[i]) {
-            pts[i].speed_mps = own[i];
-            continue;
+    for (std::size_t start = 0, end = 0; start < pts.size(); start = end) {
+        end = start + 1;
+        while (end < pts.size() && !pts[end].starts_line) ++end;
+        // Steps of this line: indices start + 1 .. end - 1.
+        for (std::size_t i = start; i < end; ++i) {
+            if (own[i]) {
+                pts[i].speed_mps = own[i];
+                continue;
+            }
+            constexpr std::size_t width = 2 * kSpeedSteps + 1;
+            std::size_t from = i > start + kSpeedSteps ? i - kSpeedSteps : start + 1;
+            if (from + width > end) from = end > start + width ? end - width : start + 1;
+            pool.clear();
+            for (std::size_t k = from; k < end && k < from + width; ++k)
+                if (step[k]) pool.push_back(*step[k]);
+            if (pool.empty()) continue;
+            std::sort(pool.begin(), pool.end());
+            const std::size_t n = pool.size();
+            pts[i].speed_mps = n % 2 ? pool[n / 2] : (pool[n / 2 - 1] + pool[n / 2]) / 2;
         }
-        pool.clear();
-        const std::size_t from = i >= line_start + kSpeedSteps ? i - kSpeedSteps : line_start;
-        for (std::size_t k = from; k <= i + kSpeedSteps && k < pts.size(); ++k) {
-            if (k > line_start && pts[k].starts_line) break;
-            if (step[k]) pool.push_back(*step[k]);
-        }
-        if (pool.empty()) continue;
-        std::sort(pool.begin(), pool.end());
-        const std::size_t n = pool.size();
-        pts[i].speed_mps = n % 2 ? pool[n / 2] : (pool[n / 2 - 1] + pool[n / 2]) / 2;
     }
 }
 
