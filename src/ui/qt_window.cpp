@@ -21,6 +21,7 @@
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_preferences.h"
+#include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
@@ -192,6 +193,10 @@ void QtWindow::show_detect_results(const DetectTexts& texts) {
 
 void QtWindow::open_region_dialog(RegionDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_region_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_profile_dialog(ProfileDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_profile_dialog(&window_, std::move(data)); });
 }
 
 void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {

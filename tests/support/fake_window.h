@@ -57,6 +57,11 @@ public:
         std::lock_guard l(m_);
         regions.push_back(std::move(data));
     }
+    void open_profile_dialog(ProfileDialogData data) override {
+        record("dialog profile " + data.track_name);
+        std::lock_guard l(m_);
+        profiles.push_back(std::move(data));
+    }
     void run_keys_dialog() override { record("dialog keys"); }
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
         record("dialog about " + version_line + " | " + system_line);
@@ -81,6 +86,7 @@ public:
     std::function<bool(ComSettings&)> com_dialog;
     std::vector<std::function<MonitorTexts()>> monitors;
     std::vector<RegionDialogData> regions;  // each Download Region dialog opened
+    std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }
