@@ -35,7 +35,7 @@ bool ends_with_lower(std::string_view path, std::string_view ext) {
 }
 
 // The track in `path`: a GPX file, a recording's journal or the track log; false with a reason.
-bool read_track(const std::string& path, Profile& profile, std::string& error) {
+[[maybe_unused]] bool read_track(const std::string& path, Profile& profile, std::string& error) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     if (!ec && size > kMaxTrackBytes) {
