@@ -30,6 +30,7 @@ ProfileView::ProfileView(QWidget* parent) : QWidget(parent) {
 }
 
 void ProfileView::set_profile(std::shared_ptr<const Profile> profile, plot::ChartOptions options) {
+    chart_.reset();  // it refers to the profile being replaced
     profile_ = std::move(profile);
     options_ = std::move(options);
     set_cursor(std::nullopt);
