@@ -170,6 +170,8 @@ public:
     void choose_detected(std::size_t index);
     // Detect's list was closed: a search still running ends.
     void cancel_detect() { detect_.request_cancel(); }
+    // The place the Profile dialog's pointer names, marked on the map (app_profile.cpp).
+    std::optional<std::pair<double, double>> highlight() const { return highlight_; }
     // True while a Download Region worker runs (app_region.cpp).
     bool region_running() const { return region_running_.load(); }
 
@@ -214,6 +216,11 @@ private:
     void open_map_pack();
     void open_gpx();
     void export_track();
+    // Gps → Profile (app_profile.cpp): the dialog with the profile of the GPX file opened last, else of
+    // today's recording; the place its pointer names, marked over the map until it leaves.
+    void show_profile();
+    void set_highlight(std::optional<std::pair<double, double>> place);
+    void draw_highlight();
     // The opened GPX file's lines and waypoints over the display bitmap.
     void draw_gpx();
     void gpx_labels(PaintFrame& frame) const;
@@ -312,6 +319,8 @@ private:
     MapLayer layer_;
     std::unique_ptr<Fetcher> fetcher_;
     GpxData gpx_;                          // the GPX file opened last
+    std::string gpx_name_;                 // its file name, for the profile's title
+    std::optional<std::pair<double, double>> highlight_;  // the profile's place under the pointer
     TrackLog track_log_;                   // the `file` setting's log, its positions kept for the plot
     TrackPlot track_plot_;                 // their places in the current view's bitmap
     // Every new fix recorded into the day's track (record=yes), and its places in the view.

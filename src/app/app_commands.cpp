@@ -356,6 +356,9 @@ void App::on_command(Command id) {
     case Command::ExportTrack:
         export_track();
         break;
+    case Command::Profile:
+        show_profile();
+        break;
     case Command::Nmea:
     case Command::EarthMateUsb:
     case Command::EarthMate:

@@ -160,6 +160,7 @@ void App::open_gpx() {
         return;
     }
     gpx_ = std::move(data);
+    gpx_name_ = fs::path(chosen).filename().string();
     rebuild_bitmap();
     fit_view_to_gpx();
     w.invalidate(false);

@@ -58,6 +58,7 @@ void App::draw_overlays(const FixRecord& fix) {
     };
 
     draw_gpx();
+    draw_highlight();
 
     // The tracks as lines (`plot=yes`): the day's recording, broken where no fix came for a while,
     // and the log, kept by the log since it was opened (read again only when `file` names another).

@@ -25,6 +25,7 @@ int run_state(int argc, char** argv);
 int run_render(int argc, char** argv);
 int run_gpx(int argc, char** argv);
 int run_stats(int argc, char** argv);
+int run_plot(int argc, char** argv);
 int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
 
@@ -268,6 +269,24 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the file cannot be read, is malformed GPX, or DIR has no elevation data, 2 for "
          "wrong arguments.",
          {{"--dem DIR", "heights from the elevation data of the maps folder DIR instead of the track's"}}},
+        {"plot", run_plot, "draw a track's elevation or speed profile as PNG or SVG",
+         {"vortool plot --profile elevation|speed FILE --out FILE.png|FILE.svg [--x distance|time] [--size WxH] "
+          "[--units UNITS]"},
+         "Reads a track (a GPX file, a recording's .journal or the track log) and draws its profile as the "
+         "window's Profile dialog does: the heights as a filled area, or the speeds as a line (the fix's speed "
+         "where the file has one, else from the positions over time with single jumps damped), against the "
+         "distance along the track or the time since its first point, with round ticks, a title and the "
+         "lowest and highest values marked. Segments are drawn apart; points without a height or time leave "
+         "a gap. Prints \"points N length_m L seconds S\".\n"
+         "\n"
+         "Exit status 1 when the file cannot be read, is no track, has no heights (or speeds, or times for "
+         "--x time) or the picture cannot be written, 2 for wrong arguments.",
+         {{"--profile elevation|speed", "what is drawn: the heights or the speeds"},
+          {"--out FILE", "the picture: PNG or SVG by the name's ending"},
+          {"--x distance|time", "the x axis: distance along the track (default) or time since its start"},
+          {"--size WxH", "the picture's size in pixels, each 100 to 8000 (default 800x400)"},
+          {"--units UNITS", "metric (km, m, km/h), imperial (mi, ft, mph) or nautical (NM, m, kn); default: "
+                            "by the speed setting of vor_ini.txt in the working folder"}}},
 
         {"pack", run_pack, "map packs: describe, export cached tiles, extract a region",
          {"vortool pack info FILE",

@@ -84,7 +84,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     switch (static_cast<Command>(id)) {
     case Command::ReloadMap: case Command::Online: case Command::Offline: case Command::Connect:
     case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
-    case Command::ExportTrack: case Command::Copy: case Command::DownloadRegion: case Command::Etopo2: case Command::OpenStreetMap:
+    case Command::ExportTrack: case Command::Profile: case Command::Copy: case Command::DownloadRegion: case Command::Etopo2: case Command::OpenStreetMap:
     case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
     case Command::OpenTopoMap: case Command::Atlas: case Command::Nmea: case Command::EarthMateUsb:
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
@@ -96,7 +96,7 @@ constexpr std::optional<Command> command_from_id(int id) {
         return static_cast<Command>(id);
     case Command::Hillshade:
         return static_cast<Command>(id);
-    case Command::Profile: case Command::OpenFreeMap:
+    case Command::OpenFreeMap:
         break;  // reserved, no menu item yet
     }
     return std::nullopt;

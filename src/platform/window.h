@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -114,6 +115,19 @@ struct TripDialogData {
     std::function<void()> lap;
 };
 
+struct Profile;  // track/profile.h: the window only passes it on to the dialog
+
+// Gps → Profile: the track's profile (made by App from what it holds), the track's name for the
+// title, the `speed` setting (the chart's units), and `highlight`, which the dialog calls on the
+// window thread with the place under the pointer (latitude, longitude), or none when the pointer
+// leaves the plot or the dialog closes; App marks that place on the map.
+struct ProfileDialogData {
+    std::shared_ptr<const Profile> profile;
+    std::string track_name;
+    std::string speed_setting;
+    std::function<void(std::optional<std::pair<double, double>>)> highlight;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -150,6 +164,8 @@ public:
     virtual void open_region_dialog(RegionDialogData /*data*/) {}
     // Opens the non-modal Trip dialog (or raises the one open).
     virtual void open_trip_dialog(TripDialogData /*data*/) {}
+    // Opens the non-modal Profile dialog with this track (or shows it in the one open).
+    virtual void open_profile_dialog(ProfileDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,

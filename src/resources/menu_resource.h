@@ -34,6 +34,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Open Map &Pack...", Command::OpenMapPack},
     {"Open &GPX...", Command::OpenGpx},
     {"&Export Track...", Command::ExportTrack},
+    {"Pro&file...", Command::Profile},
     {"Download &Region...", Command::DownloadRegion},
     {"Tr&ip...", Command::Trip},
     {},

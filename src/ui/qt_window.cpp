@@ -21,6 +21,7 @@
 #include "ui/dialog_about.h"
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_preferences.h"
+#include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
 #include "ui/dialog_trip.h"
 #include "ui/dialog_gps_monitor.h"
@@ -197,6 +198,10 @@ void QtWindow::open_region_dialog(RegionDialogData data) {
 
 void QtWindow::open_trip_dialog(TripDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_trip_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_profile_dialog(ProfileDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_profile_dialog(&window_, std::move(data)); });
 }
 
 void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {

@@ -8,6 +8,7 @@
 
 #include "app/app_fixture.h"
 #include "support/map_pack.h"
+#include "track/profile.h"
 
 namespace vg {
 namespace {
@@ -16,17 +17,19 @@ using test::AppFixture;
 
 class GpsFiles : public AppFixture {
 protected:
-    // Pixels of the display bitmap in the GPX line colour.
-    int line_pixels() const {
+    // Pixels of the display bitmap in one colour (blue, green, red).
+    int pixels_of(std::uint8_t b0, std::uint8_t g0, std::uint8_t r0) const {
         const DisplayBitmap& b = app->view().display_bitmap;
         int n = 0;
         for (int r = 0; r < b.height(); ++r)
             for (int c = 0; c < b.width(); ++c) {
                 const std::uint8_t* p = b.row(r) + 3 * c;
-                n += p[0] == 0xb0 && p[1] == 0x20 && p[2] == 0xc0;
+                n += p[0] == b0 && p[1] == g0 && p[2] == r0;
             }
         return n;
     }
+    // In the GPX line colour.
+    int line_pixels() const { return pixels_of(0xb0, 0x20, 0xc0); }
 };
 
 TEST_F(GpsFiles, OpenMapPackPlacesItInThePacksFolderOrNamesTheDamagedFile) {
@@ -108,6 +111,45 @@ TEST_F(GpsFiles, OpenGpxDrawsTracksAndRefusesWhatIsNotGpx) {
     EXPECT_NE(window.boxes()[0].find("notes.gpx\""), std::string::npos) << window.boxes()[0];
     app->paint();
     EXPECT_GT(line_pixels(), 20);  // the file opened before stays drawn
+}
+
+TEST_F(GpsFiles, ProfileOfTheOpenedGpxAndThePointedPlaceMarkedOnTheMap) {
+    write_settings();
+    start();
+    app->on_command(Command::Profile);  // nothing opened or recorded yet: it says what to do
+    ASSERT_EQ(window.boxes().size(), 1u);
+    EXPECT_NE(window.boxes()[0].find("no track to profile"), std::string::npos) << window.boxes()[0];
+    EXPECT_TRUE(window.profiles.empty());
+#ifdef VG_NO_LIBXML2
+    GTEST_SKIP() << "libxml2 is not available in this build: no GPX file to profile";
+#endif
+    test::write_file(dir / "walk.gpx",
+                     "<gpx version=\"1.1\" creator=\"t\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n"
+                     "<trkpt lat=\"60.170\" lon=\"24.930\"><ele>12.0</ele><time>2026-07-06T14:00:00Z</time></trkpt>\n"
+                     "<trkpt lat=\"60.171\" lon=\"24.932\"><ele>15.5</ele><time>2026-07-06T14:01:00Z</time></trkpt>\n"
+                     "</trkseg></trk></gpx>\n");
+    window.next_open_file = (dir / "walk.gpx").string();
+    app->on_command(Command::OpenGpx);
+    window.clear();
+    app->on_command(Command::Profile);
+    EXPECT_TRUE(window.boxes().empty());
+    ASSERT_EQ(window.profiles.size(), 1u);
+    const ProfileDialogData& data = window.profiles[0];
+    EXPECT_EQ(data.track_name, "walk.gpx");
+    ASSERT_EQ(data.profile->points.size(), 2u);
+    EXPECT_EQ(*data.profile->points[1].elevation_m, 15.5);
+
+    // The dialog names the second point: a red mark at its place, gone when the pointer leaves.
+    auto red_pixels = [&] { return pixels_of(0x20, 0x20, 0xd0); };
+    app->paint();
+    EXPECT_EQ(red_pixels(), 0);
+    data.highlight(std::pair{60.171, 24.932});
+    EXPECT_EQ(app->highlight(), (std::pair{60.171, 24.932}));
+    app->paint();
+    EXPECT_GE(red_pixels(), 50);  // the filled square of side 9
+    data.highlight(std::nullopt);
+    app->paint();
+    EXPECT_EQ(red_pixels(), 0);
 }
 
 TEST_F(GpsFiles, ExportTrackWritesGpxThatValidates) {

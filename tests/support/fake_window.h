@@ -62,6 +62,11 @@ public:
         std::lock_guard l(m_);
         trips.push_back(std::move(data));
     }
+    void open_profile_dialog(ProfileDialogData data) override {
+        record("dialog profile " + data.track_name);
+        std::lock_guard l(m_);
+        profiles.push_back(std::move(data));
+    }
     void run_keys_dialog() override { record("dialog keys"); }
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
         record("dialog about " + version_line + " | " + system_line);
@@ -87,6 +92,7 @@ public:
     std::vector<std::function<MonitorTexts()>> monitors;
     std::vector<RegionDialogData> regions;  // each Download Region dialog opened
     std::vector<TripDialogData> trips;      // each Trip dialog opened
+    std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }

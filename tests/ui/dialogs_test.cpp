@@ -17,6 +17,8 @@
 #include <QTableWidget>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QImage>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "app/gps_monitor_texts.h"
+#include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
 #include "ui/dialog_trip.h"
 #include "gps/receiver_parser.h"
@@ -469,6 +472,59 @@ TEST(RegionDialog, OpensWithTheViewsBoundsAndStartsWithWhatTheControlsHold) {
     EXPECT_FALSE(dialog->findChild<QPushButton*>("start")->isEnabled());
     EXPECT_TRUE(dialog->findChild<QPushButton*>("cancel")->isEnabled());
     dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(dialog);
+}
+
+
+TEST(ProfileDialog, HoverNamesThePointUnderThePointerAndExportWrites) {
+    auto profile = std::make_shared<Profile>();
+    for (int i = 0; i < 5; ++i) {
+        ProfilePoint p;
+        p.latitude = 60 + i * 0.001;
+        p.longitude = 25;
+        p.distance_m = i * 100.0;
+        p.seconds = i * 60.0;
+        p.elevation_m = 10.0 + i;
+        p.starts_line = i == 0;
+        profile->points.push_back(p);
+    }
+    std::vector<std::optional<std::pair<double, double>>> marks;
+    ProfileDialogData data{profile, "walk.gpx", "mph", [&](auto place) { marks.push_back(place); }};
+    QWidget parent;
+    QPointer<ProfileDialog> dialog = open_profile_dialog(&parent, data);
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(dialog->isModal());
+    ProfileView* view = dialog->view();
+    ASSERT_TRUE(view->chart());
+    EXPECT_EQ(view->options().units, plot::Units::imperial);
+    // The pointer over point 3's column (with a pixel to spare), then off the plot to the left.
+    const int col = static_cast<int>(view->chart()->column_of(300.0));
+    auto move = [&](int x) {
+        const QPointF at(x, view->height() / 2);
+        QMouseEvent event(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &event);
+    };
+    move(col + 1);
+    EXPECT_EQ(view->cursor(), 3u);
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.back(), (std::pair{60.003, 25.0}));
+    move(2);
+    EXPECT_FALSE(view->cursor());
+    EXPECT_FALSE(marks.back());
+    // Against time: the same column names the same point (one a minute, 100 m apart).
+    dialog->findChild<QComboBox*>("axis")->setCurrentIndex(1);
+    EXPECT_EQ(view->options().axis, ProfileAxis::time);
+    EXPECT_EQ(view->chart()->point_at(view->chart()->column_of(180.0)), 3u);
+
+    test::TempDir dir;
+    EXPECT_EQ(dialog->export_to((dir.path() / "p.png").string(), {600, 300}), "");
+    EXPECT_EQ(QImage(QString::fromStdString((dir.path() / "p.png").string())).size(), QSize(600, 300));
+    EXPECT_EQ(dialog->export_to((dir.path() / "p.svg").string(), {600, 300}), "");
+    EXPECT_NE(test::read_file(dir.path() / "p.svg").find("walk.gpx"), std::string::npos);
+    EXPECT_NE(dialog->export_to((dir.path() / "no" / "p.png").string(), {600, 300}), "");
+    dialog->close();
+    EXPECT_FALSE(marks.back());  // closing takes the mark off the map
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(dialog);
 }
