@@ -215,7 +215,7 @@ const std::vector<Command>& command_table() {
          "Exit status 2 for wrong arguments.",
          {kRootOption}},
 
-        {"ele", run_ele, "print the height of a place from the elevation data of the maps folder, as JSON",
+        {"ele", run_ele, "print the height of a place from the elevation data, as JSON",
          {"vortool ele LAT LON [--root DIR]"},
          "Prints {\"lat\":..,\"lon\":..,\"ele_m\":..,\"source\":..} for the place LAT, LON (degrees, north and "
          "east positive): the height in metres from the .hgt files of DIR/dem (source hgt), else from the cached "
