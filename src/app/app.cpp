@@ -246,6 +246,8 @@ void App::create(Window& window) {
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
     if (options_.background_tiles) layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+    if (options_.background_tiles) dem_loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
+    elevation_ = elevation_for(maps_root(), catalogue_.elevation_source());
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();
@@ -322,6 +324,7 @@ void App::on_destroy() {
     if (probe_) probe_->wait();
     probe_.reset();
     layer_.release_loader();
+    dem_loader_.reset();
     fetcher_.reset();
     link_.reset();
     server_.reset();
