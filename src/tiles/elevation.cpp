@@ -8,6 +8,7 @@
 #include <mutex>
 #include <numbers>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/diagnostics.h"
 #include "platform/mapped_file.h"
@@ -125,25 +126,54 @@ private:
     mutable std::uint64_t clock_ = 0;
 };
 
-// The cached tiles of an elevation source, finest zoom first.
+// The cached tiles of an elevation source, finest zoom first. What is known of each tile (decoded,
+// or missing when last looked for) is kept by an integer key, so that a sample in a known tile takes
+// one lock and a few lookups; the disk is looked at, outside the lock, only for tiles not known.
 class DemTiles final : public ElevationModel {
 public:
-    DemTiles(std::string root, CatalogueEntry entry) : root_(std::move(root)), entry_(std::move(entry)) {}
+    DemTiles(std::string root, CatalogueEntry entry) : root_(std::move(root)), entry_(std::move(entry)) {
+        for (int z = entry_.max_zoom(); z >= 0; --z)
+            if (entry_.has_level(zoom_code(z))) zooms_.push_back(z);
+    }
 
     std::optional<double> elevation(double lat, double lon) const override {
         if (!std::isfinite(lat) || !std::isfinite(lon) || std::abs(lat) > kMercatorLimit) return std::nullopt;
         const double sx = (wrapped_longitude(lon) + 180.0) / 360.0;
         const double phi = lat * std::numbers::pi / 180.0;
         const double sy = (1.0 - std::log(std::tan(phi) + 1.0 / std::cos(phi)) / std::numbers::pi) / 2.0;
-        for (int z = entry_.max_zoom(); z >= 0; --z) {
-            if (!entry_.has_level(zoom_code(z))) continue;
+        struct Place {
+            int z, row, column;
+            double tx, ty;
+        };
+        std::vector<Place> unknown;  // finer than the finest tile known to be there, finest first
+        const auto now = std::chrono::steady_clock::now();
+        {
+            const std::lock_guard lock(mutex_);
+            for (int z : zooms_) {
+                const double tiles = std::ldexp(1.0, z);
+                const double tx = sx * tiles, ty = std::clamp(sy * tiles, 0.0, tiles - 1e-9);
+                const Place place{z, static_cast<int>(ty), std::min(static_cast<int>(tx), static_cast<int>(tiles) - 1), tx, ty};
+                const auto it = slots_.find(key_of(place.z, place.row, place.column));
+                if (it == slots_.end() || (!it->second.grid && now - it->second.looked >= kLookAgain)) {
+                    unknown.push_back(place);
+                } else if (it->second.grid) {
+                    it->second.used = ++clock_;
+                    if (unknown.empty()) return sample(*it->second.grid, place.tx, place.ty, place.row, place.column);
+                    break;  // finer tiles to look for first; this one is the fallback
+                }
+            }
+        }
+        for (const Place& place : unknown)
+            if (const auto grid = look_for(place.z, place.row, place.column, now))
+                return sample(*grid, place.tx, place.ty, place.row, place.column);
+        // None of the unknown ones is there: the finest known tile, if any.
+        const std::lock_guard lock(mutex_);
+        for (int z : zooms_) {
             const double tiles = std::ldexp(1.0, z);
             const double tx = sx * tiles, ty = std::clamp(sy * tiles, 0.0, tiles - 1e-9);
-            const int column = std::min(static_cast<int>(tx), static_cast<int>(tiles) - 1);
-            const int row = static_cast<int>(ty);
-            const auto grid = tile(z, row, column);
-            if (!grid) continue;
-            return grid->sample((tx - column) * grid->width - 0.5, (ty - row) * grid->height - 0.5);
+            const int row = static_cast<int>(ty), column = std::min(static_cast<int>(tx), static_cast<int>(tiles) - 1);
+            const auto it = slots_.find(key_of(z, row, column));
+            if (it != slots_.end() && it->second.grid) return sample(*it->second.grid, tx, ty, row, column);
         }
         return std::nullopt;
     }
@@ -162,18 +192,6 @@ private:
         int width = 0;
         int height = 0;
         std::vector<float> heights;
-        // Bilinear between pixel centres (x, y in pixels from the top-left corner's centre), the
-        // edge pixels held beyond the centres.
-        double sample(double x, double y) const {
-            x = std::clamp(x, 0.0, width - 1.0);
-            y = std::clamp(y, 0.0, height - 1.0);
-            const int x0 = std::min(static_cast<int>(x), std::max(0, width - 2));
-            const int y0 = std::min(static_cast<int>(y), std::max(0, height - 2));
-            const int x1 = std::min(x0 + 1, width - 1), y1 = std::min(y0 + 1, height - 1);
-            const double dx = x - x0, dy = y - y0;
-            const auto at = [&](int c, int r) { return double(heights[std::size_t(r) * width + c]); };
-            return (1 - dy) * ((1 - dx) * at(x0, y0) + dx * at(x1, y0)) + dy * ((1 - dx) * at(x0, y1) + dx * at(x1, y1));
-        }
     };
     struct Slot {
         std::shared_ptr<const Grid> grid;  // null: not cached when last looked for
@@ -182,19 +200,27 @@ private:
     };
     static constexpr auto kLookAgain = std::chrono::seconds(1);
 
-    std::shared_ptr<const Grid> tile(int z, int row, int column) const {
+    static std::uint64_t key_of(int z, int row, int column) {
+        return std::uint64_t(z) << 50 | std::uint64_t(std::uint32_t(row)) << 25 | std::uint32_t(column);
+    }
+
+    // Bilinear between pixel centres of tile (row, column), (tx, ty) in tiles of its zoom; the edge
+    // pixels hold beyond their centres.
+    static double sample(const Grid& g, double tx, double ty, int row, int column) {
+        const double x = std::clamp((tx - column) * g.width - 0.5, 0.0, g.width - 1.0);
+        const double y = std::clamp((ty - row) * g.height - 0.5, 0.0, g.height - 1.0);
+        const int x0 = std::min(static_cast<int>(x), std::max(0, g.width - 2));
+        const int y0 = std::min(static_cast<int>(y), std::max(0, g.height - 2));
+        const int x1 = std::min(x0 + 1, g.width - 1), y1 = std::min(y0 + 1, g.height - 1);
+        const double dx = x - x0, dy = y - y0;
+        const auto at = [&](int c, int r) { return double(g.heights[std::size_t(r) * g.width + c]); };
+        return (1 - dy) * ((1 - dx) * at(x0, y0) + dx * at(x1, y0)) + dy * ((1 - dx) * at(x0, y1) + dx * at(x1, y1));
+    }
+
+    // Reads tile (z, row, column) from the cache when it is there, and records what was found.
+    std::shared_ptr<const Grid> look_for(int z, int row, int column, std::chrono::steady_clock::time_point now) const {
         const TileKey key{entry_.geometry(), false, zoom_code(z), row, column};
         const std::string path = catalogue_tile_paths(entry_, key, root_).full_path;
-        const auto now = std::chrono::steady_clock::now();
-        {
-            const std::lock_guard lock(mutex_);
-            const auto it = slots_.find(path);
-            if (it != slots_.end() && (it->second.grid || now - it->second.looked < kLookAgain)) {
-                it->second.used = ++clock_;
-                return it->second.grid;
-            }
-        }
-        // Read and decoded outside the lock: other threads keep sampling meanwhile.
         std::shared_ptr<const Grid> grid;
         std::error_code ec;
         RgbImage image;
@@ -203,17 +229,17 @@ private:
             g->width = image.width;
             g->height = image.height;
             g->heights = dem_heights(image, entry_.dem);
-            grid = std::move(g);
+            if (g->heights.size() == std::size_t(g->width) * std::size_t(g->height)) grid = std::move(g);
         }
         const std::lock_guard lock(mutex_);
-        auto& slot = slots_[path];
+        auto& slot = slots_[key_of(z, row, column)];
         slot.grid = grid;
         slot.looked = now;
         slot.used = ++clock_;
-        // Past the bound, the least recently used decoded tile goes (missing marks are small and
-        // go when the map grows past eight times the bound).
+        // Past the bound the least recently used decoded tile goes; missing marks are small and go
+        // when the table grows past eight times the bound.
         std::size_t decoded = 0;
-        for (const auto& [p, s] : slots_) decoded += s.grid ? 1 : 0;
+        for (const auto& [k, v] : slots_) decoded += v.grid ? 1 : 0;
         while (decoded > kDemTileCacheTiles) {
             auto oldest = slots_.end();
             for (auto it = slots_.begin(); it != slots_.end(); ++it)
@@ -228,8 +254,9 @@ private:
 
     std::string root_;
     CatalogueEntry entry_;
+    std::vector<int> zooms_;  // the source's zooms, finest first
     mutable std::mutex mutex_;
-    mutable std::map<std::string, Slot> slots_;
+    mutable std::unordered_map<std::uint64_t, Slot> slots_;
     mutable std::uint64_t clock_ = 0;
 };
 
