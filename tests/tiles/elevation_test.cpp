@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <string>
 #include <thread>
@@ -180,6 +181,19 @@ TEST(Elevation, CachedDemTilesFinestZoomFirstAfterTheHgtFiles) {
     EXPECT_EQ(combined->elevation_at(46.5, 7.5)->source, "hgt");
     EXPECT_DOUBLE_EQ(*combined->elevation(46.5, 7.5), 77.0);
     EXPECT_EQ(combined->elevation_at(47.5, 7.5)->source, "dem");
+
+    // Many samplers at once (hillshade's workers): every one sees the same heights.
+    std::vector<std::thread> samplers;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        samplers.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const double lon = 7.0 + (i % 100) / 100.0;
+                if (combined->elevation(46.5 + t / 10.0, lon) != 77.0 || combined->elevation(48.0, lon) != 1000.0) ++wrong;
+            }
+        });
+    for (auto& s : samplers) s.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
