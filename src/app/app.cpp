@@ -252,6 +252,8 @@ void App::create(Window& window) {
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
     if (options_.background_tiles) layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+    if (options_.background_tiles) dem_loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
+    elevation_ = options_.elevation ? options_.elevation : elevation_for(maps_root(), catalogue_.elevation_source());
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();
@@ -328,6 +330,7 @@ void App::on_destroy() {
     if (probe_) probe_->wait();
     probe_.reset();
     layer_.release_loader();
+    dem_loader_.reset();
     fetcher_.reset();
     link_.reset();
     server_.reset();
@@ -336,11 +339,6 @@ void App::on_destroy() {
 }
 
 // ---- views -------------------------------------------------------------------------------------
-
-std::shared_ptr<const ElevationModel> App::elevation() const {
-    // No elevation source in the catalogue yet: the maps folder's own data.
-    return options_.elevation ? options_.elevation : elevation_for(maps_root(), nullptr);
-}
 
 std::string etopo2_without_elevation_text(const std::string& maps_root) {
     return "No elevation data \u2014 Etopo2 shows the Atlas; put .hgt files in " +

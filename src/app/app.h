@@ -146,6 +146,16 @@ public:
     // The tile source catalogue read at creation (built-in sources and vor_src.txt), and the name of
     // the selected source in it.
     const Catalogue& catalogue() const { return catalogue_; }
+    // Heights: the model of the maps folder (its dem/*.hgt files, then the catalogue's elevation
+    // source; AppOptions::elevation in tests), taken when the window is made and when the sources are
+    // read again; null when there is none. Its samples may be taken from any thread.
+    std::shared_ptr<const ElevationModel> elevation() const { return elevation_; }
+    // Window thread: asks for the elevation source's tiles over the current view in the background
+    // (at the view's web zoom, at most the source's finest; those cached are not asked for again),
+    // the middle first, on a loader of their own; each landing invalidates the window. Nothing
+    // without an elevation source or background loading, with Offline chosen, or while the source
+    // is paused. The pointer's height asks for them when it has none; hillshade may too.
+    void request_dem_tiles();
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -200,14 +210,14 @@ private:
     void request_view_tiles(bool all);
     // True when the current source's tiles are made here (Atlas, Etopo2's relief, map packs).
     bool made_here() const;
-    // The elevation data of the maps folder (AppOptions::elevation in tests); null when there is none.
-    std::shared_ptr<const ElevationModel> elevation() const;
     // Navigation may download from the current source now: Offline is not chosen and the source is
     // not paused after failures (its host silent, refusing or limiting us).
     bool may_fetch() const;
     // The current source shows the off-line look: Offline is chosen, or its host did not answer the
     // last transfer. Decided by the source's own answers, never by other hosts.
     bool source_off_line() const;
+    // The status bar's height under the pointer (ground_text), "" where none is known.
+    std::string pointer_ground_text() const;
     // Starts the version probe once, when the current source is an original Google or Virtual Earth
     // one (their addresses carry the version texts it sets).
     void start_probe_if_needed();
@@ -318,6 +328,10 @@ private:
     // The view's tiles: cells, mosaic, background loading, placeholders and sharp cells.
     MapLayer layer_;
     std::unique_ptr<Fetcher> fetcher_;
+    // Elevation (after the fetcher: its loader goes first).
+    std::shared_ptr<const ElevationModel> elevation_;
+    std::unique_ptr<TileLoader> dem_loader_;
+    std::string dem_asked_;  // the view whose elevation tiles were asked for last
     GpxData gpx_;                          // the GPX file opened last
     std::string gpx_name_;                 // its file name, for the profile's title
     std::optional<std::pair<double, double>> highlight_;  // the profile's place under the pointer

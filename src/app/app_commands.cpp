@@ -371,7 +371,12 @@ void App::on_command(Command id) {
         if (const auto type = device_from_command(id); type && *type != ws_->device_type) select_device(*type);
         break;
     case Command::GpsMonitor:
-        w.open_gps_monitor([this] { return gps_monitor_texts(fix_.snapshot()); });
+        w.open_gps_monitor([this] {
+            const FixRecord fix = fix_.snapshot();
+            const auto ground = elevation_ && fix.fix_dimension > 0 ? elevation_->elevation(fix.latitude, fix.longitude)
+                                                                    : std::nullopt;
+            return gps_monitor_texts(fix, ground, ws_->speed_unit);
+        });
         break;
     case Command::AutoPan:
         ws_->auto_pan = !ws_->auto_pan;

@@ -145,6 +145,8 @@ void App::on_mouse_move(int x, int y) {
     } else {
         view_.pointer = view_.centre();
     }
+    // A place without a height yet: the elevation source's tiles of the view are asked for.
+    if (elevation_ && pointer_ground_text().empty()) request_dem_tiles();
     if (window_) window_->invalidate(false);
 }
 

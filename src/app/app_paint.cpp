@@ -220,6 +220,7 @@ void App::fill_status(PaintFrame& frame, const FixRecord& fix) const {
     status.age = fix_age_status_text(last_fix_.seen, now() - last_fix_.at);
     status.tiles = tiles_status_text(frame.tiles_left, frame.failed_tiles, frame.failure_reason);
     status.line = ws_->online.load() ? "On line" : "Off line";
+    status.ground = pointer_ground_text();
     frame.offer_detect = !link_->link_active() && (!receiver_chosen_ || !link_->open_failure().empty());
 }
 

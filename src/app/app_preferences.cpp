@@ -159,9 +159,11 @@ void App::reload_sources() {
     // requests carry copies (addresses, paths, the loader's policy), the revalidations likewise,
     // and the window thread builds its LayerSource afresh from the catalogue for every step.
     catalogue_ = load_sources(dir_);
+    elevation_ = options_.elevation ? options_.elevation : elevation_for(maps_root(), catalogue_.elevation_source());
+    dem_asked_.clear();
     std::vector<std::pair<std::string, Command>> items;
     for (const CatalogueEntry* e : catalogue_.sources())
-        if (!e->original) items.emplace_back(e->name, e->menu_id);
+        if (!e->original && !e->is_dem()) items.emplace_back(e->name, e->menu_id);
     window_->set_map_source_items(items);
     // The source shown stays (read again); one whose line went gives way to OpenStreetMap.
     const CatalogueEntry* shown = current_entry();

@@ -88,4 +88,10 @@ MonitorTexts gps_monitor_texts(const FixRecord& fix) {
     return texts;
 }
 
+MonitorTexts gps_monitor_texts(const FixRecord& fix, std::optional<double> ground_metres, SpeedUnit unit) {
+    MonitorTexts texts = gps_monitor_texts(fix);
+    if (fix.fix_dimension > 0 && ground_metres) texts.position += "  " + ground_text(*ground_metres, unit);
+    return texts;
+}
+
 }  // namespace vg

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include <optional>
+
+#include "app/view_text.h"
 #include "gps/fix_record.h"
 #include "platform/window.h"
 
@@ -25,6 +28,9 @@ inline constexpr const char* kMonitorHeader = "PRN\t AZM\tELV\t SS\t USE";
 // Texts of the record that lack their terminator are read only up to the end of their field.
 // `sky` lists the record's sky table, every system, in its order (at most kSkyEntries rows).
 MonitorTexts gps_monitor_texts(const FixRecord& fix);
+// The same, with the height of the ground at the position after the position line ("  Ground 123 m",
+// feet when speeds are in mph) when it is known and there is a fix.
+MonitorTexts gps_monitor_texts(const FixRecord& fix, std::optional<double> ground_metres, SpeedUnit unit);
 
 // The fix's quality as one line (see MonitorTexts::quality): the quality's name when it is better
 // than a plain fix, the corrections' age and station, and the horizontal error; "" when none is known.

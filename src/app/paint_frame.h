@@ -94,6 +94,7 @@ struct PaintFrame {
         std::string age;       // fix_age_status_text
         std::string tiles;     // tiles_status_text
         std::string line;      // "On line" or "Off line"
+        std::string ground;    // the height under the pointer (ground_text), "" where none is known
         bool operator==(const Status&) const = default;
     } status;
 };

@@ -132,6 +132,14 @@ std::string stale_speed_text(SpeedUnit unit) { return std::string("\xE2\x80\x94 
 
 int stale_speed_characters(SpeedUnit unit) { return 2 + static_cast<int>(std::strlen(speed_unit_text(unit))); }
 
+std::string ground_text(double metres, SpeedUnit unit) {
+    const bool feet = unit == SpeedUnit::mph;
+    const double value = std::clamp(feet ? metres / 0.3048 : metres, -1e6, 1e6);  // NaN stays NaN
+    char text[48];
+    std::snprintf(text, sizeof text, "Ground %ld %s", std::isfinite(value) ? std::lround(value) : 0L, feet ? "ft" : "m");
+    return text;
+}
+
 std::optional<ScaleBarLength> scale_bar_length(double metres_per_pixel, int most_pixels) {
     if (!(metres_per_pixel > 0) || !std::isfinite(metres_per_pixel) || most_pixels <= 0) return std::nullopt;
     const double most = metres_per_pixel * most_pixels;

@@ -68,6 +68,9 @@ inline constexpr int kStaleSpeedCharacters = 6;
 // The same in `unit`, and its characters as drawn.
 std::string stale_speed_text(SpeedUnit unit);
 int stale_speed_characters(SpeedUnit unit);
+// The height of the ground: "Ground 123 m", or in feet ("Ground 404 ft") when speeds are in mph;
+// rounded to whole units.
+std::string ground_text(double metres, SpeedUnit unit);
 
 // The scale bar: the longest round length (1, 2 or 5 times a power of ten; metres, or kilometres
 // from 1 km) that takes at most `most_pixels` pixels at `metres_per_pixel`, its pixels (rounded)

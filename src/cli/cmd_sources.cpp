@@ -36,7 +36,8 @@ int run_sources(int argc, char** argv) {
         line += ",\"maxzoom\":" + std::to_string(e.max_zoom());
         line += ",\"menu_id\":" + std::to_string(command_id(e.menu_id));
         line += ",\"kind\":";
-        append_json_string(line, tile_source_kind(e).name(), JsonText::utf8);
+        append_json_string(line, e.is_dem() ? "dem" : tile_source_kind(e).name(), JsonText::utf8);
+        if (e.is_dem()) line += e.dem == DemEncoding::terrain_rgb ? ",\"dem\":\"terrainrgb\"" : ",\"dem\":\"terrarium\"";
         line += "}\n";
         std::fputs(line.c_str(), stdout);
     }

@@ -11,6 +11,7 @@ int run_sim(int argc, char** argv);
 int run_watch(int argc, char** argv);
 int run_ports(int argc, char** argv);
 int run_tile(int argc, char** argv);
+int run_ele(int argc, char** argv);
 int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
 int run_mvt(int argc, char** argv);
@@ -225,11 +226,23 @@ const std::vector<Command>& command_table() {
          {"vortool sources [--root DIR]"},
          "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
          "sources, then the lines of vor_src.txt, then with --root the map packs of DIR/packs), one JSON line per source and layer with the keys name, "
-         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind (original, remote, local, pack or vector). A malformed line of "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind (original, remote, local, pack, vector, "
+         "or dem for an elevation source, which also has dem: terrarium or terrainrgb). A malformed line of "
          "vor_src.txt is named on standard error with its line number and skipped.\n"
          "\n"
          "Exit status 2 for wrong arguments.",
          {kRootOption}},
+
+        {"ele", run_ele, "print the height of a place from the elevation data, as JSON",
+         {"vortool ele LAT LON [--root DIR]"},
+         "Prints {\"lat\":..,\"lon\":..,\"ele_m\":..,\"source\":..} for the place LAT, LON (degrees, north and "
+         "east positive): the height in metres from the .hgt files of DIR/dem (source hgt), else from the cached "
+         "tiles of the first elevation source (kind=dem) of vor_src.txt in the working folder (source dem). "
+         "Nothing is downloaded: fetch the tiles first (vortool fetch --source NAME).\n"
+         "\n"
+         "Exit status 1 with \"no elevation data at LAT, LON\" on standard error where there is none; 2 for "
+         "wrong arguments.",
+         {{"--root DIR", "the maps folder (the maps setting of vor_ini.txt; default .\\Maps)"}}},
 
         {"setting", run_setting, "read a settings key, or change one in vor_set.txt",
          {"vortool setting get FILE KEY", "vortool setting set KEY VALUE"},

@@ -140,10 +140,18 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
     }
     const std::string_view flags = trim(fields[5]);
     std::vector<std::string_view> parts = flags.empty() ? std::vector<std::string_view>{} : split(flags, ',');
+    bool kind_dem = false;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::string_view flag = trim(parts[i]);
         if (flag == "nobulk") {
             e.nobulk = true;
+        } else if (flag == "kind=dem") {
+            kind_dem = true;
+        } else if (flag == "dem=terrarium" || flag == "dem=terrainrgb") {
+            e.dem = flag == "dem=terrarium" ? DemEncoding::terrarium : DemEncoding::terrain_rgb;
+        } else if (flag.rfind("dem=", 0) == 0) {
+            why = "dem must be terrarium or terrainrgb";
+            return std::nullopt;
         } else if (flag.rfind("conn=", 0) == 0) {
             const auto n = number(flag.substr(5), 1, kMaxConnections);
             if (!n) {
@@ -180,6 +188,17 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
             why = "unknown flag " + std::string(flag);
             return std::nullopt;
         }
+    }
+    if (e.dem != DemEncoding::none && !kind_dem) {
+        why = "dem= is a flag of elevation sources (kind=dem)";
+        return std::nullopt;
+    }
+    if (kind_dem) {
+        if (e.aerial || e.extension() != "png") {
+            why = "an elevation source (kind=dem) is a map layer of PNG tiles";
+            return std::nullopt;
+        }
+        if (e.dem == DemEncoding::none) e.dem = DemEncoding::terrarium;
     }
     e.from_user_file = true;
     return e;
@@ -301,6 +320,12 @@ const CatalogueEntry* Catalogue::source(std::string_view name) const {
     return map ? map : find(name, true);
 }
 
+const CatalogueEntry* Catalogue::elevation_source() const {
+    for (const auto& e : entries)
+        if (e.is_dem()) return &e;
+    return nullptr;
+}
+
 std::vector<const CatalogueEntry*> Catalogue::sources() const {
     std::vector<const CatalogueEntry*> out;
     for (const auto& name : names()) out.push_back(source(name));
@@ -373,7 +398,7 @@ bool Catalogue::put(CatalogueEntry entry) {
             return true;
         }
     }
-    if (entry.menu_id == Command{}) {
+    if (entry.menu_id == Command{} && !entry.is_dem()) {  // elevation sources are not maps to choose
         std::set<Command> added;  // one id per name
         for (const auto& e : entries)
             if (is_catalogue_command(e.menu_id)) added.insert(e.menu_id);

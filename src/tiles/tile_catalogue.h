@@ -7,7 +7,8 @@
 // shorter list leaves the finer levels without tiles); flags comma-separated: conn=N (connections per
 // host, default 2), nobulk (no area pre-fetch or pack export), fresh=DAYS (least freshness, default 7),
 // maxzoom=N (the server's finest web zoom, at least the last level's; default 19), servers=a,b,c
-// (the values of {s}). Lines starting with "#" and blank lines are ignored. A user line with the name
+// (the values of {s}), kind=dem (an elevation source: its PNG tiles hold heights, Terrarium-encoded,
+// or Mapbox terrain-RGB with dem=terrainrgb; never a map of the Maps menu). Lines starting with "#" and blank lines are ignored. A user line with the name
 // of a built-in source replaces that source's layer.
 //
 // Template placeholders: {z} web zoom, {x} column, {y} row from the north, {-y} row from the south
@@ -40,6 +41,13 @@ enum class SourceKind {
     vector,  // drawn on this machine from the vector tiles of a pack (no network)
 };
 
+// How the pixels of an elevation source's tiles hold heights (tiles/elevation.h decodes them).
+enum class DemEncoding {
+    none,         // not an elevation source
+    terrarium,    // R · 256 + G + B / 256 − 32768 metres
+    terrain_rgb,  // −10000 + (R · 65536 + G · 256 + B) · 0.1 metres
+};
+
 struct CatalogueEntry {
     std::string name;
     bool aerial = false;
@@ -64,6 +72,10 @@ struct CatalogueEntry {
     std::string style_path;            // kind vector: a style file, else the schema's built-in style
     // The cache folder when the name cannot be it (set by Catalogue::put): see cache_folder().
     std::string folder;
+    // kind=dem: an elevation source, fetched and cached like a remote map but with no menu command.
+    DemEncoding dem = DemEncoding::none;
+
+    bool is_dem() const { return dem != DemEncoding::none; }
 
     MapSource geometry() const { return original.value_or(MapSource::OpenStreetMap); }
     // True for a level it has tiles at, and for the code of a zoom between or beyond the levels
@@ -108,6 +120,8 @@ struct Catalogue {
     const CatalogueEntry* source(std::string_view name) const;
     // Each name's source, in menu order.
     std::vector<const CatalogueEntry*> sources() const;
+    // The elevation source whose tiles give heights: the first entry of kind=dem; null when none.
+    const CatalogueEntry* elevation_source() const;
     bool has_aerial(std::string_view name) const { return find(name, true) != nullptr; }
     // Adds or replaces (same name and layer) an entry; a new name takes the first free menu id from
     // its home id (catalogue_home_id) and a cache folder of its own (false, nothing added, past

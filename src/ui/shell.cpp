@@ -28,7 +28,7 @@ Key key_for(int qt_key) {
 void connect_app(MainWindow& window, QtWindow& services, App& app) {
     // The catalogue sources beyond the five originals follow them in the Maps menu.
     for (const CatalogueEntry* e : app.catalogue().sources())
-        if (!e->original) window.add_source_item(e->name, e->menu_id);
+        if (!e->original && !e->is_dem()) window.add_source_item(e->name, e->menu_id);
     MapView* view = window.map_view();
     // Each paint's frame also carries the status bar's fields.
     StatusPanel* status = window.status_panel();

@@ -32,6 +32,8 @@ StatusPanel::StatusPanel(QWidget* parent) : QStatusBar(parent) {
     age_ = field("status_age", this);
     tiles_ = field("status_tiles", this);
     line_ = field("status_line", this);
+    ground_ = field("status_ground", this);
+    ground_->hide();
     detect_ = new QPushButton(tr("Detect"), this);
     detect_->setObjectName(QStringLiteral("status_detect"));
     detect_->setFlat(true);
@@ -40,6 +42,7 @@ StatusPanel::StatusPanel(QWidget* parent) : QStatusBar(parent) {
     receiver_->setMinimumWidth(40);
     addWidget(receiver_, 1);
     addWidget(detect_);
+    addPermanentWidget(ground_);
     addPermanentWidget(fix_);
     addPermanentWidget(age_);
     addPermanentWidget(tiles_);
@@ -53,6 +56,8 @@ void StatusPanel::show_status(const PaintFrame::Status& status, bool offer_detec
     set_text(age_, status.age);
     set_text(tiles_, status.tiles);
     set_text(line_, status.line);
+    set_text(ground_, status.ground);
+    ground_->setVisible(!status.ground.empty());
     detect_->setVisible(offer_detect);
 }
 

@@ -1,6 +1,7 @@
 // The main window's status bar: the receiver and its state, the fix and its satellites, the age of
 // the last fix, the view's tiles (left, failed and why) and on or off line, each a label named
-// "status_receiver", "status_fix", "status_age", "status_tiles", "status_line", and a Detect button
+// "status_receiver", "status_fix", "status_age", "status_tiles", "status_line", the height under the
+// pointer "status_ground" (hidden while none is known), and a Detect button
 // ("status_detect") shown while Detect is offered. Texts come from each paint's frame.
 #pragma once
 
@@ -31,6 +32,7 @@ private:
     QLabel* age_ = nullptr;
     QLabel* tiles_ = nullptr;
     QLabel* line_ = nullptr;
+    QLabel* ground_ = nullptr;
     QPushButton* detect_ = nullptr;
 };
 

@@ -67,8 +67,17 @@ TEST(GpsMonitorTexts, BeforeAnyFixAndWithAThreeDimensionalFix) {
     EXPECT_EQ(texts.time, "2010/02/13 09:05:07 (UTC)");
     EXPECT_EQ(texts.position, "48.1173 : 11.5167 : 545.40  (3D)");
 
+    // The ground's height after the position, in feet when speeds are in mph; none without a fix.
+    EXPECT_EQ(gps_monitor_texts(fix, 519.6, SpeedUnit::kmh).position,
+              "48.1173 : 11.5167 : 545.40  (3D)  Ground 520 m");
+    EXPECT_EQ(gps_monitor_texts(fix, 519.6, SpeedUnit::mph).position,
+              "48.1173 : 11.5167 : 545.40  (3D)  Ground 1705 ft");
+    EXPECT_EQ(gps_monitor_texts(fix, std::nullopt, SpeedUnit::kmh).position, "48.1173 : 11.5167 : 545.40  (3D)");
+    EXPECT_EQ(ground_text(-0.4, SpeedUnit::knots), "Ground 0 m");
+
     fix.fix_dimension = -1;
     EXPECT_EQ(gps_monitor_texts(fix).position, "No Fix");
+    EXPECT_EQ(gps_monitor_texts(fix, 519.6, SpeedUnit::kmh).position, "No Fix");
 }
 
 TEST(GpsMonitorTexts, QualityLineOfAnRtkReceiverAndNoneForAPlainOne) {

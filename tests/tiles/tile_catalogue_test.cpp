@@ -222,6 +222,36 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
     EXPECT_FALSE(osm->nobulk) << "the user line replaces the built-in one whole";
 }
 
+TEST(TileCatalogue, ElevationSourcesAreReadButAreNoMapsToChoose) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Terrain|map|https://t.example/terrarium/{z}/{x}/{y}.png|4,7,10,13|Terrain Tiles|kind=dem,maxzoom=15\n"
+                      "Rgb|map|https://r.example/{z}/{x}/{y}.png?key={key}||MapTiler|dem=terrainrgb,kind=dem,nobulk\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png||a|dem=terrainrgb\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png||a|kind=dem,dem=lerc\n"
+                      "Bad|aerial|https://x.example/{z}/{x}/{y}.png||a|kind=dem\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.jpg||a|kind=dem\n",
+                      c);
+    EXPECT_EQ(c.problems, (std::vector<std::string>{
+                              "vor_src.txt:3: dem= is a flag of elevation sources (kind=dem)",
+                              "vor_src.txt:4: dem must be terrarium or terrainrgb",
+                              "vor_src.txt:5: an elevation source (kind=dem) is a map layer of PNG tiles",
+                              "vor_src.txt:6: an elevation source (kind=dem) is a map layer of PNG tiles",
+                          }));
+    const auto* terrain = c.find("Terrain", false);
+    ASSERT_NE(terrain, nullptr);
+    EXPECT_EQ(terrain->dem, DemEncoding::terrarium);
+    EXPECT_EQ(terrain->menu_id, Command{});  // no Maps menu item
+    EXPECT_EQ(terrain->max_zoom(), 13);
+    EXPECT_TRUE(terrain->uses_fetcher());
+    EXPECT_EQ(c.elevation_source(), terrain);  // the first one is the one used
+    const auto* rgb = c.find("Rgb", false);
+    ASSERT_NE(rgb, nullptr);
+    EXPECT_EQ(rgb->dem, DemEncoding::terrain_rgb);
+    EXPECT_TRUE(rgb->nobulk);
+    EXPECT_EQ(c.find("OpenTopoMap", false)->dem, DemEncoding::none);
+    EXPECT_EQ(builtin_catalogue().elevation_source(), nullptr);
+}
+
 TEST(TileCatalogue, TemplatesExpandRowsQuadkeysServersAndKeys) {
     Catalogue c = builtin_catalogue();
     read_sources_text("Tms|map|http://h/{z}/{x}/{-y}.png||a|\n"
