@@ -245,7 +245,10 @@ void App::create(Window& window) {
         fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
-    if (options_.background_tiles) layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+    if (options_.background_tiles) {
+        layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+        layer_.set_notify([&window] { window.invalidate(false); });
+    }
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();
@@ -356,6 +359,7 @@ LayerSource App::layer_source(bool with_context) const {
     if (!src.made_here)
         for (const CatalogueEntry& pack : catalogue_.entries)
             if (pack.kind == SourceKind::vector && pack.pack_path.size() > 0) src.stand_in_packs.push_back(&pack);
+    if (e && e->kind == SourceKind::remote_vector) src.drawn = e;
     const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
     if (origin != FineOrigin::none &&
         !(origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file))

@@ -86,14 +86,14 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
     case Command::ExportTrack: case Command::Copy: case Command::DownloadRegion: case Command::Etopo2: case Command::OpenStreetMap:
     case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
-    case Command::OpenTopoMap: case Command::Atlas: case Command::Nmea: case Command::EarthMateUsb:
+    case Command::OpenTopoMap: case Command::Atlas: case Command::OpenFreeMap: case Command::Nmea: case Command::EarthMateUsb:
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
     case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
         return static_cast<Command>(id);
-    case Command::Trip: case Command::Profile: case Command::OpenFreeMap: case Command::Hillshade:
+    case Command::Trip: case Command::Profile: case Command::Hillshade:
         break;  // reserved, no menu item yet
     }
     return std::nullopt;
