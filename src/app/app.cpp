@@ -25,6 +25,7 @@
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
+#include "tiles/remote_vector.h"
 #include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
@@ -137,7 +138,10 @@ void App::start_probe_if_needed() {
 
 std::string App::attribution() const {
     const CatalogueEntry* e = current_entry();
-    const std::string own = e ? e->attribution : std::string();
+    std::string own = e ? e->attribution : std::string();
+    // A vector source without one of its own credits what its TileJSON says.
+    if (e && own.empty() && e->kind == SourceKind::remote_vector)
+        if (const auto tj = cached_tilejson(*e, maps_root())) own = tj->attribution;
     // Cells the source could not give show the lighter Atlas: the credit names what is drawn.
     if (!layer_.shows_stand_ins()) return own;
     if (!layer_.shows_source_tiles()) return atlas_entry().attribution;

@@ -84,7 +84,15 @@ std::optional<TileJson> parse_tilejson(std::string_view text, std::string& error
         error = "the TileJSON's zooms are not 0 to 24, minzoom not above maxzoom";
         return std::nullopt;
     }
-    if (const auto a = doc.find("attribution"); a != doc.end() && a->is_string()) out.attribution = a->get<std::string>();
+    if (const auto a = doc.find("attribution"); a != doc.end() && a->is_string()) {
+        // Often HTML: the text between the tags, on one line, at most 200 bytes.
+        bool in_tag = false;
+        for (char c : a->get<std::string>()) {
+            if (c == '<') in_tag = true;
+            else if (c == '>') in_tag = false;
+            else if (!in_tag && c != '\n' && c != '\r' && out.attribution.size() < 200) out.attribution += c;
+        }
+    }
     if (const auto b = doc.find("bounds"); b != doc.end() && b->is_array() && b->size() == 4 &&
                                            std::all_of(b->begin(), b->end(), [](const auto& v) { return v.is_number(); })) {
         const double w = (*b)[0].get<double>(), s = (*b)[1].get<double>(), e = (*b)[2].get<double>(),

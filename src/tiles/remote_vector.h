@@ -42,7 +42,7 @@ struct TileJson {
     std::vector<std::string> tiles;  // templates ({z}/{x}/{y}), at least one, http(s) only
     int min_zoom = 0;
     int max_zoom = 14;
-    std::string attribution;  // as given (may be HTML)
+    std::string attribution;  // its text without HTML tags, one line, at most 200 bytes
     double west = -180, south = -85.0511, east = 180, north = 85.0511;
 };
 

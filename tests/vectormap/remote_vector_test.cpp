@@ -194,6 +194,7 @@ TEST(TileJson, GivesTemplatesZoomsAndBoundsOrIsRefused) {
     EXPECT_EQ(good->max_zoom, 14);
     EXPECT_EQ(good->west, -10);
     EXPECT_EQ(good->north, 60);
+    EXPECT_EQ(good->attribution, "© OSM");
     for (const char* bad : {"[]", "{", R"({"tiles":[]})", R"({"tiles":["file:///etc"]})",
                             R"({"tiles":["https://a/{z}"],"maxzoom":40})", R"({"tiles":["https://a/{z}"],"minzoom":9,"maxzoom":3})"}) {
         error.clear();
