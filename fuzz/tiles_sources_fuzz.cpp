@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(e.conn >= 1 && e.zooms.size() <= 5);
         // A fixed Maps command for the built-ins, else one of the catalogue range; one id per name.
         const int id = vg::command_id(e.menu_id);
-        check((id >= 1021 && id <= 1027) || vg::is_catalogue_command(e.menu_id));
+        check((id >= 1021 && id <= 1028) || vg::is_catalogue_command(e.menu_id));
         for (const auto& other : catalogue.entries) check((other.name == e.name) == (other.menu_id == e.menu_id));
         if (!e.uses_fetcher()) continue;
         for (int level = 0; level < 5; ++level) {

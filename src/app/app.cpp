@@ -25,6 +25,7 @@
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
+#include "tiles/remote_vector.h"
 #include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
@@ -139,7 +140,10 @@ void App::start_probe_if_needed() {
 
 std::string App::attribution() const {
     const CatalogueEntry* e = current_entry();
-    const std::string own = e ? e->attribution : std::string();
+    std::string own = e ? e->attribution : std::string();
+    // A vector source without one of its own credits what its TileJSON says.
+    if (e && own.empty() && e->kind == SourceKind::remote_vector)
+        if (const auto tj = cached_tilejson(*e, maps_root())) own = tj->attribution;
     // Cells the source could not give show a vector pack or the lighter Atlas: the credit names what
     // is drawn.
     std::string credit = own;
@@ -251,7 +255,10 @@ void App::create(Window& window) {
         fetcher_options.user_agent = vorglobal_user_agent(read_fetch_settings(dir_).contact);
         fetcher_ = std::make_unique<Fetcher>(fetcher_options);
     }
-    if (options_.background_tiles) layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+    if (options_.background_tiles) {
+        layer_.attach_loader(std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); }));
+        layer_.set_notify([&window] { window.invalidate(false); });
+    }
     if (options_.background_tiles) dem_loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
     elevation_ = options_.elevation ? options_.elevation : elevation_for(maps_root(), catalogue_.elevation_source());
 
@@ -373,6 +380,7 @@ LayerSource App::layer_source(bool with_context) const {
     src.elevation = elevation();
     src.hillshade = ws_->hillshade;
     src.shading = ws_->shading;
+    if (e && e->kind == SourceKind::remote_vector) src.drawn = e;
     const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
     if (origin != FineOrigin::none &&
         !(origin == FineOrigin::fetched && options_.tile_hosts && e->original && !e->from_user_file))

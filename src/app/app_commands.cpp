@@ -339,6 +339,7 @@ void App::on_command(Command id) {
     case Command::MapQuest:
     case Command::OpenTopoMap:
     case Command::Atlas:
+    case Command::OpenFreeMap:
         if (const CatalogueEntry* e = catalogue_.find_menu_id(id)) select_source(*e);
         break;
     case Command::OpenMapPack:
@@ -417,7 +418,7 @@ void App::on_command(Command id) {
         set_vector_night_style(ws_->night);
         // A vector source shows its cells of the other style (drawn into a cache folder of their own).
         const CatalogueEntry* e = current_entry();
-        if (e && e->kind == SourceKind::vector && view_loaded_)
+        if (e && (e->kind == SourceKind::vector || e->kind == SourceKind::remote_vector) && view_loaded_)
             show_view(view_.level, view_.centre_x, view_.centre_y, MapLayer::Fetch::Later, true);
         w.invalidate(false);
         break;

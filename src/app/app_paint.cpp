@@ -325,7 +325,7 @@ PaintFrame App::paint() {
     frame.map_height = view_.map_height;
     frame.night = ws_->night;
     const CatalogueEntry* shown = current_entry();
-    frame.dim_map = ws_->night && !(shown && shown->kind == SourceKind::vector);
+    frame.dim_map = ws_->night && !(shown && (shown->kind == SourceKind::vector || shown->kind == SourceKind::remote_vector));
     frame.tiles_left = static_cast<int>(tiles_left());
     frame.failed_tiles = layer_.failed_tiles();
     frame.failure_reason = layer_.failure_reason();

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <utility>
 
 #include "tiles/catalogue_fetch.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/local_source.h"
+#include "tiles/remote_vector.h"
 #include "tiles/source_kind.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_naming.h"
@@ -169,6 +171,10 @@ MapLayer::Shown MapLayer::show(const LayerSource& src, int level, int cx, int cy
 
 void MapLayer::request(const LayerSource& src, bool all) {
     if (!background(src) || !loaded_) return;
+    if (src.drawn) {
+        request_raw(src, all);
+        return;
+    }
     // The source in the form its tiles are fetched in; a catalogue source fetched with its policy:
     // its template, folders, connections and freshness.
     const FetchContext& context = src.context;
@@ -259,6 +265,91 @@ void MapLayer::request(const LayerSource& src, bool all) {
     loader_->want(std::move(wants), policy);
 }
 
+void MapLayer::request_raw(const LayerSource& src, bool all) {
+    const CatalogueEntry& entry = *src.drawn;
+    FetchContext context = src.context;
+    context.entry = &entry;
+    const std::int64_t now = src.test_clock && context.now != 0 ? context.now : static_cast<std::int64_t>(std::time(nullptr));
+    const bool paused = context.health && context.health->paused(entry.name, now);
+    raw_cells_.clear();
+    wanted_cells_.clear();
+    tilejson_wanted_.clear();
+    failed_tiles_ = 0;
+    failure_reason_.clear();
+    std::vector<TileLoader::Want> wants;
+    std::vector<RawTileId> archive_ids;
+    if (!paused && tilejson_wanted(entry, src.root, now)) {
+        // Fetched again when stale; the cached one serves meanwhile (and off line).
+        tilejson_wanted_ = tilejson_path(entry, src.root);
+        create_tile_directories(std::filesystem::path(tilejson_wanted_).parent_path().string());
+        wants.push_back({tilejson_wanted_, entry.tilejson_url, -1});
+    }
+    const long long mx = mosaic_x(centre_x_), my = mosaic_y(centre_y_);
+    for_each_cell([&](int i, int r, int c, WorldPixel p) {
+        if (paused || !entry.has_level(level_) || (has_tile(i) && !all)) return;
+        const TileKey key = catalogue_tile_key(entry, p.x, p.y, level_);
+        if (!tile_in_world(key)) return;
+        const RawTileId raw = raw_tile_for(entry, src.root, entry.zoom_of(level_), key.column, key.row);
+        const std::string path = raw_tile_path(entry, raw, src.root);
+        if (path.size() > kMaxTilePath || (!all && file_present(path))) return;  // drawn as the cell is composed
+        const bool first = raw_cells_.count(path) == 0;
+        raw_cells_.emplace(path, i);
+        if (!first) return;
+        if (!entry.archive_url.empty()) {
+            archive_ids.push_back(raw);
+            return;
+        }
+        const auto url = raw_tile_address(entry, raw, src.root, context.key);
+        if (!url) return;
+        create_tile_directories(std::filesystem::path(path).parent_path().string());
+        const long long dx = c * kTileSize + kTileSize / 2 - mx, dy = r * kTileSize + kTileSize / 2 - my;
+        wants.push_back({path, *url, static_cast<int>(std::min<long long>((dx * dx + dy * dy) / 1024, 1 << 29))});
+    });
+    TileLoader::Policy policy = raw_tile_policy(context);
+    policy.now = src.test_clock ? context.now : 0;
+    policy.limits = src.limits;
+    loader_->want(std::move(wants), policy);
+    if (!archive_ids.empty() && context.fetcher) {
+        if (!archive_worker_) archive_worker_ = std::make_unique<ArchiveTileWorker>(*context.fetcher, notify_);
+        archive_worker_->want(entry, std::move(archive_ids), src.root, context);
+    }
+}
+
+bool MapLayer::raw_landed(const LayerSource& src, const std::string& path, bool ok, DisplayBitmap& bitmap,
+                          bool& rebuild) {
+    if (path == tilejson_wanted_) {
+        tilejson_wanted_.clear();
+        if (!ok) return false;
+        // The template is known now: the view's raw tiles are asked for.
+        forget_tilejson(*src.drawn);
+        request_raw(src, false);
+        return true;
+    }
+    const auto [first, last] = raw_cells_.equal_range(path);
+    bool queued = false;
+    for (auto it = first; it != last; ++it) {
+        const int index = it->second;
+        const std::size_t at = static_cast<std::size_t>(index);
+        if (at >= composed_.size() || has_tile(index)) continue;
+        if (ok) {
+            // Drawn in the paints that follow, within their budget.
+            composed_[at] = 0;
+            to_compose_.push_back(index);
+            queued = true;
+            continue;
+        }
+        ++failed_tiles_;
+        if (!composed_[at]) {
+            composed_[at] = 1;
+            if (!draw_pack_fallback(src, index)) draw_placeholder(src, index);
+        }
+        draw_atlas_fallback(src, index);
+        show_cell(index, bitmap, rebuild);
+    }
+    raw_cells_.erase(first, last);
+    return queued;
+}
+
 void MapLayer::show_cell(int index, DisplayBitmap& bitmap, bool& rebuild) {
     // A cell drawn anew goes into the bitmap alone (the overlays are stamped again by this paint);
     // the whole bitmap is made again only when it does not match the mosaic.
@@ -279,6 +370,19 @@ void MapLayer::compose_cell(const LayerSource& src, int index) {
         context.entry = &*made_form_;
         if (!fetch_tile(slot, p.x, p.y, level_, source_, src.root, src.aerial, context) && !file_present(slot))
             slot.clear();
+    }
+    if (src.drawn && slot.empty()) {
+        // A remote vector source's cell is drawn here when its raw tile is cached (never fetched here).
+        const WorldPixel p = view_cell_pixel(source_, corner_x_, corner_y_, grid_, index / grid_.columns,
+                                             index % grid_.columns);
+        const TileKey key = catalogue_tile_key(*src.drawn, p.x, p.y, level_);
+        const std::string path = catalogue_tile_paths(*src.drawn, key, src.root).full_path;
+        if (src.drawn->has_level(level_) && tile_in_world(key) && path.size() <= kMaxTilePath &&
+            draw_cached_cell(*src.drawn, src.root, src.drawn->zoom_of(level_), key.column, key.row, path)) {
+            slot = path;
+            placeholder_cells_[at] = 0;
+            stand_in_cells_[at] = 0;
+        }
     }
     if (!slot.empty()) {
         // A file that cannot be decoded is deleted and its cell left grey; its slot stays, as a
@@ -307,14 +411,23 @@ bool MapLayer::take_landed(const LayerSource& src, DisplayBitmap& bitmap, bool& 
         compose_cell(src, index);
         show_cell(index, bitmap, rebuild);
     }
-    if (!loader_) return false;
+    // Raw tiles of a remote vector source only queue their cells to be drawn (next paints).
+    bool redraw = false;
+    if (archive_worker_)
+        for (const auto& landed : archive_worker_->take_landed())
+            redraw |= raw_landed(src, landed.path, landed.ok, bitmap, rebuild);
+    if (!loader_) return redraw;
     // One paint takes what it can draw in a few milliseconds (a sharp cell's tiles are large); the
     // rest stays queued and counted for the next paint.
     for (;;) {
-        if (std::chrono::steady_clock::now() - start >= budget) return loader_->has_landed();
+        if (std::chrono::steady_clock::now() - start >= budget) return redraw || loader_->has_landed();
         std::vector<TileLoader::Landed> next = loader_->take_landed(1);
-        if (next.empty()) return false;
+        if (next.empty()) return redraw;
         const TileLoader::Landed& landed = next.front();
+        if (src.drawn && (landed.path == tilejson_wanted_ || raw_cells_.count(landed.path) != 0)) {
+            redraw |= raw_landed(src, landed.path, landed.ok, bitmap, rebuild);
+            continue;
+        }
         if (auto f = fine_wanted_.find(landed.path); f != fine_wanted_.end()) {
             // A sharp tile: drawn into its cell's quarter (or the whole cell). One that failed
             // leaves the 1x tile enlarged there; the source's health has noted why.

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app/paint_frame.h"
+#include "tiles/remote_vector.h"
 #include "tiles/tile_loader.h"
 #include "tiles/elevation.h"
 #include "tiles/geometry.h"
@@ -46,6 +48,10 @@ struct LayerSource {
     // The entry whose cells may be drawn sharp at a device scale of 2 (fetched by the fetcher, or made
     // here: the Atlas, Etopo2, packs), or null.
     const CatalogueEntry* fine = nullptr;
+    // A remote vector source (kind remote_vector): its cells are drawn here, within the paints'
+    // budget like a pack's, from raw tiles fetched in the background (the loader, or the archive
+    // worker for a PMTiles address); null for the other kinds.
+    const CatalogueEntry* drawn = nullptr;
     // Vector packs that stand in first for a cell the source cannot give (off line, or its tile
     // failed), before its coarser cached tiles and the Atlas.
     std::vector<const CatalogueEntry*> stand_in_packs;
@@ -65,7 +71,12 @@ public:
 
     // Background loading: without a loader every view's tiles are had before it shows.
     void attach_loader(std::unique_ptr<TileLoader> loader) { loader_ = std::move(loader); }
-    void release_loader() { loader_.reset(); }
+    void release_loader() {
+        archive_worker_.reset();
+        loader_.reset();
+    }
+    // What runs when an archive source's raw tiles have been read (the loader's notify).
+    void set_notify(std::function<void()> notify) { notify_ = std::move(notify); }
     // True when `src`'s tiles come through the loader.
     bool background(const LayerSource& src) const;
 
@@ -118,7 +129,9 @@ public:
     long long mosaic_x(int x) const;
     long long mosaic_y(int y) const;
     // Counts of the background fill: tiles still on their way, failed ones and the last reason.
-    std::size_t tiles_left() const { return loader_ ? loader_->outstanding() : 0; }
+    std::size_t tiles_left() const {
+        return (loader_ ? loader_->outstanding() : 0) + (archive_worker_ ? archive_worker_->outstanding() : 0);
+    }
     int failed_tiles() const { return failed_tiles_; }
     const std::string& failure_reason() const { return failure_reason_; }
     // Whether some cell shows the lighter Atlas standing in for the source, and whether some shows
@@ -164,6 +177,15 @@ private:
     // sharp picture, −1 the whole), where the elevation data covers it (tiles/hillshade.h).
     void shade(const LayerSource& src, PixelSquare square, int index, int quarter) const;
 
+    // A remote vector source: its raw tiles wanted for the view (path → cells), its TileJSON's path
+    // while it is on its way, and the archive worker.
+    void request_raw(const LayerSource& src, bool all);
+    // A raw tile (or the TileJSON) finished: its cells are composed again, or get their fallbacks.
+    bool raw_landed(const LayerSource& src, const std::string& path, bool ok, DisplayBitmap& bitmap, bool& rebuild);
+    std::multimap<std::string, int> raw_cells_;
+    std::string tilejson_wanted_;
+    std::unique_ptr<ArchiveTileWorker> archive_worker_;
+    std::function<void()> notify_;
     std::unique_ptr<TileLoader> loader_;
     int area_width_ = 512;
     int area_height_ = 384;

@@ -37,9 +37,9 @@ namespace vg::atlas {
 namespace {
 
 bool make_tile(const LocalTileRequest& request, const std::string& path) {
-    if (!request.vector_pack.empty()) {
+    if (!request.vector_pack.empty() || !request.raw_tile.empty()) {
 #ifdef VG_WITH_VECTORMAP
-        const QImage cell = vmap::draw_pack_cell(request);
+        const QImage cell = request.raw_tile.empty() ? vmap::draw_pack_cell(request) : vmap::draw_raw_cell(request);
         return !cell.isNull() && save_png_atomically(cell, path);
 #else
         return false;

@@ -25,7 +25,11 @@ int run_sources(int argc, char** argv) {
         line += ",\"layer\":";
         append_json_string(line, e.aerial ? "aerial" : "map", JsonText::utf8);
         line += ",\"template\":";
-        append_json_string(line, e.tmpl, JsonText::utf8);
+        // A vector source's template field as its line says it.
+        const std::string field = !e.tilejson_url.empty() ? "tilejson=" + e.tilejson_url
+                                  : !e.archive_url.empty() ? "pmtiles=" + e.archive_url
+                                                           : e.tmpl;
+        append_json_string(line, field, JsonText::utf8);
         line += ",\"zooms\":[";
         for (std::size_t i = 0; i < e.zooms.size(); ++i) line += (i ? "," : "") + std::to_string(e.zooms[i]);
         line += "],\"attribution\":";

@@ -226,7 +226,7 @@ const std::vector<Command>& command_table() {
          {"vortool sources [--root DIR]"},
          "Prints the tile source catalogue as the program reads it in the working folder (the built-in "
          "sources, then the lines of vor_src.txt, then with --root the map packs of DIR/packs), one JSON line per source and layer with the keys name, "
-         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind (original, remote, local, pack, vector, "
+         "layer, template, zooms, attribution, conn, nobulk, fresh, maxzoom, menu_id and kind (original, remote, local, pack, vector, remote-vector, "
          "or dem for an elevation source, which also has dem: terrarium or terrainrgb). A malformed line of "
          "vor_src.txt is named on standard error with its line number and skipped.\n"
          "\n"

@@ -24,7 +24,6 @@ enum class Command : int {
     Copy = 1011,
     // Gps menu, after its first ten.
     DownloadRegion = 1012,  // "Download Region..."
-    // Reserved for menu items being built; command_from_id names them once their items exist.
     Trip = 1013,            // "Trip..."
     Profile = 1014,         // "Profile..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
@@ -86,18 +85,14 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::Disconnect: case Command::Exit: case Command::OpenMapPack: case Command::OpenGpx:
     case Command::ExportTrack: case Command::Profile: case Command::Copy: case Command::DownloadRegion: case Command::Etopo2: case Command::OpenStreetMap:
     case Command::GoogleMaps: case Command::VirtualEarth: case Command::MapQuest:
-    case Command::OpenTopoMap: case Command::Atlas: case Command::Nmea: case Command::EarthMateUsb:
+    case Command::OpenTopoMap: case Command::Atlas: case Command::OpenFreeMap: case Command::Nmea: case Command::EarthMateUsb:
     case Command::EarthMate: case Command::TripMate: case Command::Garmin: case Command::Remote:
     case Command::GpsMonitor: case Command::Gpsd: case Command::NmeaNetwork: case Command::AutoPan:
     case Command::AutoZoom: case Command::Track: case Command::BigMaps: case Command::MapCoordinates:
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
-    case Command::Trip:
+    case Command::Trip: case Command::Hillshade:
         return static_cast<Command>(id);
-    case Command::Hillshade:
-        return static_cast<Command>(id);
-    case Command::OpenFreeMap:
-        break;  // reserved, no menu item yet
     }
     return std::nullopt;
 }

@@ -4,13 +4,15 @@
 
 #include "tiles/image_decode.h"
 #include "tiles/local_source.h"
+#include "tiles/remote_vector.h"
 
 namespace vg {
 namespace {
 
 bool drawn_here(const CatalogueEntry& e) {
     return has_local_tile_maker() &&
-           (e.kind == SourceKind::local || e.kind == SourceKind::vector || e.original == MapSource::Etopo2);
+           (e.kind == SourceKind::local || e.kind == SourceKind::vector || e.kind == SourceKind::remote_vector ||
+            e.original == MapSource::Etopo2);
 }
 
 bool is_cached(const std::string& path) {
@@ -26,7 +28,10 @@ std::string as_png(std::string path) {
     return path + ".png";
 }
 
-bool make_drawn(const CatalogueEntry& entry, const TileKey& key, const std::string& path) {
+bool make_drawn(const CatalogueEntry& entry, const TileKey& key, std::string_view root, const std::string& path) {
+    // A remote vector source's raw tile must be cached already: nothing is fetched here.
+    if (entry.kind == SourceKind::remote_vector)
+        return draw_cached_cell(entry, root, entry.zoom_of(key.level), key.column, key.row, path, 2);
     if (entry.kind == SourceKind::vector)
         return make_local_tile_file(vector_tile_request(entry, entry.zoom_of(key.level), key.column, key.row, 2), path);
     LocalTileRequest request;
@@ -83,7 +88,7 @@ std::vector<std::pair<int, std::string>> fine_tile_files(const CatalogueEntry& e
         if (!is_cached(path)) {
             if (!make) return files;
             create_tile_directories(std::filesystem::path(path).parent_path().string());
-            if (!make_drawn(entry, key, path)) return files;
+            if (!make_drawn(entry, key, root, path)) return files;
         }
         files.emplace_back(-1, std::move(path));
         return files;

@@ -37,6 +37,13 @@ struct LocalTileRequest {
     std::string vector_pack;
     std::string style_path;
     bool night = false;
+    // A remote vector source's cell: drawn from the cached raw tile `raw_tile`, tile (raw_zoom, raw_x,
+    // raw_y) (the cell's own, or its ancestor past the tiles' zooms): vector tiles with the style as
+    // for a pack, a picture (PNG, JPEG) as it is, its part enlarged.
+    std::string raw_tile;
+    int raw_zoom = 0;
+    int raw_x = 0;
+    int raw_y = 0;
 };
 // The request for an Atlas tile, or with `relief` an Etopo2 relief cell.
 LocalTileRequest drawn_tile_request(bool relief, int zoom, int x, int y, bool faded = false);

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "tiles/local_source.h"
+#include "tiles/remote_vector.h"
 
 namespace vg {
 namespace {
@@ -66,6 +67,7 @@ const TileSourceKind& tile_source_kind(const CatalogueEntry& entry) {
     case SourceKind::local: return local;
     case SourceKind::pack: return pack;
     case SourceKind::vector: return vector;
+    case SourceKind::remote_vector: return remote_vector_kind();
     }
     return original_kind();
 }

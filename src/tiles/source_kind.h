@@ -4,7 +4,8 @@
 //   remote   - a catalogue template fetched through the fetcher (https and every user line);
 //   local    - drawn on this machine (the Atlas);
 //   pack     - copied out of a map pack file;
-//   vector   - drawn by the local tile maker from a vector pack's tiles, in the style in use.
+//   vector   - drawn by the local tile maker from a vector pack's tiles, in the style in use;
+//   remote-vector - drawn by the same maker from raw tiles fetched into the cache (remote_vector.h).
 // Every kind keeps its tiles where catalogue_tile_paths says (the original sources in their old
 // folders).
 #pragma once
@@ -24,7 +25,7 @@ class TileSourceKind {
 public:
     virtual ~TileSourceKind() = default;
 
-    // The kind's name as `vortool sources` prints it: original, remote, local, pack or vector.
+    // The kind's name as `vortool sources` prints it: original, remote, local, pack, vector or remote-vector.
     virtual const char* name() const = 0;
     // Where tile `key` of `entry` is cached below `root` (the same rule for every kind).
     TilePaths cached_at(const CatalogueEntry& entry, const TileKey& key, std::string_view root) const {

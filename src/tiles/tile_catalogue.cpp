@@ -72,10 +72,39 @@ std::string check_template(std::string_view t) {
         if (std::find(std::begin(kPlaceholders), std::end(kPlaceholders), word) == std::end(kPlaceholders))
             return "unknown placeholder " + std::string(word);
     }
-    // Vector tiles are drawn only from packs: a template of them would be fetched as pictures.
+    return {};
+}
+
+// True for a template of vector tiles (its path ends in .pbf or .mvt).
+bool vector_template(std::string_view t) {
     const std::string_view path = t.substr(0, t.find('?'));
-    if (path.ends_with(".pbf") || path.ends_with(".mvt"))
-        return "vector tile templates are not supported; put the tiles in a vector pack";
+    return path.ends_with(".pbf") || path.ends_with(".mvt");
+}
+
+// Empty when `url` (of tilejson= or pmtiles=) is a usable address, else the reason.
+std::string check_address(std::string_view what, std::string_view url) {
+    if (url.size() > kMaxTemplateLength) return std::string(what) + " address too long";
+    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
+        return std::string(what) + " address must start with http:// or https://";
+    for (char c : url)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '{' || c == '}')
+            return std::string(what) + " address holds a blank, a control character or a placeholder";
+    return {};
+}
+
+// Reads the template field: a template, tilejson=URL or pmtiles=URL.
+std::string read_template_field(std::string_view field, CatalogueEntry& e) {
+    for (std::string_view form : {"tilejson=", "pmtiles="}) {
+        if (field.rfind(form, 0) != 0) continue;
+        const std::string_view url = field.substr(form.size());
+        if (auto why = check_address(form.substr(0, form.size() - 1), url); !why.empty()) return why;
+        (form == "tilejson=" ? e.tilejson_url : e.archive_url) = std::string(url);
+        e.kind = SourceKind::remote_vector;
+        return {};
+    }
+    e.tmpl = std::string(field);
+    if (auto why = check_template(e.tmpl); !why.empty()) return why;
+    if (vector_template(e.tmpl)) e.kind = SourceKind::remote_vector;
     return {};
 }
 
@@ -111,8 +140,8 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
         return std::nullopt;
     }
     e.aerial = layer == "aerial";
-    e.tmpl = std::string(trim(fields[2]));
-    if (why = check_template(e.tmpl); !why.empty()) return std::nullopt;
+    if (why = read_template_field(trim(fields[2]), e); !why.empty()) return std::nullopt;
+    const bool drawn = e.kind == SourceKind::remote_vector;
 
     const std::string_view zooms = trim(fields[3]);
     if (zooms.empty()) {
@@ -161,6 +190,10 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
             e.conn = *n;
         } else if (flag.rfind("maxzoom=", 0) == 0) {
             const auto n = number(flag.substr(8), 0, kMaxWebZoom);
+            if (drawn && n) {
+                e.tiles_max_zoom = *n;  // finer cells are drawn from this zoom's tiles
+                continue;
+            }
             if (!n || e.zooms.empty() || *n < e.zooms.back()) {
                 why = "maxzoom must be 0 to 19, not below the last level's zoom";
                 return std::nullopt;
@@ -173,6 +206,12 @@ std::optional<CatalogueEntry> parse_line(std::string_view line, std::string& why
                 return std::nullopt;
             }
             e.fresh_days = *n;
+        } else if (flag.rfind("style=", 0) == 0) {
+            e.style_path = std::string(trim(flag.substr(6)));
+            if (!drawn || e.style_path.empty()) {
+                why = drawn ? "style needs a file name" : "style is for vector sources only";
+                return std::nullopt;
+            }
         } else if (flag.rfind("servers=", 0) == 0) {
             // The list runs to the end of the flags: servers=a,b,c
             e.servers.push_back(std::string(trim(flag.substr(8))));
@@ -243,10 +282,16 @@ int CatalogueEntry::zoom_of(int level) const {
     return is_zoom_code(level) ? web_zoom(level) : zooms[static_cast<std::size_t>(level)];
 }
 
+std::string CatalogueEntry::own_folder() const {
+    if (original) return site_code(*original);
+    return folder.empty() ? name : folder;
+}
+
 std::string CatalogueEntry::cache_folder() const {
     if (original) return site_code(*original);
     const std::string& base = folder.empty() ? name : folder;
-    if (kind == SourceKind::vector) return base + (vector_night_style() ? "/night" : "/day");
+    if (kind == SourceKind::vector || kind == SourceKind::remote_vector)
+        return base + (vector_night_style() ? "/night" : "/day");
     return aerial ? base + "/aerial" : base;  // octal tile folders are never named "aerial"
 }
 
@@ -295,6 +340,7 @@ std::string free_folder(const std::vector<CatalogueEntry>& entries, const std::s
 std::string CatalogueEntry::extension() const {
     if (original) return tile_extension(*original, aerial);
     if (kind == SourceKind::pack) return pack_format == "jpg" ? "jpg" : "png";
+    if (kind == SourceKind::vector || kind == SourceKind::remote_vector) return "png";  // drawn here
     std::string_view path = tmpl;
     if (auto q = path.find('?'); q != std::string_view::npos) path = path.substr(0, q);
     auto ends = [&](std::string_view s) { return path.size() >= s.size() && path.substr(path.size() - s.size()) == s; };
@@ -444,6 +490,17 @@ Catalogue builtin_catalogue() {
     topo.menu_id = Command::OpenTopoMap;
     c.entries.push_back(topo);
     c.entries.push_back(atlas_entry());
+    // Vector tiles of the OpenMapTiles schema (its built-in style), over-zoomed past their zoom 14.
+    CatalogueEntry ofm;
+    ofm.name = "OpenFreeMap";
+    ofm.tilejson_url = "https://tiles.openfreemap.org/planet";
+    ofm.kind = SourceKind::remote_vector;
+    ofm.zooms = {4, 7, 10, 13, 16};
+    ofm.tiles_max_zoom = 14;
+    ofm.attribution = "OpenFreeMap © OpenMapTiles Data from OpenStreetMap";
+    ofm.nobulk = true;
+    ofm.menu_id = Command::OpenFreeMap;
+    c.entries.push_back(ofm);
     return c;
 }
 
@@ -486,6 +543,9 @@ Catalogue load_catalogue(const std::filesystem::path& dir) {
     if (!in) return c;
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     read_sources_text(text, c);
+    for (auto& e : c.entries)
+        if (e.from_user_file && !e.style_path.empty() && std::filesystem::path(e.style_path).is_relative())
+            e.style_path = (dir / e.style_path).string();
     return c;
 }
 
@@ -495,6 +555,7 @@ namespace {
 std::optional<std::string> expand_at_zoom(const CatalogueEntry& entry, int z, int row, int column,
                                           std::string_view key, bool fine) {
     if (z < 0 || z > 30 || row < 0 || column < 0 || row >= (1 << z) || column >= (1 << z)) return std::nullopt;
+    if (entry.tmpl.empty()) return std::nullopt;  // a TileJSON's or an archive's source: no template of its own
     const std::string q = quadkey_of(z, row, column);
     std::string out;
     std::string_view t = entry.tmpl;

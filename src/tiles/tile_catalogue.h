@@ -8,12 +8,20 @@
 // host, default 2), nobulk (no area pre-fetch or pack export), fresh=DAYS (least freshness, default 7),
 // maxzoom=N (the server's finest web zoom, at least the last level's; default 19), servers=a,b,c
 // (the values of {s}), kind=dem (an elevation source: its PNG tiles hold heights, Terrarium-encoded,
-// or Mapbox terrain-RGB with dem=terrainrgb; never a map of the Maps menu). Lines starting with "#" and blank lines are ignored. A user line with the name
+// or Mapbox terrain-RGB with dem=terrainrgb; never a map of the Maps menu), style=PATH (a vector
+// source's MapLibre style file, relative to the settings folder). Lines starting with "#" and blank
+// lines are ignored. A user line with the name
 // of a built-in source replaces that source's layer.
 //
 // Template placeholders: {z} web zoom, {x} column, {y} row from the north, {-y} row from the south
 // (TMS), {q} quadkey, {s} server (from `servers`, else the last quadkey digit), {key} the value of
 // the key_<name> line of vor_ini.txt, {r} nothing (or "@2x" for the sharp tiles of a HiDPI screen).
+//
+// Vector sources (kind remote_vector, drawn here from their raw tiles, tiles/remote_vector.h): a
+// template ending in .pbf or .mvt; "tilejson=URL", a TileJSON that gives the template, zooms,
+// bounds and attribution; "pmtiles=URL", a PMTiles v3 archive read by ranges (vector, or pictures
+// shown as they are). For them maxzoom=N is the deepest zoom with tiles (default 14): finer cells are
+// drawn from that zoom's tile, up to zoom 19.
 #pragma once
 
 #include <array>
@@ -39,6 +47,7 @@ enum class SourceKind {
     local,   // drawn on this machine (no network)
     pack,    // read from a map pack file (no network)
     vector,  // drawn on this machine from the vector tiles of a pack (no network)
+    remote_vector,  // drawn on this machine from raw tiles fetched into the cache (template, TileJSON, PMTiles)
 };
 
 // How the pixels of an elevation source's tiles hold heights (tiles/elevation.h decodes them).
@@ -70,6 +79,9 @@ struct CatalogueEntry {
     std::string pack_path;             // kind pack: the pack file
     std::string pack_format;           // kind pack: "png" or "jpg"; kind vector: "pbf"
     std::string style_path;            // kind vector: a style file, else the schema's built-in style
+    std::string tilejson_url;          // kind remote_vector: the TileJSON giving the template (tilejson=URL)
+    std::string archive_url;           // kind remote_vector: a PMTiles archive's address (pmtiles=URL)
+    int tiles_max_zoom = 14;           // kind remote_vector: the deepest zoom with raw tiles
     // The cache folder when the name cannot be it (set by Catalogue::put): see cache_folder().
     std::string folder;
     // kind=dem: an elevation source, fetched and cached like a remote map but with no menu command.
@@ -93,8 +105,11 @@ struct CatalogueEntry {
     // MQ, packs, an earlier entry's folder) or which Windows cannot hold as a folder (CON, NUL, a name
     // ending in ".") gets "~NAME" instead ("~NAME~2", "~NAME~3"... while that is taken too): names
     // never hold "~", so such a folder is no other source's. A vector source's tiles are drawn in
-    // "<folder>/day" or "<folder>/night" after the style in use (vector_night_style).
+    // "<folder>/day" or "<folder>/night" after the style in use (vector_night_style); a remote one
+    // keeps its raw tiles in "<folder>/raw" (raw_folder).
     std::string cache_folder() const;
+    // The folder below the root that holds all of the entry's files (the name or "~NAME").
+    std::string own_folder() const;
     // The cached tiles' extension: the original one, else "png" for a template ending in .png, "jpg"
     // for one ending in .jpg/.jpeg and for other aerial layers, else "png". Replies must carry the
     // matching Content-Type (image/png or image/jpeg).
@@ -148,7 +163,8 @@ inline constexpr int kMaxAddedNames = 1000;
 Command catalogue_home_id(std::string_view name);
 
 // The built-in catalogue: Etopo2, OpenStreetMap (https), GoogleMaps, VirtualEarth, MapQuest with
-// their menu ids 1021-1025, then OpenTopoMap (1026) and the built-in Atlas (1027).
+// their menu ids 1021-1025, then OpenTopoMap (1026), the built-in Atlas (1027) and OpenFreeMap (1028,
+// vector tiles of the OpenMapTiles schema through its TileJSON).
 Catalogue builtin_catalogue();
 
 // Reads the lines of a vor_src.txt over `catalogue`. Malformed lines are skipped and described in
@@ -159,7 +175,8 @@ void read_sources_text(std::string_view text, Catalogue& catalogue);
 // line number); "" when the line is read (or is a comment or blank).
 std::string source_line_problem(std::string_view line);
 
-// The built-in catalogue with `dir`/vor_src.txt read over it (when present).
+// The built-in catalogue with `dir`/vor_src.txt read over it (when present); relative style=PATH
+// files are taken from `dir`.
 Catalogue load_catalogue(const std::filesystem::path& dir);
 
 // The address of tile (level, row, column) of `entry`, with `key` for {key}; nullopt when the level

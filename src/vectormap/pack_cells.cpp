@@ -1,5 +1,6 @@
 #include "vectormap/pack_cells.h"
 
+#include <cmath>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -8,6 +9,9 @@
 #include <mutex>
 #include <sstream>
 #include <tuple>
+
+#include <QFile>
+#include <QPainter>
 
 #include "platform/diagnostics.h"
 #include "tiles/tile_pack.h"
@@ -71,6 +75,40 @@ QImage draw_pack_cell(const LocalTileRequest& request) {
     const Style* style = request.style_path.empty() ? nullptr : style_file(request.style_path);
     const Style& chosen = style ? *style : Style::builtin(detect_schema(pack->layer_names()), request.night);
     return render_cell(cell, *tile, *source, chosen, request.scale >= 2 ? 2 : 1);
+}
+
+QImage draw_raw_cell(const LocalTileRequest& request) {
+    const TileId cell{request.zoom, request.x, request.y};
+    const TileId source{request.raw_zoom, request.raw_x, request.raw_y};
+    const int up = cell.zoom - source.zoom;
+    if (up < 0 || up > 24 || (cell.x >> up) != source.x || (cell.y >> up) != source.y) return {};
+    QFile file(QString::fromStdString(request.raw_tile));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    const int size = 256 * (request.scale >= 2 ? 2 : 1);
+    // A picture: its part of the cell enlarged to the cell.
+    if (bytes.startsWith("\x89PNG") || bytes.startsWith("\xFF\xD8")) {
+        QImage picture;
+        if (!picture.loadFromData(bytes) || picture.width() < 1 || picture.height() < 1) return {};
+        const double span = picture.width() / std::ldexp(1.0, up);
+        const QRectF part((cell.x - (source.x << up)) * span, (cell.y - (source.y << up)) * span, span,
+                          picture.height() / std::ldexp(1.0, up));
+        QImage out(size, size, QImage::Format_RGB32);
+        QPainter painter(&out);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(0, 0, size, size), picture, part);
+        return out;
+    }
+    std::string error;
+    const auto plain = mvt::unwrap_gzip(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), error);
+    if (!plain) return {};
+    const auto tile = mvt::decode(*plain, error);
+    if (!tile) return {};
+    std::vector<std::string> names;
+    for (const auto& layer : tile->layers) names.push_back(layer.name);
+    const Style* style = request.style_path.empty() ? nullptr : style_file(request.style_path);
+    const Style& chosen = style ? *style : Style::builtin(detect_schema(names), request.night);
+    return render_cell(cell, *tile, source, chosen, request.scale >= 2 ? 2 : 1);
 }
 
 }  // namespace vg::vmap

@@ -17,4 +17,10 @@ namespace vg::vmap {
 
 QImage draw_pack_cell(const LocalTileRequest& request);
 
+// A remote vector source's cell from its cached raw tile (request.raw_tile): a vector tile (gzip
+// undone) drawn with the style file or the built-in style of the schema its layers name; a picture
+// (PNG, JPEG: a raster archive's tile) as it is, or past its zoom its part enlarged. Null when the
+// file is missing, does not decode or is not the cell's tile or an ancestor of it.
+QImage draw_raw_cell(const LocalTileRequest& request);
+
 }  // namespace vg::vmap

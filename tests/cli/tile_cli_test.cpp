@@ -173,7 +173,12 @@ TEST(SourcesCli, PrintsTheCatalogueOfTheCurrentFolderAndSkipsMalformedLines) {
                          "\"fresh\":7,\"maxzoom\":19,\"menu_id\":49295,\"kind\":\"remote\"}\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);  // the built-ins with Atlas, and MyTopo
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 12);  // the built-ins with Atlas and OpenFreeMap, and MyTopo
+    EXPECT_NE(r.out.find("{\"name\":\"OpenFreeMap\",\"layer\":\"map\",\"template\":\"tilejson=https://tiles.openfreemap.org/planet\","
+                         "\"zooms\":[4,7,10,13,16],\"attribution\":\"OpenFreeMap © OpenMapTiles Data from OpenStreetMap\","
+                         "\"conn\":2,\"nobulk\":true,\"fresh\":7,\"maxzoom\":19,\"menu_id\":1028,\"kind\":\"remote-vector\"}\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("{\"name\":\"Atlas\",\"layer\":\"map\",\"template\":\"\",\"zooms\":[4,7,10,13,16]"), std::string::npos);
     // The skipped line is named on standard error.
     const std::string command = "cd '" + dir.path().string() + "' && " + vg::test::vortool_path().string() + " sources 2>&1 >/dev/null";

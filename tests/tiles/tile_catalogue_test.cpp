@@ -14,7 +14,7 @@ namespace {
 TEST(TileCatalogue, BuiltInSourcesKeepTheirPlacesAndOpenStreetMapGoesOverHttps) {
     const Catalogue c = builtin_catalogue();
     EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
-                                                   "OpenTopoMap", "Atlas"}));
+                                                   "OpenTopoMap", "Atlas", "OpenFreeMap"}));
     const auto* osm = c.find("OpenStreetMap", false);
     ASSERT_NE(osm, nullptr);
     EXPECT_EQ(osm->tmpl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
@@ -182,7 +182,6 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                       "Bad|map|https://x.example/{z}/{x}/{y}.png||a|conn=0\n"
                       "Bad|map|https://x.example/{z}/{x}/{y}.png||a|fast\n"
                       "../etc|map|https://x.example/{z}/{x}/{y}.png||a|\n"
-                      "Vec|map|https://x.example/{z}/{x}/{y}.pbf?k=1||a|\n"
                       "MyTopo|aerial|https://sat.example.org/{q}.jpg?key={key}||© Sat|servers=s1,s2\n",
                       c);
     EXPECT_EQ(c.problems, (std::vector<std::string>{
@@ -194,10 +193,9 @@ TEST(TileCatalogue, UserLinesAddAndReplaceSourcesAndMalformedLinesAreReportedAnd
                               "vor_src.txt:11: conn must be 1 to 16",
                               "vor_src.txt:12: unknown flag fast",
                               "vor_src.txt:13: name must be 1 to 40 letters, digits, '-', '_' or '.'",
-                              "vor_src.txt:14: vector tile templates are not supported; put the tiles in a vector pack",
                           }));
     EXPECT_EQ(c.names(), (std::vector<std::string>{"Etopo2", "OpenStreetMap", "GoogleMaps", "VirtualEarth", "MapQuest",
-                                                   "OpenTopoMap", "Atlas", "MyTopo", "Local"}));
+                                                   "OpenTopoMap", "Atlas", "OpenFreeMap", "MyTopo", "Local"}));
     const auto* topo = c.find("MyTopo", false);
     ASSERT_NE(topo, nullptr);
     EXPECT_EQ(topo->menu_id, catalogue_home_id("MyTopo"));
@@ -250,6 +248,57 @@ TEST(TileCatalogue, ElevationSourcesAreReadButAreNoMapsToChoose) {
     EXPECT_TRUE(rgb->nobulk);
     EXPECT_EQ(c.find("OpenTopoMap", false)->dem, DemEncoding::none);
     EXPECT_EQ(builtin_catalogue().elevation_source(), nullptr);
+}
+
+// Vector sources: a .pbf/.mvt template, a TileJSON or a PMTiles archive, with a style file; what is
+// refused says why.
+TEST(TileCatalogue, VectorSourceLinesNameTheirTilesTileJsonOrArchive) {
+    Catalogue c = builtin_catalogue();
+    read_sources_text("Vec|map|https://x.example/{z}/{x}/{y}.pbf?k={key}||a|maxzoom=15,style=styles/my.json\n"
+                      "Mvt|map|http://127.0.0.1:9/t/{z}/{x}/{y}.mvt|||\n"
+                      "Tj|map|tilejson=https://x.example/planet||b|fresh=2\n"
+                      "Pm|map|pmtiles=https://x.example/a.pmtiles||c|conn=4\n"
+                      "Bad|map|tilejson=ftp://x.example/planet|||\n"
+                      "Bad|map|pmtiles=https://x.example/{z}.pmtiles|||\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.png|||style=a.json\n"
+                      "Bad|map|https://x.example/{z}/{x}/{y}.pbf|||style=\n"
+                      "Bad|map|tilejson=|||\n",
+                      c);
+    EXPECT_EQ(c.problems, (std::vector<std::string>{
+                              "vor_src.txt:5: tilejson address must start with http:// or https://",
+                              "vor_src.txt:6: pmtiles address holds a blank, a control character or a placeholder",
+                              "vor_src.txt:7: style is for vector sources only",
+                              "vor_src.txt:8: style needs a file name",
+                              "vor_src.txt:9: tilejson address must start with http:// or https://",
+                          }));
+    for (const char* name : {"Vec", "Mvt", "Tj", "Pm", "OpenFreeMap"}) {
+        const CatalogueEntry* e = c.find(name, false);
+        ASSERT_NE(e, nullptr) << name;
+        EXPECT_EQ(e->kind, SourceKind::remote_vector) << name;
+        EXPECT_STREQ(tile_source_kind(*e).name(), "remote-vector");
+        EXPECT_TRUE(e->uses_fetcher());
+        EXPECT_EQ(e->extension(), "png") << "cells are drawn as PNG";
+        EXPECT_EQ(e->max_zoom(), 19) << "drawn past the tiles' zooms";
+        EXPECT_EQ(e->cache_folder(), std::string(name) + "/day");
+    }
+    const CatalogueEntry* vec = c.find("Vec", false);
+    EXPECT_EQ(vec->tiles_max_zoom, 15);
+    EXPECT_EQ(vec->style_path, "styles/my.json");
+    EXPECT_EQ(c.find("Mvt", false)->tiles_max_zoom, 14);
+    EXPECT_EQ(c.find("Tj", false)->tilejson_url, "https://x.example/planet");
+    EXPECT_EQ(c.find("Pm", false)->archive_url, "https://x.example/a.pmtiles");
+    EXPECT_EQ(c.find("Pm", false)->conn, 4);
+    const CatalogueEntry* ofm = c.find_menu_id(Command::OpenFreeMap);
+    ASSERT_NE(ofm, nullptr);
+    EXPECT_EQ(ofm->name, "OpenFreeMap");
+    EXPECT_EQ(ofm->tilejson_url, "https://tiles.openfreemap.org/planet");
+    EXPECT_EQ(ofm->attribution, "OpenFreeMap © OpenMapTiles Data from OpenStreetMap");
+    EXPECT_EQ(ofm->tiles_max_zoom, 14);
+
+    // A relative style file is the settings folder's.
+    test::TempDir dir;
+    test::write_file(dir.path() / kSourcesFile, "Vec|map|https://x.example/{z}/{x}/{y}.pbf|||style=my.json\n");
+    EXPECT_EQ(load_catalogue(dir.path()).find("Vec", false)->style_path, (dir.path() / "my.json").string());
 }
 
 TEST(TileCatalogue, TemplatesExpandRowsQuadkeysServersAndKeys) {
@@ -306,7 +355,7 @@ TEST(TileCatalogue, LoadsVorSrcAndKeysFromTheSettingsFolder) {
     EXPECT_EQ(c.problems, std::vector<std::string>{"vor_src.txt:2: expected 6 fields separated by |, found 1"});
     EXPECT_EQ(read_source_key(dir.path(), "MyTopo"), "abc123");
     EXPECT_EQ(read_source_key(dir.path(), "Other"), "");
-    EXPECT_EQ(load_catalogue(dir.path() / "missing").names().size(), 7u);
+    EXPECT_EQ(load_catalogue(dir.path() / "missing").names().size(), 8u);
 }
 
 }  // namespace

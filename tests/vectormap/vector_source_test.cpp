@@ -2,7 +2,6 @@
 // folder, its cells drawn by the program's tile maker into the tile cache as the map layer asks for
 // them, by day and by night, sharp past the pack's deepest zoom.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,12 +10,12 @@
 #include "app/map_layer.h"
 #include "atlas/local_tiles.h"
 #include "support/test_paths.h"
+#include "support/town_pmtiles.h"
 #include "support/vector_town.h"
 #include "tiles/fine_tiles.h"
 #include "tiles/geometry.h"
 #include "tiles/image_decode.h"
 #include "tiles/local_source.h"
-#include "tiles/pmtiles_writer.h"
 #include "tiles/tile_naming.h"
 
 namespace vg {
@@ -28,32 +27,6 @@ struct Rgb {
     int r = 0, g = 0, b = 0;
     int sum() const { return r + g + b; }
 };
-
-// The town's tiles copied into a PMTiles archive as they are (gzip), with the pack's layer list.
-void write_pmtiles_copy(const std::string& mbtiles, const std::string& out) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(mbtiles.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* q = nullptr;
-    pmtiles::WriterOptions options;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT value FROM metadata WHERE name = 'json'", -1, &q, nullptr), SQLITE_OK);
-    if (sqlite3_step(q) == SQLITE_ROW)
-        options.metadata_json = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
-    sqlite3_finalize(q);
-    std::string error;
-    auto writer = pmtiles::Writer::create(out, options, error);
-    ASSERT_TRUE(writer) << error;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles", -1, &q, nullptr),
-              SQLITE_OK);
-    while (sqlite3_step(q) == SQLITE_ROW) {
-        const int z = sqlite3_column_int(q, 0);
-        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(q, 3));
-        ASSERT_TRUE(writer->add_tile(z, sqlite3_column_int(q, 1), (1 << z) - 1 - sqlite3_column_int(q, 2),
-                                     {data, static_cast<std::size_t>(sqlite3_column_bytes(q, 3))}));
-    }
-    sqlite3_finalize(q);
-    sqlite3_close(db);
-    ASSERT_TRUE(writer->finish(error)) << error;
-}
 
 class VectorSource : public ::testing::Test {
 protected:
@@ -89,7 +62,7 @@ TEST_F(VectorSource, PacksOfBothContainersAreDrawnDayAndNightAndSharpPastTheirZo
     const fs::path packs = packs_folder(dir_.path().string());
     fs::create_directories(packs);
     fs::copy_file(town, packs / "a-town.mbtiles");
-    write_pmtiles_copy(town, (packs / "b-town.pmtiles").string());
+    test::write_town_pmtiles(town, (packs / "b-town.pmtiles").string());
     Catalogue catalogue = builtin_catalogue();
     ASSERT_EQ(add_packs(catalogue, packs), 2);
     std::vector<const CatalogueEntry*> vector;
