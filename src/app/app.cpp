@@ -379,6 +379,7 @@ LayerSource App::layer_source(bool with_context) const {
             if (pack.kind == SourceKind::vector && pack.pack_path.size() > 0) src.stand_in_packs.push_back(&pack);
     src.elevation = elevation();
     src.hillshade = ws_->hillshade;
+    src.elevation_generation = elevation_generation_;
     src.shading = ws_->shading;
     if (e && e->kind == SourceKind::remote_vector) src.drawn = e;
     const FineOrigin origin = e ? fine_origin(*e, view_.level) : FineOrigin::none;
@@ -418,7 +419,11 @@ void App::set_device_scale(int scale) {
 
 bool App::background() const { return ws_ && layer_.background(layer_source(false)); }
 
-void App::request_view_tiles(bool all) { layer_.request(layer_source(), all); }
+void App::request_view_tiles(bool all) {
+    layer_.request(layer_source(), all);
+    // Shaded maps and Etopo2's relief want the elevation tiles of the view too.
+    if (elevation_ && ws_ && (ws_->hillshade || source() == MapSource::Etopo2)) request_dem_tiles();
+}
 
 void App::rebuild_bitmap() {
     bitmap_due_ = false;

@@ -331,6 +331,8 @@ private:
     // Elevation (after the fetcher: its loader goes first).
     std::shared_ptr<const ElevationModel> elevation_;
     std::unique_ptr<TileLoader> dem_loader_;
+    int elevation_generation_ = 0;   // elevation tiles that landed for shading (LayerSource)
+    bool elevation_landed_ = false;  // some landed since the view was last made again with them
     std::string dem_asked_;  // the view whose elevation tiles were asked for last
     GpxData gpx_;                          // the GPX file opened last
     std::string gpx_name_;                 // its file name, for the profile's title

@@ -302,6 +302,18 @@ PaintFrame App::paint() {
 
     // Tiles that arrived in the background go into their cells; what one paint cannot draw in its
     // few milliseconds asks for another paint.
+    if (view_loaded_ && dem_loader_) {
+        // Elevation tiles that landed: a shaded view is made again with them.
+        // Once the view's last one is in, so that the view is made again once, not per tile.
+        for (const auto& t : dem_loader_->take_landed()) elevation_landed_ = elevation_landed_ || t.ok;
+        if (elevation_landed_ && dem_loader_->outstanding() == 0 && elevation_ &&
+            (ws_->hillshade || source() == MapSource::Etopo2)) {
+            elevation_landed_ = false;
+            elevation_->look_again();
+            ++elevation_generation_;
+            show_view(view_.level, view_.centre_x, view_.centre_y, MapLayer::Fetch::Later, true);
+        }
+    }
     if (view_loaded_) {
         if (bitmap_due_) rebuild_bitmap();
         bool rebuild = false;

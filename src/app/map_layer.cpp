@@ -28,7 +28,9 @@ std::string key_of(const LayerSource& src) {
     const bool shaded = src.elevation && (src.hillshade || src.source == MapSource::Etopo2);
     return std::to_string(static_cast<int>(src.source)) + (src.aerial ? "a:" : ":") +
            (src.shown ? src.shown->name : std::string()) + "|" + src.root +
-           (shaded ? "|shade" + std::to_string(src.hillshade ? src.shading : -src.shading) : std::string());
+           (shaded ? "|shade" + std::to_string(src.hillshade ? src.shading : -src.shading) + "." +
+                         std::to_string(src.elevation_generation)
+                   : std::string());
 }
 
 bool file_present(const std::string& path) {

@@ -60,6 +60,8 @@ struct LayerSource {
     std::shared_ptr<const ElevationModel> elevation;
     bool hillshade = false;
     int shading = 60;
+    // Advanced by App when elevation tiles land: cells shaded before them are made again.
+    int elevation_generation = 0;
 };
 
 class MapLayer : private OverlaySink {

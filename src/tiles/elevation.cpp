@@ -187,6 +187,11 @@ public:
         return h ? std::optional<ElevationAt>(ElevationAt{*h, "dem"}) : std::nullopt;
     }
 
+    void look_again() const override {
+        const std::lock_guard lock(mutex_);
+        for (auto it = slots_.begin(); it != slots_.end();) it = it->second.grid ? std::next(it) : slots_.erase(it);
+    }
+
 private:
     struct Grid {
         int width = 0;
@@ -278,6 +283,9 @@ public:
         for (const auto& m : models_)
             if (auto h = m->elevation_at(lat, lon)) return h;
         return std::nullopt;
+    }
+    void look_again() const override {
+        for (const auto& m : models_) m->look_again();
     }
 
 private:

@@ -41,6 +41,9 @@ public:
         const auto h = elevation(lat, lon);
         return h ? std::optional<ElevationAt>(ElevationAt{*h, {}}) : std::nullopt;
     }
+    // New data may have arrived (elevation tiles landed): places without data are looked for again at
+    // once rather than after a while.
+    virtual void look_again() const {}
 };
 
 // The heights of a web tile's pixel centres (zoom `z`, column `x`, row `y` from the north, `size`
