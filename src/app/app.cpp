@@ -261,6 +261,9 @@ void App::create(Window& window) {
     }
     if (options_.background_tiles) dem_loader_ = std::make_unique<TileLoader>(*fetcher(), [&window] { window.invalidate(false); });
     elevation_ = options_.elevation ? options_.elevation : elevation_for(maps_root(), catalogue_.elevation_source());
+    // The trip's heights come from the elevation data where there is some (models live for the run).
+    trip_ = RecordedTrip(elevation_.get());
+    lap_ = RecordedTrip(elevation_.get());
 
     // 4. The version probe, only for the sources whose addresses need it.
     start_probe_if_needed();

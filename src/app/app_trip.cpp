@@ -18,13 +18,13 @@ void App::open_trip() {
     TripDialogData data;
     data.poll = [this] { return trip_texts(); };
     data.reset = [this] {
-        trip_ = RecordedTrip();
-        lap_ = RecordedTrip();
+        trip_ = RecordedTrip(elevation_.get());
+        lap_ = RecordedTrip(elevation_.get());
         laps_.clear();
     };
     data.lap = [this] {
         laps_.push_back(lap_.figures());
-        lap_ = RecordedTrip();
+        lap_ = RecordedTrip(elevation_.get());
         if (trip_.last()) lap_.add(*trip_.last());  // the next lap starts where this one ended
     };
     window_->open_trip_dialog(std::move(data));
