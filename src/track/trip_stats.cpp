@@ -115,15 +115,18 @@ void TripStats::settle(const Point& p) {
         }
         if (t && !dt) recent_.clear();  // the time starts again after untimed points
         if (t) recent_.push_back({*t, p.s.latitude, p.s.longitude});
-        std::optional<double> v = p.s.speed_mps;
-        bool v_spans = v.has_value();
-        if (!v && t) {
+        // The speed as a value and a flag (not an optional: GCC's -O1 takes its value for unset).
+        bool has_v = p.s.speed_mps.has_value();
+        double v = p.s.speed_mps.value_or(0.0);
+        bool v_spans = has_v;
+        if (!has_v && t) {
             // The displacement over the span, not the path: a resting receiver's wander adds path
             // but goes nowhere.
             while (recent_.size() >= 2 && recent_[1].t <= *t - kSpeedSpanS) recent_.pop_front();
             const Recent& r = recent_.front();
             if (*t > r.t) {
                 v = geo::short_distance_m(r.lat, r.lon, p.s.latitude, p.s.longitude) / (*t - r.t);
+                has_v = true;
                 v_spans = *t - r.t >= kSpeedSpanS;
             }
         }
@@ -133,9 +136,9 @@ void TripStats::settle(const Point& p) {
         if (dt && *dt > 0 && d > kSpikeMinDetourM && last_speed_)
             step = std::fabs(d / *dt - last_speed_->second) >
                    kMaxAccelMps2 * std::max(0.0, *t - last_speed_->first) + kAccelSlackMps;
-        if (v && !(*v <= kMaxSpeedMps)) v.reset();  // times a hair apart: no speed
-        if (dt && v) classify(*dt, step ? 0.0 : d, *v, p);
-        if (t && v && v_spans) take_max_speed(*v, *t);
+        if (has_v && !(v <= kMaxSpeedMps)) has_v = false;  // times a hair apart: no speed
+        if (dt && has_v) classify(*dt, step ? 0.0 : d, v, p);
+        if (t && has_v && v_spans) take_max_speed(v, *t);
     } else {
         if (t) recent_.push_back({*t, p.s.latitude, p.s.longitude});
         rest_ = p;
