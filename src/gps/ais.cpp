@@ -46,6 +46,14 @@ private:
     const std::vector<std::uint8_t>& bits_;
 };
 
+// The distances from the reference point to bow, stern, port and starboard (9, 9, 6 and 6 bits).
+void dimensions(const Bits& b, std::size_t at, Message& m) {
+    m.to_bow = int(b.u(at, 9));
+    m.to_stern = int(b.u(at + 9, 9));
+    m.to_port = int(b.u(at + 18, 6));
+    m.to_starboard = int(b.u(at + 24, 6));
+}
+
 bool checksum_ok(std::string_view body, std::string_view hex) {
     unsigned sum = 0;
     for (char c : body) sum ^= static_cast<unsigned char>(c);
@@ -154,10 +162,7 @@ std::optional<Message> decode_bits(const std::vector<std::uint8_t>& bits, std::s
         m.callsign = b.text(70, 7);
         m.shipname = b.text(112, 20);
         m.shiptype = int(b.u(232, 8));
-        m.to_bow = int(b.u(240, 9));
-        m.to_stern = int(b.u(249, 9));
-        m.to_port = int(b.u(258, 6));
-        m.to_starboard = int(b.u(264, 6));
+        dimensions(b, 240, m);
         m.epfd = int(b.u(270, 4));
         m.eta_month = int(b.u(274, 4));
         m.eta_day = int(b.u(278, 5));
@@ -190,10 +195,7 @@ std::optional<Message> decode_bits(const std::vector<std::uint8_t>& bits, std::s
             m.regional = int(b.u(139, 4));
             m.shipname = b.text(143, 20);
             m.shiptype = int(b.u(263, 8));
-            m.to_bow = int(b.u(271, 9));
-            m.to_stern = int(b.u(280, 9));
-            m.to_port = int(b.u(289, 6));
-            m.to_starboard = int(b.u(295, 6));
+            dimensions(b, 271, m);
             m.epfd = int(b.u(301, 4));
             m.raim = b.b(305);
             m.dte = b.b(306);
@@ -206,10 +208,7 @@ std::optional<Message> decode_bits(const std::vector<std::uint8_t>& bits, std::s
         m.accuracy = b.b(163);
         m.lon = b.s(164, 28);
         m.lat = b.s(192, 27);
-        m.to_bow = int(b.u(219, 9));
-        m.to_stern = int(b.u(228, 9));
-        m.to_port = int(b.u(237, 6));
-        m.to_starboard = int(b.u(243, 6));
+        dimensions(b, 219, m);
         m.epfd = int(b.u(249, 4));
         m.second = int(b.u(253, 6));
         m.off_position = b.b(259);
@@ -233,10 +232,7 @@ std::optional<Message> decode_bits(const std::vector<std::uint8_t>& bits, std::s
             if (m.mmsi / 10000000 == 98) {
                 m.mothership_mmsi = b.u(132, 30);
             } else {
-                m.to_bow = int(b.u(132, 9));
-                m.to_stern = int(b.u(141, 9));
-                m.to_port = int(b.u(150, 6));
-                m.to_starboard = int(b.u(156, 6));
+                dimensions(b, 132, m);
             }
         } else {
             error = "type 24 message with part number " + std::to_string(m.partno);
