@@ -322,20 +322,22 @@ std::vector<float> dem_heights(const RgbImage& image, DemEncoding encoding) {
 
 std::shared_ptr<const ElevationModel> elevation_for(const std::string& root_text, const CatalogueEntry* dem_source) {
     static std::mutex mutex;
-    static std::map<std::string, std::shared_ptr<const ElevationModel>> models;
+    static std::map<std::string, std::weak_ptr<const ElevationModel>> models;
     const std::string root = normalise_root(root_text);
     const bool dem = dem_source && dem_source->is_dem();
     std::string key = root;
     if (dem) key += '\n' + dem_source->name + '\n' + dem_source->tmpl + '\n' + std::to_string(int(dem_source->dem));
     const std::lock_guard lock(mutex);
-    if (const auto it = models.find(key); it != models.end()) return it->second;
+    if (const auto it = models.find(key); it != models.end())
+        if (auto held = it->second.lock()) return held;
     std::vector<std::unique_ptr<ElevationModel>> parts;
     if (auto files = hgt_files(root); !files.empty()) parts.push_back(std::make_unique<HgtFolder>(std::move(files)));
     if (dem) parts.push_back(std::make_unique<DemTiles>(root, *dem_source));
     std::shared_ptr<const ElevationModel> model;
     if (parts.size() == 1) model = std::shared_ptr<const ElevationModel>(std::move(parts.front()));
     else if (!parts.empty()) model = std::make_shared<Combined>(std::move(parts));
-    models.emplace(key, model);
+    std::erase_if(models, [](const auto& entry) { return entry.second.expired(); });
+    if (model) models[key] = model;
     return model;
 }
 

@@ -3,7 +3,7 @@
 // heights reads (the pointer's height, the trip's climb figures, hillshade and relief); elevation_for
 // gives the one model of a maps folder.
 // Threads: a model's const members may be called from many threads at once. Ownership: models are
-// shared; elevation_for keeps one per folder for the run. Failure: a place without data (outside every
+// shared; elevation_for gives one per folder while anyone holds it. Failure: a place without data (outside every
 // file, a void, an unreadable file) has no height (nullopt or NaN), never a made-up one.
 #pragma once
 
@@ -58,8 +58,10 @@ bool sample_web_tile(const ElevationModel& model, int z, std::uint32_t x, std::u
 // from the finest zoom cached at the place (decoded tiles kept, at most kDemTileCacheTiles; a missing
 // tile looked for again a second later, so tiles that land are used). A place whose tile is not
 // cached has no height: fetching them is the caller's (the window asks its loader). Null when the
-// folder has no .hgt file and no elevation source is given. The model is made once per folder and
-// source for the run.
+// folder has no .hgt file and no elevation source is given. While a model is held, every call for the
+// same folder and source gives it; once the last holder lets go its files are unmapped (so the
+// folder can be changed or removed, which Windows refuses for a mapped file) and a later call lists
+// the folder again.
 std::shared_ptr<const ElevationModel> elevation_for(const std::string& root, const CatalogueEntry* dem_source);
 
 inline constexpr std::size_t kHgtMappedFiles = 16;
