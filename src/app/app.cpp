@@ -212,6 +212,7 @@ void App::create(Window& window) {
     link_options.pos_file = settings_path(kPosFile);
     link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
     link_options.fix_notice = fix_notice_.get();
+    link_options.ais = &ais_feed_;
     link_options.remote.start = [this] {
         // The server listens on the port of the `base` line, as the copies that post to it are told;
         // a port the caller chose (tests: 0, any free one) stays.
@@ -225,6 +226,7 @@ void App::create(Window& window) {
     stream_options.fix_notice = fix_notice_.get();
     stream_options.clock_seconds = link_options.clock_seconds;
     stream_options.silence_ticks = &ws_->silence_ticks;
+    stream_options.ais = &ais_feed_;
     stream_ = std::make_unique<StreamSource>(fix_, std::move(stream_options));
     link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
     link_options.network.stop = [this] { stream_->stop(); };

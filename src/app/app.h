@@ -18,6 +18,8 @@
 #include "app/paint_frame.h"
 #include "app/track_plot.h"
 #include "app/window_state.h"
+#include "gps/ais_feed.h"
+#include "gps/device_report.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
 #include "net/base_link.h"
@@ -156,6 +158,10 @@ public:
     // without an elevation source or background loading, with Offline chosen, or while the source
     // is paused. The pointer's height asks for them when it has none; hillshade may too.
     void request_dem_tiles();
+    // The AIS targets heard on the receiver's paths (any thread may feed it).
+    ais::AisFeed& ais_feed() { return ais_feed_; }
+    // Any thread: a position of another device (the position server's forms, the fleet's broker).
+    void device_report(const DeviceReport& report);
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -347,6 +353,7 @@ private:
     std::vector<TripFigures> laps_;
     TrackPlot recorded_plot_;
     TileVersions versions_;
+    ais::AisFeed ais_feed_;                 // before the readers that feed it
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;

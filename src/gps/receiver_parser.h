@@ -14,6 +14,10 @@
 
 namespace vg {
 
+namespace ais {
+class AisFeed;
+}
+
 using ReplySink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
 class ReceiverParser {
@@ -29,6 +33,7 @@ struct ParserContext {
     ReplySink reply;                           // may be empty: replies are dropped
     std::function<long long()> utc_seconds;    // may be empty: the system clock
     std::string pos_file = "vor_pos.txt";
+    ais::AisFeed* ais = nullptr;               // where AIS lines and reports go; null: dropped
 };
 
 // The parser for a device type, or nullptr when that type has no byte parser (Remote).

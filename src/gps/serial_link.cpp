@@ -224,6 +224,7 @@ ReceiverParser* SerialLink::parser_for(DeviceType type) {
         };
         context.utc_seconds = options_.utc_seconds;
         context.pos_file = options_.pos_file.string();
+        context.ais = options_.ais;
         *slot = make_receiver_parser(family, std::move(context));
     }
     return slot->get();

@@ -49,6 +49,7 @@ struct SerialLinkOptions {
     std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
     // Told of each new clock second's fix (the window paints it); null: no notice.
     FixNotice* fix_notice = nullptr;
+    ais::AisFeed* ais = nullptr;  // AIS heard on the port; null: dropped
 };
 
 // Why a port could not be opened, for the user: the path, the system's reason and the remedy for

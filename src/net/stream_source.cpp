@@ -147,7 +147,9 @@ void StreamSource::deliver(ReceiverParser& parser, const std::uint8_t* data, std
 }
 
 void StreamSource::reader_main(DeviceType type, StreamAddress address) {
-    std::unique_ptr<ReceiverParser> parser = make_receiver_parser(type, ParserContext{});
+    ParserContext context;
+    context.ais = options_.ais;
+    std::unique_ptr<ReceiverParser> parser = make_receiver_parser(type, std::move(context));
     std::uint8_t buffer[kReceiveSize];
     int backoff = kFirstBackoffMs;
     while (active_.load() && parser) {

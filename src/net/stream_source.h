@@ -39,6 +39,7 @@ struct StreamSourceOptions {
     FixNotice* fix_notice = nullptr;            // posted at most once per clock second
     std::function<long long()> clock_seconds;   // empty: the system clock
     std::atomic<int>* silence_ticks = nullptr;  // cleared for every chunk received
+    ais::AisFeed* ais = nullptr;                // AIS heard on the stream; null: dropped
 };
 
 class StreamSource {
