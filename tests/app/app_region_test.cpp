@@ -60,7 +60,10 @@ public:
             std::smatch m;
             if (std::regex_search(request, m, std::regex("bytes=([0-9]+)-")) && std::stoull(m[1]) >= data_offset_) {
                 std::unique_lock lock(mutex_);
+                ++waiting_;
+                waited_.notify_all();
                 opened_.wait_for(lock, std::chrono::seconds(20), [this] { return !held_; });
+                --waiting_;
             }
             return file_.answer(request);
         };
@@ -72,13 +75,19 @@ public:
         }
         opened_.notify_all();
     }
+    // Until a range of the tile data waits (bounded): a cancel then falls after the first range.
+    bool wait_until_held() {
+        std::unique_lock lock(mutex_);
+        return waited_.wait_for(lock, std::chrono::seconds(20), [this] { return waiting_ > 0; });
+    }
 
 private:
     RangeFile file_;
     std::uint64_t data_offset_ = 0;
     std::mutex mutex_;
-    std::condition_variable opened_;
+    std::condition_variable opened_, waited_;
     bool held_ = false;
+    int waiting_ = 0;
 };
 
 TestPki& pki() {
@@ -128,6 +137,7 @@ TEST_F(Region, PresetToTheViewPlannedCancelledResumedAndAnnounced) {
     RegionTexts t = wait_for([](const RegionTexts& r) { return !r.size.empty(); });
     EXPECT_TRUE(std::regex_match(t.size, std::regex("[0-9]+ tiles, [0-9.]+ MB to fetch"))) << t.size;
     EXPECT_TRUE(t.running);
+    ASSERT_TRUE(archive.wait_until_held());
     window.regions.back().cancel();
     archive.hold(false);
     t = wait_for([](const RegionTexts& r) { return !r.running; });
