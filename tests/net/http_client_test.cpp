@@ -198,7 +198,8 @@ TEST_F(HttpClientTest, BodyEndsAtCloseAtFullLengthOrAfterTheLastChunk) {
     }
     {   // Chunked bodies are stored de-chunked, whatever the chunk size.
         for (std::size_t chunk : {1u, 7u, 4096u, 100000u}) {
-            const std::string body = chunk == 1 ? gif.substr(0, 3000) : gif;
+            // At most 3000 chunks: tiny chunks of the whole file take minutes on a slow loopback.
+            const std::string body = gif.substr(0, std::min(gif.size(), chunk * 3000));
             auto reply = ScriptedReply::chunked("image/gif", body, chunk);
             reply.hold_open = true;
             LoopbackHttpServer server(reply);
