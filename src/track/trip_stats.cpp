@@ -205,10 +205,13 @@ void TripStats::take_noise(double x, double h, double lag) {
                                       [](const auto& a, double v) { return a.first < v; });
     if (mid == noise_window_.end() || mid->first >= x) return;
     const double r = mid->second - (h0 + (h - h0) * (mid->first - x0) / (x - x0));
-    noise_sum_ += r * r;
+    // The mean absolute difference (times sqrt(pi/2), the ratio of root mean square to mean absolute
+    // value of Gaussian noise): one wild height of a settling receiver moves it by its share only.
+    constexpr double kRmsPerMeanAbs = 1.2533141373155003;
+    noise_sum_ += std::fabs(r);
     noise_count_ += 1;
-    const double rms = std::sqrt((kNoisePriorWeight * kNoisePriorM * kNoisePriorM + noise_sum_) /
-                                 (kNoisePriorWeight + noise_count_));
+    const double rms = kRmsPerMeanAbs * (kNoisePriorWeight * kNoisePriorM / kRmsPerMeanAbs + noise_sum_) /
+                       (kNoisePriorWeight + noise_count_);
     hysteresis_m_ = std::max(kGpsHysteresisM, kNoiseHysteresis * rms);
 }
 

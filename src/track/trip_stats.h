@@ -24,9 +24,10 @@
 //   at least the hysteresis between turning points. With a model the hysteresis is kDemHysteresisM.
 //   With GPS altitude it follows the track's own noise: each height is compared with the straight line
 //   between the heights kNoiseLagS seconds before and after it (kNoiseLagPoints points untimed), which a
-//   steady slope leaves at zero; the root mean square of these differences, started from kNoisePriorM
-//   as if kNoisePriorWeight of them had been seen, times kNoiseHysteresis is the hysteresis, never less
-//   than kGpsHysteresisM. The estimate runs over the whole trip (segments included), so it is the same
+//   steady slope leaves at zero; their root mean square (worked out from their mean absolute value, so
+//   that a single wild height counts by its share only), started from kNoisePriorM as if
+//   kNoisePriorWeight of them had been seen, times kNoiseHysteresis is the hysteresis, never less than
+//   kGpsHysteresisM. The estimate runs over the whole trip (segments included), so it is the same
 //   live and afterwards. Minimum and maximum are of the smoothed heights. Climb, like distance, is not
 //   counted across a segment break.
 // Bad input: a point with a position that is not a number or out of range is skipped (`rejected`); a
