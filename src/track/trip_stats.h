@@ -153,7 +153,7 @@ private:
     double smooth_index_ = 0;
     bool smooth_timed_ = false;
     std::deque<std::pair<double, double>> noise_window_;  // (time or index, height) of the last 2 lags
-    double noise_sum_ = 0;                               // sum of the squared differences
+    double noise_sum_ = 0;                               // sum of the differences' absolute values
     double noise_count_ = 0;
     bool have_height_ = false;
     double min_h_ = 0, max_h_ = 0;

@@ -1,8 +1,9 @@
 // Made-up rides with a known true height profile and GPS-like altitude noise, for the trip figure tests
 // and benchmark. Header-only; needs vg_track (and through it vg_geo).
 //
-// The noise is what a receiver's altitude does: a wander (a first-order Gauss-Markov process, AR(1), with
-// a correlation time of kNoiseTauS seconds) of standard deviation `sigma_m`, plus 1 m of white noise a fix. Fixed seeds give the same ride on
+// The noise is what a receiver's altitude does: a wander (a first-order Gauss-Markov process, AR(1),
+// with a correlation time of kNoiseTauS seconds) of standard deviation `sigma_m`, plus 1 m of white
+// noise a fix. Fixed seeds give the same ride on
 // every machine (mt19937 and our own Box-Muller, not the library's unspecified normal distribution).
 #pragma once
 
