@@ -3,8 +3,8 @@
 //
 // The noise is what a receiver's altitude does: a wander (a first-order Gauss-Markov process, AR(1),
 // with a correlation time of kNoiseTauS seconds) of standard deviation `sigma_m`, plus 1 m of white
-// noise a fix. Fixed seeds give the same ride on
-// every machine (mt19937 and our own Box-Muller, not the library's unspecified normal distribution).
+// noise a fix. Fixed seeds give the same ride on every machine (mt19937 and our own Box-Muller, not the
+// library's unspecified normal distribution).
 #pragma once
 
 #include <cmath>
