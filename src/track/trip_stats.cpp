@@ -30,7 +30,8 @@ std::optional<double> seconds(const TripSample& a, const TripSample& b) {
 }  // namespace
 
 TripStats::TripStats(const ElevationModel* model)
-    : model_(model), hysteresis_m_(model ? kDemHysteresisM : kGpsHysteresisM) {}
+    : model_(model),
+      hysteresis_m_(model ? kDemHysteresisM : std::max(kGpsHysteresisM, kNoiseHysteresis * kNoisePriorM)) {}
 
 void TripStats::begin_segment() {
     flush();
@@ -63,6 +64,7 @@ void TripStats::add(const TripSample& in) {
         recent_.clear();
         smooth_.clear();
         smooth_sum_ = 0;
+        noise_window_.clear();
         // Climb is not counted across a break either: the leg under way ends there.
         if (dir_ == 1) ascent_ += ext_ - ref_;
         if (dir_ == -1) descent_ += ref_ - ext_;
@@ -192,6 +194,27 @@ void TripStats::take_max_speed(double v, double t) {
     max_mps_ = std::max(max_mps_.value_or(0.0), v);
 }
 
+void TripStats::take_noise(double x, double h, double lag) {
+    // The height lag before this one against the straight line from the height two lags before to this
+    // one: a slope, however steep, leaves nothing; the receiver's wander at that scale remains.
+    noise_window_.emplace_back(x, h);
+    while (noise_window_.size() > 2 && x - noise_window_[1].first >= 2 * lag) noise_window_.pop_front();
+    const auto [x0, h0] = noise_window_.front();
+    if (x - x0 < 2 * lag) return;
+    const auto mid = std::lower_bound(noise_window_.begin(), noise_window_.end(), x0 + lag,
+                                      [](const auto& a, double v) { return a.first < v; });
+    if (mid == noise_window_.end() || mid->first >= x) return;
+    const double r = mid->second - (h0 + (h - h0) * (mid->first - x0) / (x - x0));
+    // The mean absolute difference (times sqrt(pi/2), the ratio of root mean square to mean absolute
+    // value of Gaussian noise): one wild height of a settling receiver moves it by its share only.
+    constexpr double kRmsPerMeanAbs = 1.2533141373155003;
+    noise_sum_ += std::fabs(r);
+    noise_count_ += 1;
+    const double rms = kRmsPerMeanAbs * (kNoisePriorWeight * kNoisePriorM / kRmsPerMeanAbs + noise_sum_) /
+                       (kNoisePriorWeight + noise_count_);
+    hysteresis_m_ = std::max(kGpsHysteresisM, kNoiseHysteresis * rms);
+}
+
 void TripStats::take_height(double h, std::optional<double> t) {
     // A running mean over the last kSmoothS seconds (kSmoothPoints points without times).
     const bool timed = t.has_value();
@@ -199,8 +222,11 @@ void TripStats::take_height(double h, std::optional<double> t) {
         smooth_.clear();
         smooth_sum_ = 0;
     }
+    if (!noise_window_.empty() && timed != smooth_timed_) noise_window_.clear();
     smooth_timed_ = timed;
+    const double x = timed ? *t : smooth_index_;
     smooth_.emplace_back(timed ? *t : smooth_index_++, h);
+    if (!model_) take_noise(x, h, timed ? kNoiseLagS : kNoiseLagPoints);
     smooth_sum_ += h;
     while (smooth_.size() > 1 && (timed ? smooth_.back().first - smooth_.front().first > kSmoothS
                                         : smooth_.size() > kSmoothPoints)) {

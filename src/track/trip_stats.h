@@ -21,9 +21,15 @@
 // - Heights: the model's height when an ElevationModel is given (a point outside it has none; GPS
 //   altitude is then not used), else the point's altitude. They are smoothed by a running mean over
 //   kSmoothS seconds (kSmoothPoints points on an untimed track), and climb is counted only in legs of
-//   at least the hysteresis (kGpsHysteresisM for GPS altitude, kDemHysteresisM for a model) between
-//   turning points, so that altitude noise of a few metres adds no climb. Minimum and maximum are of
-//   the smoothed heights. Climb, like distance, is not counted across a segment break.
+//   at least the hysteresis between turning points. With a model the hysteresis is kDemHysteresisM.
+//   With GPS altitude it follows the track's own noise: each height is compared with the straight line
+//   between the heights kNoiseLagS seconds before and after it (kNoiseLagPoints points untimed), which a
+//   steady slope leaves at zero; their root mean square (worked out from their mean absolute value, so
+//   that a single wild height counts by its share only), started from kNoisePriorM as if
+//   kNoisePriorWeight of them had been seen, times kNoiseHysteresis is the hysteresis, never less than
+//   kGpsHysteresisM. The estimate runs over the whole trip (segments included), so it is the same
+//   live and afterwards. Minimum and maximum are of the smoothed heights. Climb, like distance, is not
+//   counted across a segment break.
 // Bad input: a point with a position that is not a number or out of range is skipped (`rejected`); a
 // time, altitude or speed that is not a number or beyond its bound below (a negative speed) is taken
 // as absent, so that every figure stays a finite number.
@@ -79,9 +85,14 @@ public:
     static constexpr double kSpikeMinDetourM = 20;
     static constexpr double kMaxAccelMps2 = 10;
     static constexpr double kAccelSlackMps = 2;
-    static constexpr double kSmoothS = 10;
+    static constexpr double kSmoothS = 30;
     static constexpr std::size_t kSmoothPoints = 5;
     static constexpr double kGpsHysteresisM = 5;
+    static constexpr double kNoiseLagS = 20;
+    static constexpr double kNoiseLagPoints = 5;
+    static constexpr double kNoisePriorM = 2;
+    static constexpr double kNoisePriorWeight = 60;
+    static constexpr double kNoiseHysteresis = 6;
     static constexpr double kDemHysteresisM = 2;
     static constexpr double kMaxAbsSeconds = 1e11;  // some 3000 years from 1970
     static constexpr double kMaxAbsHeightM = 1e6;
@@ -105,6 +116,7 @@ private:
     void flush();                 // settles the held point
     void classify(double dt, double d, double v, const Point& p);
     void take_height(double h, std::optional<double> t);
+    void take_noise(double x, double h, double lag);
     void take_max_speed(double v, double t);
     TripFigures current() const;
 
@@ -140,6 +152,9 @@ private:
     double smooth_sum_ = 0;
     double smooth_index_ = 0;
     bool smooth_timed_ = false;
+    std::deque<std::pair<double, double>> noise_window_;  // (time or index, height) of the last 2 lags
+    double noise_sum_ = 0;                               // sum of the differences' absolute values
+    double noise_count_ = 0;
     bool have_height_ = false;
     double min_h_ = 0, max_h_ = 0;
     double ascent_ = 0, descent_ = 0;

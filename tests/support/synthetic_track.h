@@ -1,10 +1,10 @@
 // Made-up rides with a known true height profile and GPS-like altitude noise, for the trip figure tests
 // and benchmark. Header-only; needs vg_track (and through it vg_geo).
 //
-// The noise is what a receiver's altitude does: a slow wander (a second-order Gauss-Markov process with
-// a time constant of kNoiseTauS seconds, so its path is smooth like the satellite geometry that drives
-// it) of standard deviation `sigma_m`, plus 1 m of white noise a fix. Fixed seeds give the same ride on
-// every machine (mt19937 and our own Box-Muller, not the library's unspecified normal distribution).
+// The noise is what a receiver's altitude does: a wander (a first-order Gauss-Markov process, AR(1),
+// with a correlation time of kNoiseTauS seconds) of standard deviation `sigma_m`, plus 1 m of white
+// noise a fix. Fixed seeds give the same ride on every machine (mt19937 and our own Box-Muller, not the
+// library's unspecified normal distribution).
 #pragma once
 
 #include <cmath>
@@ -26,7 +26,7 @@ struct SyntheticRide {
     double true_descent_m = 0;
 };
 
-inline constexpr double kNoiseTauS = 120;
+inline constexpr double kNoiseTauS = 30;
 
 inline double true_height(Relief relief, double along_m, double length_m) {
     switch (relief) {
@@ -46,12 +46,9 @@ inline SyntheticRide synthetic_ride(Relief relief, double sigma_m, std::uint32_t
         return std::sqrt(-2 * std::log(u1)) * std::cos(2 * std::numbers::pi * u2);
     };
     const double a = std::exp(-1 / kNoiseTauS);
-    const double scale = sigma_m / std::sqrt((1 + a * a) / std::pow(1 - a * a, 3));  // the process's stationary σ
-    double u = 0, v = 0;
-    for (int k = 0; k < 2000; ++k) {  // into its stationary state first
-        u = a * u + gauss();
-        v = a * v + u;
-    }
+    const double scale = sigma_m * std::sqrt(1 - a * a);  // the process's stationary σ
+    double u = 0;
+    for (int k = 0; k < 2000; ++k) u = a * u + gauss();  // into its stationary state first
     SyntheticRide ride;
     const double length = seconds * speed_mps;
     double previous = true_height(relief, 0, length);
@@ -63,8 +60,7 @@ inline SyntheticRide synthetic_ride(Relief relief, double sigma_m, std::uint32_t
         else ride.true_descent_m += previous - h;
         previous = h;
         u = a * u + gauss();
-        v = a * v + u;
-        ride.samples.push_back({at.lat, at.lon, 1.7e9 + k, h + scale * v + gauss(), std::nullopt});
+        ride.samples.push_back({at.lat, at.lon, 1.7e9 + k, h + scale * u + gauss(), std::nullopt});
     }
     return ride;
 }
