@@ -45,10 +45,12 @@ TEST(Rtcm3, GpsdCapturesGiveGpsdsFramesInAnyPieces) {
             for (std::size_t at = 0; at < data.size(); at += piece)
                 scanner.feed(data.data() + at, std::min(piece, data.size() - at), frames);
             EXPECT_EQ(types_of(frames), expected) << stem << " in pieces of " << piece;
-            EXPECT_EQ(scanner.skipped_bytes(), 0u) << stem;
-            std::vector<std::uint8_t> joined;
-            for (const auto& f : frames) joined.insert(joined.end(), f.bytes.begin(), f.bytes.end());
-            EXPECT_EQ(joined, data) << stem;
+            // What is not a frame is the line ends of gpsd's log (rtcm3) or the tail of a frame cut
+            // when the recording started (rtcm3.2).
+            std::size_t framed = 0;
+            for (const auto& f : frames) framed += f.bytes.size();
+            EXPECT_EQ(framed + scanner.skipped_bytes(), data.size()) << stem;
+            EXPECT_EQ(scanner.skipped_bytes(), stem == "rtcm3" ? 2u : 344u);
         }
     }
 }
