@@ -26,7 +26,7 @@ class AppNtrip : public AppFixture {
 protected:
     void write_password(std::filesystem::perms perms) {
         const auto file = dir / "ntrip_password.txt";
-        write_file(file, "s3cret-pw\n");
+        test::write_file(file, "s3cret-pw\n");
         std::filesystem::permissions(file, perms);
     }
 };
