@@ -4,6 +4,7 @@
 # SVG; gdal-bin (gdaldem), python3-gpxpy and gpsd-clients (gpsdecode): second implementations the terrain,
 # trip and AIS tests compare with.
 # Sourced by scripts/run, scripts/test and scripts/fuzz; idempotent.
+# rtklib: str2str serves the corrections tests as a real NTRIP caster.
 VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
@@ -12,7 +13,8 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   tinyproxy-bin curl openssl sqlite3 gpsd libxml2-utils fonts-dejavu-core gpsbabel nghttp2-server
   groff-base desktop-file-utils appstream dpkg-dev lintian
   libprotozero-dev libbrotli-dev libzstd-dev nlohmann-json3-dev tilemaker osmium-tool xvfb xauth
-  libgeographiclib-dev qt6-svg-dev gdal-bin python3-gpxpy ccache gpsd-clients)
+  libgeographiclib-dev qt6-svg-dev gdal-bin python3-gpxpy ccache gpsd-clients
+  rtklib)
 
 # The Windows stage (./scripts/test --windows, scripts/windows-deps.sh) adds: the mingw-w64 cross
 # compiler (posix threads), Wine, zlib for the target, dpkg-dev and tcl (to build libpng,

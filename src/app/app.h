@@ -23,6 +23,7 @@
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
 #include "net/base_link.h"
+#include "net/ntrip.h"
 #include "net/position_server.h"
 #include "net/receiver_detect.h"
 #include "net/stream_source.h"
@@ -162,6 +163,11 @@ public:
     ais::AisFeed& ais_feed() { return ais_feed_; }
     // Any thread: a position of another device (the position server's forms, the fleet's broker).
     void device_report(const DeviceReport& report);
+    // Bytes for the receiver (RTK corrections): written through the serial link's write path; false
+    // when the device is not a serial one or no port is open. Any thread.
+    bool send_to_receiver(const std::uint8_t* data, std::size_t size);
+    // The NTRIP client's state for GPS Monitor ("" when corrections are off).
+    std::string ntrip_monitor_text() const;
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -276,6 +282,10 @@ private:
     bool open_link();
     // Closes the link; the menu items go back when one was open.
     void close_link();
+    // RTK corrections (app_ntrip.cpp): the NTRIP client runs while the receiver link is open and
+    // `ntrip=` is set; a refused password file is named through the diagnostics sink.
+    void start_ntrip();
+    void stop_ntrip();
     void toggle_aerial();
     void com_settings();
     // The serial devices offered for a port (path, what the system says), and in `chosen` the one
@@ -356,6 +366,7 @@ private:
     ais::AisFeed ais_feed_;                 // before the readers that feed it
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
+    std::unique_ptr<ntrip::Client> ntrip_;  // after link_: stopped before the link goes
     std::unique_ptr<PositionServer> server_;
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;

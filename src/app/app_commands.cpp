@@ -87,6 +87,7 @@ bool App::open_link() {
     WaitCursor wait(window_);
     const LinkOpen outcome = link_->open_link();
     if (outcome == LinkOpen::Opened) {
+        start_ntrip();
         window_->enable_menu_item(Command::Connect, false);
         window_->enable_menu_item(Command::Disconnect, true);
     } else if (outcome == LinkOpen::NoWakeEvent) {
@@ -96,6 +97,7 @@ bool App::open_link() {
 }
 
 void App::close_link() {
+    stop_ntrip();
     if (!link_->close_link() || !window_) return;
     window_->enable_menu_item(Command::Connect, true);
     window_->enable_menu_item(Command::Disconnect, false);
@@ -376,7 +378,9 @@ void App::on_command(Command id) {
             const FixRecord fix = fix_.snapshot();
             const auto ground = elevation_ && fix.fix_dimension > 0 ? elevation_->elevation(fix.latitude, fix.longitude)
                                                                     : std::nullopt;
-            return gps_monitor_texts(fix, ground, ws_->speed_unit);
+            auto texts = gps_monitor_texts(fix, ground, ws_->speed_unit);
+            texts.corrections = ntrip_monitor_text();
+            return texts;
         });
         break;
     case Command::AutoPan:

@@ -313,13 +313,14 @@ int serve_network(const std::vector<Point>& points, double rate, int tcp_port, c
 }
 
 int run_sim(int argc, char** argv) {
-    std::string device, track, udp_target;
+    std::string device, track, udp_target, rtcm_file;
     int tcp_port = 0;
     double rate = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--device" || arg == "--track" || arg == "--rate" || arg == "--tcp" || arg == "--udp") {
+        if (arg == "--device" || arg == "--track" || arg == "--rate" || arg == "--tcp" || arg == "--udp" ||
+            arg == "--rtcm") {
             if (!value) return usage_error("option needs a value", argv[i]);
             ++i;
             if (arg == "--tcp") {
@@ -329,6 +330,8 @@ int run_sim(int argc, char** argv) {
                 tcp_port = static_cast<int>(port);
             } else if (arg == "--udp") {
                 udp_target = value;
+            } else if (arg == "--rtcm") {
+                rtcm_file = value;
             } else if (arg == "--device") {
                 device = value;
             } else if (arg == "--track") {
@@ -398,6 +401,13 @@ int run_sim(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // --rtcm FILE: an RTK receiver hungry for corrections; every byte the program writes to it is kept.
+    std::FILE* rtcm = nullptr;
+    if (!rtcm_file.empty() && !(rtcm = std::fopen(rtcm_file.c_str(), "wb"))) {
+        std::fprintf(stderr, "vortool sim: %s cannot be written\n", rtcm_file.c_str());
+        return 1;
+    }
+
     std::printf("%s\n", slave_path.c_str());
     std::fflush(stdout);
 
@@ -440,6 +450,10 @@ int run_sim(int argc, char** argv) {
         std::uint8_t buf[256];
         const ssize_t n = ::read(master, buf, sizeof buf);
         if (n <= 0) continue;
+        if (rtcm) {
+            std::fwrite(buf, 1, static_cast<std::size_t>(n), rtcm);
+            std::fflush(rtcm);
+        }
         if (*type == DeviceType::Garmin) {
             for (ssize_t i = 0; i < n; ++i) {
                 const auto command = requests.add(buf[i]);
@@ -459,6 +473,7 @@ int run_sim(int argc, char** argv) {
         if (received.find("EARTHA\r\n") != std::string::npos) eartha_answered = true;
         if (received.size() > 4096) received.erase(0, received.size() - 64);
     }
+    if (rtcm) std::fclose(rtcm);
     ::close(keeper);
     ::close(master);
     return 0;

@@ -16,6 +16,7 @@ int run_fetch(int argc, char** argv);
 int run_gif(int argc, char** argv);
 int run_mvt(int argc, char** argv);
 int run_ais(int argc, char** argv);
+int run_ntrip(int argc, char** argv);
 int run_get(int argc, char** argv);
 int run_post(int argc, char** argv);
 int run_serve(int argc, char** argv);
@@ -73,7 +74,7 @@ const std::vector<Command>& command_table() {
           {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
 
         {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
-         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT]"},
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT] [--rtcm FILE]"},
          "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
          "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
          "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
@@ -88,7 +89,9 @@ const std::vector<Command>& command_table() {
           {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"},
           {"--tcp PORT", "NMEA types: serve the sentences to every client of 127.0.0.1:PORT instead of a terminal "
                          "(first line tcp://127.0.0.1:PORT)"},
-          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"}}},
+          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"},
+          {"--rtcm FILE", "act as an RTK receiver: every byte the program writes to the terminal (its RTCM "
+                          "corrections) is appended to FILE"}}},
 
         {"watch", run_watch, "print the fix of this folder's receiver as it changes",
          {"vortool watch [--device DEVICE] [--seconds S]"},
@@ -190,6 +193,25 @@ const std::vector<Command>& command_table() {
          {{"--unscaled", "the values as the messages carry them, as gpsdecode -u prints them (\"scaled\":false): "
                          "positions in 1/10000 minute (type 27: 1/10 minute), speed in 1/10 knot, course in 1/10 "
                          "degree; -u is the same"}}},
+
+        {"ntrip", run_ntrip, "list an NTRIP caster's mountpoints or record its RTCM 3 corrections",
+         {"vortool ntrip sources URL [--near LAT,LON] [--password-file FILE] [--v1]",
+          "vortool ntrip get URL --out FILE [--seconds N] [--password-file FILE] [--v1]"},
+         "URL is http://[user@]host[:port]/MOUNT (port 2101 when left out). sources prints the caster's source "
+         "table, one mountpoint a line: name, format, format details, network, country and position, with the "
+         "distance from LAT,LON and nearest first when --near is given. get streams the mountpoint's corrections "
+         "into FILE, whole RTCM 3 frames whose checksum holds only, until N seconds have passed or it is "
+         "interrupted, reconnecting when the caster goes away; a failure (401, no such mountpoint, refused) is "
+         "named on standard error, and the count of frames at the end. With a user in the URL the password is "
+         "read from ntrip_password.txt in the working folder (or FILE), which only its owner may read; it is "
+         "never printed.\n"
+         "\n"
+         "Exit status 1 when the caster cannot be read (get: when no frame came), 2 for wrong arguments.",
+         {{"--near LAT,LON", "sort by distance from this position (degrees), nearest first"},
+          {"--out FILE", "the file the frames are written to"},
+          {"--seconds N", "stop after N seconds"},
+          {"--password-file FILE", "the file holding the password (default ntrip_password.txt)"},
+          {"--v1", "use NTRIP 1 requests (default NTRIP 2)"}}},
 
         {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
          {"vortool get URL [FILE]"},

@@ -37,6 +37,9 @@ struct MonitorTexts {
     // How good the fix is ("RTK fixed, corrections 1.2 s old, station 2, ±0.02 m"); "" when the
     // receiver says nothing beyond a plain fix.
     std::string quality;
+    // RTK corrections from an NTRIP caster: state, bytes/s, message types and the last frame's age;
+    // "" when corrections are off.
+    std::string corrections;
     std::string message;   // last message
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;

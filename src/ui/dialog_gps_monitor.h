@@ -52,6 +52,7 @@ private:
     QLabel* time_ = nullptr;
     QLabel* position_ = nullptr;
     QLabel* quality_ = nullptr;  // how good the fix is, hidden when nothing is known
+    QLabel* corrections_ = nullptr;  // the NTRIP client's state
     QLabel* message_ = nullptr;
     QLabel* header_ = nullptr;
     std::array<QLabel*, 12> rows_{};

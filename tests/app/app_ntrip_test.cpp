@@ -1,0 +1,111 @@
+// RTK corrections end to end: rtklib's str2str serves gpsd's RTCM 3 capture as an NTRIP caster, the
+// program (ntrip= set, vortool sim as an RTK receiver on a pseudo-terminal) streams it, and the
+// receiver gets exactly the capture's valid frames (a corrupted frame slipped into the stream is dropped). The
+// password file's rule and the password's absence from every diagnostic line are checked too.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "app_fixture.h"
+#include "gps/pty_pair.h"
+#include "net/socket_util.h"
+#include "platform/sockets.h"
+#include "support/captured_diagnostics.h"
+#include "support/peers.h"
+#include "support/rtcm3_capture.h"
+#include "support/run_program.h"
+
+namespace vg {
+namespace {
+
+using test::AppFixture;
+using test::PtyPair;
+
+class AppNtrip : public AppFixture {
+protected:
+    void write_password(std::filesystem::perms perms) {
+        const auto file = dir / "ntrip_password.txt";
+        test::write_file(file, "s3cret-pw\n");
+        std::filesystem::permissions(file, perms);
+    }
+};
+
+constexpr auto kOwnerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+
+TEST_F(AppNtrip, CasterFramesReachTheSerialReceiverWhole) {
+    if (!test::real_peers_available() || !test::have_tool("str2str")) GTEST_SKIP() << "rtklib's str2str is not installed";
+    sockets_startup();
+    const auto recorded = dir / "receiver.rtcm3";
+    test::Simulator receiver(dir.path(), {"--rtcm", recorded.string()});
+    ASSERT_FALSE(receiver.first_line().empty());
+    const auto capture = test::rtcm3_capture();
+    const int input = test::free_loopback_port();
+    const int caster = test::free_loopback_port();
+    test::ChildProcess str2str({"/usr/bin/str2str", "-in", "tcpsvr://:" + std::to_string(input), "-out",
+                                "ntripc://alice:s3cret-pw@:" + std::to_string(caster) + "/GPSD"},
+                               dir / "str2str.log");
+    ASSERT_TRUE(test::eventually([&] { return test::loopback_port_accepts(caster); }));
+    // The caster's input: str2str listens, the test connects and writes once the program streams.
+    Socket feed = make_tcp_socket();
+    ASSERT_EQ(connect_with_timeout(feed, htonl(INADDR_LOOPBACK), input, std::chrono::seconds(5)), 0);
+
+    test::CapturedDiagnostics diagnostics;
+    write_password(kOwnerOnly);
+    write_settings("port=COM1\r\n", "com1=" + receiver.first_line() + "\r\nntrip=http://alice@127.0.0.1:" +
+                                        std::to_string(caster) + "/GPSD\r\nntrip_version=1\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    ASSERT_TRUE(test::eventually([&] { return a.ntrip_monitor_text().starts_with("NTRIP streaming"); }))
+        << a.ntrip_monitor_text();
+
+    // The capture (a cut frame first) with a copy of its third frame, one bit flipped, after the second.
+    const auto& frames = capture.frames;
+    ASSERT_EQ(frames.size(), 192u);
+    std::string stream = capture.bytes.substr(0, 344);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        stream.append(frames[i].bytes.begin(), frames[i].bytes.end());
+        if (i == 1) {
+            auto bad = frames[2].bytes;
+            bad[8] ^= 0x10;
+            stream.append(bad.begin(), bad.end());
+        }
+    }
+    ASSERT_EQ(send_all(feed, stream, std::chrono::seconds(5)), 0);
+    EXPECT_TRUE(test::eventually([&] { return test::read_file(recorded).size() >= capture.valid.size(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // anything after it would show now
+    const std::string received = test::read_file(recorded);
+    EXPECT_EQ(received.size(), capture.valid.size());
+    EXPECT_TRUE(received == capture.valid);
+    const std::string monitor = a.ntrip_monitor_text();
+    EXPECT_NE(monitor.find("1077\u00d7"), std::string::npos) << monitor;
+    EXPECT_NE(monitor.find("last frame"), std::string::npos) << monitor;
+
+    a.on_command(Command::Disconnect);
+    EXPECT_EQ(a.ntrip_monitor_text(), "");
+    for (const auto& line : diagnostics.lines()) EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
+}
+
+TEST_F(AppNtrip, APasswordFileOthersMayReadIsRefusedAndNothingIsSent) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files have no group or others bits";
+#endif
+    PtyPair pty;
+    VG_REQUIRE_SERIAL_PEER(pty);
+    test::CapturedDiagnostics diagnostics;
+    write_password(kOwnerOnly | std::filesystem::perms::group_read);
+    write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\nntrip=http://alice@127.0.0.1:1/M\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    EXPECT_EQ(a.ntrip_monitor_text(), "");
+    bool named = false;
+    for (const auto& line : diagnostics.lines()) {
+        named = named || (line.find("ntrip_password.txt") != std::string::npos &&
+                          line.find("chmod 600") != std::string::npos);
+        EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(named);
+}
+
+}  // namespace
+}  // namespace vg
