@@ -38,6 +38,7 @@ struct MonitorTexts {
     // receiver says nothing beyond a plain fix.
     std::string quality;
     std::string message;   // last message
+    std::string receiver;  // the receiver's state and its cause ("Receiver: refused - gpsd at ...")
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;
     // Every satellite in view, of every system: system, PRN, elevation, azimuth, SNR ("" when not

@@ -50,6 +50,8 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     time_ = plain_label({}, this, control_name(kControlTime));
     position_ = plain_label({}, this, control_name(kControlPosition));
     quality_ = plain_label({}, this, QStringLiteral("quality"));
+    receiver_ = plain_label({}, this, QStringLiteral("receiver"));
+    receiver_->setWordWrap(true);
     message_ = plain_label(blank, this, control_name(kControlMessage));
     header_ = plain_label(blank, this, control_name(kControlHeader));
     // Room for a full message line, so the dialog keeps its size while the texts change.
@@ -87,6 +89,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     auto* right = new QVBoxLayout;
     right->addWidget(group_of(tr("Date / Time"), {time_}, this));
     right->addWidget(group_of(tr("Lat / Long / Alt"), {position_, quality_}, this));
+    right->addWidget(receiver_);
     top->addLayout(right, 1);
 
     auto* ok = control_button(tr("OK"), kControlOk, this);
@@ -117,6 +120,8 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     position_->setText(QtWindow::to_qstring(texts.position));
     quality_->setText(QtWindow::to_qstring(texts.quality));
     quality_->setVisible(!texts.quality.empty());
+    receiver_->setText(QtWindow::to_qstring(texts.receiver));
+    receiver_->setVisible(!texts.receiver.empty());
     message_->setText(QtWindow::to_qstring(texts.message));
     header_->setText(QtWindow::to_qstring(texts.header));
     for (std::size_t i = 0; i < rows_.size(); ++i) {
