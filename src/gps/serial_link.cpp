@@ -143,7 +143,7 @@ ReceiverStatus SerialLink::status() const {
             if (open_failure_.empty()) return {ReceiverState::Closed, {}};
             return {ReceiverState::Failed, open_failure_};
         }
-        path = path;
+        path = device_path_;
     }
     if (hung_up_.load())
         return {ReceiverState::Unplugged, "Receiver " + path + " has gone; it is opened again when it comes back"};

