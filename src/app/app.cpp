@@ -103,13 +103,14 @@ const CatalogueEntry* App::current_entry() const {
 }
 
 std::string App::map_message() const {
-    // The receiver's state comes first: none chosen yet, why it could not be opened, or that it has gone.
-    if (!receiver_chosen_ && link_ && !link_->link_active() && link_->open_failure().empty())
-        return kNoReceiverChosenText;
-    if (link_ && !link_->link_active() && !link_->open_failure().empty())
-        return "No GPS connected: " + link_->open_failure();
-    if (link_ && link_->link_active() && link_->port_hung_up())
-        return "Receiver " + link_->device_path() + " has gone; it is opened again when it comes back";
+    // The receiver's state comes first: none chosen yet, why it could not be opened, that it has
+    // gone, refused, fell silent or lost its peer.
+    if (receiver_) {
+        const ReceiverStatus status = receiver_->status();
+        if (!receiver_chosen_ && status.state == ReceiverState::Closed) return kNoReceiverChosenText;
+        if (status.state == ReceiverState::Failed && !receiver_->active()) return "No GPS connected: " + status.cause;
+        if (receiver_trouble(status.state)) return status.cause;
+    }
     const CatalogueEntry* e = current_entry();
     std::string message = e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
     if (message.empty() && !region_message_.empty() && now() < region_message_until_) message = region_message_;
@@ -206,40 +207,25 @@ void App::create(Window& window) {
     }
 
     fix_notice_ = std::make_unique<FixNotice>(&window);
-    server_ = std::make_unique<PositionServer>(fix_, fix_notice_.get());
-    SerialLinkOptions link_options;
-    link_options.ini_file = settings_path(kIniFile);
-    link_options.pos_file = settings_path(kPosFile);
-    link_options.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
-    link_options.fix_notice = fix_notice_.get();
-    link_options.ais = &ais_feed_;
-    link_options.remote.start = [this] {
-        // The server listens on the port of the `base` line, as the copies that post to it are told;
-        // a port the caller chose (tests: 0, any free one) stays.
-        PositionServerConfig config = options_.server;
-        if (config.port == PositionServerConfig{}.port && ws_->base_port > 0 && ws_->base_port <= 65535)
-            config.port = ws_->base_port;
-        return server_->start(config);
-    };
-    link_options.remote.stop = [this] { server_->stop(); };
-    StreamSourceOptions stream_options;
-    stream_options.fix_notice = fix_notice_.get();
-    stream_options.clock_seconds = link_options.clock_seconds;
-    stream_options.silence_ticks = &ws_->silence_ticks;
-    stream_options.ais = &ais_feed_;
-    stream_ = std::make_unique<StreamSource>(fix_, std::move(stream_options));
-    link_options.network.start = [this](DeviceType type) { return start_network_source(type); };
-    link_options.network.stop = [this] { stream_->stop(); };
-    link_ = std::make_unique<SerialLink>(fix_, ws_->silence_ticks, std::move(link_options));
-    link_->set_settings(ws_->line);
-    link_->set_device_type(ws_->device_type);
+    receiver_setup_.settings_dir = dir_;
+    receiver_setup_.silence_ticks = &ws_->silence_ticks;
+    receiver_setup_.fix_notice = fix_notice_.get();
+    receiver_setup_.ais = &ais_feed_;
+    receiver_setup_.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
+    receiver_setup_.server = options_.server;
+    receiver_setup_.silent_after = options_.receiver_silent_after;
+    apply_line_settings();
+    use_receiver(ws_->device_type);
     // A start where no receiver was ever chosen opens nothing; a receiver that cannot be opened at
     // start is told in the message line (with Detect beside it), never in a box: nothing is asked.
     receiver_chosen_ = ws_->device_type == DeviceType::Remote || is_network_device(ws_->device_type) ||
                        look_up_setting(settings_path(kSetFile), "port").status == SettingLookup::Status::Found;
     if (receiver_chosen_ && (ws_->line.port_number != 0 || is_network_device(ws_->device_type))) {
-        if (!open_link() && !link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
-        ws_->link_active.store(link_->link_active());
+        if (!open_link()) {
+            const ReceiverStatus status = receiver_->status();
+            if (status.state == ReceiverState::Failed) std::fprintf(stderr, "%s\n", status.cause.c_str());
+        }
+        ws_->link_active.store(receiver_->active());
     }
 
     // 3. Map size; the client area fits it (two frame pixels across, the toolbar band and frame down).
@@ -323,7 +309,7 @@ void App::on_size(int width, int height) {
 }
 
 void App::on_close() {
-    if (!ws_ || !link_) return;
+    if (!ws_ || !receiver_) return;
     close_link();
     ws_->link_active.store(false);
 }
@@ -336,7 +322,7 @@ void App::on_destroy() {
     trim_stop_.store(true);
     if (trimmer_.joinable()) trimmer_.join();
     if (!ws_) return;
-    if (link_ && link_->link_active()) close_link();
+    if (receiver_ && receiver_->active()) close_link();
     ws_->link_active.store(false);
     // The probe writes into the window state; it ends within its request waits.
     if (probe_) probe_->wait();
@@ -344,8 +330,12 @@ void App::on_destroy() {
     layer_.release_loader();
     dem_loader_.reset();
     fetcher_.reset();
-    link_.reset();
-    server_.reset();
+    std::unique_ptr<Receiver> receiver;
+    {
+        std::lock_guard lock(receiver_mutex_);
+        receiver = std::move(receiver_);
+    }
+    receiver.reset();  // closed outside the lock: a writer waiting for it is not held up
     recorder_.reset();  // the day's GPX written whole
     ws_.reset();
 }

@@ -26,6 +26,7 @@
 #include "net/ntrip.h"
 #include "net/position_server.h"
 #include "net/receiver_detect.h"
+#include "net/receivers.h"
 #include "net/stream_source.h"
 #include "platform/clock.h"
 #include "platform/command.h"
@@ -83,6 +84,8 @@ struct AppOptions {
     SerialPortRoots serial_ports;
     // What Gps → Detect Receiver tries (tests point it at their own gpsd, port and terminal).
     DetectOptions detect;
+    // After this long without data an open receiver is silent (the message line says so).
+    std::chrono::milliseconds receiver_silent_after = kReceiverSilentAfter;
     // Elevation data in place of the maps folder's (tests give a synthetic landscape).
     std::shared_ptr<const ElevationModel> elevation;
 };
@@ -139,8 +142,14 @@ public:
     const MapLayer& layer() const { return layer_; }
     // Tiles of the view still on their way (background fetching).
     std::size_t tiles_left() const { return layer_.tiles_left(); }
-    SerialLink* link() { return link_.get(); }
-    PositionServer* position_server() { return server_.get(); }
+    // The receiver chosen by the device setting (null before create()); the serial link when it is
+    // one of the serial kinds; the position server when it is Remote.
+    Receiver* receiver() { return receiver_.get(); }
+    SerialLink* link() { return dynamic_cast<SerialLink*>(receiver_.get()); }
+    PositionServer* position_server();
+    // Window or any thread: writes bytes to the receiver (corrections) through Receiver::write,
+    // bounded by the port's write time-out; false when there is no receiver or it takes no bytes.
+    bool send_to_receiver(const std::uint8_t* data, std::size_t size);
     // True once a view has been loaded (the centre, level and mosaic belong together).
     bool view_loaded() const { return view_loaded_; }
     // The cache root as the tile functions get it (relative roots resolved against the settings
@@ -269,7 +278,11 @@ private:
     // opened pack); the `site` setting keeps its name.
     void select_source(const CatalogueEntry& chosen_entry);
     void select_device(DeviceType type);
-    bool start_network_source(DeviceType type);
+    // The receiver for `type`: the one held when it serves that kind, else a new closed one (the
+    // old one closed); settings it is made with are read afresh.
+    void use_receiver(DeviceType type);
+    // The line settings of ws_ handed to the serial link (and kept for a receiver made later).
+    void apply_line_settings();
     void no_gps_connected();
     // Gps → Detect Receiver: a new search in the background; its list opens at once.
     void start_detect();
@@ -364,10 +377,11 @@ private:
     TrackPlot recorded_plot_;
     TileVersions versions_;
     ais::AisFeed ais_feed_;                 // before the readers that feed it
-    std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
-    std::unique_ptr<SerialLink> link_;
-    std::unique_ptr<ntrip::Client> ntrip_;  // after link_: stopped before the link goes
-    std::unique_ptr<PositionServer> server_;
+    ReceiverSetup receiver_setup_;
+    // Replaced on the window thread only, under receiver_mutex_ (send_to_receiver writes under it).
+    std::unique_ptr<Receiver> receiver_;
+    std::mutex receiver_mutex_;
+    std::unique_ptr<ntrip::Client> ntrip_;  // after receiver_: stopped before the receiver goes
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
     // The last fix seen by a paint: what the title, speed and marker show once it is old.

@@ -77,15 +77,29 @@ void App::select_source(const CatalogueEntry& chosen_entry) {
 void App::no_gps_connected() {
     // The box stays as it always was; the cause (path, reason, remedy) goes to standard error and
     // to the map's message line (map_message), which shows it until the next open.
-    if (!link_->open_failure().empty()) std::fprintf(stderr, "%s\n", link_->open_failure().c_str());
+    if (const ReceiverStatus status = receiver_->status(); status.state == ReceiverState::Failed)
+        std::fprintf(stderr, "%s\n", status.cause.c_str());
     window_->warning_box("No GPS connected");
     window_->invalidate(false);
 }
 
 bool App::open_link() {
-    if (link_->link_active()) return true;  // one link at a time
+    if (receiver_->active()) return true;  // one link at a time
+    // Remote's server is made afresh, so that it listens where the settings now say.
+    if (receiver_kind(ws_->device_type) == ReceiverKind::Remote) {
+        auto* remote = dynamic_cast<PositionReceiver*>(receiver_.get());
+        if (!remote || !remote->server().running()) {
+            std::unique_ptr<Receiver> old;
+            {
+                std::lock_guard lock(receiver_mutex_);
+                old = std::move(receiver_);
+            }
+            old.reset();
+            use_receiver(ws_->device_type);
+        }
+    }
     WaitCursor wait(window_);
-    const LinkOpen outcome = link_->open_link();
+    const LinkOpen outcome = receiver_->open();
     if (outcome == LinkOpen::Opened) {
         start_ntrip();
         window_->enable_menu_item(Command::Connect, false);
@@ -98,20 +112,38 @@ bool App::open_link() {
 
 void App::close_link() {
     stop_ntrip();
-    if (!link_->close_link() || !window_) return;
+    if (!receiver_->close() || !window_) return;
     window_->enable_menu_item(Command::Connect, true);
     window_->enable_menu_item(Command::Disconnect, false);
 }
 
-bool App::start_network_source(DeviceType type) {
-    // gpsd=host:port (127.0.0.1:2947 when missing); nmea=tcp://host:port or udp://:port.
-    std::optional<StreamAddress> address;
-    if (type == DeviceType::Gpsd) {
-        address = parse_gpsd_address(setting_value(settings_path(kIniFile), "gpsd=").value_or(""));
-    } else if (auto value = setting_value(settings_path(kIniFile), "nmea=")) {
-        address = parse_nmea_address(*value);
+void App::use_receiver(DeviceType type) {
+    if (receiver_ && receiver_kind(receiver_->device_type()) == receiver_kind(type)) {
+        if (SerialLink* link = this->link()) link->set_device_type(type);
+        return;
     }
-    return address && stream_->start(type, *address);
+    receiver_setup_.base_port = ws_->base_port;
+    std::unique_ptr<Receiver> made = make_receiver(type, fix_, receiver_setup_);
+    {
+        std::lock_guard lock(receiver_mutex_);
+        std::swap(made, receiver_);
+    }
+    made.reset();  // the one of another kind, closed outside the lock
+}
+
+void App::apply_line_settings() {
+    receiver_setup_.line = ws_->line;
+    if (SerialLink* link = this->link()) link->set_settings(ws_->line);
+}
+
+PositionServer* App::position_server() {
+    auto* remote = dynamic_cast<PositionReceiver*>(receiver_.get());
+    return remote ? &remote->server() : nullptr;
+}
+
+bool App::send_to_receiver(const std::uint8_t* data, std::size_t size) {
+    std::lock_guard lock(receiver_mutex_);
+    return receiver_ && receiver_->active() && receiver_->write(data, size);
 }
 
 void App::start_detect() {
@@ -122,10 +154,10 @@ void App::start_detect() {
     }
     // The program's own receiver keeps its port: Detect tries the others.
     DetectOptions options = options_.detect;
-    if (link_->link_active() && !options.serial_paths) {
+    if (SerialLink* link = this->link(); link && link->link_active() && !options.serial_paths) {
         std::vector<std::string> paths;
         for (const SerialPortInfo& p : list_serial_ports(options_.serial_ports))
-            if (p.accessible && p.path != link_->device_path() && p.device != link_->device_path()) paths.push_back(p.path);
+            if (p.accessible && p.path != link->device_path() && p.device != link->device_path()) paths.push_back(p.path);
         options.serial_paths = std::move(paths);
     }
     Window* window = window_;
@@ -180,10 +212,10 @@ void App::choose_detected(std::size_t index) {
     ws_->line.port_number = port;
     ws_->line.baud_rate = r.baud;
     write_setting("port", "COM" + std::to_string(port) + "," + std::to_string(r.baud), dir_);
-    link_->set_settings(ws_->line);
+    apply_line_settings();
     receiver_chosen_ = true;
     if (!open_link()) no_gps_connected();
-    ws_->link_active.store(link_->link_active());
+    ws_->link_active.store(receiver_->active());
     window_->invalidate(false);
 }
 
@@ -196,13 +228,17 @@ void App::select_device(DeviceType type) {
     ws_->line.stop_bits = 0;
     for (const auto& info : kDeviceTypes) window_->check_menu_item(info.command, info.type == type);
     write_setting("unit", device_info(type).unit_value, dir_);
-    link_->set_device_type(type);
-    link_->set_settings(ws_->line);
+    if (receiver_kind(type) != receiver_kind(receiver_->device_type())) {
+        close_link();
+        ws_->link_active.store(false);
+    }
+    use_receiver(type);
+    apply_line_settings();
     window_->invalidate(false);
     if (type == DeviceType::Remote || is_network_device(type)) {
         close_link();
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active());
+        ws_->link_active.store(receiver_->active());
         window_->invalidate(false);
     }
 }
@@ -237,7 +273,7 @@ std::vector<std::pair<std::string, std::string>> App::serial_device_choices(cons
 void App::com_settings() {
     ComSettings s;
     s.line = ws_->line;
-    s.port_locked = link_->link_active();
+    s.port_locked = receiver_->active() && link();
     // The devices that exist, the one the port names now chosen when it is among them.
     const std::filesystem::path ini = settings_path(kIniFile);
     s.devices = serial_device_choices(serial_device_path(ws_->line.port_number, ini), &s.device);
@@ -253,8 +289,9 @@ void App::com_settings() {
         }
         write_setting("port", "COM" + std::to_string(ws_->line.port_number), dir_);
         receiver_chosen_ = true;
-        link_->set_settings(ws_->line);
-        if (link_->link_active() && !link_->configure_port()) window_->warning_box("Settings failed");
+        apply_line_settings();
+        if (SerialLink* link = this->link(); link && link->link_active() && !link->configure_port())
+            window_->warning_box("Settings failed");
     }
     window_->invalidate(false);
 }
@@ -305,7 +342,7 @@ void App::on_command(Command id) {
         break;
     case Command::Connect:
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active());
+        ws_->link_active.store(receiver_->active());
         break;
     case Command::DetectReceiver:
         start_detect();
@@ -378,7 +415,8 @@ void App::on_command(Command id) {
             const FixRecord fix = fix_.snapshot();
             const auto ground = elevation_ && fix.fix_dimension > 0 ? elevation_->elevation(fix.latitude, fix.longitude)
                                                                     : std::nullopt;
-            auto texts = gps_monitor_texts(fix, ground, ws_->speed_unit);
+            MonitorTexts texts = gps_monitor_texts(fix, ground, ws_->speed_unit);
+            if (receiver_) texts.receiver = receiver_monitor_text(receiver_->status());
             texts.corrections = ntrip_monitor_text();
             return texts;
         });

@@ -156,7 +156,7 @@ void App::on_timer() {
 
     // 1. Garmin polling: position and date-time requests in turn.
     if (device == DeviceType::Garmin) {
-        if (link_->garmin_timer_step() && window_) window_->invalidate(false);
+        if (SerialLink* link = this->link(); link && link->garmin_timer_step() && window_) window_->invalidate(false);
     }
 
     // 2-3. Base upload or remote poll.
@@ -177,7 +177,7 @@ void App::on_timer() {
     }
 
     // 4. No-data watchdog.
-    if (link_->link_active() && device != DeviceType::Remote) {
+    if (receiver_ && receiver_->active() && device != DeviceType::Remote) {
         if (ws_->silence_ticks.load() > 120) {
             fix_.update([](FixRecord& f) { f.fix_dimension = 0; });
             if (window_) window_->invalidate(false);

@@ -19,11 +19,6 @@ bool is_serial(DeviceType type) {
 
 }  // namespace
 
-bool App::send_to_receiver(const std::uint8_t* data, std::size_t size) {
-    if (!link_ || !is_serial(link_->device_type())) return false;
-    return link_->write_port(data, size);
-}
-
 void App::start_ntrip() {
     stop_ntrip();
     const NtripSettings settings = read_ntrip_settings(settings_path(kIniFile));
@@ -35,7 +30,7 @@ void App::start_ntrip() {
                DiagnosticStream::Error);
         return;
     }
-    if (!is_serial(link_->device_type())) {
+    if (!is_serial(ws_->device_type)) {
         report("NTRIP: corrections are written to serial receivers only; this device gets none",
                DiagnosticStream::Error);
         return;

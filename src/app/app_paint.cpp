@@ -146,11 +146,15 @@ void App::draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Pl
     }
 }
 
+// The states in which the status bar and the stale title say the receiver has gone.
+static bool receiver_gone(ReceiverState state) {
+    return state == ReceiverState::Unplugged || state == ReceiverState::Lost || state == ReceiverState::Refused ||
+           state == ReceiverState::Failed;
+}
+
 std::string App::stale_reason(const FixRecord& fix) const {
-    if (!link_ || !link_->link_active()) return "disconnected";
-    if (link_->port_hung_up()) return "receiver gone";
-    const bool network = ws_->device_type == DeviceType::Gpsd || ws_->device_type == DeviceType::Network;
-    if (network && stream_ && !stream_->connected()) return "receiver gone";
+    if (!receiver_ || !receiver_->active()) return "disconnected";
+    if (receiver_gone(receiver_->status().state)) return "receiver gone";
     if (ws_->silence_ticks.load() > 0) return "no data";
     if (!fix_valid(fix)) return "no fix";
     return {};
@@ -158,7 +162,7 @@ std::string App::stale_reason(const FixRecord& fix) const {
 
 void App::age_fix(const FixRecord& fix) {
     const std::int64_t t = now();
-    if (fix_valid(fix) && (!last_fix_.seen || fix.positions != last_fix_.positions) && link_ && link_->link_active()) {
+    if (fix_valid(fix) && (!last_fix_.seen || fix.positions != last_fix_.positions) && receiver_ && receiver_->active()) {
         last_fix_.seen = true;
         last_fix_.positions = fix.positions;
         last_fix_.at = t;
@@ -180,7 +184,7 @@ void App::age_fix(const FixRecord& fix) {
     const std::int64_t stale_after = ws_->device_type == DeviceType::Garmin
                                          ? std::max<std::int64_t>(ws_->stale_seconds, 2 * garmin_round)
                                          : ws_->stale_seconds;
-    last_fix_.stale = !link_->link_active() || !fix_valid(fix) || age >= stale_after;
+    last_fix_.stale = !receiver_->active() || !fix_valid(fix) || age >= stale_after;
     // One wake-up for the next change, never a loop: the moment the fix turns old, then each time
     // the age in the title reads differently. The margin keeps the wake from landing in the second
     // before.
@@ -200,14 +204,15 @@ static std::string stale_message(const std::string& local_text, std::int64_t see
 }
 
 std::string App::receiver_status() const {
-    if (!receiver_chosen_ && !link_->link_active()) return kNoReceiverChosenText;
+    if (!receiver_chosen_ && !receiver_->active()) return kNoReceiverChosenText;
     const DeviceType type = ws_->device_type;
     std::string name = type == DeviceType::Network ? "NMEA network" : device_info(type).unit_value;
-    if (!is_network_device(type) && type != DeviceType::Remote && !link_->device_path().empty())
-        name += " " + link_->device_path();
-    if (!link_->link_active())
-        return name + (link_->open_failure().empty() ? ": disconnected" : ": not opened (" + link_->open_failure() + ")");
-    if (link_->port_hung_up() || (is_network_device(type) && !stream_->connected())) return name + ": receiver gone";
+    const auto* link = dynamic_cast<const SerialLink*>(receiver_.get());
+    if (link && !link->device_path().empty()) name += " " + link->device_path();
+    const ReceiverStatus status = receiver_->status();
+    if (!receiver_->active())
+        return name + (status.state != ReceiverState::Failed ? ": disconnected" : ": not opened (" + status.cause + ")");
+    if (receiver_gone(status.state)) return name + ": receiver gone";
     if (ws_->silence_ticks.load() > 0) return name + ": no data";
     return name + ": connected";
 }
@@ -215,13 +220,14 @@ std::string App::receiver_status() const {
 void App::fill_status(PaintFrame& frame, const FixRecord& fix) const {
     PaintFrame::Status& status = frame.status;
     status.receiver = receiver_status();
-    const bool current = link_->link_active() && fix_valid(fix);
+    const bool current = receiver_->active() && fix_valid(fix);
     status.fix = current ? fix_status_text(fix.fix_dimension, fix.sats_in_view) : fix_status_text(0, 0);
     status.age = fix_age_status_text(last_fix_.seen, now() - last_fix_.at);
     status.tiles = tiles_status_text(frame.tiles_left, frame.failed_tiles, frame.failure_reason);
     status.line = ws_->online.load() ? "On line" : "Off line";
     status.ground = pointer_ground_text();
-    frame.offer_detect = !link_->link_active() && (!receiver_chosen_ || !link_->open_failure().empty());
+    frame.offer_detect =
+        !receiver_->active() && (!receiver_chosen_ || receiver_->status().state == ReceiverState::Failed);
 }
 
 PaintFrame App::paint() {

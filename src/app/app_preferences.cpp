@@ -123,17 +123,17 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     bool reconnect = false;
     if (changed("port") || changed_device_line) {
         apply_port_setting(*ws_, wanted("port").value_or("COM1"));
-        link_->set_settings(ws_->line);
+        apply_line_settings();
         reconnect = !is_network_device(ws_->device_type) && ws_->device_type != DeviceType::Remote;
     }
     if (changed("gpsd") && ws_->device_type == DeviceType::Gpsd) reconnect = true;
     if (changed("nmea") && ws_->device_type == DeviceType::Network) reconnect = true;
     if ((changed("base") || changed("bind") || changed("relaykey")) && ws_->device_type == DeviceType::Remote)
         reconnect = true;
-    if (reconnect && !device_changed && link_->link_active()) {
+    if (reconnect && !device_changed && receiver_->active()) {
         close_link();
         if (!open_link()) no_gps_connected();
-        ws_->link_active.store(link_->link_active());
+        ws_->link_active.store(receiver_->active());
     }
     window_->invalidate(false);
     return {};

@@ -94,4 +94,10 @@ MonitorTexts gps_monitor_texts(const FixRecord& fix, std::optional<double> groun
     return texts;
 }
 
+std::string receiver_monitor_text(const ReceiverStatus& status) {
+    std::string text = std::string("Receiver: ") + receiver_state_name(status.state);
+    if (!status.cause.empty()) text += " - " + status.cause;
+    return text;
+}
+
 }  // namespace vg

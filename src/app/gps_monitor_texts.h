@@ -8,6 +8,7 @@
 
 #include "app/view_text.h"
 #include "gps/fix_record.h"
+#include "gps/receiver.h"
 #include "platform/window.h"
 
 namespace vg {
@@ -35,5 +36,8 @@ MonitorTexts gps_monitor_texts(const FixRecord& fix, std::optional<double> groun
 // The fix's quality as one line (see MonitorTexts::quality): the quality's name when it is better
 // than a plain fix, the corrections' age and station, and the horizontal error; "" when none is known.
 std::string fix_quality_text(const FixRecord& fix);
+
+// The receiver's line: "Receiver: " and its state's name, then " - " and the cause when there is one.
+std::string receiver_monitor_text(const ReceiverStatus& status);
 
 }  // namespace vg

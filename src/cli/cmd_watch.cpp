@@ -14,9 +14,7 @@
 #include "cli/commands.h"
 #include "cli/fix_json.h"
 #include "gps/device_type.h"
-#include "gps/serial_link.h"
-#include "net/position_server.h"
-#include "net/stream_source.h"
+#include "net/receivers.h"
 #include "platform/c_number.h"
 #include "settings/settings_file.h"
 
@@ -67,33 +65,16 @@ int run_watch(int argc, char** argv) {
 
     SharedFix fix;
     std::atomic<int> silence{0};
-    PositionServer server(fix, nullptr);
-    StreamSource stream(fix, {nullptr, nullptr, &silence});
-    SerialLinkOptions options;
-    options.ini_file = dir / kIniFile;
-    options.pos_file = dir / kPosFile;
-    options.remote.start = [&] {
-        PositionServerConfig config;
-        config.settings_dir = dir;
-        if (ws->base_port > 0 && ws->base_port <= 65535) config.port = ws->base_port;  // as the window does
-        return server.start(config);
-    };
-    options.remote.stop = [&] { server.stop(); };
-    options.network.start = [&](DeviceType t) {
-        std::optional<StreamAddress> address;
-        if (t == DeviceType::Gpsd)
-            address = parse_gpsd_address(setting_value(dir / kIniFile, "gpsd=").value_or(""));
-        else if (auto v = setting_value(dir / kIniFile, "nmea="))
-            address = parse_nmea_address(*v);
-        return address && stream.start(t, *address);
-    };
-    options.network.stop = [&] { stream.stop(); };
-    SerialLink link(fix, silence, options);
-    link.set_settings(ws->line);
-    link.set_device_type(device);
-    if (link.open_link() != LinkOpen::Opened) {
-        std::fprintf(stderr, "vortool watch: No GPS connected%s%s\n", link.open_failure().empty() ? "" : ": ",
-                     link.open_failure().c_str());
+    ReceiverSetup setup;
+    setup.settings_dir = dir;
+    setup.silence_ticks = &silence;
+    setup.line = ws->line;
+    setup.base_port = ws->base_port;  // the Remote server listens where the window's does
+    const std::unique_ptr<Receiver> receiver = make_receiver(device, fix, setup);
+    if (receiver->open() != LinkOpen::Opened) {
+        const ReceiverStatus status = receiver->status();
+        std::fprintf(stderr, "vortool watch: No GPS connected%s%s\n", status.cause.empty() ? "" : ": ",
+                     status.cause.c_str());
         return 1;
     }
 
@@ -121,7 +102,7 @@ int run_watch(int argc, char** argv) {
             printed = std::move(json);
         }
     }
-    link.close_link();
+    receiver->close();
     return 0;
 }
 

@@ -90,32 +90,15 @@ long long SerialLink::now_seconds() const {
 
 LinkOpen SerialLink::open_link() {
     if (link_active_.load()) return LinkOpen::AlreadyOpen;  // one link at a time
-    open_failure_.clear();
-
-    if (device_type() == DeviceType::Remote) {
-        if (!options_.remote.start || !options_.remote.start()) {
-            link_active_.store(false);
-            return LinkOpen::Failed;
-        }
-        link_active_.store(true);
-        remote_open_ = true;
-        return LinkOpen::Opened;
-    }
-
-    if (is_network_device(device_type())) {
-        if (!options_.network.start || !options_.network.start(device_type())) {
-            link_active_.store(false);
-            return LinkOpen::Failed;
-        }
-        link_active_.store(true);
-        network_open_ = true;
-        return LinkOpen::Opened;
-    }
+    set_open_failure({});
 
     const std::string path = serial_device_path(settings_.port_number, options_.ini_file);
-    device_path_ = path;
+    {
+        std::lock_guard lock(status_mutex_);
+        device_path_ = path;
+    }
     if (!port_.open(path)) {
-        open_failure_ = port_open_cause(path, port_.open_error());
+        set_open_failure(port_open_cause(path, port_.open_error()));
         return LinkOpen::Failed;
     }
     port_.purge();
@@ -130,6 +113,8 @@ LinkOpen SerialLink::open_link() {
     }
     if (reader_.joinable()) reader_.join();  // a thread of an earlier connection that has ended
     hung_up_.store(false);
+    opened_ms_.store(receiver_clock_ms());
+    last_data_ms_.store(0);
     link_active_.store(true);
     reader_thread_id_.store(-1);  // set before the thread runs, so close_link always waits for it
     try {
@@ -143,6 +128,33 @@ LinkOpen SerialLink::open_link() {
     }
     port_.set_dtr(true);
     return LinkOpen::Opened;
+}
+
+void SerialLink::set_open_failure(std::string cause) {
+    std::lock_guard lock(status_mutex_);
+    open_failure_ = std::move(cause);
+}
+
+ReceiverStatus SerialLink::status() const {
+    std::string path;
+    {
+        std::lock_guard lock(status_mutex_);
+        if (!link_active_.load()) {
+            if (open_failure_.empty()) return {ReceiverState::Closed, {}};
+            return {ReceiverState::Failed, open_failure_};
+        }
+        path = device_path_;
+    }
+    if (hung_up_.load())
+        return {ReceiverState::Unplugged, "Receiver " + path + " has gone; it is opened again when it comes back"};
+    const std::int64_t now = receiver_clock_ms();
+    const std::int64_t last = last_data_ms_.load();
+    const std::int64_t since = last != 0 ? last : opened_ms_.load();
+    if (now - since >= options_.silent_after.count())
+        return {ReceiverState::Silent, "no data from " + path + " for " + silent_seconds_text(since, now)};
+    if (last == 0) return {ReceiverState::WaitingForData, "waiting for data from " + path};
+    if (fix_.snapshot().fix_dimension > 0) return {ReceiverState::Fix, {}};
+    return {ReceiverState::NoFix, path + " sends no position (no fix)"};
 }
 
 bool SerialLink::configure_port() {
@@ -159,18 +171,6 @@ bool SerialLink::close_link() {
     if (!link_active_.load()) return false;
     link_active_.store(false);
 
-    if (remote_open_) {
-        remote_open_ = false;
-        if (options_.remote.stop) options_.remote.stop();
-        return true;
-    }
-
-    if (network_open_) {
-        network_open_ = false;
-        if (options_.network.stop) options_.network.stop();
-        return true;
-    }
-
     // Wake the reader from its wait for data.
     wake_.raise();
 
@@ -179,9 +179,13 @@ bool SerialLink::close_link() {
     if (reader_.joinable()) reader_.join();
     reader_thread_id_.store(0);
 
-    port_.purge();
-    port_.set_dtr(false);
-    port_.close();
+    {
+        // A write from another thread (corrections) holds this lock while it uses the port.
+        std::lock_guard lock(write_mutex_);
+        port_.purge();
+        port_.set_dtr(false);
+        port_.close();
+    }
     wake_.close();
     return true;
 }
@@ -260,6 +264,7 @@ void SerialLink::reader_main() {
             if (n == 0) break;
             dispatch(buffer, n);
             silence_ticks_.store(0);
+            last_data_ms_.store(receiver_clock_ms());
             if (link_active_.load()) {
                 const long long now = now_seconds();
                 if (now > repaint_second_ && options_.fix_notice) {

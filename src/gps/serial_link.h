@@ -1,9 +1,10 @@
-// The receiver link: the serial port with its reader thread for the serial device types, or the
-// position server (started and stopped through injected hooks) for Remote. One object lives as long
-// as the program; its parsers keep their framing state from one connection to the next.
+// The serial receiver: the serial port with its reader thread, for every serial device type (NMEA,
+// the EarthMates, TripMate, Garmin). It is the Receiver that make_receiver gives for those types;
+// its parsers keep their framing state from one connection to the next.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/garmin.h"
+#include "gps/receiver.h"
 #include "gps/receiver_parser.h"
 #include "platform/serial_port.h"
 #include "platform/fix_notice.h"
@@ -26,30 +28,15 @@ namespace vg {
 // Most bytes handed to a parser at once.
 inline constexpr std::size_t kReadChunk = 80;
 
-// The Remote device type's link: the position server. start() returns true when the server thread
-// runs; stop() clears its running flag, wakes it and waits (bounded) for it to end.
-struct RemoteLinkHooks {
-    std::function<bool()> start;
-    std::function<void()> stop;
-};
-
-// The network devices' link (gpsd, NMEA network): start(type) returns true when the reader runs;
-// stop() ends it within the same bound as the serial reader.
-struct NetworkLinkHooks {
-    std::function<bool(DeviceType)> start;
-    std::function<void()> stop;
-};
-
 struct SerialLinkOptions {
     std::filesystem::path ini_file = "vor_ini.txt";  // where comN keys name device paths
     std::filesystem::path pos_file = "vor_pos.txt";  // start-up initialisation position
-    RemoteLinkHooks remote;
-    NetworkLinkHooks network;
     std::function<long long()> clock_seconds;  // repaint pacing; empty: the system clock
     std::function<long long()> utc_seconds;    // time sent in initialisations; empty: the system clock
     // Told of each new clock second's fix (the window paints it); null: no notice.
     FixNotice* fix_notice = nullptr;
     ais::AisFeed* ais = nullptr;  // AIS heard on the port; null: dropped
+    std::chrono::milliseconds silent_after = kReceiverSilentAfter;  // see status()
 };
 
 // Why a port could not be opened, for the user: the path, the system's reason and the remedy for
@@ -60,18 +47,12 @@ std::string port_open_cause(const std::string& path, int error);
 // for it (/dev/ttyS(n-1) on Linux, \\.\COMn on Windows).
 std::string serial_device_path(int port_number, const std::filesystem::path& ini_file);
 
-// What open_link did. The caller shows it: the Connect/Disconnect menu items follow Opened, and
-// NoWakeEvent is reported with kNoWakeEventText in a box captioned kNoWakeEventCaption.
-enum class LinkOpen { Opened, AlreadyOpen, Failed, NoWakeEvent };
-inline constexpr const char* kNoWakeEventText = "Failed to create event for thread!";
-inline constexpr const char* kNoWakeEventCaption = "Vor Error!";
-
 // The link shows nothing itself: its callers (App on the window thread) turn the outcomes into
 // boxes and menu states. The reader thread only posts the fix notice.
-class SerialLink {
+class SerialLink : public Receiver {
 public:
     SerialLink(SharedFix& fix, std::atomic<int>& silence_ticks, SerialLinkOptions options = {});
-    ~SerialLink();
+    ~SerialLink() override;
     SerialLink(const SerialLink&) = delete;
     SerialLink& operator=(const SerialLink&) = delete;
 
@@ -80,14 +61,23 @@ public:
     LineSettings settings() const;
     // Any thread; the reader takes it afresh for every chunk.
     void set_device_type(DeviceType type) { device_type_.store(type); }
-    DeviceType device_type() const { return device_type_.load(); }
+    DeviceType device_type() const override { return device_type_.load(); }
 
-    // Opens the link (port and reader thread, or the position server); AlreadyOpen when one is open.
+    // The Receiver interface: open_link, close_link, link_active and write_port under those names.
+    LinkOpen open() override { return open_link(); }
+    bool close() override { return close_link(); }
+    bool active() const override { return link_active(); }
+    bool write(const std::uint8_t* data, std::size_t size) override { return write_port(data, size); }
+    // Closed, Failed (the open failure), Unplugged, WaitingForData, Silent (nothing for
+    // `silent_after`), else NoFix or Fix from the fix record.
+    ReceiverStatus status() const override;
+
+    // Opens the port and its reader thread; AlreadyOpen when it is open.
     LinkOpen open_link();
     // Applies the line settings to the open port; true on success.
     bool configure_port();
     // Ends the reader within one wait cycle (waits at most 5 s), purges, lowers DTR and closes the
-    // port; for Remote stops the server. True when a link was open and is closed now.
+    // port. True when a link was open and is closed now.
     bool close_link();
 
     // At most 80 bytes of what is waiting; 0 when nothing is or the read failed.
@@ -117,6 +107,7 @@ private:
     long long now_seconds() const;
     // Reader thread: closes a device that has gone / opens it again when it is back (true).
     void device_gone();
+    void set_open_failure(std::string cause);
     bool reopen_port();
 
     SharedFix& fix_;
@@ -129,9 +120,10 @@ private:
     std::atomic<int> reader_thread_id_{0};
     std::atomic<bool> hung_up_{false};
     std::atomic<unsigned> write_ms_per_byte_{4};  // from the baud rate of the last configure_port
-    bool remote_open_ = false;   // window thread only
-    bool network_open_ = false;  // window thread only
-    std::string open_failure_;   // window thread only
+    std::string open_failure_;   // window thread; status() reads it under status_mutex_
+    mutable std::mutex status_mutex_;
+    std::atomic<std::int64_t> opened_ms_{0};     // receiver_clock_ms() of the last open
+    std::atomic<std::int64_t> last_data_ms_{0};  // of the last bytes read; 0: none since open
     std::string device_path_;    // set by open_link before the reader starts; read by the reader
     LineSettings reopen_line_;   // under write_mutex_
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <tuple>
 
+#include "gps/receiver.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/transfer_limits.h"
@@ -304,6 +305,8 @@ bool PositionServer::start(const PositionServerConfig& config) {
     if (thread_.joinable()) stop();
     config_ = config;
     server_running.store(true);
+    start_error_.store(0);
+    last_position_ms.store(0);
 
     const std::filesystem::path ini = config.settings_dir / kIniFile;
     std::string bind_text = config.bind_address;
@@ -341,7 +344,9 @@ bool PositionServer::start(const PositionServerConfig& config) {
     addr.sin_port = htons(static_cast<std::uint16_t>(config.port));
     if (config.port < 0 || config.port > 65535 ||
         ::bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        print_transfer_error(config.port < 0 || config.port > 65535 ? EINVAL : socket_errno(), "bind()");
+        const int error = config.port < 0 || config.port > 65535 ? EINVAL : socket_errno();
+        start_error_.store(error);
+        print_transfer_error(error, "bind()");
         close_socket(listen_fd_);
         listen_fd_ = -1;
         server_running.store(false);
@@ -576,6 +581,7 @@ bool PositionServer::answer(Connection& c) {
         const std::int64_t received_at = now();
         fix_.update([&](FixRecord& r) { store_position(outcome, received_at, r); });
         remote_fix_time.store(received_at);
+        last_position_ms.store(receiver_clock_ms());
         if (config_.on_position) config_.on_position(outcome);
     }
     if (outcome.repaint) repaint();

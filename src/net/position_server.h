@@ -154,6 +154,10 @@ public:
     std::atomic<bool> server_running{false};
     // Seconds of the last accepted position; 0 until one came.
     std::atomic<std::int64_t> remote_fix_time{0};
+    // receiver_clock_ms() of the last accepted position since start; 0 until one came.
+    std::atomic<std::int64_t> last_position_ms{0};
+    // The system's error number of the last failed start's bind (0: it failed otherwise or not).
+    int start_error() const { return start_error_.load(); }
 
 private:
     struct Connection;
@@ -186,6 +190,7 @@ private:
     int listen_fd_ = -1;
     SocketWake wake_;  // raised by stop() to end the loop's wait
     std::atomic<int> port_{0};
+    std::atomic<int> start_error_{0};
     std::atomic<bool> thread_active_{false};
     std::thread thread_;
 };

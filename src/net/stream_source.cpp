@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "gps/gpsd_json.h"
+#include "gps/receiver.h"
 #include "net/socket_util.h"
 #include "platform/sockets.h"
 
@@ -101,10 +102,27 @@ StreamSource::StreamSource(SharedFix& fix, StreamSourceOptions options) : fix_(f
 
 StreamSource::~StreamSource() { stop(); }
 
+void StreamSource::set_phase(Phase phase, int error) {
+    error_.store(error);
+    last_data_ms_.store(0);
+    since_ms_.store(receiver_clock_ms());
+    phase_.store(phase);
+}
+
+StreamSource::Health StreamSource::health() const {
+    Health h;
+    h.phase = phase_.load();
+    h.error = error_.load();
+    h.since_ms = since_ms_.load();
+    h.last_data_ms = last_data_ms_.load();
+    return h;
+}
+
 bool StreamSource::start(DeviceType type, const StreamAddress& address) {
     if (!is_network_device(type)) return false;
     stop();
     if (!sockets_startup() || !wake_.open()) return false;
+    set_phase(Phase::Connecting);
     active_.store(true);
     running_.store(true);
     connections_.store(0);
@@ -125,6 +143,7 @@ void StreamSource::stop() {
     wake_.raise();
     reader_.join();
     wake_.close();
+    set_phase(Phase::Stopped);
 }
 
 bool StreamSource::pause(int ms) {
@@ -134,6 +153,7 @@ bool StreamSource::pause(int ms) {
 
 void StreamSource::deliver(ReceiverParser& parser, const std::uint8_t* data, std::size_t size) {
     fix_.update([&](FixRecord& fix) { parser.feed(data, size, fix); });
+    last_data_ms_.store(receiver_clock_ms());
     if (options_.silence_ticks) options_.silence_ticks->store(0);
     const long long now = options_.clock_seconds
                               ? options_.clock_seconds()
@@ -162,6 +182,7 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
         const std::string port = std::to_string(address.port);
         const char* host = address.host.empty() ? nullptr : address.host.c_str();
         Socket socket;
+        int failure = -1;  // why no socket came: -1 the address did not resolve, else the system's error
         if (::getaddrinfo(host, port.c_str(), &hints, &found) == 0 && found) {
             for (addrinfo* ai = found; ai && !socket.valid() && active_.load(); ai = ai->ai_next) {
                 Socket s(open_socket_for(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
@@ -170,6 +191,7 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
                     // Exclusive: no other socket may bind the port beside ours and take its datagrams.
                     set_server_address_options(s.get(), true);
                     if (::bind(s.get(), ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) socket = std::move(s);
+                    else failure = socket_errno();
                     continue;
                 }
                 if (::connect(s.get(), ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) {
@@ -177,24 +199,38 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
                     continue;
                 }
                 const int e = socket_errno();
-                if (e != EINPROGRESS && e != EAGAIN) continue;
+                if (e != EINPROGRESS && e != EAGAIN) {
+                    failure = e;
+                    continue;
+                }
+                failure = ETIMEDOUT;
                 // Wait for the connection, or for stop().
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectMs);
                 while (active_.load() && std::chrono::steady_clock::now() < deadline) {
                     pollfd p[2] = {poll_entry(s.get(), POLLOUT), poll_entry(wake_.fd(), POLLIN)};
                     if (poll_sockets(p, 2, kWaitCycleMs) <= 0 || p[1].revents) continue;
-                    if (pending_socket_error(s.get()) == 0) socket = std::move(s);
+                    const int pending = pending_socket_error(s.get());
+                    if (pending == 0) socket = std::move(s);
+                    else failure = pending;
                     break;
                 }
             }
             ::freeaddrinfo(found);
         }
         if (!socket.valid()) {
+            if (!active_.load()) break;
+            const Phase phase = failure == ECONNREFUSED ? Phase::Refused : Phase::Failed;
+            // The first failure of a run of them marks when it began; the window shows it at once.
+            if (phase_.load() != phase || error_.load() != failure) {
+                set_phase(phase, failure);
+                if (options_.fix_notice) options_.fix_notice->post();
+            }
             if (!pause(backoff)) break;
             backoff = std::min(backoff * 2, kMaxBackoffMs);
             continue;
         }
         connections_.fetch_add(1);
+        set_phase(Phase::Connected);
         connected_.store(true);
         if (type == DeviceType::Gpsd) {
             if (send_all(socket, kGpsdWatch, std::chrono::milliseconds(kWaitCycleMs)) != 0) {
@@ -224,6 +260,7 @@ void StreamSource::reader_main(DeviceType type, StreamAddress address) {
             }
         }
         connected_.store(false);
+        if (active_.load()) set_phase(Phase::Lost);
         // The window shows the peer gone at once, not only when the fix turns old.
         if (options_.fix_notice && active_.load()) options_.fix_notice->post();
         if (received) backoff = kFirstBackoffMs;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,6 +64,16 @@ public:
     // to reconnect after the peer went away (a gpsd that ended, a phone app closed).
     bool connected() const { return connected_.load(); }
 
+    // What the reader is doing, for the receiver's status (any thread).
+    enum class Phase { Stopped, Connecting, Connected, Refused, Failed, Lost };
+    struct Health {
+        Phase phase = Phase::Stopped;
+        int error = 0;                  // the system's error of a Refused/Failed attempt (-1: no address)
+        std::int64_t since_ms = 0;      // receiver_clock_ms() when the phase began
+        std::int64_t last_data_ms = 0;  // of the last bytes received on this connection; 0: none
+    };
+    Health health() const;
+
 private:
     void reader_main(DeviceType type, StreamAddress address);
     void deliver(ReceiverParser& parser, const std::uint8_t* data, std::size_t size);
@@ -74,6 +85,11 @@ private:
     std::atomic<bool> active_{false};
     std::atomic<int> connections_{0};
     std::atomic<bool> connected_{false};
+    void set_phase(Phase phase, int error = 0);
+    std::atomic<Phase> phase_{Phase::Stopped};
+    std::atomic<int> error_{0};
+    std::atomic<std::int64_t> since_ms_{0};
+    std::atomic<std::int64_t> last_data_ms_{0};
     SocketWake wake_;  // raised by stop() to end the reader's waits
     std::thread reader_;
     long long repaint_second_ = 0;  // reader thread only

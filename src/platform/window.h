@@ -41,6 +41,7 @@ struct MonitorTexts {
     // "" when corrections are off.
     std::string corrections;
     std::string message;   // last message
+    std::string receiver;  // the receiver's state and its cause ("Receiver: refused - gpsd at ...")
     std::string header;    // satellite table header
     std::array<std::optional<std::string>, 12> rows;
     // Every satellite in view, of every system: system, PRN, elevation, azimuth, SNR ("" when not

@@ -52,6 +52,8 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     quality_ = plain_label({}, this, QStringLiteral("quality"));
     corrections_ = plain_label({}, this, QStringLiteral("corrections"));
     corrections_->setVisible(false);
+    receiver_ = plain_label({}, this, QStringLiteral("receiver"));
+    receiver_->setWordWrap(true);
     message_ = plain_label(blank, this, control_name(kControlMessage));
     header_ = plain_label(blank, this, control_name(kControlHeader));
     // Room for a full message line, so the dialog keeps its size while the texts change.
@@ -89,6 +91,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     auto* right = new QVBoxLayout;
     right->addWidget(group_of(tr("Date / Time"), {time_}, this));
     right->addWidget(group_of(tr("Lat / Long / Alt"), {position_, quality_, corrections_}, this));
+    right->addWidget(receiver_);
     top->addLayout(right, 1);
 
     auto* ok = control_button(tr("OK"), kControlOk, this);
@@ -121,6 +124,8 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     quality_->setVisible(!texts.quality.empty());
     corrections_->setText(QtWindow::to_qstring(texts.corrections));
     corrections_->setVisible(!texts.corrections.empty());
+    receiver_->setText(QtWindow::to_qstring(texts.receiver));
+    receiver_->setVisible(!texts.receiver.empty());
     message_->setText(QtWindow::to_qstring(texts.message));
     header_->setText(QtWindow::to_qstring(texts.header));
     for (std::size_t i = 0; i < rows_.size(); ++i) {

@@ -51,6 +51,7 @@ private:
     int refreshes_ = 0;
     QLabel* time_ = nullptr;
     QLabel* position_ = nullptr;
+    QLabel* receiver_ = nullptr;  // the receiver's state and cause
     QLabel* quality_ = nullptr;  // how good the fix is, hidden when nothing is known
     QLabel* corrections_ = nullptr;  // the NTRIP client's state
     QLabel* message_ = nullptr;

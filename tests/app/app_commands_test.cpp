@@ -154,8 +154,8 @@ TEST_F(AppCommands, DeviceSelectionWritesTheUnitAndOnlyRemoteOpensTheServer) {
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=Garmin\r\n"), std::string::npos);
     EXPECT_TRUE(window.checked(Command::Garmin));
     EXPECT_FALSE(window.checked(Command::Nmea));
-    EXPECT_FALSE(a.position_server()->running());
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_EQ(a.position_server(), nullptr);  // a serial receiver
+    EXPECT_FALSE(a.receiver()->active());
 
     a.on_command(Command::Remote);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=remote\r\n"), std::string::npos);
@@ -191,29 +191,32 @@ TEST_F(AppCommands, NetworkDevicesConnectFromTheirSettingsAndDisconnect) {
     EXPECT_EQ(a.window_state()->device_type, DeviceType::Network);
     EXPECT_TRUE(window.checked(Command::NmeaNetwork));
     EXPECT_FALSE(window.checked(Command::Gpsd));
-    ASSERT_TRUE(a.link()->link_active());
+    ASSERT_TRUE(a.receiver()->active());
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_TRUE(test::eventually([&] { return std::fabs(a.fix().snapshot().latitude - 41.5750300) < 1e-6; }));
     a.on_command(Command::Disconnect);
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
 
     // gpsd from the menu: no gpsd= line means 127.0.0.1:2947; nobody answers there, and the reader
     // keeps trying in the background without holding up the window.
     a.on_command(Command::Gpsd);
     EXPECT_NE(read_file(dir / "vor_set.txt").find("unit=gpsd\r\n"), std::string::npos);
-    EXPECT_TRUE(a.link()->link_active());
+    EXPECT_TRUE(a.receiver()->active());
     EXPECT_TRUE(window.boxes().empty());
     a.on_command(Command::Disconnect);
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
 }
 
 TEST_F(AppCommands, NetworkDeviceWithAMalformedAddressIsNotConnected) {
     // At start nothing is asked of the user: no box, the receiver's state is in the status fields.
     write_settings("unit=NETWORK \r\n", "nmea=10110\r\n");
     App& a = start();
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
     EXPECT_TRUE(window.boxes().empty());
-    EXPECT_EQ(a.paint().status.receiver, "NMEA network: disconnected");
+    // The cause is told in the status bar and the message line.
+    const std::string cause = "the nmea line of vor_ini.txt (10110) is not tcp://host:port or udp://:port";
+    EXPECT_EQ(a.paint().status.receiver, "NMEA network: not opened (" + cause + ")");
+    EXPECT_EQ(a.map_message(), "No GPS connected: " + cause);
     // Asked for by Connect, the failure is told.
     a.on_command(Command::Connect);
     ASSERT_EQ(window.boxes().size(), 1u);
@@ -225,7 +228,7 @@ TEST_F(AppCommands, AFirstStartChoosesNoReceiverAndOffersDetect) {
     App& a = start();
     EXPECT_TRUE(window.boxes().empty());
     EXPECT_FALSE(a.receiver_chosen());
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
     PaintFrame frame = a.paint();
     EXPECT_EQ(frame.message, kNoReceiverChosenText);
     EXPECT_TRUE(frame.offer_detect);
@@ -376,7 +379,7 @@ TEST_F(AppCommands, OnlineOfflineAndAFailedConnect) {
     // The configured port cannot be opened: no box at start (nothing is asked), Detect is offered,
     // and the program runs on.
     EXPECT_TRUE(window.boxes().empty());
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
     EXPECT_TRUE(a.paint().offer_detect);
     // The map's message line says why.
     EXPECT_EQ(a.paint().message.rfind("No GPS connected: Cannot open " + (dir / "no-such-device").string() +

@@ -48,7 +48,7 @@ TEST_F(AppTimer, GarminRequestsGoOutBeforeTheUploadAndTheFixLapses) {
     write_settings("port=COM1\r\nunit=Garmin\r\n",
                    "com1=" + pty.slave_path() + "\r\nbase=127.0.0.1:" + std::to_string(base.port()) + "\r\n");
     App& a = start();
-    ASSERT_TRUE(a.link()->link_active()) << (window.boxes().empty() ? "" : window.boxes()[0]);
+    ASSERT_TRUE(a.receiver()->active()) << (window.boxes().empty() ? "" : window.boxes()[0]);
     pty.receive(4096, std::chrono::milliseconds(300));  // whatever the link sends on opening
 
     set_fix(kStartLat, kStartLon, 3);
@@ -72,7 +72,7 @@ TEST_F(AppTimer, GarminRequestsGoOutBeforeTheUploadAndTheFixLapses) {
     EXPECT_TRUE(has_requests(base, 1));
 
     a.on_command(Command::Disconnect);
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
     EXPECT_EQ(a.link()->reader_thread_id(), 0);
 }
 
@@ -122,7 +122,7 @@ TEST_F(AppTimer, SilentReceiverLosesItsFixAfter120Ticks) {
     VG_REQUIRE_SERIAL_PEER(pty);
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
     App& a = start();
-    ASSERT_TRUE(a.link()->link_active());
+    ASSERT_TRUE(a.receiver()->active());
     set_fix(kStartLat, kStartLon);
     for (int tick = 0; tick < 121; ++tick) a.on_timer();
     EXPECT_EQ(a.window_state()->silence_ticks.load(), 121);
@@ -165,7 +165,7 @@ TEST_F(AppTimer, AFixThatStopsComingIsShownAsOld) {
     VG_REQUIRE_SERIAL_PEER(pty);
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\ndash=yes\r\n");
     App& a = start();
-    ASSERT_TRUE(a.link()->link_active());
+    ASSERT_TRUE(a.receiver()->active());
     const auto send_fix = [&](int second) {
         const unsigned before = a.fix().snapshot().positions;
         pty.send(rmc_at(second));
@@ -223,7 +223,7 @@ TEST_F(AppTimer, ReaderPostsItsFixWithoutWaitingAndThePaintTakesTheNotice) {
     VG_REQUIRE_SERIAL_PEER(pty);
     write_settings("port=COM1\r\n", "com1=" + pty.slave_path() + "\r\n");
     App& a = start();
-    ASSERT_TRUE(a.link()->link_active());
+    ASSERT_TRUE(a.receiver()->active());
     pty.send(test::read_file(test::shared_testdata() / "receivers" / "bt451.log"));
     ASSERT_TRUE(test::wait_until([&] { return a.fix_notice()->posts() > 0; }));
     EXPECT_TRUE(a.fix_notice()->pending());
@@ -231,7 +231,7 @@ TEST_F(AppTimer, ReaderPostsItsFixWithoutWaitingAndThePaintTakesTheNotice) {
     a.paint();
     EXPECT_FALSE(a.fix_notice()->pending());
     a.on_command(Command::Disconnect);
-    EXPECT_FALSE(a.link()->link_active());
+    EXPECT_FALSE(a.receiver()->active());
     EXPECT_EQ(a.link()->reader_thread_id(), 0);
 }
 

@@ -301,29 +301,6 @@ TEST_F(LinkFixture, FailuresLeaveTheLinkClosed) {
     EXPECT_TRUE(link->close_link());
 }
 
-TEST_F(LinkFixture, RemoteStartsAndStopsTheServerWithoutAPort) {
-    int started = 0, stopped = 0;
-    bool start_ok = false;
-    SerialLinkOptions options;
-    options.ini_file = dir / "vor_ini.txt";
-    options.remote.start = [&] { ++started; return start_ok; };
-    options.remote.stop = [&] { ++stopped; };
-    SerialLink remote(fix, silence, options);
-    remote.set_device_type(DeviceType::Remote);
-    EXPECT_EQ(remote.open_link(), LinkOpen::Failed);
-    EXPECT_FALSE(remote.link_active());
-    start_ok = true;
-    EXPECT_EQ(remote.open_link(), LinkOpen::Opened);
-    EXPECT_TRUE(remote.link_active());
-    EXPECT_FALSE(remote.write_port(reinterpret_cast<const std::uint8_t*>("x"), 1));  // no port
-    EXPECT_TRUE(remote.close_link());
-    EXPECT_EQ(started, 2);
-    EXPECT_EQ(stopped, 1);
-    // The pty was never opened by the link: it can still be opened exclusively.
-    SerialPort port;
-    EXPECT_TRUE(port.open(pty.slave_path()));
-}
-
 #ifdef _WIN32
 // close_link on a receiver that sends nothing: the reader is blocked in its overlapped wait for
 // data, and the wake-up event ends it, so close_link returns well within its 5-second bound.

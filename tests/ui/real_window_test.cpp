@@ -84,7 +84,7 @@ TEST_F(RealWindow, FirstStartShowsTheMapNoBoxAndOffersDetect) {
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join(" | ").toStdString();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(app->receiver_chosen());
-    EXPECT_FALSE(app->link()->link_active());
+    EXPECT_FALSE(app->receiver()->active());
     // The defaults name no port: nothing was chosen, and the next start is the same.
     EXPECT_EQ(test::read_file(dir / "vor_set.txt").find("port="), std::string::npos);
     // Detect beside the message; the classic client size keeps its whole map (no status bar).

@@ -668,11 +668,11 @@ TEST_F(ShellTest, ClosingTheWindowClosesTheReceiverLink) {
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     close(slave);  // the program opens its own end
     start("small", name);
-    ASSERT_NE(app->link(), nullptr);
-    ASSERT_TRUE(app->link()->link_active());
+    ASSERT_NE(app->receiver(), nullptr);
+    ASSERT_TRUE(app->receiver()->active());
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
     window->close();
-    EXPECT_FALSE(app->link()->link_active());
+    EXPECT_FALSE(app->receiver()->active());
     EXPECT_FALSE(app->window_state()->link_active.load());
     close(master);
 }
