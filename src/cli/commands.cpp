@@ -73,7 +73,7 @@ const std::vector<Command>& command_table() {
           {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
 
         {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
-         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT]"},
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT] [--ais N]"},
          "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
          "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
          "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
@@ -88,7 +88,9 @@ const std::vector<Command>& command_table() {
           {"--rate HZ", "fixes per second, above 0 and at most 100 (default 1)"},
           {"--tcp PORT", "NMEA types: serve the sentences to every client of 127.0.0.1:PORT instead of a terminal "
                          "(first line tcp://127.0.0.1:PORT)"},
-          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"}}},
+          {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"},
+          {"--ais N", "NMEA types: add N AIS targets (0 to 100) on courses crossing the simulated track, as "
+                      "!AIVDM lines after each epoch's sentences"}}},
 
         {"watch", run_watch, "print the fix of this folder's receiver as it changes",
          {"vortool watch [--device DEVICE] [--seconds S]"},
