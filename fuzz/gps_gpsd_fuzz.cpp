@@ -1,6 +1,7 @@
 // Fuzzes gpsd's JSON report lines. The first byte picks a read size; the rest is the stream. Fed in
 // reads of that size or all at once it must leave the same record, with every text terminated and
-// every stored coordinate in range.
+// every stored coordinate in range; an AIS report's message has its position within the globe or not
+// available.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -30,5 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vg::FixRecord scratch;
     vg::gpsd_report(std::string_view(reinterpret_cast<const char*>(data), size), scratch);
     vg::fuzz::check_terminated(scratch);
+    if (const auto m = vg::gpsd_ais_message(std::string_view(reinterpret_cast<const char*>(data), size))) {
+        if (const auto lat = m->latitude_deg(); lat && !(std::fabs(*lat) <= 91 && std::fabs(*m->longitude_deg()) <= 181))
+            std::abort();
+    }
     return 0;
 }

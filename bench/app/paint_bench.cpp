@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/app.h"
+#include "gps/ais.h"
 #include "support/test_paths.h"
 #include "tiles/geometry.h"
 #include "tiles/tile_naming.h"
@@ -145,6 +146,36 @@ void BM_PlotTrackLog(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PlotTrackLog)->Unit(benchmark::kMillisecond);
+
+// A paint with 1,000 moving AIS targets around the position (within a few kilometres, so all in the
+// view): the marks, their course vectors and the approach figures (bench/ui/ais_paint_bench draws them).
+void BM_PaintAisTargets(benchmark::State& state) {
+    Workspace ws(true);
+    NullWindow window;
+    App app(ws.dir, bench_options());
+    app.create(window);
+    put_fix_at_start(app);
+    for (int i = 0; i < 1000; ++i) {
+        ais::Message m;
+        m.type = i % 3 == 0 ? 18 : 1;
+        m.mmsi = 230000000 + static_cast<std::uint32_t>(i);
+        m.lat = static_cast<std::int32_t>((kLat + ((i * 37) % 200 - 100) * 1e-4) * 600000);
+        m.lon = static_cast<std::int32_t>((kLon + ((i * 91) % 200 - 100) * 2e-4) * 600000);
+        m.speed = 50 + i % 150;
+        m.course = (i * 131) % 3600;
+        m.heading = m.course / 10;
+        m.decoded = true;
+        app.ais_feed().message(m);
+    }
+    std::size_t marks = 0;
+    for (auto _ : state) {
+        PaintFrame frame = app.paint();
+        marks = frame.ais.size();
+        benchmark::DoNotOptimize(frame.bitmap);
+    }
+    state.counters["marks"] = static_cast<double>(marks);
+}
+BENCHMARK(BM_PaintAisTargets)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

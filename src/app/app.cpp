@@ -177,6 +177,7 @@ void App::create(Window& window) {
     // 2. The window state, and the receiver link when a port is configured.
     ws_ = create_window_state(dir_, &window);
     if (!ws_) return;
+    ais_feed_.set_rules(ws_->ais_rules);
     if (ws_->recording.record)
         recorder_ = std::make_unique<TrackRecorder>(
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());

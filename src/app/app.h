@@ -257,6 +257,11 @@ private:
     void gpx_labels(PaintFrame& frame) const;
     // The circle of the fix's horizontal error, when known and large enough to see.
     void accuracy_circle(PaintFrame& frame, const FixRecord& fix, bool stale) const;
+    // The AIS targets in the view as marks of the frame (app_ais.cpp); returns the warning of the
+    // dangerous ones for the message line ("" when none).
+    std::string ais_marks(PaintFrame& frame, const FixRecord& fix, bool stale);
+    // Gps → AIS Targets: the live list of the targets.
+    void open_ais_targets();
     // Moves the view to the opened GPX file: its middle, at the finest zoom that shows all of it.
     void fit_view_to_gpx();
     static void draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,

@@ -387,6 +387,9 @@ void App::on_command(Command id) {
     case Command::Trip:
         open_trip();
         break;
+    case Command::AisTargets:
+        open_ais_targets();
+        break;
     case Command::DownloadRegion:
         download_region();
         break;

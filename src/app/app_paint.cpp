@@ -374,6 +374,7 @@ PaintFrame App::paint() {
     layer_.fill(frame, view_.display_bitmap);
     gpx_labels(frame);
     accuracy_circle(frame, fix, stale);
+    const std::string ais_warning = ais_marks(frame, fix, stale);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && (stale || kmh > 1)) {
@@ -394,6 +395,8 @@ PaintFrame App::paint() {
         frame.scale_bar = {true, bar->pixels, bar->label};
     frame.attribution = attribution();
     frame.message = map_message();
+    // A ship on a collision course comes before what the map source has to say.
+    if (!ais_warning.empty()) frame.message = frame.message.empty() ? ais_warning : ais_warning + "; " + frame.message;
     if (stale) {
         const std::string said = stale_message(last_fix_.local_text, last_fix_.at, stale_reason(fix));
         frame.message = frame.message.empty() ? said : said + "; " + frame.message;

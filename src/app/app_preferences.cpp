@@ -116,6 +116,7 @@ std::string App::apply_preferences(const PreferencesDialogData& chosen) {
     // The display lines, read as at start.
     const std::filesystem::path ini = settings_path(kIniFile);
     read_display_settings(*ws_, [&ini](std::string_view key) { return setting_value(ini, key); });
+    ais_feed_.set_rules(ws_->ais_rules);
     if (changed("zone")) set_view_zone(view_, &fix_, ini);
 
     // The line settings and the receiver's connection: a changed line of the receiver in use

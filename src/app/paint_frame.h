@@ -85,6 +85,22 @@ struct PaintFrame {
         bool show = false;
         int x = 0, y = 0, radius = 0;
     } accuracy;
+    // AIS targets in the map area (map-area pixels): a symbol by kind, turned to the heading (else the
+    // course) when one is known, the name (or MMSI) beside it and the line to where the target will be
+    // in kAisVectorMinutes at its speed and course. Stale targets are drawn grey, dangerous ones red.
+    static constexpr double kAisVectorMinutes = 6;
+    struct AisMark {
+        enum class Kind { ClassA, ClassB, BaseStation, AidToNavigation, Other } kind = Kind::Other;
+        int x = 0, y = 0;
+        double angle_deg = 0;  // clockwise from up (north)
+        bool oriented = false; // false: no heading or course known
+        bool vector = false;   // the course vector to (vector_x, vector_y)
+        int vector_x = 0, vector_y = 0;
+        bool stale = false;
+        bool dangerous = false;
+        std::string label;
+    };
+    std::vector<AisMark> ais;
     // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
     bool offer_detect = false;
     // The status bar's fields, from the state the paint already has.

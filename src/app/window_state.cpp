@@ -7,6 +7,7 @@
 #include <new>
 
 #include "gps/device_type.h"
+#include "platform/c_number.h"
 #include "platform/window.h"
 #include "settings/text_scan.h"
 #include "tiles/map_source.h"
@@ -115,6 +116,23 @@ void read_display_settings(WindowState& ws,
     if (auto v = setting("stale")) apply_stale_setting(ws, *v);
     if (auto v = setting("plot")) ws.plot = first_lower(*v) == 'y';
     ws.speed_unit = speed_unit_from(setting("speed=").value_or(""));
+    for (const std::string_view key : {"aisstale=", "aisremove=", "aiscpa=", "aistcpa="})
+        if (auto v = setting(key)) apply_ais_setting(ws.ais_rules, key, *v);
+}
+
+void apply_ais_setting(ais::TargetRules& rules, std::string_view key, std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) value.remove_suffix(1);
+    const auto n = whole_c_number(value);
+    if (!n || !(*n > 0)) return;
+    if (key.starts_with("aiscpa")) {
+        if (*n <= 100) rules.cpa_limit_nm = *n;
+        return;
+    }
+    if (*n > 1440) return;
+    if (key.starts_with("aisstale")) rules.stale_after_s = *n * 60;
+    else if (key.starts_with("aisremove")) rules.remove_after_s = *n * 60;
+    else if (key.starts_with("aistcpa")) rules.tcpa_limit_min = *n;
 }
 
 void set_initial_menu_states(const WindowState& ws, Window& window) {
@@ -153,7 +171,7 @@ std::unique_ptr<WindowState> create_window_state(const std::filesystem::path& di
     if (auto v = setting(set_file, "size")) apply_size_setting(*ws, *v);
     // The speed unit is newer than the boxes for a missing file: its lookup adds none.
     read_display_settings(*ws, [&](std::string_view key) {
-        return key == "speed=" ? setting_value(ini_file, key) : setting(ini_file, key);
+        return key == "speed=" || key.starts_with("ais") ? setting_value(ini_file, key) : setting(ini_file, key);
     });
     if (auto v = setting(ini_file, "maps")) set_bounded(ws->maps_dir, *v, kMapsDirMax);
     if (auto v = setting(ini_file, "file")) set_bounded(ws->track_file, *v, kTrackFileMax);

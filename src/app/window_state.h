@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/view_text.h"
+#include "gps/ais_targets.h"
 #include "gps/device_type.h"
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
@@ -72,6 +73,9 @@ struct WindowState {
     std::string maps_dir = ".\\Maps";  // at most kMapsDirMax characters
     std::string track_file;            // at most kTrackFileMax characters; empty: no log
     RecordingSettings recording;       // record, recdir, recsplit of vor_ini.txt
+    // AIS targets: stale and removed after (aisstale, aisremove: minutes), dangerous within (aiscpa: nm,
+    // aistcpa: minutes) of vor_ini.txt.
+    ais::TargetRules ais_rules;
     bool aerial = false;
     std::atomic<bool> link_active{false};
     // The `port` setting: COM port (0 means none, at most 255), rate, parity, data and stop bits.
@@ -97,7 +101,10 @@ void apply_base_setting(WindowState& ws, std::string_view value);
 void apply_site_setting(WindowState& ws, std::string_view value);
 void apply_unit_setting(WindowState& ws, std::string_view value);
 void apply_port_setting(WindowState& ws, std::string_view value);
-// The display settings of vor_ini.txt (hair, dash, stale, plot, speed) read again from `ini_file`:
+// The AIS lines of vor_ini.txt (aisstale, aisremove, aiscpa, aistcpa): a number above 0 (at most 1440
+// minutes or 100 nm), spaces around allowed; anything else keeps the value the rules have.
+void apply_ais_setting(ais::TargetRules& rules, std::string_view key, std::string_view value);
+// The display settings of vor_ini.txt (hair, dash, stale, plot, speed, the AIS lines) read again from `ini_file`:
 // at creation and when the Preferences dialog changed them. `setting` looks one key up.
 void read_display_settings(WindowState& ws,
                            const std::function<std::optional<std::string>(std::string_view key)>& setting);

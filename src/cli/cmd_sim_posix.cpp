@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/sim_ais.h"
 #include "geo/geodesy.h"
 #include "gps/device_type.h"
 #include "gps/garmin.h"
@@ -249,7 +250,8 @@ std::tm utc_now() {
 
 // --tcp PORT: serves the NMEA stream to every client of 127.0.0.1:PORT; --udp HOST:PORT: sends each
 // epoch as one datagram. Runs until interrupted.
-int serve_network(const std::vector<Point>& points, double rate, int tcp_port, const std::string& udp_target) {
+int serve_network(const std::vector<Point>& points, double rate, int tcp_port, const std::string& udp_target,
+                  const SimAisTraffic& traffic) {
     int fd = -1;
     sockaddr_in peer{};
     if (tcp_port > 0) {
@@ -291,7 +293,7 @@ int serve_network(const std::vector<Point>& points, double rate, int tcp_port, c
         const Motion motion = motion_between(current, next, 1.0 / rate);
         current = next;
         ++index;
-        const std::string epoch = nmea_epoch(current, motion, utc_now());
+        const std::string epoch = nmea_epoch(current, motion, utc_now()) + traffic.epoch(index - 1);
         if (tcp_port > 0) {
             for (int c; (c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) clients.push_back(c);
             for (std::size_t i = 0; i < clients.size();) {
@@ -315,12 +317,13 @@ int serve_network(const std::vector<Point>& points, double rate, int tcp_port, c
 int run_sim(int argc, char** argv) {
     std::string device, track, udp_target, rtcm_file;
     int tcp_port = 0;
+    int ais_targets = 0;
     double rate = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--device" || arg == "--track" || arg == "--rate" || arg == "--tcp" || arg == "--udp" ||
-            arg == "--rtcm") {
+            arg == "--rtcm" || arg == "--ais") {
             if (!value) return usage_error("option needs a value", argv[i]);
             ++i;
             if (arg == "--tcp") {
@@ -332,6 +335,11 @@ int run_sim(int argc, char** argv) {
                 udp_target = value;
             } else if (arg == "--rtcm") {
                 rtcm_file = value;
+            } else if (arg == "--ais") {
+                const auto n = whole_c_number(value);
+                if (!n || *n < 0 || *n > SimAisTraffic::kMostTargets || *n != std::floor(*n))
+                    return usage_error("--ais needs a number of targets from 0 to 100", value);
+                ais_targets = static_cast<int>(*n);
             } else if (arg == "--device") {
                 device = value;
             } else if (arg == "--track") {
@@ -364,6 +372,12 @@ int run_sim(int argc, char** argv) {
         points = builtin_loop(rate);
     }
 
+    if (ais_targets > 0 && !is_nmea_device(*type)) return usage_error("--ais needs an NMEA device", device.c_str());
+    std::vector<std::pair<double, double>> own_track;
+    if (ais_targets > 0)
+        for (const Point& p : points) own_track.emplace_back(p.latitude, p.longitude);
+    const SimAisTraffic traffic(ais_targets, std::move(own_track), rate);
+
     if (tcp_port > 0 || !udp_target.empty()) {
         if (!is_nmea_device(*type)) return usage_error("--tcp and --udp serve NMEA devices only", device.c_str());
         if (tcp_port > 0 && !udp_target.empty()) return usage_error("--tcp and --udp exclude each other", nullptr);
@@ -372,7 +386,7 @@ int run_sim(int argc, char** argv) {
         sigemptyset(&stop.sa_mask);
         sigaction(SIGINT, &stop, nullptr);
         sigaction(SIGTERM, &stop, nullptr);
-        return serve_network(points, rate, tcp_port, udp_target);
+        return serve_network(points, rate, tcp_port, udp_target, traffic);
     }
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -436,7 +450,7 @@ int run_sim(int argc, char** argv) {
             if (*type == DeviceType::TripMate && astral_answers < 2)
                 ok = send_bytes(master, std::string("ASTRAL\r\n"));
             else if (is_nmea_device(*type))
-                ok = send_bytes(master, nmea_epoch(current, motion, utc));
+                ok = send_bytes(master, nmea_epoch(current, motion, utc) + traffic.epoch(index - 1));
             else if (*type == DeviceType::EarthMate)
                 ok = eartha_answered ? send_bytes(master, zodiac_epoch(current, motion, utc))
                                      : send_bytes(master, std::string("EARTHA\r\n"));

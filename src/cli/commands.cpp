@@ -74,7 +74,7 @@ const std::vector<Command>& command_table() {
           {"--replies FILE", "write the bytes the program would send back to the receiver (start-up answers)"}}},
 
         {"sim", run_sim, "play a GPS receiver on a pseudo-terminal",
-         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT] [--rtcm FILE]"},
+         {"vortool sim --device DEVICE [--track FILE] [--rate HZ] [--tcp PORT | --udp HOST:PORT] [--ais N] [--rtcm FILE]"},
          "Opens a pseudo-terminal, prints its path (such as /dev/pts/3) as the first line and then behaves "
          "like a receiver of the given type on it until interrupted: NMEA types send RMC, GGA, GSA and GSV "
          "sentences (a TripMate first greets with ASTRAL lines until answered), an EarthMate greets with "
@@ -91,7 +91,9 @@ const std::vector<Command>& command_table() {
                          "(first line tcp://127.0.0.1:PORT)"},
           {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"},
           {"--rtcm FILE", "act as an RTK receiver: every byte the program writes to the terminal (its RTCM "
-                          "corrections) is appended to FILE"}}},
+                          "corrections) is appended to FILE"},
+          {"--ais N", "NMEA types: add N AIS targets (0 to 100) on courses crossing the simulated track, as "
+                      "!AIVDM lines after each epoch's sentences"}}},
 
         {"watch", run_watch, "print the fix of this folder's receiver as it changes",
          {"vortool watch [--device DEVICE] [--seconds S]"},

@@ -66,7 +66,7 @@ struct Message {
     int aid_type = 0;
     bool off_position = false, virtual_aid = false;
     // 24
-    int partno = -1;       // 0: part A (name), 1: part B (type, vendor, call sign, size)
+    int partno = -1;       // 0: part A (name), 1: part B (type, vendor, call sign, size); -1 both (gpsd)
     std::string vendorid;
     int model = 0;
     std::uint32_t serial = 0;

@@ -99,8 +99,9 @@ void TargetTable::update(const Message& m, double now_s) {
         take_dimensions(t, m);
         break;
     case 24:
-        if (m.partno == 0 && !m.shipname.empty()) t.name = m.shipname;
-        if (m.partno == 1) {
+        // Part A (0), part B (1), or both at once (-1: gpsd's merged report).
+        if (m.partno != 1 && !m.shipname.empty()) t.name = m.shipname;
+        if (m.partno != 0) {
             if (!m.callsign.empty()) t.callsign = m.callsign;
             t.shiptype = m.shiptype;
             take_dimensions(t, m);

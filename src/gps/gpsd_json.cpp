@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "gps/ais_feed.h"
 #include "platform/c_number.h"
 #include "settings/text_scan.h"
 
@@ -286,9 +287,108 @@ void take_sky(const Value& r, FixRecord& fix) {
     fix.sats_in_view = gps;
 }
 
+// An integer field of an AIS report within [low, high], else `otherwise`.
+int ais_int(const Value& r, std::string_view key, int low, int high, int otherwise) {
+    const auto v = r.number_at(key);
+    if (!v || *v < low || *v > high) return otherwise;
+    return static_cast<int>(std::lround(*v));
+}
+
+bool ais_bool(const Value& r, std::string_view key) {
+    const Value* v = r.get(key);
+    return v && ((v->kind == Value::Kind::Bool && v->boolean) || (v->kind == Value::Kind::Number && v->number != 0));
+}
+
+std::string ais_text(const Value& r, std::string_view key) {
+    const Value* v = r.get(key);
+    if (!v || v->kind != Value::Kind::String) return {};
+    return v->string.substr(0, 120);
+}
+
+// A scaled value times `factor` as the message's integer, within [low, high], else `otherwise`; 0 when
+// the report has no such field (as the decoder leaves the fields a type does not carry).
+int ais_scaled(const Value& r, std::string_view key, bool scaled, double factor, int low, int high, int otherwise) {
+    if (!r.get(key)) return 0;
+    const auto v = r.number_at(key);
+    if (!v) return otherwise;
+    const double raw = scaled ? std::round(*v * factor) : std::round(*v);
+    if (!(raw >= low && raw <= high)) return otherwise;
+    return static_cast<int>(raw);
+}
+
+// Rate of turn: unscaled, the indicator itself; scaled, degrees a minute (indicator = 4.733·√|rate|)
+// or the words gpsd uses for the ends of the scale.
+int ais_turn(const Value& r, bool scaled) {
+    const Value* v = r.get("turn");
+    if (!v) return -128;
+    if (v->kind == Value::Kind::String) {
+        if (v->string == "fastright") return 127;
+        if (v->string == "fastleft") return -127;
+        return -128;
+    }
+    if (v->kind != Value::Kind::Number || !std::isfinite(v->number)) return -128;
+    const double indicator = scaled ? std::copysign(std::round(4.733 * std::sqrt(std::fabs(v->number))), v->number)
+                                    : std::round(v->number);
+    return indicator >= -128 && indicator <= 127 ? static_cast<int>(indicator) : -128;
+}
+
+std::optional<ais::Message> take_ais(const Value& r) {
+    const auto type = r.number_at("type");
+    const auto mmsi = r.number_at("mmsi");
+    if (!type || !mmsi || *type < 1 || *type > 27 || *mmsi < 1 || *mmsi > 999999999) return std::nullopt;
+    ais::Message m;
+    m.type = static_cast<int>(*type);
+    m.mmsi = static_cast<std::uint32_t>(*mmsi);
+    m.repeat = ais_int(r, "repeat", 0, 3, 0);
+    const bool scaled = ais_bool(r, "scaled");
+    const bool long_range = m.type == 27;
+    // Positions: 1/10000 minute (type 27: 1/10 minute) unscaled, degrees scaled.
+    const double per_degree = long_range ? 600.0 : 600000.0;
+    const int lon_na = static_cast<int>(181 * per_degree), lat_na = static_cast<int>(91 * per_degree);
+    m.lon = ais_scaled(r, "lon", scaled, per_degree, -lon_na, lon_na, lon_na);
+    m.lat = ais_scaled(r, "lat", scaled, per_degree, -lat_na, lat_na, lat_na);
+    m.speed = long_range ? ais_scaled(r, "speed", scaled, 1, 0, 63, 63) : ais_scaled(r, "speed", scaled, 10, 0, 1023, 1023);
+    m.course = long_range ? ais_scaled(r, "course", scaled, 1, 0, 511, 511)
+                          : ais_scaled(r, "course", scaled, 10, 0, 3600, 3600);
+    if (!r.get("speed")) m.speed = long_range ? 63 : 1023;
+    if (!r.get("course")) m.course = long_range ? 511 : 3600;
+    m.heading = ais_int(r, "heading", 0, 511, 511);
+    m.status = ais_int(r, "status", 0, 15, 15);
+    m.turn = ais_turn(r, scaled);
+    m.second = ais_int(r, "second", 0, 63, 60);
+    m.accuracy = ais_bool(r, "accuracy");
+    m.shipname = ais_text(r, "shipname");
+    if (m.shipname.empty()) m.shipname = ais_text(r, "name");  // aids to navigation (21)
+    m.callsign = ais_text(r, "callsign");
+    m.destination = ais_text(r, "destination");
+    m.shiptype = ais_int(r, "shiptype", 0, 255, 0);
+    m.to_bow = ais_int(r, "to_bow", 0, 511, 0);
+    m.to_stern = ais_int(r, "to_stern", 0, 511, 0);
+    m.to_port = ais_int(r, "to_port", 0, 63, 0);
+    m.to_starboard = ais_int(r, "to_starboard", 0, 63, 0);
+    m.aid_type = ais_int(r, "aid_type", 0, 31, 0);
+    // gpsd reports class B static data (24) once it has both parts, merged, without a part number: -1.
+    m.partno = ais_int(r, "partno", 0, 1, -1);
+    m.draught = ais_scaled(r, "draught", scaled, 10, 0, 255, 0);
+    // The types the decoder reads field by field; others keep type and MMSI only, as the decoder's do.
+    switch (m.type) {
+    case 1: case 2: case 3: case 4: case 5: case 18: case 19: case 21: case 24: case 27: m.decoded = true; break;
+    default: break;
+    }
+    return m;
+}
+
 }  // namespace
 
-GpsdReport gpsd_report(std::string_view line, FixRecord& fix) {
+std::optional<ais::Message> gpsd_ais_message(std::string_view line) {
+    std::optional<Value> report = Reader(line).read();
+    if (!report || report->kind != Value::Kind::Object) return std::nullopt;
+    const Value* cls = report->get("class");
+    if (!cls || cls->kind != Value::Kind::String || cls->string != "AIS") return std::nullopt;
+    return take_ais(*report);
+}
+
+GpsdReport gpsd_report(std::string_view line, FixRecord& fix, std::optional<ais::Message>* ais) {
     const std::size_t copied = std::min(line.size(), sizeof fix.last_message - 1);
     std::memcpy(fix.last_message, line.data(), copied);
     fix.last_message[copied] = '\0';
@@ -306,6 +406,10 @@ GpsdReport gpsd_report(std::string_view line, FixRecord& fix) {
         take_sky(*report, fix);
         return GpsdReport::Sky;
     }
+    if (cls->string == "AIS") {
+        if (ais) *ais = take_ais(*report);
+        return GpsdReport::Ais;
+    }
     return GpsdReport::Other;
 }
 
@@ -313,7 +417,10 @@ void GpsdParser::feed(const std::uint8_t* data, std::size_t size, FixRecord& fix
     if (data == nullptr) return;
     lines_.feed(reinterpret_cast<const char*>(data), size, [&](std::string_view line) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (!line.empty()) gpsd_report(line, fix);
+        if (line.empty()) return;
+        std::optional<ais::Message> message;
+        gpsd_report(line, fix, ais_ ? &message : nullptr);
+        if (message) ais_->message(*message);
     });
 }
 

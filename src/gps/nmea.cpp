@@ -7,6 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "gps/ais_feed.h"
+
 namespace vg {
 
 namespace {
@@ -424,6 +426,8 @@ void NmeaParser::complete_line(std::string_view line, FixRecord& fix) {
         nmea_dispatch(line.substr(1), fix);
     } else if (line.substr(0, 6) == "ASTRAL") {
         if (astral_) astral_(line);
+    } else if (!line.empty() && line.front() == '!') {
+        if (ais_) ais_->sentence(line);
     }
 }
 

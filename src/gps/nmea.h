@@ -2,7 +2,7 @@
 // checksum test, and the sentences that update the fix record: RMC, GGA, GLL, GSA and GSV of every
 // satellite talker (GP, GN, GL, GA, GB, BD, GQ, GI); PRWIZCH is recognised and ignored. GP sentences
 // fill the 12 GPS slots as they always did; GSV of every talker fills the sky table. Lines starting
-// with "ASTRAL" go to a start-up hook.
+// with "ASTRAL" go to a start-up hook; AIS lines ("!AIVDM", "!AIVDO") to the AIS feed when one is given.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +24,8 @@ public:
     // Longest line kept, line end included; a longer line is dropped up to its LF.
     static constexpr std::size_t kLineBufferSize = 4096;
 
-    explicit NmeaParser(AstralHook astral = nullptr) : astral_(std::move(astral)) {}
+    explicit NmeaParser(AstralHook astral = nullptr, ais::AisFeed* ais = nullptr)
+        : astral_(std::move(astral)), ais_(ais) {}
 
     void feed(const std::uint8_t* data, std::size_t size, FixRecord& fix) override { nmea_feed(data, size, fix); }
 
@@ -61,6 +62,7 @@ private:
     Epoch epoch_;
 
     AstralHook astral_;
+    ais::AisFeed* ais_ = nullptr;
     LineAssembler<kLineBufferSize - 1> lines_;  // the LF itself takes the buffer's last place
 };
 

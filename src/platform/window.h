@@ -103,6 +103,16 @@ struct RegionDialogData {
     std::function<RegionTexts()> poll;
 };
 
+// Gps → AIS Targets: one row per target as the non-modal list shows it (texts in the columns' order:
+// name, MMSI, distance, bearing, SOG, COG, CPA, TCPA) and the numbers the columns sort by (NaN where
+// unknown; the name and MMSI columns sort by their text).
+struct AisTargetRow {
+    std::array<std::string, 8> texts;
+    std::array<double, 8> keys{};
+    bool stale = false;
+    bool dangerous = false;
+};
+
 // Gps → Trip: the live trip as its non-modal dialog shows it, in the units of the `speed` setting:
 // one (name, value) row per figure of the whole trip, the lap running, and one line per lap taken.
 struct TripTexts {
@@ -168,6 +178,9 @@ public:
     virtual void open_region_dialog(RegionDialogData /*data*/) {}
     // Opens the non-modal Trip dialog (or raises the one open).
     virtual void open_trip_dialog(TripDialogData /*data*/) {}
+    // Opens the non-modal AIS target list that calls `poll` on the window thread for each refresh (or
+    // raises the one open).
+    virtual void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> /*poll*/) {}
     // Opens the non-modal Profile dialog with this track (or shows it in the one open).
     virtual void open_profile_dialog(ProfileDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;

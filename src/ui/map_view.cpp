@@ -3,6 +3,7 @@
 
 #include "ui/map_view.h"
 
+#include "ui/ais_painter.h"
 #include "ui/dialog_common.h"
 
 #include <QApplication>
@@ -283,6 +284,8 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
         painter.drawEllipse(centre, frame.accuracy.radius, frame.accuracy.radius);
         painter.restore();
     }
+    // AIS targets over the map, under the waypoint names.
+    draw_ais_marks(painter, frame.ais, QPointF(kMapLeft, kMapTop) + drag, frame.night);
     // Waypoint names, dark blue like their markers, outlined in white so that they read on any tile.
     if (!frame.labels.empty()) {
         QFont font = painter.font();

@@ -24,6 +24,7 @@
 #include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
 #include "ui/dialog_trip.h"
+#include "ui/dialog_ais_targets.h"
 #include "ui/dialog_gps_monitor.h"
 #include "ui/dialog_keys.h"
 #include "ui/dialog_detect.h"
@@ -194,6 +195,11 @@ void QtWindow::show_detect_results(const DetectTexts& texts) {
 
 void QtWindow::open_region_dialog(RegionDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_region_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) {
+    run_on_window_thread(
+        [this, poll = std::move(poll)]() mutable { vg::open_ais_targets_dialog(&window_, std::move(poll)); });
 }
 
 void QtWindow::open_trip_dialog(TripDialogData data) {

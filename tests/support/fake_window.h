@@ -62,6 +62,11 @@ public:
         std::lock_guard l(m_);
         trips.push_back(std::move(data));
     }
+    void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) override {
+        record("dialog ais targets");
+        std::lock_guard l(m_);
+        ais_lists.push_back(std::move(poll));
+    }
     void open_profile_dialog(ProfileDialogData data) override {
         record("dialog profile " + data.track_name);
         std::lock_guard l(m_);
@@ -92,6 +97,7 @@ public:
     std::vector<std::function<MonitorTexts()>> monitors;
     std::vector<RegionDialogData> regions;  // each Download Region dialog opened
     std::vector<TripDialogData> trips;      // each Trip dialog opened
+    std::vector<std::function<std::vector<AisTargetRow>()>> ais_lists;  // each AIS target list opened
     std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
