@@ -179,6 +179,7 @@ void App::create(Window& window) {
     if (ws_->recording.record)
         recorder_ = std::make_unique<TrackRecorder>(
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
+    start_fleet();
     set_vector_night_style(ws_->night);
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
@@ -219,6 +220,7 @@ void App::create(Window& window) {
         PositionServerConfig config = options_.server;
         if (config.port == PositionServerConfig{}.port && ws_->base_port > 0 && ws_->base_port <= 65535)
             config.port = ws_->base_port;
+        config.on_device = [this](const DeviceReport& d) { device_report(d); };
         return server_->start(config);
     };
     link_options.remote.stop = [this] { server_->stop(); };
@@ -346,6 +348,8 @@ void App::on_destroy() {
     fetcher_.reset();
     link_.reset();
     server_.reset();
+    if (replay_thread_.joinable()) replay_thread_.join();
+    fleet_store_.reset();  // what is queued committed
     recorder_.reset();  // the day's GPX written whole
     ws_.reset();
 }

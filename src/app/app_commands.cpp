@@ -348,6 +348,9 @@ void App::on_command(Command id) {
     case Command::Trip:
         open_trip();
         break;
+    case Command::Fleet:
+        open_fleet();
+        break;
     case Command::DownloadRegion:
         download_region();
         break;

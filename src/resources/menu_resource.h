@@ -37,6 +37,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Pro&file...", Command::Profile},
     {"Download &Region...", Command::DownloadRegion},
     {"Tr&ip...", Command::Trip},
+    {"Flee&t...", Command::Fleet},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ui/dialog_about.h"
+#include "ui/dialog_fleet.h"
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_preferences.h"
 #include "ui/dialog_profile.h"
@@ -194,6 +195,10 @@ void QtWindow::show_detect_results(const DetectTexts& texts) {
 
 void QtWindow::open_region_dialog(RegionDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_region_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_fleet_dialog(FleetDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_fleet_dialog(&window_, std::move(data)); });
 }
 
 void QtWindow::open_trip_dialog(TripDialogData data) {

@@ -74,6 +74,7 @@ public:
     void show_detect_results(const DetectTexts& texts) override;
     void open_region_dialog(RegionDialogData data) override;
     void open_trip_dialog(TripDialogData data) override;
+    void open_fleet_dialog(FleetDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
