@@ -1,7 +1,7 @@
 // Fuzzes the position server's handling of one request: any bytes give a defined outcome, a
 // position is only ever taken when it is finite and on the globe, a position request is answered
 // OK only when it took one, the phone form's further fields are in range, and with a relay key
-// only a request that carries it takes one.
+// only a request that carries it takes one; a device id taken is never longer than kDeviceIdMax.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!std::isfinite(*outcome.latitude) || !std::isfinite(*outcome.longitude)) std::abort();
             if (std::fabs(*outcome.latitude) > 90 || std::fabs(*outcome.longitude) > 180) std::abort();
             if (!outcome.repaint) std::abort();  // only a position request takes a position
+            if (outcome.device_id.size() > vg::kDeviceIdMax) std::abort();  // a device id is never too long
             if (outcome.phone_form) {
                 if (outcome.speed_knots && !(*outcome.speed_knots >= 0)) std::abort();
                 if (outcome.course && !(*outcome.course >= 0 && *outcome.course < 360)) std::abort();

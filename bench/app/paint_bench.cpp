@@ -2,6 +2,7 @@
 // that needs no reload, with small and Big Maps views, and a paint that plots a long track log.
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -151,6 +152,10 @@ BENCHMARK(BM_PlotTrackLog)->Unit(benchmark::kMillisecond);
 // view): the marks, their course vectors and the approach figures (bench/ui/ais_paint_bench draws them).
 void BM_PaintAisTargets(benchmark::State& state) {
     Workspace ws(true);
+// A paint with 1 000 fleet devices in view, each with a 10-minute trail at 1 Hz (thinned to 120
+// points): the paint logic's share of the fleet layer (MapView then draws the frame's marks).
+void BM_PaintFleet(benchmark::State& state) {
+    Workspace ws(false);
     NullWindow window;
     App app(ws.dir, bench_options());
     app.create(window);
@@ -176,6 +181,25 @@ void BM_PaintAisTargets(benchmark::State& state) {
     state.counters["marks"] = static_cast<double>(marks);
 }
 BENCHMARK(BM_PaintAisTargets)->Unit(benchmark::kMillisecond);
+    app.paint();
+    const std::int64_t now = std::time(nullptr);
+    for (int s = 600; s >= 0; --s)
+        for (int d = 0; d < 1000; ++d) {
+            DeviceReport r;
+            r.id = "device " + std::to_string(d);
+            r.lat = kLat + (d / 40) * 0.002 + s * 1e-5;
+            r.lon = kLon + (d % 40) * 0.004;
+            r.time_ms = (now - s) * 1000;
+            r.course_deg = 45;
+            app.device_report(r);
+        }
+    for (auto _ : state) {
+        PaintFrame frame = app.paint();
+        benchmark::DoNotOptimize(frame.fleet.data());
+        if (frame.fleet.size() < 100) state.SkipWithError("the fleet is not in view");
+    }
+}
+BENCHMARK(BM_PaintFleet)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -181,6 +181,7 @@ void App::create(Window& window) {
     if (ws_->recording.record)
         recorder_ = std::make_unique<TrackRecorder>(
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
+    start_fleet();
     set_vector_night_style(ws_->night);
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
@@ -214,6 +215,7 @@ void App::create(Window& window) {
     receiver_setup_.ais = &ais_feed_;
     receiver_setup_.clock_seconds = [clock = clock_] { return static_cast<long long>(clock->now_seconds()); };
     receiver_setup_.server = options_.server;
+    receiver_setup_.server.on_device = [this](const DeviceReport& d) { device_report(d); };
     receiver_setup_.silent_after = options_.receiver_silent_after;
     apply_line_settings();
     use_receiver(ws_->device_type);
@@ -337,6 +339,8 @@ void App::on_destroy() {
         receiver = std::move(receiver_);
     }
     receiver.reset();  // closed outside the lock: a writer waiting for it is not held up
+    if (replay_thread_.joinable()) replay_thread_.join();
+    fleet_store_.reset();  // what is queued committed
     recorder_.reset();  // the day's GPX written whole
     ws_.reset();
 }

@@ -18,6 +18,8 @@
 #include "app/paint_frame.h"
 #include "app/track_plot.h"
 #include "app/window_state.h"
+#include "app/fleet.h"
+#include "track/fleet_store.h"
 #include "gps/ais_feed.h"
 #include "gps/device_report.h"
 #include "gps/fix_record.h"
@@ -177,6 +179,17 @@ public:
     bool send_to_receiver(const std::uint8_t* data, std::size_t size);
     // The NTRIP client's state for GPS Monitor ("" when corrections are off).
     std::string ntrip_monitor_text() const;
+    // The fleet's devices (app_fleet.cpp). Window thread: centre the view once on a device, follow
+    // one like the own position (empty: the own position again), show the fleet as it was at a
+    // moment of its history (nullopt: live; read off the window thread, shown when it has come).
+    const FleetTable& fleet() const { return fleet_; }
+    void centre_on_device(const std::string& id);
+    void follow_device(const std::string& id);
+    const std::string& followed_device() const { return followed_device_; }
+    void replay_fleet(std::optional<std::int64_t> at_ms);
+    std::optional<std::int64_t> fleet_replay_time() const;
+    // The history file (null when it could not be opened or before create()).
+    FleetStore* fleet_store() { return fleet_store_.get(); }
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -262,6 +275,12 @@ private:
     std::string ais_marks(PaintFrame& frame, const FixRecord& fix, bool stale);
     // Gps → AIS Targets: the live list of the targets.
     void open_ais_targets();
+    // The fleet's settings (`fleetdays`, `fleetstale`, `fleettrail` of vor_ini.txt) and its history file.
+    void start_fleet();
+    // Gps → Fleet...: the fleet dialog's rows and hooks.
+    void open_fleet();
+    // Every device of the fleet (or of its replay) as the map view draws it (app_fleet.cpp).
+    void fleet_layer(PaintFrame& frame) const;
     // Moves the view to the opened GPX file: its middle, at the finest zoom that shows all of it.
     void fit_view_to_gpx();
     static void draw_track_line(DisplayBitmap& bitmap, const std::vector<TrackPlot::Place>& places,
@@ -387,6 +406,19 @@ private:
     std::unique_ptr<Receiver> receiver_;
     std::mutex receiver_mutex_;
     std::unique_ptr<ntrip::Client> ntrip_;  // after receiver_: stopped before the receiver goes
+    FleetTable fleet_;
+    std::unique_ptr<FleetStore> fleet_store_;  // fed by device_report from any thread
+    std::string followed_device_;               // window thread
+    std::int64_t fleet_stale_ms_ = kFleetStaleSeconds * 1000;
+    std::int64_t fleet_trail_ms_ = kFleetTrailMinutes * 60'000;
+    // The replay: the moment asked for and the positions read for it (by its reader thread).
+    mutable std::mutex replay_mutex_;
+    std::optional<std::int64_t> replay_at_;
+    std::vector<FleetPoint> replay_points_;
+    std::thread replay_thread_;
+    std::atomic<std::int64_t> fleet_first_ms_{0};  // the earliest position known (0: none)
+    // Lowers fleet_first_ms_ to `time_ms` (any thread).
+    void note_fleet_time(std::int64_t time_ms);
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
     // The last fix seen by a paint: what the title, speed and marker show once it is old.

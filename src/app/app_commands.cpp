@@ -389,6 +389,8 @@ void App::on_command(Command id) {
         break;
     case Command::AisTargets:
         open_ais_targets();
+    case Command::Fleet:
+        open_fleet();
         break;
     case Command::DownloadRegion:
         download_region();

@@ -301,8 +301,15 @@ PaintFrame App::paint() {
         }
     }
 
-    // 4. Following.
-    if (ws_->auto_pan && fix_valid(fix)) {
+    // 4. Following: the own position, or the fleet's device chosen to be followed.
+    if (!followed_device_.empty()) {
+        if (const auto target = fleet_.find(followed_device_)) {
+            FixRecord place;
+            place.latitude = target->last.lat;
+            place.longitude = target->last.lon;
+            if (!follow(place)) return frame;
+        }
+    } else if (ws_->auto_pan && fix_valid(fix)) {
         if (!follow(fix)) return frame;  // composing the mosaic failed: nothing is drawn
     }
 
@@ -375,6 +382,7 @@ PaintFrame App::paint() {
     gpx_labels(frame);
     accuracy_circle(frame, fix, stale);
     const std::string ais_warning = ais_marks(frame, fix, stale);
+    fleet_layer(frame);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && (stale || kmh > 1)) {

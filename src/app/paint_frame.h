@@ -101,6 +101,18 @@ struct PaintFrame {
         std::string label;
     };
     std::vector<AisMark> ais;
+    // The fleet's devices in the map area (map-area pixels): a marker pointing along the course when
+    // there is one, the name, the trail (oldest first, the last position at its end), grey when old.
+    struct FleetMark {
+        int x = 0, y = 0;
+        std::string label;
+        double course = 0;
+        bool has_course = false;
+        bool stale = false;
+        bool followed = false;
+        std::vector<std::array<int, 2>> trail;
+    };
+    std::vector<FleetMark> fleet;
     // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
     bool offer_detect = false;
     // The status bar's fields, from the state the paint already has.

@@ -27,6 +27,7 @@ int run_state(int argc, char** argv);
 int run_render(int argc, char** argv);
 int run_gpx(int argc, char** argv);
 int run_stats(int argc, char** argv);
+int run_fleet(int argc, char** argv);
 int run_plot(int argc, char** argv);
 int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
@@ -306,6 +307,17 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the file cannot be read, is malformed GPX, or DIR has no elevation data, 2 for "
          "wrong arguments.",
          {{"--dem DIR", "heights from the elevation data of the maps folder DIR instead of the track's"}}},
+        {"fleet", run_fleet, "export a fleet device's stored positions as GPX 1.1",
+         {"vortool fleet export --device ID [--from T] [--to T] [--db FILE] OUT.gpx"},
+         "Reads the fleet history (fleet.sqlite of the working folder, or FILE) and writes the positions of "
+         "device ID between the two times (seconds since 1970 or an ISO 8601 date and time, UTC unless it "
+         "names a zone; both optional) to OUT.gpx as one GPX 1.1 track named after the device, oldest first.\n"
+         "\n"
+         "Exit status 1 when the history cannot be read or OUT cannot be written, 2 for wrong arguments.",
+         {{"--device ID", "the device's id, as its tracker or copy sends it"},
+          {"--from T", "the first time kept"},
+          {"--to T", "the last time kept"},
+          {"--db FILE", "the history file instead of fleet.sqlite"}}},
         {"plot", run_plot, "draw a track's elevation or speed profile as PNG or SVG",
          {"vortool plot --profile elevation|speed FILE --out FILE.png|FILE.svg [--x distance|time] [--size WxH] "
           "[--units UNITS]"},

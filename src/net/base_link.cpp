@@ -6,6 +6,7 @@
 
 #include "platform/c_number.h"
 #include "settings/settings_file.h"
+#include "settings/text_scan.h"
 
 namespace vg {
 
@@ -22,12 +23,17 @@ std::string base_upload_url(const BaseLinkConfig& base) {
     return "http://" + base.base_host + ":" + std::to_string(base.base_port) + "/vor/sendbase.cgi";
 }
 
-std::string base_upload_body(double latitude, double longitude, std::string_view relay_key) {
+std::string base_upload_body(double latitude, double longitude, std::string_view relay_key, std::string_view name) {
     std::string text = "latitude=" + fixed_text(latitude, 6) + "&longitude=" + fixed_text(longitude, 6);
+    if (!name.empty()) text += "&name=" + form_encoded(name);
     if (relay_key.empty()) return text;
-    text += "&key=";
+    return text + "&key=" + form_encoded(relay_key);
+}
+
+std::string form_encoded(std::string_view value) {
+    std::string text;
     static constexpr char kHex[] = "0123456789ABCDEF";
-    for (const char c : relay_key) {
+    for (const char c : value) {
         const auto u = static_cast<unsigned char>(c);
         if (std::isalnum(u) || c == '-' || c == '.' || c == '_' || c == '~') {
             text += c;
@@ -44,7 +50,7 @@ std::string with_relay_key(std::string body, const std::filesystem::path& settin
     const auto key = read_relay_key(settings_dir / kIniFile);
     if (!key) return body;
     // The key's own encoding, without the position part.
-    return body + base_upload_body(0, 0, *key).substr(base_upload_body(0, 0).size());
+    return body + "&key=" + form_encoded(*key);
 }
 
 bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
@@ -57,8 +63,10 @@ bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const F
                      std::fabs(latitude - state.uploaded_lat) > kMoveDegrees ||
                      std::fabs(longitude - state.uploaded_lon) > kMoveDegrees;
     if (!due) return false;
-    http_post_form(base_upload_url(base), with_relay_key(base_upload_body(latitude, longitude), base.http.settings_dir),
-                   base.http);
+    // The `name` of vor_ini.txt makes this copy a named device of the base's fleet.
+    const auto name = setting_value(base.http.settings_dir / kIniFile, "name");
+    const std::string body = base_upload_body(latitude, longitude, {}, name ? trim_blanks(*name) : std::string_view());
+    http_post_form(base_upload_url(base), with_relay_key(body, base.http.settings_dir), base.http);
     state.uploaded_lat = latitude;
     state.uploaded_lon = longitude;
     state.upload_clock = now;

@@ -32,14 +32,18 @@ struct BaseLinkState {
 // "http://%s:%d/vor/sendbase.cgi" and "latitude=%lf&longitude=%lf", followed by "&key=" and the
 // percent-encoded key when one is given.
 std::string base_upload_url(const BaseLinkConfig& base);
-std::string base_upload_body(double latitude, double longitude, std::string_view relay_key = {});
+// With a `name`, "&name=" and the percent-encoded name come before the key.
+std::string base_upload_body(double latitude, double longitude, std::string_view relay_key = {},
+                             std::string_view name = {});
+// `value` percent-encoded for a form body (letters, digits and "-._~" as they are).
+std::string form_encoded(std::string_view value);
 
 // `body` with "&key=KEY" appended when vor_ini.txt in `settings_dir` has a relaykey line.
 std::string with_relay_key(std::string body, const std::filesystem::path& settings_dir);
 
 // Timer duty: with the base on, a device other than Remote and a fix, posts the position when more
 // than 60 seconds have passed since the last upload or it moved more than 0.0005 degrees; the body
-// carries the relay key of vor_ini.txt (in base.http.settings_dir) when there is one. Returns
+// carries the `name` and relay key of vor_ini.txt (in base.http.settings_dir) when there are. Returns
 // true when a post was made (its result is not examined).
 bool base_position_upload(const BaseLinkConfig& base, DeviceType device, const FixRecord& fix, BaseLinkState& state,
                           std::int64_t now);

@@ -13,7 +13,6 @@
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "net/transfer_limits.h"
-#include "platform/c_number.h"
 #include "platform/diagnostics.h"
 #include "platform/clock.h"
 #include "platform/sockets.h"
@@ -99,16 +98,27 @@ std::optional<double> number_value(const std::optional<std::string>& text) {
 
 constexpr std::string_view kPhoneFields[] = {"lat", "lon"};
 
-// sscanf(body, "latitude=%lf&longitude=%lf") == 2, in the C locale's number form.
+// The base copy's form: "latitude=<number>&longitude=<number>" first, each value whole (up to the next
+// '&' or the end), further fields ("&name=...&key=...") after them.
 bool base_form_numbers(std::string_view body, double& latitude, double& longitude) {
     if (!body.starts_with("latitude=")) return false;
-    body.remove_prefix(9);
-    const auto lat = scan_c_number(body);
-    if (!lat || !body.substr(lat->length).starts_with("&longitude=")) return false;
-    const auto lon = scan_c_number(body.substr(lat->length + 11));
-    if (!lon) return false;
-    latitude = lat->value;
-    longitude = lon->value;
+    const std::size_t lat_end = std::min(body.find('&'), body.size());
+    const std::string_view rest = body.substr(lat_end);
+    if (!rest.starts_with("&longitude=")) return false;
+    const std::string_view lon_text = rest.substr(11, rest.find('&', 11) - 11);
+    const auto lat = number_value(std::string(body.substr(9, lat_end - 9)));
+    const auto lon = number_value(std::string(lon_text));
+    if (!lat || !lon) return false;
+    latitude = *lat;
+    longitude = *lon;
+    return true;
+}
+
+// A device id or name as sent: at most kDeviceIdMax bytes, no control characters.
+bool valid_device_text(std::string_view text) {
+    if (text.size() > kDeviceIdMax) return false;
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
     return true;
 }
 
@@ -196,8 +206,13 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
         text = received.substr(0, end + static_cast<std::size_t>(std::min<std::uint64_t>(received.size() - end, *length)));
         body = text.substr(end);
     } else {
-        text = received.size() >= 2 ? received.substr(0, received.size() - 2) : std::string_view();
-        if (const std::size_t e = http_header_end(text); e != std::string_view::npos) body = text.substr(e);
+        // The body is every byte that came, up to the end of the connection or the wait for it; the
+        // line end after it (CR LF, LF, or none at all) is no part of its last field.
+        text = received;
+        if (end != std::string_view::npos) {
+            body = text.substr(end);
+            while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+        }
     }
 
     const bool get = text.substr(0, 3) == "GET";
@@ -230,6 +245,14 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
             return outcome;
         }
     }
+    // The device: the tracker's `id` (or `deviceid`), the base copy's `name`; none: the Remote target.
+    const auto id = outcome.phone_form ? (field("id") ? field("id") : field("deviceid")) : form_value(body, "name");
+    if (id && !valid_device_text(*id)) {
+        outcome.status = 400;
+        outcome.phone_form = false;
+        return outcome;
+    }
+    if (id) outcome.device_id = *id;
     if (outcome.phone_form) {
         const auto lat = number_value(field("lat")), lon = number_value(field("lon"));
         if (lat && lon) {
@@ -247,6 +270,7 @@ PositionRequestOutcome handle_position_request(std::string_view received, std::s
             outcome.course = *v == 360 ? 0.0 : *v;
         if (const auto v = number_value(field("altitude")); v && std::fabs(*v) < 1e6) outcome.altitude = v;
         if (const auto v = number_value(field("accuracy")); v && *v >= 0 && *v < 1e7) outcome.accuracy = v;
+        if (const auto v = number_value(field("batt")); v && *v >= 0 && *v <= 100) outcome.battery = v;
     } else if (!base_form || !valid_coordinates(latitude, longitude)) {
         outcome.status = 400;
         return outcome;
@@ -271,6 +295,21 @@ void store_position(const PositionRequestOutcome& taken, std::int64_t received_a
     std::tm utc{};
     if (utc_parts(t, utc))
         set_receiver_time(r, utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+}
+
+DeviceReport device_report(const PositionRequestOutcome& taken, std::int64_t received_at) {
+    DeviceReport d;
+    d.id = taken.device_id;
+    d.via = "http";
+    d.lat = taken.latitude.value_or(0);
+    d.lon = taken.longitude.value_or(0);
+    d.time_ms = taken.timestamp.value_or(received_at) * 1000;
+    if (taken.speed_knots) d.speed_kmh = *taken.speed_knots * 1.852;
+    d.course_deg = taken.course;
+    d.altitude_m = taken.altitude;
+    d.accuracy_m = taken.accuracy;
+    d.battery_pct = taken.battery;
+    return d;
 }
 
 std::string position_reply(std::int64_t now, int status) {
@@ -420,7 +459,7 @@ void PositionServer::position_server() {
         auto wake_at = now_steady + std::chrono::milliseconds(100);
         for (const Connection& c : connections) {
             wake_at = std::min(wake_at, c.deadline);
-            if (c.header_seen) wake_at = std::min(wake_at, *c.header_seen + kPositionBodyWait);
+            if (c.header_seen) wake_at = std::min(wake_at, c.last_activity + kPositionBodyWait);
         }
         polls.clear();
         polls.push_back(poll_entry(wake_.fd(), POLLIN));
@@ -460,8 +499,8 @@ void PositionServer::position_server() {
                 if (t >= c.deadline) {
                     close_now = c.closing || c.request.empty();
                     handle = !close_now;
-                } else if (!c.closing && c.header_seen && t >= *c.header_seen + kPositionBodyWait) {
-                    handle = true;  // a POST without Content-length whose body line did not come
+                } else if (!c.closing && c.header_seen && t >= c.last_activity + kPositionBodyWait) {
+                    handle = true;  // a POST without Content-length whose sender went quiet
                 }
             }
             if (handle) close_now = !answer(c);
@@ -577,13 +616,17 @@ bool PositionServer::answer(Connection& c) {
     }
     // The position is stored and counted before the client hears the answer, so whoever reads the
     // fix after the reply sees it.
-    if (outcome.has_position()) {
+    if (outcome.has_position() && outcome.device_id.empty()) {
         const std::int64_t received_at = now();
         fix_.update([&](FixRecord& r) { store_position(outcome, received_at, r); });
         remote_fix_time.store(received_at);
         last_position_ms.store(receiver_clock_ms());
         if (config_.on_position) config_.on_position(outcome);
+    } else if (outcome.has_position()) {
+        // A named device: a target of the fleet, never the fix record.
+        if (config_.on_device) config_.on_device(device_report(outcome, now()));
     }
+    if (outcome.status == 400 || c.request.size() >= kPositionRequestBuffer) dropped.fetch_add(1);
     if (outcome.repaint) repaint();
     if (!outcome.reply) return false;
 

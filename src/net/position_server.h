@@ -1,5 +1,6 @@
 // The position server of Remote mode: a small HTTP server on its own thread that takes the positions
-// a base copy posts ("latitude=%lf&longitude=%lf" to any path) into the fix record, answers GET
+// a base copy posts ("latitude=%lf&longitude=%lf" to any path) into the fix record (a named device's
+// go to the fleet, see on_device), answers GET
 // requests (used to wake it and as the remote poll), and withdraws the fix when no position has come
 // for more than 300 seconds. One poll loop serves many connections at once, each within its own
 // deadline, so slow or idle clients cannot hold back a base's post.
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <thread>
 
+#include "gps/device_report.h"
 #include "gps/fix_record.h"
 #include "platform/fix_notice.h"
 #include "platform/socket_wake.h"
@@ -40,7 +42,8 @@ inline constexpr std::chrono::milliseconds kFirstKeyBackoff{1000};
 inline constexpr std::chrono::milliseconds kMaxKeyBackoff{60000};
 // Addresses whose wrong keys are remembered at most (see PositionServerConfig::key_guess_peers).
 inline constexpr std::size_t kKeyGuessPeers = 4096;
-// How long a POST whose header has ended without a Content-length waits for its body line.
+// How long a POST whose header has ended without a Content-length waits, after the last bytes that
+// came, for more of its body (or the end of the connection, or a line end after it).
 inline constexpr std::chrono::milliseconds kPositionBodyWait{1000};
 
 // What one request asks for, decided from its bytes alone.
@@ -61,6 +64,11 @@ struct PositionRequestOutcome {
     std::optional<double> course;    // `bearing`, degrees from north, [0, 360)
     std::optional<double> altitude;  // metres
     std::optional<double> accuracy;  // metres
+    std::optional<double> battery;   // `batt`, percent
+    // The device that sent it: the tracker form's `id` (or `deviceid`), the base form's `name`; empty:
+    // the one Remote target (the fix record). An id longer than kDeviceIdMax or holding control
+    // characters makes the request a 400.
+    std::string device_id;
     bool has_position() const { return latitude && longitude; }
 };
 
@@ -75,9 +83,9 @@ std::optional<std::int64_t> parse_phone_timestamp(std::string_view text);
 bool position_request_complete(std::string_view received);
 
 // Handles the bytes of one request. With a Content-length the body is exactly that many bytes after
-// the header; without one the last two received bytes are dropped (the line end after a posted
-// body) and the body starts after the first blank line. A POST body "latitude=%lf&longitude=%lf"
-// is the base copy's form; otherwise a GET or POST whose query or form body has a `lat` or `lon`
+// the header; without one the body is every byte after the first blank line but for the line end
+// (CR LF, LF or none) that closes it. A POST body "latitude=<n>&longitude=<n>[&name=ID...]" (each
+// number the whole field) is the base copy's form; otherwise a GET or POST whose query or form body has a `lat` or `lon`
 // field is the phone-tracker form (`lat`, `lon`, optional `timestamp`, `speed` in knots,
 // `bearing`, `altitude`, `accuracy`; a body field wins over the query's). A GET without them is
 // only answered. Positions that are not finite or lie outside ±90° / ±180° are not taken. With a
@@ -93,6 +101,10 @@ void store_position(const PositionRequestOutcome& taken, std::int64_t received_a
 // The reply sent to every answered request, dated `now` (seconds) in local time: "200 OK", or for
 // the other statuses "400 Bad Request", "403 Forbidden" and "429 Too Many Requests", in the same
 // five lines.
+// A position of a named device as the fleet takes it (speed in km/h; the time it arrived,
+// `received_at` in seconds, when the tracker gave none).
+DeviceReport device_report(const PositionRequestOutcome& taken, std::int64_t received_at);
+
 std::string position_reply(std::int64_t now, int status = 200);
 
 struct PositionServerConfig {
@@ -122,10 +134,13 @@ struct PositionServerConfig {
     std::chrono::milliseconds new_connection_grace{kNewConnectionGrace};
     // Seconds clock for remote_fix_time, the staleness rule and the Date line; default time().
     std::function<std::int64_t()> clock;
-    // Called on the server thread after a position was taken (with the whole outcome, for the
-    // phone form's further fields) / after a fix was withdrawn.
+    // Called on the server thread after a position of the Remote target (no device id) was taken
+    // (with the whole outcome, for the phone form's further fields) / after a fix was withdrawn.
     std::function<void(const PositionRequestOutcome& taken)> on_position;
     std::function<void()> on_stale;
+    // Called on the server thread with each position of a named device (one with an id), which goes
+    // to the fleet instead of the fix record. Must not wait on the window thread.
+    std::function<void(const DeviceReport& report)> on_device;
 };
 
 class PositionServer {
@@ -158,6 +173,8 @@ public:
     std::atomic<std::int64_t> last_position_ms{0};
     // The system's error number of the last failed start's bind (0: it failed otherwise or not).
     int start_error() const { return start_error_.load(); }
+    // Requests dropped as malformed (answered 400) or oversized (filling the request buffer).
+    std::atomic<std::uint64_t> dropped{0};
 
 private:
     struct Connection;

@@ -129,6 +129,23 @@ struct TripDialogData {
     std::function<void()> lap;
 };
 
+// Gps → Fleet: one row a device of the fleet, its texts made by App.
+struct FleetRow {
+    std::string id, name, age, speed, distance, bearing;
+    bool stale = false;
+};
+// The Fleet dialog's hooks (window thread, none waits): `rows` reads the list, `centre` centres the
+// map once on a device, `follow` follows one (empty: the own position again), `history` gives the
+// first and last stored time (milliseconds) for the replay slider, `replay` shows the fleet at a
+// moment of it (none: live).
+struct FleetDialogData {
+    std::function<std::vector<FleetRow>()> rows;
+    std::function<void(const std::string& id)> centre;
+    std::function<void(const std::string& id)> follow;
+    std::function<std::optional<std::pair<std::int64_t, std::int64_t>>()> history;
+    std::function<void(std::optional<std::int64_t> at_ms)> replay;
+};
+
 struct Profile;  // track/profile.h: the window only passes it on to the dialog
 
 // Gps → Profile: the track's profile (made by App from what it holds), the track's name for the
@@ -181,6 +198,8 @@ public:
     // Opens the non-modal AIS target list that calls `poll` on the window thread for each refresh (or
     // raises the one open).
     virtual void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> /*poll*/) {}
+    // Opens the non-modal Fleet dialog (or raises the one open).
+    virtual void open_fleet_dialog(FleetDialogData /*data*/) {}
     // Opens the non-modal Profile dialog with this track (or shows it in the one open).
     virtual void open_profile_dialog(ProfileDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;

@@ -38,6 +38,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Download &Region...", Command::DownloadRegion},
     {"Tr&ip...", Command::Trip},
     {"&AIS Targets...", Command::AisTargets},
+    {"Flee&t...", Command::Fleet},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

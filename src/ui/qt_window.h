@@ -75,6 +75,7 @@ public:
     void open_region_dialog(RegionDialogData data) override;
     void open_trip_dialog(TripDialogData data) override;
     void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) override;
+    void open_fleet_dialog(FleetDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;

@@ -39,8 +39,14 @@ TEST(PositionRequest, BodyRulesWithAndWithoutContentLength) {
     const Case cases[] = {
         {"body ended by CR LF", "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\n\r\nlatitude=60.175&longitude=24.95\r\n",
          true, true, 60.175, 24.95},
-        {"body ended by a bare LF loses a character",
-         "POST / HTTP/1.1\r\n\r\nlatitude=60.175&longitude=24.95\n", true, true, 60.175, 24.9},
+        {"body ended by a bare LF", "POST / HTTP/1.1\r\n\r\nlatitude=60.175&longitude=24.95\n", true, true, 60.175,
+         24.95},
+        {"no Content-length, no line end: every field whole", "POST / HTTP/1.1\r\n\r\nlatitude=33.5&longitude=44.25",
+         true, true, 33.5, 44.25},
+        {"a field with a tail", "POST / HTTP/1.1\r\n\r\nlatitude=33.5&longitude=44.25junk", true, false, 0, 0},
+        {"a number with a tail", "POST / HTTP/1.1\r\n\r\nlatitude=33.5x&longitude=44.25", true, false, 0, 0},
+        {"further fields after the position", "POST / HTTP/1.1\r\n\r\nlatitude=3.5&longitude=4.25&key=x\r\n", true,
+         true, 3.5, 4.25},
         {"longitude first", "POST / HTTP/1.1\r\n\r\nlongitude=24.95&latitude=60.175\r\n", true, false, 0, 0},
         {"no version: taken, not answered", "POST /\r\n\r\nlatitude=-33.5&longitude=151.25\r\n", false, true, -33.5,
          151.25},
@@ -161,6 +167,43 @@ TEST(PositionRequest, PhoneTimestamps) {
         EXPECT_FALSE(parse_phone_timestamp(bad)) << bad;
 }
 
+TEST(PositionRequest, DeviceIdsNameTheTarget) {
+    auto o = handle_position_request("GET /?id=van%207&lat=1&lon=2&batt=55 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(o.has_position());
+    EXPECT_EQ(o.device_id, "van 7");
+    EXPECT_EQ(o.battery, 55);
+    EXPECT_EQ(handle_position_request("GET /?deviceid=p2&lat=1&lon=2 HTTP/1.1\r\n\r\n").device_id, "p2");
+    // Another copy's upload names itself; without a name it is the Remote target, as always.
+    o = handle_position_request("POST / HTTP/1.1\r\n\r\nlatitude=1.5&longitude=2.5&name=Boat%201&key=k\r\n");
+    EXPECT_TRUE(o.has_position() && !o.phone_form);
+    EXPECT_EQ(o.device_id, "Boat 1");
+    EXPECT_EQ(handle_position_request("POST / HTTP/1.1\r\n\r\nlatitude=1.5&longitude=2.5").device_id, "");
+    // 64 characters are an id; one more, or a control character, make the request a 400.
+    const std::string longest(kDeviceIdMax, 'x');
+    EXPECT_EQ(handle_position_request("GET /?lat=1&lon=2&id=" + longest + " HTTP/1.1\r\n\r\n").device_id, longest);
+    for (const std::string& bad : {"GET /?lat=1&lon=2&id=" + longest + "y HTTP/1.1\r\n\r\n",
+                                  std::string("GET /?lat=1&lon=2&id=a%0Ab HTTP/1.1\r\n\r\n"),
+                                  "POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=2&name=" + longest + "y"}) {
+        o = handle_position_request(bad);
+        EXPECT_FALSE(o.has_position()) << bad;
+        EXPECT_EQ(o.status, 400) << bad;
+    }
+    // The relay key guards the named forms too.
+    EXPECT_EQ(handle_position_request("GET /?id=a&lat=1&lon=2 HTTP/1.1\r\n\r\n", "secret99").status, 403);
+    EXPECT_EQ(handle_position_request("POST / HTTP/1.1\r\n\r\nlatitude=1&longitude=2&name=b", "secret99").status,
+              403);
+    EXPECT_TRUE(handle_position_request("GET /?id=a&lat=1&lon=2&key=secret99 HTTP/1.1\r\n\r\n", "secret99")
+                    .has_position());
+
+    const auto d = device_report(handle_position_request("GET /?id=a&lat=1&lon=2&speed=10&bearing=90 HTTP/1.1\r\n\r\n"),
+                                 1'700'000'000);
+    EXPECT_EQ(d.id, "a");
+    EXPECT_EQ(d.via, "http");
+    EXPECT_EQ(d.time_ms, 1'700'000'000'000);
+    EXPECT_DOUBLE_EQ(*d.speed_kmh, 18.52);
+    EXPECT_EQ(d.course_deg, 90);
+}
+
 // Raw client helpers. `from`: the loopback address the client connects from (127.0.0.N, any N),
 // so that one test can be several peers.
 int connect_to(int port, const char* from = nullptr) {
@@ -255,6 +298,8 @@ protected:
     std::atomic<std::int64_t> clock{1'000'000};
     std::atomic<int> positions{0};
     std::atomic<int> stale_events{0};
+    std::mutex devices_mutex;
+    std::vector<DeviceReport> devices;
 
     PositionServerConfig config() {
         PositionServerConfig c;
@@ -264,6 +309,10 @@ protected:
         c.clock = [this] { return clock.load(); };
         c.on_position = [this](const PositionRequestOutcome&) { ++positions; };
         c.on_stale = [this] { ++stale_events; };
+        c.on_device = [this](const DeviceReport& d) {
+            std::lock_guard lock(devices_mutex);
+            devices.push_back(d);
+        };
         return c;
     }
     void SetUp() override { ASSERT_TRUE(server.start(config())); }
@@ -336,6 +385,70 @@ TEST_F(PositionServerTest, WithdrawsTheFixAfterMoreThan300SecondsWithoutAPositio
     // A new position brings the fix back.
     exchange(server.port(), {"POST / HTTP/1.1\r\n\r\nlatitude=11&longitude=21\r\n"});
     EXPECT_EQ(fix.snapshot().fix_dimension, 3);
+}
+
+// A POST without Content-length and without a line end: its body is read to the end of the
+// connection, or until the client has been quiet for the body wait, and its last field taken whole.
+TEST_F(PositionServerTest, ABodyWithoutLengthOrLineEndIsReadWhole) {
+    int fd = connect_to(server.port());
+    ASSERT_GE(fd, 0);
+    send_text(fd, "POST /vor/sendbase.cgi HTTP/1.1\r\nHost: b\r\n\r\nlatitude=33.5&longitude=44.25");
+    shutdown_sending(fd);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(read_until_close(fd).rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPositionBodyWait);  // the end of the connection
+    close_socket(fd);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 33.5);
+    EXPECT_DOUBLE_EQ(fix.snapshot().longitude, 44.25);
+
+    // The body in two pieces, the second after a pause shorter than the wait, the connection kept open.
+    const std::string reply = exchange(server.port(),
+                                       {"POST / HTTP/1.1\r\n\r\nlatitude=-12.5&longitude=1", "30.125"},
+                                       kPositionBodyWait / 2);
+    EXPECT_EQ(reply.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, -12.5);
+    EXPECT_DOUBLE_EQ(fix.snapshot().longitude, 130.125);
+}
+
+// Several phones and a named copy are several devices, handed on without touching the Remote fix;
+// with a relay key only keyed requests count, and a malformed id is dropped and counted.
+TEST_F(PositionServerTest, NamedDevicesGoToTheFleet) {
+    server.stop();
+    PositionServerConfig c = config();
+    c.relay_key = "fleetkey1";
+    ASSERT_TRUE(server.start(c));
+    for (const char* id : {"phone1", "phone2", "phone3"})
+        EXPECT_EQ(exchange(server.port(), {std::string("GET /?id=") + id + "&lat=60.1&lon=24.9&key=fleetkey1 HTTP/1.1\r\n\r\n"})
+                      .rfind("HTTP/1.0 200", 0),
+                  0u);
+    EXPECT_EQ(exchange(server.port(), {"GET /?id=intruder&lat=1&lon=2 HTTP/1.1\r\n\r\n"}).rfind("HTTP/1.0 403", 0), 0u);
+    // Another copy uploads as the base link does, with the name and key of its vor_ini.txt.
+    test::TempDir dir;
+    test::write_file(dir / "vor_ini.txt", "name=Boat 1\r\nrelaykey=fleetkey1\r\n");
+    BaseLinkConfig base;
+    base.base_enabled = true;
+    base.base_host = "127.0.0.1";
+    base.base_port = server.port();
+    base.http.settings_dir = dir.path();
+    BaseLinkState state;
+    FixRecord own;
+    own.fix_dimension = 3;
+    own.latitude = 1.5;
+    own.longitude = 2.5;
+    EXPECT_TRUE(base_position_upload(base, DeviceType::Nmea, own, state, 1000));
+    EXPECT_EQ(exchange(server.port(), {"GET /?id=" + std::string(kDeviceIdMax + 1, 'x') +
+                                       "&lat=1&lon=2&key=fleetkey1 HTTP/1.1\r\n\r\n"})
+                  .rfind("HTTP/1.0 400", 0),
+              0u);
+    EXPECT_EQ(server.dropped.load(), 1u);
+    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
+    EXPECT_EQ(positions.load(), 0);
+    std::lock_guard lock(devices_mutex);
+    ASSERT_EQ(devices.size(), 4u);
+    EXPECT_EQ(devices[0].id, "phone1");
+    EXPECT_EQ(devices[2].id, "phone3");
+    EXPECT_EQ(devices[3].id, "Boat 1");
+    EXPECT_DOUBLE_EQ(devices[3].lon, 2.5);
 }
 
 TEST_F(PositionServerTest, StopsWithinTheBoundAlsoWithASilentClientConnected) {
@@ -643,7 +756,7 @@ TEST_F(PositionServerTest, CurlAsAPhoneTracker) {
         ::pclose(pipe);
         return std::string(out, n);
     };
-    EXPECT_EQ(curl("'" + base + "/?id=4711&lat=60.1699&lon=24.9384&timestamp=1700000000&speed=10&bearing=45&altitude=12'"),
+    EXPECT_EQ(curl("'" + base + "/?lat=60.1699&lon=24.9384&timestamp=1700000000&speed=10&bearing=45&altitude=12'"),
               "200");
     auto r = fix.snapshot();
     EXPECT_DOUBLE_EQ(r.latitude, 60.1699);
@@ -653,7 +766,7 @@ TEST_F(PositionServerTest, CurlAsAPhoneTracker) {
     EXPECT_EQ(r.course, 45);
     EXPECT_STREQ(r.utc_text, "2023/11/14 22:13:20");
 
-    EXPECT_EQ(curl("--data-urlencode 'timestamp=2023-11-14 22:14:20' -d id=4711 -d lat=60.17 -d lon=24.94 " + base + "/"),
+    EXPECT_EQ(curl("--data-urlencode 'timestamp=2023-11-14 22:14:20' -d lat=60.17 -d lon=24.94 " + base + "/"),
               "200");
     r = fix.snapshot();
     EXPECT_DOUBLE_EQ(r.latitude, 60.17);
@@ -662,6 +775,13 @@ TEST_F(PositionServerTest, CurlAsAPhoneTracker) {
     EXPECT_EQ(curl("'" + base + "/?lat=95&lon=1'"), "400");
     EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.17);
     EXPECT_EQ(positions.load(), 2);
+    // With an id the phone is a device of the fleet.
+    EXPECT_EQ(curl("-d id=4711 -d lat=10.5 -d lon=20.25 " + base + "/"), "200");
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.17);
+    std::lock_guard lock(devices_mutex);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].id, "4711");
+    EXPECT_DOUBLE_EQ(devices[0].lon, 20.25);
 #endif
 }
 

@@ -57,6 +57,11 @@ public:
         std::lock_guard l(m_);
         regions.push_back(std::move(data));
     }
+    void open_fleet_dialog(FleetDialogData data) override {
+        record("dialog fleet");
+        std::lock_guard l(m_);
+        fleets.push_back(std::move(data));
+    }
     void open_trip_dialog(TripDialogData data) override {
         record("dialog trip");
         std::lock_guard l(m_);
@@ -98,6 +103,7 @@ public:
     std::vector<RegionDialogData> regions;  // each Download Region dialog opened
     std::vector<TripDialogData> trips;      // each Trip dialog opened
     std::vector<std::function<std::vector<AisTargetRow>()>> ais_lists;  // each AIS target list opened
+    std::vector<FleetDialogData> fleets;    // each Fleet dialog opened
     std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
