@@ -23,6 +23,7 @@
 #include "gps/fix_record.h"
 #include "gps/serial_link.h"
 #include "net/base_link.h"
+#include "net/mqtt_link.h"
 #include "net/position_server.h"
 #include "net/receiver_detect.h"
 #include "net/stream_source.h"
@@ -162,6 +163,12 @@ public:
     ais::AisFeed& ais_feed() { return ais_feed_; }
     // Any thread: a position of another device (the position server's forms, the fleet's broker).
     void device_report(const DeviceReport& report);
+    // The fleet's broker (app_mqtt.cpp): started at creation when vor_ini.txt has an `mqtt=` line;
+    // each new fix published (queued, never waiting on the network); its state for the message line
+    // (empty while connected or off). The link is stopped by on_destroy within about a second.
+    void start_mqtt();
+    void mqtt_fix(const FixRecord& fix);
+    std::string mqtt_message() const;
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -354,6 +361,8 @@ private:
     TrackPlot recorded_plot_;
     TileVersions versions_;
     ais::AisFeed ais_feed_;                 // before the readers that feed it
+    std::unique_ptr<MqttLink> mqtt_;        // the fleet's broker, when configured
+    std::string failed_mqtt_cause_;         // why it was configured but not started
     std::unique_ptr<StreamSource> stream_;  // before link_: the link stops it when closing
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<PositionServer> server_;
