@@ -11,6 +11,7 @@
 #include "net/mqtt_link.h"
 #include "support/captured_diagnostics.h"
 #include "support/mosquitto_broker.h"
+#include "support/run_program.h"
 #include "support/test_paths.h"
 
 namespace vg {
@@ -157,6 +158,27 @@ TEST_F(MqttBroker, TwoClientsSeeEachOthersPositionsNotTheirOwn) {
     alice->stop();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(alice->status().state, MqttState::off);
+}
+
+TEST_F(MqttBroker, AnotherClientsMessagesAreTakenOrDroppedAndCounted) {
+    if (!test::have_tool("mosquitto_pub")) GTEST_SKIP() << "mosquitto_pub is not installed";
+    Inbox in;
+    auto alice = link("alice", "alice-pw", &in);
+    ASSERT_TRUE(eventually([&] { return alice->status().state == MqttState::connected; }));
+    const auto pub = [&](const std::string& topic, const std::string& message) {
+        return test::run_program("mosquitto_pub", {"-h", "127.0.0.1", "-p", std::to_string(broker_->port()), "--cafile",
+                                                   broker_->ca_file().string(), "-u", "bob", "-P", "bob-pw", "-t",
+                                                   topic, "-m", message}).status;
+    };
+    EXPECT_EQ(pub("fleet/phone", "not json"), 0);
+    EXPECT_EQ(pub("fleet/phone", "{\"lat\":1,\"lon\":2,\"pad\":\"" + std::string(kMqttMessageMax, 'x') + "\"}"), 0);
+    EXPECT_EQ(pub("fleet/phone", "offline"), 0);
+    EXPECT_EQ(pub("fleet/phone", R"({"lat":60.25,"lon":24.5,"speed":12,"batt":55})"), 0);
+    ASSERT_TRUE(eventually([&] { return in.has("phone", 60.25); }));
+    const MqttStatus st = alice->status();
+    EXPECT_EQ(st.dropped_malformed, 2u);
+    EXPECT_EQ(st.received, 1u);
+    EXPECT_EQ(st.state, MqttState::connected);
 }
 
 TEST_F(MqttBroker, RefusalsAreReportedWithTheirCauseAndNeverThePassword) {
