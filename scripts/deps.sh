@@ -3,6 +3,8 @@
 # libgeographiclib-dev: distances and bearings on the WGS84 ellipsoid; qt6-svg-dev: profiles saved as
 # SVG; gdal-bin (gdaldem), python3-gpxpy and gpsd-clients (gpsdecode): second implementations the terrain,
 # trip and AIS tests compare with.
+# libmosquitto-dev: the fleet over an MQTT broker; mosquitto (the broker, mosquitto_passwd) and
+# mosquitto-clients (mosquitto_pub): the real broker and second client of its tests.
 # Sourced by scripts/run, scripts/test and scripts/fuzz; idempotent.
 # rtklib: str2str serves the corrections tests as a real NTRIP caster.
 VG_PACKAGES=(build-essential cmake ninja-build pkg-config
@@ -14,7 +16,7 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   groff-base desktop-file-utils appstream dpkg-dev lintian
   libprotozero-dev libbrotli-dev libzstd-dev nlohmann-json3-dev tilemaker osmium-tool xvfb xauth
   libgeographiclib-dev qt6-svg-dev gdal-bin python3-gpxpy ccache gpsd-clients
-  rtklib)
+  rtklib libmosquitto-dev mosquitto mosquitto-clients)
 
 # The Windows stage (./scripts/test --windows, scripts/windows-deps.sh) adds: the mingw-w64 cross
 # compiler (posix threads), Wine, zlib for the target, dpkg-dev and tcl (to build libpng,

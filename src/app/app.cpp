@@ -113,6 +113,7 @@ std::string App::map_message() const {
     }
     const CatalogueEntry* e = current_entry();
     std::string message = e && ws_->online.load() ? health_->message(e->name, now()) : std::string();
+    if (message.empty()) message = mqtt_message();
     if (message.empty() && !region_message_.empty() && now() < region_message_until_) message = region_message_;
     if (message.empty() && source() == MapSource::Etopo2 && !elevation())
         message = etopo2_without_elevation_text(maps_root());
@@ -183,6 +184,7 @@ void App::create(Window& window) {
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
     start_fleet();
     set_vector_night_style(ws_->night);
+    start_mqtt();
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
     // in the packs folder, swept off the window thread.
     sweeper_ = std::thread([this, places = temporary_file_places(catalogue_, maps_root(), dir_)] {
@@ -342,6 +344,7 @@ void App::on_destroy() {
     if (replay_thread_.joinable()) replay_thread_.join();
     fleet_store_.reset();  // what is queued committed
     recorder_.reset();  // the day's GPX written whole
+    mqtt_.reset();      // the last will sent; within about a second
     ws_.reset();
 }
 

@@ -26,6 +26,7 @@
 #include "gps/serial_link.h"
 #include "net/base_link.h"
 #include "net/ntrip.h"
+#include "net/mqtt_link.h"
 #include "net/position_server.h"
 #include "net/receiver_detect.h"
 #include "net/receivers.h"
@@ -190,6 +191,12 @@ public:
     std::optional<std::int64_t> fleet_replay_time() const;
     // The history file (null when it could not be opened or before create()).
     FleetStore* fleet_store() { return fleet_store_.get(); }
+    // The fleet's broker (app_mqtt.cpp): started at creation when vor_ini.txt has an `mqtt=` line;
+    // each new fix published (queued, never waiting on the network); its state for the message line
+    // (empty while connected or off). The link is stopped by on_destroy within about a second.
+    void start_mqtt();
+    void mqtt_fix(const FixRecord& fix);
+    std::string mqtt_message() const;
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;
@@ -419,6 +426,8 @@ private:
     std::atomic<std::int64_t> fleet_first_ms_{0};  // the earliest position known (0: none)
     // Lowers fleet_first_ms_ to `time_ms` (any thread).
     void note_fleet_time(std::int64_t time_ms);
+    std::unique_ptr<MqttLink> mqtt_;        // the fleet's broker, when configured (after the fleet it feeds)
+    std::string failed_mqtt_cause_;         // why it was configured but not started
     std::unique_ptr<ConnectivityProbe> probe_;
     bool view_loaded_ = false;
     // The last fix seen by a paint: what the title, speed and marker show once it is old.

@@ -175,6 +175,7 @@ void App::age_fix(const FixRecord& fix) {
         if (fix.fix_dimension >= 3 && std::isfinite(fix.altitude)) point.elevation = fix.altitude;
         if (recorder_) recorder_->record(point);  // queued for the recorder's writer: no disk work here
         trip_fix(point);
+        mqtt_fix(fix);
     }
     if (!last_fix_.seen) return;
     const std::int64_t age = t - last_fix_.at;

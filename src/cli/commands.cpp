@@ -17,6 +17,7 @@ int run_gif(int argc, char** argv);
 int run_mvt(int argc, char** argv);
 int run_ais(int argc, char** argv);
 int run_ntrip(int argc, char** argv);
+int run_mqtt(int argc, char** argv);
 int run_get(int argc, char** argv);
 int run_post(int argc, char** argv);
 int run_serve(int argc, char** argv);
@@ -215,6 +216,24 @@ const std::vector<Command>& command_table() {
           {"--seconds N", "stop after N seconds"},
           {"--password-file FILE", "the file holding the password (default ntrip_password.txt)"},
           {"--v1", "use NTRIP 1 requests (default NTRIP 2)"}}},
+        {"mqtt", run_mqtt, "publish to the fleet's MQTT broker, or print the fleet's positions",
+         {"vortool mqtt publish LAT LON [--url URL] [--name NAME] [--password-file FILE] [--cafile FILE]",
+          "vortool mqtt watch [--seconds S] [--count N] [--url URL] [--password-file FILE] [--cafile FILE]"},
+         "Uses the mqtt=, mqttpass=, cafile= and name= lines of vor_ini.txt in the working folder, as the "
+         "program does (see \"The fleet over MQTT\" in the manual); the options override them. publish sends "
+         "one position (retained, with the current time) to PREFIX/NAME and waits for the broker to take it. "
+         "watch subscribes to PREFIX/+ and prints each position as one line of JSON, {\"id\": the topic's "
+         "last level, then the message's fields}, until S seconds have passed or N positions were printed "
+         "(without either, until it is stopped). Malformed messages are skipped.\n"
+         "\n"
+         "Exit status 1 when the password file is refused, the broker refuses the user or the topic, the TLS "
+         "certificate is not verified, or (publish) nothing was taken within 10 seconds; 2 for wrong arguments.",
+         {{"--url URL", "mqtts://USER@HOST:PORT/PREFIX (or mqtt:// without TLS) instead of the mqtt= line"},
+          {"--name NAME", "the topic level published under instead of the name= line (default: the user)"},
+          {"--password-file FILE", "the file holding the password (only its owner may read it)"},
+          {"--cafile FILE", "a further certificate authority to trust besides the system's"},
+          {"--seconds S", "watch: stop after S seconds"},
+          {"--count N", "watch: stop after N positions"}}},
 
         {"get", run_get, "fetch a URL (http:// own client, https:// verified TLS)",
          {"vortool get URL [FILE]"},
