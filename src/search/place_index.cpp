@@ -20,8 +20,8 @@ namespace vg::search {
 namespace {
 
 constexpr int kIndexVersion = 1;
-// Matches read for one query before ranking (a query word found everywhere, "street", is cut off).
-constexpr int kMaxCandidates = 20000;
+// Matches read for one query before ranking (a query word found everywhere, "street", is cut off):
+constexpr int kMaxCandidates = 5000;
 // Pieces of one street in neighbouring tiles are one place when this close.
 constexpr double kMergeDistanceM = 1500;
 
@@ -125,6 +125,13 @@ std::optional<std::pair<double, double>> anchor_of(const mvt::Feature& f) {
     }
     const mvt::Point& p = part[part.size() / 2];
     return std::make_pair(double(p.x), double(p.y));
+}
+
+double haversine_m(const LatLon& a, double lat, double lon) {
+    constexpr double r = std::numbers::pi / 180;
+    const double s1 = std::sin((lat - a.lat) * r / 2), s2 = std::sin((lon - a.lon) * r / 2);
+    const double h = s1 * s1 + std::cos(a.lat * r) * std::cos(lat * r) * s2 * s2;
+    return 2 * 6371008.8 * std::asin(std::sqrt(std::min(1.0, h)));
 }
 
 bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
@@ -489,10 +496,8 @@ std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<Lat
             else if (n.starts_with(wanted.substr(0, wanted.size() - 2))) text = std::min(text, 0.3);
         }
         r.score = text + 0.01 / (1 + std::fabs(sqlite3_column_double(s, 5)));
-        if (near) {
-            r.distance_m = geo::distance_m(near->lat, near->lon, r.place.lat, r.place.lon);
-            r.score += std::log10(1 + r.distance_m / 1000) / 4;
-        }
+        // Ranked by the great-circle distance (cheap); the results get the geodesic one.
+        if (near) r.score += std::log10(1 + haversine_m(*near, r.place.lat, r.place.lon) / 1000) / 4;
         out.push_back(std::move(r));
     }
     sqlite3_finalize(s);
@@ -500,6 +505,8 @@ std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<Lat
     std::partial_sort(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n), out.end(),
                       [](const Result& a, const Result& b) { return a.score < b.score; });
     out.resize(n);
+    if (near)
+        for (Result& r : out) r.distance_m = geo::distance_m(near->lat, near->lon, r.place.lat, r.place.lon);
     return out;
 }
 

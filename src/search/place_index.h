@@ -19,7 +19,9 @@
 // thread.
 //
 // PlaceIndex answers queries: every word of the query must start a word of a name (prefix match),
-// results ranked by text match (bm25, whole-word and exact-name bonus) and distance from `near`.
+// results ranked by text match (exact name, name starting with the query, other; bm25 between equals)
+// and distance from `near`. A query that matches more than 5000 names (one common word, two letters)
+// ranks the first 5000 SQLite finds: type more to narrow it.
 // Threads: one PlaceIndex per thread (SQLite connection); builds of different packs may run at once.
 // Failure: a damaged or foreign index file is refused at open with the reason (and rebuilt by the
 // caller); a query that FTS5 refuses gives no results, never an exception.
