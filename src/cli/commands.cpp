@@ -283,7 +283,7 @@ const std::vector<Command>& command_table() {
          "Exit status 1 when the file cannot be read, is malformed GPX, or DIR has no elevation data, 2 for "
          "wrong arguments.",
          {{"--dem DIR", "heights from the elevation data of the maps folder DIR instead of the track's"}}},
-        {"find", run_find, "find places by name in the vector packs, or read a typed position (JSON lines)",
+        {"find", run_find, "find places by name in the vector packs (JSON lines)",
          {"vortool find TEXT [--near LAT,LON] [--limit N] [--root DIR]"},
          "Searches the names of places, streets, points of interest and house numbers of the vector packs of "
          "DIR/packs, off line, and prints the best matches as JSON lines, best first: {\"name\":..,\"kind\":..,"
