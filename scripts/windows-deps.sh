@@ -74,7 +74,7 @@ vg_windows_prefix() {
   dir=$(find "$cache/src" -maxdepth 1 -type d -name 'sqlite3-*' | head -1)
   mkdir -p "$cache/work/sqlite"
   (cd "$cache/work/sqlite" && "$dir/configure" --disable-tcl >/dev/null && make sqlite3.c >/dev/null) >&2
-  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION -DSQLITE_ENABLE_FTS5 \
     -c "$cache/work/sqlite/sqlite3.c" -o "$cache/work/sqlite/sqlite3.o" >&2
   mkdir -p "$prefix/lib" "$prefix/include"
   x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$cache/work/sqlite/sqlite3.o"

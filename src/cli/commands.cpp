@@ -29,6 +29,7 @@ int run_render(int argc, char** argv);
 int run_gpx(int argc, char** argv);
 int run_stats(int argc, char** argv);
 int run_fleet(int argc, char** argv);
+int run_find(int argc, char** argv);
 int run_plot(int argc, char** argv);
 int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
@@ -337,6 +338,23 @@ const std::vector<Command>& command_table() {
           {"--from T", "the first time kept"},
           {"--to T", "the last time kept"},
           {"--db FILE", "the history file instead of fleet.sqlite"}}},
+        {"find", run_find, "find places by name in the vector packs (JSON lines)",
+         {"vortool find TEXT [--near LAT,LON] [--limit N] [--root DIR]"},
+         "Searches the names of places, streets, points of interest and house numbers of the vector packs of "
+         "DIR/packs, off line, and prints the best matches as JSON lines, best first: {\"name\":..,\"kind\":..,"
+         "\"lat\":..,\"lon\":..,\"distance_m\":..,\"pack\":..,\"also\":[..]}. Every word of TEXT must start a "
+         "word of the name, in any case and with or without accents, in any script; kind is the tile "
+         "layer and class (place/town, transportation_name/primary, housenumber); also holds the place's names "
+         "in other languages. Results are ranked by how well the name matches and, with --near, by the distance "
+         "from there (distance_m, else null). A pack's index (PACK.search.sqlite beside it) is made first when "
+         "it is missing or the pack has changed, with a line on standard error. TEXT that is a position "
+         "(\"52.52, 13.405\", \"52 31 12 N 13 24 18 E\", \"N 52 31.2 E 13 24.3\") gives it first, kind "
+         "coordinates.\n"
+         "\n"
+         "Exit status 1 when nothing is found, 2 for wrong arguments.",
+         {{"--near LAT,LON", "rank nearer places first (any form TEXT takes)"},
+          {"--limit N", "at most N results, 1 to 1000 (default 10)"},
+          {"--root DIR", "the maps folder (the maps setting of vor_ini.txt; default .\\Maps)"}}},
         {"plot", run_plot, "draw a track's elevation or speed profile as PNG or SVG",
          {"vortool plot --profile elevation|speed FILE --out FILE.png|FILE.svg [--x distance|time] [--size WxH] "
           "[--units UNITS]"},

@@ -265,6 +265,28 @@ std::optional<std::vector<long long>> MbtilesPack::tile_counts() const {
     return counts;
 }
 
+std::optional<std::vector<std::pair<int, int>>> MbtilesPack::tile_columns_rows(int zoom) const {
+    std::vector<std::pair<int, int>> out;
+    if (zoom < 0 || zoom > 30) return out;
+    const long long n = 1LL << zoom;
+    sqlite3_stmt* s = nullptr;
+    db_->allow_steps(kPackCountSteps);
+    int rc = sqlite3_prepare_v2(db_->handle(), "SELECT tile_column, tile_row FROM tiles WHERE zoom_level = ?1", -1,
+                                &s, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_int(s, 1, zoom);
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            const long long x = sqlite3_column_int64(s, 0), row = sqlite3_column_int64(s, 1);
+            if (x < 0 || x >= n || row < 0 || row >= n) continue;
+            const long long y = info_.scheme == "xyz" ? row : n - 1 - row;
+            out.emplace_back(static_cast<int>(x), static_cast<int>(y));
+        }
+    }
+    sqlite3_finalize(s);
+    if (rc != SQLITE_DONE) return std::nullopt;
+    return out;
+}
+
 }  // namespace vg
 
 namespace vg {

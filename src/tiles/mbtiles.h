@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tiles/vector_layers.h"
@@ -106,6 +107,9 @@ public:
     // Number of tiles at each zoom (index = zoom); reads only the index. Empty when counting ran
     // over kPackCountSteps.
     std::optional<std::vector<long long>> tile_counts() const;
+    // The (x, y) of every tile of `zoom`, rows from the north; reads only the index. Nullopt when
+    // listing ran over kPackCountSteps.
+    std::optional<std::vector<std::pair<int, int>>> tile_columns_rows(int zoom) const;
 
 private:
     MbtilesPack() = default;

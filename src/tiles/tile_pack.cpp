@@ -1,5 +1,7 @@
 #include "tiles/tile_pack.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -72,6 +74,40 @@ std::optional<std::vector<std::uint8_t>> TilePack::tile(int z, int x, int y) con
     auto bytes = mbtiles_->read_tile(z, x, y);
     if (bytes && bytes->empty()) return std::nullopt;
     return bytes;
+}
+
+std::optional<std::vector<std::pair<int, int>>> TilePack::tiles_at(int z) const {
+    if (!pmtiles_) {
+        const std::lock_guard lock(mutex_);
+        return mbtiles_->tile_columns_rows(z);
+    }
+    const auto first = pmtiles::tile_id(z, 0, 0);
+    if (!first) return std::vector<std::pair<int, int>>{};
+    const std::uint64_t begin = *first, end = begin + (std::uint64_t{1} << (2 * z));
+    std::vector<std::pair<int, int>> out;
+    std::string error;
+    // Directories nest at most pmtiles::kMaxLeafDepth deep; runs are clipped to the zoom's ids.
+    const auto walk = [&](const auto& self, const pmtiles::Directory& dir, int depth) -> bool {
+        for (std::size_t i = 0; i < dir.size(); ++i) {
+            const pmtiles::Entry& e = dir[i];
+            if (e.run_length == 0) {
+                const std::uint64_t next = i + 1 < dir.size() ? dir[i + 1].tile_id : UINT64_MAX;
+                if (next <= begin || e.tile_id >= end) continue;
+                if (depth >= pmtiles::kMaxLeafDepth) return false;
+                const auto leaf = pmtiles_->leaf(e.offset, e.length, error);
+                if (!leaf || !self(self, *leaf, depth + 1)) return false;
+                continue;
+            }
+            const std::uint64_t lo = std::max(e.tile_id, begin);
+            const std::uint64_t hi = std::min(e.tile_id + e.run_length, end);
+            for (std::uint64_t id = lo; id < hi; ++id)
+                if (const auto a = pmtiles::tile_address(id))
+                    out.emplace_back(static_cast<int>(a->x), static_cast<int>(a->y));
+        }
+        return true;
+    };
+    if (!walk(walk, pmtiles_->root(), 0)) return std::nullopt;
+    return out;
 }
 
 std::shared_ptr<const TilePack> open_tile_pack_shared(const std::string& path, std::string& error) {

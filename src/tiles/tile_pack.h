@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vg {
@@ -39,6 +40,9 @@ public:
 
     // Tile (z, x, y), rows from the north; a vector tile's gzip undone.
     std::optional<std::vector<std::uint8_t>> tile(int z, int x, int y) const;
+    // The (x, y) of every tile the pack holds at zoom `z` (rows from the north), from the index or
+    // the directories only; nullopt when they cannot be read whole (damaged, over the bound of work).
+    std::optional<std::vector<std::pair<int, int>>> tiles_at(int z) const;
 
 private:
     TilePack() = default;
