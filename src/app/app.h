@@ -175,9 +175,6 @@ public:
     ais::AisFeed& ais_feed() { return ais_feed_; }
     // Any thread: a position of another device (the position server's forms, the fleet's broker).
     void device_report(const DeviceReport& report);
-    // Bytes for the receiver (RTK corrections): written through the serial link's write path; false
-    // when the device is not a serial one or no port is open. Any thread.
-    bool send_to_receiver(const std::uint8_t* data, std::size_t size);
     // The NTRIP client's state for GPS Monitor ("" when corrections are off).
     std::string ntrip_monitor_text() const;
     // The fleet's devices (app_fleet.cpp). Window thread: centre the view once on a device, follow

@@ -389,6 +389,7 @@ void App::on_command(Command id) {
         break;
     case Command::AisTargets:
         open_ais_targets();
+        break;
     case Command::Fleet:
         open_fleet();
         break;

@@ -20,13 +20,13 @@ bool FleetTable::update(const DeviceReport& report, std::int64_t now_ms) {
     FleetTarget& t = found->second;
     const std::int64_t time_ms = report.time_ms != 0 ? report.time_ms : now_ms;
     // A report older than the last one (sent late) goes into the history, not over the newer position.
-    if (t.arrived_ms != 0 && time_ms < t.last.time_ms) return true;
+    if (!t.trail.empty() && time_ms < t.last.time_ms) return true;
     t.last = report;
     t.last.time_ms = time_ms;
     t.arrived_ms = now_ms;
     // One trail point every kFleetTrailStepMs (the newest moves with the device), so that long
     // trails of many devices stay cheap to keep and to draw.
-    if (t.trail.size() >= 2 && time_ms - t.trail[t.trail.size() - 2].time_ms < kFleetTrailStepMs)
+    if (t.trail.size() >= 2 && t.trail.back().time_ms - t.trail[t.trail.size() - 2].time_ms < kFleetTrailStepMs)
         t.trail.back() = {time_ms, report.lat, report.lon};
     else
         t.trail.push_back({time_ms, report.lat, report.lon});

@@ -27,7 +27,12 @@ std::optional<std::int64_t> time_ms(std::string_view text) {
 }  // namespace
 
 int run_fleet(int argc, char** argv) {
-    if (argc < 1 || std::string_view(argv[0]) != "export") return usage_error("fleet", "export is required");
+    if (argc < 1) return usage_error("fleet", "export is required");
+    if (const std::string_view first = argv[0]; first != "export") {
+        const bool known = first == "--device" || first == "--from" || first == "--to" || first == "--db";
+        if (known || !first.starts_with("--")) return usage_error("fleet", "export is required", argv[0]);
+        return usage_error("fleet", "unknown option", argv[0]);
+    }
     std::string device, out, db = kFleetStoreFile;
     std::int64_t from = std::numeric_limits<std::int64_t>::min(), to = std::numeric_limits<std::int64_t>::max();
     for (int i = 1; i < argc; ++i) {

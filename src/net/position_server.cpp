@@ -346,6 +346,8 @@ bool PositionServer::start(const PositionServerConfig& config) {
     server_running.store(true);
     start_error_.store(0);
     last_position_ms.store(0);
+    sole_device_.clear();
+    several_devices_ = false;
 
     const std::filesystem::path ini = config.settings_dir / kIniFile;
     std::string bind_text = config.bind_address;
@@ -616,15 +618,22 @@ bool PositionServer::answer(Connection& c) {
     }
     // The position is stored and counted before the client hears the answer, so whoever reads the
     // fix after the reply sees it.
-    if (outcome.has_position() && outcome.device_id.empty()) {
+    // A named device also moves the fix while it is the only one heard since the start (one phone
+    // as the Remote receiver, as before devices had names); from a second on, names go to the fleet only.
+    bool sole_device = false;
+    if (outcome.has_position() && !outcome.device_id.empty() && !several_devices_) {
+        if (sole_device_.empty()) sole_device_ = outcome.device_id;
+        sole_device = sole_device_ == outcome.device_id;
+        several_devices_ = !sole_device;
+    }
+    if (outcome.has_position() && !outcome.device_id.empty())
+        if (config_.on_device) config_.on_device(device_report(outcome, now()));
+    if (outcome.has_position() && (outcome.device_id.empty() || sole_device)) {
         const std::int64_t received_at = now();
         fix_.update([&](FixRecord& r) { store_position(outcome, received_at, r); });
         remote_fix_time.store(received_at);
         last_position_ms.store(receiver_clock_ms());
         if (config_.on_position) config_.on_position(outcome);
-    } else if (outcome.has_position()) {
-        // A named device: a target of the fleet, never the fix record.
-        if (config_.on_device) config_.on_device(device_report(outcome, now()));
     }
     if (outcome.status == 400 || c.request.size() >= kPositionRequestBuffer) dropped.fetch_add(1);
     if (outcome.repaint) repaint();

