@@ -126,7 +126,11 @@ LinkOpen SerialLink::open_link() {
         port_.close();
         return LinkOpen::Failed;
     }
-    port_.set_dtr(true);
+    {
+        // The reader may already have closed a device that went away at once.
+        std::lock_guard lock(write_mutex_);
+        if (port_.is_open()) port_.set_dtr(true);
+    }
     return LinkOpen::Opened;
 }
 
