@@ -10,25 +10,12 @@
 #include <chrono>
 #include <thread>
 
+#include "support/peers.h"
 #include "support/run_program.h"
 
 namespace vg::test {
 
 namespace {
-
-int free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 bool listening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -69,7 +56,7 @@ MosquittoBroker::MosquittoBroker() {
     write_file(dir_ / "acl",
                "user alice\ntopic readwrite fleet/#\n\nuser bob\ntopic readwrite fleet/#\n\n"
                "user carol\ntopic read fleet/#\n\nuser dave\ntopic readwrite other/#\n");
-    port_ = free_port();
+    port_ = free_loopback_port();
     write_file(dir_ / "mosquitto.conf",
                "per_listener_settings false\nallow_anonymous false\nuser root\npersistence false\n"
                "password_file " + d + "/passwd\nacl_file " + d + "/acl\nlog_dest file " + d + "/broker.log\n"
