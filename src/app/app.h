@@ -327,6 +327,15 @@ private:
     // `ntrip=` is set; a refused password file is named through the diagnostics sink.
     void start_ntrip();
     void stop_ntrip();
+    // Gps → NTRIP Casters...: the caster's mountpoints nearest first, one chosen becomes `ntrip=`.
+    // The table is fetched by a worker of its own that writes only ntrip_table_ (shared with it), so
+    // closing the program never waits for a caster.
+    void open_ntrip_casters();
+    std::string fetch_ntrip_table(const std::string& caster, const std::string& password);
+    std::string choose_ntrip_mountpoint(const std::string& caster, const std::string& mountpoint,
+                                        const std::string& password);
+    struct NtripTable;
+    std::shared_ptr<NtripTable> ntrip_table_;
     void toggle_aerial();
     void com_settings();
     // The serial devices offered for a port (path, what the system says), and in `chosen` the one

@@ -390,6 +390,9 @@ void App::on_command(Command id) {
     case Command::AisTargets:
         open_ais_targets();
         break;
+    case Command::NtripCasters:
+        open_ntrip_casters();
+        break;
     case Command::Fleet:
         open_fleet();
         break;

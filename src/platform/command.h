@@ -27,6 +27,7 @@ enum class Command : int {
     Trip = 1013,            // "Trip..."
     Fleet = 1018,           // "Fleet..."
     Profile = 1014,         // "Profile..."
+    NtripCasters = 1015,    // "NTRIP Casters..."
     AisTargets = 1016,      // "AIS Targets..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
@@ -94,7 +95,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
     case Command::Trip: case Command::Hillshade: case Command::AisTargets:
-    case Command::Fleet:
+    case Command::Fleet: case Command::NtripCasters:
         return static_cast<Command>(id);
     }
     return std::nullopt;

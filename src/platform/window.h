@@ -146,6 +146,30 @@ struct FleetDialogData {
     std::function<void(std::optional<std::int64_t> at_ms)> replay;
 };
 
+// Gps → NTRIP Casters: a caster's mountpoints as the dialog lists them, nearest first (texts made by
+// App: distance in km from the position, "" when the caster gives no place).
+struct NtripCasterRow {
+    std::string mountpoint, identifier, format, network, country, distance;
+    bool wants_position = false;  // the caster asks for the client's position (a network, VRS)
+};
+struct NtripCasterTexts {
+    bool busy = false;     // a request for the table is running
+    std::string message;   // what happened last ("12 mountpoints, nearest first from the position")
+    std::vector<NtripCasterRow> rows;
+};
+// The dialog's preset and hooks (window thread, none waits for the network): `fetch` asks `caster`
+// (http://[user@]host[:port]) for its table with `password` (empty: the stored one) and answers ""
+// when the request began, else why not; `poll` reads the state; `choose` makes `mountpoint` of that
+// caster the `ntrip=` setting (a password given, the password file) and starts the corrections when
+// the receiver is open; it answers what it did, for the dialog's status line.
+struct NtripDialogData {
+    std::string caster;  // the caster of the `ntrip=` setting, without its mountpoint
+    std::function<std::string(const std::string& caster, const std::string& password)> fetch;
+    std::function<NtripCasterTexts()> poll;
+    std::function<std::string(const std::string& caster, const std::string& mountpoint, const std::string& password)>
+        choose;
+};
+
 struct Profile;  // track/profile.h: the window only passes it on to the dialog
 
 // Gps → Profile: the track's profile (made by App from what it holds), the track's name for the
@@ -200,6 +224,8 @@ public:
     virtual void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> /*poll*/) {}
     // Opens the non-modal Fleet dialog (or raises the one open).
     virtual void open_fleet_dialog(FleetDialogData /*data*/) {}
+    // Opens the non-modal NTRIP Casters dialog (or raises the one open).
+    virtual void open_ntrip_dialog(NtripDialogData /*data*/) {}
     // Opens the non-modal Profile dialog with this track (or shows it in the one open).
     virtual void open_profile_dialog(ProfileDialogData /*data*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;

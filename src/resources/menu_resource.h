@@ -37,6 +37,7 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Pro&file...", Command::Profile},
     {"Download &Region...", Command::DownloadRegion},
     {"Tr&ip...", Command::Trip},
+    {"&NTRIP Casters...", Command::NtripCasters},
     {"&AIS Targets...", Command::AisTargets},
     {"Flee&t...", Command::Fleet},
     {},

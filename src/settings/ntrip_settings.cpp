@@ -4,6 +4,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/files.h"
 #include "settings/settings_file.h"
 #include "settings/text_scan.h"
 
@@ -61,6 +62,32 @@ std::optional<std::string> read_ntrip_password(const std::filesystem::path& file
     std::getline(in, line);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return std::string(trim_blanks(line));
+}
+
+bool write_ntrip_password(const std::filesystem::path& file, std::string_view password, std::string& error) {
+    if (password.find_first_of("\r\n") != std::string_view::npos) {
+        error = "an NTRIP password cannot hold a line end";
+        return false;
+    }
+    std::filesystem::path temp;
+    const int fd = create_temp_beside(file, temp);
+    if (fd < 0) {
+        error = "the NTRIP password file " + file.string() + " cannot be written";
+        return false;
+    }
+    std::error_code ec;
+    using std::filesystem::perms;
+    std::filesystem::permissions(temp, perms::owner_read | perms::owner_write, std::filesystem::perm_options::replace,
+                                 ec);
+    const std::string line = std::string(password) + "\n";
+    const bool written = !ec && write_all(fd, line.data(), line.size()) && flush_to_disk(fd);
+    close_file(fd);
+    if (!written || !replace_file(temp, file)) {
+        remove_file(temp);
+        error = "the NTRIP password file " + file.string() + " cannot be written";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vg

@@ -27,4 +27,8 @@ NtripSettings read_ntrip_settings(const std::filesystem::path& ini_file);
 // reason in `error` (which names the file and the fix, never its contents).
 std::optional<std::string> read_ntrip_password(const std::filesystem::path& file, std::string& error);
 
+// Replaces the password file with `password` (one line), the new file readable and writable by its
+// owner only from the moment it exists. False with the reason in `error` (never the password).
+bool write_ntrip_password(const std::filesystem::path& file, std::string_view password, std::string& error);
+
 }  // namespace vg

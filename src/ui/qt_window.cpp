@@ -20,6 +20,7 @@
 
 #include "ui/dialog_about.h"
 #include "ui/dialog_fleet.h"
+#include "ui/dialog_ntrip.h"
 #include "ui/dialog_com_settings.h"
 #include "ui/dialog_preferences.h"
 #include "ui/dialog_profile.h"
@@ -201,6 +202,10 @@ void QtWindow::open_region_dialog(RegionDialogData data) {
 void QtWindow::open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) {
     run_on_window_thread(
         [this, poll = std::move(poll)]() mutable { vg::open_ais_targets_dialog(&window_, std::move(poll)); });
+}
+
+void QtWindow::open_ntrip_dialog(NtripDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_ntrip_dialog(&window_, std::move(data)); });
 }
 
 void QtWindow::open_fleet_dialog(FleetDialogData data) {

@@ -76,6 +76,7 @@ public:
     void open_trip_dialog(TripDialogData data) override;
     void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) override;
     void open_fleet_dialog(FleetDialogData data) override;
+    void open_ntrip_dialog(NtripDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;

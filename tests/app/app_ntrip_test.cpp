@@ -1,7 +1,8 @@
 // RTK corrections end to end: rtklib's str2str serves gpsd's RTCM 3 capture as an NTRIP caster, the
 // program (ntrip= set, vortool sim as an RTK receiver on a pseudo-terminal) streams it, and the
 // receiver gets exactly the capture's valid frames (a corrupted frame slipped into the stream is dropped). The
-// password file's rule and the password's absence from every diagnostic line are checked too.
+// password file's rule and the password's absence from every diagnostic line are checked too, and the NTRIP
+// Casters dialog's path: the caster's list fetched, a mountpoint chosen, the corrections streaming.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "gps/pty_pair.h"
 #include "net/socket_util.h"
 #include "platform/sockets.h"
+#include "settings/settings_file.h"
 #include "support/captured_diagnostics.h"
 #include "support/peers.h"
 #include "support/rtcm3_capture.h"
@@ -105,6 +107,57 @@ TEST_F(AppNtrip, APasswordFileOthersMayReadIsRefusedAndNothingIsSent) {
         EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
     }
     EXPECT_TRUE(named);
+}
+
+TEST_F(AppNtrip, AMountpointChosenFromTheCastersListStartsTheCorrections) {
+    if (!test::real_peers_available() || !test::have_tool("str2str")) GTEST_SKIP() << "rtklib's str2str is not installed";
+    sockets_startup();
+    test::Simulator receiver(dir.path(), {"--rtcm", (dir / "receiver.rtcm3").string()});
+    ASSERT_FALSE(receiver.first_line().empty());
+    const int input = test::free_loopback_port();
+    const int port = test::free_loopback_port();
+    test::ChildProcess str2str({"/usr/bin/str2str", "-in", "tcpsvr://:" + std::to_string(input), "-out",
+                                "ntripc://alice:s3cret-pw@:" + std::to_string(port) + "/GPSD"},
+                               dir / "str2str.log");
+    ASSERT_TRUE(test::eventually([&] { return test::loopback_port_accepts(port); }));
+    test::CapturedDiagnostics diagnostics;
+    write_settings("port=COM1\r\n", "com1=" + receiver.first_line() + "\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    a.on_command(Command::NtripCasters);
+    ASSERT_EQ(window.ntrips.size(), 1u);
+    NtripDialogData& dialog = window.ntrips[0];
+    EXPECT_EQ(dialog.caster, "");  // no ntrip= line yet
+
+    // What the user gets wrong is said at once; an unreachable caster is said after the attempt.
+    EXPECT_NE(dialog.fetch("ftp://127.0.0.1/", "pw"), "");
+    EXPECT_EQ(dialog.choose("http://alice@127.0.0.1:" + std::to_string(port), "", "pw"),
+              "Choose a mountpoint of the list first");
+    const auto fetched = [&] {
+        NtripCasterTexts texts;
+        EXPECT_TRUE(test::eventually([&] { return !(texts = dialog.poll()).busy; }));
+        return texts;
+    };
+    ASSERT_EQ(dialog.fetch("http://127.0.0.1:" + std::to_string(test::free_loopback_port()), "pw"), "");
+    EXPECT_NE(fetched().message.find("could not be read"), std::string::npos);
+
+    const std::string caster = "http://alice@127.0.0.1:" + std::to_string(port);
+    ASSERT_EQ(dialog.fetch(caster, "s3cret-pw"), "");
+    const NtripCasterTexts texts = fetched();
+    ASSERT_EQ(texts.rows.size(), 1u) << texts.message;
+    EXPECT_EQ(texts.rows[0].mountpoint, "GPSD");
+
+    const std::string said = dialog.choose(caster, "GPSD", "s3cret-pw");
+    EXPECT_NE(said.find("corrections are starting"), std::string::npos) << said;
+    EXPECT_EQ(setting_value(dir / "vor_ini.txt", "ntrip").value_or(""), caster + "/GPSD");
+    const auto password_file = dir / "ntrip_password.txt";
+    EXPECT_EQ(test::read_file(password_file), "s3cret-pw\n");
+#ifndef _WIN32
+    EXPECT_EQ(std::filesystem::status(password_file).permissions() & std::filesystem::perms::all, kOwnerOnly);
+#endif
+    EXPECT_TRUE(test::eventually([&] { return a.ntrip_monitor_text().starts_with("NTRIP streaming"); }))
+        << a.ntrip_monitor_text();
+    for (const auto& line : diagnostics.lines()) EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -62,6 +62,11 @@ public:
         std::lock_guard l(m_);
         fleets.push_back(std::move(data));
     }
+    void open_ntrip_dialog(NtripDialogData data) override {
+        record("dialog ntrip");
+        std::lock_guard l(m_);
+        ntrips.push_back(std::move(data));
+    }
     void open_trip_dialog(TripDialogData data) override {
         record("dialog trip");
         std::lock_guard l(m_);
@@ -104,6 +109,7 @@ public:
     std::vector<TripDialogData> trips;      // each Trip dialog opened
     std::vector<std::function<std::vector<AisTargetRow>()>> ais_lists;  // each AIS target list opened
     std::vector<FleetDialogData> fleets;    // each Fleet dialog opened
+    std::vector<NtripDialogData> ntrips;    // each NTRIP Casters dialog opened
     std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }

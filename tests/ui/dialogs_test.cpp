@@ -35,6 +35,7 @@
 #include "app/gps_monitor_texts.h"
 #include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
+#include "ui/dialog_ntrip.h"
 #include "ui/dialog_trip.h"
 #include "gps/receiver_parser.h"
 #include "support/nmea_capture.h"
@@ -563,6 +564,51 @@ TEST(TripDialog, ShowsTheFiguresAndItsButtonsCallTheHooks) {
     EXPECT_EQ(dialog->findChild<QLabel*>("lap")->text(), "Lap 3: ...");
     dialog->findChild<QPushButton*>("reset")->click();
     EXPECT_EQ(list->count(), 0);
+    dialog->findChild<QPushButton*>("close")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(dialog);
+}
+
+TEST(NtripDialog, GetsTheListThenUsesTheMountpointChosen) {
+    std::string asked, chosen;
+    bool busy = true;
+    NtripDialogData data;
+    data.caster = "http://alice@caster.example:2101";
+    data.fetch = [&](const std::string& caster, const std::string& password) {
+        asked = caster + " " + password;
+        return std::string();
+    };
+    data.poll = [&] {
+        NtripCasterTexts t;
+        t.busy = busy;
+        t.message = busy ? "Asking" : "2 mountpoints";
+        if (!busy) t.rows = {{"NEAR", "Helsinki", "RTCM 3.2", "NLS", "FIN", "1.2 km", true}, {"FAR", "", "", "", "", "", false}};
+        return t;
+    };
+    data.choose = [&](const std::string& caster, const std::string& mountpoint, const std::string& password) {
+        chosen = caster + " " + mountpoint + " " + password;
+        return std::string("ntrip= is set");
+    };
+    QWidget parent;
+    QPointer<NtripDialog> dialog = open_ntrip_dialog(&parent, data);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(open_ntrip_dialog(&parent, data), dialog.data()) << "one dialog, raised";
+    EXPECT_EQ(dialog->findChild<QLineEdit*>("caster")->text(), "http://alice@caster.example:2101");
+    dialog->findChild<QLineEdit*>("password")->setText("pw");
+    auto* use = dialog->findChild<QPushButton*>("use");
+    use->click();
+    EXPECT_EQ(dialog->findChild<QLabel*>("status")->text(), "Choose a mountpoint of the list first");
+    dialog->findChild<QPushButton*>("get")->click();
+    EXPECT_EQ(asked, "http://alice@caster.example:2101 pw");
+    EXPECT_FALSE(dialog->findChild<QPushButton*>("get")->isEnabled()) << "one request at a time";
+    busy = false;
+    auto* table = dialog->findChild<QTableWidget*>("mountpoints");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 2; }, 2000));
+    EXPECT_EQ(table->item(0, 5)->text(), "1.2 km");
+    table->setCurrentCell(0, 0);
+    use->click();
+    EXPECT_EQ(chosen, "http://alice@caster.example:2101 NEAR pw");
+    EXPECT_EQ(dialog->findChild<QLabel*>("status")->text(), "ntrip= is set");
     dialog->findChild<QPushButton*>("close")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(dialog);
