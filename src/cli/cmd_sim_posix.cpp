@@ -31,6 +31,7 @@
 #include "geo/geodesy.h"
 #include "gps/device_type.h"
 #include "gps/garmin.h"
+#include "gps/rtcm3.h"
 #include "gps/startup_commands.h"
 #include "gps/zodiac.h"
 #include "platform/c_number.h"
@@ -122,7 +123,51 @@ struct Satellite {
 constexpr Satellite kSky[8] = {{3, 64, 120, 45}, {6, 35, 210, 41}, {9, 22, 45, 38}, {12, 71, 300, 47},
                                {17, 15, 90, 33}, {19, 48, 160, 44}, {22, 30, 260, 40}, {28, 10, 20, 30}};
 
-std::string nmea_epoch(const Point& p, const Motion& m, const std::tm& utc) {
+// An RTK receiver's fix as corrections come (--rtcm): a plain fix without them, RTK float for the first
+// seconds of a stream of valid frames, then RTK fixed; corrections older than kRtkLostSeconds are lost.
+struct RtkSim {
+    static constexpr double kFloatSeconds = 5;
+    static constexpr double kRtkLostSeconds = 10;
+    rtcm3::FrameScanner scanner;
+    std::vector<rtcm3::Frame> frames;
+    std::chrono::steady_clock::time_point first{}, last{};
+    bool streaming = false;
+    int station = 0;
+
+    void feed(const std::uint8_t* data, std::size_t size) {
+        frames.clear();
+        scanner.feed(data, size, frames);
+        const auto now = std::chrono::steady_clock::now();
+        for (const auto& f : frames) {
+            if (!streaming) first = now;
+            streaming = true;
+            last = now;
+            // The reference station's id: the 12 bits after the message number of the station's own
+            // messages (observations, station position and description, biases; not ephemerides).
+            const bool from_station = (f.type >= 1001 && f.type <= 1012) || f.type == 1033 ||
+                                      (f.type >= 1071 && f.type <= 1137) || f.type == 1230;
+            if (from_station && f.bytes.size() >= 6) station = ((f.bytes[4] & 0x0F) << 8) | f.bytes[5];
+        }
+    }
+    // GGA quality, age of the corrections (seconds, negative: none) and horizontal error (m).
+    struct Fix {
+        int quality = 1;
+        double age = -1;
+        double error_m = 2.5;
+    };
+    Fix now() {
+        const auto t = std::chrono::steady_clock::now();
+        const double age = std::chrono::duration<double>(t - last).count();
+        if (!streaming || age > kRtkLostSeconds) {
+            streaming = false;
+            return {};
+        }
+        if (std::chrono::duration<double>(t - first).count() < kFloatSeconds) return {5, age, 0.3};
+        return {4, age, 0.014};
+    }
+};
+
+std::string nmea_epoch(const Point& p, const Motion& m, const std::tm& utc, RtkSim* rtk = nullptr) {
     char time[48], date[48];
     std::snprintf(time, sizeof time, "%02d%02d%02d.00", utc.tm_hour, utc.tm_min, utc.tm_sec);
     std::snprintf(date, sizeof date, "%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
@@ -131,7 +176,19 @@ std::string nmea_epoch(const Point& p, const Motion& m, const std::tm& utc) {
     const std::string motion = fixed_text(m.speed_knots, 1) + "," + fixed_text(m.course, 1);
     std::string out;
     out += sentence(std::string("GPRMC,") + time + ",A," + lat + "," + lon + "," + motion + "," + date + ",,");
-    out += sentence(std::string("GPGGA,") + time + "," + lat + "," + lon + ",1,08,0.9,25.0,M,17.0,M,,");
+    if (!rtk) {
+        out += sentence(std::string("GPGGA,") + time + "," + lat + "," + lon + ",1,08,0.9,25.0,M,17.0,M,,");
+    } else {
+        const RtkSim::Fix fix = rtk->now();
+        char station[8];
+        std::snprintf(station, sizeof station, "%04d", rtk->station);
+        const std::string corrections = fix.age < 0 ? "," : fixed_text(fix.age, 1) + "," + station;
+        out += sentence(std::string("GPGGA,") + time + "," + lat + "," + lon + "," + std::to_string(fix.quality) +
+                        ",08,0.9,25.0,M,17.0,M," + corrections);
+        const std::string sigma = fixed_text(fix.error_m / std::numbers::sqrt2, 3);
+        out += sentence(std::string("GPGST,") + time + "," + fixed_text(fix.error_m, 3) + ",,,," + sigma + "," + sigma +
+                        "," + fixed_text(fix.error_m * 2, 3));
+    }
     std::string gsa = "GPGSA,A,3";
     for (int i = 0; i < 12; ++i) gsa += i < 8 ? "," + std::to_string(kSky[i].prn) : std::string(",");
     out += sentence(gsa + ",1.5,0.9,1.2");
@@ -435,6 +492,7 @@ int run_sim(int argc, char** argv) {
     int astral_answers = 0;        // TripMate: query answers seen
     bool eartha_answered = false;  // EarthMate: "EARTHA\r\n" came back
     GarminRequests requests;
+    RtkSim rtk;
 
     while (!g_stop) {
         const auto now = clock::now();
@@ -450,7 +508,8 @@ int run_sim(int argc, char** argv) {
             if (*type == DeviceType::TripMate && astral_answers < 2)
                 ok = send_bytes(master, std::string("ASTRAL\r\n"));
             else if (is_nmea_device(*type))
-                ok = send_bytes(master, nmea_epoch(current, motion, utc) + traffic.epoch(index - 1));
+                ok = send_bytes(master, nmea_epoch(current, motion, utc, rtcm ? &rtk : nullptr) +
+                                            traffic.epoch(index - 1));
             else if (*type == DeviceType::EarthMate)
                 ok = eartha_answered ? send_bytes(master, zodiac_epoch(current, motion, utc))
                                      : send_bytes(master, std::string("EARTHA\r\n"));
@@ -467,6 +526,7 @@ int run_sim(int argc, char** argv) {
         if (rtcm) {
             std::fwrite(buf, 1, static_cast<std::size_t>(n), rtcm);
             std::fflush(rtcm);
+            rtk.feed(buf, static_cast<std::size_t>(n));
         }
         if (*type == DeviceType::Garmin) {
             for (ssize_t i = 0; i < n; ++i) {

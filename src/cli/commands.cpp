@@ -94,7 +94,8 @@ const std::vector<Command>& command_table() {
                          "(first line tcp://127.0.0.1:PORT)"},
           {"--udp HOST:PORT", "NMEA types: send each second's sentences as one datagram to the IPv4 HOST:PORT"},
           {"--rtcm FILE", "act as an RTK receiver: every byte the program writes to the terminal (its RTCM "
-                          "corrections) is appended to FILE"},
+                          "corrections) is appended to FILE; "
+                          "NMEA types report RTK float, then RTK fixed, while valid frames come"},
           {"--ais N", "NMEA types: add N AIS targets (0 to 100) on courses crossing the simulated track, as "
                       "!AIVDM lines after each epoch's sentences"}}},
 

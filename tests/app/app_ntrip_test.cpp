@@ -5,6 +5,7 @@
 // Casters dialog's path: the caster's list fetched, a mountpoint chosen, the corrections streaming.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -64,6 +65,9 @@ TEST_F(AppNtrip, CasterFramesReachTheSerialReceiverWhole) {
     // The capture (a cut frame first) with a copy of its third frame, one bit flipped, after the second.
     const auto& frames = capture.frames;
     ASSERT_EQ(frames.size(), 192u);
+    const auto msm = std::find_if(frames.begin(), frames.end(), [](const auto& f) { return f.type == 1077; });
+    ASSERT_NE(msm, frames.end());
+    const int capture_station = ((msm->bytes[4] & 0x0F) << 8) | msm->bytes[5];
     std::string stream = capture.bytes.substr(0, 344);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         stream.append(frames[i].bytes.begin(), frames[i].bytes.end());
@@ -82,6 +86,14 @@ TEST_F(AppNtrip, CasterFramesReachTheSerialReceiverWhole) {
     const std::string monitor = a.ntrip_monitor_text();
     EXPECT_NE(monitor.find("1077\u00d7"), std::string::npos) << monitor;
     EXPECT_NE(monitor.find("last frame"), std::string::npos) << monitor;
+    // The receiver, fed, goes from RTK float to RTK fixed with its centimetre error and the station's id.
+    EXPECT_TRUE(test::eventually([&] { return a.fix().snapshot().quality == 5; })) << a.fix().snapshot().quality;
+    ASSERT_TRUE(test::eventually([&] { return a.fix().snapshot().quality == 4; }));
+    const FixRecord fixed = a.fix().snapshot();
+    EXPECT_STREQ(fix_quality_name(fixed), "RTK fixed");
+    EXPECT_NEAR(fixed.h_error_m, 0.014, 0.001);
+    EXPECT_EQ(fixed.station_id, capture_station);
+    EXPECT_GE(fixed.correction_age, 0.0);
 
     a.on_command(Command::Disconnect);
     EXPECT_EQ(a.ntrip_monitor_text(), "");
