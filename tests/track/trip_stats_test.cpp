@@ -34,11 +34,12 @@ TEST(TripClimb, AscentWithinFivePercentThroughAltitudeNoise) {
                 SCOPED_TRACE(testing::Message() << "relief " << static_cast<int>(relief) << " sigma " << sigma
                                                 << " seed " << seed);
                 ASSERT_TRUE(f.ascent_m && f.descent_m && f.min_ele_m && f.max_ele_m);
-                // A turning point of rolling ground is taken where ground and noise peak together: noise
-                // of 8 m, correlated over 30 s, is as strong at the hills' scale (400 s) as at any, and
-                // no averaging removes it without the hills; it overstates ten 80 m hills by up to ~10 %.
-                const double share = relief == Relief::rolling && sigma > 5 ? 0.12 : 0.05;
-                const double bound = relief == Relief::flat ? 40 : share * ride.true_ascent_m;
+                // These rides are within 5 %, but not every ride is: each of the rolling ride's 21 turning
+                // heights keeps the noise of its surroundings (noise correlated over 30 s is as strong at
+                // the hills' 400 s as at any scale, and no averaging removes it without the hills), which
+                // spreads that ascent by some 4 % (one standard deviation) at 8 m of noise, even where the
+                // turning points are known.
+                const double bound = relief == Relief::flat ? 40 : 0.05 * ride.true_ascent_m;
                 EXPECT_NEAR(*f.ascent_m, ride.true_ascent_m, bound);
             }
         }
