@@ -9,6 +9,7 @@
 #include "app/app_detail.h"
 #include "app/view_text.h"
 #include "geo/geodesy.h"
+#include "tiles/geometry.h"
 #include "settings/settings_file.h"
 #include "settings/text_scan.h"
 #include "tiles/geometry.h"
@@ -180,15 +181,29 @@ void App::fleet_layer(PaintFrame& frame) const {
     }
     replay.unlock();
     if (fleet_.size() == 0) return;
+    // Trail points: Mercator rows from the row the table keeps; the trail then simplified to within a
+    // pixel, so that long trails stay cheap to draw.
+    const bool mercator = is_mercator(src);
+    const double ppd = pixels_per_degree(view_.level);
+    auto trail_point = [&](const FleetTarget::TrailPoint& p, int& x, int& y) {
+        if (!mercator) return place(p.lat, p.lon, x, y);
+        const long long px = layer_.mosaic_x(static_cast<int>(std::floor((p.lon + 180.0) * ppd))) -
+                             frame.visible_first_column;
+        const long long py = layer_.mosaic_y(mercator_row(p.mercator_deg, view_.level)) - frame.visible_first_row;
+        x = static_cast<int>(std::clamp<long long>(px, -100000, 100000));
+        y = static_cast<int>(std::clamp<long long>(py, -100000, 100000));
+        return px >= -margin && py >= -margin && px < view_.map_width + margin && py < view_.map_height + margin;
+    };
     for (const FleetTarget& t : fleet_.snapshot(now_ms, fleet_trail_ms_)) {
         PaintFrame::FleetMark m;
         bool shown = place(t.last.lat, t.last.lon, m.x, m.y);
         m.trail.reserve(t.trail.size());
-        for (const auto& p : t.trail) {
+        for (std::size_t i = 0; i < t.trail.size(); ++i) {
             int x = 0, y = 0;
-            shown = place(p.lat, p.lon, x, y) || shown;
+            shown = trail_point(t.trail[i], x, y) || shown;
             m.trail.push_back({x, y});
         }
+        simplify_trail(m.trail, 1.0);
         if (!shown) continue;
         m.label = t.last.name.empty() ? t.last.id : t.last.name;
         m.course = t.last.course_deg.value_or(0);

@@ -3,6 +3,7 @@
 // holds one mutex briefly and never waits for anything else.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -27,9 +28,15 @@ struct FleetTarget {
     struct TrailPoint {
         std::int64_t time_ms;
         double lat, lon;
+        double mercator_deg;  // tiles/geometry.h's mercator_degrees(lat), kept for the paints
     };
     std::deque<TrailPoint> trail;  // oldest first, within the trail window, the last position included
 };
+
+// Leaves out the points of a trail on screen that lie within `tolerance` pixels of the line through
+// the points kept around them (Douglas-Peucker), the first and last always kept: a device going
+// straight along a road draws a few segments, not one every 5 s.
+void simplify_trail(std::vector<std::array<int, 2>>& trail, double tolerance);
 
 // A report fit for the fleet: an id of 1 to kDeviceIdMax bytes, a finite position on the globe.
 bool valid_device_report(const DeviceReport& report);

@@ -109,12 +109,18 @@ WorldPixel geo_to_pixel(double latitude, double longitude, MapSource source, int
     const double ppd = pixels_per_degree(level);
     const int x = floor_to_int((longitude + 180.0) * ppd);
     if (source == MapSource::Etopo2) return {x, floor_to_int((latitude + 90.0) * ppd)};
+    return {x, floor_to_int(mercator_degrees(latitude) * ppd)};
+}
+
+double mercator_degrees(double latitude) {
     // At the poles the Mercator logarithm is infinite (and beyond them undefined).
     if (latitude >= 90.0) latitude = kMercatorLimit;
     if (latitude <= -90.0) latitude = -kMercatorLimit;
     const double m = std::log(std::tan(latitude * kPi / 180.0 * 0.5 + kPi / 4.0));
-    return {x, floor_to_int((180.0 - m * 180.0 / kPi) * ppd)};
+    return 180.0 - m * 180.0 / kPi;
 }
+
+int mercator_row(double mercator_deg, int level) { return floor_to_int(mercator_deg * pixels_per_degree(level)); }
 
 double pixel_to_longitude(int x, MapSource source, int level) {
     if (source == MapSource::MapQuest) return static_cast<double>(x) / mapquest_width(level) * 360.0 - 180.0;

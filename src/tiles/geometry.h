@@ -78,6 +78,11 @@ double metres_per_pixel(MapSource source, int level, double latitude);
 // Mercator sources a latitude at or beyond a pole is taken as ±kMercatorLimit; other latitudes
 // nearer the poles than the limit give rows outside the world (negative or ≥ W).
 WorldPixel geo_to_pixel(double latitude, double longitude, MapSource source, int level);
+// The Mercator sources' row in degrees of the world's width (0 at the north edge, 360 at the south;
+// the poles clamped), so that a place projected often can keep it: the pixel row at `level` is then
+// mercator_row(mercator_degrees(lat), level), the same as geo_to_pixel's.
+double mercator_degrees(double latitude);
+int mercator_row(double mercator_deg, int level);
 double pixel_to_latitude(int y, MapSource source, int level);
 double pixel_to_longitude(int x, MapSource source, int level);
 

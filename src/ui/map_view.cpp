@@ -4,6 +4,7 @@
 #include "ui/map_view.h"
 
 #include "ui/ais_painter.h"
+#include "ui/fleet_painter.h"
 #include "ui/dialog_common.h"
 
 #include <QApplication>
@@ -286,43 +287,8 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
     }
     // AIS targets over the map, under the waypoint names.
     draw_ais_marks(painter, frame.ais, QPointF(kMapLeft, kMapTop) + drag, frame.night);
-    // The fleet: trails as thin lines, each device a triangle along its course (a disc without one)
-    // with its name beside it; red while fresh, grey when old, outlined thicker when followed.
-    if (!frame.fleet.empty()) {
-        painter.save();
-        const QPointF origin = QPointF(kMapLeft + 0.5, kMapTop + 0.5) + drag;
-        std::vector<QPointF> line;
-        for (const PaintFrame::FleetMark& m : frame.fleet) {
-            if (m.trail.size() < 2) continue;
-            painter.setPen(QPen(m.stale ? QColor(0x90, 0x90, 0x90, 160) : QColor(0xd0, 0x20, 0x20, 160), 1.5));
-            line.clear();
-            for (const auto& p : m.trail) line.push_back(origin + QPointF(p[0], p[1]));
-            painter.drawPolyline(line.data(), static_cast<int>(line.size()));
-        }
-        painter.setRenderHint(QPainter::Antialiasing);
-        QFont font = painter.font();
-        font.setPixelSize(11);
-        painter.setFont(font);
-        static const QPointF kArrow[] = {{0, -9}, {6, 7}, {0, 3}, {-6, 7}};
-        for (const PaintFrame::FleetMark& m : frame.fleet) {
-            const QPointF at = origin + QPointF(m.x, m.y);
-            const QColor fill = m.stale ? QColor(0x90, 0x90, 0x90) : QColor(0xd0, 0x20, 0x20);
-            painter.setPen(QPen(Qt::white, m.followed ? 3 : 1.5));
-            painter.setBrush(fill);
-            if (m.has_course) {
-                painter.save();
-                painter.translate(at);
-                painter.rotate(m.course);
-                painter.drawPolygon(kArrow, 4);
-                painter.restore();
-            } else {
-                painter.drawEllipse(at, 5, 5);
-            }
-            painter.setPen(m.stale ? QColor(0x60, 0x60, 0x60) : QColor(0x80, 0x10, 0x10));
-            painter.drawText(at + QPointF(10, 4), QString::fromStdString(m.label));
-        }
-        painter.restore();
-    }
+    // The fleet: each device with its trail and name.
+    draw_fleet_marks(painter, frame.fleet, QPointF(kMapLeft + 0.5, kMapTop + 0.5) + drag);
     // Waypoint names, dark blue like their markers, outlined in white so that they read on any tile.
     if (!frame.labels.empty()) {
         QFont font = painter.font();

@@ -40,6 +40,19 @@ TEST(FleetTable, KeepsATrailPerDeviceAndDropsMalformedReports) {
     EXPECT_DOUBLE_EQ(table.find("van")->last.lat, 60);
 }
 
+TEST(FleetTable, TrailsOnScreenKeepTheirShapeWithinAPixel) {
+    using Trail = std::vector<std::array<int, 2>>;
+    Trail straight, corner, still(5, {7, 7});
+    for (int i = 0; i <= 100; ++i) straight.push_back({i * 4, i * 2 + (i % 2)});  // a pixel of jitter
+    for (int i = 0; i <= 50; ++i) corner.push_back({i < 25 ? i * 4 : 100, i < 25 ? 0 : (i - 25) * 4});
+    simplify_trail(straight, 1.0);
+    EXPECT_EQ(straight, (Trail{{0, 0}, {400, 200}}));
+    simplify_trail(corner, 1.0);
+    EXPECT_EQ(corner, (Trail{{0, 0}, {100, 0}, {100, 100}}));
+    simplify_trail(still, 1.0);
+    EXPECT_EQ(still, (Trail{{7, 7}, {7, 7}}));
+}
+
 TEST_F(AppFleet, DevicesAreDrawnListedFollowedAndStored) {
     write_settings("", "fleetstale=60\r\n");
     start();
