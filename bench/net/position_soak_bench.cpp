@@ -6,6 +6,8 @@
 // delayed_phones: the same crowd with 100 slowloris clients (and, for the second run, a flood of new
 // connections from the crowd's address besides), while phones on their own addresses connect and
 // post only 50 ms to 1 s later. Reports the fraction of phone posts dropped (goal: 0).
+//
+// fleet_through_http_form: 1,000 phones of a fleet posting once a second (see there).
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -291,6 +294,92 @@ void delayed_phones(benchmark::State& state) {
     }
 }
 BENCHMARK(delayed_phones)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A fleet of phones through the tracker form: 1,000 devices each post their position once a second
+// (spread over the second, from 8 sender threads, a connection per post as phones make them, the
+// relay key in every form). Reports the latency from sending a post to its report reaching the fleet
+// (on_device, where App takes it): p50 and p99 in ms; the posts taken and refused; and the CPU time of
+// the whole process (the senders' share included, so an upper bound of the server's) as a share of one
+// core. The run lasts --soak-seconds=N (default 10; 60 for the full minute).
+void fleet_through_http_form(benchmark::State& state) {
+    const int devices = static_cast<int>(state.range(0));
+    constexpr int kSenders = 8;
+    const std::string key = "fleet-bench-relay-key";
+    for (auto _ : state) {
+        std::vector<std::atomic<std::int64_t>> sent_ns(static_cast<std::size_t>(devices));
+        std::mutex mu;
+        std::vector<double> latencies;
+        latencies.reserve(static_cast<std::size_t>(devices) * g_soak_seconds + 1000);
+        const auto ns_now = [] {
+            return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+        };
+        vg::SharedFix fix;
+        vg::PositionServer server(fix, nullptr);
+        vg::PositionServerConfig config;
+        config.port = 0;
+        config.bind_address = "127.0.0.1";
+        config.relay_key = key;
+        config.on_notice = [](const std::string&) {};
+        config.on_device = [&](const vg::DeviceReport& r) {
+            const int device = std::atoi(r.id.c_str() + 4);  // "dev-N"
+            if (device < 0 || device >= devices) return;
+            const double ms = static_cast<double>(ns_now() - sent_ns[static_cast<std::size_t>(device)].load()) / 1e6;
+            std::lock_guard lock(mu);
+            latencies.push_back(ms);
+        };
+        if (!server.start(config)) {
+            state.SkipWithError("the position server did not start");
+            return;
+        }
+        rusage before{};
+        ::getrusage(RUSAGE_SELF, &before);
+        const auto start = Clock::now() + 100ms;
+        std::atomic<long> posts{0}, refused{0};
+        std::vector<std::thread> senders;
+        for (int t = 0; t < kSenders; ++t)
+            senders.emplace_back([&, t] {
+                for (long tick = t;; tick += kSenders) {
+                    const auto due = start + std::chrono::microseconds(tick * 1000000 / devices);
+                    if (due - start >= std::chrono::seconds(g_soak_seconds)) break;
+                    std::this_thread::sleep_until(due);
+                    const int device = static_cast<int>(tick % devices);
+                    const int fd = connect_to(server.port());
+                    if (fd < 0) {
+                        ++refused;
+                        continue;
+                    }
+                    const std::string request = "POST /?id=dev-" + std::to_string(device) + "&lat=" +
+                                                std::to_string(60 + device * 1e-4) + "&lon=24.94&speed=11&key=" + key +
+                                                " HTTP/1.1\r\nHost: b\r\nContent-Length: 0\r\n\r\n";
+                    sent_ns[static_cast<std::size_t>(device)].store(ns_now());
+                    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                    ++posts;
+                    if (!answered_ok(fd, 10s)) ++refused;
+                }
+            });
+        for (auto& t : senders) t.join();
+        rusage after{};
+        ::getrusage(RUSAGE_SELF, &after);
+        const auto seconds = [](const rusage& u) {
+            return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                   static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        };
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        server.stop();
+        std::lock_guard lock(mu);
+        std::sort(latencies.begin(), latencies.end());
+        const auto at = [&](double q) {
+            return latencies.empty() ? -1.0 : latencies[static_cast<std::size_t>(q * (latencies.size() - 1))];
+        };
+        state.counters["posts"] = static_cast<double>(posts.load());
+        state.counters["reports"] = static_cast<double>(latencies.size());
+        state.counters["refused"] = static_cast<double>(refused.load());
+        state.counters["p50_ms"] = at(0.50);
+        state.counters["p99_ms"] = at(0.99);
+        state.counters["process_cpu_share"] = (seconds(after) - seconds(before)) / wall;
+    }
+}
+BENCHMARK(fleet_through_http_form)->Arg(1000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
