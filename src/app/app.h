@@ -194,6 +194,8 @@ public:
     void start_mqtt();
     void mqtt_fix(const FixRecord& fix);
     std::string mqtt_message() const;
+    // GPS Monitor's line of the broker ("" when MQTT is off).
+    std::string mqtt_monitor_text() const;
     const std::string& site_name() const { return site_name_; }
     // The selected source and layer as the catalogue has it (nullptr before creation).
     const CatalogueEntry* current_entry() const;

@@ -427,6 +427,7 @@ void App::on_command(Command id) {
             MonitorTexts texts = gps_monitor_texts(fix, ground, ws_->speed_unit);
             if (receiver_) texts.receiver = receiver_monitor_text(receiver_->status());
             texts.corrections = ntrip_monitor_text();
+            texts.fleet = mqtt_monitor_text();
             return texts;
         });
         break;

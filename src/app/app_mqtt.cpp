@@ -51,6 +51,14 @@ void App::mqtt_fix(const FixRecord& fix) {
     mqtt_->publish(p);
 }
 
+std::string App::mqtt_monitor_text() const {
+    if (!failed_mqtt_cause_.empty()) return "MQTT: not started (" + failed_mqtt_cause_ + ")";
+    if (!mqtt_) return {};
+    const MqttStatus s = mqtt_->status();
+    return mqtt_status_text(s) + "; " + std::to_string(s.published) + " sent, " + std::to_string(s.received) +
+           " received; fleet of " + std::to_string(fleet_.size()) + (fleet_.size() == 1 ? " device" : " devices");
+}
+
 std::string App::mqtt_message() const {
     if (!failed_mqtt_cause_.empty()) return "MQTT: not started (" + failed_mqtt_cause_ + ")";
     if (!mqtt_) return {};

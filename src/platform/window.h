@@ -40,6 +40,9 @@ struct MonitorTexts {
     // RTK corrections from an NTRIP caster: state, bytes/s, message types and the last frame's age;
     // "" when corrections are off.
     std::string corrections;
+    // The fleet's MQTT broker: state, positions published and received, what was dropped, and the
+    // devices of the fleet; "" when MQTT is off.
+    std::string fleet;
     std::string message;   // last message
     std::string receiver;  // the receiver's state and its cause ("Receiver: refused - gpsd at ...")
     std::string header;    // satellite table header

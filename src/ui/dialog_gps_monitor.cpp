@@ -52,6 +52,8 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     quality_ = plain_label({}, this, QStringLiteral("quality"));
     corrections_ = plain_label({}, this, QStringLiteral("corrections"));
     corrections_->setVisible(false);
+    fleet_ = plain_label({}, this, QStringLiteral("fleet"));
+    fleet_->setVisible(false);
     receiver_ = plain_label({}, this, QStringLiteral("receiver"));
     receiver_->setWordWrap(true);
     message_ = plain_label(blank, this, control_name(kControlMessage));
@@ -90,7 +92,7 @@ GpsMonitorDialog::GpsMonitorDialog(QWidget* parent) : QDialog(parent) {
     top->addWidget(icon_label(this, control_name(kControlIcon)), 0, Qt::AlignTop);
     auto* right = new QVBoxLayout;
     right->addWidget(group_of(tr("Date / Time"), {time_}, this));
-    right->addWidget(group_of(tr("Lat / Long / Alt"), {position_, quality_, corrections_}, this));
+    right->addWidget(group_of(tr("Lat / Long / Alt"), {position_, quality_, corrections_, fleet_}, this));
     right->addWidget(receiver_);
     top->addLayout(right, 1);
 
@@ -124,6 +126,8 @@ void GpsMonitorDialog::show_texts(const MonitorTexts& texts) {
     quality_->setVisible(!texts.quality.empty());
     corrections_->setText(QtWindow::to_qstring(texts.corrections));
     corrections_->setVisible(!texts.corrections.empty());
+    fleet_->setText(QtWindow::to_qstring(texts.fleet));
+    fleet_->setVisible(!texts.fleet.empty());
     receiver_->setText(QtWindow::to_qstring(texts.receiver));
     receiver_->setVisible(!texts.receiver.empty());
     message_->setText(QtWindow::to_qstring(texts.message));

@@ -54,6 +54,7 @@ private:
     QLabel* receiver_ = nullptr;  // the receiver's state and cause
     QLabel* quality_ = nullptr;  // how good the fix is, hidden when nothing is known
     QLabel* corrections_ = nullptr;  // the NTRIP client's state
+    QLabel* fleet_ = nullptr;        // the MQTT broker's state
     QLabel* message_ = nullptr;
     QLabel* header_ = nullptr;
     std::array<QLabel*, 12> rows_{};

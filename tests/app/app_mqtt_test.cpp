@@ -69,6 +69,11 @@ TEST_F(AppMqtt, PublishesItsFixAndShowsTheOthersDevices) {
             if (r.id == "base" && std::abs(r.lat - test::kStartLat) < 0.1) return true;
         return false;
     }));
+    a.on_command(Command::GpsMonitor);
+    ASSERT_EQ(window.monitors.size(), 1u);
+    const std::string line = window.monitors[0]().fleet;
+    EXPECT_TRUE(line.starts_with("MQTT: connected; ")) << line;
+    EXPECT_NE(line.find("fleet of 1 device"), std::string::npos) << line;
     phone.stop();
 }
 
