@@ -177,7 +177,9 @@ std::optional<Route> parse_osrm_route(std::string_view body, Profile profile, st
             Manoeuvre m;
             m.at = points.front();
             m.line_index = joins ? route.line.size() - 1 : route.line.size();
-            route.line.insert(route.line.end(), points.begin() + (joins ? 1 : 0), points.end());
+            for (const Point& p : points)
+                if (route.line.empty() || route.line.back().lat != p.lat || route.line.back().lon != p.lon)
+                    route.line.push_back(p);
             m.street = text(step, "name");
             m.text = arrive ? "Arrive" : step_text(*maneuver, m.street, l, s == 0);
             if (arrive) m.street.clear();

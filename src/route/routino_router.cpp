@@ -133,7 +133,8 @@ public:
         };
         std::vector<Raw> raw;
         for (const Routino_Output* o = output; o; o = o->next)
-            raw.push_back({{o->lat * 180.0 / M_PI, o->lon * 180.0 / M_PI}, o->time, o->type, street_of(o->name)});
+            // Routino gives the time of this list form in minutes.
+            raw.push_back({{o->lat * 180.0 / M_PI, o->lon * 180.0 / M_PI}, o->time * 60.0, o->type, street_of(o->name)});
         RouteBuilder builder(request.profile);
         double heading_in = 0;
         for (std::size_t i = 0; i < raw.size(); ++i) {
