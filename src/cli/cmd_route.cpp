@@ -1,6 +1,5 @@
-// vortool route: a route between positions, as JSON or GPX; vortool routing: the routing databases
-// of the maps folder (built from an OSM extract, downloaded from the extract service, listed).
-#include <atomic>
+// vortool route: a route between positions, as JSON or GPX, from the routing data of the maps folder
+// or an OSRM router.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -53,10 +52,6 @@ std::optional<std::string> pick_region(const std::string& maps, const std::strin
     error = all.empty() ? "no routing data in " + maps + "/routing (vortool routing build)"
                         : "there are routing data of several regions: name one with --region";
     return std::nullopt;
-}
-
-void show_progress(const char* command, double fraction, const std::string& stage) {
-    std::fprintf(stderr, "vortool %s: %3.0f%% %s\n", command, fraction * 100, stage.c_str());
 }
 
 }  // namespace
@@ -122,58 +117,6 @@ int run_route(int argc, char** argv) {
         return 1;
     }
     return write_out(gpx ? route::route_to_gpx(*r, "Route") : route_json(*r, router->name())) ? 0 : 1;
-}
-
-int run_routing(int argc, char** argv) {
-    if (argc < 1) return usage_error("routing", "build, download or list is required");
-    const std::string_view action = argv[0];
-    if (action != "build" && action != "download" && action != "list")
-        return usage_error("routing", "unknown action", argv[0]);
-    std::string maps = kDefaultMapsDir, region, file, url;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--maps" || arg == "--region" || arg == "--url") {
-            if (i + 1 >= argc || !*argv[i + 1]) return usage_error("routing", "a value is required after", argv[i]);
-            (arg == "--maps" ? maps : arg == "--region" ? region : url) = argv[++i];
-        } else if (action == "build" && file.empty() && !arg.starts_with("--")) {
-            file = arg;
-        } else {
-            return usage_error("routing", "unknown option", argv[i]);
-        }
-    }
-    if (action == "list") {
-        std::string out;
-        for (const auto& name : route::regions(maps)) out += name + "\n";
-        return write_out(out) ? 0 : 1;
-    }
-    if (!route::valid_region_name(region)) return usage_error("routing", "--region needs a region's name");
-    std::string error;
-    if (action == "download") {
-        if (url.empty()) {
-            url = route::extract_url(route::read_extracts_setting("."), region);
-            if (url.empty()) {
-                std::fprintf(stderr, "vortool routing: no extract service: give --url or an extracts= line with "
-                                     "{region} in vor_ini.txt\n");
-                return 1;
-            }
-        }
-        file = maps + "/routing/" + region + ".osm.pbf";
-        std::error_code ec;
-        std::filesystem::create_directories(maps + "/routing", ec);
-        if (!route::download_extract(url, file, [](double f, const std::string& s) { show_progress("routing", f, s); },
-                                     nullptr, error)) {
-            std::fprintf(stderr, "vortool routing: %s\n", error.c_str());
-            return 1;
-        }
-    }
-    if (file.empty()) return usage_error("routing", "the extract FILE is required");
-    if (!route::build_database(file, maps, region,
-                               [](double f, const std::string& s) { show_progress("routing", f, s); }, nullptr,
-                               error)) {
-        std::fprintf(stderr, "vortool routing: %s\n", error.c_str());
-        return 1;
-    }
-    return write_out(route::database_folder(maps, region).string() + "\n") ? 0 : 1;
 }
 
 }  // namespace vg::cli
