@@ -22,7 +22,7 @@ std::string trimmed(std::string s) {
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-bool is_extract_name(const std::string& name) {
+[[maybe_unused]] bool is_extract_name(const std::string& name) {
     for (const char* end : {".osm.pbf", ".pbf", ".osm", ".osm.bz2", ".osm.gz", ".o5m"})
         if (name.size() > std::string_view(end).size() && name.ends_with(end)) return true;
     return false;
