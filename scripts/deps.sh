@@ -7,6 +7,7 @@
 # mosquitto-clients (mosquitto_pub): the real broker and second client of its tests.
 # Sourced by scripts/run, scripts/test and scripts/fuzz; idempotent.
 # rtklib: str2str serves the corrections tests as a real NTRIP caster.
+# routino (planetsplitter builds the routing databases) and libroutino-dev: off-line routing.
 VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
@@ -16,7 +17,8 @@ VG_PACKAGES=(build-essential cmake ninja-build pkg-config
   groff-base desktop-file-utils appstream dpkg-dev lintian
   libprotozero-dev libbrotli-dev libzstd-dev nlohmann-json3-dev tilemaker osmium-tool xvfb xauth
   libgeographiclib-dev qt6-svg-dev gdal-bin python3-gpxpy ccache gpsd-clients
-  rtklib libmosquitto-dev mosquitto mosquitto-clients)
+  rtklib libmosquitto-dev mosquitto mosquitto-clients
+  routino libroutino-dev)
 
 # The Windows stage (./scripts/test --windows, scripts/windows-deps.sh) adds: the mingw-w64 cross
 # compiler (posix threads), Wine, zlib for the target, dpkg-dev and tcl (to build libpng,

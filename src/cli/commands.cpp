@@ -30,6 +30,8 @@ int run_gpx(int argc, char** argv);
 int run_stats(int argc, char** argv);
 int run_fleet(int argc, char** argv);
 int run_find(int argc, char** argv);
+int run_route(int argc, char** argv);
+int run_routing(int argc, char** argv);
 int run_plot(int argc, char** argv);
 int run_pack(int argc, char** argv);
 int run_sources(int argc, char** argv);
@@ -356,6 +358,43 @@ const std::vector<Command>& command_table() {
          {{"--near LAT,LON", "rank nearer places first (any form TEXT takes)"},
           {"--limit N", "at most N results, 1 to 1000 (default 10)"},
           {"--root DIR", "the maps folder (the maps setting of vor_ini.txt; default .\\Maps)"}}},
+        {"route", run_route, "a route between two positions, off line (JSON or GPX)",
+         {"vortool route FROM TO [--profile car|bicycle|foot] [--via LAT,LON]... [--gpx] [--shortest] [--maps DIR] "
+          "[--region NAME] [--router URL]"},
+         "Finds the way from FROM to TO (positions in any form vortool find takes, \"47.501,10.010\"), through "
+         "each --via position in order, with Routino over the routing data of DIR/routing/NAME (made by vortool "
+         "routing build), or with the OSRM router at URL. Prints one JSON object: profile, router, length_m, "
+         "time_s, legs (length_m, time_s between consecutive positions), manoeuvres (lat, lon, text such as "
+         "\"Turn left onto High Street\", street, turn_deg, distance_m to the next one; the last is \"Arrive\") "
+         "and line (every point of the way as [lat,lon]); with --gpx the GPX 1.1 route instead (a rte of the "
+         "manoeuvres and a trk of the line).\n"
+         "\n"
+         "Exit status 1 when there is no routing data or no route (the reason on standard error), 2 for wrong "
+         "arguments.",
+         {{"--profile car|bicycle|foot", "who travels (default car): one-way streets bind cars and bicycles, "
+                                        "footpaths are for walkers"},
+          {"--via LAT,LON", "a position to pass on the way (repeatable, in order)"},
+          {"--gpx", "print GPX 1.1 instead of JSON"},
+          {"--shortest", "the shortest way instead of the quickest (Routino)"},
+          {"--maps DIR", "the maps folder (the maps setting of vor_ini.txt; default .\\Maps)"},
+          {"--region NAME", "the routing data to use (needed when DIR/routing holds several)"},
+          {"--router URL", "ask the OSRM router at URL (http://HOST:PORT) instead of Routino"}}},
+        {"routing", run_routing, "build, download or list the routing data of the maps folder",
+         {"vortool routing build FILE --region NAME [--maps DIR]",
+          "vortool routing download --region NAME [--url URL] [--maps DIR]", "vortool routing list [--maps DIR]"},
+         "build turns an OSM extract (FILE: .osm.pbf, .osm, .osm.bz2, .osm.gz or .o5m) into the routing data "
+         "of region NAME, DIR/routing/NAME, with Routino's planetsplitter (a few seconds for a town, minutes "
+         "for a country); the previous data of NAME stay until the new data are complete. download first "
+         "fetches the extract to DIR/routing/NAME.osm.pbf from URL or from the extract service of vor_ini.txt "
+         "(extracts=, with {region} for NAME), going on where a broken download stopped, then builds. "
+         "Progress goes to standard error; the folder made is printed. list prints the regions with routing "
+         "data, one a line.\n"
+         "\n"
+         "Exit status 1 when the extract cannot be fetched or read or planetsplitter fails, 2 for wrong "
+         "arguments.",
+         {{"--region NAME", "the region's name: letters, digits, - _ . and spaces"},
+          {"--url URL", "where to download the extract from"},
+          {"--maps DIR", "the maps folder (default .\\Maps)"}}},
         {"plot", run_plot, "draw a track's elevation or speed profile as PNG or SVG",
          {"vortool plot --profile elevation|speed FILE --out FILE.png|FILE.svg [--x distance|time] [--size WxH] "
           "[--units UNITS]"},

@@ -58,6 +58,7 @@ struct Route {
 struct Request {
     std::vector<Point> waypoints;  // from, via-points..., to (at least two)
     Profile profile = Profile::car;
+    bool shortest = false;         // the shortest way instead of the quickest (Routino only)
 };
 
 class Router {
@@ -70,6 +71,10 @@ public:
     // For the message line: "Routino (Lakeford)", "OSRM at router.example.org".
     virtual std::string name() const = 0;
 };
+
+// The instruction for a change of heading of `turn_deg` (left negative) onto `street` ("" unnamed):
+// "Continue onto Mill Lane", "Bear right", "Turn left onto High Street", "Make a U-turn".
+std::string turn_text(int turn_deg, std::string_view street);
 
 // The routing database of a region: `<maps>/routing/<region>/`.
 std::filesystem::path database_folder(const std::filesystem::path& maps_folder, std::string_view region);

@@ -11,7 +11,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "net/fetcher.h"
 
 namespace vg::route {
 
@@ -27,7 +30,26 @@ bool build_database(const std::filesystem::path& extract, const std::filesystem:
 std::vector<std::string> regions(const std::filesystem::path& maps_folder);
 
 // Downloads `url` to `target` (an .osm.pbf), resuming a partial `target` + ".part".
+// It is fetched in byte ranges of kExtractPiece, each appended to the partial file as it arrives, so a
+// broken or cancelled download goes on from there next time; a server that ignores ranges sends the
+// whole file in one transfer (not resumed). The first form makes a fetcher for the call (vortool);
+// the window passes the program's one fetcher and vor_ini.txt's fetch settings.
+inline constexpr std::uint64_t kExtractPiece = 4 * kMiB;
 bool download_extract(const std::string& url, const std::filesystem::path& target, const DataProgress& progress,
                       const std::atomic<bool>* cancel, std::string& error);
+bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std::string& url,
+                      const std::filesystem::path& target, const DataProgress& progress,
+                      const std::atomic<bool>* cancel, std::string& error);
+
+// Whether `region` can name a database folder: 1 to 64 bytes, none of / \ : * ? " < > | or a
+// control character, not starting with '.'.
+bool valid_region_name(std::string_view region);
+
+// The extract service of `dir`/vor_ini.txt: "extracts=" with {region} where a region's name goes
+// ("extracts=https://download.example.org/europe/{region}-latest.osm.pbf"); "" when the line is
+// missing (no service, the default).
+std::string read_extracts_setting(const std::filesystem::path& dir);
+// The address of `region`'s extract; "" when the setting has no {region}.
+std::string extract_url(std::string_view setting, std::string_view region);
 
 }  // namespace vg::route

@@ -18,11 +18,7 @@
 #include <memory>
 
 namespace vg {
-namespace {
 
-// The text as XML character data: markup characters escaped, and each byte that does not start an
-// allowed UTF-8 character (a stray or cut-short byte, a control character) replaced by U+FFFD, so
-// that whatever the name holds the document stays well-formed.
 std::string xml_escaped(std::string_view text) {
     std::string out;
     while (!text.empty()) {
@@ -47,6 +43,8 @@ std::string xml_escaped(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 std::string iso_utc(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
@@ -271,7 +269,17 @@ bool read_gpx(std::string_view bytes, GpxData& out, std::string& error) {
         } else if (named(n, "rte")) {
             std::vector<GpxPoint> line;
             if (!read_points(n, "rtept", line, error)) return false;
-            if (!line.empty()) out.lines.push_back(std::move(line));
+            if (line.empty()) continue;
+            GpxData::Route route{out.lines.size(), {}};
+            for (const xmlNode* p = n->children; p; p = p->next) {
+                if (!named(p, "rtept")) continue;
+                std::string name;
+                for (const xmlNode* c = p->children; c; c = c->next)
+                    if (named(c, "name")) name = element_text(c);
+                route.names.push_back(std::move(name));
+            }
+            out.routes.push_back(std::move(route));
+            out.lines.push_back(std::move(line));
         } else if (named(n, "trk")) {
             for (const xmlNode* s = n->children; s; s = s->next) {
                 if (!named(s, "trkseg")) continue;

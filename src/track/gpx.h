@@ -19,6 +19,11 @@ namespace vg {
 // U+FFFE, U+FFFF) is written as U+FFFD.
 std::string write_gpx(const std::vector<TrackRun>& runs, std::string_view track_name);
 
+// The text as XML character data: markup characters escaped, and each byte that does not start an
+// allowed UTF-8 character (a stray or cut-short byte, a control character) replaced by U+FFFD, so
+// that whatever the text holds the document stays well-formed.
+std::string xml_escaped(std::string_view text);
+
 struct GpxPoint {
     double latitude = 0.0;
     double longitude = 0.0;
@@ -38,6 +43,12 @@ struct GpxWaypoint {
 struct GpxData {
     std::vector<std::vector<GpxPoint>> lines;  // every track segment and every route
     std::vector<GpxWaypoint> waypoints;
+    // Which of `lines` are routes (rte), with their points' names ("" when a point has none).
+    struct Route {
+        std::size_t line = 0;
+        std::vector<std::string> names;
+    };
+    std::vector<Route> routes;
 };
 
 // Longest text read from a GPX element (a waypoint's name), in bytes; longer text is cut at the last
