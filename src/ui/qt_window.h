@@ -77,6 +77,8 @@ public:
     void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) override;
     void open_fleet_dialog(FleetDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
+    void open_search_field(SearchFieldData data) override;
+    void show_search_results(const SearchTexts& texts) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
 
