@@ -9,6 +9,8 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <chrono>
@@ -534,6 +537,55 @@ TEST_F(MainWindowTest, TimerCallsItsHandlerAndInvalidateRepaints) {
     std::thread worker([&] { services->invalidate(false); });
     worker.join();
     EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
+}
+
+}  // namespace
+}  // namespace vg
+
+namespace vg {
+namespace {
+
+// Ctrl+F opens the field over the map; typing, the list, Down and Enter, and Escape reach the hooks,
+// and the keys typed there never pan the map below.
+TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
+    show();
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(commands, std::vector<Command>{Command::Find});
+    std::vector<std::string> edited, entered;
+    std::vector<std::size_t> chosen;
+    int cleared = 0, map_keys = 0;
+    QObject::connect(view(), &MapView::key_released, [&](int) { ++map_keys; });
+    SearchFieldData data;
+    data.edited = [&](const std::string& t) { edited.push_back(t); };
+    data.entered = [&](const std::string& t) { entered.push_back(t); };
+    data.chosen = [&](std::size_t row) { chosen.push_back(row); };
+    data.cleared = [&] { ++cleared; };
+    services->open_search_field(data);
+    auto* field = view()->findChild<QWidget*>("search_field");
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isVisible());
+    auto* text = field->findChild<QLineEdit*>("text");
+    ASSERT_TRUE(wait_until([&] { return text->hasFocus(); }));
+    QTest::keyClicks(text, "Mi");
+    QTest::keyClick(text, Qt::Key_Left);
+    EXPECT_EQ(edited, (std::vector<std::string>{"M", "Mi"}));
+    EXPECT_EQ(map_keys, 0);
+    QTest::keyClick(text, Qt::Key_Return);
+    EXPECT_EQ(entered, std::vector<std::string>{"Mi"});
+    services->show_search_results({{{"Mill Lane", "street", "1.2 km"}, {"Mirror Lake", "water", "900 m"}}, "Indexing town.mbtiles 40 %"});
+    auto* list = field->findChild<QTreeWidget*>("results");
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(2), "900 m");
+    EXPECT_EQ(field->findChild<QLabel*>("status")->text(), "Indexing town.mbtiles 40 %");
+    EXPECT_GE(field->geometry().top(), MapView::kMapTop) << "over the map, not the toolbar";
+    QTest::keyClick(text, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(chosen, std::vector<std::size_t>{1});
+    QTest::keyClick(list, Qt::Key_Escape);
+    EXPECT_EQ(cleared, 1);
+    EXPECT_FALSE(field->isVisible());
+    EXPECT_EQ(map_keys, 0);
 }
 
 }  // namespace
