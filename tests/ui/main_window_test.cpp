@@ -564,6 +564,10 @@ TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
     auto* field = view()->findChild<QWidget*>("search_field");
     ASSERT_NE(field, nullptr);
     EXPECT_TRUE(field->isVisible());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view());
+    ASSERT_EQ(accessible->childCount(), toolbar::kButtonCount + 1) << "the field after the buttons";
+    EXPECT_EQ(accessible->child(toolbar::kButtonCount)->object(), field);
+    EXPECT_EQ(accessible->indexOfChild(accessible->child(toolbar::kButtonCount)), toolbar::kButtonCount);
     auto* text = field->findChild<QLineEdit*>("text");
     ASSERT_TRUE(wait_until([&] { return text->hasFocus(); }));
     QTest::keyClicks(text, "Mi");
