@@ -590,6 +590,23 @@ TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
     EXPECT_EQ(cleared, 1);
     EXPECT_FALSE(field->isVisible());
     EXPECT_EQ(map_keys, 0);
+
+    // The chosen place's pin: red, its tip on the place, the name beside its head.
+    QImage mosaic;
+    DisplayBitmap bitmap;
+    ASSERT_TRUE(build_display_bitmap(tile_mosaic(mosaic), bitmap));
+    PaintFrame frame;
+    frame.draw_toolbar = true;
+    frame.bitmap = &bitmap;
+    frame.map_width = 512;
+    frame.map_height = 384;
+    frame.pin = {true, 200, 150, "Улица Мира"};
+    view()->set_frame_source([&frame] { return frame; });
+    const QImage shot = view()->grab().toImage();
+    for (const QPoint p : {QPoint(200, 144), QPoint(200, 130)}) {
+        const QColor c = shot.pixelColor(QPoint(MapView::kMapLeft, MapView::kMapTop) + p);
+        EXPECT_TRUE(c.red() > 180 && c.green() < 80 && c.blue() < 80) << p.x() << "," << p.y() << " " << c.name().toStdString();
+    }
 }
 
 }  // namespace
