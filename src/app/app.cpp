@@ -322,6 +322,7 @@ void App::on_close() {
 void App::on_destroy() {
     detect_.cancel();  // its callbacks reach the window
     stop_region();     // within one range of the archive; its progress reaches the window
+    stop_search();     // within one tile of the indexing; its news reaches the window
     sweep_stop_.store(true);
     if (sweeper_.joinable()) sweeper_.join();
     trim_stop_.store(true);

@@ -16,6 +16,7 @@
 
 #include "app/map_layer.h"
 #include "app/paint_frame.h"
+#include "app/place_search.h"
 #include "app/track_plot.h"
 #include "app/window_state.h"
 #include "app/fleet.h"
@@ -31,6 +32,7 @@
 #include "net/receiver_detect.h"
 #include "net/receivers.h"
 #include "net/stream_source.h"
+#include "search/geocoder.h"
 #include "platform/clock.h"
 #include "platform/command.h"
 #include "platform/fix_notice.h"
@@ -91,6 +93,8 @@ struct AppOptions {
     std::chrono::milliseconds receiver_silent_after = kReceiverSilentAfter;
     // Elevation data in place of the maps folder's (tests give a synthetic landscape).
     std::shared_ptr<const ElevationModel> elevation;
+    // The search field's worker (tests hold a query back with its hook).
+    PlaceSearch::Options search;
 };
 
 // The message line of Etopo2 shown without elevation data: the Atlas picture stands in.
@@ -224,6 +228,19 @@ public:
     std::optional<std::pair<double, double>> highlight() const { return highlight_; }
     // True while a Download Region worker runs (app_region.cpp).
     bool region_running() const { return region_running_.load(); }
+    // Gps → Find (app_search.cpp). The field's hooks: each change of its text asks the packs'
+    // indexes on the search's worker (a position typed is listed at once); Enter takes a typed
+    // position, else asks the online geocoder when one is set, else takes the first result; a row
+    // chosen; Escape clears the field and the marker.
+    void search_edited(const std::string& text);
+    void search_entered(const std::string& text);
+    void search_chosen(std::size_t row);
+    void search_cleared();
+    // A place chosen: the map is centred on it (at a town's scale at least) and it is marked with a
+    // pin and its name until the field is cleared or a new search is typed. The place marked is what
+    // a route may be asked to (nullopt: none).
+    void search_result_chosen(const search::Result& place);
+    const std::optional<search::Result>& chosen_place() const { return chosen_place_; }
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
@@ -364,6 +381,12 @@ private:
     RegionTexts region_texts() const;
     void finish_region();
     void stop_region();
+    // Gps → Find: the field opened, the packs' indexes made where missing or stale; the field's texts
+    // taken from the search's state; the pin of the chosen place in the frame.
+    void open_search();
+    void show_search_texts();
+    void search_pin(PaintFrame& frame) const;
+    void stop_search();
     // Gps → Trip (app_trip.cpp): the live trip's dialog, its texts, Reset and Lap; each new fix is fed
     // to the trip and the running lap (age_fix).
     void open_trip();
@@ -479,6 +502,18 @@ private:
     bool region_ok_ = false;
     std::string region_message_;
     std::int64_t region_message_until_ = 0;
+    // Gps → Find: the worker over the packs folder (made when the field first opens), the online
+    // geocoder (geocoder= set), their news for the next paint, the query shown and its rows.
+    struct SearchNews;
+    std::shared_ptr<SearchNews> search_news_;
+    std::unique_ptr<PlaceSearch> place_search_;
+    std::filesystem::path search_folder_;
+    std::unique_ptr<search::Geocoder> geocoder_;
+    std::string geocoder_url_;
+    std::string search_text_;
+    std::uint64_t search_query_ = 0;
+    std::vector<search::Result> search_rows_;
+    std::optional<search::Result> chosen_place_;
 };
 
 }  // namespace vg

@@ -396,6 +396,9 @@ void App::on_command(Command id) {
     case Command::Fleet:
         open_fleet();
         break;
+    case Command::Find:
+        open_search();
+        break;
     case Command::DownloadRegion:
         download_region();
         break;

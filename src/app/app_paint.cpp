@@ -357,6 +357,7 @@ PaintFrame App::paint() {
     frame.failure_reason = layer_.failure_reason();
     fill_status(frame, fix);
     if (region_done_.load()) finish_region();
+    show_search_texts();
     if (detect_news_.exchange(false) && window_) {
         DetectTexts texts;
         texts.searching = detect_.running();
@@ -381,6 +382,7 @@ PaintFrame App::paint() {
     frame.view_complete = !more && layer_.cells_to_compose() == 0;
     layer_.fill(frame, view_.display_bitmap);
     gpx_labels(frame);
+    search_pin(frame);
     accuracy_circle(frame, fix, stale);
     const std::string ais_warning = ais_marks(frame, fix, stale);
     fleet_layer(frame);

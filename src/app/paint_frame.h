@@ -113,6 +113,13 @@ struct PaintFrame {
         std::vector<std::array<int, 2>> trail;
     };
     std::vector<FleetMark> fleet;
+    // The place chosen in the search field: a pin whose tip is at (x, y) (map-area pixels), its name
+    // beside the head.
+    struct Pin {
+        bool show = false;
+        int x = 0, y = 0;
+        std::string name;
+    } pin;
     // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
     bool offer_detect = false;
     // The status bar's fields, from the state the paint already has.

@@ -29,6 +29,7 @@ enum class Command : int {
     Profile = 1014,         // "Profile..."
     NtripCasters = 1015,    // "NTRIP Casters..."
     AisTargets = 1016,      // "AIS Targets..."
+    Find = 1017,            // "Find..." (Ctrl+F): the search field
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
     OpenStreetMap = 1022,
@@ -96,6 +97,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
     case Command::Trip: case Command::Hillshade: case Command::AisTargets:
     case Command::Fleet: case Command::NtripCasters:
+    case Command::Find:
         return static_cast<Command>(id);
     }
     return std::nullopt;

@@ -173,6 +173,27 @@ struct NtripDialogData {
         choose;
 };
 
+// Gps → Find: the search field's list, one row a result (name, kind, distance from the view as it
+// was when asked), best first, and a line under the text ("Indexing town.mbtiles 40 %", "Nothing
+// found", "Asking geo.example...").
+struct SearchRow {
+    std::string name, kind, distance;
+};
+struct SearchTexts {
+    std::vector<SearchRow> rows;
+    std::string status;
+};
+// The field's hooks (window thread; none waits on the disk or the network): `edited` at each change
+// of the text, `entered` for Enter in the text, `chosen` for a row of the list, `cleared` for Escape
+// (the marker goes). `online`: Enter asks the online service (the geocoder= line is set).
+struct SearchFieldData {
+    std::function<void(const std::string& text)> edited;
+    std::function<void(const std::string& text)> entered;
+    std::function<void(std::size_t row)> chosen;
+    std::function<void()> cleared;
+    bool online = false;
+};
+
 struct Profile;  // track/profile.h: the window only passes it on to the dialog
 
 // Gps → Profile: the track's profile (made by App from what it holds), the track's name for the
@@ -231,6 +252,10 @@ public:
     virtual void open_ntrip_dialog(NtripDialogData /*data*/) {}
     // Opens the non-modal Profile dialog with this track (or shows it in the one open).
     virtual void open_profile_dialog(ProfileDialogData /*data*/) {}
+    // Opens the search field over the map with the keyboard in it (or focuses the one open), and
+    // replaces its list and status line.
+    virtual void open_search_field(SearchFieldData /*data*/) {}
+    virtual void show_search_results(const SearchTexts& /*texts*/) {}
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,

@@ -24,6 +24,7 @@ struct MenuPopup {
 
 inline constexpr MenuItem kGpsItems[] = {
     {"&Reload Map", Command::ReloadMap},
+    {"&Find...", Command::Find},
     {},
     {"On&line", Command::Online},
     {"O&ffline", Command::Offline},

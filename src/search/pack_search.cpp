@@ -45,8 +45,16 @@ int ensure_pack_indexes(const std::filesystem::path& folder, const PackProgress&
     return made;
 }
 
-std::vector<Result> search_folder(const std::filesystem::path& folder, std::string_view text,
-                                  std::optional<LatLon> near, std::size_t limit) {
+FolderIndexes::FolderIndexes(const std::filesystem::path& folder) {
+    for (const std::string& path : vector_packs(folder)) {
+        std::string error;
+        if (auto index = PlaceIndex::open(index_path_for(path), error))
+            indexes_.emplace_back(std::filesystem::path(path).filename().string(), std::move(index));
+    }
+}
+
+std::vector<Result> FolderIndexes::search(std::string_view text, std::optional<LatLon> near,
+                                          std::size_t limit) const {
     std::vector<Result> out;
     if (const auto at = parse_coordinates(text)) {
         Result r;
@@ -58,18 +66,20 @@ std::vector<Result> search_folder(const std::filesystem::path& folder, std::stri
         if (near) r.distance_m = geo::distance_m(near->lat, near->lon, at->lat, at->lon);
         out.push_back(std::move(r));
     }
-    for (const std::string& path : vector_packs(folder)) {
-        std::string error;
-        const auto index = PlaceIndex::open(index_path_for(path), error);
-        if (!index) continue;
+    for (const auto& [pack, index] : indexes_) {
         for (Result& r : index->search(text, near, limit)) {
-            r.pack = std::filesystem::path(path).filename().string();
+            r.pack = pack;
             out.push_back(std::move(r));
         }
     }
     std::stable_sort(out.begin(), out.end(), [](const Result& a, const Result& b) { return a.score < b.score; });
     if (out.size() > limit) out.resize(limit);
     return out;
+}
+
+std::vector<Result> search_folder(const std::filesystem::path& folder, std::string_view text,
+                                  std::optional<LatLon> near, std::size_t limit) {
+    return FolderIndexes(folder).search(text, near, limit);
 }
 
 }  // namespace vg::search

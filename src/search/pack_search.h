@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,21 @@ using PackProgress = std::function<void(const std::string& pack, std::size_t don
 int ensure_pack_indexes(const std::filesystem::path& folder, const PackProgress& progress,
                         const std::atomic<bool>* cancel, std::vector<std::string>& problems);
 
-// The best `limit` results for `text` over the indexes of `folder`'s packs (those made; none is
-// made here): coordinates typed in `text` first (kind "coordinates"), then names by score.
+// The indexes of a folder's vector packs (those made), opened once for many searches: the window's
+// search-as-you-type asks them at every key. One thread at a time (SQLite connections).
+class FolderIndexes {
+public:
+    explicit FolderIndexes(const std::filesystem::path& folder);
+    // The best `limit` results for `text`: coordinates typed in it first (kind "coordinates"), then
+    // names of every index by score, each naming its pack.
+    std::vector<Result> search(std::string_view text, std::optional<LatLon> near, std::size_t limit) const;
+    std::size_t size() const { return indexes_.size(); }
+
+private:
+    std::vector<std::pair<std::string, std::unique_ptr<PlaceIndex>>> indexes_;  // (pack file name, index)
+};
+
+// FolderIndexes(folder).search(...): the indexes opened for one search (none is made here).
 std::vector<Result> search_folder(const std::filesystem::path& folder, std::string_view text,
                                   std::optional<LatLon> near, std::size_t limit);
 

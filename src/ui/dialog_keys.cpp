@@ -31,6 +31,7 @@ KeysDialog::KeysDialog(QWidget* parent) : QDialog(parent) {
                                  "\tShift+PgDown\t- disconnect\n"
                                  "\tF5\t\t- reload the map\n"
                                  "\tCtrl+C\t\t- copy the map\n"
+                                 "\tCtrl+F\t\t- find a place\n"
                                  "\tCtrl+Q\t\t- quit"),
                               this, QStringLiteral("text3"));
     // The wrapped line is as wide as the tabbed lines below it.

@@ -101,6 +101,7 @@ void MainWindow::build_menu() {
             if (item.id == Command::Copy) action->setShortcut(QKeySequence::Copy);
             if (item.id == Command::Exit) action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
             if (item.id == Command::ReloadMap) action->setShortcut(QKeySequence(Qt::Key_F5));
+            if (item.id == Command::Find) action->setShortcut(QKeySequence::Find);
             if (item.checked) set_item_checked(*item.id, true);
         }
     }

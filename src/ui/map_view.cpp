@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QResizeEvent>
 #include <QWheelEvent>
 #include <QString>
@@ -303,6 +304,35 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
             painter.setPen(QColor(0x00, 0x30, 0x80));
             painter.drawText(at, text);
         }
+    }
+    // The place chosen in the search field: a red pin standing on it, its name beside the head.
+    if (frame.pin.show) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPointF tip = QPointF(kMapLeft + frame.pin.x + 0.5, kMapTop + frame.pin.y + 0.5) + drag;
+        const QPointF head = tip - QPointF(0, 16);
+        QPainterPath pin;
+        pin.moveTo(tip);
+        pin.lineTo(head + QPointF(-5, 3));
+        pin.arcTo(QRectF(head - QPointF(6, 6), QSizeF(12, 12)), 210, -240);
+        pin.closeSubpath();
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(QColor(0xd0, 0x20, 0x20));
+        painter.drawPath(pin);
+        painter.setBrush(Qt::white);
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(head, 2, 2);
+        QFont font = painter.font();
+        font.setPixelSize(12);
+        font.setBold(true);
+        painter.setFont(font);
+        const QPointF at = head + QPointF(9, QFontMetrics(font).ascent() / 2.0 - 1);
+        const QString name = QString::fromStdString(frame.pin.name);
+        painter.setPen(Qt::white);
+        for (const QPointF d : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1)}) painter.drawText(at + d, name);
+        painter.setPen(QColor(0x80, 0x10, 0x10));
+        painter.drawText(at, name);
+        painter.restore();
     }
     if (frame.dim_map) tint_for_night(painter, area);
     painter.restore();

@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include <array>
+#include <vector>
 
 #include "app/toolbar_layout.h"
 
@@ -78,14 +79,21 @@ public:
         for (QAccessible::Id id : ids_) QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return toolbar::kButtonCount; }
+    // The eleven buttons, then the view's widgets shown over the map (the search field, Detect).
+    int childCount() const override { return toolbar::kButtonCount + static_cast<int>(shown_widgets().size()); }
     QAccessibleInterface* child(int index) const override {
-        if (index < 0 || index >= toolbar::kButtonCount) return nullptr;
-        return QAccessible::accessibleInterface(ids_[static_cast<std::size_t>(index)]);
+        if (index < 0) return nullptr;
+        if (index < toolbar::kButtonCount) return QAccessible::accessibleInterface(ids_[static_cast<std::size_t>(index)]);
+        const auto shown = shown_widgets();
+        const auto k = static_cast<std::size_t>(index - toolbar::kButtonCount);
+        return k < shown.size() ? QAccessible::queryAccessibleInterface(shown[k]) : nullptr;
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
         for (int b = 0; b < toolbar::kButtonCount; ++b)
             if (QAccessible::accessibleInterface(ids_[static_cast<std::size_t>(b)]) == child) return b;
+        const auto shown = shown_widgets();
+        for (std::size_t k = 0; k < shown.size(); ++k)
+            if (child && child->object() == shown[k]) return toolbar::kButtonCount + static_cast<int>(k);
         return -1;
     }
     QAccessibleInterface* childAt(int x, int y) const override {
@@ -95,6 +103,12 @@ public:
     }
 
 private:
+    std::vector<QWidget*> shown_widgets() const {
+        std::vector<QWidget*> shown;
+        for (QWidget* w : widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (w->isVisible() && !w->isWindow()) shown.push_back(w);
+        return shown;
+    }
     std::array<QAccessible::Id, toolbar::kButtonCount> ids_{};
 };
 

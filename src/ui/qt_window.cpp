@@ -32,6 +32,7 @@
 #include "ui/dialog_detect.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
+#include "ui/search_field.h"
 
 namespace vg {
 
@@ -218,6 +219,18 @@ void QtWindow::open_trip_dialog(TripDialogData data) {
 
 void QtWindow::open_profile_dialog(ProfileDialogData data) {
     run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_profile_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_search_field(SearchFieldData data) {
+    run_on_window_thread(
+        [this, data = std::move(data)]() mutable { vg::open_search_field(window_.map_view(), std::move(data)); });
+}
+
+void QtWindow::show_search_results(const SearchTexts& texts) {
+    run_on_window_thread([this, texts] {
+        if (auto* field = window_.map_view()->findChild<SearchField*>("search_field", Qt::FindDirectChildrenOnly))
+            field->show_texts(texts);
+    });
 }
 
 void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {

@@ -78,6 +78,8 @@ public:
     void open_fleet_dialog(FleetDialogData data) override;
     void open_ntrip_dialog(NtripDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
+    void open_search_field(SearchFieldData data) override;
+    void show_search_results(const SearchTexts& texts) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
 

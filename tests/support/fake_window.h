@@ -82,6 +82,16 @@ public:
         std::lock_guard l(m_);
         profiles.push_back(std::move(data));
     }
+    void open_search_field(SearchFieldData data) override {
+        record("search field");
+        std::lock_guard l(m_);
+        search_fields.push_back(std::move(data));
+    }
+    void show_search_results(const SearchTexts& texts) override {
+        record("search results " + std::to_string(texts.rows.size()) + " " + texts.status);
+        std::lock_guard l(m_);
+        search_texts = texts;
+    }
     void run_keys_dialog() override { record("dialog keys"); }
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
         record("dialog about " + version_line + " | " + system_line);
@@ -111,6 +121,8 @@ public:
     std::vector<FleetDialogData> fleets;    // each Fleet dialog opened
     std::vector<NtripDialogData> ntrips;    // each NTRIP Casters dialog opened
     std::vector<ProfileDialogData> profiles;  // what each open_profile_dialog was given
+    std::vector<SearchFieldData> search_fields;  // each search field opened
+    SearchTexts search_texts;                    // what the field shows last
 
     std::vector<std::string> calls() const { std::lock_guard l(m_); return calls_; }
     std::vector<std::string> boxes() const { std::lock_guard l(m_); return boxes_; }

@@ -9,6 +9,8 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <chrono>
@@ -106,7 +109,7 @@ std::string describe_menu(QMenuBar* bar) {
 
 TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
     EXPECT_EQ(describe_menu(window->menuBar()),
-              "&Gps: &Reload Map 1001 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - Open Map &Pack... 1007 "
+              "&Gps: &Reload Map 1001 &Find... 1017 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - Open Map &Pack... 1007 "
               "Open &GPX... 1008 &Export Track... 1009 Pro&file... 1014 Download &Region... 1012 Tr&ip... 1013 &NTRIP Casters... 1015 &AIS Targets... 1016 Flee&t... 1018 - De&tect Receiver... 1010 - E&xit 1006\n"
               "&Edit: &Copy 1011\n"
               "Maps: Etopo2 1021 &OpenStreetMap 1022 &GoogleMaps 1023 &VirtualEarth 1024 &MapQuest 1025\n"
@@ -534,6 +537,76 @@ TEST_F(MainWindowTest, TimerCallsItsHandlerAndInvalidateRepaints) {
     std::thread worker([&] { services->invalidate(false); });
     worker.join();
     EXPECT_TRUE(wait_until([&] { return view()->paint_count() > before; }));
+}
+
+}  // namespace
+}  // namespace vg
+
+namespace vg {
+namespace {
+
+// Ctrl+F opens the field over the map; typing, the list, Down and Enter, and Escape reach the hooks,
+// and the keys typed there never pan the map below.
+TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
+    show();
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(commands, std::vector<Command>{Command::Find});
+    std::vector<std::string> edited, entered;
+    std::vector<std::size_t> chosen;
+    int cleared = 0, map_keys = 0;
+    QObject::connect(view(), &MapView::key_released, [&](int) { ++map_keys; });
+    SearchFieldData data;
+    data.edited = [&](const std::string& t) { edited.push_back(t); };
+    data.entered = [&](const std::string& t) { entered.push_back(t); };
+    data.chosen = [&](std::size_t row) { chosen.push_back(row); };
+    data.cleared = [&] { ++cleared; };
+    services->open_search_field(data);
+    auto* field = view()->findChild<QWidget*>("search_field");
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isVisible());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view());
+    ASSERT_EQ(accessible->childCount(), toolbar::kButtonCount + 1) << "the field after the buttons";
+    EXPECT_EQ(accessible->child(toolbar::kButtonCount)->object(), field);
+    EXPECT_EQ(accessible->indexOfChild(accessible->child(toolbar::kButtonCount)), toolbar::kButtonCount);
+    auto* text = field->findChild<QLineEdit*>("text");
+    ASSERT_TRUE(wait_until([&] { return text->hasFocus(); }));
+    QTest::keyClicks(text, "Mi");
+    QTest::keyClick(text, Qt::Key_Left);
+    EXPECT_EQ(edited, (std::vector<std::string>{"M", "Mi"}));
+    EXPECT_EQ(map_keys, 0);
+    QTest::keyClick(text, Qt::Key_Return);
+    EXPECT_EQ(entered, std::vector<std::string>{"Mi"});
+    services->show_search_results({{{"Mill Lane", "street", "1.2 km"}, {"Mirror Lake", "water", "900 m"}}, "Indexing town.mbtiles 40 %"});
+    auto* list = field->findChild<QTreeWidget*>("results");
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(2), "900 m");
+    EXPECT_EQ(field->findChild<QLabel*>("status")->text(), "Indexing town.mbtiles 40 %");
+    EXPECT_GE(field->geometry().top(), MapView::kMapTop) << "over the map, not the toolbar";
+    QTest::keyClick(text, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(chosen, std::vector<std::size_t>{1});
+    QTest::keyClick(list, Qt::Key_Escape);
+    EXPECT_EQ(cleared, 1);
+    EXPECT_FALSE(field->isVisible());
+    EXPECT_EQ(map_keys, 0);
+
+    // The chosen place's pin: red, its tip on the place, the name beside its head.
+    QImage mosaic;
+    DisplayBitmap bitmap;
+    ASSERT_TRUE(build_display_bitmap(tile_mosaic(mosaic), bitmap));
+    PaintFrame frame;
+    frame.draw_toolbar = true;
+    frame.bitmap = &bitmap;
+    frame.map_width = 512;
+    frame.map_height = 384;
+    frame.pin = {true, 200, 150, "Улица Мира"};
+    view()->set_frame_source([&frame] { return frame; });
+    const QImage shot = view()->grab().toImage();
+    for (const QPoint p : {QPoint(200, 144), QPoint(200, 130)}) {
+        const QColor c = shot.pixelColor(QPoint(MapView::kMapLeft, MapView::kMapTop) + p);
+        EXPECT_TRUE(c.red() > 180 && c.green() < 80 && c.blue() < 80) << p.x() << "," << p.y() << " " << c.name().toStdString();
+    }
 }
 
 }  // namespace
