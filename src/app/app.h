@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,7 @@
 #include "platform/fix_notice.h"
 #include "platform/serial_ports.h"
 #include "platform/window.h"
+#include "route/route.h"
 #include "tiles/elevation.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
@@ -91,7 +93,12 @@ struct AppOptions {
     std::chrono::milliseconds receiver_silent_after = kReceiverSilentAfter;
     // Elevation data in place of the maps folder's (tests give a synthetic landscape).
     std::shared_ptr<const ElevationModel> elevation;
+    // The router of every route in place of the maps folder's routing databases and `router=`
+    // (tests give a fake); called on the routing worker, once.
+    std::function<std::unique_ptr<route::Router>()> router;
 };
+
+struct AppRoute;  // the route's state (app/app_route.h)
 
 // The message line of Etopo2 shown without elevation data: the Atlas picture stands in.
 std::string etopo2_without_elevation_text(const std::string& maps_root);
@@ -222,6 +229,26 @@ public:
     std::optional<std::pair<double, double>> highlight() const { return highlight_; }
     // True while a Download Region worker runs (app_region.cpp).
     bool region_running() const { return region_running_.load(); }
+    // Routes (app_route.cpp), window thread. `route_to` routes from the route's start (the position
+    // when none was set) through the via-points to (lat, lon); `route_from` sets the start. Routing
+    // runs on a worker (a newer request cancels the one running); the route is drawn and followed
+    // from the paint after it came. Guidance then goes on the message line; leaving the route asks
+    // for a new one from the position, to the via-points still ahead and the destination.
+    void route_to(double lat, double lon);
+    void route_from(double lat, double lon);
+    void clear_route();
+    void set_route_profile(route::Profile profile);
+    // A route made elsewhere (a GPX route) followed as it is.
+    void follow_route(route::Route route);
+    // The route followed (null when none), and whether a request is being routed.
+    const route::Route* current_route() const;
+    bool routing() const;
+    // The client point (x, y) is on the route's line as the last paint drew it; a drag of the line
+    // from there to (x1, y1) adds a via-point at (x1, y1) and routes again.
+    bool route_line_at(int x, int y) const;
+    void on_route_drag(int x0, int y0, int x1, int y1);
+    // The map's context menu at client point (x, y): Route from here, Route to here, Clear route.
+    void on_context_menu(int x, int y);
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
@@ -468,6 +495,17 @@ private:
     bool region_ok_ = false;
     std::string region_message_;
     std::int64_t region_message_until_ = 0;
+    // The route, its worker and guidance (app_route.cpp); made by create(), the worker stopped first
+    // by on_destroy().
+    std::unique_ptr<AppRoute> route_;
+    // Routing data and the Route panel (app_route.cpp).
+    void open_routing_data();
+    void open_route_panel();
+    // The route's part of a paint: the result of the worker taken, the fix fed to guidance (a new
+    // request when the route was left), the line in the frame; returns the message line's text.
+    std::string route_layer(PaintFrame& frame, const FixRecord& fix, bool stale);
+    void request_route(bool from_position_only);
+    void stop_routing();
 };
 
 }  // namespace vg

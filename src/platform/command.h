@@ -28,6 +28,8 @@ enum class Command : int {
     Fleet = 1018,           // "Fleet..."
     Profile = 1014,         // "Profile..."
     AisTargets = 1016,      // "AIS Targets..."
+    RoutingData = 1019,     // "Routing Data..."
+    Route = 1020,           // "Route..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
     OpenStreetMap = 1022,
@@ -94,7 +96,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::Night: case Command::AerialPhoto: case Command::SettingsCom: case Command::Preferences: case Command::Keys:
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
     case Command::Trip: case Command::Hillshade: case Command::AisTargets:
-    case Command::Fleet:
+    case Command::Fleet: case Command::RoutingData: case Command::Route:
         return static_cast<Command>(id);
     }
     return std::nullopt;

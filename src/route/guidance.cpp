@@ -97,6 +97,7 @@ const GuidanceStep& Guidance::update(const GuidanceFix& fix) {
         segment_ = m.segment;
     }
 
+    step_.segment = segment_;
     const Point& end = route_.line.back();
     if (step_.state == GuidanceState::on_route &&
         (geo::distance_m(fix.lat, fix.lon, end.lat, end.lon) <= options_.arrival_m ||

@@ -44,6 +44,7 @@ struct GuidanceStep {
     double distance_to_next_m = 0;
     double from_line_m = 0;    // the fix's distance from the line
     double remaining_m = 0;    // along the line to the end
+    std::size_t segment = 0;   // the line's segment the route was last followed on
 };
 
 class Guidance {
