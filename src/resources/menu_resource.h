@@ -39,6 +39,8 @@ inline constexpr MenuItem kGpsItems[] = {
     {"Tr&ip...", Command::Trip},
     {"&AIS Targets...", Command::AisTargets},
     {"Flee&t...", Command::Fleet},
+    {"Routi&ng Data...", Command::RoutingData},
+    {"R&oute...", Command::Route},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

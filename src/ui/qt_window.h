@@ -77,6 +77,9 @@ public:
     void open_ais_targets_dialog(std::function<std::vector<AisTargetRow>()> poll) override;
     void open_fleet_dialog(FleetDialogData data) override;
     void open_profile_dialog(ProfileDialogData data) override;
+    void open_route_dialog(RouteDialogData data) override;
+    void open_routing_data_dialog(RoutingDataDialogData data) override;
+    std::optional<std::size_t> choose_from_menu(const std::vector<std::string>& items) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
 
