@@ -178,6 +178,7 @@ void App::request_route(bool reroute) {
     if (!start) {
         r.note = "No route: no position yet (Shift+right-click the map: Route from here)";
         r.note_until = now() + kNoteSeconds;
+        r.rerouting = false;
         if (window_) window_->invalidate(false);
         return;
     }
