@@ -1,5 +1,6 @@
 // App: construction, window creation and shutdown, and loading views.
 #include "app/app.h"
+#include "app/app_route.h"
 
 
 #include <algorithm>
@@ -183,6 +184,8 @@ void App::create(Window& window) {
         recorder_ = std::make_unique<TrackRecorder>(
             TrackRecorder::Options{recording_folder(ws_->recording, dir_), ws_->recording.split_by_day}, now());
     start_fleet();
+    route_ = std::make_unique<AppRoute>();
+    route_->speech = setting_value(settings_path(kIniFile), "speech").value_or("") == "yes";
     set_vector_night_style(ws_->night);
     start_mqtt();
     // Temporary files that a killed run left beside the settings, in the sources' cache folders and
@@ -321,6 +324,7 @@ void App::on_close() {
 
 void App::on_destroy() {
     detect_.cancel();  // its callbacks reach the window
+    stop_routing();    // the routers' workers invalidate the window
     stop_region();     // within one range of the archive; its progress reaches the window
     stop_search();     // within one tile of the indexing; its news reaches the window
     sweep_stop_.store(true);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,7 @@
 #include "platform/fix_notice.h"
 #include "platform/serial_ports.h"
 #include "platform/window.h"
+#include "route/route.h"
 #include "tiles/elevation.h"
 #include "tiles/image_decode.h"
 #include "tiles/tile_catalogue.h"
@@ -95,7 +97,12 @@ struct AppOptions {
     std::shared_ptr<const ElevationModel> elevation;
     // The search field's worker (tests hold a query back with its hook).
     PlaceSearch::Options search;
+    // The router of every route in place of the maps folder's routing databases and `router=`
+    // (tests give a fake); called on the routing worker, once.
+    std::function<std::unique_ptr<route::Router>()> router;
 };
+
+struct AppRoute;  // the route's state (app/app_route.h)
 
 // The message line of Etopo2 shown without elevation data: the Atlas picture stands in.
 std::string etopo2_without_elevation_text(const std::string& maps_root);
@@ -241,6 +248,26 @@ public:
     // a route may be asked to (nullopt: none).
     void search_result_chosen(const search::Result& place);
     const std::optional<search::Result>& chosen_place() const { return chosen_place_; }
+    // Routes (app_route.cpp), window thread. `route_to` routes from the route's start (the position
+    // when none was set) through the via-points to (lat, lon); `route_from` sets the start. Routing
+    // runs on a worker (a newer request cancels the one running); the route is drawn and followed
+    // from the paint after it came. Guidance then goes on the message line; leaving the route asks
+    // for a new one from the position, to the via-points still ahead and the destination.
+    void route_to(double lat, double lon);
+    void route_from(double lat, double lon);
+    void clear_route();
+    void set_route_profile(route::Profile profile);
+    // A route made elsewhere (a GPX route) followed as it is.
+    void follow_route(route::Route route);
+    // The route followed (null when none), and whether a request is being routed.
+    const route::Route* current_route() const;
+    bool routing() const;
+    // The client point (x, y) is on the route's line as the last paint drew it; a drag of the line
+    // from there to (x1, y1) adds a via-point at (x1, y1) and routes again.
+    bool route_line_at(int x, int y) const;
+    void on_route_drag(int x0, int y0, int x1, int y1);
+    // The map's context menu at client point (x, y): Route from here, Route to here, Clear route.
+    void on_context_menu(int x, int y);
 
 private:
     enum class Variant { Fetch, CacheOnly, ByOnline, CacheOnlyThenOnline };
@@ -514,6 +541,17 @@ private:
     std::uint64_t search_query_ = 0;
     std::vector<search::Result> search_rows_;
     std::optional<search::Result> chosen_place_;
+    // The route, its worker and guidance (app_route.cpp); made by create(), the worker stopped first
+    // by on_destroy().
+    std::unique_ptr<AppRoute> route_;
+    // Routing data and the Route panel (app_route.cpp).
+    void open_routing_data();
+    void open_route_panel();
+    // The route's part of a paint: the result of the worker taken, the fix fed to guidance (a new
+    // request when the route was left), the line in the frame; returns the message line's text.
+    std::string route_layer(PaintFrame& frame, const FixRecord& fix, bool stale);
+    void request_route(bool from_position_only);
+    void stop_routing();
 };
 
 }  // namespace vg

@@ -399,6 +399,12 @@ void App::on_command(Command id) {
     case Command::Find:
         open_search();
         break;
+    case Command::RoutingData:
+        open_routing_data();
+        break;
+    case Command::Route:
+        open_route_panel();
+        break;
     case Command::DownloadRegion:
         download_region();
         break;

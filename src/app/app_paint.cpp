@@ -386,6 +386,7 @@ PaintFrame App::paint() {
     accuracy_circle(frame, fix, stale);
     const std::string ais_warning = ais_marks(frame, fix, stale);
     fleet_layer(frame);
+    const std::string guidance = route_layer(frame, fix, stale);
 
     const int kmh = speed_kmh(fix.speed_knots);
     if (ws_->dash != 0 && (stale || kmh > 1)) {
@@ -406,6 +407,8 @@ PaintFrame App::paint() {
         frame.scale_bar = {true, bar->pixels, bar->label};
     frame.attribution = attribution();
     frame.message = map_message();
+    // The next manoeuvre comes before what the map source has to say.
+    if (!guidance.empty()) frame.message = frame.message.empty() ? guidance : guidance + "; " + frame.message;
     // A ship on a collision course comes before what the map source has to say.
     if (!ais_warning.empty()) frame.message = frame.message.empty() ? ais_warning : ais_warning + "; " + frame.message;
     if (stale) {

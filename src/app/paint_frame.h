@@ -120,6 +120,17 @@ struct PaintFrame {
         int x = 0, y = 0;
         std::string name;
     } pin;
+    // The route followed (map-area pixels): its line, drawn under the position marker, which lies
+    // in the kMarkerBox-pixel square around `marker` of the bitmap (drawn again over the line), and
+    // its via-points. Empty when there is no route.
+    static constexpr int kMarkerBox = 11;
+    struct RouteLine {
+        std::vector<std::array<int, 2>> line;
+        std::vector<std::array<int, 2>> via;
+        bool marker = false;
+        int marker_x = 0, marker_y = 0;
+        bool rerouting = false;  // drawn paler while a new line is being made
+    } route;
     // Detect is offered beside the message line: no receiver was chosen, or it could not be opened.
     bool offer_detect = false;
     // The status bar's fields, from the state the paint already has.

@@ -30,6 +30,8 @@ enum class Command : int {
     NtripCasters = 1015,    // "NTRIP Casters..."
     AisTargets = 1016,      // "AIS Targets..."
     Find = 1017,            // "Find..." (Ctrl+F): the search field
+    RoutingData = 1019,     // "Routing Data..."
+    Route = 1020,           // "Route..."
     // Maps menu: 1020 + map source (1 Etopo2 .. 5 MapQuest), then the catalogue entries.
     Etopo2 = 1021,
     OpenStreetMap = 1022,
@@ -97,7 +99,7 @@ constexpr std::optional<Command> command_from_id(int id) {
     case Command::About: case Command::DetectReceiver: case Command::StatusBar: case Command::CatalogueFirst: case Command::CatalogueLast:
     case Command::Trip: case Command::Hillshade: case Command::AisTargets:
     case Command::Fleet: case Command::NtripCasters:
-    case Command::Find:
+    case Command::Find: case Command::RoutingData: case Command::Route:
         return static_cast<Command>(id);
     }
     return std::nullopt;

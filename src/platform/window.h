@@ -207,6 +207,45 @@ struct ProfileDialogData {
     std::function<void(std::optional<std::pair<double, double>>)> highlight;
 };
 
+// Gps → Route: the route as its non-modal panel shows it: from and to, the profile ("car",
+// "bicycle", "foot"), the length and time or the state ("Routing...", "No route: ..."), and one row
+// a manoeuvre (street, direction, distance).
+struct RouteTexts {
+    std::string from, to, profile, summary;
+    std::vector<std::array<std::string, 3>> turns;
+    bool has_route = false;
+};
+// The panel's hooks (window thread, none waits): `poll` reads it, `profile` routes again with
+// another profile, `export_gpx` and `open_gpx` ask for a file and write or read a GPX route,
+// `clear` drops the route.
+struct RouteDialogData {
+    std::function<RouteTexts()> poll;
+    std::function<void(const std::string& profile)> profile;
+    std::function<void()> export_gpx;
+    std::function<void()> open_gpx;
+    std::function<void()> clear;
+};
+
+// Gps → Routing Data: the regions with routing data, a build or download running (its stage and
+// percent, -1 before it is known), how the last one ended, and whether an extract service is set.
+struct RoutingDataTexts {
+    std::vector<std::string> regions;
+    std::string progress;
+    int percent = -1;
+    bool running = false;
+    std::string outcome;
+    bool can_download = false;
+};
+// The dialog's hooks (window thread, none waits): `from_file` asks for an .osm.pbf file and builds
+// its region, `download` fetches region `name` from the extract service and builds it; both answer
+// "" when the work began, else why not. `cancel` stops it, `poll` reads its state.
+struct RoutingDataDialogData {
+    std::function<RoutingDataTexts()> poll;
+    std::function<std::string()> from_file;
+    std::function<std::string(const std::string& name)> download;
+    std::function<void()> cancel;
+};
+
 class Window {
 public:
     virtual ~Window() = default;
@@ -256,6 +295,13 @@ public:
     // replaces its list and status line.
     virtual void open_search_field(SearchFieldData /*data*/) {}
     virtual void show_search_results(const SearchTexts& /*texts*/) {}
+    // Opens the non-modal Route panel or the Routing Data dialog (or raises the one open).
+    virtual void open_route_dialog(RouteDialogData /*data*/) {}
+    virtual void open_routing_data_dialog(RoutingDataDialogData /*data*/) {}
+    // A small menu of `items` at the pointer (modal); the index chosen, or none when dismissed.
+    virtual std::optional<std::size_t> choose_from_menu(const std::vector<std::string>& /*items*/) {
+        return std::nullopt;
+    }
     virtual void run_about_dialog(const std::string& version_line, const std::string& system_line) = 0;
 
     // File dialogs (modal): the path the user chose, or empty when cancelled. `filter` in Qt's form,

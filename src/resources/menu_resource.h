@@ -41,6 +41,8 @@ inline constexpr MenuItem kGpsItems[] = {
     {"&NTRIP Casters...", Command::NtripCasters},
     {"&AIS Targets...", Command::AisTargets},
     {"Flee&t...", Command::Fleet},
+    {"Routi&ng Data...", Command::RoutingData},
+    {"R&oute...", Command::Route},
     {},
     {"De&tect Receiver...", Command::DetectReceiver},
     {},

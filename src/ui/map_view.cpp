@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QPushButton>
 #include <QStatusTipEvent>
@@ -276,6 +277,36 @@ void MapView::draw_frame(QPainter& painter, const PaintFrame& frame, int client_
         fine.setDevicePixelRatio(2.0);
         painter.drawImage(QPoint(kMapLeft + cell.x - first_column, kMapTop + cell.y - first) + drag, fine);
     }
+    // The route under everything else drawn over the map; the position marker, which the bitmap
+    // holds, drawn again over it.
+    if (frame.route.line.size() >= 2) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPointF origin = QPointF(kMapLeft + 0.5, kMapTop + 0.5) + drag;
+        std::vector<QPointF> line;
+        line.reserve(frame.route.line.size());
+        for (const auto& p : frame.route.line) line.push_back(origin + QPointF(p[0], p[1]));
+        painter.setPen(QPen(QColor(0xff, 0xff, 0xff, 200), 9, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(line.data(), static_cast<int>(line.size()));
+        const QColor blue = frame.route.rerouting ? QColor(0x70, 0x90, 0xc0, 150) : QColor(0x20, 0x50, 0xe0, 210);
+        painter.setPen(QPen(blue, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(line.data(), static_cast<int>(line.size()));
+        painter.setPen(QPen(Qt::white, 2));
+        painter.setBrush(blue);
+        for (const auto& v : frame.route.via) painter.drawEllipse(origin + QPointF(v[0], v[1]), 6, 6);
+        painter.restore();
+        if (frame.route.marker) {
+            const int half = PaintFrame::kMarkerBox / 2;
+            const int bx = frame.route.marker_x - half + first_column, by = frame.route.marker_y - half + first;
+            const QRect box = QRect(bx, by, PaintFrame::kMarkerBox, PaintFrame::kMarkerBox)
+                                  .intersected(QRect(0, 0, bitmap->width(), bitmap->height()));
+            if (!box.isEmpty()) {
+                const QImage patch(bitmap->row(box.top()) + 3 * box.left(), box.width(), box.height(), bitmap->stride(),
+                                   QImage::Format_BGR888);
+                painter.drawImage(QPoint(kMapLeft + box.left() - first_column, kMapTop + box.top() - first) + drag, patch);
+            }
+        }
+    }
     // The fix's horizontal error: a translucent blue disc with a rim around the position.
     if (frame.accuracy.show) {
         painter.save();
@@ -384,9 +415,14 @@ void MapView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPoint at = event->position().toPoint();
+    if (button == MouseButton::Right && (event->modifiers() & Qt::ShiftModifier) && at.y() >= kMapTop) {
+        Q_EMIT context_menu_requested(at.x(), at.y());
+        return;
+    }
     if (button == MouseButton::Left && at.y() >= kMapTop) {
         // On the map a left press may start a drag: it is decided at the release or the first move.
         press_on_map_ = true;
+        press_on_line_ = line_test_ && line_test_(at.x(), at.y());
         dragging_ = false;
         press_point_ = at;
         return;
@@ -398,7 +434,7 @@ void MapView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     if (press_on_map_ && (event->buttons() & Qt::LeftButton)) {
         if (!dragging_ && (at - press_point_).manhattanLength() >= QApplication::startDragDistance()) dragging_ = true;
-        if (dragging_) {
+        if (dragging_ && !press_on_line_) {
             drag_offset_ = at - press_point_;
             update();
         }
@@ -420,7 +456,12 @@ void MapView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     press_on_map_ = false;
-    if (dragging_) {
+    if (dragging_ && press_on_line_) {
+        dragging_ = false;
+        press_on_line_ = false;
+        const QPoint at = event->position().toPoint();
+        Q_EMIT route_dragged(press_point_.x(), press_point_.y(), at.x(), at.y());
+    } else if (dragging_) {
         dragging_ = false;
         const QPoint moved = event->position().toPoint() - press_point_;
         drag_offset_ = {};
@@ -429,6 +470,13 @@ void MapView::mouseReleaseEvent(QMouseEvent* event) {
     } else {
         Q_EMIT mouse_pressed(MouseButton::Left, press_point_.x(), press_point_.y());
     }
+}
+
+void MapView::contextMenuEvent(QContextMenuEvent* event) {
+    // The mouse's own way is Shift with the right button (a plain right click zooms out).
+    if (event->reason() != QContextMenuEvent::Keyboard) return;
+    const QPoint at = event->pos().y() >= kMapTop ? event->pos() : QPoint(width() / 2, kMapTop + (height() - kMapTop) / 2);
+    Q_EMIT context_menu_requested(at.x(), at.y());
 }
 
 void MapView::wheelEvent(QWheelEvent* event) {

@@ -63,6 +63,10 @@ public:
     // shows only the background.
     void set_frame_source(std::function<PaintFrame()> source) { frame_source_ = std::move(source); }
 
+    // Whether a left press at a client point takes the route's line rather than the map (a query,
+    // like the frame source): dragging it then ends in route_dragged() and the map stays.
+    void set_line_test(std::function<bool(int, int)> test) { line_test_ = std::move(test); }
+
     // Paints done so far; readable from any thread.
     int paint_count() const { return paint_count_.load(); }
 
@@ -103,6 +107,10 @@ Q_SIGNALS:
     void mouse_pressed(vg::MapView::MouseButton button, int x, int y);
     void mouse_moved(int x, int y);
     void dragged(int dx, int dy);
+    // The route's line was taken at (x0, y0) and dropped at (x1, y1).
+    void route_dragged(int x0, int y0, int x1, int y1);
+    // The map's context menu was asked for at (x, y): Shift with the right button, or the menu key.
+    void context_menu_requested(int x, int y);
     // Wheel turns, in whole notches (positive away from the user), at the pointer's client point.
     void wheel_turned(int steps, int x, int y);
     // A key went up (not an auto-repeat), with its Qt key code.
@@ -127,6 +135,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Lists the toolbar buttons as accessible children of the view (map_view_accessible.cpp).
@@ -134,6 +143,8 @@ private:
 
     std::function<PaintFrame()> frame_source_;
     bool press_on_map_ = false;  // a left press on the map waits for its release or a drag
+    bool press_on_line_ = false; // ...and it took the route's line
+    std::function<bool(int, int)> line_test_;
     bool dragging_ = false;
     QPoint press_point_;
     QPoint drag_offset_;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QStandardPaths>
@@ -25,6 +26,7 @@
 #include "ui/dialog_preferences.h"
 #include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
+#include "ui/dialog_route.h"
 #include "ui/dialog_trip.h"
 #include "ui/dialog_ais_targets.h"
 #include "ui/dialog_gps_monitor.h"
@@ -231,6 +233,24 @@ void QtWindow::show_search_results(const SearchTexts& texts) {
         if (auto* field = window_.map_view()->findChild<SearchField*>("search_field", Qt::FindDirectChildrenOnly))
             field->show_texts(texts);
     });
+}
+
+void QtWindow::open_route_dialog(RouteDialogData data) {
+    run_on_window_thread([this, data = std::move(data)]() mutable { vg::open_route_dialog(&window_, std::move(data)); });
+}
+
+void QtWindow::open_routing_data_dialog(RoutingDataDialogData data) {
+    run_on_window_thread(
+        [this, data = std::move(data)]() mutable { vg::open_routing_data_dialog(&window_, std::move(data)); });
+}
+
+std::optional<std::size_t> QtWindow::choose_from_menu(const std::vector<std::string>& items) {
+    if (!on_window_thread()) return std::nullopt;
+    QMenu menu(&window_);
+    for (std::size_t i = 0; i < items.size(); ++i) menu.addAction(to_qstring(items[i]))->setData(static_cast<int>(i));
+    const QAction* chosen = menu.exec(QCursor::pos());
+    if (!chosen) return std::nullopt;
+    return static_cast<std::size_t>(chosen->data().toInt());
 }
 
 void QtWindow::set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) {

@@ -80,6 +80,9 @@ public:
     void open_profile_dialog(ProfileDialogData data) override;
     void open_search_field(SearchFieldData data) override;
     void show_search_results(const SearchTexts& texts) override;
+    void open_route_dialog(RouteDialogData data) override;
+    void open_routing_data_dialog(RoutingDataDialogData data) override;
+    std::optional<std::size_t> choose_from_menu(const std::vector<std::string>& items) override;
     void set_map_source_items(const std::vector<std::pair<std::string, Command>>& sources) override;
     bool run_preferences_dialog(PreferencesDialogData& data) override;
 

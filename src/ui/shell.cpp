@@ -53,6 +53,11 @@ void connect_app(MainWindow& window, QtWindow& services, App& app) {
     });
     QObject::connect(view, &MapView::mouse_moved, view, [&app](int x, int y) { app.on_mouse_move(x, y); });
     QObject::connect(view, &MapView::dragged, view, [&app](int dx, int dy) { app.on_drag(dx, dy); });
+    // The route: its line dragged to a via-point, the context menu's Route from/to here.
+    view->set_line_test([&app](int x, int y) { return app.route_line_at(x, y); });
+    QObject::connect(view, &MapView::route_dragged, view,
+                     [&app](int x0, int y0, int x1, int y1) { app.on_route_drag(x0, y0, x1, y1); });
+    QObject::connect(view, &MapView::context_menu_requested, view, [&app](int x, int y) { app.on_context_menu(x, y); });
     QObject::connect(view, &MapView::wheel_turned, view, [&app](int steps, int x, int y) { app.on_wheel(steps, x, y); });
     // + and - zoom around the middle of the map area.
     QObject::connect(&window, &MainWindow::zoom_key_pressed, view, [&app, view](int step) {

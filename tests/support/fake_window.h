@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,22 @@ public:
         std::lock_guard l(m_);
         search_texts = texts;
     }
+    void open_route_dialog(RouteDialogData data) override {
+        record("dialog route");
+        std::lock_guard l(m_);
+        routes.push_back(std::move(data));
+    }
+    void open_routing_data_dialog(RoutingDataDialogData data) override {
+        record("dialog routing data");
+        std::lock_guard l(m_);
+        routing_data.push_back(std::move(data));
+    }
+    std::optional<std::size_t> choose_from_menu(const std::vector<std::string>& items) override {
+        std::string line = "menu";
+        for (const std::string& item : items) line += (line.size() == 4 ? " " : "|") + item;
+        record(line);
+        return next_menu_choice;
+    }
     void run_keys_dialog() override { record("dialog keys"); }
     void run_about_dialog(const std::string& version_line, const std::string& system_line) override {
         record("dialog about " + version_line + " | " + system_line);
@@ -111,6 +128,11 @@ public:
     // What the file dialogs answer (empty: cancelled).
     std::string next_open_file;
     std::string next_save_file;
+
+    // What the context menu answers (none: dismissed).
+    std::optional<std::size_t> next_menu_choice;
+    std::vector<RouteDialogData> routes;             // each Route panel opened
+    std::vector<RoutingDataDialogData> routing_data;  // each Routing Data dialog opened
 
     // What the COM settings dialog "does" in a test: edit the settings and return true for OK.
     std::function<bool(ComSettings&)> com_dialog;

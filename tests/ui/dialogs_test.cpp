@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <functional>
@@ -36,6 +37,7 @@
 #include "ui/dialog_profile.h"
 #include "ui/dialog_region.h"
 #include "ui/dialog_ntrip.h"
+#include "ui/dialog_route.h"
 #include "ui/dialog_trip.h"
 #include "gps/receiver_parser.h"
 #include "support/nmea_capture.h"
@@ -612,6 +614,77 @@ TEST(NtripDialog, GetsTheListThenUsesTheMountpointChosen) {
     dialog->findChild<QPushButton*>("close")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(dialog);
+}
+
+TEST(RouteDialogs, TheRoutePanelAndRoutingDataShowTheirTextsAndCallTheHooks) {
+    std::string profile = "car";
+    bool cleared = false;
+    RouteDialogData route;
+    route.poll = [&] {
+        RouteTexts t;
+        t.from = "Position";
+        t.to = "51.50000, -0.10000";
+        t.profile = profile;
+        t.summary = cleared ? "" : "1.3 km, 2 min (Fake)";
+        t.has_route = !cleared;
+        if (!cleared) t.turns = {{"Main Street", "start", "600 m"}, {"High Street", "right", "400 m"}};
+        return t;
+    };
+    route.profile = [&](const std::string& p) { profile = p; };
+    route.clear = [&] { cleared = true; };
+    QWidget parent;
+    QPointer<RouteDialog> panel = open_route_dialog(&parent, route);
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(open_route_dialog(&parent, route), panel.data()) << "one panel, raised";
+    EXPECT_EQ(panel->findChild<QLabel*>("summary")->text(), "1.3 km, 2 min (Fake)");
+    auto* turns = panel->findChild<QTreeWidget*>("turns");
+    ASSERT_EQ(turns->topLevelItemCount(), 2);
+    EXPECT_EQ(turns->topLevelItem(1)->text(0), "High Street");
+    EXPECT_EQ(turns->topLevelItem(1)->text(1), "right");
+    auto* combo = panel->findChild<QComboBox*>("profile");
+    combo->setCurrentIndex(2);
+    Q_EMIT combo->activated(2);
+    EXPECT_EQ(profile, "foot");
+    EXPECT_EQ(combo->currentData().toString(), "foot");
+    panel->findChild<QPushButton*>("clear")->click();
+    EXPECT_EQ(turns->topLevelItemCount(), 0);
+    EXPECT_FALSE(panel->findChild<QPushButton*>("export")->isEnabled());
+
+    bool running = false, cancelled = false;
+    std::string downloaded;
+    RoutingDataDialogData data;
+    data.poll = [&] {
+        RoutingDataTexts t;
+        t.regions = {"lakeford"};
+        t.running = running;
+        t.percent = running ? 40 : -1;
+        t.progress = running ? "Reading ways" : "";
+        t.can_download = true;
+        return t;
+    };
+    data.download = [&](const std::string& name) {
+        downloaded = name;
+        running = true;
+        return std::string();
+    };
+    data.cancel = [&] { cancelled = true; };
+    QPointer<RoutingDataDialog> dialog = open_routing_data_dialog(&parent, data);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->findChild<QListWidget*>("regions")->item(0)->text(), "lakeford");
+    EXPECT_FALSE(dialog->findChild<QPushButton*>("cancel")->isEnabled());
+    dialog->findChild<QLineEdit*>("region")->setText(" monaco ");
+    dialog->findChild<QPushButton*>("download")->click();
+    EXPECT_EQ(downloaded, "monaco");
+    EXPECT_EQ(dialog->findChild<QProgressBar*>("progress")->value(), 40);
+    EXPECT_EQ(dialog->findChild<QLabel*>("stage")->text(), "Reading ways");
+    EXPECT_FALSE(dialog->findChild<QPushButton*>("download")->isEnabled());
+    dialog->findChild<QPushButton*>("cancel")->click();
+    EXPECT_TRUE(cancelled);
+    dialog->findChild<QPushButton*>("close")->click();
+    panel->findChild<QPushButton*>("close")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(dialog);
+    EXPECT_FALSE(panel);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ std::string describe_menu(QMenuBar* bar) {
 TEST_F(MainWindowTest, MenuHasEveryPopupItemAndIdInOrder) {
     EXPECT_EQ(describe_menu(window->menuBar()),
               "&Gps: &Reload Map 1001 &Find... 1017 - On&line 1002 O&ffline 1003 - &Connect 1004 &Disconnect 1005 - Open Map &Pack... 1007 "
-              "Open &GPX... 1008 &Export Track... 1009 Pro&file... 1014 Download &Region... 1012 Tr&ip... 1013 &NTRIP Casters... 1015 &AIS Targets... 1016 Flee&t... 1018 - De&tect Receiver... 1010 - E&xit 1006\n"
+              "Open &GPX... 1008 &Export Track... 1009 Pro&file... 1014 Download &Region... 1012 Tr&ip... 1013 &NTRIP Casters... 1015 &AIS Targets... 1016 Flee&t... 1018 Routi&ng Data... 1019 R&oute... 1020 - De&tect Receiver... 1010 - E&xit 1006\n"
               "&Edit: &Copy 1011\n"
               "Maps: Etopo2 1021 &OpenStreetMap 1022 &GoogleMaps 1023 &VirtualEarth 1024 &MapQuest 1025\n"
               "&Device: &NMEA 1031 EarthMate &USB 1032 &EarthMate 1033 &TripMate 1034 &Garmin 1035 &Remote 1036 gps&d 1038 NMEA ne&twork 1039"
@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, ItemsRouteTheirIdsAndOnlyCommandsChangeMarksAndGreying) {
     services->check_menu_item(Command::CatalogueLast, true);
     EXPECT_EQ(describe_menu(window->menuBar()), menu_before);
     commands.clear();
-    window->on_command_id(1020);
+    window->on_command_id(1015);
     window->on_command_id(1041);
     EXPECT_EQ(commands, std::vector<Command>{Command::AutoPan});
 }
