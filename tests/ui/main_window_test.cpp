@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, ItemsRouteTheirIdsAndOnlyCommandsChangeMarksAndGreying) {
     services->check_menu_item(Command::CatalogueLast, true);
     EXPECT_EQ(describe_menu(window->menuBar()), menu_before);
     commands.clear();
-    window->on_command_id(1015);
+    window->on_command_id(1029);
     window->on_command_id(1041);
     EXPECT_EQ(commands, std::vector<Command>{Command::AutoPan});
 }
