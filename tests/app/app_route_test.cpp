@@ -1,13 +1,19 @@
 // Routes in a running App with a fake router: routed on the worker and drawn, guidance on the message
 // line while the fixes follow the route, a missed turn routed again from the position, arrival, a
-// stale request cancelled, the context menu, a via-point by dragging the line, and the Route panel.
+// stale request cancelled, the context menu, a via-point by dragging the line, and the Route panel; and
+// end to end with Routino over the test town and `vortool sim` driving past the turn it should take.
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/app_fixture.h"
 #include "app/toolbar_layout.h"
+#include "geo/geodesy.h"
+#include "support/peers.h"
 #include "support/route_drive.h"
+#include "support/town_routing.h"
 
 namespace vg {
 namespace {
@@ -215,6 +221,47 @@ TEST_F(AppRouting, WithoutRoutingDataTheMessageLineSaysHowToGetIt) {
     EXPECT_FALSE(texts.can_download);
     EXPECT_TRUE(texts.regions.empty());
     EXPECT_EQ(window.routing_data[0].download("monaco"), "No extract service is set (extracts= in vor_ini.txt).");
+}
+
+TEST_F(AppRouting, RoutinoRoutesAgainWhenTheSimulatedDriveMissesItsTurn) {
+    VG_TOWN_ROUTING(town_maps);
+    if (!test::real_peers_available()) GTEST_SKIP() << "vortool sim is not available here";
+    // East along High Street from lon 10.0020, past Church Road (lon 10.0060) to lon 10.0110: the
+    // route to Church Road's north end turns left at the crossing, the drive does not.
+    const auto track = dir / "missed_turn.txt";
+    {
+        std::ofstream out(track);
+        for (int i = 20; i <= 110; ++i) out << "47.50200 " << 10.0000 + i * 1e-4 << "\n";
+    }
+    test::Simulator receiver(dir.path(), {"--track", track.string(), "--rate", "10"});
+    ASSERT_FALSE(receiver.first_line().empty());
+    std::filesystem::create_directories(std::filesystem::path(root()) / "routing");
+    std::filesystem::create_directory_symlink(town_maps / "routing" / "town",
+                                              std::filesystem::path(root()) / "routing" / "town");
+    write_settings("port=COM1\r\n", "com1=" + receiver.first_line() + "\r\n");
+    App& a = start();
+    ASSERT_TRUE(a.link()->link_active());
+    const route::Point church_north{47.5045, 10.0062};
+    ASSERT_TRUE(test::eventually([&] {
+        a.paint();
+        const FixRecord fix = a.fix().snapshot();
+        return fix.fix_dimension > 0 && fix.longitude < 10.0035;  // the drive's start, before the crossing
+    }));
+    a.route_to(church_north.lat, church_north.lon);
+    bool left = false;
+    std::string guided;
+    ASSERT_TRUE(test::eventually([&] {
+        const std::string message = a.paint().message;
+        if (message.starts_with("In ") && guided.empty()) guided = message;  // the first announcement
+        left = left || message == "Off route, routing again";
+        return left && !a.routing() && a.current_route() &&
+               a.current_route()->line.front().lon > 10.0062;  // the new route starts past the crossing
+    })) << guided;
+    EXPECT_NE(guided.find("Church Road"), std::string::npos) << guided;
+    const route::Route& again = *a.current_route();
+    const FixRecord fix = a.fix().snapshot();
+    EXPECT_LT(geo::distance_m(again.line.front().lat, again.line.front().lon, fix.latitude, fix.longitude), 150.0);
+    EXPECT_LT(geo::distance_m(again.line.back().lat, again.line.back().lon, church_north.lat, church_north.lon), 30.0);
 }
 
 }  // namespace
