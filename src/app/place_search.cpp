@@ -33,13 +33,13 @@ void PlaceSearch::index() {
     wake_.notify_all();
 }
 
-std::uint64_t PlaceSearch::ask(std::string text, std::optional<search::LatLon> near) {
+std::uint64_t PlaceSearch::ask(std::string text, std::optional<search::LatLon> from) {
     std::uint64_t query;
     {
         std::lock_guard lock(mutex_);
         query = ++query_;
         text_ = std::move(text);
-        near_ = near;
+        near_ = from;
         pending_ = true;
     }
     wake_.notify_all();
@@ -61,7 +61,7 @@ void PlaceSearch::search_loop() {
         // New indexes answer the newest query again, even when it was answered already.
         const std::uint64_t query = query_;
         const std::string text = text_;
-        const auto near = near_;
+        const auto from = near_;
         const std::uint64_t generation = generation_;
         pending_ = false;
         lock.unlock();
@@ -71,7 +71,7 @@ void PlaceSearch::search_loop() {
         }
         if (options_.before_search) options_.before_search(text);
         std::vector<search::Result> results;
-        if (!text.empty()) results = indexes->search(text, near, options_.limit);
+        if (!text.empty()) results = indexes->search(text, from, options_.limit);
         lock.lock();
         if (query != query_) continue;  // a newer query came meanwhile: this answer is dropped
         state_.answered = query;

@@ -50,9 +50,9 @@ public:
 
     // Makes the indexes that are missing or stale (nothing when an indexing runs).
     void index();
-    // Asks for the best results of `text` (an empty text has none), nearest `near` first among
+    // Asks for the best results of `text` (an empty text has none), nearest `from` first among
     // equals; returns the query's number, greater than every earlier one.
-    std::uint64_t ask(std::string text, std::optional<search::LatLon> near);
+    std::uint64_t ask(std::string text, std::optional<search::LatLon> from);
     State state() const;
 
 private:

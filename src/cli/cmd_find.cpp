@@ -17,7 +17,7 @@ namespace vg::cli {
 
 int run_find(int argc, char** argv) {
     std::string text, root = kDefaultMapsDir;
-    std::optional<search::LatLon> near;
+    std::optional<search::LatLon> from;
     long limit = 10;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -26,7 +26,7 @@ int run_find(int argc, char** argv) {
             if (!has_value) return usage_error("find", "a value is required after", argv[i]);
             const auto at = search::parse_coordinates(argv[++i]);
             if (!at) return usage_error("find", "not a position", argv[i]);
-            near = *at;
+            from = *at;
         } else if (arg == "--root") {
             if (!has_value || !*argv[i + 1]) return usage_error("find", "--root needs a folder");
             root = argv[++i];
@@ -55,7 +55,7 @@ int run_find(int argc, char** argv) {
         nullptr, problems);
     for (const auto& p : problems) std::fprintf(stderr, "vortool find: %s\n", p.c_str());
     std::string out;
-    for (const auto& r : search::search_folder(folder, text, near, static_cast<std::size_t>(limit))) {
+    for (const auto& r : search::search_folder(folder, text, from, static_cast<std::size_t>(limit))) {
         out += "{\"name\":";
         append_json_string(out, r.place.name, JsonText::utf8);
         out += ",\"kind\":";

@@ -27,7 +27,7 @@ struct Args {
     std::string out;
     std::string password_file = kNtripPasswordFile;
     double seconds = 0;  // 0: until interrupted
-    bool near = false;
+    bool by_distance = false;
     double lat = 0, lon = 0;
     int version = 2;
 };
@@ -47,7 +47,7 @@ int run_ntrip(int argc, char** argv) {
             if (!value || scan_c_numbers(value, ',', {&lat, &lon}) != std::string_view(value).size() ||
                 std::abs(lat) > 90 || std::abs(lon) > 180)
                 return usage_error("ntrip", "--near needs LAT,LON in degrees", value);
-            a.near = true;
+            a.by_distance = true;
             a.lat = lat;
             a.lon = lon;
             ++i;
@@ -97,11 +97,11 @@ int run_ntrip(int argc, char** argv) {
             std::fprintf(stderr, "vortool ntrip: %s: %s\n", ntrip::describe(*url).c_str(), error.c_str());
             return 1;
         }
-        if (a.near) ntrip::sort_by_distance(*table, a.lat, a.lon);
+        if (a.by_distance) ntrip::sort_by_distance(*table, a.lat, a.lon);
         for (const auto& m : *table) {
             std::string line = m.mountpoint + "\t" + m.format + "\t" + m.format_details + "\t" + m.network + "\t" +
                                m.country + "\t" + (m.located ? fixed_text(m.lat, 2) + "," + fixed_text(m.lon, 2) : "?");
-            if (a.near) line += "\t" + (m.located ? fixed_text(m.distance_m / 1000.0, 1) + " km" : "?");
+            if (a.by_distance) line += "\t" + (m.located ? fixed_text(m.distance_m / 1000.0, 1) + " km" : "?");
             std::printf("%s\n", line.c_str());
         }
         return 0;

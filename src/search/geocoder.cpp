@@ -92,7 +92,7 @@ Geocoder::Geocoder(Fetcher& fetcher, std::string base, FetchSettings settings, C
     if (!clock_) clock_ = [] { return std::chrono::steady_clock::now(); };
 }
 
-bool Geocoder::ask(std::string_view text, std::optional<LatLon> near, Done done) {
+bool Geocoder::ask(std::string_view text, std::optional<LatLon> from, Done done) {
     if (base_.empty()) return false;
     {
         const std::lock_guard lock(mutex_);
@@ -106,7 +106,7 @@ bool Geocoder::ask(std::string_view text, std::optional<LatLon> near, Done done)
     request.limits.max_body = 1 << 20;
     request.quiet = true;
     settings_.apply_to(request);
-    fetcher_.submit(std::move(request), [done = std::move(done), near](Fetcher::RequestId, FetchResult&& result) {
+    fetcher_.submit(std::move(request), [done = std::move(done), from](Fetcher::RequestId, FetchResult&& result) {
         if (!result.ok()) {
             done({}, std::string("the online search failed (") + fetch_situation(result) + ")");
             return;
@@ -117,8 +117,8 @@ bool Geocoder::ask(std::string_view text, std::optional<LatLon> near, Done done)
             done({}, error);
             return;
         }
-        if (near)
-            for (auto& r : *results) r.distance_m = geo::distance_m(near->lat, near->lon, r.place.lat, r.place.lon);
+        if (from)
+            for (auto& r : *results) r.distance_m = geo::distance_m(from->lat, from->lon, r.place.lat, r.place.lon);
         done(std::move(*results), {});
     });
     return true;

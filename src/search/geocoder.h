@@ -41,7 +41,7 @@ public:
     Geocoder(Fetcher& fetcher, std::string base, FetchSettings settings, Clock clock = {});
     bool enabled() const { return !base_.empty(); }
     // Sends one search unless the last was sent less than a second ago (false, nothing sent).
-    bool ask(std::string_view text, std::optional<LatLon> near, Done done);
+    bool ask(std::string_view text, std::optional<LatLon> from, Done done);
 
 private:
     Fetcher& fetcher_;

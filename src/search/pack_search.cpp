@@ -53,7 +53,7 @@ FolderIndexes::FolderIndexes(const std::filesystem::path& folder) {
     }
 }
 
-std::vector<Result> FolderIndexes::search(std::string_view text, std::optional<LatLon> near,
+std::vector<Result> FolderIndexes::search(std::string_view text, std::optional<LatLon> from,
                                           std::size_t limit) const {
     std::vector<Result> out;
     if (const auto at = parse_coordinates(text)) {
@@ -63,11 +63,11 @@ std::vector<Result> FolderIndexes::search(std::string_view text, std::optional<L
         r.place.lat = at->lat;
         r.place.lon = at->lon;
         r.score = -1;
-        if (near) r.distance_m = geo::distance_m(near->lat, near->lon, at->lat, at->lon);
+        if (from) r.distance_m = geo::distance_m(from->lat, from->lon, at->lat, at->lon);
         out.push_back(std::move(r));
     }
     for (const auto& [pack, index] : indexes_) {
-        for (Result& r : index->search(text, near, limit)) {
+        for (Result& r : index->search(text, from, limit)) {
             r.pack = pack;
             out.push_back(std::move(r));
         }
@@ -78,8 +78,8 @@ std::vector<Result> FolderIndexes::search(std::string_view text, std::optional<L
 }
 
 std::vector<Result> search_folder(const std::filesystem::path& folder, std::string_view text,
-                                  std::optional<LatLon> near, std::size_t limit) {
-    return FolderIndexes(folder).search(text, near, limit);
+                                  std::optional<LatLon> from, std::size_t limit) {
+    return FolderIndexes(folder).search(text, from, limit);
 }
 
 }  // namespace vg::search

@@ -36,7 +36,7 @@ public:
     explicit FolderIndexes(const std::filesystem::path& folder);
     // The best `limit` results for `text`: coordinates typed in it first (kind "coordinates"), then
     // names of every index by score, each naming its pack.
-    std::vector<Result> search(std::string_view text, std::optional<LatLon> near, std::size_t limit) const;
+    std::vector<Result> search(std::string_view text, std::optional<LatLon> from, std::size_t limit) const;
     std::size_t size() const { return indexes_.size(); }
 
 private:
@@ -45,6 +45,6 @@ private:
 
 // FolderIndexes(folder).search(...): the indexes opened for one search (none is made here).
 std::vector<Result> search_folder(const std::filesystem::path& folder, std::string_view text,
-                                  std::optional<LatLon> near, std::size_t limit);
+                                  std::optional<LatLon> from, std::size_t limit);
 
 }  // namespace vg::search

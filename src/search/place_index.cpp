@@ -364,10 +364,10 @@ bool build_pack_index(const TilePack& pack, const std::string& index_path, const
         if (!tile) continue;
         for (Place& p : names_of_tile(*tile, z, x, y)) {
             auto& same = places[{p.name, p.kind}];
-            const bool near = std::any_of(same.begin(), same.end(), [&](const Place& q) {
+            const bool merged = std::any_of(same.begin(), same.end(), [&](const Place& q) {
                 return geo::short_distance_m(p.lat, p.lon, q.lat, q.lon) < kMergeDistanceM;
             });
-            if (!near) same.push_back(std::move(p));
+            if (!merged) same.push_back(std::move(p));
         }
     }
     if (progress) progress(done, tiles->size());
@@ -467,7 +467,7 @@ std::string match_expression(std::string_view query) {
     return out;
 }
 
-std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<LatLon> near, std::size_t limit) const {
+std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<LatLon> from, std::size_t limit) const {
     std::vector<Result> out;
     const std::string match = match_expression(query);
     if (match.empty() || limit == 0) return out;
@@ -497,7 +497,7 @@ std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<Lat
         }
         r.score = text + 0.01 / (1 + std::fabs(sqlite3_column_double(s, 5)));
         // Ranked by the great-circle distance (cheap); the results get the geodesic one.
-        if (near) r.score += std::log10(1 + haversine_m(*near, r.place.lat, r.place.lon) / 1000) / 4;
+        if (from) r.score += std::log10(1 + haversine_m(*from, r.place.lat, r.place.lon) / 1000) / 4;
         out.push_back(std::move(r));
     }
     sqlite3_finalize(s);
@@ -505,8 +505,8 @@ std::vector<Result> PlaceIndex::search(std::string_view query, std::optional<Lat
     std::partial_sort(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n), out.end(),
                       [](const Result& a, const Result& b) { return a.score < b.score; });
     out.resize(n);
-    if (near)
-        for (Result& r : out) r.distance_m = geo::distance_m(near->lat, near->lon, r.place.lat, r.place.lon);
+    if (from)
+        for (Result& r : out) r.distance_m = geo::distance_m(from->lat, from->lon, r.place.lat, r.place.lon);
     return out;
 }
 

@@ -20,7 +20,7 @@
 //
 // PlaceIndex answers queries: every word of the query must start a word of a name (prefix match),
 // results ranked by text match (exact name, name starting with the query, other; bm25 between equals)
-// and distance from `near`. A query that matches more than 5000 names (one common word, two letters)
+// and distance from `from`. A query that matches more than 5000 names (one common word, two letters)
 // ranks the first 5000 SQLite finds: type more to narrow it.
 // Threads: one PlaceIndex per thread (SQLite connection); builds of different packs may run at once.
 // Failure: a damaged or foreign index file is refused at open with the reason (and rebuilt by the
@@ -99,7 +99,7 @@ bool index_is_current(const std::string& pack_path, const std::string& index_pat
 struct Result {
     Place place;
     double score = 0;       // lower is better
-    double distance_m = -1; // from `near`, -1 without it
+    double distance_m = -1; // from `from`, -1 without it
     std::string pack;       // which index it came from (set by callers that search several)
 };
 
@@ -110,7 +110,7 @@ public:
     PlaceIndex(const PlaceIndex&) = delete;
     PlaceIndex& operator=(const PlaceIndex&) = delete;
     // The best `limit` places for `query`, best first.
-    std::vector<Result> search(std::string_view query, std::optional<LatLon> near, std::size_t limit) const;
+    std::vector<Result> search(std::string_view query, std::optional<LatLon> from, std::size_t limit) const;
     std::size_t size() const;  // names in the index
 
 private:
