@@ -95,11 +95,13 @@ TEST_F(ReceiverStatusTest, ClosedPseudoTerminalIsUnplugged) {
     EXPECT_TRUE(a.send_to_receiver(rtcm, sizeof rtcm));
     EXPECT_EQ(pty.receive(sizeof rtcm), std::string(reinterpret_cast<const char*>(rtcm), sizeof rtcm));
 
+#ifndef _WIN32  // a COM port pair of the Windows stage cannot be unplugged
     const std::string path = pty.slave_path();
     pty.hang_up();
     EXPECT_TRUE(message_is("Receiver " + path + " has gone; it is opened again when it comes back"))
         << a.map_message();
     EXPECT_EQ(a.receiver()->status().state, ReceiverState::Unplugged);
+#endif
 }
 
 TEST_F(ReceiverStatusTest, SilentPhoneFormSaysNoPositionUntilOneIsPosted) {

@@ -29,6 +29,7 @@ namespace {
 using test::read_file;
 using test::write_file;
 
+#if !defined(_WIN32) && !defined(VG_NO_LIBXML2)
 // The position fixes of a real receiver capture, in order, each with its UTC second: one for every
 // position sentence (RMC and GGA) the parser stored.
 std::vector<TrackPoint> capture_fixes(const std::string& name) {
@@ -54,6 +55,7 @@ std::vector<TrackPoint> capture_fixes(const std::string& name) {
     }
     return out;
 }
+#endif
 
 #ifndef VG_NO_LIBXML2
 std::vector<GpxPoint> gpx_points(const std::filesystem::path& file) {
