@@ -194,24 +194,24 @@ void App::fleet_layer(PaintFrame& frame) const {
         y = static_cast<int>(std::clamp<long long>(py, -100000, 100000));
         return px >= -margin && py >= -margin && px < view_.map_width + margin && py < view_.map_height + margin;
     };
-    for (const FleetTarget& t : fleet_.snapshot(now_ms, fleet_trail_ms_)) {
+    fleet_.for_each(now_ms, fleet_trail_ms_, [&](const FleetTarget& t, std::size_t first) {
         PaintFrame::FleetMark m;
         bool shown = place(t.last.lat, t.last.lon, m.x, m.y);
-        m.trail.reserve(t.trail.size());
-        for (std::size_t i = 0; i < t.trail.size(); ++i) {
+        m.trail.reserve(t.trail.size() - first);
+        for (std::size_t i = first; i < t.trail.size(); ++i) {
             int x = 0, y = 0;
             shown = trail_point(t.trail[i], x, y) || shown;
             m.trail.push_back({x, y});
         }
+        if (!shown) return;
         simplify_trail(m.trail, 1.0);
-        if (!shown) continue;
         m.label = t.last.name.empty() ? t.last.id : t.last.name;
         m.course = t.last.course_deg.value_or(0);
         m.has_course = t.last.course_deg.has_value();
         m.stale = now_ms - t.last.time_ms > fleet_stale_ms_;
         m.followed = t.last.id == followed_device_;
         frame.fleet.push_back(std::move(m));
-    }
+    });
 }
 
 }  // namespace vg

@@ -48,6 +48,18 @@ public:
     bool update(const DeviceReport& report, std::int64_t now_ms);
     // Every device, by id; trails cut to the last `trail_ms` before `now_ms`.
     std::vector<FleetTarget> snapshot(std::int64_t now_ms, std::int64_t trail_ms) const;
+    // Calls `visit` with every device and the first trail point within the last `trail_ms` before
+    // `now_ms`, under the table's lock and without copies (the paint's way): `visit` must be quick and
+    // must not call back into the table.
+    template <class Visit>
+    void for_each(std::int64_t now_ms, std::int64_t trail_ms, Visit&& visit) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, t] : targets_) {
+            std::size_t first = 0;
+            while (first + 1 < t.trail.size() && t.trail[first].time_ms < now_ms - trail_ms) ++first;
+            visit(t, first);
+        }
+    }
     std::optional<FleetTarget> find(const std::string& id) const;
     std::size_t size() const;
     std::uint64_t dropped() const;
