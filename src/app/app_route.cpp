@@ -168,7 +168,7 @@ void App::stop_routing() {
     r.data_cancel.store(true);
     if (r.data_worker.joinable()) r.data_worker.join();
     r.worker.reset();  // cancels the request running and joins
-    if (r.speaker.joinable()) r.speaker.join();
+    r.stop_speaker();
 }
 
 void App::request_route(bool reroute) {
@@ -413,8 +413,10 @@ std::string App::route_layer(PaintFrame& frame, const FixRecord& fix, bool stale
                                      : std::to_string(static_cast<int>(step.state));
         if (r.speech && r.fed && said != r.said && !text.empty()) {
             r.said = said;
-            if (r.speaker.joinable()) r.speaker.join();  // spd-say hands the text on and ends at once
-            r.speaker = std::thread([text] { run_process("spd-say", {"--", text}, [](std::string_view) {}, nullptr); });
+            r.stop_speaker();
+            r.speaker = std::thread([text, stop = &r.speaker_stop] {
+                run_process("spd-say", {"--", text}, [](std::string_view) {}, stop);
+            });
         }
     }
     if (!r.note.empty() && t < r.note_until) text = text.empty() ? r.note : r.note + "; " + text;

@@ -38,10 +38,18 @@ struct AppRoute {
     bool fed = false;
     // The line as the last paint drew it (map-area pixels), for hits on it.
     std::vector<std::array<int, 2>> drawn;
-    // Speech (`speech=yes` of vor_ini.txt): the text last said, and the speaker's thread.
+    // Speech (`speech=yes` of vor_ini.txt): the text last said, and the speaker's thread. spd-say
+    // hands its text on and ends at once; one that hangs is killed through `speaker_stop` (within a
+    // tenth of a second) before the next text, so the window thread never waits on it longer.
     bool speech = false;
     std::string said;
     std::thread speaker;
+    std::atomic<bool> speaker_stop{false};
+    void stop_speaker() {
+        speaker_stop.store(true);
+        if (speaker.joinable()) speaker.join();
+        speaker_stop.store(false);
+    }
     // Routing data: the build or download worker, its cancel flag and its state for the dialog.
     std::thread data_worker;
     std::atomic<bool> data_cancel{false};
