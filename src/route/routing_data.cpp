@@ -153,13 +153,42 @@ bool build_database(const fs::path& extract, const fs::path& maps_folder, const 
 #endif
 }
 
+namespace {
+
+// The version (ETag or Last-Modified) of the file a partial download holds the first bytes of.
+std::string read_version(const fs::path& file) {
+    std::string text;
+    if (std::FILE* f = open_stream(file, "rb")) {
+        char buffer[512];
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
+        std::fclose(f);
+        text.assign(buffer, n);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+bool write_version(const fs::path& file, const std::string& version) {
+    std::FILE* f = open_stream(file, "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(version.data(), 1, version.size(), f) == version.size();
+    return std::fclose(f) == 0 && written;
+}
+
+}  // namespace
+
 bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std::string& url,
                       const fs::path& target, const DataProgress& progress, const std::atomic<bool>* cancel,
                       std::string& error) {
     const fs::path part = fs::path(target.string() + ".part");
+    const fs::path version_file = fs::path(part.string() + ".version");
     std::error_code ec;
     std::uint64_t offset = fs::is_regular_file(part, ec) ? fs::file_size(part, ec) : 0;
     if (ec) offset = 0;
+    // Pieces of two versions of the file must never be joined: every piece after the first asks for
+    // the first one's version, and a changed file is downloaded again from its start (once).
+    std::string version = offset > 0 ? read_version(version_file) : std::string();
+    bool restarted = false;
     const auto transfer = [&](FetchRequest request) {
         settings.apply_to(request);
         request.quiet = true;
@@ -184,7 +213,21 @@ bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std
         request.limits.max_body = kExtractPiece;
         request.limits.total = std::chrono::minutes(10);
         request.range = ByteRange{offset, kExtractPiece};
+        request.if_match = offset > 0 ? version : std::string();
         FetchResult r = transfer(std::move(request));
+        if (r.outcome == FetchOutcome::changed) {
+            if (restarted) {
+                error = "the extract changed on the service during the download; try again later";
+                return false;
+            }
+            restarted = true;
+            fs::remove(part, ec);
+            fs::remove(version_file, ec);
+            offset = 0;
+            version.clear();
+            if (progress) progress(0.0, "The extract changed on the service: downloading it again");
+            continue;
+        }
         if (r.outcome == FetchOutcome::http_error && r.status == 416 && offset > 0) break;  // nothing after it
         if (r.outcome == FetchOutcome::too_large && !r.ranged_ok) {
             // The server sends the whole file whatever is asked: one transfer into the partial file.
@@ -195,6 +238,7 @@ bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std
             whole.limits.max_body = 1ULL << 40;
             whole.limits.total = std::chrono::hours(12);
             if (progress) progress(0.0, "Downloading (the service cannot resume)");
+            fs::remove(version_file, ec);
             FetchResult all = transfer(std::move(whole));
             if (!all.ok()) return failed(all);
             break;
@@ -203,6 +247,14 @@ bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std
         if (!r.ranged_ok && offset > 0) {
             error = "the extract service sent another answer than the part asked for";
             return false;
+        }
+        if (offset == 0) {
+            version = r.version();
+            if (version.empty()) fs::remove(version_file, ec);
+            else if (!write_version(version_file, version)) {
+                error = "cannot write " + version_file.string();
+                return false;
+            }
         }
         if (!r.body.empty()) {
             std::FILE* f = open_stream(part, offset ? "ab" : "wb");
@@ -223,6 +275,7 @@ bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std
         error = "cannot move the download to " + target.string() + ": " + ec.message();
         return false;
     }
+    fs::remove(version_file, ec);
     return true;
 }
 

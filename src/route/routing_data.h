@@ -32,7 +32,9 @@ std::vector<std::string> regions(const std::filesystem::path& maps_folder);
 // Downloads `url` to `target` (an .osm.pbf), resuming a partial `target` + ".part".
 // It is fetched in byte ranges of kExtractPiece, each appended to the partial file as it arrives, so a
 // broken or cancelled download goes on from there next time; a server that ignores ranges sends the
-// whole file in one transfer (not resumed). The first form makes a fetcher for the call (vortool);
+// whole file in one transfer (not resumed). The file's version (ETag, or Last-Modified) is kept in
+// `target` + ".part.version" and asked for with every later piece; when the service's file has
+// changed, the partial file is dropped and the download starts again (once). The first form makes a fetcher for the call (vortool);
 // the window passes the program's one fetcher and vor_ini.txt's fetch settings.
 inline constexpr std::uint64_t kExtractPiece = 4 * kMiB;
 bool download_extract(const std::string& url, const std::filesystem::path& target, const DataProgress& progress,

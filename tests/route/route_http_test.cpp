@@ -1,7 +1,7 @@
 // An OSRM router of the tests on the loopback address answers through the fetcher: the request asks
 // for steps and GeoJSON at OSRM's path, the answer becomes a route with its legs and manoeuvres, and
 // OSRM's refusals and garbage give reasons. A region's extract is downloaded in ranges and, broken
-// off, goes on from where it stopped.
+// off, goes on from where it stopped, unless the service's file has changed meanwhile.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -99,6 +99,21 @@ TEST(ExtractDownload, ABrokenDownloadGoesOnFromWhereItStopped) {
     EXPECT_TRUE(test::read_file(target) == bytes);
     EXPECT_FALSE(std::filesystem::exists(dir / "town.osm.pbf.part"));
     EXPECT_EQ(fractions.back(), 1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "town.osm.pbf.part.version"));
+
+    // Broken off again, and the service's file replaced before it goes on: the old part is not
+    // joined to the new file, which is downloaded from its start.
+    broken = false;
+    const auto second = dir / "second.osm.pbf";
+    EXPECT_FALSE(download_extract(server.url("/town.osm.pbf"), second, progress, nullptr, error));
+    EXPECT_EQ(test::read_file(dir / "second.osm.pbf.part.version"), file.etag());
+    std::string newer = bytes.substr(1000) + "newer";
+    file.replace(newer);
+    std::vector<std::string> said;
+    const DataProgress saying = [&](double, const std::string& text) { said.push_back(text); };
+    ASSERT_TRUE(download_extract(server.url("/town.osm.pbf"), second, saying, nullptr, error)) << error;
+    EXPECT_TRUE(test::read_file(second) == newer);
+    EXPECT_EQ(said.front(), "The extract changed on the service: downloading it again");
     EXPECT_EQ(extract_url("https://x.example/europe/{region}-latest.osm.pbf", "monaco"),
               "https://x.example/europe/monaco-latest.osm.pbf");
 }
