@@ -4,7 +4,6 @@
 
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -201,8 +200,7 @@ void App::create(Window& window) {
 
     // The tile sources: built-in ones and vor_src.txt. A `site` value naming any of them selects it.
     for (const auto& problem : catalogue_.problems)
-        std::printf("Error: %s (%s skipped)\n", problem.c_str(), problem.starts_with(kSourcesFile) ? "line" : "map pack");
-    std::fflush(stdout);
+        report("Error: " + problem + " (" + (problem.starts_with(kSourcesFile) ? "line" : "map pack") + " skipped)");
     site_name_ = site_from_setting(catalogue_, settings_path(kSetFile), ws_->map_source);
     if (const CatalogueEntry* e = current_entry()) {
         ws_->map_source = e->geometry();
@@ -231,7 +229,7 @@ void App::create(Window& window) {
     if (receiver_chosen_ && (ws_->line.port_number != 0 || is_network_device(ws_->device_type))) {
         if (!open_link()) {
             const ReceiverStatus status = receiver_->status();
-            if (status.state == ReceiverState::Failed) std::fprintf(stderr, "%s\n", status.cause.c_str());
+            if (status.state == ReceiverState::Failed) report(status.cause, DiagnosticStream::Error);
         }
         ws_->link_active.store(receiver_->active());
     }

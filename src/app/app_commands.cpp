@@ -1,13 +1,13 @@
 // App: the menu commands.
 
 #include <algorithm>
-#include <cstdio>
 
 #include "app/app.h"
 #include "app/app_detail.h"
 #include "app/gps_monitor_texts.h"
 #include "app/view_text.h"
 #include "gps/device_type.h"
+#include "platform/diagnostics.h"
 #include "platform/system.h"
 #include "settings/settings_file.h"
 #include "tiles/geometry.h"
@@ -78,7 +78,7 @@ void App::no_gps_connected() {
     // The box stays as it always was; the cause (path, reason, remedy) goes to standard error and
     // to the map's message line (map_message), which shows it until the next open.
     if (const ReceiverStatus status = receiver_->status(); status.state == ReceiverState::Failed)
-        std::fprintf(stderr, "%s\n", status.cause.c_str());
+        report(status.cause, DiagnosticStream::Error);
     window_->warning_box("No GPS connected");
     window_->invalidate(false);
 }
