@@ -19,7 +19,7 @@
 namespace vg::search {
 namespace {
 
-constexpr int kIndexVersion = 1;
+constexpr int kIndexVersion = 2;  // 2: a line's place is halfway along it
 // Matches read for one query before ranking (a query word found everywhere, "street", is cut off):
 constexpr int kMaxCandidates = 5000;
 // Pieces of one street in neighbouring tiles are one place when this close.
@@ -115,16 +115,33 @@ LatLon position_of(double px, double py, double extent, int z, int x, int y) {
     return {std::clamp(lat, -85.06, 85.06), std::clamp(wx * 360 - 180, -180.0, 180.0)};
 }
 
-std::optional<std::pair<double, double>> anchor_of(const mvt::Feature& f) {
+// A feature's place in tile units, and (lines) the line's length in tile units.
+struct Anchor {
+    double x = 0, y = 0, length = 0;
+};
+
+std::optional<Anchor> anchor_of(const mvt::Feature& f) {
     if (f.parts.empty() || f.parts.front().empty()) return std::nullopt;
     const auto& part = f.parts.front();
     if (f.type == mvt::GeomType::Polygon) {
         auto [minx, maxx] = std::minmax_element(part.begin(), part.end(), [](auto& a, auto& b) { return a.x < b.x; });
         auto [miny, maxy] = std::minmax_element(part.begin(), part.end(), [](auto& a, auto& b) { return a.y < b.y; });
-        return std::make_pair((double(minx->x) + maxx->x) / 2, (double(miny->y) + maxy->y) / 2);
+        return Anchor{(double(minx->x) + maxx->x) / 2, (double(miny->y) + maxy->y) / 2, 0};
     }
-    const mvt::Point& p = part[part.size() / 2];
-    return std::make_pair(double(p.x), double(p.y));
+    if (f.type != mvt::GeomType::LineString) return Anchor{double(part.front().x), double(part.front().y), 0};
+    // A line's place is halfway along it, not its middle vertex: a street's middle vertex is often a
+    // crossing with another street, and a route "to the street" would then end on the other one.
+    double length = 0;
+    for (std::size_t i = 1; i < part.size(); ++i)
+        length += std::hypot(double(part[i].x) - part[i - 1].x, double(part[i].y) - part[i - 1].y);
+    double left = length / 2;
+    for (std::size_t i = 1; i < part.size(); ++i) {
+        const double dx = double(part[i].x) - part[i - 1].x, dy = double(part[i].y) - part[i - 1].y;
+        const double step = std::hypot(dx, dy);
+        if (step > 0 && left <= step) return Anchor{part[i - 1].x + dx * left / step, part[i - 1].y + dy * left / step, length};
+        left -= step;
+    }
+    return Anchor{double(part.front().x), double(part.front().y), length};
 }
 
 double haversine_m(const LatLon& a, double lat, double lon) {
@@ -180,8 +197,8 @@ std::string fold_for_search(std::string_view text) {
     return out;
 }
 
-std::vector<Place> names_of_tile(const mvt::Tile& tile, int z, int x, int y) {
-    std::vector<Place> out;
+std::vector<NamedPiece> names_of_tile(const mvt::Tile& tile, int z, int x, int y) {
+    std::vector<NamedPiece> out;
     for (const mvt::Layer& layer : tile.layers) {
         const bool numbers = layer.name == "housenumber";
         for (const mvt::Feature& f : layer.features) {
@@ -213,10 +230,10 @@ std::vector<Place> names_of_tile(const mvt::Tile& tile, int z, int x, int y) {
             place.also = std::move(also);
             const auto anchor = anchor_of(f);
             if (!anchor) continue;
-            const LatLon p = position_of(anchor->first, anchor->second, layer.extent, z, x, y);
+            const LatLon p = position_of(anchor->x, anchor->y, layer.extent, z, x, y);
             place.lat = p.lat;
             place.lon = p.lon;
-            out.push_back(std::move(place));
+            out.push_back({std::move(place), layer.extent > 0 ? anchor->length / layer.extent : 0});
         }
     }
     return out;
@@ -348,8 +365,14 @@ bool build_pack_index(const TilePack& pack, const std::string& index_path, const
         return false;
     }
     const auto stamp = stamp_of(pack.path());
-    // One list of places per name and kind, so that a street's pieces are merged.
-    std::map<std::pair<std::string, std::string>, std::vector<Place>> places;
+    // The pieces of one name and kind (a street cut by tile borders) within kMergeDistanceM of each
+    // other are one place: the piece's place nearest the pieces' length-weighted middle, so that a
+    // street's place lies on it, near its middle, whichever tile was read first.
+    struct Joined {
+        Place place;
+        std::vector<NamedPiece> pieces;
+    };
+    std::map<std::pair<std::string, std::string>, std::vector<Joined>> places;
     std::size_t done = 0;
     for (const auto& [x, y] : *tiles) {
         if (progress && !progress(done, tiles->size())) {
@@ -362,21 +385,49 @@ bool build_pack_index(const TilePack& pack, const std::string& index_path, const
         std::string decode_error;
         const auto tile = mvt::decode({reinterpret_cast<const char*>(bytes->data()), bytes->size()}, decode_error);
         if (!tile) continue;
-        for (Place& p : names_of_tile(*tile, z, x, y)) {
-            auto& same = places[{p.name, p.kind}];
-            const bool merged = std::any_of(same.begin(), same.end(), [&](const Place& q) {
-                return geo::short_distance_m(p.lat, p.lon, q.lat, q.lon) < kMergeDistanceM;
-            });
-            if (!merged) same.push_back(std::move(p));
+        for (NamedPiece& piece : names_of_tile(*tile, z, x, y)) {
+            auto& same = places[{piece.place.name, piece.place.kind}];
+            const Place& p = piece.place;
+            const auto near_piece = [&](const NamedPiece& q) {
+                return geo::short_distance_m(p.lat, p.lon, q.place.lat, q.place.lon) < kMergeDistanceM;
+            };
+            auto joined = std::find_if(same.begin(), same.end(),
+                                       [&](const Joined& j) { return std::any_of(j.pieces.begin(), j.pieces.end(), near_piece); });
+            if (joined == same.end()) {
+                same.push_back({piece.place, {}});
+                joined = same.end() - 1;
+            }
+            piece.place.also.clear();  // the first piece's names stand for all
+            piece.place.name.clear();
+            joined->pieces.push_back(std::move(piece));
         }
     }
+    for (auto& [key, list] : places)
+        for (Joined& j : list) {
+            double weight = 0, lat = 0, lon = 0;
+            for (const NamedPiece& q : j.pieces) {
+                const double w = q.length > 0 ? q.length : 1e-9;
+                weight += w;
+                lat += w * q.place.lat;
+                lon += w * q.place.lon;
+            }
+            lat /= weight;
+            lon /= weight;
+            const NamedPiece* best = &j.pieces.front();
+            for (const NamedPiece& q : j.pieces)
+                if (geo::short_distance_m(lat, lon, q.place.lat, q.place.lon) <
+                    geo::short_distance_m(lat, lon, best->place.lat, best->place.lon))
+                    best = &q;
+            j.place.lat = best->place.lat;
+            j.place.lon = best->place.lon;
+        }
     if (progress) progress(done, tiles->size());
     auto writer = IndexWriter::create(index_path, error);
     if (!writer) return false;
     if (stamp) writer->set_source(stamp->size, stamp->mtime);
     for (const auto& [key, list] : places)
-        for (const Place& p : list)
-            if (!writer->add(p)) break;
+        for (const Joined& j : list)
+            if (!writer->add(j.place)) break;
     return writer->finish(error);
 }
 

@@ -8,8 +8,8 @@
 //
 // names_of_tile: the named features of one decoded tile (pure). Every layer's features with a
 // `name` property (and its language variants, name:xx and name_xx, as further names of the same
-// place) and the `housenumber` layer's numbers; the place is a point's position, the middle vertex
-// of a line, the middle of a polygon's outer ring's box.
+// place) and the `housenumber` layer's numbers; the place is a point's position, the point halfway
+// along a line, the middle of a polygon's outer ring's box.
 //
 // IndexWriter makes an index file (temporary file renamed into place by finish(); a killed build
 // leaves no index). build_pack_index reads the tiles of the pack's deepest zoom (where every feature
@@ -57,8 +57,15 @@ struct Place {
     double lat = 0, lon = 0;
 };
 
+// A named feature of one tile: its place and, for a line, the length of its piece in this tile (in
+// tile widths; 0 for points and polygons), which weighs the pieces of a street cut by tile borders.
+struct NamedPiece {
+    Place place;
+    double length = 0;
+};
+
 // The named features of tile (z, x, y) (rows from the north).
-std::vector<Place> names_of_tile(const mvt::Tile& tile, int z, int x, int y);
+std::vector<NamedPiece> names_of_tile(const mvt::Tile& tile, int z, int x, int y);
 
 // "<pack>.search.sqlite".
 std::string index_path_for(const std::string& pack_path);

@@ -108,6 +108,12 @@ TEST_F(TownIndex, EveryNameOfTheMbtilesAndPmtilesPacksIsFoundInEveryScript) {
         EXPECT_NEAR(town.front().place.lon, 10.0065, 1e-4);
         EXPECT_NEAR(town.front().distance_m, 592, 10);
         EXPECT_EQ(index_->search("High Street", std::nullopt, 10).size(), 1U);
+        // A street's place is on it near its middle (Church Road runs from 47.4995 to 47.5085,
+        // halfway at 47.5040), not at its middle vertex, the crossing with High Street (47.5020).
+        const auto church = index_->search("Church Road", std::nullopt, 10);
+        ASSERT_EQ(church.size(), 1U);
+        EXPECT_NEAR(church.front().place.lat, 47.5040, 0.0015);
+        EXPECT_NEAR(church.front().place.lon, 10.0062, 0.0002);
         EXPECT_TRUE(index_is_current(pack, index_path_));
     }
 }
