@@ -220,6 +220,13 @@ void App::route_to(double lat, double lon) {
     route_->to = route::Point{lat, lon};
     route_->via.clear();
     request_route(false);
+    // A route from the position is for going there: the map follows the position along it again
+    // (choosing a place in the search field had turned Auto Pan off).
+    const FixRecord fix = fix_.snapshot();
+    if (!route_->from && ws_ && !ws_->auto_pan && fix_valid(fix) && !last_fix_.stale) {
+        ws_->auto_pan = true;
+        if (window_) window_->check_menu_item(Command::AutoPan, true);
+    }
 }
 
 void App::route_from(double lat, double lon) {

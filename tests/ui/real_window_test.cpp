@@ -1,22 +1,31 @@
 // The real window on a real display (ctest runs these under xvfb-run with the xcb platform; the
 // offscreen run leaves them out): a first start with no settings files, Detect finding a gpsd and
 // a receiver on a pseudo-terminal started here, and what the status bar and title say when that
-// gpsd is killed.
+// gpsd is killed; and a drive off line: a street typed in the search field, chosen, routed to
+// from the context menu, guided, and routed again when the drive misses its turn.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <fstream>
 
 #include "app/app.h"
 #include "app/view_text.h"
 #include "support/loopback_http_server.h"
 #include "support/peers.h"
 #include "support/test_paths.h"
+#include "support/town_routing.h"
+#include "support/vector_town.h"
+#include "tiles/local_source.h"
 #include "ui/dialog_detect.h"
 #include "ui/main_window.h"
 #include "ui/map_view.h"
@@ -151,6 +160,78 @@ TEST_F(RealWindow, DetectFindsGpsdAndAReceiverAndAKilledGpsdShowsAtOnce) {
     ASSERT_TRUE(wait_until([&] { return window->windowTitle().contains(QStringLiteral(" old)")); }, 10s))
         << window->windowTitle().toStdString();
     EXPECT_TRUE(app->fix_stale());
+}
+
+// Off line, with the town's pack and routing data: "Church Road" typed in the field (Ctrl+F) and its
+// row clicked, then Route to Church Road from the context menu (Shift+right-click) while `vortool sim`
+// drives east along High Street; the drive goes past the left turn into Church Road.
+TEST_F(RealWindow, AStreetFoundIsRoutedToGuidedAndRoutedAgainWhenTheTurnIsMissed) {
+    VG_TOWN_ROUTING(town_maps);
+    VG_TOWN_MBTILES(pack);
+    if (!test::real_peers_available()) GTEST_SKIP() << "vortool sim is not available here";
+    const auto track = dir / "drive.txt";
+    {
+        std::ofstream out(track);
+        for (int i = 20; i <= 110; ++i) out << "47.50200 " << 10.0000 + i * 1e-4 << "\n";
+    }
+    test::TempDir peers;
+    test::Simulator receiver(peers.path(), {"--track", track.string(), "--rate", "10"});
+    const std::filesystem::path maps = dir / "Maps";
+    std::filesystem::create_directories(packs_folder(maps.string()));
+    std::filesystem::copy_file(pack, packs_folder(maps.string()) / "town.mbtiles");
+    std::filesystem::create_directories(maps / "routing");
+    std::filesystem::create_directory_symlink(town_maps / "routing" / "town", maps / "routing" / "town");
+    test::write_file(dir / "vor_set.txt", "port=COM1\r\nunit=NMEA\r\n");
+    test::write_file(dir / "vor_ini.txt", "maps=" + maps.string() + "\r\ncom1=" + receiver.first_line() + "\r\n");
+    start();
+    MapView* view = window->map_view();
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+    QLineEdit* text = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (text = view->findChild<QLineEdit*>("text")) && text->isVisible(); }));
+    EXPECT_TRUE(text->hasFocus());
+    auto* results = view->findChild<QTreeWidget*>("results");
+    ASSERT_NE(results, nullptr);
+    QTest::keyClicks(text, "church ro");
+    QTreeWidgetItem* row = nullptr;
+    ASSERT_TRUE(wait_until([&] {
+        const auto found = results->findItems(QStringLiteral("Church Road"), Qt::MatchExactly);
+        row = found.isEmpty() ? nullptr : found.front();
+        return row != nullptr;
+    }, 60s));
+    results->scrollToItem(row);
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, results->visualItemRect(row).center());
+    EXPECT_FALSE(window->menu_action(Command::AutoPan)->isChecked());  // the place stays in view
+
+    // Once a lap of the drive starts, before the crossing: the menu's last item routes to the place.
+    ASSERT_TRUE(wait_until([&] {
+        const FixRecord fix = app->fix().snapshot();
+        return fix.fix_dimension > 0 && !app->fix_stale() && fix.longitude < 10.0035;
+    }, 30s));
+    QStringList items;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* a : menu->actions()) items << a->text();
+        menu->setActiveAction(menu->actions().back());
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QTest::mouseClick(view, Qt::RightButton, Qt::ShiftModifier, QPoint(view->width() / 2, view->height() / 2));
+    ASSERT_EQ(items.join("|"), "Route from here|Route to here|Route to Church Road");
+    EXPECT_TRUE(window->menu_action(Command::AutoPan)->isChecked());  // the map follows the drive again
+
+    QString guided;
+    bool left = false;
+    ASSERT_TRUE(wait_until([&] {
+        const QString message = view->message_text();
+        if (message.startsWith("In ") && guided.isEmpty()) guided = message;
+        left = left || message == "Off route, routing again";
+        return left && !app->routing() && app->current_route() && app->current_route()->line.front().lon > 10.0062;
+    }, 60s)) << guided.toStdString() << " / " << view->message_text().toStdString();
+    EXPECT_TRUE(guided.contains("turn left onto Church Road")) << guided.toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join(" | ").toStdString();
 }
 
 }  // namespace
