@@ -32,7 +32,7 @@ std::int64_t now_ms() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
-std::string error_text(int error) { return std::generic_category().message(error); }
+std::string error_text(int error) { return socket_error_text(error); }
 
 // Waits for `events` on `fd` (and the wake descriptor, when given) up to `ms`: 1 ready, 0 time-out,
 // -1 woken or failed.

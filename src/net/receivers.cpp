@@ -1,8 +1,8 @@
 #include "net/receivers.h"
 
 #include <cerrno>
-#include <cstring>
 
+#include "platform/sockets.h"
 #include "settings/settings_file.h"
 
 namespace vg {
@@ -134,7 +134,7 @@ ReceiverStatus StreamReceiver::status() const {
         s.state = ReceiverState::Failed;
         if (h.error == -1) s.cause = "cannot find the address of " + who;
         else if (h.error == ETIMEDOUT) s.cause = who + " does not answer; trying again";
-        else s.cause = "cannot reach " + who + ": " + std::strerror(h.error) + "; trying again";
+        else s.cause = "cannot reach " + who + ": " + socket_error_text(h.error) + "; trying again";
         return s;
     case StreamSource::Phase::Lost:
         s.state = ReceiverState::Lost;
@@ -199,7 +199,7 @@ ReceiverStatus PositionReceiver::status() const {
         const int error = server_.start_error();
         std::string cause = "the position server cannot listen on " + where;
         if (error == EADDRINUSE) cause += " (another program uses it; change the base line)";
-        else if (error > 0) cause += std::string(": ") + std::strerror(error);
+        else if (error > 0) cause += ": " + socket_error_text(error);
         return {ReceiverState::Failed, cause};
     }
     const std::int64_t now = receiver_clock_ms();

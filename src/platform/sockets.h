@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #endif
 
+#include <string>
+
 #include "platform/socket_wake.h"
 
 namespace vg {
@@ -35,6 +37,9 @@ void shutdown_sending(int fd);
 int socket_errno();
 // The outcome of a non-blocking connect (SO_ERROR), with the same names; 0 when it succeeded.
 int pending_socket_error(int fd);
+// The text of such an error, the same on both systems ("Connection refused"); the C library of
+// Windows has no texts for the socket errors.
+std::string socket_error_text(int error);
 // One entry of a poll_sockets() set.
 inline pollfd poll_entry(int fd, short events) {
     pollfd p{};

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <initializer_list>
 
 #include "platform/sockets.h"
@@ -27,6 +28,8 @@ void close_socket(int fd) {
 void shutdown_sending(int fd) { ::shutdown(fd, SHUT_WR); }
 
 int socket_errno() { return errno; }
+
+std::string socket_error_text(int error) { return std::strerror(error); }
 
 int pending_socket_error(int fd) {
     int error = 0;

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/sockets.h"
 
@@ -85,6 +86,22 @@ void close_socket(int fd) {
 void shutdown_sending(int fd) { ::shutdown(static_cast<SOCKET>(fd), SD_SEND); }
 
 int socket_errno() { return errno_name(WSAGetLastError()); }
+
+std::string socket_error_text(int error) {
+    // glibc's texts, so that both systems say the same.
+    switch (error) {
+        case ETIMEDOUT: return "Connection timed out";
+        case ECONNREFUSED: return "Connection refused";
+        case ECONNRESET: return "Connection reset by peer";
+        case ECONNABORTED: return "Software caused connection abort";
+        case EADDRINUSE: return "Address already in use";
+        case EADDRNOTAVAIL: return "Cannot assign requested address";
+        case ENETUNREACH: return "Network is unreachable";
+        case EHOSTUNREACH: return "No route to host";
+        case ENOTCONN: return "Transport endpoint is not connected";
+        default: return std::strerror(error);
+    }
+}
 
 int pending_socket_error(int fd) {
     int error = 0;
