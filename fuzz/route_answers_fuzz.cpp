@@ -1,4 +1,4 @@
-// Fuzzes what the routers read from outside: an OSRM answer and a GPX route. Either fails with a
+// Fuzzes what the routers read from outside: an OSRM, Valhalla or GraphHopper answer and a GPX route. Either fails with a
 // reason or gives a route whose manoeuvres point into its line, on the globe, with at least two points.
 #include <cmath>
 #include <cstddef>
@@ -33,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::string error;
     check_route(vg::route::parse_osrm_route(text, vg::route::Profile::car, error), error);
+    error.clear();
+    check_route(vg::route::parse_valhalla_route(text, vg::route::Profile::car, error), error);
+    error.clear();
+    check_route(vg::route::parse_graphhopper_route(text, vg::route::Profile::car, error), error);
     error.clear();
     check_route(vg::route::route_from_gpx(text, error), error);
     return 0;

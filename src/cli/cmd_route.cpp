@@ -1,5 +1,5 @@
 // vortool route: a route between positions, as JSON or GPX, from the routing data of the maps folder
-// or an OSRM router.
+// or an HTTP router (OSRM, Valhalla, GraphHopper).
 #include <cstdio>
 #include <optional>
 #include <string>

@@ -363,7 +363,7 @@ const std::vector<Command>& command_table() {
           "[--region NAME] [--router URL]"},
          "Finds the way from FROM to TO (positions in any form vortool find takes, \"47.501,10.010\"), through "
          "each --via position in order, with Routino over the routing data of DIR/routing/NAME (made by vortool "
-         "routing build), or with the OSRM router at URL. Prints one JSON object: profile, router, length_m, "
+         "routing build), or with the router at URL (OSRM, Valhalla or GraphHopper). Prints one JSON object: profile, router, length_m, "
          "time_s, legs (length_m, time_s between consecutive positions), manoeuvres (lat, lon, text such as "
          "\"Turn left onto High Street\", street, turn_deg, distance_m to the next one; the last is \"Arrive\") "
          "and line (every point of the way as [lat,lon]); with --gpx the GPX 1.1 route instead (a rte of the "
@@ -378,7 +378,8 @@ const std::vector<Command>& command_table() {
           {"--shortest", "the shortest way instead of the quickest (Routino)"},
           {"--maps DIR", "the maps folder (the maps setting of vor_ini.txt; default .\\Maps)"},
           {"--region NAME", "the routing data to use (needed when DIR/routing holds several)"},
-          {"--router URL", "ask the OSRM router at URL (http://HOST:PORT) instead of Routino"}}},
+          {"--router URL", "ask the router at URL instead of Routino: OSRM at http://HOST:PORT, or "
+                           "valhalla:URL, graphhopper:URL"}}},
         {"routing", run_routing, "build, download or list the routing data of the maps folder",
          {"vortool routing build FILE --region NAME [--maps DIR]",
           "vortool routing download --region NAME [--url URL] [--maps DIR]", "vortool routing list [--maps DIR]"},

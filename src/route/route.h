@@ -68,7 +68,7 @@ public:
     // set (it may be null) ends the search early with "cancelled".
     virtual std::optional<Route> route(const Request& request, const std::atomic<bool>* cancel,
                                        std::string& error) = 0;
-    // For the message line: "Routino (Lakeford)", "OSRM at router.example.org".
+    // For the message line: "Routino (Lakeford)", "OSRM at router.example.org", "Valhalla at ...".
     virtual std::string name() const = 0;
 };
 
