@@ -84,9 +84,17 @@ std::string roundabout_text(long long exit, const std::string& street) {
     return street.empty() ? t : t + " onto " + street;
 }
 
+// A whole number of the answer, held within ±1e15 (a cast of a larger double is undefined); 0 when
+// the value is missing or not a number.
+long long whole(const Json& value) {
+    if (!value.is_number()) return 0;
+    const double v = value.get<double>();
+    return v >= -1e15 && v <= 1e15 ? static_cast<long long>(v) : v > 0 ? 1000000000000000LL : -1000000000000000LL;
+}
+
 long long integer(const Json& object, const char* key) {
     const auto it = object.find(key);
-    return it != object.end() && it->is_number() ? static_cast<long long>(it->get<double>()) : 0;
+    return it != object.end() ? whole(*it) : 0;
 }
 
 // An encoded polyline (Google's form; Valhalla's has 6 decimals); nullopt when it is not one.
@@ -399,9 +407,8 @@ std::optional<Route> parse_graphhopper_route(std::string_view body, Profile prof
         if (!in.is_object()) continue;
         const long long sign = integer(in, "sign");
         long long index = 0;
-        if (const auto interval = in.find("interval"); interval != in.end() && interval->is_array() && !interval->empty() &&
-                                                       (*interval)[0].is_number())
-            index = static_cast<long long>((*interval)[0].get<double>());
+        if (const auto interval = in.find("interval"); interval != in.end() && interval->is_array() && !interval->empty())
+            index = whole((*interval)[0]);
         Manoeuvre m;
         m.line_index = static_cast<std::size_t>(std::clamp<long long>(index, 0, static_cast<long long>(route.line.size()) - 1));
         m.at = route.line[m.line_index];
