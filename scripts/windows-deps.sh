@@ -50,6 +50,8 @@ vg_windows_prefix() {
     stamp+="$src=$ver;"
   done
   stamp+="googletest=$(dpkg-query -W -f='${Version}' googletest 2>/dev/null || dpkg-query -W -f='${Version}' libgtest-dev)"
+  # The recipe below is part of the stamp: a change to it (such as SQLite's FTS5) builds everything again.
+  stamp+=";recipe=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-16)"
   local prefix=$cache/prefix
   if [ -f "$prefix/.stamp" ] && [ "$(cat "$prefix/.stamp")" = "$stamp" ]; then
     echo "$prefix"
