@@ -91,6 +91,9 @@ void App::open_search() {
     data.entered = [this](const std::string& text) { search_entered(text); };
     data.chosen = [this](std::size_t row) { search_chosen(row); };
     data.cleared = [this] { search_cleared(); };
+    data.route = [this] {
+        if (chosen_place_) route_to(chosen_place_->place.lat, chosen_place_->place.lon);
+    };
     data.online = geocoder_ != nullptr;
     window_->open_search_field(std::move(data));
     search_news_->post();
@@ -166,6 +169,7 @@ void App::search_result_chosen(const search::Result& place) {
     if (!ws_) return;
     chosen_place_ = place;
     auto_pan_off();
+    if (search_news_) search_news_->post();  // the field offers Route
     // A place is shown at a town's scale at least: level 3 where the view is coarser.
     const MapSource src = source();
     constexpr int kPlaceLevel = 3;
@@ -221,6 +225,7 @@ void App::show_search_texts() {
         texts.status = state.indexes == 0 ? "No vector packs to search in " + search_folder_.string()
                        : geocoder_        ? "Nothing found here; Enter searches online"
                                           : "Nothing found";
+    if (chosen_place_ && route_) texts.chosen = chosen_place_->place.name;
     if (window_) window_->show_search_results(texts);
 }
 

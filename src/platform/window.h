@@ -175,22 +175,26 @@ struct NtripDialogData {
 
 // Gps → Find: the search field's list, one row a result (name, kind, distance from the view as it
 // was when asked), best first, and a line under the text ("Indexing town.mbtiles 40 %", "Nothing
-// found", "Asking geo.example...").
+// found", "Asking geo.example..."). `chosen` names the place chosen, which the field's Route button
+// routes to ("" none: no button).
 struct SearchRow {
     std::string name, kind, distance;
 };
 struct SearchTexts {
     std::vector<SearchRow> rows;
     std::string status;
+    std::string chosen;
 };
 // The field's hooks (window thread; none waits on the disk or the network): `edited` at each change
 // of the text, `entered` for Enter in the text, `chosen` for a row of the list, `cleared` for Escape
-// (the marker goes). `online`: Enter asks the online service (the geocoder= line is set).
+// (the marker goes), `route` for the Route button (a route from the position to the place chosen).
+// `online`: Enter asks the online service (the geocoder= line is set).
 struct SearchFieldData {
     std::function<void(const std::string& text)> edited;
     std::function<void(const std::string& text)> entered;
     std::function<void(std::size_t row)> chosen;
     std::function<void()> cleared;
+    std::function<void()> route;
     bool online = false;
 };
 

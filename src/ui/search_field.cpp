@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -35,6 +36,10 @@ SearchField::SearchField(QWidget* map_view) : QFrame(map_view) {
     status_ = new QLabel(this);
     status_->setObjectName("status");
     status_->setWordWrap(true);
+    route_ = new QPushButton(this);
+    route_->setObjectName("route");
+    route_->setAutoDefault(false);
+    route_->hide();
     results_ = new QTreeWidget(this);
     results_->setObjectName("results");
     results_->setColumnCount(3);
@@ -48,6 +53,7 @@ SearchField::SearchField(QWidget* map_view) : QFrame(map_view) {
     results_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     layout->addWidget(text_);
     layout->addWidget(status_);
+    layout->addWidget(route_);
     layout->addWidget(results_);
     text_->installEventFilter(this);
     results_->installEventFilter(this);
@@ -57,6 +63,9 @@ SearchField::SearchField(QWidget* map_view) : QFrame(map_view) {
     });
     connect(text_, &QLineEdit::returnPressed, this, [this] {
         if (data_.entered) data_.entered(text_->text().toStdString());
+    });
+    connect(route_, &QPushButton::clicked, this, [this] {
+        if (data_.route) data_.route();
     });
     connect(results_, &QTreeWidget::itemClicked, this, [this] { choose_current(); });
     connect(results_, &QTreeWidget::itemActivated, this, [this] { choose_current(); });
@@ -79,6 +88,8 @@ void SearchField::show_texts(const SearchTexts& texts) {
         results_->addTopLevelItem(new QTreeWidgetItem(
             {QtWindow::to_qstring(row.name), QtWindow::to_qstring(row.kind), QtWindow::to_qstring(row.distance)}));
     status_->setText(QtWindow::to_qstring(texts.status));
+    route_->setText(tr("&Route to %1").arg(QtWindow::to_qstring(texts.chosen)));
+    route_->setVisible(!texts.chosen.empty() && data_.route);
     place();
 }
 
@@ -91,6 +102,7 @@ void SearchField::clear_and_close() {
     text_->clear();
     results_->clear();
     status_->clear();
+    route_->hide();
     hide();
     if (parentWidget()) parentWidget()->setFocus(Qt::OtherFocusReason);
     if (data_.cleared) data_.cleared();

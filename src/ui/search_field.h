@@ -1,10 +1,11 @@
 // Gps → Find: the search field over the map's top-right corner: a line of text, a status line
 // ("Indexing town.mbtiles 40 %") and the results (name, kind, distance from the view). Each change of
 // the text goes to SearchFieldData::edited, Enter in the text to `entered`; Down moves into the list,
-// where Enter or a click chooses a row (`chosen`); Escape calls `cleared`, empties and hides the field
-// and gives the keyboard back to the map. Keys and clicks on the field never reach the map below.
+// where Enter or a click chooses a row (`chosen`); once a place is chosen a Route button under the
+// text routes there (`route`); Escape calls `cleared`, empties and hides the field and gives the
+// keyboard back to the map. Keys and clicks on the field never reach the map below.
 // Window thread only; the field is a child of the map view and lives as long as it. Controls are
-// named "text", "status" and "results".
+// named "text", "status", "route" and "results".
 #pragma once
 
 #include <QFrame>
@@ -13,6 +14,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTreeWidget;
 
 namespace vg {
@@ -43,6 +45,7 @@ private:
     SearchFieldData data_;
     QLineEdit* text_ = nullptr;
     QLabel* status_ = nullptr;
+    QPushButton* route_ = nullptr;
     QTreeWidget* results_ = nullptr;
 };
 

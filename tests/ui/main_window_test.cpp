@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QPushButton>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -545,21 +546,22 @@ TEST_F(MainWindowTest, TimerCallsItsHandlerAndInvalidateRepaints) {
 namespace vg {
 namespace {
 
-// Ctrl+F opens the field over the map; typing, the list, Down and Enter, and Escape reach the hooks,
-// and the keys typed there never pan the map below.
+// Ctrl+F opens the field over the map; typing, the list, Down and Enter, the Route button of a chosen
+// place, and Escape reach the hooks, and the keys typed there never pan the map below.
 TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
     show();
     QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
     ASSERT_EQ(commands, std::vector<Command>{Command::Find});
     std::vector<std::string> edited, entered;
     std::vector<std::size_t> chosen;
-    int cleared = 0, map_keys = 0;
+    int cleared = 0, routed = 0, map_keys = 0;
     QObject::connect(view(), &MapView::key_released, [&](int) { ++map_keys; });
     SearchFieldData data;
     data.edited = [&](const std::string& t) { edited.push_back(t); };
     data.entered = [&](const std::string& t) { entered.push_back(t); };
     data.chosen = [&](std::size_t row) { chosen.push_back(row); };
     data.cleared = [&] { ++cleared; };
+    data.route = [&] { ++routed; };
     services->open_search_field(data);
     auto* field = view()->findChild<QWidget*>("search_field");
     ASSERT_NE(field, nullptr);
@@ -576,7 +578,7 @@ TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
     EXPECT_EQ(map_keys, 0);
     QTest::keyClick(text, Qt::Key_Return);
     EXPECT_EQ(entered, std::vector<std::string>{"Mi"});
-    services->show_search_results({{{"Mill Lane", "street", "1.2 km"}, {"Mirror Lake", "water", "900 m"}}, "Indexing town.mbtiles 40 %"});
+    services->show_search_results({{{"Mill Lane", "street", "1.2 km"}, {"Mirror Lake", "water", "900 m"}}, "Indexing town.mbtiles 40 %", ""});
     auto* list = field->findChild<QTreeWidget*>("results");
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_EQ(list->topLevelItem(1)->text(2), "900 m");
@@ -586,6 +588,13 @@ TEST_F(MainWindowTest, TheSearchFieldCallsItsHooksAndKeepsItsKeysFromTheMap) {
     QTest::keyClick(list, Qt::Key_Down);
     QTest::keyClick(list, Qt::Key_Return);
     EXPECT_EQ(chosen, std::vector<std::size_t>{1});
+    auto* route = field->findChild<QPushButton*>("route");
+    EXPECT_FALSE(route->isVisible());
+    services->show_search_results({{{"Mill Lane", "street", "1.2 km"}, {"Mirror Lake", "water", "900 m"}}, "", "Mirror Lake"});
+    ASSERT_TRUE(route->isVisible());
+    EXPECT_EQ(route->text(), "&Route to Mirror Lake");
+    QTest::mouseClick(route, Qt::LeftButton);
+    EXPECT_EQ(routed, 1);
     QTest::keyClick(list, Qt::Key_Escape);
     EXPECT_EQ(cleared, 1);
     EXPECT_FALSE(field->isVisible());
