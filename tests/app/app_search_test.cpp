@@ -81,6 +81,7 @@ TEST_F(AppSearch, AStreetTypedInCyrillicIsFoundChosenCentredAndPinnedUntilEscape
     EXPECT_EQ(frame.pin.name, "Улица Мира");
     EXPECT_NEAR(frame.pin.x, frame.map_width / 2, 2);
     EXPECT_NEAR(frame.pin.y, frame.map_height / 2, 2);
+    EXPECT_EQ(window.search_texts.chosen, "Улица Мира");  // the field offers Route to it
 
     field().cleared();  // Escape
     EXPECT_FALSE(app->chosen_place());
@@ -92,6 +93,8 @@ TEST_F(AppSearch, AStreetTypedInCyrillicIsFoundChosenCentredAndPinnedUntilEscape
     EXPECT_TRUE(app->paint().pin.show);
     field().edited("high stre");
     EXPECT_FALSE(app->paint().pin.show);
+    ASSERT_TRUE(wait_for_row("High Street"));
+    EXPECT_EQ(window.search_texts.chosen, "");
 }
 
 TEST_F(AppSearch, APositionTypedIsListedAtOnceAndEnterGoesThere) {
