@@ -132,6 +132,8 @@ TEST_F(LinkFixture, DeviceSwitchMidStreamAndRepaintPacing) {
     pty.send(nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
     ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 545.4; }));
     EXPECT_NEAR(fix.snapshot().latitude, 48.1173, 1e-9);
+    // The reader posts just after it stores the fix: the paint comes after that post.
+    ASSERT_TRUE(wait_until([&] { return notice.posts() == 1; }));
     notice.painted();  // the window painted it
     pty.send(nmea("GPGGA,123520,4807.038,N,01131.000,E,1,08,0.9,546.4,M,46.9,M,,"));
     ASSERT_TRUE(wait_until([&] { return fix.snapshot().altitude == 546.4; }));
