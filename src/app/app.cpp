@@ -461,6 +461,11 @@ void App::auto_pan_off() {
     if (window_) window_->check_menu_item(Command::AutoPan, false);
 }
 
+void App::auto_pan_on() {
+    ws_->auto_pan = true;
+    if (window_) window_->check_menu_item(Command::AutoPan, true);
+}
+
 void App::pan(int dx, int dy) {
     auto_pan_off();
     if (rows_run_north(source())) dy = -dy;

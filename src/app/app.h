@@ -346,6 +346,7 @@ private:
     // Sets the map area for a client area.
     void set_map_area(int client_width, int client_height);
     void auto_pan_off();
+    void auto_pan_on();
     void pan(int dx, int dy);
     void level_button(int k);
     // Selects a catalogue source (an element of catalogue_: the entry of a Maps menu command or of an

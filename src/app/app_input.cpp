@@ -48,8 +48,7 @@ void App::on_left_button(int x, int y) {
     if (b != toolbar::kButtonCount) {
         switch (b) {
         case toolbar::kAutoPan:
-            ws_->auto_pan = true;
-            window_->check_menu_item(Command::AutoPan, true);
+            auto_pan_on();
             window_->invalidate(false);
             break;
         case toolbar::kPanWest: pan(-kTileSize, 0); break;

@@ -223,10 +223,7 @@ void App::route_to(double lat, double lon) {
     // A route from the position is for going there: the map follows the position along it again
     // (choosing a place in the search field had turned Auto Pan off).
     const FixRecord fix = fix_.snapshot();
-    if (!route_->from && ws_ && !ws_->auto_pan && fix_valid(fix) && !last_fix_.stale) {
-        ws_->auto_pan = true;
-        if (window_) window_->check_menu_item(Command::AutoPan, true);
-    }
+    if (!route_->from && ws_ && !ws_->auto_pan && fix_valid(fix) && !last_fix_.stale) auto_pan_on();
 }
 
 void App::route_from(double lat, double lon) {

@@ -49,40 +49,31 @@ std::optional<Point> point_of(const Json& pair) {
 std::string step_text(const Json& maneuver, const std::string& street, std::size_t leg, bool first_step) {
     const std::string type = text(maneuver, "type");
     const double before = number(maneuver, "bearing_before"), after = number(maneuver, "bearing_after");
-    if (type == "depart" && first_step) {
-        std::string t = std::string(leg == 0 ? "Head " : "Via-point " + std::to_string(leg) + ", then head ") +
-                        compass_word(after);
-        return street.empty() ? t : t + " on " + street;
-    }
+    if (type == "depart" && first_step) return depart_text(after, street, leg);
     if (type == "roundabout" || type == "rotary") {
         const auto exit = maneuver.find("exit");
-        std::string t = "Enter the roundabout";
-        if (exit != maneuver.end() && exit->is_number_integer())
-            t += " and take exit " + std::to_string(exit->get<long long>());
-        return street.empty() ? t : t + " onto " + street;
+        return roundabout_entry_text(exit != maneuver.end() && exit->is_number_integer()
+                                         ? std::optional<long long>(exit->get<long long>())
+                                         : std::nullopt,
+                                     street);
     }
     const int turn = static_cast<int>(std::lround(std::fmod(after - before + 540.0, 360.0) - 180.0));
     return turn_text(text(maneuver, "modifier") == "uturn" ? 180 : turn, street);
 }
 
-// The start of a route or of a leg after a via-point: "Head east on Mill Lane".
-std::string depart_text(const std::vector<Point>& line, std::size_t at, const std::string& street, std::size_t leg) {
+// depart_text for a leg starting at line[at], heading to the next point that is not the same.
+std::string depart_from(const std::vector<Point>& line, std::size_t at, const std::string& street, std::size_t leg) {
     double bearing = 0;
     for (std::size_t i = at + 1; i < line.size(); ++i)
         if (line[i].lat != line[at].lat || line[i].lon != line[at].lon) {
             bearing = geo::inverse(line[at].lat, line[at].lon, line[i].lat, line[i].lon).bearing_deg;
             break;
         }
-    std::string t = std::string(leg == 0 ? "Head " : "Via-point " + std::to_string(leg) + ", then head ") +
-                    compass_word(bearing);
-    return street.empty() ? t : t + " on " + street;
+    return depart_text(bearing, street, leg);
 }
 
-std::string roundabout_text(long long exit, const std::string& street) {
-    std::string t = "Enter the roundabout";
-    if (exit > 0) t += " and take exit " + std::to_string(exit);
-    return street.empty() ? t : t + " onto " + street;
-}
+// A roundabout's exit number as Valhalla and GraphHopper give it (none unless positive).
+std::optional<long long> exit_number(long long exit) { return exit > 0 ? std::optional<long long>(exit) : std::nullopt; }
 
 // A whole number of the answer, held within ±1e15 (a cast of a larger double is undefined); 0 when
 // the value is missing or not a number.
@@ -344,11 +335,11 @@ std::optional<Route> parse_valhalla_route(std::string_view body, Profile profile
                 out_m.text = "Arrive";
                 out_m.street.clear();
             } else if (type >= 1 && type <= 3) {
-                out_m.text = depart_text(route.line, out_m.line_index, out_m.street, l);
+                out_m.text = depart_from(route.line, out_m.line_index, out_m.street, l);
             } else if (type == 26) {
-                out_m.text = roundabout_text(integer(m, "roundabout_exit_count"), out_m.street);
+                out_m.text = roundabout_entry_text(exit_number(integer(m, "roundabout_exit_count")), out_m.street);
             } else if (type == 27) {
-                out_m.text = out_m.street.empty() ? "Leave the roundabout" : "Leave the roundabout onto " + out_m.street;
+                out_m.text = roundabout_exit_text(out_m.street);
             } else {
                 out_m.turn_deg = valhalla_turn(type);
                 out_m.text = turn_text(out_m.turn_deg, out_m.street);
@@ -418,7 +409,7 @@ std::optional<Route> parse_graphhopper_route(std::string_view body, Profile prof
         route.legs.back().length_m += m.distance_m;
         route.legs.back().time_s += m.time_s;
         if (m.line_index == skip_at) {
-            route.manoeuvres.back().text = depart_text(route.line, m.line_index, m.street, route.legs.size() - 1);
+            route.manoeuvres.back().text = depart_from(route.line, m.line_index, m.street, route.legs.size() - 1);
             route.manoeuvres.back().street = m.street;
             route.manoeuvres.back().distance_m += m.distance_m;
             route.manoeuvres.back().time_s += m.time_s;
@@ -434,14 +425,14 @@ std::optional<Route> parse_graphhopper_route(std::string_view body, Profile prof
             route.legs.back().time_s -= m.time_s;
             route.legs.push_back(Leg{m.distance_m, m.time_s, route.manoeuvres.size()});
             m.street.clear();
-            m.text = depart_text(route.line, m.line_index, m.street, route.legs.size() - 1);
+            m.text = depart_from(route.line, m.line_index, m.street, route.legs.size() - 1);
             skip_at = m.line_index;
         } else if (route.manoeuvres.empty()) {
-            m.text = depart_text(route.line, m.line_index, m.street, 0);
+            m.text = depart_from(route.line, m.line_index, m.street, 0);
         } else if (sign == 6) {
-            m.text = roundabout_text(integer(in, "exit_number"), m.street);
+            m.text = roundabout_entry_text(exit_number(integer(in, "exit_number")), m.street);
         } else if (sign == -6) {
-            m.text = m.street.empty() ? "Leave the roundabout" : "Leave the roundabout onto " + m.street;
+            m.text = roundabout_exit_text(m.street);
         } else {
             m.turn_deg = graphhopper_turn(sign);
             m.text = turn_text(m.turn_deg, m.street);

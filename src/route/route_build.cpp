@@ -39,6 +39,22 @@ const char* compass_word(double bearing_deg) {
     return words[static_cast<int>(std::floor(b / 45.0 + 0.5)) % 8];
 }
 
+std::string depart_text(double bearing_deg, std::string_view street, std::size_t leg) {
+    std::string t = std::string(leg == 0 ? "Head " : "Via-point " + std::to_string(leg) + ", then head ") +
+                    compass_word(bearing_deg);
+    return street.empty() ? t : t + " on " + std::string(street);
+}
+
+std::string roundabout_entry_text(std::optional<long long> exit, std::string_view street) {
+    std::string t = "Enter the roundabout";
+    if (exit) t += " and take exit " + std::to_string(*exit);
+    return street.empty() ? t : t + " onto " + std::string(street);
+}
+
+std::string roundabout_exit_text(std::string_view street) {
+    return street.empty() ? std::string("Leave the roundabout") : "Leave the roundabout onto " + std::string(street);
+}
+
 void measure_route(Route& route) {
     std::vector<double> along(route.line.size(), 0.0);
     for (std::size_t i = 1; i < route.line.size(); ++i)
@@ -73,8 +89,6 @@ void RouteBuilder::manoeuvre(const Step& step, std::string text, int turn_deg) {
 void RouteBuilder::add(const Step& step) {
     route_.line.push_back(step.at);
     times_.push_back(step.time_s);
-    std::string heading = std::string("ead ") + compass_word(step.bearing_deg);
-    if (!step.street.empty()) heading += " on " + step.street;
     switch (step.kind) {
         case Kind::point:
             // A street that becomes another without a junction.
@@ -84,7 +98,7 @@ void RouteBuilder::add(const Step& step) {
         case Kind::waypoint: {
             const std::size_t n = waypoint_manoeuvres_.size();
             waypoint_manoeuvres_.push_back(route_.manoeuvres.size());
-            manoeuvre(step, n == 0 ? "H" + heading : "Via-point " + std::to_string(n) + ", then h" + heading, 0);
+            manoeuvre(step, depart_text(step.bearing_deg, step.street, n), 0);
             break;
         }
         case Kind::turn:
@@ -95,11 +109,8 @@ void RouteBuilder::add(const Step& step) {
             if (step.street.empty() || step.street == street_) return;
             manoeuvre(step, turn_text(step.turn_deg, step.street), step.turn_deg);
             break;
-        case Kind::roundabout_entry: manoeuvre(step, "Enter the roundabout", step.turn_deg); break;
-        case Kind::roundabout_exit:
-            manoeuvre(step, step.street.empty() ? "Leave the roundabout" : "Leave the roundabout onto " + step.street,
-                      step.turn_deg);
-            break;
+        case Kind::roundabout_entry: manoeuvre(step, roundabout_entry_text(std::nullopt, {}), step.turn_deg); break;
+        case Kind::roundabout_exit: manoeuvre(step, roundabout_exit_text(step.street), step.turn_deg); break;
         case Kind::uturn: manoeuvre(step, "Make a U-turn", 180); break;
     }
     street_ = step.street;

@@ -3,7 +3,9 @@
 // Pure; any thread.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "route/route.h"
@@ -21,6 +23,14 @@ std::string waypoint_name(std::size_t i, std::size_t count);
 
 // "north", "north-east", ... for a bearing in degrees.
 const char* compass_word(double bearing_deg);
+
+// The manoeuvre texts every router shares. The start of leg `leg` heading `bearing_deg`: "Head east
+// on Mill Lane" (leg 0), "Via-point 2, then head north" (leg 2).
+std::string depart_text(double bearing_deg, std::string_view street, std::size_t leg);
+// "Enter the roundabout", "... and take exit 2", "... onto High Street".
+std::string roundabout_entry_text(std::optional<long long> exit, std::string_view street);
+// "Leave the roundabout", "Leave the roundabout onto Mill Lane".
+std::string roundabout_exit_text(std::string_view street);
 
 // Along-the-line distances: each manoeuvre's distance to the next, each leg's and the route's length,
 // from geodesic distances between the points of the line.

@@ -168,13 +168,6 @@ std::string read_version(const fs::path& file) {
     return text;
 }
 
-bool write_version(const fs::path& file, const std::string& version) {
-    std::FILE* f = open_stream(file, "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(version.data(), 1, version.size(), f) == version.size();
-    return std::fclose(f) == 0 && written;
-}
-
 }  // namespace
 
 bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std::string& url,
@@ -251,7 +244,7 @@ bool download_extract(Fetcher& fetcher, const FetchSettings& settings, const std
         if (offset == 0) {
             version = r.version();
             if (version.empty()) fs::remove(version_file, ec);
-            else if (!write_version(version_file, version)) {
+            else if (!write_file_replacing(version_file, version)) {
                 error = "cannot write " + version_file.string();
                 return false;
             }
